@@ -1,0 +1,147 @@
+#include "host/EventStore.h"
+
+#include "host/EventStruct.h"
+
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+namespace zul::host {
+
+com::EventStructPtr toEventStruct(const EventRecord& r)
+{
+    auto e = std::make_shared<EventStruct>();
+    e->SetField("BAEvent", r.id.toStdString());
+    e->SetField("BAEntName", r.entity.toStdString());
+    e->SetField("BAEvTYPE", r.type.toStdString());
+    e->SetField("BARUNDAY", static_cast<std::int16_t>(r.runDay));
+    e->SetField("BAFLAG1", r.flag1.toStdString());
+    e->SetField("BAFLAG2", r.flag2.toStdString());
+    e->SetField("BAFLAG4", r.flag4.toStdString());
+    return e;
+}
+
+EventRecord fromEventStruct(const com::IEventStruct& e)
+{
+    EventRecord r;
+    r.id = QString::fromStdString(e.text("BAEvent")).trimmed();
+    r.entity = QString::fromStdString(e.text("BAEntName"));
+    r.type = QString::fromStdString(e.text("BAEvTYPE"));
+    r.runDay = e.Field("BARUNDAY").toInt16().value_or(0);
+    r.flag1 = QString::fromStdString(e.text("BAFLAG1"));
+    r.flag2 = QString::fromStdString(e.text("BAFLAG2"));
+    r.flag4 = QString::fromStdString(e.text("BAFLAG4"));
+    return r;
+}
+
+EventStore::~EventStore()
+{
+    if (!m_connection.isEmpty()) {
+        QSqlDatabase::database(m_connection, false).close();
+        QSqlDatabase::removeDatabase(m_connection);
+    }
+}
+
+bool EventStore::open(const QString& dataFolder)
+{
+    if (!QDir().mkpath(dataFolder)) {
+        m_error = QStringLiteral("cannot create the data folder '%1'").arg(dataFolder);
+        return false;
+    }
+    m_connection = QStringLiteral("events-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(QDir(dataFolder).filePath(QStringLiteral("host.db")));
+    if (!db.open()) {
+        m_error = db.lastError().text();
+        return false;
+    }
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS events (id TEXT PRIMARY KEY, entity TEXT NOT NULL, "
+                               "type TEXT NOT NULL, runday INTEGER NOT NULL, flag1 TEXT NOT NULL, "
+                               "flag2 TEXT NOT NULL, flag4 TEXT NOT NULL)"))) {
+        m_error = QStringLiteral("'%1' is not a usable events database: %2")
+                      .arg(db.databaseName(), q.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+namespace {
+EventRecord readRecord(const QSqlQuery& q)
+{
+    return EventRecord{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toInt(),
+                       q.value(4).toString(), q.value(5).toString(), q.value(6).toString()};
+}
+} // namespace
+
+std::vector<EventRecord> EventStore::list() const
+{
+    std::vector<EventRecord> out;
+    QSqlQuery q(QSqlDatabase::database(m_connection));
+    if (!q.exec(QStringLiteral("SELECT id, entity, type, runday, flag1, flag2, flag4 FROM events ORDER BY id"))) {
+        m_error = q.lastError().text();
+        return out;
+    }
+    while (q.next())
+        out.push_back(readRecord(q));
+    return out;
+}
+
+std::optional<EventRecord> EventStore::find(const QString& id) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection));
+    q.prepare(QStringLiteral("SELECT id, entity, type, runday, flag1, flag2, flag4 FROM events WHERE id = ?"));
+    q.addBindValue(id);
+    if (!q.exec()) {
+        m_error = q.lastError().text();
+        return std::nullopt;
+    }
+    if (!q.next())
+        return std::nullopt;
+    return readRecord(q);
+}
+
+bool EventStore::put(const EventRecord& r)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection));
+    q.prepare(QStringLiteral("INSERT OR REPLACE INTO events (id, entity, type, runday, flag1, flag2, flag4) "
+                             "VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    for (const QVariant& v : {QVariant(r.id), QVariant(r.entity), QVariant(r.type), QVariant(r.runDay),
+                              QVariant(r.flag1), QVariant(r.flag2), QVariant(r.flag4)})
+        q.addBindValue(v);
+    if (!q.exec()) {
+        m_error = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool EventStore::remove(const QString& id)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection));
+    q.prepare(QStringLiteral("DELETE FROM events WHERE id = ?"));
+    q.addBindValue(id);
+    if (!q.exec()) {
+        m_error = q.lastError().text();
+        return false;
+    }
+    return q.numRowsAffected() > 0;
+}
+
+QString EventStore::allocateId() const
+{
+    int highest = 0;
+    for (const auto& r : list()) {
+        bool ok = false;
+        if (r.id.size() == 5 && r.id.startsWith(QLatin1Char('E'))) {
+            const int n = r.id.mid(1).toInt(&ok);
+            if (ok && n > highest)
+                highest = n;
+        }
+    }
+    return QStringLiteral("E%1").arg(highest + 1, 4, 10, QLatin1Char('0'));
+}
+
+} // namespace zul::host

@@ -1,0 +1,65 @@
+#include "host/FileUtility.h"
+
+namespace zul::host {
+
+std::vector<std::string> splitCommandWords(const std::string& line)
+{
+    std::vector<std::string> words;
+    std::size_t i = 0;
+    const std::size_t n = line.size();
+    while (i < n) {
+        while (i < n && (line[i] == ' ' || line[i] == '\t'))
+            ++i;
+        if (i >= n)
+            break;
+        std::string w;
+        if (line[i] == '"') {
+            const std::size_t close = line.find('"', i + 1);
+            const std::size_t end = close == std::string::npos ? n : close;
+            w = line.substr(i + 1, end - i - 1);
+            i = close == std::string::npos ? n : close + 1;
+        } else {
+            const std::size_t end = line.find_first_of(" \t", i);
+            w = line.substr(i, (end == std::string::npos ? n : end) - i);
+            i = end == std::string::npos ? n : end;
+        }
+        words.push_back(std::move(w));
+    }
+    return words;
+}
+
+std::string FileUtility::targetName(const std::string& line)
+{
+    const auto words = splitCommandWords(line);
+    if (words.size() >= 3)
+        return words[2];
+    if (words.size() < 2)
+        return {};
+    std::string remote = words[1];
+    // A data set name in single quotes names the file without its quotes.
+    if (remote.size() >= 2 && remote.front() == '\'' && remote.back() == '\'')
+        remote = remote.substr(1, remote.size() - 2);
+    const auto slash = remote.find_last_of("/\\");
+    return slash == std::string::npos ? remote : remote.substr(slash + 1);
+}
+
+std::string FileUtility::GetExtension(std::string& line)
+{
+    const std::string target = targetName(line);
+    const auto slash = target.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+    const auto dot = name.find_last_of('.');
+    if (dot == std::string::npos || dot == 0)
+        return {};
+    return name.substr(dot + 1);
+}
+
+std::string FileUtility::GetTargetFNP(std::string& line)
+{
+    const std::string target = targetName(line);
+    if (target.empty() || target.front() == '/')
+        return target;
+    return m_appFolder + "/" + target;
+}
+
+} // namespace zul::host

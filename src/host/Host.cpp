@@ -1,0 +1,90 @@
+#include "host/Host.h"
+
+#include "com/Registry.h"
+#include "host/EventStruct.h"
+#include "host/FileUtility.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QPluginLoader>
+
+namespace zul::host {
+
+QString defaultPluginPath()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../zul/libzul.so"));
+}
+
+QString defaultDataFolder()
+{
+    const QString env = qEnvironmentVariable("QORVHOST_DATA");
+    if (!env.isEmpty())
+        return env;
+    return QDir::home().filePath(QStringLiteral(".local/share/qorvhost"));
+}
+
+Host::Host(QString dataFolder, std::shared_ptr<MessagePresenter> presenter)
+    : m_dataFolder(std::move(dataFolder)), m_presenter(std::move(presenter))
+{
+    QDir().mkpath(m_dataFolder);
+}
+
+Host::~Host() = default;
+
+QString Host::messageLogPath() const
+{
+    return QDir(m_dataFolder).filePath(QStringLiteral("messages.jsonl"));
+}
+
+bool Host::openStore(QString* error)
+{
+    if (m_store.open(m_dataFolder))
+        return true;
+    if (error)
+        *error = m_store.lastError();
+    return false;
+}
+
+void Host::registerComponents()
+{
+    const QString log = messageLogPath();
+    auto presenter = m_presenter;
+    com::registerClass(com::kErrorMessagesProgId,
+                       [log, presenter] { return std::make_shared<MessageService>(log, presenter); });
+    com::registerClass(com::kEventStructProgId, [] { return std::make_shared<EventStruct>(); });
+    const std::string app = m_appFolder.toStdString();
+    com::registerClass(com::kFileUtilityProgId, [app] { return std::make_shared<FileUtility>(app); });
+}
+
+bool Host::loadPlugin(const QString& path, QString* error)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        if (error)
+            *error = QStringLiteral("plug-in '%1' not found").arg(path);
+        return false;
+    }
+    m_loader = std::make_unique<QPluginLoader>(info.absoluteFilePath());
+    QObject* root = m_loader->instance();
+    if (!root) {
+        if (error)
+            *error = QStringLiteral("cannot load plug-in '%1': %2").arg(path, m_loader->errorString());
+        return false;
+    }
+    m_appFolder = root->property("applicationFolder").toString();
+    registerComponents();
+    if (!com::isRegistered(com::kGamutProgId)) {
+        if (error)
+            *error = QStringLiteral("plug-in '%1' does not provide %2").arg(path, QLatin1String(com::kGamutProgId));
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<com::IGamut12> Host::createFeature() const
+{
+    return com::CreateObjectAs<com::IGamut12>(com::kGamutProgId);
+}
+
+} // namespace zul::host

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "com/HostComponents.h"
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace zul::host {
+
+// How the host shows a message and asks a question: a message box in the
+// GUI, standard error and a fixed answer headless.
+class MessagePresenter {
+public:
+    virtual ~MessagePresenter();
+    virtual void display(const QString& text) = 0;
+    virtual bool confirm(const QString& title, const QString& text) = 0;
+};
+
+class HeadlessPresenter : public MessagePresenter {
+public:
+    explicit HeadlessPresenter(bool answerYes) : m_answerYes(answerYes) {}
+    void display(const QString& text) override;
+    bool confirm(const QString& title, const QString& text) override;
+
+private:
+    bool m_answerYes;
+};
+
+// A HandleMessages call taken apart: the answer flag, the numbers or the one
+// text, the kind letter and what follows it.
+struct MessageCall {
+    bool answerWanted = false;
+    std::vector<int> numbers;
+    std::optional<std::string> text;
+    std::string kind;
+    com::Args rest;
+};
+
+// Fails with ComError 5 when the arguments do not have a known shape.
+MessageCall parseMessageCall(const com::Args& args);
+
+// The text a person reads for a call: the numbers' texts (with %1, %2 ... taken
+// from the further arguments) or the passed text, then any further text.
+QString composeMessage(const MessageCall& call);
+
+// Texts of the system are 8-bit code page bytes.
+QString fromCodePage(const std::string& bytes);
+
+// QorvUtil.ErrorMessages: shows, asks and logs. Every call is appended to
+// messages.jsonl with its kind, numbers and typed arguments.
+class MessageService : public com::IErrorMessages {
+public:
+    MessageService(QString logPath, std::shared_ptr<MessagePresenter> presenter);
+    com::Variant HandleMessages(const com::Args& args) override;
+
+private:
+    void append(const com::Args& args, const MessageCall& call, const QString& message, const com::Variant& reply);
+
+    QString m_logPath;
+    std::shared_ptr<MessagePresenter> m_presenter;
+};
+
+} // namespace zul::host

@@ -1,0 +1,217 @@
+// qorvhost: the host suite's stand-in. Loads the plug-in, keeps the events and
+// runs them; a command line for operators and tests.
+#include "host/Host.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <cstdio>
+#include <optional>
+
+using namespace zul::host;
+
+namespace {
+
+const char* kUsage =
+    "usage: qorvhost [--data DIR] [--plugin FILE] [--yes] COMMAND\n"
+    "  info                          load the plug-in, print its feature type, summary and folder\n"
+    "  event list                    list the events\n"
+    "  event show ID                 show one event\n"
+    "  event put ID [--entity T] [--runday N] [--flag1 0|1] [--flag2 0|1] [--flag4 0|1]\n"
+    "                                add or change an event (ID 'new' allocates one)\n"
+    "  event delete ID               remove an event\n"
+    "  run ID [--direct]             run an event now (as scheduled, or as a direct run)\n"
+    "  log                           print the run log\n";
+
+int fail(const QString& message, int code = 2)
+{
+    std::fprintf(stderr, "qorvhost: %s\n", message.toLocal8Bit().constData());
+    return code;
+}
+
+void out(const QString& line)
+{
+    std::printf("%s\n", line.toLocal8Bit().constData());
+}
+
+QString describe(const EventRecord& r)
+{
+    return QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7")
+        .arg(r.id, r.entity, r.type, QString::number(r.runDay), r.flag1, r.flag2, r.flag4);
+}
+
+// Options of "event put": pairs of --name value.
+std::optional<QString> option(const QStringList& args, const QString& name, QString* error)
+{
+    const int i = args.indexOf(name);
+    if (i < 0)
+        return std::nullopt;
+    if (i + 1 >= args.size()) {
+        *error = name + QStringLiteral(" needs a value");
+        return std::nullopt;
+    }
+    return args[i + 1];
+}
+
+int eventPut(Host& host, const QStringList& args)
+{
+    QString id = args.value(0);
+    const QStringList known = {"--entity", "--runday", "--flag1", "--flag2", "--flag4"};
+    for (int i = 1; i < args.size(); i += 2)
+        if (!known.contains(args[i]))
+            return fail(QStringLiteral("unknown option '%1'").arg(args[i]));
+    if (id == QLatin1String("new"))
+        id = host.store().allocateId();
+    EventRecord r = host.store().find(id).value_or(EventRecord{});
+    r.id = id;
+    QString error;
+    if (auto v = option(args, "--entity", &error))
+        r.entity = *v;
+    if (auto v = option(args, "--runday", &error)) {
+        bool ok = false;
+        r.runDay = v->toInt(&ok);
+        if (!ok || r.runDay < -32768 || r.runDay > 32767)
+            return fail(QStringLiteral("--runday must be a 16-bit number, not '%1'").arg(*v));
+    }
+    for (auto [name, field] : {std::pair{"--flag1", &r.flag1}, {"--flag2", &r.flag2}, {"--flag4", &r.flag4}}) {
+        if (auto v = option(args, QString::fromLatin1(name), &error)) {
+            if (*v != QLatin1String("0") && *v != QLatin1String("1"))
+                return fail(QStringLiteral("%1 must be 0 or 1").arg(QLatin1String(name)));
+            *field = *v;
+        }
+    }
+    if (!error.isEmpty())
+        return fail(error);
+    if (id.isEmpty())
+        return fail(QStringLiteral("event put needs an id"));
+    if (!host.store().put(r))
+        return fail(QStringLiteral("cannot save event %1: %2").arg(id, host.store().lastError()));
+    out(describe(r));
+    return 0;
+}
+
+int printLog(const Host& host)
+{
+    QFile f(host.messageLogPath());
+    if (!f.exists())
+        return 0;
+    if (!f.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read '%1'").arg(f.fileName()));
+    while (!f.atEnd()) {
+        const QJsonObject e = QJsonDocument::fromJson(f.readLine()).object();
+        if (e.value("kind").toString() != QLatin1String("L"))
+            continue;
+        QStringList fields;
+        const QJsonArray args = e.value("args").toArray();
+        QStringList numbers;
+        for (const auto& n : e.value("numbers").toArray())
+            numbers << QString::number(n.toInt());
+        // args: False, numbers..., "L", id, type, run day, date, time, "90"[, text]
+        const int from = 1 + static_cast<int>(numbers.size()) + 1;
+        auto arg = [&](int k) { return args.at(from + k).toObject().value("value").toVariant().toString(); };
+        out(QStringLiteral("%1 %2 %3 [%4] %5").arg(arg(3), arg(4), arg(0), numbers.join(','),
+                                                  e.value("message").toString().replace('\n', QStringLiteral(" | "))));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    QString dataFolder = defaultDataFolder();
+    QString pluginPath = defaultPluginPath();
+    bool yes = false;
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString opt = args.takeFirst();
+        if (opt == QLatin1String("--yes")) {
+            yes = true;
+        } else if ((opt == QLatin1String("--data") || opt == QLatin1String("--plugin")) && !args.isEmpty()) {
+            (opt == QLatin1String("--data") ? dataFolder : pluginPath) = args.takeFirst();
+        } else if (opt == QLatin1String("--help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else {
+            std::fputs(kUsage, stderr);
+            return fail(QStringLiteral("unknown option '%1'").arg(opt));
+        }
+    }
+    if (args.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+
+    Host host(dataFolder, std::make_shared<HeadlessPresenter>(yes));
+    const QString command = args.takeFirst();
+    QString error;
+
+    if (command == QLatin1String("info")) {
+        if (!host.loadPlugin(pluginPath, &error))
+            return fail(error);
+        auto feature = host.createFeature();
+        if (!feature)
+            return fail(QStringLiteral("the plug-in's public class cannot be created"));
+        out(QStringLiteral("FeatureType: ") + QString::fromStdString(feature->FeatureType()));
+        out(QStringLiteral("FeatureSummary: ") + QString::fromStdString(feature->FeatureSummary()));
+        out(QStringLiteral("ApplicationFolder: ") + host.pluginApplicationFolder());
+        return 0;
+    }
+    if (command == QLatin1String("log"))
+        return printLog(host);
+
+    if (!host.openStore(&error))
+        return fail(error);
+
+    if (command == QLatin1String("event")) {
+        const QString sub = args.value(0);
+        const QString id = args.value(1);
+        if (sub == QLatin1String("list")) {
+            for (const auto& r : host.store().list())
+                out(describe(r));
+            return 0;
+        }
+        if (sub == QLatin1String("show")) {
+            const auto r = host.store().find(id);
+            if (!r)
+                return fail(QStringLiteral("unknown event '%1'").arg(id));
+            out(describe(*r));
+            return 0;
+        }
+        if (sub == QLatin1String("put"))
+            return eventPut(host, args.mid(1));
+        if (sub == QLatin1String("delete")) {
+            if (!host.store().remove(id))
+                return fail(QStringLiteral("unknown event '%1'").arg(id));
+            return 0;
+        }
+        return fail(QStringLiteral("unknown event command '%1'").arg(sub));
+    }
+
+    if (command == QLatin1String("run")) {
+        const QString id = args.value(0);
+        const bool direct = args.contains(QLatin1String("--direct"));
+        const auto r = host.store().find(id);
+        if (!r)
+            return fail(QStringLiteral("unknown event '%1'").arg(id));
+        if (!host.loadPlugin(pluginPath, &error))
+            return fail(error);
+        auto feature = host.createFeature();
+        if (!feature)
+            return fail(QStringLiteral("the plug-in's public class cannot be created"));
+        auto event = toEventStruct(*r);
+        std::int32_t mode = static_cast<std::int32_t>(direct ? zul::com::RunMode::DirectExecution
+                                                              : zul::com::RunMode::ViaSchedule);
+        const bool started = feature->Execution(mode, event);
+        out(started ? QStringLiteral("event %1 handed to the FTP runner").arg(id)
+                    : QStringLiteral("event %1 not started; see 'qorvhost log'").arg(id));
+        return started ? 0 : 1;
+    }
+
+    std::fputs(kUsage, stderr);
+    return fail(QStringLiteral("unknown command '%1'").arg(command));
+}

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace zul::platform {
+
+// The application folder: the folder of the plug-in's own library file, with
+// no trailing separator. Set once at load; tests point it elsewhere.
+const std::string& appFolder();
+void setAppFolder(std::string folder);
+
+// Maps a path of the design, written from the application folder with
+// backslashes ("\ZUL\ZULTMP.zul"), onto the file system.
+std::string appPath(std::string_view relative);
+
+} // namespace zul::platform

@@ -1,0 +1,239 @@
+#include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zul::platform {
+
+Error errorFromErrno(int err, const std::string& path)
+{
+    ErrorCode code = ErrorCode::IoError;
+    switch (err) {
+    case ENOENT:
+        code = ErrorCode::FileNotFound;
+        break;
+    case ENOTDIR:
+        code = ErrorCode::PathNotFound;
+        break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        code = ErrorCode::PermissionDenied;
+        break;
+    case EISDIR:
+    case ENAMETOOLONG:
+    case EINVAL:
+        code = ErrorCode::BadFileName;
+        break;
+    default:
+        break;
+    }
+    return Error{code, std::string(std::strerror(err)) + ": '" + path + "'"};
+}
+
+namespace {
+
+struct Fd {
+    int fd = -1;
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+Status writeAllTo(int fd, std::string_view content, const std::string& path)
+{
+    const char* p = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errorFromErrno(errno, path);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return success();
+}
+
+Status openAndWrite(const std::string& path, std::string_view content, int flags)
+{
+    Fd f;
+    f.fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (f.fd < 0)
+        return errorFromErrno(errno, path);
+    auto st = writeAllTo(f.fd, content, path);
+    if (!st)
+        return st;
+    const int fd = f.fd;
+    f.fd = -1;
+    if (::close(fd) != 0)
+        return errorFromErrno(errno, path);
+    return success();
+}
+
+} // namespace
+
+Result<std::string> readAll(const std::string& path)
+{
+    Fd f;
+    f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (f.fd < 0)
+        return errorFromErrno(errno, path);
+    struct stat st{};
+    if (::fstat(f.fd, &st) == 0 && S_ISDIR(st.st_mode))
+        return errorFromErrno(EISDIR, path);
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(f.fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errorFromErrno(errno, path);
+        }
+        if (n == 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+Result<std::vector<std::string>> readLines(const std::string& path)
+{
+    auto all = readAll(path);
+    if (!all)
+        return all.error();
+    std::vector<std::string> lines;
+    const std::string& s = *all;
+    std::size_t start = 0;
+    while (start < s.size()) {
+        const std::size_t lf = s.find('\n', start);
+        if (lf == std::string::npos) {
+            lines.emplace_back(s.substr(start));
+            break;
+        }
+        std::size_t end = lf;
+        if (end > start && s[end - 1] == '\r')
+            --end;
+        lines.emplace_back(s.substr(start, end - start));
+        start = lf + 1;
+    }
+    return lines;
+}
+
+Status writeFile(const std::string& path, std::string_view content)
+{
+    return openAndWrite(path, content, O_TRUNC);
+}
+
+Status appendFile(const std::string& path, std::string_view content)
+{
+    return openAndWrite(path, content, O_APPEND);
+}
+
+Status replaceAtomically(const std::string& path, std::string_view content)
+{
+    std::string tmpl = folderOf(path) + "/.zul-tmp-XXXXXX";
+    Fd f;
+    f.fd = ::mkstemp(tmpl.data());
+    if (f.fd < 0)
+        return errorFromErrno(errno, path);
+    // Keep the mode of the file being replaced; new files get the usual 0644.
+    struct stat old{};
+    ::fchmod(f.fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    auto st = writeAllTo(f.fd, content, path);
+    if (st && ::fsync(f.fd) != 0)
+        st = errorFromErrno(errno, path);
+    const int fd = f.fd;
+    f.fd = -1;
+    if (::close(fd) != 0 && st)
+        st = errorFromErrno(errno, path);
+    if (st && ::rename(tmpl.c_str(), path.c_str()) != 0)
+        st = errorFromErrno(errno, path);
+    if (!st)
+        ::unlink(tmpl.c_str());
+    return st;
+}
+
+std::string joinCrLf(const std::vector<std::string>& lines)
+{
+    std::size_t n = 0;
+    for (const auto& l : lines)
+        n += l.size() + 2;
+    std::string out;
+    out.reserve(n);
+    for (const auto& l : lines) {
+        out += l;
+        out += "\r\n";
+    }
+    return out;
+}
+
+bool findNormalFile(const std::string& path)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    const auto slash = path.find_last_of('/');
+    const std::string_view name = slash == std::string::npos ? std::string_view(path)
+                                                              : std::string_view(path).substr(slash + 1);
+    return !name.empty() && name.front() != '.';
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool isDirectory(const std::string& path)
+{
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+Result<std::int64_t> fileLength(const std::string& path)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0)
+        return errorFromErrno(errno, path);
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+Status forceDelete(const std::string& path)
+{
+    // Read-only files go too: on POSIX the folder's write bit decides.
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        return errorFromErrno(errno, path);
+    return success();
+}
+
+Status makeDirectories(const std::string& path)
+{
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec)
+        return Error{ErrorCode::PathNotFound, ec.message() + ": '" + path + "'"};
+    return success();
+}
+
+std::string folderOf(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+} // namespace zul::platform

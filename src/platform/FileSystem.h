@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/Result.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zul::platform {
+
+// Lines of a text file. CR LF ends a line; a lone LF is accepted too. A last
+// line without an end is still a line; the bytes are kept as they are.
+Result<std::vector<std::string>> readLines(const std::string& path);
+
+// The whole file, bytes as they are.
+Result<std::string> readAll(const std::string& path);
+
+// Creates or empties the file and writes content. Not atomic: a failure can
+// leave the bytes written so far, which some callers want.
+Status writeFile(const std::string& path, std::string_view content);
+
+// Appends content, creating the file when it is missing.
+Status appendFile(const std::string& path, std::string_view content);
+
+// Writes content to a temporary file in the same folder and renames it over
+// path, so readers see either the old or the new file, never a partial one.
+Status replaceAtomically(const std::string& path, std::string_view content);
+
+// Joins lines, each followed by CR LF.
+std::string joinCrLf(const std::vector<std::string>& lines);
+
+// True when path names a normal file: not a folder, not hidden (a name that
+// begins with a dot), so that hidden files are not found by a search.
+bool findNormalFile(const std::string& path);
+
+bool fileExists(const std::string& path);
+bool isDirectory(const std::string& path);
+
+// Length in bytes, or an error when the file cannot be looked at.
+Result<std::int64_t> fileLength(const std::string& path);
+
+// Deletes a file even when it is read-only. A missing file is not an error.
+Status forceDelete(const std::string& path);
+
+Status makeDirectories(const std::string& path);
+
+// The folder part of a path, without a trailing separator.
+std::string folderOf(const std::string& path);
+
+} // namespace zul::platform

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Text helpers with the semantics the scripts rely on: a blank is the space
+// character only, and positions are 1-based with 0 meaning "not found".
+namespace zul::platform {
+
+std::string trim(std::string_view s);
+std::string trimLeft(std::string_view s);
+std::string trimRight(std::string_view s);
+
+// 1-based position of needle in hay at or after start (1-based); 0 if none.
+std::size_t instr(std::size_t start, std::string_view hay, std::string_view needle);
+
+// The characters of s from 1-based position start, at most len of them.
+std::string mid(std::string_view s, std::size_t start, std::size_t len = std::string_view::npos);
+std::string left(std::string_view s, std::size_t len);
+
+// Upper case of the ASCII letters; other bytes of the code page stay.
+std::string upper(std::string_view s);
+
+// Pads with blanks on the right or cuts to exactly width characters.
+std::string fitLeft(std::string_view s, std::size_t width);
+
+// A number formatted with at least two digits ("01", "99", "100").
+std::string twoDigits(long value);
+
+inline constexpr std::string_view CRLF = "\r\n";
+
+} // namespace zul::platform

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zul::plugin {
+
+inline constexpr const char* kEditorDesignCaption = "File Transfer Protocol - Client";
+
+// What the feature class needs of the script editor panel. One instance per
+// thread, created on first use and gone once unloaded, so that the next use
+// starts from the design settings.
+class Editor {
+public:
+    virtual ~Editor();
+    virtual std::string caption() const = 0;
+    virtual void setCaption(const std::string& caption) = 0;
+    virtual void setScriptText(const std::string& text) = 0;
+    // The read-only state of a Delete: clipboard timer, Fast Path, Cut, Copy,
+    // Paste, the text box, Fetch, Run Now and View off; Continue reads "&Delete".
+    virtual void lockForDelete() = 0;
+    // Shows the panel modally; returns once it has closed.
+    virtual void showModal() = 0;
+};
+
+using EditorFactory = std::function<std::unique_ptr<Editor>()>;
+
+// The thread's editor, created by the installed factory on first use.
+Editor& editor();
+bool editorLoaded();
+void unloadEditor();
+
+// Installs the factory for new instances; an empty one restores the default.
+void setEditorFactory(EditorFactory factory);
+
+} // namespace zul::plugin

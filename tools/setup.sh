@@ -1,0 +1,28 @@
+# Shared by the run scripts: installs what is missing, then configures and
+# builds the given preset incrementally.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+PACKAGES=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libcurl4-openssl-dev python3-pyftpdlib lftp)
+
+install_missing() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        echo "== installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    fi
+}
+
+build_preset() {
+    local preset="$1"
+    cd "$ROOT"
+    if [ ! -f "build/$preset/build.ninja" ]; then
+        cmake --preset "$preset" >/dev/null
+    fi
+    cmake --build --preset "$preset" -j "$(nproc)"
+}
