@@ -1,0 +1,107 @@
+#include "com/HostComponents.h"
+#include "com/Registry.h"
+
+#include <QTest>
+
+using namespace zul::com;
+Q_DECLARE_METATYPE(zul::com::Variant)
+
+namespace {
+class Dummy : public IFileUtility {
+public:
+    std::string GetExtension(std::string&) override { return "x"; }
+    std::string GetTargetFNP(std::string&) override { return "y"; }
+};
+} // namespace
+
+class ComTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { clearRegistry(); }
+
+    void variantKeepsItsKind()
+    {
+        const Variant short3281 = msg(3281);
+        const Variant long3281 = std::int32_t{3281};
+        QCOMPARE(short3281.kind(), Variant::Kind::Int16);
+        QCOMPARE(long3281.kind(), Variant::Kind::Int32);
+        QVERIFY(!(short3281 == long3281));
+        QVERIFY(!(Variant(true) == Variant(std::int16_t{-1})));
+        QVERIFY(!(Variant("1") == Variant(std::int16_t{1})));
+        QVERIFY(Variant("D") == Variant(std::string("D")));
+        QCOMPARE(Variant(false).toText(), std::string("False"));
+        QCOMPARE(Variant(std::int32_t{-7}).toText(), std::string("-7"));
+        QCOMPARE(Variant().toText(), std::string());
+    }
+
+    void toInt16_data()
+    {
+        QTest::addColumn<Variant>("value");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("result");
+        QTest::newRow("text") << Variant("12") << true << 12;
+        QTest::newRow("blanks around") << Variant("  7 ") << true << 7;
+        QTest::newRow("half to even down") << Variant("2.5") << true << 2;
+        QTest::newRow("half to even up") << Variant("3.5") << true << 4;
+        QTest::newRow("max") << Variant("32767") << true << 32767;
+        QTest::newRow("overflow") << Variant("32768") << false << 0;
+        QTest::newRow("min") << Variant(std::int32_t{-32768}) << true << -32768;
+        QTest::newRow("int32 overflow") << Variant(std::int32_t{40000}) << false << 0;
+        QTest::newRow("not a number") << Variant("Mon") << false << 0;
+        QTest::newRow("blank text") << Variant("  ") << false << 0;
+        QTest::newRow("hex is not a number") << Variant("0x10") << false << 0;
+        QTest::newRow("true is -1") << Variant(true) << true << -1;
+        QTest::newRow("empty is 0") << Variant() << true << 0;
+    }
+    void toInt16()
+    {
+        QFETCH(Variant, value);
+        QFETCH(bool, ok);
+        QFETCH(int, result);
+        const auto r = value.toInt16();
+        QCOMPARE(r.has_value(), ok);
+        if (ok)
+            QCOMPARE(int(*r), result);
+    }
+
+    void registryCreatesByProgIdWithoutRegardToCase()
+    {
+        int made = 0;
+        registerClass(kFileUtilityProgId, [&] {
+            ++made;
+            return std::make_shared<Dummy>();
+        });
+        QVERIFY(isRegistered("qorvutil.fileutility"));
+        auto a = CreateObjectAs<IFileUtility>("QORVUTIL.FILEUTILITY");
+        auto b = CreateObjectAs<IFileUtility>(kFileUtilityProgId);
+        QVERIFY(a && b && a != b);
+        QCOMPARE(made, 2);
+    }
+
+    void failedCreatesGiveNothing()
+    {
+        QVERIFY(!CreateObject("Not.Registered"));
+        registerClass("Throws.Class", []() -> ObjectPtr { throw std::runtime_error("boom"); });
+        QVERIFY(!CreateObject("Throws.Class"));
+        registerClass(kErrorMessagesProgId, [] { return std::make_shared<Dummy>(); });
+        // Registered, but not the interface asked for.
+        QVERIFY(CreateObject(kErrorMessagesProgId));
+        QVERIFY(!CreateObjectAs<IErrorMessages>(kErrorMessagesProgId));
+        unregisterClass(kErrorMessagesProgId);
+        QVERIFY(!isRegistered(kErrorMessagesProgId));
+    }
+
+    void useOfNothingFailsWith91()
+    {
+        std::shared_ptr<IEventStruct> none;
+        try {
+            use(none);
+            QFAIL("expected a failure");
+        } catch (const ComError& e) {
+            QCOMPARE(e.number(), 91);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(ComTest)
+#include "tst_com.moc"

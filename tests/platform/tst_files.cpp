@@ -1,0 +1,116 @@
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+using namespace zul::platform;
+
+class FilesTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::string path(const char* name) const { return m_dir.filePath(name).toStdString(); }
+
+private slots:
+    void readLinesSplitsCrLfAndLf_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
+        QTest::newRow("lone lf at end") << QByteArray("a\r\nb\n") << QStringList{"a", "b"};
+        QTest::newRow("no end on last line") << QByteArray("a\r\nb") << QStringList{"a", "b"};
+        QTest::newRow("empty lines kept") << QByteArray("\r\n\r\nx\r\n") << QStringList{"", "", "x"};
+        QTest::newRow("lone cr inside stays") << QByteArray("a\rb\r\n") << QStringList{"a\rb"};
+        QTest::newRow("empty file") << QByteArray() << QStringList{};
+    }
+    void readLinesSplitsCrLfAndLf()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, lines);
+        QVERIFY(writeFile(path("r.txt"), bytes.toStdString()));
+        auto r = readLines(path("r.txt"));
+        QVERIFY(r);
+        QStringList got;
+        for (const auto& l : *r)
+            got << QString::fromStdString(l);
+        QCOMPARE(got, lines);
+    }
+
+    void missingFileIsNotFound()
+    {
+        auto r = readLines(path("nope.txt"));
+        QVERIFY(!r);
+        QCOMPARE(r.error().code, ErrorCode::FileNotFound);
+        QVERIFY(!readAll(m_dir.path().toStdString())); // a folder is not a file
+    }
+
+    void replaceAtomicallyLeavesNoTemporary()
+    {
+        const auto p = path("reg.txt");
+        QVERIFY(writeFile(p, "old\r\n"));
+        ::chmod(p.c_str(), 0600);
+        QVERIFY(replaceAtomically(p, "new\r\n"));
+        QCOMPARE(*readAll(p), std::string("new\r\n"));
+        struct stat st{};
+        ::stat(p.c_str(), &st);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        const auto entries = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(!entries.join(',').contains(".zul-tmp"), qPrintable(entries.join(',')));
+    }
+
+    void replaceInMissingFolderFailsAndKeepsNothing()
+    {
+        QVERIFY(!replaceAtomically(path("no/such/dir/x.txt"), "x"));
+    }
+
+    void normalFileSearchSkipsHiddenAndFolders()
+    {
+        QVERIFY(writeFile(path("seen.zul"), ""));
+        QVERIFY(writeFile(path(".hidden.zul"), ""));
+        QVERIFY(findNormalFile(path("seen.zul")));
+        QVERIFY(!findNormalFile(path(".hidden.zul")));
+        QVERIFY(!findNormalFile(m_dir.path().toStdString()));
+        QVERIFY(!findNormalFile(path("absent.zul")));
+    }
+
+    void forceDeleteTakesReadOnlyAndIgnoresMissing()
+    {
+        const auto p = path("ro.zul");
+        QVERIFY(writeFile(p, "x"));
+        ::chmod(p.c_str(), 0444);
+        QVERIFY(forceDelete(p));
+        QVERIFY(!fileExists(p));
+        QVERIFY(forceDelete(p));
+    }
+
+    void startProcessPassesArgumentsWithoutShell()
+    {
+        // A folder with a blank and an argument full of shell characters reach
+        // the program as they are.
+        QDir(m_dir.path()).mkpath("with blank");
+        const auto out = path("with blank/out.txt");
+        auto pid = startProcess("/bin/sh", {"-c", "printf '%s' \"$1\" > \"$2\"", "sh", "true|a b;$(x)|E01", out});
+        QVERIFY(pid);
+        int status = 0;
+        QCOMPARE(::waitpid(*pid, &status, 0), *pid);
+        QCOMPARE(*readAll(out), std::string("true|a b;$(x)|E01"));
+        QVERIFY(!startProcess(path("missing-program"), {}));
+    }
+
+    void watchedChildRunsActionAfterExit()
+    {
+        auto pid = startProcess("/bin/true", {});
+        QVERIFY(pid);
+        std::atomic<int> ran{0};
+        watchChild(*pid, [&](int) { ran = 1; });
+        waitForWatchedChildren();
+        QCOMPARE(ran.load(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(FilesTest)
+#include "tst_files.moc"

@@ -1,0 +1,354 @@
+#include "com/ModuleState.h"
+#include "com/Registry.h"
+#include "platform/Clock.h"
+#include "plugin/Editor.h"
+#include "plugin/ModFTP1.h"
+#include "plugin/Seams.h"
+#include "plugin/iGamut12.h"
+#include "support/Fakes.h"
+#include "support/TempAppFolder.h"
+
+#include <QTest>
+
+using namespace zul;
+using com::Variant;
+
+namespace {
+
+// Records what the feature class does to the editor; showModal runs the
+// test's idea of what the user did.
+struct EditorLog {
+    std::string caption;
+    std::string text;
+    bool locked = false;
+    int shown = 0;
+    std::function<void()> onShow;
+};
+
+class FakeEditor : public plugin::Editor {
+public:
+    explicit FakeEditor(EditorLog& log) : m_log(log) { m_log.caption = plugin::kEditorDesignCaption; }
+    std::string caption() const override { return m_log.caption; }
+    void setCaption(const std::string& c) override { m_log.caption = c; }
+    void setScriptText(const std::string& t) override { m_log.text = t; }
+    void lockForDelete() override { m_log.locked = true; }
+    void showModal() override
+    {
+        ++m_log.shown;
+        if (m_log.onShow)
+            m_log.onShow();
+    }
+
+private:
+    EditorLog& m_log;
+};
+
+const std::string kDesign = plugin::kEditorDesignCaption;
+
+} // namespace
+
+class FeatureTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<test::Fakes> m_fakes;
+    EditorLog m_editor;
+    std::vector<std::string> m_loaded, m_built, m_deleted;
+    std::vector<std::int32_t> m_runModes;
+    std::function<bool()> m_runResult;
+    std::string m_runScriptAtRun;
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        m_fakes = test::registerFakes();
+        m_editor = EditorLog{};
+        m_loaded.clear();
+        m_built.clear();
+        m_deleted.clear();
+        m_runModes.clear();
+        m_runResult = [] { return true; };
+        plugin::unloadEditor();
+        plugin::setEditorFactory([this] { return std::make_unique<FakeEditor>(m_editor); });
+        auto& s = plugin::seams();
+        s.loadEventScript = [this](std::string& id) -> std::optional<std::string> {
+            m_loaded.push_back(id);
+            return "script of " + id;
+        };
+        s.buildRunScript = [this](std::string& id) { m_built.push_back(id); };
+        s.deleteScriptFile = [this](std::string& p) { m_deleted.push_back(p); };
+        s.runEvent = [this](std::int32_t& mode, com::EventStructPtr&) {
+            m_runModes.push_back(mode);
+            m_runScriptAtRun = com::moduleState().sRunScript;
+            return m_runResult();
+        };
+    }
+    void cleanup()
+    {
+        plugin::unloadEditor();
+        plugin::setEditorFactory({});
+        plugin::resetSeams();
+        platform::setClock({});
+        com::clearRegistry();
+        com::resetModuleState();
+    }
+
+    void captionRules_data()
+    {
+        QTest::addColumn<int>("option");
+        QTest::addColumn<bool>("hasNewId");
+        QTest::addColumn<QString>("newId");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("loads");
+        QTest::addColumn<bool>("locked");
+        const QString design = QString::fromStdString(kDesign);
+        QTest::newRow("add") << 1 << true << "" << design + " - Add Script " << false << false;
+        QTest::newRow("update") << 2 << true << "" << design + " - Update Script E01" << true << false;
+        QTest::newRow("delete") << 3 << true << "" << design + " - Update Script E01" << true << true;
+        QTest::newRow("duplicate") << 4 << true << "E02" << design + " - Duplicate Script E01" << true << false;
+        QTest::newRow("duplicate, empty new id") << 4 << true << "" << design << true << false;
+        QTest::newRow("duplicate, new id omitted") << 4 << false << "" << design << true << false;
+        QTest::newRow("unknown option") << 9 << true << "E02" << design << true << false;
+    }
+    void captionRules()
+    {
+        QFETCH(int, option);
+        QFETCH(bool, hasNewId);
+        QFETCH(QString, newId);
+        QFETCH(QString, caption);
+        QFETCH(bool, loads);
+        QFETCH(bool, locked);
+
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
+        std::int32_t opt = option;
+        std::string id = newId.toStdString();
+        feature.ShowPanel(opt, event, nullptr, hasNewId ? &id : nullptr);
+
+        QCOMPARE(QString::fromStdString(m_editor.caption), caption);
+        QCOMPARE(m_editor.shown, 1);
+        QCOMPARE(m_editor.locked, locked);
+        QCOMPARE(m_loaded.size(), std::size_t(loads ? 1 : 0));
+        if (loads)
+            QCOMPARE(m_editor.text, std::string("script of E01"));
+        QCOMPARE(com::moduleState().uEventOption, option);
+        QVERIFY(com::moduleState().oCurEvent == event);
+        if (option == 4)
+            QCOMPARE(QString::fromStdString(com::moduleState().sNewId), newId);
+    }
+
+    void duplicateIdKeptUntilNextDuplicate()
+    {
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
+        std::int32_t four = 4, two = 2;
+        std::string id = "E09";
+        feature.ShowPanel(four, event, nullptr, &id);
+        plugin::unloadEditor();
+        std::string other = "E77";
+        feature.ShowPanel(two, event, nullptr, &other); // not a duplicate: sNewId stays
+        QCOMPARE(com::moduleState().sNewId, std::string("E09"));
+    }
+
+    void scriptIdIsUntrimmed()
+    {
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(" E01 "));
+        std::int32_t two = 2;
+        feature.ShowPanel(two, event);
+        QCOMPARE(m_loaded, std::vector<std::string>{" E01 "});
+        QCOMPARE(m_editor.caption, kDesign + " - Update Script  E01 ");
+    }
+
+    void missingScriptKeepsEditorText()
+    {
+        plugin::seams().loadEventScript = [](std::string&) -> std::optional<std::string> { return std::nullopt; };
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
+        plugin::editor().setScriptText("typed before");
+        std::int32_t two = 2;
+        feature.ShowPanel(two, event);
+        QCOMPARE(m_editor.text, std::string("typed before"));
+        QCOMPARE(m_editor.shown, 1);
+    }
+
+    void panelResultIsNeverReset()
+    {
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
+        std::int32_t two = 2;
+        QCOMPARE(feature.ShowPanel(two, event), 0); // cancelled, first on this thread
+
+        m_editor.onShow = [] { com::moduleState().uPanelResult = 1; };
+        QCOMPARE(feature.ShowPanel(two, event), 1); // continued
+
+        m_editor.onShow = {};
+        QCOMPARE(feature.ShowPanel(two, event), 1); // cancelled: the earlier result comes back
+    }
+
+    void lastPanelActionUntouched()
+    {
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
+        m_editor.onShow = [] { com::moduleState().uPanelResult = 2; };
+        for (std::int32_t opt : {1, 2, 3, 4}) {
+            std::int32_t last = 77;
+            std::string id = "E05";
+            feature.ShowPanel(opt, event, &last, &id);
+            QCOMPARE(last, 77);
+            QCOMPARE(opt, opt);
+            QCOMPARE(id, std::string("E05"));
+        }
+    }
+
+    void editorFailureIsReportedAndShowPanelReturns()
+    {
+        m_editor.onShow = [] { throw com::ComError(5, "Invalid procedure call or argument"); };
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
+        com::moduleState().uPanelResult = 2;
+        for (std::int32_t opt : {1, 2}) {
+            m_fakes->messages->calls.clear();
+            const auto r = feature.ShowPanel(opt, event);
+            QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
+            QCOMPARE(test::describe(m_fakes->messages->calls[0]),
+                     QString("bool:False, text:\"Invalid procedure call or argument\", text:\"D\""));
+            // Add fails inside ShowPanel (0); the others inside PreparePanel, which traps its own.
+            QCOMPARE(r, opt == 1 ? 0 : 2);
+        }
+    }
+
+    void needGridRefreshAndConstants()
+    {
+        iGamut12 feature;
+        QCOMPARE(feature.NeedGridRefresh(), false);
+        com::moduleState().bNeedRefresh = true;
+        QCOMPARE(feature.NeedGridRefresh(), true);
+        QCOMPARE(feature.FeatureType(), std::string("AFM"));
+        QCOMPARE(feature.FeatureSummary(), std::string("<NONE>"));
+        std::string m = "anything";
+        QCOMPARE(feature.DisplayMessage(m), std::string());
+    }
+
+    void lifecycleFillsAndEmptiesState()
+    {
+        {
+            iGamut12 feature;
+            QVERIFY(com::moduleState().oMsgService == m_fakes->messages);
+            QVERIFY(com::moduleState().oFileUtil);
+            QVERIFY(com::moduleState().oCurEvent);
+            com::moduleState().sRunScript = "kept";
+        }
+        QVERIFY(!com::moduleState().oMsgService);
+        QVERIFY(!com::moduleState().oFileUtil);
+        QVERIFY(!com::moduleState().oCurEvent);
+        QCOMPARE(com::moduleState().sRunScript, std::string("kept"));
+    }
+
+    void failedCreatesKeepEarlierReferences()
+    {
+        auto earlier = std::make_shared<test::RecordingMessages>();
+        com::moduleState().oMsgService = earlier;
+        com::clearRegistry();
+        ModFTP1::CreateMessageService();
+        ModFTP1::CreateFileUtility();
+        ModFTP1::CreateEventStruct();
+        QVERIFY(com::moduleState().oMsgService == earlier);
+        QVERIFY(!com::moduleState().oFileUtil);
+    }
+
+    void stampEventType()
+    {
+        iGamut12 feature;
+        ModFTP1::StampEventType();
+        QCOMPARE(com::moduleState().oCurEvent->text("BAEvTYPE"), std::string("ZUL"));
+    }
+
+    void executionChoosesScript_data()
+    {
+        QTest::addColumn<bool>("workCopy");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("runScript");
+        QTest::addColumn<bool>("builds");
+        QTest::newRow("no work copy") << false << "E0001" << "/ZUL/E0001ZUL.zul" << false;
+        QTest::newRow("work copy") << true << "E0001" << "/ZUL/TMPE0001.zul" << true;
+        QTest::newRow("work copy, blank id") << true << "   " << "/ZUL/   ZUL.zul" << false;
+        QTest::newRow("work copy, id with blanks") << true << " E01 " << "/ZUL/TMP E01 .zul" << true;
+        QTest::newRow("hidden work copy is not found") << false << "E0001" << "/ZUL/E0001ZUL.zul" << false;
+    }
+    void executionChoosesScript()
+    {
+        QFETCH(bool, workCopy);
+        QFETCH(QString, id);
+        QFETCH(QString, runScript);
+        QFETCH(bool, builds);
+        test::TempAppFolder app;
+        if (workCopy)
+            app.write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\n");
+        else if (QByteArray(QTest::currentDataTag()).startsWith("hidden"))
+            app.write("ZUL/.ZULTMP.zul", "x\r\n");
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(id.toStdString()));
+        std::int32_t mode = 1;
+        QVERIFY(feature.Execution(mode, event));
+        QCOMPARE(QString::fromStdString(m_runScriptAtRun), QString::fromStdString(app.path()) + runScript);
+        QCOMPARE(m_built.size(), std::size_t(builds ? 1 : 0));
+        if (builds)
+            QCOMPARE(m_built[0], id.toStdString());
+        // The run copy is deleted after every run, whichever file was used.
+        QCOMPARE(m_deleted, std::vector<std::string>{app.path() + "/ZUL/TMP" + id.toStdString() + ".zul"});
+        QCOMPARE(m_runModes, std::vector<std::int32_t>{1});
+    }
+
+    void executionReturnsDriverResult_data()
+    {
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("started, scheduled") << true << 1;
+        QTest::newRow("not answered, direct") << false << 0;
+        QTest::newRow("odd mode passed through") << true << 42;
+    }
+    void executionReturnsDriverResult()
+    {
+        QFETCH(bool, result);
+        QFETCH(int, mode);
+        test::TempAppFolder app;
+        m_runResult = [result] { return result; };
+        iGamut12 feature;
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E0001"));
+        std::int32_t m = mode;
+        QCOMPARE(feature.Execution(m, event), result);
+        QCOMPARE(m_runModes, std::vector<std::int32_t>{mode});
+        QVERIFY(m_fakes->messages->calls.empty());
+    }
+
+    void executionFailureReportsTenArguments()
+    {
+        test::TempAppFolder app;
+        platform::setClock([] { return platform::LocalDateTime{2026, 3, 4, 5, 6, 7}; });
+        m_runResult = []() -> bool { throw com::ComError(53, "File not found"); };
+        iGamut12 feature;
+        auto event = test::makeEvent("E0001", "ENT", 12);
+        event->fields["BAEvTYPE"] = std::string("ZUL");
+        auto ev = std::static_pointer_cast<com::IEventStruct>(event);
+        std::int32_t mode = 1;
+        QCOMPARE(feature.Execution(mode, ev), false);
+        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
+        const com::Args expected{false,         com::msg(3281), "L",  "E0001", "ZUL", std::int16_t{12},
+                                 "03/04/2026", "05:06:07",     "90", "File not found"};
+        QCOMPARE(test::describe(m_fakes->messages->calls[0]), test::describe(expected));
+        QVERIFY(m_fakes->messages->calls[0] == expected);
+        QVERIFY(m_deleted.empty()); // the failure left before the clean-up step
+    }
+
+    void executionWithoutEventEndsQuietly()
+    {
+        iGamut12 feature;
+        com::EventStructPtr none;
+        std::int32_t mode = 1;
+        QCOMPARE(feature.Execution(mode, none), false);
+        QVERIFY(m_runModes.empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(FeatureTest)
+#include "tst_feature.moc"
