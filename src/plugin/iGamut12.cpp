@@ -7,7 +7,8 @@
 #include "platform/Text.h"
 #include "platform/Yield.h"
 #include "plugin/Editor.h"
-#include "plugin/ModFTP1.h"
+#include "com/ModFTP1.h"
+#include "plugin/PreparePanel.h"
 #include "plugin/Seams.h"
 
 using zul::com::moduleState;

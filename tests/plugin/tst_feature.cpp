@@ -2,7 +2,7 @@
 #include "com/Registry.h"
 #include "platform/Clock.h"
 #include "plugin/Editor.h"
-#include "plugin/ModFTP1.h"
+#include "com/ModFTP1.h"
 #include "plugin/Seams.h"
 #include "plugin/iGamut12.h"
 #include "support/Fakes.h"
