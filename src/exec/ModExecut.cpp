@@ -1,10 +1,32 @@
 #include "exec/ModExecut.h"
 
+#include "exec/ModExecutState.h"
+
 namespace ModExecut {
 
-bool RunEvent(std::int32_t&, zul::com::EventStructPtr&)
+namespace {
+// Module-level state is per thread, like the rest of the plug-in's.
+thread_local ModExecutState t_state;
+} // namespace
+
+ModExecutState& state()
 {
-    return false;
+    return t_state;
+}
+
+const ReceiptTable& NewReceipts()
+{
+    return t_state.newReceipts;
+}
+
+const ReceiptRecord& LastReceipt()
+{
+    return t_state.record;
+}
+
+const std::string& LastCommandLine()
+{
+    return t_state.lastCommandLine;
 }
 
 } // namespace ModExecut

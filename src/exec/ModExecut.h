@@ -2,6 +2,7 @@
 
 #include "com/HostComponents.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 
@@ -12,5 +13,66 @@ namespace ModExecut {
 // True once the runner has been started; False when the partner did not
 // answer. Other failures leave as zul::com::ComError for the caller's trap.
 bool RunEvent(std::int32_t& uRunMode, zul::com::EventStructPtr& oEvtStruct);
+
+// The work of RunEvent; called only by it.
+bool LaunchRunner(zul::com::EventStructPtr& oEvtStruct);
+
+// Checks the PUT lines of the script, registers its receipt marker lines in
+// Rcvdchkr.txt and writes the runner copy. Returns the runner copy's path, or
+// "" on any failure (never throws).
+std::string CheckTransfers(const std::string& sEventId, const std::string& sScriptPath, bool bSendEmpty, bool bRZ,
+                           bool bRT, bool bRC, std::int16_t iRunDay);
+
+// One line of the receipt register, filled field by field and joined into 82
+// fixed-width columns.
+struct ReceiptRecord {
+    static constexpr std::size_t KeyWidth = 7;
+    static constexpr std::size_t StampWidth = 14;
+    static constexpr std::size_t OptionWidth = 2;
+    static constexpr std::size_t TargetWidth = 50;
+    static constexpr std::size_t Width = 82;
+
+    std::string Key;    // event id and two-digit GET ordinal
+    std::string Stamp;  // yyyymmddhhnnss
+    std::string RZ;     // "RZ" or blanks
+    std::string RT;     // "RT" or blanks
+    std::string RC;     // "RC" or blanks
+    std::string Target; // "&" target "&" as the marker line holds it
+
+    // Each field padded or cut to its width, one blank between fields.
+    std::string join() const;
+};
+
+// The records that were new in the latest check; entry 0 is never used and an
+// empty entry stands for a record that replaced a register line.
+struct ReceiptTable {
+    static constexpr std::int16_t Capacity = 50;
+    std::array<std::string, Capacity + 1> entries;
+    std::int16_t count = 0;
+};
+
+const ReceiptTable& NewReceipts();
+const ReceiptRecord& LastReceipt();
+
+// The runner's command line. text is what is logged: the program, one blank
+// and the argument. The argument is handed over as one, without a shell.
+struct RunnerCommand {
+    std::string text;
+    std::string program;
+    std::string argument;
+};
+
+// Command line for the runner: "true|" script "|" event, from the program
+// VelundZUL in the application folder. Also used by the Fast Path run.
+RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::string& sEventField);
+
+// Starts the runner and does not wait for it; a runner that cannot be started
+// fails with zul::com::ComError. A pending AfterNextRunnerExit action is taken
+// by a successful start and runs once that runner has exited.
+void StartRunner(const RunnerCommand& command);
+
+// The text of the latest command line handed to StartRunner on this thread,
+// for logs and tests.
+const std::string& LastCommandLine();
 
 } // namespace ModExecut

@@ -1,8 +1,10 @@
 #include "host/Host.h"
 
 #include "com/Registry.h"
+#include "host/EventPanel.h"
 #include "host/EventStruct.h"
 #include "host/FileUtility.h"
+#include "host/ZembDB.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -55,6 +57,10 @@ void Host::registerComponents()
     com::registerClass(com::kEventStructProgId, [] { return std::make_shared<EventStruct>(); });
     const std::string app = m_appFolder.toStdString();
     com::registerClass(com::kFileUtilityProgId, [app] { return std::make_shared<FileUtility>(app); });
+    EventStore* store = &m_store;
+    com::registerClass(com::kEventPanelProgId, [store] { return std::make_shared<EventPanel>(*store); });
+    const QString data = m_dataFolder;
+    com::registerClass(com::kDatabaseProgId, [data] { return ZembDB::open(data); });
 }
 
 bool Host::loadPlugin(const QString& path, QString* error)
@@ -80,6 +86,11 @@ bool Host::loadPlugin(const QString& path, QString* error)
         return false;
     }
     return true;
+}
+
+QObject* Host::pluginRoot() const
+{
+    return m_loader && m_loader->isLoaded() ? m_loader->instance() : nullptr;
 }
 
 std::shared_ptr<com::IGamut12> Host::createFeature() const

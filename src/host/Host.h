@@ -7,6 +7,7 @@
 #include <QString>
 #include <memory>
 
+class QObject;
 class QPluginLoader;
 
 namespace zul::host {
@@ -33,6 +34,9 @@ public:
     // needs the plug-in's application folder, so it comes after the load.
     bool loadPlugin(const QString& path, QString* error);
     QString pluginApplicationFolder() const { return m_appFolder; }
+    // The loaded plug-in's root object, for the operations it offers the
+    // host's command line; null before a successful load.
+    QObject* pluginRoot() const;
 
     // A new instance of the plug-in's public class, by its ProgID.
     std::shared_ptr<com::IGamut12> createFeature() const;

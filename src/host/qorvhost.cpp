@@ -1,12 +1,15 @@
 // qorvhost: the host suite's stand-in. Loads the plug-in, keeps the events and
 // runs them; a command line for operators and tests.
+#include "host/EventsWindow.h"
+#include "host/GuiPresenter.h"
 #include "host/Host.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMetaObject>
 #include <QStringList>
 #include <cstdio>
 #include <optional>
@@ -16,7 +19,7 @@ using namespace zul::host;
 namespace {
 
 const char* kUsage =
-    "usage: qorvhost [--data DIR] [--plugin FILE] [--yes] COMMAND\n"
+    "usage: qorvhost [--data DIR] [--plugin FILE] [--yes] [COMMAND]   (no command: the events window)\n"
     "  info                          load the plug-in, print its feature type, summary and folder\n"
     "  event list                    list the events\n"
     "  event show ID                 show one event\n"
@@ -24,7 +27,9 @@ const char* kUsage =
     "                                add or change an event (ID 'new' allocates one)\n"
     "  event delete ID               remove an event\n"
     "  run ID [--direct]             run an event now (as scheduled, or as a direct run)\n"
-    "  log                           print the run log\n";
+    "  log                           print the run log\n"
+    "  script import ID FILE         save FILE as the script of event ID, as the editor's Continue does\n"
+    "  script show ID                print the script of event ID as the editor shows it\n";
 
 int fail(const QString& message, int code = 2)
 {
@@ -118,12 +123,86 @@ int printLog(const Host& host)
     return 0;
 }
 
+// The script commands go through the plug-in's root object: the host does not
+// link the plug-in's modules.
+int script(Host& host, const QString& pluginPath, const QStringList& args)
+{
+    const QString sub = args.value(0);
+    const QString id = args.value(1);
+    if (sub != QLatin1String("import") && sub != QLatin1String("show"))
+        return fail(QStringLiteral("unknown script command '%1'").arg(sub));
+    if (id.isEmpty() || (sub == QLatin1String("import") && args.size() < 3))
+        return fail(QStringLiteral("script %1 needs %2").arg(sub, sub == QLatin1String("import") ? "ID FILE" : "ID"));
+    if (id.contains(QLatin1Char('/')) || id.contains(QLatin1Char('\\')))
+        return fail(QStringLiteral("an event id cannot hold a path separator: '%1'").arg(id));
+    QString error;
+    if (!host.loadPlugin(pluginPath, &error))
+        return fail(error);
+    QObject* root = host.pluginRoot();
+
+    if (sub == QLatin1String("show")) {
+        QVariant text;
+        if (!QMetaObject::invokeMethod(root, "showScript", Qt::DirectConnection, Q_RETURN_ARG(QVariant, text),
+                                       Q_ARG(QString, id)))
+            return fail(QStringLiteral("the plug-in cannot show scripts"));
+        if (!text.isValid())
+            return 1; // the message service has said why
+        const QByteArray bytes = text.toByteArray();
+        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+        return 0;
+    }
+
+    if (!host.store().find(id))
+        return fail(QStringLiteral("unknown event '%1'").arg(id));
+    QFile file(args[2]);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot read '%1': %2").arg(args[2], file.errorString()));
+    const QByteArray text = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return fail(QStringLiteral("cannot read '%1': %2").arg(args[2], file.errorString()));
+    if (!QMetaObject::invokeMethod(root, "importScript", Qt::DirectConnection, Q_RETURN_ARG(QString, error),
+                                   Q_ARG(QString, id), Q_ARG(QByteArray, text)))
+        return fail(QStringLiteral("the plug-in cannot import scripts"));
+    if (!error.isEmpty())
+        return fail(QStringLiteral("script of event %1 not saved: %2").arg(id, error), 1);
+    out(QStringLiteral("script of event %1 saved").arg(id));
+    return 0;
+}
+
+// Without a command the host opens its events window.
+bool wantsWindow(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray a(argv[i]);
+        if (a == "--data" || a == "--plugin")
+            ++i;
+        else if (!a.startsWith("--"))
+            return false;
+    }
+    return true;
+}
+
+int runWindow(const QString& dataFolder, const QString& pluginPath)
+{
+    Host host(dataFolder, std::make_shared<GuiPresenter>());
+    QString error;
+    if (!host.openStore(&error) || !host.loadPlugin(pluginPath, &error))
+        return fail(error);
+    EventsWindow window(host);
+    window.show();
+    return QApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
+    std::unique_ptr<QCoreApplication> app;
+    if (wantsWindow(argc, argv))
+        app = std::make_unique<QApplication>(argc, argv);
+    else
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    QStringList args = QCoreApplication::arguments().mid(1);
     QString dataFolder = defaultDataFolder();
     QString pluginPath = defaultPluginPath();
     bool yes = false;
@@ -141,10 +220,8 @@ int main(int argc, char** argv)
             return fail(QStringLiteral("unknown option '%1'").arg(opt));
         }
     }
-    if (args.isEmpty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (args.isEmpty())
+        return runWindow(dataFolder, pluginPath);
 
     Host host(dataFolder, std::make_shared<HeadlessPresenter>(yes));
     const QString command = args.takeFirst();
@@ -191,6 +268,9 @@ int main(int argc, char** argv)
         }
         return fail(QStringLiteral("unknown event command '%1'").arg(sub));
     }
+
+    if (command == QLatin1String("script"))
+        return script(host, pluginPath, args);
 
     if (command == QLatin1String("run")) {
         const QString id = args.value(0);

@@ -1,23 +1,24 @@
 #include "plugin/Editor.h"
 
+#include "ui/common/CodePage.h"
+#include "ui/editor/frmZULINF.h"
+
 namespace zul::plugin {
 
 Editor::~Editor() = default;
 
 namespace {
 
-// Stands in until a form is installed: keeps caption and text, closes at once.
-class PlainEditor : public Editor {
+// The editor panel form; each call reaches the thread's instance, creating
+// it when it is not loaded.
+class FormEditor : public Editor {
 public:
-    std::string caption() const override { return m_caption; }
-    void setCaption(const std::string& c) override { m_caption = c; }
-    void setScriptText(const std::string& t) override { m_text = t; }
-    void lockForDelete() override {}
-    void showModal() override {}
-
-private:
-    std::string m_caption = kEditorDesignCaption;
-    std::string m_text;
+    std::string caption() const override { return ui::toCodePage(frmZULINF::instance().windowTitle()); }
+    void setCaption(const std::string& c) override { frmZULINF::instance().setWindowTitle(ui::fromCodePage(c)); }
+    void setScriptText(const std::string& t) override { frmZULINF::instance().setScriptText(t); }
+    void lockForDelete() override { frmZULINF::instance().lockForDelete(); }
+    void showModal() override { frmZULINF::instance().showModal(); }
+    void unload() override { frmZULINF::unloadInstance(); }
 };
 
 EditorFactory& factory()
@@ -33,7 +34,7 @@ thread_local std::unique_ptr<Editor> t_editor;
 Editor& editor()
 {
     if (!t_editor)
-        t_editor = factory() ? factory()() : std::make_unique<PlainEditor>();
+        t_editor = factory() ? factory()() : std::make_unique<FormEditor>();
     return *t_editor;
 }
 
@@ -44,6 +45,8 @@ bool editorLoaded()
 
 void unloadEditor()
 {
+    if (t_editor)
+        t_editor->unload();
     t_editor.reset();
 }
 

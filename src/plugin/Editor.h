@@ -22,6 +22,8 @@ public:
     virtual void lockForDelete() = 0;
     // Shows the panel modally; returns once it has closed.
     virtual void showModal() = 0;
+    // Unloads the panel if it is loaded.
+    virtual void unload() {}
 };
 
 using EditorFactory = std::function<std::unique_ptr<Editor>()>;

@@ -5,6 +5,7 @@
 
 // The script file store and the rewriting of scripts for a run. Paths are
 // under the application folder; event ids are used as the host gives them.
+// Failures are reported through the module's message service with "D".
 namespace FTPCode {
 
 // The display text of the event's script ("\ZUL\" + id + "ZUL.zul"), with each
@@ -12,13 +13,16 @@ namespace FTPCode {
 // (the failure has been reported) and the editor keeps its text.
 std::optional<std::string> LoadEventScript(std::string& sEventId);
 
-// Replaces the work copy "\ZUL\ZULTMP.zul" with text followed by CR LF.
+// Replaces the work copy "\ZUL\ZULTMP.zul" with text followed by CR LF; quiet.
 void WriteWorkScript(const std::string& text);
 
 // Deletes sPath when a search for normal files finds it; never reports.
 void DeleteScriptFile(std::string& sPath);
 
-// Rewrite the work copy into the event script / the run copy.
+// Rewrite the work copy into the event script ("\ZUL\" + id + "ZUL.zul") or
+// the run copy ("\ZUL\TMP" + id + ".zul"). Each creates a new file utility in
+// oFileUtil first; when none can be created, com::ComError 91 reaches the
+// caller. Nothing is written when there is no work copy.
 void BuildEventScript(std::string& sEventId);
 void BuildRunScript(std::string& sEventId);
 

@@ -1,0 +1,224 @@
+#include "exec/ModExecut.h"
+#include "exec/ModExecutState.h"
+
+#include "com/ModuleState.h"
+#include "platform/AppPath.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "platform/Yield.h"
+
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace ModExecut {
+
+namespace {
+
+namespace platform = zul::platform;
+using zul::com::msg;
+
+// Line counts are 16-bit.
+constexpr std::size_t MaxLines = 32767;
+
+std::string_view trimmed(std::string_view s)
+{
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string_view::npos)
+        return {};
+    return s.substr(first, s.find_last_not_of(' ') - first + 1);
+}
+
+void report(int number, const std::string& sEventId, std::int16_t iRunDay)
+{
+    auto& ms = zul::com::moduleState();
+    zul::com::use(ms.oMsgService)
+        .HandleMessages({false, msg(number), "L", platform::trim(sEventId), "ZUL", std::to_string(iRunDay), ms.sRunDate,
+                         ms.sRunTime, "90"});
+}
+
+// The first register line whose first seven characters match a key, found
+// once for all marker lines of a check.
+class RegisterIndex {
+public:
+    explicit RegisterIndex(const std::vector<std::string>& lines) : m_lines(lines) {}
+
+    std::optional<std::size_t> find(std::string_view record)
+    {
+        if (!m_built) {
+            m_first.reserve(m_lines.size());
+            for (std::size_t j = 0; j < m_lines.size(); ++j)
+                m_first.emplace(platform::left(m_lines[j], ReceiptRecord::KeyWidth), j);
+            m_built = true;
+        }
+        const auto it = m_first.find(platform::left(record, ReceiptRecord::KeyWidth));
+        if (it == m_first.end())
+            return std::nullopt;
+        return it->second;
+    }
+
+private:
+    // A replaced line keeps its first seven characters, so the index stays right.
+    const std::vector<std::string>& m_lines;
+    std::unordered_map<std::string, std::size_t> m_first;
+    bool m_built = false;
+};
+
+std::optional<std::string> checkTransfers(const std::string& sEventId, const std::string& sScriptPath, bool bSendEmpty,
+                                          bool bRZ, bool bRT, bool bRC, std::int16_t iRunDay)
+{
+    auto& ms = zul::com::moduleState();
+    auto& st = state();
+    const auto now = platform::now();
+    ms.sRunTime = platform::formatHhMmSs(now);
+    ms.sRunDate = platform::formatMmDdYyyy(now);
+    for (auto& entry : st.newReceipts.entries)
+        entry.clear();
+    st.newReceipts.count = 0;
+
+    // Appending nothing creates a missing register without touching one that
+    // another run has just written.
+    const std::string registerPath = platform::appPath("\\Rcvdchkr.txt");
+    if (!platform::fileExists(registerPath) && !platform::appendFile(registerPath, ""))
+        return std::nullopt;
+    auto registerLines = platform::readLines(registerPath);
+    if (!registerLines || registerLines->size() > MaxLines)
+        return std::nullopt;
+    std::vector<std::string>& lines = *registerLines;
+
+    auto scriptLines = platform::readLines(platform::trim(sScriptPath));
+    if (!scriptLines)
+        return std::nullopt;
+    std::vector<std::string> script;
+    std::size_t scriptBytes = 0;
+    for (auto& line : *scriptLines) {
+        if (trimmed(line).empty())
+            continue;
+        scriptBytes += line.size() + 2;
+        script.push_back(std::move(line));
+    }
+    if (script.empty() || script.size() > MaxLines)
+        return std::nullopt;
+
+    const std::string markerKey = "**" + platform::trim(sEventId);
+    RegisterIndex index(lines);
+    std::string runnerCopy;
+    runnerCopy.reserve(scriptBytes + script.size() * 4 + 2);
+
+    for (auto& v : script) {
+        const std::string_view tv = trimmed(v);
+        if (platform::upper(platform::left(tv, 3)) == "PUT") {
+            // The local file runs from the fifth character to the next blank.
+            const std::size_t blank = platform::instr(5, v, " ");
+            if (blank == 0)
+                return std::nullopt;
+            const std::string localFile = platform::mid(v, 5, blank - 5);
+            if (!platform::fileExists(localFile)) {
+                platform::yield();
+                report(4111, sEventId, iRunDay);
+            } else {
+                const auto length = platform::fileLength(localFile);
+                if (!length)
+                    return std::nullopt;
+                if (*length < 1 && bSendEmpty) {
+                    platform::yield();
+                    v = "****" + v;
+                    report(4096, sEventId, iRunDay);
+                }
+            }
+        } else if (platform::upper(platform::left(tv, 7)) == markerKey) {
+            platform::yield();
+            if (st.newReceipts.count >= ReceiptTable::Capacity)
+                return std::nullopt;
+            const std::int16_t count = ++st.newReceipts.count;
+            st.newReceipts.entries[count].clear();
+
+            ReceiptRecord& record = st.record;
+            record.Key = platform::fitLeft(platform::mid(tv, 3, 7), ReceiptRecord::KeyWidth);
+            record.Stamp = platform::fitLeft(platform::formatStamp(platform::now()), ReceiptRecord::StampWidth);
+            record.RZ = bRZ ? "RZ" : "  ";
+            record.RT = bRT ? "RT" : "  ";
+            record.RC = bRC ? "RC" : "  ";
+            // As many characters as the position of the closing "&": the rest
+            // of the line for a well-formed marker.
+            record.Target =
+                platform::fitLeft(platform::mid(tv, 11, platform::instr(12, tv, "&")), ReceiptRecord::TargetWidth);
+            const std::string text = platform::trim(record.join());
+
+            const auto match = index.find(text);
+            if (match)
+                lines[*match] = text;
+            platform::yield();
+            if (!match)
+                st.newReceipts.entries[count] = text;
+        }
+        platform::yield();
+        runnerCopy += trimmed(v);
+        runnerCopy += platform::CRLF;
+    }
+
+    // The copy is trimmed as a whole and ends with one more line end.
+    const std::size_t lead = runnerCopy.find_first_not_of(' ');
+    runnerCopy.erase(0, lead == std::string::npos ? runnerCopy.size() : lead);
+    runnerCopy.erase(runnerCopy.find_last_not_of(' ') + 1);
+    runnerCopy += platform::CRLF;
+    const std::string runnerCopyPath = platform::appPath("\\ZUL\\tZULexe.zul");
+    if (!platform::replaceAtomically(runnerCopyPath, runnerCopy))
+        return std::nullopt;
+
+    std::string content;
+    std::size_t bytes = 0;
+    for (const auto& line : lines)
+        bytes += line.size() + 2;
+    content.reserve(bytes + ReceiptTable::Capacity * (ReceiptRecord::Width + 2));
+    for (const auto& line : lines) {
+        content += trimmed(line);
+        content += platform::CRLF;
+    }
+    for (std::int16_t i = 1; i <= st.newReceipts.count; ++i) {
+        const std::string& entry = st.newReceipts.entries[i];
+        if (trimmed(entry).empty())
+            continue;
+        content += entry;
+        content += platform::CRLF;
+    }
+    if (!platform::replaceAtomically(registerPath, content))
+        return std::nullopt;
+    return runnerCopyPath;
+}
+
+} // namespace
+
+std::string ReceiptRecord::join() const
+{
+    std::string line;
+    line.reserve(Width);
+    line += platform::fitLeft(Key, KeyWidth);
+    line += ' ';
+    line += platform::fitLeft(Stamp, StampWidth);
+    line += ' ';
+    line += platform::fitLeft(RZ, OptionWidth);
+    line += ' ';
+    line += platform::fitLeft(RT, OptionWidth);
+    line += ' ';
+    line += platform::fitLeft(RC, OptionWidth);
+    line += ' ';
+    line += platform::fitLeft(Target, TargetWidth);
+    return line;
+}
+
+std::string CheckTransfers(const std::string& sEventId, const std::string& sScriptPath, bool bSendEmpty, bool bRZ,
+                           bool bRT, bool bRC, std::int16_t iRunDay)
+{
+    // Every failure ends the check quietly with no runner copy to offer.
+    try {
+        if (auto path = checkTransfers(sEventId, sScriptPath, bSendEmpty, bRZ, bRT, bRC, iRunDay))
+            return *path;
+    } catch (...) {
+    }
+    return {};
+}
+
+} // namespace ModExecut

@@ -1,0 +1,204 @@
+#include "exec/ModExecut.h"
+#include "exec/ModExecutState.h"
+#include "exec/Pinng.h"
+#include "exec/RunnerWatch.h"
+
+#include "com/ModuleState.h"
+#include "platform/AppPath.h"
+#include "platform/Clock.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "platform/Text.h"
+#include "platform/Yield.h"
+
+#include <cmath>
+#include <cstdlib>
+
+namespace ModExecut {
+
+namespace {
+
+namespace platform = zul::platform;
+using zul::com::ComError;
+using zul::com::IEventStruct;
+using zul::com::msg;
+using zul::com::use;
+using zul::com::Variant;
+
+[[noreturn]] void raise(const platform::Error& error)
+{
+    throw ComError(static_cast<int>(error.code), error.description);
+}
+
+// Lines of the script joined with CR LF; the text so far is trimmed before
+// each line is added, so leading blank lines vanish and a line's trailing
+// blanks go once another line follows.
+std::string readScriptText(const std::string& path)
+{
+    auto lines = platform::readLines(platform::trim(path));
+    if (!lines)
+        raise(lines.error());
+    std::string text;
+    for (const auto& line : *lines) {
+        const auto last = text.find_last_not_of(' ');
+        text.erase(last == std::string::npos ? 0 : last + 1);
+        const auto first = text.find_first_not_of(' ');
+        if (first != 0)
+            text.erase(0, first);
+        if (text.empty()) {
+            text = line;
+        } else {
+            text += platform::CRLF;
+            text += line;
+        }
+    }
+    return text;
+}
+
+// From just after "open" and the character that follows it up to the next
+// line end; without "open" that is from the fifth character.
+std::string partnerAddress(const std::string& script)
+{
+    const std::size_t start = platform::instr(1, script, "open") + 5;
+    const std::size_t end = platform::instr(start, script, platform::CRLF);
+    if (end < start)
+        throw ComError(5, "Invalid procedure call or argument");
+    return platform::mid(script, start, end - start);
+}
+
+bool flagSet(const IEventStruct& event, const char* name)
+{
+    return platform::trim(event.text(name)) == "1";
+}
+
+bool holdsNumber(const Variant& value)
+{
+    if (value.isNumber())
+        return true;
+    if (value.kind() != Variant::Kind::Text)
+        return false;
+    const std::string text = platform::trim(value.asText());
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size();
+}
+
+std::int16_t runDayOf(const IEventStruct& event)
+{
+    const Variant day = event.Field("BARUNDAY");
+    if (const auto value = day.toInt16())
+        return *value;
+    if (holdsNumber(day))
+        throw ComError(6, "Overflow");
+    throw ComError(13, "Type mismatch");
+}
+
+} // namespace
+
+bool RunEvent(std::int32_t& uRunMode, zul::com::EventStructPtr& oEvtStruct)
+{
+    auto& ms = zul::com::moduleState();
+    const auto now = platform::now();
+    ms.sRunTime = platform::formatHhMmSs(now);
+    ms.sRunDate = platform::formatMmDdYyyy(now);
+    platform::yield();
+
+    std::string savedId;
+    const auto restoreId = [&] {
+        if (!savedId.empty() && ms.uEventOption == 4)
+            use(oEvtStruct).SetField("BAEvent", savedId);
+    };
+
+    bool result = false;
+    if (uRunMode != 0) {
+        platform::yield();
+        result = LaunchRunner(oEvtStruct);
+    } else {
+        // A duplicate runs under the new event's id.
+        if (ms.uEventOption == 4) {
+            savedId = use(oEvtStruct).text("BAEvent");
+            use(oEvtStruct).SetField("BAEvent", ms.sNewId);
+        }
+        platform::yield();
+        try {
+            result = LaunchRunner(oEvtStruct);
+        } catch (...) {
+            // The host's record gets its own id back even when the run failed.
+            try {
+                restoreId();
+            } catch (...) {
+            }
+            throw;
+        }
+    }
+    restoreId();
+    platform::yield();
+    return result;
+}
+
+bool LaunchRunner(zul::com::EventStructPtr& oEvtStruct)
+{
+    auto& ms = zul::com::moduleState();
+    const auto now = platform::now();
+    const std::string runTime = platform::formatHhMmSs(now);
+    const std::string runDate = platform::formatMmDdYyyy(now);
+    bool result = false;
+    platform::yield();
+
+    const std::string address = partnerAddress(readScriptText(ms.sRunScript));
+    const bool answered = Pinng::PingPartner(address);
+    auto& event = use(oEvtStruct);
+    if (!answered) {
+        platform::yield();
+        use(ms.oMsgService)
+            .HandleMessages({false, msg(4107), msg(4121), msg(4122), "L", platform::trim(event.text("BAEvent")),
+                             event.Field("BAEvTYPE"), event.Field("BARUNDAY"), runDate, runTime, "90", address});
+        return result;
+    }
+    platform::yield();
+    use(ms.oMsgService)
+        .HandleMessages({false, msg(4124), msg(4125), "L", platform::trim(event.text("BAEvent")),
+                         event.Field("BAEvTYPE"), event.Field("BARUNDAY"), runDate, runTime, "90", address});
+
+    RunnerCommand command;
+    const std::string id = platform::trim(event.text("BAEvent"));
+    if (!id.empty()) {
+        const bool flag1 = flagSet(event, "BAFLAG1");
+        const bool flag2 = flagSet(event, "BAFLAG2");
+        const bool flag4 = flagSet(event, "BAFLAG4");
+        const std::int16_t runDay = runDayOf(event);
+        command = FormRunnerCommand(CheckTransfers(id, ms.sRunScript, flag1, flag2, false, flag4, runDay), id);
+    } else {
+        command = FormRunnerCommand(ms.sRunScript, "     ");
+    }
+    StartRunner(command);
+    // The mouse pointer belongs to the forms, which restore it themselves.
+    result = true;
+    return result;
+}
+
+RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::string& sEventField)
+{
+    RunnerCommand command;
+    command.program = platform::appPath("\\VelundZUL");
+    command.argument = "true|" + sScriptField + "|" + sEventField;
+    command.text = command.program + " " + command.argument;
+    return command;
+}
+
+void StartRunner(const RunnerCommand& command)
+{
+    state().lastCommandLine = command.text;
+    auto pid = platform::startProcess(command.program, {command.argument});
+    if (!pid)
+        raise(pid.error());
+    // Not waited for: the watcher reaps it and then runs what a caller asked
+    // to happen once this runner is done with its files.
+    auto afterExit = TakeAfterExitAction();
+    if (afterExit)
+        platform::watchChild(*pid, [afterExit = std::move(afterExit)](int) { afterExit(); });
+    else
+        platform::watchChild(*pid);
+}
+
+} // namespace ModExecut

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/Clock.h"
+
+#include <QFile>
+#include <QString>
+#include <string>
+#include <string_view>
+
+namespace zul::test {
+
+// Test texts are written with "\n"; the system's files use CR LF.
+inline std::string crlf(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+inline platform::LocalDateTime fixedTime()
+{
+    return platform::LocalDateTime{2024, 3, 7, 14, 5, 9};
+}
+
+// Copies a built file into the temporary application folder.
+inline bool installFile(const QString& from, const std::string& to, bool executable = false)
+{
+    const QString target = QString::fromStdString(to);
+    QFile::remove(target);
+    if (!QFile::copy(from, target))
+        return false;
+    if (executable)
+        QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
+    return true;
+}
+
+// The build's libping32.so; the folder comes from the test environment, or
+// from the build itself when a test is started by hand.
+inline QString builtPing32()
+{
+    const QString folder = qEnvironmentVariable("ZUL_APP_BUILD_DIR");
+    return folder.isEmpty() ? QStringLiteral(PING32_LIB) : folder + QStringLiteral("/libping32.so");
+}
+
+} // namespace zul::test

@@ -1,0 +1,113 @@
+#include "exec/Pinng.h"
+
+#include "ExecTestSupport.h"
+#include "FakePing.h"
+#include "platform/Library.h"
+#include "platform/Yield.h"
+#include "support/TempAppFolder.h"
+
+#include <QtTest>
+#include <memory>
+
+using namespace zul;
+
+class TestPinng : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_app;
+
+    FakePingState* installFake(const char* built = FAKE_PING_LIB)
+    {
+        const std::string lib = m_app->file("libping32.so");
+        if (!test::installFile(QString::fromUtf8(built), lib))
+            return nullptr;
+        auto stateOf = reinterpret_cast<FakePingStateFunction>(platform::loadSymbol(lib, "fake_ping_state"));
+        return stateOf ? stateOf() : nullptr;
+    }
+
+private slots:
+    void init() { m_app = std::make_unique<test::TempAppFolder>(); }
+    void cleanup()
+    {
+        platform::setYieldHook({});
+        m_app.reset();
+    }
+
+    void resultBecomesBoolean_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("0 answered") << 0 << true;
+        QTest::newRow("1") << 1 << false;
+        QTest::newRow("-1") << -1 << false;
+        QTest::newRow("largest") << 32767 << false;
+    }
+    void resultBecomesBoolean()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, expected);
+        FakePingState* fake = installFake();
+        QVERIFY(fake);
+        fake->answer = static_cast<std::int16_t>(answer);
+        int yields = 0;
+        platform::setYieldHook([&] { ++yields; });
+        QCOMPARE(Pinng::PingPartner("10.1.2.3"), expected);
+        QCOMPARE(yields, 1);
+    }
+
+    void argumentsAsDeclared_data()
+    {
+        QTest::addColumn<QByteArray>("address");
+        QTest::newRow("plain") << QByteArray("10.1.2.3");
+        QTest::newRow("leading blank kept") << QByteArray(" ftp.example.test");
+        QTest::newRow("empty") << QByteArray("");
+    }
+    void argumentsAsDeclared()
+    {
+        QFETCH(QByteArray, address);
+        FakePingState* fake = installFake();
+        QVERIFY(fake);
+        Pinng::PingPartner(address.toStdString());
+        QCOMPARE(fake->calls, 1);
+        QVERIFY(!fake->addressWasNull);
+        QCOMPARE(QByteArray(fake->address), address);
+        QCOMPARE(QByteArray(fake->buffer), QByteArray(16, ' '));
+        QCOMPARE(fake->size, 32);
+        QCOMPARE(fake->reply, 0);
+        QCOMPARE(fake->timeout, 2000);
+        QCOMPARE(fake->flags, 0);
+    }
+
+    void missingLibraryIsSilentPartner()
+    {
+        QVERIFY(!Pinng::PingPartner("127.0.0.1"));
+        // Arriving later, it is loaded at the next call.
+        QVERIFY(installFake());
+        QVERIFY(Pinng::PingPartner("127.0.0.1"));
+    }
+
+    void libraryWithoutFunction()
+    {
+        QVERIFY(installFake(FAKE_NOPING_LIB));
+        QVERIFY(!Pinng::PingPartner("127.0.0.1"));
+    }
+
+    void realLibrary_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("IPv4 loopback") << "127.0.0.1" << true;
+        QTest::newRow("IPv6 loopback") << "::1" << true;
+        QTest::newRow("unresolvable") << "no-such-host.invalid" << false;
+    }
+    void realLibrary()
+    {
+        QFETCH(QString, address);
+        QFETCH(bool, expected);
+        QVERIFY(test::installFile(test::builtPing32(), m_app->file("libping32.so")));
+        QCOMPARE(Pinng::PingPartner(address.toStdString()), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPinng)
+#include "tst_pinng.moc"

@@ -1,0 +1,230 @@
+#include "exec/ModExecut.h"
+
+#include "ExecTestSupport.h"
+#include "com/ModuleState.h"
+#include "platform/Text.h"
+#include "support/Fakes.h"
+#include "support/TempAppFolder.h"
+
+#include <QtTest>
+#include <memory>
+
+using namespace zul;
+
+namespace {
+
+enum Option { SendEmpty = 1, RZ = 2, RT = 4, RC = 8 };
+
+const std::string Stamp = "20240307140509";
+
+// n GET lines of event E0001, each followed by its marker line.
+std::string gets(int n)
+{
+    std::string out;
+    for (int i = 1; i <= n; ++i) {
+        const std::string ordinal = platform::twoDigits(i);
+        out +=
+            "get /r/f" + ordinal + " /j/E0001" + ordinal + ".txt\n**E0001" + ordinal + "=&/home/u/f" + ordinal + "&\n";
+    }
+    return out;
+}
+
+std::string lines(int n, const std::string& text)
+{
+    std::string out;
+    for (int i = 0; i < n; ++i)
+        out += text + "\n";
+    return out;
+}
+
+} // namespace
+
+class TestReceiptRegister : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_app;
+    std::shared_ptr<test::RecordingMessages> m_messages;
+
+    std::string check(const std::string& script, int options = 0, const std::string& id = "E0001")
+    {
+        m_app->write("run.zul", test::crlf(script));
+        return ModExecut::CheckTransfers(id, m_app->file("run.zul"), options & SendEmpty, options & RZ, options & RT,
+                                         options & RC, 5);
+    }
+    std::string runnerCopyPath() const { return m_app->file("ZUL/tZULexe.zul"); }
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        m_messages = std::make_shared<test::RecordingMessages>();
+        com::moduleState().oMsgService = m_messages;
+        platform::setClock(test::fixedTime);
+        m_app = std::make_unique<test::TempAppFolder>();
+    }
+    void cleanup()
+    {
+        m_app.reset();
+        platform::setClock({});
+        com::resetModuleState();
+    }
+
+    void registerLines_data()
+    {
+        QTest::addColumn<QByteArray>("before"); // null: no register yet
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<int>("options");
+        QTest::addColumn<QByteArray>("id");
+        QTest::addColumn<QByteArray>("after");
+
+        const QByteArray two = QByteArray::fromStdString("open h\n" + gets(2) + "quit\n");
+        const QByteArray s = QByteArray::fromStdString(Stamp);
+        QTest::newRow("created, two records in order")
+            << QByteArray() << two << (RZ | RC) << QByteArray("E0001")
+            << "E000101 " + s + " RZ    RC &/home/u/f01&\nE000102 " + s + " RZ    RC &/home/u/f02&\n";
+        QTest::newRow("replaced in place, new one appended")
+            << QByteArray("E000101 20200101000000 RZ RT RC &/old&\nX000101 20200101000000          &/x&\n") << two << 0
+            << QByteArray("E0001")
+            << "E000101 " + s + "          &/home/u/f01&\nX000101 20200101000000          &/x&\nE000102 " + s +
+                   "          &/home/u/f02&\n";
+        QTest::newRow("first match only, other lines trimmed")
+            << QByteArray("  E000101 indented\n\nE000101 another program's line\nE000101 second\n  other  \n") << two
+            << int(RT) << QByteArray("E0001")
+            << "E000101 indented\n\nE000101 " + s + "    RT    &/home/u/f01&\nE000101 second\nother\nE000102 " + s +
+                   "    RT    &/home/u/f02&\n";
+        QTest::newRow("no options, no target: ends after the stamp")
+            << QByteArray() << QByteArray("get a b\n**E000101\n") << 0 << QByteArray("E0001") << "E000101 " + s + "\n";
+        QTest::newRow("target cut to its 50 characters")
+            << QByteArray() << "**E000101=&/" + QByteArray(59, 'a') + "&\n"
+            << (RZ | RT | RC) << QByteArray("E0001") << "E000101 " + s + " RZ RT RC &/" + QByteArray(48, 'a') + "\n";
+        QTest::newRow("six-character id")
+            << QByteArray() << QByteArray("**E0000101=&/a&\n") << 0 << QByteArray("E00001") << QByteArray();
+        QTest::newRow("id in small letters")
+            << QByteArray() << QByteArray("**e000101=&/a&\n") << 0 << QByteArray("e0001") << QByteArray();
+        QTest::newRow("markers of another event") << QByteArray("kept\n") << QByteArray("**E000201=&/a&\n") << 0
+                                                  << QByteArray("E0001") << QByteArray("kept\n");
+    }
+    void registerLines()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, script);
+        QFETCH(int, options);
+        QFETCH(QByteArray, id);
+        QFETCH(QByteArray, after);
+        if (!before.isNull())
+            m_app->write("Rcvdchkr.txt", test::crlf(before.toStdString()));
+
+        QCOMPARE(check(script.toStdString(), options, id.toStdString()), runnerCopyPath());
+        QCOMPARE(m_app->read("Rcvdchkr.txt"), test::crlf(after.toStdString()));
+        // Marker lines reach the runner copy unchanged.
+        QVERIFY(m_app->read("ZUL/tZULexe.zul").find(test::crlf(script.toStdString())) != std::string::npos);
+        QVERIFY(m_messages->calls.empty());
+    }
+
+    void runnerCopyHoldsTrimmedNonBlankLines()
+    {
+        QCOMPARE(check("\n  open h  \n\n   \n\tbinary\t\n**E000101=&/a b&  \nquit"), runnerCopyPath());
+        QCOMPARE(m_app->read("ZUL/tZULexe.zul"),
+                 std::string("open h\r\n\tbinary\t\r\n**E000101=&/a b&\r\nquit\r\n\r\n"));
+        QCOMPARE(com::moduleState().sRunDate, std::string("03/07/2024"));
+        QCOMPARE(com::moduleState().sRunTime, std::string("14:05:09"));
+    }
+
+    void putLines_data()
+    {
+        QTest::addColumn<QString>("line"); // %E empty file, %F file with data, %M missing file
+        QTest::addColumn<bool>("sendEmpty");
+        QTest::addColumn<QString>("copied");
+        QTest::addColumn<int>("message"); // 0: none
+
+        QTest::newRow("missing") << "put %M /r/x" << true << "put %M /r/x" << 4111;
+        QTest::newRow("empty, option set") << "PUT %E /r/x" << true << "****PUT %E /r/x" << 4096;
+        QTest::newRow("empty, option clear") << "PUT %E /r/x" << false << "PUT %E /r/x" << 0;
+        QTest::newRow("with data") << "Put %F /r/x" << true << "Put %F /r/x" << 0;
+        QTest::newRow("mixed case, trailing blanks") << "pUt %E /r/x   " << true << "****pUt %E /r/x" << 4096;
+        QTest::newRow("longer command word") << "PUTS %E /r/x" << true << "PUTS %E /r/x" << 4111;
+        QTest::newRow("leading blanks shift the name") << "  PUT %E /r/x" << true << "PUT %E /r/x" << 4111;
+    }
+    void putLines()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, sendEmpty);
+        QFETCH(QString, copied);
+        QFETCH(int, message);
+        m_app->write("empty.dat", "");
+        m_app->write("full.dat", "x");
+        const auto fill = [&](QString s) {
+            return s.replace("%E", QString::fromStdString(m_app->file("empty.dat")))
+                .replace("%F", QString::fromStdString(m_app->file("full.dat")))
+                .replace("%M", QString::fromStdString(m_app->file("missing.dat")))
+                .toStdString();
+        };
+
+        QCOMPARE(check("open h\n" + fill(line) + "\n", sendEmpty ? SendEmpty : 0), runnerCopyPath());
+        QCOMPARE(m_app->read("ZUL/tZULexe.zul"), "open h\r\n" + fill(copied) + "\r\n\r\n");
+        if (message == 0) {
+            QVERIFY(m_messages->calls.empty());
+        } else {
+            QCOMPARE(m_messages->calls.size(), std::size_t{1});
+            const com::Args expected{false, com::msg(message), "L",        "E0001", "ZUL",
+                                     "5",   "03/07/2024",      "14:05:09", "90"};
+            QCOMPARE(test::describe(m_messages->calls[0]), test::describe(expected));
+        }
+    }
+
+    void failuresLeaveFilesAlone_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QByteArray>("setup");
+        QTest::newRow("blank lines only") << QByteArray("  \n\n   \n") << QByteArray();
+        QTest::newRow("PUT with one name") << QByteArray("open h\nput onlyname\n") << QByteArray();
+        QTest::newRow("51 markers") << QByteArray::fromStdString(gets(51)) << QByteArray();
+        QTest::newRow("script of 32768 lines") << QByteArray::fromStdString(lines(32768, "cd x")) << QByteArray();
+        QTest::newRow("register of 32768 lines") << QByteArray::fromStdString(gets(1)) << QByteArray("long register");
+        QTest::newRow("script missing") << QByteArray("open h\n") << QByteArray("no script");
+        QTest::newRow("message service missing") << QByteArray("put /no/such/file /r\n") << QByteArray("no service");
+        QTest::newRow("runner copy not writable") << QByteArray::fromStdString(gets(1)) << QByteArray("no ZUL folder");
+    }
+    void failuresLeaveFilesAlone()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, setup);
+        const std::string registerBefore =
+            setup == "long register" ? lines(32768, "E000101 x") : "KEEP 1\n  KEEP 2  \n";
+        m_app->write("Rcvdchkr.txt", test::crlf(registerBefore));
+        m_app->write("ZUL/tZULexe.zul", "PREVIOUS\r\n");
+        if (setup == "no service")
+            com::moduleState().oMsgService.reset();
+        if (setup == "no ZUL folder")
+            QVERIFY(QDir(QString::fromStdString(m_app->file("ZUL"))).removeRecursively());
+
+        std::string result;
+        if (setup == "no script") {
+            result = ModExecut::CheckTransfers("E0001", m_app->file("none.zul"), true, true, true, true, 5);
+        } else {
+            result = check(script.toStdString(), SendEmpty | RZ);
+        }
+        QCOMPARE(result, std::string());
+        QCOMPARE(m_app->read("Rcvdchkr.txt"), test::crlf(registerBefore));
+        if (setup != "no ZUL folder")
+            QCOMPARE(m_app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));
+    }
+
+    void fiftyMarkersPerCheck()
+    {
+        QCOMPARE(check(gets(50)), runnerCopyPath());
+        QCOMPARE(ModExecut::NewReceipts().count, std::int16_t{50});
+        QCOMPARE(ModExecut::LastReceipt().join().size(), ModExecut::ReceiptRecord::Width);
+        QCOMPARE(check(gets(50)), runnerCopyPath());
+        // The second check replaced every record: no new entries, no growth.
+        QCOMPARE(ModExecut::NewReceipts().count, std::int16_t{50});
+        for (int i = 1; i <= 50; ++i)
+            QVERIFY(ModExecut::NewReceipts().entries[i].empty());
+        auto reg = QByteArray::fromStdString(m_app->read("Rcvdchkr.txt"));
+        QCOMPARE(reg.count("\r\n"), 50);
+        QVERIFY(reg.startsWith("E000101 ") && reg.contains("\r\nE000150 "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReceiptRegister)
+#include "tst_receipt_register.moc"

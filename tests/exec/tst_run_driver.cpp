@@ -1,0 +1,337 @@
+// Runs go through iGamut12::Execution in a temporary application folder, with
+// a recording VelundZUL and the real libping32.so asking the loopback address.
+#include "exec/ModExecut.h"
+
+#include "ExecTestSupport.h"
+#include "FakePing.h"
+#include "com/ModuleState.h"
+#include "com/Registry.h"
+#include "platform/Library.h"
+#include "platform/Process.h"
+#include "plugin/Seams.h"
+#include "plugin/iGamut12.h"
+#include "support/Fakes.h"
+#include "support/TempAppFolder.h"
+
+#include <QtTest>
+#include <memory>
+
+using namespace zul;
+using com::msg;
+
+namespace {
+
+const std::string Stamp = "20240307140509";
+
+com::Args answered(const std::string& id, const com::Variant& runDay, const std::string& address)
+{
+    return {false, msg(4124), msg(4125), "L", id, "ZUL", runDay, "03/07/2024", "14:05:09", "90", address};
+}
+
+QStringList described(const std::vector<com::Args>& calls)
+{
+    QStringList out;
+    for (const auto& c : calls)
+        out << test::describe(c);
+    return out;
+}
+
+} // namespace
+
+class TestRunDriver : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<test::TempAppFolder> m_app;
+    std::shared_ptr<test::Fakes> m_fakes;
+    std::unique_ptr<iGamut12> m_gamut;
+
+    bool execute(const std::shared_ptr<test::FakeEvent>& event, std::int32_t mode = 1)
+    {
+        com::EventStructPtr e = event;
+        const bool result = m_gamut->Execution(mode, e);
+        platform::waitForWatchedChildren();
+        return result;
+    }
+    const std::vector<com::Args>& messages() const { return m_fakes->messages->calls; }
+    std::string runner() const { return m_app->file("VelundZUL") + " true|"; }
+    std::string runnerCopy() const { return m_app->file("ZUL/tZULexe.zul"); }
+    FakePingState* useFakePing()
+    {
+        const std::string lib = m_app->file("libping32.so");
+        if (!test::installFile(QStringLiteral(FAKE_PING_LIB), lib))
+            return nullptr;
+        auto stateOf = reinterpret_cast<FakePingStateFunction>(platform::loadSymbol(lib, "fake_ping_state"));
+        return stateOf ? stateOf() : nullptr;
+    }
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        com::clearRegistry();
+        m_fakes = test::registerFakes();
+        m_app = std::make_unique<test::TempAppFolder>();
+        platform::setClock(test::fixedTime);
+        plugin::resetSeams();
+        // Run copies are written by hand here.
+        plugin::seams().buildRunScript = [](std::string&) {};
+        QVERIFY(test::installFile(QStringLiteral(RECORDING_RUNNER), m_app->file("VelundZUL"), true));
+        QVERIFY(test::installFile(test::builtPing32(), m_app->file("libping32.so")));
+        m_gamut = std::make_unique<iGamut12>();
+    }
+    void cleanup()
+    {
+        platform::waitForWatchedChildren();
+        m_gamut.reset();
+        m_app.reset();
+        platform::setClock({});
+        plugin::resetSeams();
+        com::clearRegistry();
+        com::resetModuleState();
+    }
+
+    void scheduledRun()
+    {
+        m_app->write("local.dat", "data");
+        const std::string script = "open 127.0.0.1\nuser anon secret\n\nget /r/a.txt /j/E000101.txt\n"
+                                   "**E000101=&/home/u/a.txt&\nGET /r/b.txt /j/E000102.txt\n**E000102=&/home/u/b.txt&\n"
+                                   "put " +
+                                   m_app->file("local.dat") + " /r/l.txt\nquit\n";
+        m_app->write("ZUL/E0001ZUL.zul", test::crlf(script));
+        auto event = test::makeEvent("E0001");
+        event->fields["BAFLAG2"] = std::string("1");
+        event->fields["BAFLAG4"] = std::string("1 ");
+
+        QVERIFY(execute(event));
+        QCOMPARE(described(messages()), described({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
+        QCOMPARE(m_app->read("Rcvdchkr.txt"), "E000101 " + Stamp + " RZ    RC &/home/u/a.txt&\r\nE000102 " + Stamp +
+                                                  " RZ    RC &/home/u/b.txt&\r\n");
+        std::string expectedCopy = script;
+        expectedCopy.erase(expectedCopy.find("\n\n"), 1);
+        QCOMPARE(m_app->read("ZUL/tZULexe.zul"), test::crlf(expectedCopy + "\n"));
+        QCOMPARE(ModExecut::LastCommandLine(), runner() + runnerCopy() + "|E0001");
+        QCOMPARE(m_app->read("runner-args.txt"), "true|" + runnerCopy() + "|E0001\n");
+        QCOMPARE(m_app->read("runner-script.txt"), m_app->read("ZUL/tZULexe.zul"));
+        QCOMPARE(com::moduleState().sRunScript, m_app->file("ZUL/E0001ZUL.zul"));
+        QVERIFY(m_app->exists("ZUL/E0001ZUL.zul"));
+    }
+
+    void laterRunsReplaceInPlaceAndAppend()
+    {
+        m_app->write("Rcvdchkr.txt",
+                     "E000101 20200101000000 RZ RT RC &/old&\r\nZ999901 20200101000000          &/z&\r\n");
+        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nget a b\n**E000101=&/t1&\nget a b\n"
+                                                    "**E000102=&/t2&\nget a b\n**E000103=&/t3&\n"));
+        const std::string expected = "E000101 " + Stamp +
+                                     "          &/t1&\r\nZ999901 20200101000000          &/z&\r\n" + "E000102 " +
+                                     Stamp + "          &/t2&\r\nE000103 " + Stamp + "          &/t3&\r\n";
+        auto event = test::makeEvent("E0001");
+        QVERIFY(execute(event));
+        QCOMPARE(m_app->read("Rcvdchkr.txt"), expected);
+        QVERIFY(execute(event));
+        QCOMPARE(m_app->read("Rcvdchkr.txt"), expected);
+    }
+
+    void runCopyUsedThenDeleted()
+    {
+        m_app->write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\nuser edited\r\n");
+        m_app->write("ZUL/TMPE0001.zul", test::crlf("open 127.0.0.1\nuser edited\nget x y\n**E000101=&/t&\n"));
+        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nuser saved\n"));
+
+        QVERIFY(execute(test::makeEvent("E0001")));
+        QCOMPARE(com::moduleState().sRunScript, m_app->file("ZUL/TMPE0001.zul"));
+        QCOMPARE(m_app->read("runner-script.txt"),
+                 test::crlf("open 127.0.0.1\nuser edited\nget x y\n**E000101=&/t&\n\n"));
+        QVERIFY(!m_app->exists("ZUL/TMPE0001.zul"));
+        QVERIFY(m_app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(m_app->exists("ZUL/E0001ZUL.zul"));
+    }
+
+    void blankEventIdRunsScriptAsIs()
+    {
+        const std::string script = test::crlf("open 127.0.0.1\nuser a b\nput /no/such/file /r\n");
+        m_app->write("ZUL/     ZUL.zul", script);
+        auto event = test::makeEvent("     ");
+        // Neither would survive being read.
+        event->fields["BARUNDAY"] = std::string("never read");
+        event->fields["BAFLAG1"] = std::string("1");
+
+        QVERIFY(execute(event));
+        QCOMPARE(described(messages()), described({answered("", std::string("never read"), "127.0.0.1")}));
+        const std::string scriptPath = m_app->file("ZUL/     ZUL.zul");
+        QCOMPARE(com::moduleState().sRunScript, scriptPath);
+        QCOMPARE(ModExecut::LastCommandLine(), runner() + scriptPath + "|     ");
+        QCOMPARE(m_app->read("runner-args.txt"), "true|" + scriptPath + "|     \n");
+        QCOMPARE(m_app->read("runner-script.txt"), script);
+        QVERIFY(!m_app->exists("Rcvdchkr.txt"));
+        QVERIFY(!m_app->exists("ZUL/tZULexe.zul"));
+    }
+
+    void failedCheckStillStartsRunner()
+    {
+        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nuser a b\nput single\n"));
+        QVERIFY(execute(test::makeEvent("E0001")));
+        QCOMPARE(described(messages()), described({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
+        QCOMPARE(ModExecut::LastCommandLine(), runner() + "|E0001");
+        QCOMPARE(m_app->read("runner-args.txt"), std::string("true||E0001\n"));
+        QVERIFY(!m_app->exists("runner-script.txt"));
+        QVERIFY(!m_app->exists("ZUL/tZULexe.zul"));
+    }
+
+    void duplicateRunsUnderNewId_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("runsAs");
+        QTest::addColumn<QString>("idAfter");
+        QTest::newRow("editor run") << 0 << "E0001"
+                                    << "E0002"
+                                    << "E0001";
+        QTest::newRow("editor run, event without id") << 0 << ""
+                                                      << "E0002"
+                                                      << "E0002";
+        QTest::newRow("scheduled run ignores the option") << 1 << "E0001"
+                                                          << "E0001"
+                                                          << "E0001";
+    }
+    void duplicateRunsUnderNewId()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, id);
+        QFETCH(QString, runsAs);
+        QFETCH(QString, idAfter);
+        const std::string runId = runsAs.toStdString();
+        m_app->write("ZUL/" + id.toStdString() + "ZUL.zul",
+                     test::crlf("open 127.0.0.1\nget a b\n**E000101=&/one&\nget a b\n**E000201=&/two&\n"));
+        com::moduleState().uEventOption = 4;
+        com::moduleState().sNewId = "E0002";
+        auto event = test::makeEvent(id.toStdString());
+
+        QVERIFY(execute(event, mode));
+        QCOMPARE(described(messages()), described({answered(runId, std::int16_t{5}, "127.0.0.1")}));
+        QCOMPARE(ModExecut::LastCommandLine(), runner() + runnerCopy() + "|" + runId);
+        QCOMPARE(m_app->read("Rcvdchkr.txt").substr(0, 8), runId + "01 ");
+        QCOMPARE(event->text("BAEvent"), idAfter.toStdString());
+    }
+
+    void partnerNotAnswering()
+    {
+        m_app->write("ZUL/tZULexe.zul", "PREVIOUS\r\n");
+        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open no-such-host.invalid\nuser a b\nget a b\n**E000101=&/t&\n"));
+
+        QVERIFY(!execute(test::makeEvent("E0001")));
+        const com::Args expected{false, msg(4107),       msg(4121),    msg(4122),  "L",  "E0001",
+                                 "ZUL", std::int16_t{5}, "03/07/2024", "14:05:09", "90", "no-such-host.invalid"};
+        QCOMPARE(described(messages()), described({expected}));
+        QVERIFY(!m_app->exists("Rcvdchkr.txt"));
+        QCOMPARE(m_app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));
+        QVERIFY(!m_app->exists("runner-args.txt"));
+    }
+
+    void failuresReachTheTrap_data()
+    {
+        QTest::addColumn<QByteArray>("script"); // null: no script file
+        QTest::addColumn<QByteArray>("change");
+        QTest::addColumn<bool>("partnerMessage");
+        QTest::addColumn<QString>("description");
+        const QByteArray fine("open 127.0.0.1\nuser a b\n");
+        QTest::newRow("script missing") << QByteArray() << QByteArray() << false << "No such file";
+        QTest::newRow("open on the last line")
+            << QByteArray("user a b\nopen 127.0.0.1") << QByteArray() << false << "Invalid procedure call or argument";
+        QTest::newRow("run day too big") << fine << QByteArray("run day 40000") << true << "Overflow";
+        QTest::newRow("run day not a number") << fine << QByteArray("run day Monday") << true << "Type mismatch";
+        QTest::newRow("runner missing") << fine << QByteArray("no runner") << true << "VelundZUL";
+    }
+    void failuresReachTheTrap()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, change);
+        QFETCH(bool, partnerMessage);
+        QFETCH(QString, description);
+        if (!script.isNull())
+            m_app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
+        auto event = test::makeEvent("E0001");
+        if (change == "run day 40000")
+            event->fields["BARUNDAY"] = std::int32_t{40000};
+        if (change == "run day Monday")
+            event->fields["BARUNDAY"] = std::string("Monday");
+        if (change == "no runner")
+            QVERIFY(QFile::remove(QString::fromStdString(m_app->file("VelundZUL"))));
+
+        QVERIFY(!execute(event));
+        QCOMPARE(messages().size(), std::size_t(partnerMessage ? 2 : 1));
+        if (partnerMessage)
+            QCOMPARE(messages().front()[1], com::Variant(msg(4124)));
+        com::Args report = messages().back();
+        QCOMPARE(report.size(), std::size_t{10});
+        const std::string text = report.back().toText();
+        QVERIFY2(QString::fromStdString(text).contains(description), text.c_str());
+        report.pop_back();
+        const com::Args expected{false,        msg(3281),  "L", "E0001", "ZUL", event->Field("BARUNDAY"),
+                                 "03/07/2024", "14:05:09", "90"};
+        QCOMPARE(test::describe(report), test::describe(expected));
+        QVERIFY(!m_app->exists("runner-args.txt"));
+    }
+
+    void partnerAddress_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QByteArray>("address");
+        QTest::newRow("first line") << QByteArray("open 192.168.1.20\nuser a b\n") << QByteArray("192.168.1.20");
+        QTest::newRow("second blank kept")
+            << QByteArray("open  ftp.example.test\nuser a b\n") << QByteArray(" ftp.example.test");
+        QTest::newRow("trailing blanks dropped")
+            << QByteArray("open ftp.example.test   \nuser a b\n") << QByteArray("ftp.example.test");
+        QTest::newRow("inside an earlier word") << QByteArray("lcd /data/reopen/x\nopen h\n") << QByteArray("x");
+        QTest::newRow("capitals only") << QByteArray("OPEN host.test\nuser a b\n") << QByteArray(" host.test");
+        QTest::newRow("leading blank lines")
+            << QByteArray("\n   \n\nopen 10.1.1.1\nuser a b\n") << QByteArray("10.1.1.1");
+        QTest::newRow("nothing after open") << QByteArray("open1\nuser a b\n") << QByteArray("");
+        // The blank after a bare "open" goes when the next line is added, so
+        // the address starts inside the line end.
+        QTest::newRow("bare open") << QByteArray("open \nuser a b\nquit\n") << QByteArray("\nuser a b");
+    }
+    void partnerAddress()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, address);
+        FakePingState* fake = useFakePing();
+        QVERIFY(fake);
+        m_app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
+
+        QVERIFY(execute(test::makeEvent("E0001")));
+        QCOMPARE(QByteArray(fake->address), address);
+        QCOMPARE(described(messages()), described({answered("E0001", std::int16_t{5}, address.toStdString())}));
+    }
+
+    void emptySendFlag_data()
+    {
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<bool>("set");
+        for (const char* on : {"1", "1  ", "  1"})
+            QTest::newRow(on) << on << true;
+        for (const char* off : {"01", "Y", "-1", ""})
+            QTest::newRow(off) << off << false;
+    }
+    void emptySendFlag()
+    {
+        QFETCH(QString, flag);
+        QFETCH(bool, set);
+        QVERIFY(useFakePing());
+        m_app->write("empty.dat", "");
+        const std::string put = "put " + m_app->file("empty.dat") + " /r";
+        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open h\n" + put + "\n"));
+        auto event = test::makeEvent("E0001");
+        event->fields["BAFLAG1"] = flag.toStdString();
+
+        QVERIFY(execute(event));
+        QCOMPARE(m_app->read("ZUL/tZULexe.zul"),
+                 test::crlf("open h\n" + std::string(set ? "****" : "") + put + "\n\n"));
+        QCOMPARE(messages().size(), std::size_t(set ? 2 : 1));
+        if (set)
+            QCOMPARE(messages().back()[1], com::Variant(msg(4096)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRunDriver)
+#include "tst_run_driver.moc"

@@ -1,0 +1,142 @@
+#include "host/EventsWindow.h"
+#include "host/Host.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+using namespace zul::host;
+
+namespace {
+
+// Acts on the modal dialog with the given name once it is up.
+void whenModal(const QString& name, std::function<void(QWidget*)> act, int triesLeft = 250)
+{
+    QTimer::singleShot(20, [=] {
+        QWidget* w = QApplication::activeModalWidget();
+        if (w && w->objectName() == name) {
+            act(w);
+        } else if (triesLeft > 0) {
+            whenModal(name, act, triesLeft - 1);
+        } else {
+            QWARN(qPrintable("no dialog " + name));
+        }
+    });
+}
+
+template <typename T>
+T* child(QWidget* w, const char* name)
+{
+    T* c = w->findChild<T*>(QString::fromLatin1(name));
+    if (!c)
+        qWarning("no control %s", name);
+    return c;
+}
+
+// Saves a picture of the widget when ZUL_SCREENSHOT_DIR is set.
+void screenshot(QWidget* w, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("ZUL_SCREENSHOT_DIR");
+    const QPixmap shot = w->grab();
+    QVERIFY(!shot.isNull());
+    if (!dir.isEmpty())
+        QVERIFY(shot.save(QDir(dir).filePath(name)));
+}
+
+} // namespace
+
+// The host's events window with the real plug-in loaded from its file: the
+// grid, and an event added through the editor and the host's own panel.
+class EventsWindowTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    std::unique_ptr<Host> m_host;
+
+private slots:
+    void initTestCase()
+    {
+        QDir d(m_dir.path());
+        QVERIFY(d.mkpath("app/ZUL") && d.mkpath("app/Junction") && d.mkpath("app/Log"));
+        const QString built = qEnvironmentVariable("ZUL_APP_BUILD_DIR");
+        QVERIFY(QFile::copy(built + "/libzul.so", d.filePath("app/libzul.so")));
+        m_host = std::make_unique<Host>(d.filePath("data"), std::make_shared<HeadlessPresenter>(false));
+        QString error;
+        QVERIFY2(m_host->openStore(&error), qPrintable(error));
+        QVERIFY2(m_host->loadPlugin(d.filePath("app/libzul.so"), &error), qPrintable(error));
+
+        EventRecord r;
+        r.id = "E0001";
+        r.entity = "PAYROLL";
+        r.runDay = 1;
+        r.flag2 = "1";
+        QVERIFY(m_host->store().put(r));
+        QFile runs(d.filePath("app/Log/runs.jsonl"));
+        QVERIFY(runs.open(QIODevice::WriteOnly));
+        runs.write(R"({"event":"E0001","start":"2026-12-04T02:00:00","end":"2026-12-04T02:00:03","exit_status":0})"
+                   "\n");
+    }
+
+    void cleanup()
+    {
+        const auto tops = QApplication::topLevelWidgets();
+        QVERIFY(std::none_of(tops.begin(), tops.end(), [](QWidget* w) { return w->isVisible(); }));
+    }
+
+    void gridShowsEventsAndLastRun()
+    {
+        EventsWindow window(*m_host);
+        window.show();
+        QTableWidget* grid = window.grid();
+        QCOMPARE(grid->rowCount(), 1);
+        QCOMPARE(grid->item(0, 0)->text(), QString("E0001"));
+        QCOMPARE(grid->item(0, 4)->text(), QString("RZ"));
+        QVERIFY2(grid->item(0, 5)->text().endsWith("ok"), qPrintable(grid->item(0, 5)->text()));
+        screenshot(&window, "events-window.png");
+        window.close();
+    }
+
+    void addThroughEditorAndHostPanel()
+    {
+        EventsWindow window(*m_host);
+        window.show();
+        bool editorCleared = false;
+        whenModal("frmZULINF", [&](QWidget* editor) {
+            QVERIFY(editor->windowTitle().endsWith(" - Add Script "));
+            child<QPlainTextEdit>(editor, "txtZUL")->setPlainText("open 127.0.0.1\nuser ops\nget in.txt /tmp/in.txt");
+            screenshot(editor, "editor.png");
+            whenModal("frmEventPanel", [&](QWidget* panel) {
+                child<QLineEdit>(panel, "txtEntity")->setText("INVOICES");
+                child<QCheckBox>(panel, "chkFlag4")->setChecked(true);
+                QTest::mouseClick(child<QPushButton>(panel, "cmdContinue"), Qt::LeftButton);
+            });
+            QTest::mouseClick(child<QPushButton>(editor, "cmdAdd"), Qt::LeftButton);
+            // Saved: the editor stays open and empty for the next script.
+            editorCleared = child<QPlainTextEdit>(editor, "txtZUL")->toPlainText().isEmpty() && editor->isVisible();
+            QTest::mouseClick(child<QPushButton>(editor, "cmdCancel"), Qt::LeftButton);
+        });
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdAdd"), Qt::LeftButton);
+
+        QVERIFY(editorCleared);
+        const auto saved = m_host->store().find("E0002");
+        QVERIFY(saved);
+        QCOMPARE(saved->entity, QString("INVOICES"));
+        QCOMPARE(saved->flag4, QString("1"));
+        QCOMPARE(saved->type, QString("ZUL"));
+        QVERIFY(QFile::exists(m_dir.filePath("app/ZUL/E0002ZUL.zul")));
+        QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
+        QCOMPARE(window.grid()->rowCount(), 2); // refreshed on the plug-in's word
+        window.close();
+    }
+};
+
+QTEST_MAIN(EventsWindowTest)
+#include "tst_events_window.moc"

@@ -1,0 +1,272 @@
+#include "com/ModuleState.h"
+#include "com/Registry.h"
+#include "scripts/FTPCode.h"
+#include "support/Fakes.h"
+#include "support/TempAppFolder.h"
+
+#include <QDir>
+#include <QTest>
+
+using namespace zul;
+
+namespace {
+
+// "@J/" in expected bytes stands for the Junction folder of the test.
+std::string expand(std::string s, const std::string& junction)
+{
+    for (std::size_t at = s.find("@J/"); at != std::string::npos; at = s.find("@J/", at + junction.size()))
+        s.replace(at, 2, junction);
+    return s;
+}
+
+std::string bytes(const QByteArray& b)
+{
+    return b.toStdString();
+}
+
+std::vector<std::string> lineList(const std::string& s)
+{
+    std::vector<std::string> out;
+    std::size_t from = 0;
+    for (std::size_t at; (at = s.find("\r\n", from)) != std::string::npos; from = at + 2)
+        out.push_back(s.substr(from, at - from));
+    return out;
+}
+
+} // namespace
+
+// The work copy rewritten into the event script and read back into the editor.
+class ScriptRewriteTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<test::Fakes> m_fakes;
+    std::unique_ptr<test::TempAppFolder> m_app;
+
+    std::string junction() const { return m_app->file("Junction"); }
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        com::clearRegistry();
+        m_fakes = test::registerFakes();
+        com::moduleState().oMsgService = m_fakes->messages;
+        m_app = std::make_unique<test::TempAppFolder>();
+    }
+    void cleanup()
+    {
+        m_app.reset();
+        com::clearRegistry();
+        com::resetModuleState();
+    }
+
+    void roundTrip_data()
+    {
+        QTest::addColumn<QByteArray>("editorText");
+        QTest::addColumn<QByteArray>("id");
+        QTest::addColumn<QByteArray>("eventScript");
+        QTest::addColumn<QByteArray>("display");
+
+        QTest::newRow("user, get, put") << QByteArray("user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt")
+                                        << QByteArray("E01")
+                                        << QByteArray(
+                                               "user bob\r\nGET a.txt @J/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\n"
+                                               "put b.txt\r\n")
+                                        << QByteArray("user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt\r\n");
+        QTest::newRow("ordinals count GET lines only")
+            << QByteArray("GET a.txt x\\a.txt\r\nput p.txt\r\nGET b.csv x\\b.csv") << QByteArray("E0001")
+            << QByteArray("GET a.txt @J/E000101.txt\r\n**E000101=&x\\a.txt&\r\nput p.txt\r\n"
+                          "GET b.csv @J/E000102.csv\r\n**E000102=&x\\b.csv&\r\n")
+            << QByteArray("GET a.txt x\\a.txt\r\nput p.txt\r\nGET b.csv x\\b.csv\r\n");
+        QTest::newRow("small letters keep their case")
+            << QByteArray("get a.txt C:\\a.txt") << QByteArray("E01")
+            << QByteArray("get a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n") << QByteArray("get a.txt C:\\a.txt\r\n");
+        QTest::newRow("extra blanks after the remote name")
+            << QByteArray("GET a.txt     C:\\a.txt   ") << QByteArray("E01")
+            << QByteArray("GET a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n") << QByteArray("GET a.txt C:\\a.txt\r\n");
+        // No blank after the fifth character: the head is empty, and the pair
+        // no longer reads as a GET when loaded.
+        QTest::newRow("GET with one file name")
+            << QByteArray("GET a.txt") << QByteArray("E01") << QByteArray(" @J/E0101.txt\r\n**E0101=&a.txt&\r\n")
+            << QByteArray("@J/E0101.txt\r\n**E0101=&a.txt&\r\n");
+        // The first blank at or after character 5 is the one after GET.
+        QTest::newRow("leading blank loses the remote name")
+            << QByteArray(" GET a.txt C:\\a.txt") << QByteArray("E01")
+            << QByteArray("GET @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n")
+            << QByteArray("GET @J/E0101.txt C:\\a.txt\r\n");
+        QTest::newRow("blank and one-character lines")
+            << QByteArray("user bob\r\n\r\nx\r\n    \r\n   put a.txt  \r\n;") << QByteArray("E01")
+            << QByteArray("user bob\r\n\r\nx\r\n\r\nput a.txt\r\n;\r\n") << QByteArray("user bob\r\nput a.txt\r\n");
+        QTest::newRow("id with blanks around it")
+            << QByteArray("GET a.txt C:\\a.txt") << QByteArray(" E01 ")
+            << QByteArray("GET a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n") << QByteArray("GET a.txt C:\\a.txt\r\n");
+        QTest::newRow("tabs are not blanks") << QByteArray("\tuser bob \t") << QByteArray("E01")
+                                             << QByteArray("\tuser bob \t\r\n") << QByteArray("\tuser bob \t\r\n");
+
+        QByteArray many, manyScript, manyDisplay;
+        for (int i = 1; i <= 100; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            const QByteArray ord = i < 10 ? "0" + n : n;
+            many += "GET f" + n + ".txt t" + n + ".txt\r\n";
+            manyScript += "GET f" + n + ".txt @J/E01" + ord + ".txt\r\n**E01" + ord + "=&t" + n + ".txt&\r\n";
+            manyDisplay += "GET f" + n + ".txt t" + n + ".txt\r\n";
+        }
+        // The editor text ends with a line end, so the work copy ends with an
+        // empty line that stays in the event script and is dropped on load.
+        QTest::newRow("ordinal 100 after 99") << many << QByteArray("E01") << manyScript + "\r\n" << manyDisplay;
+    }
+    void roundTrip()
+    {
+        QFETCH(QByteArray, editorText);
+        QFETCH(QByteArray, id);
+        QFETCH(QByteArray, eventScript);
+        QFETCH(QByteArray, display);
+
+        FTPCode::WriteWorkScript(bytes(editorText));
+        QCOMPARE(m_app->read("ZUL/ZULTMP.zul"), bytes(editorText) + "\r\n");
+        std::string sEventId = bytes(id);
+        FTPCode::BuildEventScript(sEventId);
+        QCOMPARE(sEventId, bytes(id));
+
+        const std::string eventFile = "ZUL/" + bytes(id) + "ZUL.zul";
+        QCOMPARE(m_app->read(eventFile), expand(bytes(eventScript), junction()));
+        QVERIFY(m_app->exists("ZUL/ZULTMP.zul"));
+        QCOMPARE(QDir(QString::fromStdString(m_app->file("ZUL"))).count(), 2u + 2u);
+
+        // The file utility is asked about each GET line as it was typed.
+        std::vector<std::string> gets;
+        for (const auto& l : lineList(bytes(editorText) + "\r\n"))
+            if (l.find("GET") != std::string::npos || l.find("get") != std::string::npos)
+                gets.insert(gets.end(), 2, l);
+        QCOMPARE(m_fakes->fileUtility->seen, gets);
+
+        const auto shown = FTPCode::LoadEventScript(sEventId);
+        QVERIFY(shown.has_value());
+        QCOMPARE(*shown, expand(bytes(display), junction()));
+        for (const auto& call : m_fakes->messages->calls)
+            QFAIL(qPrintable(test::describe(call)));
+        QVERIFY(!com::moduleState().oFileUtil);
+        QCOMPARE(m_fakes->fileUtilityCreates, 1);
+    }
+
+    void runCopyHasTheEventScriptsLines()
+    {
+        FTPCode::WriteWorkScript("user bob\r\n  GET a.txt C:\\a.txt\r\nGET b.txt C:\\b.txt\r\nbye");
+        std::string id = "E0007";
+        FTPCode::BuildEventScript(id);
+        FTPCode::BuildRunScript(id);
+        QCOMPARE(m_app->read("ZUL/TMPE0007.zul"), m_app->read("ZUL/E0007ZUL.zul"));
+        QCOMPARE(lineList(m_app->read("ZUL/TMPE0007.zul")).size(), std::size_t(6));
+        QCOMPARE(m_fakes->fileUtilityCreates, 2);
+    }
+
+    void noWorkCopyWritesAndDeletesNothing_data()
+    {
+        QTest::addColumn<bool>("runCopy");
+        QTest::newRow("event script") << false;
+        QTest::newRow("run copy") << true;
+    }
+    void noWorkCopyWritesAndDeletesNothing()
+    {
+        QFETCH(bool, runCopy);
+        m_app->write("ZUL/E01ZUL.zul", "old\r\n");
+        m_app->write("ZUL/TMPE01.zul", "old run\r\n");
+        std::string id = "E01";
+        runCopy ? FTPCode::BuildRunScript(id) : FTPCode::BuildEventScript(id);
+        QCOMPARE(m_app->read("ZUL/E01ZUL.zul"), std::string("old\r\n"));
+        QCOMPARE(m_app->read("ZUL/TMPE01.zul"), std::string("old run\r\n"));
+        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        QCOMPARE(QDir(QString::fromStdString(m_app->file("ZUL"))).count(), 2u + 2u);
+        QVERIFY(m_fakes->messages->calls.empty());
+        // The utility created at the start is kept: there was no normal end.
+        QCOMPARE(com::moduleState().oFileUtil, std::static_pointer_cast<com::IFileUtility>(m_fakes->fileUtility));
+    }
+
+    // A failure stops the rewrite with a "D" report; the output keeps the
+    // lines written before it and the file utility stays.
+    void failureKeepsLinesWrittenBefore_data()
+    {
+        QTest::addColumn<int>("getLines");
+        QTest::addColumn<QString>("failIn");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<int>("linesKept");
+        // The ordinal is a 16-bit counter: GET number 32768 cannot be counted.
+        QTest::newRow("ordinal passes 32767") << 32768 << QString() << "Overflow" << 1 + 2 * 32767;
+        QTest::newRow("extension fails") << 3 << "GetExtension"
+                                         << "no extension" << 1 + 2 * 2;
+        // The redirected line is out before the target is asked for.
+        QTest::newRow("target fails") << 3 << "GetTargetFNP"
+                                      << "no target" << 1 + 2 * 2 + 1;
+    }
+    void failureKeepsLinesWrittenBefore()
+    {
+        QFETCH(int, getLines);
+        QFETCH(QString, failIn);
+        QFETCH(QString, description);
+        QFETCH(int, linesKept);
+
+        auto& util = *m_fakes->fileUtility;
+        auto failOnThird = [description](const std::string& line) -> std::string {
+            if (line.find("f3.txt") != std::string::npos)
+                throw com::ComError(5, description.toStdString());
+            return "txt";
+        };
+        if (failIn == "GetExtension")
+            util.extension = failOnThird;
+        if (failIn == "GetTargetFNP")
+            util.target = failOnThird;
+
+        std::string text = "user bob";
+        for (int i = 1; i <= getLines; ++i)
+            text += "\r\nGET f" + std::to_string(i) + ".txt t.txt";
+        FTPCode::WriteWorkScript(text + "\r\nbye");
+        m_app->write("ZUL/E01ZUL.zul", "old\r\n");
+        std::string id = "E01";
+        FTPCode::BuildEventScript(id);
+
+        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
+        QCOMPARE(m_fakes->messages->calls[0], (com::Args{false, description.toStdString(), "D"}));
+        const auto kept = lineList(m_app->read("ZUL/E01ZUL.zul"));
+        QCOMPARE(int(kept.size()), linesKept);
+        QCOMPARE(kept.front(), std::string("user bob"));
+        if (getLines > 99)
+            QCOMPARE(kept.back(), std::string("**E0132767=&t.txt&"));
+        QVERIFY(com::moduleState().oFileUtil);
+    }
+
+    void outputThatCannotBeCreatedIsReported()
+    {
+        QVERIFY(QDir().mkpath(QString::fromStdString(m_app->file("ZUL/E01ZUL.zul"))));
+        FTPCode::WriteWorkScript("user bob");
+        std::string id = "E01";
+        FTPCode::BuildEventScript(id);
+        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
+        const auto& call = m_fakes->messages->calls[0];
+        QCOMPARE(call.size(), std::size_t(3));
+        QCOMPARE(call[0], com::Variant(false));
+        QVERIFY(call[1].kind() == com::Variant::Kind::Text && !call[1].asText().empty());
+        QCOMPARE(call[2], com::Variant("D"));
+        QCOMPARE(m_app->read("ZUL/ZULTMP.zul"), std::string("user bob\r\n"));
+    }
+
+    // Creating the file utility is outside the trap: the caller gets it.
+    void missingFileUtilityReachesTheCaller_data() { noWorkCopyWritesAndDeletesNothing_data(); }
+    void missingFileUtilityReachesTheCaller()
+    {
+        QFETCH(bool, runCopy);
+        com::unregisterClass(com::kFileUtilityProgId);
+        FTPCode::WriteWorkScript("GET a.txt b.txt");
+        std::string id = "E01";
+        try {
+            runCopy ? FTPCode::BuildRunScript(id) : FTPCode::BuildEventScript(id);
+            QFAIL("no failure reached the caller");
+        } catch (const com::ComError& e) {
+            QCOMPARE(e.number(), 91);
+        }
+        QVERIFY(!m_app->exists("ZUL/E01ZUL.zul"));
+        QVERIFY(!m_app->exists("ZUL/TMPE01.zul"));
+        QVERIFY(m_fakes->messages->calls.empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(ScriptRewriteTest)
+#include "tst_script_rewrite.moc"

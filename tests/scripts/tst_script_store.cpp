@@ -1,0 +1,162 @@
+#include "com/ModuleState.h"
+#include "com/Registry.h"
+#include "scripts/FTPCode.h"
+#include "support/Fakes.h"
+#include "support/TempAppFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+
+using namespace zul;
+
+// Loading event scripts into the editor, the work copy, deleting files.
+class ScriptStoreTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<test::Fakes> m_fakes;
+    std::unique_ptr<test::TempAppFolder> m_app;
+
+    const std::vector<com::Args>& calls() const { return m_fakes->messages->calls; }
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        com::clearRegistry();
+        m_fakes = test::registerFakes();
+        com::moduleState().oMsgService = m_fakes->messages;
+        m_app = std::make_unique<test::TempAppFolder>();
+    }
+    void cleanup()
+    {
+        m_app.reset();
+        com::clearRegistry();
+        com::resetModuleState();
+    }
+
+    // Event scripts as they may lie on disk, and the text the editor shows.
+    void loadFoldsPairs_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("display");
+        QTest::newRow("pair for E01") << QByteArray("GET a.txt /app/Junction/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\n")
+                                      << QByteArray("GET a.txt C:\\in\\a.txt\r\n");
+        QTest::newRow("indented and short lines")
+            << QByteArray("  user bob  \r\n\r\n x \r\n\r\n     \r\n\tput a.txt\r\n")
+            << QByteArray("user bob\r\n\tput a.txt\r\n");
+        QTest::newRow("lone LF line ends") << QByteArray("user a\nput b\n") << QByteArray("user a\r\nput b\r\n");
+        QTest::newRow("no line end at the end") << QByteArray("user a\r\nput b") << QByteArray("user a\r\nput b\r\n");
+        QTest::newRow("empty file") << QByteArray() << QByteArray();
+        // A GET never rewritten still takes the next line as its marker; a
+        // line without "&" is kept and glued to what follows.
+        QTest::newRow("unrewritten get in small letters")
+            << QByteArray("get a.txt\r\nuser x\r\nput y\r\n") << QByteArray("get a.txt ser x\r\n\r\nuser xput y\r\n");
+        QTest::newRow("GET as the last line")
+            << QByteArray("user a\r\nGET b.txt /J/E0101.txt\r\n") << QByteArray("user a\r\nGET b.txt");
+        QTest::newRow("two GET lines in a row")
+            << QByteArray("GET a.txt /J/E0101.txt\r\nGET b.txt /J/E0102.txt\r\n**E0102=&/in/b.txt&\r\n")
+            << QByteArray("GET a.txtGET b.txt /in/b.txt\r\n");
+        // "=&" is looked for from character 7 on: a short id misses it.
+        QTest::newRow("marker of a short id") << QByteArray("GET a.txt /J/E01.txt\r\n**E01=&/in/a.txt&\r\n")
+                                              << QByteArray("GET a.txt *E01= /in/a.txt&\r\n");
+        QTest::newRow("only the first & becomes a blank")
+            << QByteArray("GET a.txt /J/E0101.txt\r\n**E0101=&/in/a&b.txt&\r\n")
+            << QByteArray("GET a.txt /in/a b.txt&\r\n");
+    }
+    void loadFoldsPairs()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, display);
+        m_app->write("ZUL/E01ZUL.zul", file.toStdString());
+        std::string id = "E01";
+        const auto shown = FTPCode::LoadEventScript(id);
+        QVERIFY(shown.has_value());
+        QCOMPARE(QByteArray::fromStdString(*shown), display);
+        QVERIFY(calls().empty());
+    }
+
+    // The report carries the path as one text after "D", so the host shows it
+    // on one line.
+    void missingScriptIsReportedWithItsPath_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::newRow("plain") << "E0001";
+        QTest::newRow("blanks kept") << " E01 ";
+    }
+    void missingScriptIsReportedWithItsPath()
+    {
+        QFETCH(QString, id);
+        std::string sEventId = id.toStdString();
+        QVERIFY(!FTPCode::LoadEventScript(sEventId).has_value());
+        const std::string path = m_app->file("ZUL/" + sEventId + "ZUL.zul");
+        QCOMPARE(calls().size(), std::size_t(1));
+        QCOMPARE(calls()[0], (com::Args{false, com::msg(3281), "D", "File '" + path + "' not found."}));
+        QCOMPARE(calls()[0][1].kind(), com::Variant::Kind::Int16);
+    }
+
+    void unreadableScriptIsReportedWithItsDescription()
+    {
+        QVERIFY(QDir().mkpath(QString::fromStdString(m_app->file("ZUL/E01ZUL.zul"))));
+        std::string id = "E01";
+        QVERIFY(!FTPCode::LoadEventScript(id).has_value());
+        QCOMPARE(calls().size(), std::size_t(1));
+        QCOMPARE(calls()[0].size(), std::size_t(3));
+        QCOMPARE(calls()[0][2], com::Variant("D"));
+        QVERIFY(calls()[0][1].asText().find("E01ZUL.zul") != std::string::npos);
+    }
+
+    void workCopyIsTheTextAndOneLineEnd_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("empty editor") << QByteArray();
+        QTest::newRow("lines unchanged") << QByteArray("  user bob \r\nGET a b\r\n");
+        QTest::newRow("blanks only") << QByteArray("   ");
+    }
+    void workCopyIsTheTextAndOneLineEnd()
+    {
+        QFETCH(QByteArray, text);
+        m_app->write("ZUL/ZULTMP.zul", std::string(1000, 'x'));
+        FTPCode::WriteWorkScript(text.toStdString());
+        QCOMPARE(QByteArray::fromStdString(m_app->read("ZUL/ZULTMP.zul")), text + "\r\n");
+        QVERIFY(calls().empty());
+    }
+
+    void workCopyWithoutScriptFolderIsQuiet()
+    {
+        QVERIFY(QDir(QString::fromStdString(m_app->file("ZUL"))).removeRecursively());
+        FTPCode::WriteWorkScript("user bob");
+        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(calls().empty());
+    }
+
+    void deleteScriptFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("create");
+        QTest::addColumn<bool>("readOnly");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("normal file") << "ZUL/E01ZUL.zul" << true << false << true;
+        QTest::newRow("read-only file") << "ZUL/TMPE01.zul" << true << true << true;
+        QTest::newRow("missing file") << "ZUL/E02ZUL.zul" << false << false << true;
+        QTest::newRow("hidden file stays") << "ZUL/.E01ZUL.zul" << true << false << false;
+        QTest::newRow("folder stays") << "Junction" << false << false << false;
+    }
+    void deleteScriptFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, create);
+        QFETCH(bool, readOnly);
+        QFETCH(bool, gone);
+        std::string path = m_app->file(name.toStdString());
+        if (create)
+            m_app->write(name.toStdString(), "x\r\n");
+        if (readOnly)
+            QVERIFY(QFile::setPermissions(QString::fromStdString(path), QFileDevice::ReadOwner));
+        FTPCode::DeleteScriptFile(path);
+        QCOMPARE(!QFileInfo::exists(QString::fromStdString(path)), gone);
+        QVERIFY(calls().empty());
+    }
+};
+
+QTEST_GUILESS_MAIN(ScriptStoreTest)
+#include "tst_script_store.moc"

@@ -1,0 +1,362 @@
+#include "com/ModuleState.h"
+#include "com/Registry.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "plugin/Editor.h"
+#include "plugin/iGamut12.h"
+#include "support/Fakes.h"
+#include "support/TempAppFolder.h"
+#include "ui/editor/frmZULINF.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using namespace zul;
+
+namespace {
+
+// The host's event panel: answers as the test says, and leaves the id that a
+// real panel would allocate.
+class ScriptedPanel : public com::IEventPanel {
+public:
+    std::int32_t result = 1;
+    std::string assignId;
+    bool deletes = true;
+    int shown = 0;
+    std::vector<std::string> deleted;
+
+    std::int32_t ShowPanel(std::int32_t&, com::EventStructPtr& e, std::int32_t&, std::string&) override
+    {
+        ++shown;
+        if (result == 1 && !assignId.empty())
+            e->SetField("BAEvent", assignId);
+        return result;
+    }
+    bool Delete_Event_From_Schedule(std::string id) override
+    {
+        deleted.push_back(id);
+        return deletes;
+    }
+};
+
+frmZULINF* openEditor()
+{
+    return qobject_cast<frmZULINF*>(QApplication::activeModalWidget());
+}
+
+template <typename T>
+T* child(QWidget* w, const char* name)
+{
+    return w->findChild<T*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+class EditorTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<test::Fakes> m_fakes;
+    std::shared_ptr<ScriptedPanel> m_panel;
+    std::unique_ptr<test::TempAppFolder> m_app;
+    std::function<void(frmZULINF*)> m_act;
+    bool m_stillOpen = false;
+    QString m_textAfter;
+
+    // Shows the editor through the feature class and acts on it from inside
+    // its modal loop; anything left open is cancelled afterwards.
+    std::int32_t showPanel(std::int32_t option, com::EventStructPtr event, std::string newId = {})
+    {
+        m_stillOpen = false;
+        QTimer::singleShot(0, this, [this] {
+            frmZULINF* f = openEditor();
+            if (!f) {
+                QWARN("the editor did not open");
+                return;
+            }
+            m_act(f);
+            m_stillOpen = frmZULINF::isLoaded() && openEditor() == f && f->isVisible();
+            if (m_stillOpen) {
+                m_textAfter = child<QPlainTextEdit>(f, "txtZUL")->toPlainText();
+                f->cmdCancel_Click();
+            }
+        });
+        iGamut12 feature;
+        std::int32_t last = 0;
+        return feature.ShowPanel(option, event, &last, &newId);
+    }
+
+    void installRunner()
+    {
+        // A runner that notes its argument and keeps a copy of the script it was handed.
+        m_app->write("VelundZUL", "#!/bin/sh\n"
+                                  "d=$(dirname \"$0\")\n"
+                                  "printf '%s\\n' \"$1\" >> \"$d/runner-args.txt\"\n"
+                                  "s=$(printf '%s' \"$1\" | cut -d'|' -f2)\n"
+                                  "[ -n \"$s\" ] && cp \"$s\" \"$d/runner-script.txt\"\n"
+                                  "exit 0\n");
+        QFile::setPermissions(QString::fromStdString(m_app->file("VelundZUL")),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        const QString ping = qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/libping32.so";
+        QVERIFY(QFile::copy(ping, QString::fromStdString(m_app->file("libping32.so"))));
+    }
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        m_fakes = test::registerFakes();
+        m_panel = std::make_shared<ScriptedPanel>();
+        auto panel = m_panel;
+        com::registerClass(com::kEventPanelProgId, [panel] { return panel; });
+        m_app = std::make_unique<test::TempAppFolder>();
+        m_textAfter.clear();
+    }
+    void cleanup()
+    {
+        platform::waitForWatchedChildren();
+        plugin::unloadEditor();
+        QVERIFY(QApplication::topLevelWidgets().isEmpty() ||
+                std::none_of(QApplication::topLevelWidgets().begin(), QApplication::topLevelWidgets().end(),
+                             [](QWidget* w) { return w->isVisible(); }));
+        m_app.reset();
+        com::clearRegistry();
+        com::resetModuleState();
+    }
+
+    void designSettings()
+    {
+        frmZULINF& f = frmZULINF::instance();
+        QCOMPARE(f.windowTitle(), QString("File Transfer Protocol - Client"));
+        QCOMPARE(child<QPushButton>(&f, "cmdAdd")->text(), QString("Con&tinue..."));
+        QCOMPARE(child<QPushButton>(&f, "cmdRunNow")->text(), QString("Run &Now"));
+        QCOMPARE(child<QPushButton>(&f, "cmdCancel")->text(), QString("Cancel"));
+        QCOMPARE(child<QPushButton>(&f, "cmdViewSCP")->text(), QString("&View Existing Script"));
+        QCOMPARE(child<QPushButton>(&f, "cmdFETCHscp")->text(), QString("&Fetch Sample Script"));
+        QCOMPARE(child<QPushButton>(&f, "cmdFastpath")->text(), QString("File Send/Receive - F&ast Path"));
+        QCOMPARE(child<QPlainTextEdit>(&f, "txtZUL")->font().family(), QString("Courier New"));
+        QCOMPARE(f.TMclipCheck->interval(), 200);
+        QVERIFY(f.TMclipCheck->isActive());
+        QCOMPARE(f.toolbarButton(1)->isSeparator(), true);
+        QCOMPARE(f.toolbarButton(2)->objectName(), QString("cut"));
+        QCOMPARE(f.toolbarButton(3)->toolTip(), QString("Copy"));
+        QCOMPARE(f.toolbarButton(4)->objectName(), QString("paste"));
+        QCOMPARE(com::moduleState().uHostPanelAction, 1);
+        frmZULINF::unloadInstance();
+        QVERIFY(!frmZULINF::isLoaded());
+    }
+
+    void addContinueSavesClearsAndStaysOpen()
+    {
+        m_panel->assignId = "E0042";
+        auto event = test::makeEvent("");
+        m_act = [](frmZULINF* f) {
+            child<QPlainTextEdit>(f, "txtZUL")->setPlainText("open 127.0.0.1\nget a.txt /in/a.txt\nquit");
+            QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
+        };
+        QCOMPARE(showPanel(1, event), 1);
+        QVERIFY(m_stillOpen);
+        QCOMPARE(m_textAfter, QString());
+        QVERIFY(m_app->exists("ZUL/E0042ZUL.zul"));
+        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        QCOMPARE(event->text("BAEvTYPE"), std::string("ZUL"));
+        QVERIFY(com::moduleState().bNeedRefresh);
+        QCOMPARE(m_panel->shown, 1);
+    }
+
+    void hostPanelGoBackAndCancel_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("workCopyWhileOpen");
+        QTest::newRow("go back keeps the work copy") << 4 << true << true;
+        QTest::newRow("cancel closes and removes it") << 3 << false << false;
+    }
+    void hostPanelGoBackAndCancel()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, open);
+        QFETCH(bool, workCopyWhileOpen);
+        m_app->write("ZUL/E0007ZUL.zul", "open h\r\nquit\r\n");
+        m_panel->result = answer;
+        bool workCopy = false;
+        m_act = [&](frmZULINF* f) {
+            QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
+            workCopy = m_app->exists("ZUL/ZULTMP.zul");
+        };
+        QCOMPARE(showPanel(2, test::makeEvent("E0007")), 1);
+        QCOMPARE(m_stillOpen, open);
+        QCOMPARE(workCopy, workCopyWhileOpen);
+        if (open)
+            QCOMPARE(m_textAfter, QString("open h\nquit\n")); // as loaded: the display text ends with a line end
+        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul")); // gone at the latest when the panel unloads
+        QCOMPARE(m_app->read("ZUL/E0007ZUL.zul"), std::string("open h\r\nquit\r\n"));
+    }
+
+    void deleteConfirmedOrRefused_data()
+    {
+        QTest::addColumn<bool>("hostDeletes");
+        QTest::newRow("removed") << true;
+        QTest::newRow("refused") << false;
+    }
+    void deleteConfirmedOrRefused()
+    {
+        QFETCH(bool, hostDeletes);
+        m_app->write("ZUL/E0003ZUL.zul", "open h\r\nquit\r\n");
+        m_panel->deletes = hostDeletes;
+        bool readOnly = false;
+        QString caption;
+        m_act = [&](frmZULINF* f) {
+            readOnly = !child<QPlainTextEdit>(f, "txtZUL")->isEnabled() &&
+                       !child<QPushButton>(f, "cmdRunNow")->isEnabled() && !f->TMclipCheck->isActive();
+            caption = child<QPushButton>(f, "cmdAdd")->text();
+            QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
+        };
+        QCOMPARE(showPanel(3, test::makeEvent("E0003")), 1);
+        QVERIFY(readOnly);
+        QCOMPARE(caption, QString("&Delete"));
+        QCOMPARE(m_panel->deleted, std::vector<std::string>{"E0003"});
+        QCOMPARE(m_stillOpen, !hostDeletes);
+        QCOMPARE(m_app->exists("ZUL/E0003ZUL.zul"), !hostDeletes);
+        QVERIFY(com::moduleState().bNeedRefresh);
+    }
+
+    void runNow_data()
+    {
+        QTest::addColumn<int>("option");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<int>("question");
+        QTest::newRow("add, declined") << 1 << "" << false << 5002;
+        QTest::newRow("add, confirmed") << 1 << "" << true << 5002;
+        QTest::newRow("update, declined") << 2 << "E0005" << false << 5001;
+        QTest::newRow("update, confirmed") << 2 << "E0005" << true << 5001;
+        QTest::newRow("duplicate, declined") << 4 << "E0005" << false << 5001;
+        QTest::newRow("duplicate, confirmed") << 4 << "E0005" << true << 5001;
+    }
+    void runNow()
+    {
+        QFETCH(int, option);
+        QFETCH(QString, id);
+        QFETCH(bool, yes);
+        QFETCH(int, question);
+        installRunner();
+        m_fakes->messages->answer = yes;
+        const std::string saved = "open 127.0.0.1\r\nput old.txt\r\nquit\r\n";
+        if (option != 1)
+            m_app->write("ZUL/E0005ZUL.zul", saved);
+        m_act = [](frmZULINF* f) {
+            child<QPlainTextEdit>(f, "txtZUL")->setPlainText("open 127.0.0.1\nquit");
+            QTest::mouseClick(child<QPushButton>(f, "cmdRunNow"), Qt::LeftButton);
+        };
+        auto event = test::makeEvent(id.toStdString(), "ENT");
+        QCOMPARE(showPanel(option, event, option == 4 ? "E0099" : ""), 2);
+        QVERIFY(m_stillOpen); // Run Now never closes the panel
+        platform::waitForWatchedChildren();
+
+        const auto& calls = m_fakes->messages->calls;
+        QVERIFY(!calls.empty());
+        QCOMPARE(calls[0][1], com::Variant(com::msg(question)));
+        if (question == 5001)
+            QVERIFY((calls[0] == com::Args{true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm",
+                                           id.toStdString(), "ENT"}));
+        QCOMPARE(com::moduleState().bNeedRefresh, yes);
+        QCOMPARE(m_app->exists("runner-args.txt"), yes);
+        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        if (option == 2)
+            QCOMPARE(m_app->read("ZUL/E0005ZUL.zul") == saved, !yes);
+        if (yes && option == 1) {
+            // No id: the runner is handed the work copy itself, and reads it before it goes.
+            QCOMPARE(m_app->read("runner-args.txt"), "true|" + m_app->file("ZUL/ZULTMP.zul") + "|     \n");
+            QCOMPARE(m_app->read("runner-script.txt"), std::string("open 127.0.0.1\r\nquit\r\n"));
+        }
+        if (yes && option == 4) {
+            // The copy runs under its new id, from the checked runner copy.
+            QCOMPARE(m_app->read("runner-args.txt"), "true|" + m_app->file("ZUL/tZULexe.zul") + "|E0099\n");
+            QCOMPARE(m_app->read("runner-script.txt"), std::string("open 127.0.0.1\r\nquit\r\n\r\n"));
+        }
+        QCOMPARE(event->text("BAEvent"), id.toStdString());
+    }
+
+    void emptyContinueThenCancelReturnsOne()
+    {
+        m_act = [](frmZULINF* f) {
+            child<QPlainTextEdit>(f, "txtZUL")->setPlainText("   ");
+            QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
+        };
+        QCOMPARE(showPanel(2, test::makeEvent("E0001")), 1);
+        QVERIFY(m_stillOpen);
+        QCOMPARE(m_panel->shown, 0);
+        QVERIFY((m_fakes->messages->calls.back() == com::Args{false, com::msg(3033), "D"}));
+    }
+
+    void titleBarCloseIsCancel()
+    {
+        m_panel->result = 4;
+        bool workCopy = false;
+        m_act = [&](frmZULINF* f) {
+            child<QPlainTextEdit>(f, "txtZUL")->setPlainText("open h\nquit");
+            QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
+            workCopy = m_app->exists("ZUL/ZULTMP.zul");
+            f->close();
+        };
+        QCOMPARE(showPanel(1, test::makeEvent("")), 1);
+        QVERIFY(workCopy);
+        QVERIFY(!m_stillOpen);
+        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(!frmZULINF::isLoaded());
+    }
+
+    void toolbarFollowsSelectionAndClipboard()
+    {
+        frmZULINF& f = frmZULINF::instance();
+        f.show();
+        auto* box = child<QPlainTextEdit>(&f, "txtZUL");
+        box->setPlainText("open host");
+        QApplication::clipboard()->clear();
+        f.TMclipCheck_Timer();
+        QVERIFY(!f.toolbarButton(2)->isEnabled());
+        QVERIFY(!f.toolbarButton(3)->isEnabled());
+        QVERIFY(!f.toolbarButton(4)->isEnabled());
+
+        QTextCursor c = box->textCursor();
+        c.setPosition(5);
+        c.setPosition(9, QTextCursor::KeepAnchor);
+        box->setTextCursor(c);
+        QTRY_VERIFY(f.toolbarButton(2)->isEnabled() && f.toolbarButton(3)->isEnabled());
+
+        f.Toolbar1_ButtonClick(2); // cut: the text moves to the clipboard, paste comes on at once
+        QCOMPARE(box->toPlainText(), QString("open "));
+        QCOMPARE(QApplication::clipboard()->text(), QString("host"));
+        QVERIFY(f.toolbarButton(4)->isEnabled());
+        f.Toolbar1_ButtonClick(4);
+        f.Toolbar1_ButtonClick(4);
+        QCOMPARE(box->toPlainText(), QString("open hosthost"));
+        QTRY_VERIFY(!f.toolbarButton(2)->isEnabled());
+
+        QApplication::clipboard()->clear();
+        QTRY_VERIFY(!f.toolbarButton(4)->isEnabled());
+        frmZULINF::unloadInstance();
+    }
+
+    void deleteStateIgnoresToolbar()
+    {
+        com::moduleState().uEventOption = 3;
+        frmZULINF& f = frmZULINF::instance();
+        f.setScriptText("open host\r\n");
+        f.lockForDelete();
+        QApplication::clipboard()->setText("pasted");
+        f.Toolbar1_ButtonClick(4);
+        f.TMclipCheck_Timer();
+        QVERIFY(!f.toolbarButton(4)->isEnabled());
+        QCOMPARE(child<QPlainTextEdit>(&f, "txtZUL")->toPlainText(), QString("open host\n"));
+        frmZULINF::unloadInstance();
+    }
+};
+
+QTEST_MAIN(EditorTest)
+#include "tst_editor.moc"

@@ -1,0 +1,124 @@
+#include "com/ModuleState.h"
+#include "support/Fakes.h"
+#include "ui/editor/ScriptCheck.h"
+
+#include <QTest>
+
+using namespace zul;
+
+namespace {
+// A text box in memory that counts its writes.
+class MemoryBox : public ui::ScriptBox {
+public:
+    QString value;
+    int writes = 0;
+    bool canFocus = true;
+    int focused = 0;
+    QString text() const override { return value; }
+    void setText(const QString& t) override
+    {
+        value = t;
+        ++writes;
+    }
+    void focus() override
+    {
+        if (!canFocus)
+            throw com::ComError(5, "Invalid procedure call or argument");
+        ++focused;
+    }
+};
+} // namespace
+
+class ScriptCheckTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<test::RecordingMessages> m_messages;
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        m_messages = std::make_shared<test::RecordingMessages>();
+        com::moduleState().oMsgService = m_messages;
+    }
+    void cleanup() { com::resetModuleState(); }
+
+    void mends_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<int>("writes");
+        QTest::newRow("both words, nothing to do") << "open h\r\nquit" << "open h\r\nquit" << 0;
+        QTest::newRow("leading blanks kept when nothing else changes")
+            << "   open h\r\nquit" << "   open h\r\nquit" << 0;
+        QTest::newRow("line breaks only") << "\r\n\r\n" << "open \r\n\r\n\r\nquit" << 2;
+        QTest::newRow("three lines, no words")
+            << "10.1.1.1\r\ncd /out\r\nput a.txt" << "open 10.1.1.1\r\ncd /out\r\nput a.txt\r\nquit" << 2;
+        QTest::newRow("capitals count") << "OPEN h\r\nQUIT" << "OPEN h\r\nQUIT" << 0;
+        QTest::newRow("words inside other words") << "reopen h\r\nget quits.txt" << "reopen h\r\nget quits.txt" << 0;
+        QTest::newRow("only quit missing") << "open h\r\nput a" << "open h\r\nput a\r\nquit" << 1;
+        QTest::newRow("two then five blanks") << "open h\r\nput  a     b\r\nquit" << "open h\r\nput a b\r\nquit" << 2;
+        QTest::newRow("blank run of three") << "open   h\r\nquit" << "open h\r\nquit" << 1;
+        QTest::newRow("two blanks before a line break keep one")
+            << "open h  \r\nquit" << "open h \r\nquit" << 1;
+        QTest::newRow("leading blanks go when a run is collapsed")
+            << "  open h\r\nput a  b\r\nquit" << "open h\r\nput a b\r\nquit" << 1;
+        QTest::newRow("blanks at both ends of a line") << "open h\r\n  cd x\r\nquit" << "open h\r\n cd x\r\nquit" << 1;
+        QTest::newRow("tabs are not blanks") << "open\t\th\r\nquit" << "open\t\th\r\nquit" << 0;
+        QTest::newRow("first line becomes the open argument")
+            << "  partner  \r\nquit" << "open partner \r\nquit" << 2;
+    }
+    void mends()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QFETCH(int, writes);
+        MemoryBox box;
+        box.value = in;
+        QCOMPARE(ui::CheckScript(box), true);
+        QCOMPARE(box.value, out);
+        QCOMPARE(box.writes, writes);
+        QVERIFY(m_messages->calls.empty());
+    }
+
+    void emptyIsRefused_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::newRow("empty") << "";
+        QTest::newRow("blanks only") << "     ";
+    }
+    void emptyIsRefused()
+    {
+        QFETCH(QString, in);
+        MemoryBox box;
+        box.value = in;
+        QCOMPARE(ui::CheckScript(box), false);
+        QCOMPARE(box.value, in);
+        QCOMPARE(box.focused, 1);
+        QCOMPARE(m_messages->calls.size(), std::size_t(1));
+        QVERIFY((m_messages->calls[0] == com::Args{false, com::msg(3033), "D"}));
+    }
+
+    void emptyInDisabledBoxReportsAndPasses()
+    {
+        MemoryBox box;
+        box.canFocus = false;
+        QCOMPARE(ui::CheckScript(box), true);
+        QCOMPARE(m_messages->calls.size(), std::size_t(2));
+        QVERIFY((m_messages->calls[0] == com::Args{false, com::msg(3033), "D"}));
+        QCOMPARE(test::describe(m_messages->calls[1]),
+                 QString("bool:False, text:\"Invalid procedure call or argument\", text:\"D\""));
+    }
+
+    void counterOverflowReportsAndPasses()
+    {
+        MemoryBox box;
+        box.value = QString(40000, QLatin1Char('x')) + "  y";
+        QCOMPARE(ui::CheckScript(box), true);
+        QCOMPARE(m_messages->calls.size(), std::size_t(1));
+        QCOMPARE(test::describe(m_messages->calls[0]), QString("bool:False, text:\"Overflow\", text:\"D\""));
+        QCOMPARE(box.writes, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(ScriptCheckTest)
+#include "tst_script_check.moc"
