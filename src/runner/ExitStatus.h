@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string_view>
+
+namespace zul::runner {
+
+// The runner's exit statuses; README.md in this folder lists them for operators.
+enum class ExitStatus : int {
+    Success = 0,
+    ScriptError = 1,      // no script, unreadable script, unknown command, bad arguments
+    Unreachable = 2,      // partner could not be resolved or connected to
+    LoginRefused = 3,     // user or password refused
+    RemoteError = 4,      // permanent server refusal: missing remote file, no permission
+    LocalFileError = 5,   // local file missing, unreadable or not writable
+    TransientFailure = 6, // time-outs, dropped connections, 4xx replies after every retry
+    DeliveryFailure = 7,  // a received file could not be delivered from the Junction folder
+    Interrupted = 8,      // stopped by a signal
+    RunnerError = 9,      // the runner itself could not work (lock, libcurl set-up)
+};
+
+std::string_view describe(ExitStatus status);
+
+} // namespace zul::runner

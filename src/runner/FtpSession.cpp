@@ -1,0 +1,575 @@
+#include "runner/FtpSession.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace zul::runner {
+
+namespace {
+// Measured on loopback: the largest receive buffer helps, while send buffers
+// beyond 64 KiB fall out of the CPU cache and slow a large upload down.
+constexpr long kDownloadBuffer = 512 * 1024;
+constexpr long kUploadBuffer = 64 * 1024;
+
+long replyCodeOf(const std::string& line)
+{
+    if (line.size() < 3)
+        return 0;
+    long code = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (line[std::size_t(i)] < '0' || line[std::size_t(i)] > '9')
+            return 0;
+        code = code * 10 + (line[std::size_t(i)] - '0');
+    }
+    return code;
+}
+
+template <typename T> void setopt(CURL* c, CURLoption o, T v)
+{
+    curl_easy_setopt(c, o, v);
+}
+} // namespace
+
+FtpSession::FtpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
+                       std::function<bool()> shouldStop)
+    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop))
+{
+}
+
+FtpSession::~FtpSession()
+{
+    dropHandle();
+}
+
+void FtpSession::open(std::string host, int port)
+{
+    close();
+    m_host = std::move(host);
+    m_port = port;
+}
+
+void FtpSession::setLogin(std::string user, std::string password)
+{
+    m_user = std::move(user);
+    m_password = std::move(password);
+    m_loggedIn = false;
+}
+
+void FtpSession::close()
+{
+    if (m_curl && m_loggedIn && !connectionLooksDead()) {
+        // Said in the open so the transcript shows the server's good-bye.
+        prepare("", {"QUIT"}, {});
+        setopt(m_curl, CURLOPT_NOBODY, 1L);
+        transfer();
+    }
+    dropHandle();
+    m_host.clear();
+    m_loggedIn = false;
+    m_cwd.clear();
+    m_folderCommands.clear();
+    m_siteCommands.clear();
+    m_restorePending = false;
+}
+
+void FtpSession::reconnect()
+{
+    dropHandle();
+    m_restorePending = true;
+}
+
+void FtpSession::dropHandle()
+{
+    if (m_multi) {
+        curl_multi_cleanup(m_multi); // sends QUIT on a live connection
+        m_multi = nullptr;
+    }
+    if (m_curl) {
+        curl_easy_cleanup(m_curl);
+        m_curl = nullptr;
+    }
+    curl_slist_free_all(m_quote);
+    curl_slist_free_all(m_prequote);
+    m_quote = m_prequote = nullptr;
+    m_serverInAscii = false;
+    m_control = CURL_SOCKET_BAD;
+}
+
+void FtpSession::ensureHandle()
+{
+    if (m_curl)
+        return;
+    m_curl = curl_easy_init();
+    m_multi = curl_multi_init();
+    CURL* c = m_curl;
+    setopt(c, CURLOPT_NOSIGNAL, 1L);
+    setopt(c, CURLOPT_VERBOSE, 1L);
+    setopt(c, CURLOPT_DEBUGFUNCTION, &FtpSession::onDebug);
+    setopt(c, CURLOPT_DEBUGDATA, this);
+    setopt(c, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    setopt(c, CURLOPT_WRITEFUNCTION, &FtpSession::onWrite);
+    setopt(c, CURLOPT_WRITEDATA, this);
+    setopt(c, CURLOPT_READFUNCTION, &FtpSession::onRead);
+    setopt(c, CURLOPT_READDATA, this);
+    setopt(c, CURLOPT_NOPROGRESS, 0L);
+    setopt(c, CURLOPT_XFERINFOFUNCTION, &FtpSession::onProgress);
+    setopt(c, CURLOPT_XFERINFODATA, this);
+    setopt(c, CURLOPT_CONNECTTIMEOUT, long(m_settings.connectTimeout.count()));
+    setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_settings.replyTimeout.count()));
+    setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    setopt(c, CURLOPT_LOW_SPEED_TIME, long(m_settings.stallTimeout.count()));
+    setopt(c, CURLOPT_FTP_USE_EPSV, 1L);
+    setopt(c, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
+    setopt(c, CURLOPT_BUFFERSIZE, kDownloadBuffer);
+    setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
+    setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
+    setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
+}
+
+bool FtpSession::connectionLooksDead()
+{
+    if (!m_curl || !m_loggedIn)
+        return false;
+    if (m_control == CURL_SOCKET_BAD)
+        return true;
+    char c;
+    const ssize_t r = ::recv(m_control, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    // Anything unasked for (EOF, an error, a 421 good-bye) means the session is over.
+    return r >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+std::string FtpSession::url(const std::string& path) const
+{
+    std::string host = m_host.find(':') != std::string::npos ? "[" + m_host + "]" : m_host;
+    std::string u = "ftp://" + host + ":" + std::to_string(m_port) + "/";
+    if (!path.empty()) {
+        char* e = curl_easy_escape(m_curl, path.data(), int(path.size()));
+        u += e;
+        curl_free(e);
+    }
+    return u;
+}
+
+std::string FtpSession::remotePath(const std::string& name) const
+{
+    if (name.empty())
+        return m_cwd;
+    if (name.front() == '/' || name.front() == '\'' || m_cwd.empty() || m_cwd.front() != '/')
+        return name;
+    return m_cwd + (m_cwd.back() == '/' ? "" : "/") + name;
+}
+
+void FtpSession::prepare(const std::string& path, const std::vector<std::string>& quote,
+                         const std::vector<std::string>& prequote)
+{
+    if (connectionLooksDead()) {
+        m_transcript.note("the connection was closed; opening a new one");
+        reconnect();
+    }
+    ensureHandle();
+    CURL* c = m_curl;
+    setopt(c, CURLOPT_URL, url(path).c_str());
+    setopt(c, CURLOPT_USERNAME, m_user.c_str());
+    setopt(c, CURLOPT_PASSWORD, m_password.c_str());
+    setopt(c, CURLOPT_NOBODY, 0L);
+    setopt(c, CURLOPT_UPLOAD, 0L);
+    setopt(c, CURLOPT_APPEND, 0L);
+    setopt(c, CURLOPT_DIRLISTONLY, 0L);
+    setopt(c, CURLOPT_FILETIME, 0L);
+    setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
+    setopt(c, CURLOPT_INFILESIZE_LARGE, curl_off_t(-1));
+
+    curl_slist_free_all(m_quote);
+    curl_slist_free_all(m_prequote);
+    m_quote = m_prequote = nullptr;
+    std::vector<std::string> all;
+    if (m_restorePending) {
+        if (!m_cwd.empty() && m_cwd.front() == '/')
+            all.push_back("CWD " + m_cwd);
+        else
+            all.insert(all.end(), m_folderCommands.begin(), m_folderCommands.end());
+        for (const auto& s : m_siteCommands)
+            all.push_back("SITE " + s);
+        if (!all.empty())
+            m_transcript.note("restoring the session on the new connection");
+    }
+    all.insert(all.end(), quote.begin(), quote.end());
+    for (const auto& q : all)
+        m_quote = curl_slist_append(m_quote, q.c_str());
+    for (const auto& q : prequote)
+        m_prequote = curl_slist_append(m_prequote, q.c_str());
+    setopt(c, CURLOPT_QUOTE, m_quote);
+    setopt(c, CURLOPT_PREQUOTE, m_prequote);
+
+    m_errorBuffer[0] = '\0';
+    m_lastReplies.clear();
+    m_sinkFailed = false;
+}
+
+Outcome FtpSession::perform(const std::string& what)
+{
+    const CURLcode rc = transfer();
+    m_progress.end();
+    Outcome o = classify(rc, what);
+    if (o.ok())
+        m_restorePending = false;
+    return o;
+}
+
+// The multi interface with short, growing waits: libcurl can hold a reply it
+// has already read while it waits for the socket to speak again, which
+// would otherwise cost up to a second per file.
+CURLcode FtpSession::transfer()
+{
+    if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    int idleMs = 1;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0)
+            break;
+        long timeout = -1;
+        curl_multi_timeout(m_multi, &timeout);
+        int wait = idleMs;
+        if (timeout >= 0 && timeout < wait)
+            wait = int(timeout);
+        int fds = 0;
+        curl_multi_poll(m_multi, nullptr, 0, wait, &fds);
+        idleMs = fds > 0 ? 1 : std::min(idleMs * 2, 100);
+    }
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(m_multi, &left))
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == m_curl)
+            result = msg->data.result;
+    // Taken while the handle still knows its connection; nothing closes it before the next request.
+    m_control = CURL_SOCKET_BAD;
+    curl_easy_getinfo(m_curl, CURLINFO_ACTIVESOCKET, &m_control);
+    curl_multi_remove_handle(m_multi, m_curl);
+    return result;
+}
+
+Outcome FtpSession::classify(CURLcode rc, const std::string& what)
+{
+    if (rc == CURLE_OK)
+        return {};
+    long reply = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &reply);
+    if (reply < 100 && !m_lastReplies.empty())
+        reply = replyCodeOf(m_lastReplies.back());
+    std::string detail = m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(rc);
+    if (reply >= 400 && !m_lastReplies.empty() && replyCodeOf(m_lastReplies.back()) == reply)
+        detail = m_lastReplies.back();
+    Outcome o{Failure::Remote, what + ": " + m_transcript.scrub(detail), reply};
+    switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+        o.failure = m_loggedIn ? Failure::Transient : Failure::Unreachable;
+        break;
+    case CURLE_LOGIN_DENIED:
+    case CURLE_FTP_WEIRD_PASS_REPLY:
+        o.failure = Failure::Login;
+        break;
+    case CURLE_ABORTED_BY_CALLBACK:
+        o.failure = Failure::Stopped;
+        break;
+    case CURLE_WRITE_ERROR:
+    case CURLE_READ_ERROR:
+        o.failure = Failure::Local;
+        if (m_sinkFailed && m_sink)
+            o.message = what + ": cannot write the local file: " + errnoText(m_sink->error());
+        break;
+    case CURLE_OPERATION_TIMEDOUT: {
+        curl_off_t connectTime = 0;
+        curl_easy_getinfo(m_curl, CURLINFO_CONNECT_TIME_T, &connectTime);
+        o.failure = (!m_loggedIn && connectTime == 0) ? Failure::Unreachable : Failure::Transient;
+        break;
+    }
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_PORT_FAILED:
+    case CURLE_WEIRD_SERVER_REPLY:
+        o.failure = Failure::Transient;
+        break;
+    default:
+        // Replies in the 400s are the server's "try again later".
+        o.failure = (reply >= 400 && reply < 500) ? Failure::Transient : Failure::Remote;
+        break;
+    }
+    if (o.failure == Failure::Remote && reply >= 400 && reply < 500)
+        o.failure = Failure::Transient;
+    return o;
+}
+
+Outcome FtpSession::login()
+{
+    m_loggedIn = false;
+    prepare("", {}, {});
+    setopt(m_curl, CURLOPT_NOBODY, 1L);
+    Outcome o = perform("login as " + m_user);
+    if (!o.ok())
+        return o;
+    m_loggedIn = true;
+    const char* entry = nullptr;
+    curl_easy_getinfo(m_curl, CURLINFO_FTP_ENTRY_PATH, &entry);
+    m_cwd = entry ? entry : "";
+    m_folderCommands.clear();
+    return o;
+}
+
+Outcome FtpSession::commands(const std::vector<std::string>& cmds, std::vector<std::string>* replies)
+{
+    prepare("", cmds, {});
+    setopt(m_curl, CURLOPT_NOBODY, 1L);
+    m_replies = replies;
+    Outcome o = perform(cmds.empty() ? std::string("command") : m_transcript.scrub(cmds.front()));
+    m_replies = nullptr;
+    return o;
+}
+
+std::optional<std::string> FtpSession::pwdFrom(const std::vector<std::string>& replies)
+{
+    for (auto it = replies.rbegin(); it != replies.rend(); ++it) {
+        if (replyCodeOf(*it) != 257)
+            continue;
+        const auto open = it->find('"');
+        if (open == std::string::npos)
+            return std::nullopt;
+        std::string path;
+        for (std::size_t i = open + 1; i < it->size(); ++i) {
+            if ((*it)[i] == '"') {
+                if (i + 1 < it->size() && (*it)[i + 1] == '"') {
+                    path += '"';
+                    ++i;
+                    continue;
+                }
+                return path;
+            }
+            path += (*it)[i];
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+Outcome FtpSession::changeFolder(const std::string& cmd)
+{
+    std::vector<std::string> replies;
+    // With an absolute folder the server is told where to go, not how.
+    std::string sent = cmd;
+    if (cmd.rfind("CWD ", 0) == 0)
+        sent = "CWD " + remotePath(cmd.substr(4));
+    Outcome o = commands({sent, "*PWD"}, &replies);
+    if (!o.ok())
+        return o;
+    const auto pwd = pwdFrom(replies);
+    if (pwd && !pwd->empty() && pwd->front() == '/') {
+        m_cwd = *pwd;
+        m_folderCommands.clear();
+    } else {
+        m_cwd = pwd.value_or("");
+        m_folderCommands.push_back(sent);
+    }
+    return o;
+}
+
+Outcome FtpSession::site(const std::string& text)
+{
+    Outcome o = commands({"SITE " + text});
+    if (o.ok())
+        m_siteCommands.push_back(text);
+    return o;
+}
+
+Outcome FtpSession::facts(const std::string& remote, ServerFacts& out)
+{
+    prepare(remotePath(remote), {}, {});
+    setopt(m_curl, CURLOPT_NOBODY, 1L);
+    setopt(m_curl, CURLOPT_FILETIME, 1L);
+    Outcome o = perform("size and time of " + remote);
+    if (!o.ok())
+        return o;
+    m_serverInAscii = false;
+    curl_off_t size = -1, time = -1;
+    curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+    curl_easy_getinfo(m_curl, CURLINFO_FILETIME_T, &time);
+    out.size = size >= 0 ? std::optional<std::int64_t>(size) : std::nullopt;
+    out.mtime = time >= 0 ? std::optional<std::int64_t>(time) : std::nullopt;
+    return o;
+}
+
+Outcome FtpSession::download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats)
+{
+    // libcurl would rewrite line ends itself in ASCII mode; the network's CR LF
+    // is this system's own line end, so TYPE A is sent behind its back instead.
+    std::vector<std::string> prequote;
+    if (m_ascii)
+        prequote.push_back("TYPE A");
+    else if (m_serverInAscii)
+        prequote.push_back("TYPE I");
+    prepare(remotePath(remote), {}, prequote);
+    if (m_ascii || !verifySize)
+        setopt(m_curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    m_sink = &sink;
+    m_progress.begin(remote, -1);
+    Outcome o = perform("get " + remote);
+    m_sink = nullptr;
+    m_serverInAscii = m_ascii;
+    curl_off_t bytes = 0, micros = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
+    curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
+    stats = {sink.size(), double(micros) / 1e6};
+    if (o.ok() && bytes != sink.size())
+        return {Failure::Local, "get " + remote + ": received " + std::to_string(bytes) + " bytes but wrote " +
+                                    std::to_string(sink.size())};
+    return o;
+}
+
+Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats)
+{
+    std::vector<std::string> prequote;
+    if (m_ascii)
+        prequote.push_back("TYPE A");
+    else if (m_serverInAscii)
+        prequote.push_back("TYPE I");
+    prepare(remotePath(remote), {}, prequote);
+    ::lseek(source.fd(), 0, SEEK_SET);
+    setopt(m_curl, CURLOPT_UPLOAD, 1L);
+    setopt(m_curl, CURLOPT_APPEND, append ? 1L : 0L);
+    if (!m_ascii)
+        setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(source.size()));
+    m_source = &source;
+    m_sourceAscii = m_ascii;
+    m_lastWasCr = false;
+    m_pending.clear();
+    m_progress.begin(remote, m_ascii ? -1 : source.size());
+    Outcome o = perform((append ? "append " : "put ") + remote);
+    m_source = nullptr;
+    m_serverInAscii = m_ascii;
+    curl_off_t bytes = 0, micros = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_SIZE_UPLOAD_T, &bytes);
+    curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
+    stats = {bytes, double(micros) / 1e6};
+    if (o.ok() && !m_ascii && bytes != source.size())
+        return {Failure::Transient, "put " + remote + ": sent " + std::to_string(bytes) + " of " +
+                                        std::to_string(source.size()) + " bytes"};
+    return o;
+}
+
+Outcome FtpSession::list(const std::string& remote, bool namesOnly, std::string& out)
+{
+    std::string path = remotePath(remote);
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    prepare(path, {}, {});
+    setopt(m_curl, CURLOPT_DIRLISTONLY, namesOnly ? 1L : 0L);
+    m_text = &out;
+    Outcome o = perform(std::string(namesOnly ? "ls " : "dir ") + (remote.empty() ? "." : remote));
+    m_text = nullptr;
+    m_serverInAscii = false; // libcurl set TYPE A for the listing and knows it
+    return o;
+}
+
+int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self)
+{
+    auto* s = static_cast<FtpSession*>(self);
+    if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT)
+        return 0;
+    std::string_view text(data, size);
+    while (!text.empty()) {
+        const auto nl = text.find('\n');
+        std::string line(text.substr(0, nl));
+        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+            line.pop_back();
+        if (line.empty())
+            continue;
+        if (type == CURLINFO_HEADER_OUT) {
+            s->m_transcript.sent(line);
+        } else {
+            s->m_transcript.reply(line);
+            s->m_lastReplies.push_back(line);
+            if (s->m_replies)
+                s->m_replies->push_back(line);
+        }
+    }
+    return 0;
+}
+
+size_t FtpSession::onWrite(char* data, size_t size, size_t n, void* self)
+{
+    auto* s = static_cast<FtpSession*>(self);
+    const size_t bytes = size * n;
+    if (s->m_sink) {
+        if (!s->m_sink->write(data, bytes)) {
+            s->m_sinkFailed = true;
+            return 0;
+        }
+    } else if (s->m_text) {
+        s->m_text->append(data, bytes);
+    }
+    return bytes;
+}
+
+size_t FtpSession::onRead(char* buffer, size_t size, size_t n, void* self)
+{
+    auto* s = static_cast<FtpSession*>(self);
+    const size_t room = size * n;
+    if (!s->m_source)
+        return 0;
+    if (!s->m_sourceAscii) {
+        for (;;) {
+            const ssize_t r = ::read(s->m_source->fd(), buffer, room);
+            if (r >= 0)
+                return size_t(r);
+            if (errno != EINTR)
+                return CURL_READFUNC_ABORT;
+        }
+    }
+    // Network ASCII: every line ends in CR LF; lines that end in LF alone get a CR.
+    if (s->m_pending.empty()) {
+        std::string raw(room, '\0');
+        ssize_t r;
+        do
+            r = ::read(s->m_source->fd(), raw.data(), raw.size());
+        while (r < 0 && errno == EINTR);
+        if (r < 0)
+            return CURL_READFUNC_ABORT;
+        raw.resize(size_t(r));
+        for (char c : raw) {
+            if (c == '\n' && !s->m_lastWasCr)
+                s->m_pending += '\r';
+            s->m_pending += c;
+            s->m_lastWasCr = c == '\r';
+        }
+    }
+    const size_t give = std::min(room, s->m_pending.size());
+    s->m_pending.copy(buffer, give);
+    s->m_pending.erase(0, give);
+    return give;
+}
+
+int FtpSession::onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow)
+{
+    auto* s = static_cast<FtpSession*>(self);
+    if (s->m_sink)
+        s->m_progress.update(dlNow, dlTotal);
+    else if (s->m_source)
+        s->m_progress.update(ulNow, ulTotal);
+    return s->m_shouldStop && s->m_shouldStop() ? 1 : 0;
+}
+
+} // namespace zul::runner

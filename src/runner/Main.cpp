@@ -1,0 +1,176 @@
+// VelundZUL: runs a prepared FTP script for one event, started by the run driver
+// as  VelundZUL "true|SCRIPT|EVENT".
+
+#include "platform/FileSystem.h"
+#include "runner/EventLock.h"
+#include "runner/ExitStatus.h"
+#include "runner/Invocation.h"
+#include "runner/LocalFiles.h"
+#include "runner/Runner.h"
+#include "runner/ScriptParser.h"
+#include "runner/Settings.h"
+#include "runner/Transcript.h"
+
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <curl/curl.h>
+#include <unistd.h>
+
+using namespace zul::runner;
+
+namespace {
+
+volatile std::sig_atomic_t g_signal = 0;
+
+void onSignal(int sig)
+{
+    g_signal = sig;
+}
+
+void installSignals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(sig, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string ownFolder()
+{
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ".";
+    return folderPart(std::string(buf, std::size_t(n)));
+}
+
+// Event ids go into file names; anything but letters, digits, '-' and '_' becomes '_'.
+std::string fileSafe(const std::string& id)
+{
+    std::string out = id;
+    for (char& c : out)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_')
+            c = '_';
+    return out;
+}
+
+std::string stampForName()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
+    return buf;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    installSignals();
+    const Settings settings = Settings::fromEnvironment();
+    const auto deadline = std::chrono::steady_clock::now() + settings.deadline;
+    const std::string appFolder = ownFolder();
+    const std::string start = isoNow();
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const auto inv = parseInvocation(args);
+    const std::string event = inv ? inv->event : std::string();
+    const std::string runName = event.empty() ? "FastPath" : fileSafe(event);
+
+    Transcript transcript;
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    transcript.setEcho(terminal);
+    const std::string logFolder = appFolder + "/Log";
+    zul::platform::makeDirectories(logFolder);
+    const std::string transcriptPath =
+        logFolder + "/" + runName + "_" + stampForName() + "_" + std::to_string(::getpid()) + ".log";
+    if (!transcript.open(transcriptPath))
+        std::fprintf(stderr, "VelundZUL: cannot write the transcript %s\n", transcriptPath.c_str());
+
+    RunRecord record;
+    record.event = event;
+    record.start = start;
+    record.transcript = transcript.path();
+    RunResult result;
+
+    auto finish = [&](const RunResult& r) {
+        const std::string outcome = std::string(describe(r.status)) + (r.message.empty() ? "" : ": " + r.message);
+        if (r.status == ExitStatus::Success)
+            transcript.note("outcome: success (exit status 0)");
+        else
+            transcript.error("outcome: " + outcome + " (exit status " + std::to_string(int(r.status)) + ")");
+        record.end = isoNow();
+        record.exitStatus = int(r.status);
+        record.outcome = transcript.scrub(outcome);
+        if (!appendRunRecord(logFolder + "/runs.jsonl", record))
+            std::fprintf(stderr, "VelundZUL: cannot append to %s/runs.jsonl\n", logFolder.c_str());
+        if (r.status != ExitStatus::Success && !terminal)
+            std::fprintf(stderr, "VelundZUL: %s\n", transcript.scrub(outcome).c_str());
+        return int(r.status);
+    };
+
+    transcript.note("VelundZUL started, process " + std::to_string(::getpid()) + ", application folder " + appFolder);
+    if (!inv)
+        return finish({ExitStatus::ScriptError, "usage: VelundZUL \"true|SCRIPT|EVENT\""});
+    transcript.note("event " + (event.empty() ? std::string("(none: Fast Path)") : event) + ", script " +
+                    (inv->script.empty() ? std::string("(none)") : inv->script) + ", flag " + inv->flag);
+    if (inv->script.empty())
+        return finish({ExitStatus::ScriptError, "no script: the transfer check before the run failed"});
+
+    // The whole script is read now: later runs may rewrite the same file.
+    const std::string scriptPath = toLocalPath(inv->script);
+    auto text = zul::platform::readAll(scriptPath);
+    if (!text)
+        return finish(
+            {ExitStatus::ScriptError, "cannot read the script " + scriptPath + ": " + text.error().description});
+    auto parsed = parseScript(*text);
+    if (auto* err = std::get_if<ParseError>(&parsed))
+        return finish({ExitStatus::ScriptError, "line " + std::to_string(err->line) + ": " + err->message});
+    const auto& script = std::get<std::vector<Command>>(parsed);
+
+    EventLock lock;
+    if (!event.empty()) {
+        std::string error;
+        bool told = false;
+        const auto r = lock.acquire(
+            appFolder + "/Junction/." + fileSafe(event) + ".lock",
+            [&] {
+                if (!told)
+                    transcript.note("waiting for another runner of this event");
+                told = true;
+                return g_signal != 0 || std::chrono::steady_clock::now() >= deadline;
+            },
+            error);
+        if (r == EventLock::Result::Failed)
+            return finish({ExitStatus::RunnerError, error});
+        if (r == EventLock::Result::GaveUp)
+            return finish({g_signal ? ExitStatus::Interrupted : ExitStatus::RunnerError,
+                           "gave up waiting for another runner of this event"});
+        if (r == EventLock::Result::Waited)
+            transcript.note("the other runner of this event has finished");
+    }
+
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
+        return finish({ExitStatus::RunnerError, "libcurl cannot start"});
+    {
+        ProgressBar progress(terminal);
+        Runner runner(transcript, progress, settings, appFolder, deadline, [] { return g_signal != 0; });
+        result = runner.run(script);
+        const auto& t = runner.totals();
+        record.filesUp = t.filesUp;
+        record.filesDown = t.filesDown;
+        record.bytesUp = t.bytesUp;
+        record.bytesDown = t.bytesDown;
+        transcript.note("sent " + std::to_string(t.filesUp) + " files (" + std::to_string(t.bytesUp) +
+                        " bytes), received " + std::to_string(t.filesDown) + " files (" + std::to_string(t.bytesDown) +
+                        " bytes)");
+    }
+    curl_global_cleanup();
+    return finish(result);
+}

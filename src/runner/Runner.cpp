@@ -1,0 +1,486 @@
+#include "runner/Runner.h"
+
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fnmatch.h>
+#include <glob.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zul::runner {
+
+namespace {
+std::string currentFolder()
+{
+    char buf[PATH_MAX];
+    return ::getcwd(buf, sizeof buf) ? std::string(buf) : std::string(".");
+}
+
+std::string realFolder(const std::string& path)
+{
+    char buf[PATH_MAX];
+    return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
+}
+
+// The local name a GET gets without one: the remote name without folder or quotes.
+std::string defaultLocalName(std::string remote)
+{
+    if (remote.size() >= 2 && remote.front() == '\'' && remote.back() == '\'')
+        remote = remote.substr(1, remote.size() - 2);
+    const auto slash = remote.find_last_of('/');
+    return slash == std::string::npos ? remote : remote.substr(slash + 1);
+}
+
+std::string stemOf(const std::string& path)
+{
+    const std::string base = baseName(path);
+    const auto dot = base.find_last_of('.');
+    return dot == std::string::npos || dot == 0 ? base : base.substr(0, dot);
+}
+
+std::vector<std::string> splitListing(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        auto nl = text.find('\n', start);
+        if (nl == std::string::npos)
+            nl = text.size();
+        std::string l = text.substr(start, nl - start);
+        if (!l.empty() && l.back() == '\r')
+            l.pop_back();
+        if (!l.empty())
+            out.push_back(l);
+        start = nl + 1;
+    }
+    return out;
+}
+} // namespace
+
+Runner::Runner(Transcript& transcript, ProgressBar& progress, const Settings& settings, std::string appFolder,
+               std::chrono::steady_clock::time_point deadline, std::function<bool()> interrupted)
+    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_appFolder(std::move(appFolder)),
+      m_interrupted(std::move(interrupted)), m_deadline(deadline),
+      m_session(transcript, progress, settings, [this] { return stopRequested(); }), m_localDir(currentFolder())
+{
+}
+
+bool Runner::stopRequested() const
+{
+    return (m_interrupted && m_interrupted()) || std::chrono::steady_clock::now() >= m_deadline;
+}
+
+bool Runner::sleepFor(std::chrono::milliseconds delay) const
+{
+    const auto until = std::chrono::steady_clock::now() + delay;
+    while (std::chrono::steady_clock::now() < until) {
+        if (stopRequested())
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+RunResult Runner::fromOutcome(const Outcome& o)
+{
+    switch (o.failure) {
+    case Failure::None:
+        return {};
+    case Failure::Transient:
+        return {ExitStatus::TransientFailure, o.message};
+    case Failure::Unreachable:
+        return {ExitStatus::Unreachable, o.message};
+    case Failure::Login:
+        return {ExitStatus::LoginRefused, o.message};
+    case Failure::Remote:
+        return {ExitStatus::RemoteError, o.message};
+    case Failure::Local:
+        return {ExitStatus::LocalFileError, o.message};
+    case Failure::Stopped:
+        if (m_interrupted && m_interrupted())
+            return {ExitStatus::Interrupted, o.message + ": interrupted"};
+        return {ExitStatus::TransientFailure, o.message + ": the run's deadline passed"};
+    }
+    return {ExitStatus::RunnerError, o.message};
+}
+
+Outcome Runner::retrying(const std::function<Outcome()>& attempt)
+{
+    auto delay = m_settings.backoff;
+    for (int done = 0;; ++done) {
+        Outcome o = attempt();
+        if (o.failure != Failure::Transient && o.failure != Failure::Unreachable)
+            return o;
+        if (done >= m_settings.retries) {
+            if (done > 0)
+                o.message += " (after " + std::to_string(done) + " retries)";
+            return o;
+        }
+        if (std::chrono::steady_clock::now() + delay >= m_deadline) {
+            o.message += " (no time left for a retry)";
+            return o;
+        }
+        m_transcript.note(o.message + "; retry " + std::to_string(done + 1) + " of " +
+                          std::to_string(m_settings.retries) + " in " + std::to_string(delay.count()) + " ms");
+        if (!sleepFor(delay))
+            return {Failure::Stopped, o.message};
+        m_session.reconnect();
+        delay *= 2;
+    }
+}
+
+std::optional<RunResult> Runner::requireSession() const
+{
+    if (!m_session.hasHost())
+        return RunResult{ExitStatus::ScriptError, "not connected: the script has no open command before this line"};
+    if (!m_session.loggedIn())
+        return RunResult{ExitStatus::ScriptError, "not logged in: the script has no user command before this line"};
+    return std::nullopt;
+}
+
+std::string Runner::localPath(const std::string& name) const
+{
+    std::string p = toLocalPath(name);
+    if (p.empty() || p.front() == '/')
+        return p;
+    return m_localDir + "/" + p;
+}
+
+bool Runner::inJunction(const std::string& path) const
+{
+    return realFolder(folderPart(path)) == realFolder(m_appFolder + "/Junction");
+}
+
+std::optional<std::string> Runner::markerKeyFor(const std::vector<Command>& script, std::size_t i,
+                                                const std::string& local) const
+{
+    if (i + 1 >= script.size() || script[i + 1].verb != Verb::Marker)
+        return std::nullopt;
+    const auto& key = script[i + 1].key;
+    if (key.empty() || stemOf(local) != key || !inJunction(local))
+        return std::nullopt;
+    return key;
+}
+
+RunResult Runner::run(const std::vector<Command>& script)
+{
+    RunResult result;
+    bool stop = false;
+    for (std::size_t i = 0; i < script.size() && !stop; ++i) {
+        if (stopRequested()) {
+            result = fromOutcome({Failure::Stopped, "before line " + std::to_string(script[i].line)});
+            break;
+        }
+        m_transcript.script(script[i].line, script[i].shown);
+        result = execute(script, i, stop);
+        if (result.status != ExitStatus::Success) {
+            result.message = "line " + std::to_string(script[i].line) + ": " + result.message;
+            break;
+        }
+    }
+    m_session.close();
+    return result;
+}
+
+RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, bool& stop)
+{
+    const Command& c = script[i];
+    const auto& a = c.args;
+    auto simple = [this](std::vector<std::string> cmds) -> RunResult {
+        if (auto e = requireSession())
+            return *e;
+        return fromOutcome(retrying([&] { return m_session.commands(cmds); }));
+    };
+    switch (c.verb) {
+    case Verb::Open:
+        m_session.open(a[0], a.size() > 1 ? std::atoi(a[1].c_str()) : 21);
+        return {};
+    case Verb::User: {
+        if (!m_session.hasHost())
+            return {ExitStatus::ScriptError, "not connected: the script has no open command before this line"};
+        const std::string password = a.size() > 1 ? a[1] : std::string();
+        m_transcript.addSecret(password);
+        m_session.setLogin(a[0], password);
+        return fromOutcome(retrying([this] { return m_session.login(); }));
+    }
+    case Verb::Cd:
+    case Verb::Cdup: {
+        if (auto e = requireSession())
+            return *e;
+        const std::string cmd = c.verb == Verb::Cd ? "CWD " + a[0] : "CDUP";
+        Outcome o = retrying([&] { return m_session.changeFolder(cmd); });
+        if (o.ok())
+            m_transcript.note("remote folder is now " + m_session.workingFolder());
+        return fromOutcome(o);
+    }
+    case Verb::Lcd: {
+        if (!a.empty()) {
+            const std::string dir = localPath(a[0]);
+            if (!platform::isDirectory(dir))
+                return {ExitStatus::LocalFileError, "no local folder " + dir};
+            m_localDir = realFolder(dir);
+        }
+        m_transcript.note("local folder is now " + m_localDir);
+        return {};
+    }
+    case Verb::Pwd: {
+        if (auto e = requireSession())
+            return *e;
+        std::vector<std::string> replies;
+        Outcome o = retrying([&] {
+            replies.clear();
+            return m_session.commands({"PWD"}, &replies);
+        });
+        if (o.ok() && !replies.empty())
+            std::printf("%s\n", replies.back().c_str());
+        return fromOutcome(o);
+    }
+    case Verb::Ls:
+    case Verb::Dir:
+        return listing(c, c.verb == Verb::Ls);
+    case Verb::Get:
+        if (auto e = requireSession())
+            return *e;
+        return get(script, i, a[0], a.size() > 1 ? a[1] : defaultLocalName(a[0]));
+    case Verb::Put:
+    case Verb::Append:
+        if (auto e = requireSession())
+            return *e;
+        return put(a[0], a.size() > 1 ? a[1] : baseName(toLocalPath(a[0])), c.verb == Verb::Append);
+    case Verb::Mget: {
+        if (auto e = requireSession())
+            return *e;
+        for (const auto& pattern : a) {
+            std::vector<std::string> names;
+            if (auto r = remoteNames(pattern, names); r.status != ExitStatus::Success)
+                return r;
+            for (const auto& n : names)
+                if (auto r = get(script, i, n, defaultLocalName(n)); r.status != ExitStatus::Success)
+                    return r;
+        }
+        return {};
+    }
+    case Verb::Mput: {
+        if (auto e = requireSession())
+            return *e;
+        for (const auto& pattern : a) {
+            glob_t g{};
+            const int rc = ::glob(localPath(pattern).c_str(), 0, nullptr, &g);
+            std::vector<std::string> files;
+            for (std::size_t k = 0; rc == 0 && k < g.gl_pathc; ++k)
+                if (platform::findNormalFile(g.gl_pathv[k]))
+                    files.emplace_back(g.gl_pathv[k]);
+            ::globfree(&g);
+            if (files.empty())
+                return {ExitStatus::LocalFileError, "no local file matches " + pattern};
+            for (const auto& f : files)
+                if (auto r = put(f, baseName(f), false); r.status != ExitStatus::Success)
+                    return r;
+        }
+        return {};
+    }
+    case Verb::Delete:
+        return simple({"DELE " + m_session.remotePath(a[0])});
+    case Verb::Mdelete: {
+        if (auto e = requireSession())
+            return *e;
+        for (const auto& pattern : a) {
+            std::vector<std::string> names;
+            if (auto r = remoteNames(pattern, names); r.status != ExitStatus::Success)
+                return r;
+            for (const auto& n : names)
+                if (auto r = simple({"DELE " + m_session.remotePath(n)}); r.status != ExitStatus::Success)
+                    return r;
+        }
+        return {};
+    }
+    case Verb::Mkdir:
+        return simple({"MKD " + m_session.remotePath(a[0])});
+    case Verb::Rmdir:
+        return simple({"RMD " + m_session.remotePath(a[0])});
+    case Verb::Rename:
+        return simple({"RNFR " + m_session.remotePath(a[0]), "RNTO " + m_session.remotePath(a[1])});
+    case Verb::Ascii:
+        m_session.setAscii(true);
+        return {};
+    case Verb::Binary:
+        m_session.setAscii(false);
+        return {};
+    case Verb::Type:
+        if (!a.empty()) {
+            const std::string t = platform::upper(a[0]);
+            m_session.setAscii(t == "ASCII" || t == "A");
+        }
+        m_transcript.note(std::string("transfer type is ") + (m_session.ascii() ? "ASCII" : "binary"));
+        return {};
+    case Verb::Quote: {
+        if (auto e = requireSession())
+            return *e;
+        const auto words = splitWords(a[0]);
+        const std::string verb = words.empty() ? std::string() : platform::upper(words[0]);
+        // Commands that change the session go through it, so it can restore them.
+        if (verb == "CWD" && words.size() > 1)
+            return fromOutcome(retrying([&] { return m_session.changeFolder("CWD " + a[0].substr(4)); }));
+        if (verb == "CDUP")
+            return fromOutcome(retrying([&] { return m_session.changeFolder("CDUP"); }));
+        if (verb == "SITE" && words.size() > 1)
+            return fromOutcome(retrying([&] { return m_session.site(a[0].substr(5)); }));
+        return simple({a[0]});
+    }
+    case Verb::Site:
+        if (auto e = requireSession())
+            return *e;
+        return fromOutcome(retrying([&] { return m_session.site(a[0]); }));
+    case Verb::Passive:
+        m_transcript.note("passive mode (EPSV, then PASV) is always used");
+        return {};
+    case Verb::Close:
+        m_session.close();
+        return {};
+    case Verb::Quit:
+        m_session.close();
+        stop = true;
+        return {};
+    case Verb::NoOp:
+        m_transcript.note("accepted; changes nothing");
+        return {};
+    case Verb::DisabledPut:
+        m_transcript.note("skipped: this PUT was disabled before the run (its local file was empty)");
+        return {};
+    case Verb::Marker:
+        return deliverMarker(script, i);
+    }
+    return {ExitStatus::RunnerError, "unhandled command"};
+}
+
+RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const std::string& remote,
+                      const std::string& localName)
+{
+    const std::string local = localPath(localName);
+    m_lastGet.reset();
+    LastGet last;
+    last.index = i;
+    last.local = local;
+    const auto key = script[i].verb == Verb::Get ? markerKeyFor(script, i, local) : std::nullopt;
+    if (key) {
+        last.options = findReceipt(m_appFolder + "/Rcvdchkr.txt", *key);
+        if (!last.options.found)
+            m_transcript.note("no receipt record for " + *key + " in Rcvdchkr.txt; delivering without checks");
+        if (last.options.checkSize || last.options.keepTime) {
+            Outcome o = retrying([&] { return m_session.facts(remote, last.facts); });
+            if (!o.ok())
+                return fromOutcome(o);
+        }
+    }
+    TransferStats stats;
+    std::string localError;
+    Outcome o = retrying([&]() -> Outcome {
+        PartFile part;
+        if (auto e = part.create(local, m_settings.syncReceived); !e.empty())
+            return {Failure::Local, "get " + remote + ": " + e};
+        Outcome r = m_session.download(remote, part, !last.options.checkSize, stats);
+        if (!r.ok())
+            return r; // the part file goes with it; the earlier target stays
+        if (auto e = part.commit(std::nullopt, m_settings.syncReceived); !e.empty())
+            return {Failure::Local, "get " + remote + ": " + e};
+        return r;
+    });
+    if (!o.ok())
+        return fromOutcome(o);
+    ++m_totals.filesDown;
+    m_totals.bytesDown += stats.bytes;
+    m_transcript.note("received " + remote + " into " + local + ": " + std::to_string(stats.bytes) + " bytes in " +
+                      std::to_string(stats.seconds).substr(0, 6) + " s, " + formatRate(stats.bytes, stats.seconds));
+    m_lastGet = last;
+    return {};
+}
+
+RunResult Runner::put(const std::string& localName, const std::string& remote, bool append)
+{
+    const std::string local = localPath(localName);
+    SourceFile source;
+    if (auto e = source.open(local); !e.empty())
+        return {ExitStatus::LocalFileError, (append ? "append: " : "put: ") + e};
+    TransferStats stats;
+    Outcome o = retrying([&] { return m_session.upload(remote, source, append, stats); });
+    if (!o.ok())
+        return fromOutcome(o);
+    ++m_totals.filesUp;
+    m_totals.bytesUp += stats.bytes;
+    m_transcript.note("sent " + local + " as " + remote + ": " + std::to_string(stats.bytes) + " bytes in " +
+                      std::to_string(stats.seconds).substr(0, 6) + " s, " + formatRate(stats.bytes, stats.seconds));
+    return {};
+}
+
+RunResult Runner::deliverMarker(const std::vector<Command>& script, std::size_t i)
+{
+    const Command& c = script[i];
+    const bool belongs = i > 0 && script[i - 1].verb == Verb::Get && m_lastGet && m_lastGet->index == i - 1 &&
+                         markerKeyFor(script, i - 1, m_lastGet->local).has_value();
+    if (!belongs || c.target.empty()) {
+        m_transcript.note("this receipt marker does not belong to the GET before it; ignored");
+        return {};
+    }
+    const std::string target = toLocalPath(c.target);
+    const std::string err = deliver(m_lastGet->local, target, m_lastGet->options, m_lastGet->facts);
+    if (!err.empty())
+        return {ExitStatus::DeliveryFailure, "delivery of " + c.key + " to " + target + " refused: " + err};
+    m_transcript.note("delivered " + m_lastGet->local + " to " + target);
+    m_lastGet.reset();
+    return {};
+}
+
+RunResult Runner::listing(const Command& c, bool namesOnly)
+{
+    if (auto e = requireSession())
+        return *e;
+    const std::string remote = c.args.empty() ? std::string() : c.args[0];
+    std::string text;
+    Outcome o = retrying([&] {
+        text.clear();
+        return m_session.list(remote, namesOnly, text);
+    });
+    if (!o.ok())
+        return fromOutcome(o);
+    if (c.args.size() > 1) {
+        const std::string local = localPath(c.args[1]);
+        if (auto st = platform::replaceAtomically(local, text); !st)
+            return {ExitStatus::LocalFileError, "cannot write " + local + ": " + st.error().description};
+        m_transcript.note("listing written to " + local);
+    } else {
+        for (const auto& l : splitListing(text)) {
+            m_transcript.note(l);
+            std::printf("%s\n", l.c_str());
+        }
+    }
+    return {};
+}
+
+RunResult Runner::remoteNames(const std::string& pattern, std::vector<std::string>& out)
+{
+    const auto slash = pattern.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
+    const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    std::string text;
+    Outcome o = retrying([&] {
+        text.clear();
+        return m_session.list(dir, true, text);
+    });
+    if (!o.ok())
+        return fromOutcome(o);
+    for (const auto& entry : splitListing(text)) {
+        const std::string base = baseName(entry);
+        if (::fnmatch(namePattern.c_str(), base.c_str(), 0) == 0)
+            out.push_back(dir + base);
+    }
+    if (out.empty())
+        return {ExitStatus::RemoteError, "no remote file matches " + pattern};
+    return {};
+}
+
+} // namespace zul::runner

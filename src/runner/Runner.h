@@ -1,0 +1,76 @@
+#pragma once
+
+#include "runner/Delivery.h"
+#include "runner/ExitStatus.h"
+#include "runner/FtpSession.h"
+#include "runner/ScriptParser.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zul::runner {
+
+struct RunTotals {
+    int filesUp = 0;
+    int filesDown = 0;
+    std::int64_t bytesUp = 0;
+    std::int64_t bytesDown = 0;
+};
+
+struct RunResult {
+    ExitStatus status = ExitStatus::Success;
+    std::string message;
+};
+
+// Runs a parsed script command by command. The first command that fails ends
+// the run; the session is closed (QUIT) whatever happened.
+class Runner {
+public:
+    Runner(Transcript& transcript, ProgressBar& progress, const Settings& settings, std::string appFolder,
+           std::chrono::steady_clock::time_point deadline, std::function<bool()> interrupted);
+
+    RunResult run(const std::vector<Command>& script);
+    const RunTotals& totals() const { return m_totals; }
+
+private:
+    struct LastGet {
+        std::size_t index = 0;
+        std::string local;
+        ReceiptOptions options;
+        ServerFacts facts;
+    };
+
+    RunResult execute(const std::vector<Command>& script, std::size_t i, bool& stop);
+    RunResult fromOutcome(const Outcome& o);
+    Outcome retrying(const std::function<Outcome()>& attempt);
+    bool stopRequested() const;
+    bool sleepFor(std::chrono::milliseconds delay) const;
+    std::optional<RunResult> requireSession() const;
+
+    std::string localPath(const std::string& name) const;
+    bool inJunction(const std::string& path) const;
+    std::optional<std::string> markerKeyFor(const std::vector<Command>& script, std::size_t i,
+                                            const std::string& local) const;
+
+    RunResult get(const std::vector<Command>& script, std::size_t i, const std::string& remote,
+                  const std::string& local);
+    RunResult put(const std::string& local, const std::string& remote, bool append);
+    RunResult deliverMarker(const std::vector<Command>& script, std::size_t i);
+    RunResult listing(const Command& c, bool namesOnly);
+    RunResult remoteNames(const std::string& pattern, std::vector<std::string>& out);
+
+    Transcript& m_transcript;
+    ProgressBar& m_progress;
+    Settings m_settings;
+    std::string m_appFolder;
+    std::function<bool()> m_interrupted;
+    std::chrono::steady_clock::time_point m_deadline;
+    FtpSession m_session;
+    std::string m_localDir;
+    std::optional<LastGet> m_lastGet;
+    RunTotals m_totals;
+};
+
+} // namespace zul::runner

@@ -1,0 +1,236 @@
+#include "runner/Transcript.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace zul::runner {
+
+namespace {
+std::string clockText()
+{
+    timeval tv{};
+    ::gettimeofday(&tv, nullptr);
+    tm t{};
+    ::localtime_r(&tv.tv_sec, &t);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t.tm_hour, t.tm_min, t.tm_sec, int(tv.tv_usec / 1000));
+    return buf;
+}
+} // namespace
+
+Transcript::~Transcript()
+{
+    if (m_file)
+        std::fclose(m_file);
+}
+
+bool Transcript::open(const std::string& path)
+{
+    m_file = std::fopen(path.c_str(), "we");
+    if (!m_file)
+        return false;
+    m_path = path;
+    return true;
+}
+
+void Transcript::addSecret(std::string secret)
+{
+    // Short ones would garble ordinary words; commands and script lines that
+    // carry a password are masked where they are written anyway.
+    if (secret.size() >= 4)
+        m_secrets.push_back(std::move(secret));
+}
+
+std::string Transcript::scrub(std::string_view text) const
+{
+    std::string out(text);
+    for (const auto& s : m_secrets) {
+        std::size_t pos = 0;
+        while ((pos = out.find(s, pos)) != std::string::npos) {
+            out.replace(pos, s.size(), "****");
+            pos += 4;
+        }
+    }
+    return out;
+}
+
+void Transcript::write(char tag, std::string_view text)
+{
+    std::string line = clockText() + ' ' + tag + ' ' + scrub(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
+    line += '\n';
+    if (m_file) {
+        std::fwrite(line.data(), 1, line.size(), m_file);
+        std::fflush(m_file);
+    }
+    if (m_echo) {
+        std::fputs("\r\033[K", stderr); // over a progress bar, if one is drawn
+        std::fwrite(line.data(), 1, line.size(), stderr);
+    }
+}
+
+void Transcript::note(std::string_view text)
+{
+    write('*', text);
+}
+
+void Transcript::script(int line, std::string_view shown)
+{
+    write('#', "line " + std::to_string(line) + ": " + std::string(shown));
+}
+
+void Transcript::sent(std::string_view command)
+{
+    // The login command carries the password; never let it through.
+    if (command.size() >= 5 && (command.substr(0, 5) == "PASS " || command.substr(0, 5) == "pass "))
+        command = "PASS ****";
+    write('>', command);
+}
+
+void Transcript::reply(std::string_view reply)
+{
+    write('<', reply);
+}
+
+void Transcript::error(std::string_view text)
+{
+    write('!', text);
+}
+
+void ProgressBar::begin(std::string name, std::int64_t total)
+{
+    if (!m_enabled)
+        return;
+    m_name = std::move(name);
+    if (m_name.size() > 24)
+        m_name = "..." + m_name.substr(m_name.size() - 21);
+    m_total = total;
+    m_start = m_last = std::chrono::steady_clock::now();
+    m_active = true;
+}
+
+void ProgressBar::update(std::int64_t done, std::int64_t total)
+{
+    if (!m_active)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_last < std::chrono::milliseconds(100))
+        return;
+    m_last = now;
+    if (total > 0)
+        m_total = total;
+    const double secs = std::chrono::duration<double>(now - m_start).count();
+    constexpr int width = 30;
+    char line[160];
+    if (m_total > 0) {
+        const int pct = int(done * 100 / m_total);
+        const int fill = int(done * width / m_total);
+        std::string bar(std::size_t(std::min(fill, width)), '#');
+        bar.resize(width, ' ');
+        std::snprintf(line, sizeof line, "\r%-24s [%s] %3d%% %s   ", m_name.c_str(), bar.c_str(), std::min(pct, 100),
+                      formatRate(done, secs).c_str());
+    } else {
+        std::snprintf(line, sizeof line, "\r%-24s %lld bytes %s   ", m_name.c_str(), static_cast<long long>(done),
+                      formatRate(done, secs).c_str());
+    }
+    std::fputs(line, stderr);
+}
+
+void ProgressBar::end()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    std::fputs("\r\033[K", stderr);
+}
+
+std::string isoNow()
+{
+    timeval tv{};
+    ::gettimeofday(&tv, nullptr);
+    tm t{};
+    ::localtime_r(&tv.tv_sec, &t);
+    char buf[40];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%S", &t);
+    char zone[8];
+    std::strftime(zone, sizeof zone, "%z", &t);
+    return std::string(buf) + "." + std::to_string(1000 + tv.tv_usec / 1000).substr(1) + zone;
+}
+
+std::string jsonEscape(std::string_view s)
+{
+    std::string out;
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            if (c < 0x20 || c >= 0x7f) {
+                // Code-page bytes are not UTF-8; keep them readable and valid.
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                out += buf;
+            } else {
+                out += char(c);
+            }
+        }
+    }
+    return out;
+}
+
+std::string toJsonLine(const RunRecord& r)
+{
+    std::string s = "{\"event\":\"" + jsonEscape(r.event) + "\",\"start\":\"" + jsonEscape(r.start) + "\",\"end\":\"" +
+                    jsonEscape(r.end) + "\",\"exit\":" + std::to_string(r.exitStatus) + ",\"outcome\":\"" +
+                    jsonEscape(r.outcome) + "\",\"files_up\":" + std::to_string(r.filesUp) +
+                    ",\"bytes_up\":" + std::to_string(r.bytesUp) + ",\"files_down\":" + std::to_string(r.filesDown) +
+                    ",\"bytes_down\":" + std::to_string(r.bytesDown) + ",\"transcript\":\"" + jsonEscape(r.transcript) +
+                    "\"}\n";
+    return s;
+}
+
+bool appendRunRecord(const std::string& path, const RunRecord& r)
+{
+    const std::string line = toJsonLine(r);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const ssize_t n = ::write(fd, line.data(), line.size());
+    ::close(fd);
+    return n == ssize_t(line.size());
+}
+
+std::string formatRate(std::int64_t bytes, double seconds)
+{
+    if (seconds <= 0)
+        seconds = 1e-6;
+    const double rate = double(bytes) / seconds;
+    char buf[32];
+    if (rate >= 1e9)
+        std::snprintf(buf, sizeof buf, "%.2f GB/s", rate / 1e9);
+    else if (rate >= 1e6)
+        std::snprintf(buf, sizeof buf, "%.1f MB/s", rate / 1e6);
+    else
+        std::snprintf(buf, sizeof buf, "%.1f kB/s", rate / 1e3);
+    return buf;
+}
+
+} // namespace zul::runner

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zul::runner {
+
+// One transcript per run: every script line, every command sent and reply
+// received, byte counts and the outcome. Passwords never reach it: callers
+// register them as secrets and every line is scrubbed before it is written.
+class Transcript {
+public:
+    Transcript() = default;
+    ~Transcript();
+    Transcript(const Transcript&) = delete;
+    Transcript& operator=(const Transcript&) = delete;
+
+    // Opens the file; without one the transcript goes only to the echo.
+    bool open(const std::string& path);
+    const std::string& path() const { return m_path; }
+    void setEcho(bool echo) { m_echo = echo; }
+    void addSecret(std::string secret);
+
+    void note(std::string_view text); // the runner's own remarks
+    void script(int line, std::string_view shown);
+    void sent(std::string_view command); // a command to the server
+    void reply(std::string_view reply);  // a reply from the server
+    void error(std::string_view text);
+
+    std::string scrub(std::string_view text) const;
+
+private:
+    void write(char tag, std::string_view text);
+
+    std::FILE* m_file = nullptr;
+    std::string m_path;
+    bool m_echo = false;
+    std::vector<std::string> m_secrets;
+};
+
+// A one-line progress bar on standard error, drawn only on a terminal.
+class ProgressBar {
+public:
+    explicit ProgressBar(bool enabled) : m_enabled(enabled) {}
+    void begin(std::string name, std::int64_t total);
+    void update(std::int64_t done, std::int64_t total);
+    void end();
+
+private:
+    bool m_enabled;
+    bool m_active = false;
+    std::string m_name;
+    std::int64_t m_total = 0;
+    std::chrono::steady_clock::time_point m_start{};
+    std::chrono::steady_clock::time_point m_last{};
+};
+
+struct RunRecord {
+    std::string event;
+    std::string start; // ISO 8601 local time
+    std::string end;
+    int exitStatus = 0;
+    std::string outcome;
+    int filesUp = 0;
+    int filesDown = 0;
+    std::int64_t bytesUp = 0;
+    std::int64_t bytesDown = 0;
+    std::string transcript;
+};
+
+std::string isoNow();
+std::string jsonEscape(std::string_view s);
+std::string toJsonLine(const RunRecord& r);
+
+// Appends one line in one write, so concurrent runners never interleave.
+bool appendRunRecord(const std::string& path, const RunRecord& r);
+
+// "12.3 MB/s" for a byte count and a duration.
+std::string formatRate(std::int64_t bytes, double seconds);
+
+} // namespace zul::runner

@@ -1,0 +1,151 @@
+#!/usr/bin/python3
+"""Loopback FTP server for the runner's tests and benchmark.
+
+Prints the port it listens on (one line on stdout), then serves until killed.
+Faults are chosen by file name prefix or by a JSON control file that is read
+again at every decision, so a test can change it while the server runs:
+
+  {"refuse_login": true,          530 for every login
+   "deny": ["a.txt"],             550 on RETR/STOR/APPE of these names
+   "drop_once": ["big.bin"],      first RETR sends part, then drops the connection
+   "short": ["s.bin"],            RETR sends half the file and reports success
+   "busy_once": ["b.txt"]}        first RETR/STOR answers 450
+
+Name prefixes do the same without a control file: "deny550_", "drop1_",
+"short_", "busy1_"; the user "refused" is always refused.
+"""
+import argparse
+import json
+import os
+import sys
+
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import DTPHandler, FileProducer, FTPHandler
+from pyftpdlib.servers import FTPServer
+
+PREFIXES = {"deny": "deny550_", "drop_once": "drop1_", "short": "short_", "busy_once": "busy1_"}
+
+
+class Faults:
+    def __init__(self, control):
+        self.control = control
+        self.used = set()  # (fault, name) pairs of one-shot faults already fired
+
+    def _read(self):
+        if not self.control or not os.path.exists(self.control):
+            return {}
+        try:
+            with open(self.control) as f:
+                return json.load(f)
+        except (OSError, ValueError):
+            return {}
+
+    def refuse_login(self, user):
+        return user == "refused" or bool(self._read().get("refuse_login"))
+
+    def has(self, fault, path):
+        name = os.path.basename(path)
+        return name.startswith(PREFIXES[fault]) or name in self._read().get(fault, [])
+
+    def once(self, fault, path):
+        key = (fault, os.path.basename(path))
+        if key in self.used or not self.has(fault, path):
+            return False
+        self.used.add(key)
+        return True
+
+
+class LimitedProducer(FileProducer):
+    """Sends at most limit bytes; then either ends normally or drops the session."""
+
+    def __init__(self, fd, type_, handler, limit, drop):
+        super().__init__(fd, type_)
+        self.handler, self.limit, self.drop, self.sent = handler, limit, drop, 0
+
+    def more(self):
+        if self.sent >= self.limit:
+            self.file.close()
+            if self.drop:
+                self.handler.close()
+            return b""
+        data = self.file.read(min(self.buffer_size, self.limit - self.sent))
+        self.sent += len(data)
+        return data
+
+
+class FaultyHandler(FTPHandler):
+    faults = None
+    auth_failed_timeout = 0
+
+    def ftp_PASS(self, line):
+        if self.faults.refuse_login(self.username):
+            self.respond("530 Login incorrect.")
+            self.username = ""
+            return
+        return super().ftp_PASS(line)
+
+    def _busy_or_denied(self, path):
+        if self.faults.has("deny", path):
+            self.respond("550 Permission denied.")
+            return True
+        if self.faults.once("busy_once", path):
+            self.respond("450 Requested file action not taken: file busy.")
+            return True
+        return False
+
+    def ftp_RETR(self, file):
+        if self._busy_or_denied(file):
+            return
+        drop = self.faults.once("drop_once", file)
+        short = not drop and self.faults.has("short", file)
+        if not (drop or short):
+            return super().ftp_RETR(file)
+        try:
+            fd = self.run_as_current_user(self.fs.open, file, "rb")
+        except OSError as err:
+            self.respond("550 %s." % err.strerror)
+            return
+        self._restart_position = 0
+        size = os.fstat(fd.fileno()).st_size
+        producer = LimitedProducer(fd, self._current_type, self, size // 2, drop)
+        # No file object: sendfile() would bypass the producer.
+        self.push_dtp_data(producer, isproducer=True, file=None, cmd="RETR")
+        return file
+
+    def ftp_STOR(self, file, mode="w"):
+        if self._busy_or_denied(file):
+            return
+        return super().ftp_STOR(file, mode)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--user", default="zul")
+    ap.add_argument("--password", default="secret")
+    ap.add_argument("--control", default="")
+    ap.add_argument("--buffer", type=int, default=65536)
+    args = ap.parse_args()
+
+    authorizer = DummyAuthorizer()
+    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    FaultyHandler.authorizer = authorizer
+    FaultyHandler.faults = Faults(args.control)
+    FaultyHandler.passive_ports = None
+    FaultyHandler.banner = "zul test server ready."
+    FaultyHandler.timeout = 60
+    DTPHandler.ac_in_buffer_size = args.buffer
+    DTPHandler.ac_out_buffer_size = args.buffer
+    FileProducer.buffer_size = args.buffer
+
+    import logging
+    logging.getLogger("pyftpdlib").addHandler(logging.StreamHandler(sys.stderr))
+    logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
+    server = FTPServer(("127.0.0.1", 0), FaultyHandler)
+    server.max_cons = 64
+    print(server.address[1], flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
