@@ -108,8 +108,10 @@ bool EventStore::put(const EventRecord& r)
     QSqlQuery q(QSqlDatabase::database(m_connection));
     q.prepare(QStringLiteral("INSERT OR REPLACE INTO events (id, entity, type, runday, flag1, flag2, flag4) "
                              "VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    for (const QVariant& v : {QVariant(r.id), QVariant(r.entity), QVariant(r.type), QVariant(r.runDay),
-                              QVariant(r.flag1), QVariant(r.flag2), QVariant(r.flag4)})
+    // A null QString binds as NULL; the columns hold empty texts instead.
+    const auto text = [](const QString& s) { return QVariant(s.isNull() ? QString(QLatin1String("")) : s); };
+    for (const QVariant& v : {text(r.id), text(r.entity), text(r.type), QVariant(r.runDay), text(r.flag1),
+                              text(r.flag2), text(r.flag4)})
         q.addBindValue(v);
     if (!q.exec()) {
         m_error = q.lastError().text();

@@ -70,10 +70,12 @@ QString EventsWindow::lastOutcome(const QString& id) const
         const QJsonObject run = QJsonDocument::fromJson(f.readLine()).object();
         if (run.value("event").toString().trimmed() != id)
             continue;
-        const int status = run.value("exit_status").toInt(-1);
-        outcome = QStringLiteral("%1 %2").arg(run.value("end").toString(),
+        const int status = run.value("exit").toInt(-1);
+        outcome = QStringLiteral("%1 %2").arg(run.value("end").toString().left(19),
                                               status == 0 ? QStringLiteral("ok")
-                                                          : QStringLiteral("failed (%1)").arg(status));
+                                                          : QStringLiteral("failed: %1 (%2)")
+                                                                .arg(run.value("outcome").toString())
+                                                                .arg(status));
     }
     return outcome;
 }

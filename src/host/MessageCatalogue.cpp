@@ -29,28 +29,41 @@ QString messageText(int number)
         // Confirmations.
         {5001, QStringLiteral("Run the script of event %1 (%2) now?")},
         {5002, QStringLiteral("Run this script now? The event has not been saved yet.")},
-        // About the Windows sample.
-        {1076, QStringLiteral("Windows partner sample")},
-        {1077, QStringLiteral("The partner runs an FTP server service, for example the one of its web server.")},
-        {1078, QStringLiteral("open names the partner's address; user gives the account and its password.")},
-        {1079, QStringLiteral("Paths on the partner use / or \\ as the server accepts them.")},
-        {1080, QStringLiteral("binary keeps the bytes of a file exactly; ascii converts line ends.")},
-        {1081, QStringLiteral("put sends a local file; the second name is the name on the partner.")},
-        {1082, QStringLiteral("get collects a file; the second name is where it is stored here.")},
-        {1083, QStringLiteral("A received file lands in the Junction folder first and is delivered once it is "
-                              "complete.")},
-        {1084, QStringLiteral("Options of the event: do not send empty files, refuse empty received files, "
-                              "compare sizes.")},
-        {1085, QStringLiteral("quit ends the session; the editor adds it when it is missing.")},
-        {1086, QStringLiteral("Every run is logged; see the event's run log for the outcome.")},
-        // About the AS/400 sample.
-        {1087, QStringLiteral("AS/400 partner sample")},
-        {1088, QStringLiteral("The partner's FTP server names files LIBRARY/FILE.MEMBER in its native format.")},
-        {1089, QStringLiteral("quote site namefmt 1 switches the server to path names such as "
-                              "/QSYS.LIB/LIB.LIB/FILE.FILE.")},
-        {1090, QStringLiteral("ascii converts between the partner's EBCDIC and the local code page.")},
-        {1091, QStringLiteral("A physical file must exist on the partner before a member is sent into it.")},
-        {1092, QStringLiteral("quit ends the session; the editor adds it when it is missing.")},
+        // About the Windows sample, line by line.
+        {1076, QStringLiteral("The Windows sample, line by line: what the partner PC must provide.")},
+        {1077, QStringLiteral("The partner runs an FTP server that accepts connections from this computer (port 21 "
+                              "unless you name another), and its firewall lets them in.")},
+        {1078, QStringLiteral("open 192.0.2.10: the partner's IP address or host name; write a port number after it "
+                              "when the server does not listen on port 21.")},
+        {1079, QStringLiteral("user ftpuser password: an account of the FTP server and its password. Windows user "
+                              "names may be written in any case; passwords may not.")},
+        {1080, QStringLiteral("binary: files move byte for byte. Use it for archives, programs, pictures and anything "
+                              "else that is not plain text.")},
+        {1081, QStringLiteral("cd /outbound: a folder of the FTP site, written with forward slashes from the site's "
+                              "root. The account must be allowed to read there.")},
+        {1082, QStringLiteral("get sales.zip /srv/zul/in/sales.zip: the file on the partner, then the full local path "
+                              "it is stored as. The local folder must exist.")},
+        {1083, QStringLiteral("cd /inbound: the folder that receives the files you send. The account must be allowed "
+                              "to write there.")},
+        {1084, QStringLiteral("ascii: plain text. Windows ends lines with CR LF as this system does, so text arrives "
+                              "as it was written.")},
+        {1085, QStringLiteral("put /srv/zul/out/prices.txt prices.txt: the local file to send, then its name on the "
+                              "partner. A file of that name is replaced if the account may overwrite it.")},
+        {1086, QStringLiteral("quit: ends the session. Put your partner's address, account, folders and file names "
+                              "in place of the sample's before you save the script.")},
+        // About the AS/400 sample, line by line.
+        {1087, QStringLiteral("The AS/400 sample, line by line: what the partner must provide. Its FTP server must "
+                              "be started.")},
+        {1088, QStringLiteral("open and user: the system's IP address or host name, and a user profile with its "
+                              "password that has authority to the library and files the script uses.")},
+        {1089, QStringLiteral("quote site namefmt 1: path names in the form /QSYS.LIB/LIBRARY.LIB/FILE.FILE/"
+                              "MEMBER.MBR. The lines below are written in that form.")},
+        {1090, QStringLiteral("cd /QSYS.LIB/SALES.LIB: the library that holds the files, its name in capitals.")},
+        {1091, QStringLiteral("ascii, then get ORDERS.FILE/ORDERS.MBR /srv/zul/in/orders.txt: a member of a "
+                              "physical file, turned from the partner's EBCDIC into text. The member must exist.")},
+        {1092, QStringLiteral("put /srv/zul/out/prices.txt PRICES.FILE/PRICES.MBR: create the physical file PRICES "
+                              "beforehand, with records long enough for the longest line; the member is then "
+                              "written. quit ends the session.")},
     };
     return texts.value(number);
 }

@@ -1,11 +1,14 @@
 #include "plugin/PluginEntry.h"
 
+#include <QCoreApplication>
+
 #include "com/ModFTP1.h"
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
 #include "platform/Library.h"
+#include "platform/Yield.h"
 #include "plugin/iGamut12.h"
 #include "scripts/FTPCode.h"
 
@@ -68,6 +71,11 @@ ZulPluginEntry::ZulPluginEntry()
 {
     platform::setAppFolder(platform::folderOfAddress(reinterpret_cast<const void*>(&anchor)));
     com::registerClass(com::kGamutProgId, [] { return std::make_shared<iGamut12>(); });
+    // Runs yield to the host's event loop so that its windows stay alive.
+    platform::setYieldHook([] {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+    });
 }
 
 QString ZulPluginEntry::applicationFolder() const

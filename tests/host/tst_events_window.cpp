@@ -81,7 +81,9 @@ private slots:
         QVERIFY(m_host->store().put(r));
         QFile runs(d.filePath("app/Log/runs.jsonl"));
         QVERIFY(runs.open(QIODevice::WriteOnly));
-        runs.write(R"({"event":"E0001","start":"2026-12-04T02:00:00","end":"2026-12-04T02:00:03","exit_status":0})"
+        runs.write(R"({"event":"E0001","start":"2026-12-04T02:00:00","end":"2026-12-04T02:00:03","exit":0})"
+                   "\n"
+                   R"({"event":"E0009","start":"2026-12-04T02:00:00","end":"2026-12-04T02:00:03","exit":3})"
                    "\n");
     }
 

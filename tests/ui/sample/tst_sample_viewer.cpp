@@ -1,0 +1,588 @@
+#include "com/ModuleState.h"
+#include "com/Registry.h"
+#include "platform/FileSystem.h"
+#include "support/Fakes.h"
+#include "support/TempAppFolder.h"
+#include "ui/common/FileChooser.h"
+#include "ui/editor/frmZULINF.h"
+#include "ui/sample/frmZULsample.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <functional>
+
+using namespace zul;
+
+namespace {
+
+// Answers the file chooser as the test says and keeps what it was asked.
+class ScriptedChooser : public ui::FileChooser {
+public:
+    QString answer;
+    QList<ui::OpenRequest> requests;
+    QString showOpen(const ui::OpenRequest& request, QWidget*) override
+    {
+        requests << request;
+        return answer;
+    }
+};
+
+frmZULsample* shownViewer()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* v = qobject_cast<frmZULsample*>(w); v && v->isVisible())
+            return v;
+    return nullptr;
+}
+
+QMenu* openMenu()
+{
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+// Steps that answer the modal windows a handler opens, one after the other,
+// from a timer that keeps running inside their event loops. Once the steps
+// are used up, any viewer or menu that still appears is noted and closed.
+class ModalAnswers : public QObject {
+public:
+    struct Step {
+        QString what;
+        std::function<bool()> ready;
+        std::function<void()> act;
+    };
+
+    ModalAnswers()
+    {
+        connect(&m_poll, &QTimer::timeout, this, &ModalAnswers::poll);
+        m_poll.setInterval(5);
+    }
+    void expect(QList<Step> steps)
+    {
+        m_steps = std::move(steps);
+        m_next = 0;
+        m_waited = 0;
+        unexpected.clear();
+        m_poll.start();
+    }
+    bool allAnswered() const { return m_next == m_steps.size(); }
+    QString missing() const { return allAnswered() ? QString() : m_steps[m_next].what; }
+    void stop() { m_poll.stop(); }
+
+    QStringList unexpected;
+
+private:
+    void poll()
+    {
+        if (m_next < m_steps.size()) {
+            if (m_steps[m_next].ready()) {
+                m_waited = 0;
+                m_steps[m_next++].act();
+            } else if (++m_waited > 4000) {
+                closeAll(); // never came: unblock the handler, the test reports it
+            }
+            return;
+        }
+        if (openMenu() || shownViewer()) {
+            unexpected << (openMenu() ? "menu" : "viewer");
+            closeAll();
+        }
+    }
+    static void closeAll()
+    {
+        if (QMenu* m = openMenu())
+            m->close();
+        if (frmZULsample* v = shownViewer())
+            v->cmdCancel_Click();
+    }
+
+    QTimer m_poll;
+    QList<Step> m_steps;
+    qsizetype m_next = 0;
+    int m_waited = 0;
+};
+
+ModalAnswers::Step chooseFromMenu(const char* item, QPoint* shownAt = nullptr)
+{
+    return {QStringLiteral("sample menu"), [] { return openMenu() && openMenu()->isVisible(); },
+            [item, shownAt] {
+                QMenu* menu = openMenu();
+                if (shownAt)
+                    *shownAt = menu->pos();
+                if (!*item) {
+                    QTest::keyClick(menu, Qt::Key_Escape);
+                    return;
+                }
+                menu->setActiveAction(menu->findChild<QAction*>(QString::fromLatin1(item)));
+                QTest::keyClick(menu, Qt::Key_Return);
+            }};
+}
+
+ModalAnswers::Step inViewer(std::function<void(frmZULsample*)> act)
+{
+    return {QStringLiteral("viewer"), [] { return shownViewer() != nullptr; }, [act] { act(shownViewer()); }};
+}
+
+// What a shown viewer held, read before it is closed.
+struct Seen {
+    QString text;
+    QString title;
+    QString label;
+    bool aboutVisible = false;
+    QString aboutCaption;
+    QPoint pos;
+    bool modal = false;
+};
+
+Seen look(frmZULsample* v)
+{
+    return {v->text(),
+            v->windowTitle(),
+            v->LBLEditor->text(),
+            v->cmdabout->isVisible(),
+            v->cmdabout->text(),
+            v->pos(),
+            QApplication::activeModalWidget() == v};
+}
+
+QByteArray sourceSample(const QString& name)
+{
+    QFile f(QStringLiteral(ZUL_SOURCE_DIR "/samples/") + name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class SampleViewerTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<test::Fakes> m_fakes;
+    std::shared_ptr<ScriptedChooser> m_chooser;
+    std::unique_ptr<test::TempAppFolder> m_app;
+    ModalAnswers m_answers;
+
+    // The editor, shown and active, as when the user works in it.
+    frmZULINF& editor()
+    {
+        frmZULINF& f = frmZULINF::instance();
+        if (!f.isVisible()) {
+            f.setGeometry(120, 40, 520, 360);
+            f.show();
+            f.activateWindow();
+            if (!QTest::qWaitForWindowActive(&f))
+                qWarning("the editor did not become active");
+        }
+        return f;
+    }
+
+    // Clicks a button of the editor and answers what it opens.
+    void click(const char* button, QList<ModalAnswers::Step> steps)
+    {
+        m_answers.expect(std::move(steps));
+        QTest::mouseClick(editor().findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
+        m_answers.stop();
+    }
+
+    void viewFile(const QByteArray& content, QList<ModalAnswers::Step> steps)
+    {
+        m_app->write("ZUL/E0001ZUL.zul", content.toStdString());
+        m_chooser->answer = QString::fromStdString(m_app->file("ZUL/E0001ZUL.zul"));
+        click("cmdViewSCP", std::move(steps));
+    }
+
+    const std::vector<com::Args>& calls() const { return m_fakes->messages->calls; }
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        m_fakes = test::registerFakes();
+        com::moduleState().oMsgService = m_fakes->messages;
+        m_chooser = std::make_shared<ScriptedChooser>();
+        ui::setFileChooser(m_chooser);
+        m_app = std::make_unique<test::TempAppFolder>();
+    }
+    void cleanup()
+    {
+        m_answers.stop();
+        frmZULINF::unloadInstance();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        const auto windows = QApplication::topLevelWidgets();
+        QVERIFY2(std::none_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); }),
+                 "a window was left open");
+        QVERIFY2(m_answers.unexpected.isEmpty(), qPrintable(m_answers.unexpected.join(", ") + " appeared"));
+        frmZULsample::unloadInstance();
+        ui::setFileChooser(nullptr);
+        m_app.reset();
+        com::clearRegistry();
+        com::resetModuleState();
+    }
+
+    void designSettings()
+    {
+        frmZULsample& v = frmZULsample::instance();
+        QCOMPARE(v.windowTitle(), QString("ZUL Sample Script"));
+        QCOMPARE(v.LBLEditor->text(), QString("ZUL sample script:"));
+        QCOMPARE(v.findChild<QLabel*>("Label1")->text(), QString("-- Select text to copy to editor --"));
+        QCOMPARE(v.findChild<QPushButton*>("cmdCancel")->text(), QString("&Close"));
+        QVERIFY(v.cmdabout->isHidden());
+        QCOMPARE(v.cmdabout->text(), QString());
+        QCOMPARE(v.txtZULsample->font().family(), QString("Courier New"));
+        QCOMPARE(v.text(), QString());
+        QVERIFY(v.toolbarButton(1)->isSeparator());
+        const char* keys[] = {"cut", "copy", "paste"};
+        const char* tips[] = {"Cut", "Copy", "Paste"};
+        for (int i = 2; i <= 4; ++i) {
+            QCOMPARE(v.toolbarButton(i)->objectName(), QString(keys[i - 2]));
+            QCOMPARE(v.toolbarButton(i)->toolTip(), QString(tips[i - 2]));
+            QVERIFY(!v.toolbarButton(i)->isEnabled());
+        }
+    }
+
+    void viewShowsScript_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("a GET pair and two commands")
+            << QByteArray("open 127.0.0.1\r\n"
+                          "get report.txt /zul/Junction/E000101.txt\r\n"
+                          "**E000101=&/data/in/report.txt&\r\n"
+                          "  quit  \r\n")
+            << QString("open 127.0.0.1\r\nget report.txt /data/in/report.txt\r\nquit\r\n");
+        QTest::newRow("no GET lines") << QByteArray("  open 1.2.3.4  \r\n\r\n   cd /out\r\nput a.txt b.txt\r\nquit")
+                                      << QString("open 1.2.3.4\r\n\r\ncd /out\r\nput a.txt b.txt\r\nquit\r\n");
+        QTest::newRow("two GET pairs, any case")
+            << QByteArray("GET a.csv /j/E000201.csv\r\n**E000201=&/in/a.csv&\r\n"
+                          "get b.txt /j/E000202.txt\r\n  **E000202=& /in/b.txt &  \r\n")
+            << QString("GET a.csv /in/a.csv\r\nget b.txt /in/b.txt\r\n");
+        QTest::newRow("a marker of exactly twelve characters gives an empty target")
+            << QByteArray("get abc.txt /j/x.txt\r\n**E000101=&&\r\n") << QString("get abc.txt \r\n");
+    }
+    void viewShowsScript()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, shown);
+        Seen seen;
+        viewFile(content, {inViewer([&](frmZULsample* v) {
+                     seen = look(v);
+                     v->cmdCancel_Click();
+                 })});
+        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+        QVERIFY(seen.modal);
+        QCOMPARE(seen.text, shown);
+        QCOMPARE(seen.label, QString("ZUL Script:"));
+        QCOMPARE(seen.title, QString("ZUL Sample Script"));
+        QVERIFY(!seen.aboutVisible);
+        QVERIFY(calls().empty());
+        QVERIFY(!frmZULsample::isLoaded());
+
+        QCOMPARE(m_chooser->requests.size(), 1);
+        const ui::OpenRequest& r = m_chooser->requests[0];
+        QCOMPARE(r.fileName, QString());
+        QCOMPARE(r.filter, QString("Script Files(*.zul)|*.zul"));
+        QCOMPARE(r.initDir, QString::fromStdString(m_app->file("ZUL/")));
+        QCOMPARE(r.title, QString("Open"));
+    }
+
+    void cancelledChooserShowsNothing()
+    {
+        m_chooser->answer = QString();
+        frmZULsample::instance().setText("left from before\r\n");
+        click("cmdViewSCP", {});
+        QVERIFY(frmZULsample::isLoaded());
+        QVERIFY(frmZULsample::instance().isHidden());
+        QCOMPARE(frmZULsample::instance().text(), QString());
+        QVERIFY(calls().empty());
+    }
+
+    void viewFailures_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("keptText");
+        QTest::newRow("a GET line last in the file")
+            << QByteArray("open h\r\nget a.txt /j/x.txt")
+            << QString("Line 2 is a GET command, and there is no line after it to take its target from.")
+            << QString("open h\r\n");
+        QTest::newRow("a following line too short")
+            << QByteArray("cd /x\r\nget a.txt /j/x.txt\r\n  **E01=&x&  \r\nquit\r\n")
+            << QString("Line 3, after a GET command, is too short to hold the command's target.")
+            << QString("cd /x\r\n");
+        QTest::newRow("more than 32,767 lines")
+            << QByteArray("cd x\r\n").repeated(32768) << QString("The script has more than 32,767 lines.") << QString();
+    }
+    void viewFailures()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, description);
+        QFETCH(QString, keptText);
+        viewFile(content, {});
+        QCOMPARE(calls().size(), size_t(1));
+        QCOMPARE(test::describe(calls()[0]), test::describe({false, description.toStdString(), "D"}));
+        // Not shown, and holding what was built before the failure.
+        QVERIFY(frmZULsample::isLoaded());
+        QVERIFY(frmZULsample::instance().isHidden());
+        QCOMPARE(frmZULsample::instance().text(), keptText);
+    }
+
+    void viewUnreadableFile()
+    {
+        m_chooser->answer = QString::fromStdString(m_app->file("ZUL/gone.zul"));
+        click("cmdViewSCP", {});
+        QCOMPARE(calls().size(), size_t(1));
+        const std::string expected = platform::readLines(m_app->file("ZUL/gone.zul")).error().description;
+        QVERIFY((calls()[0] == com::Args{false, expected, "D"}));
+        QVERIFY(frmZULsample::instance().isHidden());
+    }
+
+    void fetchShowsSample_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("about"); // "" while hidden
+        QTest::newRow("Windows") << "mnuwinsmpl"
+                                 << "Winsmpl.smp" << sourceSample("Winsmpl.smp") << "ZUL Sample Script - Windows"
+                                 << "&About Windows ZUL";
+        QTest::newRow("AS/400") << "mnuassmpl"
+                                << "ASsmpl.smp" << sourceSample("ASsmpl.smp") << "ZUL Sample Script - AS/400"
+                                << "&About AS/400 ZUL";
+        QTest::newRow("Unix") << "mnuunsmpl"
+                              << "Unixsmpl.smp" << sourceSample("Unixsmpl.smp") << "ZUL Sample Script - Unix"
+                              << "";
+        QTest::newRow("Mainframe") << "mnumainsmpl"
+                                   << "mainsmpl.smp" << sourceSample("mainsmpl.smp") << "ZUL Sample Script - Mainframe"
+                                   << "";
+        // Lines as read: blanks and tabs kept, a line end after the last line too.
+        QTest::newRow("lines as read") << "mnuunsmpl"
+                                       << "Unixsmpl.smp" << QByteArray("  open  h  \r\n\r\n\tcd x\r\nquit")
+                                       << "ZUL Sample Script - Unix"
+                                       << "";
+    }
+    void fetchShowsSample()
+    {
+        QFETCH(QString, item);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, title);
+        QFETCH(QString, about);
+        QVERIFY2(!content.isEmpty(), "the sample is missing from the source tree");
+        m_app->write("ZUL/" + file.toStdString(), content.toStdString());
+        const QByteArray itemName = item.toLatin1();
+        Seen seen;
+        QPoint menuAt;
+        click("cmdFETCHscp", {chooseFromMenu(itemName.constData(), &menuAt), inViewer([&](frmZULsample* v) {
+                                  seen = look(v);
+                                  v->cmdCancel_Click();
+                              })});
+        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+
+        QByteArray expected = content;
+        if (!expected.endsWith("\r\n"))
+            expected += "\r\n";
+        QCOMPARE(seen.text, QString::fromLatin1(expected));
+        QCOMPARE(seen.title, title);
+        QCOMPARE(seen.aboutVisible, !about.isEmpty());
+        QCOMPARE(seen.aboutCaption, about);
+        QCOMPARE(seen.label, QString("ZUL sample script:"));
+        QVERIFY(calls().empty());
+
+        QPushButton* fetch = editor().findChild<QPushButton*>("cmdFETCHscp");
+        QCOMPARE(menuAt, fetch->mapToGlobal(QPoint(fetch->width(), 0)));
+    }
+
+    void dismissedMenuShowsNothing()
+    {
+        m_app->write("ZUL/Winsmpl.smp", "open h\r\n");
+        click("cmdFETCHscp", {chooseFromMenu("mnuwinsmpl"), inViewer([](frmZULsample* v) { v->cmdCancel_Click(); })});
+        QVERIFY(m_answers.allAnswered());
+        // The choice of the last fetch does not linger.
+        click("cmdFETCHscp", {chooseFromMenu("")});
+        QVERIFY(m_answers.allAnswered());
+        QVERIFY(!frmZULsample::isLoaded());
+        QVERIFY(calls().empty());
+    }
+
+    void missingSampleReportsAndShowsNothing()
+    {
+        click("cmdFETCHscp", {chooseFromMenu("mnumainsmpl")});
+        QVERIFY(m_answers.allAnswered());
+        QCOMPARE(calls().size(), size_t(1));
+        const std::string expected = platform::readLines(m_app->file("ZUL/mainsmpl.smp")).error().description;
+        QVERIFY(expected.find("mainsmpl.smp") != std::string::npos);
+        QVERIFY((calls()[0] == com::Args{false, expected, "D"}));
+        QVERIFY(!frmZULsample::isLoaded());
+    }
+
+    void fetchAppendsToWhatAFailedViewLeft()
+    {
+        m_app->write("ZUL/Unixsmpl.smp", "quit\r\n");
+        viewFile("cd /a\r\nget x /j/y", {});
+        Seen seen;
+        click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
+                                  seen = look(v);
+                                  v->cmdCancel_Click();
+                              })});
+        QCOMPARE(seen.text, QString("cd /a\r\nquit\r\n"));
+    }
+
+    void placement_data()
+    {
+        QTest::addColumn<bool>("fromEditor");
+        QTest::newRow("beside the editor") << true;
+        QTest::newRow("centred on another window") << false;
+    }
+    void placement()
+    {
+        QFETCH(bool, fromEditor);
+        if (fromEditor) {
+            QPoint editorAt;
+            QPoint viewerAt;
+            m_app->write("ZUL/Unixsmpl.smp", "quit\r\n");
+            click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
+                                      editorAt = editor().pos();
+                                      viewerAt = v->pos();
+                                      v->cmdCancel_Click();
+                                  })});
+            QVERIFY(m_answers.allAnswered());
+            const QScreen* screen = editor().screen();
+            // 315 and 200 twips, 1440 to the inch.
+            const QPoint offset(-qRound(200 * screen->logicalDotsPerInchX() / 1440),
+                                qRound(315 * screen->logicalDotsPerInchY() / 1440));
+            if (qFuzzyCompare(screen->logicalDotsPerInchX(), 96.0) &&
+                qFuzzyCompare(screen->logicalDotsPerInchY(), 96.0))
+                QCOMPARE(offset, QPoint(-13, 21));
+            QCOMPARE(viewerAt - editorAt, offset);
+            return;
+        }
+        QWidget other;
+        other.setObjectName("frmOther");
+        other.setGeometry(40, 30, 600, 500);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        frmZULsample& v = frmZULsample::instance();
+        const QRect outer = other.frameGeometry();
+        const QSize own = v.frameGeometry().size();
+        QCOMPARE(v.pos(), QPoint(outer.x() + (outer.width() - own.width()) / 2,
+                                 outer.y() + (outer.height() - own.height()) / 2));
+    }
+
+    void toolbarFollowsSelection()
+    {
+        m_app->write("ZUL/Winsmpl.smp", "open 192.0.2.10\r\nquit\r\n");
+        QApplication::clipboard()->clear();
+        QList<bool> copyEnabled;
+        bool cutOrPaste = true;
+        QString clipboard;
+        bool focusKept = false;
+        auto* copyState = &copyEnabled;
+        click("cmdFETCHscp", {chooseFromMenu("mnuwinsmpl"),
+                              inViewer([&](frmZULsample* v) {
+                                  cutOrPaste = v->toolbarButton(2)->isEnabled() || v->toolbarButton(4)->isEnabled();
+                                  *copyState << v->toolbarButton(3)->isEnabled();
+                                  v->txtZULsample->setFocus();
+                                  QTest::keyClick(v->txtZULsample, Qt::Key_End, Qt::ShiftModifier);
+                                  *copyState << v->toolbarButton(3)->isEnabled();
+                                  v->toolbarButton(3)->trigger();
+                                  clipboard = QApplication::clipboard()->text();
+                                  focusKept = v->focusWidget() == v->txtZULsample;
+                                  cutOrPaste = cutOrPaste || v->toolbarButton(2)->isEnabled() ||
+                                               v->toolbarButton(4)->isEnabled();
+                                  // A click inside the selection clears it as the button comes up.
+                                  QTest::mouseClick(v->txtZULsample->viewport(), Qt::LeftButton, {}, QPoint(8, 8));
+                              }),
+                              {"after the click", [] { return true; },
+                               [&] {
+                                   *copyState << shownViewer()->toolbarButton(3)->isEnabled();
+                                   shownViewer()->cmdCancel_Click();
+                               }}});
+        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+        QCOMPARE(copyEnabled, (QList<bool>{false, true, false}));
+        QVERIFY(!cutOrPaste);
+        QCOMPARE(clipboard, QString("open 192.0.2.10"));
+        QVERIFY(focusKept);
+    }
+
+    void closing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Escape") << "Escape";
+        QTest::newRow("&Close") << "Close";
+        QTest::newRow("title bar") << "title bar";
+    }
+    void closing()
+    {
+        QFETCH(QString, how);
+        m_app->write("ZUL/ASsmpl.smp", "open h\r\n");
+        QPointer<frmZULsample> closed;
+        click("cmdFETCHscp", {chooseFromMenu("mnuassmpl"), inViewer([&](frmZULsample* v) {
+                                  closed = v;
+                                  if (how == "Escape")
+                                      QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
+                                  else if (how == "Close")
+                                      QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
+                                  else
+                                      v->close();
+                              })});
+        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+        QVERIFY(closed.isNull()); // unloaded, not just hidden
+        QVERIFY(!frmZULsample::isLoaded());
+        QVERIFY(editor().isVisible());
+        // The next use starts from the design settings.
+        frmZULsample& fresh = frmZULsample::instance();
+        QCOMPARE(fresh.windowTitle(), QString("ZUL Sample Script"));
+        QVERIFY(fresh.cmdabout->isHidden());
+        QCOMPARE(fresh.text(), QString());
+    }
+
+    void aboutCalls_data()
+    {
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("last");
+        QTest::newRow("Windows") << "mnuwinsmpl" << 1076 << 1086;
+        QTest::newRow("AS/400") << "mnuassmpl" << 1087 << 1092;
+    }
+    void aboutCalls()
+    {
+        QFETCH(QString, item);
+        QFETCH(int, first);
+        QFETCH(int, last);
+        m_app->write("ZUL/Winsmpl.smp", "open h\r\n");
+        m_app->write("ZUL/ASsmpl.smp", "open h\r\n");
+        const QByteArray itemName = item.toLatin1();
+        std::vector<size_t> callsAfterClick;
+        click("cmdFETCHscp", {chooseFromMenu(itemName.constData()), inViewer([&](frmZULsample* v) {
+                                  for (int i = 0; i < 2; ++i) {
+                                      QTest::mouseClick(v->cmdabout, Qt::LeftButton);
+                                      callsAfterClick.push_back(calls().size());
+                                  }
+                                  v->cmdabout->setText("&About Something Else");
+                                  v->cmdabout_Click();
+                                  callsAfterClick.push_back(calls().size());
+                                  v->cmdCancel_Click();
+                              })});
+        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+        QCOMPARE(callsAfterClick, (std::vector<size_t>{1, 2, 2}));
+        com::Args expected{false};
+        for (int n = first; n <= last; ++n)
+            expected.push_back(com::msg(n));
+        expected.push_back("D");
+        QCOMPARE(test::describe(calls()[0]), test::describe(expected));
+        QCOMPARE(test::describe(calls()[1]), test::describe(expected));
+    }
+};
+
+QTEST_MAIN(SampleViewerTest)
+#include "tst_sample_viewer.moc"
