@@ -154,8 +154,8 @@ void ZembDB::GetRecord(const std::string& table, std::int16_t& index)
     m_two = fromDb(q.value(2));
 }
 
-bool ZembDB::SeekByAllPKeys(const std::string& table, const std::optional<std::string>& code,
-                            const std::string& first, const std::optional<std::string>& second)
+bool ZembDB::SeekByAllPKeys(const std::string& table, const std::optional<std::string>& code, const std::string& first,
+                            const std::optional<std::string>& second)
 {
     checkTable(table);
     const Filter f = keysFilter(code, first, second);

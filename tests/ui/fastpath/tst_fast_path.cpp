@@ -1,0 +1,817 @@
+#include "com/ModuleState.h"
+#include "com/Registry.h"
+#include "exec/ModExecut.h"
+#include "host/ZembDB.h"
+#include "platform/FileSystem.h"
+#include "platform/Process.h"
+#include "support/Fakes.h"
+#include "support/TempAppFolder.h"
+#include "ui/common/FileChooser.h"
+#include "ui/editor/frmZULINF.h"
+#include "ui/fastpath/frmFast_Path.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <sys/stat.h>
+
+using namespace zul;
+
+namespace {
+
+const std::string kPassword = "Pw-s3cr3t!";
+
+// Records every message with the state of the mouse pointer at the time, and
+// can fail a call the way a disconnected service does.
+class Messages : public test::RecordingMessages {
+public:
+    std::vector<bool> hourglass;
+    int disconnectOnCall = -1;
+
+    com::Variant HandleMessages(const com::Args& args) override
+    {
+        const QCursor* cursor = QApplication::overrideCursor();
+        hourglass.push_back(cursor && cursor->shape() == Qt::WaitCursor);
+        if (static_cast<int>(hourglass.size()) - 1 == disconnectOnCall)
+            throw com::ComError(static_cast<int>(0x80010108u), "The object invoked has disconnected.");
+        return RecordingMessages::HandleMessages(args);
+    }
+
+    std::vector<QString> described() const
+    {
+        std::vector<QString> out;
+        for (const auto& c : calls)
+            out.push_back(test::describe(c));
+        return out;
+    }
+};
+
+class Chooser : public ui::FileChooser {
+public:
+    QString answer;
+    std::vector<ui::OpenRequest> requests;
+    QString showOpen(const ui::OpenRequest& request, QWidget*) override
+    {
+        requests.push_back(request);
+        return answer;
+    }
+};
+
+template <typename T> T* child(QWidget& w, const char* name)
+{
+    T* c = w.findChild<T*>(QString::fromLatin1(name));
+    if (!c)
+        qFatal("no control %s", name);
+    return c;
+}
+
+QComboBox* box(QWidget& d, const char* name)
+{
+    return child<QComboBox>(d, name);
+}
+
+QStringList items(QComboBox* b)
+{
+    QStringList out;
+    for (int i = 0; i < b->count(); ++i)
+        out << b->itemText(i);
+    return out;
+}
+
+// Chooses list entry k the way the arrow keys do, from a box with no choice yet.
+void choose(QComboBox* b, int k)
+{
+    b->setFocus();
+    for (int i = 0; i <= k; ++i)
+        QTest::keyClick(b, Qt::Key_Down);
+}
+
+QString msgOf(const com::Args& args)
+{
+    return test::describe(args);
+}
+
+} // namespace
+
+class FastPathTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<test::Fakes> m_fakes;
+    std::shared_ptr<Messages> m_messages;
+    std::shared_ptr<Chooser> m_chooser;
+    std::unique_ptr<test::TempAppFolder> m_app;
+    std::unique_ptr<QTemporaryDir> m_data;
+    std::vector<std::weak_ptr<host::ZembDB>> m_dbs;
+    frmZULINF* m_editor = nullptr;
+
+    std::shared_ptr<host::ZembDB> db() { return host::ZembDB::open(m_data->path()); }
+
+    void remember(const std::vector<std::array<std::string, 3>>& rows)
+    {
+        auto d = db();
+        for (const auto& r : rows) {
+            d->setFACODE(r[0]);
+            d->setFAFLDONE(r[1]);
+            d->setFAFLDTWO(r[2]);
+            d->AddRecord("FastZUL");
+        }
+    }
+
+    std::vector<std::string> table()
+    {
+        auto d = db();
+        std::vector<std::string> out;
+        for (std::int16_t i = 0; i < d->RecordCount("FastZUL"); ++i) {
+            d->GetRecord("FastZUL", i);
+            out.push_back(d->FACODE() + ":" + d->FAFLDONE() + ":" + d->FAFLDTWO());
+        }
+        return out;
+    }
+
+    // Opens the dialog from the editor's button and acts on it inside its
+    // modal loop; a dialog still open afterwards is cancelled.
+    void withDialog(const std::function<void(frmFast_Path&)>& act)
+    {
+        bool ran = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* d = qobject_cast<frmFast_Path*>(QApplication::activeModalWidget());
+            QVERIFY2(d, "the Fast Path dialog did not open");
+            QTRY_VERIFY(d->isActiveWindow());
+            ran = true;
+            act(*d);
+            if (d->isVisible())
+                d->cmdCancel_Click();
+        });
+        m_editor->cmdFastpath_Click();
+        QVERIFY(ran);
+    }
+
+    void fill(frmFast_Path& d, const QString& address, const QString& user, const QString& password,
+              const QString& first, const QString& second)
+    {
+        box(d, "cmbPtnIPAdr")->setEditText(address);
+        box(d, "cmbUsrID")->setEditText(user);
+        child<QLineEdit>(d, "txtPWD")->setText(password);
+        box(d, "cmbSndPath")->setEditText(first);
+        box(d, "cmbRcvPath")->setEditText(second);
+    }
+
+    void installPing()
+    {
+        const QString ping = qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/libping32.so";
+        QVERIFY2(QFile::copy(ping, QString::fromStdString(m_app->file("libping32.so"))), qPrintable(ping));
+    }
+
+    // A runner that notes its argument and keeps a copy of the script it reads.
+    void installRecordingRunner()
+    {
+        m_app->write("VelundZUL", "#!/bin/sh\n"
+                                  "d=$(dirname \"$0\")\n"
+                                  "printf '%s\\n' \"$1\" >> \"$d/runner-args.txt\"\n"
+                                  "s=$(printf '%s' \"$1\" | cut -d'|' -f2)\n"
+                                  "[ -n \"$s\" ] && cp \"$s\" \"$d/runner-script.txt\"\n"
+                                  "exit 0\n");
+        QFile::setPermissions(QString::fromStdString(m_app->file("VelundZUL")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        m_fakes = test::registerFakes();
+        m_messages = std::make_shared<Messages>();
+        auto messages = m_messages;
+        com::registerClass(com::kErrorMessagesProgId, [messages] { return messages; });
+        com::moduleState().oMsgService = m_messages;
+        com::moduleState().oCurEvent = test::makeEvent("");
+        m_app = std::make_unique<test::TempAppFolder>();
+        m_data = std::make_unique<QTemporaryDir>();
+        m_dbs.clear();
+        com::registerClass(com::kDatabaseProgId, [this]() -> com::ObjectPtr {
+            auto d = host::ZembDB::open(m_data->path());
+            m_dbs.push_back(d);
+            return d;
+        });
+        m_chooser = std::make_shared<Chooser>();
+        ui::setFileChooser(m_chooser);
+
+        m_editor = &frmZULINF::instance();
+        m_editor->setGeometry(120, 90, 900, 640);
+        m_editor->show();
+        m_editor->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_editor));
+    }
+
+    void cleanup()
+    {
+        platform::waitForWatchedChildren();
+        frmZULINF::unloadInstance();
+        const auto open = QApplication::topLevelWidgets();
+        QVERIFY(std::none_of(open.begin(), open.end(), [](QWidget* w) { return w->isVisible(); }));
+        ui::setFileChooser(nullptr);
+        m_app.reset();
+        m_data.reset();
+        com::clearRegistry();
+        com::resetModuleState();
+        QApplication::restoreOverrideCursor();
+    }
+
+    void openingState()
+    {
+        remember({{"IP", "10.1.1.5", "0"}});
+        withDialog([&](frmFast_Path& d) {
+            QCOMPARE(d.windowTitle(), QString("File Send/Receive - Fast Path"));
+            // Centred over the editor.
+            const QRect e = m_editor->frameGeometry();
+            const QRect f = d.frameGeometry();
+            QCOMPARE(f.left(), e.left() + (e.width() - f.width()) / 2);
+            QCOMPARE(f.top(), e.top() + (e.height() - f.height()) / 2);
+
+            for (const char* name : {"chkIPSav", "chkUsrPwd", "chkSndSav", "chkRcvSav"})
+                QCOMPARE(child<QCheckBox>(d, name)->checkState(), Qt::Checked);
+            QCOMPARE(child<QGroupBox>(d, "FrameSend")->title(), QString("File To Be Sent To From The Local Computer"));
+            QVERIFY(child<QRadioButton>(d, "optSnd")->isChecked());
+            QVERIFY(!child<QRadioButton>(d, "optRcv")->isChecked());
+            QCOMPARE(child<QLineEdit>(d, "txtPWD")->echoMode(), QLineEdit::Password);
+
+            // Empty entries, the remembered list, the focus in the address box.
+            QCOMPARE(items(box(d, "cmbPtnIPAdr")), QStringList{"10.1.1.5"});
+            for (const char* name : {"cmbPtnIPAdr", "cmbUsrID", "cmbSndPath", "cmbRcvPath"})
+                QCOMPARE(box(d, name)->currentText(), QString());
+            QCOMPARE(QApplication::focusWidget(), box(d, "cmbPtnIPAdr"));
+
+            // Tab order, labels skipped.
+            QStringList order;
+            for (int i = 0; i < 15; ++i) {
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                order << QApplication::focusWidget()->objectName();
+            }
+            QCOMPARE(order, (QStringList{"chkIPSav", "cmbUsrID", "txtPWD", "chkUsrPwd", "cmbSndPath", "cmdBrowseSnd",
+                                         "chkSndSav", "cmbRcvPath", "cmdBrowseRcv", "chkRcvSav", "cmdGenScpt",
+                                         "cmdRunNow", "cmdCancel", "optSnd", "cmbPtnIPAdr"}));
+        });
+    }
+
+    void closingReleasesTheDatabase_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Cancel") << "cancel";
+        QTest::newRow("Escape") << "escape";
+        QTest::newRow("window closed") << "close";
+    }
+    void closingReleasesTheDatabase()
+    {
+        QFETCH(QString, how);
+        withDialog([&](frmFast_Path& d) {
+            QCOMPARE(m_dbs.size(), std::size_t(1));
+            QVERIFY(!m_dbs[0].expired());
+            box(d, "cmbUsrID")->setEditText("someone");
+            if (how == "cancel")
+                QTest::mouseClick(child<QPushButton>(d, "cmdCancel"), Qt::LeftButton);
+            else if (how == "escape")
+                QTest::keyClick(box(d, "cmbPtnIPAdr"), Qt::Key_Escape);
+            else
+                d.close();
+            QVERIFY(!d.isVisible());
+            QVERIFY(m_dbs[0].expired());
+        });
+        QVERIFY(table().empty());
+        QVERIFY(m_messages->calls.empty());
+    }
+
+    void requiredEntries_data()
+    {
+        QTest::addColumn<QStringList>("entries"); // address, user, password, first, second
+        QTest::addColumn<int>("message");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("no address") << QStringList{"", "u", "p", "a", "b"} << 3229 << "cmbPtnIPAdr";
+        QTest::newRow("blank user") << QStringList{"1.2.3.4", "   ", "p", "a", "b"} << 3230 << "cmbUsrID";
+        QTest::newRow("both paths empty") << QStringList{"1.2.3.4", "u", "p", "", ""} << 3231 << "cmbSndPath";
+        QTest::newRow("second path empty") << QStringList{"1.2.3.4", "u", "p", "a", " "} << 3231 << "cmbRcvPath";
+        QTest::newRow("blank password passes") << QStringList{"1.2.3.4", "u", "  ", "a", "b"} << 0 << "";
+    }
+    void requiredEntries()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(int, message);
+        QFETCH(QString, focus);
+        m_editor->setScriptText("before");
+        withDialog([&](frmFast_Path& d) {
+            fill(d, entries[0], entries[1], entries[2], entries[3], entries[4]);
+            QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
+            if (message == 0) {
+                QVERIFY(!d.isVisible());
+                return;
+            }
+            QVERIFY(d.isVisible());
+            QCOMPARE(m_messages->described(), (std::vector<QString>{msgOf({false, com::msg(message), "D"})}));
+            QCOMPARE(QApplication::focusWidget()->objectName(), focus);
+            QCOMPARE(box(d, "cmbUsrID")->currentText(), entries[1]); // nothing lost
+        });
+        if (message)
+            QCOMPARE(m_editor->scriptText(), std::string("before"));
+    }
+
+    void generateScript_data()
+    {
+        QTest::addColumn<bool>("receive");
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("script");
+        QTest::newRow("send") << false << QStringList{"10.1.1.5", "u", "p", "a.txt", "b.txt"}
+                              << "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit";
+        QTest::newRow("empty password") << false << QStringList{"10.1.1.5", "usr", "", "a", "b"}
+                                        << "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit";
+        QTest::newRow("blanks trimmed, inner blanks kept")
+            << false << QStringList{"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"}
+            << "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit";
+        QTest::newRow("receive") << true << QStringList{"1.2", "u", "p", "remote.dat", "/tmp/local.dat"}
+                                 << "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit";
+    }
+    void generateScript()
+    {
+        QFETCH(bool, receive);
+        QFETCH(QStringList, entries);
+        QFETCH(QString, script);
+        m_editor->setScriptText("open old\r\nquit");
+        withDialog([&](frmFast_Path& d) {
+            if (receive)
+                QTest::mouseClick(child<QRadioButton>(d, "optRcv"), Qt::LeftButton);
+            fill(d, entries[0], entries[1], entries[2], entries[3], entries[4]);
+            QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
+            QVERIFY(!d.isVisible());
+            QVERIFY(m_dbs[0].expired());
+        });
+        QCOMPARE(QString::fromStdString(m_editor->scriptText()), script);
+        QVERIFY(m_messages->calls.empty());
+        QVERIFY(!m_app->exists("tempZUL.zul"));
+    }
+
+    void rememberedEntries()
+    {
+        // Records of other kinds are neither shown nor touched.
+        remember({{"ZZ", "odd", "0"}, {"US", "old", "oldpw"}});
+        withDialog([&](frmFast_Path& d) {
+            fill(d, "10.1.1.5", "  newuser ", "pw1", "a.txt", "b.txt");
+            QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
+        });
+        // Same entries again, with another password and the address box's Save unchecked.
+        withDialog([&](frmFast_Path& d) {
+            QCOMPARE(items(box(d, "cmbPtnIPAdr")), QStringList{"10.1.1.5"});
+            QCOMPARE(items(box(d, "cmbUsrID")), (QStringList{"old", "newuser"}));
+            QCOMPARE(items(box(d, "cmbSndPath")), QStringList{"a.txt"});
+            QCOMPARE(items(box(d, "cmbRcvPath")), QStringList{"b.txt"});
+            child<QCheckBox>(d, "chkIPSav")->setChecked(false);
+            fill(d, "10.9.9.9", "newuser", "pw2", "a.txt", "c.txt");
+            QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
+        });
+        QCOMPARE(table(), (std::vector<std::string>{"ZZ:odd:0", "US:old:oldpw", "IP:10.1.1.5:0", "US:newuser:pw1",
+                                                    "SS:a.txt:0", "SR:b.txt:0", "SR:c.txt:0"}));
+        // The script has the password typed, the memory the first one.
+        QCOMPARE(m_editor->scriptText(), std::string("open 10.9.9.9\r\nuser newuser pw2\r\nput a.txt c.txt\r\nquit"));
+    }
+
+    void receiveModeCodes()
+    {
+        remember({{"SS", "send1", "0"}, {"SR", "sent1", "0"}});
+        withDialog([&](frmFast_Path& d) {
+            QTest::mouseClick(child<QRadioButton>(d, "optRcv"), Qt::LeftButton);
+            QCOMPARE(child<QGroupBox>(d, "FrameSend")->title(),
+                     QString("File To Be Collected From The Partner Computer"));
+            QCOMPARE(child<QGroupBox>(d, "FrameReceive")->title(), QString("Receive Locally As"));
+            QVERIFY(items(box(d, "cmbSndPath")).isEmpty());
+            fill(d, "1.1.1.1", "u", "", "remote.txt", "local.txt");
+            QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
+        });
+        QCOMPARE(table(), (std::vector<std::string>{"SS:send1:0", "SR:sent1:0", "IP:1.1.1.1:0",
+                                                    "US:u: ", "RS:remote.txt:0", "RR:local.txt:0"}));
+        withDialog([&](frmFast_Path& d) {
+            auto* first = box(d, "cmbSndPath");
+            auto* second = box(d, "cmbRcvPath");
+            // Opens in send mode with the send lists.
+            QCOMPARE(items(first), QStringList{"send1"});
+            QCOMPARE(items(second), QStringList{"sent1"});
+            QTest::mouseClick(child<QRadioButton>(d, "optRcv"), Qt::LeftButton);
+            QCOMPARE(items(first), QStringList{"remote.txt"});
+            QCOMPARE(items(second), QStringList{"local.txt"});
+            first->setEditText("typed");
+            // Back to send mode: the typed path goes with the lists.
+            QTest::mouseClick(child<QRadioButton>(d, "optSnd"), Qt::LeftButton);
+            QCOMPARE(items(first), QStringList{"send1"});
+            QCOMPARE(first->currentText(), QString());
+            QCOMPARE(child<QGroupBox>(d, "FrameSend")->title(), QString("File To Be Sent To From The Local Computer"));
+            // The focus entering the set button again reloads too.
+            first->setEditText("typed again");
+            child<QRadioButton>(d, "optRcv")->setFocus(Qt::TabFocusReason);
+            child<QRadioButton>(d, "optSnd")->setFocus(Qt::TabFocusReason);
+            QCOMPARE(first->currentText(), QString());
+            // A remembered empty password comes back as one blank.
+            choose(box(d, "cmbUsrID"), 0);
+            QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString(" "));
+        });
+    }
+
+    void deleteKey_data()
+    {
+        QTest::addColumn<QString>("boxName");
+        QTest::addColumn<bool>("receive");
+        QTest::addColumn<int>("entry");
+        QTest::addColumn<QStringList>("listAfter");
+        QTest::addColumn<QStringList>("tableAfter");
+        const QStringList all{"IP:10.0.0.1:0", "IP:10.0.0.2:0", "US:ann:a1", "US:bob:b1", "US:ann:a2",
+                              "SS:s1:0",       "SR:r1:0",       "RS:rs1:0",  "RR:rr1:0",  "XX:10.0.0.1:0"};
+        const auto without = [&](QStringList gone) {
+            QStringList out;
+            for (const auto& r : all)
+                if (!gone.contains(r))
+                    out << r;
+            return out;
+        };
+        QTest::newRow("address") << "cmbPtnIPAdr" << false << 0 << QStringList{"10.0.0.2"}
+                                 << without({"IP:10.0.0.1:0"});
+        QTest::newRow("user: every password")
+            << "cmbUsrID" << false << 0 << QStringList{"bob", "ann"} << without({"US:ann:a1", "US:ann:a2"});
+        QTest::newRow("send path") << "cmbSndPath" << false << 0 << QStringList{} << without({"SS:s1:0"});
+        QTest::newRow("partner name") << "cmbRcvPath" << false << 0 << QStringList{} << without({"SR:r1:0"});
+        QTest::newRow("file to collect") << "cmbSndPath" << true << 0 << QStringList{} << without({"RS:rs1:0"});
+        QTest::newRow("local name") << "cmbRcvPath" << true << 0 << QStringList{} << without({"RR:rr1:0"});
+        QTest::newRow("typed text: nothing")
+            << "cmbPtnIPAdr" << false << -1 << QStringList{"10.0.0.1", "10.0.0.2"} << all;
+    }
+    void deleteKey()
+    {
+        QFETCH(QString, boxName);
+        QFETCH(bool, receive);
+        QFETCH(int, entry);
+        QFETCH(QStringList, listAfter);
+        QFETCH(QStringList, tableAfter);
+        remember({{"IP", "10.0.0.1", "0"},
+                  {"IP", "10.0.0.2", "0"},
+                  {"US", "ann", "a1"},
+                  {"US", "bob", "b1"},
+                  {"US", "ann", "a2"},
+                  {"SS", "s1", "0"},
+                  {"SR", "r1", "0"},
+                  {"RS", "rs1", "0"},
+                  {"RR", "rr1", "0"},
+                  {"XX", "10.0.0.1", "0"}});
+        withDialog([&](frmFast_Path& d) {
+            if (receive)
+                QTest::mouseClick(child<QRadioButton>(d, "optRcv"), Qt::LeftButton);
+            QComboBox* b = box(d, boxName.toLatin1().constData());
+            if (entry >= 0) {
+                choose(b, entry);
+            } else {
+                b->setFocus();
+                QTest::keyClicks(b, "10.0.0.1");
+            }
+            const QString chosen = b->currentText();
+            b->lineEdit()->setCursorPosition(0);
+            QTest::keyClick(b, Qt::Key_Delete);
+            QCOMPARE(items(b), listAfter);
+            // The box's own Delete follows: one character goes.
+            QCOMPARE(b->currentText(), chosen.mid(1));
+            if (boxName == "cmbUsrID")
+                QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString());
+        });
+        QStringList now;
+        for (const auto& r : table())
+            now << QString::fromStdString(r);
+        QCOMPARE(now, tableAfter);
+        QVERIFY(m_messages->calls.empty());
+    }
+
+    void passwordRecalledAndSelected()
+    {
+        remember({{"US", "ann", "annpw"}, {"US", "bob", "bobpw"}});
+        withDialog([&](frmFast_Path& d) {
+            auto* pwd = child<QLineEdit>(d, "txtPWD");
+            choose(box(d, "cmbUsrID"), 1);
+            QCOMPARE(pwd->text(), QString("bobpw"));
+            QTest::keyClick(box(d, "cmbUsrID"), Qt::Key_Up);
+            QCOMPARE(pwd->text(), QString("annpw"));
+            // Typing a user id recalls nothing.
+            pwd->setText("mine");
+            box(d, "cmbUsrID")->lineEdit()->selectAll();
+            QTest::keyClicks(box(d, "cmbUsrID"), "bob");
+            QTest::keyClick(box(d, "cmbUsrID"), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), pwd);
+            QCOMPARE(pwd->text(), QString("mine"));
+
+            // The whole password is selected whenever the focus enters its box.
+            for (auto reason : {Qt::TabFocusReason, Qt::MouseFocusReason, Qt::ShortcutFocusReason}) {
+                box(d, "cmbUsrID")->setFocus();
+                pwd->setCursorPosition(1);
+                if (reason == Qt::MouseFocusReason)
+                    QTest::mouseClick(pwd, Qt::LeftButton, {}, QPoint(2, pwd->height() / 2));
+                else
+                    pwd->setFocus(reason);
+                QCoreApplication::processEvents();
+                QCOMPARE(pwd->selectionStart(), 0);
+                QCOMPARE(pwd->selectedText().size(), pwd->text().size());
+            }
+        });
+    }
+
+    void addressRules_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("pasted");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("typed address") << "192.168.0.10"
+                                       << ""
+                                       << "192.168.0.10";
+        QTest::newRow("letters, blank, comma, slash dropped") << "1a 2,3/4"
+                                                              << ""
+                                                              << "1234";
+        QTest::newRow("any digits and points") << "999..1"
+                                               << ""
+                                               << "999..1";
+        QTest::newRow("backspace edits") << "12\b3"
+                                         << ""
+                                         << "13";
+        QTest::newRow("backspace to empty") << "1\b"
+                                            << ""
+                                            << "";
+        QTest::newRow("pasted letters wiped") << ""
+                                              << "abc"
+                                              << "";
+        QTest::newRow("paste ending in a digit stays") << ""
+                                                       << "a1"
+                                                       << "a1";
+        QTest::newRow("paste ending in a blank wiped") << "10."
+                                                       << "1.2 "
+                                                       << "";
+        QTest::newRow("paste after typing kept whole") << "10."
+                                                       << "x.5"
+                                                       << "10.x.5";
+    }
+    void addressRules()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, pasted);
+        QFETCH(QString, result);
+        withDialog([&](frmFast_Path& d) {
+            auto* b = box(d, "cmbPtnIPAdr");
+            b->setFocus();
+            for (QChar c : typed) {
+                if (c == QLatin1Char('\b'))
+                    QTest::keyClick(b, Qt::Key_Backspace);
+                else
+                    QTest::keyClicks(b, QString(c));
+            }
+            if (!pasted.isEmpty()) {
+                QApplication::clipboard()->setText(pasted);
+                b->lineEdit()->paste(); // as the context menu's Paste does
+            }
+            QCOMPARE(b->currentText(), result);
+            // The keyboard's paste is a dropped character.
+            QApplication::clipboard()->setText("7");
+            QTest::keyClick(b, Qt::Key_V, Qt::ControlModifier);
+            QCOMPARE(b->currentText(), result);
+        });
+    }
+
+    void rememberedAddressChosenUnchanged()
+    {
+        remember({{"IP", " 10.1.1.5", "0"}});
+        withDialog([&](frmFast_Path& d) {
+            choose(box(d, "cmbPtnIPAdr"), 0);
+            QCOMPARE(box(d, "cmbPtnIPAdr")->currentText(), QString(" 10.1.1.5"));
+        });
+    }
+
+    void browse_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("boxName");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("first path chosen") << "cmdBrowseSnd"
+                                           << "cmbSndPath"
+                                           << "/data/x y.txt"
+                                           << "/data/x y.txt";
+        QTest::newRow("second path chosen") << "cmdBrowseRcv"
+                                            << "cmbRcvPath"
+                                            << "/z.txt"
+                                            << "/z.txt";
+        QTest::newRow("cancelled") << "cmdBrowseRcv"
+                                   << "cmbRcvPath"
+                                   << ""
+                                   << "kept";
+    }
+    void browse()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, boxName);
+        QFETCH(QString, answer);
+        QFETCH(QString, result);
+        m_chooser->answer = answer;
+        withDialog([&](frmFast_Path& d) {
+            box(d, boxName.toLatin1().constData())->setEditText("kept");
+            QTest::mouseClick(child<QPushButton>(d, button.toLatin1().constData()), Qt::LeftButton);
+            QTest::mouseClick(child<QPushButton>(d, button.toLatin1().constData()), Qt::LeftButton);
+            QCOMPARE(box(d, boxName.toLatin1().constData())->currentText(), result);
+        });
+        QCOMPARE(m_chooser->requests.size(), std::size_t(2));
+        for (const auto& r : m_chooser->requests) {
+            QCOMPARE(r.filter, QString("All files(*.*)|*.*"));
+            QCOMPARE(r.title, QString("ZUL Files Selection"));
+            QCOMPARE(r.initDir, QString("/"));
+            QCOMPARE(r.fileName, QString());
+        }
+        QVERIFY(table().empty());
+    }
+
+    void runNowRealTransfer()
+    {
+#ifndef ZUL_HAVE_RUNNER
+        QSKIP("the runner is not built");
+#endif
+        installPing();
+        const QString runner = qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL";
+        const QString copy = QString::fromStdString(m_app->file("VelundZUL"));
+        QVERIFY(QFile::copy(runner, copy));
+        QFile::setPermissions(copy, QFile::permissions(runner));
+
+        QTemporaryDir root;
+        QProcess server;
+        server.start("/usr/bin/python3", {QString(ZUL_FASTPATH_TEST_DIR) + "/loopback_ftp.py", "--root", root.path(),
+                                          "--user", "zul", "--password", QString::fromStdString(kPassword)});
+        QVERIFY(server.waitForReadyRead(20000));
+        const QByteArray port = server.readLine().trimmed();
+        if (port != "21") {
+            server.kill();
+            server.waitForFinished();
+            QSKIP(qPrintable("no loopback server on the standard port: " + port));
+        }
+        qputenv("ZUL_RUNNER_RETRIES", "1");
+        qputenv("ZUL_RUNNER_CONNECT_TIMEOUT", "20");
+
+        QDir().mkpath(QString::fromStdString(m_app->file("local")));
+        const std::string local = m_app->file("local/report.txt");
+        QVERIFY(platform::writeFile(local, "line one\r\nline two\r\n"));
+        m_messages->answer = true;
+        const std::string app = m_app->path();
+        withDialog([&](frmFast_Path& d) {
+            fill(d, "127.0.0.1", "zul", QString::fromStdString(kPassword), QString::fromStdString(local), "sent.txt");
+            QTest::mouseClick(child<QPushButton>(d, "cmdRunNow"), Qt::LeftButton);
+            // Reset for the next transfer, with the lists as at opening.
+            QVERIFY(d.isVisible());
+            for (const char* name : {"cmbPtnIPAdr", "cmbUsrID", "cmbSndPath", "cmbRcvPath"})
+                QCOMPARE(box(d, name)->currentText(), QString());
+            QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString());
+            QCOMPARE(items(box(d, "cmbPtnIPAdr")), QStringList{"127.0.0.1"});
+            QCOMPARE(m_dbs.size(), std::size_t(2));
+            QVERIFY(m_dbs[0].expired());
+        });
+        QCOMPARE(ModExecut::LastCommandLine(), app + "/VelundZUL true|" + app + "/tempZUL.zul|     ");
+        QCOMPARE(m_messages->calls.size(), std::size_t(2));
+        QCOMPARE(msgOf(m_messages->calls[0]), msgOf({true, com::msg(5002), "C", std::int32_t{4}, "Please Confirm"}));
+        const auto& log = m_messages->calls[1];
+        QCOMPARE(log.size(), std::size_t(11));
+        QCOMPARE(msgOf(com::Args(log.begin(), log.begin() + 7)),
+                 msgOf({false, com::msg(4124), com::msg(4125), "L", "", "ZUL", ""}));
+        QCOMPARE(msgOf(com::Args(log.begin() + 9, log.end())), msgOf({"90", "127.0.0.1"}));
+        QVERIFY(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}$").match(QString::fromStdString(log[7].asText())).hasMatch());
+        QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(QString::fromStdString(log[8].asText())).hasMatch());
+
+        platform::waitForWatchedChildren();
+        QFile sent(root.filePath("sent.txt"));
+        QVERIFY(sent.open(QIODevice::ReadOnly));
+        QCOMPARE(sent.readAll(), QByteArray("line one\r\nline two\r\n"));
+        QVERIFY(!m_app->exists("tempZUL.zul"));
+        // The password stays out of the runner's logs.
+        const QDir logs(QString::fromStdString(m_app->file("Log")));
+        QVERIFY(!logs.entryList(QDir::Files).isEmpty());
+        for (const QString& f : logs.entryList(QDir::Files)) {
+            QFile l(logs.filePath(f));
+            QVERIFY(l.open(QIODevice::ReadOnly));
+            QVERIFY2(!l.readAll().contains(kPassword.c_str()), qPrintable(f));
+        }
+        server.kill();
+        server.waitForFinished();
+    }
+
+    void runNowDeclined()
+    {
+        installPing();
+        installRecordingRunner();
+        m_messages->answer = false;
+        com::moduleState().oCurEvent = test::makeEvent("E0007 ", "Nightly ");
+        withDialog([&](frmFast_Path& d) {
+            fill(d, "127.0.0.1", "usr", "pw", "/a b.txt", "b.txt");
+            QTest::mouseClick(child<QPushButton>(d, "cmdRunNow"), Qt::LeftButton);
+            QVERIFY(d.isVisible());
+            QCOMPARE(box(d, "cmbUsrID")->currentText(), QString("usr"));
+            QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString("pw"));
+        });
+        QCOMPARE(m_messages->described(),
+                 (std::vector<QString>{msgOf({true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm",
+                                              std::string("E0007 "), std::string("Nightly ")})}));
+        QCOMPARE(m_messages->hourglass, std::vector<bool>{false});
+        QCOMPARE(m_app->read("tempZUL.zul"),
+                 std::string("open 127.0.0.1\r\nuser usr pw\r\nput /a b.txt b.txt\r\nquit\r\n"));
+        struct stat st {};
+        QCOMPARE(::stat(m_app->file("tempZUL.zul").c_str(), &st), 0);
+        QCOMPARE(static_cast<int>(st.st_mode & 0777), 0600);
+        QVERIFY(!m_app->exists("runner-args.txt"));
+        QCOMPARE(table().size(), std::size_t(4)); // remembered before the question
+    }
+
+    void runNowSilentPartner()
+    {
+        installPing();
+        installRecordingRunner();
+        m_messages->answer = true;
+        withDialog([&](frmFast_Path& d) {
+            child<QRadioButton>(d, "optRcv")->click();
+            fill(d, "", "usr", "pw", "r.txt", "l.txt");
+            QApplication::clipboard()->setText("no-such-host.invalid.");
+            box(d, "cmbPtnIPAdr")->lineEdit()->paste();
+            QTest::mouseClick(child<QPushButton>(d, "cmdRunNow"), Qt::LeftButton);
+            // Reset as after a run; the mode stays.
+            QCOMPARE(box(d, "cmbUsrID")->currentText(), QString());
+            QVERIFY(child<QRadioButton>(d, "optRcv")->isChecked());
+            QCOMPARE(items(box(d, "cmbUsrID")), QStringList{"usr"});
+        });
+        QCOMPARE(m_messages->calls.size(), std::size_t(2));
+        const auto& log = m_messages->calls[1];
+        QCOMPARE(msgOf(com::Args(log.begin(), log.begin() + 8)),
+                 msgOf({false, com::msg(4107), com::msg(4121), com::msg(4122), "L", "", "ZUL", ""}));
+        QCOMPARE(msgOf(com::Args(log.begin() + 10, log.end())), msgOf({"90", "no-such-host.invalid."}));
+        QVERIFY(!m_app->exists("runner-args.txt"));
+        QCOMPARE(m_app->read("tempZUL.zul"),
+                 std::string("open no-such-host.invalid.\r\nuser usr pw\r\nget r.txt l.txt\r\nquit\r\n"));
+    }
+
+    void runNowEntryCheckResets()
+    {
+        withDialog([&](frmFast_Path& d) {
+            fill(d, "1.2.3.4", "usr", "pw", "a", "");
+            QTest::mouseClick(child<QPushButton>(d, "cmdRunNow"), Qt::LeftButton);
+            for (const char* name : {"cmbPtnIPAdr", "cmbUsrID", "cmbSndPath", "cmbRcvPath"})
+                QCOMPARE(box(d, name)->currentText(), QString());
+            QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString());
+            QCOMPARE(QApplication::overrideCursor(), nullptr);
+        });
+        QCOMPARE(m_messages->described(), (std::vector<QString>{msgOf({false, com::msg(3231), "D"})}));
+        QCOMPARE(m_messages->hourglass, std::vector<bool>{true}); // the check runs under the hourglass
+        QVERIFY(table().empty());
+        QVERIFY(!m_app->exists("tempZUL.zul"));
+    }
+
+    void failuresAreReported()
+    {
+        // The message service disconnects at the confirmation: the word is ours.
+        m_messages->disconnectOnCall = 0;
+        withDialog([&](frmFast_Path& d) {
+            fill(d, "1.2.3.4", "usr", "pw", "a", "b");
+            QTest::mouseClick(child<QPushButton>(d, "cmdRunNow"), Qt::LeftButton);
+            QCOMPARE(box(d, "cmbUsrID")->currentText(), QString("usr")); // no reset
+            QCOMPARE(QApplication::overrideCursor(), nullptr);
+        });
+        QCOMPARE(m_messages->described(),
+                 (std::vector<QString>{msgOf(
+                     {false, com::msg(3281), "D", std::string("Adding ZUL Type Event to the database failed.")})}));
+
+        // Without the database component the load reports it, and the dialog still works.
+        m_messages->calls.clear();
+        com::unregisterClass(com::kDatabaseProgId);
+        withDialog([&](frmFast_Path& d) {
+            fill(d, "1.2.3.4", "usr", "pw", "a", "b");
+            QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
+            QVERIFY(!d.isVisible());
+        });
+        QCOMPARE(m_messages->described(),
+                 (std::vector<QString>{msgOf({false, "Cannot create the component ZembDBdll.ClsZembDB", "D"})}));
+        QCOMPARE(m_editor->scriptText(), std::string("open 1.2.3.4\r\nuser usr pw\r\nput a b\r\nquit"));
+    }
+
+    void screenshot()
+    {
+        const QString target = qEnvironmentVariable("ZUL_FASTPATH_SCREENSHOT");
+        if (target.isEmpty())
+            QSKIP("set ZUL_FASTPATH_SCREENSHOT to a PNG path to write the screenshot");
+        remember({{"IP", "192.168.10.20", "0"}, {"US", "operator", "x"}});
+        withDialog([&](frmFast_Path& d) {
+            fill(d, "192.168.10.20", "operator", "secret", "/srv/reports/daily.csv", "DAILY.CSV");
+            QVERIFY(d.grab().save(target));
+        });
+    }
+};
+
+QTEST_MAIN(FastPathTest)
+#include "tst_fast_path.moc"

@@ -1,0 +1,210 @@
+#include "com/Registry.h"
+#include "host/Host.h"
+#include "host/ZembDB.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sys/stat.h>
+
+using namespace zul;
+using host::ZembDB;
+
+namespace {
+
+struct Row {
+    std::string code, one, two;
+};
+
+void add(com::IZembDB& db, const Row& r)
+{
+    db.setFACODE(r.code);
+    db.setFAFLDONE(r.one);
+    db.setFAFLDTWO(r.two);
+    db.AddRecord("FastZUL");
+    db.ResetVar();
+}
+
+std::vector<std::string> walk(com::IZembDB& db)
+{
+    std::vector<std::string> out;
+    for (std::int16_t i = 0; i < db.RecordCount("fastzul"); ++i) {
+        db.GetRecord("FASTZUL", i);
+        out.push_back(db.FACODE() + ":" + db.FAFLDONE() + ":" + db.FAFLDTWO());
+    }
+    return out;
+}
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
+}
+
+int errorNumber(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const com::ComError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
+} // namespace
+
+class ZembDBTest : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::shared_ptr<ZembDB> m_db;
+
+    void fill()
+    {
+        for (const Row& r : std::vector<Row>{{"US", "alice", "pw1"},
+                                             {"IP", "10.1.1.5", "0"},
+                                             {"US", "alice", "pw2"},
+                                             {"SS", "alice", "0"},
+                                             {"XX", "other", "0"}})
+            add(*m_db, r);
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_db = ZembDB::open(m_dir->path());
+        QVERIFY(m_db);
+    }
+    void cleanup()
+    {
+        m_db.reset();
+        m_dir.reset();
+    }
+
+    void databaseFileIsTheOwnersAlone()
+    {
+        add(*m_db, {"US", "bob", "secret"});
+        QCOMPARE(modeOf(m_dir->filePath("host.db")), 0600);
+
+        // A host.db that the events store made first is tightened too.
+        QTemporaryDir other;
+        QFile loose(other.filePath("host.db"));
+        QVERIFY(loose.open(QIODevice::WriteOnly));
+        loose.close();
+        QVERIFY(QFile::setPermissions(loose.fileName(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(ZembDB::open(other.path()));
+        QCOMPARE(modeOf(loose.fileName()), 0600);
+    }
+
+    void recordsComeBackInTheOrderAdded()
+    {
+        fill();
+        QCOMPARE(m_db->RecordCount("FastZUL"), 5);
+        QCOMPARE(walk(*m_db), (std::vector<std::string>{"US:alice:pw1", "IP:10.1.1.5:0", "US:alice:pw2", "SS:alice:0",
+                                                        "XX:other:0"}));
+        // Another object on the same file sees them, in the same order.
+        auto second = ZembDB::open(m_dir->path());
+        QCOMPARE(walk(*second), walk(*m_db));
+    }
+
+    void seekMatchesEmptyOrOmittedKeys_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<bool>("omitCode");
+        QTest::addColumn<QString>("one");
+        QTest::addColumn<QString>("two");
+        QTest::addColumn<bool>("omitTwo");
+        QTest::addColumn<QString>("found");
+
+        QTest::newRow("all three") << "US" << false << "alice"
+                                   << "pw2" << false << "US:alice:pw2";
+        QTest::newRow("empty second: any password") << "US" << false << "alice"
+                                                    << "" << false << "US:alice:pw1";
+        QTest::newRow("omitted code: any kind") << "" << true << "alice"
+                                                << "" << false << "US:alice:pw1";
+        QTest::newRow("empty code") << "" << false << "10.1.1.5"
+                                    << "0" << false << "IP:10.1.1.5:0";
+        QTest::newRow("omitted second") << "SS" << false << "alice"
+                                        << "" << true << "SS:alice:0";
+        QTest::newRow("values compared exactly") << "US" << false << "Alice"
+                                                 << "" << false << "";
+        QTest::newRow("blanks count") << "IP" << false << " 10.1.1.5"
+                                      << "0" << false << "";
+        QTest::newRow("no such second") << "US" << false << "alice"
+                                        << "pw3" << false << "";
+    }
+    void seekMatchesEmptyOrOmittedKeys()
+    {
+        QFETCH(QString, code);
+        QFETCH(bool, omitCode);
+        QFETCH(QString, one);
+        QFETCH(QString, two);
+        QFETCH(bool, omitTwo);
+        QFETCH(QString, found);
+        fill();
+        m_db->setFACODE("before");
+        const bool hit = m_db->SeekByAllPKeys(
+            "fAsTzUl", omitCode ? std::nullopt : std::optional<std::string>(code.toStdString()), one.toStdString(),
+            omitTwo ? std::nullopt : std::optional<std::string>(two.toStdString()));
+        QCOMPARE(hit, !found.isEmpty());
+        if (hit)
+            QCOMPARE(QString::fromStdString(m_db->FACODE() + ":" + m_db->FAFLDONE() + ":" + m_db->FAFLDTWO()), found);
+        else
+            QCOMPARE(m_db->FACODE(), std::string("before"));
+    }
+
+    void deleteBySearch()
+    {
+        fill();
+        m_db->DeleteRecBySearch("FastZUL", "US", "alice"); // every password
+        QCOMPARE(walk(*m_db), (std::vector<std::string>{"IP:10.1.1.5:0", "SS:alice:0", "XX:other:0"}));
+        m_db->DeleteRecBySearch("fastzul", "SS", "alice", std::string("1"));
+        QCOMPARE(m_db->RecordCount("FastZUL"), 3);
+        m_db->DeleteRecBySearch("fastzul", "SS", "alice", std::string("0"));
+        QCOMPARE(walk(*m_db), (std::vector<std::string>{"IP:10.1.1.5:0", "XX:other:0"}));
+        // Added after a deletion: still last.
+        add(*m_db, {"RR", "x", "0"});
+        QCOMPARE(walk(*m_db).back(), std::string("RR:x:0"));
+    }
+
+    void codePageBytesRoundTrip()
+    {
+        const std::string bytes = "caf\xe9 \x80\x9f\xff";
+        add(*m_db, {"US", bytes, " "});
+        QVERIFY(m_db->SeekByAllPKeys("FastZUL", "US", bytes, ""));
+        QCOMPARE(m_db->FAFLDONE(), bytes);
+        QCOMPARE(m_db->FAFLDTWO(), std::string(" "));
+    }
+
+    void failures()
+    {
+        add(*m_db, {"IP", "1.2.3.4", "0"});
+        std::int16_t beyond = 1;
+        QCOMPARE(errorNumber([&] { m_db->GetRecord("FastZUL", beyond); }), 3021);
+        QCOMPARE(errorNumber([&] { m_db->RecordCount("Events"); }), 3078);
+        QVERIFY(!ZembDB::open("/proc/no-such-folder"));
+
+        // A lost connection is the disconnected error, for every call.
+        QSqlDatabase::database(m_db->connectionName(), false).close();
+        QCOMPARE(errorNumber([&] { m_db->RecordCount("FastZUL"); }), static_cast<int>(0x80010108u));
+        QCOMPARE(errorNumber([&] { m_db->AddRecord("FastZUL"); }), static_cast<int>(0x80010108u));
+        QCOMPARE(errorNumber([&] { m_db->SeekByAllPKeys("FastZUL", "IP", "1.2.3.4", "0"); }),
+                 static_cast<int>(0x80010108u));
+    }
+
+    void hostRegistersTheComponent()
+    {
+        host::Host host(m_dir->path(), nullptr);
+        host.registerComponents();
+        auto db = com::CreateObjectAs<com::IZembDB>("ZembDBdll.ClsZembDB");
+        QVERIFY(db);
+        add(*db, {"IP", "127.0.0.1", "0"});
+        QVERIFY(m_db->SeekByAllPKeys("FastZUL", "IP", "127.0.0.1", "0"));
+        com::clearRegistry();
+    }
+};
+
+QTEST_GUILESS_MAIN(ZembDBTest)
+#include "tst_zembdb.moc"
