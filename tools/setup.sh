@@ -2,7 +2,7 @@
 # builds the given preset incrementally.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-PACKAGES=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libcurl4-openssl-dev python3-pyftpdlib lftp)
+PACKAGES=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libcurl4-openssl-dev python3-pyftpdlib lftp curl fonts-dejavu-core)
 
 install_missing() {
     local missing=()
@@ -14,7 +14,7 @@ install_missing() {
         local sudo=""
         [ "$(id -u)" -eq 0 ] || sudo="sudo"
         $sudo apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
 }
 
