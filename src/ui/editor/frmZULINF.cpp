@@ -11,6 +11,8 @@
 #include "platform/Yield.h"
 #include "scripts/FTPCode.h"
 #include "ui/common/CodePage.h"
+#include "ui/common/EditToolbar.h"
+#include "ui/common/RunConfirmation.h"
 #include "ui/editor/ScriptCheck.h"
 #include "ui/editor/WorkCopyCleanup.h"
 #include "ui_frmZULINF.h"
@@ -97,24 +99,7 @@ frmZULINF::frmZULINF() : ui(std::make_unique<Ui::frmZULINF>())
     mono.setFixedPitch(true);
     txtZUL->setFont(mono);
 
-    Toolbar1 = new QToolBar(this);
-    Toolbar1->setObjectName("Toolbar1");
-    m_buttons << Toolbar1->addSeparator();
-    const struct {
-        const char* key;
-        const char* tip;
-        QIcon icon;
-    } tools[] = {{"cut", "Cut", QIcon::fromTheme("edit-cut")},
-                 {"copy", "Copy", QIcon::fromTheme("edit-copy")},
-                 {"paste", "Paste", QIcon::fromTheme("edit-paste")}};
-    for (const auto& t : tools) {
-        QAction* a = Toolbar1->addAction(t.icon, QString::fromLatin1(t.tip));
-        a->setObjectName(QString::fromLatin1(t.key));
-        a->setToolTip(QString::fromLatin1(t.tip));
-        const int index = static_cast<int>(m_buttons.size()) + 1;
-        connect(a, &QAction::triggered, this, [this, index] { Toolbar1_ButtonClick(index); });
-        m_buttons << a;
-    }
+    Toolbar1 = zul::ui::makeEditToolbar(this, m_buttons, [this](int index) { Toolbar1_ButtonClick(index); });
     ui->layoutToolbar->addWidget(Toolbar1);
 
     mnnusample = new QMenu(QStringLiteral("sampleaccess"), this);
@@ -287,15 +272,7 @@ void frmZULINF::CommitPanelAction()
         }
         if (ms.uPanelResult == 2) {
             auto& event = com::use(ms.oCurEvent);
-            com::Variant answer;
-            if (platform::trim(event.text("BAEvent")).empty())
-                answer = com::use(ms.oMsgService)
-                             .HandleMessages({true, com::msg(5002), "C", std::int32_t{4}, "Please Confirm"});
-            else
-                answer = com::use(ms.oMsgService)
-                             .HandleMessages({true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm",
-                                              event.Field("BAEvent"), event.Field("BAEntName")});
-            if (!(answer == com::Variant(true)))
+            if (!zul::ui::confirmRun(com::use(ms.oMsgService), event))
                 return;
 
             FTPCode::WriteWorkScript(scriptText());

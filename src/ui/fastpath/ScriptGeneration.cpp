@@ -9,6 +9,7 @@
 #include "platform/Text.h"
 #include "platform/Yield.h"
 #include "ui/common/CodePage.h"
+#include "ui/common/RunConfirmation.h"
 #include "ui/editor/frmZULINF.h"
 #include "ui/fastpath/TempScript.h"
 
@@ -88,16 +89,7 @@ void frmFast_Path::cmdRunNow_Click()
             zul::ui::TempScriptUse use;
             zul::ui::writeTempScript(script + std::string(platform::CRLF));
 
-            auto& event = com::use(ms.oCurEvent);
-            com::Variant answer;
-            if (platform::trim(event.text("BAEvent")).empty())
-                answer = com::use(ms.oMsgService)
-                             .HandleMessages({true, com::msg(5002), "C", std::int32_t{4}, "Please Confirm"});
-            else
-                answer = com::use(ms.oMsgService)
-                             .HandleMessages({true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm",
-                                              event.Field("BAEvent"), event.Field("BAEntName")});
-            if (!(answer == com::Variant(true)))
+            if (!zul::ui::confirmRun(com::use(ms.oMsgService), com::use(ms.oCurEvent)))
                 return; // the entries and the file stay for another try
 
             setHourglass(false);

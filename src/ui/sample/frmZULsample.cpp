@@ -3,6 +3,7 @@
 #include "com/HostComponents.h"
 #include "com/ModuleState.h"
 #include "ui/common/CodePage.h"
+#include "ui/common/EditToolbar.h"
 #include "ui_frmZULsample.h"
 
 #include <QAction>
@@ -83,24 +84,7 @@ frmZULsample::frmZULsample() : ui(std::make_unique<Ui::frmZULsample>())
     LBLEditor = ui->LBLEditor;
     cmdabout = ui->cmdabout;
 
-    Toolbar1 = new QToolBar(this);
-    Toolbar1->setObjectName("Toolbar1");
-    m_buttons << Toolbar1->addSeparator();
-    const struct {
-        const char* key;
-        const char* tip;
-        QIcon icon;
-    } tools[] = {{"cut", "Cut", QIcon::fromTheme("edit-cut")},
-                 {"copy", "Copy", QIcon::fromTheme("edit-copy")},
-                 {"paste", "Paste", QIcon::fromTheme("edit-paste")}};
-    for (const auto& t : tools) {
-        QAction* a = Toolbar1->addAction(t.icon, QString::fromLatin1(t.tip));
-        a->setObjectName(QString::fromLatin1(t.key));
-        a->setToolTip(QString::fromLatin1(t.tip));
-        const int index = static_cast<int>(m_buttons.size()) + 1;
-        connect(a, &QAction::triggered, this, [this, index] { Toolbar1_ButtonClick(index); });
-        m_buttons << a;
-    }
+    Toolbar1 = zul::ui::makeEditToolbar(this, m_buttons, [this](int index) { Toolbar1_ButtonClick(index); });
     ui->layoutToolbar->addWidget(Toolbar1);
 
     connect(txtZULsample, &QPlainTextEdit::textChanged, this, &frmZULsample::txtZULsample_Change);
