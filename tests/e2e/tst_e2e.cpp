@@ -1,31 +1,25 @@
+#include "support/Files.h"
+#include "support/FtpServer.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace zul::test;
 
 // From the host's command line to a delivered file: the real plug-in, the
 // real ping library, the real runner and a loopback FTP server.
 class EndToEndTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
-    QProcess m_server;
-    QString m_port;
+    FtpServer m_server;
 
     QString path(const QString& rel) const { return m_dir.filePath(rel); }
-    QByteArray read(const QString& rel) const
-    {
-        QFile f(path(rel));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-    }
-    void write(const QString& rel, const QByteArray& bytes)
-    {
-        QFile f(path(rel));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    QByteArray read(const QString& rel) const { return readBytes(path(rel)); }
+    void write(const QString& rel, const QByteArray& bytes) { QVERIFY(writeBytes(path(rel), bytes)); }
     int qorvhost(const QStringList& args, QByteArray* out = nullptr)
     {
         QProcess p;
@@ -43,22 +37,9 @@ private slots:
         QDir d(m_dir.path());
         for (const char* sub : {"app/ZUL", "app/Junction", "app/Log", "server", "out", "in"})
             QVERIFY(d.mkpath(sub));
-        const QString built = qEnvironmentVariable("ZUL_APP_BUILD_DIR");
         for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
-            QVERIFY(QFile::copy(built + "/" + file, path(QString("app/") + file)));
-        QFile::setPermissions(path("app/VelundZUL"), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-
-        m_server.start("/usr/bin/python3", {qEnvironmentVariable("ZUL_FTP_SERVER"), "--root", path("server"), "--user",
-                                            "ops", "--password", "Secr3t-pw"});
-        QVERIFY(m_server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.canReadLine(), 20000);
-        m_port = QString::fromLatin1(m_server.readLine()).trimmed();
-        QVERIFY(!m_port.isEmpty());
-    }
-    void cleanupTestCase()
-    {
-        m_server.kill();
-        m_server.waitForFinished();
+            QVERIFY(installBuilt(file, path("app")));
+        QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
     }
 
     void scheduledRunDeliversFiles()
@@ -67,7 +48,7 @@ private slots:
         write("server/fetch.txt", "from the partner\r\n");
         write("event.zul", QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nput %2 send.txt\r\n"
                                    "get fetch.txt %3\r\nquit\r\n")
-                               .arg(m_port, path("out/send.txt"), path("in/fetch.txt"))
+                               .arg(QString::number(m_server.port()), path("out/send.txt"), path("in/fetch.txt"))
                                .toLatin1());
         QCOMPARE(qorvhost({"event", "put", "E0001", "--entity", "E2E", "--flag2", "1", "--flag4", "1"}), 0);
         QCOMPARE(qorvhost({"script", "import", "E0001", path("event.zul")}), 0);

@@ -1,7 +1,9 @@
 #include "host/EventsWindow.h"
 #include "host/Host.h"
 
-#include <QApplication>
+#include "support/Files.h"
+#include "support/Gui.h"
+
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
@@ -11,36 +13,11 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-#include <functional>
 
 using namespace zul::host;
+using zul::test::child;
 
 namespace {
-
-// Acts on the modal dialog with the given name once it is up.
-void whenModal(const QString& name, std::function<void(QWidget*)> act, int triesLeft = 250)
-{
-    QTimer::singleShot(20, [=] {
-        QWidget* w = QApplication::activeModalWidget();
-        if (w && w->objectName() == name) {
-            act(w);
-        } else if (triesLeft > 0) {
-            whenModal(name, act, triesLeft - 1);
-        } else {
-            QWARN(qPrintable("no dialog " + name));
-        }
-    });
-}
-
-template <typename T>
-T* child(QWidget* w, const char* name)
-{
-    T* c = w->findChild<T*>(QString::fromLatin1(name));
-    if (!c)
-        qWarning("no control %s", name);
-    return c;
-}
 
 // Saves a picture of the widget when ZUL_SCREENSHOT_DIR is set.
 void screenshot(QWidget* w, const QString& name)
@@ -66,8 +43,7 @@ private slots:
     {
         QDir d(m_dir.path());
         QVERIFY(d.mkpath("app/ZUL") && d.mkpath("app/Junction") && d.mkpath("app/Log"));
-        const QString built = qEnvironmentVariable("ZUL_APP_BUILD_DIR");
-        QVERIFY(QFile::copy(built + "/libzul.so", d.filePath("app/libzul.so")));
+        QVERIFY(zul::test::installBuilt("libzul.so", d.filePath("app")));
         m_host = std::make_unique<Host>(d.filePath("data"), std::make_shared<HeadlessPresenter>(false));
         QString error;
         QVERIFY2(m_host->openStore(&error), qPrintable(error));
@@ -87,11 +63,7 @@ private slots:
                    "\n");
     }
 
-    void cleanup()
-    {
-        const auto tops = QApplication::topLevelWidgets();
-        QVERIFY(std::none_of(tops.begin(), tops.end(), [](QWidget* w) { return w->isVisible(); }));
-    }
+    void cleanup() { QVERIFY(zul::test::noWindowLeftOpen()); }
 
     void gridShowsEventsAndLastRun()
     {
@@ -111,21 +83,22 @@ private slots:
         EventsWindow window(*m_host);
         window.show();
         bool editorCleared = false;
-        whenModal("frmZULINF", [&](QWidget* editor) {
+        const auto editor = zul::test::modal("frmZULINF", [&](QWidget* editor) {
             QVERIFY(editor->windowTitle().endsWith(" - Add Script "));
             child<QPlainTextEdit>(editor, "txtZUL")->setPlainText("open 127.0.0.1\nuser ops\nget in.txt /tmp/in.txt");
             screenshot(editor, "editor.png");
-            whenModal("frmEventPanel", [&](QWidget* panel) {
-                child<QLineEdit>(panel, "txtEntity")->setText("INVOICES");
-                child<QCheckBox>(panel, "chkFlag4")->setChecked(true);
-                QTest::mouseClick(child<QPushButton>(panel, "cmdContinue"), Qt::LeftButton);
-            });
             QTest::mouseClick(child<QPushButton>(editor, "cmdAdd"), Qt::LeftButton);
             // Saved: the editor stays open and empty for the next script.
             editorCleared = child<QPlainTextEdit>(editor, "txtZUL")->toPlainText().isEmpty() && editor->isVisible();
             QTest::mouseClick(child<QPushButton>(editor, "cmdCancel"), Qt::LeftButton);
         });
-        QTest::mouseClick(window.findChild<QPushButton*>("cmdAdd"), Qt::LeftButton);
+        const auto panel = zul::test::modal("frmEventPanel", [](QWidget* panel) {
+            child<QLineEdit>(panel, "txtEntity")->setText("INVOICES");
+            child<QCheckBox>(panel, "chkFlag4")->setChecked(true);
+            QTest::mouseClick(child<QPushButton>(panel, "cmdContinue"), Qt::LeftButton);
+        });
+        QVERIFY(zul::test::whenModal(
+            {editor, panel}, [&] { QTest::mouseClick(window.findChild<QPushButton*>("cmdAdd"), Qt::LeftButton); }));
 
         QVERIFY(editorCleared);
         const auto saved = m_host->store().find("E0002");

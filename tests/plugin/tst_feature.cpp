@@ -1,8 +1,8 @@
+#include "com/ModFTP1.h"
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "platform/Clock.h"
 #include "plugin/Editor.h"
-#include "com/ModFTP1.h"
 #include "plugin/Seams.h"
 #include "plugin/iGamut12.h"
 #include "support/Fakes.h"
@@ -95,23 +95,28 @@ private slots:
     void captionRules_data()
     {
         QTest::addColumn<int>("option");
+        QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("hasNewId");
         QTest::addColumn<QString>("newId");
         QTest::addColumn<QString>("caption");
         QTest::addColumn<bool>("loads");
         QTest::addColumn<bool>("locked");
         const QString design = QString::fromStdString(kDesign);
-        QTest::newRow("add") << 1 << true << "" << design + " - Add Script " << false << false;
-        QTest::newRow("update") << 2 << true << "" << design + " - Update Script E01" << true << false;
-        QTest::newRow("delete") << 3 << true << "" << design + " - Update Script E01" << true << true;
-        QTest::newRow("duplicate") << 4 << true << "E02" << design + " - Duplicate Script E01" << true << false;
-        QTest::newRow("duplicate, empty new id") << 4 << true << "" << design << true << false;
-        QTest::newRow("duplicate, new id omitted") << 4 << false << "" << design << true << false;
-        QTest::newRow("unknown option") << 9 << true << "E02" << design << true << false;
+        const QString e01 = "E01";
+        QTest::newRow("add") << 1 << e01 << true << "" << design + " - Add Script " << false << false;
+        QTest::newRow("update") << 2 << e01 << true << "" << design + " - Update Script E01" << true << false;
+        QTest::newRow("update, id untrimmed")
+            << 2 << " E01 " << true << "" << design + " - Update Script  E01 " << true << false;
+        QTest::newRow("delete") << 3 << e01 << true << "" << design + " - Update Script E01" << true << true;
+        QTest::newRow("duplicate") << 4 << e01 << true << "E02" << design + " - Duplicate Script E01" << true << false;
+        QTest::newRow("duplicate, empty new id") << 4 << e01 << true << "" << design << true << false;
+        QTest::newRow("duplicate, new id omitted") << 4 << e01 << false << "" << design << true << false;
+        QTest::newRow("unknown option") << 9 << e01 << true << "E02" << design << true << false;
     }
     void captionRules()
     {
         QFETCH(int, option);
+        QFETCH(QString, id);
         QFETCH(bool, hasNewId);
         QFETCH(QString, newId);
         QFETCH(QString, caption);
@@ -119,17 +124,20 @@ private slots:
         QFETCH(bool, locked);
 
         iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(id.toStdString()));
         std::int32_t opt = option;
-        std::string id = newId.toStdString();
-        feature.ShowPanel(opt, event, nullptr, hasNewId ? &id : nullptr);
+        std::int32_t last = 77;
+        std::string given = newId.toStdString();
+        feature.ShowPanel(opt, event, &last, hasNewId ? &given : nullptr);
 
         QCOMPARE(QString::fromStdString(m_editor.caption), caption);
         QCOMPARE(m_editor.shown, 1);
         QCOMPARE(m_editor.locked, locked);
-        QCOMPARE(m_loaded.size(), std::size_t(loads ? 1 : 0));
+        QCOMPARE(m_loaded, loads ? std::vector<std::string>{id.toStdString()} : std::vector<std::string>{});
         if (loads)
-            QCOMPARE(m_editor.text, std::string("script of E01"));
+            QCOMPARE(m_editor.text, "script of " + id.toStdString());
+        QCOMPARE(last, 77); // the arguments are the host's: never written
+        QCOMPARE(given, newId.toStdString());
         QCOMPARE(com::moduleState().uEventOption, option);
         QVERIFY(com::moduleState().oCurEvent == event);
         if (option == 4)
@@ -147,16 +155,6 @@ private slots:
         std::string other = "E77";
         feature.ShowPanel(two, event, nullptr, &other); // not a duplicate: sNewId stays
         QCOMPARE(com::moduleState().sNewId, std::string("E09"));
-    }
-
-    void scriptIdIsUntrimmed()
-    {
-        iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(" E01 "));
-        std::int32_t two = 2;
-        feature.ShowPanel(two, event);
-        QCOMPARE(m_loaded, std::vector<std::string>{" E01 "});
-        QCOMPARE(m_editor.caption, kDesign + " - Update Script  E01 ");
     }
 
     void missingScriptKeepsEditorText()
@@ -185,21 +183,6 @@ private slots:
         QCOMPARE(feature.ShowPanel(two, event), 1); // cancelled: the earlier result comes back
     }
 
-    void lastPanelActionUntouched()
-    {
-        iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
-        m_editor.onShow = [] { com::moduleState().uPanelResult = 2; };
-        for (std::int32_t opt : {1, 2, 3, 4}) {
-            std::int32_t last = 77;
-            std::string id = "E05";
-            feature.ShowPanel(opt, event, &last, &id);
-            QCOMPARE(last, 77);
-            QCOMPARE(opt, opt);
-            QCOMPARE(id, std::string("E05"));
-        }
-    }
-
     void editorFailureIsReportedAndShowPanelReturns()
     {
         m_editor.onShow = [] { throw com::ComError(5, "Invalid procedure call or argument"); };
@@ -217,16 +200,12 @@ private slots:
         }
     }
 
-    void needGridRefreshAndConstants()
+    void needGridRefreshFollowsTheState()
     {
         iGamut12 feature;
         QCOMPARE(feature.NeedGridRefresh(), false);
         com::moduleState().bNeedRefresh = true;
         QCOMPARE(feature.NeedGridRefresh(), true);
-        QCOMPARE(feature.FeatureType(), std::string("AFM"));
-        QCOMPARE(feature.FeatureSummary(), std::string("<NONE>"));
-        std::string m = "anything";
-        QCOMPARE(feature.DisplayMessage(m), std::string());
     }
 
     void lifecycleFillsAndEmptiesState()
@@ -256,24 +235,22 @@ private slots:
         QVERIFY(!com::moduleState().oFileUtil);
     }
 
-    void stampEventType()
-    {
-        iGamut12 feature;
-        ModFTP1::StampEventType();
-        QCOMPARE(com::moduleState().oCurEvent->text("BAEvTYPE"), std::string("ZUL"));
-    }
-
     void executionChoosesScript_data()
     {
         QTest::addColumn<bool>("workCopy");
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("runScript");
         QTest::addColumn<bool>("builds");
-        QTest::newRow("no work copy") << false << "E0001" << "/ZUL/E0001ZUL.zul" << false;
-        QTest::newRow("work copy") << true << "E0001" << "/ZUL/TMPE0001.zul" << true;
-        QTest::newRow("work copy, blank id") << true << "   " << "/ZUL/   ZUL.zul" << false;
-        QTest::newRow("work copy, id with blanks") << true << " E01 " << "/ZUL/TMP E01 .zul" << true;
-        QTest::newRow("hidden work copy is not found") << false << "E0001" << "/ZUL/E0001ZUL.zul" << false;
+        QTest::newRow("no work copy") << false << "E0001"
+                                      << "/ZUL/E0001ZUL.zul" << false;
+        QTest::newRow("work copy") << true << "E0001"
+                                   << "/ZUL/TMPE0001.zul" << true;
+        QTest::newRow("work copy, blank id") << true << "   "
+                                             << "/ZUL/   ZUL.zul" << false;
+        QTest::newRow("work copy, id with blanks") << true << " E01 "
+                                                   << "/ZUL/TMP E01 .zul" << true;
+        QTest::newRow("hidden work copy is not found") << false << "E0001"
+                                                       << "/ZUL/E0001ZUL.zul" << false;
     }
     void executionChoosesScript()
     {
@@ -305,7 +282,6 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::newRow("started, scheduled") << true << 1;
         QTest::newRow("not answered, direct") << false << 0;
-        QTest::newRow("odd mode passed through") << true << 42;
     }
     void executionReturnsDriverResult()
     {
@@ -333,7 +309,7 @@ private slots:
         std::int32_t mode = 1;
         QCOMPARE(feature.Execution(mode, ev), false);
         QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
-        const com::Args expected{false,         com::msg(3281), "L",  "E0001", "ZUL", std::int16_t{12},
+        const com::Args expected{false,        com::msg(3281), "L",  "E0001",         "ZUL", std::int16_t{12},
                                  "03/04/2026", "05:06:07",     "90", "File not found"};
         QCOMPARE(test::describe(m_fakes->messages->calls[0]), test::describe(expected));
         QVERIFY(m_fakes->messages->calls[0] == expected);

@@ -125,6 +125,7 @@ def main():
     ap.add_argument("--password", default="secret")
     ap.add_argument("--control", default="")
     ap.add_argument("--buffer", type=int, default=65536)
+    ap.add_argument("--port", type=int, default=0)
     args = ap.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -141,7 +142,7 @@ def main():
     import logging
     logging.getLogger("pyftpdlib").addHandler(logging.StreamHandler(sys.stderr))
     logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
-    server = FTPServer(("127.0.0.1", 0), FaultyHandler)
+    server = FTPServer(("127.0.0.1", args.port), FaultyHandler)
     server.max_cons = 64
     print(server.address[1], flush=True)
     server.serve_forever()

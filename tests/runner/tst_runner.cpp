@@ -1,123 +1,47 @@
+#include "support/Files.h"
+#include "support/FtpServer.h"
 #include "support/TempAppFolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
-using zul::test::TempAppFolder;
+using namespace zul::test;
 
 namespace {
-
 const QByteArray kPassword = "Pw-s3cr3t!";
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
-
-QByteArray randomBytes(int n, quint32 seed)
-{
-    QByteArray b(n, '\0');
-    for (int i = 0; i < n; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        b[i] = char(seed >> 16);
-    }
-    return b;
-}
-
-struct Run {
-    int exit = -1;
-    QByteArray transcript; // every transcript of the folder, joined
-    QByteArray runs;       // Log/runs.jsonl
-    QByteArray output;     // stdout and stderr
-};
-
 } // namespace
 
 class RunnerTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_root; // the server's files
-    QProcess m_server;
-    int m_port = 0;
+    FtpServer m_server;
 
     QString remote(const QString& name) const { return m_root.filePath(name); }
-
-    // A fresh application folder holding a copy of the runner.
-    void installRunner(const TempAppFolder& app)
-    {
-        const QString built = qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL";
-        const QString copy = QString::fromStdString(app.file("VelundZUL"));
-        QVERIFY2(QFile::copy(built, copy), qPrintable("cannot copy " + built));
-        QFile::setPermissions(copy, QFile::permissions(built));
-        QDir(QString::fromStdString(app.path())).mkpath("local");
-    }
+    static QString folder(const TempAppFolder& app) { return QString::fromStdString(app.path()); }
+    static QString local(const TempAppFolder& app, const QString& name) { return folder(app) + "/local/" + name; }
 
     QByteArray login(const QByteArray& user = "zul") const
     {
-        return "open 127.0.0.1 " + QByteArray::number(m_port) + "\r\nuser " + user + " " + kPassword + "\r\n";
+        return "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser " + user + " " + kPassword + "\r\n";
     }
 
-    Run runArgs(const TempAppFolder& app, const QStringList& args, QProcess* started = nullptr)
+    static RunnerRun runWith(const TempAppFolder& app, const QStringList& args)
     {
-        QProcess p;
-        QProcess& proc = started ? *started : p;
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert("ZUL_RUNNER_RETRIES", "2");
-        env.insert("ZUL_RUNNER_BACKOFF_MS", "50");
-        env.insert("ZUL_RUNNER_CONNECT_TIMEOUT", "10");
-        env.insert("ZUL_RUNNER_REPLY_TIMEOUT", "30");
-        env.insert("ZUL_RUNNER_STALL_TIMEOUT", "30");
-        proc.setProcessEnvironment(env);
-        proc.setProcessChannelMode(QProcess::MergedChannels);
-        proc.setWorkingDirectory(QString::fromStdString(app.file("local")));
-        proc.start(QString::fromStdString(app.file("VelundZUL")), args);
-        Run r;
-        if (started)
-            return r;
-        if (!proc.waitForFinished(120000))
-            return r;
-        r.exit = proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : -2;
-        r.output = proc.readAll();
-        collect(app, r);
-        return r;
+        return installBuilt("VelundZUL", folder(app)) ? runRunner(folder(app), args) : RunnerRun{};
     }
-
-    static void collect(const TempAppFolder& app, Run& r)
-    {
-        const QDir log(QString::fromStdString(app.file("Log")));
-        for (const auto& f : log.entryList({"*.log"}, QDir::Files, QDir::Name))
-            r.transcript += readFile(log.filePath(f));
-        r.runs = readFile(log.filePath("runs.jsonl"));
-    }
-
-    Run run(const TempAppFolder& app, const QByteArray& script, const QString& event = "E0001")
+    // A run of the script as the application folder's runner copy.
+    static RunnerRun run(const TempAppFolder& app, const QByteArray& script, const QString& event = "E0001")
     {
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        writeFile(path, script);
-        return runArgs(app, {"true|" + path + "|" + event});
-    }
-
-    QString local(const TempAppFolder& app, const QString& name) const
-    {
-        return QString::fromStdString(app.file("local/")) + name;
+        return writeBytes(path, script) ? runWith(app, {"true|" + path + "|" + event}) : RunnerRun{};
     }
 
     static QStringList partFiles(const QString& folder)
@@ -128,33 +52,9 @@ class RunnerTest : public QObject {
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid());
-        if (!QFile::exists("/usr/bin/python3"))
-            QSKIP("no /usr/bin/python3");
-        m_server.setProgram("/usr/bin/python3");
-        m_server.setArguments({ZUL_SOURCE_DIR "/tests/runner/ftpserver.py", "--root", m_root.path(), "--user", "zul",
-                               "--password", QString::fromLatin1(kPassword), "--control",
-                               m_root.filePath(".control.json")});
-        m_server.setProcessChannelMode(QProcess::SeparateChannels);
-        m_server.start();
-        QVERIFY(m_server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.canReadLine() || m_server.state() != QProcess::Running, 15000);
-        if (m_server.state() != QProcess::Running)
-            QSKIP(qPrintable("the FTP server did not start: " + m_server.readAllStandardError()));
-        m_port = m_server.readLine().trimmed().toInt();
-        QVERIFY(m_port > 0);
+        if (!m_server.start(m_root.path(), "zul", QString::fromLatin1(kPassword)))
+            QSKIP(qPrintable(m_server.why()));
         QDir(m_root.path()).mkpath("sub");
-    }
-
-    void cleanupTestCase()
-    {
-        if (m_server.state() == QProcess::Running) {
-            m_server.terminate();
-            if (!m_server.waitForFinished(5000)) {
-                m_server.kill();
-                m_server.waitForFinished();
-            }
-        }
     }
 
     void putAndGetRoundTrip_data()
@@ -163,7 +63,7 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QByteArray>("onServer");
         QTest::addColumn<QByteArray>("back");
-        const QByteArray bin = randomBytes(300000, 7);
+        const QByteArray bin = someBytes(300000, 7);
         QTest::newRow("binary") << QByteArray("binary") << bin << bin << bin;
         QTest::newRow("binary is the default") << QByteArray("") << bin << bin << bin;
         // The server keeps text with LF; the wire and this side use CR LF.
@@ -179,14 +79,13 @@ private slots:
         QFETCH(QByteArray, onServer);
         QFETCH(QByteArray, back);
         TempAppFolder app;
-        installRunner(app);
         const QByteArray name = "rt_" + QByteArray(QTest::currentDataTag()).replace(' ', '_') + ".dat";
-        writeFile(local(app, "in.dat"), content);
-        const Run r = run(app, login() + mode + "\r\nPUT in.dat " + name + "\r\ncd sub\r\ncdup\r\nget " + name +
-                                   " out.dat\r\nquit\r\n");
+        QVERIFY(writeBytes(local(app, "in.dat"), content));
+        const RunnerRun r = run(app, login() + mode + "\r\nPUT in.dat " + name + "\r\ncd sub\r\ncdup\r\nget " + name +
+                                         " out.dat\r\nquit\r\n");
         QVERIFY2(r.exit == 0, r.transcript.constData());
-        QCOMPARE(readFile(remote(name)), onServer);
-        QCOMPARE(readFile(local(app, "out.dat")), back);
+        QCOMPARE(readBytes(remote(name)), onServer);
+        QCOMPARE(readBytes(local(app, "out.dat")), back);
         QVERIFY(r.runs.contains("\"event\":\"E0001\""));
         QVERIFY(r.runs.contains("\"exit\":0"));
         QVERIFY(r.runs.contains("\"files_up\":1"));
@@ -198,28 +97,26 @@ private slots:
     void manyFilesShareOneLogin()
     {
         TempAppFolder app;
-        installRunner(app);
         QByteArray script = login() + "mkdir many\r\ncd many\r\n";
         for (int i = 0; i < 20; ++i) {
-            writeFile(local(app, QString("m%1.txt").arg(i)), QByteArray::number(i));
+            QVERIFY(writeBytes(local(app, QString("m%1.txt").arg(i)), QByteArray::number(i)));
             script += "put m" + QByteArray::number(i) + ".txt\r\n";
         }
         script += "lcd ..\r\nmget m1*.txt\r\nmdelete m1*.txt\r\nrename m2.txt two.txt\r\nbye\r\n";
-        const Run r = run(app, script);
+        const RunnerRun r = run(app, script);
         QVERIFY2(r.exit == 0, r.transcript.constData());
         QCOMPARE(r.transcript.count("> USER "), 1);
-        QCOMPARE(readFile(remote("many/two.txt")), QByteArray("2"));
+        QCOMPARE(readBytes(remote("many/two.txt")), QByteArray("2"));
         QVERIFY(!QFile::exists(remote("many/m10.txt")));
         // mget wrote into the folder that lcd chose
-        QCOMPARE(readFile(QString::fromStdString(app.file("m13.txt"))), QByteArray("13"));
+        QCOMPARE(readBytes(QString::fromStdString(app.file("m13.txt"))), QByteArray("13"));
     }
 
     void disabledPutIsSkipped()
     {
         TempAppFolder app;
-        installRunner(app);
-        writeFile(local(app, "empty.txt"), "");
-        const Run r = run(app, login() + "****put empty.txt disabled.txt\r\nquit\r\n");
+        QVERIFY(writeBytes(local(app, "empty.txt"), ""));
+        const RunnerRun r = run(app, login() + "****put empty.txt disabled.txt\r\nquit\r\n");
         QCOMPARE(r.exit, 0);
         QVERIFY(!QFile::exists(remote("disabled.txt")));
         QVERIFY(r.transcript.contains("skipped"));
@@ -233,7 +130,7 @@ private slots:
         QTest::addColumn<QByteArray>("markerKey");
         QTest::addColumn<int>("exitStatus");
         QTest::addColumn<bool>("delivered");
-        const QByteArray data = randomBytes(40000, 3);
+        const QByteArray data = someBytes(40000, 3);
         QTest::newRow("no options") << QByteArray("        ") << QByteArray("j1.bin") << data << QByteArray("E000101")
                                     << 0 << true;
         QTest::newRow("RZ passes a file with bytes")
@@ -260,20 +157,19 @@ private slots:
         QFETCH(int, exitStatus);
         QFETCH(bool, delivered);
         TempAppFolder app;
-        installRunner(app);
-        writeFile(remote(serverFile), content);
+        QVERIFY(writeBytes(remote(serverFile), content));
         const time_t serverTime = 981173106; // 2001-02-03
         const utimbuf times{serverTime, serverTime};
         QCOMPARE(::utime(remote(serverFile).toLocal8Bit().constData(), &times), 0);
         const QString target = local(app, "target.bin");
-        writeFile(target, "earlier");
+        QVERIFY(writeBytes(target, "earlier"));
         app.write("Rcvdchkr.txt",
                   "E000101 20240101120000 " + std::string(record.constData()) + " &" + target.toStdString() + "&\r\n");
         const QByteArray junction = QByteArray::fromStdString(app.path()) + "\\Junction\\E000101.bin";
-        const Run r = run(app, login() + "get " + serverFile + " " + junction + "\r\n**" + markerKey + "=&" +
-                                   target.toLocal8Bit() + "&\r\nquit\r\n");
+        const RunnerRun r = run(app, login() + "get " + serverFile + " " + junction + "\r\n**" + markerKey + "=&" +
+                                         target.toLocal8Bit() + "&\r\nquit\r\n");
         QVERIFY2(r.exit == exitStatus, r.transcript.constData());
-        QCOMPARE(readFile(target), delivered ? content : QByteArray("earlier"));
+        QCOMPARE(readBytes(target), delivered ? content : QByteArray("earlier"));
         if (QByteArray(QTest::currentDataTag()).contains("RT"))
             QCOMPARE(QFileInfo(target).lastModified().toSecsSinceEpoch(), qint64(serverTime));
         QVERIFY(partFiles(QString::fromStdString(app.file("Junction"))).isEmpty());
@@ -291,8 +187,6 @@ private slots:
             << QByteArray("get nothere.txt\r\n") << 4 << QByteArray("550") << false;
         QTest::newRow("550 permission") << QByteArray("put in.txt deny550_x.txt\r\n") << 4 << QByteArray("550")
                                         << false;
-        QTest::newRow("550 chosen by the control file")
-            << QByteArray("get ctl.txt\r\n") << 4 << QByteArray("550") << false;
         QTest::newRow("missing local file") << QByteArray("put nothere.txt\r\n") << 5 << QByteArray("nothere") << false;
         QTest::newRow("unreachable partner")
             << QByteArray("open 127.0.0.1 1\r\nuser zul x\r\n") << 2 << QByteArray("unreachable") << false;
@@ -313,19 +207,15 @@ private slots:
         QFETCH(QByteArray, inTranscript);
         QFETCH(bool, restRuns);
         TempAppFolder app;
-        installRunner(app);
-        writeFile(local(app, "in.txt"), "data");
-        writeFile(remote("short_f.bin"), randomBytes(10000, 1));
-        writeFile(remote("busy1_f.txt"), "busy");
-        writeFile(remote("ctl.txt"), "ctl");
-        writeFile(remote(".control.json"), "{\"deny\": [\"ctl.txt\"]}");
-        script.replace("PORT", QByteArray::number(m_port));
+        QVERIFY(writeBytes(local(app, "in.txt"), "data"));
+        QVERIFY(writeBytes(remote("short_f.bin"), someBytes(10000, 1)));
+        QVERIFY(writeBytes(remote("busy1_f.txt"), "busy"));
+        script.replace("PORT", QByteArray::number(m_server.port()));
         const QByteArray full =
             (script.startsWith("open") ? QByteArray() : login()) + script + "put in.txt after.txt\r\n";
         QFile::remove(remote("after.txt"));
         QFile::remove(remote("never.txt"));
-        const Run r = run(app, full);
-        QFile::remove(remote(".control.json"));
+        const RunnerRun r = run(app, full);
         QVERIFY2(r.exit == exitStatus, r.transcript.constData());
         QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
         QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exitStatus)));
@@ -338,12 +228,11 @@ private slots:
     void droppedConnectionIsRetriedWithTheSessionRestored()
     {
         TempAppFolder app;
-        installRunner(app);
-        const QByteArray data = randomBytes(400000, 9);
-        writeFile(remote("sub/drop1_big.bin"), data);
-        const Run r = run(app, login() + "cd sub\r\nsite HELP\r\nget drop1_big.bin big.bin\r\nquit\r\n");
+        const QByteArray data = someBytes(400000, 9);
+        QVERIFY(writeBytes(remote("sub/drop1_big.bin"), data));
+        const RunnerRun r = run(app, login() + "cd sub\r\nsite HELP\r\nget drop1_big.bin big.bin\r\nquit\r\n");
         QVERIFY2(r.exit == 0, r.transcript.constData());
-        QCOMPARE(readFile(local(app, "big.bin")), data);
+        QCOMPARE(readBytes(local(app, "big.bin")), data);
         QVERIFY(r.transcript.contains("retry 1"));
         QCOMPARE(r.transcript.count("> USER "), 2);
         // the new connection got the folder and the SITE command again
@@ -354,17 +243,16 @@ private slots:
     void interruptedDownloadLeavesNoPartialTarget()
     {
         TempAppFolder app;
-        installRunner(app);
-        writeFile(remote("drop1_cut.bin"), randomBytes(400000, 5));
-        writeFile(local(app, "cut.bin"), "earlier");
-        writeFile(remote("short_cut2.bin"), randomBytes(400000, 6));
-        Run r = run(app, login() + "get drop1_cut.bin cut.bin\r\n"); // the retry succeeds
+        QVERIFY(writeBytes(remote("drop1_cut.bin"), someBytes(400000, 5)));
+        QVERIFY(writeBytes(local(app, "cut.bin"), "earlier"));
+        QVERIFY(writeBytes(remote("short_cut2.bin"), someBytes(400000, 6)));
+        RunnerRun r = run(app, login() + "get drop1_cut.bin cut.bin\r\n"); // the retry succeeds
         QCOMPARE(r.exit, 0);
         QFile::remove(local(app, "cut.bin"));
-        writeFile(local(app, "cut.bin"), "earlier");
+        QVERIFY(writeBytes(local(app, "cut.bin"), "earlier"));
         r = run(app, login() + "get short_cut2.bin cut.bin\r\n"); // never whole
         QCOMPARE(r.exit, 6);
-        QCOMPARE(readFile(local(app, "cut.bin")), QByteArray("earlier"));
+        QCOMPARE(readBytes(local(app, "cut.bin")), QByteArray("earlier"));
         QVERIFY(partFiles(local(app, "")).isEmpty());
     }
 
@@ -382,9 +270,8 @@ private slots:
     {
         QFETCH(QByteArray, script);
         TempAppFolder app;
-        installRunner(app);
-        script.replace("PORT", QByteArray::number(m_port));
-        const Run r = run(app, script);
+        script.replace("PORT", QByteArray::number(m_server.port()));
+        const RunnerRun r = run(app, script);
         QVERIFY(r.exit >= 0);
         QVERIFY(!r.transcript.isEmpty());
         QVERIFY(!r.runs.isEmpty());
@@ -414,12 +301,11 @@ private slots:
         QFETCH(int, exitStatus);
         QFETCH(QByteArray, transcriptPrefix);
         TempAppFolder app;
-        installRunner(app);
         const QString script = QString::fromStdString(app.file("ZUL/with blank.zul"));
-        writeFile(script, login() + "pwd\r\nquit\r\n");
+        QVERIFY(writeBytes(script, login() + "pwd\r\nquit\r\n"));
         for (auto& a : args)
             a.replace("SCRIPT", script);
-        const Run r = runArgs(app, args);
+        const RunnerRun r = runWith(app, args);
         QVERIFY2(r.exit == exitStatus, r.transcript.constData());
         const auto logs = QDir(QString::fromStdString(app.file("Log"))).entryList({"*.log"});
         QCOMPARE(logs.size(), 1);
@@ -429,27 +315,22 @@ private slots:
     void secondRunnerOfAnEventWaits()
     {
         TempAppFolder app;
-        installRunner(app);
-        writeFile(remote("wait.txt"), "waited");
+        QVERIFY(writeBytes(remote("wait.txt"), "waited"));
         const int fd = ::open(app.file("Junction/.E0009.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         QVERIFY(fd >= 0);
         QCOMPARE(::flock(fd, LOCK_EX), 0);
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        writeFile(path, login() + "get wait.txt\r\nquit\r\n");
+        QVERIFY(writeBytes(path, login() + "get wait.txt\r\nquit\r\n"));
+        QVERIFY(installBuilt("VelundZUL", folder(app)));
         QProcess proc;
-        runArgs(app, {"true|" + path + "|E0009"}, &proc);
+        startRunner(proc, folder(app), {"true|" + path + "|E0009"});
         QVERIFY(proc.waitForStarted());
-        auto transcript = [&] {
-            Run r;
-            collect(app, r);
-            return r.transcript;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(transcript().contains("waiting for another runner"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(transcripts(folder(app)).contains("waiting for another runner"), 20000);
         QVERIFY(!QFile::exists(local(app, "wait.txt")));
         ::close(fd); // as when the other runner ends or dies
         QVERIFY(proc.waitForFinished(60000));
         QCOMPARE(proc.exitCode(), 0);
-        QCOMPARE(readFile(local(app, "wait.txt")), QByteArray("waited"));
+        QCOMPARE(readBytes(local(app, "wait.txt")), QByteArray("waited"));
     }
 };
 

@@ -5,6 +5,9 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "support/Fakes.h"
+#include "support/Files.h"
+#include "support/FtpServer.h"
+#include "support/Gui.h"
 #include "support/TempAppFolder.h"
 #include "ui/common/FileChooser.h"
 #include "ui/editor/frmZULINF.h"
@@ -17,18 +20,17 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
-#include <QLabel>
 #include <QLineEdit>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <sys/stat.h>
 
 using namespace zul;
+using test::child;
+using test::describe;
 
 namespace {
 
@@ -70,14 +72,6 @@ public:
     }
 };
 
-template <typename T> T* child(QWidget& w, const char* name)
-{
-    T* c = w.findChild<T*>(QString::fromLatin1(name));
-    if (!c)
-        qFatal("no control %s", name);
-    return c;
-}
-
 QComboBox* box(QWidget& d, const char* name)
 {
     return child<QComboBox>(d, name);
@@ -97,11 +91,6 @@ void choose(QComboBox* b, int k)
     b->setFocus();
     for (int i = 0; i <= k; ++i)
         QTest::keyClick(b, Qt::Key_Down);
-}
-
-QString msgOf(const com::Args& args)
-{
-    return test::describe(args);
 }
 
 } // namespace
@@ -144,18 +133,13 @@ class FastPathTest : public QObject {
     // modal loop; a dialog still open afterwards is cancelled.
     void withDialog(const std::function<void(frmFast_Path&)>& act)
     {
-        bool ran = false;
-        QTimer::singleShot(0, this, [&] {
-            auto* d = qobject_cast<frmFast_Path*>(QApplication::activeModalWidget());
-            QVERIFY2(d, "the Fast Path dialog did not open");
-            QTRY_VERIFY(d->isActiveWindow());
-            ran = true;
-            act(*d);
-            if (d->isVisible())
-                d->cmdCancel_Click();
-        });
-        m_editor->cmdFastpath_Click();
-        QVERIFY(ran);
+        QVERIFY(test::whenModal({test::modal<frmFast_Path>([&](frmFast_Path* d) {
+                                    QTRY_VERIFY(d->isActiveWindow());
+                                    act(*d);
+                                    if (d->isVisible())
+                                        d->cmdCancel_Click();
+                                })},
+                                [this] { m_editor->cmdFastpath_Click(); }));
     }
 
     void fill(frmFast_Path& d, const QString& address, const QString& user, const QString& password,
@@ -168,23 +152,11 @@ class FastPathTest : public QObject {
         box(d, "cmbRcvPath")->setEditText(second);
     }
 
-    void installPing()
+    void installRunners(bool recording)
     {
-        const QString ping = qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/libping32.so";
-        QVERIFY2(QFile::copy(ping, QString::fromStdString(m_app->file("libping32.so"))), qPrintable(ping));
-    }
-
-    // A runner that notes its argument and keeps a copy of the script it reads.
-    void installRecordingRunner()
-    {
-        m_app->write("VelundZUL", "#!/bin/sh\n"
-                                  "d=$(dirname \"$0\")\n"
-                                  "printf '%s\\n' \"$1\" >> \"$d/runner-args.txt\"\n"
-                                  "s=$(printf '%s' \"$1\" | cut -d'|' -f2)\n"
-                                  "[ -n \"$s\" ] && cp \"$s\" \"$d/runner-script.txt\"\n"
-                                  "exit 0\n");
-        QFile::setPermissions(QString::fromStdString(m_app->file("VelundZUL")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString app = QString::fromStdString(m_app->path());
+        QVERIFY(test::installBuilt("libping32.so", app));
+        QVERIFY(recording ? test::installRecordingRunner(app) : test::installBuilt("VelundZUL", app));
     }
 
 private slots:
@@ -219,8 +191,7 @@ private slots:
     {
         platform::waitForWatchedChildren();
         frmZULINF::unloadInstance();
-        const auto open = QApplication::topLevelWidgets();
-        QVERIFY(std::none_of(open.begin(), open.end(), [](QWidget* w) { return w->isVisible(); }));
+        QVERIFY(test::noWindowLeftOpen());
         ui::setFileChooser(nullptr);
         m_app.reset();
         m_data.reset();
@@ -317,7 +288,7 @@ private slots:
                 return;
             }
             QVERIFY(d.isVisible());
-            QCOMPARE(m_messages->described(), (std::vector<QString>{msgOf({false, com::msg(message), "D"})}));
+            QCOMPARE(m_messages->described(), (std::vector<QString>{describe({false, com::msg(message), "D"})}));
             QCOMPARE(QApplication::focusWidget()->objectName(), focus);
             QCOMPARE(box(d, "cmbUsrID")->currentText(), entries[1]); // nothing lost
         });
@@ -495,8 +466,10 @@ private slots:
 
     void passwordRecalledAndSelected()
     {
-        remember({{"US", "ann", "annpw"}, {"US", "bob", "bobpw"}});
+        remember({{"US", "ann", "annpw"}, {"US", "bob", "bobpw"}, {"IP", " 10.1.1.5", "0"}});
         withDialog([&](frmFast_Path& d) {
+            choose(box(d, "cmbPtnIPAdr"), 0); // taken as remembered, the key filter aside
+            QCOMPARE(box(d, "cmbPtnIPAdr")->currentText(), QString(" 10.1.1.5"));
             auto* pwd = child<QLineEdit>(d, "txtPWD");
             choose(box(d, "cmbUsrID"), 1);
             QCOMPARE(pwd->text(), QString("bobpw"));
@@ -530,33 +503,18 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("pasted");
         QTest::addColumn<QString>("result");
-        QTest::newRow("typed address") << "192.168.0.10"
-                                       << ""
-                                       << "192.168.0.10";
-        QTest::newRow("letters, blank, comma, slash dropped") << "1a 2,3/4"
-                                                              << ""
-                                                              << "1234";
-        QTest::newRow("any digits and points") << "999..1"
-                                               << ""
-                                               << "999..1";
-        QTest::newRow("backspace edits") << "12\b3"
-                                         << ""
-                                         << "13";
-        QTest::newRow("backspace to empty") << "1\b"
-                                            << ""
-                                            << "";
-        QTest::newRow("pasted letters wiped") << ""
-                                              << "abc"
-                                              << "";
-        QTest::newRow("paste ending in a digit stays") << ""
-                                                       << "a1"
-                                                       << "a1";
-        QTest::newRow("paste ending in a blank wiped") << "10."
-                                                       << "1.2 "
-                                                       << "";
-        QTest::newRow("paste after typing kept whole") << "10."
-                                                       << "x.5"
-                                                       << "10.x.5";
+        const auto row = [](const char* tag, QString typed, QString pasted, QString result) {
+            QTest::newRow(tag) << typed << pasted << result;
+        };
+        row("typed address", "192.168.0.10", "", "192.168.0.10");
+        row("letters, blank, comma, slash dropped", "1a 2,3/4", "", "1234");
+        row("any digits and points", "999..1", "", "999..1");
+        row("backspace edits", "12\b3", "", "13");
+        row("backspace to empty", "1\b", "", "");
+        row("pasted letters wiped", "", "abc", "");
+        row("paste ending in a digit stays", "", "a1", "a1");
+        row("paste ending in a blank wiped", "10.", "1.2 ", "");
+        row("paste after typing kept whole", "10.", "x.5", "10.x.5");
     }
     void addressRules()
     {
@@ -584,32 +542,17 @@ private slots:
         });
     }
 
-    void rememberedAddressChosenUnchanged()
-    {
-        remember({{"IP", " 10.1.1.5", "0"}});
-        withDialog([&](frmFast_Path& d) {
-            choose(box(d, "cmbPtnIPAdr"), 0);
-            QCOMPARE(box(d, "cmbPtnIPAdr")->currentText(), QString(" 10.1.1.5"));
-        });
-    }
-
     void browse_data()
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<QString>("boxName");
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QString>("result");
-        QTest::newRow("first path chosen") << "cmdBrowseSnd"
-                                           << "cmbSndPath"
-                                           << "/data/x y.txt"
+        QTest::newRow("first path chosen") << "cmdBrowseSnd" << QString("cmbSndPath") << "/data/x y.txt"
                                            << "/data/x y.txt";
-        QTest::newRow("second path chosen") << "cmdBrowseRcv"
-                                            << "cmbRcvPath"
-                                            << "/z.txt"
+        QTest::newRow("second path chosen") << "cmdBrowseRcv" << QString("cmbRcvPath") << "/z.txt"
                                             << "/z.txt";
-        QTest::newRow("cancelled") << "cmdBrowseRcv"
-                                   << "cmbRcvPath"
-                                   << ""
+        QTest::newRow("cancelled") << "cmdBrowseRcv" << QString("cmbRcvPath") << ""
                                    << "kept";
     }
     void browse()
@@ -640,23 +583,11 @@ private slots:
 #ifndef ZUL_HAVE_RUNNER
         QSKIP("the runner is not built");
 #endif
-        installPing();
-        const QString runner = qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL";
-        const QString copy = QString::fromStdString(m_app->file("VelundZUL"));
-        QVERIFY(QFile::copy(runner, copy));
-        QFile::setPermissions(copy, QFile::permissions(runner));
-
+        installRunners(false);
         QTemporaryDir root;
-        QProcess server;
-        server.start("/usr/bin/python3", {QString(ZUL_FASTPATH_TEST_DIR) + "/loopback_ftp.py", "--root", root.path(),
-                                          "--user", "zul", "--password", QString::fromStdString(kPassword)});
-        QVERIFY(server.waitForReadyRead(20000));
-        const QByteArray port = server.readLine().trimmed();
-        if (port != "21") {
-            server.kill();
-            server.waitForFinished();
-            QSKIP(qPrintable("no loopback server on the standard port: " + port));
-        }
+        test::FtpServer server;
+        if (!server.start(root.path(), "zul", QString::fromStdString(kPassword), {"--port", "21"}))
+            QSKIP(qPrintable("no loopback server on the standard port: " + server.why()));
         qputenv("ZUL_RUNNER_RETRIES", "1");
         qputenv("ZUL_RUNNER_CONNECT_TIMEOUT", "20");
 
@@ -679,12 +610,13 @@ private slots:
         });
         QCOMPARE(ModExecut::LastCommandLine(), app + "/VelundZUL true|" + app + "/tempZUL.zul|     ");
         QCOMPARE(m_messages->calls.size(), std::size_t(2));
-        QCOMPARE(msgOf(m_messages->calls[0]), msgOf({true, com::msg(5002), "C", std::int32_t{4}, "Please Confirm"}));
+        QCOMPARE(describe(m_messages->calls[0]),
+                 describe({true, com::msg(5002), "C", std::int32_t{4}, "Please Confirm"}));
         const auto& log = m_messages->calls[1];
         QCOMPARE(log.size(), std::size_t(11));
-        QCOMPARE(msgOf(com::Args(log.begin(), log.begin() + 7)),
-                 msgOf({false, com::msg(4124), com::msg(4125), "L", "", "ZUL", ""}));
-        QCOMPARE(msgOf(com::Args(log.begin() + 9, log.end())), msgOf({"90", "127.0.0.1"}));
+        QCOMPARE(describe(com::Args(log.begin(), log.begin() + 7)),
+                 describe({false, com::msg(4124), com::msg(4125), "L", "", "ZUL", ""}));
+        QCOMPARE(describe(com::Args(log.begin() + 9, log.end())), describe({"90", "127.0.0.1"}));
         QVERIFY(QRegularExpression("^\\d\\d/\\d\\d/\\d{4}$").match(QString::fromStdString(log[7].asText())).hasMatch());
         QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(QString::fromStdString(log[8].asText())).hasMatch());
 
@@ -701,14 +633,11 @@ private slots:
             QVERIFY(l.open(QIODevice::ReadOnly));
             QVERIFY2(!l.readAll().contains(kPassword.c_str()), qPrintable(f));
         }
-        server.kill();
-        server.waitForFinished();
     }
 
     void runNowDeclined()
     {
-        installPing();
-        installRecordingRunner();
+        installRunners(true);
         m_messages->answer = false;
         com::moduleState().oCurEvent = test::makeEvent("E0007 ", "Nightly ");
         withDialog([&](frmFast_Path& d) {
@@ -719,8 +648,8 @@ private slots:
             QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString("pw"));
         });
         QCOMPARE(m_messages->described(),
-                 (std::vector<QString>{msgOf({true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm",
-                                              std::string("E0007 "), std::string("Nightly ")})}));
+                 (std::vector<QString>{describe({true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm",
+                                                 std::string("E0007 "), std::string("Nightly ")})}));
         QCOMPARE(m_messages->hourglass, std::vector<bool>{false});
         QCOMPARE(m_app->read("tempZUL.zul"),
                  std::string("open 127.0.0.1\r\nuser usr pw\r\nput /a b.txt b.txt\r\nquit\r\n"));
@@ -733,8 +662,7 @@ private slots:
 
     void runNowSilentPartner()
     {
-        installPing();
-        installRecordingRunner();
+        installRunners(true);
         m_messages->answer = true;
         withDialog([&](frmFast_Path& d) {
             child<QRadioButton>(d, "optRcv")->click();
@@ -749,9 +677,9 @@ private slots:
         });
         QCOMPARE(m_messages->calls.size(), std::size_t(2));
         const auto& log = m_messages->calls[1];
-        QCOMPARE(msgOf(com::Args(log.begin(), log.begin() + 8)),
-                 msgOf({false, com::msg(4107), com::msg(4121), com::msg(4122), "L", "", "ZUL", ""}));
-        QCOMPARE(msgOf(com::Args(log.begin() + 10, log.end())), msgOf({"90", "no-such-host.invalid."}));
+        QCOMPARE(describe(com::Args(log.begin(), log.begin() + 8)),
+                 describe({false, com::msg(4107), com::msg(4121), com::msg(4122), "L", "", "ZUL", ""}));
+        QCOMPARE(describe(com::Args(log.begin() + 10, log.end())), describe({"90", "no-such-host.invalid."}));
         QVERIFY(!m_app->exists("runner-args.txt"));
         QCOMPARE(m_app->read("tempZUL.zul"),
                  std::string("open no-such-host.invalid.\r\nuser usr pw\r\nget r.txt l.txt\r\nquit\r\n"));
@@ -767,7 +695,7 @@ private slots:
             QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString());
             QCOMPARE(QApplication::overrideCursor(), nullptr);
         });
-        QCOMPARE(m_messages->described(), (std::vector<QString>{msgOf({false, com::msg(3231), "D"})}));
+        QCOMPARE(m_messages->described(), (std::vector<QString>{describe({false, com::msg(3231), "D"})}));
         QCOMPARE(m_messages->hourglass, std::vector<bool>{true}); // the check runs under the hourglass
         QVERIFY(table().empty());
         QVERIFY(!m_app->exists("tempZUL.zul"));
@@ -784,7 +712,7 @@ private slots:
             QCOMPARE(QApplication::overrideCursor(), nullptr);
         });
         QCOMPARE(m_messages->described(),
-                 (std::vector<QString>{msgOf(
+                 (std::vector<QString>{describe(
                      {false, com::msg(3281), "D", std::string("Adding ZUL Type Event to the database failed.")})}));
 
         // Without the database component the load reports it, and the dialog still works.
@@ -796,7 +724,7 @@ private slots:
             QVERIFY(!d.isVisible());
         });
         QCOMPARE(m_messages->described(),
-                 (std::vector<QString>{msgOf({false, "Cannot create the component ZembDBdll.ClsZembDB", "D"})}));
+                 (std::vector<QString>{describe({false, "Cannot create the component ZembDBdll.ClsZembDB", "D"})}));
         QCOMPARE(m_editor->scriptText(), std::string("open 1.2.3.4\r\nuser usr pw\r\nput a b\r\nquit"));
     }
 

@@ -1,94 +1,37 @@
+#include "support/Files.h"
+#include "support/FtpServer.h"
 #include "support/TempAppFolder.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QMap>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-using zul::test::TempAppFolder;
+using namespace zul::test;
 
 // Runs every sample script, with the loopback server's address, account and
 // folders filled in, through the real runner, so that no sample teaches a
 // command that does not work.
 
-namespace {
-
 using Files = QMap<QString, QByteArray>; // path: content
-
-QByteArray readFile(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
-QByteArray someBytes(int n, quint32 seed)
-{
-    QByteArray b(n, '\0');
-    for (int i = 0; i < n; ++i) {
-        seed = seed * 1103515245u + 12345u;
-        b[i] = char(seed >> 16);
-    }
-    return b;
-}
-
-const QByteArray kUser = "zul";
-const QByteArray kPassword = "Sample-pw1";
-
-} // namespace
 
 class SampleScriptsTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_root; // the partner's files
     QTemporaryDir m_logs;
-    QProcess m_server;
-    int m_port = 0;
+    FtpServer m_server;
 
     QString siteLog() const { return m_logs.filePath("site.log"); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_root.isValid() && m_logs.isValid());
-        if (!QFile::exists(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL"))
-            QSKIP("the runner is not built");
-        if (!QFile::exists("/usr/bin/python3"))
-            QSKIP("no /usr/bin/python3");
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert("ZUL_SITE_LOG", siteLog());
-        m_server.setProcessEnvironment(env);
-        m_server.setProgram("/usr/bin/python3");
-        m_server.setArguments({ZUL_SOURCE_DIR "/tests/ui/sample/partnerserver.py", "--root", m_root.path(), "--user",
-                               QString::fromLatin1(kUser), "--password", QString::fromLatin1(kPassword)});
-        m_server.start();
-        QVERIFY(m_server.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(m_server.canReadLine() || m_server.state() != QProcess::Running, 15000);
-        if (m_server.state() != QProcess::Running)
-            QSKIP(qPrintable("the FTP server did not start: " + m_server.readAllStandardError()));
-        m_port = m_server.readLine().trimmed().toInt();
-        QVERIFY(m_port > 0);
-    }
-
-    void cleanupTestCase()
-    {
-        if (m_server.state() == QProcess::Running) {
-            m_server.terminate();
-            if (!m_server.waitForFinished(5000)) {
-                m_server.kill();
-                m_server.waitForFinished();
-            }
-        }
+        qputenv("ZUL_SITE_LOG", siteLog().toLocal8Bit());
+        if (!m_server.start(m_root.path(), "zul", "Sample-pw1", {}, ZUL_SOURCE_DIR "/tests/ui/sample/partnerserver.py"))
+            QSKIP(qPrintable(m_server.why()));
     }
 
     void sampleRuns_data()
@@ -136,7 +79,7 @@ private slots:
         QFETCH(Files, localAfter);
         QFETCH(QByteArray, site);
 
-        const QByteArray text = readFile(ZUL_SOURCE_DIR "/samples/" + sample);
+        const QByteArray text = readBytes(ZUL_SOURCE_DIR "/samples/" + sample);
         QVERIFY(text.endsWith("\r\n"));
         QVERIFY2(!text.contains("\r\n\r\n") && !QByteArray(text).replace("\r\n", "").contains('\n'),
                  "every line ends with CR LF");
@@ -144,10 +87,6 @@ private slots:
         TempAppFolder app;
         const QString local = QString::fromStdString(app.file("local"));
         QDir().mkpath(local + "/in");
-        const QString runner = QString::fromStdString(app.file("VelundZUL"));
-        const QString built = qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL";
-        QVERIFY(QFile::copy(built, runner));
-        QFile::setPermissions(runner, QFile::permissions(built));
 
         // The partner's address, the account and the local folders of this machine.
         QString script = QString::fromLatin1(text);
@@ -157,45 +96,30 @@ private slots:
         QCOMPARE(script.count(open), 1); // a documentation address, never a real host
         QCOMPARE(script.count(user), 1);
         QVERIFY(script.contains("/srv/zul/"));
-        script.replace(open, QStringLiteral("open 127.0.0.1 %1\r").arg(m_port));
-        script.replace(user,
-                       QStringLiteral("user %1 %2\r").arg(QString::fromLatin1(kUser), QString::fromLatin1(kPassword)));
+        script.replace(open, QStringLiteral("open 127.0.0.1 %1\r").arg(m_server.port()));
+        script.replace(user, QStringLiteral("user zul Sample-pw1\r"));
         script.replace(QStringLiteral("/srv/zul/"), local + "/");
 
         for (auto it = remoteBefore.begin(); it != remoteBefore.end(); ++it)
             QVERIFY(it.key().endsWith('/') ? QDir().mkpath(m_root.filePath(it.key()))
-                                           : writeFile(m_root.filePath(it.key()), it.value()));
+                                           : writeBytes(m_root.filePath(it.key()), it.value()));
         for (auto it = localBefore.begin(); it != localBefore.end(); ++it)
-            QVERIFY(writeFile(local + "/" + it.key(), it.value()));
+            QVERIFY(writeBytes(local + "/" + it.key(), it.value()));
         for (auto it = remoteAfter.begin(); it != remoteAfter.end(); ++it)
             QFile::remove(m_root.filePath(it.key()));
         QFile::remove(siteLog());
 
         const QString path = QString::fromStdString(app.file("ZUL/sample.zul"));
-        QVERIFY(writeFile(path, script.toLatin1()));
-        QProcess p;
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert("ZUL_RUNNER_RETRIES", "1");
-        env.insert("ZUL_RUNNER_BACKOFF_MS", "50");
-        env.insert("ZUL_RUNNER_CONNECT_TIMEOUT", "10");
-        p.setProcessEnvironment(env);
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.setWorkingDirectory(local);
-        p.start(runner, {"true|" + path + "|E0001"});
-        QVERIFY(p.waitForFinished(120000));
-
-        QByteArray transcript;
-        const QDir log(QString::fromStdString(app.file("Log")));
-        for (const auto& f : log.entryList({"*.log"}, QDir::Files))
-            transcript += readFile(log.filePath(f));
-        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0,
-                 (p.readAll() + "\n" + transcript).constData());
+        QVERIFY(writeBytes(path, script.toLatin1()));
+        QVERIFY(installBuilt("VelundZUL", QString::fromStdString(app.path())));
+        const RunnerRun r = runRunner(QString::fromStdString(app.path()), {"true|" + path + "|E0001"});
+        QVERIFY2(r.exit == 0, (r.output + "\n" + r.transcript).constData());
 
         for (auto it = remoteAfter.begin(); it != remoteAfter.end(); ++it)
-            QCOMPARE(readFile(m_root.filePath(it.key())), it.value());
+            QCOMPARE(readBytes(m_root.filePath(it.key())), it.value());
         for (auto it = localAfter.begin(); it != localAfter.end(); ++it)
-            QCOMPARE(readFile(local + "/" + it.key()), it.value());
-        QCOMPARE(QFile::exists(siteLog()) ? readFile(siteLog()) : QByteArray(), site);
+            QCOMPARE(readBytes(local + "/" + it.key()), it.value());
+        QCOMPARE(QFile::exists(siteLog()) ? readBytes(siteLog()) : QByteArray(), site);
     }
 };
 

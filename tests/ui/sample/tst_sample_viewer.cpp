@@ -2,6 +2,7 @@
 #include "com/Registry.h"
 #include "platform/FileSystem.h"
 #include "support/Fakes.h"
+#include "support/Gui.h"
 #include "support/TempAppFolder.h"
 #include "ui/common/FileChooser.h"
 #include "ui/editor/frmZULINF.h"
@@ -18,9 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
-#include <QTimer>
 #include <QToolBar>
-#include <functional>
 
 using namespace zul;
 
@@ -38,99 +37,23 @@ public:
     }
 };
 
-frmZULsample* shownViewer()
+test::Answer chooseFromMenu(const char* item, QPoint* shownAt = nullptr)
 {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* v = qobject_cast<frmZULsample*>(w); v && v->isVisible())
-            return v;
-    return nullptr;
-}
-
-QMenu* openMenu()
-{
-    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
-}
-
-// Steps that answer the modal windows a handler opens, one after the other,
-// from a timer that keeps running inside their event loops. Once the steps
-// are used up, any viewer or menu that still appears is noted and closed.
-class ModalAnswers : public QObject {
-public:
-    struct Step {
-        QString what;
-        std::function<bool()> ready;
-        std::function<void()> act;
-    };
-
-    ModalAnswers()
-    {
-        connect(&m_poll, &QTimer::timeout, this, &ModalAnswers::poll);
-        m_poll.setInterval(5);
-    }
-    void expect(QList<Step> steps)
-    {
-        m_steps = std::move(steps);
-        m_next = 0;
-        m_waited = 0;
-        unexpected.clear();
-        m_poll.start();
-    }
-    bool allAnswered() const { return m_next == m_steps.size(); }
-    QString missing() const { return allAnswered() ? QString() : m_steps[m_next].what; }
-    void stop() { m_poll.stop(); }
-
-    QStringList unexpected;
-
-private:
-    void poll()
-    {
-        if (m_next < m_steps.size()) {
-            if (m_steps[m_next].ready()) {
-                m_waited = 0;
-                m_steps[m_next++].act();
-            } else if (++m_waited > 4000) {
-                closeAll(); // never came: unblock the handler, the test reports it
-            }
+    return test::popupMenu([item, shownAt](QMenu* menu) {
+        if (shownAt)
+            *shownAt = menu->pos();
+        if (!*item) {
+            QTest::keyClick(menu, Qt::Key_Escape);
             return;
         }
-        if (openMenu() || shownViewer()) {
-            unexpected << (openMenu() ? "menu" : "viewer");
-            closeAll();
-        }
-    }
-    static void closeAll()
-    {
-        if (QMenu* m = openMenu())
-            m->close();
-        if (frmZULsample* v = shownViewer())
-            v->cmdCancel_Click();
-    }
-
-    QTimer m_poll;
-    QList<Step> m_steps;
-    qsizetype m_next = 0;
-    int m_waited = 0;
-};
-
-ModalAnswers::Step chooseFromMenu(const char* item, QPoint* shownAt = nullptr)
-{
-    return {QStringLiteral("sample menu"), [] { return openMenu() && openMenu()->isVisible(); },
-            [item, shownAt] {
-                QMenu* menu = openMenu();
-                if (shownAt)
-                    *shownAt = menu->pos();
-                if (!*item) {
-                    QTest::keyClick(menu, Qt::Key_Escape);
-                    return;
-                }
-                menu->setActiveAction(menu->findChild<QAction*>(QString::fromLatin1(item)));
-                QTest::keyClick(menu, Qt::Key_Return);
-            }};
+        menu->setActiveAction(menu->findChild<QAction*>(QString::fromLatin1(item)));
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
 }
 
-ModalAnswers::Step inViewer(std::function<void(frmZULsample*)> act)
+test::Answer inViewer(std::function<void(frmZULsample*)> act)
 {
-    return {QStringLiteral("viewer"), [] { return shownViewer() != nullptr; }, [act] { act(shownViewer()); }};
+    return test::modal<frmZULsample>(std::move(act));
 }
 
 // What a shown viewer held, read before it is closed.
@@ -141,18 +64,11 @@ struct Seen {
     bool aboutVisible = false;
     QString aboutCaption;
     QPoint pos;
-    bool modal = false;
 };
 
 Seen look(frmZULsample* v)
 {
-    return {v->text(),
-            v->windowTitle(),
-            v->LBLEditor->text(),
-            v->cmdabout->isVisible(),
-            v->cmdabout->text(),
-            v->pos(),
-            QApplication::activeModalWidget() == v};
+    return {v->text(), v->windowTitle(), v->LBLEditor->text(), v->cmdabout->isVisible(), v->cmdabout->text(), v->pos()};
 }
 
 QByteArray sourceSample(const QString& name)
@@ -168,7 +84,6 @@ class SampleViewerTest : public QObject {
     std::shared_ptr<test::Fakes> m_fakes;
     std::shared_ptr<ScriptedChooser> m_chooser;
     std::unique_ptr<test::TempAppFolder> m_app;
-    ModalAnswers m_answers;
 
     // The editor, shown and active, as when the user works in it.
     frmZULINF& editor()
@@ -185,18 +100,17 @@ class SampleViewerTest : public QObject {
     }
 
     // Clicks a button of the editor and answers what it opens.
-    void click(const char* button, QList<ModalAnswers::Step> steps)
+    bool click(const char* button, const QList<test::Answer>& steps)
     {
-        m_answers.expect(std::move(steps));
-        QTest::mouseClick(editor().findChild<QPushButton*>(QString::fromLatin1(button)), Qt::LeftButton);
-        m_answers.stop();
+        auto* b = test::child<QPushButton>(editor(), button);
+        return test::whenModal(steps, [b] { QTest::mouseClick(b, Qt::LeftButton); });
     }
 
-    void viewFile(const QByteArray& content, QList<ModalAnswers::Step> steps)
+    bool viewFile(const QByteArray& content, const QList<test::Answer>& steps)
     {
         m_app->write("ZUL/E0001ZUL.zul", content.toStdString());
         m_chooser->answer = QString::fromStdString(m_app->file("ZUL/E0001ZUL.zul"));
-        click("cmdViewSCP", std::move(steps));
+        return click("cmdViewSCP", steps);
     }
 
     const std::vector<com::Args>& calls() const { return m_fakes->messages->calls; }
@@ -213,39 +127,14 @@ private slots:
     }
     void cleanup()
     {
-        m_answers.stop();
         frmZULINF::unloadInstance();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        const auto windows = QApplication::topLevelWidgets();
-        QVERIFY2(std::none_of(windows.begin(), windows.end(), [](QWidget* w) { return w->isVisible(); }),
-                 "a window was left open");
-        QVERIFY2(m_answers.unexpected.isEmpty(), qPrintable(m_answers.unexpected.join(", ") + " appeared"));
+        QVERIFY(test::noWindowLeftOpen());
         frmZULsample::unloadInstance();
         ui::setFileChooser(nullptr);
         m_app.reset();
         com::clearRegistry();
         com::resetModuleState();
-    }
-
-    void designSettings()
-    {
-        frmZULsample& v = frmZULsample::instance();
-        QCOMPARE(v.windowTitle(), QString("ZUL Sample Script"));
-        QCOMPARE(v.LBLEditor->text(), QString("ZUL sample script:"));
-        QCOMPARE(v.findChild<QLabel*>("Label1")->text(), QString("-- Select text to copy to editor --"));
-        QCOMPARE(v.findChild<QPushButton*>("cmdCancel")->text(), QString("&Close"));
-        QVERIFY(v.cmdabout->isHidden());
-        QCOMPARE(v.cmdabout->text(), QString());
-        QCOMPARE(v.txtZULsample->font().family(), QString("Courier New"));
-        QCOMPARE(v.text(), QString());
-        QVERIFY(v.toolbarButton(1)->isSeparator());
-        const char* keys[] = {"cut", "copy", "paste"};
-        const char* tips[] = {"Cut", "Copy", "Paste"};
-        for (int i = 2; i <= 4; ++i) {
-            QCOMPARE(v.toolbarButton(i)->objectName(), QString(keys[i - 2]));
-            QCOMPARE(v.toolbarButton(i)->toolTip(), QString(tips[i - 2]));
-            QVERIFY(!v.toolbarButton(i)->isEnabled());
-        }
     }
 
     void viewShowsScript_data()
@@ -272,12 +161,10 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, shown);
         Seen seen;
-        viewFile(content, {inViewer([&](frmZULsample* v) {
-                     seen = look(v);
-                     v->cmdCancel_Click();
-                 })});
-        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
-        QVERIFY(seen.modal);
+        QVERIFY(viewFile(content, {inViewer([&](frmZULsample* v) {
+                             seen = look(v);
+                             v->cmdCancel_Click();
+                         })}));
         QCOMPARE(seen.text, shown);
         QCOMPARE(seen.label, QString("ZUL Script:"));
         QCOMPARE(seen.title, QString("ZUL Sample Script"));
@@ -297,7 +184,7 @@ private slots:
     {
         m_chooser->answer = QString();
         frmZULsample::instance().setText("left from before\r\n");
-        click("cmdViewSCP", {});
+        QVERIFY(click("cmdViewSCP", {}));
         QVERIFY(frmZULsample::isLoaded());
         QVERIFY(frmZULsample::instance().isHidden());
         QCOMPARE(frmZULsample::instance().text(), QString());
@@ -325,7 +212,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, description);
         QFETCH(QString, keptText);
-        viewFile(content, {});
+        QVERIFY(viewFile(content, {}));
         QCOMPARE(calls().size(), size_t(1));
         QCOMPARE(test::describe(calls()[0]), test::describe({false, description.toStdString(), "D"}));
         // Not shown, and holding what was built before the failure.
@@ -337,7 +224,7 @@ private slots:
     void viewUnreadableFile()
     {
         m_chooser->answer = QString::fromStdString(m_app->file("ZUL/gone.zul"));
-        click("cmdViewSCP", {});
+        QVERIFY(click("cmdViewSCP", {}));
         QCOMPARE(calls().size(), size_t(1));
         const std::string expected = platform::readLines(m_app->file("ZUL/gone.zul")).error().description;
         QVERIFY((calls()[0] == com::Args{false, expected, "D"}));
@@ -381,11 +268,10 @@ private slots:
         const QByteArray itemName = item.toLatin1();
         Seen seen;
         QPoint menuAt;
-        click("cmdFETCHscp", {chooseFromMenu(itemName.constData(), &menuAt), inViewer([&](frmZULsample* v) {
-                                  seen = look(v);
-                                  v->cmdCancel_Click();
-                              })});
-        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu(itemName.constData(), &menuAt), inViewer([&](frmZULsample* v) {
+                                          seen = look(v);
+                                          v->cmdCancel_Click();
+                                      })}));
 
         QByteArray expected = content;
         if (!expected.endsWith("\r\n"))
@@ -404,19 +290,17 @@ private slots:
     void dismissedMenuShowsNothing()
     {
         m_app->write("ZUL/Winsmpl.smp", "open h\r\n");
-        click("cmdFETCHscp", {chooseFromMenu("mnuwinsmpl"), inViewer([](frmZULsample* v) { v->cmdCancel_Click(); })});
-        QVERIFY(m_answers.allAnswered());
+        QVERIFY(click("cmdFETCHscp",
+                      {chooseFromMenu("mnuwinsmpl"), inViewer([](frmZULsample* v) { v->cmdCancel_Click(); })}));
         // The choice of the last fetch does not linger.
-        click("cmdFETCHscp", {chooseFromMenu("")});
-        QVERIFY(m_answers.allAnswered());
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("")}));
         QVERIFY(!frmZULsample::isLoaded());
         QVERIFY(calls().empty());
     }
 
     void missingSampleReportsAndShowsNothing()
     {
-        click("cmdFETCHscp", {chooseFromMenu("mnumainsmpl")});
-        QVERIFY(m_answers.allAnswered());
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnumainsmpl")}));
         QCOMPARE(calls().size(), size_t(1));
         const std::string expected = platform::readLines(m_app->file("ZUL/mainsmpl.smp")).error().description;
         QVERIFY(expected.find("mainsmpl.smp") != std::string::npos);
@@ -427,12 +311,12 @@ private slots:
     void fetchAppendsToWhatAFailedViewLeft()
     {
         m_app->write("ZUL/Unixsmpl.smp", "quit\r\n");
-        viewFile("cd /a\r\nget x /j/y", {});
+        QVERIFY(viewFile("cd /a\r\nget x /j/y", {}));
         Seen seen;
-        click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
-                                  seen = look(v);
-                                  v->cmdCancel_Click();
-                              })});
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
+                                          seen = look(v);
+                                          v->cmdCancel_Click();
+                                      })}));
         QCOMPARE(seen.text, QString("cd /a\r\nquit\r\n"));
     }
 
@@ -449,12 +333,11 @@ private slots:
             QPoint editorAt;
             QPoint viewerAt;
             m_app->write("ZUL/Unixsmpl.smp", "quit\r\n");
-            click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
-                                      editorAt = editor().pos();
-                                      viewerAt = v->pos();
-                                      v->cmdCancel_Click();
-                                  })});
-            QVERIFY(m_answers.allAnswered());
+            QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
+                                              editorAt = editor().pos();
+                                              viewerAt = v->pos();
+                                              v->cmdCancel_Click();
+                                          })}));
             const QScreen* screen = editor().screen();
             // 315 and 200 twips, 1440 to the inch.
             const QPoint offset(-qRound(200 * screen->logicalDotsPerInchX() / 1440),
@@ -487,27 +370,24 @@ private slots:
         QString clipboard;
         bool focusKept = false;
         auto* copyState = &copyEnabled;
-        click("cmdFETCHscp", {chooseFromMenu("mnuwinsmpl"),
-                              inViewer([&](frmZULsample* v) {
-                                  cutOrPaste = v->toolbarButton(2)->isEnabled() || v->toolbarButton(4)->isEnabled();
-                                  *copyState << v->toolbarButton(3)->isEnabled();
-                                  v->txtZULsample->setFocus();
-                                  QTest::keyClick(v->txtZULsample, Qt::Key_End, Qt::ShiftModifier);
-                                  *copyState << v->toolbarButton(3)->isEnabled();
-                                  v->toolbarButton(3)->trigger();
-                                  clipboard = QApplication::clipboard()->text();
-                                  focusKept = v->focusWidget() == v->txtZULsample;
-                                  cutOrPaste = cutOrPaste || v->toolbarButton(2)->isEnabled() ||
-                                               v->toolbarButton(4)->isEnabled();
-                                  // A click inside the selection clears it as the button comes up.
-                                  QTest::mouseClick(v->txtZULsample->viewport(), Qt::LeftButton, {}, QPoint(8, 8));
-                              }),
-                              {"after the click", [] { return true; },
-                               [&] {
-                                   *copyState << shownViewer()->toolbarButton(3)->isEnabled();
-                                   shownViewer()->cmdCancel_Click();
-                               }}});
-        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+        QVERIFY(
+            click("cmdFETCHscp", {chooseFromMenu("mnuwinsmpl"), inViewer([&](frmZULsample* v) {
+                                      cutOrPaste = v->toolbarButton(2)->isEnabled() || v->toolbarButton(4)->isEnabled();
+                                      *copyState << v->toolbarButton(3)->isEnabled();
+                                      v->txtZULsample->setFocus();
+                                      QTest::keyClick(v->txtZULsample, Qt::Key_End, Qt::ShiftModifier);
+                                      *copyState << v->toolbarButton(3)->isEnabled();
+                                      v->toolbarButton(3)->trigger();
+                                      clipboard = QApplication::clipboard()->text();
+                                      focusKept = v->focusWidget() == v->txtZULsample;
+                                      cutOrPaste = cutOrPaste || v->toolbarButton(2)->isEnabled() ||
+                                                   v->toolbarButton(4)->isEnabled();
+                                      // A click inside the selection clears it as the button comes up.
+                                      QTest::mouseClick(v->txtZULsample->viewport(), Qt::LeftButton, {}, QPoint(8, 8));
+                                      QCoreApplication::processEvents();
+                                      *copyState << v->toolbarButton(3)->isEnabled();
+                                      v->cmdCancel_Click();
+                                  })}));
         QCOMPARE(copyEnabled, (QList<bool>{false, true, false}));
         QVERIFY(!cutOrPaste);
         QCOMPARE(clipboard, QString("open 192.0.2.10"));
@@ -526,16 +406,16 @@ private slots:
         QFETCH(QString, how);
         m_app->write("ZUL/ASsmpl.smp", "open h\r\n");
         QPointer<frmZULsample> closed;
-        click("cmdFETCHscp", {chooseFromMenu("mnuassmpl"), inViewer([&](frmZULsample* v) {
-                                  closed = v;
-                                  if (how == "Escape")
-                                      QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
-                                  else if (how == "Close")
-                                      QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
-                                  else
-                                      v->close();
-                              })});
-        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuassmpl"), inViewer([&](frmZULsample* v) {
+                                          closed = v;
+                                          if (how == "Escape")
+                                              QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
+                                          else if (how == "Close")
+                                              QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"),
+                                                                Qt::LeftButton);
+                                          else
+                                              v->close();
+                                      })}));
         QVERIFY(closed.isNull()); // unloaded, not just hidden
         QVERIFY(!frmZULsample::isLoaded());
         QVERIFY(editor().isVisible());
@@ -563,17 +443,16 @@ private slots:
         m_app->write("ZUL/ASsmpl.smp", "open h\r\n");
         const QByteArray itemName = item.toLatin1();
         std::vector<size_t> callsAfterClick;
-        click("cmdFETCHscp", {chooseFromMenu(itemName.constData()), inViewer([&](frmZULsample* v) {
-                                  for (int i = 0; i < 2; ++i) {
-                                      QTest::mouseClick(v->cmdabout, Qt::LeftButton);
-                                      callsAfterClick.push_back(calls().size());
-                                  }
-                                  v->cmdabout->setText("&About Something Else");
-                                  v->cmdabout_Click();
-                                  callsAfterClick.push_back(calls().size());
-                                  v->cmdCancel_Click();
-                              })});
-        QVERIFY2(m_answers.allAnswered(), qPrintable(m_answers.missing() + " never appeared"));
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu(itemName.constData()), inViewer([&](frmZULsample* v) {
+                                          for (int i = 0; i < 2; ++i) {
+                                              QTest::mouseClick(v->cmdabout, Qt::LeftButton);
+                                              callsAfterClick.push_back(calls().size());
+                                          }
+                                          v->cmdabout->setText("&About Something Else");
+                                          v->cmdabout_Click();
+                                          callsAfterClick.push_back(calls().size());
+                                          v->cmdCancel_Click();
+                                      })}));
         QCOMPARE(callsAfterClick, (std::vector<size_t>{1, 2, 2}));
         com::Args expected{false};
         for (int n = first; n <= last; ++n)

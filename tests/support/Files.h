@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace zul::test {
+
+// The bytes of a file, or "<missing>".
+QByteArray readBytes(const QString& path);
+// Writes a file, making its folder first.
+bool writeBytes(const QString& path, const QByteArray& bytes);
+// Reproducible bytes that are not text.
+QByteArray someBytes(int n, quint32 seed);
+
+// Copies a file of the build (ZUL_APP_BUILD_DIR) into folder, keeping its permissions.
+bool installBuilt(const QString& name, const QString& folder);
+// A runner stand-in that appends its argument to runner-args.txt and copies the
+// script it was handed to runner-script.txt, next to itself.
+bool installRecordingRunner(const QString& folder);
+
+} // namespace zul::test
