@@ -411,16 +411,21 @@ Outcome FtpSession::facts(const std::string& remote, ServerFacts& out)
     return o;
 }
 
+// The TYPE the next transfer needs, sent by us rather than by libcurl.
+std::vector<std::string> FtpSession::typeCommands() const
+{
+    if (m_ascii)
+        return {"TYPE A"};
+    if (m_serverInAscii)
+        return {"TYPE I"};
+    return {};
+}
+
 Outcome FtpSession::download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats)
 {
     // libcurl would rewrite line ends itself in ASCII mode; the network's CR LF
     // is this system's own line end, so TYPE A is sent behind its back instead.
-    std::vector<std::string> prequote;
-    if (m_ascii)
-        prequote.push_back("TYPE A");
-    else if (m_serverInAscii)
-        prequote.push_back("TYPE I");
-    prepare(remotePath(remote), {}, prequote);
+    prepare(remotePath(remote), {}, typeCommands());
     if (m_ascii || !verifySize)
         setopt(m_curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     m_sink = &sink;
@@ -440,12 +445,7 @@ Outcome FtpSession::download(const std::string& remote, PartFile& sink, bool ver
 
 Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats)
 {
-    std::vector<std::string> prequote;
-    if (m_ascii)
-        prequote.push_back("TYPE A");
-    else if (m_serverInAscii)
-        prequote.push_back("TYPE I");
-    prepare(remotePath(remote), {}, prequote);
+    prepare(remotePath(remote), {}, typeCommands());
     ::lseek(source.fd(), 0, SEEK_SET);
     setopt(m_curl, CURLOPT_UPLOAD, 1L);
     setopt(m_curl, CURLOPT_APPEND, append ? 1L : 0L);

@@ -81,6 +81,7 @@ private:
     void ensureHandle();
     void dropHandle();
     bool connectionLooksDead();
+    std::vector<std::string> typeCommands() const;
     void prepare(const std::string& path, const std::vector<std::string>& quote,
                  const std::vector<std::string>& prequote);
     Outcome perform(const std::string& what);

@@ -255,15 +255,7 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
     case Verb::Mget: {
         if (auto e = requireSession())
             return *e;
-        for (const auto& pattern : a) {
-            std::vector<std::string> names;
-            if (auto r = remoteNames(pattern, names); r.status != ExitStatus::Success)
-                return r;
-            for (const auto& n : names)
-                if (auto r = get(script, i, n, defaultLocalName(n)); r.status != ExitStatus::Success)
-                    return r;
-        }
-        return {};
+        return forEachRemote(a, [&](const std::string& n) { return get(script, i, n, defaultLocalName(n)); });
     }
     case Verb::Mput: {
         if (auto e = requireSession())
@@ -289,15 +281,7 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
     case Verb::Mdelete: {
         if (auto e = requireSession())
             return *e;
-        for (const auto& pattern : a) {
-            std::vector<std::string> names;
-            if (auto r = remoteNames(pattern, names); r.status != ExitStatus::Success)
-                return r;
-            for (const auto& n : names)
-                if (auto r = simple({"DELE " + m_session.remotePath(n)}); r.status != ExitStatus::Success)
-                    return r;
-        }
-        return {};
+        return forEachRemote(a, [&](const std::string& n) { return simple({"DELE " + m_session.remotePath(n)}); });
     }
     case Verb::Mkdir:
         return simple({"MKD " + m_session.remotePath(a[0])});
@@ -457,6 +441,21 @@ RunResult Runner::listing(const Command& c, bool namesOnly)
             m_transcript.note(l);
             std::printf("%s\n", l.c_str());
         }
+    }
+    return {};
+}
+
+// Runs action for every remote name the patterns match; the first failure ends it.
+RunResult Runner::forEachRemote(const std::vector<std::string>& patterns,
+                                const std::function<RunResult(const std::string&)>& action)
+{
+    for (const auto& pattern : patterns) {
+        std::vector<std::string> names;
+        if (auto r = remoteNames(pattern, names); r.status != ExitStatus::Success)
+            return r;
+        for (const auto& n : names)
+            if (auto r = action(n); r.status != ExitStatus::Success)
+                return r;
     }
     return {};
 }

@@ -60,6 +60,8 @@ private:
     RunResult deliverMarker(const std::vector<Command>& script, std::size_t i);
     RunResult listing(const Command& c, bool namesOnly);
     RunResult remoteNames(const std::string& pattern, std::vector<std::string>& out);
+    RunResult forEachRemote(const std::vector<std::string>& patterns,
+                            const std::function<RunResult(const std::string&)>& action);
 
     Transcript& m_transcript;
     ProgressBar& m_progress;
