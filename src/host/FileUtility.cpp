@@ -1,36 +1,12 @@
 #include "host/FileUtility.h"
 
-namespace zul::host {
+#include "platform/CommandWords.h"
 
-std::vector<std::string> splitCommandWords(const std::string& line)
-{
-    std::vector<std::string> words;
-    std::size_t i = 0;
-    const std::size_t n = line.size();
-    while (i < n) {
-        while (i < n && (line[i] == ' ' || line[i] == '\t'))
-            ++i;
-        if (i >= n)
-            break;
-        std::string w;
-        if (line[i] == '"') {
-            const std::size_t close = line.find('"', i + 1);
-            const std::size_t end = close == std::string::npos ? n : close;
-            w = line.substr(i + 1, end - i - 1);
-            i = close == std::string::npos ? n : close + 1;
-        } else {
-            const std::size_t end = line.find_first_of(" \t", i);
-            w = line.substr(i, (end == std::string::npos ? n : end) - i);
-            i = end == std::string::npos ? n : end;
-        }
-        words.push_back(std::move(w));
-    }
-    return words;
-}
+namespace zul::host {
 
 std::string FileUtility::targetName(const std::string& line)
 {
-    const auto words = splitCommandWords(line);
+    const auto words = platform::splitWords(line);
     if (words.size() >= 3)
         return words[2];
     if (words.size() < 2)

@@ -7,13 +7,10 @@
 
 namespace zul::host {
 
-// Words of a command line: blank-separated, a word in double quotes may hold
-// blanks (the quotes are removed).
-std::vector<std::string> splitCommandWords(const std::string& line);
-
 // QorvUtil.FileUtility. The local target of a GET line is its third word, or
 // the last path element of the remote name when there is none; a relative
-// target lies in the application folder.
+// target lies in the application folder. Words are split as the runner
+// splits them.
 class FileUtility : public com::IFileUtility {
 public:
     explicit FileUtility(std::string appFolder) : m_appFolder(std::move(appFolder)) {}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/CommandWords.h"
+
 #include <string>
 #include <string_view>
 #include <variant>
@@ -60,9 +62,7 @@ using ParseResult = std::variant<std::vector<Command>, ParseError>;
 // wrong number of arguments anywhere is an error with its line number.
 ParseResult parseScript(std::string_view text);
 
-// Words separated by blanks or tabs. "double quotes" group and are removed;
-// 'single quotes' group and stay, as data set names need them.
-std::vector<std::string> splitWords(std::string_view line);
+using zul::platform::splitWords;
 
 // The line with any password replaced by "****".
 std::string maskLine(std::string_view line);
