@@ -200,14 +200,6 @@ private slots:
         }
     }
 
-    void needGridRefreshFollowsTheState()
-    {
-        iGamut12 feature;
-        QCOMPARE(feature.NeedGridRefresh(), false);
-        com::moduleState().bNeedRefresh = true;
-        QCOMPARE(feature.NeedGridRefresh(), true);
-    }
-
     void lifecycleFillsAndEmptiesState()
     {
         {
@@ -216,6 +208,9 @@ private slots:
             QVERIFY(com::moduleState().oFileUtil);
             QVERIFY(com::moduleState().oCurEvent);
             com::moduleState().sRunScript = "kept";
+            QVERIFY(!feature.NeedGridRefresh());
+            com::moduleState().bNeedRefresh = true;
+            QVERIFY(feature.NeedGridRefresh());
         }
         QVERIFY(!com::moduleState().oMsgService);
         QVERIFY(!com::moduleState().oFileUtil);
@@ -241,16 +236,18 @@ private slots:
         QTest::addColumn<QString>("id");
         QTest::addColumn<QString>("runScript");
         QTest::addColumn<bool>("builds");
-        QTest::newRow("no work copy") << false << "E0001"
-                                      << "/ZUL/E0001ZUL.zul" << false;
-        QTest::newRow("work copy") << true << "E0001"
-                                   << "/ZUL/TMPE0001.zul" << true;
-        QTest::newRow("work copy, blank id") << true << "   "
-                                             << "/ZUL/   ZUL.zul" << false;
-        QTest::newRow("work copy, id with blanks") << true << " E01 "
-                                                   << "/ZUL/TMP E01 .zul" << true;
-        QTest::newRow("hidden work copy is not found") << false << "E0001"
-                                                       << "/ZUL/E0001ZUL.zul" << false;
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("result"); // the driver's, passed on
+        const auto row = [](const char* tag, bool workCopy, QString id, QString runScript, bool builds, int mode = 1,
+                            bool result = true) {
+            QTest::newRow(tag) << workCopy << id << runScript << builds << mode << result;
+        };
+        row("no work copy", false, "E0001", "/ZUL/E0001ZUL.zul", false);
+        row("work copy", true, "E0001", "/ZUL/TMPE0001.zul", true);
+        row("work copy, blank id", true, "   ", "/ZUL/   ZUL.zul", false);
+        row("work copy, id with blanks", true, " E01 ", "/ZUL/TMP E01 .zul", true);
+        row("hidden work copy is not found", false, "E0001", "/ZUL/E0001ZUL.zul", false);
+        row("not answered, direct", false, "E0001", "/ZUL/E0001ZUL.zul", false, 0, false);
     }
     void executionChoosesScript()
     {
@@ -258,41 +255,24 @@ private slots:
         QFETCH(QString, id);
         QFETCH(QString, runScript);
         QFETCH(bool, builds);
+        QFETCH(int, mode);
+        QFETCH(bool, result);
         test::TempAppFolder app;
         if (workCopy)
             app.write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\n");
         else if (QByteArray(QTest::currentDataTag()).startsWith("hidden"))
             app.write("ZUL/.ZULTMP.zul", "x\r\n");
+        m_runResult = [result] { return result; };
         iGamut12 feature;
         auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(id.toStdString()));
-        std::int32_t mode = 1;
-        QVERIFY(feature.Execution(mode, event));
+        std::int32_t m = mode;
+        QCOMPARE(feature.Execution(m, event), result);
         QCOMPARE(QString::fromStdString(m_runScriptAtRun), QString::fromStdString(app.path()) + runScript);
         QCOMPARE(m_built.size(), std::size_t(builds ? 1 : 0));
         if (builds)
             QCOMPARE(m_built[0], id.toStdString());
         // The run copy is deleted after every run, whichever file was used.
         QCOMPARE(m_deleted, std::vector<std::string>{app.path() + "/ZUL/TMP" + id.toStdString() + ".zul"});
-        QCOMPARE(m_runModes, std::vector<std::int32_t>{1});
-    }
-
-    void executionReturnsDriverResult_data()
-    {
-        QTest::addColumn<bool>("result");
-        QTest::addColumn<int>("mode");
-        QTest::newRow("started, scheduled") << true << 1;
-        QTest::newRow("not answered, direct") << false << 0;
-    }
-    void executionReturnsDriverResult()
-    {
-        QFETCH(bool, result);
-        QFETCH(int, mode);
-        test::TempAppFolder app;
-        m_runResult = [result] { return result; };
-        iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E0001"));
-        std::int32_t m = mode;
-        QCOMPARE(feature.Execution(m, event), result);
         QCOMPARE(m_runModes, std::vector<std::int32_t>{mode});
         QVERIFY(m_fakes->messages->calls.empty());
     }

@@ -2,20 +2,12 @@
 """Loopback FTP server for the runner's tests and benchmark.
 
 Prints the port it listens on (one line on stdout), then serves until killed.
-Faults are chosen by file name prefix or by a JSON control file that is read
-again at every decision, so a test can change it while the server runs:
-
-  {"refuse_login": true,          530 for every login
-   "deny": ["a.txt"],             550 on RETR/STOR/APPE of these names
-   "drop_once": ["big.bin"],      first RETR sends part, then drops the connection
-   "short": ["s.bin"],            RETR sends half the file and reports success
-   "busy_once": ["b.txt"]}        first RETR/STOR answers 450
-
-Name prefixes do the same without a control file: "deny550_", "drop1_",
-"short_", "busy1_"; the user "refused" is always refused.
+Faults are chosen by file name prefix: "deny550_" answers 550 on RETR/STOR,
+"drop1_" sends part of the first RETR and drops the connection, "short_" sends
+half the file and reports success, "busy1_" answers 450 to the first RETR/STOR;
+the user "refused" is always refused.
 """
 import argparse
-import json
 import os
 import sys
 
@@ -27,25 +19,14 @@ PREFIXES = {"deny": "deny550_", "drop_once": "drop1_", "short": "short_", "busy_
 
 
 class Faults:
-    def __init__(self, control):
-        self.control = control
+    def __init__(self):
         self.used = set()  # (fault, name) pairs of one-shot faults already fired
 
-    def _read(self):
-        if not self.control or not os.path.exists(self.control):
-            return {}
-        try:
-            with open(self.control) as f:
-                return json.load(f)
-        except (OSError, ValueError):
-            return {}
-
     def refuse_login(self, user):
-        return user == "refused" or bool(self._read().get("refuse_login"))
+        return user == "refused"
 
     def has(self, fault, path):
-        name = os.path.basename(path)
-        return name.startswith(PREFIXES[fault]) or name in self._read().get(fault, [])
+        return os.path.basename(path).startswith(PREFIXES[fault])
 
     def once(self, fault, path):
         key = (fault, os.path.basename(path))
@@ -123,7 +104,6 @@ def main():
     ap.add_argument("--root", required=True)
     ap.add_argument("--user", default="zul")
     ap.add_argument("--password", default="secret")
-    ap.add_argument("--control", default="")
     ap.add_argument("--buffer", type=int, default=65536)
     ap.add_argument("--port", type=int, default=0)
     args = ap.parse_args()
@@ -131,7 +111,7 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     FaultyHandler.authorizer = authorizer
-    FaultyHandler.faults = Faults(args.control)
+    FaultyHandler.faults = Faults()
     FaultyHandler.passive_ports = None
     FaultyHandler.banner = "zul test server ready."
     FaultyHandler.timeout = 60

@@ -131,22 +131,19 @@ private slots:
         QTest::addColumn<int>("exitStatus");
         QTest::addColumn<bool>("delivered");
         const QByteArray data = someBytes(40000, 3);
-        QTest::newRow("no options") << QByteArray("        ") << QByteArray("j1.bin") << data << QByteArray("E000101")
-                                    << 0 << true;
-        QTest::newRow("RZ passes a file with bytes")
-            << QByteArray("RZ      ") << QByteArray("j2.bin") << data << QByteArray("E000101") << 0 << true;
-        QTest::newRow("RZ refuses an empty file")
-            << QByteArray("RZ      ") << QByteArray("j3.bin") << QByteArray() << QByteArray("E000101") << 7 << false;
-        QTest::newRow("empty file without RZ")
-            << QByteArray("      RC") << QByteArray("j4.bin") << QByteArray() << QByteArray("E000101") << 0 << true;
-        QTest::newRow("RC passes a whole file")
-            << QByteArray("      RC") << QByteArray("j5.bin") << data << QByteArray("E000101") << 0 << true;
-        QTest::newRow("RC refuses a short file")
-            << QByteArray("      RC") << QByteArray("short_j6.bin") << data << QByteArray("E000101") << 7 << false;
-        QTest::newRow("RT keeps the server's time")
-            << QByteArray("   RT   ") << QByteArray("j7.bin") << data << QByteArray("E000101") << 0 << true;
-        QTest::newRow("marker of another GET is ignored")
-            << QByteArray("        ") << QByteArray("j8.bin") << data << QByteArray("E000102") << 0 << false;
+        const auto row = [](const char* tag, const char* record, const char* file, const QByteArray& content,
+                            int exitStatus, bool delivered, const char* key = "E000101") {
+            QTest::newRow(tag) << QByteArray(record) << QByteArray(file) << content << QByteArray(key) << exitStatus
+                               << delivered;
+        };
+        row("no options", "        ", "j1.bin", data, 0, true);
+        row("RZ passes a file with bytes", "RZ      ", "j2.bin", data, 0, true);
+        row("RZ refuses an empty file", "RZ      ", "j3.bin", QByteArray(), 7, false);
+        row("empty file without RZ", "      RC", "j4.bin", QByteArray(), 0, true);
+        row("RC passes a whole file", "      RC", "j5.bin", data, 0, true);
+        row("RC refuses a short file", "      RC", "short_j6.bin", data, 7, false);
+        row("RT keeps the server's time", "   RT   ", "j7.bin", data, 0, true);
+        row("marker of another GET is ignored", "        ", "j8.bin", data, 0, false, "E000102");
     }
     void junctionDelivery()
     {

@@ -1,3 +1,5 @@
+#include "support/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -28,15 +30,7 @@ class ScriptCommandTest : public QObject {
     }
     QString writeFile(const QString& name, const QByteArray& bytes)
     {
-        QFile f(m_dir.filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return {};
-        return f.fileName();
-    }
-    QByteArray readFile(const QString& path)
-    {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+        return zul::test::writeBytes(m_dir.filePath(name), bytes) ? m_dir.filePath(name) : QString();
     }
 
 private slots:
@@ -62,10 +56,11 @@ private slots:
         QVERIFY2(imported.code == 0, imported.err.constData());
 
         const QByteArray j = m_app.toUtf8() + "/Junction/";
-        QCOMPARE(readFile(m_app + "/ZUL/E0001ZUL.zul"), "open 127.0.0.1\r\nuser bob secret\r\nGET a.txt " + j +
-                                                            "E000101.txt\r\n**E000101=&/in/a.txt&\r\n"
-                                                            "put /out/p.txt p.txt\r\nget " +
-                                                            j + "E000102.csv\r\n**E000102=&/in/b.csv&\r\nbye\r\n\r\n");
+        QCOMPARE(zul::test::readBytes(m_app + "/ZUL/E0001ZUL.zul"),
+                 "open 127.0.0.1\r\nuser bob secret\r\nGET a.txt " + j +
+                     "E000101.txt\r\n**E000101=&/in/a.txt&\r\n"
+                     "put /out/p.txt p.txt\r\nget " +
+                     j + "E000102.csv\r\n**E000102=&/in/b.csv&\r\nbye\r\n\r\n");
         QVERIFY(!QFile::exists(m_app + "/ZUL/ZULTMP.zul"));
 
         const auto shown = qorvhost({"script", "show", "E0001"});
@@ -104,13 +99,13 @@ private slots:
     void workCopyOnDiskIsLeftAlone()
     {
         const QString work = m_app + "/ZUL/ZULTMP.zul";
-        const QByteArray before = readFile(m_app + "/ZUL/E0001ZUL.zul");
+        const QByteArray before = zul::test::readBytes(m_app + "/ZUL/E0001ZUL.zul");
         QVERIFY(!writeFile("app/ZUL/ZULTMP.zul", "unsaved\r\n").isEmpty());
         const auto r = qorvhost({"script", "import", "E0001", writeFile("t.zul", "user other\r\n")});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("work copy"), r.err.constData());
-        QCOMPARE(readFile(work), QByteArray("unsaved\r\n"));
-        QCOMPARE(readFile(m_app + "/ZUL/E0001ZUL.zul"), before);
+        QCOMPARE(zul::test::readBytes(work), QByteArray("unsaved\r\n"));
+        QCOMPARE(zul::test::readBytes(m_app + "/ZUL/E0001ZUL.zul"), before);
         QVERIFY(QFile::remove(work));
     }
 };

@@ -206,13 +206,20 @@ private slots:
             << QString("cd /x\r\n");
         QTest::newRow("more than 32,767 lines")
             << QByteArray("cd x\r\n").repeated(32768) << QString("The script has more than 32,767 lines.") << QString();
+        QTest::newRow("file gone") << QByteArray() << QString() << QString();
     }
     void viewFailures()
     {
-        QFETCH(QByteArray, content);
+        QFETCH(QByteArray, content); // null: the chosen file is gone
         QFETCH(QString, description);
         QFETCH(QString, keptText);
-        QVERIFY(viewFile(content, {}));
+        if (content.isNull()) {
+            m_chooser->answer = QString::fromStdString(m_app->file("ZUL/gone.zul"));
+            description = QString::fromStdString(platform::readLines(m_app->file("ZUL/gone.zul")).error().description);
+            QVERIFY(click("cmdViewSCP", {}));
+        } else {
+            QVERIFY(viewFile(content, {}));
+        }
         QCOMPARE(calls().size(), size_t(1));
         QCOMPARE(test::describe(calls()[0]), test::describe({false, description.toStdString(), "D"}));
         // Not shown, and holding what was built before the failure.
@@ -221,16 +228,7 @@ private slots:
         QCOMPARE(frmZULsample::instance().text(), keptText);
     }
 
-    void viewUnreadableFile()
-    {
-        m_chooser->answer = QString::fromStdString(m_app->file("ZUL/gone.zul"));
-        QVERIFY(click("cmdViewSCP", {}));
-        QCOMPARE(calls().size(), size_t(1));
-        const std::string expected = platform::readLines(m_app->file("ZUL/gone.zul")).error().description;
-        QVERIFY((calls()[0] == com::Args{false, expected, "D"}));
-        QVERIFY(frmZULsample::instance().isHidden());
-    }
-
+    // Each menu item, with the viewer's placement, its about button and one way of closing it.
     void fetchShowsSample_data()
     {
         QTest::addColumn<QString>("item");
@@ -238,23 +236,23 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("about"); // "" while hidden
-        QTest::newRow("Windows") << "mnuwinsmpl"
-                                 << "Winsmpl.smp" << sourceSample("Winsmpl.smp") << "ZUL Sample Script - Windows"
-                                 << "&About Windows ZUL";
-        QTest::newRow("AS/400") << "mnuassmpl"
-                                << "ASsmpl.smp" << sourceSample("ASsmpl.smp") << "ZUL Sample Script - AS/400"
-                                << "&About AS/400 ZUL";
-        QTest::newRow("Unix") << "mnuunsmpl"
-                              << "Unixsmpl.smp" << sourceSample("Unixsmpl.smp") << "ZUL Sample Script - Unix"
-                              << "";
-        QTest::newRow("Mainframe") << "mnumainsmpl"
-                                   << "mainsmpl.smp" << sourceSample("mainsmpl.smp") << "ZUL Sample Script - Mainframe"
-                                   << "";
+        QTest::addColumn<int>("firstAbout");
+        QTest::addColumn<int>("lastAbout");
+        QTest::addColumn<QString>("close");
+        const auto row = [](const char* tag, QString item, const char* file, QByteArray content, QString about,
+                            int first, int last, QString close) {
+            QTest::newRow(tag) << item << QString(file) << content
+                               << "ZUL Sample Script - " + QString(tag).section(',', 0, 0) << about << first << last
+                               << close;
+        };
+        row("Windows", "mnuwinsmpl", "Winsmpl.smp", sourceSample("Winsmpl.smp"), "&About Windows ZUL", 1076, 1086,
+            "Escape");
+        row("AS/400", "mnuassmpl", "ASsmpl.smp", sourceSample("ASsmpl.smp"), "&About AS/400 ZUL", 1087, 1092, "&Close");
+        row("Unix", "mnuunsmpl", "Unixsmpl.smp", sourceSample("Unixsmpl.smp"), "", 0, 0, "title bar");
+        row("Mainframe", "mnumainsmpl", "mainsmpl.smp", sourceSample("mainsmpl.smp"), "", 0, 0, "Escape");
         // Lines as read: blanks and tabs kept, a line end after the last line too.
-        QTest::newRow("lines as read") << "mnuunsmpl"
-                                       << "Unixsmpl.smp" << QByteArray("  open  h  \r\n\r\n\tcd x\r\nquit")
-                                       << "ZUL Sample Script - Unix"
-                                       << "";
+        row("Unix, lines as read", "mnuunsmpl", "Unixsmpl.smp", "  open  h  \r\n\r\n\tcd x\r\nquit", "", 0, 0,
+            "&Close");
     }
     void fetchShowsSample()
     {
@@ -263,14 +261,38 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, title);
         QFETCH(QString, about);
+        QFETCH(int, firstAbout);
+        QFETCH(int, lastAbout);
+        QFETCH(QString, close);
         QVERIFY2(!content.isEmpty(), "the sample is missing from the source tree");
         m_app->write("ZUL/" + file.toStdString(), content.toStdString());
         const QByteArray itemName = item.toLatin1();
         Seen seen;
         QPoint menuAt;
+        QPoint editorAt;
+        std::vector<size_t> callsAfterClick;
+        QPointer<frmZULsample> closed;
         QVERIFY(click("cmdFETCHscp", {chooseFromMenu(itemName.constData(), &menuAt), inViewer([&](frmZULsample* v) {
                                           seen = look(v);
-                                          v->cmdCancel_Click();
+                                          editorAt = editor().pos();
+                                          closed = v;
+                                          if (!about.isEmpty()) {
+                                              // One call per click, chosen by the button's caption.
+                                              for (int i = 0; i < 2; ++i) {
+                                                  QTest::mouseClick(v->cmdabout, Qt::LeftButton);
+                                                  callsAfterClick.push_back(calls().size());
+                                              }
+                                              v->cmdabout->setText("&About Something Else");
+                                              v->cmdabout_Click();
+                                              callsAfterClick.push_back(calls().size());
+                                          }
+                                          if (close == "Escape")
+                                              QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
+                                          else if (close == "&Close")
+                                              QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"),
+                                                                Qt::LeftButton);
+                                          else
+                                              v->close();
                                       })}));
 
         QByteArray expected = content;
@@ -281,10 +303,29 @@ private slots:
         QCOMPARE(seen.aboutVisible, !about.isEmpty());
         QCOMPARE(seen.aboutCaption, about);
         QCOMPARE(seen.label, QString("ZUL sample script:"));
-        QVERIFY(calls().empty());
-
         QPushButton* fetch = editor().findChild<QPushButton*>("cmdFETCHscp");
         QCOMPARE(menuAt, fetch->mapToGlobal(QPoint(fetch->width(), 0)));
+        // Beside the editor: 315 and 200 twips, 1440 to the inch.
+        const QScreen* screen = editor().screen();
+        QCOMPARE(seen.pos - editorAt, QPoint(-qRound(200 * screen->logicalDotsPerInchX() / 1440),
+                                             qRound(315 * screen->logicalDotsPerInchY() / 1440)));
+
+        com::Args expectedAbout{false};
+        for (int n = firstAbout; n <= lastAbout; ++n)
+            expectedAbout.push_back(com::msg(n));
+        expectedAbout.push_back("D");
+        QCOMPARE(callsAfterClick, (about.isEmpty() ? std::vector<size_t>{} : std::vector<size_t>{1, 2, 2}));
+        for (const auto& call : calls())
+            QCOMPARE(test::describe(call), test::describe(expectedAbout));
+
+        QVERIFY(closed.isNull()); // unloaded, not just hidden
+        QVERIFY(!frmZULsample::isLoaded());
+        QVERIFY(editor().isVisible());
+        // The next use starts from the design settings.
+        frmZULsample& fresh = frmZULsample::instance();
+        QCOMPARE(fresh.windowTitle(), QString("ZUL Sample Script"));
+        QVERIFY(fresh.cmdabout->isHidden());
+        QCOMPARE(fresh.text(), QString());
     }
 
     void dismissedMenuShowsNothing()
@@ -320,34 +361,8 @@ private slots:
         QCOMPARE(seen.text, QString("cd /a\r\nquit\r\n"));
     }
 
-    void placement_data()
+    void centredOnAnotherWindow()
     {
-        QTest::addColumn<bool>("fromEditor");
-        QTest::newRow("beside the editor") << true;
-        QTest::newRow("centred on another window") << false;
-    }
-    void placement()
-    {
-        QFETCH(bool, fromEditor);
-        if (fromEditor) {
-            QPoint editorAt;
-            QPoint viewerAt;
-            m_app->write("ZUL/Unixsmpl.smp", "quit\r\n");
-            QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
-                                              editorAt = editor().pos();
-                                              viewerAt = v->pos();
-                                              v->cmdCancel_Click();
-                                          })}));
-            const QScreen* screen = editor().screen();
-            // 315 and 200 twips, 1440 to the inch.
-            const QPoint offset(-qRound(200 * screen->logicalDotsPerInchX() / 1440),
-                                qRound(315 * screen->logicalDotsPerInchY() / 1440));
-            if (qFuzzyCompare(screen->logicalDotsPerInchX(), 96.0) &&
-                qFuzzyCompare(screen->logicalDotsPerInchY(), 96.0))
-                QCOMPARE(offset, QPoint(-13, 21));
-            QCOMPARE(viewerAt - editorAt, offset);
-            return;
-        }
         QWidget other;
         other.setObjectName("frmOther");
         other.setGeometry(40, 30, 600, 500);
@@ -392,74 +407,6 @@ private slots:
         QVERIFY(!cutOrPaste);
         QCOMPARE(clipboard, QString("open 192.0.2.10"));
         QVERIFY(focusKept);
-    }
-
-    void closing_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("Escape") << "Escape";
-        QTest::newRow("&Close") << "Close";
-        QTest::newRow("title bar") << "title bar";
-    }
-    void closing()
-    {
-        QFETCH(QString, how);
-        m_app->write("ZUL/ASsmpl.smp", "open h\r\n");
-        QPointer<frmZULsample> closed;
-        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuassmpl"), inViewer([&](frmZULsample* v) {
-                                          closed = v;
-                                          if (how == "Escape")
-                                              QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
-                                          else if (how == "Close")
-                                              QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"),
-                                                                Qt::LeftButton);
-                                          else
-                                              v->close();
-                                      })}));
-        QVERIFY(closed.isNull()); // unloaded, not just hidden
-        QVERIFY(!frmZULsample::isLoaded());
-        QVERIFY(editor().isVisible());
-        // The next use starts from the design settings.
-        frmZULsample& fresh = frmZULsample::instance();
-        QCOMPARE(fresh.windowTitle(), QString("ZUL Sample Script"));
-        QVERIFY(fresh.cmdabout->isHidden());
-        QCOMPARE(fresh.text(), QString());
-    }
-
-    void aboutCalls_data()
-    {
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<int>("first");
-        QTest::addColumn<int>("last");
-        QTest::newRow("Windows") << "mnuwinsmpl" << 1076 << 1086;
-        QTest::newRow("AS/400") << "mnuassmpl" << 1087 << 1092;
-    }
-    void aboutCalls()
-    {
-        QFETCH(QString, item);
-        QFETCH(int, first);
-        QFETCH(int, last);
-        m_app->write("ZUL/Winsmpl.smp", "open h\r\n");
-        m_app->write("ZUL/ASsmpl.smp", "open h\r\n");
-        const QByteArray itemName = item.toLatin1();
-        std::vector<size_t> callsAfterClick;
-        QVERIFY(click("cmdFETCHscp", {chooseFromMenu(itemName.constData()), inViewer([&](frmZULsample* v) {
-                                          for (int i = 0; i < 2; ++i) {
-                                              QTest::mouseClick(v->cmdabout, Qt::LeftButton);
-                                              callsAfterClick.push_back(calls().size());
-                                          }
-                                          v->cmdabout->setText("&About Something Else");
-                                          v->cmdabout_Click();
-                                          callsAfterClick.push_back(calls().size());
-                                          v->cmdCancel_Click();
-                                      })}));
-        QCOMPARE(callsAfterClick, (std::vector<size_t>{1, 2, 2}));
-        com::Args expected{false};
-        for (int n = first; n <= last; ++n)
-            expected.push_back(com::msg(n));
-        expected.push_back("D");
-        QCOMPARE(test::describe(calls()[0]), test::describe(expected));
-        QCOMPARE(test::describe(calls()[1]), test::describe(expected));
     }
 };
 
