@@ -310,10 +310,11 @@ private slots:
         QCOMPARE(seen.pos - editorAt, QPoint(-qRound(200 * screen->logicalDotsPerInchX() / 1440),
                                              qRound(315 * screen->logicalDotsPerInchY() / 1440)));
 
-        com::Args expectedAbout{false};
+        com::Args expectedAbout(std::size_t(lastAbout - firstAbout + 3));
+        expectedAbout.front() = false;
         for (int n = firstAbout; n <= lastAbout; ++n)
-            expectedAbout.push_back(com::msg(n));
-        expectedAbout.push_back("D");
+            expectedAbout[std::size_t(n - firstAbout + 1)] = com::msg(n);
+        expectedAbout.back() = std::string("D");
         QCOMPARE(callsAfterClick, (about.isEmpty() ? std::vector<size_t>{} : std::vector<size_t>{1, 2, 2}));
         for (const auto& call : calls())
             QCOMPARE(test::describe(call), test::describe(expectedAbout));
