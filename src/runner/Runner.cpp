@@ -419,16 +419,22 @@ RunResult Runner::deliverMarker(const std::vector<Command>& script, std::size_t 
     return {};
 }
 
+// A listing of remote, retried as a whole on a transient failure.
+Outcome Runner::listText(const std::string& remote, bool namesOnly, std::string& text)
+{
+    return retrying([&] {
+        text.clear();
+        return m_session.list(remote, namesOnly, text);
+    });
+}
+
 RunResult Runner::listing(const Command& c, bool namesOnly)
 {
     if (auto e = requireSession())
         return *e;
     const std::string remote = c.args.empty() ? std::string() : c.args[0];
     std::string text;
-    Outcome o = retrying([&] {
-        text.clear();
-        return m_session.list(remote, namesOnly, text);
-    });
+    Outcome o = listText(remote, namesOnly, text);
     if (!o.ok())
         return fromOutcome(o);
     if (c.args.size() > 1) {
@@ -466,10 +472,7 @@ RunResult Runner::remoteNames(const std::string& pattern, std::vector<std::strin
     const std::string dir = slash == std::string::npos ? std::string() : pattern.substr(0, slash + 1);
     const std::string namePattern = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
     std::string text;
-    Outcome o = retrying([&] {
-        text.clear();
-        return m_session.list(dir, true, text);
-    });
+    Outcome o = listText(dir, true, text);
     if (!o.ok())
         return fromOutcome(o);
     for (const auto& entry : splitListing(text)) {

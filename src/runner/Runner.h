@@ -59,6 +59,7 @@ private:
     RunResult put(const std::string& local, const std::string& remote, bool append);
     RunResult deliverMarker(const std::vector<Command>& script, std::size_t i);
     RunResult listing(const Command& c, bool namesOnly);
+    Outcome listText(const std::string& remote, bool namesOnly, std::string& text);
     RunResult remoteNames(const std::string& pattern, std::vector<std::string>& out);
     RunResult forEachRemote(const std::vector<std::string>& patterns,
                             const std::function<RunResult(const std::string&)>& action);
