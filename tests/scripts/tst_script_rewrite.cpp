@@ -1,8 +1,7 @@
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "scripts/FTPCode.h"
-#include "support/Fakes.h"
-#include "support/TempAppFolder.h"
+#include "support/CoreFixture.h"
 
 #include <QDir>
 #include <QTest>
@@ -38,26 +37,13 @@ std::vector<std::string> lineList(const std::string& s)
 // The work copy rewritten into the event script and read back into the editor.
 class ScriptRewriteTest : public QObject {
     Q_OBJECT
-    std::shared_ptr<test::Fakes> m_fakes;
-    std::unique_ptr<test::TempAppFolder> m_app;
+    test::CoreFixture m_core;
 
-    std::string junction() const { return m_app->file("Junction"); }
+    std::string junction() const { return m_core.app->file("Junction"); }
 
 private slots:
-    void init()
-    {
-        com::resetModuleState();
-        com::clearRegistry();
-        m_fakes = test::registerFakes();
-        com::moduleState().oMsgService = m_fakes->messages;
-        m_app = std::make_unique<test::TempAppFolder>();
-    }
-    void cleanup()
-    {
-        m_app.reset();
-        com::clearRegistry();
-        com::resetModuleState();
-    }
+    void init() { m_core.setUp(); }
+    void cleanup() { m_core.tearDown(); }
 
     void roundTrip_data()
     {
@@ -122,30 +108,30 @@ private slots:
         QFETCH(QByteArray, display);
 
         FTPCode::WriteWorkScript(bytes(editorText));
-        QCOMPARE(m_app->read("ZUL/ZULTMP.zul"), bytes(editorText) + "\r\n");
+        QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), bytes(editorText) + "\r\n");
         std::string sEventId = bytes(id);
         FTPCode::BuildEventScript(sEventId);
         QCOMPARE(sEventId, bytes(id));
 
         const std::string eventFile = "ZUL/" + bytes(id) + "ZUL.zul";
-        QCOMPARE(m_app->read(eventFile), expand(bytes(eventScript), junction()));
-        QVERIFY(m_app->exists("ZUL/ZULTMP.zul"));
-        QCOMPARE(QDir(QString::fromStdString(m_app->file("ZUL"))).count(), 2u + 2u);
+        QCOMPARE(m_core.app->read(eventFile), expand(bytes(eventScript), junction()));
+        QVERIFY(m_core.app->exists("ZUL/ZULTMP.zul"));
+        QCOMPARE(QDir(QString::fromStdString(m_core.app->file("ZUL"))).count(), 2u + 2u);
 
         // The file utility is asked about each GET line as it was typed.
         std::vector<std::string> gets;
         for (const auto& l : lineList(bytes(editorText) + "\r\n"))
             if (l.find("GET") != std::string::npos || l.find("get") != std::string::npos)
                 gets.insert(gets.end(), 2, l);
-        QCOMPARE(m_fakes->fileUtility->seen, gets);
+        QCOMPARE(m_core.fakes->fileUtility->seen, gets);
 
         const auto shown = FTPCode::LoadEventScript(sEventId);
         QVERIFY(shown.has_value());
         QCOMPARE(*shown, expand(bytes(display), junction()));
-        for (const auto& call : m_fakes->messages->calls)
+        for (const auto& call : m_core.fakes->messages->calls)
             QFAIL(qPrintable(test::describe(call)));
         QVERIFY(!com::moduleState().oFileUtil);
-        QCOMPARE(m_fakes->fileUtilityCreates, 1);
+        QCOMPARE(m_core.fakes->fileUtilityCreates, 1);
     }
 
     void runCopyHasTheEventScriptsLines()
@@ -154,9 +140,9 @@ private slots:
         std::string id = "E0007";
         FTPCode::BuildEventScript(id);
         FTPCode::BuildRunScript(id);
-        QCOMPARE(m_app->read("ZUL/TMPE0007.zul"), m_app->read("ZUL/E0007ZUL.zul"));
-        QCOMPARE(lineList(m_app->read("ZUL/TMPE0007.zul")).size(), std::size_t(6));
-        QCOMPARE(m_fakes->fileUtilityCreates, 2);
+        QCOMPARE(m_core.app->read("ZUL/TMPE0007.zul"), m_core.app->read("ZUL/E0007ZUL.zul"));
+        QCOMPARE(lineList(m_core.app->read("ZUL/TMPE0007.zul")).size(), std::size_t(6));
+        QCOMPARE(m_core.fakes->fileUtilityCreates, 2);
     }
 
     void noWorkCopyWritesAndDeletesNothing_data()
@@ -168,17 +154,17 @@ private slots:
     void noWorkCopyWritesAndDeletesNothing()
     {
         QFETCH(bool, runCopy);
-        m_app->write("ZUL/E01ZUL.zul", "old\r\n");
-        m_app->write("ZUL/TMPE01.zul", "old run\r\n");
+        m_core.app->write("ZUL/E01ZUL.zul", "old\r\n");
+        m_core.app->write("ZUL/TMPE01.zul", "old run\r\n");
         std::string id = "E01";
         runCopy ? FTPCode::BuildRunScript(id) : FTPCode::BuildEventScript(id);
-        QCOMPARE(m_app->read("ZUL/E01ZUL.zul"), std::string("old\r\n"));
-        QCOMPARE(m_app->read("ZUL/TMPE01.zul"), std::string("old run\r\n"));
-        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
-        QCOMPARE(QDir(QString::fromStdString(m_app->file("ZUL"))).count(), 2u + 2u);
-        QVERIFY(m_fakes->messages->calls.empty());
+        QCOMPARE(m_core.app->read("ZUL/E01ZUL.zul"), std::string("old\r\n"));
+        QCOMPARE(m_core.app->read("ZUL/TMPE01.zul"), std::string("old run\r\n"));
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
+        QCOMPARE(QDir(QString::fromStdString(m_core.app->file("ZUL"))).count(), 2u + 2u);
+        QVERIFY(m_core.fakes->messages->calls.empty());
         // The utility created at the start is kept: there was no normal end.
-        QCOMPARE(com::moduleState().oFileUtil, std::static_pointer_cast<com::IFileUtility>(m_fakes->fileUtility));
+        QCOMPARE(com::moduleState().oFileUtil, std::static_pointer_cast<com::IFileUtility>(m_core.fakes->fileUtility));
     }
 
     // A failure stops the rewrite with a "D" report; the output keeps the
@@ -204,7 +190,7 @@ private slots:
         QFETCH(QString, description);
         QFETCH(int, linesKept);
 
-        auto& util = *m_fakes->fileUtility;
+        auto& util = *m_core.fakes->fileUtility;
         auto failOnThird = [description](const std::string& line) -> std::string {
             if (line.find("f3.txt") != std::string::npos)
                 throw com::ComError(5, description.toStdString());
@@ -219,13 +205,13 @@ private slots:
         for (int i = 1; i <= getLines; ++i)
             text += "\r\nGET f" + std::to_string(i) + ".txt t.txt";
         FTPCode::WriteWorkScript(text + "\r\nbye");
-        m_app->write("ZUL/E01ZUL.zul", "old\r\n");
+        m_core.app->write("ZUL/E01ZUL.zul", "old\r\n");
         std::string id = "E01";
         FTPCode::BuildEventScript(id);
 
-        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
-        QCOMPARE(m_fakes->messages->calls[0], (com::Args{false, description.toStdString(), "D"}));
-        const auto kept = lineList(m_app->read("ZUL/E01ZUL.zul"));
+        QCOMPARE(m_core.fakes->messages->calls.size(), std::size_t(1));
+        QCOMPARE(m_core.fakes->messages->calls[0], (com::Args{false, description.toStdString(), "D"}));
+        const auto kept = lineList(m_core.app->read("ZUL/E01ZUL.zul"));
         QCOMPARE(int(kept.size()), linesKept);
         QCOMPARE(kept.front(), std::string("user bob"));
         if (getLines > 99)
@@ -235,17 +221,17 @@ private slots:
 
     void outputThatCannotBeCreatedIsReported()
     {
-        QVERIFY(QDir().mkpath(QString::fromStdString(m_app->file("ZUL/E01ZUL.zul"))));
+        QVERIFY(QDir().mkpath(QString::fromStdString(m_core.app->file("ZUL/E01ZUL.zul"))));
         FTPCode::WriteWorkScript("user bob");
         std::string id = "E01";
         FTPCode::BuildEventScript(id);
-        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
-        const auto& call = m_fakes->messages->calls[0];
+        QCOMPARE(m_core.fakes->messages->calls.size(), std::size_t(1));
+        const auto& call = m_core.fakes->messages->calls[0];
         QCOMPARE(call.size(), std::size_t(3));
         QCOMPARE(call[0], com::Variant(false));
         QVERIFY(call[1].kind() == com::Variant::Kind::Text && !call[1].asText().empty());
         QCOMPARE(call[2], com::Variant("D"));
-        QCOMPARE(m_app->read("ZUL/ZULTMP.zul"), std::string("user bob\r\n"));
+        QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), std::string("user bob\r\n"));
     }
 
     // Creating the file utility is outside the trap: the caller gets it.
@@ -262,9 +248,9 @@ private slots:
         } catch (const com::ComError& e) {
             QCOMPARE(e.number(), 91);
         }
-        QVERIFY(!m_app->exists("ZUL/E01ZUL.zul"));
-        QVERIFY(!m_app->exists("ZUL/TMPE01.zul"));
-        QVERIFY(m_fakes->messages->calls.empty());
+        QVERIFY(!m_core.app->exists("ZUL/E01ZUL.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/TMPE01.zul"));
+        QVERIFY(m_core.fakes->messages->calls.empty());
     }
 };
 

@@ -1,8 +1,7 @@
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "scripts/FTPCode.h"
-#include "support/Fakes.h"
-#include "support/TempAppFolder.h"
+#include "support/CoreFixture.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,26 +12,13 @@ using namespace zul;
 // Loading event scripts into the editor, the work copy, deleting files.
 class ScriptStoreTest : public QObject {
     Q_OBJECT
-    std::shared_ptr<test::Fakes> m_fakes;
-    std::unique_ptr<test::TempAppFolder> m_app;
+    test::CoreFixture m_core;
 
-    const std::vector<com::Args>& calls() const { return m_fakes->messages->calls; }
+    const std::vector<com::Args>& calls() const { return m_core.fakes->messages->calls; }
 
 private slots:
-    void init()
-    {
-        com::resetModuleState();
-        com::clearRegistry();
-        m_fakes = test::registerFakes();
-        com::moduleState().oMsgService = m_fakes->messages;
-        m_app = std::make_unique<test::TempAppFolder>();
-    }
-    void cleanup()
-    {
-        m_app.reset();
-        com::clearRegistry();
-        com::resetModuleState();
-    }
+    void init() { m_core.setUp(); }
+    void cleanup() { m_core.tearDown(); }
 
     // Event scripts as they may lie on disk, and the text the editor shows.
     void loadFoldsPairs_data()
@@ -67,7 +53,7 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(QByteArray, display);
-        m_app->write("ZUL/E01ZUL.zul", file.toStdString());
+        m_core.app->write("ZUL/E01ZUL.zul", file.toStdString());
         std::string id = "E01";
         const auto shown = FTPCode::LoadEventScript(id);
         QVERIFY(shown.has_value());
@@ -88,7 +74,7 @@ private slots:
         QFETCH(QString, id);
         std::string sEventId = id.toStdString();
         QVERIFY(!FTPCode::LoadEventScript(sEventId).has_value());
-        const std::string path = m_app->file("ZUL/" + sEventId + "ZUL.zul");
+        const std::string path = m_core.app->file("ZUL/" + sEventId + "ZUL.zul");
         QCOMPARE(calls().size(), std::size_t(1));
         QCOMPARE(calls()[0], (com::Args{false, com::msg(3281), "D", "File '" + path + "' not found."}));
         QCOMPARE(calls()[0][1].kind(), com::Variant::Kind::Int16);
@@ -96,7 +82,7 @@ private slots:
 
     void unreadableScriptIsReportedWithItsDescription()
     {
-        QVERIFY(QDir().mkpath(QString::fromStdString(m_app->file("ZUL/E01ZUL.zul"))));
+        QVERIFY(QDir().mkpath(QString::fromStdString(m_core.app->file("ZUL/E01ZUL.zul"))));
         std::string id = "E01";
         QVERIFY(!FTPCode::LoadEventScript(id).has_value());
         QCOMPARE(calls().size(), std::size_t(1));
@@ -115,17 +101,17 @@ private slots:
     void workCopyIsTheTextAndOneLineEnd()
     {
         QFETCH(QByteArray, text);
-        m_app->write("ZUL/ZULTMP.zul", std::string(1000, 'x'));
+        m_core.app->write("ZUL/ZULTMP.zul", std::string(1000, 'x'));
         FTPCode::WriteWorkScript(text.toStdString());
-        QCOMPARE(QByteArray::fromStdString(m_app->read("ZUL/ZULTMP.zul")), text + "\r\n");
+        QCOMPARE(QByteArray::fromStdString(m_core.app->read("ZUL/ZULTMP.zul")), text + "\r\n");
         QVERIFY(calls().empty());
     }
 
     void workCopyWithoutScriptFolderIsQuiet()
     {
-        QVERIFY(QDir(QString::fromStdString(m_app->file("ZUL"))).removeRecursively());
+        QVERIFY(QDir(QString::fromStdString(m_core.app->file("ZUL"))).removeRecursively());
         FTPCode::WriteWorkScript("user bob");
-        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
         QVERIFY(calls().empty());
     }
 
@@ -147,9 +133,9 @@ private slots:
         QFETCH(bool, create);
         QFETCH(bool, readOnly);
         QFETCH(bool, gone);
-        std::string path = m_app->file(name.toStdString());
+        std::string path = m_core.app->file(name.toStdString());
         if (create)
-            m_app->write(name.toStdString(), "x\r\n");
+            m_core.app->write(name.toStdString(), "x\r\n");
         if (readOnly)
             QVERIFY(QFile::setPermissions(QString::fromStdString(path), QFileDevice::ReadOwner));
         FTPCode::DeleteScriptFile(path);
