@@ -73,9 +73,11 @@ std::string stampForName()
 int main(int argc, char** argv)
 {
     installSignals();
-    const Settings settings = Settings::fromEnvironment();
-    const auto deadline = std::chrono::steady_clock::now() + settings.deadline;
     const std::string appFolder = ownFolder();
+    std::string configError;
+    const ConfigFile config = ConfigFile::read(appFolder + "/VelundZUL.conf", &configError);
+    const Settings settings = Settings::fromConfig(config);
+    const auto deadline = std::chrono::steady_clock::now() + settings.deadline;
     const std::string start = isoNow();
 
     std::vector<std::string> args(argv + 1, argv + argc);
@@ -116,6 +118,8 @@ int main(int argc, char** argv)
     };
 
     transcript.note("VelundZUL started, process " + std::to_string(::getpid()) + ", application folder " + appFolder);
+    if (!configError.empty())
+        transcript.error("cannot read the settings, using the defaults: " + configError);
     if (!inv)
         return finish({ExitStatus::ScriptError, "usage: VelundZUL \"true|SCRIPT|EVENT\""});
     transcript.note("event " + (event.empty() ? std::string("(none: Fast Path)") : event) + ", script " +

@@ -1,36 +1,126 @@
 #include "runner/Settings.h"
 
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace zul::runner {
 
 namespace {
-template <typename T> void readNumber(const char* name, T& target)
+
+std::string upperKey(std::string s)
 {
-    const char* v = std::getenv(name);
-    if (!v || !*v)
+    for (char& c : s)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::string trimmed(const std::string& s)
+{
+    const auto b = s.find_first_not_of(" \t\r");
+    if (b == std::string::npos)
+        return {};
+    const auto e = s.find_last_not_of(" \t\r");
+    return s.substr(b, e - b + 1);
+}
+
+template <typename T> void readNumber(const ConfigFile& config, const std::string& host, const char* key, T& target)
+{
+    const auto v = config.value(key, host);
+    if (!v || v->empty())
         return;
     char* end = nullptr;
-    const long n = std::strtol(v, &end, 10);
+    const long n = std::strtol(v->c_str(), &end, 10);
     if (end && *end == '\0' && n >= 0)
         target = T(n);
 }
+
 } // namespace
+
+ConfigFile ConfigFile::parse(const std::string& text)
+{
+    ConfigFile out;
+    std::istringstream in(text);
+    std::string line;
+    std::string section;
+    out.m_sections[section];
+    while (std::getline(in, line)) {
+        const std::string t = trimmed(line);
+        if (t.empty() || t[0] == '#' || t[0] == ';')
+            continue;
+        if (t.front() == '[' && t.back() == ']') {
+            section = trimmed(t.substr(1, t.size() - 2));
+            for (char& c : section)
+                c = char(std::tolower(static_cast<unsigned char>(c)));
+            continue;
+        }
+        const auto eq = t.find('=');
+        if (eq == std::string::npos)
+            continue;
+        out.m_sections[section][upperKey(trimmed(t.substr(0, eq)))] = trimmed(t.substr(eq + 1));
+    }
+    return out;
+}
+
+ConfigFile ConfigFile::read(const std::string& path, std::string* error)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (errno != ENOENT && error)
+            *error = path + ": " + std::strerror(errno);
+        return {};
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse(text.str());
+}
+
+std::optional<std::string> ConfigFile::value(const std::string& key, const std::string& host) const
+{
+    const std::string k = upperKey(key);
+    if (const char* env = std::getenv(("ZUL_RUNNER_" + k).c_str()))
+        return std::string(env);
+    auto lookup = [&](const std::string& section) -> std::optional<std::string> {
+        const auto s = m_sections.find(section);
+        if (s == m_sections.end())
+            return std::nullopt;
+        const auto v = s->second.find(k);
+        if (v == s->second.end())
+            return std::nullopt;
+        return v->second;
+    };
+    if (!host.empty()) {
+        std::string h = host;
+        for (char& c : h)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        if (auto v = lookup(h))
+            return v;
+    }
+    return lookup("");
+}
+
+Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
+{
+    Settings s;
+    readNumber(config, host, "CONNECT_TIMEOUT", s.connectTimeout);
+    readNumber(config, host, "REPLY_TIMEOUT", s.replyTimeout);
+    readNumber(config, host, "STALL_TIMEOUT", s.stallTimeout);
+    readNumber(config, host, "DEADLINE", s.deadline);
+    readNumber(config, host, "RETRIES", s.retries);
+    readNumber(config, host, "BACKOFF_MS", s.backoff);
+    int sync = 1;
+    readNumber(config, host, "SYNC", sync);
+    s.syncReceived = sync != 0;
+    return s;
+}
 
 Settings Settings::fromEnvironment()
 {
-    Settings s;
-    readNumber("ZUL_RUNNER_CONNECT_TIMEOUT", s.connectTimeout);
-    readNumber("ZUL_RUNNER_REPLY_TIMEOUT", s.replyTimeout);
-    readNumber("ZUL_RUNNER_STALL_TIMEOUT", s.stallTimeout);
-    readNumber("ZUL_RUNNER_DEADLINE", s.deadline);
-    readNumber("ZUL_RUNNER_RETRIES", s.retries);
-    readNumber("ZUL_RUNNER_BACKOFF_MS", s.backoff);
-    int sync = 1;
-    readNumber("ZUL_RUNNER_SYNC", sync);
-    s.syncReceived = sync != 0;
-    return s;
+    return fromConfig(ConfigFile{});
 }
 
 } // namespace zul::runner

@@ -1,12 +1,30 @@
 #pragma once
 
 #include <chrono>
+#include <map>
+#include <optional>
+#include <string>
 
 namespace zul::runner {
 
-// Limits that keep every run finite. The environment may shorten them
-// (ZUL_RUNNER_CONNECT_TIMEOUT etc., in seconds; the back-off in milliseconds;
-// ZUL_RUNNER_SYNC=0 trades the flush of received files for speed).
+// VelundZUL.conf in the application folder: "KEY = value" lines, '#' or ';'
+// comments, and "[HOST]" sections whose keys apply to that partner only.
+// Keys are case-insensitive; the environment's ZUL_RUNNER_<KEY> wins over both.
+class ConfigFile {
+public:
+    ConfigFile() = default;
+    // A missing file is an empty configuration; one that cannot be read fills error.
+    static ConfigFile read(const std::string& path, std::string* error = nullptr);
+    static ConfigFile parse(const std::string& text);
+
+    // The value for key: environment, then the host's section, then the global part.
+    std::optional<std::string> value(const std::string& key, const std::string& host = {}) const;
+
+private:
+    std::map<std::string, std::map<std::string, std::string>> m_sections; // "" is the global part
+};
+
+// Limits that keep every run finite, and the settings that depend on the partner.
 struct Settings {
     std::chrono::seconds connectTimeout{30};
     std::chrono::seconds replyTimeout{120};
@@ -16,7 +34,10 @@ struct Settings {
     std::chrono::milliseconds backoff{2000}; // doubled after each retry
     bool syncReceived = true;                // received files reach the disk before they are renamed into place
 
+    // Environment only (no file), as before.
     static Settings fromEnvironment();
+    // The file's global part (and host's section when given), the environment over it.
+    static Settings fromConfig(const ConfigFile& config, const std::string& host = {});
 };
 
 } // namespace zul::runner
