@@ -42,6 +42,29 @@ std::string maskCommand(std::string_view command)
     return std::string(command.substr(0, end)) + " ****";
 }
 
+std::string maskEchoedCommands(std::string text)
+{
+    const auto isWordByte = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
+    for (std::size_t i = 0; i + 5 <= text.size(); ++i) {
+        const std::string_view at(text.data() + i, 5);
+        if (!(equalsUpper(at.substr(0, 4), "PASS") || equalsUpper(at.substr(0, 4), "ACCT")) || at[4] != ' ')
+            continue;
+        if (i > 0 && isWordByte(text[i - 1]))
+            continue;
+        std::size_t b = i + 5;
+        while (b < text.size() && text[b] == ' ')
+            ++b;
+        std::size_t e = b;
+        while (e < text.size() && text[e] != ' ' && text[e] != '\'' && text[e] != '"' && text[e] != '\r' &&
+               text[e] != '\n')
+            ++e;
+        if (e > b && text.compare(b, e - b, "****") != 0)
+            text.replace(b, e - b, "****");
+        i = b;
+    }
+    return text;
+}
+
 std::string escapeControls(std::string_view text)
 {
     static constexpr char kHex[] = "0123456789ABCDEF";

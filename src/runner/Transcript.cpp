@@ -49,7 +49,7 @@ void Transcript::addSecret(std::string secret)
 
 std::string Transcript::scrub(std::string_view text) const
 {
-    std::string out(text);
+    std::string out = maskEchoedCommands(std::string(text));
     for (const auto& s : m_secrets) {
         std::size_t pos = 0;
         while ((pos = out.find(s, pos)) != std::string::npos) {
