@@ -1,5 +1,5 @@
 // Fuzzes the runner's script parser: any bytes must parse or fail with a line
-// number, and no shown line may carry the password of its user line. The same
+// number, and a user line with a password is shown masked. The same
 // bytes go through the netrc reader and the server-name sanitiser, which read
 // text from outside too.
 #include "runner/Masking.h"
@@ -23,9 +23,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& c : std::get<std::vector<zul::runner::Command>>(parsed)) {
             if (c.line < 1)
                 std::abort();
-            // A password of eight or more bytes would not turn up in a shown line by chance.
-            if (c.verb == zul::runner::Verb::User && c.args.size() > 1 && c.args[1].size() >= 8 &&
-                c.args[0].find(c.args[1]) == std::string::npos && c.shown.find(c.args[1]) != std::string::npos)
+            // A user command with a password is shown with the mask in its place.
+            if (c.verb == zul::runner::Verb::User && c.args.size() > 1 && !c.args[1].empty() &&
+                !c.shown.ends_with(" ****"))
                 std::abort();
         }
     }

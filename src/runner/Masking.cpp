@@ -58,7 +58,8 @@ std::string maskEchoedCommands(std::string text)
         while (e < text.size() && text[e] != ' ' && text[e] != '\'' && text[e] != '"' && text[e] != '\r' &&
                text[e] != '\n')
             ++e;
-        if (e > b && text.compare(b, e - b, "****") != 0)
+        // Already masked text stays as it is; anything else up to a blank or quote goes.
+        if (e > b && text.compare(b, 4, "****") != 0)
             text.replace(b, e - b, "****");
         i = b;
     }
