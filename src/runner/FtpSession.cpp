@@ -118,10 +118,7 @@ void FtpSession::ensureHandle()
     setopt(c, CURLOPT_NOPROGRESS, 0L);
     setopt(c, CURLOPT_XFERINFOFUNCTION, &FtpSession::onProgress);
     setopt(c, CURLOPT_XFERINFODATA, this);
-    setopt(c, CURLOPT_CONNECTTIMEOUT, long(m_settings.connectTimeout.count()));
-    setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_settings.replyTimeout.count()));
-    setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    setopt(c, CURLOPT_LOW_SPEED_TIME, long(m_settings.stallTimeout.count()));
+    setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L); // the time-outs themselves are set per request
     setopt(c, CURLOPT_FTP_USE_EPSV, 1L);
     setopt(c, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     setopt(c, CURLOPT_BUFFERSIZE, kDownloadBuffer);
