@@ -537,11 +537,11 @@ size_t FtpSession::onWrite(char* data, size_t size, size_t n, void* self)
         s->m_listNames += long(std::count(chunk.begin(), chunk.end(), '\n'));
         const auto& st = s->m_settings;
         if (s->m_text->size() + bytes > std::size_t(st.listMaxBytes))
-            s->m_listRefused = "the listing is longer than " + std::to_string(st.listMaxBytes) +
-                               " bytes (LIST_MAX_BYTES); refused";
+            s->m_listRefused =
+                "the listing is longer than " + std::to_string(st.listMaxBytes) + " bytes (LIST_MAX_BYTES); refused";
         else if (s->m_listNames > st.listMaxNames)
-            s->m_listRefused = "the listing has more than " + std::to_string(st.listMaxNames) +
-                               " names (LIST_MAX_NAMES); refused";
+            s->m_listRefused =
+                "the listing has more than " + std::to_string(st.listMaxNames) + " names (LIST_MAX_NAMES); refused";
         if (!s->m_listRefused.empty())
             return 0;
         s->m_text->append(data, bytes);

@@ -76,8 +76,9 @@ private slots:
         QVERIFY(QDir().mkpath(deep));
         const QByteArray absolute = folder(app).toLocal8Bit() + "/abs.txt";
         QVERIFY(writeBytes(m_root.filePath("trav.names"), "..\\..\\..\\..\\pwned.txt\n..\\evil3.txt\n../evil4.txt\n" +
-                                                              absolute + "\nC:\\win\\drive.txt\nok.txt\n..\n.\nsub/\n"
-                                                                         "bad\x1b[2Jname.txt\nnul\x01.txt\n"));
+                                                              absolute +
+                                                              "\nC:\\win\\drive.txt\nok.txt\n..\n.\nsub/\n"
+                                                              "bad\x1b[2Jname.txt\nnul\x01.txt\n"));
         const RunnerRun r = run(app, login() + "lcd a/b/c/d\r\nmget trav/*\r\nquit\r\n");
         QVERIFY2(r.exit == 4, r.transcript.constData()); // the skipped names fail the run, after the rest
         QStringList got = QDir(deep).entryList(QDir::Files);
@@ -101,10 +102,10 @@ private slots:
         QTest::addColumn<QByteArray>("maxNames");
         QTest::addColumn<QByteArray>("maxBytes");
         QTest::addColumn<QByteArray>("why");
-        QTest::newRow("endless mget, default caps") << QByteArray("mget endless/*") << QByteArray() << QByteArray()
-                                                    << QByteArray("more than 100000 names");
-        QTest::newRow("endless ls, byte cap") << QByteArray("ls endless") << QByteArray() << QByteArray("65536")
-                                              << QByteArray("longer than 65536 bytes");
+        QTest::newRow("endless mget, default caps")
+            << QByteArray("mget endless/*") << QByteArray() << QByteArray() << QByteArray("more than 100000 names");
+        QTest::newRow("endless ls, byte cap")
+            << QByteArray("ls endless") << QByteArray() << QByteArray("65536") << QByteArray("longer than 65536 bytes");
         QTest::newRow("endless dir to a file, name cap") << QByteArray("dir endless list.txt") << QByteArray("5000")
                                                          << QByteArray() << QByteArray("more than 5000 names");
     }
@@ -134,8 +135,8 @@ private slots:
         QTest::addColumn<int>("maxRetr");
         QTest::newRow("stalled data connection, budget spent")
             << QByteArray("stall.bin") << QByteArray("3") << QByteArray("retry budget of 3 s is spent") << 2;
-        QTest::newRow("stalled, no budget: no retry") << QByteArray("stall2.bin") << QByteArray("0")
-                                                      << QByteArray("retry budget of 0 s is spent)") << 1;
+        QTest::newRow("stalled, no budget: no retry")
+            << QByteArray("stall2.bin") << QByteArray("0") << QByteArray("retry budget of 0 s is spent)") << 1;
         QTest::newRow("missing 226, retries run out")
             << QByteArray("no226.bin") << QByteArray("600") << QByteArray("after 2 retries") << 3;
     }

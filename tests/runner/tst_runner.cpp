@@ -293,14 +293,15 @@ private slots:
         QTest::addColumn<int>("exitStatus");
         QTest::addColumn<QByteArray>("inTranscript");
         const QByteArray entry = "machine 127.0.0.1 login zul password " + kPassword + "\n";
-        QTest::newRow("machine entry") << entry << 0600 << QByteArray("user zul\r\n") << 0
-                                       << QByteArray("comes from");
+        QTest::newRow("machine entry") << entry << 0600 << QByteArray("user zul\r\n") << 0 << QByteArray("comes from");
         QTest::newRow("next line is a command, not a password")
             << entry << 0600 << QByteArray("user zul\r\npwd\r\n") << 0 << QByteArray("> PWD");
-        QTest::newRow("name alone after open") << entry << 0400 << QByteArray("zul\r\n") << 0 << QByteArray("comes from");
+        QTest::newRow("name alone after open")
+            << entry << 0400 << QByteArray("zul\r\n") << 0 << QByteArray("comes from");
         QTest::newRow("default entry, macdef skipped")
             << "macdef init\nmachine 127.0.0.1 login zul password wrong\n\nmachine other login zul password no\n"
-               "default login zul password " + kPassword + "\n"
+               "default login zul password " +
+                   kPassword + "\n"
             << 0600 << QByteArray("user zul\r\n") << 0 << QByteArray("comes from");
         QTest::newRow("entry of another login") << QByteArray("machine 127.0.0.1 login bob password x\n") << 0600
                                                 << QByteArray("user zul\r\n") << 3 << QByteArray("without one");
@@ -310,8 +311,9 @@ private slots:
             << entry << 0640 << QByteArray("user zul\r\n") << 1 << QByteArray("mode 0640");
         QTest::newRow("no netrc file") << QByteArray() << 0 << QByteArray("user zul\r\n") << 3
                                        << QByteArray("without one");
-        QTest::newRow("script password wins") << QByteArray("default login zul password wrong\n") << 0600
-                                              << "user zul " + kPassword + "\r\n" << 0 << QByteArray("230");
+        QTest::newRow("script password wins")
+            << QByteArray("default login zul password wrong\n") << 0600 << "user zul " + kPassword + "\r\n"
+            << 0 << QByteArray("230");
     }
     void passwordFromNetrc()
     {

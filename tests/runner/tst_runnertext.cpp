@@ -103,8 +103,8 @@ private slots:
         QTest::newRow("other login skipped")
             << QByteArray("machine h login bob password b\nmachine h login zul password z\n") << QByteArray("h")
             << QByteArray("z");
-        QTest::newRow("entry without login") << QByteArray("machine h password any") << QByteArray("h")
-                                             << QByteArray("any");
+        QTest::newRow("entry without login")
+            << QByteArray("machine h password any") << QByteArray("h") << QByteArray("any");
         QTest::newRow("one line, tabs, account")
             << QByteArray("machine\th\tlogin zul\taccount acc password pw") << QByteArray("h") << QByteArray("pw");
         QTest::newRow("quoted password") << QByteArray("machine h login zul password \"a b\\\"c\"") << QByteArray("h")
@@ -112,8 +112,8 @@ private slots:
         QTest::newRow("macdef body skipped")
             << QByteArray("macdef init\nmachine h login zul password fake\n\nmachine h login zul password real\n")
             << QByteArray("h") << QByteArray("real");
-        QTest::newRow("password named macdef") << QByteArray("machine h login zul password macdef\n")
-                                               << QByteArray("h") << QByteArray("macdef");
+        QTest::newRow("password named macdef")
+            << QByteArray("machine h login zul password macdef\n") << QByteArray("h") << QByteArray("macdef");
         QTest::newRow("comment line") << QByteArray("# machine h login zul password c\nmachine h login zul password p")
                                       << QByteArray("h") << QByteArray("p");
         QTest::newRow("truncated entry") << QByteArray("machine h login zul password") << QByteArray("h")
@@ -134,7 +134,8 @@ private slots:
             "RETRY_BUDGET = 45\nLIST_MAX_NAMES = 10\n[slow.example]\nretry_budget = 600\nlist_max_bytes = 99\n"));
         QCOMPARE(s.retryBudget.count(), 45);
         QCOMPARE(s.listMaxNames, 10L);
-        const auto slow = Settings::fromConfig(ConfigFile::parse("[slow.example]\nretry_budget = 600\n"), "SLOW.example");
+        const auto slow =
+            Settings::fromConfig(ConfigFile::parse("[slow.example]\nretry_budget = 600\n"), "SLOW.example");
         QCOMPARE(slow.retryBudget.count(), 600);
         const Settings defaults;
         QVERIFY(defaults.retryBudget.count() > 0 && defaults.retryBudget.count() <= 300); // a stall ends in minutes
