@@ -12,8 +12,6 @@ wrong depends on the name asked for:
   RETR anything else       "data:" and the name
   NOOP                     a reply full of control bytes (ESC sequences, BEL, NUL)
   unknown commands         echoed back in the 500 reply, as careless servers do
-
-Every RETR is counted; "SITE COUNT" answers "200 <number of RETR so far>".
 """
 import argparse
 import os
@@ -21,9 +19,6 @@ import socket
 import sys
 import threading
 import time
-
-RETR_COUNT = 0
-LOCK = threading.Lock()
 
 
 class Session(threading.Thread):
@@ -86,9 +81,6 @@ class Session(threading.Thread):
         self.send("226 Done.")
 
     def retr(self, arg):
-        global RETR_COUNT
-        with LOCK:
-            RETR_COUNT += 1
         base = arg.replace("\\", "/").split("/")[-1]
         data = self.data_connection()
         if not data:
@@ -145,9 +137,6 @@ class Session(threading.Thread):
                     self.retr(arg)
                 elif verb == "NOOP":
                     self.send(b"200 fine\x1b[2J\x1b]0;owned\x07 \x00hidden\x08\x08 done.")
-                elif verb == "SITE" and arg.upper() == "COUNT":
-                    with LOCK:
-                        self.send("200 %d" % RETR_COUNT)
                 else:
                     self.send("500 Unknown command: " + line)
         except OSError:
