@@ -3,6 +3,7 @@
 #include "host/EventStruct.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -50,9 +51,20 @@ bool EventStore::open(const QString& dataFolder)
         m_error = QStringLiteral("cannot create the data folder '%1'").arg(dataFolder);
         return false;
     }
+    // host.db also holds the Fast Path passwords: the owner's alone from its first byte.
+    const QString path = QDir(dataFolder).filePath(QStringLiteral("host.db"));
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (!QFile::exists(path)) {
+        QFile create(path);
+        if (!create.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly) && !QFile::exists(path)) {
+            m_error = QStringLiteral("cannot create '%1': %2").arg(path, create.errorString());
+            return false;
+        }
+    }
+    QFile::setPermissions(path, ownerOnly);
     m_connection = QStringLiteral("events-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(QDir(dataFolder).filePath(QStringLiteral("host.db")));
+    db.setDatabaseName(path);
     if (!db.open()) {
         m_error = db.lastError().text();
         return false;

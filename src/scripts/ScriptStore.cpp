@@ -102,7 +102,7 @@ void WriteWorkScript(const std::string& text)
     content += text;
     content += platform::CRLF;
     // Quiet: the editor goes on whether or not the copy was written.
-    (void)platform::replaceAtomically(platform::appPath("\\ZUL\\ZULTMP.zul"), content);
+    (void)platform::replaceAtomically(platform::appPath("\\ZUL\\ZULTMP.zul"), content, platform::FileAccess::OwnerOnly);
 }
 
 void DeleteScriptFile(std::string& sPath)
