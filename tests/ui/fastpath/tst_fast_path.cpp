@@ -312,24 +312,31 @@ private slots:
         QTest::addColumn<bool>("receive");
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("remembered"); // one of the records the save leaves
         QTest::newRow("send") << false << QStringList{"10.1.1.5", "u", "p", "a.txt", "b.txt"}
-                              << "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit";
+                              << "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit"
+                              << "SS:a.txt:0";
         QTest::newRow("empty password") << false << QStringList{"10.1.1.5", "usr", "", "a", "b"}
-                                        << "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit";
+                                        << "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit"
+                                        << "US:usr: ";
         QTest::newRow("blanks trimmed, inner blanks kept")
             << false << QStringList{"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"}
-            << "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit";
+            << "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit"
+            << "SS:/my files/a b.txt:0";
         QTest::newRow("receive") << true << QStringList{"1.2", "u", "p", "remote.dat", "/tmp/local.dat"}
-                                 << "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit";
+                                 << "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit"
+                                 << "RS:remote.dat:0";
         QTest::newRow("outside the code page")
             << false << QStringList{"1.2", "u", "p", QString::fromUtf8("\u6587.txt"), "b"}
-            << "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit";
+            << "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit"
+            << "SS:?.txt:0";
     }
     void generateScript()
     {
         QFETCH(bool, receive);
         QFETCH(QStringList, entries);
         QFETCH(QString, script);
+        QFETCH(QString, remembered);
         m_editor->setScriptText("open old\r\nquit");
         withDialog([&](frmFast_Path& d) {
             if (receive)
@@ -340,6 +347,7 @@ private slots:
             QVERIFY(m_dbs[0].expired());
         });
         QCOMPARE(QString::fromStdString(m_editor->scriptText()), script);
+        QVERIFY2(table().contains(remembered), qPrintable(table().join(',')));
         QVERIFY(m_messages->calls.empty());
         QVERIFY(!m_app->exists("tempZUL.zul"));
     }
