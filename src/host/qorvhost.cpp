@@ -188,11 +188,12 @@ std::vector<HeldMessage> g_held;
 void holdStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
     if (type == QtFatalMsg) {
-        const QByteArray display = qgetenv("DISPLAY");
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        const QByteArray what = platform.isEmpty() ? "the display " + qgetenv("DISPLAY") : "the platform " + platform;
         std::fprintf(stderr,
-                     "qorvhost: cannot open the display%s%s for the events window: set DISPLAY to a running X "
-                     "server (or QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)\n",
-                     display.isEmpty() ? "" : " ", display.constData());
+                     "qorvhost: cannot open %s for the events window: set DISPLAY to a running X server (or "
+                     "QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)\n",
+                     what.trimmed().constData());
         std::fflush(stderr);
         std::_Exit(2);
     }
