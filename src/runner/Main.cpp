@@ -7,7 +7,7 @@
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
 #include "runner/Runner.h"
-#include "runner/ScriptParser.h"
+#include "runner/Script.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
 

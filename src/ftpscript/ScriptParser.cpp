@@ -1,4 +1,4 @@
-#include "runner/ScriptParser.h"
+#include "ftpscript/ScriptParser.h"
 
 #include "platform/Text.h"
 
@@ -6,7 +6,7 @@
 #include <cctype>
 #include <optional>
 
-namespace zul::runner {
+namespace zul::ftpscript {
 
 namespace {
 
@@ -225,4 +225,4 @@ ParseResult parseScript(std::string_view text)
     return out;
 }
 
-} // namespace zul::runner
+} // namespace zul::ftpscript
