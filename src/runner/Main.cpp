@@ -1,7 +1,8 @@
 // VelundZUL: runs a prepared FTP script for one event, started by the run driver
-// as  VelundZUL "true|SCRIPT|EVENT".
+// as  VelundZUL "true|SCRIPT|EVENT"; VelundZUL --check FILE... only reads and reports.
 
 #include "platform/FileSystem.h"
+#include "runner/Check.h"
 #include "runner/EventLock.h"
 #include "runner/ExitStatus.h"
 #include "runner/Invocation.h"
@@ -72,6 +73,8 @@ std::string stampForName()
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::string_view(argv[1]) == "--check")
+        return checkScripts({argv + 2, argv + argc}, stdout, stderr);
     installSignals();
     const std::string appFolder = ownFolder();
     std::string configError;
