@@ -274,8 +274,7 @@ void LineScanner::scan(std::string_view line, ScannedLine& out)
     wordSpans(out.text, out.words);
     const WordSpan first = out.words.front();
     const std::string_view raw = out.text.substr(first.begin, first.end - first.begin);
-    out.verb = raw.find_first_of("\"'") == std::string_view::npos ? findVerb(raw)
-                                                                   : findVerb(wordText(out.text, first));
+    out.verb = raw.find_first_of("\"'") == std::string_view::npos ? findVerb(raw) : findVerb(wordText(out.text, first));
     if (!out.verb && m_pending == Pending::AfterOpen) {
         out.kind = LineKind::BareUser;
         m_pending = Pending::Password;

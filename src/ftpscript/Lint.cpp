@@ -101,8 +101,8 @@ private:
                                            (m_closedAt ? "since the close on line " + std::to_string(m_closedAt)
                                                        : std::string("before this line")));
             else if (v.verb != Verb::User && !m_loggedIn)
-                error("not-logged-in", quoted(name) + " needs a login: no user after the 'open' on line " +
-                                           std::to_string(m_openAt));
+                error("not-logged-in",
+                      quoted(name) + " needs a login: no user after the 'open' on line " + std::to_string(m_openAt));
         }
 
         switch (v.verb) {
@@ -113,8 +113,8 @@ private:
             m_scheme = Scheme::Ftp;
             if (countOk) {
                 const std::string port = n == 2 ? arg(l, 1) : std::string();
-                const auto a = parseOpenAddress(arg(l, 0), n == 2 ? std::optional<std::string_view>(port)
-                                                                    : std::nullopt);
+                const auto a =
+                    parseOpenAddress(arg(l, 0), n == 2 ? std::optional<std::string_view>(port) : std::nullopt);
                 if (const auto* e = std::get_if<AddressError>(&a))
                     error(e->code, e->message);
                 else
@@ -278,9 +278,7 @@ std::string summary(const std::vector<Diagnostic>& diagnostics)
         first = &diagnostics.front();
     if (!first)
         return "No problems";
-    auto count = [](std::size_t n, const char* what) {
-        return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
-    };
+    auto count = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
     std::string s = errors ? count(errors, "problem") : std::string();
     if (warnings)
         s += (errors ? ", " : "") + count(warnings, "warning");

@@ -44,44 +44,43 @@ private slots:
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QStringList>("found");
 
-        QTest::newRow("unknown command after a login")
-            << kLogin + "gett a.txt\nquit\n" << QStringList{"3 error unknown-command"};
+        QTest::newRow("unknown command after a login") << kLogin + "gett a.txt\nquit\n"
+                                                       << QStringList{"3 error unknown-command"};
         QTest::newRow("every unknown command, not just the first")
-            << kLogin + "gett a\n\n\nfetch b\n" << QStringList{"3 error unknown-command", "6 error unknown-command"};
+            << kLogin + "gett a\n\n\nfetch b\n"
+            << QStringList{"3 error unknown-command", "6 error unknown-command"};
         QTest::newRow("get without a name") << kLogin + "get\n" << QStringList{"3 error arguments"};
         QTest::newRow("get with three names") << kLogin + "get a b c\n" << QStringList{"3 error arguments"};
         QTest::newRow("rename with one name") << kLogin + "rename a\n" << QStringList{"3 error arguments"};
         QTest::newRow("pwd with a name") << kLogin + "pwd x\n" << QStringList{"3 error arguments"};
-        QTest::newRow("quoted name counts once")
-            << kLogin + "get \"my file.txt\" \"your file.txt\"\n" << QStringList{};
+        QTest::newRow("quoted name counts once") << kLogin + "get \"my file.txt\" \"your file.txt\"\n" << QStringList{};
         QTest::newRow("unknown transfer type") << kLogin + "type ebcdic\n" << QStringList{"3 error transfer-type"};
         QTest::newRow("port too big") << QByteArray("open h 99999\nuser a b\n") << QStringList{"1 error bad-port"};
         QTest::newRow("port zero") << QByteArray("open h 0\nuser a b\n") << QStringList{"1 error bad-port"};
         QTest::newRow("port not a number") << QByteArray("open h ftp\nuser a b\n") << QStringList{"1 error bad-port"};
         QTest::newRow("unknown scheme") << QByteArray("open gopher://h\nuser a b\n")
                                         << QStringList{"1 error unknown-scheme"};
-        QTest::newRow("scheme without a host") << QByteArray("open sftp://\nuser a b\n")
-                                               << QStringList{"1 error no-host"};
+        QTest::newRow("scheme without a host")
+            << QByteArray("open sftp://\nuser a b\n") << QStringList{"1 error no-host"};
         QTest::newRow("open without an address") << QByteArray("open\nuser a b\n") << QStringList{"1 error arguments"};
         QTest::newRow("transfer before open")
             << QByteArray("get a b\nopen h\nuser a b\n") << QStringList{"1 error not-connected"};
         QTest::newRow("user before open") << QByteArray("user a b\nopen h\n") << QStringList{"1 error not-connected"};
-        QTest::newRow("transfer after close")
-            << kLogin + "close\nput /dev/null x\n" << QStringList{"4 error not-connected"};
+        QTest::newRow("transfer after close") << kLogin + "close\nput /dev/null x\n"
+                                              << QStringList{"4 error not-connected"};
         QTest::newRow("transfer without a login")
             << QByteArray("open h\ncd /x\nuser a b\n") << QStringList{"2 error not-logged-in"};
         QTest::newRow("nothing after quit is run") << QByteArray("quit\nget a\n") << QStringList{};
-        QTest::newRow("marker after a line that is no GET")
-            << kLogin + "cd x\n**E000101=&/in/a&\n" << QStringList{"4 error marker"};
-        QTest::newRow("marker of another GET")
-            << kLogin + "get a /app/Junction/E000101.txt\n**E000102=&/in/a&\n" << QStringList{"4 error marker"};
-        QTest::newRow("marker without its closing &")
-            << kLogin + "get a /app/Junction/E000101.txt\n**E000101=&/in/a\n" << QStringList{"4 error marker"};
-        QTest::newRow("marker without a target")
-            << kLogin + "get a /app/Junction/E000101.txt\n**E000101=&&\n" << QStringList{"4 error marker"};
-        QTest::newRow("GET lost its head in the rewrite")
-            << kLogin + " /app/Junction/E000101.txt\n**E000101=&/in/a&\n"
-            << QStringList{"3 error unknown-command", "4 error marker"};
+        QTest::newRow("marker after a line that is no GET") << kLogin + "cd x\n**E000101=&/in/a&\n"
+                                                            << QStringList{"4 error marker"};
+        QTest::newRow("marker of another GET") << kLogin + "get a /app/Junction/E000101.txt\n**E000102=&/in/a&\n"
+                                               << QStringList{"4 error marker"};
+        QTest::newRow("marker without its closing &") << kLogin + "get a /app/Junction/E000101.txt\n**E000101=&/in/a\n"
+                                                      << QStringList{"4 error marker"};
+        QTest::newRow("marker without a target") << kLogin + "get a /app/Junction/E000101.txt\n**E000101=&&\n"
+                                                 << QStringList{"4 error marker"};
+        QTest::newRow("GET lost its head in the rewrite") << kLogin + " /app/Junction/E000101.txt\n**E000101=&/in/a&\n"
+                                                          << QStringList{"3 error unknown-command", "4 error marker"};
         QTest::newRow("ascii over sftp") << QByteArray("open sftp://h\nuser a b\nascii\ntype A\nbinary\n")
                                          << QStringList{"3 warning ascii-over-sftp", "4 warning ascii-over-sftp"};
         QTest::newRow("ascii over ftps is fine") << QByteArray("open ftps://h\nuser a b\nascii\n") << QStringList{};
@@ -220,17 +219,39 @@ private slots:
         QTest::addColumn<QString>("address");
         QTest::addColumn<QString>("port");
         QTest::addColumn<QString>("parsed"); // scheme host port, or the error code
-        QTest::newRow("bare host") << "h" << "" << "ftp h 21";
-        QTest::newRow("ftp with port") << "ftp://h" << "2121" << "ftp h 2121";
-        QTest::newRow("ftpes") << "ftpes://h" << "" << "ftpes h 21";
-        QTest::newRow("ftps") << "FTPS://h/" << "" << "ftps h 990";
-        QTest::newRow("sftp") << "sftp://10.0.0.1" << "" << "sftp 10.0.0.1 22";
-        QTest::newRow("highest port") << "h" << "65535" << "ftp h 65535";
-        QTest::newRow("port 65536") << "h" << "65536" << "bad-port";
-        QTest::newRow("signed port") << "h" << "+21" << "bad-port";
-        QTest::newRow("unknown scheme") << "http://h" << "" << "unknown-scheme";
-        QTest::newRow("empty scheme") << "://h" << "" << "unknown-scheme";
-        QTest::newRow("no host") << "ftps://" << "" << "no-host";
+        QTest::newRow("bare host") << "h"
+                                   << ""
+                                   << "ftp h 21";
+        QTest::newRow("ftp with port") << "ftp://h"
+                                       << "2121"
+                                       << "ftp h 2121";
+        QTest::newRow("ftpes") << "ftpes://h"
+                               << ""
+                               << "ftpes h 21";
+        QTest::newRow("ftps") << "FTPS://h/"
+                              << ""
+                              << "ftps h 990";
+        QTest::newRow("sftp") << "sftp://10.0.0.1"
+                              << ""
+                              << "sftp 10.0.0.1 22";
+        QTest::newRow("highest port") << "h"
+                                      << "65535"
+                                      << "ftp h 65535";
+        QTest::newRow("port 65536") << "h"
+                                    << "65536"
+                                    << "bad-port";
+        QTest::newRow("signed port") << "h"
+                                     << "+21"
+                                     << "bad-port";
+        QTest::newRow("unknown scheme") << "http://h"
+                                        << ""
+                                        << "unknown-scheme";
+        QTest::newRow("empty scheme") << "://h"
+                                      << ""
+                                      << "unknown-scheme";
+        QTest::newRow("no host") << "ftps://"
+                                 << ""
+                                 << "no-host";
     }
     void openAddress()
     {
@@ -238,8 +259,8 @@ private slots:
         QFETCH(QString, port);
         QFETCH(QString, parsed);
         const std::string p = port.toStdString();
-        const auto a = parseOpenAddress(address.toStdString(),
-                                        port.isEmpty() ? std::nullopt : std::optional<std::string_view>(p));
+        const auto a =
+            parseOpenAddress(address.toStdString(), port.isEmpty() ? std::nullopt : std::optional<std::string_view>(p));
         QString got;
         if (const auto* e = std::get_if<AddressError>(&a))
             got = QString::fromStdString(e->code);

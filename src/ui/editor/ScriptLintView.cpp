@@ -35,8 +35,8 @@ namespace {
 struct MarginAccess : QPlainTextEdit {
     static void setLeft(QPlainTextEdit* box, int left)
     {
-        const auto set = static_cast<void (QAbstractScrollArea::*)(int, int, int, int)>(
-            &MarginAccess::setViewportMargins);
+        const auto set =
+            static_cast<void (QAbstractScrollArea::*)(int, int, int, int)>(&MarginAccess::setViewportMargins);
         (box->*set)(left, 0, 0, 0);
     }
 };
@@ -117,8 +117,7 @@ void ScriptLintView::paintGutter(QWidget* gutter, const QRect& area)
     p.fillRect(area, gutter->palette().color(QPalette::Window));
     p.setFont(m_box->font());
     const int bottom = std::min(area.bottom(), m_box->viewport()->height());
-    for (QTextBlock block = m_box->cursorForPosition(QPoint(0, 0)).block(); block.isValid();
-         block = block.next()) {
+    for (QTextBlock block = m_box->cursorForPosition(QPoint(0, 0)).block(); block.isValid(); block = block.next()) {
         const QRect r = m_box->cursorRect(QTextCursor(block));
         if (r.top() > bottom)
             break;
@@ -126,7 +125,7 @@ void ScriptLintView::paintGutter(QWidget* gutter, const QRect& area)
             continue;
         const int line = block.blockNumber() + 1;
         const auto mark = m_marks.find(line);
-        p.setPen(mark == m_marks.end()                       ? gutter->palette().color(QPalette::PlaceholderText)
+        p.setPen(mark == m_marks.end()                 ? gutter->palette().color(QPalette::PlaceholderText)
                  : mark->second == fs::Severity::Error ? QColor(0xd0, 0x00, 0x00)
                                                        : QColor(0xc0, 0x80, 0x00));
         p.drawText(QRect(0, r.top(), gutter->width() - 4, r.height()), Qt::AlignRight | Qt::AlignVCenter,
