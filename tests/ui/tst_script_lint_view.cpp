@@ -3,6 +3,7 @@
 #include "support/Fakes.h"
 #include "support/Gui.h"
 #include "support/TempAppFolder.h"
+#include "ui/editor/ScriptLintView.h"
 #include "ui/editor/frmZULINF.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -128,6 +129,33 @@ private slots:
         QVERIFY(!password.layout()->formats().isEmpty());
         QVERIFY(password.layout()->formats()[0].format.fontWeight() != QFont::Bold);
         QCOMPARE(command.layout()->formats()[0].format.fontWeight(), int(QFont::Bold));
+    }
+
+    // In a long script the lint stays off the key strokes: it runs once,
+    // after typing pauses, and its redrawing of the marks starts no other run.
+    void longScriptLintsOncePerPause()
+    {
+        frmZULINF& f = shownForm();
+        auto* box = child<QPlainTextEdit>(&f, "txtZUL");
+        auto* view = f.findChild<ui::ScriptLintView*>("lintView");
+        QVERIFY(view);
+        QString script = "open h\nuser a b\n";
+        for (int i = 0; i < 30000; ++i)
+            script += QStringLiteral("get f%1.txt /in/f%1.txt\n").arg(i);
+        box->setPlainText(script + "quit");
+        QTRY_VERIFY(view->lintRuns() > 0 && view->diagnostics().empty());
+        const int runs = view->lintRuns();
+        QTextCursor c(box->document()->findBlockByNumber(15000));
+        c.movePosition(QTextCursor::EndOfBlock);
+        box->setTextCursor(c);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClicks(box, "gett x");
+        QCOMPARE(view->lintRuns(), runs);
+        QTRY_COMPARE(child<QLabel>(&f, "lblLint")->text(), QString("1 problem: line 15002: unknown command 'gett'"));
+        QCOMPARE(wavy(box, 15002).size(), 1);
+        QTest::qWait(2 * ui::ScriptLintView::PauseMs);
+        QCOMPARE(view->lintRuns(), runs + 1);
     }
 
     // The aids sit beside the controls of the panel without changing them.

@@ -58,7 +58,10 @@ ScriptLintView::ScriptLintView(QPlainTextEdit* box, QBoxLayout* layout)
     m_pause->setSingleShot(true);
     m_pause->setInterval(PauseMs);
     connect(m_pause, &QTimer::timeout, this, &ScriptLintView::lintNow);
-    connect(box->document(), &QTextDocument::contentsChanged, m_pause, qOverload<>(&QTimer::start));
+    connect(box->document(), &QTextDocument::contentsChanged, this, [this] {
+        if (!m_marking) // redrawing the marks changes no text
+            m_pause->start();
+    });
 
     connect(box, &QPlainTextEdit::blockCountChanged, this, [this] { placeGutter(); });
     connect(box, &QPlainTextEdit::updateRequest, this, [this](const QRect& r, int dy) {
@@ -75,6 +78,7 @@ ScriptLintView::ScriptLintView(QPlainTextEdit* box, QBoxLayout* layout)
 void ScriptLintView::lintNow()
 {
     m_pause->stop();
+    ++m_runs;
     fs::LintOptions options; // local names are looked up as the run would, absolute ones only
     m_found = fs::lint(toCodePage(m_box->toPlainText()), options);
     std::map<int, fs::Severity> marks;
@@ -88,7 +92,9 @@ void ScriptLintView::lintNow()
                fromCodePage(d.message);
     }
     m_marks = marks;
+    m_marking = true;
     m_highlighter->setMarks(std::move(marks));
+    m_marking = false;
     m_status->setText(fromCodePage(fs::summary(m_found)));
     m_status->setStyleSheet(fs::hasErrors(m_found) ? QStringLiteral("color: #b00000") : QString());
     m_gutter->update();

@@ -34,6 +34,7 @@ public:
     QLabel* statusLabel() const { return m_status; }
     // Lints at once instead of after the pause.
     void lintNow();
+    int lintRuns() const { return m_runs; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,6 +53,8 @@ private:
     std::vector<ftpscript::Diagnostic> m_found;
     std::map<int, QString> m_tips; // by 1-based line
     std::map<int, ftpscript::Severity> m_marks;
+    int m_runs = 0;
+    bool m_marking = false;
 };
 
 } // namespace zul::ui
