@@ -53,9 +53,11 @@ public:
             break;
         case LineKind::BareUser:
             m_loggedIn = m_connected;
-            if (l.words.size() > 1) // a name never holds a blank: likely a mistyped command
-                warning("bare-user", "the line after 'open' is read as the user name " + quoted(l.text) +
-                                         " and the next line as its password");
+            // A name never holds a blank: likely a mistyped command, or a name and
+            // password on one line. The line itself is not shown, as it may hold one.
+            if (l.words.size() > 1)
+                warning("bare-user", "the line after 'open' is read as a user name, and the next line as its "
+                                     "password, but it holds more than one word");
             break;
         case LineKind::Marker:
             marker(l.text);
