@@ -117,6 +117,25 @@ private slots:
         QCOMPARE(shortForm(lint(script.toStdString())), QStringList{});
     }
 
+    // Findings end up in CI logs: none repeats a password, wherever it stands.
+    void passwordsNeverShown_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::newRow("name and password on the line after open") << QByteArray("open h\nbob Secret-pw1\nx\n");
+        QTest::newRow("login with too many words") << QByteArray("open h\nuser bob Secret-pw1 a b\n");
+        QTest::newRow("login before open") << QByteArray("user bob Secret-pw1\nopen h\n");
+        QTest::newRow("quote pass before open") << QByteArray("quote PASS Secret-pw1\n");
+        QTest::newRow("password line that is a command word") << QByteArray("open h\nuser bob\nSecret-pw1 x y\n");
+    }
+    void passwordsNeverShown()
+    {
+        QFETCH(QByteArray, script);
+        const auto found = lint(script.toStdString());
+        for (const auto& d : found)
+            QVERIFY2(d.message.find("Secret-pw1") == std::string::npos, d.message.c_str());
+        QVERIFY(summary(found).find("Secret-pw1") == std::string::npos);
+    }
+
     void message()
     {
         const auto ds = lint("open h\nuser a b\ngett x\nget\n");
