@@ -63,6 +63,8 @@ public:
             marker(l.text);
             break;
         case LineKind::Password:
+            passwordLine(l.text);
+            break;
         case LineKind::Disabled:
             break;
         }
@@ -161,6 +163,17 @@ private:
         default:
             break;
         }
+    }
+
+    // The runner takes the line after a login without a password as the
+    // password, whatever it holds; a command there was most likely meant as one.
+    // The line is not shown: it may be the password after all.
+    void passwordLine(std::string_view text)
+    {
+        const auto end = text.find_first_of(" \t");
+        if (findVerb(text.substr(0, end)))
+            warning("password-line", "this line is read as the password of the login before it, yet it begins "
+                                     "with a command word");
     }
 
     void asciiOverSftp(std::string_view name)

@@ -89,6 +89,9 @@ private slots:
             << QStringList{"3 warning missing-local-file", "4 warning missing-local-file"};
         QTest::newRow("bare user name of two words")
             << QByteArray("open h\ngett a.txt\npw\n") << QStringList{"2 warning bare-user"};
+        QTest::newRow("command taken as the password")
+            << QByteArray("open h\nuser ops\n\nget in.txt /tmp/in.txt\nquit\n")
+            << QStringList{"4 warning password-line"};
         QTest::newRow("several kinds, line numbers exact")
             << QByteArray("get a\r\nopen h 70000\r\nuser u p\r\n\r\nlist\r\nquit\r\n")
             << QStringList{"1 error not-connected", "2 error bad-port", "5 error unknown-command"};
