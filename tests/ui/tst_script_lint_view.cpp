@@ -165,6 +165,12 @@ private slots:
         auto* box = child<QPlainTextEdit>(&f, "txtZUL");
         QCOMPARE(box->parentWidget(), static_cast<QWidget*>(&f));
         QVERIFY(box->viewport()->x() >= child<QWidget>(&f, "lintGutter")->width());
+        // A long finding does not widen the panel.
+        const int width = f.width();
+        f.setScriptText("open h\r\nuser a b\r\nput /no/such/" + std::string(400, 'x') + "\r\n");
+        QTRY_VERIFY(child<QLabel>(&f, "lblLint")->text().startsWith("1 warning"));
+        QCOMPARE(f.width(), width);
+        f.setScriptText("");
         QCOMPARE(f.scriptText(), std::string());
         f.setScriptText("open h\r\nquit\r\n");
         QCOMPARE(f.scriptText(), std::string("open h\r\nquit\r\n"));

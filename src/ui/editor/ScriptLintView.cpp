@@ -51,6 +51,7 @@ ScriptLintView::ScriptLintView(QPlainTextEdit* box, QBoxLayout* layout)
     m_gutter->setObjectName("lintGutter");
     m_status->setObjectName("lblLint");
     m_status->setTextFormat(Qt::PlainText);
+    m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed); // a long message never widens the panel
     m_status->setText(QString::fromStdString(fs::summary({})));
     layout->insertWidget(layout->indexOf(box) + 1, m_status);
 
@@ -79,8 +80,7 @@ void ScriptLintView::lintNow()
 {
     m_pause->stop();
     ++m_runs;
-    fs::LintOptions options; // local names are looked up as the run would, absolute ones only
-    m_found = fs::lint(toCodePage(m_box->toPlainText()), options);
+    m_found = fs::lint(toCodePage(m_box->toPlainText())); // relative local names depend on the run's folder
     std::map<int, fs::Severity> marks;
     m_tips.clear();
     for (const auto& d : m_found) {
