@@ -5,7 +5,7 @@
 #include "runner/Masking.h"
 #include "runner/Netrc.h"
 #include "runner/SafeName.h"
-#include "runner/ScriptParser.h"
+#include "runner/Script.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,13 +1,14 @@
 // VelundZUL: runs a prepared FTP script for one event, started by the run driver
-// as  VelundZUL "true|SCRIPT|EVENT".
+// as  VelundZUL "true|SCRIPT|EVENT"; VelundZUL --check FILE... only reads and reports.
 
 #include "platform/FileSystem.h"
+#include "runner/Check.h"
 #include "runner/EventLock.h"
 #include "runner/ExitStatus.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
 #include "runner/Runner.h"
-#include "runner/ScriptParser.h"
+#include "runner/Script.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
 
@@ -79,12 +80,17 @@ int main(int argc, char** argv)
             std::printf("VelundZUL %s\n", ZUL_VERSION);
         else
             std::printf("usage: VelundZUL \"true|SCRIPT|EVENT\"   (started by the run driver)\n"
+                        "       VelundZUL --check FILE...\n"
                         "       VelundZUL --help | --version\n"
                         "Runs the FTP script SCRIPT for event EVENT (blanks for Fast Path) and writes a transcript\n"
-                        "to Log/ beside the program. Exit status 0 on success; 1 script, 2 partner unreachable,\n"
-                        "3 login, 4 remote file, 5 local file, 6 transient, 7 delivery, 8 interrupted, 9 runner.\n");
+                        "to Log/ beside the program. --check reads scripts without connecting and prints their\n"
+                        "problems as FILE:LINE: severity: message (exit 0 clean, 1 problems, 2 unreadable).\n"
+                        "Exit status of a run: 0 success; 1 script, 2 partner unreachable, 3 login, 4 remote file,\n"
+                        "5 local file, 6 transient, 7 delivery, 8 interrupted, 9 runner, 10 timed out.\n");
         return 0;
     }
+    if (argc >= 2 && std::string_view(argv[1]) == "--check")
+        return checkScripts({argv + 2, argv + argc}, stdout, stderr);
     installSignals();
     const std::string appFolder = ownFolder();
     std::string configError;

@@ -3,7 +3,7 @@
 #include "runner/Delivery.h"
 #include "runner/ExitStatus.h"
 #include "runner/FtpSession.h"
-#include "runner/ScriptParser.h"
+#include "runner/Script.h"
 
 #include <functional>
 #include <optional>

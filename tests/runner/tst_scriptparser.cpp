@@ -1,5 +1,5 @@
 #include "runner/Invocation.h"
-#include "runner/ScriptParser.h"
+#include "runner/Script.h"
 
 #include <QTest>
 

@@ -14,6 +14,7 @@
 #include "ui/common/EditToolbar.h"
 #include "ui/common/RunConfirmation.h"
 #include "ui/editor/ScriptCheck.h"
+#include "ui/editor/ScriptLintView.h"
 #include "ui/editor/WorkCopyCleanup.h"
 #include "ui_frmZULINF.h"
 
@@ -98,6 +99,7 @@ frmZULINF::frmZULINF() : ui(std::make_unique<Ui::frmZULINF>())
     mono.setStyleHint(QFont::Monospace);
     mono.setFixedPitch(true);
     txtZUL->setFont(mono);
+    new zul::ui::ScriptLintView(txtZUL, ui->layoutMain);
 
     Toolbar1 = zul::ui::makeEditToolbar(this, m_buttons, [this](int index) { Toolbar1_ButtonClick(index); });
     ui->layoutToolbar->addWidget(Toolbar1);

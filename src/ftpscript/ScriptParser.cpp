@@ -1,81 +1,17 @@
-#include "runner/ScriptParser.h"
+#include "ftpscript/ScriptParser.h"
 
+#include "ftpscript/Grammar.h"
 #include "platform/Text.h"
 
-#include <array>
-#include <cctype>
 #include <optional>
 
-namespace zul::runner {
+namespace zul::ftpscript {
 
 namespace {
 
-struct VerbInfo {
-    std::string_view word;
-    Verb verb;
-    int minArgs;
-    int maxArgs; // -1: any number
-};
-
-constexpr std::array kVerbs{
-    VerbInfo{"OPEN", Verb::Open, 1, 2},
-    VerbInfo{"USER", Verb::User, 1, 3},
-    VerbInfo{"CD", Verb::Cd, 1, 1},
-    VerbInfo{"CWD", Verb::Cd, 1, 1},
-    VerbInfo{"CDUP", Verb::Cdup, 0, 0},
-    VerbInfo{"LCD", Verb::Lcd, 0, 1},
-    VerbInfo{"PWD", Verb::Pwd, 0, 0},
-    VerbInfo{"LS", Verb::Ls, 0, 2},
-    VerbInfo{"DIR", Verb::Dir, 0, 2},
-    VerbInfo{"GET", Verb::Get, 1, 2},
-    VerbInfo{"RECV", Verb::Get, 1, 2},
-    VerbInfo{"PUT", Verb::Put, 1, 2},
-    VerbInfo{"SEND", Verb::Put, 1, 2},
-    VerbInfo{"MGET", Verb::Mget, 1, -1},
-    VerbInfo{"MPUT", Verb::Mput, 1, -1},
-    VerbInfo{"APPEND", Verb::Append, 1, 2},
-    VerbInfo{"DELETE", Verb::Delete, 1, 1},
-    VerbInfo{"MDELETE", Verb::Mdelete, 1, -1},
-    VerbInfo{"MKDIR", Verb::Mkdir, 1, 1},
-    VerbInfo{"RMDIR", Verb::Rmdir, 1, 1},
-    VerbInfo{"RENAME", Verb::Rename, 2, 2},
-    VerbInfo{"ASCII", Verb::Ascii, 0, 0},
-    VerbInfo{"BINARY", Verb::Binary, 0, 0},
-    VerbInfo{"BIN", Verb::Binary, 0, 0},
-    VerbInfo{"TYPE", Verb::Type, 0, 1},
-    VerbInfo{"QUOTE", Verb::Quote, 1, -1},
-    VerbInfo{"LITERAL", Verb::Quote, 1, -1},
-    VerbInfo{"SITE", Verb::Site, 1, -1},
-    VerbInfo{"PASSIVE", Verb::Passive, 0, 1},
-    VerbInfo{"CLOSE", Verb::Close, 0, 0},
-    VerbInfo{"DISCONNECT", Verb::Close, 0, 0},
-    VerbInfo{"QUIT", Verb::Quit, 0, 0},
-    VerbInfo{"BYE", Verb::Quit, 0, 0},
-    VerbInfo{"PROMPT", Verb::NoOp, 0, -1},
-    VerbInfo{"HASH", Verb::NoOp, 0, -1},
-    VerbInfo{"VERBOSE", Verb::NoOp, 0, -1},
-    VerbInfo{"BELL", Verb::NoOp, 0, -1},
-    VerbInfo{"STATUS", Verb::NoOp, 0, -1},
-    VerbInfo{"TRACE", Verb::NoOp, 0, -1},
-};
-
-std::optional<VerbInfo> findVerb(std::string_view word)
-{
-    const std::string w = platform::upper(word);
-    for (const auto& v : kVerbs)
-        if (v.word == w)
-            return v;
-    return std::nullopt;
-}
-
 std::string trimBlanks(std::string_view s)
 {
-    std::size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
-        --e;
-    return std::string(s.substr(b, e - b));
+    return std::string(blankTrimmed(s));
 }
 
 // Text after the command word, for commands that pass it to the server as is.
@@ -101,17 +37,6 @@ std::vector<std::string> splitLines(std::string_view text)
         start = nl + 1;
     }
     return lines;
-}
-
-bool isValidPort(const std::string& s)
-{
-    if (s.empty() || s.size() > 5)
-        return false;
-    for (char c : s)
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    const long n = std::stol(s);
-    return n >= 1 && n <= 65535;
 }
 
 // The line after a user line without a password, when it is one: a line that
@@ -238,4 +163,4 @@ ParseResult parseScript(std::string_view text)
     return out;
 }
 
-} // namespace zul::runner
+} // namespace zul::ftpscript

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-namespace zul::runner {
+namespace zul::ftpscript {
 
 enum class Verb {
     Open,
@@ -67,4 +67,4 @@ using zul::platform::splitWords;
 // The line with any password replaced by "****".
 std::string maskLine(std::string_view line);
 
-} // namespace zul::runner
+} // namespace zul::ftpscript

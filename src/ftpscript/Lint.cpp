@@ -1,0 +1,290 @@
+#include "ftpscript/Lint.h"
+
+#include "ftpscript/Grammar.h"
+#include "ftpscript/OpenAddress.h"
+#include "platform/FileSystem.h"
+
+#include <variant>
+
+namespace zul::ftpscript {
+
+namespace {
+
+std::string quoted(std::string_view s)
+{
+    return "'" + std::string(s) + "'";
+}
+
+std::string expectedCount(const VerbInfo& v)
+{
+    if (v.maxArgs < 0)
+        return "at least " + std::to_string(v.minArgs);
+    if (v.minArgs == v.maxArgs)
+        return std::to_string(v.minArgs);
+    return std::to_string(v.minArgs) + (v.maxArgs == v.minArgs + 1 ? " or " : " to ") + std::to_string(v.maxArgs);
+}
+
+std::string localForm(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+class Linter {
+public:
+    Linter(const LintOptions& options, std::vector<Diagnostic>& out)
+        : m_options(options), m_out(out), m_localFolder(options.localFolder)
+    {
+    }
+
+    void line(int number, const ScannedLine& l)
+    {
+        m_line = number;
+        switch (l.kind) {
+        case LineKind::Blank:
+            return; // changes nothing, not even what a marker line follows
+        case LineKind::Command:
+            command(l);
+            return;
+        case LineKind::UnknownCommand:
+            error("unknown-command", "unknown command " + quoted(word(l, 0)));
+            break;
+        case LineKind::BareUser:
+            m_loggedIn = m_connected;
+            // A name never holds a blank: likely a mistyped command, or a name and
+            // password on one line. The line itself is not shown, as it may hold one.
+            if (l.words.size() > 1)
+                warning("bare-user", "the line after 'open' is read as a user name, and the next line as its "
+                                     "password, but it holds more than one word");
+            break;
+        case LineKind::Marker:
+            marker(l.text);
+            break;
+        case LineKind::Password:
+        case LineKind::Disabled:
+            break;
+        }
+        m_getLine = false;
+    }
+
+private:
+    static std::string_view word(const ScannedLine& l, std::size_t i)
+    {
+        return l.text.substr(l.words[i].begin, l.words[i].end - l.words[i].begin);
+    }
+    std::string arg(const ScannedLine& l, std::size_t i) const { return wordText(l.text, l.words[i + 1]); }
+
+    void report(Severity s, std::string code, std::string message)
+    {
+        m_out.push_back({m_line, s, std::move(code), std::move(message)});
+    }
+    void error(std::string code, std::string message) { report(Severity::Error, std::move(code), std::move(message)); }
+    void warning(std::string code, std::string message)
+    {
+        report(Severity::Warning, std::move(code), std::move(message));
+    }
+
+    void command(const ScannedLine& l)
+    {
+        const VerbInfo& v = *l.verb;
+        const std::string_view name = word(l, 0);
+        const int n = int(l.words.size()) - 1;
+        const bool countOk = n >= v.minArgs && (v.maxArgs < 0 || n <= v.maxArgs);
+        m_getLine = false;
+        if (!countOk)
+            error("arguments", "wrong number of arguments for " + quoted(name) + " (" + expectedCount(v) +
+                                   " expected, " + std::to_string(n) + " given)");
+
+        if (!m_ended && (v.verb == Verb::User || needsSession(v.verb))) {
+            if (!m_connected)
+                error("not-connected", quoted(name) + " needs a connection: no 'open' " +
+                                           (m_closedAt ? "since the close on line " + std::to_string(m_closedAt)
+                                                       : std::string("before this line")));
+            else if (v.verb != Verb::User && !m_loggedIn)
+                error("not-logged-in",
+                      quoted(name) + " needs a login: no user after the 'open' on line " + std::to_string(m_openAt));
+        }
+
+        switch (v.verb) {
+        case Verb::Open:
+            m_connected = true;
+            m_loggedIn = false;
+            m_openAt = m_line;
+            m_scheme = Scheme::Ftp;
+            if (countOk) {
+                const std::string port = n == 2 ? arg(l, 1) : std::string();
+                const auto a =
+                    parseOpenAddress(arg(l, 0), n == 2 ? std::optional<std::string_view>(port) : std::nullopt);
+                if (const auto* e = std::get_if<AddressError>(&a))
+                    error(e->code, e->message);
+                else
+                    m_scheme = std::get<OpenAddress>(a).scheme;
+            }
+            break;
+        case Verb::User:
+            m_loggedIn = true;
+            break;
+        case Verb::Close:
+            m_connected = m_loggedIn = false;
+            m_closedAt = m_line;
+            break;
+        case Verb::Quit:
+            m_ended = true; // the run stops here
+            break;
+        case Verb::Type:
+            if (n == 1) {
+                const std::string t = arg(l, 0);
+                if (!isTransferType(t))
+                    error("transfer-type", "unknown transfer type " + quoted(t) + " (ascii, a, binary, image or i)");
+                else if (isAsciiType(t))
+                    asciiOverSftp(name);
+            }
+            break;
+        case Verb::Ascii:
+            asciiOverSftp(name);
+            break;
+        case Verb::Put:
+        case Verb::Append:
+            if (countOk)
+                localFileThere(arg(l, 0));
+            break;
+        case Verb::Lcd:
+            if (countOk && n == 1)
+                changeLocalFolder(localForm(arg(l, 0)));
+            break;
+        case Verb::Get:
+            m_getLine = countOk;
+            m_get = l;
+            break;
+        default:
+            break;
+        }
+    }
+
+    void asciiOverSftp(std::string_view name)
+    {
+        if (m_connected && m_scheme == Scheme::Sftp)
+            warning("ascii-over-sftp", quoted(name) + " over SFTP: files go as they are, line ends are not converted");
+    }
+
+    void localFileThere(const std::string& name)
+    {
+        if (!m_options.checkLocalFiles)
+            return;
+        std::string path = localForm(name);
+        if (path.empty())
+            return;
+        if (path.front() != '/') {
+            if (m_localFolder.empty())
+                return; // relative to a folder only the run knows
+            path = m_localFolder + "/" + path;
+        }
+        if (!platform::fileExists(path))
+            warning("missing-local-file", "local file " + quoted(path) + " does not exist now");
+    }
+
+    void changeLocalFolder(const std::string& dir)
+    {
+        if (dir.empty())
+            return;
+        if (dir.front() == '/')
+            m_localFolder = dir;
+        else if (!m_localFolder.empty())
+            m_localFolder += "/" + dir;
+    }
+
+    void marker(std::string_view text)
+    {
+        const MarkerLine m = splitMarker(text);
+        if (!m.wellFormed) {
+            error("marker", "malformed receipt marker line: expected **KEY=&TARGET&");
+            return;
+        }
+        if (!m_getLine) {
+            error("marker", "receipt marker line does not follow a GET line");
+            return;
+        }
+        std::vector<std::string> args;
+        for (std::size_t i = 1; i < m_get.words.size(); ++i)
+            args.push_back(wordText(m_get.text, m_get.words[i]));
+        const std::string key = markerKeyOf(args);
+        if (key != m.key)
+            error("marker", "receipt marker " + quoted(m.key) + " does not match the GET before it (local file " +
+                                quoted(key) + ")");
+        else if (blankTrimmed(m.target).empty())
+            error("marker", "receipt marker " + quoted(m.key) + " names no local target");
+    }
+
+    const LintOptions& m_options;
+    std::vector<Diagnostic>& m_out;
+    std::string m_localFolder;
+    int m_line = 0;
+    bool m_connected = false;
+    bool m_loggedIn = false;
+    bool m_ended = false;
+    int m_openAt = 0;
+    int m_closedAt = 0;
+    Scheme m_scheme = Scheme::Ftp;
+    bool m_getLine = false; // the last line that was not blank is a GET
+    ScannedLine m_get;
+};
+
+} // namespace
+
+std::vector<Diagnostic> lint(std::string_view text, const LintOptions& options)
+{
+    std::vector<Diagnostic> out;
+    Linter linter(options, out);
+    LineScanner scanner;
+    ScannedLine l;
+    int number = 0;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto nl = text.find('\n', start);
+        std::string_view line = text.substr(start, nl == std::string_view::npos ? text.size() - start : nl - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        scanner.scan(line, l);
+        linter.line(++number, l);
+        if (nl == std::string_view::npos)
+            break;
+        start = nl + 1;
+    }
+    return out;
+}
+
+std::string_view severityName(Severity severity)
+{
+    return severity == Severity::Error ? "error" : "warning";
+}
+
+bool hasErrors(const std::vector<Diagnostic>& diagnostics)
+{
+    for (const auto& d : diagnostics)
+        if (d.severity == Severity::Error)
+            return true;
+    return false;
+}
+
+std::string summary(const std::vector<Diagnostic>& diagnostics)
+{
+    std::size_t errors = 0;
+    const Diagnostic* first = nullptr;
+    for (const auto& d : diagnostics)
+        if (d.severity == Severity::Error && ++errors == 1)
+            first = &d;
+    const std::size_t warnings = diagnostics.size() - errors;
+    if (!first && !diagnostics.empty())
+        first = &diagnostics.front();
+    if (!first)
+        return "No problems";
+    auto count = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+    std::string s = errors ? count(errors, "problem") : std::string();
+    if (warnings)
+        s += (errors ? ", " : "") + count(warnings, "warning");
+    return s + ": line " + std::to_string(first->line) + ": " + first->message;
+}
+
+} // namespace zul::ftpscript

@@ -1,0 +1,33 @@
+#include "runner/Check.h"
+
+#include "ftpscript/Lint.h"
+#include "platform/FileSystem.h"
+
+namespace zul::runner {
+
+int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err)
+{
+    if (files.empty()) {
+        std::fprintf(err, "usage: VelundZUL --check FILE...\n");
+        return 2;
+    }
+    bool unreadable = false;
+    bool problems = false;
+    for (const auto& file : files) {
+        const auto text = platform::readAll(file);
+        if (!text) {
+            std::fprintf(err, "%s: error: cannot read: %s\n", file.c_str(), text.error().description.c_str());
+            unreadable = true;
+            continue;
+        }
+        const auto found = ftpscript::lint(*text);
+        for (const auto& d : found)
+            std::fprintf(out, "%s:%d: %s: %s [%s]\n", file.c_str(), d.line,
+                         std::string(ftpscript::severityName(d.severity)).c_str(), d.message.c_str(), d.code.c_str());
+        problems = problems || ftpscript::hasErrors(found);
+    }
+    std::fflush(out);
+    return unreadable ? 2 : problems ? 1 : 0;
+}
+
+} // namespace zul::runner

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace zul::runner {
+
+// VelundZUL --check FILE...: every problem of each script as FILE:LINE: severity: message,
+// without connecting or touching any file but the scripts. 0 clean (warnings allowed),
+// 1 any error, 2 a script that cannot be read.
+int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err);
+
+} // namespace zul::runner

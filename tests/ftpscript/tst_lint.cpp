@@ -1,0 +1,312 @@
+#include "ftpscript/Grammar.h"
+#include "ftpscript/Lint.h"
+#include "ftpscript/OpenAddress.h"
+#include "ftpscript/ScriptParser.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace zul::ftpscript;
+
+namespace {
+
+// "LINE severity code" for each diagnostic, in order.
+QStringList shortForm(const std::vector<Diagnostic>& ds)
+{
+    QStringList out;
+    for (const auto& d : ds)
+        out << QStringLiteral("%1 %2 %3")
+                   .arg(d.line)
+                   .arg(QString::fromLatin1(severityName(d.severity)))
+                   .arg(QString::fromStdString(d.code));
+    return out;
+}
+
+QByteArray crlf(QByteArray s)
+{
+    return s.replace("\n", "\r\n");
+}
+
+const QByteArray kLogin = "open 127.0.0.1 2121\nuser zul Secret-pw1\n";
+
+} // namespace
+
+class LintTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+private slots:
+    void problems_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QStringList>("found");
+
+        QTest::newRow("unknown command after a login") << kLogin + "gett a.txt\nquit\n"
+                                                       << QStringList{"3 error unknown-command"};
+        QTest::newRow("every unknown command, not just the first")
+            << kLogin + "gett a\n\n\nfetch b\n"
+            << QStringList{"3 error unknown-command", "6 error unknown-command"};
+        QTest::newRow("get without a name") << kLogin + "get\n" << QStringList{"3 error arguments"};
+        QTest::newRow("get with three names") << kLogin + "get a b c\n" << QStringList{"3 error arguments"};
+        QTest::newRow("rename with one name") << kLogin + "rename a\n" << QStringList{"3 error arguments"};
+        QTest::newRow("pwd with a name") << kLogin + "pwd x\n" << QStringList{"3 error arguments"};
+        QTest::newRow("quoted name counts once") << kLogin + "get \"my file.txt\" \"your file.txt\"\n" << QStringList{};
+        QTest::newRow("unknown transfer type") << kLogin + "type ebcdic\n" << QStringList{"3 error transfer-type"};
+        QTest::newRow("port too big") << QByteArray("open h 99999\nuser a b\n") << QStringList{"1 error bad-port"};
+        QTest::newRow("port zero") << QByteArray("open h 0\nuser a b\n") << QStringList{"1 error bad-port"};
+        QTest::newRow("port not a number") << QByteArray("open h ftp\nuser a b\n") << QStringList{"1 error bad-port"};
+        QTest::newRow("unknown scheme") << QByteArray("open gopher://h\nuser a b\n")
+                                        << QStringList{"1 error unknown-scheme"};
+        QTest::newRow("scheme without a host")
+            << QByteArray("open sftp://\nuser a b\n") << QStringList{"1 error no-host"};
+        QTest::newRow("open without an address") << QByteArray("open\nuser a b\n") << QStringList{"1 error arguments"};
+        QTest::newRow("transfer before open")
+            << QByteArray("get a b\nopen h\nuser a b\n") << QStringList{"1 error not-connected"};
+        QTest::newRow("user before open") << QByteArray("user a b\nopen h\n") << QStringList{"1 error not-connected"};
+        QTest::newRow("transfer after close") << kLogin + "close\nput /dev/null x\n"
+                                              << QStringList{"4 error not-connected"};
+        QTest::newRow("transfer without a login")
+            << QByteArray("open h\ncd /x\nuser a b\n") << QStringList{"2 error not-logged-in"};
+        QTest::newRow("nothing after quit is run") << QByteArray("quit\nget a\n") << QStringList{};
+        QTest::newRow("marker after a line that is no GET") << kLogin + "cd x\n**E000101=&/in/a&\n"
+                                                            << QStringList{"4 error marker"};
+        QTest::newRow("marker of another GET") << kLogin + "get a /app/Junction/E000101.txt\n**E000102=&/in/a&\n"
+                                               << QStringList{"4 error marker"};
+        QTest::newRow("marker without its closing &") << kLogin + "get a /app/Junction/E000101.txt\n**E000101=&/in/a\n"
+                                                      << QStringList{"4 error marker"};
+        QTest::newRow("marker without a target") << kLogin + "get a /app/Junction/E000101.txt\n**E000101=&&\n"
+                                                 << QStringList{"4 error marker"};
+        QTest::newRow("GET lost its head in the rewrite") << kLogin + " /app/Junction/E000101.txt\n**E000101=&/in/a&\n"
+                                                          << QStringList{"3 error unknown-command", "4 error marker"};
+        QTest::newRow("ascii over sftp") << QByteArray("open sftp://h\nuser a b\nascii\ntype A\nbinary\n")
+                                         << QStringList{"3 warning ascii-over-sftp", "4 warning ascii-over-sftp"};
+        QTest::newRow("ascii over ftps is fine") << QByteArray("open ftps://h\nuser a b\nascii\n") << QStringList{};
+        QTest::newRow("put of a missing file")
+            << kLogin + "put /no/such/zul/file.txt x\nappend /no/such/zul/file.txt x\n"
+            << QStringList{"3 warning missing-local-file", "4 warning missing-local-file"};
+        QTest::newRow("bare user name of two words")
+            << QByteArray("open h\ngett a.txt\npw\n") << QStringList{"2 warning bare-user"};
+        QTest::newRow("command after a login without a password stays a command (netrc)")
+            << QByteArray("open h\nuser ops\n\nget in.txt /tmp/in.txt\nquit\n") << QStringList{};
+        QTest::newRow("several kinds, line numbers exact")
+            << QByteArray("get a\r\nopen h 70000\r\nuser u p\r\n\r\nlist\r\nquit\r\n")
+            << QStringList{"1 error not-connected", "2 error bad-port", "5 error unknown-command"};
+    }
+    void problems()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QStringList, found);
+        QCOMPARE(shortForm(lint(script.toStdString())), found);
+        // The same with CR LF line ends.
+        if (!script.contains('\r'))
+            QCOMPARE(shortForm(lint(crlf(script).toStdString())), found);
+    }
+
+    // Lines that the runner reads as a user name or a password are never commands.
+    void loginLines_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::newRow("password on the next line") << QByteArray("open h\nuser bob\n\ngett\nls\n");
+        QTest::newRow("name and password after open") << QByteArray("open h\nbob\nput-it\nls\n");
+        QTest::newRow("password with a star") << QByteArray("open h\nuser bob\n*x\nls\n");
+    }
+    void loginLines()
+    {
+        QFETCH(QByteArray, script);
+        QCOMPARE(shortForm(lint(script.toStdString())), QStringList{});
+    }
+
+    // Findings end up in CI logs: none repeats a password, wherever it stands.
+    void passwordsNeverShown_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::newRow("name and password on the line after open") << QByteArray("open h\nbob Secret-pw1\nx\n");
+        QTest::newRow("login with too many words") << QByteArray("open h\nuser bob Secret-pw1 a b\n");
+        QTest::newRow("login before open") << QByteArray("user bob Secret-pw1\nopen h\n");
+        QTest::newRow("quote pass before open") << QByteArray("quote PASS Secret-pw1\n");
+        QTest::newRow("password line that is a command word") << QByteArray("open h\nuser bob\nSecret-pw1 x y\n");
+    }
+    void passwordsNeverShown()
+    {
+        QFETCH(QByteArray, script);
+        const auto found = lint(script.toStdString());
+        for (const auto& d : found)
+            QVERIFY2(d.message.find("Secret-pw1") == std::string::npos, d.message.c_str());
+        QVERIFY(summary(found).find("Secret-pw1") == std::string::npos);
+    }
+
+    void message()
+    {
+        const auto ds = lint("open h\nuser a b\ngett x\nget\n");
+        QCOMPARE(ds.size(), std::size_t(2));
+        QCOMPARE(ds[0].message, std::string("unknown command 'gett'"));
+        QCOMPARE(ds[1].message, std::string("wrong number of arguments for 'get' (1 or 2 expected, 0 given)"));
+        QCOMPARE(summary(ds), std::string("2 problems: line 3: unknown command 'gett'"));
+        QCOMPARE(summary({}), std::string("No problems"));
+        const auto one = lint("open sftp://h\nuser a b\nascii\nput\n");
+        QCOMPARE(summary(one), std::string("1 problem, 1 warning: line 4: wrong number of arguments for 'put' (1 or 2 "
+                                           "expected, 0 given)"));
+    }
+
+    // Relative local names are looked up in the lcd folder or the given one.
+    void localFolder()
+    {
+        QFile f(m_dir.filePath("there.txt"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        const std::string dir = m_dir.path().toStdString();
+        QCOMPARE(shortForm(lint(kLogin.toStdString() + "lcd " + dir + "\nput there.txt\nput gone.txt\n")),
+                 QStringList{"5 warning missing-local-file"});
+        LintOptions o;
+        o.localFolder = dir;
+        QCOMPARE(shortForm(lint(kLogin.toStdString() + "put there.txt\nput gone.txt\n", o)),
+                 QStringList{"4 warning missing-local-file"});
+        QCOMPARE(shortForm(lint(kLogin.toStdString() + "put gone.txt\n")), QStringList{}); // folder unknown
+        o.checkLocalFiles = false;
+        QCOMPARE(shortForm(lint(kLogin.toStdString() + "put /no/such/zul/file\n", o)), QStringList{});
+    }
+
+    // Scripts that run: the samples, and those that the runner, run driver and
+    // Fast Path tests run. None may be reported. Their local files are those of
+    // the machine they were written for, so those are not looked for.
+    void cleanScripts_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        for (const char* sample : {"ASsmpl.smp", "Unixsmpl.smp", "Winsmpl.smp", "mainsmpl.smp"}) {
+            QFile f(QStringLiteral(ZUL_SOURCE_DIR "/samples/") + QLatin1String(sample));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QTest::newRow(sample) << f.readAll();
+        }
+        QTest::newRow("runner modes") << kLogin + "ascii\nPUT in.dat x.dat\ncd sub\ncdup\nget x.dat y.dat\ntype a\n";
+        QTest::newRow("runner many") << kLogin + "mkdir many\ncd many\nmput *.txt\nmget m1*.txt\nmdelete m*\nls\n"
+                                                 "dir . list.txt\npwd\nrmdir x\nrename a b\ndelete c\n";
+        QTest::newRow("runner disabled put") << kLogin + "****put empty.txt disabled.txt\nquit\n";
+        QTest::newRow("runner receipt") << kLogin + "get f.txt /app/Junction/E000101.txt\n**E000101=&/in/f.txt&\n";
+        QTest::newRow("runner quote and site")
+            << kLogin + "cd sub\nsite HELP\nquote PASS x\nliteral SITE A=B\npassive\nprompt off\nhash\nbye\n";
+        QTest::newRow("runner quit first") << QByteArray("quit\nopen 127.0.0.1 2121\nget a\n");
+        QTest::newRow("run driver event script")
+            << QByteArray("open 127.0.0.1\nuser anon secret\n\nget /r/a.txt /j/E000101.txt\n**E000101=&/in/a.txt&\n");
+        QTest::newRow("run driver copy") << QByteArray("open 127.0.0.1\nuser edited\npw\nget x y\n**y=&/t&\n");
+        QTest::newRow("fast path send") << QByteArray("open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit");
+        QTest::newRow("fast path quoted")
+            << QByteArray("open 10.1.1.5\r\nuser usr pw\r\nput \"/my files/a b.txt\" \"c d.txt\"\r\nquit");
+        QTest::newRow("fast path receive")
+            << QByteArray("open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit");
+        QTest::newRow("e2e") << QByteArray("open 127.0.0.1 2121\r\nuser ops Secr3t-pw\r\nbinary\r\nput /dev/null "
+                                           "send.txt\r\nget recv.txt /app/Junction/E000101.txt\r\n"
+                                           "**E000101=&/tmp/recv.txt&\r\nquit\r\n");
+        QTest::newRow("schemes") << QByteArray("open ftpes://h\nuser a b\nclose\nopen SFTP://h 2222\nuser a b\n"
+                                               "binary\nclose\nopen ftps://[::1]\nuser a b\n");
+        QTest::newRow("tabs and blanks") << QByteArray("  open\th \t\n\tuser a b\n  ls  \n");
+        QTest::newRow("empty") << QByteArray();
+    }
+    void cleanScripts()
+    {
+        QFETCH(QByteArray, script);
+        LintOptions o;
+        o.checkLocalFiles = false;
+        QCOMPARE(shortForm(lint(script.toStdString(), o)), QStringList{});
+    }
+
+    // Whatever the runner's parser refuses, the lint reports on the same line.
+    void agreesWithTheRunner_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::newRow("unknown") << QByteArray("open h\nuser a b\n\nfetch x\n");
+        QTest::newRow("count") << QByteArray("get\n");
+        QTest::newRow("port") << QByteArray("open h 65536\n");
+        QTest::newRow("type") << QByteArray("type ebcdic\n");
+        QTest::newRow("quoted command word") << QByteArray("open h\nuser a b\n\"frob\" x\n");
+    }
+    void agreesWithTheRunner()
+    {
+        QFETCH(QByteArray, script);
+        const auto parsed = parseScript(script.toStdString());
+        QVERIFY(std::holds_alternative<ParseError>(parsed));
+        const auto ds = lint(script.toStdString());
+        QVERIFY(hasErrors(ds));
+        bool sameLine = false;
+        for (const auto& d : ds)
+            sameLine = sameLine || (d.severity == Severity::Error && d.line == std::get<ParseError>(parsed).line);
+        QVERIFY(sameLine);
+    }
+
+    void openAddress_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("parsed"); // scheme host port, or the error code
+        QTest::newRow("bare host") << "h"
+                                   << ""
+                                   << "ftp h 21";
+        QTest::newRow("ftp with port") << "ftp://h"
+                                       << "2121"
+                                       << "ftp h 2121";
+        QTest::newRow("ftpes") << "ftpes://h"
+                               << ""
+                               << "ftpes h 21";
+        QTest::newRow("ftps") << "FTPS://h/"
+                              << ""
+                              << "ftps h 990";
+        QTest::newRow("sftp") << "sftp://10.0.0.1"
+                              << ""
+                              << "sftp 10.0.0.1 22";
+        QTest::newRow("highest port") << "h"
+                                      << "65535"
+                                      << "ftp h 65535";
+        QTest::newRow("port 65536") << "h"
+                                    << "65536"
+                                    << "bad-port";
+        QTest::newRow("signed port") << "h"
+                                     << "+21"
+                                     << "bad-port";
+        QTest::newRow("unknown scheme") << "http://h"
+                                        << ""
+                                        << "unknown-scheme";
+        QTest::newRow("empty scheme") << "://h"
+                                      << ""
+                                      << "unknown-scheme";
+        QTest::newRow("no host") << "ftps://"
+                                 << ""
+                                 << "no-host";
+    }
+    void openAddress()
+    {
+        QFETCH(QString, address);
+        QFETCH(QString, port);
+        QFETCH(QString, parsed);
+        const std::string p = port.toStdString();
+        const auto a =
+            parseOpenAddress(address.toStdString(), port.isEmpty() ? std::nullopt : std::optional<std::string_view>(p));
+        QString got;
+        if (const auto* e = std::get_if<AddressError>(&a))
+            got = QString::fromStdString(e->code);
+        else {
+            const auto& o = std::get<OpenAddress>(a);
+            got = QStringLiteral("%1 %2 %3")
+                      .arg(QString::fromLatin1(schemeName(o.scheme)), QString::fromStdString(o.host))
+                      .arg(o.port);
+        }
+        QCOMPARE(got, parsed);
+    }
+
+    // The words as the runner splits them, with their places for colouring.
+    void spans()
+    {
+        const std::string line = "put \"my file.txt\"\t'A B'x  last";
+        std::vector<WordSpan> spans;
+        wordSpans(line, spans);
+        const auto words = splitWords(line);
+        QCOMPARE(spans.size(), words.size());
+        for (std::size_t i = 0; i < spans.size(); ++i)
+            QCOMPARE(wordText(line, spans[i]), words[i]);
+        QCOMPARE(line.substr(spans[2].begin, spans[2].end - spans[2].begin), std::string("'A B'x"));
+    }
+};
+
+QTEST_GUILESS_MAIN(LintTest)
+#include "tst_lint.moc"

@@ -1,0 +1,101 @@
+#include "support/Files.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace zul::test;
+
+// VelundZUL --check as CI runs it: a real process over real files.
+class CheckTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_runner;
+
+    // Every file under the folder with its size and time, to see that nothing changed.
+    QStringList snapshot() const
+    {
+        QStringList out;
+        QDirIterator it(m_dir.path(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo fi(it.next());
+            out << fi.filePath() + " " + QString::number(fi.size()) + " " +
+                       QString::number(fi.lastModified().toMSecsSinceEpoch());
+        }
+        out.sort();
+        return out;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(installBuilt("VelundZUL", m_dir.path()));
+        m_runner = m_dir.filePath("VelundZUL");
+        QVERIFY(writeBytes(m_dir.filePath("good.zul"), "open 127.0.0.1\r\nuser zul pw\r\nget a.txt b.txt\r\nquit\r\n"));
+        QVERIFY(writeBytes(m_dir.filePath("bad.zul"), "open h 99999\r\nuser a b\r\ngett x\r\nget\r\n"));
+        QVERIFY(writeBytes(m_dir.filePath("warn.zul"), "open sftp://h\r\nuser a b\r\nascii\r\n"));
+    }
+
+    void check_data()
+    {
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("out"); // with DIR/ for the folder
+        QTest::addColumn<QString>("err");
+        QTest::newRow("clean") << QStringList{"good.zul"} << 0 << QStringList{} << "";
+        QTest::newRow("warnings only")
+            << QStringList{"warn.zul"} << 0
+            << QStringList{"DIR/warn.zul:3: warning: 'ascii' over SFTP: files go as they are, line ends are not "
+                           "converted [ascii-over-sftp]"}
+            << "";
+        QTest::newRow("problems, every one on its line")
+            << QStringList{"good.zul", "bad.zul"} << 1
+            << QStringList{"DIR/bad.zul:1: error: bad port '99999' (1 to 65535) [bad-port]",
+                           "DIR/bad.zul:3: error: unknown command 'gett' [unknown-command]",
+                           "DIR/bad.zul:4: error: wrong number of arguments for 'get' (1 or 2 expected, 0 given) "
+                           "[arguments]"}
+            << "";
+        QTest::newRow("unreadable file wins")
+            << QStringList{"bad.zul", "missing.zul"} << 2
+            << QStringList{"DIR/bad.zul:1: error: bad port '99999' (1 to 65535) [bad-port]",
+                           "DIR/bad.zul:3: error: unknown command 'gett' [unknown-command]",
+                           "DIR/bad.zul:4: error: wrong number of arguments for 'get' (1 or 2 expected, 0 given) "
+                           "[arguments]"}
+            << "DIR/missing.zul: error: cannot read";
+        QTest::newRow("a folder is no script") << QStringList{"."} << 2 << QStringList{} << "DIR/.: error: cannot read";
+        QTest::newRow("no file") << QStringList{} << 2 << QStringList{} << "usage: VelundZUL --check FILE...";
+    }
+    void check()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(int, status);
+        QFETCH(QStringList, out);
+        QFETCH(QString, err);
+        const QStringList before = snapshot();
+        QStringList args{"--check"};
+        for (const auto& f : files)
+            args << m_dir.filePath(f);
+        QProcess p;
+        p.start(m_runner, args);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        const QString dir = m_dir.path();
+        QStringList got = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        for (auto& l : got)
+            l.replace(dir, "DIR");
+        QCOMPARE(got, out);
+        const QString errors = QString::fromLocal8Bit(p.readAllStandardError()).replace(dir, "DIR");
+        QVERIFY2(err.isEmpty() ? errors.isEmpty() : errors.startsWith(err), qPrintable(errors));
+        QCOMPARE(p.exitCode(), status);
+        // No transcript, no run record, no lock: nothing but the scripts was read.
+        QCOMPARE(snapshot(), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(CheckTest)
+#include "tst_check.moc"

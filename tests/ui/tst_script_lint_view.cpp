@@ -1,0 +1,181 @@
+#include "com/ModuleState.h"
+#include "com/Registry.h"
+#include "support/Fakes.h"
+#include "support/Gui.h"
+#include "support/TempAppFolder.h"
+#include "ui/editor/ScriptLintView.h"
+#include "ui/editor/frmZULINF.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QDir>
+#include <QHelpEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QToolTip>
+
+using namespace zul;
+using test::child;
+
+namespace {
+
+// The underline colours of the characters of a line, as drawn.
+QList<QTextLayout::FormatRange> wavy(const QPlainTextEdit* box, int line)
+{
+    QList<QTextLayout::FormatRange> out;
+    const QTextBlock block = box->document()->findBlockByNumber(line - 1);
+    for (const auto& r : block.layout()->formats())
+        if (r.format.underlineStyle() == QTextCharFormat::WaveUnderline)
+            out << r;
+    return out;
+}
+
+} // namespace
+
+// The editor's lint as the user meets it: typing into the real panel, offscreen.
+class ScriptLintViewTest : public QObject {
+    Q_OBJECT
+    std::shared_ptr<test::Fakes> m_fakes;
+    std::unique_ptr<test::TempAppFolder> m_app;
+
+    frmZULINF& shownForm()
+    {
+        frmZULINF& f = frmZULINF::instance();
+        f.show();
+        return f;
+    }
+
+private slots:
+    void init()
+    {
+        com::resetModuleState();
+        m_fakes = test::registerFakes();
+        m_app = std::make_unique<test::TempAppFolder>();
+    }
+    void cleanup()
+    {
+        frmZULINF::unloadInstance();
+        QVERIFY(test::noWindowLeftOpen());
+        m_app.reset();
+        com::clearRegistry();
+        com::resetModuleState();
+    }
+
+    void typedMistakeIsUnderlinedAfterAPause()
+    {
+        frmZULINF& f = shownForm();
+        auto* box = child<QPlainTextEdit>(&f, "txtZUL");
+        auto* status = child<QLabel>(&f, "lblLint");
+        QCOMPARE(status->text(), QString("No problems"));
+        box->setFocus();
+        const QStringList lines{"open 127.0.0.1", "user ops pw", "gett in.txt", "get", "quit"};
+        for (const auto& line : lines) {
+            if (line != lines.first())
+                QTest::keyClick(box, Qt::Key_Return);
+            QTest::keyClicks(box, line);
+        }
+        // Typing is never changed, and the lint waits for the pause.
+        QCOMPARE(box->toPlainText(), QString("open 127.0.0.1\nuser ops pw\ngett in.txt\nget\nquit"));
+        QCOMPARE(status->text(), QString("No problems"));
+        QTRY_COMPARE(status->text(), QString("2 problems: line 3: unknown command 'gett'"));
+
+        for (int line : {3, 4}) {
+            const auto marks = wavy(box, line);
+            QCOMPARE(marks.size(), 1);
+            QCOMPARE(marks[0].start, 0);
+            QCOMPARE(marks[0].length, box->document()->findBlockByNumber(line - 1).length() - 1);
+        }
+        for (int line : {1, 2, 5})
+            QVERIFY(wavy(box, line).isEmpty());
+
+        // The tooltip over the line tells the problem.
+        const QRect r = box->cursorRect(QTextCursor(box->document()->findBlockByNumber(2)));
+        QHelpEvent help(QEvent::ToolTip, r.center(), box->viewport()->mapToGlobal(r.center()));
+        QCoreApplication::sendEvent(box->viewport(), &help);
+        QTRY_COMPARE(QToolTip::text(), QString("error: unknown command 'gett'"));
+        QToolTip::hideText();
+
+        // Mending the line takes the underline away once typing pauses again.
+        QTextCursor c(box->document()->findBlockByNumber(2));
+        c.movePosition(QTextCursor::NextCharacter, QTextCursor::KeepAnchor, 4);
+        c.insertText("get");
+        QTRY_COMPARE(status->text(), QString("1 problem: line 4: wrong number of arguments for 'get' (1 or 2 "
+                                             "expected, 0 given)"));
+        QVERIFY(wavy(box, 3).isEmpty());
+        QCOMPARE(wavy(box, 4).size(), 1);
+
+        const QString shots = qEnvironmentVariable("ZUL_SCREENSHOT_DIR");
+        if (!shots.isEmpty()) {
+            box->setPlainText("open sftp://192.0.2.40\nuser ftpuser password\ncd /home/ftpuser/outgoing\nascii\n"
+                              "gett report.txt /srv/zul/in/report.txt\nget backup.tar.gz /srv/zul/Junction/E000101.gz\n"
+                              "**E000101=&/srv/zul/in/backup.tar.gz&\nquit");
+            QTRY_COMPARE(status->text(), QString("1 problem, 1 warning: line 5: unknown command 'gett'"));
+            QVERIFY(f.grab().save(QDir(shots).filePath("editor-lint.png")));
+        }
+    }
+
+    // A line's meaning follows the lines before it: the password line of a
+    // login is never coloured or checked as a command.
+    void loginLinesAreNotCommands()
+    {
+        frmZULINF& f = shownForm();
+        auto* box = child<QPlainTextEdit>(&f, "txtZUL");
+        f.setScriptText("open h\r\nuser ops\r\ngett\r\nls\r\n");
+        QTRY_COMPARE(child<QLabel>(&f, "lblLint")->text(), QString("No problems"));
+        const QTextBlock password = box->document()->findBlockByNumber(2);
+        const QTextBlock command = box->document()->findBlockByNumber(3);
+        QVERIFY(!password.layout()->formats().isEmpty());
+        QVERIFY(password.layout()->formats()[0].format.fontWeight() != QFont::Bold);
+        QCOMPARE(command.layout()->formats()[0].format.fontWeight(), int(QFont::Bold));
+    }
+
+    // In a long script the lint stays off the key strokes: it runs once,
+    // after typing pauses, and its redrawing of the marks starts no other run.
+    void longScriptLintsOncePerPause()
+    {
+        frmZULINF& f = shownForm();
+        auto* box = child<QPlainTextEdit>(&f, "txtZUL");
+        auto* view = f.findChild<ui::ScriptLintView*>("lintView");
+        QVERIFY(view);
+        QString script = "open h\nuser a b\n";
+        for (int i = 0; i < 30000; ++i)
+            script += QStringLiteral("get f%1.txt /in/f%1.txt\n").arg(i);
+        box->setPlainText(script + "quit");
+        QTRY_VERIFY(view->lintRuns() > 0 && view->diagnostics().empty());
+        const int runs = view->lintRuns();
+        QTextCursor c(box->document()->findBlockByNumber(15000));
+        c.movePosition(QTextCursor::EndOfBlock);
+        box->setTextCursor(c);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClicks(box, "gett x");
+        QCOMPARE(view->lintRuns(), runs);
+        QTRY_COMPARE(child<QLabel>(&f, "lblLint")->text(), QString("1 problem: line 15002: unknown command 'gett'"));
+        QCOMPARE(wavy(box, 15002).size(), 1);
+        QTest::qWait(2 * ui::ScriptLintView::PauseMs);
+        QCOMPARE(view->lintRuns(), runs + 1);
+    }
+
+    // The aids sit beside the controls of the panel without changing them.
+    void controlsStayAsTheyWere()
+    {
+        frmZULINF& f = shownForm();
+        auto* box = child<QPlainTextEdit>(&f, "txtZUL");
+        QCOMPARE(box->parentWidget(), static_cast<QWidget*>(&f));
+        QVERIFY(box->viewport()->x() >= child<QWidget>(&f, "lintGutter")->width());
+        // A long finding does not widen the panel.
+        const int width = f.width();
+        f.setScriptText("open h\r\nuser a b\r\nput /no/such/" + std::string(400, 'x') + "\r\n");
+        QTRY_VERIFY(child<QLabel>(&f, "lblLint")->text().startsWith("1 warning"));
+        QCOMPARE(f.width(), width);
+        f.setScriptText("");
+        QCOMPARE(f.scriptText(), std::string());
+        f.setScriptText("open h\r\nquit\r\n");
+        QCOMPARE(f.scriptText(), std::string("open h\r\nquit\r\n"));
+    }
+};
+
+QTEST_MAIN(ScriptLintViewTest)
+#include "tst_script_lint_view.moc"
