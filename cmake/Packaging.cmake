@@ -102,15 +102,15 @@ set(CPACK_PACKAGE_NAME zul)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/cpack")
-set(CPACK_STRIP_FILES ON)
+# Stripped as dh_strip does it, in the staging folder before it is packed.
+set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_SOURCE_DIR}/cmake/StripForPackage.cmake")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZUL_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "FTP client event for a job-scheduling suite")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "FTP client event for a job-scheduling suite
-zul adds the FTP client event to a job-scheduling suite: a plug-in that edits
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "zul adds the FTP client event to a job-scheduling suite: a plug-in that edits
 an event's script of FTP client commands and runs it when the event falls due,
 and the runner VelundZUL that performs the transfers over FTP, FTPS or SFTP,
 delivers received files to their targets and keeps a transcript of every run.

@@ -14,6 +14,9 @@ BUILD="$ROOT/build/package"
 DIST="$ROOT/dist"
 cd "$ROOT"
 if [ ! -f "$BUILD/build.ninja" ]; then
+    # Debian's build flags, hardening included, read by the first configure.
+    eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+    export CFLAGS="$CFLAGS $CPPFLAGS" CXXFLAGS="$CXXFLAGS $CPPFLAGS"
     cmake -S "$ROOT" -B "$BUILD" -G Ninja \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
         -DBUILD_TESTING=OFF -DZUL_BENCH=OFF -DZUL_PACKAGE=ON -DZUL_INSTALL_APP_DIR=lib/zul >/dev/null
