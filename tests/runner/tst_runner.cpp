@@ -9,6 +9,7 @@
 #include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -328,6 +329,23 @@ private slots:
         QVERIFY(proc.waitForFinished(60000));
         QCOMPARE(proc.exitCode(), 0);
         QCOMPARE(readBytes(local(app, "wait.txt")), QByteArray("waited"));
+    }
+
+    // Users of one installed folder share the run log and the event locks,
+    // whoever created them and whatever that user's umask.
+    void runLogAndLockStayGroupWritable()
+    {
+        TempAppFolder app;
+        const mode_t before = ::umask(022);
+        const RunnerRun r = run(app, login() + "quit\r\n", "E0007");
+        ::umask(before);
+        QVERIFY2(r.exit == 0, r.transcript.constData());
+        for (const char* name : {"Log/runs.jsonl", "Junction/.E0007.lock"}) {
+            struct stat st{};
+            QCOMPARE(::stat(app.file(name).c_str(), &st), 0);
+            QVERIFY2((st.st_mode & 0060) == 0060, name);
+            QVERIFY2((st.st_mode & 0002) == 0, name);
+        }
     }
 };
 
