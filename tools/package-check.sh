@@ -14,7 +14,14 @@ fi
 WORK="$(mktemp -d /tmp/zul-package-check.XXXXXX)"
 mkdir -p "$WORK/server" "$WORK/out" "$WORK/in"
 SERVER_PID=""
-cleanup() { [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null; rm -rf "$WORK"; }
+USER_NAME="zulcheck$$"
+cleanup() {
+    [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
+    getent passwd "$USER_NAME" >/dev/null && userdel "$USER_NAME"
+    # A check that failed half-way still leaves the machine as it found it.
+    dpkg-query -W -f='${Status}' zul 2>/dev/null | grep -q 'ok installed' && dpkg --purge zul >/dev/null
+    rm -rf "$WORK"
+}
 trap cleanup EXIT
 
 echo "== dpkg -i ${deb##*/}"
@@ -48,6 +55,29 @@ cmp "$WORK/server/report.txt" "$WORK/in/report.txt"
 cmp "$WORK/out/hello.txt" "$WORK/server/hello.txt"
 echo "delivered: $WORK/in/report.txt, sent: $WORK/server/hello.txt"
 ls -l /var/lib/zul /var/lib/zul/ZUL /var/lib/zul/Junction | sed 's/^/  /'
+
+echo "== a run by a member of the zul group, not root"
+useradd --no-create-home --home-dir "$WORK/user" --groups zul --shell /usr/sbin/nologin "$USER_NAME"
+chmod 711 "$WORK"
+mkdir -p "$WORK/user/out" "$WORK/user/in"
+printf 'Sent by %s\r\n' "$USER_NAME" > "$WORK/user/out/user.txt"
+printf 'open 127.0.0.1 %s\r\nuser demo %s\r\nput %s user.txt\r\nget report.txt %s\r\nquit\r\n' \
+    "$PORT" "$PASSWORD" "$WORK/user/out/user.txt" "$WORK/user/in/report.txt" > "$WORK/user/event.zul"
+chown -R "$USER_NAME" "$WORK/user"
+as_user() { runuser -u "$USER_NAME" -- env HOME="$WORK/user" qorvhost --data "$WORK/user/data" "$@"; }
+# Every user's events share the application folder's ZUL folder, while each
+# data folder counts its own ids: this user takes an id of its own.
+UID_EVENT=U0001
+as_user event put "$UID_EVENT" --entity USER --flag2 1 >/dev/null
+as_user script import "$UID_EVENT" "$WORK/user/event.zul"
+before=$(runs)
+as_user run "$UID_EVENT"
+for _ in $(seq 600); do [ "$(runs)" -gt "$before" ] && break; sleep 0.1; done
+tail -n 1 "$RUNS"
+cmp "$WORK/server/report.txt" "$WORK/user/in/report.txt"
+cmp "$WORK/user/out/user.txt" "$WORK/server/user.txt"
+ls -l /var/lib/zul/Rcvdchkr.txt "/var/lib/zul/ZUL/${UID_EVENT}ZUL.zul" "$WORK/user/in/report.txt" | sed 's/^/  /'
+userdel "$USER_NAME"
 
 echo "== man qorvhost"
 MANWIDTH=80 man qorvhost 2>/dev/null | head -n 12
