@@ -79,6 +79,14 @@ cmp "$WORK/user/out/user.txt" "$WORK/server/user.txt"
 ls -l /var/lib/zul/Rcvdchkr.txt "/var/lib/zul/ZUL/${UID_EVENT}ZUL.zul" "$WORK/user/in/report.txt" | sed 's/^/  /'
 userdel "$USER_NAME"
 
+echo "== the desktop entry's command opens the events window (offscreen)"
+exec_line="$(sed -n 's/^Exec=//p' /usr/share/applications/qorvhost.desktop)"
+rc=0
+mkdir -m 700 "$WORK/run"
+XDG_RUNTIME_DIR="$WORK/run" QT_QPA_PLATFORM=offscreen QORVHOST_DATA="$WORK/data" timeout 3 $exec_line || rc=$?
+[ "$rc" -eq 124 ] || { echo "'$exec_line' ended with status $rc instead of showing its window"; exit 1; }
+echo "'$exec_line': window still up after 3 s"
+
 echo "== man qorvhost"
 MANWIDTH=80 man qorvhost 2>/dev/null | head -n 12
 MANWIDTH=80 man VelundZUL 2>/dev/null | head -n 3
