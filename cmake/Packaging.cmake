@@ -102,8 +102,10 @@ set(CPACK_PACKAGE_NAME zul)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DIRECTORY "${CMAKE_BINARY_DIR}/cpack")
-# Stripped as dh_strip does it, in the staging folder before it is packed.
+# Stripped as dh_strip does it; the release build's debugging symbols stay in
+# the build folder. (CPack's own -dbgsym package writes a broken md5sums.)
 set(CPACK_PRE_BUILD_SCRIPTS "${CMAKE_SOURCE_DIR}/cmake/StripForPackage.cmake")
+set(CPACK_ZUL_SYMBOLS_DIR "${CMAKE_BINARY_DIR}/symbols")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${ZUL_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION net)

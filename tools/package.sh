@@ -31,7 +31,7 @@ deb="$(ls "$BUILD"/cpack/zul_*_amd64.deb)"
 rm -f "$DIST"/zul_*_amd64.deb
 cp "$deb" "$DIST/"
 deb="$DIST/${deb##*/}"
-echo "== $deb ($(du -k "$deb" | cut -f1) KiB)"
+echo "== $deb ($(du -k "$deb" | cut -f1) KiB); debugging symbols in $BUILD/symbols"
 dpkg-deb --field "$deb" Package Version Architecture Depends Recommends Installed-Size
 
 if [ "${1:-}" = "--lintian" ]; then
