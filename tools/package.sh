@@ -12,7 +12,7 @@ install_missing
 
 BUILD="$ROOT/build/package"
 DIST="$ROOT/dist"
-cd "$ROOT"
+cd "$ROOT" || exit 1
 if [ ! -f "$BUILD/build.ninja" ]; then
     # Debian's build flags, hardening included, read by the first configure.
     eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
