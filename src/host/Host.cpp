@@ -15,7 +15,15 @@ namespace zul::host {
 
 QString defaultPluginPath()
 {
-    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../zul/libzul.so"));
+    // The build tree keeps the application folder beside bin/; an install may put it elsewhere under the prefix.
+    const QDir bin(QCoreApplication::applicationDirPath());
+    const QString built = bin.filePath(QStringLiteral("../zul/libzul.so"));
+#ifdef ZUL_INSTALL_APP_DIR
+    const QString installed = bin.filePath(QStringLiteral("../" ZUL_INSTALL_APP_DIR "/libzul.so"));
+    if (!QFileInfo::exists(built) && QFileInfo::exists(installed))
+        return installed;
+#endif
+    return built;
 }
 
 QString defaultDataFolder()

@@ -11,7 +11,8 @@ const std::string& appFolder();
 void setAppFolder(std::string folder);
 
 // Maps a path of the design, written from the application folder with
-// backslashes ("\ZUL\ZULTMP.zul"), onto the file system.
+// backslashes ("\ZUL\ZULTMP.zul"), onto the file system. When the path is a
+// symbolic link, the result is where the link points (dangling or not).
 std::string appPath(std::string_view relative);
 
 } // namespace zul::platform

@@ -23,6 +23,7 @@ EventLock::Result EventLock::acquire(const std::string& path, const std::functio
         error = "cannot open the lock file " + path + ": " + errnoText(errno);
         return Result::Failed;
     }
+    shareWithGroup(m_fd);
     bool waited = false;
     while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {

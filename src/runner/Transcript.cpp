@@ -1,5 +1,6 @@
 #include "runner/Transcript.h"
 
+#include "runner/LocalFiles.h"
 #include "runner/Masking.h"
 
 #include <cerrno>
@@ -213,6 +214,7 @@ bool appendRunRecord(const std::string& path, const RunRecord& r)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
+    shareWithGroup(fd);
     const ssize_t n = ::write(fd, line.data(), line.size());
     ::close(fd);
     return n == ssize_t(line.size());

@@ -1,3 +1,4 @@
+#include "platform/AppPath.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 
@@ -100,6 +101,50 @@ private slots:
         QVERIFY(replaceAtomically(p, "next"));
         QCOMPARE(::stat(p.c_str(), &s), 0);
         QCOMPARE(int(s.st_mode & 0777), 0600);
+    }
+
+    // An installed application folder links the files written in it to a
+    // writable place; writing, deleting and creating them again must act on
+    // the target and leave the link alone.
+    void appPathFollowsLinkedFiles_data()
+    {
+        QTest::addColumn<QString>("link"); // empty: an ordinary file
+        QTest::addColumn<bool>("targetExists");
+        QTest::newRow("ordinary file") << QString() << true;
+        QTest::newRow("absolute link") << QStringLiteral("ABS") << true;
+        QTest::newRow("relative link") << QStringLiteral("../var/Rcvdchkr.txt") << true;
+        QTest::newRow("dangling link") << QStringLiteral("ABS") << false;
+    }
+
+    void appPathFollowsLinkedFiles()
+    {
+        QFETCH(QString, link);
+        QFETCH(bool, targetExists);
+        const std::string app = path("app"), var = path("var");
+        QVERIFY(makeDirectories(app) && makeDirectories(var));
+        const std::string inApp = app + "/Rcvdchkr.txt", target = var + "/Rcvdchkr.txt";
+        const std::string expected = link.isEmpty() ? inApp : target;
+        if (!link.isEmpty())
+            QCOMPARE(::symlink(link == "ABS" ? target.c_str() : link.toUtf8().constData(), inApp.c_str()), 0);
+        if (targetExists)
+            QVERIFY(writeFile(expected, "old\r\n"));
+        const std::string before = appFolder();
+        setAppFolder(app + "/");
+        const std::string got = appPath("\\Rcvdchkr.txt");
+        const std::string other = appPath("\\ZUL\\tZULexe.zul");
+        setAppFolder(before);
+        QCOMPARE(QDir::cleanPath(QString::fromStdString(got)), QString::fromStdString(expected));
+        QCOMPARE(other, app + "/ZUL/tZULexe.zul");
+
+        QVERIFY(replaceAtomically(got, "new\r\n"));
+        QVERIFY(forceDelete(got));
+        QVERIFY(appendFile(got, "again\r\n"));
+        QCOMPARE(*readAll(inApp), std::string("again\r\n"));
+        struct stat st{};
+        QCOMPARE(::lstat(inApp.c_str(), &st), 0);
+        QCOMPARE(bool(S_ISLNK(st.st_mode)), !link.isEmpty());
+        QVERIFY(forceDelete(expected));
+        QVERIFY(forceDelete(inApp));
     }
 
     void forceDeleteTakesReadOnlyAndIgnoresMissing()

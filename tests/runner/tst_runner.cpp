@@ -391,6 +391,23 @@ private slots:
         QCOMPARE(proc.exitCode(), 0);
         QCOMPARE(readBytes(local(app, "wait.txt")), QByteArray("waited"));
     }
+
+    // Users of one installed folder share the run log and the event locks,
+    // whoever created them and whatever that user's umask.
+    void runLogAndLockStayGroupWritable()
+    {
+        TempAppFolder app;
+        const mode_t before = ::umask(022);
+        const RunnerRun r = run(app, login() + "quit\r\n", "E0007");
+        ::umask(before);
+        QVERIFY2(r.exit == 0, r.transcript.constData());
+        for (const char* name : {"Log/runs.jsonl", "Junction/.E0007.lock"}) {
+            struct stat st{};
+            QCOMPARE(::stat(app.file(name).c_str(), &st), 0);
+            QVERIFY2((st.st_mode & 0060) == 0060, name);
+            QVERIFY2((st.st_mode & 0002) == 0, name);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(RunnerTest)

@@ -1,0 +1,37 @@
+# Run by CPack on its staging folder before it packs: strips the ELF files as
+# Debian's dh_strip does (debugging symbols and the .comment and .note sections
+# out; shared objects keep the symbols they need). The symbols of the release
+# build are kept beside the package, under CPACK_ZUL_SYMBOLS_DIR by build id,
+# for gdb's "set debug-file-directory".
+find_program(zul_strip strip REQUIRED)
+find_program(zul_objcopy objcopy REQUIRED)
+find_program(zul_file file REQUIRED)
+file(REMOVE_RECURSE "${CPACK_ZUL_SYMBOLS_DIR}")
+file(GLOB_RECURSE candidates LIST_DIRECTORIES false "${CPACK_TEMPORARY_INSTALL_DIRECTORY}/*")
+foreach(f IN LISTS candidates)
+  if(IS_SYMLINK "${f}")
+    continue()
+  endif()
+  execute_process(COMMAND "${zul_file}" -b "${f}" OUTPUT_VARIABLE kind)
+  if(kind MATCHES "ELF .*shared object")
+    set(how --strip-unneeded)
+  elseif(kind MATCHES "ELF .*executable")
+    set(how --strip-all)
+  else()
+    continue()
+  endif()
+  if(kind MATCHES "BuildID\\[sha1\\]=(..)([0-9a-f]+)")
+    set(symbols "${CPACK_ZUL_SYMBOLS_DIR}/.build-id/${CMAKE_MATCH_1}/${CMAKE_MATCH_2}.debug")
+    get_filename_component(folder "${symbols}" DIRECTORY)
+    file(MAKE_DIRECTORY "${folder}")
+    execute_process(COMMAND "${zul_objcopy}" --only-keep-debug "${f}" "${symbols}" RESULT_VARIABLE rc)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "objcopy --only-keep-debug failed on ${f}")
+    endif()
+  endif()
+  execute_process(COMMAND "${zul_strip}" --remove-section=.comment --remove-section=.note ${how} "${f}"
+                  RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "strip failed on ${f}")
+  endif()
+endforeach()
