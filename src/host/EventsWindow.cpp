@@ -11,6 +11,7 @@
 #include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -90,9 +91,14 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
     lblHistory = new QLabel(this);
     lblHistory->setObjectName("lblHistory");
     grdHistory = makeTable("grdHistory", m_historyModel, this);
+    grdHistory->horizontalHeader()->setStretchLastSection(false);
+    grdHistory->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    grdHistory->horizontalHeader()->setSectionResizeMode(HistoryModel::Outcome, QHeaderView::Stretch);
     grdHistory->setToolTip(QStringLiteral("Double-click a run, or press Enter, to read its transcript."));
-    // Double-click and Enter both activate a row.
-    connect(grdHistory, &QAbstractItemView::activated, this, &EventsWindow::openTranscript);
+    // A double-click or Enter opens a run's transcript; not "activated", which
+    // some styles emit on a single click.
+    connect(grdHistory, &QAbstractItemView::doubleClicked, this, &EventsWindow::openTranscript);
+    grdHistory->installEventFilter(this);
 
     auto* top = new QWidget(this);
     auto* topLayout = new QVBoxLayout(top);
@@ -188,6 +194,18 @@ void EventsWindow::select(const QString& id)
             grdEvents->selectRow(row);
             return;
         }
+}
+
+bool EventsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == grdHistory && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && grdHistory->currentIndex().isValid()) {
+            openTranscript(grdHistory->currentIndex());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void EventsWindow::openTranscript(const QModelIndex& index)

@@ -43,6 +43,9 @@ public slots:
     void cmdRun_Click();
     void openTranscript(const QModelIndex& index);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QString selectedId() const;
     void select(const QString& id);

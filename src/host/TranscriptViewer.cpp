@@ -60,8 +60,9 @@ TranscriptViewer::TranscriptViewer(const RunEntry& run, const QString& path, QWi
     lblRun->setObjectName("lblRun");
     lblRun->setWordWrap(true);
     lblRun->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    lblRun->setText(QStringLiteral("%1 - %2%3\n%4")
-                        .arg(resultWord(run.result), run.outcome,
+    const QString word = resultWord(run.result);
+    lblRun->setText(QStringLiteral("%1%2\n%3")
+                        .arg(run.outcome.startsWith(word) ? run.outcome : word + QStringLiteral(": ") + run.outcome,
                              run.exitStatus ? QStringLiteral(" (exit status %1)").arg(*run.exitStatus) : QString(),
                              path.isEmpty() ? run.transcript : path));
 
