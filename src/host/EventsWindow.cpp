@@ -140,13 +140,15 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
 
 void EventsWindow::watchLogs()
 {
-    QStringList wanted;
-    for (const QString& path : {m_runs.logFolder(), m_runs.runsPath(), m_host.dataFolder(), m_runs.messageLog()})
-        if (QFileInfo::exists(path))
-            wanted << path;
+    // The host's data folder only until messages.jsonl exists: the events
+    // store writes its journal there.
+    const bool hostLog = QFileInfo::exists(m_runs.messageLog());
+    QStringList wanted{m_runs.logFolder(), m_runs.runsPath(), hostLog ? m_runs.messageLog() : m_host.dataFolder()};
     const QStringList watched = m_watcher->files() + m_watcher->directories();
+    if (hostLog && watched.contains(m_host.dataFolder()))
+        m_watcher->removePath(m_host.dataFolder());
     for (const QString& path : wanted)
-        if (!watched.contains(path))
+        if (!watched.contains(path) && QFileInfo::exists(path))
             m_watcher->addPath(path);
 }
 
@@ -173,9 +175,10 @@ void EventsWindow::refreshHistory()
         return;
     }
     auto runs = m_runs.read(id, kHistoryRows);
-    lblHistory->setText(QStringLiteral("History of %1: %2 latest runs (double-click or Enter: transcript)")
-                            .arg(id)
-                            .arg(runs.size()));
+    lblHistory->setText(
+        QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
+            .arg(id, runs.size() >= std::size_t(kHistoryRows) ? QStringLiteral("the latest %1 runs").arg(kHistoryRows)
+                                                              : QStringLiteral("%1 runs").arg(runs.size())));
     m_historyModel->setEntries(std::move(runs));
 }
 

@@ -20,6 +20,7 @@
 
 using namespace zul::host;
 using zul::test::child;
+using zul::test::readBytes;
 
 namespace {
 
@@ -249,6 +250,17 @@ private slots:
         append(log + "/runs.jsonl", record("2026-12-05T04:00:00.000+0000", "2026-12-05T04:00:01.000+0000", 0,
                                            "success", log + "/E0001_20261205-040000_2401.log"));
         QTRY_COMPARE(model->rowCount(), 8);
+
+        // Another host process finds the partner silent: its log line shows too.
+        QByteArray silent;
+        for (const QByteArray& line : readBytes(m_host->messageLogPath()).split('\n'))
+            if (line.contains("\"numbers\":[4107"))
+                silent = line + '\n';
+        silent.replace("2026-12-04T06:00:00Z", "2026-12-05T05:00:00Z");
+        append(m_host->messageLogPath(), silent);
+        QTRY_COMPARE(model->rowCount(), 9);
+        QCOMPARE(cell(history, 0, HistoryModel::Start), QString("2026-12-05 05:00:00"));
+        QTRY_VERIFY(cell(window.grid(), 0, 5).contains("not started: partner did not answer"));
         window.close();
     }
 
