@@ -116,6 +116,11 @@ void HistoryModel::setEntries(std::vector<RunEntry> entries)
         beginRemoveRows({}, int(entries.size()), int(m_entries.size()) - 1);
         m_entries.resize(entries.size());
         endRemoveRows();
+    } else if (m_entries.size() < entries.size()) {
+        // Older runs came into reach (a larger limit, a record appended late).
+        beginInsertRows({}, int(m_entries.size()), int(entries.size()) - 1);
+        m_entries.insert(m_entries.end(), entries.begin() + std::ptrdiff_t(m_entries.size()), entries.end());
+        endInsertRows();
     }
     m_entries = std::move(entries);
     if (!m_entries.empty())

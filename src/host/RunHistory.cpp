@@ -73,9 +73,16 @@ std::optional<QByteArrayView> quickString(QByteArrayView line, const char* key)
     return QByteArrayView(from, to - from);
 }
 
+// Ids are trimmed of blanks (spaces) only, as the plug-in trims them.
 QString trimmedEvent(const QString& s)
 {
-    return s.trimmed();
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && s[b] == QLatin1Char(' '))
+        ++b;
+    while (e > b && s[e - 1] == QLatin1Char(' '))
+        --e;
+    return s.mid(b, e - b);
 }
 
 // The words of the runner's exit statuses, for records that carry none.

@@ -6,6 +6,7 @@
 #include "support/Files.h"
 #include "support/Gui.h"
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -215,6 +216,8 @@ private slots:
         window.show();
         window.grid()->selectRow(0);
         HistoryModel* model = window.historyModel();
+        QAbstractItemModelTester historyTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester gridTester(window.grid()->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(model->rowCount(), 5);
         QTableView* history = window.history();
         QCOMPARE(cell(history, 0, HistoryModel::Outcome), QString("partner did not answer: 192.0.2.7"));

@@ -1,3 +1,4 @@
+#include "host/HistoryModel.h"
 #include "host/MessageService.h"
 #include "host/RunHistory.h"
 
@@ -7,7 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QAbstractItemModelTester>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -204,6 +207,50 @@ private slots:
         QCOMPARE(runs[2].startMs, minutesAgo(202).toMSecsSinceEpoch());
         QCOMPARE(h.read("E0001").size(), std::size_t(202));
         QCOMPARE(h.read({}, 1).front().startMs, minutesAgo(10).toMSecsSinceEpoch());
+    }
+
+    // New runs above the old ones become inserted rows (the view keeps its
+    // selection); anything else resets the model.
+    void modelUpdates_data()
+    {
+        QTest::addColumn<QString>("before"); // runs by start minute, newest first
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("reset");
+
+        QTest::newRow("new runs on top") << "5 4 3" << "7 6 5 4 3" << false;
+        QTest::newRow("on top, the oldest past the limit") << "5 4 3" << "6 5 4" << false;
+        QTest::newRow("older runs come into reach") << "5 4" << "6 5 4 3 2" << false;
+        QTest::newRow("nothing new") << "5 4 3" << "5 4 3" << false;
+        QTest::newRow("one in the middle") << "5 4 3" << "5 4 3.5 3" << true;
+        QTest::newRow("another event") << "5 4 3" << "9 8" << true;
+        QTest::newRow("from nothing") << "" << "2 1" << true;
+        QTest::newRow("to nothing") << "2 1" << "" << true;
+    }
+    void modelUpdates()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(bool, reset);
+        auto runs = [](const QString& list) {
+            std::vector<RunEntry> out;
+            for (const QString& m : list.split(' ', Qt::SkipEmptyParts)) {
+                RunEntry e;
+                e.event = "E0001";
+                e.startMs = qint64(m.toDouble() * 60000);
+                e.start = QString::number(e.startMs);
+                out.push_back(e);
+            }
+            return out;
+        };
+        HistoryModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setEntries(runs(before));
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        model.setEntries(runs(after));
+        QCOMPARE(resets.size() == 1, reset);
+        QCOMPARE(model.rowCount(), int(runs(after).size()));
+        for (int row = 0; row < model.rowCount(); ++row)
+            QCOMPARE(model.index(row, HistoryModel::Start).data().toString(), runs(after)[std::size_t(row)].start);
     }
 
     void reverseLines_data()
