@@ -66,8 +66,7 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
     grdEvents = makeTable("grdEvents", m_filter, this);
     grdEvents->setSortingEnabled(true);
     grdEvents->sortByColumn(EventsModel::Event, Qt::AscendingOrder);
-    connect(grdEvents->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            [this] { refreshHistory(); });
+    connect(grdEvents->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { refreshHistory(); });
 
     auto* buttons = new QHBoxLayout;
     const struct {
@@ -175,10 +174,10 @@ void EventsWindow::refreshHistory()
         return;
     }
     auto runs = m_runs.read(id, kHistoryRows);
-    lblHistory->setText(
-        QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
-            .arg(id, runs.size() >= std::size_t(kHistoryRows) ? QStringLiteral("the latest %1 runs").arg(kHistoryRows)
-                                                              : QStringLiteral("%1 runs").arg(runs.size())));
+    lblHistory->setText(QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
+                            .arg(id, runs.size() >= std::size_t(kHistoryRows)
+                                         ? QStringLiteral("the latest %1 runs").arg(kHistoryRows)
+                                         : QStringLiteral("%1 runs").arg(runs.size())));
     m_historyModel->setEntries(std::move(runs));
 }
 

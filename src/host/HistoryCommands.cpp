@@ -51,8 +51,8 @@ QByteArray textLine(const RunEntry& e)
         e.outcome.isEmpty() ? resultWord(e.result) : e.outcome,
         e.exitStatus ? QStringLiteral("exit %1").arg(*e.exitStatus) : QStringLiteral("-"),
         shownDuration(e.durationMs()),
-        ran ? QStringLiteral("up %1; down %2").arg(shownTransfer(e.filesUp, e.bytesUp),
-                                                   shownTransfer(e.filesDown, e.bytesDown))
+        ran ? QStringLiteral("up %1; down %2")
+                  .arg(shownTransfer(e.filesUp, e.bytesUp), shownTransfer(e.filesDown, e.bytesDown))
             : QStringLiteral("-"),
         e.transcript.isEmpty() ? QStringLiteral("-") : e.transcript,
     };
@@ -149,10 +149,10 @@ int transcriptCommand(const QString& dataFolder, const QString& pluginPath, cons
                     1);
     const QString path = h->transcriptFile(run);
     if (path.isEmpty())
-        return fail(QStringLiteral("the transcript of the run of %1 is gone (older than the retention period?): %2")
-                        .arg(shownTime(run.start), run.transcript.isEmpty() ? QStringLiteral("none recorded")
-                                                                            : run.transcript),
-                    1);
+        return fail(
+            QStringLiteral("the transcript of the run of %1 is gone (older than the retention period?): %2")
+                .arg(shownTime(run.start), run.transcript.isEmpty() ? QStringLiteral("none recorded") : run.transcript),
+            1);
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot read '%1': %2").arg(path, f.errorString()));

@@ -365,7 +365,8 @@ std::optional<RunEntry> RunHistory::fromHostMessage(const QByteArray& line)
     e.startMs = *at;
     const QString text = arg(6).trimmed();
     if (first == 4107)
-        e.outcome = QStringLiteral("partner did not answer") + (text.isEmpty() ? QString() : QStringLiteral(": ") + text);
+        e.outcome =
+            QStringLiteral("partner did not answer") + (text.isEmpty() ? QString() : QStringLiteral(": ") + text);
     else
         e.outcome =
             QStringLiteral("failed before the start") + (text.isEmpty() ? QString() : QStringLiteral(": ") + text);
@@ -413,9 +414,7 @@ std::vector<RunEntry> RunHistory::read(const QString& event, int limit) const
     // The starts of the newest `limit` runs found so far; once full, its top
     // is the oldest start that can still make the list.
     std::priority_queue<qint64, std::vector<qint64>, std::greater<>> newest;
-    auto threshold = [&]() -> qint64 {
-        return limit > 0 && int(newest.size()) >= limit ? newest.top() : LLONG_MIN;
-    };
+    auto threshold = [&]() -> qint64 { return limit > 0 && int(newest.size()) >= limit ? newest.top() : LLONG_MIN; };
     auto keep = [&](RunEntry e) {
         if (limit > 0) {
             if (int(newest.size()) >= limit && e.startMs <= newest.top())
@@ -465,7 +464,8 @@ std::vector<RunEntry> RunHistory::read(const QString& event, int limit) const
             keep(std::move(*e));
     }
 
-    std::stable_sort(out.begin(), out.end(), [](const RunEntry& a, const RunEntry& b) { return a.startMs > b.startMs; });
+    std::stable_sort(out.begin(), out.end(),
+                     [](const RunEntry& a, const RunEntry& b) { return a.startMs > b.startMs; });
     if (limit > 0 && int(out.size()) > limit)
         out.resize(std::size_t(limit));
     return out;

@@ -9,9 +9,9 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
-#include <QLabel>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -217,7 +217,8 @@ private slots:
         window.grid()->selectRow(0);
         HistoryModel* model = window.historyModel();
         QAbstractItemModelTester historyTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QAbstractItemModelTester gridTester(window.grid()->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester gridTester(window.grid()->model(),
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(model->rowCount(), 5);
         QTableView* history = window.history();
         QCOMPARE(cell(history, 0, HistoryModel::Outcome), QString("partner did not answer: 192.0.2.7"));
@@ -246,12 +247,12 @@ private slots:
 
         // Rotated away and started anew: both files are read, the new one watched.
         QVERIFY(QFile::rename(log + "/runs.jsonl", log + "/runs.jsonl.1"));
-        append(log + "/runs.jsonl", record("2026-12-05T03:00:00.000+0000", "2026-12-05T03:00:01.000+0000", 0,
-                                           "success", log + "/E0001_20261205-030000_2400.log"));
+        append(log + "/runs.jsonl", record("2026-12-05T03:00:00.000+0000", "2026-12-05T03:00:01.000+0000", 0, "success",
+                                           log + "/E0001_20261205-030000_2400.log"));
         QTRY_COMPARE(model->rowCount(), 7);
         QTRY_VERIFY(cell(window.grid(), 0, 5).endsWith(" ok"));
-        append(log + "/runs.jsonl", record("2026-12-05T04:00:00.000+0000", "2026-12-05T04:00:01.000+0000", 0,
-                                           "success", log + "/E0001_20261205-040000_2401.log"));
+        append(log + "/runs.jsonl", record("2026-12-05T04:00:00.000+0000", "2026-12-05T04:00:01.000+0000", 0, "success",
+                                           log + "/E0001_20261205-040000_2401.log"));
         QTRY_COMPARE(model->rowCount(), 8);
 
         // Another host process finds the partner silent: its log line shows too.

@@ -4,11 +4,11 @@
 
 #include "support/Files.h"
 
+#include <QAbstractItemModelTester>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QAbstractItemModelTester>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -125,13 +125,13 @@ private slots:
         QTest::newRow("partner silent") << "E0003" << int(R::NotStarted) << "partner did not answer: 192.0.2.7" << -1
                                         << qint64(-1);
         QTest::newRow("failed before the start")
-            << "E0004" << int(R::NotStarted) << "failed before the start: cannot start VelundZUL: No such file or directory"
-            << -1 << qint64(-1);
+            << "E0004" << int(R::NotStarted)
+            << "failed before the start: cannot start VelundZUL: No such file or directory" << -1 << qint64(-1);
         QTest::newRow("killed, as a later run recorded it")
             << "E0005" << int(R::Unfinished) << "ended without finishing: the runner (process 4242) was killed" << 9
             << qint64(7000);
-        QTest::newRow("killed, a start and no end") << "E0006" << int(R::Unfinished) << "ended without finishing" << -1
-                                                    << qint64(-1);
+        QTest::newRow("killed, a start and no end")
+            << "E0006" << int(R::Unfinished) << "ended without finishing" << -1 << qint64(-1);
     }
     void merge()
     {
@@ -217,14 +217,22 @@ private slots:
         QTest::addColumn<QString>("after");
         QTest::addColumn<bool>("reset");
 
-        QTest::newRow("new runs on top") << "5 4 3" << "7 6 5 4 3" << false;
-        QTest::newRow("on top, the oldest past the limit") << "5 4 3" << "6 5 4" << false;
-        QTest::newRow("older runs come into reach") << "5 4" << "6 5 4 3 2" << false;
-        QTest::newRow("nothing new") << "5 4 3" << "5 4 3" << false;
-        QTest::newRow("one in the middle") << "5 4 3" << "5 4 3.5 3" << true;
-        QTest::newRow("another event") << "5 4 3" << "9 8" << true;
-        QTest::newRow("from nothing") << "" << "2 1" << true;
-        QTest::newRow("to nothing") << "2 1" << "" << true;
+        QTest::newRow("new runs on top") << "5 4 3"
+                                         << "7 6 5 4 3" << false;
+        QTest::newRow("on top, the oldest past the limit") << "5 4 3"
+                                                           << "6 5 4" << false;
+        QTest::newRow("older runs come into reach") << "5 4"
+                                                    << "6 5 4 3 2" << false;
+        QTest::newRow("nothing new") << "5 4 3"
+                                     << "5 4 3" << false;
+        QTest::newRow("one in the middle") << "5 4 3"
+                                           << "5 4 3.5 3" << true;
+        QTest::newRow("another event") << "5 4 3"
+                                       << "9 8" << true;
+        QTest::newRow("from nothing") << ""
+                                      << "2 1" << true;
+        QTest::newRow("to nothing") << "2 1"
+                                    << "" << true;
     }
     void modelUpdates()
     {

@@ -57,16 +57,16 @@ private slots:
         QTest::newRow("older files move up")
             << QStringList{"runs.jsonl.1", "runs.jsonl.2"} << 200 << qint64(100) << 5 << true
             << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1", "runs.jsonl.3=runs.jsonl.2"};
-        QTest::newRow("the oldest goes")
-            << QStringList{"runs.jsonl.1", "runs.jsonl.2", "runs.jsonl.3"} << 200 << qint64(100) << 3 << true
-            << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1", "runs.jsonl.3=runs.jsonl.2"};
+        QTest::newRow("the oldest goes") << QStringList{"runs.jsonl.1", "runs.jsonl.2", "runs.jsonl.3"} << 200
+                                         << qint64(100) << 3 << true
+                                         << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1",
+                                                        "runs.jsonl.3=runs.jsonl.2"};
         QTest::newRow("a smaller keep drops the rest")
             << QStringList{"runs.jsonl.1", "runs.jsonl.2", "runs.jsonl.3", "runs.jsonl.4"} << 200 << qint64(100) << 2
             << true << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1"};
-        QTest::newRow("keep none") << QStringList{"runs.jsonl.1"} << 200 << qint64(100) << 0 << true
-                                   << QStringList{};
-        QTest::newRow("limit 0 never rotates") << QStringList{} << 5000 << qint64(0) << 5 << false
-                                               << QStringList{"runs.jsonl=runs.jsonl"};
+        QTest::newRow("keep none") << QStringList{"runs.jsonl.1"} << 200 << qint64(100) << 0 << true << QStringList{};
+        QTest::newRow("limit 0 never rotates")
+            << QStringList{} << 5000 << qint64(0) << 5 << false << QStringList{"runs.jsonl=runs.jsonl"};
     }
     void rotation()
     {
