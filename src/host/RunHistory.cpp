@@ -304,7 +304,10 @@ QString RunHistory::transcriptFile(const RunEntry& entry) const
 
 std::optional<RunEntry> RunHistory::fromRunRecord(const QByteArray& line)
 {
-    const QJsonObject o = QJsonDocument::fromJson(line).object();
+    QJsonObject o = QJsonDocument::fromJson(line).object();
+    // A record cut short by a full disk has the next one glued to it: keep that one.
+    if (const qsizetype glued = line.lastIndexOf("{\"event\":"); o.isEmpty() && glued > 0)
+        o = QJsonDocument::fromJson(line.mid(glued)).object();
     if (o.isEmpty() || !o.contains(QLatin1String("event")))
         return std::nullopt;
     RunEntry e;
@@ -387,7 +390,18 @@ bool maybeHostFailure(QByteArrayView line)
 // look is not enough.
 std::optional<QByteArrayView> quickEvent(QByteArrayView line)
 {
-    auto v = quickString(line, "\"event\":\"");
+    // The last record's, should a cut-short one have another glued to it.
+    const char* key = "{\"event\":\"";
+    const std::size_t keySize = std::strlen(key);
+    const char* from = line.data();
+    const char* end = line.data() + line.size();
+    while (end - from > 1) {
+        const void* next = ::memmem(from + 1, std::size_t(end - from - 1), key, keySize);
+        if (!next)
+            break;
+        from = static_cast<const char*>(next);
+    }
+    auto v = quickString(QByteArrayView(from, end - from), "\"event\":\"");
     if (!v)
         return std::nullopt;
     while (!v->isEmpty() && v->front() == ' ')
@@ -484,7 +498,7 @@ std::map<QString, RunEntry> RunHistory::latest(const QStringList& events) const
         ReverseLines lines(file);
         while (found.size() < std::size_t(events.size()) && lines.next(line)) {
             const auto quick = quickEvent(line);
-            if (quick && (!wanted.contains(quick->toByteArray()) ||
+            if (quick && (!wanted.contains(QByteArray::fromRawData(quick->data(), quick->size())) ||
                           found.count(QString::fromUtf8(quick->data(), quick->size()))))
                 continue;
             auto e = fromRunRecord(line.toByteArray());

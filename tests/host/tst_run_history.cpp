@@ -100,6 +100,13 @@ private slots:
         // One that was running while E0001's later run came and went.
         runs += runLine("E0007", 46, 1, 0, "success");
         runs += runLine("E0007", 45, 600, 6, "transient failure after retries: timed out");
+        // A record cut short by a full disk, the next one glued to it, and a line that is no record.
+        runs += "{\"event\":\"E0008\",\"start\":\"" + stamp(minutesAgo(52)).toLatin1() + "\",\"end\":\"20";
+        runs += "{\"event\":\"E0009\",\"start\":\"" + stamp(minutesAgo(51)).toLatin1() + "\",\"end\":\"" +
+                stamp(minutesAgo(51).addSecs(2)).toLatin1() +
+                "\",\"exit\":0,\"outcome\":\"success\",\"files_up\":0,\"bytes_up\":0,\"files_down\":0,"
+                "\"bytes_down\":0,\"transcript\":\"\"}\n";
+        runs += "not a record\n";
         QVERIFY(writeBytes(m_dir.filePath("Log/runs.jsonl"), runs));
         answered("E0001", 50);
         partnerSilent("E0003 ", 41); // the id as the event structure holds it
@@ -132,6 +139,7 @@ private slots:
             << qint64(7000);
         QTest::newRow("killed, a start and no end")
             << "E0006" << int(R::Unfinished) << "ended without finishing" << -1 << qint64(-1);
+        QTest::newRow("glued to a record cut short") << "E0009" << int(R::Success) << "success" << 0 << qint64(2000);
     }
     void merge()
     {
@@ -159,7 +167,7 @@ private slots:
         QCOMPARE(runs[1].exitStatus.value_or(-1), 6);                     // 45
         QCOMPARE(runs[2].exitStatus.value_or(-1), 0);                     // 46
         const auto all = RunHistory(log(), messages()).read();
-        QCOMPARE(all.size(), std::size_t(9));
+        QCOMPARE(all.size(), std::size_t(10));
         for (std::size_t i = 1; i < all.size(); ++i)
             QVERIFY(all[i - 1].startMs >= all[i].startMs);
         const auto two = RunHistory(log(), messages()).read({}, 2);
