@@ -420,6 +420,32 @@ std::optional<qint64> appendedAt(QByteArrayView line, const char* key)
     return parseStamp(*v);
 }
 
+// A backward scan stops once this many lines in a row were written before the
+// oldest time that still matters. The record of a run that died is appended
+// when a later run finds it, with that run's old times: it does not count, and
+// neither would one stray line.
+constexpr int kOlderInARow = 32;
+
+class ScanEnd {
+public:
+    bool reached(QByteArrayView line, const char* key, qint64 threshold)
+    {
+        const auto writtenAt = appendedAt(line, key);
+        if (!writtenAt)
+            return false;
+        if (*writtenAt + kClockSlackMs >= threshold) {
+            m_older = 0;
+            return false;
+        }
+        if (::memmem(line.data(), std::size_t(line.size()), "without finishing", 17))
+            return false;
+        return ++m_older >= kOlderInARow;
+    }
+
+private:
+    int m_older = 0;
+};
+
 } // namespace
 
 std::vector<RunEntry> RunHistory::read(const QString& event, int limit) const
@@ -443,14 +469,13 @@ std::vector<RunEntry> RunHistory::read(const QString& event, int limit) const
     const QByteArray want = event.toUtf8();
     QByteArrayView line;
     bool done = false;
+    ScanEnd runsEnd;
     for (const QString& file : runFiles()) {
         ReverseLines lines(file);
         while (!done && lines.next(line)) {
-            if (threshold() != LLONG_MIN) {
-                if (const auto at = appendedAt(line, "\"end\":\""); at && *at + kClockSlackMs < threshold()) {
-                    done = true;
-                    break;
-                }
+            if (threshold() != LLONG_MIN && runsEnd.reached(line, "\"end\":\"", threshold())) {
+                done = true;
+                break;
             }
             if (!event.isEmpty()) {
                 const auto quick = quickEvent(line);
@@ -466,11 +491,10 @@ std::vector<RunEntry> RunHistory::read(const QString& event, int limit) const
     }
 
     ReverseLines messages(m_messageLog);
+    ScanEnd messagesEnd;
     while (messages.next(line)) {
-        if (threshold() != LLONG_MIN) {
-            if (const auto at = appendedAt(line, "\"at\":\""); at && *at + kClockSlackMs < threshold())
-                break;
-        }
+        if (threshold() != LLONG_MIN && messagesEnd.reached(line, "\"at\":\"", threshold()))
+            break;
         if (!maybeHostFailure(line))
             continue;
         auto e = fromHostMessage(line.toByteArray());
@@ -515,11 +539,10 @@ std::map<QString, RunEntry> RunHistory::latest(const QStringList& events) const
         oldest = std::min(oldest, e.startMs);
     ReverseLines messages(m_messageLog);
     std::map<QString, bool> hostSeen;
+    ScanEnd messagesEnd;
     while (hostSeen.size() < std::size_t(events.size()) && messages.next(line)) {
-        if (oldest != LLONG_MIN) {
-            if (const auto at = appendedAt(line, "\"at\":\""); at && *at + kClockSlackMs < oldest)
-                break;
-        }
+        if (oldest != LLONG_MIN && messagesEnd.reached(line, "\"at\":\"", oldest))
+            break;
         if (!maybeHostFailure(line))
             continue;
         auto e = fromHostMessage(line.toByteArray());

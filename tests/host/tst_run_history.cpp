@@ -217,6 +217,28 @@ private slots:
         QCOMPARE(h.read({}, 1).front().startMs, minutesAgo(10).toMSecsSinceEpoch());
     }
 
+    // A run that died is recorded when a later run finds it: a record with old
+    // times after newer ones. The scan must not take it for the file's start.
+    void aRecordOfARunThatDiedComesLate()
+    {
+        QTemporaryDir dir;
+        QByteArray runs;
+        for (int m = 400; m > 100; --m)
+            runs += runLine("E0001", m, 1, 0, "success");
+        runs += runLine("E0001", 75, 65 * 60, 6, "transient failure after retries"); // ended 10 minutes ago
+        for (int k = 0; k < 40; ++k)
+            runs += runLine("E0002", 250 + k, 60, 8, "interrupted: the run ended without finishing");
+        runs += runLine("E0001", 80, 75 * 60, 0, "success");
+        runs += runLine("E0001", 70, 66 * 60, 0, "success");
+        runs += runLine("E0001", 60, 57 * 60, 0, "success");
+        QVERIFY(writeBytes(dir.filePath("runs.jsonl"), runs));
+        const auto top = RunHistory(dir.path(), dir.filePath("none.jsonl")).read("E0001", 3);
+        QCOMPARE(top.size(), std::size_t(3));
+        QCOMPARE(top[0].startMs, minutesAgo(60).toMSecsSinceEpoch());
+        QCOMPARE(top[1].startMs, minutesAgo(70).toMSecsSinceEpoch());
+        QCOMPARE(top[2].exitStatus.value_or(-1), 6);
+    }
+
     // New runs above the old ones become inserted rows (the view keeps its
     // selection); anything else resets the model.
     void modelUpdates_data()
