@@ -1,5 +1,5 @@
 # Shared by the run scripts: installs what is missing, then configures and
-# builds the given preset incrementally.
+# builds the given preset (or some of its targets) incrementally.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libcurl4-openssl-dev python3-pyftpdlib lftp curl fonts-dejavu-core)
@@ -18,11 +18,15 @@ install_missing() {
     fi
 }
 
+# build_preset PRESET [TARGET...]: everything, or only the given targets.
 build_preset() {
     local preset="$1"
+    shift
     cd "$ROOT"
     if [ ! -f "build/$preset/build.ninja" ]; then
         cmake --preset "$preset" >/dev/null
     fi
-    cmake --build --preset "$preset" -j "$(nproc)"
+    local targets=()
+    (($#)) && targets=(--target "$@")
+    cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}"
 }

@@ -165,7 +165,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     runnerCopy.erase(runnerCopy.find_last_not_of(' ') + 1);
     runnerCopy += platform::CRLF;
     const std::string runnerCopyPath = platform::appPath("\\ZUL\\tZULexe.zul");
-    if (!platform::replaceAtomically(runnerCopyPath, runnerCopy))
+    if (!platform::replaceAtomically(runnerCopyPath, runnerCopy, platform::FileAccess::OwnerOnly))
         return std::nullopt;
 
     std::string content;

@@ -7,6 +7,7 @@
 #include "platform/AppPath.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/Pointer.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
 #include "platform/Yield.h"
@@ -172,7 +173,7 @@ bool LaunchRunner(zul::com::EventStructPtr& oEvtStruct)
         command = FormRunnerCommand(ms.sRunScript, "     ");
     }
     StartRunner(command);
-    // The mouse pointer belongs to the forms, which restore it themselves.
+    platform::defaultPointer();
     result = true;
     return result;
 }

@@ -1,5 +1,6 @@
 #include "host/EventPanel.h"
 
+#include "host/CodePage.h"
 #include "host/EventStore.h"
 
 #include <QApplication>
@@ -17,7 +18,7 @@ namespace zul::host {
 namespace {
 bool isSet(const com::IEventStruct& e, const char* field)
 {
-    return QString::fromStdString(e.text(field)).trimmed() == QLatin1String("1");
+    return fromCodePage(e.text(field)).trimmed() == QLatin1String("1");
 }
 } // namespace
 
@@ -32,15 +33,15 @@ EventPanelDialog::EventPanelDialog(EventStore& store, std::int32_t option, com::
     txtEvent = new QLineEdit(this);
     txtEvent->setObjectName("txtEvent");
     txtEvent->setReadOnly(true);
-    const QString newIdText = QString::fromStdString(newId).trimmed();
+    const QString newIdText = fromCodePage(newId).trimmed();
     if (option == 1)
         txtEvent->setText(QStringLiteral("(new)"));
     else if (option == 4)
         txtEvent->setText(newIdText.isEmpty() ? QStringLiteral("(new)") : newIdText);
     else
-        txtEvent->setText(QString::fromStdString(event.text("BAEvent")).trimmed());
+        txtEvent->setText(fromCodePage(event.text("BAEvent")).trimmed());
 
-    txtEntity = new QLineEdit(QString::fromStdString(event.text("BAEntName")), this);
+    txtEntity = new QLineEdit(fromCodePage(event.text("BAEntName")), this);
     txtEntity->setObjectName("txtEntity");
     spnRunDay = new QSpinBox(this);
     spnRunDay->setObjectName("spnRunDay");
@@ -88,11 +89,11 @@ EventPanelDialog::EventPanelDialog(EventStore& store, std::int32_t option, com::
 
 void EventPanelDialog::cmdContinue_Click()
 {
-    QString id = QString::fromStdString(m_event.text("BAEvent")).trimmed();
-    if (m_option == 1 || (m_option == 4 && QString::fromStdString(m_newId).trimmed().isEmpty()))
+    QString id = fromCodePage(m_event.text("BAEvent")).trimmed();
+    if (m_option == 1 || (m_option == 4 && fromCodePage(m_newId).trimmed().isEmpty()))
         id = m_store.allocateId();
     else if (m_option == 4)
-        id = QString::fromStdString(m_newId).trimmed();
+        id = fromCodePage(m_newId).trimmed();
 
     EventRecord r = fromEventStruct(m_event);
     r.id = id;
@@ -108,12 +109,12 @@ void EventPanelDialog::cmdContinue_Click()
                              QStringLiteral("The event could not be saved: %1").arg(m_store.lastError()));
         return;
     }
-    m_event.SetField("BAEvent", r.id.toStdString());
-    m_event.SetField("BAEntName", r.entity.toStdString());
+    m_event.SetField("BAEvent", toCodePage(r.id));
+    m_event.SetField("BAEntName", toCodePage(r.entity));
     m_event.SetField("BARUNDAY", static_cast<std::int16_t>(r.runDay));
-    m_event.SetField("BAFLAG1", r.flag1.toStdString());
-    m_event.SetField("BAFLAG2", r.flag2.toStdString());
-    m_event.SetField("BAFLAG4", r.flag4.toStdString());
+    m_event.SetField("BAFLAG1", toCodePage(r.flag1));
+    m_event.SetField("BAFLAG2", toCodePage(r.flag2));
+    m_event.SetField("BAFLAG4", toCodePage(r.flag4));
     m_result = 1;
     done(QDialog::Accepted);
 }
@@ -131,7 +132,7 @@ std::int32_t EventPanel::ShowPanel(std::int32_t& OEventOption, com::EventStructP
 
 bool EventPanel::Delete_Event_From_Schedule(std::string eventId)
 {
-    return m_store.remove(QString::fromStdString(eventId).trimmed());
+    return m_store.remove(fromCodePage(eventId).trimmed());
 }
 
 } // namespace zul::host

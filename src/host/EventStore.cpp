@@ -1,8 +1,10 @@
 #include "host/EventStore.h"
 
+#include "host/CodePage.h"
 #include "host/EventStruct.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -13,26 +15,26 @@ namespace zul::host {
 com::EventStructPtr toEventStruct(const EventRecord& r)
 {
     auto e = std::make_shared<EventStruct>();
-    e->SetField("BAEvent", r.id.toStdString());
-    e->SetField("BAEntName", r.entity.toStdString());
-    e->SetField("BAEvTYPE", r.type.toStdString());
+    e->SetField("BAEvent", toCodePage(r.id));
+    e->SetField("BAEntName", toCodePage(r.entity));
+    e->SetField("BAEvTYPE", toCodePage(r.type));
     e->SetField("BARUNDAY", static_cast<std::int16_t>(r.runDay));
-    e->SetField("BAFLAG1", r.flag1.toStdString());
-    e->SetField("BAFLAG2", r.flag2.toStdString());
-    e->SetField("BAFLAG4", r.flag4.toStdString());
+    e->SetField("BAFLAG1", toCodePage(r.flag1));
+    e->SetField("BAFLAG2", toCodePage(r.flag2));
+    e->SetField("BAFLAG4", toCodePage(r.flag4));
     return e;
 }
 
 EventRecord fromEventStruct(const com::IEventStruct& e)
 {
     EventRecord r;
-    r.id = QString::fromStdString(e.text("BAEvent")).trimmed();
-    r.entity = QString::fromStdString(e.text("BAEntName"));
-    r.type = QString::fromStdString(e.text("BAEvTYPE"));
+    r.id = fromCodePage(e.text("BAEvent")).trimmed();
+    r.entity = fromCodePage(e.text("BAEntName"));
+    r.type = fromCodePage(e.text("BAEvTYPE"));
     r.runDay = e.Field("BARUNDAY").toInt16().value_or(0);
-    r.flag1 = QString::fromStdString(e.text("BAFLAG1"));
-    r.flag2 = QString::fromStdString(e.text("BAFLAG2"));
-    r.flag4 = QString::fromStdString(e.text("BAFLAG4"));
+    r.flag1 = fromCodePage(e.text("BAFLAG1"));
+    r.flag2 = fromCodePage(e.text("BAFLAG2"));
+    r.flag4 = fromCodePage(e.text("BAFLAG4"));
     return r;
 }
 
@@ -50,9 +52,20 @@ bool EventStore::open(const QString& dataFolder)
         m_error = QStringLiteral("cannot create the data folder '%1'").arg(dataFolder);
         return false;
     }
+    // host.db also holds the Fast Path passwords: the owner's alone from its first byte.
+    const QString path = QDir(dataFolder).filePath(QStringLiteral("host.db"));
+    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    if (!QFile::exists(path)) {
+        QFile create(path);
+        if (!create.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly) && !QFile::exists(path)) {
+            m_error = QStringLiteral("cannot create '%1': %2").arg(path, create.errorString());
+            return false;
+        }
+    }
+    QFile::setPermissions(path, ownerOnly);
     m_connection = QStringLiteral("events-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(QDir(dataFolder).filePath(QStringLiteral("host.db")));
+    db.setDatabaseName(path);
     if (!db.open()) {
         m_error = db.lastError().text();
         return false;

@@ -1,5 +1,6 @@
 #include "host/EventsWindow.h"
 
+#include "host/CodePage.h"
 #include "host/EventStruct.h"
 #include "host/HistoryModel.h"
 #include "host/Host.h"
@@ -252,7 +253,7 @@ void EventsWindow::cmdDelete_Click()
 void EventsWindow::cmdDuplicate_Click()
 {
     if (const auto r = m_host.store().find(selectedId()))
-        showPanel(4, toEventStruct(*r), m_host.store().allocateId().toStdString());
+        showPanel(4, toEventStruct(*r), toCodePage(m_host.store().allocateId()));
 }
 
 void EventsWindow::cmdRun_Click()

@@ -7,7 +7,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QStringDecoder>
 #include <cstdio>
 
 namespace zul::host {
@@ -26,14 +25,6 @@ bool HeadlessPresenter::confirm(const QString& title, const QString& text)
     std::fprintf(stderr, "%s: %s [%s]\n", title.toLocal8Bit().constData(), text.toLocal8Bit().constData(),
                  m_answerYes ? "yes" : "no");
     return m_answerYes;
-}
-
-QString fromCodePage(const std::string& bytes)
-{
-    QStringDecoder decode("Windows-1252");
-    if (!decode.isValid())
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
 }
 
 MessageCall parseMessageCall(const com::Args& args)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "com/HostComponents.h"
+#include "host/CodePage.h"
 
 #include <QString>
 #include <memory>
@@ -44,9 +45,6 @@ MessageCall parseMessageCall(const com::Args& args);
 // The text a person reads for a call: the numbers' texts (with %1, %2 ... taken
 // from the further arguments) or the passed text, then any further text.
 QString composeMessage(const MessageCall& call);
-
-// Texts of the system are 8-bit code page bytes.
-QString fromCodePage(const std::string& bytes);
 
 // QorvUtil.ErrorMessages: shows, asks and logs. Every call is appended to
 // messages.jsonl with its kind, numbers and typed arguments.

@@ -13,7 +13,9 @@
 #include <QMetaObject>
 #include <QStringList>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
+#include <vector>
 
 using namespace zul::host;
 
@@ -21,6 +23,7 @@ namespace {
 
 const char* kUsage =
     "usage: qorvhost [--data DIR] [--plugin FILE] [--yes] [COMMAND]   (no command: the events window)\n"
+    "       qorvhost --help | --version\n"
     "  info                          load the plug-in, print its feature type, summary and folder\n"
     "  event list                    list the events\n"
     "  event show ID                 show one event\n"
@@ -148,6 +151,8 @@ int script(Host& host, const QString& pluginPath, const QStringList& args)
         if (!QMetaObject::invokeMethod(root, "showScript", Qt::DirectConnection, Q_RETURN_ARG(QVariant, text),
                                        Q_ARG(QString, id)))
             return fail(QStringLiteral("the plug-in cannot show scripts"));
+        if (text.typeId() == QMetaType::QString)
+            return fail(text.toString(), 1);
         if (!text.isValid())
             return 1; // the message service has said why
         const QByteArray bytes = text.toByteArray();
@@ -172,17 +177,51 @@ int script(Host& host, const QString& pluginPath, const QStringList& args)
     return 0;
 }
 
-// Without a command the host opens its events window.
-bool wantsWindow(int argc, char** argv)
+// Qt ends the process with abort() when no platform plugin starts (a display
+// that is set but cannot be reached). While the window's application object
+// is made, that becomes one line and status 2; the messages before it are
+// held back and passed on only if the start succeeds.
+struct HeldMessage {
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+std::vector<HeldMessage> g_held;
+
+void holdStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
 {
-    for (int i = 1; i < argc; ++i) {
-        const QByteArray a(argv[i]);
-        if (a == "--data" || a == "--plugin")
-            ++i;
-        else if (!a.startsWith("--"))
-            return false;
+    if (type == QtFatalMsg) {
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        const QByteArray what = platform.isEmpty() ? "the display " + qgetenv("DISPLAY") : "the platform " + platform;
+        std::fprintf(stderr,
+                     "qorvhost: cannot open %s for the events window: set DISPLAY to a running X server (or "
+                     "QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)\n",
+                     what.trimmed().constData());
+        std::fflush(stderr);
+        std::_Exit(2);
     }
-    return true;
+    g_held.push_back({type, QByteArray(context.category), text});
+}
+
+std::unique_ptr<QCoreApplication> makeGuiApplication(int& argc, char** argv)
+{
+    const QtMessageHandler previous = qInstallMessageHandler(holdStartupMessage);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    qInstallMessageHandler(previous);
+    for (const auto& m : g_held) {
+        const QMessageLogContext context(nullptr, 0, nullptr, m.category.isEmpty() ? nullptr : m.category.constData());
+        if (previous)
+            previous(m.type, context, m.text);
+    }
+    g_held.clear();
+    return app;
+}
+
+// The platform the window would use has nothing to show it on.
+bool noDisplay()
+{
+    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
 int runWindow(const QString& dataFolder, const QString& pluginPath)
@@ -200,14 +239,13 @@ int runWindow(const QString& dataFolder, const QString& pluginPath)
 
 int main(int argc, char** argv)
 {
-    std::unique_ptr<QCoreApplication> app;
-    if (wantsWindow(argc, argv))
-        app = std::make_unique<QApplication>(argc, argv);
-    else
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    QStringList args = QCoreApplication::arguments().mid(1);
-    QString dataFolder = defaultDataFolder();
-    QString pluginPath = defaultPluginPath();
+    // The command line is read before any application object: --help and
+    // --version need no display, and the window without one ends cleanly.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    QString dataFolder;
+    QString pluginPath;
     bool yes = false;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
         const QString opt = args.takeFirst();
@@ -218,11 +256,28 @@ int main(int argc, char** argv)
         } else if (opt == QLatin1String("--help")) {
             std::fputs(kUsage, stdout);
             return 0;
+        } else if (opt == QLatin1String("--version")) {
+            std::printf("qorvhost %s\n", ZUL_VERSION);
+            return 0;
         } else {
             std::fputs(kUsage, stderr);
             return fail(QStringLiteral("unknown option '%1'").arg(opt));
         }
     }
+
+    std::unique_ptr<QCoreApplication> app;
+    if (args.isEmpty()) {
+        if (noDisplay())
+            return fail(QStringLiteral("no display for the events window: set DISPLAY (or "
+                                       "QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)"));
+        app = makeGuiApplication(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    if (dataFolder.isNull())
+        dataFolder = defaultDataFolder();
+    if (pluginPath.isNull())
+        pluginPath = defaultPluginPath();
     if (args.isEmpty())
         return runWindow(dataFolder, pluginPath);
 

@@ -64,11 +64,15 @@ Status writeAllTo(int fd, std::string_view content, const std::string& path)
     return success();
 }
 
-Status openAndWrite(const std::string& path, std::string_view content, int flags)
+Status openAndWrite(const std::string& path, std::string_view content, int flags, FileAccess access)
 {
     Fd f;
-    f.fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const bool ownerOnly = access == FileAccess::OwnerOnly;
+    f.fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, ownerOnly ? 0600 : 0644);
     if (f.fd < 0)
+        return errorFromErrno(errno, path);
+    // The file may have been there with a wider mode.
+    if (ownerOnly && ::fchmod(f.fd, 0600) != 0)
         return errorFromErrno(errno, path);
     auto st = writeAllTo(f.fd, content, path);
     if (!st)
@@ -130,17 +134,17 @@ Result<std::vector<std::string>> readLines(const std::string& path)
     return lines;
 }
 
-Status writeFile(const std::string& path, std::string_view content)
+Status writeFile(const std::string& path, std::string_view content, FileAccess access)
 {
-    return openAndWrite(path, content, O_TRUNC);
+    return openAndWrite(path, content, O_TRUNC, access);
 }
 
-Status appendFile(const std::string& path, std::string_view content)
+Status appendFile(const std::string& path, std::string_view content, FileAccess access)
 {
-    return openAndWrite(path, content, O_APPEND);
+    return openAndWrite(path, content, O_APPEND, access);
 }
 
-Status replaceAtomically(const std::string& path, std::string_view content)
+Status replaceAtomically(const std::string& path, std::string_view content, FileAccess access)
 {
     std::string tmpl = folderOf(path) + "/.zul-tmp-XXXXXX";
     Fd f;
@@ -148,8 +152,12 @@ Status replaceAtomically(const std::string& path, std::string_view content)
     if (f.fd < 0)
         return errorFromErrno(errno, path);
     // Keep the mode of the file being replaced; new files get the usual 0644.
+    // Owner-only files are 0600 whatever was there (mkstemp's mode, set again).
     struct stat old{};
-    ::fchmod(f.fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    if (access == FileAccess::OwnerOnly)
+        ::fchmod(f.fd, 0600);
+    else
+        ::fchmod(f.fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     auto st = writeAllTo(f.fd, content, path);
     if (st && ::fsync(f.fd) != 0)
         st = errorFromErrno(errno, path);

@@ -9,6 +9,10 @@
 
 namespace zul::platform {
 
+// Who may read a file that is written. OwnerOnly (0600 whatever the umask,
+// also for a file that was there before) is for files that can hold a password.
+enum class FileAccess { Shared, OwnerOnly };
+
 // Lines of a text file. CR LF ends a line; a lone LF is accepted too. A last
 // line without an end is still a line; the bytes are kept as they are.
 Result<std::vector<std::string>> readLines(const std::string& path);
@@ -18,14 +22,16 @@ Result<std::string> readAll(const std::string& path);
 
 // Creates or empties the file and writes content. Not atomic: a failure can
 // leave the bytes written so far, which some callers want.
-Status writeFile(const std::string& path, std::string_view content);
+Status writeFile(const std::string& path, std::string_view content, FileAccess access = FileAccess::Shared);
 
 // Appends content, creating the file when it is missing.
-Status appendFile(const std::string& path, std::string_view content);
+Status appendFile(const std::string& path, std::string_view content, FileAccess access = FileAccess::Shared);
 
 // Writes content to a temporary file in the same folder and renames it over
 // path, so readers see either the old or the new file, never a partial one.
-Status replaceAtomically(const std::string& path, std::string_view content);
+// Shared keeps the replaced file's mode (0644 for a new one).
+Status replaceAtomically(const std::string& path, std::string_view content,
+                         FileAccess access = FileAccess::Shared);
 
 // Joins lines, each followed by CR LF.
 std::string joinCrLf(const std::vector<std::string>& lines);

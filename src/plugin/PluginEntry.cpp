@@ -1,6 +1,7 @@
 #include "plugin/PluginEntry.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include "com/ModFTP1.h"
 #include "com/ModuleState.h"
@@ -8,9 +9,11 @@
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
 #include "platform/Library.h"
+#include "platform/Pointer.h"
 #include "platform/Yield.h"
 #include "plugin/iGamut12.h"
 #include "scripts/FTPCode.h"
+#include "ui/common/CodePage.h"
 
 namespace com = zul::com;
 namespace platform = zul::platform;
@@ -62,8 +65,7 @@ private:
 // Ids and script text are bytes in the 8-bit code page.
 std::string codePage(const QString& s)
 {
-    const QByteArray bytes = s.toLatin1();
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    return zul::ui::toCodePage(s);
 }
 } // namespace
 
@@ -75,6 +77,12 @@ ZulPluginEntry::ZulPluginEntry()
     platform::setYieldHook([] {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
+    });
+    // The default pointer is the one without any override cursor left.
+    platform::setDefaultPointerHook([] {
+        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+            while (QGuiApplication::overrideCursor())
+                QGuiApplication::restoreOverrideCursor();
     });
 }
 
@@ -106,10 +114,10 @@ QString ZulPluginEntry::importScript(const QString& id, const QByteArray& text)
         } else {
             FTPCode::BuildEventScript(sEventId);
             if (!messages.firstReport().empty())
-                error = QString::fromLatin1(messages.firstReport().c_str());
+                error = zul::ui::fromCodePage(messages.firstReport());
         }
     } catch (const std::exception& e) {
-        error = QString::fromLatin1(e.what());
+        error = zul::ui::fromCodePage(e.what());
     }
     FTPCode::DeleteScriptFile(workCopy);
     return error;
@@ -121,5 +129,8 @@ QVariant ZulPluginEntry::showScript(const QString& id)
     std::string sEventId = codePage(id);
     if (auto text = FTPCode::LoadEventScript(sEventId))
         return QByteArray(text->data(), static_cast<qsizetype>(text->size()));
+    if (messages.firstReport().empty()) // the load ends quietly on anything but a missing file
+        return QStringLiteral("cannot read '%1'")
+            .arg(zul::ui::fromCodePage(platform::appPath("\\ZUL\\" + sEventId + "ZUL.zul")));
     return {};
 }

@@ -25,6 +25,7 @@ public:
     Q_INVOKABLE QString importScript(const QString& id, const QByteArray& text);
 
     // The text the editor shows for id's script (a QByteArray in the 8-bit
-    // code page); an invalid QVariant when the load failed and was reported.
+    // code page); an invalid QVariant when the load failed and was reported,
+    // a QString saying why when it failed without a report.
     Q_INVOKABLE QVariant showScript(const QString& id);
 };

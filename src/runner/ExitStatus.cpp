@@ -25,6 +25,8 @@ std::string_view describe(ExitStatus status)
         return "interrupted";
     case ExitStatus::RunnerError:
         return "runner error";
+    case ExitStatus::TimedOut:
+        return "timed out";
     }
     return "unknown";
 }

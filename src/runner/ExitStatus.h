@@ -12,10 +12,11 @@ enum class ExitStatus : int {
     LoginRefused = 3,     // user or password refused
     RemoteError = 4,      // permanent server refusal: missing remote file, no permission
     LocalFileError = 5,   // local file missing, unreadable or not writable
-    TransientFailure = 6, // time-outs, dropped connections, 4xx replies after every retry
+    TransientFailure = 6, // dropped connections, 4xx replies after every retry
     DeliveryFailure = 7,  // a received file could not be delivered from the Junction folder
     Interrupted = 8,      // stopped by a signal
     RunnerError = 9,      // the runner itself could not work (lock, libcurl set-up)
+    TimedOut = 10,        // the partner stopped answering or moving bytes, or the run's deadline passed
 };
 
 std::string_view describe(ExitStatus status);

@@ -1,5 +1,7 @@
 #include "runner/FtpSession.h"
 
+#include "runner/Masking.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <sys/socket.h>
@@ -116,10 +118,7 @@ void FtpSession::ensureHandle()
     setopt(c, CURLOPT_NOPROGRESS, 0L);
     setopt(c, CURLOPT_XFERINFOFUNCTION, &FtpSession::onProgress);
     setopt(c, CURLOPT_XFERINFODATA, this);
-    setopt(c, CURLOPT_CONNECTTIMEOUT, long(m_settings.connectTimeout.count()));
-    setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_settings.replyTimeout.count()));
-    setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    setopt(c, CURLOPT_LOW_SPEED_TIME, long(m_settings.stallTimeout.count()));
+    setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L); // the time-outs themselves are set per request
     setopt(c, CURLOPT_FTP_USE_EPSV, 1L);
     setopt(c, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     setopt(c, CURLOPT_BUFFERSIZE, kDownloadBuffer);
@@ -171,6 +170,12 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
     ensureHandle();
     CURL* c = m_curl;
     setopt(c, CURLOPT_URL, url(path).c_str());
+    const auto capped = [this](std::chrono::seconds t) {
+        return long(m_waitLimit.count() > 0 ? std::min(t, m_waitLimit).count() : t.count());
+    };
+    setopt(c, CURLOPT_CONNECTTIMEOUT, capped(m_settings.connectTimeout));
+    setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, capped(m_settings.replyTimeout));
+    setopt(c, CURLOPT_LOW_SPEED_TIME, capped(m_settings.stallTimeout));
     setopt(c, CURLOPT_USERNAME, m_user.c_str());
     setopt(c, CURLOPT_PASSWORD, m_password.c_str());
     setopt(c, CURLOPT_NOBODY, 0L);
@@ -206,6 +211,8 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
     m_errorBuffer[0] = '\0';
     m_lastReplies.clear();
     m_sinkFailed = false;
+    m_listNames = 0;
+    m_listRefused.clear();
 }
 
 Outcome FtpSession::perform(const std::string& what)
@@ -281,6 +288,11 @@ Outcome FtpSession::classify(CURLcode rc, const std::string& what)
         break;
     case CURLE_WRITE_ERROR:
     case CURLE_READ_ERROR:
+        if (!m_listRefused.empty()) {
+            // Not worth a retry: the same listing would come again.
+            o.message = what + ": " + m_listRefused;
+            break;
+        }
         o.failure = Failure::Local;
         if (m_sinkFailed && m_sink)
             o.message = what + ": cannot write the local file: " + errnoText(m_sink->error());
@@ -288,15 +300,17 @@ Outcome FtpSession::classify(CURLcode rc, const std::string& what)
     case CURLE_OPERATION_TIMEDOUT: {
         curl_off_t connectTime = 0;
         curl_easy_getinfo(m_curl, CURLINFO_CONNECT_TIME_T, &connectTime);
-        o.failure = (!m_loggedIn && connectTime == 0) ? Failure::Unreachable : Failure::Transient;
+        o.failure = (!m_loggedIn && connectTime == 0) ? Failure::Unreachable : Failure::TimedOut;
         break;
     }
+    case CURLE_FTP_ACCEPT_TIMEOUT:
+        o.failure = Failure::TimedOut;
+        break;
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
     case CURLE_GOT_NOTHING:
     case CURLE_FTP_ACCEPT_FAILED:
-    case CURLE_FTP_ACCEPT_TIMEOUT:
     case CURLE_FTP_WEIRD_PASV_REPLY:
     case CURLE_FTP_WEIRD_227_FORMAT:
     case CURLE_FTP_CANT_GET_HOST:
@@ -335,7 +349,7 @@ Outcome FtpSession::commands(const std::vector<std::string>& cmds, std::vector<s
     prepare("", cmds, {});
     setopt(m_curl, CURLOPT_NOBODY, 1L);
     m_replies = replies;
-    Outcome o = perform(cmds.empty() ? std::string("command") : m_transcript.scrub(cmds.front()));
+    Outcome o = perform(cmds.empty() ? std::string("command") : m_transcript.scrub(maskCommand(cmds.front())));
     m_replies = nullptr;
     return o;
 }
@@ -519,6 +533,17 @@ size_t FtpSession::onWrite(char* data, size_t size, size_t n, void* self)
             return 0;
         }
     } else if (s->m_text) {
+        const std::string_view chunk(data, bytes);
+        s->m_listNames += long(std::count(chunk.begin(), chunk.end(), '\n'));
+        const auto& st = s->m_settings;
+        if (s->m_text->size() + bytes > std::size_t(st.listMaxBytes))
+            s->m_listRefused =
+                "the listing is longer than " + std::to_string(st.listMaxBytes) + " bytes (LIST_MAX_BYTES); refused";
+        else if (s->m_listNames > st.listMaxNames)
+            s->m_listRefused =
+                "the listing has more than " + std::to_string(st.listMaxNames) + " names (LIST_MAX_NAMES); refused";
+        if (!s->m_listRefused.empty())
+            return 0;
         s->m_text->append(data, bytes);
     }
     return bytes;

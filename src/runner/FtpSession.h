@@ -18,6 +18,7 @@ namespace zul::runner {
 enum class Failure {
     None,
     Transient,   // worth another attempt on a new connection
+    TimedOut,    // the partner went quiet: no reply, no byte moved; retried like Transient
     Unreachable, // no connection to the partner
     Login,       // user or password refused
     Remote,      // the server refused for good (5xx)
@@ -54,8 +55,11 @@ public:
     void open(std::string host, int port);
     void setLogin(std::string user, std::string password);
     bool hasHost() const { return !m_host.empty(); }
+    const std::string& host() const { return m_host; }
     bool loggedIn() const { return m_loggedIn; }
     void setAscii(bool ascii) { m_ascii = ascii; }
+    // Caps the connect, reply and stall time-outs of the next requests (zero: the settings alone).
+    void setWaitLimit(std::chrono::seconds limit) { m_waitLimit = limit; }
     bool ascii() const { return m_ascii; }
 
     // Drops the connection (QUIT when it is alive) and forgets the session.
@@ -130,6 +134,9 @@ private:
     bool m_lastWasCr = false;
     std::string m_pending; // converted bytes that did not fit curl's buffer
     bool m_sinkFailed = false;
+    long m_listNames = 0;
+    std::string m_listRefused; // why a listing was cut off
+    std::chrono::seconds m_waitLimit{0};
 };
 
 } // namespace zul::runner

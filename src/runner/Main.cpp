@@ -15,6 +15,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <curl/curl.h>
 #include <unistd.h>
@@ -73,6 +74,18 @@ std::string stampForName()
 
 int main(int argc, char** argv)
 {
+    // Asked by a person: answered before anything is read or written.
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "--version") == 0)) {
+        if (argv[1][2] == 'v')
+            std::printf("VelundZUL %s\n", ZUL_VERSION);
+        else
+            std::printf("usage: VelundZUL \"true|SCRIPT|EVENT\"   (started by the run driver)\n"
+                        "       VelundZUL --help | --version\n"
+                        "Runs the FTP script SCRIPT for event EVENT (blanks for Fast Path) and writes a transcript\n"
+                        "to Log/ beside the program. Exit status 0 on success; 1 script, 2 partner unreachable,\n"
+                        "3 login, 4 remote file, 5 local file, 6 transient, 7 delivery, 8 interrupted, 9 runner.\n");
+        return 0;
+    }
     installSignals();
     const std::string appFolder = ownFolder();
     std::string configError;

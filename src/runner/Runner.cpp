@@ -2,6 +2,9 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "runner/Masking.h"
+#include "runner/Netrc.h"
+#include "runner/SafeName.h"
 
 #include <climits>
 #include <cstdio>
@@ -93,6 +96,8 @@ RunResult Runner::fromOutcome(const Outcome& o)
         return {};
     case Failure::Transient:
         return {ExitStatus::TransientFailure, o.message};
+    case Failure::TimedOut:
+        return {ExitStatus::TimedOut, o.message};
     case Failure::Unreachable:
         return {ExitStatus::Unreachable, o.message};
     case Failure::Login:
@@ -104,25 +109,41 @@ RunResult Runner::fromOutcome(const Outcome& o)
     case Failure::Stopped:
         if (m_interrupted && m_interrupted())
             return {ExitStatus::Interrupted, o.message + ": interrupted"};
-        return {ExitStatus::TransientFailure, o.message + ": the run's deadline passed"};
+        return {ExitStatus::TimedOut, o.message + ": the run's deadline passed"};
     }
     return {ExitStatus::RunnerError, o.message};
 }
 
+// Retries go on while the retry count, the retry budget (counted from the
+// first failure) and the run's deadline allow; a late attempt gets only what
+// is left of the budget to wait for the partner.
 Outcome Runner::retrying(const std::function<Outcome()>& attempt)
 {
+    using Clock = std::chrono::steady_clock;
+    struct WaitLimitReset {
+        FtpSession& session;
+        ~WaitLimitReset() { session.setWaitLimit(std::chrono::seconds(0)); }
+    } reset{m_session};
     auto delay = m_settings.backoff;
+    std::optional<Clock::time_point> budgetEnd;
     for (int done = 0;; ++done) {
         Outcome o = attempt();
-        if (o.failure != Failure::Transient && o.failure != Failure::Unreachable)
+        if (o.failure != Failure::Transient && o.failure != Failure::TimedOut && o.failure != Failure::Unreachable)
             return o;
+        if (!budgetEnd)
+            budgetEnd = Clock::now() + m_settings.retryBudget;
         if (done >= m_settings.retries) {
             if (done > 0)
                 o.message += " (after " + std::to_string(done) + " retries)";
             return o;
         }
-        if (std::chrono::steady_clock::now() + delay >= m_deadline) {
+        if (Clock::now() + delay >= m_deadline) {
             o.message += " (no time left for a retry)";
+            return o;
+        }
+        if (Clock::now() + delay + std::chrono::seconds(1) > *budgetEnd) {
+            o.message += " (the retry budget of " + std::to_string(m_settings.retryBudget.count()) + " s is spent" +
+                         (done > 0 ? " after " + std::to_string(done) + " retries)" : ")");
             return o;
         }
         m_transcript.note(o.message + "; retry " + std::to_string(done + 1) + " of " +
@@ -130,6 +151,8 @@ Outcome Runner::retrying(const std::function<Outcome()>& attempt)
         if (!sleepFor(delay))
             return {Failure::Stopped, o.message};
         m_session.reconnect();
+        const auto left = std::chrono::duration_cast<std::chrono::seconds>(*budgetEnd - Clock::now());
+        m_session.setWaitLimit(std::max(left, std::chrono::seconds(1)));
         delay *= 2;
     }
 }
@@ -203,7 +226,20 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
     case Verb::User: {
         if (!m_session.hasHost())
             return {ExitStatus::ScriptError, "not connected: the script has no open command before this line"};
-        const std::string password = a.size() > 1 ? a[1] : std::string();
+        std::string password = a.size() > 1 ? a[1] : std::string();
+        if (password.empty()) {
+            // Passwords may stay out of scripts: the netrc file has them.
+            const NetrcLookup n = netrcPassword(m_session.host(), a[0]);
+            if (!n.error.empty())
+                return {ExitStatus::ScriptError, "no password for " + a[0] + " in the script, and " + n.error};
+            if (n.password) {
+                password = *n.password;
+                m_transcript.note("the password for " + a[0] + " comes from " + n.path);
+            } else {
+                m_transcript.note("no password for " + a[0] + " in the script or in " +
+                                  (n.path.empty() ? std::string("a netrc file") : n.path) + "; logging in without one");
+            }
+        }
         m_transcript.addSecret(password);
         m_session.setLogin(a[0], password);
         return fromOutcome(retrying([this] { return m_session.login(); }));
@@ -237,7 +273,7 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
             return m_session.commands({"PWD"}, &replies);
         });
         if (o.ok() && !replies.empty())
-            std::printf("%s\n", replies.back().c_str());
+            std::printf("%s\n", escapeControls(replies.back()).c_str());
         return fromOutcome(o);
     }
     case Verb::Ls:
@@ -255,7 +291,23 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
     case Verb::Mget: {
         if (auto e = requireSession())
             return *e;
-        return forEachRemote(a, [&](const std::string& n) { return get(script, i, n, defaultLocalName(n)); });
+        // The names come from the server: each is made a plain local name first.
+        int skipped = 0;
+        auto r = forEachRemote(a, [&](const std::string& n) -> RunResult {
+            std::string why;
+            const auto name = safeLocalName(n, &why);
+            if (!name) {
+                m_transcript.note("skipped the remote name \"" + n + "\": not usable as a local file name, " + why);
+                ++skipped;
+                return {};
+            }
+            return get(script, i, n, *name);
+        });
+        if (r.status == ExitStatus::Success && skipped > 0)
+            r = {ExitStatus::RemoteError, "mget: " + std::to_string(skipped) +
+                                              (skipped == 1 ? " remote name was" : " remote names were") +
+                                              " skipped, not usable as local file names"};
+        return r;
     }
     case Verb::Mput: {
         if (auto e = requireSession())
@@ -307,6 +359,12 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
             return *e;
         const auto words = splitWords(a[0]);
         const std::string verb = words.empty() ? std::string() : platform::upper(words[0]);
+        if (carriesPassword(a[0]) && words.size() > 1) {
+            // A server may echo it in a reply.
+            for (std::size_t w = 1; w < words.size(); ++w)
+                m_transcript.addSecret(words[w]);
+            m_transcript.addSecret(platform::trim(a[0].substr(a[0].find_first_of(" \t"))));
+        }
         // Commands that change the session go through it, so it can restore them.
         if (verb == "CWD" && words.size() > 1)
             return fromOutcome(retrying([&] { return m_session.changeFolder("CWD " + a[0].substr(4)); }));
@@ -445,7 +503,7 @@ RunResult Runner::listing(const Command& c, bool namesOnly)
     } else {
         for (const auto& l : splitListing(text)) {
             m_transcript.note(l);
-            std::printf("%s\n", l.c_str());
+            std::printf("%s\n", escapeControls(l).c_str());
         }
     }
     return {};

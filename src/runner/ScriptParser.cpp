@@ -114,6 +114,23 @@ bool isValidPort(const std::string& s)
     return n >= 1 && n <= 65535;
 }
 
+// The line after a user line without a password, when it is one: a line that
+// reads as a command is left alone, so the password comes from netrc instead.
+std::optional<std::string> passwordLine(const std::vector<std::string>& lines, std::size_t& i)
+{
+    std::size_t j = i + 1;
+    while (j < lines.size() && trimBlanks(lines[j]).empty())
+        ++j;
+    if (j >= lines.size())
+        return std::nullopt;
+    const std::string t = trimBlanks(lines[j]);
+    const auto words = splitWords(t);
+    if (t.starts_with("**") || (!words.empty() && findVerb(words[0])))
+        return std::nullopt;
+    i = j;
+    return t;
+}
+
 } // namespace
 
 std::string maskLine(std::string_view line)
@@ -123,11 +140,15 @@ std::string maskLine(std::string_view line)
         return std::string(line);
     const std::string verb = platform::upper(words[0]);
     std::size_t keep = std::string::npos; // words shown before the mask
+    const auto secret = [](const std::string& w) {
+        const std::string u = platform::upper(w);
+        return u == "PASS" || u == "ACCT";
+    };
     if (verb == "USER" && words.size() >= 3)
         keep = 2;
-    else if (verb == "PASS" && words.size() >= 2)
+    else if (secret(words[0]) && words.size() >= 2)
         keep = 1;
-    else if ((verb == "QUOTE" || verb == "LITERAL") && words.size() >= 3 && platform::upper(words[1]) == "PASS")
+    else if ((verb == "QUOTE" || verb == "LITERAL") && words.size() >= 3 && secret(words[1]))
         keep = 2;
     if (keep == std::string::npos)
         return std::string(line);
@@ -176,14 +197,10 @@ ParseResult parseScript(std::string_view text)
             // A bare user name after open; the next line is the password.
             c.verb = Verb::User;
             c.args = {t, ""};
-            std::size_t j = i + 1;
-            while (j < lines.size() && trimBlanks(lines[j]).empty())
-                ++j;
-            if (j < lines.size()) {
-                c.args[1] = trimBlanks(lines[j]);
-                i = j;
+            if (auto pw = passwordLine(lines, i)) {
+                c.args[1] = *pw;
+                c.shown = t + " ****";
             }
-            c.shown = t + " ****";
             out.push_back(std::move(c));
             afterOpen = false;
             continue;
@@ -210,14 +227,10 @@ ParseResult parseScript(std::string_view text)
         }
         if (c.verb == Verb::User && n == 1) {
             // The password comes on the next line, as the classic client prompts for it.
-            std::size_t j = i + 1;
-            while (j < lines.size() && trimBlanks(lines[j]).empty())
-                ++j;
-            if (j < lines.size()) {
-                words.push_back(trimBlanks(lines[j]));
-                i = j;
+            if (auto pw = passwordLine(lines, i)) {
+                words.push_back(*pw);
+                c.shown = trimBlanks(t) + " ****";
             }
-            c.shown = trimBlanks(t) + " ****";
         }
         c.args = std::move(words);
         out.push_back(std::move(c));

@@ -112,6 +112,9 @@ Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
     readNumber(config, host, "DEADLINE", s.deadline);
     readNumber(config, host, "RETRIES", s.retries);
     readNumber(config, host, "BACKOFF_MS", s.backoff);
+    readNumber(config, host, "RETRY_BUDGET", s.retryBudget);
+    readNumber(config, host, "LIST_MAX_NAMES", s.listMaxNames);
+    readNumber(config, host, "LIST_MAX_BYTES", s.listMaxBytes);
     int sync = 1;
     readNumber(config, host, "SYNC", sync);
     s.syncReceived = sync != 0;

@@ -32,6 +32,12 @@ struct Settings {
     std::chrono::seconds deadline{6 * 3600}; // the whole run, lock wait included
     int retries = 3;
     std::chrono::milliseconds backoff{2000}; // doubled after each retry
+    // The longest one command goes on retrying after its first failure; the
+    // time-outs of a late attempt shrink to what is left of it.
+    std::chrono::seconds retryBudget{120};
+    // A listing longer than either is refused: the server does not decide how much memory the runner takes.
+    long listMaxNames = 100000;
+    long listMaxBytes = 16L * 1024 * 1024;
     bool syncReceived = true;                // received files reach the disk before they are renamed into place
 
     // Environment only (no file), as before.

@@ -1,5 +1,7 @@
 #include "runner/Transcript.h"
 
+#include "runner/Masking.h"
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -47,7 +49,7 @@ void Transcript::addSecret(std::string secret)
 
 std::string Transcript::scrub(std::string_view text) const
 {
-    std::string out(text);
+    std::string out = maskEchoedCommands(std::string(text));
     for (const auto& s : m_secrets) {
         std::size_t pos = 0;
         while ((pos = out.find(s, pos)) != std::string::npos) {
@@ -60,10 +62,10 @@ std::string Transcript::scrub(std::string_view text) const
 
 void Transcript::write(char tag, std::string_view text)
 {
-    std::string line = clockText() + ' ' + tag + ' ' + scrub(text);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.pop_back();
-    line += '\n';
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.remove_suffix(1);
+    // Server text is escaped: one transcript line per event, and nothing for a terminal to obey.
+    std::string line = clockText() + ' ' + tag + ' ' + escapeControls(scrub(text)) + '\n';
     if (m_file) {
         std::fwrite(line.data(), 1, line.size(), m_file);
         std::fflush(m_file);
@@ -86,10 +88,8 @@ void Transcript::script(int line, std::string_view shown)
 
 void Transcript::sent(std::string_view command)
 {
-    // The login command carries the password; never let it through.
-    if (command.size() >= 5 && (command.substr(0, 5) == "PASS " || command.substr(0, 5) == "pass "))
-        command = "PASS ****";
-    write('>', command);
+    // PASS and ACCT carry passwords, whoever sent them and in whatever letter case.
+    write('>', maskCommand(command));
 }
 
 void Transcript::reply(std::string_view reply)

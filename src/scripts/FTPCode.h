@@ -10,7 +10,7 @@ namespace FTPCode {
 
 // The display text of the event's script ("\ZUL\" + id + "ZUL.zul"), with each
 // redirected GET pair folded back into one line; nothing when the load failed
-// (the failure has been reported) and the editor keeps its text.
+// and the editor keeps its text. Only a missing script is reported.
 std::optional<std::string> LoadEventScript(std::string& sEventId);
 
 // Replaces the work copy "\ZUL\ZULTMP.zul" with text followed by CR LF; quiet.

@@ -18,6 +18,8 @@ namespace platform = zul::platform;
 namespace FTPCode {
 
 namespace {
+// Scripts can hold passwords.
+constexpr auto kPrivate = platform::FileAccess::OwnerOnly;
 
 // Appends the rewritten lines to out as it goes, so that after a failure out
 // holds exactly the lines written before it. Returns the failure's
@@ -74,21 +76,21 @@ void buildScript(std::string& sEventId, const std::string& outPath)
 
     // Opening for output creates the file, and fails when it cannot be
     // written; the old content stays until the new one is complete.
-    if (auto st = platform::appendFile(outPath, {}); !st)
+    if (auto st = platform::appendFile(outPath, {}, kPrivate); !st)
         return fail(st.error().description);
     auto lines = platform::readLines(workPath);
     if (!lines) {
-        (void)platform::writeFile(outPath, {});
+        (void)platform::writeFile(outPath, {}, kPrivate);
         return fail(lines.error().description);
     }
 
     std::string out;
     if (auto failure = rewriteLines(*lines, sEventId, *util, out)) {
         // A rewrite cut short keeps the lines it got to.
-        (void)platform::writeFile(outPath, out);
+        (void)platform::writeFile(outPath, out, kPrivate);
         return fail(*failure);
     }
-    if (auto st = platform::replaceAtomically(outPath, out); !st)
+    if (auto st = platform::replaceAtomically(outPath, out, kPrivate); !st)
         return fail(st.error().description);
     ms.oFileUtil.reset();
 }

@@ -2,7 +2,6 @@
 #include "scripts/FTPCode.h"
 
 #include "com/HostComponents.h"
-#include "com/ModFTP1.h"
 #include "com/ModuleState.h"
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
@@ -86,10 +85,9 @@ std::optional<std::string> LoadEventScript(std::string& sEventId)
     const std::string path = platform::appPath("\\ZUL\\" + sEventId + "ZUL.zul");
     auto lines = platform::readLines(path);
     if (!lines) {
+        // Only a missing script is reported; any other failure ends the load quietly.
         if (lines.error().code == platform::ErrorCode::FileNotFound)
             reportNotFound(path);
-        else
-            ModFTP1::reportFailure(lines.error().description);
         return std::nullopt;
     }
     return foldScriptLines(*lines);
@@ -102,7 +100,7 @@ void WriteWorkScript(const std::string& text)
     content += text;
     content += platform::CRLF;
     // Quiet: the editor goes on whether or not the copy was written.
-    (void)platform::replaceAtomically(platform::appPath("\\ZUL\\ZULTMP.zul"), content);
+    (void)platform::replaceAtomically(platform::appPath("\\ZUL\\ZULTMP.zul"), content, platform::FileAccess::OwnerOnly);
 }
 
 void DeleteScriptFile(std::string& sPath)

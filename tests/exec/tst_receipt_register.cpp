@@ -8,6 +8,7 @@
 
 #include <QtTest>
 #include <memory>
+#include <sys/stat.h>
 
 using namespace zul;
 
@@ -123,7 +124,15 @@ private slots:
 
     void runnerCopyHoldsTrimmedNonBlankLines()
     {
+        // It holds the run's password: owner-only, also over a copy that an older version left readable.
+        m_app->write("ZUL/tZULexe.zul", "PREVIOUS\r\n");
+        ::chmod(runnerCopyPath().c_str(), 0644);
+        const mode_t mask = ::umask(022);
         QCOMPARE(check("\n  open h  \n\n   \n\tbinary\t\n**E000101=&/a b&  \nquit"), runnerCopyPath());
+        ::umask(mask);
+        struct stat st {};
+        QCOMPARE(::stat(runnerCopyPath().c_str(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"),
                  std::string("open h\r\n\tbinary\t\r\n**E000101=&/a b&\r\nquit\r\n\r\n"));
         QCOMPARE(com::moduleState().sRunDate, std::string("03/07/2024"));

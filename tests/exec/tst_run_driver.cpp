@@ -7,6 +7,7 @@
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "platform/Library.h"
+#include "platform/Pointer.h"
 #include "platform/Process.h"
 #include "plugin/Seams.h"
 #include "plugin/iGamut12.h"
@@ -45,6 +46,8 @@ class TestRunDriver : public QObject {
     std::unique_ptr<test::TempAppFolder> m_app;
     std::shared_ptr<test::Fakes> m_fakes;
     std::unique_ptr<iGamut12> m_gamut;
+    // The command line started when the pointer was set back, once per time.
+    QStringList m_pointerResets;
 
     bool execute(const std::shared_ptr<test::FakeEvent>& event, std::int32_t mode = 1)
     {
@@ -79,6 +82,9 @@ private slots:
         QVERIFY(test::installRecordingRunner(QString::fromStdString(m_app->path())));
         QVERIFY(test::installFile(test::builtPing32(), m_app->file("libping32.so")));
         m_gamut = std::make_unique<iGamut12>();
+        m_pointerResets.clear();
+        platform::setDefaultPointerHook(
+            [this] { m_pointerResets << QString::fromStdString(ModExecut::LastCommandLine()); });
     }
     void cleanup()
     {
@@ -86,6 +92,7 @@ private slots:
         m_gamut.reset();
         m_app.reset();
         platform::setClock({});
+        platform::setDefaultPointerHook({});
         plugin::resetSeams();
         com::clearRegistry();
         com::resetModuleState();
@@ -118,6 +125,7 @@ private slots:
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"), test::crlf(expectedCopy + "\n"));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + runnerCopy() + "|E0001");
         QCOMPARE(m_app->read("runner-args.txt"), "true|" + runnerCopy() + "|E0001\n");
+        QCOMPARE(m_pointerResets, QStringList{QString::fromStdString(runner() + runnerCopy() + "|E0001")});
         QCOMPARE(m_app->read("runner-script.txt"), m_app->read("ZUL/tZULexe.zul"));
         QCOMPARE(com::moduleState().sRunScript, m_app->file("ZUL/E0001ZUL.zul"));
         QVERIFY(m_app->exists("ZUL/E0001ZUL.zul"));
@@ -155,6 +163,7 @@ private slots:
         QCOMPARE(com::moduleState().sRunScript, scriptPath);
         QCOMPARE(ModExecut::LastCommandLine(), runner() + scriptPath + "|     ");
         QCOMPARE(m_app->read("runner-args.txt"), "true|" + scriptPath + "|     \n");
+        QCOMPARE(m_pointerResets.size(), 1);
         QCOMPARE(m_app->read("runner-script.txt"), script);
         QVERIFY(!m_app->exists("Rcvdchkr.txt"));
         QVERIFY(!m_app->exists("ZUL/tZULexe.zul"));
@@ -214,6 +223,7 @@ private slots:
         QVERIFY(!m_app->exists("Rcvdchkr.txt"));
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));
         QVERIFY(!m_app->exists("runner-args.txt"));
+        QVERIFY(m_pointerResets.isEmpty()); // only a started runner sets it back
     }
 
     void failuresReachTheTrap_data()
@@ -259,6 +269,7 @@ private slots:
                                  "03/07/2024", "14:05:09", "90"};
         QCOMPARE(test::describe(report), test::describe(expected));
         QVERIFY(!m_app->exists("runner-args.txt"));
+        QVERIFY(m_pointerResets.isEmpty());
     }
 
     void partnerAddress_data()

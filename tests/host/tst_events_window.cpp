@@ -124,6 +124,29 @@ private slots:
         window.close();
     }
 
+    // A run sets the mouse pointer back to its default once the runner is
+    // started, whatever shapes were set before it.
+    void runSetsThePointerBack()
+    {
+        QDir d(m_dir.path());
+        QVERIFY(zul::test::installBuilt("libping32.so", d.filePath("app")));
+        QVERIFY(zul::test::installRecordingRunner(d.filePath("app")));
+        QFile script(d.filePath("app/ZUL/E0001ZUL.zul"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("open 127.0.0.1\r\nuser a b\r\nquit\r\n");
+        script.close();
+        EventsWindow window(*m_host);
+        window.show();
+        window.grid()->selectRow(0);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        QTest::mouseClick(window.findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
+        QTRY_VERIFY(QFile::exists(d.filePath("app/runner-args.txt")));
+        QVERIFY(!QApplication::overrideCursor());
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+        window.close();
+    }
+
     void addThroughEditorAndHostPanel()
     {
         EventsWindow window(*m_host);

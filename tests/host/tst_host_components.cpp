@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace zul;
 using namespace zul::host;
@@ -142,7 +143,12 @@ private slots:
     {
         QTemporaryDir dir;
         EventStore store;
+        const mode_t mask = ::umask(022);
         QVERIFY2(store.open(dir.path()), qPrintable(store.lastError()));
+        ::umask(mask);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(dir.filePath("host.db")).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600); // it holds the Fast Path passwords
         QCOMPARE(store.allocateId(), QString("E0001"));
         EventRecord r;
         r.id = "E0001";

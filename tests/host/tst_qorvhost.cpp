@@ -1,16 +1,19 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <unistd.h>
 
 // The host program as an operator runs it.
 class QorvhostTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_plugin;
+    QString m_historyPlugin; // beside a Log folder of its own
 
     struct Run {
         int code;
@@ -18,9 +21,16 @@ class QorvhostTest : public QObject {
     };
     Run qorvhost(const QStringList& args, const QString& cwd = {})
     {
+        return start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", args, QProcessEnvironment::systemEnvironment(),
+                     cwd);
+    }
+    // A crash (a signal) gives the code -2.
+    Run start(const QString& program, const QStringList& args, const QProcessEnvironment& env, const QString& cwd = {})
+    {
         QProcess p;
+        p.setProcessEnvironment(env);
         p.setWorkingDirectory(cwd.isEmpty() ? m_dir.path() : cwd);
-        p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", args);
+        p.start(program, args);
         if (!p.waitForFinished(120000))
             return {-1, {}, "did not finish"};
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(p.readAllStandardOutput()),
@@ -31,8 +41,11 @@ class QorvhostTest : public QObject {
     // partner that did not answer) and one of E0002.
     void writeHistory()
     {
-        const QString log = m_dir.filePath("app/Log");
+        const QString log = m_dir.filePath("historyapp/Log");
         QVERIFY(QDir().mkpath(log));
+        m_historyPlugin = m_dir.filePath("historyapp/libzul.so");
+        if (!QFile::exists(m_historyPlugin))
+            QVERIFY(QFile::copy(m_plugin, m_historyPlugin));
         QFile runs(log + "/runs.jsonl");
         QVERIFY(runs.open(QIODevice::WriteOnly));
         auto record = [&](const char* event, const char* start, const char* end, int exit, const char* outcome,
@@ -128,7 +141,7 @@ private slots:
     void historyLines()
     {
         writeHistory();
-        const QStringList base{"--data", m_dir.filePath("history"), "--plugin", m_plugin, "history"};
+        const QStringList base{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history"};
         auto r = qorvhost(base + QStringList{"E0001"});
         QCOMPARE(r.code, 0);
         const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
@@ -136,7 +149,7 @@ private slots:
         QCOMPARE(lines[0], QString("2026-12-05 02:00:00\tE0001\tpartner did not answer: 192.0.2.7\t-\t-\t-\t-"));
         QCOMPARE(lines[1].section('\t', 2, 5),
                  QString("login refused: 530 Login incorrect.\texit 3\t1.0 s\tup 1 file, 2.0 kB; down 0 files, 0 B"));
-        QVERIFY(lines[1].endsWith("/app/Log/E0001_20261204-020000_13.log"));
+        QVERIFY(lines[1].endsWith("/historyapp/Log/E0001_20261204-020000_13.log"));
         QCOMPARE(lines[2].section('\t', 2, 4), QString("success\texit 0\t4.5 s"));
 
         r = qorvhost(base + QStringList{"--limit", "2"});
@@ -148,8 +161,8 @@ private slots:
     void historyJson()
     {
         writeHistory();
-        const auto r = qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_plugin, "history", "E0001", "--json",
-                                 "--limit", "2"});
+        const auto r = qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001",
+                                 "--json", "--limit", "2"});
         QCOMPARE(r.code, 0);
         const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
@@ -176,19 +189,23 @@ private slots:
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("says");
 
-        QTest::newRow("the latest never reached the runner")
-            << QStringList{"E0001"} << 1 << "" << "never reached the runner, so it has no transcript";
+        QTest::newRow("the latest never reached the runner") << QStringList{"E0001"} << 1 << ""
+                                                             << "never reached the runner, so it has no transcript";
         QTest::newRow("the second latest") << QStringList{"E0001", "2"} << 0
                                            << "02:00:00.000 * event E0001\n02:00:01.000 ! outcome: login refused: 530 "
                                               "Login incorrect.\n"
                                            << "";
-        QTest::newRow("another event's latest") << QStringList{"E0002"} << 0
-                                                << "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n"
-                                                << "";
-        QTest::newRow("past the oldest") << QStringList{"E0001", "4"} << 1 << "" << "has 3 runs, not 4";
-        QTest::newRow("an event without runs") << QStringList{"E0009"} << 1 << "" << "no runs of event 'E0009'";
-        QTest::newRow("N is not a count") << QStringList{"E0001", "0"} << 2 << "" << "N counts the runs";
-        QTest::newRow("no id") << QStringList{} << 2 << "" << "transcript needs ID [N]";
+        QTest::newRow("another event's latest")
+            << QStringList{"E0002"} << 0 << "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n"
+            << "";
+        QTest::newRow("past the oldest") << QStringList{"E0001", "4"} << 1 << ""
+                                         << "has 3 runs, not 4";
+        QTest::newRow("an event without runs") << QStringList{"E0009"} << 1 << ""
+                                               << "no runs of event 'E0009'";
+        QTest::newRow("N is not a count") << QStringList{"E0001", "0"} << 2 << ""
+                                          << "N counts the runs";
+        QTest::newRow("no id") << QStringList{} << 2 << ""
+                               << "transcript needs ID [N]";
     }
     void transcriptOfARun()
     {
@@ -197,8 +214,8 @@ private slots:
         QFETCH(QString, out);
         QFETCH(QString, says);
         writeHistory();
-        const auto r =
-            qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_plugin, "transcript"} + args);
+        const auto r = qorvhost(
+            QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript"} + args);
         QCOMPARE(r.code, code);
         QCOMPARE(r.out, out);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
@@ -207,9 +224,9 @@ private slots:
     void transcriptPastRetention()
     {
         writeHistory();
-        QVERIFY(QFile::remove(m_dir.filePath("app/Log/E0001_20261203-020000_11.log")));
+        QVERIFY(QFile::remove(m_dir.filePath("historyapp/Log/E0001_20261203-020000_11.log")));
         const auto r =
-            qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_plugin, "transcript", "E0001", "3"});
+            qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript", "E0001", "3"});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("is gone") && r.err.contains("E0001_20261203-020000_11.log"), qPrintable(r.err));
     }
@@ -226,12 +243,88 @@ private slots:
     }
     void historyErrors()
     {
+        writeHistory();
         QFETCH(QStringList, args);
         QFETCH(QString, says);
-        const auto r = qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_plugin} + args);
+        const auto r = qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args);
         QCOMPARE(r.code, 2);
         QCOMPARE(r.out, QString());
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    }
+
+    // A terminal without a display: the answers that need none, and one
+    // clear line with a status (never a signal) for the window.
+    void withoutDisplay_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says"); // on standard output when the code is 0, else on standard error
+        QTest::newRow("help") << "qorvhost" << QStringList{"--help"} << QString() << 0 << "usage: qorvhost";
+        QTest::newRow("version") << "qorvhost" << QStringList{"--data", "d", "--version"} << QString() << 0
+                                 << "qorvhost " ZUL_VERSION "\n";
+        QTest::newRow("window, no display")
+            << "qorvhost" << QStringList{"--data", "d"} << QString() << 2 << "set DISPLAY";
+        QTest::newRow("window, display unreachable")
+            << "qorvhost" << QStringList{"--data", "d"} << ":987" << 2 << "cannot open the display :987";
+        QTest::newRow("runner help") << "VelundZUL" << QStringList{"--help"} << QString() << 0 << "usage: VelundZUL";
+        QTest::newRow("runner version") << "VelundZUL" << QStringList{"--version"} << QString() << 0
+                                        << "VelundZUL " ZUL_VERSION "\n";
+    }
+    void withoutDisplay()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, args);
+        QFETCH(QString, display);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
+        // The runner runs from a folder of its own: asked for help it writes nothing there.
+        const QString path = program == "VelundZUL" ? m_dir.filePath("app/VelundZUL")
+                                                    : qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost";
+        if (program == "VelundZUL" && !QFile::exists(path))
+            QVERIFY(QFile::copy(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL", path));
+        const auto r = start(path, args, env);
+        QCOMPARE(r.code, code);
+        if (code == 0) {
+            QVERIFY2(r.out.startsWith(says) || r.out == says, qPrintable(r.out));
+            QVERIFY(r.err.isEmpty());
+        } else {
+            QVERIFY2(r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1 && r.err.contains(says),
+                     qPrintable(r.err));
+        }
+        QVERIFY(!QFileInfo::exists(m_dir.filePath("app/Log")));
+    }
+
+    // An id with a letter outside ASCII names its files in the 8-bit code
+    // page, from the import through the run to the run log.
+    void idOutsideAscii()
+    {
+        const QString data = m_dir.filePath("latin");
+        const QString id = QStringLiteral("E") + QChar(0xE9) + QStringLiteral("001");
+        QCOMPARE(qorvhost({"--data", data, "event", "put", id}).code, 0);
+        QFile script(m_dir.filePath("latin.zul"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n");
+        script.close();
+        auto r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "import", id, script.fileName()});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const QByteArray saved = QFile::encodeName(m_dir.filePath("app/ZUL/")) + QByteArray("E\xe9") + "001ZUL.zul";
+        QCOMPARE(::access(saved.constData(), F_OK), 0);
+        r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "show", id});
+        QCOMPARE(r.out, QString("open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n"));
+        // No reachability library in this folder: the partner counts as silent,
+        // which the run log records under the id.
+        r = qorvhost({"--data", data, "--plugin", m_plugin, "run", id});
+        QCOMPARE(r.code, 1);
+        r = qorvhost({"--data", data, "log"});
+        QVERIFY2(r.out.contains(id + " ") && r.out.contains("[4107,4121,4122]"), qPrintable(r.out));
+        QVERIFY2(!r.out.contains("3281"), qPrintable(r.out));
     }
 
     void unreadableDatabase()

@@ -63,6 +63,45 @@ private slots:
         QVERIFY(!replaceAtomically(path("no/such/dir/x.txt"), "x"));
     }
 
+    void ownerOnlyFilesWhateverTheUmask_data()
+    {
+        QTest::addColumn<int>("writer"); // 0 write, 1 append, 2 replace atomically
+        QTest::addColumn<int>("umask");
+        QTest::addColumn<int>("before"); // mode of a file already there; 0: none
+        for (int w = 0; w < 3; ++w) {
+            const char* name = w == 0 ? "write" : w == 1 ? "append" : "replace";
+            QTest::addRow("%s new, umask 022", name) << w << 022 << 0;
+            QTest::addRow("%s new, umask 000", name) << w << 0 << 0;
+            QTest::addRow("%s over 0644, umask 077", name) << w << 077 << 0644;
+            QTest::addRow("%s over 0666, umask 022", name) << w << 022 << 0666;
+        }
+    }
+    void ownerOnlyFilesWhateverTheUmask()
+    {
+        QFETCH(int, writer);
+        QFETCH(int, umask);
+        QFETCH(int, before);
+        const auto p = path("secret.zul");
+        QFile::remove(QString::fromStdString(p));
+        if (before) {
+            QVERIFY(writeFile(p, "old"));
+            QCOMPARE(::chmod(p.c_str(), mode_t(before)), 0);
+        }
+        const mode_t old = ::umask(mode_t(umask));
+        const Status st = writer == 0   ? writeFile(p, "pw", FileAccess::OwnerOnly)
+                          : writer == 1 ? appendFile(p, "pw", FileAccess::OwnerOnly)
+                                        : replaceAtomically(p, "pw", FileAccess::OwnerOnly);
+        ::umask(old);
+        QVERIFY(st);
+        struct stat s {};
+        QCOMPARE(::stat(p.c_str(), &s), 0);
+        QCOMPARE(int(s.st_mode & 0777), 0600);
+        // A shared replacement afterwards keeps what the file has.
+        QVERIFY(replaceAtomically(p, "next"));
+        QCOMPARE(::stat(p.c_str(), &s), 0);
+        QCOMPARE(int(s.st_mode & 0777), 0600);
+    }
+
     void forceDeleteTakesReadOnlyAndIgnoresMissing()
     {
         const auto p = path("ro.zul");

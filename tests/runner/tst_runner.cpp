@@ -9,6 +9,7 @@
 #include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -262,6 +263,10 @@ private slots:
         QTest::newRow("name and password after open") << open + "zul\r\n" + kPassword + "\r\npwd\r\n";
         QTest::newRow("refused login") << open + "user refused " + kPassword + "\r\n";
         QTest::newRow("quote pass") << open + "user zul " + kPassword + "\r\nquote PASS " + kPassword + "\r\n";
+        QTest::newRow("quote Pass") << open + "user zul " + kPassword + "\r\nquote Pass " + kPassword + "\r\n";
+        QTest::newRow("literal pass") << open + "user zul " + kPassword + "\r\nliteral pass " + kPassword + "\r\n";
+        QTest::newRow("quote ACCT") << open + "user zul " + kPassword + "\r\nquote ACCT " + kPassword + "\r\n";
+        QTest::newRow("user with account") << open + "USER zul " + kPassword + " " + kPassword + "\r\npwd\r\n";
     }
     void passwordsNeverWritten()
     {
@@ -277,6 +282,63 @@ private slots:
         QVERIFY(!r.transcript.contains(kPassword));
         QVERIFY(!r.runs.contains(kPassword));
         QVERIFY(!r.output.contains(kPassword));
+    }
+
+    // "user NAME" without a password takes it from netrc; a netrc others can read is refused.
+    void passwordFromNetrc_data()
+    {
+        QTest::addColumn<QByteArray>("netrc");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QByteArray>("userLines");
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<QByteArray>("inTranscript");
+        const QByteArray entry = "machine 127.0.0.1 login zul password " + kPassword + "\n";
+        QTest::newRow("machine entry") << entry << 0600 << QByteArray("user zul\r\n") << 0 << QByteArray("comes from");
+        QTest::newRow("next line is a command, not a password")
+            << entry << 0600 << QByteArray("user zul\r\npwd\r\n") << 0 << QByteArray("> PWD");
+        QTest::newRow("name alone after open")
+            << entry << 0400 << QByteArray("zul\r\n") << 0 << QByteArray("comes from");
+        QTest::newRow("default entry, macdef skipped")
+            << "macdef init\nmachine 127.0.0.1 login zul password wrong\n\nmachine other login zul password no\n"
+               "default login zul password " +
+                   kPassword + "\n"
+            << 0600 << QByteArray("user zul\r\n") << 0 << QByteArray("comes from");
+        QTest::newRow("entry of another login") << QByteArray("machine 127.0.0.1 login bob password x\n") << 0600
+                                                << QByteArray("user zul\r\n") << 3 << QByteArray("without one");
+        QTest::newRow("readable by others: refused")
+            << entry << 0644 << QByteArray("user zul\r\n") << 1 << QByteArray("chmod 600");
+        QTest::newRow("readable by the group: refused")
+            << entry << 0640 << QByteArray("user zul\r\n") << 1 << QByteArray("mode 0640");
+        QTest::newRow("no netrc file") << QByteArray() << 0 << QByteArray("user zul\r\n") << 3
+                                       << QByteArray("without one");
+        QTest::newRow("script password wins")
+            << QByteArray("default login zul password wrong\n") << 0600 << "user zul " + kPassword + "\r\n"
+            << 0 << QByteArray("230");
+    }
+    void passwordFromNetrc()
+    {
+        QFETCH(QByteArray, netrc);
+        QFETCH(int, mode);
+        QFETCH(QByteArray, userLines);
+        QFETCH(int, exitStatus);
+        QFETCH(QByteArray, inTranscript);
+        TempAppFolder app;
+        const QString netrcPath = folder(app) + "/netrc";
+        if (!netrc.isEmpty()) {
+            QVERIFY(writeBytes(netrcPath, netrc));
+            QCOMPARE(::chmod(QFile::encodeName(netrcPath).constData(), mode_t(mode)), 0);
+        }
+        qputenv("NETRC", QFile::encodeName(netrcPath));
+        const RunnerRun r =
+            run(app, "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\n" + userLines + "quit\r\n");
+        qunsetenv("NETRC");
+        QVERIFY2(r.exit == exitStatus, r.transcript.constData());
+        QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
+        QVERIFY(!r.transcript.contains(kPassword));
+        QVERIFY(!r.runs.contains(kPassword));
+        QVERIFY(!r.output.contains(kPassword));
+        if (exitStatus == 1) // refused before anything was sent
+            QVERIFY(!r.transcript.contains("> USER"));
     }
 
     void invocation_data()

@@ -48,6 +48,11 @@ private slots:
             << QStringList{"OPEN host 2121", "User bob ****", "Recv a b"} << QStringList{"a", "b"};
         QTest::newRow("password on the next line") << QByteArray("open h\r\nuser bob\r\n\r\npw1234\r\nbye\r\n")
                                                    << QStringList{"open h", "user bob ****", "bye"} << QStringList{};
+        QTest::newRow("a command after user is no password: netrc has it")
+            << QByteArray("open h\r\nuser bob\r\n\r\nget a\r\n") << QStringList{"open h", "user bob", "get a"}
+            << QStringList{"a"};
+        QTest::newRow("name alone at the end")
+            << QByteArray("open h\r\nbob\r\n") << QStringList{"open h", "bob"} << QStringList{"bob", ""};
         QTest::newRow("name and password after open") << QByteArray("open h\r\nbob\r\npw1234\r\nls\r\n")
                                                       << QStringList{"open h", "bob ****", "ls"} << QStringList{};
         QTest::newRow("marker and disabled put")

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace zul;
 
@@ -136,10 +137,20 @@ private slots:
 
     void runCopyHasTheEventScriptsLines()
     {
+        // Scripts hold passwords: owner-only under the usual umask, even over a file that was wider.
+        const mode_t mask = ::umask(022);
+        m_core.app->write("ZUL/E0007ZUL.zul", "old\r\n");
+        ::chmod(m_core.app->file("ZUL/E0007ZUL.zul").c_str(), 0644);
         FTPCode::WriteWorkScript("user bob\r\n  GET a.txt C:\\a.txt\r\nGET b.txt C:\\b.txt\r\nbye");
         std::string id = "E0007";
         FTPCode::BuildEventScript(id);
         FTPCode::BuildRunScript(id);
+        ::umask(mask);
+        for (const char* f : {"ZUL/ZULTMP.zul", "ZUL/E0007ZUL.zul", "ZUL/TMPE0007.zul"}) {
+            struct stat st {};
+            QCOMPARE(::stat(m_core.app->file(f).c_str(), &st), 0);
+            QCOMPARE(int(st.st_mode & 0777), 0600);
+        }
         QCOMPARE(m_core.app->read("ZUL/TMPE0007.zul"), m_core.app->read("ZUL/E0007ZUL.zul"));
         QCOMPARE(lineList(m_core.app->read("ZUL/TMPE0007.zul")).size(), std::size_t(6));
         QCOMPARE(m_core.fakes->fileUtilityCreates, 2);

@@ -50,11 +50,16 @@ QByteArray transcripts(const QString& appFolder)
 void startRunner(QProcess& process, const QString& appFolder, const QStringList& args)
 {
     auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("ZUL_RUNNER_RETRIES", "2");
-    env.insert("ZUL_RUNNER_BACKOFF_MS", "50");
-    env.insert("ZUL_RUNNER_CONNECT_TIMEOUT", "10");
-    env.insert("ZUL_RUNNER_REPLY_TIMEOUT", "30");
-    env.insert("ZUL_RUNNER_STALL_TIMEOUT", "30");
+    // A test that sets one of these itself keeps its value.
+    const auto unlessSet = [&env](const QString& key, const QString& value) {
+        if (!env.contains(key))
+            env.insert(key, value);
+    };
+    unlessSet("ZUL_RUNNER_RETRIES", "2");
+    unlessSet("ZUL_RUNNER_BACKOFF_MS", "50");
+    unlessSet("ZUL_RUNNER_CONNECT_TIMEOUT", "10");
+    unlessSet("ZUL_RUNNER_REPLY_TIMEOUT", "30");
+    unlessSet("ZUL_RUNNER_STALL_TIMEOUT", "30");
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::MergedChannels);
     QDir(appFolder).mkpath("local");

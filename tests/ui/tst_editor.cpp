@@ -108,8 +108,21 @@ private slots:
         com::resetModuleState();
     }
 
+    // The toolbar is right before the first tick, and button 1 (a separator)
+    // draws nothing.
+    void designSettings_data()
+    {
+        QTest::addColumn<QString>("clipboard");
+        QTest::newRow("empty clipboard") << QString();
+        QTest::newRow("text on the clipboard") << QString("put a b");
+    }
     void designSettings()
     {
+        QFETCH(QString, clipboard);
+        if (clipboard.isEmpty())
+            QApplication::clipboard()->clear();
+        else
+            QApplication::clipboard()->setText(clipboard);
         frmZULINF& f = frmZULINF::instance();
         QCOMPARE(f.windowTitle(), QString("File Transfer Protocol - Client"));
         QCOMPARE(child<QPushButton>(&f, "cmdAdd")->text(), QString("Con&tinue..."));
@@ -117,6 +130,9 @@ private slots:
         QCOMPARE(f.TMclipCheck->interval(), 200);
         QVERIFY(f.TMclipCheck->isActive());
         QVERIFY(f.toolbarButton(1)->isSeparator() && f.toolbarButton(4)->objectName() == "paste");
+        QVERIFY(!f.toolbarButton(1)->isVisible());
+        QVERIFY(!f.toolbarButton(2)->isEnabled() && !f.toolbarButton(3)->isEnabled());
+        QCOMPARE(f.toolbarButton(4)->isEnabled(), !clipboard.isEmpty());
         QCOMPARE(com::moduleState().uHostPanelAction, 1);
         frmZULINF::unloadInstance();
         QVERIFY(!frmZULINF::isLoaded());
@@ -266,21 +282,69 @@ private slots:
         QVERIFY((m_fakes->messages->calls.back() == com::Args{false, com::msg(3033), "D"}));
     }
 
-    void titleBarCloseIsCancel()
+    // Only the title bar closes the panel like Cancel; Escape does nothing,
+    // so the typed script is not lost.
+    void closingTheWindow_data()
     {
+        QTest::addColumn<bool>("escape");
+        QTest::newRow("title bar") << false;
+        QTest::newRow("Escape") << true;
+    }
+    void closingTheWindow()
+    {
+        QFETCH(bool, escape);
         m_panel->result = 4;
         bool workCopy = false;
         m_act = [&](frmZULINF* f) {
-            child<QPlainTextEdit>(f, "txtZUL")->setPlainText("open h\nquit");
+            auto* box = child<QPlainTextEdit>(f, "txtZUL");
+            box->setPlainText("open h\nquit");
             QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
             workCopy = m_app->exists("ZUL/ZULTMP.zul");
-            f->close();
+            if (escape)
+                QTest::keyClick(box, Qt::Key_Escape);
+            else
+                f->close();
         };
         QCOMPARE(showPanel(1, test::makeEvent("")), 1);
         QVERIFY(workCopy);
-        QVERIFY(!m_stillOpen);
+        QCOMPARE(m_stillOpen, escape);
+        if (escape)
+            QCOMPARE(m_textAfter, QString("open h\nquit"));
         QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
         QVERIFY(!frmZULINF::isLoaded());
+    }
+
+    // What the box holds reaches the saved script byte for byte: a no-break
+    // space is no blank, and what the code page cannot hold becomes "?".
+    void savedScriptBytes_data()
+    {
+        QTest::addColumn<QByteArray>("onDisk");
+        QTest::addColumn<QString>("typed"); // null: saved as loaded
+        QTest::addColumn<QByteArray>("saved");
+        const QByteArray loaded = "open h\r\nput report" + QByteArray("\xa0") + "2024.txt out.txt\r\nquit\r\n";
+        QTest::newRow("loaded and saved unchanged")
+            << loaded << QString() << loaded + "\r\n"; // the work copy's line end
+        QTest::newRow("typed no-break spaces")
+            << QByteArray("open x\r\nquit\r\n") << QString::fromUtf8("open\u00a0\u00a0h\nquit")
+            << QByteArray("open\xa0\xa0h\r\nquit\r\n");
+        QTest::newRow("outside the code page")
+            << QByteArray("open x\r\nquit\r\n") << QString::fromUtf8("open h\nput \u6587.txt \u20ac\nquit")
+            << QByteArray("open h\r\nput ?.txt \x80\r\nquit\r\n");
+    }
+    void savedScriptBytes()
+    {
+        QFETCH(QByteArray, onDisk);
+        QFETCH(QString, typed);
+        QFETCH(QByteArray, saved);
+        m_app->write("ZUL/E0007ZUL.zul", onDisk.toStdString());
+        m_act = [&](frmZULINF* f) {
+            if (!typed.isNull())
+                child<QPlainTextEdit>(f, "txtZUL")->setPlainText(typed);
+            QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
+        };
+        QCOMPARE(showPanel(2, test::makeEvent("E0007")), 1);
+        QCOMPARE(m_panel->shown, 1);
+        QCOMPARE(QByteArray::fromStdString(m_app->read("ZUL/E0007ZUL.zul")), saved);
     }
 
     void toolbarFollowsSelectionAndClipboard()

@@ -1,24 +1,39 @@
 #include "ui/common/CodePage.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "platform/CodePage.h"
+
+#include <QTextDocument>
 
 namespace zul::ui {
 
 QString fromCodePage(const std::string& bytes)
 {
-    QStringDecoder decode("Windows-1252");
-    const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return decode.isValid() ? QString(decode(view)) : QString::fromLatin1(view);
+    return QString::fromStdString(platform::utf8FromCodePage(bytes));
 }
 
 std::string toCodePage(const QString& text)
 {
-    QStringEncoder encode("Windows-1252", QStringConverter::Flag::Default);
-    if (!encode.isValid())
-        return text.toLatin1().toStdString();
-    const QByteArray bytes = encode(text);
-    return bytes.toStdString();
+    return platform::codePageFromUtf8(text.toStdString());
+}
+
+QString documentText(const QTextDocument& document)
+{
+    // toPlainText() would turn no-break spaces into blanks; only the block
+    // separators become line ends here.
+    QString text = document.toRawText();
+    for (QChar& c : text) {
+        switch (c.unicode()) {
+        case 0xFDD0: // frame start and end
+        case 0xFDD1:
+        case QChar::ParagraphSeparator:
+        case QChar::LineSeparator:
+            c = QLatin1Char('\n');
+            break;
+        default:
+            break;
+        }
+    }
+    return text;
 }
 
 QString toCrLf(const QString& boxText)

@@ -11,7 +11,10 @@ QToolBar* makeEditToolbar(QWidget* owner, QList<QAction*>& buttons, std::functio
     auto* toolbar = new QToolBar(owner);
     toolbar->setObjectName("Toolbar1");
     buttons.clear();
+    // Button 1 is a separator by index only: at the left edge it would draw a
+    // stray line before "Cut".
     buttons << toolbar->addSeparator();
+    buttons.back()->setVisible(false);
     const struct {
         const char* key;
         const char* tip;

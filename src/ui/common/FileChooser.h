@@ -3,6 +3,7 @@
 #include <QString>
 #include <memory>
 
+class QFileDialog;
 class QWidget;
 
 namespace zul::ui {
@@ -27,7 +28,12 @@ FileChooser& fileChooser();
 // Installs a chooser; nullptr restores the standard dialog.
 void setFileChooser(std::shared_ptr<FileChooser> chooser);
 
-// "Script Files(*.zul)|*.zul" as a dialog's name filter: "Script Files(*.zul) (*.zul)".
+// "Script Files(*.zul)|*.zul" as a dialog's name filter, the patterns after
+// the description: "Script Files(*.zul) (*.zul)"; "*.*" becomes "*".
 QString toNameFilters(const QString& filter);
+
+// The standard dialog set up for a request: it lists the descriptions as
+// given ("All files(*.*)") and matches their patterns.
+void configureOpenDialog(QFileDialog& dialog, const OpenRequest& request);
 
 } // namespace zul::ui

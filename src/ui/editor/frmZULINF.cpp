@@ -40,7 +40,7 @@ thread_local frmZULINF* t_form = nullptr;
 class TextBoxAccess : public zul::ui::ScriptBox {
 public:
     explicit TextBoxAccess(QPlainTextEdit* box) : m_box(box) {}
-    QString text() const override { return zul::ui::toCrLf(m_box->toPlainText()); }
+    QString text() const override { return zul::ui::toCrLf(zul::ui::documentText(*m_box->document())); }
     void setText(const QString& text) override { m_box->setPlainText(zul::ui::fromCrLf(text)); }
     void focus() override
     {
@@ -123,6 +123,11 @@ frmZULINF::frmZULINF() : ui(std::make_unique<Ui::frmZULINF>())
     TMclipCheck->setInterval(200);
     connect(TMclipCheck, &QTimer::timeout, this, &frmZULINF::TMclipCheck_Timer);
     TMclipCheck->start();
+    // The buttons are right from the start, not only from the first tick.
+    try {
+        refreshToolbar(false);
+    } catch (...) {
+    }
 
     connect(ui->cmdAdd, &QPushButton::clicked, this, &frmZULINF::cmdAdd_Click);
     connect(ui->cmdRunNow, &QPushButton::clicked, this, &frmZULINF::cmdRunNow_Click);
@@ -160,7 +165,7 @@ void frmZULINF::showModal()
 
 std::string frmZULINF::scriptText() const
 {
-    return zul::ui::toCodePage(zul::ui::toCrLf(txtZUL->toPlainText()));
+    return zul::ui::toCodePage(zul::ui::toCrLf(zul::ui::documentText(*txtZUL->document())));
 }
 
 void frmZULINF::setScriptText(const std::string& text)
@@ -211,10 +216,9 @@ void frmZULINF::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
-void frmZULINF::reject()
-{
-    cmdCancel_Click();
-}
+// Escape reaches a dialog as reject(). The panel has no cancel key: Escape
+// must not throw the typed script away. Cancel and the title bar close it.
+void frmZULINF::reject() {}
 
 void frmZULINF::cmdCancel_Click()
 {
@@ -354,18 +358,27 @@ void frmZULINF::ClearEditor()
 void frmZULINF::TMclipCheck_Timer()
 {
     try {
-        platform::yield();
-        const bool selected = !txtZUL->textCursor().selectedText().isEmpty();
-        toolbarButton(2)->setEnabled(selected);
-        toolbarButton(3)->setEnabled(selected);
-        platform::yield();
-        toolbarButton(4)->setEnabled(!clipboardText().isEmpty());
-        platform::yield();
-        if (moduleState().uEventOption == static_cast<std::int32_t>(com::EventAction::Delete))
-            toolbarButton(4)->setEnabled(false);
+        refreshToolbar(true);
     } catch (...) {
         // The next tick tries again.
     }
+}
+
+void frmZULINF::refreshToolbar(bool yielding)
+{
+    const auto yieldIf = [yielding] {
+        if (yielding)
+            platform::yield();
+    };
+    yieldIf();
+    const bool selected = !txtZUL->textCursor().selectedText().isEmpty();
+    toolbarButton(2)->setEnabled(selected);
+    toolbarButton(3)->setEnabled(selected);
+    yieldIf();
+    toolbarButton(4)->setEnabled(!clipboardText().isEmpty());
+    yieldIf();
+    if (moduleState().uEventOption == static_cast<std::int32_t>(com::EventAction::Delete))
+        toolbarButton(4)->setEnabled(false);
 }
 
 void frmZULINF::Toolbar1_ButtonClick(int index)

@@ -76,6 +76,8 @@ private:
     bool CheckScript();
     void runCommitHandler(int badFileNameMessage);
     void unloadForm();
+    // One tick's work; the load runs it without the yields.
+    void refreshToolbar(bool yielding);
 
     std::unique_ptr<Ui::frmZULINF> ui;
     QPlainTextEdit* txtZUL = nullptr;

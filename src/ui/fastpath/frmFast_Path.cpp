@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -94,6 +95,7 @@ frmFast_Path::frmFast_Path(QWidget* parent) : QDialog(parent), ui(std::make_uniq
         box->installEventFilter(this);
     }
     connect(cmbPtnIPAdr->lineEdit(), &QLineEdit::textChanged, this, &frmFast_Path::cmbPtnIPAdr_Change);
+    cmbPtnIPAdr->lineEdit()->installEventFilter(this); // input method text may go to the edit itself
     connect(cmbUsrID, &QComboBox::activated, this, &frmFast_Path::cmbUsrID_Click);
     for (QWidget* w : {static_cast<QWidget*>(txtPWD), static_cast<QWidget*>(optSnd), static_cast<QWidget*>(optRcv)})
         w->installEventFilter(this);
@@ -259,6 +261,21 @@ bool frmFast_Path::eventFilter(QObject* watched, QEvent* event)
                             txtPWD_GotFocus();
                     });
             }
+        }
+    } else if (event->type() == QEvent::InputMethod && (watched == cmbPtnIPAdr || watched == cmbPtnIPAdr->lineEdit())) {
+        // What an input method commits (a dead key, compose, an on-screen
+        // keyboard) arrives without key presses: each character passes the
+        // key rule or is dropped.
+        auto* im = static_cast<QInputMethodEvent*>(event);
+        if (!im->commitString().isEmpty()) {
+            QString kept;
+            for (QChar c : im->commitString()) {
+                int ascii = c.unicode();
+                cmbPtnIPAdr_KeyPress(ascii);
+                if (ascii != 0)
+                    kept += c;
+            }
+            im->setCommitString(kept, im->replacementStart(), im->replacementLength());
         }
     } else if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);

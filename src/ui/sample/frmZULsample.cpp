@@ -120,7 +120,7 @@ void frmZULsample::showModal()
 
 QString frmZULsample::text() const
 {
-    return zul::ui::toCrLf(txtZULsample->toPlainText());
+    return zul::ui::toCrLf(zul::ui::documentText(*txtZULsample->document()));
 }
 
 void frmZULsample::setText(const QString& crLfText)

@@ -20,8 +20,11 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -309,21 +312,31 @@ private slots:
         QTest::addColumn<bool>("receive");
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("remembered"); // one of the records the save leaves
         QTest::newRow("send") << false << QStringList{"10.1.1.5", "u", "p", "a.txt", "b.txt"}
-                              << "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit";
+                              << "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit"
+                              << "SS:a.txt:0";
         QTest::newRow("empty password") << false << QStringList{"10.1.1.5", "usr", "", "a", "b"}
-                                        << "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit";
+                                        << "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit"
+                                        << "US:usr: ";
         QTest::newRow("blanks trimmed, inner blanks kept")
             << false << QStringList{"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"}
-            << "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit";
+            << "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit"
+            << "SS:/my files/a b.txt:0";
         QTest::newRow("receive") << true << QStringList{"1.2", "u", "p", "remote.dat", "/tmp/local.dat"}
-                                 << "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit";
+                                 << "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit"
+                                 << "RS:remote.dat:0";
+        QTest::newRow("outside the code page")
+            << false << QStringList{"1.2", "u", "p", QString::fromUtf8("\u6587.txt"), "b"}
+            << "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit"
+            << "SS:?.txt:0";
     }
     void generateScript()
     {
         QFETCH(bool, receive);
         QFETCH(QStringList, entries);
         QFETCH(QString, script);
+        QFETCH(QString, remembered);
         m_editor->setScriptText("open old\r\nquit");
         withDialog([&](frmFast_Path& d) {
             if (receive)
@@ -334,6 +347,7 @@ private slots:
             QVERIFY(m_dbs[0].expired());
         });
         QCOMPARE(QString::fromStdString(m_editor->scriptText()), script);
+        QVERIFY2(table().contains(remembered), qPrintable(table().join(',')));
         QVERIFY(m_messages->calls.empty());
         QVERIFY(!m_app->exists("tempZUL.zul"));
     }
@@ -495,24 +509,30 @@ private slots:
     void addressRules_data()
     {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("committed"); // by an input method, after the typing
         QTest::addColumn<QString>("pasted");
         QTest::addColumn<QString>("result");
-        const auto row = [](const char* tag, QString typed, QString pasted, QString result) {
-            QTest::newRow(tag) << typed << pasted << result;
+        const auto row = [](const char* tag, QString typed, QString committed, QString pasted, QString result) {
+            QTest::newRow(tag) << typed << committed << pasted << result;
         };
-        row("typed address", "192.168.0.10", "", "192.168.0.10");
-        row("letters, blank, comma, slash dropped", "1a 2,3/4", "", "1234");
-        row("any digits and points", "999..1", "", "999..1");
-        row("backspace edits", "12\b3", "", "13");
-        row("backspace to empty", "1\b", "", "");
-        row("pasted letters wiped", "", "abc", "");
-        row("paste ending in a digit stays", "", "a1", "a1");
-        row("paste ending in a blank wiped", "10.", "1.2 ", "");
-        row("paste after typing kept whole", "10.", "x.5", "10.x.5");
+        row("typed address", "192.168.0.10", "", "", "192.168.0.10");
+        row("letters, blank, comma, slash dropped", "1a 2,3/4", "", "", "1234");
+        row("any digits and points", "999..1", "", "", "999..1");
+        row("backspace edits", "12\b3", "", "", "13");
+        row("backspace to empty", "1\b", "", "", "");
+        const QString eAcute(QChar(0xE9));
+        row("input method: each character filtered", "", eAcute + "12", "", "12");
+        row("input method: dead key alone dropped", "1.", eAcute, "", "1.");
+        row("input method: digits and points kept", "10", ".0.1", "", "10.0.1");
+        row("pasted letters wiped", "", "", "abc", "");
+        row("paste ending in a digit stays", "", "", "a1", "a1");
+        row("paste ending in a blank wiped", "10.", "", "1.2 ", "");
+        row("paste after typing kept whole", "10.", "", "x.5", "10.x.5");
     }
     void addressRules()
     {
         QFETCH(QString, typed);
+        QFETCH(QString, committed);
         QFETCH(QString, pasted);
         QFETCH(QString, result);
         withDialog([&](frmFast_Path& d) {
@@ -523,6 +543,11 @@ private slots:
                     QTest::keyClick(b, Qt::Key_Backspace);
                 else
                     QTest::keyClicks(b, QString(c));
+            }
+            if (!committed.isEmpty()) {
+                QInputMethodEvent commit;
+                commit.setCommitString(committed);
+                QApplication::sendEvent(QApplication::focusObject(), &commit);
             }
             if (!pasted.isEmpty()) {
                 QApplication::clipboard()->setText(pasted);
@@ -567,6 +592,45 @@ private slots:
             QCOMPARE(r.fileName, QString());
         }
         QVERIFY(table().empty());
+    }
+
+    // The standard dialog names each filter as the form gives it, and "*.*"
+    // lists every file, names without a dot included.
+    void standardDialog_data()
+    {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QStringList>("listed");
+        QTest::newRow("all files") << "All files(*.*)|*.*"
+                                   << "All files(*.*)" << QStringList{"E01ZUL.zul", "README", "a.txt", "noext"};
+        QTest::newRow("script files") << "Script Files(*.zul)|*.zul"
+                                      << "Script Files(*.zul)" << QStringList{"E01ZUL.zul"};
+    }
+    void standardDialog()
+    {
+        QFETCH(QString, filter);
+        QFETCH(QString, shown);
+        QFETCH(QStringList, listed);
+        QTemporaryDir dir;
+        for (const char* name : {"README", "noext", "a.txt", "E01ZUL.zul"}) {
+            QFile f(dir.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QFileDialog dialog;
+        ui::configureOpenDialog(dialog, {QString(), filter, dir.path(), "ZUL Files Selection"});
+        dialog.show();
+        QCOMPARE(items(dialog.findChild<QComboBox*>("fileTypeCombo")), QStringList{shown});
+        auto* view = dialog.findChild<QListView*>("listView");
+        QVERIFY(view);
+        const auto names = [view] {
+            QStringList out;
+            for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+                out << view->model()->index(r, 0, view->rootIndex()).data().toString();
+            out.sort();
+            return out;
+        };
+        QTRY_COMPARE(names(), listed);
+        dialog.close();
     }
 
     void runNowRealTransfer()

@@ -1,0 +1,165 @@
+#!/usr/bin/python3
+"""A misbehaving FTP server for the runner's tests: loopback only, ephemeral port.
+
+Prints the port it listens on (one line on stdout), then serves until killed.
+Takes the arguments of ftpserver.py (--root, --user, --password). What it does
+wrong depends on the name asked for:
+
+  NLST/LIST of "endless"   names without end, until the client hangs up
+  NLST/LIST of any DIR     the lines of ROOT/DIR.names as they are (bytes, CR LF added)
+  RETR stall*              100 bytes of the announced 1000, then nothing, the data connection left open
+  RETR no226*              the whole file, then no 226 on the control connection
+  RETR anything else       "data:" and the name
+  NOOP                     a reply full of control bytes (ESC sequences, BEL, NUL)
+  unknown commands         echoed back in the 500 reply, as careless servers do
+"""
+import argparse
+import os
+import socket
+import sys
+import threading
+import time
+
+
+class Session(threading.Thread):
+    def __init__(self, conn, args):
+        super().__init__(daemon=True)
+        self.conn, self.args = conn, args
+        self.file = conn.makefile("rb")
+        self.user = None
+        self.logged_in = False
+        self.passive = None
+
+    def send(self, text):
+        data = text if isinstance(text, bytes) else text.encode("latin-1")
+        self.conn.sendall(data + b"\r\n")
+
+    def open_passive(self):
+        if self.passive:
+            self.passive.close()
+        self.passive = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.passive.bind(("127.0.0.1", 0))
+        self.passive.listen(1)
+        self.passive.settimeout(20)
+        return self.passive.getsockname()[1]
+
+    def data_connection(self):
+        if not self.passive:
+            self.send("425 Use EPSV or PASV first.")
+            return None
+        try:
+            conn, _ = self.passive.accept()
+        except OSError:
+            self.send("425 No data connection.")
+            return None
+        finally:
+            self.passive.close()
+            self.passive = None
+        return conn
+
+    def listing(self, arg):
+        name = arg.strip().strip("/").split("/")[-1] if arg.strip() else ""
+        data = self.data_connection()
+        if not data:
+            return
+        self.send("150 Here it comes.")
+        try:
+            if name == "endless":
+                n = 0
+                while True:
+                    chunk = b"".join(b"name%09d.txt\r\n" % (n + i) for i in range(1000))
+                    n += 1000
+                    data.sendall(chunk)
+            path = os.path.join(self.args.root, name + ".names")
+            lines = open(path, "rb").read().split(b"\n") if os.path.exists(path) else []
+            data.sendall(b"".join(l.rstrip(b"\r") + b"\r\n" for l in lines if l.rstrip(b"\r")))
+        except OSError:
+            data.close()
+            self.send("426 Connection closed; transfer aborted.")
+            return
+        data.close()
+        self.send("226 Done.")
+
+    def retr(self, arg):
+        base = arg.replace("\\", "/").split("/")[-1]
+        data = self.data_connection()
+        if not data:
+            return
+        self.send("150 Opening data connection.")
+        if base.startswith("stall"):
+            data.sendall(b"x" * 100)
+            time.sleep(600)  # until the client gives up and the process is killed
+            return
+        data.sendall(b"data:" + arg.encode("latin-1"))
+        data.close()
+        if base.startswith("no226"):
+            return
+        self.send("226 Done.")
+
+    def run(self):
+        try:
+            self.send(b"220 hostile\x1b[31m server\x07 ready.")
+            for raw in self.file:
+                line = raw.rstrip(b"\r\n").decode("latin-1")
+                verb, _, arg = line.partition(" ")
+                verb = verb.upper()
+                if verb == "USER":
+                    self.user = arg
+                    self.send("331 Password please.")
+                elif verb == "PASS" and not self.logged_in:
+                    if self.user == self.args.user and arg == self.args.password:
+                        self.logged_in = True
+                        self.send("230 Welcome.")
+                    else:
+                        self.send("530 Login incorrect.")
+                elif verb == "QUIT":
+                    self.send("221 Bye.")
+                    break
+                elif not self.logged_in:
+                    self.send("530 Log in first.")
+                elif verb == "PWD":
+                    self.send('257 "/" is the current folder.')
+                elif verb in ("CWD", "CDUP"):
+                    self.send("250 OK.")
+                elif verb == "TYPE":
+                    self.send("200 Type set.")
+                elif verb == "EPSV":
+                    self.send("229 Entering Extended Passive Mode (|||%d|)" % self.open_passive())
+                elif verb == "PASV":
+                    port = self.open_passive()
+                    self.send("227 Entering Passive Mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
+                elif verb == "SIZE":
+                    base = arg.replace("\\", "/").split("/")[-1]
+                    self.send("213 %d" % (1000 if base.startswith("stall") else len("data:" + arg)))
+                elif verb in ("NLST", "LIST"):
+                    self.listing(arg)
+                elif verb == "RETR":
+                    self.retr(arg)
+                elif verb == "NOOP":
+                    self.send(b"200 fine\x1b[2J\x1b]0;owned\x07 \x00hidden\x08\x08 done.")
+                else:
+                    self.send("500 Unknown command: " + line)
+        except OSError:
+            pass
+        finally:
+            self.conn.close()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--root", required=True)
+    ap.add_argument("--user", default="zul")
+    ap.add_argument("--password", default="secret")
+    args = ap.parse_args()
+    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    server.bind(("127.0.0.1", 0))
+    server.listen(16)
+    print(server.getsockname()[1], flush=True)
+    while True:
+        conn, _ = server.accept()
+        Session(conn, args).start()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,191 @@
+// The runner against a server that misbehaves on purpose (hostileserver.py).
+#include "support/Files.h"
+#include "support/FtpServer.h"
+#include "support/TempAppFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace zul::test;
+
+namespace {
+const QByteArray kPassword = "H0stile-pw!";
+
+// Sets environment variables for the runners started while it lives.
+class ScopedEnv {
+public:
+    ScopedEnv(std::initializer_list<std::pair<const char*, QByteArray>> vars)
+    {
+        for (const auto& [k, v] : vars) {
+            m_keys << k;
+            qputenv(k, v);
+        }
+    }
+    ~ScopedEnv()
+    {
+        for (const auto& k : m_keys)
+            qunsetenv(k.constData());
+    }
+
+private:
+    QList<QByteArray> m_keys;
+};
+} // namespace
+
+class HostileServerTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_root;
+    FtpServer m_server;
+
+    static QString folder(const TempAppFolder& app) { return QString::fromStdString(app.path()); }
+
+    QByteArray login() const
+    {
+        return "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser zul " + kPassword + "\r\n";
+    }
+    static RunnerRun run(const TempAppFolder& app, const QByteArray& script)
+    {
+        const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
+        if (!writeBytes(path, script) || !installBuilt("VelundZUL", folder(app)))
+            return {};
+        return runRunner(folder(app), {"true|" + path + "|E0001"});
+    }
+    static void noSecret(const RunnerRun& r, const QByteArray& secret)
+    {
+        QVERIFY2(!r.transcript.contains(secret), r.transcript.constData());
+        QVERIFY(!r.runs.contains(secret));
+        QVERIFY(!r.output.contains(secret));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (!m_server.start(m_root.path(), "zul", QString::fromLatin1(kPassword), {},
+                            QStringLiteral(ZUL_SOURCE_DIR "/tests/runner/hostileserver.py")))
+            QSKIP(qPrintable(m_server.why()));
+    }
+
+    // A listing that names files elsewhere: every name lands in the lcd folder or is skipped.
+    void serverNamesStayInTheLocalFolder()
+    {
+        TempAppFolder app;
+        const QString deep = folder(app) + "/local/a/b/c/d";
+        QVERIFY(QDir().mkpath(deep));
+        const QByteArray absolute = folder(app).toLocal8Bit() + "/abs.txt";
+        QVERIFY(writeBytes(m_root.filePath("trav.names"), "..\\..\\..\\..\\pwned.txt\n..\\evil3.txt\n../evil4.txt\n" +
+                                                              absolute +
+                                                              "\nC:\\win\\drive.txt\nok.txt\n..\n.\nsub/\n"
+                                                              "bad\x1b[2Jname.txt\nnul\x01.txt\n"));
+        const RunnerRun r = run(app, login() + "lcd a/b/c/d\r\nmget trav/*\r\nquit\r\n");
+        QVERIFY2(r.exit == 4, r.transcript.constData()); // the skipped names fail the run, after the rest
+        QStringList got = QDir(deep).entryList(QDir::Files);
+        got.sort();
+        QCOMPARE(got, (QStringList{"abs.txt", "drive.txt", "evil3.txt", "evil4.txt", "ok.txt", "pwned.txt"}));
+        QCOMPARE(readBytes(deep + "/pwned.txt"), QByteArray("data:/trav/..\\..\\..\\..\\pwned.txt"));
+        // Nothing above it, and nothing at the absolute name.
+        for (const QString& up : {folder(app), folder(app) + "/local", folder(app) + "/local/a/b/c"})
+            for (const QString& name : got)
+                QVERIFY2(!QFile::exists(up + "/" + name), qPrintable(up + "/" + name));
+        QCOMPARE(r.transcript.count("skipped the remote name"), 5);
+        QVERIFY(r.transcript.contains("bad\\x1B[2Jname.txt"));
+        QVERIFY(r.runs.contains("\"files_down\":6"));
+        QVERIFY(r.runs.contains("5 remote names were skipped"));
+    }
+
+    // Endless or over-long listings end in a clear failure; nothing grows without bound.
+    void listingsAreCapped_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("maxNames");
+        QTest::addColumn<QByteArray>("maxBytes");
+        QTest::addColumn<QByteArray>("why");
+        QTest::newRow("endless mget, default caps")
+            << QByteArray("mget endless/*") << QByteArray() << QByteArray() << QByteArray("more than 100000 names");
+        QTest::newRow("endless ls, byte cap")
+            << QByteArray("ls endless") << QByteArray() << QByteArray("65536") << QByteArray("longer than 65536 bytes");
+        QTest::newRow("endless dir to a file, name cap") << QByteArray("dir endless list.txt") << QByteArray("5000")
+                                                         << QByteArray() << QByteArray("more than 5000 names");
+    }
+    void listingsAreCapped()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, maxNames);
+        QFETCH(QByteArray, maxBytes);
+        QFETCH(QByteArray, why);
+        ScopedEnv env{{"ZUL_RUNNER_LIST_MAX_NAMES", maxNames.isEmpty() ? "100000" : maxNames},
+                      {"ZUL_RUNNER_LIST_MAX_BYTES", maxBytes.isEmpty() ? "16777216" : maxBytes}};
+        TempAppFolder app;
+        const RunnerRun r = run(app, login() + command + "\r\nquit\r\n");
+        QVERIFY2(r.exit == 4, r.transcript.constData());
+        QVERIFY2(r.runs.contains(why), r.runs.constData());
+        QVERIFY(!r.transcript.contains("retry 1")); // the same listing would come again
+        QVERIFY(!QFile::exists(folder(app) + "/local/list.txt"));
+        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // A partner that stops moving bytes or never confirms: status 10, and the retries stop at the budget.
+    void timeOutsHaveTheirOwnStatus_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("budget");
+        QTest::addColumn<QByteArray>("inTranscript");
+        QTest::addColumn<int>("maxRetr");
+        QTest::newRow("stalled data connection, budget spent")
+            << QByteArray("stall.bin") << QByteArray("3") << QByteArray("retry budget of 3 s is spent") << 2;
+        QTest::newRow("stalled, no budget: no retry")
+            << QByteArray("stall2.bin") << QByteArray("0") << QByteArray("retry budget of 0 s is spent)") << 1;
+        QTest::newRow("missing 226, retries run out")
+            << QByteArray("no226.bin") << QByteArray("600") << QByteArray("after 2 retries") << 3;
+    }
+    void timeOutsHaveTheirOwnStatus()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, budget);
+        QFETCH(QByteArray, inTranscript);
+        QFETCH(int, maxRetr);
+        ScopedEnv env{{"ZUL_RUNNER_STALL_TIMEOUT", "2"},
+                      {"ZUL_RUNNER_REPLY_TIMEOUT", "2"},
+                      {"ZUL_RUNNER_RETRIES", "2"},
+                      {"ZUL_RUNNER_RETRY_BUDGET", budget}};
+        TempAppFolder app;
+        QVERIFY(writeBytes(folder(app) + "/local/" + file, "earlier"));
+        const RunnerRun r = run(app, login() + "get " + file + "\r\nquit\r\n");
+        QVERIFY2(r.exit == 10, r.transcript.constData());
+        QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
+        QVERIFY(r.runs.contains("\"exit\":10"));
+        QVERIFY(r.runs.contains("timed out"));
+        QVERIFY(r.transcript.count("> RETR") <= maxRetr);
+        QCOMPARE(readBytes(folder(app) + "/local/" + file), QByteArray("earlier"));
+    }
+
+    // Control bytes from the server are escaped; a password the server echoes is masked.
+    void serverTextIsEscapedAndSecretsMasked_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("secret");
+        QTest::newRow("quote Pass, echoed") << QByteArray("quote Pass Echo-pw-1") << QByteArray("Echo-pw-1");
+        QTest::newRow("literal acct, echoed") << QByteArray("literal acct Acct-pw-2") << QByteArray("Acct-pw-2");
+        QTest::newRow("QUOTE PASS short") << QByteArray("QUOTE PASS q7") << QByteArray("PASS q7");
+    }
+    void serverTextIsEscapedAndSecretsMasked()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, secret);
+        TempAppFolder app;
+        const RunnerRun r = run(app, login() + "quote NOOP\r\n" + command + "\r\nquit\r\n");
+        QVERIFY2(r.exit == 4, r.transcript.constData()); // the 500 reply ends the run
+        for (char c : {'\x1b', '\x07', '\x00', '\x08'})
+            QVERIFY2(!r.transcript.contains(c), r.transcript.toPercentEncoding().constData());
+        QVERIFY(r.transcript.contains("200 fine\\x1B[2J\\x1B]0;owned\\x07 \\x00hidden\\x08\\x08 done."));
+        QVERIFY(r.transcript.contains("hostile\\x1B[31m server\\x07 ready."));
+        noSecret(r, secret);
+        noSecret(r, kPassword);
+        QVERIFY(r.transcript.contains(" ****"));
+    }
+};
+
+QTEST_GUILESS_MAIN(HostileServerTest)
+#include "tst_hostile.moc"

@@ -1,0 +1,96 @@
+#include "runner/Settings.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <fstream>
+
+using namespace zul::runner;
+
+namespace {
+const char* kConfig = "# global part\n"
+                      "retries = 5\n"
+                      "Connect_Timeout=10\r\n"
+                      "; a comment\n"
+                      "not a setting\n"
+                      "[Mainframe.Example]\n"
+                      "RETRIES = 1\n"
+                      "CA_FILE = /etc/zul/ca.pem\n"
+                      "[other]\n"
+                      "RETRIES = 9\n";
+} // namespace
+
+class SettingsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void cleanup() { ::unsetenv("ZUL_RUNNER_RETRIES"); }
+
+    void lookup_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("env");
+        QTest::addColumn<QString>("expected"); // "<none>" when absent
+
+        QTest::newRow("global key, any case") << "RETRIES" << "" << "" << "5";
+        QTest::newRow("key asked in lower case") << "connect_timeout" << "" << "" << "10";
+        QTest::newRow("partner section over the global part") << "RETRIES" << "mainframe.example" << "" << "1";
+        QTest::newRow("section name matches in any case") << "RETRIES" << "MAINFRAME.EXAMPLE" << "" << "1";
+        QTest::newRow("other partner falls back to the global part") << "RETRIES" << "unix.example" << "" << "5";
+        QTest::newRow("partner-only key absent elsewhere") << "CA_FILE" << "unix.example" << "" << "<none>";
+        QTest::newRow("environment over the partner section") << "RETRIES" << "mainframe.example" << "7" << "7";
+    }
+    void lookup()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, host);
+        QFETCH(QString, env);
+        QFETCH(QString, expected);
+        if (!env.isEmpty())
+            ::setenv("ZUL_RUNNER_RETRIES", env.toLatin1().constData(), 1);
+        const auto config = ConfigFile::parse(kConfig);
+        const auto v = config.value(key.toStdString(), host.toStdString());
+        QCOMPARE(v ? QString::fromStdString(*v) : QStringLiteral("<none>"), expected);
+    }
+
+    void settingsFromFile()
+    {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath("VelundZUL.conf").toStdString();
+        std::ofstream(path) << kConfig << "[slow]\nSTALL_TIMEOUT = 600\nSYNC = 0\nBACKOFF_MS = junk\n";
+        std::string error;
+        const auto config = ConfigFile::read(path, &error);
+        QVERIFY(error.empty());
+        const Settings global = Settings::fromConfig(config);
+        QCOMPARE(global.retries, 5);
+        QCOMPARE(global.connectTimeout.count(), 10);
+        QVERIFY(global.syncReceived);
+        const Settings slow = Settings::fromConfig(config, "slow");
+        QCOMPARE(slow.stallTimeout.count(), 600);
+        QVERIFY(!slow.syncReceived);
+        QCOMPARE(slow.backoff.count(), Settings{}.backoff.count()); // a bad number keeps the default
+    }
+
+    void missingFileIsEmptyUnreadableIsReported()
+    {
+        QTemporaryDir dir;
+        std::string error;
+        const auto none = ConfigFile::read(dir.filePath("absent.conf").toStdString(), &error);
+        QVERIFY(error.empty());
+        QVERIFY(!none.value("RETRIES"));
+        ConfigFile::read(dir.path().toStdString() + "/sub/", &error); // a folder that is not there either
+        QVERIFY(error.empty());
+        if (::geteuid() != 0) {
+            const std::string locked = dir.filePath("locked.conf").toStdString();
+            std::ofstream(locked) << "RETRIES=1\n";
+            QFile::setPermissions(QString::fromStdString(locked), {});
+            ConfigFile::read(locked, &error);
+            QVERIFY(!error.empty());
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(SettingsTest)
+#include "tst_settings.moc"
