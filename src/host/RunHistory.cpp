@@ -97,7 +97,8 @@ QString exitWords(int status)
                                         "transient failure after retries",
                                         "delivery failure",
                                         "interrupted",
-                                        "runner error"};
+                                        "runner error",
+                                        "timed out"};
     if (status >= 0 && status < int(std::size(words)))
         return QString::fromLatin1(words[status]);
     return QStringLiteral("exit status %1").arg(status);
