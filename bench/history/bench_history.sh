@@ -7,7 +7,8 @@
 #
 #   bench/history/bench_history.sh [path/to/qorvhost]
 #
-# BENCH_RUNS (100000), BENCH_EVENTS (100) and BENCH_REPS (21) change the load.
+# BENCH_RUNS (100000), BENCH_EVENTS (100) and BENCH_REPS (21) change the load;
+# BENCH_KEEP=1 leaves the temporary folder for a closer look.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
