@@ -1,6 +1,6 @@
 #include "host/TranscriptViewer.h"
 
-#include "host/MessageService.h"
+#include "host/CodePage.h"
 
 #include <QDialogButtonBox>
 #include <QFile>
