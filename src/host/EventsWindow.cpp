@@ -2,37 +2,72 @@
 
 #include "host/CodePage.h"
 #include "host/EventStruct.h"
+#include "host/HistoryModel.h"
 #include "host/Host.h"
+#include "host/TranscriptViewer.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QJsonDocument>
-#include <QJsonObject>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
+#include <QSplitter>
 #include <QStatusBar>
-#include <QTableWidget>
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace zul::host {
 
-EventsWindow::EventsWindow(Host& host, QWidget* parent) : QMainWindow(parent), m_host(host)
+namespace {
+
+QTableView* makeTable(const char* name, QAbstractItemModel* model, QWidget* parent)
+{
+    auto* view = new QTableView(parent);
+    view->setObjectName(QString::fromLatin1(name));
+    view->setModel(model);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->verticalHeader()->hide();
+    view->setWordWrap(false);
+    return view;
+}
+
+} // namespace
+
+EventsWindow::EventsWindow(Host& host, QWidget* parent)
+    : QMainWindow(parent), m_host(host),
+      m_runs(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Log")), host.messageLogPath())
 {
     setObjectName("EventsWindow");
     setWindowTitle(QStringLiteral("Scheduled Events"));
     m_feature = m_host.createFeature();
 
-    grdEvents = new QTableWidget(0, 6, this);
-    grdEvents->setObjectName("grdEvents");
-    grdEvents->setHorizontalHeaderLabels(
-        {QStringLiteral("Event"), QStringLiteral("Entity"), QStringLiteral("Type"), QStringLiteral("Run day"),
-         QStringLiteral("Options"), QStringLiteral("Last run")});
-    grdEvents->setSelectionBehavior(QAbstractItemView::SelectRows);
-    grdEvents->setSelectionMode(QAbstractItemView::SingleSelection);
-    grdEvents->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grdEvents->horizontalHeader()->setStretchLastSection(true);
-    grdEvents->verticalHeader()->hide();
+    m_eventsModel = new EventsModel(this);
+    m_filter = new QSortFilterProxyModel(this);
+    m_filter->setSourceModel(m_eventsModel);
+    m_filter->setFilterKeyColumn(-1);
+    m_filter->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    m_filter->setSortCaseSensitivity(Qt::CaseInsensitive);
+
+    txtFilter = new QLineEdit(this);
+    txtFilter->setObjectName("txtFilter");
+    txtFilter->setPlaceholderText(QStringLiteral("Filter events: id, entity, options or last run"));
+    txtFilter->setClearButtonEnabled(true);
+    connect(txtFilter, &QLineEdit::textChanged, m_filter, &QSortFilterProxyModel::setFilterFixedString);
+
+    grdEvents = makeTable("grdEvents", m_filter, this);
+    grdEvents->setSortingEnabled(true);
+    grdEvents->sortByColumn(EventsModel::Event, Qt::AscendingOrder);
+    connect(grdEvents->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { refreshHistory(); });
 
     auto* buttons = new QHBoxLayout;
     const struct {
@@ -52,57 +87,99 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent) : QMainWindow(parent), m
     }
     buttons->addStretch();
 
+    m_historyModel = new HistoryModel(this);
+    lblHistory = new QLabel(this);
+    lblHistory->setObjectName("lblHistory");
+    grdHistory = makeTable("grdHistory", m_historyModel, this);
+    grdHistory->horizontalHeader()->setStretchLastSection(false);
+    grdHistory->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    grdHistory->horizontalHeader()->setSectionResizeMode(HistoryModel::Outcome, QHeaderView::Stretch);
+    grdHistory->setToolTip(QStringLiteral("Double-click a run, or press Enter, to read its transcript."));
+    // A double-click or Enter opens a run's transcript; not "activated", which
+    // some styles emit on a single click.
+    connect(grdHistory, &QAbstractItemView::doubleClicked, this, &EventsWindow::openTranscript);
+    grdHistory->installEventFilter(this);
+
+    auto* top = new QWidget(this);
+    auto* topLayout = new QVBoxLayout(top);
+    topLayout->setContentsMargins(0, 0, 0, 0);
+    topLayout->addWidget(txtFilter);
+    topLayout->addWidget(grdEvents);
+    topLayout->addLayout(buttons);
+    auto* bottom = new QWidget(this);
+    auto* bottomLayout = new QVBoxLayout(bottom);
+    bottomLayout->setContentsMargins(0, 0, 0, 0);
+    bottomLayout->addWidget(lblHistory);
+    bottomLayout->addWidget(grdHistory);
+    auto* split = new QSplitter(Qt::Vertical, this);
+    split->addWidget(top);
+    split->addWidget(bottom);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 1);
+
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
-    layout->addWidget(grdEvents);
-    layout->addLayout(buttons);
+    layout->addWidget(split);
     setCentralWidget(central);
-    resize(760, 420);
+    resize(900, 600);
+
+    // Runners append to runs.jsonl when they finish: watch it and its folder
+    // (rotation renames the file away), and the host's log, then refresh once
+    // the writes have settled.
+    m_settle = new QTimer(this);
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(150);
+    connect(m_settle, &QTimer::timeout, this, &EventsWindow::refresh);
+    m_watcher = new QFileSystemWatcher(this);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle, qOverload<>(&QTimer::start));
+    if (!m_host.pluginApplicationFolder().isEmpty())
+        QDir().mkpath(m_runs.logFolder());
     refresh();
 }
 
-QString EventsWindow::lastOutcome(const QString& id) const
+void EventsWindow::watchLogs()
 {
-    QFile f(m_host.pluginApplicationFolder() + QStringLiteral("/Log/runs.jsonl"));
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QString outcome;
-    while (!f.atEnd()) {
-        const QJsonObject run = QJsonDocument::fromJson(f.readLine()).object();
-        if (run.value("event").toString().trimmed() != id)
-            continue;
-        const int status = run.value("exit").toInt(-1);
-        outcome = QStringLiteral("%1 %2").arg(run.value("end").toString().left(19),
-                                              status == 0 ? QStringLiteral("ok")
-                                                          : QStringLiteral("failed: %1 (%2)")
-                                                                .arg(run.value("outcome").toString())
-                                                                .arg(status));
-    }
-    return outcome;
+    // The host's data folder only until messages.jsonl exists: the events
+    // store writes its journal there.
+    const bool hostLog = QFileInfo::exists(m_runs.messageLog());
+    QStringList wanted{m_runs.logFolder(), m_runs.runsPath(), hostLog ? m_runs.messageLog() : m_host.dataFolder()};
+    const QStringList watched = m_watcher->files() + m_watcher->directories();
+    if (hostLog && watched.contains(m_host.dataFolder()))
+        m_watcher->removePath(m_host.dataFolder());
+    for (const QString& path : wanted)
+        if (!watched.contains(path) && QFileInfo::exists(path))
+            m_watcher->addPath(path);
 }
 
 void EventsWindow::refresh()
 {
+    watchLogs();
     const QString keep = selectedId();
-    const auto events = m_host.store().list();
-    grdEvents->setRowCount(static_cast<int>(events.size()));
-    int row = 0;
-    for (const auto& r : events) {
-        QStringList options;
-        if (r.flag1.trimmed() == QLatin1String("1"))
-            options << QStringLiteral("no empty sends");
-        if (r.flag2.trimmed() == QLatin1String("1"))
-            options << QStringLiteral("RZ");
-        if (r.flag4.trimmed() == QLatin1String("1"))
-            options << QStringLiteral("RC");
-        const QStringList cells = {r.id, r.entity, r.type, QString::number(r.runDay), options.join(", "),
-                                   lastOutcome(r.id)};
-        for (int c = 0; c < cells.size(); ++c)
-            grdEvents->setItem(row, c, new QTableWidgetItem(cells[c]));
-        if (r.id == keep)
-            grdEvents->selectRow(row);
-        ++row;
+    auto events = m_host.store().list();
+    QStringList ids;
+    for (const auto& r : events)
+        ids << r.id;
+    m_eventsModel->setEvents(std::move(events), m_runs.latest(ids));
+    if (selectedId() != keep)
+        select(keep);
+    refreshHistory();
+}
+
+void EventsWindow::refreshHistory()
+{
+    const QString id = selectedId();
+    if (id.isEmpty()) {
+        lblHistory->setText(QStringLiteral("History: select an event"));
+        m_historyModel->setEntries({});
+        return;
     }
+    auto runs = m_runs.read(id, kHistoryRows);
+    lblHistory->setText(QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
+                            .arg(id, runs.size() >= std::size_t(kHistoryRows)
+                                         ? QStringLiteral("the latest %1 runs").arg(kHistoryRows)
+                                         : QStringLiteral("%1 runs").arg(runs.size())));
+    m_historyModel->setEntries(std::move(runs));
 }
 
 QString EventsWindow::selectedId() const
@@ -110,8 +187,38 @@ QString EventsWindow::selectedId() const
     const auto rows = grdEvents->selectionModel() ? grdEvents->selectionModel()->selectedRows() : QModelIndexList{};
     if (rows.isEmpty())
         return {};
-    auto* item = grdEvents->item(rows.first().row(), 0);
-    return item ? item->text() : QString();
+    return rows.first().siblingAtColumn(EventsModel::Event).data().toString();
+}
+
+void EventsWindow::select(const QString& id)
+{
+    for (int row = 0; !id.isEmpty() && row < m_filter->rowCount(); ++row)
+        if (m_filter->index(row, EventsModel::Event).data().toString() == id) {
+            grdEvents->selectRow(row);
+            return;
+        }
+}
+
+bool EventsWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == grdHistory && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && grdHistory->currentIndex().isValid()) {
+            openTranscript(grdHistory->currentIndex());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void EventsWindow::openTranscript(const QModelIndex& index)
+{
+    const RunEntry* run = m_historyModel->entry(index);
+    if (!run)
+        return;
+    auto* viewer = new TranscriptViewer(*run, m_runs.transcriptFile(*run), this);
+    viewer->setAttribute(Qt::WA_DeleteOnClose);
+    viewer->show();
 }
 
 void EventsWindow::showPanel(std::int32_t option, com::EventStructPtr event, std::string newId)

@@ -1,26 +1,39 @@
 #pragma once
 
 #include "com/Gamut.h"
+#include "host/RunHistory.h"
 
 #include <QMainWindow>
 #include <memory>
 
-class QTableWidget;
-class QPushButton;
+class QFileSystemWatcher;
+class QLabel;
+class QLineEdit;
+class QSortFilterProxyModel;
+class QTableView;
+class QTimer;
 
 namespace zul::host {
 
+class EventsModel;
 class Host;
+class HistoryModel;
 
-// The host's events window: the grid of events and the buttons that hand
-// them to the plug-in.
+// The host's events window: the grid of events with a filter box, the buttons
+// that hand them to the plug-in, and the run history of the selected event,
+// kept up to date as runners finish.
 class EventsWindow : public QMainWindow {
     Q_OBJECT
 public:
     explicit EventsWindow(Host& host, QWidget* parent = nullptr);
 
     void refresh();
-    QTableWidget* grid() const { return grdEvents; }
+    QTableView* grid() const { return grdEvents; }
+    QTableView* history() const { return grdHistory; }
+    HistoryModel* historyModel() const { return m_historyModel; }
+
+    // How many runs the history pane shows.
+    static constexpr int kHistoryRows = 500;
 
 public slots:
     void cmdAdd_Click();
@@ -28,15 +41,30 @@ public slots:
     void cmdDelete_Click();
     void cmdDuplicate_Click();
     void cmdRun_Click();
+    void openTranscript(const QModelIndex& index);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QString selectedId() const;
+    void select(const QString& id);
     void showPanel(std::int32_t option, com::EventStructPtr event, std::string newId = {});
-    QString lastOutcome(const QString& id) const;
+    void refreshHistory();
+    void watchLogs();
 
     Host& m_host;
     std::shared_ptr<com::IGamut12> m_feature;
-    QTableWidget* grdEvents;
+    RunHistory m_runs;
+    EventsModel* m_eventsModel;
+    QSortFilterProxyModel* m_filter;
+    HistoryModel* m_historyModel;
+    QLineEdit* txtFilter;
+    QTableView* grdEvents;
+    QLabel* lblHistory;
+    QTableView* grdHistory;
+    QFileSystemWatcher* m_watcher;
+    QTimer* m_settle;
 };
 
 } // namespace zul::host

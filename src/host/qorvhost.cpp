@@ -2,6 +2,7 @@
 // runs them; a command line for operators and tests.
 #include "host/EventsWindow.h"
 #include "host/GuiPresenter.h"
+#include "host/HistoryCommands.h"
 #include "host/Host.h"
 
 #include <QApplication>
@@ -31,6 +32,8 @@ const char* kUsage =
     "  event delete ID               remove an event\n"
     "  run ID [--direct]             run an event now (as scheduled, or as a direct run)\n"
     "  log                           print the run log\n"
+    "  history [ID] [--limit N] [--json]  the runs, newest first (one JSON object a line with --json)\n"
+    "  transcript ID [N]             print the transcript of the event's latest (or N-th latest) run\n"
     "  script import ID FILE         save FILE as the script of event ID, as the editor's Continue does\n"
     "  script show ID                print the script of event ID as the editor shows it\n";
 
@@ -278,8 +281,12 @@ int main(int argc, char** argv)
     if (args.isEmpty())
         return runWindow(dataFolder, pluginPath);
 
-    Host host(dataFolder, std::make_shared<HeadlessPresenter>(yes));
     const QString command = args.takeFirst();
+    if (command == QLatin1String("history"))
+        return historyCommand(dataFolder, pluginPath, args);
+    if (command == QLatin1String("transcript"))
+        return transcriptCommand(dataFolder, pluginPath, args);
+    Host host(dataFolder, std::make_shared<HeadlessPresenter>(yes));
     QString error;
 
     if (command == QLatin1String("info")) {

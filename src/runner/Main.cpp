@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
+#include "runner/Housekeeping.h"
 #include "runner/ExitStatus.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
@@ -139,6 +140,7 @@ int main(int argc, char** argv)
     transcript.note("VelundZUL started, process " + std::to_string(::getpid()) + ", application folder " + appFolder);
     if (!configError.empty())
         transcript.error("cannot read the settings, using the defaults: " + configError);
+    tidyLog(logFolder, config, transcript);
     if (!inv)
         return finish({ExitStatus::ScriptError, "usage: VelundZUL \"true|SCRIPT|EVENT\""});
     transcript.note("event " + (event.empty() ? std::string("(none: Fast Path)") : event) + ", script " +

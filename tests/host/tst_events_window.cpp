@@ -1,22 +1,27 @@
 #include "host/EventsWindow.h"
+#include "host/HistoryModel.h"
 #include "host/Host.h"
+#include "host/TranscriptViewer.h"
 
 #include "support/Files.h"
 #include "support/Gui.h"
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace zul::host;
 using zul::test::child;
+using zul::test::readBytes;
 
 namespace {
 
@@ -28,6 +33,45 @@ void screenshot(QWidget* w, const QString& name)
     QVERIFY(!shot.isNull());
     if (!dir.isEmpty())
         QVERIFY(shot.save(QDir(dir).filePath(name)));
+}
+
+QString cell(QTableView* view, int row, int column)
+{
+    return view->model()->index(row, column).data().toString();
+}
+
+QColor background(QTableView* view, int row, int column)
+{
+    return view->model()->index(row, column).data(Qt::BackgroundRole).value<QColor>();
+}
+
+void append(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::Append));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+QByteArray record(const char* start, const char* end, int exit, const char* outcome, const QString& transcript,
+                  int bytesDown = 48213)
+{
+    return QStringLiteral("{\"event\":\"E0001\",\"start\":\"%1\",\"end\":\"%2\",\"exit\":%3,\"outcome\":\"%4\","
+                          "\"files_up\":1,\"bytes_up\":5120,\"files_down\":2,\"bytes_down\":%5,"
+                          "\"transcript\":\"%6\"}\n")
+        .arg(QLatin1String(start), QLatin1String(end))
+        .arg(exit)
+        .arg(QLatin1String(outcome))
+        .arg(bytesDown)
+        .arg(transcript)
+        .toUtf8();
+}
+
+QWidget* openViewer()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("frmTranscript") && w->isVisible())
+            return w;
+    return nullptr;
 }
 
 } // namespace
@@ -70,12 +114,13 @@ private slots:
     {
         EventsWindow window(*m_host);
         window.show();
-        QTableWidget* grid = window.grid();
-        QCOMPARE(grid->rowCount(), 1);
-        QCOMPARE(grid->item(0, 0)->text(), QString("E0001"));
-        QCOMPARE(grid->item(0, 4)->text(), QString("RZ"));
-        QVERIFY2(grid->item(0, 5)->text().endsWith("ok"), qPrintable(grid->item(0, 5)->text()));
-        screenshot(&window, "events-window.png");
+        QTableView* grid = window.grid();
+        QCOMPARE(grid->model()->rowCount(), 1);
+        QCOMPARE(cell(grid, 0, 0), QString("E0001"));
+        QCOMPARE(cell(grid, 0, 4), QString("RZ"));
+        QVERIFY2(cell(grid, 0, 5).endsWith("ok"), qPrintable(cell(grid, 0, 5)));
+        QCOMPARE(background(grid, 0, 5), resultColour(RunEntry::Result::Success));
+        QVERIFY(!background(grid, 0, 4).isValid());
         window.close();
     }
 
@@ -132,8 +177,188 @@ private slots:
         QCOMPARE(saved->type, QString("ZUL"));
         QVERIFY(QFile::exists(m_dir.filePath("app/ZUL/E0002ZUL.zul")));
         QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
-        QCOMPARE(window.grid()->rowCount(), 2); // refreshed on the plug-in's word
+        QCOMPARE(window.grid()->model()->rowCount(), 2); // refreshed on the plug-in's word
         window.close();
+    }
+
+    void filterBox_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("nothing") << "" << QStringList{"E0001", "E0002"};
+        QTest::newRow("an entity, any case") << "invoices" << QStringList{"E0002"};
+        QTest::newRow("an option") << "RC" << QStringList{"E0002"};
+        QTest::newRow("the last run") << " ok" << QStringList{"E0001"};
+        QTest::newRow("no match") << "payroll2" << QStringList{};
+    }
+    void filterBox()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QStringList, shown);
+        EventsWindow window(*m_host);
+        window.show();
+        QTest::keyClicks(child<QLineEdit>(window, "txtFilter"), typed);
+        QStringList ids;
+        for (int row = 0; row < window.grid()->model()->rowCount(); ++row)
+            ids << cell(window.grid(), row, 0);
+        QCOMPARE(ids, shown);
+        window.close();
+    }
+
+    // The selected event's runs, newest first and coloured, kept up to date
+    // while runners append to runs.jsonl, also across a rotation.
+    void historyPaneFollowsTheRuns()
+    {
+        const QString log = m_dir.filePath("app/Log");
+        append(log + "/runs.jsonl",
+               record("2026-12-04T03:00:00.120+0000", "2026-12-04T03:00:02.870+0000", 3,
+                      "login refused: 530 Login incorrect.", log + "/E0001_20261204-030000_2211.log") +
+                   "{\"event\":\"E0001\",\"start\":\"2026-12-04T04:00:00.000+0000\",\"end\":\"\"}\n" +
+                   record("2026-12-04T05:00:00.250+0000", "2026-12-04T05:01:12.900+0000", 0, "success",
+                          log + "/E0001_20261204-050000_2301.log", 1843200) +
+                   record("2026-12-04T05:30:00.000+0000", "2026-12-04T05:30:04.000+0000", 0, "success",
+                          log + "/E0002_20261204-053000_2302.log")
+                       .replace("E0001", "E0002"));
+        QVERIFY(zul::test::writeBytes(log + "/E0001_20261204-050000_2301.log",
+                                      "05:00:00.250 * VelundZUL started, process 2301\n"
+                                      "05:00:00.251 # line 1: open 127.0.0.1\n"
+                                      "05:00:00.300 > USER ops\n05:00:00.310 < 331 Password required\n"
+                                      "05:00:00.311 > PASS ****\n05:00:00.330 < 230 Logged in.\n"
+                                      "05:00:01.000 * received payroll.dat (1843200 bytes, 24.1 MB/s)\n"
+                                      "05:01:12.900 * outcome: success (exit status 0)\n"));
+        // The host's own log line for a partner that did not answer, as its message service writes it.
+        append(m_host->messageLogPath(),
+               R"({"args":[{"type":"Boolean","value":false},{"type":"Int16","value":4107},)"
+               R"({"type":"Int16","value":4121},{"type":"Int16","value":4122},{"type":"Text","value":"L"},)"
+               R"({"type":"Text","value":"E0001"},{"type":"Text","value":"ZUL"},{"type":"Text","value":"1"},)"
+               R"({"type":"Text","value":"12/04/2026"},{"type":"Text","value":"06:00:00"},)"
+               R"({"type":"Text","value":"90"},{"type":"Text","value":"192.0.2.7"}],)"
+               R"("at":"2026-12-04T06:00:00Z","kind":"L","message":"The partner computer did not answer.",)"
+               R"("numbers":[4107,4121,4122]})"
+               "\n");
+
+        EventsWindow window(*m_host);
+        window.resize(1000, 620);
+        window.show();
+        window.grid()->selectRow(0);
+        HistoryModel* model = window.historyModel();
+        QAbstractItemModelTester historyTester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester gridTester(window.grid()->model(),
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(model->rowCount(), 5);
+        QTableView* history = window.history();
+        QCOMPARE(cell(history, 0, HistoryModel::Outcome), QString("partner did not answer: 192.0.2.7"));
+        QCOMPARE(cell(history, 1, HistoryModel::Duration), QString("1 min 12 s"));
+        QCOMPARE(cell(history, 1, HistoryModel::Received), QString("2 files, 1.8 MB"));
+        QCOMPARE(cell(history, 2, HistoryModel::Outcome), QString("ended without finishing"));
+        QCOMPARE(cell(history, 3, HistoryModel::Exit), QString("3"));
+        const QList<RunEntry::Result> colours = {RunEntry::Result::NotStarted, RunEntry::Result::Success,
+                                                 RunEntry::Result::Unfinished, RunEntry::Result::Failed,
+                                                 RunEntry::Result::Success};
+        for (int row = 0; row < colours.size(); ++row)
+            QCOMPARE(background(history, row, HistoryModel::Start), resultColour(colours[row]));
+        QVERIFY(cell(window.grid(), 0, 5).contains("not started"));
+        history->selectRow(1);
+
+        // A runner finishes: its record shows at the top, the selection stays on its run.
+        append(log + "/runs.jsonl", record("2026-12-05T02:00:00.000+0000", "2026-12-05T02:00:09.000+0000", 4,
+                                           "remote file or permission error: 550 payroll.dat: No such file",
+                                           log + "/E0001_20261205-020000_2399.log"));
+        QTRY_COMPARE(model->rowCount(), 6);
+        QCOMPARE(cell(history, 0, HistoryModel::Exit), QString("4"));
+        QCOMPARE(history->selectionModel()->selectedRows().value(0).row(), 2);
+        QTRY_VERIFY(cell(window.grid(), 0, 5).contains("failed: remote file"));
+        QCOMPARE(background(window.grid(), 0, 5), resultColour(RunEntry::Result::Failed));
+        screenshot(&window, "events-window.png");
+
+        // Rotated away and started anew: both files are read, the new one watched.
+        QVERIFY(QFile::rename(log + "/runs.jsonl", log + "/runs.jsonl.1"));
+        append(log + "/runs.jsonl", record("2026-12-05T03:00:00.000+0000", "2026-12-05T03:00:01.000+0000", 0, "success",
+                                           log + "/E0001_20261205-030000_2400.log"));
+        QTRY_COMPARE(model->rowCount(), 7);
+        QTRY_VERIFY(cell(window.grid(), 0, 5).endsWith(" ok"));
+        append(log + "/runs.jsonl", record("2026-12-05T04:00:00.000+0000", "2026-12-05T04:00:01.000+0000", 0, "success",
+                                           log + "/E0001_20261205-040000_2401.log"));
+        QTRY_COMPARE(model->rowCount(), 8);
+
+        // Another host process finds the partner silent: its log line shows too.
+        QByteArray silent;
+        for (const QByteArray& line : readBytes(m_host->messageLogPath()).split('\n'))
+            if (line.contains("\"numbers\":[4107"))
+                silent = line + '\n';
+        silent.replace("2026-12-04T06:00:00Z", "2026-12-05T05:00:00Z");
+        append(m_host->messageLogPath(), silent);
+        QTRY_COMPARE(model->rowCount(), 9);
+        QCOMPARE(cell(history, 0, HistoryModel::Start), QString("2026-12-05 05:00:00"));
+        QTRY_VERIFY(cell(window.grid(), 0, 5).contains("not started: partner did not answer"));
+        window.close();
+    }
+
+    void transcriptViewerOpensFromARun_data()
+    {
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("Enter") << true;
+        QTest::newRow("double-click") << false;
+    }
+    void transcriptViewerOpensFromARun()
+    {
+        QFETCH(bool, byKey);
+        EventsWindow window(*m_host);
+        window.resize(1000, 620);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        window.grid()->selectRow(0);
+        QTableView* history = window.history();
+        int row = -1;
+        for (int r = 0; r < history->model()->rowCount(); ++r)
+            if (cell(history, r, HistoryModel::Transcript) == QLatin1String("E0001_20261204-050000_2301.log"))
+                row = r;
+        QVERIFY(row >= 0);
+        const QModelIndex index = history->model()->index(row, HistoryModel::Start);
+        history->setCurrentIndex(index);
+        if (byKey) {
+            history->setFocus();
+            QTest::keyClick(history, Qt::Key_Return);
+        } else {
+            history->scrollTo(index);
+            const QPoint at = history->visualRect(index).center();
+            QVERIFY(history->viewport()->rect().contains(at));
+            // The second press of a double-click comes as a double-click event.
+            QTest::mousePress(history->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseRelease(history->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(history->viewport(), Qt::LeftButton, {}, at);
+        }
+        QTRY_VERIFY(openViewer());
+        auto* viewer = qobject_cast<TranscriptViewer*>(openViewer());
+        QVERIFY(viewer);
+        QVERIFY(viewer->text()->isReadOnly());
+        QVERIFY(viewer->text()->toPlainText().contains("230 Logged in."));
+        QVERIFY(child<QLabel>(viewer, "lblRun")->text().startsWith("success (exit status 0)\n"));
+        if (byKey)
+            screenshot(viewer, "transcript-viewer.png");
+        QTest::mouseClick(child<QPushButton>(viewer, "cmdClose"), Qt::LeftButton);
+        QTRY_VERIFY(!openViewer());
+        window.close();
+    }
+
+    void viewerSaysWhenThereIsNoTranscript_data()
+    {
+        QTest::addColumn<int>("source");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("never reached a runner") << int(RunEntry::Source::Host) << "never reached the FTP runner";
+        QTest::newRow("past the retention period") << int(RunEntry::Source::Runner) << "retention period";
+    }
+    void viewerSaysWhenThereIsNoTranscript()
+    {
+        QFETCH(int, source);
+        QFETCH(QString, says);
+        RunEntry run;
+        run.event = "E0001";
+        run.start = "2026-12-01T02:00:00";
+        run.source = RunEntry::Source(source);
+        run.transcript = "/gone/E0001_20261201-020000_1.log";
+        TranscriptViewer viewer(run, QString());
+        QVERIFY(viewer.text()->toPlainText().contains(says));
     }
 };
 

@@ -1,6 +1,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,6 +13,7 @@ class QorvhostTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     QString m_plugin;
+    QString m_historyPlugin; // beside a Log folder of its own
 
     struct Run {
         int code;
@@ -32,6 +35,50 @@ class QorvhostTest : public QObject {
             return {-1, {}, "did not finish"};
         return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(p.readAllStandardOutput()),
                 QString::fromLocal8Bit(p.readAllStandardError())};
+    }
+
+    // A history of three runs of E0001 (a success, a refused login, then a
+    // partner that did not answer) and one of E0002.
+    void writeHistory()
+    {
+        const QString log = m_dir.filePath("historyapp/Log");
+        QVERIFY(QDir().mkpath(log));
+        m_historyPlugin = m_dir.filePath("historyapp/libzul.so");
+        if (!QFile::exists(m_historyPlugin))
+            QVERIFY(QFile::copy(m_plugin, m_historyPlugin));
+        QFile runs(log + "/runs.jsonl");
+        QVERIFY(runs.open(QIODevice::WriteOnly));
+        auto record = [&](const char* event, const char* start, const char* end, int exit, const char* outcome,
+                          const char* transcript) {
+            runs.write(QStringLiteral("{\"event\":\"%1\",\"start\":\"%2\",\"end\":\"%3\",\"exit\":%4,"
+                                      "\"outcome\":\"%5\",\"files_up\":1,\"bytes_up\":2048,\"files_down\":0,"
+                                      "\"bytes_down\":0,\"transcript\":\"%6/%7\"}\n")
+                           .arg(event, start, end)
+                           .arg(exit)
+                           .arg(outcome, log, transcript)
+                           .toUtf8());
+            QFile t(log + "/" + transcript);
+            QVERIFY(t.open(QIODevice::WriteOnly));
+            t.write(QByteArray("02:00:00.000 * event ") + event + "\n02:00:01.000 ! outcome: " + outcome + "\n");
+        };
+        record("E0001", "2026-12-03T02:00:00.000+0000", "2026-12-03T02:00:04.500+0000", 0, "success",
+               "E0001_20261203-020000_11.log");
+        record("E0002", "2026-12-03T03:00:00.000+0000", "2026-12-03T03:00:01.000+0000", 0, "success",
+               "E0002_20261203-030000_12.log");
+        record("E0001", "2026-12-04T02:00:00.000+0000", "2026-12-04T02:00:01.000+0000", 3,
+               "login refused: 530 Login incorrect.", "E0001_20261204-020000_13.log");
+        const QString data = m_dir.filePath("history");
+        QVERIFY(QDir().mkpath(data));
+        QFile messages(data + "/messages.jsonl");
+        QVERIFY(messages.open(QIODevice::WriteOnly));
+        messages.write(R"({"args":[{"type":"Boolean","value":false},{"type":"Int16","value":4107},)"
+                       R"({"type":"Int16","value":4121},{"type":"Int16","value":4122},{"type":"Text","value":"L"},)"
+                       R"({"type":"Text","value":"E0001"},{"type":"Text","value":"ZUL"},{"type":"Text","value":"1"},)"
+                       R"({"type":"Text","value":"12/05/2026"},{"type":"Text","value":"02:00:00"},)"
+                       R"({"type":"Text","value":"90"},{"type":"Text","value":"192.0.2.7"}],)"
+                       R"("at":"2026-12-05T02:00:00Z","kind":"L","message":"The partner computer did not answer.",)"
+                       R"("numbers":[4107,4121,4122]})"
+                       "\n");
     }
 
 private slots:
@@ -88,6 +135,120 @@ private slots:
         QFETCH(QString, says);
         const auto r = qorvhost(QStringList{"--data", m_dir.filePath("errors")} + args);
         QVERIFY(r.code > 0);
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    }
+
+    void historyLines()
+    {
+        writeHistory();
+        const QStringList base{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history"};
+        auto r = qorvhost(base + QStringList{"E0001"});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QString("2026-12-05 02:00:00\tE0001\tpartner did not answer: 192.0.2.7\t-\t-\t-\t-"));
+        QCOMPARE(lines[1].section('\t', 2, 5),
+                 QString("login refused: 530 Login incorrect.\texit 3\t1.0 s\tup 1 file, 2.0 kB; down 0 files, 0 B"));
+        QVERIFY(lines[1].endsWith("/historyapp/Log/E0001_20261204-020000_13.log"));
+        QCOMPARE(lines[2].section('\t', 2, 4), QString("success\texit 0\t4.5 s"));
+
+        r = qorvhost(base + QStringList{"--limit", "2"});
+        QCOMPARE(r.out.count('\n'), 2);
+        QVERIFY(r.out.split('\n')[1].contains("\tE0001\tlogin refused"));
+        QCOMPARE(qorvhost(base).out.count('\n'), 4);
+    }
+
+    void historyJson()
+    {
+        writeHistory();
+        const auto r = qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001",
+                                 "--json", "--limit", "2"});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        QJsonParseError error;
+        const QJsonObject silent = QJsonDocument::fromJson(lines[0].toUtf8(), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(silent.value("event").toString(), QString("E0001"));
+        QCOMPARE(silent.value("start").toString(), QString("2026-12-05T02:00:00Z"));
+        QVERIFY(silent.contains("exit") && silent.value("exit").isNull());
+        QCOMPARE(silent.value("outcome").toString(), QString("partner did not answer: 192.0.2.7"));
+        QCOMPARE(silent.value("result").toString(), QString("not started"));
+        const QJsonObject refused = QJsonDocument::fromJson(lines[1].toUtf8()).object();
+        QCOMPARE(refused.value("exit").toInt(-1), 3);
+        QCOMPARE(refused.value("start").toString(), QString("2026-12-04T02:00:00.000+0000"));
+        QCOMPARE(refused.value("duration_ms").toInt(), 1000);
+        QCOMPARE(refused.value("bytes_up").toInt(), 2048);
+        QCOMPARE(refused.value("result").toString(), QString("failed"));
+    }
+
+    void transcriptOfARun_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("says");
+
+        QTest::newRow("the latest never reached the runner") << QStringList{"E0001"} << 1 << ""
+                                                             << "never reached the runner, so it has no transcript";
+        QTest::newRow("the second latest") << QStringList{"E0001", "2"} << 0
+                                           << "02:00:00.000 * event E0001\n02:00:01.000 ! outcome: login refused: 530 "
+                                              "Login incorrect.\n"
+                                           << "";
+        QTest::newRow("another event's latest")
+            << QStringList{"E0002"} << 0 << "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n"
+            << "";
+        QTest::newRow("past the oldest") << QStringList{"E0001", "4"} << 1 << ""
+                                         << "has 3 runs, not 4";
+        QTest::newRow("an event without runs") << QStringList{"E0009"} << 1 << ""
+                                               << "no runs of event 'E0009'";
+        QTest::newRow("N is not a count") << QStringList{"E0001", "0"} << 2 << ""
+                                          << "N counts the runs";
+        QTest::newRow("no id") << QStringList{} << 2 << ""
+                               << "transcript needs ID [N]";
+    }
+    void transcriptOfARun()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, says);
+        writeHistory();
+        const auto r = qorvhost(
+            QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript"} + args);
+        QCOMPARE(r.code, code);
+        QCOMPARE(r.out, out);
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    }
+
+    void transcriptPastRetention()
+    {
+        writeHistory();
+        QVERIFY(QFile::remove(m_dir.filePath("historyapp/Log/E0001_20261203-020000_11.log")));
+        const auto r =
+            qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript", "E0001", "3"});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("is gone") && r.err.contains("E0001_20261203-020000_11.log"), qPrintable(r.err));
+    }
+
+    void historyErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("limit 0") << QStringList{"history", "--limit", "0"} << "--limit needs a number";
+        QTest::newRow("limit missing") << QStringList{"history", "E0001", "--limit"} << "--limit needs a number";
+        QTest::newRow("two ids") << QStringList{"history", "E0001", "E0002"} << "one event id";
+        QTest::newRow("unknown option") << QStringList{"history", "--jsn"} << "unknown option '--jsn'";
+        QTest::newRow("no plug-in") << QStringList{"--plugin", "/nonexistent/libzul.so", "history"} << "not found";
+    }
+    void historyErrors()
+    {
+        writeHistory();
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        const auto r = qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args);
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.out, QString());
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
     }
 

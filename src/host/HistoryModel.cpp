@@ -1,0 +1,223 @@
+#include "host/HistoryModel.h"
+
+#include <QFileInfo>
+
+namespace zul::host {
+
+QColor resultColour(RunEntry::Result result)
+{
+    switch (result) {
+    case RunEntry::Result::Success:
+        return QColor(0xd4, 0xf0, 0xd4);
+    case RunEntry::Result::Failed:
+    case RunEntry::Result::NotStarted:
+        return QColor(0xf8, 0xd0, 0xd0);
+    case RunEntry::Result::Unfinished:
+        return QColor(0xfb, 0xe6, 0xb4);
+    }
+    return {};
+}
+
+int HistoryModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_entries.size());
+}
+
+int HistoryModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+const RunEntry* HistoryModel::entry(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.row() < 0 || index.row() >= int(m_entries.size()))
+        return nullptr;
+    return &m_entries[std::size_t(index.row())];
+}
+
+QVariant HistoryModel::data(const QModelIndex& index, int role) const
+{
+    const RunEntry* e = entry(index);
+    if (!e)
+        return {};
+    const bool ran = e->source == RunEntry::Source::Runner;
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (index.column()) {
+        case Start:
+            return shownTime(e->start);
+        case Outcome:
+            return e->outcome.isEmpty() ? resultWord(e->result) : e->outcome;
+        case Exit:
+            return e->exitStatus ? QString::number(*e->exitStatus) : QStringLiteral("-");
+        case Duration:
+            return shownDuration(e->durationMs());
+        case Sent:
+            return ran ? shownTransfer(e->filesUp, e->bytesUp) : QStringLiteral("-");
+        case Received:
+            return ran ? shownTransfer(e->filesDown, e->bytesDown) : QStringLiteral("-");
+        case Transcript:
+            return e->transcript.isEmpty() ? QStringLiteral("-") : QFileInfo(e->transcript).fileName();
+        }
+        break;
+    case Qt::BackgroundRole:
+        return resultColour(e->result);
+    case Qt::ForegroundRole:
+        return QColor(Qt::black);
+    case Qt::ToolTipRole:
+        if (index.column() == Transcript)
+            return e->transcript;
+        return QStringLiteral("%1: %2").arg(resultWord(e->result), e->outcome);
+    case Qt::TextAlignmentRole:
+        if (index.column() == Exit || index.column() == Duration)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        break;
+    case EntryRole:
+        return index.row();
+    }
+    return {};
+}
+
+QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char* const names[] = {"Start", "Outcome", "Exit", "Duration", "Sent", "Received", "Transcript"};
+    return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
+}
+
+void HistoryModel::setEntries(std::vector<RunEntry> entries)
+{
+    // How many new runs came in above the old newest one.
+    std::size_t added = entries.size();
+    if (!m_entries.empty()) {
+        added = entries.size();
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            if (entries[i].sameRun(m_entries.front())) {
+                added = i;
+                break;
+            }
+    }
+    bool prefix = !m_entries.empty() && added < entries.size();
+    for (std::size_t i = 0; prefix && i + added < entries.size() && i < m_entries.size(); ++i)
+        prefix = entries[i + added].sameRun(m_entries[i]);
+    if (!prefix) {
+        beginResetModel();
+        m_entries = std::move(entries);
+        endResetModel();
+        return;
+    }
+    if (added > 0) {
+        beginInsertRows({}, 0, int(added) - 1);
+        m_entries.insert(m_entries.begin(), entries.begin(), entries.begin() + std::ptrdiff_t(added));
+        endInsertRows();
+    }
+    if (m_entries.size() > entries.size()) {
+        beginRemoveRows({}, int(entries.size()), int(m_entries.size()) - 1);
+        m_entries.resize(entries.size());
+        endRemoveRows();
+    } else if (m_entries.size() < entries.size()) {
+        // Older runs came into reach (a larger limit, a record appended late).
+        beginInsertRows({}, int(m_entries.size()), int(entries.size()) - 1);
+        m_entries.insert(m_entries.end(), entries.begin() + std::ptrdiff_t(m_entries.size()), entries.end());
+        endInsertRows();
+    }
+    m_entries = std::move(entries);
+    if (!m_entries.empty())
+        emit dataChanged(index(0, 0), index(int(m_entries.size()) - 1, ColumnCount - 1));
+}
+
+int EventsModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_events.size());
+}
+
+int EventsModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString EventsModel::lastRunText(const RunEntry& run)
+{
+    const QString when = shownTime(run.end.isEmpty() ? run.start : run.end);
+    switch (run.result) {
+    case RunEntry::Result::Success:
+        return when + QStringLiteral(" ok");
+    case RunEntry::Result::Failed:
+        return QStringLiteral("%1 failed: %2 (%3)").arg(when, run.outcome).arg(run.exitStatus.value_or(-1));
+    case RunEntry::Result::NotStarted:
+        return QStringLiteral("%1 not started: %2").arg(when, run.outcome);
+    case RunEntry::Result::Unfinished:
+        return QStringLiteral("%1 unfinished: %2").arg(when, run.outcome);
+    }
+    return when;
+}
+
+QVariant EventsModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= int(m_events.size()))
+        return {};
+    const EventRecord& r = m_events[std::size_t(index.row())];
+    const auto run = m_latest.find(r.id);
+    const bool hasRun = run != m_latest.end();
+    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+        switch (index.column()) {
+        case Event:
+            return r.id;
+        case Entity:
+            return r.entity;
+        case Type:
+            return r.type;
+        case RunDay:
+            return QString::number(r.runDay);
+        case Options: {
+            QStringList options;
+            if (r.flag1.trimmed() == QLatin1String("1"))
+                options << QStringLiteral("no empty sends");
+            if (r.flag2.trimmed() == QLatin1String("1"))
+                options << QStringLiteral("RZ");
+            if (r.flag4.trimmed() == QLatin1String("1"))
+                options << QStringLiteral("RC");
+            return options.join(QStringLiteral(", "));
+        }
+        case LastRun:
+            return hasRun ? lastRunText(run->second) : QString();
+        }
+    }
+    if (index.column() == LastRun && hasRun) {
+        if (role == Qt::BackgroundRole)
+            return resultColour(run->second.result);
+        if (role == Qt::ForegroundRole)
+            return QColor(Qt::black);
+    }
+    return {};
+}
+
+QVariant EventsModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    static const char* const names[] = {"Event", "Entity", "Type", "Run day", "Options", "Last run"};
+    return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
+}
+
+void EventsModel::setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest)
+{
+    // The same events: update in place, so the selection stays put.
+    bool same = events.size() == m_events.size();
+    for (std::size_t i = 0; same && i < events.size(); ++i)
+        same = events[i].id == m_events[i].id;
+    if (same) {
+        m_events = std::move(events);
+        m_latest = std::move(latest);
+        if (!m_events.empty())
+            emit dataChanged(index(0, 0), index(int(m_events.size()) - 1, ColumnCount - 1));
+        return;
+    }
+    beginResetModel();
+    m_events = std::move(events);
+    m_latest = std::move(latest);
+    endResetModel();
+}
+
+} // namespace zul::host

@@ -1,0 +1,162 @@
+#include "runner/Housekeeping.h"
+
+#include "runner/Settings.h"
+#include "runner/Transcript.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zul::runner {
+
+namespace {
+
+template <typename T> void readNumber(const ConfigFile& config, const char* key, T& target)
+{
+    const auto v = config.value(key);
+    if (!v || v->empty())
+        return;
+    char* end = nullptr;
+    errno = 0;
+    const long long n = std::strtoll(v->c_str(), &end, 10);
+    if (end && *end == '\0' && errno == 0 && n >= 0)
+        target = T(n);
+}
+
+std::string sysError(const std::string& what)
+{
+    return what + ": " + std::strerror(errno);
+}
+
+// "<name>_<8 digits>-<6 digits>_<digits>.log", as the runner names its transcripts.
+bool isTranscriptName(const char* name)
+{
+    const std::size_t n = std::strlen(name);
+    if (n < 4 || std::strcmp(name + n - 4, ".log") != 0)
+        return false;
+    const std::string base(name, n - 4);
+    const auto pidAt = base.rfind('_');
+    if (pidAt == std::string::npos || pidAt + 1 == base.size() || pidAt < 16)
+        return false;
+    for (std::size_t i = pidAt + 1; i < base.size(); ++i)
+        if (base[i] < '0' || base[i] > '9')
+            return false;
+    const std::string stamp = base.substr(pidAt - 15, 15);
+    if (base[pidAt - 16] != '_' || stamp[8] != '-')
+        return false;
+    for (std::size_t i = 0; i < stamp.size(); ++i)
+        if (i != 8 && (stamp[i] < '0' || stamp[i] > '9'))
+            return false;
+    return true;
+}
+
+} // namespace
+
+Housekeeping Housekeeping::fromConfig(const ConfigFile& config)
+{
+    Housekeeping h;
+    readNumber(config, "LOG_MAX_BYTES", h.logMaxBytes);
+    readNumber(config, "LOG_KEEP", h.logKeep);
+    readNumber(config, "TRANSCRIPT_DAYS", h.transcriptDays);
+    return h;
+}
+
+bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep, std::string* error)
+{
+    const std::string runs = logFolder + "/runs.jsonl";
+    struct stat st {};
+    if (maxBytes <= 0 || ::stat(runs.c_str(), &st) != 0 || st.st_size < maxBytes)
+        return false;
+
+    // One rotation at a time: a side lock, since runs.jsonl itself is renamed.
+    const std::string lockPath = logFolder + "/.runs.jsonl.lock";
+    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0) {
+        if (error)
+            *error = sysError("cannot open " + lockPath);
+        return false;
+    }
+    bool rotated = false;
+    if (::flock(lock, LOCK_EX) != 0) {
+        if (error)
+            *error = sysError("cannot lock " + lockPath);
+    } else if (::stat(runs.c_str(), &st) == 0 && st.st_size >= maxBytes) {
+        // Another runner may have rotated while this one waited: checked again.
+        auto numbered = [&](int k) { return runs + "." + std::to_string(k); };
+        // Files beyond the number kept, from an earlier, larger LOG_KEEP too.
+        int last = keep;
+        while (::access(numbered(last + 1).c_str(), F_OK) == 0)
+            ++last;
+        for (int k = last; k >= std::max(keep, 1); --k)
+            if (::unlink(numbered(k).c_str()) != 0 && errno != ENOENT && error && error->empty())
+                *error = sysError("cannot remove " + numbered(k));
+        for (int k = keep - 1; k >= 1; --k)
+            if (::rename(numbered(k).c_str(), numbered(k + 1).c_str()) != 0 && errno != ENOENT && error &&
+                error->empty())
+                *error = sysError("cannot rename " + numbered(k));
+        const int moved = keep > 0 ? ::rename(runs.c_str(), numbered(1).c_str()) : ::unlink(runs.c_str());
+        if (moved == 0)
+            rotated = true;
+        else if (error && error->empty())
+            *error = sysError("cannot rotate " + runs);
+    }
+    ::close(lock); // releases the lock
+    return rotated;
+}
+
+int removeOldTranscripts(const std::string& logFolder, int days, std::int64_t now, std::string* error)
+{
+    if (days <= 0)
+        return 0;
+    DIR* dir = ::opendir(logFolder.c_str());
+    if (!dir) {
+        if (error && errno != ENOENT)
+            *error = sysError("cannot read " + logFolder);
+        return 0;
+    }
+    const std::int64_t before = now - std::int64_t(days) * 86400;
+    int removed = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        if (!isTranscriptName(e->d_name))
+            continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            std::int64_t(st.st_mtime) >= before)
+            continue;
+        if (::unlinkat(::dirfd(dir), e->d_name, 0) == 0)
+            ++removed;
+        else if (errno != ENOENT && error && error->empty())
+            *error = sysError("cannot remove " + logFolder + "/" + e->d_name);
+    }
+    ::closedir(dir);
+    return removed;
+}
+
+HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& settings)
+{
+    HousekeepingResult r;
+    r.rotated = rotateRunLog(logFolder, settings.logMaxBytes, settings.logKeep, &r.error);
+    r.transcriptsRemoved =
+        removeOldTranscripts(logFolder, settings.transcriptDays, std::int64_t(std::time(nullptr)), &r.error);
+    return r;
+}
+
+void tidyLog(const std::string& logFolder, const ConfigFile& config, Transcript& transcript)
+{
+    const HousekeepingResult r = tidyLog(logFolder, Housekeeping::fromConfig(config));
+    if (r.rotated)
+        transcript.note("runs.jsonl reached its size limit and was rotated");
+    if (r.transcriptsRemoved > 0)
+        transcript.note("removed " + std::to_string(r.transcriptsRemoved) + " transcripts past the retention period");
+    if (!r.error.empty())
+        transcript.error("tidying the log folder: " + r.error);
+}
+
+} // namespace zul::runner

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zul::runner {
+
+class ConfigFile;
+class Transcript;
+
+// What the runner keeps in Log/: runs.jsonl up to a size, a few rotated files
+// (runs.jsonl.1 the newest), and transcripts for a number of days.
+struct Housekeeping {
+    std::int64_t logMaxBytes = 10 * 1024 * 1024; // LOG_MAX_BYTES; 0: never rotate
+    int logKeep = 5;                             // LOG_KEEP: rotated files kept
+    int transcriptDays = 30;                     // TRANSCRIPT_DAYS; 0: keep them all
+
+    static Housekeeping fromConfig(const ConfigFile& config);
+};
+
+struct HousekeepingResult {
+    bool rotated = false;
+    int transcriptsRemoved = 0;
+    std::string error; // the first thing that failed, for the transcript
+};
+
+// Rotates runs.jsonl when it has reached the limit, under a lock that other
+// runners doing the same wait for (appenders need none: a record appended to
+// the file just renamed lands in runs.jsonl.1, which the history reads).
+bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep, std::string* error);
+
+// Removes transcripts ("<name>_<yyyymmdd-hhmmss>_<pid>.log") last written more
+// than `days` days before `now`; returns how many went.
+int removeOldTranscripts(const std::string& logFolder, int days, std::int64_t now, std::string* error);
+
+// Both, at the start of a run; the second form notes what it did in the transcript.
+HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& settings);
+void tidyLog(const std::string& logFolder, const ConfigFile& config, Transcript& transcript);
+
+} // namespace zul::runner

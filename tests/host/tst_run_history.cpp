@@ -1,0 +1,347 @@
+#include "host/HistoryModel.h"
+#include "host/MessageService.h"
+#include "host/RunHistory.h"
+
+#include "support/Files.h"
+
+#include <QAbstractItemModelTester>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimeZone>
+
+using namespace zul::host;
+using zul::com::msg;
+using zul::test::readBytes;
+using zul::test::writeBytes;
+
+namespace {
+
+// A stamp as the runner writes it: local time, milliseconds, the zone's offset.
+QString stamp(const QDateTime& t)
+{
+    const int off = t.offsetFromUtc();
+    return t.toString("yyyy-MM-ddTHH:mm:ss.zzz") + (off < 0 ? '-' : '+') +
+           QStringLiteral("%1%2").arg(qAbs(off) / 3600, 2, 10, QChar('0')).arg(qAbs(off) / 60 % 60, 2, 10, QChar('0'));
+}
+
+QDateTime minutesAgo(int m)
+{
+    static const QDateTime now = QDateTime::currentDateTime();
+    return now.addSecs(-60 * m);
+}
+
+QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, const QString& outcome,
+                   const QString& transcript = {})
+{
+    QJsonObject o;
+    o["event"] = event;
+    o["start"] = stamp(minutesAgo(startAgo));
+    o["end"] = stamp(minutesAgo(startAgo).addSecs(seconds));
+    o["exit"] = exit;
+    o["outcome"] = outcome;
+    o["files_up"] = 1;
+    o["bytes_up"] = 1200;
+    o["files_down"] = 2;
+    o["bytes_down"] = 34000;
+    o["transcript"] = transcript.isEmpty() ? QStringLiteral("/nowhere/%1.log").arg(event) : transcript;
+    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+}
+
+} // namespace
+
+// The history merges the runner's records with the host's failures that never
+// reached a runner, newest first, over rotated files and from the end of large ones.
+class RunHistoryTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    QString log() const { return m_dir.filePath("Log"); }
+    QString messages() const { return m_dir.filePath("messages.jsonl"); }
+
+    // A run-log entry written by the host's own message service, dated back.
+    void hostMessage(zul::com::Args args, int ago)
+    {
+        const QString scratch = m_dir.filePath("scratch.jsonl");
+        QFile::remove(scratch);
+        MessageService(scratch, nullptr).HandleMessages(args);
+        QJsonObject o = QJsonDocument::fromJson(readBytes(scratch)).object();
+        o["at"] = minutesAgo(ago).toString(Qt::ISODate);
+        QFile f(messages());
+        QVERIFY(f.open(QIODevice::Append));
+        f.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+    }
+    void partnerSilent(const std::string& event, int ago)
+    {
+        hostMessage({false, msg(4107), msg(4121), msg(4122), "L", event, "ZUL", "1", "12/05/2026", "02:00:00", "90",
+                     "192.0.2.7"},
+                    ago);
+    }
+    void answered(const std::string& event, int ago)
+    {
+        hostMessage({false, msg(4124), msg(4125), "L", event, "ZUL", "1", "12/05/2026", "02:00:00", "90", "127.0.0.1"},
+                    ago);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QDir(m_dir.path()).mkpath("Log"));
+        QByteArray runs;
+        runs += runLine("E0001", 50, 3, 0, "success");
+        runs += runLine("E0002", 49, 1, 3, "login refused: 530 Login incorrect.");
+        runs += runLine("E0005", 48, 7, 9, "ended without finishing: the runner (process 4242) was killed");
+        runs += "{\"event\":\"E0006\",\"start\":\"" + stamp(minutesAgo(47)).toLatin1() + "\"}\n";
+        // One that was running while E0001's later run came and went.
+        runs += runLine("E0007", 46, 1, 0, "success");
+        runs += runLine("E0007", 45, 600, 6, "transient failure after retries: timed out");
+        // A record cut short by a full disk, the next one glued to it, and a line that is no record.
+        runs += "{\"event\":\"E0008\",\"start\":\"" + stamp(minutesAgo(52)).toLatin1() + "\",\"end\":\"20";
+        runs += "{\"event\":\"E0009\",\"start\":\"" + stamp(minutesAgo(51)).toLatin1() + "\",\"end\":\"" +
+                stamp(minutesAgo(51).addSecs(2)).toLatin1() +
+                "\",\"exit\":0,\"outcome\":\"success\",\"files_up\":0,\"bytes_up\":0,\"files_down\":0,"
+                "\"bytes_down\":0,\"transcript\":\"\"}\n";
+        runs += "not a record\n";
+        QVERIFY(writeBytes(m_dir.filePath("Log/runs.jsonl"), runs));
+        answered("E0001", 50);
+        partnerSilent("E0003 ", 41); // the id as the event structure holds it
+        hostMessage({false, msg(3281), "L", "E0004", "ZUL", "1", "12/05/2026", "02:00:00", "90",
+                     "cannot start VelundZUL: No such file or directory"},
+                    43);
+        hostMessage({false, msg(3281), "D", "File 'x' not found."}, 42); // a prompt, not a run
+        partnerSilent("E0007", 44);
+    }
+
+    void merge_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<int>("exit"); // -1: none
+        QTest::addColumn<qint64>("duration");
+
+        using R = RunEntry::Result;
+        QTest::newRow("success") << "E0001" << int(R::Success) << "success" << 0 << qint64(3000);
+        QTest::newRow("login refused") << "E0002" << int(R::Failed) << "login refused: 530 Login incorrect." << 3
+                                       << qint64(1000);
+        QTest::newRow("partner silent") << "E0003" << int(R::NotStarted) << "partner did not answer: 192.0.2.7" << -1
+                                        << qint64(-1);
+        QTest::newRow("failed before the start")
+            << "E0004" << int(R::NotStarted)
+            << "failed before the start: cannot start VelundZUL: No such file or directory" << -1 << qint64(-1);
+        QTest::newRow("killed, as a later run recorded it")
+            << "E0005" << int(R::Unfinished) << "ended without finishing: the runner (process 4242) was killed" << 9
+            << qint64(7000);
+        QTest::newRow("killed, a start and no end")
+            << "E0006" << int(R::Unfinished) << "ended without finishing" << -1 << qint64(-1);
+        QTest::newRow("glued to a record cut short") << "E0009" << int(R::Success) << "success" << 0 << qint64(2000);
+    }
+    void merge()
+    {
+        QFETCH(QString, event);
+        QFETCH(int, result);
+        QFETCH(QString, outcome);
+        QFETCH(int, exit);
+        QFETCH(qint64, duration);
+        const auto runs = RunHistory(log(), messages()).read(event);
+        QCOMPARE(runs.size(), std::size_t(1));
+        const RunEntry& r = runs.front();
+        QCOMPARE(r.event, event);
+        QCOMPARE(int(r.result), result);
+        QCOMPARE(r.outcome, outcome);
+        QCOMPARE(r.exitStatus.value_or(-1), exit);
+        QCOMPARE(r.durationMs(), duration);
+        QCOMPARE(r.source == RunEntry::Source::Host, result == int(RunEntry::Result::NotStarted));
+    }
+
+    void newestFirstAcrossBothLogs()
+    {
+        const auto runs = RunHistory(log(), messages()).read("E0007");
+        QCOMPARE(runs.size(), std::size_t(3));
+        QCOMPARE(int(runs[0].result), int(RunEntry::Result::NotStarted)); // 44 minutes ago
+        QCOMPARE(runs[1].exitStatus.value_or(-1), 6);                     // 45
+        QCOMPARE(runs[2].exitStatus.value_or(-1), 0);                     // 46
+        const auto all = RunHistory(log(), messages()).read();
+        QCOMPARE(all.size(), std::size_t(10));
+        for (std::size_t i = 1; i < all.size(); ++i)
+            QVERIFY(all[i - 1].startMs >= all[i].startMs);
+        const auto two = RunHistory(log(), messages()).read({}, 2);
+        QCOMPARE(two.size(), std::size_t(2));
+        QCOMPARE(two[0].event, QString("E0003"));
+        QCOMPARE(two[1].event, QString("E0004"));
+    }
+
+    void latestOfEachEvent()
+    {
+        const auto latest = RunHistory(log(), messages()).latest({"E0001", "E0003", "E0007", "E0099"});
+        QCOMPARE(latest.size(), std::size_t(3));
+        QCOMPARE(int(latest.at("E0001").result), int(RunEntry::Result::Success));
+        QCOMPARE(int(latest.at("E0003").result), int(RunEntry::Result::NotStarted));
+        // The partner failure came after the runner's last record.
+        QCOMPARE(int(latest.at("E0007").result), int(RunEntry::Result::NotStarted));
+    }
+
+    // The newest runs by start, with rotated files and records appended out
+    // of start order (a long run ends after a short one that started later).
+    void limitOverRotatedFiles()
+    {
+        QTemporaryDir dir;
+        QByteArray oldest, older, current;
+        for (int m = 300; m > 200; --m)
+            oldest += runLine("E0001", m, 1, 0, "success") + runLine("E0002", m, 1, 0, "success");
+        for (int m = 200; m > 100; --m)
+            older += runLine("E0001", m, 1, 0, "success");
+        current += runLine("E0002", 20, 1, 0, "success");
+        current += runLine("E0001", 30, 1500, 0, "success"); // started before, ended after the next
+        current += runLine("E0001", 10, 1, 4, "remote file or permission error");
+        QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest));
+        QVERIFY(writeBytes(dir.filePath("runs.jsonl.1"), older));
+        QVERIFY(writeBytes(dir.filePath("runs.jsonl"), current));
+        const RunHistory h(dir.path(), dir.filePath("none.jsonl"));
+        QCOMPARE(h.runFiles().size(), 3);
+
+        auto runs = h.read("E0001", 3);
+        QCOMPARE(runs.size(), std::size_t(3));
+        QCOMPARE(runs[0].exitStatus.value_or(-1), 4);
+        QCOMPARE(runs[1].startMs, minutesAgo(30).toMSecsSinceEpoch());
+        QCOMPARE(runs[2].startMs, minutesAgo(101).toMSecsSinceEpoch());
+        runs = h.read("E0002", 3);
+        QCOMPARE(runs.size(), std::size_t(3));
+        QCOMPARE(runs[2].startMs, minutesAgo(202).toMSecsSinceEpoch());
+        QCOMPARE(h.read("E0001").size(), std::size_t(202));
+        QCOMPARE(h.read({}, 1).front().startMs, minutesAgo(10).toMSecsSinceEpoch());
+    }
+
+    // A run that died is recorded when a later run finds it: a record with old
+    // times after newer ones. The scan must not take it for the file's start.
+    void aRecordOfARunThatDiedComesLate()
+    {
+        QTemporaryDir dir;
+        QByteArray runs;
+        for (int m = 400; m > 100; --m)
+            runs += runLine("E0001", m, 1, 0, "success");
+        runs += runLine("E0001", 75, 65 * 60, 6, "transient failure after retries"); // ended 10 minutes ago
+        for (int k = 0; k < 40; ++k)
+            runs += runLine("E0002", 250 + k, 60, 8, "interrupted: the run ended without finishing");
+        runs += runLine("E0001", 80, 75 * 60, 0, "success");
+        runs += runLine("E0001", 70, 66 * 60, 0, "success");
+        runs += runLine("E0001", 60, 57 * 60, 0, "success");
+        QVERIFY(writeBytes(dir.filePath("runs.jsonl"), runs));
+        const auto top = RunHistory(dir.path(), dir.filePath("none.jsonl")).read("E0001", 3);
+        QCOMPARE(top.size(), std::size_t(3));
+        QCOMPARE(top[0].startMs, minutesAgo(60).toMSecsSinceEpoch());
+        QCOMPARE(top[1].startMs, minutesAgo(70).toMSecsSinceEpoch());
+        QCOMPARE(top[2].exitStatus.value_or(-1), 6);
+    }
+
+    // New runs above the old ones become inserted rows (the view keeps its
+    // selection); anything else resets the model.
+    void modelUpdates_data()
+    {
+        QTest::addColumn<QString>("before"); // runs by start minute, newest first
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<bool>("reset");
+
+        QTest::newRow("new runs on top") << "5 4 3"
+                                         << "7 6 5 4 3" << false;
+        QTest::newRow("on top, the oldest past the limit") << "5 4 3"
+                                                           << "6 5 4" << false;
+        QTest::newRow("older runs come into reach") << "5 4"
+                                                    << "6 5 4 3 2" << false;
+        QTest::newRow("nothing new") << "5 4 3"
+                                     << "5 4 3" << false;
+        QTest::newRow("one in the middle") << "5 4 3"
+                                           << "5 4 3.5 3" << true;
+        QTest::newRow("another event") << "5 4 3"
+                                       << "9 8" << true;
+        QTest::newRow("from nothing") << ""
+                                      << "2 1" << true;
+        QTest::newRow("to nothing") << "2 1"
+                                    << "" << true;
+    }
+    void modelUpdates()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(bool, reset);
+        auto runs = [](const QString& list) {
+            std::vector<RunEntry> out;
+            for (const QString& m : list.split(' ', Qt::SkipEmptyParts)) {
+                RunEntry e;
+                e.event = "E0001";
+                e.startMs = qint64(m.toDouble() * 60000);
+                e.start = QString::number(e.startMs);
+                out.push_back(e);
+            }
+            return out;
+        };
+        HistoryModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        model.setEntries(runs(before));
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        model.setEntries(runs(after));
+        QCOMPARE(resets.size() == 1, reset);
+        QCOMPARE(model.rowCount(), int(runs(after).size()));
+        for (int row = 0; row < model.rowCount(); ++row)
+            QCOMPARE(model.index(row, HistoryModel::Start).data().toString(), runs(after)[std::size_t(row)].start);
+    }
+
+    void reverseLines_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QList<QByteArray>>("lines"); // newest first
+
+        QTest::newRow("plain") << QByteArray("a\nbb\nccc\n") << QList<QByteArray>{"ccc", "bb", "a"};
+        QTest::newRow("a writer still at work") << QByteArray("a\nbb\n{\"event\":") << QList<QByteArray>{"bb", "a"};
+        QTest::newRow("CR LF and blank lines") << QByteArray("a\r\n\r\n\nb\r\n") << QList<QByteArray>{"b", "a"};
+        QTest::newRow("only a fragment") << QByteArray("abc") << QList<QByteArray>{};
+        QTest::newRow("empty") << QByteArray() << QList<QByteArray>{};
+        const QByteArray longLine(200 * 1024, 'x');
+        QTest::newRow("lines longer than a chunk")
+            << QByteArray("first\n" + longLine + "\nlast\n") << QList<QByteArray>{"last", longLine, "first"};
+    }
+    void reverseLines()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QList<QByteArray>, lines);
+        QTemporaryDir dir;
+        QVERIFY(writeBytes(dir.filePath("f"), bytes));
+        ReverseLines r(dir.filePath("f"));
+        QVERIFY(r.isOpen());
+        QList<QByteArray> got;
+        QByteArrayView line;
+        while (r.next(line))
+            got << line.toByteArray();
+        QCOMPARE(got, lines);
+        QVERIFY(!ReverseLines(dir.filePath("missing")).isOpen());
+    }
+
+    void stamps_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("ms"); // -1: not a stamp
+
+        const qint64 base = QDateTime(QDate(2026, 12, 5), QTime(2, 0), QTimeZone::utc()).toMSecsSinceEpoch();
+        QTest::newRow("runner's stamp") << "2026-12-05T03:00:00.250+0100" << base + 250;
+        QTest::newRow("offset with a colon") << "2026-12-04T21:30:00-04:30" << base;
+        QTest::newRow("UTC") << "2026-12-05T02:00:00Z" << base;
+        QTest::newRow("local time, as the host logs")
+            << "2026-12-05T02:00:00" << QDateTime(QDate(2026, 12, 5), QTime(2, 0)).toMSecsSinceEpoch();
+        QTest::newRow("a date only") << "2026-12-05" << qint64(-1);
+        QTest::newRow("letters in the time") << "2026-12-05T0x:00:00" << qint64(-1);
+    }
+    void stamps()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, ms);
+        QCOMPARE(parseStamp(text.toLatin1()).value_or(-1), ms);
+    }
+};
+
+QTEST_GUILESS_MAIN(RunHistoryTest)
+#include "tst_run_history.moc"

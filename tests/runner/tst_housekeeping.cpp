@@ -1,0 +1,220 @@
+#include "runner/Housekeeping.h"
+#include "runner/Settings.h"
+#include "runner/Transcript.h"
+
+#include "support/Files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace zul::runner;
+using zul::test::readBytes;
+using zul::test::writeBytes;
+
+namespace {
+
+void setAge(const QString& path, int days)
+{
+    const std::time_t t = std::time(nullptr) - std::time_t(days) * 86400 - 60;
+    timespec times[2] = {{t, 0}, {t, 0}};
+    QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+}
+
+int countLines(const QString& path)
+{
+    return int(readBytes(path).count('\n'));
+}
+
+} // namespace
+
+// Rotation of runs.jsonl and removal of old transcripts, on real files; the
+// runner itself tidies at the start of a run.
+class HousekeepingTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void rotation_data()
+    {
+        QTest::addColumn<QStringList>("before"); // files in Log/ besides runs.jsonl
+        QTest::addColumn<int>("size");           // bytes of runs.jsonl
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<int>("keep");
+        QTest::addColumn<bool>("rotated");
+        QTest::addColumn<QStringList>("after"); // the runs files that are left, with their former names
+
+        QTest::newRow("below the limit") << QStringList{} << 99 << qint64(100) << 5 << false
+                                         << QStringList{"runs.jsonl=runs.jsonl"};
+        QTest::newRow("at the limit") << QStringList{} << 100 << qint64(100) << 5 << true
+                                      << QStringList{"runs.jsonl.1=runs.jsonl"};
+        QTest::newRow("older files move up")
+            << QStringList{"runs.jsonl.1", "runs.jsonl.2"} << 200 << qint64(100) << 5 << true
+            << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1", "runs.jsonl.3=runs.jsonl.2"};
+        QTest::newRow("the oldest goes") << QStringList{"runs.jsonl.1", "runs.jsonl.2", "runs.jsonl.3"} << 200
+                                         << qint64(100) << 3 << true
+                                         << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1",
+                                                        "runs.jsonl.3=runs.jsonl.2"};
+        QTest::newRow("a smaller keep drops the rest")
+            << QStringList{"runs.jsonl.1", "runs.jsonl.2", "runs.jsonl.3", "runs.jsonl.4"} << 200 << qint64(100) << 2
+            << true << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1"};
+        QTest::newRow("keep none") << QStringList{"runs.jsonl.1"} << 200 << qint64(100) << 0 << true << QStringList{};
+        QTest::newRow("limit 0 never rotates")
+            << QStringList{} << 5000 << qint64(0) << 5 << false << QStringList{"runs.jsonl=runs.jsonl"};
+    }
+    void rotation()
+    {
+        QFETCH(QStringList, before);
+        QFETCH(int, size);
+        QFETCH(qint64, limit);
+        QFETCH(int, keep);
+        QFETCH(bool, rotated);
+        QFETCH(QStringList, after);
+        QTemporaryDir dir;
+        // Each file holds its own name, so where it went can be told.
+        for (const QString& name : before + QStringList{"runs.jsonl"}) {
+            QByteArray bytes = name.toLatin1() + '\n';
+            if (name == QLatin1String("runs.jsonl"))
+                bytes = bytes.leftJustified(size, 'x');
+            QVERIFY(writeBytes(dir.filePath(name), bytes));
+        }
+        std::string error;
+        QCOMPARE(rotateRunLog(dir.path().toStdString(), limit, keep, &error), rotated);
+        QVERIFY2(error.empty(), error.c_str());
+        QStringList left = QDir(dir.path()).entryList({"runs.jsonl*"}, QDir::Files, QDir::Name);
+        QStringList expected;
+        for (const QString& pair : after) {
+            const QString name = pair.section('=', 0, 0);
+            expected << name;
+            QVERIFY2(readBytes(dir.filePath(name)).startsWith(pair.section('=', 1).toLatin1() + '\n'),
+                     qPrintable(pair));
+        }
+        QCOMPARE(left, expected);
+    }
+
+    // Runners that append and rotate at the same moment lose no record and
+    // never rotate the same file twice.
+    void concurrentRunnersLoseNoRecord()
+    {
+        QTemporaryDir dir;
+        const std::string log = dir.path().toStdString();
+        constexpr int kRunners = 6;
+        constexpr int kRecords = 150;
+        std::vector<pid_t> children;
+        for (int c = 0; c < kRunners; ++c) {
+            const pid_t pid = ::fork();
+            QVERIFY(pid >= 0);
+            if (pid == 0) {
+                for (int i = 0; i < kRecords; ++i) {
+                    RunRecord r;
+                    r.event = "E" + std::to_string(c);
+                    r.start = r.end = "2026-12-05T02:00:00";
+                    r.outcome = std::to_string(i);
+                    rotateRunLog(log, 4000, 1000, nullptr);
+                    if (!appendRunRecord(log + "/runs.jsonl", r))
+                        ::_exit(1);
+                }
+                ::_exit(0);
+            }
+            children.push_back(pid);
+        }
+        for (pid_t pid : children) {
+            int status = 0;
+            QCOMPARE(::waitpid(pid, &status, 0), pid);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        }
+        int total = 0;
+        QSet<QByteArray> seen;
+        for (const QString& name : QDir(dir.path()).entryList({"runs.jsonl*"}, QDir::Files)) {
+            for (const QByteArray& line : readBytes(dir.filePath(name)).split('\n')) {
+                if (line.isEmpty())
+                    continue;
+                QVERIFY2(line.startsWith("{\"event\":\"E") && line.endsWith("}"), line.constData());
+                seen.insert(line);
+                ++total;
+            }
+        }
+        QCOMPARE(total, kRunners * kRecords);
+        QCOMPARE(seen.size(), kRunners * kRecords);
+        QVERIFY(QFile::exists(dir.filePath("runs.jsonl.2")));
+    }
+
+    void retention_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("ageDays");
+        QTest::addColumn<int>("keepDays");
+        QTest::addColumn<bool>("removed");
+
+        QTest::newRow("old transcript") << "E0001_20250101-020000_4242.log" << 31 << 30 << true;
+        QTest::newRow("Fast Path transcript") << "FastPath_20250101-020000_17.log" << 40 << 30 << true;
+        QTest::newRow("recent transcript") << "E0001_20261201-020000_4242.log" << 29 << 30 << false;
+        QTest::newRow("retention off") << "E0001_20200101-020000_4242.log" << 900 << 0 << false;
+        QTest::newRow("not a transcript's name") << "notes.log" << 400 << 30 << false;
+        QTest::newRow("a stamp cut short") << "E0001_2025-020000_1.log" << 400 << 30 << false;
+        QTest::newRow("a rotated run log") << "runs.jsonl.3" << 400 << 30 << false;
+    }
+    void retention()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, ageDays);
+        QFETCH(int, keepDays);
+        QFETCH(bool, removed);
+        QTemporaryDir dir;
+        QVERIFY(writeBytes(dir.filePath(name), "12:00:00.000 * started\n"));
+        setAge(dir.filePath(name), ageDays);
+        std::string error;
+        const int n = removeOldTranscripts(dir.path().toStdString(), keepDays, std::time(nullptr), &error);
+        QVERIFY2(error.empty(), error.c_str());
+        QCOMPARE(n, removed ? 1 : 0);
+        QCOMPARE(QFile::exists(dir.filePath(name)), !removed);
+    }
+
+    void settingsFromFileAndEnvironment()
+    {
+        const ConfigFile conf = ConfigFile::parse("log_max_bytes = 2048\nLOG_KEEP=2\nTRANSCRIPT_DAYS = -1\n");
+        Housekeeping h = Housekeeping::fromConfig(conf);
+        QCOMPARE(h.logMaxBytes, std::int64_t(2048));
+        QCOMPARE(h.logKeep, 2);
+        QCOMPARE(h.transcriptDays, 30); // a negative number is ignored
+        qputenv("ZUL_RUNNER_LOG_KEEP", "7");
+        h = Housekeeping::fromConfig(conf);
+        qunsetenv("ZUL_RUNNER_LOG_KEEP");
+        QCOMPARE(h.logKeep, 7);
+    }
+
+    // The runner tidies before it runs, even a run that fails at once.
+    void runnerTidiesAtTheStart()
+    {
+        QTemporaryDir dir;
+        QDir app(dir.path());
+        QVERIFY(app.mkpath("Log"));
+        QVERIFY(zul::test::installBuilt("VelundZUL", dir.path()));
+        QVERIFY(writeBytes(app.filePath("VelundZUL.conf"), "LOG_MAX_BYTES = 1000\nTRANSCRIPT_DAYS = 10\n"));
+        QVERIFY(writeBytes(app.filePath("Log/runs.jsonl"), QByteArray(1500, 'x') + '\n'));
+        const QString old = app.filePath("Log/E0001_20250101-020000_99.log");
+        QVERIFY(writeBytes(old, "old\n"));
+        setAge(old, 11);
+
+        QProcess runner;
+        runner.start(app.filePath("VelundZUL"), {});
+        QVERIFY(runner.waitForFinished(30000));
+        QCOMPARE(runner.exitCode(), 1); // no invocation: a script error, recorded
+        QVERIFY(!QFile::exists(old));
+        QCOMPARE(countLines(app.filePath("Log/runs.jsonl")), 1);
+        QVERIFY(readBytes(app.filePath("Log/runs.jsonl.1")).startsWith("xxx"));
+        const QStringList transcripts = QDir(app.filePath("Log")).entryList({"FastPath_*.log"});
+        QCOMPARE(transcripts.size(), 1);
+        const QByteArray text = readBytes(app.filePath("Log/" + transcripts.first()));
+        QVERIFY2(text.contains("rotated") && text.contains("removed 1 transcripts"), text.constData());
+    }
+};
+
+QTEST_GUILESS_MAIN(HousekeepingTest)
+#include "tst_housekeeping.moc"
