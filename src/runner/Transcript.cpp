@@ -4,6 +4,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -31,10 +33,20 @@ Transcript::~Transcript()
 bool Transcript::open(const std::string& path)
 {
     m_file = std::fopen(path.c_str(), "we");
-    if (!m_file)
+    if (!m_file) {
+        m_errno = errno;
+        m_failedPath = path;
         return false;
+    }
     m_path = path;
     return true;
+}
+
+std::string Transcript::failure() const
+{
+    if (m_errno == 0)
+        return {};
+    return "cannot write the transcript " + m_failedPath + ": " + std::strerror(m_errno);
 }
 
 void Transcript::addSecret(std::string secret)
@@ -64,9 +76,12 @@ void Transcript::write(char tag, std::string_view text)
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
         line.pop_back();
     line += '\n';
-    if (m_file) {
-        std::fwrite(line.data(), 1, line.size(), m_file);
-        std::fflush(m_file);
+    if (m_file && m_errno == 0) {
+        errno = 0;
+        if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
+            m_errno = errno ? errno : EIO;
+            m_failedPath = m_path;
+        }
     }
     if (m_echo) {
         std::fputs("\r\033[K", stderr); // over a progress bar, if one is drawn
@@ -213,9 +228,19 @@ bool appendRunRecord(const std::string& path, const RunRecord& r)
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
+    // Appenders take turns, so that the length before this write is this
+    // record's start and cutting back cannot touch another runner's line.
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat st {};
+    const bool sized = ::fstat(fd, &st) == 0;
     const ssize_t n = ::write(fd, line.data(), line.size());
+    const bool whole = n == ssize_t(line.size());
+    if (!whole && n > 0 && sized) {
+        [[maybe_unused]] const int cut = ::ftruncate(fd, st.st_size);
+    }
     ::close(fd);
-    return n == ssize_t(line.size());
+    return whole;
 }
 
 std::string formatRate(std::int64_t bytes, double seconds)

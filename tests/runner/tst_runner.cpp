@@ -313,7 +313,8 @@ private slots:
     {
         TempAppFolder app;
         QVERIFY(writeBytes(remote("wait.txt"), "waited"));
-        const int fd = ::open(app.file("Junction/.E0009.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(QDir().mkpath(QString::fromStdString(app.file("Lock"))));
+        const int fd = ::open(app.file("Lock/event-E0009.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         QVERIFY(fd >= 0);
         QCOMPARE(::flock(fd, LOCK_EX), 0);
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
