@@ -84,6 +84,11 @@ int main(int argc, char** argv)
 
     std::vector<std::string> args(argv + 1, argv + argc);
     const auto inv = parseInvocation(args);
+    // The run that started us holds every other run up until this read is done.
+    const std::string scriptPath = inv ? toLocalPath(inv->script) : std::string();
+    auto text = inv && !inv->script.empty() ? zul::platform::readAll(scriptPath)
+                                            : zul::platform::Result<std::string>(std::string());
+    confirmScriptRead();
     const std::string event = inv ? inv->event : std::string();
     const std::string runName = event.empty() ? "FastPath" : fileSafe(event);
 
@@ -139,10 +144,7 @@ int main(int argc, char** argv)
                        "no script: the transfer check before the run failed" + (why.empty() ? "" : ": " + why)});
     }
 
-    // The whole script is read now: later runs may rewrite the same file.
-    const std::string scriptPath = toLocalPath(inv->script);
-    auto text = zul::platform::readAll(scriptPath);
-    confirmScriptRead();
+    // The whole script was read at the start: later runs may rewrite the same file.
     if (!text)
         return finish(
             {ExitStatus::ScriptError, "cannot read the script " + scriptPath + ": " + text.error().description});
