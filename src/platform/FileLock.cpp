@@ -1,8 +1,10 @@
 #include "platform/FileLock.h"
 
-#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <sys/file.h>
 #include <thread>
 #include <unistd.h>
@@ -24,21 +26,53 @@ Status FileLock::acquire(const std::string& path, std::chrono::milliseconds wait
     const int fd = openLockFile(path);
     if (fd < 0)
         return errorFromErrno(errno, path);
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    // Short polls first: holders normally keep it for milliseconds.
-    auto pause = std::chrono::milliseconds(1);
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            const int err = errno;
-            ::close(fd);
-            return errorFromErrno(err, path);
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        m_fd = fd;
+        return success();
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+        const int err = errno;
+        ::close(fd);
+        return errorFromErrno(err, path);
+    }
+
+    // A blocking flock wakes the moment the holder lets go, where polling would
+    // leave the lock idle between polls; it waits on a helper thread so that
+    // the wait can end. A helper that gets the lock after we gave up drops it.
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        int error = 0;
+    };
+    auto state = std::make_shared<Wait>();
+    std::thread([state, fd] {
+        int err = 0;
+        while (::flock(fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                err = errno;
+                break;
+            }
         }
-        if (std::chrono::steady_clock::now() >= deadline) {
+        std::lock_guard lock(state->mutex);
+        if (state->abandoned) {
             ::close(fd);
-            return Error{ErrorCode::Other, "timed out waiting for the lock '" + path + "'"};
+            return;
         }
-        std::this_thread::sleep_for(pause);
-        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+        state->error = err;
+        state->finished = true;
+        state->done.notify_all();
+    }).detach();
+
+    std::unique_lock lock(state->mutex);
+    if (!state->done.wait_for(lock, wait, [&] { return state->finished; })) {
+        state->abandoned = true;
+        return Error{ErrorCode::Other, "timed out waiting for the lock '" + path + "'"};
+    }
+    if (state->error != 0) {
+        ::close(fd);
+        return errorFromErrno(state->error, path);
     }
     m_fd = fd;
     return success();
