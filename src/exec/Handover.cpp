@@ -1,9 +1,8 @@
 #include "exec/Handover.h"
 
+#include "com/Diagnostics.h"
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
-
-#include <cstdio>
 
 namespace ModExecut {
 
@@ -43,7 +42,7 @@ HandoverLock::~HandoverLock()
 
 void HandoverNote(const std::string& text)
 {
-    std::fprintf(stderr, "zul: %s\n", text.c_str());
+    zul::com::diagnostic(text);
 }
 
 } // namespace ModExecut

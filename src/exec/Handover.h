@@ -39,7 +39,7 @@ private:
 };
 
 // A line for the host's log about the hand-over: a wait that ran out, a
-// check that failed and why. Standard error unless the host installed a sink.
+// check that failed and why (zul::com::diagnostic).
 void HandoverNote(const std::string& text);
 
 } // namespace ModExecut

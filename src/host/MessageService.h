@@ -48,6 +48,10 @@ QString composeMessage(const MessageCall& call);
 // Texts of the system are 8-bit code page bytes.
 QString fromCodePage(const std::string& bytes);
 
+// Appends a note of the plug-in's own (not a message of the service) to the
+// log, kind "N", and shows it on standard error.
+void appendNote(const QString& logPath, const QString& text);
+
 // QorvUtil.ErrorMessages: shows, asks and logs. Every call is appended to
 // messages.jsonl with its kind, numbers and typed arguments.
 class MessageService : public com::IErrorMessages {

@@ -194,8 +194,7 @@ void RunRegistration::settle(const LockHolder& dead, std::int64_t lockFileTime, 
         end = isoTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 
     const std::string what = "the run ended without finishing: runner process " + std::to_string(dead.pid) +
-                             " stopped before writing its record (found by process " + std::to_string(m_self.pid) +
-                             ")";
+                             " stopped before writing its record (found by process " + std::to_string(m_self.pid) + ")";
     RunRecord record;
     record.event = dead.event;
     record.start = dead.start;
@@ -232,7 +231,8 @@ void RunRegistration::recoverOthers(const std::string& ownPath, Transcript& tran
         const std::string path = lockFolder + "/" + name;
         if (path == ownPath)
             continue;
-        struct stat mine {}, theirs {};
+        struct stat mine {
+        }, theirs{};
         if (m_fd >= 0 && ::fstat(m_fd, &mine) == 0 && ::stat(path.c_str(), &theirs) == 0 &&
             mine.st_ino == theirs.st_ino && mine.st_dev == theirs.st_dev)
             continue; // this run's own lock

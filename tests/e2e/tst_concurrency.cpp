@@ -12,6 +12,7 @@
 #include <QTest>
 #include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 using namespace zul::test;
 
@@ -92,6 +93,39 @@ private slots:
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
     }
 
+    // A register that cannot be written (the file size limit stands in for a
+    // full disk): the runner's outcome and the host's log say why.
+    void checkFailureIsExplained()
+    {
+        QByteArray reg;
+        for (int i = 0; i < 300; ++i)
+            reg += "Z" + QByteArray::number(100000 + i) + " 20200101000000          &/z&\r\n";
+        QVERIFY(writeBytes(path("app/Rcvdchkr.txt"), reg));
+        QVERIFY(writeBytes(path("server/f.txt"), "f"));
+        defineEvent("F0001", m_server.port(), "f.txt", path("in/f.txt"));
+        QProcess p;
+        p.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 6000;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"run", "F0001"}));
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), 1, 60000);
+        const QString why = "cannot write the receipt register: File too large";
+        const QString outcome = runs().first().value("outcome").toString();
+        QVERIFY2(outcome.contains("no script: the transfer check before the run failed: " + why), qPrintable(outcome));
+        QCOMPARE(read("app/Rcvdchkr.txt"), reg);
+        QProcess log;
+        log.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"log"}));
+        QVERIFY(log.waitForFinished(60000));
+        const QString text = QString::fromLocal8Bit(log.readAllStandardOutput());
+        QVERIFY2(text.contains("note: event F0001: the transfer check failed") && text.contains(why), qPrintable(text));
+    }
+
     // Two host processes on different events at once: each runner gets its
     // own script, each target its own file, the register every record.
     void twoEventsAtOnce()
@@ -128,7 +162,8 @@ private slots:
         for (const QString& id : ids) {
             QVERIFY(recorded.contains(id));
             QCOMPARE(read("in/" + id + ".txt"), "content of " + id.toLatin1() + "\r\n");
-            QVERIFY2(reg.contains(id.toLatin1() + "01 ") && reg.contains("&" + path("in/" + id + ".txt").toLatin1() + "&\r\n"),
+            QVERIFY2(reg.contains(id.toLatin1() + "01 ") &&
+                         reg.contains("&" + path("in/" + id + ".txt").toLatin1() + "&\r\n"),
                      qPrintable(id));
             QVERIFY(!QFile::exists(path("app/Junction/" + id + "01.txt")));
         }
@@ -147,7 +182,8 @@ private slots:
         QFETCH(QString, next);
         qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
         FtpServer slow;
-        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {}, QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
+        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
+                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
                  qPrintable(slow.why()));
         QVERIFY(writeBytes(path("server/big.bin"), someBytes(4 << 20, 11)));
         QVERIFY(writeBytes(path("server/small.bin"), "small"));

@@ -143,8 +143,8 @@ private slots:
     {
         QTest::addColumn<std::string>("body");
         QTest::addColumn<bool>("confirms");
-        QTest::newRow("closes the descriptor") << std::string("touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n")
-                                               << true;
+        QTest::newRow("closes the descriptor")
+            << std::string("touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n") << true;
         QTest::newRow("never says a word") << std::string() << false;
     }
     void startWaitsForTheScriptRead()
@@ -177,7 +177,8 @@ private slots:
         for (int i = 0; i < 400; ++i)
             reg += "Z" + std::to_string(100000 + i) + " 20200101000000          &/z&\r\n";
         m_app->write("Rcvdchkr.txt", reg);
-        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nuser a b\nget r /j/E000101.txt\n**E000101=&/t&\n"));
+        m_app->write("ZUL/E0001ZUL.zul",
+                     test::crlf("open 127.0.0.1\nuser a b\nget r /j/E000101.txt\n**E000101=&/t&\n"));
         auto gamut = std::make_unique<iGamut12>();
         com::EventStructPtr event = test::makeEvent("E0001");
         std::int32_t mode = 1;

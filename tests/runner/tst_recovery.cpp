@@ -90,7 +90,8 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("why");
-        QTest::newRow("full disk") << "/dev/full" << "No space left on device";
+        QTest::newRow("full disk") << "/dev/full"
+                                   << "No space left on device";
         QTest::newRow("missing folder") << qpath("nowhere/t.log") << "No such file or directory";
     }
     void transcriptFailuresAreKnown()
@@ -120,8 +121,8 @@ private slots:
         QTest::newRow("parts open and done")
             << QByteArray("pid 7\npart /a b/.x.part-1\npart /j/.y.part-2\ndone /a b/.x.part-1\npart /j/.z.part-3\n")
             << 7L << std::vector<std::string>{"/j/.y.part-2", "/j/.z.part-3"};
-        QTest::newRow("a line cut short") << QByteArray("pid 8\npart /j/.y.pa") << 8L
-                                          << std::vector<std::string>{"/j/.y.pa"};
+        QTest::newRow("a line cut short")
+            << QByteArray("pid 8\npart /j/.y.pa") << 8L << std::vector<std::string>{"/j/.y.pa"};
     }
     void holderIsParsed()
     {
@@ -150,8 +151,8 @@ private slots:
         QCOMPARE(::utimensat(AT_FDCWD, path("Junction/.new.part-dddddd").c_str(), later, 0), 0);
         QVERIFY(writeBytes(qpath("Log/dead.log"), "12:00:00.000 * VelundZUL started\n"));
         QVERIFY(writeBytes(qpath("Lock/event-E0001.lock"),
-                           QByteArray::fromStdString(deadHolder("E0001", path("Junction/.E000101.txt.part-aaaaaa"),
-                                                                path("Log/dead.log")))));
+                           QByteArray::fromStdString(
+                               deadHolder("E0001", path("Junction/.E000101.txt.part-aaaaaa"), path("Log/dead.log")))));
         QVERIFY(writeBytes(qpath("Lock/run-999998.lock"),
                            QByteArray::fromStdString(deadHolder("", path("out/.target.part-bbbbbb"), ""))));
         // A live run of another event: held, so left alone.
