@@ -175,7 +175,9 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     runnerCopy.erase(runnerCopy.find_last_not_of(' ') + 1);
     runnerCopy += platform::CRLF;
     const std::string runnerCopyPath = platform::appPath("\\ZUL\\tZULexe.zul");
-    if (auto written = platform::replaceAtomically(runnerCopyPath, runnerCopy); !written)
+    // Read by the runner at once and rewritten by the next run: no flush, which
+    // keeps the hand-over lock short.
+    if (auto written = platform::replaceAtomically(runnerCopyPath, runnerCopy, platform::Durability::Scratch); !written)
         return fail("cannot write the runner copy: " + written.error().description);
 
     std::string content;

@@ -140,7 +140,7 @@ Status appendFile(const std::string& path, std::string_view content)
     return openAndWrite(path, content, O_APPEND);
 }
 
-Status replaceAtomically(const std::string& path, std::string_view content)
+Status replaceAtomically(const std::string& path, std::string_view content, Durability durability)
 {
     std::string tmpl = folderOf(path) + "/.zul-tmp-XXXXXX";
     Fd f;
@@ -151,7 +151,7 @@ Status replaceAtomically(const std::string& path, std::string_view content)
     struct stat old{};
     ::fchmod(f.fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     auto st = writeAllTo(f.fd, content, path);
-    if (st && ::fsync(f.fd) != 0)
+    if (st && durability == Durability::Flushed && ::fsync(f.fd) != 0)
         st = errorFromErrno(errno, path);
     const int fd = f.fd;
     f.fd = -1;

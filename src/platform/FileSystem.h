@@ -25,7 +25,11 @@ Status appendFile(const std::string& path, std::string_view content);
 
 // Writes content to a temporary file in the same folder and renames it over
 // path, so readers see either the old or the new file, never a partial one.
-Status replaceAtomically(const std::string& path, std::string_view content);
+// Flushed to disk before the rename unless the file is a scratch copy that
+// nothing needs after a power loss.
+enum class Durability { Flushed, Scratch };
+Status replaceAtomically(const std::string& path, std::string_view content,
+                         Durability durability = Durability::Flushed);
 
 // Joins lines, each followed by CR LF.
 std::string joinCrLf(const std::vector<std::string>& lines);
