@@ -135,12 +135,6 @@ void RunRegistration::begin(int eventLockFd, Transcript& transcript)
     std::string ownPath;
     if (eventLockFd >= 0) {
         m_fd = eventLockFd;
-        // Still naming a run: that run died holding this lock.
-        struct stat st {};
-        ::fstat(m_fd, &st);
-        const LockHolder dead = parseHolder(readFd(m_fd));
-        if (!dead.empty())
-            settle(dead, std::int64_t(st.st_mtime), transcript);
     } else {
         m_ownPath = lockFolder + "/run-" + std::to_string(m_self.pid) + ".lock";
         m_fd = ::open(m_ownPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
@@ -152,6 +146,14 @@ void RunRegistration::begin(int eventLockFd, Transcript& transcript)
         }
     }
     if (m_fd >= 0) {
+        // Still naming a run: that run died holding this lock (or, for a
+        // run-<pid>.lock, an earlier runner with the same process id died).
+        struct stat st {};
+        ::fstat(m_fd, &st);
+        const LockHolder dead = parseHolder(readFd(m_fd));
+        if (!dead.empty())
+            settle(dead, std::int64_t(st.st_mtime), transcript);
+
         const std::string header = holderHeader(m_self);
         if (::ftruncate(m_fd, 0) == 0 && ::pwrite(m_fd, header.data(), header.size(), 0) == ssize_t(header.size()))
             m_offset = std::int64_t(header.size());
@@ -165,9 +167,8 @@ void RunRegistration::end()
     setPartFileObserver({});
     if (m_fd < 0)
         return;
-    if (::ftruncate(m_fd, 0) != 0) {
-        // Cannot say it has ended: better a run recorded twice than none.
-    }
+    // Should this fail, the next run records this one again: twice beats never.
+    [[maybe_unused]] const int emptied = ::ftruncate(m_fd, 0);
     if (!m_ownPath.empty())
         removeFile(m_ownPath);
 }

@@ -189,13 +189,18 @@ private slots:
         ::close(live);
 
         // Once that run is gone too, a run without an event settles it, and
-        // the old part file has no live owner left.
+        // the old part file has no live owner left. An earlier runner that
+        // had this process id and died is settled too.
+        QVERIFY(writeBytes(qpath(("Lock/run-" + std::to_string(::getpid()) + ".lock").c_str()),
+                           QByteArray::fromStdString(deadHolder("", path("out/.again.part-eeeeee"), ""))));
+        QVERIFY(writeBytes(qpath("out/.again.part-eeeeee"), "half"));
         {
             RunRegistration registration(app, "", "now", path("Log/own.log"));
             registration.begin(-1, transcript);
             registration.end();
         }
-        QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 3);
+        QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 4);
+        QVERIFY(!QFile::exists(qpath("out/.again.part-eeeeee")));
         QVERIFY(!QFile::exists(qpath("Junction/.old.part-cccccc")));
         QVERIFY(QFile::exists(qpath("Junction/.new.part-dddddd")));
         QCOMPARE(QDir(qpath("Lock")).entryList(QDir::Files), QStringList({"event-E0001.lock", "event-E0002.lock"}));
