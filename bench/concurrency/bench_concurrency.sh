@@ -106,6 +106,7 @@ bad=$(grep -vc '"exit":0,' "$work/app/Log/runs.jsonl" || true)
 [ "$bad" = 0 ] || { echo "$bad runs did not succeed" >&2; grep -v '"exit":0,' "$work/app/Log/runs.jsonl" >&2; exit 1; }
 
 echo
+echo "$(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg) (the host processes compete for them)"
 printf '%-34s %10s\n' "seconds (best of $reps)" wall
 printf '%-34s %10s\n' "one event alone" "$one"
 printf '%-34s %10s\n' "$events events at once" "$many"
