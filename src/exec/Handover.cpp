@@ -22,7 +22,6 @@ std::string HandoverLockPath()
 HandoverLock::HandoverLock()
 {
     if (t_depth > 0) {
-        m_nested = true;
         ++t_depth;
         HandoverNote("a run started while another run of this thread was handing over its script; it goes on "
                      "under that run's lock");

@@ -35,7 +35,6 @@ public:
 
 private:
     zul::platform::FileLock m_lock;
-    bool m_nested = false;
 };
 
 // A line for the host's log about the hand-over: a wait that ran out, a
