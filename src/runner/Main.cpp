@@ -132,6 +132,7 @@ int main(int argc, char** argv)
     };
 
     transcript.note("VelundZUL started, process " + std::to_string(::getpid()) + ", application folder " + appFolder);
+    registration.announce(transcript);
     if (!configError.empty())
         transcript.error("cannot read the settings, using the defaults: " + configError);
     if (!inv)

@@ -124,42 +124,59 @@ RunRegistration::RunRegistration(std::string appFolder, std::string event, std::
 RunRegistration::~RunRegistration()
 {
     setPartFileObserver({});
-    if (m_ownFd && m_fd >= 0)
-        ::close(m_fd);
+    if (m_ownFd >= 0)
+        ::close(m_ownFd);
+}
+
+void RunRegistration::announce(Transcript& transcript)
+{
+    const std::string lockFolder = m_appFolder + "/Lock";
+    ::mkdir(lockFolder.c_str(), 0700);
+    m_ownPath = lockFolder + "/run-" + std::to_string(m_self.pid) + ".lock";
+    m_ownFd = ::open(m_ownPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (m_ownFd >= 0 && ::flock(m_ownFd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_ownFd);
+        m_ownFd = -1;
+    }
+    if (m_ownFd < 0) {
+        m_ownPath.clear();
+        return;
+    }
+    // Still naming a run: an earlier runner with this process id died.
+    claim(m_ownFd, transcript);
 }
 
 void RunRegistration::begin(int eventLockFd, Transcript& transcript)
 {
-    const std::string lockFolder = m_appFolder + "/Lock";
-    ::mkdir(lockFolder.c_str(), 0700);
-    std::string ownPath;
+    if (m_fd < 0 && eventLockFd < 0)
+        announce(transcript);
     if (eventLockFd >= 0) {
-        m_fd = eventLockFd;
-    } else {
-        m_ownPath = lockFolder + "/run-" + std::to_string(m_self.pid) + ".lock";
-        m_fd = ::open(m_ownPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        m_ownFd = m_fd >= 0;
-        if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-            m_ownFd = false;
+        // Still naming a run: that run died holding this event's turn.
+        claim(eventLockFd, transcript);
+        if (m_ownFd >= 0) {
+            [[maybe_unused]] const int emptied = ::ftruncate(m_ownFd, 0);
+            removeFile(m_ownPath);
+            ::close(m_ownFd);
+            m_ownFd = -1;
+            m_ownPath.clear();
         }
     }
-    if (m_fd >= 0) {
-        // Still naming a run: that run died holding this lock (or, for a
-        // run-<pid>.lock, an earlier runner with the same process id died).
-        struct stat st {};
-        ::fstat(m_fd, &st);
-        const LockHolder dead = parseHolder(readFd(m_fd));
-        if (!dead.empty())
-            settle(dead, std::int64_t(st.st_mtime), transcript);
-
-        const std::string header = holderHeader(m_self);
-        if (::ftruncate(m_fd, 0) == 0 && ::pwrite(m_fd, header.data(), header.size(), 0) == ssize_t(header.size()))
-            m_offset = std::int64_t(header.size());
+    if (m_fd >= 0)
         setPartFileObserver([this](const std::string& path, bool exists) { notePart(path, exists); });
-    }
-    recoverOthers(eventLockFd >= 0 ? std::string() : m_ownPath, transcript);
+    recoverOthers(m_ownPath, transcript);
+}
+
+void RunRegistration::claim(int fd, Transcript& transcript)
+{
+    struct stat st {};
+    ::fstat(fd, &st);
+    const LockHolder dead = parseHolder(readFd(fd));
+    if (!dead.empty())
+        settle(dead, std::int64_t(st.st_mtime), transcript);
+    const std::string header = holderHeader(m_self);
+    if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, header.data(), header.size(), 0) == ssize_t(header.size()))
+        m_offset = std::int64_t(header.size());
+    m_fd = fd;
 }
 
 void RunRegistration::end()

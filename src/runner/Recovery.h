@@ -39,21 +39,26 @@ public:
     RunRegistration(const RunRegistration&) = delete;
     RunRegistration& operator=(const RunRegistration&) = delete;
 
+    // Names this run in run-<pid>.lock before it waits for its event's turn,
+    // so that a runner killed while waiting still gets a record.
+    void announce(Transcript& transcript);
     // eventLockFd: the descriptor of the event lock this run holds, or -1.
+    // The run moves into the event lock and its run-<pid>.lock goes.
     void begin(int eventLockFd, Transcript& transcript);
     // Once the run's record is written: the lock file no longer names a run.
     void end();
 
 private:
+    void claim(int fd, Transcript& transcript);
     void notePart(const std::string& path, bool exists);
     void settle(const LockHolder& dead, std::int64_t lockFileTime, Transcript& transcript);
     void recoverOthers(const std::string& ownPath, Transcript& transcript);
 
     std::string m_appFolder;
     LockHolder m_self;
-    std::string m_ownPath; // a run-<pid>.lock of this run, removed at the end
-    int m_fd = -1;
-    bool m_ownFd = false;
+    std::string m_ownPath; // this run's run-<pid>.lock, removed at the end
+    int m_ownFd = -1;
+    int m_fd = -1; // where this run is named: m_ownFd or the event lock
     std::int64_t m_offset = 0;
 };
 

@@ -14,6 +14,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace zul::runner;
@@ -204,6 +205,36 @@ private slots:
         QVERIFY(!QFile::exists(qpath("Junction/.old.part-cccccc")));
         QVERIFY(QFile::exists(qpath("Junction/.new.part-dddddd")));
         QCOMPARE(QDir(qpath("Lock")).entryList(QDir::Files), QStringList({"event-E0001.lock", "event-E0002.lock"}));
+    }
+
+    // A runner killed while it waits for its event's turn has no part files,
+    // but it still gets its record.
+    void killedWhileWaiting()
+    {
+        const std::string app = m_dir.path().toStdString();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Transcript t;
+            RunRegistration waiting(app, "E0005", "then", "");
+            waiting.announce(t);
+            ::raise(SIGKILL);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        const QString lock = qpath("Lock/run-") + QString::number(child) + ".lock";
+        QVERIFY(QFile::exists(lock));
+        Transcript transcript;
+        {
+            RunRegistration next(app, "", "now", "");
+            next.begin(-1, transcript);
+            next.end();
+        }
+        const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
+        QVERIFY2(runs.contains("\"event\":\"E0005\"") && runs.contains("ended without finishing"), runs.constData());
+        QVERIFY(!QFile::exists(lock));
+        QCOMPARE(QDir(qpath("Lock")).entryList(QDir::Files), QStringList());
     }
 };
 
