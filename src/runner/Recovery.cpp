@@ -254,6 +254,17 @@ void RunRegistration::recoverOthers(const std::string& ownPath, Transcript& tran
         if (m_fd >= 0 && ::fstat(m_fd, &mine) == 0 && ::stat(path.c_str(), &theirs) == 0 &&
             mine.st_ino == theirs.st_ino && mine.st_dev == theirs.st_dev)
             continue; // this run's own lock
+        // A file that names nobody needs no look under its lock: taking an event's
+        // lock, however briefly, would make a runner of that event wait.
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const LockHolder named = fd >= 0 ? parseHolder(readFd(fd)) : LockHolder{};
+        if (fd >= 0)
+            ::close(fd);
+        // An empty run-<pid>.lock is left by a runner killed between its record
+        // and the file's removal; a young one may be a runner starting up.
+        struct stat age {};
+        if (named.empty() && (!runLock || ::stat(path.c_str(), &age) != 0 || age.st_mtime > std::time(nullptr) - 60))
+            continue;
         zul::platform::FileLock lock;
         if (lock.tryAcquire(path)) {
             struct stat st {};
@@ -267,12 +278,8 @@ void RunRegistration::recoverOthers(const std::string& ownPath, Transcript& tran
                 removeFile(path);
             continue;
         }
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        const LockHolder live = fd >= 0 ? parseHolder(readFd(fd)) : LockHolder{};
-        if (fd >= 0)
-            ::close(fd);
-        if (live.since > 0)
-            oldestLive = std::min(oldestLive, live.since);
+        if (named.since > 0)
+            oldestLive = std::min(oldestLive, named.since);
         else
             liveUnknown = true; // just taken, header not yet written
     }
