@@ -33,6 +33,7 @@ if(NOT ZUL_PACKAGE)
   install(DIRECTORY DESTINATION "${ZUL_INSTALL_APP_DIR}/ZUL")
   install(DIRECTORY DESTINATION "${ZUL_INSTALL_APP_DIR}/Junction")
   install(DIRECTORY DESTINATION "${ZUL_INSTALL_APP_DIR}/Log")
+  install(DIRECTORY DESTINATION "${ZUL_INSTALL_APP_DIR}/Lock")
   return()
 endif()
 
@@ -59,6 +60,7 @@ set(zul_links
   "ZUL=${ZUL_STATE_DIR}/ZUL"
   "Junction=${ZUL_STATE_DIR}/Junction"
   "Log=${ZUL_STATE_DIR}/Log"
+  "Lock=${ZUL_STATE_DIR}/Lock"
   "Rcvdchkr.txt=${ZUL_STATE_DIR}/Rcvdchkr.txt"
   "tempZUL.zul=${ZUL_STATE_DIR}/tempZUL.zul"
   "VelundZUL.conf=${ZUL_CONF_DIR}/VelundZUL.conf")

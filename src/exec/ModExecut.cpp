@@ -24,6 +24,11 @@ const ReceiptRecord& LastReceipt()
     return t_state.record;
 }
 
+const std::string& LastCheckFailure()
+{
+    return t_state.checkFailure;
+}
+
 const std::string& LastCommandLine()
 {
     return t_state.lastCommandLine;

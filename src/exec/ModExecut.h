@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The run driver: partner address, reachability, transfer check and the start
 // of the FTP runner.
@@ -60,16 +61,24 @@ struct RunnerCommand {
     std::string text;
     std::string program;
     std::string argument;
+    // Added to the runner's environment ("NAME=value"); never on the command line.
+    std::vector<std::string> environment;
 };
 
 // Command line for the runner: "true|" script "|" event, from the program
 // VelundZUL in the application folder. Also used by the Fast Path run.
 RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::string& sEventField);
 
-// Starts the runner and does not wait for it; a runner that cannot be started
-// fails with zul::com::ComError. A pending AfterNextRunnerExit action is taken
-// by a successful start and runs once that runner has exited.
+// Starts the runner and waits, within ScriptReadWait, until it has read its
+// script (it closes the pipe named by ZUL_HANDOVER_FD), never for its
+// transfers; a runner that cannot be started fails with zul::com::ComError.
+// A pending AfterNextRunnerExit action is taken by a successful start and runs
+// once that runner has exited.
 void StartRunner(const RunnerCommand& command);
+
+// Why the latest CheckTransfers on this thread returned "", for the log and
+// the runner; empty after a check that succeeded.
+const std::string& LastCheckFailure();
 
 // The text of the latest command line handed to StartRunner on this thread,
 // for logs and tests.

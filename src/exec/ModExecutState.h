@@ -11,6 +11,7 @@ struct ModExecutState {
     ReceiptRecord record;
     ReceiptTable newReceipts;
     std::string lastCommandLine;
+    std::string checkFailure; // why the latest CheckTransfers returned ""
 };
 
 ModExecutState& state();

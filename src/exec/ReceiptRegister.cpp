@@ -71,6 +71,11 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
 {
     auto& ms = zul::com::moduleState();
     auto& st = state();
+    st.checkFailure.clear();
+    const auto fail = [&st](std::string why) -> std::optional<std::string> {
+        st.checkFailure = std::move(why);
+        return std::nullopt;
+    };
     const auto now = platform::now();
     ms.sRunTime = platform::formatHhMmSs(now);
     ms.sRunDate = platform::formatMmDdYyyy(now);
@@ -81,16 +86,19 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     // Appending nothing creates a missing register without touching one that
     // another run has just written.
     const std::string registerPath = platform::appPath("\\Rcvdchkr.txt");
-    if (!platform::fileExists(registerPath) && !platform::appendFile(registerPath, ""))
-        return std::nullopt;
+    if (!platform::fileExists(registerPath))
+        if (auto created = platform::appendFile(registerPath, ""); !created)
+            return fail("cannot create the receipt register: " + created.error().description);
     auto registerLines = platform::readLines(registerPath);
-    if (!registerLines || registerLines->size() > MaxLines)
-        return std::nullopt;
+    if (!registerLines)
+        return fail("cannot read the receipt register: " + registerLines.error().description);
+    if (registerLines->size() > MaxLines)
+        return fail("the receipt register has more than 32767 lines");
     std::vector<std::string>& lines = *registerLines;
 
     auto scriptLines = platform::readLines(platform::trim(sScriptPath));
     if (!scriptLines)
-        return std::nullopt;
+        return fail("cannot read the script: " + scriptLines.error().description);
     std::vector<std::string> script;
     std::size_t scriptBytes = 0;
     for (auto& line : *scriptLines) {
@@ -99,8 +107,10 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         scriptBytes += line.size() + 2;
         script.push_back(std::move(line));
     }
-    if (script.empty() || script.size() > MaxLines)
-        return std::nullopt;
+    if (script.empty())
+        return fail("the script " + platform::trim(sScriptPath) + " has no line");
+    if (script.size() > MaxLines)
+        return fail("the script has more than 32767 lines");
 
     const std::string markerKey = "**" + platform::trim(sEventId);
     RegisterIndex index(lines);
@@ -113,7 +123,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
             // The local file runs from the fifth character to the next blank.
             const std::size_t blank = platform::instr(5, v, " ");
             if (blank == 0)
-                return std::nullopt;
+                return fail("a put line names one file only: " + std::string(tv));
             const std::string localFile = platform::mid(v, 5, blank - 5);
             if (!platform::fileExists(localFile)) {
                 platform::yield();
@@ -121,7 +131,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
             } else {
                 const auto length = platform::fileLength(localFile);
                 if (!length)
-                    return std::nullopt;
+                    return fail("cannot look at the file to send: " + length.error().description);
                 if (*length < 1 && bSendEmpty) {
                     platform::yield();
                     v = "****" + v;
@@ -131,7 +141,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         } else if (platform::upper(platform::left(tv, 7)) == markerKey) {
             platform::yield();
             if (st.newReceipts.count >= ReceiptTable::Capacity)
-                return std::nullopt;
+                return fail("more than 50 get lines to register");
             const std::int16_t count = ++st.newReceipts.count;
             st.newReceipts.entries[count].clear();
 
@@ -165,8 +175,12 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     runnerCopy.erase(runnerCopy.find_last_not_of(' ') + 1);
     runnerCopy += platform::CRLF;
     const std::string runnerCopyPath = platform::appPath("\\ZUL\\tZULexe.zul");
-    if (!platform::replaceAtomically(runnerCopyPath, runnerCopy, platform::FileAccess::OwnerOnly))
-        return std::nullopt;
+    // Read by the runner at once and rewritten by the next run: no flush, which
+    // keeps the hand-over lock short.
+    if (auto written = platform::replaceAtomically(runnerCopyPath, runnerCopy, platform::FileAccess::OwnerOnly,
+                                                   platform::Durability::Scratch);
+        !written)
+        return fail("cannot write the runner copy: " + written.error().description);
 
     std::string content;
     std::size_t bytes = 0;
@@ -184,8 +198,8 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         content += entry;
         content += platform::CRLF;
     }
-    if (!platform::replaceAtomically(registerPath, content))
-        return std::nullopt;
+    if (auto written = platform::replaceAtomically(registerPath, content); !written)
+        return fail("cannot write the receipt register: " + written.error().description);
     return runnerCopyPath;
 }
 
@@ -216,7 +230,10 @@ std::string CheckTransfers(const std::string& sEventId, const std::string& sScri
     try {
         if (auto path = checkTransfers(sEventId, sScriptPath, bSendEmpty, bRZ, bRT, bRC, iRunDay))
             return *path;
+    } catch (const std::exception& e) {
+        state().checkFailure = e.what();
     } catch (...) {
+        state().checkFailure = "unexpected failure";
     }
     return {};
 }

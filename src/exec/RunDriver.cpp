@@ -1,3 +1,4 @@
+#include "exec/Handover.h"
 #include "exec/ModExecut.h"
 #include "exec/ModExecutState.h"
 #include "exec/Pinng.h"
@@ -168,11 +169,21 @@ bool LaunchRunner(zul::com::EventStructPtr& oEvtStruct)
         const bool flag2 = flagSet(event, "BAFLAG2");
         const bool flag4 = flagSet(event, "BAFLAG4");
         const std::int16_t runDay = runDayOf(event);
-        command = FormRunnerCommand(CheckTransfers(id, ms.sRunScript, flag1, flag2, false, flag4, runDay), id);
+        // Held from the register merge until the runner has read the runner copy.
+        HandoverLock handover;
+        const std::string copy = CheckTransfers(id, ms.sRunScript, flag1, flag2, false, flag4, runDay);
+        command = FormRunnerCommand(copy, id);
+        if (copy.empty()) {
+            const std::string& why = LastCheckFailure();
+            HandoverNote("event " + id + ": the transfer check failed, the runner gets no script: " + why);
+            command.environment.push_back(std::string(CheckFailureVariable) + "=" + why);
+        }
+        StartRunner(command);
     } else {
+        HandoverLock handover;
         command = FormRunnerCommand(ms.sRunScript, "     ");
+        StartRunner(command);
     }
-    StartRunner(command);
     platform::defaultPointer();
     result = true;
     return result;
@@ -190,9 +201,20 @@ RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::stri
 void StartRunner(const RunnerCommand& command)
 {
     state().lastCommandLine = command.text;
-    auto pid = platform::startProcess(command.program, {command.argument});
+    platform::ChildHandshake handshake;
+    platform::StartOptions options;
+    options.environment = command.environment;
+    if (handshake.open()) {
+        options.inheritFd = handshake.childEnd();
+        options.environment.push_back(std::string(HandshakeVariable) + "=" + std::to_string(handshake.childEnd()));
+    }
+    auto pid = platform::startProcess(command.program, {command.argument}, options);
     if (!pid)
         raise(pid.error());
+    handshake.started();
+    if (!handshake.waitForClose(ScriptReadWait))
+        HandoverNote("the runner (process " + std::to_string(*pid) + ") has not said within " +
+                     std::to_string(ScriptReadWait.count() / 1000) + " s that it has read its script; going on");
     // Not waited for: the watcher reaps it and then runs what a caller asked
     // to happen once this runner is done with its files.
     auto afterExit = TakeAfterExitAction();

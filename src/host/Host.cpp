@@ -1,5 +1,6 @@
 #include "host/Host.h"
 
+#include "com/Diagnostics.h"
 #include "com/Registry.h"
 #include "host/EventPanel.h"
 #include "host/EventStruct.h"
@@ -62,6 +63,7 @@ void Host::registerComponents()
     auto presenter = m_presenter;
     com::registerClass(com::kErrorMessagesProgId,
                        [log, presenter] { return std::make_shared<MessageService>(log, presenter); });
+    com::setDiagnosticSink([log](const std::string& text) { appendNote(log, fromCodePage(text)); });
     com::registerClass(com::kEventStructProgId, [] { return std::make_shared<EventStruct>(); });
     const std::string app = m_appFolder.toStdString();
     com::registerClass(com::kFileUtilityProgId, [app] { return std::make_shared<FileUtility>(app); });

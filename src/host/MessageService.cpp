@@ -116,6 +116,18 @@ QString composeMessage(const MessageCall& call)
     return lines.join(QLatin1Char('\n'));
 }
 
+void appendNote(const QString& logPath, const QString& text)
+{
+    std::fprintf(stderr, "qorvhost: %s\n", text.toLocal8Bit().constData());
+    QJsonObject entry;
+    entry["at"] = QDateTime::currentDateTime().toString(Qt::ISODate);
+    entry["kind"] = QStringLiteral("N");
+    entry["message"] = text;
+    QFile f(logPath);
+    if (f.open(QIODevice::Append | QIODevice::WriteOnly))
+        f.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
+}
+
 MessageService::MessageService(QString logPath, std::shared_ptr<MessagePresenter> presenter)
     : m_logPath(std::move(logPath)), m_presenter(std::move(presenter))
 {

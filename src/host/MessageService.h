@@ -46,6 +46,10 @@ MessageCall parseMessageCall(const com::Args& args);
 // from the further arguments) or the passed text, then any further text.
 QString composeMessage(const MessageCall& call);
 
+// Appends a note of the plug-in's own (not a message of the service) to the
+// log, kind "N", and shows it on standard error.
+void appendNote(const QString& logPath, const QString& text);
+
 // QorvUtil.ErrorMessages: shows, asks and logs. Every call is appended to
 // messages.jsonl with its kind, numbers and typed arguments.
 class MessageService : public com::IErrorMessages {

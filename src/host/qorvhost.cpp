@@ -113,6 +113,10 @@ int printLog(const Host& host)
         return fail(QStringLiteral("cannot read '%1'").arg(f.fileName()));
     while (!f.atEnd()) {
         const QJsonObject e = QJsonDocument::fromJson(f.readLine()).object();
+        if (e.value("kind").toString() == QLatin1String("N")) {
+            out(QStringLiteral("%1 note: %2").arg(e.value("at").toString(), e.value("message").toString()));
+            continue;
+        }
         if (e.value("kind").toString() != QLatin1String("L"))
             continue;
         QStringList fields;

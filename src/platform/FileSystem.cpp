@@ -144,7 +144,8 @@ Status appendFile(const std::string& path, std::string_view content, FileAccess 
     return openAndWrite(path, content, O_APPEND, access);
 }
 
-Status replaceAtomically(const std::string& path, std::string_view content, FileAccess access)
+Status replaceAtomically(const std::string& path, std::string_view content, FileAccess access,
+                         Durability durability)
 {
     std::string tmpl = folderOf(path) + "/.zul-tmp-XXXXXX";
     Fd f;
@@ -159,7 +160,7 @@ Status replaceAtomically(const std::string& path, std::string_view content, File
     else
         ::fchmod(f.fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     auto st = writeAllTo(f.fd, content, path);
-    if (st && ::fsync(f.fd) != 0)
+    if (st && durability == Durability::Flushed && ::fsync(f.fd) != 0)
         st = errorFromErrno(errno, path);
     const int fd = f.fd;
     f.fd = -1;

@@ -29,9 +29,12 @@ Status appendFile(const std::string& path, std::string_view content, FileAccess 
 
 // Writes content to a temporary file in the same folder and renames it over
 // path, so readers see either the old or the new file, never a partial one.
-// Shared keeps the replaced file's mode (0644 for a new one).
+// Shared keeps the replaced file's mode (0644 for a new one). Flushed to disk
+// before the rename unless the file is a scratch copy that nothing needs after
+// a power loss.
+enum class Durability { Flushed, Scratch };
 Status replaceAtomically(const std::string& path, std::string_view content,
-                         FileAccess access = FileAccess::Shared);
+                         FileAccess access = FileAccess::Shared, Durability durability = Durability::Flushed);
 
 // Joins lines, each followed by CR LF.
 std::string joinCrLf(const std::vector<std::string>& lines);

@@ -2,6 +2,7 @@
 
 #include "platform/Result.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -13,6 +14,39 @@ namespace zul::platform {
 // posix_spawn, never through a shell, so blanks and shell characters in paths
 // and arguments are passed as they are. The child is not waited for.
 Result<pid_t> startProcess(const std::string& program, const std::vector<std::string>& args);
+
+struct StartOptions {
+    // "NAME=value" entries added to the inherited environment, replacing a
+    // variable of the same name.
+    std::vector<std::string> environment;
+    // A descriptor the child inherits under the same number; every other one
+    // keeps its close-on-exec flag, so children started meanwhile by other
+    // threads never get it.
+    int inheritFd = -1;
+};
+Result<pid_t> startProcess(const std::string& program, const std::vector<std::string>& args,
+                           const StartOptions& options);
+
+// A pipe whose write end a child inherits: the child says "done" by closing
+// it (or by exiting), and the parent waits for that with a bound.
+class ChildHandshake {
+public:
+    ChildHandshake() = default;
+    ~ChildHandshake();
+    ChildHandshake(const ChildHandshake&) = delete;
+    ChildHandshake& operator=(const ChildHandshake&) = delete;
+
+    Status open();
+    int childEnd() const { return m_write; }
+    // Drops this process's copy of the child's end; call once the child is started.
+    void started();
+    // True once the child has closed its end, false when wait passed first.
+    bool waitForClose(std::chrono::milliseconds wait);
+
+private:
+    int m_read = -1;
+    int m_write = -1;
+};
 
 // Runs action on a background thread once the child has exited (the child is
 // reaped there, so it never stays a zombie). Without an action the child is

@@ -16,9 +16,14 @@ EventLock::~EventLock()
         ::close(m_fd); // releases the lock
 }
 
+std::string EventLock::lockPath(const std::string& appFolder, const std::string& safeEvent)
+{
+    return appFolder + "/Lock/event-" + safeEvent + ".lock";
+}
+
 EventLock::Result EventLock::acquire(const std::string& path, const std::function<bool()>& giveUp, std::string& error)
 {
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (m_fd < 0) {
         error = "cannot open the lock file " + path + ": " + errnoText(errno);
         return Result::Failed;

@@ -6,8 +6,10 @@
 
 namespace zul::runner {
 
-// An exclusive lock per event on a file in the Junction folder. The kernel
-// drops it when the holder dies, so a crashed runner never blocks the next.
+// An exclusive lock per event on a file in the Lock folder (see lockPath).
+// The kernel drops it when the holder dies, so a crashed runner never blocks
+// the next; what the file says about its holder tells the next one what the
+// dead run left behind.
 class EventLock {
 public:
     EventLock() = default;
@@ -18,6 +20,10 @@ public:
     enum class Result { Taken, Waited, Failed, GaveUp };
     // Waits while another runner holds it, until giveUp() says to stop.
     Result acquire(const std::string& path, const std::function<bool()>& giveUp, std::string& error);
+    int fd() const { return m_fd; }
+
+    // <application folder>/Lock/event-<id>.lock for an id made safe for a file name.
+    static std::string lockPath(const std::string& appFolder, const std::string& safeEvent);
 
 private:
     int m_fd = -1;

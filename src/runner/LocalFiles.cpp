@@ -50,6 +50,21 @@ std::string folderPart(std::string_view path)
     return std::string(path.substr(0, slash));
 }
 
+namespace {
+std::function<void(const std::string&, bool)> g_partObserver;
+
+void partFileChanged(const std::string& path, bool exists)
+{
+    if (g_partObserver)
+        g_partObserver(path, exists);
+}
+} // namespace
+
+void setPartFileObserver(std::function<void(const std::string& path, bool exists)> observer)
+{
+    g_partObserver = std::move(observer);
+}
+
 std::string PartFile::create(const std::string& target, bool startWriteback)
 {
     discard();
@@ -63,6 +78,7 @@ std::string PartFile::create(const std::string& target, bool startWriteback)
         return "cannot create a file in " + folderPart(target) + ": " + errnoText(m_errno);
     }
     ::fchmod(m_fd, fileCreationMode());
+    partFileChanged(m_temp, true);
     m_size = m_flushedUpTo = 0;
     m_errno = 0;
     return {};
@@ -108,6 +124,7 @@ std::string PartFile::commit(std::optional<std::int64_t> mtime, bool sync)
         err = "cannot rename into " + m_target + ": " + errnoText(errno);
     if (!err.empty())
         ::unlink(m_temp.c_str());
+    partFileChanged(m_temp, false);
     m_temp.clear();
     return err;
 }
@@ -120,6 +137,7 @@ void PartFile::discard()
     }
     if (!m_temp.empty()) {
         ::unlink(m_temp.c_str());
+        partFileChanged(m_temp, false);
         m_temp.clear();
     }
 }

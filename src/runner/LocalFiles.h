@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,6 +43,10 @@ private:
     bool m_startWriteback = true;
     int m_errno = 0;
 };
+
+// Told when a part file appears (true) and when it is gone (false), so that
+// the part files of a run that dies can be found and removed afterwards.
+void setPartFileObserver(std::function<void(const std::string& path, bool exists)> observer);
 
 // A local file opened for sending.
 class SourceFile {

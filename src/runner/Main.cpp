@@ -6,8 +6,10 @@
 #include "runner/EventLock.h"
 #include "runner/Housekeeping.h"
 #include "runner/ExitStatus.h"
+#include "runner/Handover.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
+#include "runner/Recovery.h"
 #include "runner/Runner.h"
 #include "runner/Script.h"
 #include "runner/Settings.h"
@@ -102,6 +104,11 @@ int main(int argc, char** argv)
 
     std::vector<std::string> args(argv + 1, argv + argc);
     const auto inv = parseInvocation(args);
+    // The run that started us holds every other run up until this read is done.
+    const std::string scriptPath = inv ? toLocalPath(inv->script) : std::string();
+    auto text = inv && !inv->script.empty() ? zul::platform::readAll(scriptPath)
+                                            : zul::platform::Result<std::string>(std::string());
+    confirmScriptRead();
     const std::string event = inv ? inv->event : std::string();
     const std::string runName = event.empty() ? "FastPath" : fileSafe(event);
 
@@ -110,6 +117,7 @@ int main(int argc, char** argv)
     transcript.setEcho(terminal);
     const std::string logFolder = appFolder + "/Log";
     zul::platform::makeDirectories(logFolder);
+    zul::platform::makeDirectories(appFolder + "/Lock");
     const std::string transcriptPath =
         logFolder + "/" + runName + "_" + stampForName() + "_" + std::to_string(::getpid()) + ".log";
     if (!transcript.open(transcriptPath))
@@ -120,24 +128,31 @@ int main(int argc, char** argv)
     record.start = start;
     record.transcript = transcript.path();
     RunResult result;
+    RunRegistration registration(appFolder, event, start, transcriptPath);
 
     auto finish = [&](const RunResult& r) {
-        const std::string outcome = std::string(describe(r.status)) + (r.message.empty() ? "" : ": " + r.message);
+        std::string outcome = std::string(describe(r.status)) + (r.message.empty() ? "" : ": " + r.message);
         if (r.status == ExitStatus::Success)
             transcript.note("outcome: success (exit status 0)");
         else
             transcript.error("outcome: " + outcome + " (exit status " + std::to_string(int(r.status)) + ")");
         record.end = isoNow();
         record.exitStatus = int(r.status);
+        if (const std::string lost = transcript.failure(); !lost.empty()) {
+            std::fprintf(stderr, "VelundZUL: %s\n", lost.c_str());
+            outcome += "; " + lost;
+        }
         record.outcome = transcript.scrub(outcome);
         if (!appendRunRecord(logFolder + "/runs.jsonl", record))
             std::fprintf(stderr, "VelundZUL: cannot append to %s/runs.jsonl\n", logFolder.c_str());
+        registration.end();
         if (r.status != ExitStatus::Success && !terminal)
             std::fprintf(stderr, "VelundZUL: %s\n", transcript.scrub(outcome).c_str());
         return int(r.status);
     };
 
     transcript.note("VelundZUL started, process " + std::to_string(::getpid()) + ", application folder " + appFolder);
+    registration.announce(transcript);
     if (!configError.empty())
         transcript.error("cannot read the settings, using the defaults: " + configError);
     tidyLog(logFolder, config, transcript);
@@ -145,12 +160,13 @@ int main(int argc, char** argv)
         return finish({ExitStatus::ScriptError, "usage: VelundZUL \"true|SCRIPT|EVENT\""});
     transcript.note("event " + (event.empty() ? std::string("(none: Fast Path)") : event) + ", script " +
                     (inv->script.empty() ? std::string("(none)") : inv->script) + ", flag " + inv->flag);
-    if (inv->script.empty())
-        return finish({ExitStatus::ScriptError, "no script: the transfer check before the run failed"});
+    if (inv->script.empty()) {
+        const std::string why = checkFailureFromHost();
+        return finish({ExitStatus::ScriptError,
+                       "no script: the transfer check before the run failed" + (why.empty() ? "" : ": " + why)});
+    }
 
-    // The whole script is read now: later runs may rewrite the same file.
-    const std::string scriptPath = toLocalPath(inv->script);
-    auto text = zul::platform::readAll(scriptPath);
+    // The whole script was read at the start: later runs may rewrite the same file.
     if (!text)
         return finish(
             {ExitStatus::ScriptError, "cannot read the script " + scriptPath + ": " + text.error().description});
@@ -164,7 +180,7 @@ int main(int argc, char** argv)
         std::string error;
         bool told = false;
         const auto r = lock.acquire(
-            appFolder + "/Junction/." + fileSafe(event) + ".lock",
+            EventLock::lockPath(appFolder, fileSafe(event)),
             [&] {
                 if (!told)
                     transcript.note("waiting for another runner of this event");
@@ -180,6 +196,7 @@ int main(int argc, char** argv)
         if (r == EventLock::Result::Waited)
             transcript.note("the other runner of this event has finished");
     }
+    registration.begin(lock.fd(), transcript);
 
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
         return finish({ExitStatus::RunnerError, "libcurl cannot start"});

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -34,10 +36,20 @@ Transcript::~Transcript()
 bool Transcript::open(const std::string& path)
 {
     m_file = std::fopen(path.c_str(), "we");
-    if (!m_file)
+    if (!m_file) {
+        m_errno = errno;
+        m_failedPath = path;
         return false;
+    }
     m_path = path;
     return true;
+}
+
+std::string Transcript::failure() const
+{
+    if (m_errno == 0)
+        return {};
+    return "cannot write the transcript " + m_failedPath + ": " + std::strerror(m_errno);
 }
 
 void Transcript::addSecret(std::string secret)
@@ -67,9 +79,12 @@ void Transcript::write(char tag, std::string_view text)
         text.remove_suffix(1);
     // Server text is escaped: one transcript line per event, and nothing for a terminal to obey.
     std::string line = clockText() + ' ' + tag + ' ' + escapeControls(scrub(text)) + '\n';
-    if (m_file) {
-        std::fwrite(line.data(), 1, line.size(), m_file);
-        std::fflush(m_file);
+    if (m_file && m_errno == 0) {
+        errno = 0;
+        if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
+            m_errno = errno ? errno : EIO;
+            m_failedPath = m_path;
+        }
     }
     if (m_echo) {
         std::fputs("\r\033[K", stderr); // over a progress bar, if one is drawn
@@ -215,9 +230,19 @@ bool appendRunRecord(const std::string& path, const RunRecord& r)
     if (fd < 0)
         return false;
     shareWithGroup(fd);
+    // Appenders take turns, so that the length before this write is this
+    // record's start and cutting back cannot touch another runner's line.
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat st {};
+    const bool sized = ::fstat(fd, &st) == 0;
     const ssize_t n = ::write(fd, line.data(), line.size());
+    const bool whole = n == ssize_t(line.size());
+    if (!whole && n > 0 && sized) {
+        [[maybe_unused]] const int cut = ::ftruncate(fd, st.st_size);
+    }
     ::close(fd);
-    return n == ssize_t(line.size());
+    return whole;
 }
 
 std::string formatRate(std::int64_t bytes, double seconds)

@@ -33,10 +33,16 @@ public:
 
     std::string scrub(std::string_view text) const;
 
+    // Why the file could not be opened or written, once either happened;
+    // empty while it is whole.
+    std::string failure() const;
+
 private:
     void write(char tag, std::string_view text);
 
     std::FILE* m_file = nullptr;
+    int m_errno = 0;
+    std::string m_failedPath;
     std::string m_path;
     bool m_echo = false;
     std::vector<std::string> m_secrets;
@@ -76,7 +82,9 @@ std::string isoNow();
 std::string jsonEscape(std::string_view s);
 std::string toJsonLine(const RunRecord& r);
 
-// Appends one line in one write, so concurrent runners never interleave.
+// Appends the whole line in one write, so concurrent runners never
+// interleave; a short write (a full disk) is cut back off, so the file never
+// holds half a record. False when the record is not in the file.
 bool appendRunRecord(const std::string& path, const RunRecord& r);
 
 // "12.3 MB/s" for a byte count and a duration.

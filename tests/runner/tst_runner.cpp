@@ -375,7 +375,8 @@ private slots:
     {
         TempAppFolder app;
         QVERIFY(writeBytes(remote("wait.txt"), "waited"));
-        const int fd = ::open(app.file("Junction/.E0009.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        QVERIFY(QDir().mkpath(QString::fromStdString(app.file("Lock"))));
+        const int fd = ::open(app.file("Lock/event-E0009.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         QVERIFY(fd >= 0);
         QCOMPARE(::flock(fd, LOCK_EX), 0);
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
@@ -401,7 +402,7 @@ private slots:
         const RunnerRun r = run(app, login() + "quit\r\n", "E0007");
         ::umask(before);
         QVERIFY2(r.exit == 0, r.transcript.constData());
-        for (const char* name : {"Log/runs.jsonl", "Junction/.E0007.lock"}) {
+        for (const char* name : {"Log/runs.jsonl", "Lock/event-E0007.lock"}) {
             struct stat st{};
             QCOMPARE(::stat(app.file(name).c_str(), &st), 0);
             QVERIFY2((st.st_mode & 0060) == 0060, name);

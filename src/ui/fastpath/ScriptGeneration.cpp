@@ -3,6 +3,7 @@
 
 #include "com/ModFTP1.h"
 #include "com/ModuleState.h"
+#include "exec/Handover.h"
 #include "exec/ModExecut.h"
 #include "exec/Pinng.h"
 #include "platform/Clock.h"
@@ -104,6 +105,11 @@ void frmFast_Path::cmdRunNow_Click()
                 platform::yield();
                 use.runnerStarting();
                 try {
+                    // Another process may have replaced the file since it was
+                    // written: write it again under the hand-over lock, which
+                    // stays until the runner has read it.
+                    ModExecut::HandoverLock handover;
+                    zul::ui::writeTempScript(script + std::string(platform::CRLF));
                     ModExecut::StartRunner(ModExecut::FormRunnerCommand(zul::ui::tempScriptPath(), "     "));
                 } catch (...) {
                     use.runnerNotStarted();

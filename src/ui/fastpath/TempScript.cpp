@@ -1,6 +1,7 @@
 #include "ui/fastpath/TempScript.h"
 
 #include "com/HostComponents.h"
+#include "exec/Handover.h"
 #include "exec/RunnerWatch.h"
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
@@ -25,6 +26,9 @@ void deleteTempScript()
 
 void runnerExited(unsigned generation)
 {
+    // Another process's Run Now may be handing the same file to its runner.
+    // The hand-over lock comes first, then the mutex, always in that order.
+    ModExecut::HandoverLock handover;
     std::lock_guard lock(g_mutex);
     if (generation != g_generation)
         return;
@@ -64,6 +68,7 @@ TempScriptUse::TempScriptUse()
 
 TempScriptUse::~TempScriptUse()
 {
+    ModExecut::HandoverLock handover;
     std::lock_guard lock(g_mutex);
     if (m_generation != g_generation)
         return;

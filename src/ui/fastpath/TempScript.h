@@ -23,8 +23,8 @@ public:
     TempScriptUse(const TempScriptUse&) = delete;
     TempScriptUse& operator=(const TempScriptUse&) = delete;
 
-    // Call before starting the runner; the action, run once the runner has
-    // exited, releases the runner's hold.
+    // Call before starting the runner, and before taking the hand-over lock;
+    // the action, run once the runner has exited, releases the runner's hold.
     void runnerStarting();
     // The runner did not start after all.
     void runnerNotStarted();

@@ -45,9 +45,12 @@ class Messages : public test::RecordingMessages {
 public:
     std::vector<bool> hourglass;
     int disconnectOnCall = -1;
+    std::function<void()> beforeEachCall;
 
     com::Variant HandleMessages(const com::Args& args) override
     {
+        if (beforeEachCall)
+            beforeEachCall();
         const QCursor* cursor = QApplication::overrideCursor();
         hourglass.push_back(cursor && cursor->shape() == Qt::WaitCursor);
         if (static_cast<int>(hourglass.size()) - 1 == disconnectOnCall)
@@ -755,6 +758,25 @@ private slots:
         QVERIFY(!passes || ::stat(m_app->file("tempZUL.zul").c_str(), &st) == 0);
         QVERIFY(!passes || (st.st_mode & 0777) == 0600);
         QCOMPARE(int(table().size()), passes ? 4 : 0); // remembered before the question
+    }
+
+    // Another Run Now (another host process) replaces tempZUL.zul while this
+    // one asks for confirmation: the runner still gets this run's script.
+    void runNowHandsOverItsOwnScript()
+    {
+        installRunners(true);
+        m_messages->answer = true;
+        const std::string temp = m_app->file("tempZUL.zul");
+        m_messages->beforeEachCall = [temp] {
+            platform::replaceAtomically(temp, "open 10.9.9.9\r\nuser other pw\r\nget x y\r\nquit\r\n");
+        };
+        withDialog([&](frmFast_Path& d) {
+            fill(d, "127.0.0.1", "usr", "pw", "a", "b");
+            QTest::mouseClick(child<QPushButton>(d, "cmdRunNow"), Qt::LeftButton);
+        });
+        m_messages->beforeEachCall = {};
+        platform::waitForWatchedChildren();
+        QCOMPARE(m_app->read("runner-script.txt"), std::string("open 127.0.0.1\r\nuser usr pw\r\nput a b\r\nquit\r\n"));
     }
 
     void withoutDatabaseTheDialogStillWorks()

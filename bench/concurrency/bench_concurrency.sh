@@ -1,0 +1,115 @@
+#!/bin/bash
+# 50 different events started at once (one qorvhost process each, one small
+# file each, a loopback FTP server) against one event run alone: wall time
+# from the start until every run has its line in Log/runs.jsonl.
+#
+#   bench/concurrency/bench_concurrency.sh [build folder]
+#
+# BENCH_EVENTS (50) and BENCH_REPS (3, best time kept) change the load.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+build=${1:-$source_dir/build/dev}
+events=${BENCH_EVENTS:-50}
+reps=${BENCH_REPS:-3}
+host="$build/bin/qorvhost"
+user=bench
+pass=bench-pw
+
+for f in "$host" "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so"; do
+    [ -e "$f" ] || { echo "missing $f (build qorvhost, zul, VelundZUL and zul_ping32)" >&2; exit 2; }
+done
+
+work=$(mktemp -d /tmp/zul-bench-concurrency.XXXXXX)
+server_pid=
+cleanup() {
+    if [ -n "$server_pid" ]; then
+        kill "$server_pid" 2>/dev/null || true
+        wait "$server_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$work/root" "$work/app/ZUL" "$work/app/Junction" "$work/app/Log" "$work/in" "$work/scripts" "$work/data"
+cp -a "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$work/app/"
+/usr/bin/python3 "$source_dir/tests/runner/ftpserver.py" --root "$work/root" --user $user --password $pass \
+    >"$work/port" 2>"$work/server.log" &
+server_pid=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+port=$(head -1 "$work/port")
+[ -n "$port" ] || { echo "the FTP server did not start" >&2; cat "$work/server.log" >&2; exit 2; }
+
+qh() { "$host" --data "$work/data" --plugin "$work/app/libzul.so" "$@"; }
+id_of() { printf 'C%04d' "$1"; }
+
+echo "defining $events events..."
+for i in $(seq 1 "$events"); do
+    id=$(id_of "$i")
+    printf 'content of %s\r\n' "$id" >"$work/root/$id.txt"
+    printf 'open 127.0.0.1 %s\r\nuser %s %s\r\nbinary\r\nget %s.txt %s/in/%s.txt\r\nquit\r\n' \
+        "$port" $user $pass "$id" "$work" "$id" >"$work/scripts/$id.zul"
+    qh event put "$id" >/dev/null
+    qh script import "$id" "$work/scripts/$id.zul" >/dev/null
+done
+
+now() { date +%s.%N; }
+records() { [ -f "$work/app/Log/runs.jsonl" ] && wc -l <"$work/app/Log/runs.jsonl" || echo 0; }
+# Starts events 1..$1 at once and waits until each has its run record; prints seconds.
+burst() {
+    local n=$1 before pids=() s
+    before=$(records)
+    rm -f "$work"/in/*.txt
+    s=$(now)
+    for i in $(seq 1 "$n"); do
+        qh run "$(id_of "$i")" >/dev/null 2>>"$work/host.err" &
+        pids+=($!)
+    done
+    for p in "${pids[@]}"; do wait "$p" || { echo "a host run failed" >&2; cat "$work/host.err" >&2; exit 1; }; done
+    while [ "$(records)" -lt $((before + n)) ]; do sleep 0.01; done
+    echo "$(now) - $s" | bc -l
+    for i in $(seq 1 "$n"); do
+        id=$(id_of "$i")
+        [ "$(cat "$work/in/$id.txt" 2>/dev/null)" = "$(printf 'content of %s\r' "$id")" ] ||
+            { echo "event $id did not receive its own file" >&2; exit 1; }
+    done
+}
+# The same events one after another, each waited for: the peer that shows what
+# running them together saves.
+serial() {
+    local n=$1 s before
+    s=$(now)
+    for i in $(seq 1 "$n"); do
+        before=$(records)
+        qh run "$(id_of "$i")" >/dev/null 2>>"$work/host.err"
+        while [ "$(records)" -le "$before" ]; do sleep 0.01; done
+    done
+    echo "$(now) - $s" | bc -l
+}
+best() {
+    local b= t
+    for _ in $(seq "$reps"); do
+        t=$($2 "$1")
+        if [ -z "$b" ] || [ "$(echo "$t < $b" | bc -l)" = 1 ]; then b=$t; fi
+    done
+    printf '%.3f' "$b"
+}
+
+echo "one event alone..."
+one=$(best 1 burst)
+echo "$events events at once..."
+many=$(best "$events" burst)
+echo "$events events one after another..."
+one_by_one=$(best "$events" serial)
+bad=$(grep -vc '"exit":0,' "$work/app/Log/runs.jsonl" || true)
+[ "$bad" = 0 ] || { echo "$bad runs did not succeed" >&2; grep -v '"exit":0,' "$work/app/Log/runs.jsonl" >&2; exit 1; }
+
+echo
+echo "$(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg) (the host processes compete for them)"
+printf '%-34s %10s\n' "seconds (best of $reps)" wall
+printf '%-34s %10s\n' "one event alone" "$one"
+printf '%-34s %10s\n' "$events events at once" "$many"
+printf '%-34s %10s\n' "$events events one after another" "$one_by_one"
+printf '%-34s %10s\n' "ratio ($events at once / one alone)" "$(printf '%.2f' "$(echo "$many / $one" | bc -l)")"
+printf '%-34s %10s\n' "ratio (at once / one after another)" "$(printf '%.2f' "$(echo "$many / $one_by_one" | bc -l)")"

@@ -1,0 +1,106 @@
+#include "platform/FileLock.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+
+namespace zul::platform {
+
+namespace {
+
+// Users of one installed folder share the lock: one created by another user
+// is still locked through a read-only descriptor.
+int openLockFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+    return fd >= 0 || errno != EACCES ? fd : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+} // namespace
+
+Status FileLock::acquire(const std::string& path, std::chrono::milliseconds wait)
+{
+    release();
+    const int fd = openLockFile(path);
+    if (fd < 0)
+        return errorFromErrno(errno, path);
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        m_fd = fd;
+        return success();
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) {
+        const int err = errno;
+        ::close(fd);
+        return errorFromErrno(err, path);
+    }
+
+    // A blocking flock wakes the moment the holder lets go, where polling would
+    // leave the lock idle between polls; it waits on a helper thread so that
+    // the wait can end. A helper that gets the lock after we gave up drops it.
+    struct Wait {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+        bool abandoned = false;
+        int error = 0;
+    };
+    auto state = std::make_shared<Wait>();
+    std::thread([state, fd] {
+        int err = 0;
+        while (::flock(fd, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                err = errno;
+                break;
+            }
+        }
+        std::lock_guard lock(state->mutex);
+        if (state->abandoned) {
+            ::close(fd);
+            return;
+        }
+        state->error = err;
+        state->finished = true;
+        state->done.notify_all();
+    }).detach();
+
+    std::unique_lock lock(state->mutex);
+    if (!state->done.wait_for(lock, wait, [&] { return state->finished; })) {
+        state->abandoned = true;
+        return Error{ErrorCode::Other, "timed out waiting for the lock '" + path + "'"};
+    }
+    if (state->error != 0) {
+        ::close(fd);
+        return errorFromErrno(state->error, path);
+    }
+    m_fd = fd;
+    return success();
+}
+
+bool FileLock::tryAcquire(const std::string& path)
+{
+    release();
+    const int fd = openLockFile(path);
+    if (fd < 0)
+        return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void FileLock::release()
+{
+    if (m_fd >= 0) {
+        ::close(m_fd); // drops the lock
+        m_fd = -1;
+    }
+}
+
+} // namespace zul::platform

@@ -1,0 +1,224 @@
+#include "support/Files.h"
+#include "support/FtpServer.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+
+using namespace zul::test;
+
+// Runs that overlap and runs that die, through the host's command line: the
+// real plug-in, the real runner, a loopback FTP server.
+class ConcurrencyTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    FtpServer m_server;
+
+    QString path(const QString& rel) const { return m_dir.filePath(rel); }
+    QByteArray read(const QString& rel) const { return readBytes(path(rel)); }
+
+    QStringList hostArgs(const QStringList& args) const
+    {
+        return QStringList{"--data", path("data"), "--plugin", path("app/libzul.so")} + args;
+    }
+    int qorvhost(const QStringList& args)
+    {
+        QProcess p;
+        p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs(args));
+        p.waitForFinished(60000);
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    // An event whose script receives one remote file into a local target.
+    void defineEvent(const QString& id, int port, const QString& remote, const QString& target)
+    {
+        const QString script = path("scripts/" + id + ".zul");
+        QVERIFY(writeBytes(script, QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nget %2 %3\r\nquit\r\n")
+                                       .arg(QString::number(port), remote, target)
+                                       .toLatin1()));
+        QCOMPARE(qorvhost({"event", "put", id}), 0);
+        QCOMPARE(qorvhost({"script", "import", id, script}), 0);
+    }
+    QList<QJsonObject> runs() const
+    {
+        QList<QJsonObject> out;
+        const QByteArray all = read("app/Log/runs.jsonl");
+        if (all == "<missing>")
+            return out;
+        for (const QByteArray& line : all.split('\n')) {
+            if (line.isEmpty())
+                continue;
+            QJsonParseError error{};
+            const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
+            out << (error.error == QJsonParseError::NoError && doc.isObject() ? doc.object() : QJsonObject());
+        }
+        return out;
+    }
+    QStringList partFiles() const
+    {
+        QStringList out;
+        QDirIterator it(m_dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString f = it.next();
+            if (f.contains(".part-"))
+                out << f;
+        }
+        return out;
+    }
+    // The runner that holds an event's turn, as its lock file names it.
+    qint64 runnerOf(const QString& id) const
+    {
+        for (const QByteArray& line : read("app/Lock/event-" + id + ".lock").split('\n'))
+            if (line.startsWith("pid "))
+                return line.mid(4).toLongLong();
+        return 0;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QDir d(m_dir.path());
+        for (const char* sub : {"app/ZUL", "app/Junction", "app/Log", "server", "in", "scripts"})
+            QVERIFY(d.mkpath(sub));
+        for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
+            QVERIFY(installBuilt(file, path("app")));
+        QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
+    }
+
+    // A register that cannot be written (the file size limit stands in for a
+    // full disk): the runner's outcome and the host's log say why.
+    void checkFailureIsExplained()
+    {
+        QByteArray reg;
+        for (int i = 0; i < 300; ++i)
+            reg += "Z" + QByteArray::number(100000 + i) + " 20200101000000          &/z&\r\n";
+        QVERIFY(writeBytes(path("app/Rcvdchkr.txt"), reg));
+        QVERIFY(writeBytes(path("server/f.txt"), "f"));
+        defineEvent("F0001", m_server.port(), "f.txt", path("in/f.txt"));
+        QProcess p;
+        p.setChildProcessModifier([] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            limit.rlim_cur = 6000;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        });
+        p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"run", "F0001"}));
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), 1, 60000);
+        const QString why = "cannot write the receipt register: File too large";
+        const QString outcome = runs().first().value("outcome").toString();
+        QVERIFY2(outcome.contains("no script: the transfer check before the run failed: " + why), qPrintable(outcome));
+        QCOMPARE(read("app/Rcvdchkr.txt"), reg);
+        QProcess log;
+        log.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"log"}));
+        QVERIFY(log.waitForFinished(60000));
+        const QString text = QString::fromLocal8Bit(log.readAllStandardOutput());
+        QVERIFY2(text.contains("note: event F0001: the transfer check failed") && text.contains(why), qPrintable(text));
+    }
+
+    // Two host processes on different events at once: each runner gets its
+    // own script, each target its own file, the register every record.
+    void twoEventsAtOnce()
+    {
+        constexpr int Pairs = 20;
+        const int before = runs().size();
+        QStringList ids;
+        for (int i = 1; i <= Pairs; ++i) {
+            for (const char* side : {"A", "B"}) {
+                const QString id = QString("%1%2").arg(side).arg(i, 4, 10, QChar('0'));
+                ids << id;
+                QVERIFY(writeBytes(path("server/" + id + ".txt"), "content of " + id.toLatin1() + "\r\n"));
+                defineEvent(id, m_server.port(), id + ".txt", path("in/" + id + ".txt"));
+            }
+        }
+        for (int i = 0; i < Pairs; ++i) {
+            QProcess a, b;
+            a.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"run", ids[2 * i]}));
+            b.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"run", ids[2 * i + 1]}));
+            QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
+            QCOMPARE(a.exitCode(), 0);
+            QCOMPARE(b.exitCode(), 0);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 2 * Pairs, 120000);
+
+        const QByteArray reg = read("app/Rcvdchkr.txt");
+        QSet<QString> recorded;
+        for (const QJsonObject& run : runs().mid(before)) {
+            QVERIFY2(!run.isEmpty(), read("app/Log/runs.jsonl").constData());
+            QCOMPARE(run.value("exit").toInt(-1), 0);
+            recorded << run.value("event").toString();
+        }
+        QCOMPARE(recorded.size(), 2 * Pairs);
+        for (const QString& id : ids) {
+            QVERIFY(recorded.contains(id));
+            QCOMPARE(read("in/" + id + ".txt"), "content of " + id.toLatin1() + "\r\n");
+            QVERIFY2(reg.contains(id.toLatin1() + "01 ") &&
+                         reg.contains("&" + path("in/" + id + ".txt").toLatin1() + "&\r\n"),
+                     qPrintable(id));
+            QVERIFY(!QFile::exists(path("app/Junction/" + id + "01.txt")));
+        }
+    }
+
+    // A runner killed in the middle of a download leaves a part file and no
+    // record; the next run removes the one and writes the other.
+    void killedRunnerIsCleanedUp_data()
+    {
+        QTest::addColumn<QString>("next");
+        QTest::newRow("the same event again") << QString("K0001");
+        QTest::newRow("another event") << QString("K0002");
+    }
+    void killedRunnerIsCleanedUp()
+    {
+        QFETCH(QString, next);
+        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
+        FtpServer slow;
+        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
+                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
+                 qPrintable(slow.why()));
+        QVERIFY(writeBytes(path("server/big.bin"), someBytes(4 << 20, 11)));
+        QVERIFY(writeBytes(path("server/small.bin"), "small"));
+        QFile::remove(path("in/big.bin"));
+        defineEvent("K0001", slow.port(), "big.bin", path("in/big.bin"));
+        defineEvent("K0002", m_server.port(), "small.bin", path("in/small.bin"));
+        const int before = runs().size();
+
+        QCOMPARE(qorvhost({"run", "K0001"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!partFiles().isEmpty(), 30000);
+        const qint64 pid = runnerOf("K0001");
+        QVERIFY(pid > 0);
+        QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 10000);
+        QVERIFY(!partFiles().isEmpty());
+        QCOMPARE(runs().size(), before);
+
+        if (next == "K0001")
+            defineEvent("K0001", m_server.port(), "small.bin", path("in/big.bin"));
+        QCOMPARE(qorvhost({"run", next}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 2, 60000);
+        QCOMPARE(partFiles(), QStringList());
+
+        const QList<QJsonObject> after = runs().mid(before);
+        const QJsonObject& killed = after[0];
+        QCOMPARE(killed.value("event").toString(), QString("K0001"));
+        QVERIFY2(killed.value("outcome").toString().contains("ended without finishing"),
+                 qPrintable(killed.value("outcome").toString()));
+        QVERIFY(killed.value("exit").toInt(0) != 0);
+        QVERIFY(QFile::exists(killed.value("transcript").toString()));
+        QCOMPARE(after[1].value("event").toString(), next);
+        QCOMPARE(after[1].value("exit").toInt(-1), 0);
+        QCOMPARE(read(next == "K0001" ? "in/big.bin" : "in/small.bin"), QByteArray("small"));
+    }
+};
+
+QTEST_GUILESS_MAIN(ConcurrencyTest)
+#include "tst_concurrency.moc"

@@ -1,0 +1,242 @@
+// What makes runs that die, and disks that fill, lose nothing: whole run
+// records, transcripts that say when they could not be written, and the
+// clean-up after a run that died holding its turn.
+#include "runner/Recovery.h"
+#include "runner/Transcript.h"
+
+#include "support/Files.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace zul::runner;
+using zul::test::readBytes;
+using zul::test::writeBytes;
+
+Q_DECLARE_METATYPE(std::vector<std::string>)
+
+class RecoveryTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+
+    std::string path(const char* rel) const { return m_dir.filePath(rel).toStdString(); }
+    QString qpath(const char* rel) const { return m_dir.filePath(rel); }
+
+    static RunRecord someRecord()
+    {
+        RunRecord r;
+        r.event = "E0001";
+        r.start = "2024-03-07T14:05:09.000+0000";
+        r.end = "2024-03-07T14:05:10.000+0000";
+        r.outcome = "success";
+        r.transcript = "/x/Log/E0001.log";
+        return r;
+    }
+    // A lock file that names a run; its part file exists.
+    std::string deadHolder(const std::string& event, const std::string& part, const std::string& transcript)
+    {
+        LockHolder h;
+        h.pid = 999999;
+        h.since = 1;
+        h.event = event;
+        h.start = "2024-03-07T14:05:09.000+0000";
+        h.transcript = transcript;
+        return holderHeader(h) + "part " + part + "\n";
+    }
+
+private slots:
+    void init()
+    {
+        QDir(m_dir.path()).removeRecursively();
+        for (const char* sub : {"Lock", "Log", "Junction"})
+            QVERIFY(QDir().mkpath(m_dir.filePath(sub)));
+    }
+
+    // The whole line or nothing: a write cut short is taken back off.
+    void recordsAreWhole_data()
+    {
+        QTest::addColumn<bool>("roomForIt");
+        QTest::newRow("room for the line") << true;
+        QTest::newRow("disk full in the middle") << false;
+    }
+    void recordsAreWhole()
+    {
+        QFETCH(bool, roomForIt);
+        const std::string runs = path("Log/runs.jsonl");
+        QVERIFY(appendRunRecord(runs, someRecord()));
+        const QByteArray before = readBytes(QString::fromStdString(runs));
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit limit = saved;
+        limit.rlim_cur = roomForIt ? RLIM_INFINITY : rlim_t(before.size() + 20);
+        if (limit.rlim_cur > saved.rlim_max)
+            limit.rlim_cur = saved.rlim_max;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool appended = appendRunRecord(runs, someRecord());
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(appended, roomForIt);
+        QCOMPARE(readBytes(QString::fromStdString(runs)), roomForIt ? before + before : before);
+    }
+
+    void transcriptFailuresAreKnown_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("full disk") << "/dev/full"
+                                   << "No space left on device";
+        QTest::newRow("missing folder") << qpath("nowhere/t.log") << "No such file or directory";
+    }
+    void transcriptFailuresAreKnown()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, why);
+        Transcript t;
+        t.open(file.toStdString());
+        t.note("a line");
+        const QString failure = QString::fromStdString(t.failure());
+        QVERIFY2(failure.contains(file) && failure.contains(why), qPrintable(failure));
+
+        Transcript fine;
+        QVERIFY(fine.open(path("Log/fine.log")));
+        fine.note("a line");
+        QCOMPARE(fine.failure(), std::string());
+    }
+
+    void holderIsParsed_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<long>("pid");
+        QTest::addColumn<std::vector<std::string>>("parts");
+        QTest::newRow("nobody") << QByteArray() << 0L << std::vector<std::string>{};
+        QTest::newRow("header only") << QByteArray("pid 12\nsince 5\nevent E1\nstart s\ntranscript /t\n") << 12L
+                                     << std::vector<std::string>{};
+        QTest::newRow("parts open and done")
+            << QByteArray("pid 7\npart /a b/.x.part-1\npart /j/.y.part-2\ndone /a b/.x.part-1\npart /j/.z.part-3\n")
+            << 7L << std::vector<std::string>{"/j/.y.part-2", "/j/.z.part-3"};
+        QTest::newRow("a line cut short")
+            << QByteArray("pid 8\npart /j/.y.pa") << 8L << std::vector<std::string>{"/j/.y.pa"};
+    }
+    void holderIsParsed()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(long, pid);
+        QFETCH(std::vector<std::string>, parts);
+        const LockHolder h = parseHolder(text.toStdString());
+        QCOMPARE(h.pid, pid);
+        QCOMPARE(h.parts, parts);
+        QCOMPARE(parseHolder(holderHeader(h)).pid, pid);
+    }
+
+    // Dead runs, found through the lock this run holds and through lock files
+    // nobody holds, get a record; their part files go, and so do Junction part
+    // files older than every live run. A live run's files stay.
+    void deadRunsAreSettled()
+    {
+        const std::string app = m_dir.path().toStdString();
+        QVERIFY(writeBytes(qpath("Junction/.E000101.txt.part-aaaaaa"), "half"));
+        QVERIFY(writeBytes(qpath("out/.target.part-bbbbbb"), "half"));
+        QVERIFY(writeBytes(qpath("Junction/.old.part-cccccc"), "left by some run long ago"));
+        QVERIFY(writeBytes(qpath("Junction/.new.part-dddddd"), "being written now"));
+        const timespec old[2] = {{1000, 0}, {1000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, path("Junction/.old.part-cccccc").c_str(), old, 0), 0);
+        const timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, path("Junction/.new.part-dddddd").c_str(), later, 0), 0);
+        QVERIFY(writeBytes(qpath("Log/dead.log"), "12:00:00.000 * VelundZUL started\n"));
+        QVERIFY(writeBytes(qpath("Lock/event-E0001.lock"),
+                           QByteArray::fromStdString(
+                               deadHolder("E0001", path("Junction/.E000101.txt.part-aaaaaa"), path("Log/dead.log")))));
+        QVERIFY(writeBytes(qpath("Lock/run-999998.lock"),
+                           QByteArray::fromStdString(deadHolder("", path("out/.target.part-bbbbbb"), ""))));
+        // A live run of another event: held, so left alone.
+        QVERIFY(writeBytes(qpath("Lock/event-E0002.lock"), "pid 1\nsince 2\nevent E0002\n"));
+        const int live = ::open(path("Lock/event-E0002.lock").c_str(), O_RDWR | O_CLOEXEC);
+        QCOMPARE(::flock(live, LOCK_EX), 0);
+
+        const int own = ::open(path("Lock/event-E0001.lock").c_str(), O_RDWR | O_CLOEXEC);
+        QCOMPARE(::flock(own, LOCK_EX), 0);
+        Transcript transcript;
+        QVERIFY(transcript.open(path("Log/own.log")));
+        {
+            RunRegistration registration(app, "E0001", "now", path("Log/own.log"));
+            registration.begin(own, transcript);
+            QCOMPARE(parseHolder(readBytes(qpath("Lock/event-E0001.lock")).toStdString()).pid, long(::getpid()));
+            registration.end();
+        }
+        QCOMPARE(readBytes(qpath("Lock/event-E0001.lock")), QByteArray());
+        ::close(own);
+
+        const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
+        QCOMPARE(runs.count('\n'), 2);
+        QCOMPARE(runs.count("ended without finishing"), 2);
+        QVERIFY(runs.contains("\"event\":\"E0001\""));
+        QVERIFY(readBytes(qpath("Log/dead.log")).contains("ended without finishing"));
+        QVERIFY(readBytes(qpath("Log/own.log")).contains("ended without finishing"));
+        QVERIFY(!QFile::exists(qpath("Junction/.E000101.txt.part-aaaaaa")));
+        QVERIFY(!QFile::exists(qpath("out/.target.part-bbbbbb")));
+        QVERIFY(!QFile::exists(qpath("Lock/run-999998.lock")));
+        QVERIFY(QFile::exists(qpath("Junction/.new.part-dddddd")));
+        // The live run started at 2 s after the epoch: nothing in Junction is older.
+        QVERIFY(QFile::exists(qpath("Junction/.old.part-cccccc")));
+        QCOMPARE(readBytes(qpath("Lock/event-E0002.lock")), QByteArray("pid 1\nsince 2\nevent E0002\n"));
+        ::close(live);
+
+        // Once that run is gone too, a run without an event settles it, and
+        // the old part file has no live owner left. An earlier runner that
+        // had this process id and died is settled too.
+        QVERIFY(writeBytes(qpath(("Lock/run-" + std::to_string(::getpid()) + ".lock").c_str()),
+                           QByteArray::fromStdString(deadHolder("", path("out/.again.part-eeeeee"), ""))));
+        QVERIFY(writeBytes(qpath("out/.again.part-eeeeee"), "half"));
+        {
+            RunRegistration registration(app, "", "now", path("Log/own.log"));
+            registration.begin(-1, transcript);
+            registration.end();
+        }
+        QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 4);
+        QVERIFY(!QFile::exists(qpath("out/.again.part-eeeeee")));
+        QVERIFY(!QFile::exists(qpath("Junction/.old.part-cccccc")));
+        QVERIFY(QFile::exists(qpath("Junction/.new.part-dddddd")));
+        QCOMPARE(QDir(qpath("Lock")).entryList(QDir::Files), QStringList({"event-E0001.lock", "event-E0002.lock"}));
+    }
+
+    // A runner killed while it waits for its event's turn has no part files,
+    // but it still gets its record.
+    void killedWhileWaiting()
+    {
+        const std::string app = m_dir.path().toStdString();
+        const pid_t child = ::fork();
+        if (child == 0) {
+            Transcript t;
+            RunRegistration waiting(app, "E0005", "then", "");
+            waiting.announce(t);
+            ::raise(SIGKILL);
+            ::_exit(0);
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        const QString lock = qpath("Lock/run-") + QString::number(child) + ".lock";
+        QVERIFY(QFile::exists(lock));
+        Transcript transcript;
+        {
+            RunRegistration next(app, "", "now", "");
+            next.begin(-1, transcript);
+            next.end();
+        }
+        const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
+        QVERIFY2(runs.contains("\"event\":\"E0005\"") && runs.contains("ended without finishing"), runs.constData());
+        QVERIFY(!QFile::exists(lock));
+        QCOMPARE(QDir(qpath("Lock")).entryList(QDir::Files), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(RecoveryTest)
+#include "tst_recovery.moc"
