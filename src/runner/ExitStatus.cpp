@@ -25,6 +25,10 @@ std::string_view describe(ExitStatus status)
         return "interrupted";
     case ExitStatus::RunnerError:
         return "runner error";
+    case ExitStatus::Untrusted:
+        return "partner not trusted";
+    case ExitStatus::TlsNotOffered:
+        return "TLS not offered";
     }
     return "unknown";
 }

@@ -16,6 +16,8 @@ enum class ExitStatus : int {
     DeliveryFailure = 7,  // a received file could not be delivered from the Junction folder
     Interrupted = 8,      // stopped by a signal
     RunnerError = 9,      // the runner itself could not work (lock, libcurl set-up)
+    Untrusted = 11,       // the partner's certificate or SSH host key is not trusted
+    TlsNotOffered = 12,   // the partner refused TLS; the login was never sent
 };
 
 std::string_view describe(ExitStatus status);

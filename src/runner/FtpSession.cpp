@@ -33,8 +33,9 @@ template <typename T> void setopt(CURL* c, CURLoption o, T v)
 } // namespace
 
 FtpSession::FtpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
-                       std::function<bool()> shouldStop)
-    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop))
+                       std::function<bool()> shouldStop, Scheme scheme)
+    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop)),
+      m_scheme(scheme)
 {
 }
 
@@ -125,8 +126,10 @@ void FtpSession::ensureHandle()
     setopt(c, CURLOPT_BUFFERSIZE, kDownloadBuffer);
     setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
     setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
-    setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
+    setopt(c, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    setTlsOptions();
 }
+
 
 bool FtpSession::connectionLooksDead()
 {
@@ -143,7 +146,7 @@ bool FtpSession::connectionLooksDead()
 std::string FtpSession::url(const std::string& path) const
 {
     std::string host = m_host.find(':') != std::string::npos ? "[" + m_host + "]" : m_host;
-    std::string u = "ftp://" + host + ":" + std::to_string(m_port) + "/";
+    std::string u = std::string(m_scheme == Scheme::Ftps ? "ftps://" : "ftp://") + host + ":" + std::to_string(m_port) + "/";
     if (!path.empty()) {
         char* e = curl_easy_escape(m_curl, path.data(), int(path.size()));
         u += e;
@@ -264,6 +267,10 @@ Outcome FtpSession::classify(CURLcode rc, const std::string& what)
     if (reply < 100 && !m_lastReplies.empty())
         reply = replyCodeOf(m_lastReplies.back());
     std::string detail = m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(rc);
+    if (auto tls = tlsFailure(rc, detail); tls.failure != Failure::None) {
+        tls.message = what + ": " + tls.message;
+        return tls;
+    }
     if (reply >= 400 && !m_lastReplies.empty() && replyCodeOf(m_lastReplies.back()) == reply)
         detail = m_lastReplies.back();
     Outcome o{Failure::Remote, what + ": " + m_transcript.scrub(detail), reply};
@@ -365,7 +372,69 @@ std::optional<std::string> FtpSession::pwdFrom(const std::vector<std::string>& r
     return std::nullopt;
 }
 
-Outcome FtpSession::changeFolder(const std::string& cmd)
+Outcome FtpSession::changeFolder(const std::string& name)
+{
+    return moveFolder("CWD " + name);
+}
+
+Outcome FtpSession::changeUp()
+{
+    return moveFolder("CDUP");
+}
+
+Outcome FtpSession::printFolder(std::string& shown)
+{
+    std::vector<std::string> replies;
+    Outcome o = commands({"PWD"}, &replies);
+    if (o.ok() && !replies.empty())
+        shown = replies.back();
+    return o;
+}
+
+Outcome FtpSession::remove(const std::string& name)
+{
+    return commands({"DELE " + remotePath(name)});
+}
+
+Outcome FtpSession::makeFolder(const std::string& name)
+{
+    return commands({"MKD " + remotePath(name)});
+}
+
+Outcome FtpSession::removeFolder(const std::string& name)
+{
+    return commands({"RMD " + remotePath(name)});
+}
+
+Outcome FtpSession::rename(const std::string& from, const std::string& to)
+{
+    return commands({"RNFR " + remotePath(from), "RNTO " + remotePath(to)});
+}
+
+Outcome FtpSession::quote(const std::string& text)
+{
+    const auto sp = text.find(' ');
+    std::string verb = text.substr(0, sp);
+    for (char& ch : verb)
+        ch = char(std::toupper(static_cast<unsigned char>(ch)));
+    const std::string rest = sp == std::string::npos ? std::string() : text.substr(sp + 1);
+    // Commands that change the session go through it, so it can restore them.
+    if (verb == "CWD" && !rest.empty())
+        return moveFolder("CWD " + rest);
+    if (verb == "CDUP")
+        return moveFolder("CDUP");
+    if (verb == "SITE" && !rest.empty())
+        return site(rest);
+    return commands({text});
+}
+
+Outcome FtpSession::passive()
+{
+    m_transcript.note("passive mode (EPSV, then PASV) is always used");
+    return {};
+}
+
+Outcome FtpSession::moveFolder(const std::string& cmd)
 {
     std::vector<std::string> replies;
     // With an absolute folder the server is told where to go, not how.

@@ -1,0 +1,61 @@
+// The TLS side of FtpSession: what is asked of the partner's certificate, and
+// how a refusal is told to the operator.
+#include "runner/FtpSession.h"
+
+namespace zul::runner {
+
+void FtpSession::setTlsOptions()
+{
+    if (m_scheme == Scheme::Ftp)
+        return;
+    CURL* c = m_curl;
+    // Control and data protected; a refused AUTH TLS ends the request before USER.
+    curl_easy_setopt(c, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
+    curl_easy_setopt(c, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
+    curl_easy_setopt(c, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2) | (m_settings.tlsMax == "1.3"
+                                                                                ? long(CURL_SSLVERSION_MAX_TLSv1_3)
+                                                                                : long(CURL_SSLVERSION_MAX_TLSv1_2)));
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!m_settings.caFile.empty())
+        curl_easy_setopt(c, CURLOPT_CAINFO, m_settings.caFile.c_str());
+    if (!m_settings.pinnedKey.empty())
+        curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, m_settings.pinnedKey.c_str());
+}
+
+Outcome FtpSession::tlsFailure(CURLcode rc, const std::string& detail) const
+{
+    if (m_scheme == Scheme::Ftp)
+        return {};
+    const std::string partner = m_host + " port " + std::to_string(m_port);
+    switch (rc) {
+    case CURLE_USE_SSL_FAILED:
+        return {Failure::NoTls, partner + " does not offer TLS (AUTH TLS refused): " + detail +
+                                    "; the user and password were not sent"};
+    case CURLE_SSL_CONNECT_ERROR:
+        if (m_loggedIn)
+            return {};
+        return {Failure::NoTls, "no TLS session with " + partner + ": " + detail +
+                                    (m_scheme == Scheme::Ftps ? " (does it speak implicit TLS, ftps://, on this port?)"
+                                                              : "") +
+                                    (m_settings.tlsMax == "1.3" ? "" : " (TLS_MAX = 1.3 allows TLS 1.3)") +
+                                    "; the user and password were not sent"};
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ISSUER_ERROR:
+        return {Failure::Untrusted,
+                "the certificate of " + partner + " is not trusted: " + detail +
+                    ". A certificate from a private CA is trusted by naming that CA's PEM file as CA_FILE in "
+                    "VelundZUL.conf (in a [" + m_host + "] section for this partner only)"};
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        return {Failure::Untrusted, "the certificate of " + partner + " does not carry the key pinned by PINNED_KEY (" +
+                                        m_settings.pinnedKey + "): " + detail};
+    case CURLE_SSL_CACERT_BADFILE:
+        return {Failure::Untrusted, "the CA file " + (m_settings.caFile.empty() ? std::string("of the system")
+                                                                                  : m_settings.caFile) +
+                                        " cannot be read: " + detail};
+    default:
+        return {};
+    }
+}
+
+} // namespace zul::runner
