@@ -38,7 +38,10 @@ Outcome FtpSession::tlsFailure(CURLcode rc, const std::string& detail) const
         return {Failure::NoTls, "no TLS session with " + partner + ": " + detail +
                                     (m_scheme == Scheme::Ftps ? " (does it speak implicit TLS, ftps://, on this port?)"
                                                               : "") +
-                                    (m_settings.tlsMax == "1.3" ? "" : " (TLS_MAX = 1.3 allows TLS 1.3)") +
+                                    (m_settings.tlsMax != "1.3" && (detail.find("protocol version") != std::string::npos ||
+                                                                     detail.find("unsupported protocol") != std::string::npos)
+                                         ? " (TLS_MAX = 1.3 allows TLS 1.3)"
+                                         : "") +
                                     "; the user and password were not sent"};
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_ISSUER_ERROR:
