@@ -1,7 +1,10 @@
 #include "runner/SftpSession.h"
 
 #include <algorithm>
+#include "platform/CommandWords.h"
+
 #include <cerrno>
+#include <fnmatch.h>
 #include <unistd.h>
 
 namespace zul::runner {
@@ -61,8 +64,9 @@ std::string lowerWord(const std::string& text)
     return w;
 }
 
-// Names-only or long listings without the "." and ".." entries that SFTP servers return.
-std::string withoutDotEntries(const std::string& text, bool namesOnly)
+// Names-only or long listings without the "." and ".." entries that SFTP servers return,
+// and with only the names that match pattern when one is given.
+std::string withoutDotEntries(const std::string& text, bool namesOnly, const std::string& pattern)
 {
     std::string out;
     std::size_t start = 0;
@@ -72,7 +76,7 @@ std::string withoutDotEntries(const std::string& text, bool namesOnly)
             nl = text.size();
         const std::string line = text.substr(start, nl - start);
         const std::string name = namesOnly ? line : line.substr(line.find_last_of(' ') + 1);
-        if (name != "." && name != "..")
+        if (name != "." && name != ".." && (pattern.empty() || ::fnmatch(pattern.c_str(), name.c_str(), 0) == 0))
             out += line + "\n";
         start = nl + 1;
     }
@@ -134,7 +138,6 @@ void SftpSession::dropHandle()
     }
     curl_slist_free_all(m_quote);
     m_quote = nullptr;
-    m_connected = false;
 }
 
 void SftpSession::ensureHandle()
@@ -230,9 +233,7 @@ Outcome SftpSession::perform(const std::string& what)
     m_transcript.sent("sftp " + what);
     const CURLcode rc = curl_easy_perform(m_curl);
     m_progress.end();
-    Outcome o = classify(rc, what);
-    m_connected = o.ok() || o.failure == Failure::Remote;
-    return o;
+    return classify(rc, what);
 }
 
 Outcome SftpSession::classify(CURLcode rc, const std::string& what)
@@ -386,9 +387,18 @@ Outcome SftpSession::quote(const std::string& text)
         return {Failure::Unsupported, "quote " + text.substr(0, text.find(' ')) +
                                           ": not an SFTP command; over sftp:// quote takes chmod, chown, chgrp, "
                                           "atime, mtime, ln, symlink, mkdir, rename, rmdir, rm or statvfs"};
-    prepare("/", {text});
+    // Names are taken from the working folder, as every other command takes them.
+    auto words = platform::splitWords(text);
+    const std::size_t firstPath = (verb == "chgrp" || verb == "chmod" || verb == "chown" || verb == "atime" ||
+                                   verb == "mtime")
+                                      ? 2
+                                      : 1;
+    std::string sent = words[0];
+    for (std::size_t i = 1; i < words.size(); ++i)
+        sent += " " + (i >= firstPath ? quoted(remotePath(words[i])) : words[i]);
+    prepare("/", {sent});
     setopt(m_curl, CURLOPT_NOBODY, 1L);
-    return perform(text);
+    return perform(sent);
 }
 
 Outcome SftpSession::passive()
@@ -457,6 +467,13 @@ Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool 
 Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string& out)
 {
     std::string p = remotePath(remote);
+    // SFTP servers do not expand wildcards: the folder is listed and its names matched here.
+    std::string pattern;
+    const auto slash = p.find_last_of('/');
+    if (p.find_first_of("*?[", slash) != std::string::npos) {
+        pattern = p.substr(slash + 1);
+        p.erase(slash + 1);
+    }
     if (p.back() != '/')
         p += '/';
     prepare(p);
@@ -466,7 +483,7 @@ Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string
     Outcome o = perform(std::string(namesOnly ? "ls " : "dir ") + p);
     m_text = nullptr;
     if (o.ok())
-        out += withoutDotEntries(raw, namesOnly);
+        out += withoutDotEntries(raw, namesOnly, pattern);
     return o;
 }
 

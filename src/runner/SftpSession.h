@@ -59,7 +59,6 @@ private:
     Outcome prepare(const std::string& path, const std::vector<std::string>& quote = {});
     Outcome perform(const std::string& what);
     Outcome classify(CURLcode rc, const std::string& what);
-    Outcome connect();
     Outcome folderExists(const std::string& path);
     std::string url(const std::string& path) const;
 
@@ -83,7 +82,6 @@ private:
     std::string m_user;
     std::string m_password;
     bool m_loggedIn = false;
-    bool m_connected = false;
     std::string m_home; // where the login put us
     std::string m_cwd;  // always absolute
 

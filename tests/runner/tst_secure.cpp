@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -186,7 +187,8 @@ private slots:
             run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
                 opening("sftp://", m_sshd.port(), withKey ? "\"\"" : TestAccount::password()) + "mkdir " + dir +
                     "\r\ncd " + dir + "\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
-                    "rename a.bin b.bin\r\ncd inner\r\ncdup\r\npwd\r\nmget *.bin\r\nget text.txt\r\ndir\r\n"
+                    "rename a.bin b.bin\r\nquote chmod 600 b.bin\r\ncd inner\r\ncdup\r\npwd\r\nls *.bin\r\n"
+                    "mget *.bin\r\nget text.txt\r\ndir\r\n"
                     "delete text.txt\r\nrmdir inner\r\nquit\r\n");
         QVERIFY2(r.exit == 0, r.output + r.transcript);
         QCOMPARE(readBytes(path("sftp/" + name + "/b.bin")), data);
@@ -195,6 +197,9 @@ private slots:
         QVERIFY(!QFile::exists(path("sftp/" + name + "/text.txt")));
         QVERIFY(!QFile::exists(path("sftp/" + name + "/inner")));
         QVERIFY2(r.output.contains("\"" + path("sftp/" + name).toLatin1() + "\""), r.output); // pwd
+        // A wildcard is matched here (SFTP servers do not), and quote takes names from the working folder.
+        QVERIFY2(r.output.contains("\nb.bin\n") && !r.output.contains("\ntext.txt\n"), r.output);
+        QVERIFY(!(QFileInfo(path("sftp/" + name + "/b.bin")).permissions() & (QFile::ReadGroup | QFile::ReadOther)));
         QVERIFY2(r.transcript.contains("SFTP has no ASCII mode"), r.transcript);
         QVERIFY(!r.transcript.contains(TestAccount::password()));
     }
