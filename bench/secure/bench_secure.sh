@@ -139,7 +139,10 @@ runner_script() { # $1: open line, $2: user line, stdin: commands
 run_runner() { "$work/app/VelundZUL" "true|$work/app/ZUL/bench.zul|     "; }
 
 # TLS 1.2 on both sides: vsftpd loses the end of uploads over TLS 1.3, and the runner uses 1.2 by default.
-curl_tls=(curl -sS --ssl-reqd --tls-max 1.2 --cacert "$work/ca.pem" --user "$user:$pass")
+# The password reaches curl through a netrc file, not its arguments.
+printf 'machine 127.0.0.1 login %s password %s\n' "$user" "$pass" >"$work/netrc"
+chmod 600 "$work/netrc"
+curl_tls=(curl -sS --ssl-reqd --tls-max 1.2 --cacert "$work/ca.pem" --netrc-file "$work/netrc")
 ftps="ftp://127.0.0.1:$ftp_port"
 open_ftps="open ftpes://127.0.0.1 $ftp_port"
 login_ftps="user $user $pass"
