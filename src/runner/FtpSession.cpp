@@ -330,6 +330,7 @@ Outcome FtpSession::login()
     if (!o.ok())
         return o;
     m_loggedIn = true;
+    noteTls();
     const char* entry = nullptr;
     curl_easy_getinfo(m_curl, CURLINFO_FTP_ENTRY_PATH, &entry);
     m_cwd = entry ? entry : "";

@@ -66,6 +66,7 @@ private:
     Outcome moveFolder(const std::string& cmd); // "CWD x" or "CDUP"
     void setTlsOptions();
     Outcome tlsFailure(CURLcode rc, const std::string& detail) const;
+    void noteTls();
     void ensureHandle();
     void dropHandle();
     bool connectionLooksDead();

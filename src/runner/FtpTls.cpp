@@ -23,6 +23,17 @@ void FtpSession::setTlsOptions()
         curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, m_settings.pinnedKey.c_str());
 }
 
+// What the operator may want to know of a protected session once it stands.
+void FtpSession::noteTls()
+{
+    if (m_scheme == Scheme::Ftp)
+        return;
+    m_transcript.note("TLS up to " + m_settings.tlsMax + ", control and data protected; the certificate of " + m_host +
+                      " verified against " +
+                      (m_settings.caFile.empty() ? std::string("the system's CA store") : m_settings.caFile) +
+                      (m_settings.pinnedKey.empty() ? std::string() : ", its key matches PINNED_KEY"));
+}
+
 Outcome FtpSession::tlsFailure(CURLcode rc, const std::string& detail) const
 {
     if (m_scheme == Scheme::Ftp)
