@@ -59,7 +59,9 @@ Outcome FtpSession::tlsFailure(CURLcode rc, const std::string& detail) const
         return {Failure::Untrusted,
                 "the certificate of " + partner + " is not trusted: " + detail +
                     ". A certificate from a private CA is trusted by naming that CA's PEM file as CA_FILE in "
-                    "VelundZUL.conf (in a [" + m_host + "] section for this partner only)"};
+                    "VelundZUL.conf (in a [" + m_host + "] section for this partner only); the chain the partner "
+                    "shows can be read with: openssl s_client -connect " + m_host + ":" + std::to_string(m_port) +
+                    (m_scheme == Scheme::Ftpes ? " -starttls ftp" : "") + " -showcerts </dev/null"};
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
         return {Failure::Untrusted, "the certificate of " + partner + " does not carry the key pinned by PINNED_KEY (" +
                                         m_settings.pinnedKey + "): " + detail};
