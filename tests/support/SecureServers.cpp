@@ -83,11 +83,17 @@ bool TestAccount::ensure(QString* why)
         *why = QStringLiteral("vsftpd and sshd log in a system account, which only root may create");
         return false;
     }
-    if (!::getpwnam(name().toLatin1().constData()) &&
-        !run("useradd", {"--no-create-home", "--home-dir", "/", "--shell", "/bin/sh", name()}, why) &&
-        !::getpwnam(name().toLatin1().constData()))
-        return false;
-    return run("chpasswd", {}, why, name().toLatin1() + ":" + password() + "\n");
+    // Other test programs may be doing the same at this moment; the password files are locked meanwhile.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (attempt > 0)
+            QThread::msleep(300);
+        if (!::getpwnam(name().toLatin1().constData()) &&
+            !run("useradd", {"--no-create-home", "--home-dir", "/", "--shell", "/bin/sh", name()}, why))
+            continue;
+        if (run("chpasswd", {}, why, name().toLatin1() + ":" + password() + "\n"))
+            return true;
+    }
+    return false;
 }
 
 bool TestAccount::own(const QString& path)
