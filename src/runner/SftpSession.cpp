@@ -156,6 +156,7 @@ void SftpSession::ensureHandle()
     setopt(c, CURLOPT_XFERINFOFUNCTION, &SftpSession::onProgress);
     setopt(c, CURLOPT_XFERINFODATA, this);
     setopt(c, CURLOPT_CONNECTTIMEOUT, long(m_settings.connectTimeout.count()));
+    setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, long(m_settings.replyTimeout.count()));
     setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     setopt(c, CURLOPT_LOW_SPEED_TIME, long(m_settings.stallTimeout.count()));
     setopt(c, CURLOPT_BUFFERSIZE, kBuffer);
