@@ -7,7 +7,7 @@
 #
 # Needs root (vsftpd and sshd log in the test account zulsec, made here as the
 # tests make it), vsftpd, openssh-server and openssl. BENCH_SIZE_MB (1024),
-# BENCH_REPS (3, best time kept) and BENCH_DIR (/dev/shm, a tmpfs, so that the
+# BENCH_REPS (3 rounds, in turn; best time kept) and BENCH_DIR (/dev/shm, a tmpfs, so that the
 # disk does not set the pace) change the load. Everything, the large files
 # included, is removed at the end.
 set -euo pipefail
@@ -119,24 +119,31 @@ echo "making a ${size_mb} MiB file..."
 head -c $((size_mb * 1048576)) /dev/urandom >"$work/local/big.bin"
 
 now() { date +%s.%N; }
-# Best of $reps runs of a command, in seconds; $2 runs before each (not timed).
-best() {
-    local cmd=$1 before=${2:-true} t b=
+# Races the commands "$@" $reps times, in turn within each round so that a change in the
+# machine's load reaches them alike; $before runs before each (not timed). Sets best[i].
+declare -a best
+race() {
+    local n=$# i t s
+    best=()
     for _ in $(seq "$reps"); do
-        eval "$before"
-        local s; s=$(now)
-        eval "$cmd" >/dev/null 2>"$work/last.err" || { echo "failed: $cmd" >&2; cat "$work/last.err" >&2; exit 1; }
-        t=$(echo "$(now) - $s" | bc -l)
-        if [ -z "$b" ] || [ "$(echo "$t < $b" | bc -l)" = 1 ]; then b=$t; fi
+        for ((i = 0; i < n; i++)); do
+            local cmd=${*:$((i + 1)):1}
+            eval "$before"
+            s=$(now)
+            eval "$cmd" >/dev/null 2>"$work/last.err" || { echo "failed: $cmd" >&2; cat "$work/last.err" >&2; exit 1; }
+            t=$(echo "$(now) - $s" | bc -l)
+            if [ -z "${best[$i]:-}" ] || [ "$(echo "$t < ${best[$i]}" | bc -l)" = 1 ]; then best[$i]=$t; fi
+            eval "$check"
+        done
     done
-    printf '%.3f' "$b"
+    for ((i = 0; i < n; i++)); do best[$i]=$(printf '%.3f' "${best[$i]}"); done
 }
 same() { cmp -s "$1" "$2" || { echo "$2 differs from $1" >&2; exit 1; }; }
 
 runner_script() { # $1: open line, $2: user line, stdin: commands
     { printf '%s\r\n%s\r\nbinary\r\n' "$1" "$2"; sed 's/$/\r/'; printf 'quit\r\n'; } >"$work/app/ZUL/bench.zul"
 }
-run_runner() { "$work/app/VelundZUL" "true|$work/app/ZUL/bench.zul|     "; }
+run_runner() { "$work/app/VelundZUL" "true|$work/app/ZUL/$1.zul|     "; }
 
 # TLS 1.2 on both sides: vsftpd loses the end of uploads over TLS 1.3, and the runner uses 1.2 by default.
 # The password reaches curl through a netrc file, not its arguments.
@@ -149,17 +156,19 @@ login_ftps="user $user $pass"
 
 echo "FTPS upload..."
 echo "put $work/local/big.bin up.bin" | runner_script "$open_ftps" "$login_ftps"
-ftps_up_runner=$(best run_runner "rm -f $work/ftp/up.bin")
-same "$work/local/big.bin" "$work/ftp/up.bin"
-ftps_up_curl=$(best "${curl_tls[*]} -T $work/local/big.bin $ftps/up.bin" "rm -f $work/ftp/up.bin")
-same "$work/local/big.bin" "$work/ftp/up.bin"
+cp "$work/app/ZUL/bench.zul" "$work/app/ZUL/ftps_up.zul"
+echo "get up.bin $work/down/big.bin" | runner_script "$open_ftps" "$login_ftps"
+cp "$work/app/ZUL/bench.zul" "$work/app/ZUL/ftps_down.zul"
+before="rm -f $work/ftp/up.bin" check="same $work/local/big.bin $work/ftp/up.bin"
+race "run_runner ftps_up" "${curl_tls[*]} -T $work/local/big.bin $ftps/up.bin"
+ftps_up_runner=${best[0]} ftps_up_curl=${best[1]}
 
 echo "FTPS download..."
-echo "get up.bin $work/down/big.bin" | runner_script "$open_ftps" "$login_ftps"
-ftps_down_runner=$(best run_runner "rm -f $work/down/big.bin")
-same "$work/local/big.bin" "$work/down/big.bin"
-ftps_down_curl=$(best "${curl_tls[*]} $ftps/up.bin -o $work/down/big.bin" "rm -f $work/down/big.bin")
-same "$work/local/big.bin" "$work/down/big.bin"
+cp "$work/local/big.bin" "$work/ftp/up.bin"
+chown $user "$work/ftp/up.bin"
+before="rm -f $work/down/big.bin" check="same $work/local/big.bin $work/down/big.bin"
+race "run_runner ftps_down" "${curl_tls[*]} $ftps/up.bin -o $work/down/big.bin"
+ftps_down_runner=${best[0]} ftps_down_curl=${best[1]}
 rm -f "$work/ftp/up.bin" "$work/down/big.bin"
 
 # The same key and known_hosts for all three.
@@ -175,21 +184,21 @@ login_sftp="user $user \"\""
 
 echo "SFTP upload..."
 echo "put $work/local/big.bin up.bin" | runner_script "$open_sftp" "$login_sftp"
-sftp_up_runner=$(best run_runner "rm -f $work/sftp/up.bin")
-same "$work/local/big.bin" "$work/sftp/up.bin"
-sftp_up_curl=$(best "${curl_ssh[*]} -T $work/local/big.bin $sftp_url/~/up.bin" "rm -f $work/sftp/up.bin")
-same "$work/local/big.bin" "$work/sftp/up.bin"
-sftp_up_ossh=$(best "echo 'put $work/local/big.bin up.bin' | sftp_b" "rm -f $work/sftp/up.bin")
-same "$work/local/big.bin" "$work/sftp/up.bin"
+cp "$work/app/ZUL/bench.zul" "$work/app/ZUL/sftp_up.zul"
+echo "get up.bin $work/down/big.bin" | runner_script "$open_sftp" "$login_sftp"
+cp "$work/app/ZUL/bench.zul" "$work/app/ZUL/sftp_down.zul"
+before="rm -f $work/sftp/up.bin" check="same $work/local/big.bin $work/sftp/up.bin"
+race "run_runner sftp_up" "${curl_ssh[*]} -T $work/local/big.bin $sftp_url/~/up.bin" \
+    "echo 'put $work/local/big.bin up.bin' | sftp_b"
+sftp_up_runner=${best[0]} sftp_up_curl=${best[1]} sftp_up_ossh=${best[2]}
 
 echo "SFTP download..."
-echo "get up.bin $work/down/big.bin" | runner_script "$open_sftp" "$login_sftp"
-sftp_down_runner=$(best run_runner "rm -f $work/down/big.bin")
-same "$work/local/big.bin" "$work/down/big.bin"
-sftp_down_curl=$(best "${curl_ssh[*]} $sftp_url/~/up.bin -o $work/down/big.bin" "rm -f $work/down/big.bin")
-same "$work/local/big.bin" "$work/down/big.bin"
-sftp_down_ossh=$(best "echo 'get up.bin $work/down/big.bin' | sftp_b" "rm -f $work/down/big.bin")
-same "$work/local/big.bin" "$work/down/big.bin"
+cp "$work/local/big.bin" "$work/sftp/up.bin"
+chown $user "$work/sftp/up.bin"
+before="rm -f $work/down/big.bin" check="same $work/local/big.bin $work/down/big.bin"
+race "run_runner sftp_down" "${curl_ssh[*]} $sftp_url/~/up.bin -o $work/down/big.bin" \
+    "echo 'get up.bin $work/down/big.bin' | sftp_b"
+sftp_down_runner=${best[0]} sftp_down_curl=${best[1]} sftp_down_ossh=${best[2]}
 
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 echo
