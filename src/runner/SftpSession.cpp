@@ -108,6 +108,7 @@ void SftpSession::setLogin(std::string user, std::string password)
     m_user = std::move(user);
     m_password = std::move(password);
     m_loggedIn = false;
+    m_cwd.clear(); // the new user starts in its own login folder
 }
 
 void SftpSession::setAscii(bool ascii)
@@ -207,7 +208,7 @@ std::string SftpSession::remotePath(const std::string& name) const
     return normalised(m_cwd + "/" + name);
 }
 
-Outcome SftpSession::prepare(const std::string& path, const std::vector<std::string>& quote)
+void SftpSession::prepare(const std::string& path, const std::vector<std::string>& quote)
 {
     ensureHandle();
     CURL* c = m_curl;
@@ -226,7 +227,6 @@ Outcome SftpSession::prepare(const std::string& path, const std::vector<std::str
     m_errorBuffer[0] = '\0';
     m_trustProblem.clear();
     m_sinkFailed = false;
-    return {};
 }
 
 Outcome SftpSession::perform(const std::string& what)

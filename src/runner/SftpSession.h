@@ -55,8 +55,8 @@ public:
 private:
     void ensureHandle();
     void dropHandle();
-    // Sets the URL for path and resets the per-request options; a lost session is logged in again first.
-    Outcome prepare(const std::string& path, const std::vector<std::string>& quote = {});
+    // Sets the URL for path and resets the per-request options.
+    void prepare(const std::string& path, const std::vector<std::string>& quote = {});
     Outcome perform(const std::string& what);
     Outcome classify(CURLcode rc, const std::string& what);
     Outcome folderExists(const std::string& path);
