@@ -2,7 +2,8 @@
 # builds the given preset (or some of its targets) incrementally.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-PACKAGES=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libcurl4-openssl-dev python3-pyftpdlib lftp curl fonts-dejavu-core scdoc)
+PACKAGES=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libcurl4-openssl-dev libssl-dev python3-pyftpdlib lftp curl
+          fonts-dejavu-core scdoc vsftpd openssh-server openssh-client openssl)
 
 install_missing() {
     local missing=()

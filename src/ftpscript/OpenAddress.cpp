@@ -50,31 +50,55 @@ std::string_view schemeName(Scheme scheme)
 
 std::variant<OpenAddress, AddressError> parseOpenAddress(std::string_view address, std::optional<std::string_view> port)
 {
+    const auto quoted = [](std::string_view t) { return "'" + std::string(t) + "'"; };
     OpenAddress out;
-    std::string_view host = address;
-    if (const auto sep = address.find("://"); sep != std::string_view::npos) {
-        const std::string name = lower(address.substr(0, sep));
+    std::string_view rest = address;
+    if (const auto sep = rest.find("://"); sep != std::string_view::npos) {
+        const std::string name = lower(rest.substr(0, sep));
         const SchemeInfo* found = nullptr;
         for (const auto& s : kSchemes)
             if (s.name == name)
                 found = &s;
         if (!found)
-            return AddressError{"unknown-scheme", "unknown scheme '" + std::string(address.substr(0, sep)) +
-                                                      "' (ftp, ftpes, ftps or sftp)"};
+            return AddressError{"unknown-scheme",
+                                "unknown scheme " + quoted(rest.substr(0, sep)) + " (ftp, ftpes, ftps or sftp)"};
         out.scheme = found->scheme;
-        host = address.substr(sep + 3);
-        if (host.ends_with('/'))
-            host.remove_suffix(1);
+        rest = rest.substr(sep + 3);
+        if (rest.ends_with('/'))
+            rest.remove_suffix(1);
     }
-    if (host.empty())
-        return AddressError{"no-host", "no partner address after '" + std::string(address) + "'"};
-    out.host = std::string(host);
     out.port = defaultPort(out.scheme);
-    if (port) {
-        if (!isValidPort(*port))
-            return AddressError{"bad-port", "bad port '" + std::string(*port) + "' (1 to 65535)"};
+    // A port may also follow the host as in a URL: "host:2121" or "[::1]:2121".
+    std::optional<std::string_view> urlPort;
+    if (rest.starts_with('[')) {
+        const auto close = rest.find(']');
+        if (close == std::string_view::npos)
+            return AddressError{"bad-address", "no closing ] in " + quoted(address)};
+        if (close + 1 < rest.size()) {
+            if (rest[close + 1] != ':')
+                return AddressError{"bad-address", "unexpected text after ] in " + quoted(address)};
+            urlPort = rest.substr(close + 2);
+        }
+        rest = rest.substr(1, close - 1);
+    } else if (const auto colon = rest.find(':');
+               colon != std::string_view::npos && rest.find(':', colon + 1) == std::string_view::npos) {
+        urlPort = rest.substr(colon + 1);
+        rest = rest.substr(0, colon);
+    }
+    if (urlPort && urlPort->empty())
+        return AddressError{"bad-port", "no port after ':' in " + quoted(address)};
+    if (rest.empty())
+        return AddressError{"no-host", "no partner host in " + quoted(address)};
+    if (rest.find_first_of("/@?#") != std::string_view::npos)
+        return AddressError{"bad-address", quoted(address) + " is not a host name or address"};
+    out.host = std::string(rest);
+    if (urlPort && port)
+        return AddressError{"bad-port", "two ports for " + quoted(address)};
+    if (const auto p = port ? port : urlPort) {
+        if (!isValidPort(*p))
+            return AddressError{"bad-port", "bad port " + quoted(*p) + " (1 to 65535)"};
         out.port = 0;
-        for (char c : *port)
+        for (char c : *p)
             out.port = out.port * 10 + (c - '0');
     }
     return out;

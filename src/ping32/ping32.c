@@ -55,19 +55,81 @@ static int ends_with_invalid_domain(const char* host, size_t len)
     return len == n || host[len - n - 1] == '.';
 }
 
-/* Splits "host [port]" with blanks around. Returns 0 on success. */
+/* The schemes an open line may name, with the port each listens on by default. */
+static const struct {
+    const char* name;
+    unsigned port;
+} SCHEMES[] = {{"ftp", 21}, {"ftpes", 21}, {"ftps", 990}, {"sftp", 22}};
+
+static int parse_port(const char** p, unsigned* port)
+{
+    unsigned value = 0;
+    int digits = 0;
+    while (**p >= '0' && **p <= '9' && digits < 6) {
+        value = value * 10 + (unsigned)(**p - '0');
+        ++digits;
+        ++*p;
+    }
+    if (digits == 0 || value == 0 || value > 65535)
+        return -1;
+    *port = value;
+    return 0;
+}
+
+/* Splits "[SCHEME://]host[:port] [port]" with blanks around. Returns 0 on success. */
 static int parse_address(const char* text, char* host, unsigned* port)
 {
     const char* p = text;
     while (*p && is_blank(*p))
         ++p;
+    *port = DEFAULT_PORT;
+    const char* sep = strstr(p, "://");
+    const char* word_end = p;
+    while (*word_end && !is_blank(*word_end))
+        ++word_end;
+    if (sep && sep < word_end) {
+        const size_t n = (size_t)(sep - p);
+        size_t i = 0;
+        while (i < sizeof SCHEMES / sizeof SCHEMES[0] &&
+               (strlen(SCHEMES[i].name) != n || strncasecmp(SCHEMES[i].name, p, n) != 0))
+            ++i;
+        if (i == sizeof SCHEMES / sizeof SCHEMES[0])
+            return -1;
+        *port = SCHEMES[i].port;
+        p = sep + 3;
+    }
     const char* h = p;
     while (*p && !is_blank(*p))
         ++p;
     size_t len = (size_t)(p - h);
-    if (len >= 2 && h[0] == '[' && h[len - 1] == ']') {
+    if (len > 0 && h[len - 1] == '/' && sep)
+        --len;
+    int url_port = 0;
+    if (len >= 2 && h[0] == '[') {
+        const char* close = memchr(h, ']', len);
+        if (!close)
+            return -1;
+        if ((size_t)(close - h) + 1 < len) {
+            const char* q = close + 1;
+            if (*q != ':')
+                return -1;
+            ++q;
+            if (parse_port(&q, port) != 0 || q != h + len)
+                return -1;
+            url_port = 1;
+        }
+        len = (size_t)(close - h) - 1;
         ++h;
-        len -= 2;
+    } else if (sep) {
+        /* In a URL a single colon separates the port; a bare IPv6 address has several. */
+        const char* colon = memchr(h, ':', len);
+        if (colon && !memchr(colon + 1, ':', len - (size_t)(colon + 1 - h))) {
+            const char* q = colon + 1;
+            if (parse_port(&q, port) != 0 || q != h + len)
+                return -1;
+            url_port = 1;
+            len = (size_t)(colon - h);
+        }
     }
     if (len == 0 || len > HOST_MAX)
         return -1;
@@ -77,20 +139,11 @@ static int parse_address(const char* text, char* host, unsigned* port)
     memcpy(host, h, len);
     host[len] = '\0';
 
-    *port = DEFAULT_PORT;
     while (*p && is_blank(*p))
         ++p;
     if (*p) {
-        unsigned value = 0;
-        int digits = 0;
-        while (*p >= '0' && *p <= '9' && digits < 6) {
-            value = value * 10 + (unsigned)(*p - '0');
-            ++digits;
-            ++p;
-        }
-        if (digits == 0 || value == 0 || value > 65535 || (*p && !is_blank(*p)))
+        if (url_port || parse_port(&p, port) != 0 || (*p && !is_blank(*p)))
             return -1;
-        *port = value;
         while (*p && is_blank(*p))
             ++p;
         if (*p)
@@ -228,7 +281,7 @@ static int echo(const struct sockaddr* target, socklen_t target_len, int raw, in
     return result;
 }
 
-/* The last resort: a TCP connection to the partner's FTP port. */
+/* The last resort: a TCP connection to the partner's port (given, or its scheme's). */
 static int connect_port(const struct sockaddr* target, socklen_t target_len, unsigned port, long long deadline)
 {
     struct sockaddr_storage addr;

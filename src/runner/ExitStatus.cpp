@@ -27,6 +27,10 @@ std::string_view describe(ExitStatus status)
         return "runner error";
     case ExitStatus::TimedOut:
         return "timed out";
+    case ExitStatus::Untrusted:
+        return "partner not trusted";
+    case ExitStatus::TlsNotOffered:
+        return "TLS not offered";
     }
     return "unknown";
 }

@@ -17,6 +17,8 @@ enum class ExitStatus : int {
     Interrupted = 8,      // stopped by a signal
     RunnerError = 9,      // the runner itself could not work (lock, libcurl set-up)
     TimedOut = 10,        // the partner stopped answering or moving bytes, or the run's deadline passed
+    Untrusted = 11,       // the partner's certificate or SSH host key is not trusted
+    TlsNotOffered = 12,   // the partner refused TLS; the login was never sent
 };
 
 std::string_view describe(ExitStatus status);

@@ -35,8 +35,9 @@ template <typename T> void setopt(CURL* c, CURLoption o, T v)
 } // namespace
 
 FtpSession::FtpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
-                       std::function<bool()> shouldStop)
-    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop))
+                       std::function<bool()> shouldStop, Scheme scheme)
+    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop)),
+      m_scheme(scheme)
 {
 }
 
@@ -124,8 +125,10 @@ void FtpSession::ensureHandle()
     setopt(c, CURLOPT_BUFFERSIZE, kDownloadBuffer);
     setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
     setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
-    setopt(c, CURLOPT_PROTOCOLS_STR, "ftp");
+    setopt(c, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    setTlsOptions();
 }
+
 
 bool FtpSession::connectionLooksDead()
 {
@@ -142,7 +145,7 @@ bool FtpSession::connectionLooksDead()
 std::string FtpSession::url(const std::string& path) const
 {
     std::string host = m_host.find(':') != std::string::npos ? "[" + m_host + "]" : m_host;
-    std::string u = "ftp://" + host + ":" + std::to_string(m_port) + "/";
+    std::string u = std::string(m_scheme == Scheme::Ftps ? "ftps://" : "ftp://") + host + ":" + std::to_string(m_port) + "/";
     if (!path.empty()) {
         char* e = curl_easy_escape(m_curl, path.data(), int(path.size()));
         u += e;
@@ -211,8 +214,6 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
     m_errorBuffer[0] = '\0';
     m_lastReplies.clear();
     m_sinkFailed = false;
-    m_listNames = 0;
-    m_listRefused.clear();
 }
 
 Outcome FtpSession::perform(const std::string& what)
@@ -271,6 +272,10 @@ Outcome FtpSession::classify(CURLcode rc, const std::string& what)
     if (reply < 100 && !m_lastReplies.empty())
         reply = replyCodeOf(m_lastReplies.back());
     std::string detail = m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(rc);
+    if (auto tls = tlsFailure(rc, detail); tls.failure != Failure::None) {
+        tls.message = what + ": " + tls.message;
+        return tls;
+    }
     if (reply >= 400 && !m_lastReplies.empty() && replyCodeOf(m_lastReplies.back()) == reply)
         detail = m_lastReplies.back();
     Outcome o{Failure::Remote, what + ": " + m_transcript.scrub(detail), reply};
@@ -288,9 +293,9 @@ Outcome FtpSession::classify(CURLcode rc, const std::string& what)
         break;
     case CURLE_WRITE_ERROR:
     case CURLE_READ_ERROR:
-        if (!m_listRefused.empty()) {
+        if (m_listing.active() && !m_listing.refused().empty()) {
             // Not worth a retry: the same listing would come again.
-            o.message = what + ": " + m_listRefused;
+            o.message = what + ": " + m_listing.refused();
             break;
         }
         o.failure = Failure::Local;
@@ -337,6 +342,7 @@ Outcome FtpSession::login()
     if (!o.ok())
         return o;
     m_loggedIn = true;
+    noteTls();
     const char* entry = nullptr;
     curl_easy_getinfo(m_curl, CURLINFO_FTP_ENTRY_PATH, &entry);
     m_cwd = entry ? entry : "";
@@ -379,7 +385,69 @@ std::optional<std::string> FtpSession::pwdFrom(const std::vector<std::string>& r
     return std::nullopt;
 }
 
-Outcome FtpSession::changeFolder(const std::string& cmd)
+Outcome FtpSession::changeFolder(const std::string& name)
+{
+    return moveFolder("CWD " + name);
+}
+
+Outcome FtpSession::changeUp()
+{
+    return moveFolder("CDUP");
+}
+
+Outcome FtpSession::printFolder(std::string& shown)
+{
+    std::vector<std::string> replies;
+    Outcome o = commands({"PWD"}, &replies);
+    if (o.ok() && !replies.empty())
+        shown = replies.back();
+    return o;
+}
+
+Outcome FtpSession::remove(const std::string& name)
+{
+    return commands({"DELE " + remotePath(name)});
+}
+
+Outcome FtpSession::makeFolder(const std::string& name)
+{
+    return commands({"MKD " + remotePath(name)});
+}
+
+Outcome FtpSession::removeFolder(const std::string& name)
+{
+    return commands({"RMD " + remotePath(name)});
+}
+
+Outcome FtpSession::rename(const std::string& from, const std::string& to)
+{
+    return commands({"RNFR " + remotePath(from), "RNTO " + remotePath(to)});
+}
+
+Outcome FtpSession::quote(const std::string& text)
+{
+    const auto sp = text.find(' ');
+    std::string verb = text.substr(0, sp);
+    for (char& ch : verb)
+        ch = char(std::toupper(static_cast<unsigned char>(ch)));
+    const std::string rest = sp == std::string::npos ? std::string() : text.substr(sp + 1);
+    // Commands that change the session go through it, so it can restore them.
+    if (verb == "CWD" && !rest.empty())
+        return moveFolder("CWD " + rest);
+    if (verb == "CDUP")
+        return moveFolder("CDUP");
+    if (verb == "SITE" && !rest.empty())
+        return site(rest);
+    return commands({text});
+}
+
+Outcome FtpSession::passive()
+{
+    m_transcript.note("passive mode (EPSV, then PASV) is always used");
+    return {};
+}
+
+Outcome FtpSession::moveFolder(const std::string& cmd)
 {
     std::vector<std::string> replies;
     // With an absolute folder the server is told where to go, not how.
@@ -490,9 +558,9 @@ Outcome FtpSession::list(const std::string& remote, bool namesOnly, std::string&
         path += '/';
     prepare(path, {}, {});
     setopt(m_curl, CURLOPT_DIRLISTONLY, namesOnly ? 1L : 0L);
-    m_text = &out;
+    m_listing.start(&out);
     Outcome o = perform(std::string(namesOnly ? "ls " : "dir ") + (remote.empty() ? "." : remote));
-    m_text = nullptr;
+    m_listing.stop();
     m_serverInAscii = false; // libcurl set TYPE A for the listing and knows it
     return o;
 }
@@ -532,19 +600,8 @@ size_t FtpSession::onWrite(char* data, size_t size, size_t n, void* self)
             s->m_sinkFailed = true;
             return 0;
         }
-    } else if (s->m_text) {
-        const std::string_view chunk(data, bytes);
-        s->m_listNames += long(std::count(chunk.begin(), chunk.end(), '\n'));
-        const auto& st = s->m_settings;
-        if (s->m_text->size() + bytes > std::size_t(st.listMaxBytes))
-            s->m_listRefused =
-                "the listing is longer than " + std::to_string(st.listMaxBytes) + " bytes (LIST_MAX_BYTES); refused";
-        else if (s->m_listNames > st.listMaxNames)
-            s->m_listRefused =
-                "the listing has more than " + std::to_string(st.listMaxNames) + " names (LIST_MAX_NAMES); refused";
-        if (!s->m_listRefused.empty())
-            return 0;
-        s->m_text->append(data, bytes);
+    } else if (s->m_listing.active() && !s->m_listing.append(data, bytes, s->m_settings)) {
+        return 0;
     }
     return bytes;
 }

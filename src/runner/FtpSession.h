@@ -1,9 +1,6 @@
 #pragma once
 
-#include "runner/Delivery.h"
-#include "runner/LocalFiles.h"
-#include "runner/Settings.h"
-#include "runner/Transcript.h"
+#include "runner/Session.h"
 
 #include <curl/curl.h>
 
@@ -15,73 +12,63 @@
 
 namespace zul::runner {
 
-enum class Failure {
-    None,
-    Transient,   // worth another attempt on a new connection
-    TimedOut,    // the partner went quiet: no reply, no byte moved; retried like Transient
-    Unreachable, // no connection to the partner
-    Login,       // user or password refused
-    Remote,      // the server refused for good (5xx)
-    Local,       // a local file could not be read or written
-    Stopped,     // interrupted or past the run's deadline
-};
-
-struct Outcome {
-    Failure failure = Failure::None;
-    std::string message;
-    long reply = 0;
-    bool ok() const { return failure == Failure::None; }
-};
-
-struct TransferStats {
-    std::int64_t bytes = 0;
-    double seconds = 0;
-};
-
 // One FTP session over a libcurl easy handle. The handle keeps its control
 // connection between requests, so a script of many files logs in once. Paths
 // go to the server as written (no CWD per file); relative names are made
 // absolute from the working folder that PWD reported, so libcurl never needs
 // to move around. When the connection is lost, the next request opens a new
 // one and replays the session's state (working folder, SITE commands) first.
-class FtpSession {
+// Over TLS (ftpes: AUTH TLS on port 21, ftps: TLS from the first byte) the
+// certificate is checked against the CA store or CA_FILE, with the host name,
+// and against PINNED_KEY when set; a server that will not speak TLS never
+// sees the user or the password.
+class FtpSession : public Session {
 public:
     FtpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
-               std::function<bool()> shouldStop);
-    ~FtpSession();
+               std::function<bool()> shouldStop, Scheme scheme = Scheme::Ftp);
+    ~FtpSession() override;
     FtpSession(const FtpSession&) = delete;
     FtpSession& operator=(const FtpSession&) = delete;
 
-    void open(std::string host, int port);
-    void setLogin(std::string user, std::string password);
-    bool hasHost() const { return !m_host.empty(); }
-    const std::string& host() const { return m_host; }
-    bool loggedIn() const { return m_loggedIn; }
-    void setAscii(bool ascii) { m_ascii = ascii; }
-    // Caps the connect, reply and stall time-outs of the next requests (zero: the settings alone).
-    void setWaitLimit(std::chrono::seconds limit) { m_waitLimit = limit; }
-    bool ascii() const { return m_ascii; }
+    void open(std::string host, int port) override;
+    void setLogin(std::string user, std::string password) override;
+    bool hasHost() const override { return !m_host.empty(); }
+    const std::string& host() const override { return m_host; }
+    bool loggedIn() const override { return m_loggedIn; }
+    void setAscii(bool ascii) override { m_ascii = ascii; }
+    void setWaitLimit(std::chrono::seconds limit) override { m_waitLimit = limit; }
+    bool ascii() const override { return m_ascii; }
 
-    // Drops the connection (QUIT when it is alive) and forgets the session.
-    void close();
-    // Drops the connection but keeps the session, to be restored on the next request.
-    void reconnect();
+    void close() override;
+    void reconnect() override;
 
-    Outcome login();
+    Outcome login() override;
     // Raw commands in order; every reply is collected in replies when given.
     Outcome commands(const std::vector<std::string>& cmds, std::vector<std::string>* replies = nullptr);
-    Outcome changeFolder(const std::string& cmd); // "CWD x" or "CDUP"
-    Outcome site(const std::string& text);
-    Outcome facts(const std::string& remote, ServerFacts& out);
-    Outcome download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats);
-    Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats);
-    Outcome list(const std::string& remote, bool namesOnly, std::string& out);
+    Outcome changeFolder(const std::string& name) override;
+    Outcome changeUp() override;
+    Outcome printFolder(std::string& shown) override;
+    Outcome remove(const std::string& name) override;
+    Outcome makeFolder(const std::string& name) override;
+    Outcome removeFolder(const std::string& name) override;
+    Outcome rename(const std::string& from, const std::string& to) override;
+    Outcome site(const std::string& text) override;
+    Outcome quote(const std::string& text) override;
+    Outcome passive() override;
+    Outcome facts(const std::string& remote, ServerFacts& out) override;
+    Outcome download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats) override;
+    Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats) override;
+    Outcome list(const std::string& remote, bool namesOnly, std::string& out) override;
 
     // The remote name as sent: relative names prefixed with the working folder.
-    std::string remotePath(const std::string& name) const;
-    const std::string& workingFolder() const { return m_cwd; }
+    std::string remotePath(const std::string& name) const override;
+    const std::string& workingFolder() const override { return m_cwd; }
 
 private:
+    Outcome moveFolder(const std::string& cmd); // "CWD x" or "CDUP"
+    void setTlsOptions();
+    Outcome tlsFailure(CURLcode rc, const std::string& detail) const;
+    void noteTls();
     void ensureHandle();
     void dropHandle();
     bool connectionLooksDead();
@@ -112,6 +99,7 @@ private:
     curl_slist* m_prequote = nullptr;
     char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
+    Scheme m_scheme = Scheme::Ftp;
     std::string m_host;
     int m_port = 21;
     std::string m_user;
@@ -128,14 +116,12 @@ private:
     std::vector<std::string>* m_replies = nullptr;
     std::vector<std::string> m_lastReplies;
     PartFile* m_sink = nullptr;
-    std::string* m_text = nullptr;
+    ListingBuffer m_listing;
     SourceFile* m_source = nullptr;
     bool m_sourceAscii = false;
     bool m_lastWasCr = false;
     std::string m_pending; // converted bytes that did not fit curl's buffer
     bool m_sinkFailed = false;
-    long m_listNames = 0;
-    std::string m_listRefused; // why a listing was cut off
     std::chrono::seconds m_waitLimit{0};
 };
 

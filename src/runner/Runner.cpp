@@ -39,6 +39,17 @@ std::string defaultLocalName(std::string remote)
     return slash == std::string::npos ? remote : remote.substr(slash + 1);
 }
 
+// Trust files named relative to the application folder, as the settings file is.
+Settings partnerSettings(Settings s, const std::string& appFolder)
+{
+    for (std::string* path : {&s.caFile, &s.knownHosts, &s.sshKey})
+        if (!path->empty() && path->front() != '/')
+            *path = appFolder + "/" + *path;
+    if (!s.pinnedKey.empty() && s.pinnedKey.front() != '/' && s.pinnedKey.rfind("sha256//", 0) != 0)
+        s.pinnedKey = appFolder + "/" + s.pinnedKey;
+    return s;
+}
+
 std::string stemOf(const std::string& path)
 {
     const std::string base = baseName(path);
@@ -69,7 +80,8 @@ Runner::Runner(Transcript& transcript, ProgressBar& progress, const Settings& se
                std::chrono::steady_clock::time_point deadline, std::function<bool()> interrupted)
     : m_transcript(transcript), m_progress(progress), m_settings(settings), m_appFolder(std::move(appFolder)),
       m_interrupted(std::move(interrupted)), m_deadline(deadline),
-      m_session(transcript, progress, settings, [this] { return stopRequested(); }), m_localDir(currentFolder())
+      m_session(makeSession(Scheme::Ftp, transcript, progress, settings, [this] { return stopRequested(); })),
+      m_localDir(currentFolder())
 {
 }
 
@@ -106,6 +118,12 @@ RunResult Runner::fromOutcome(const Outcome& o)
         return {ExitStatus::RemoteError, o.message};
     case Failure::Local:
         return {ExitStatus::LocalFileError, o.message};
+    case Failure::Untrusted:
+        return {ExitStatus::Untrusted, o.message};
+    case Failure::NoTls:
+        return {ExitStatus::TlsNotOffered, o.message};
+    case Failure::Unsupported:
+        return {ExitStatus::ScriptError, o.message};
     case Failure::Stopped:
         if (m_interrupted && m_interrupted())
             return {ExitStatus::Interrupted, o.message + ": interrupted"};
@@ -121,9 +139,9 @@ Outcome Runner::retrying(const std::function<Outcome()>& attempt)
 {
     using Clock = std::chrono::steady_clock;
     struct WaitLimitReset {
-        FtpSession& session;
+        Session& session;
         ~WaitLimitReset() { session.setWaitLimit(std::chrono::seconds(0)); }
-    } reset{m_session};
+    } reset{*m_session};
     auto delay = m_settings.backoff;
     std::optional<Clock::time_point> budgetEnd;
     for (int done = 0;; ++done) {
@@ -150,18 +168,18 @@ Outcome Runner::retrying(const std::function<Outcome()>& attempt)
                           std::to_string(m_settings.retries) + " in " + std::to_string(delay.count()) + " ms");
         if (!sleepFor(delay))
             return {Failure::Stopped, o.message};
-        m_session.reconnect();
+        m_session->reconnect();
         const auto left = std::chrono::duration_cast<std::chrono::seconds>(*budgetEnd - Clock::now());
-        m_session.setWaitLimit(std::max(left, std::chrono::seconds(1)));
+        m_session->setWaitLimit(std::max(left, std::chrono::seconds(1)));
         delay *= 2;
     }
 }
 
 std::optional<RunResult> Runner::requireSession() const
 {
-    if (!m_session.hasHost())
+    if (!m_session->hasHost())
         return RunResult{ExitStatus::ScriptError, "not connected: the script has no open command before this line"};
-    if (!m_session.loggedIn())
+    if (!m_session->loggedIn())
         return RunResult{ExitStatus::ScriptError, "not logged in: the script has no user command before this line"};
     return std::nullopt;
 }
@@ -206,7 +224,7 @@ RunResult Runner::run(const std::vector<Command>& script)
             break;
         }
     }
-    m_session.close();
+    m_session->close();
     return result;
 }
 
@@ -214,22 +232,34 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
 {
     const Command& c = script[i];
     const auto& a = c.args;
-    auto simple = [this](std::vector<std::string> cmds) -> RunResult {
+    auto simple = [this](const std::function<Outcome()>& request) -> RunResult {
         if (auto e = requireSession())
             return *e;
-        return fromOutcome(retrying([&] { return m_session.commands(cmds); }));
+        return fromOutcome(retrying(request));
     };
     switch (c.verb) {
-    case Verb::Open:
-        m_session.open(a[0], a.size() > 1 ? std::atoi(a[1].c_str()) : 21);
+    case Verb::Open: {
+        const auto address = ftpscript::parseOpenAddress(
+            a[0], a.size() > 1 ? std::optional<std::string_view>(a[1]) : std::nullopt);
+        if (const auto* error = std::get_if<ftpscript::AddressError>(&address))
+            return {ExitStatus::ScriptError, "open: " + error->message};
+        const auto& partner = std::get<ftpscript::OpenAddress>(address);
+        m_session->close();
+        m_settings = m_settings.forPartner(partner.host);
+        m_session = makeSession(partner.scheme, m_transcript, m_progress, partnerSettings(m_settings, m_appFolder),
+                                [this] { return stopRequested(); });
+        m_session->open(partner.host, partner.port);
+        m_transcript.note(std::string("partner ") + partner.host + " port " + std::to_string(partner.port) + " over " +
+                          std::string(ftpscript::schemeName(partner.scheme)));
         return {};
+    }
     case Verb::User: {
-        if (!m_session.hasHost())
+        if (!m_session->hasHost())
             return {ExitStatus::ScriptError, "not connected: the script has no open command before this line"};
         std::string password = a.size() > 1 ? a[1] : std::string();
         if (password.empty()) {
             // Passwords may stay out of scripts: the netrc file has them.
-            const NetrcLookup n = netrcPassword(m_session.host(), a[0]);
+            const NetrcLookup n = netrcPassword(m_session->host(), a[0]);
             if (!n.error.empty())
                 return {ExitStatus::ScriptError, "no password for " + a[0] + " in the script, and " + n.error};
             if (n.password) {
@@ -241,17 +271,16 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
             }
         }
         m_transcript.addSecret(password);
-        m_session.setLogin(a[0], password);
-        return fromOutcome(retrying([this] { return m_session.login(); }));
+        m_session->setLogin(a[0], password);
+        return fromOutcome(retrying([this] { return m_session->login(); }));
     }
     case Verb::Cd:
     case Verb::Cdup: {
         if (auto e = requireSession())
             return *e;
-        const std::string cmd = c.verb == Verb::Cd ? "CWD " + a[0] : "CDUP";
-        Outcome o = retrying([&] { return m_session.changeFolder(cmd); });
+        Outcome o = retrying([&] { return c.verb == Verb::Cd ? m_session->changeFolder(a[0]) : m_session->changeUp(); });
         if (o.ok())
-            m_transcript.note("remote folder is now " + m_session.workingFolder());
+            m_transcript.note("remote folder is now " + m_session->workingFolder());
         return fromOutcome(o);
     }
     case Verb::Lcd: {
@@ -267,13 +296,10 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
     case Verb::Pwd: {
         if (auto e = requireSession())
             return *e;
-        std::vector<std::string> replies;
-        Outcome o = retrying([&] {
-            replies.clear();
-            return m_session.commands({"PWD"}, &replies);
-        });
-        if (o.ok() && !replies.empty())
-            std::printf("%s\n", escapeControls(replies.back()).c_str());
+        std::string shown;
+        Outcome o = retrying([&] { return m_session->printFolder(shown); });
+        if (o.ok() && !shown.empty())
+            std::printf("%s\n", escapeControls(shown).c_str());
         return fromOutcome(o);
     }
     case Verb::Ls:
@@ -329,63 +355,54 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
         return {};
     }
     case Verb::Delete:
-        return simple({"DELE " + m_session.remotePath(a[0])});
+        return simple([&] { return m_session->remove(a[0]); });
     case Verb::Mdelete: {
         if (auto e = requireSession())
             return *e;
-        return forEachRemote(a, [&](const std::string& n) { return simple({"DELE " + m_session.remotePath(n)}); });
+        return forEachRemote(a, [&](const std::string& n) { return simple([&] { return m_session->remove(n); }); });
     }
     case Verb::Mkdir:
-        return simple({"MKD " + m_session.remotePath(a[0])});
+        return simple([&] { return m_session->makeFolder(a[0]); });
     case Verb::Rmdir:
-        return simple({"RMD " + m_session.remotePath(a[0])});
+        return simple([&] { return m_session->removeFolder(a[0]); });
     case Verb::Rename:
-        return simple({"RNFR " + m_session.remotePath(a[0]), "RNTO " + m_session.remotePath(a[1])});
+        return simple([&] { return m_session->rename(a[0], a[1]); });
     case Verb::Ascii:
-        m_session.setAscii(true);
+        m_session->setAscii(true);
         return {};
     case Verb::Binary:
-        m_session.setAscii(false);
+        m_session->setAscii(false);
         return {};
     case Verb::Type:
         if (!a.empty()) {
             const std::string t = platform::upper(a[0]);
-            m_session.setAscii(t == "ASCII" || t == "A");
+            m_session->setAscii(t == "ASCII" || t == "A");
         }
-        m_transcript.note(std::string("transfer type is ") + (m_session.ascii() ? "ASCII" : "binary"));
+        m_transcript.note(std::string("transfer type is ") + (m_session->ascii() ? "ASCII" : "binary"));
         return {};
     case Verb::Quote: {
         if (auto e = requireSession())
             return *e;
         const auto words = splitWords(a[0]);
-        const std::string verb = words.empty() ? std::string() : platform::upper(words[0]);
         if (carriesPassword(a[0]) && words.size() > 1) {
             // A server may echo it in a reply.
             for (std::size_t w = 1; w < words.size(); ++w)
                 m_transcript.addSecret(words[w]);
             m_transcript.addSecret(platform::trim(a[0].substr(a[0].find_first_of(" \t"))));
         }
-        // Commands that change the session go through it, so it can restore them.
-        if (verb == "CWD" && words.size() > 1)
-            return fromOutcome(retrying([&] { return m_session.changeFolder("CWD " + a[0].substr(4)); }));
-        if (verb == "CDUP")
-            return fromOutcome(retrying([&] { return m_session.changeFolder("CDUP"); }));
-        if (verb == "SITE" && words.size() > 1)
-            return fromOutcome(retrying([&] { return m_session.site(a[0].substr(5)); }));
-        return simple({a[0]});
+        return simple([&] { return m_session->quote(a[0]); });
     }
     case Verb::Site:
         if (auto e = requireSession())
             return *e;
-        return fromOutcome(retrying([&] { return m_session.site(a[0]); }));
+        return fromOutcome(retrying([&] { return m_session->site(a[0]); }));
     case Verb::Passive:
-        m_transcript.note("passive mode (EPSV, then PASV) is always used");
-        return {};
+        return fromOutcome(m_session->passive());
     case Verb::Close:
-        m_session.close();
+        m_session->close();
         return {};
     case Verb::Quit:
-        m_session.close();
+        m_session->close();
         stop = true;
         return {};
     case Verb::NoOp:
@@ -414,7 +431,7 @@ RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const s
         if (!last.options.found)
             m_transcript.note("no receipt record for " + *key + " in Rcvdchkr.txt; delivering without checks");
         if (last.options.checkSize || last.options.keepTime) {
-            Outcome o = retrying([&] { return m_session.facts(remote, last.facts); });
+            Outcome o = retrying([&] { return m_session->facts(remote, last.facts); });
             if (!o.ok())
                 return fromOutcome(o);
         }
@@ -425,7 +442,7 @@ RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const s
         PartFile part;
         if (auto e = part.create(local, m_settings.syncReceived); !e.empty())
             return {Failure::Local, "get " + remote + ": " + e};
-        Outcome r = m_session.download(remote, part, !last.options.checkSize, stats);
+        Outcome r = m_session->download(remote, part, !last.options.checkSize, stats);
         if (!r.ok())
             return r; // the part file goes with it; the earlier target stays
         if (auto e = part.commit(std::nullopt, m_settings.syncReceived); !e.empty())
@@ -449,7 +466,7 @@ RunResult Runner::put(const std::string& localName, const std::string& remote, b
     if (auto e = source.open(local); !e.empty())
         return {ExitStatus::LocalFileError, (append ? "append: " : "put: ") + e};
     TransferStats stats;
-    Outcome o = retrying([&] { return m_session.upload(remote, source, append, stats); });
+    Outcome o = retrying([&] { return m_session->upload(remote, source, append, stats); });
     if (!o.ok())
         return fromOutcome(o);
     ++m_totals.filesUp;
@@ -482,7 +499,7 @@ Outcome Runner::listText(const std::string& remote, bool namesOnly, std::string&
 {
     return retrying([&] {
         text.clear();
-        return m_session.list(remote, namesOnly, text);
+        return m_session->list(remote, namesOnly, text);
     });
 }
 

@@ -2,10 +2,11 @@
 
 #include "runner/Delivery.h"
 #include "runner/ExitStatus.h"
-#include "runner/FtpSession.h"
 #include "runner/Script.h"
+#include "runner/Session.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,7 +71,7 @@ private:
     std::string m_appFolder;
     std::function<bool()> m_interrupted;
     std::chrono::steady_clock::time_point m_deadline;
-    FtpSession m_session;
+    std::unique_ptr<Session> m_session; // chosen by the scheme of the open line
     std::string m_localDir;
     std::optional<LastGet> m_lastGet;
     RunTotals m_totals;

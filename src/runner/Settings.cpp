@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace zul::runner {
 
@@ -37,6 +38,15 @@ template <typename T> void readNumber(const ConfigFile& config, const std::strin
     const long n = std::strtol(v->c_str(), &end, 10);
     if (end && *end == '\0' && n >= 0)
         target = T(n);
+}
+
+// "~/x" is x in the home folder.
+std::string homePath(const std::string& path)
+{
+    if (path.rfind("~/", 0) != 0)
+        return path;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/") + path.substr(1);
 }
 
 } // namespace
@@ -118,6 +128,19 @@ Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
     int sync = 1;
     readNumber(config, host, "SYNC", sync);
     s.syncReceived = sync != 0;
+    s.caFile = homePath(config.value("CA_FILE", host).value_or(""));
+    s.pinnedKey = config.value("PINNED_KEY", host).value_or("");
+    if (!s.pinnedKey.empty() && s.pinnedKey.rfind("sha256//", 0) != 0)
+        s.pinnedKey = homePath(s.pinnedKey);
+    s.tlsMax = config.value("TLS_MAX", host).value_or("1.2") == "1.3" ? "1.3" : "1.2";
+    s.knownHosts = homePath(config.value("KNOWN_HOSTS", host).value_or("~/.ssh/known_hosts"));
+    s.sshKey = homePath(config.value("SSH_KEY", host).value_or(""));
+    if (s.sshKey.empty()) {
+        s.sshKey = homePath("~/.ssh/id_ed25519");
+        if (::access(s.sshKey.c_str(), F_OK) != 0 && ::access(homePath("~/.ssh/id_rsa").c_str(), F_OK) == 0)
+            s.sshKey = homePath("~/.ssh/id_rsa");
+    }
+    s.source = config;
     return s;
 }
 

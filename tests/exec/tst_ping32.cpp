@@ -93,6 +93,14 @@ private slots:
         QTest::newRow("open bracket") << QByteArray("[::1") << 0 << bad << QByteArray();
         QTest::newRow("control bytes") << QByteArray("\x01\x7f\xff\xfe") << 0 << bad << QByteArray();
         QTest::newRow("very long") << QByteArray(100000, 'a') << 0 << bad << QByteArray();
+        QTest::newRow("scheme and host") << QByteArray("sftp://127.0.0.1") << 0 << answered << QByteArray("127.0.0.1");
+        QTest::newRow("scheme, host and slash") << QByteArray("ftpes://localhost/") << 0 << answered << QByteArray();
+        QTest::newRow("unknown scheme") << QByteArray("http://127.0.0.1") << 0 << bad << QByteArray();
+        QTest::newRow("scheme without host") << QByteArray("sftp://") << 0 << bad << QByteArray();
+        QTest::newRow("scheme with a path") << QByteArray("ftps://127.0.0.1/x") << 0 << bad << QByteArray();
+        QTest::newRow("URL port 0") << QByteArray("sftp://127.0.0.1:0") << 0 << bad << QByteArray();
+        QTest::newRow("two ports") << QByteArray("sftp://127.0.0.1:2222 22") << 0 << bad << QByteArray();
+        QTest::newRow("URL port not a number") << QByteArray("ftps://[::1]:ftp") << 0 << bad << QByteArray();
         QTest::newRow("very long port") << QByteArray("127.0.0.1 ") + QByteArray(5000, '9') << 0 << bad << QByteArray();
     }
     void answers()
@@ -155,21 +163,29 @@ private slots:
         QCOMPARE(int(callPing(address, only)), int(PING32_ANSWERED));
     }
 
+    // The address as an open line gives it; %1 is the host, %2 the port of the listener.
     void connectionCountsAsAnswer_data()
     {
         QTest::addColumn<QByteArray>("host");
-        QTest::newRow("IPv4") << QByteArray("127.0.0.1");
-        QTest::newRow("IPv6") << QByteArray("::1");
+        QTest::addColumn<QString>("form");
+        QTest::newRow("IPv4") << QByteArray("127.0.0.1") << "%1 %2";
+        QTest::newRow("IPv6") << QByteArray("::1") << "%1 %2";
+        QTest::newRow("explicit TLS, port word") << QByteArray("127.0.0.1") << "ftpes://%1 %2";
+        QTest::newRow("implicit TLS, capitals") << QByteArray("127.0.0.1") << "FTPS://%1 %2";
+        QTest::newRow("SFTP, port in the URL") << QByteArray("127.0.0.1") << "sftp://%1:%2";
+        QTest::newRow("SFTP, IPv6 with port") << QByteArray("::1") << "sftp://[%1]:%2";
+        QTest::newRow("plain scheme") << QByteArray("::1") << "ftp://%1 %2";
     }
     void connectionCountsAsAnswer()
     {
         QFETCH(QByteArray, host);
+        QFETCH(QString, form);
         const int tcpOnly = PING32_NO_RAW | PING32_NO_DATAGRAM;
         for (bool listening : {true, false}) { // bound, not listening: refused
             Listener server(host.constData(), listening);
             QVERIFY(server.port > 0);
-            QCOMPARE(int(callPing(host + ' ' + QByteArray::number(server.port), tcpOnly)),
-                     int(listening ? PING32_ANSWERED : PING32_NO_ANSWER));
+            const QByteArray address = form.arg(QString::fromLatin1(host)).arg(server.port).toLatin1();
+            QCOMPARE(int(callPing(address, tcpOnly)), int(listening ? PING32_ANSWERED : PING32_NO_ANSWER));
         }
     }
 };

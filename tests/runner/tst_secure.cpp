@@ -1,0 +1,296 @@
+#include "support/Files.h"
+#include "support/FtpServer.h"
+#include "support/SecureServers.h"
+#include "support/TempAppFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace zul::test;
+
+// The runner over FTPS (vsftpd, explicit and implicit TLS) and SFTP (sshd),
+// with the partner's certificate or host key checked before anything secret is sent.
+class SecureTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    TestCertificates m_certs;
+    VsftpdServer m_explicit;
+    VsftpdServer m_implicit;
+    SshdServer m_sshd;
+    QString m_tlsProblem; // why the FTPS tests cannot run
+    QString m_sshProblem; // why the SFTP tests cannot run
+    QByteArray m_otherKey; // "TYPE BASE64" of a key the server does not have
+
+    QString path(const QString& rel) const { return m_dir.filePath(rel); }
+    static QString folder(const TempAppFolder& app) { return QString::fromStdString(app.path()); }
+
+    // One run of script from an application folder whose VelundZUL.conf is conf.
+    static RunnerRun run(const TempAppFolder& app, const QByteArray& conf, const QByteArray& script)
+    {
+        const QString zul = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
+        if (!writeBytes(folder(app) + "/VelundZUL.conf", conf) || !writeBytes(zul, script) ||
+            !installBuilt("VelundZUL", folder(app)))
+            return {};
+        return runRunner(folder(app), {"true|" + zul + "|E0001"});
+    }
+    QByteArray tlsConf() const { return "CA_FILE = " + m_certs.caPem.toLatin1() + "\n"; }
+    QByteArray sshConf(const QString& knownHosts) const
+    {
+        return "KNOWN_HOSTS = " + knownHosts.toLatin1() + "\nSSH_KEY = " + m_sshd.userKey().toLatin1() + "\n";
+    }
+    QString knownHosts(const QByteArray& lines) const
+    {
+        const QString file = path("known_hosts_" + QString::number(qHash(lines)));
+        writeBytes(file, lines);
+        return file;
+    }
+    static QByteArray opening(const char* scheme, int port, const QByteArray& password)
+    {
+        return QByteArray("open ") + scheme + "127.0.0.1 " + QByteArray::number(port) + "\r\nuser " +
+               TestAccount::name().toLatin1() + " " + password + "\r\n";
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QString why;
+        if (!TestAccount::ensure(&why))
+            QSKIP(qPrintable(why));
+        QVERIFY(QDir(m_dir.path()).mkpath("ftp"));
+        QVERIFY(QDir(m_dir.path()).mkpath("sftp"));
+        QVERIFY(TestAccount::own(path("ftp")));
+        QVERIFY(TestAccount::own(path("sftp")));
+        QVERIFY2(m_certs.make(path("tls"), "IP:127.0.0.1,DNS:localhost", &why), qPrintable(why));
+        if (!m_explicit.start(path("tls"), path("ftp"), m_certs, false))
+            m_tlsProblem = m_explicit.why();
+        else if (!m_implicit.start(path("tls"), path("ftp"), m_certs, true))
+            m_tlsProblem = m_implicit.why();
+        if (!m_sshd.start(path("ssh"), path("sftp")))
+            m_sshProblem = m_sshd.why();
+        QProcess::execute("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", path("other_host_key")});
+        const auto pub = readBytes(path("other_host_key.pub")).split(' ');
+        m_otherKey = pub.value(0) + " " + pub.value(1);
+    }
+
+    void init()
+    {
+        const bool ssh = QByteArray(QTest::currentTestFunction()).startsWith("sftp") ||
+                         QByteArray(QTest::currentTestFunction()).startsWith("hostKey");
+        const QString& problem = ssh ? m_sshProblem : m_tlsProblem;
+        if (!problem.isEmpty())
+            QSKIP(qPrintable(problem));
+    }
+
+    void ftpsRoundTrip_data()
+    {
+        QTest::addColumn<bool>("implicit");
+        QTest::newRow("explicit, ftpes://") << false;
+        QTest::newRow("implicit, ftps://") << true;
+    }
+    void ftpsRoundTrip()
+    {
+        QFETCH(bool, implicit);
+        TempAppFolder app;
+        const QByteArray data = someBytes(700000, implicit ? 3 : 4);
+        const QString name = implicit ? "imp" : "exp";
+        QVERIFY(writeBytes(folder(app) + "/local/" + name + ".bin", data));
+        const auto r = run(app, tlsConf(),
+                           opening(implicit ? "ftps://" : "ftpes://", implicit ? m_implicit.port() : m_explicit.port(),
+                                   TestAccount::password()) +
+                               "mkdir " + name.toLatin1() + "\r\ncd " + name.toLatin1() + "\r\nput " +
+                               name.toLatin1() + ".bin\r\nrename " + name.toLatin1() + ".bin moved.bin\r\n" +
+                               "get moved.bin back.bin\r\nls\r\nquit\r\n");
+        QVERIFY2(r.exit == 0, r.output + r.transcript);
+        QCOMPARE(readBytes(path("ftp/" + name + "/moved.bin")), data);
+        QCOMPARE(readBytes(folder(app) + "/local/back.bin"), data);
+        if (!implicit)
+            QVERIFY2(r.transcript.contains("> AUTH TLS") && r.transcript.contains("> PROT P"), r.transcript);
+        QVERIFY(!r.transcript.contains(TestAccount::password()));
+    }
+
+    void certificateTrust_data()
+    {
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("the system's CA store does not know the private CA")
+            << QByteArray() << 11 << QByteArray("CA_FILE");
+        QTest::newRow("the pinned key matches") << tlsConf() + "PINNED_KEY = " + m_certs.pin.toLatin1() + "\n" << 0
+                                                << QByteArray();
+        QTest::newRow("another key is pinned")
+            << tlsConf() + "PINNED_KEY = sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n" << 11
+            << QByteArray("PINNED_KEY");
+        QTest::newRow("the partner's own section names the CA")
+            << "CA_FILE = /nonexistent/ca.pem\n[127.0.0.1]\n" + tlsConf() << 0 << QByteArray();
+    }
+    void certificateTrust()
+    {
+        QFETCH(QByteArray, conf);
+        QFETCH(int, exit);
+        QFETCH(QByteArray, says);
+        TempAppFolder app;
+        QVERIFY(writeBytes(folder(app) + "/local/t.txt", "trust\r\n"));
+        const auto r =
+            run(app, conf, opening("ftpes://", m_explicit.port(), TestAccount::password()) + "put t.txt\r\nquit\r\n");
+        QVERIFY2(r.exit == exit, r.output + r.transcript);
+        QVERIFY2(r.output.contains(says), r.output);
+        if (exit != 0)
+            QVERIFY2(!r.transcript.contains("> USER"), r.transcript);
+    }
+
+    // The password must not cross the network in clear when TLS was asked for.
+    void serverWithoutTlsNeverSeesThePassword_data()
+    {
+        QTest::addColumn<QByteArray>("scheme");
+        QTest::addColumn<QByteArray>("firstLine");
+        QTest::newRow("explicit") << QByteArray("ftpes://") << QByteArray("AUTH TLS\r\n");
+        QTest::newRow("implicit") << QByteArray("ftps://") << QByteArray("\x16\x03"); // a TLS handshake record
+    }
+    void serverWithoutTlsNeverSeesThePassword()
+    {
+        QFETCH(QByteArray, scheme);
+        QFETCH(QByteArray, firstLine);
+        const QString log = path("notls-" + QString::fromLatin1(scheme.left(4)) + ".log");
+        NoTlsServer server;
+        QVERIFY2(server.start(log), qPrintable(server.why()));
+        TempAppFolder app;
+        QVERIFY(writeBytes(folder(app) + "/local/t.txt", "x"));
+        const auto r = run(app, tlsConf(),
+                           opening(scheme.constData(), server.port(), TestAccount::password()) + "put t.txt\r\nquit\r\n");
+        QVERIFY2(r.exit == 12, r.output + r.transcript);
+        QVERIFY2(r.output.contains("were not sent"), r.output);
+        const QByteArray seen = QFile::exists(log) ? readBytes(log) : QByteArray();
+        QVERIFY2(seen.startsWith(firstLine), seen);
+        QVERIFY2(!seen.contains("USER") && !seen.contains("PASS") && !seen.contains(TestAccount::password()), seen);
+    }
+
+    void sftpRoundTrip_data()
+    {
+        QTest::addColumn<bool>("withKey");
+        QTest::newRow("password") << false;
+        QTest::newRow("key") << true;
+    }
+    void sftpRoundTrip()
+    {
+        QFETCH(bool, withKey);
+        TempAppFolder app;
+        const QString name = withKey ? "key" : "pw";
+        const QByteArray data = someBytes(500000, withKey ? 5 : 6);
+        QVERIFY(writeBytes(folder(app) + "/local/a.bin", data));
+        QVERIFY(writeBytes(folder(app) + "/local/text.txt", "one\r\ntwo\r\n"));
+        const QByteArray dir = name.toLatin1();
+        const auto r =
+            run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
+                opening("sftp://", m_sshd.port(), withKey ? "\"\"" : TestAccount::password()) + "mkdir " + dir +
+                    "\r\ncd " + dir + "\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
+                    "rename a.bin b.bin\r\nquote chmod 600 b.bin\r\ncd inner\r\ncdup\r\npwd\r\nls *.bin\r\n"
+                    "mget *.bin\r\nget text.txt\r\ndir\r\n"
+                    "delete text.txt\r\nrmdir inner\r\nquit\r\n");
+        QVERIFY2(r.exit == 0, r.output + r.transcript);
+        QCOMPARE(readBytes(path("sftp/" + name + "/b.bin")), data);
+        QCOMPARE(readBytes(folder(app) + "/local/b.bin"), data);
+        QCOMPARE(readBytes(folder(app) + "/local/text.txt"), QByteArray("one\r\ntwo\r\n")); // ASCII changes nothing
+        QVERIFY(!QFile::exists(path("sftp/" + name + "/text.txt")));
+        QVERIFY(!QFile::exists(path("sftp/" + name + "/inner")));
+        QVERIFY2(r.output.contains("\"" + path("sftp/" + name).toLatin1() + "\""), r.output); // pwd
+        // A wildcard is matched here (SFTP servers do not), and quote takes names from the working folder.
+        QVERIFY2(r.output.contains("\nb.bin\n") && !r.output.contains("\ntext.txt\n"), r.output);
+        QVERIFY(!(QFileInfo(path("sftp/" + name + "/b.bin")).permissions() & (QFile::ReadGroup | QFile::ReadOther)));
+        QVERIFY2(r.transcript.contains("SFTP has no ASCII mode"), r.transcript);
+        QVERIFY(!r.transcript.contains(TestAccount::password()));
+    }
+
+    void hostKeyTrust_data()
+    {
+        QTest::addColumn<QByteArray>("known");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("unknown host key") << QByteArray() << 11 << QByteArray("is unknown");
+        // A key for another port is another partner.
+        QTest::newRow("known for another port only")
+            << m_sshd.knownHostsLine().toLatin1().replace("]:", "]:1") + "\n" << 11 << QByteArray("is unknown");
+        QTest::newRow("changed host key")
+            << "[127.0.0.1]:" + QByteArray::number(m_sshd.port()) + " " + m_otherKey + "\n"
+            << 11 << QByteArray("has CHANGED");
+        QTest::newRow("known host key") << m_sshd.knownHostsLine().toLatin1() + "\n" << 0 << QByteArray();
+    }
+    void hostKeyTrust()
+    {
+        QFETCH(QByteArray, known);
+        QFETCH(int, exit);
+        QFETCH(QByteArray, says);
+        TempAppFolder app;
+        QVERIFY(writeBytes(folder(app) + "/local/k.txt", "k"));
+        const QString file = knownHosts(known);
+        const auto r = run(app, sshConf(file),
+                           opening("sftp://", m_sshd.port(), TestAccount::password()) + "put k.txt hk" +
+                               QByteArray::number(exit) + ".txt\r\nquit\r\n");
+        QVERIFY2(r.exit == exit, r.output + r.transcript);
+        QCOMPARE(QFile::exists(path("sftp/hk" + QString::number(exit) + ".txt")), exit == 0);
+        if (exit == 0)
+            return;
+        // The operator learns the fingerprint and the one line that trusts the key.
+        QVERIFY2(r.output.contains(says), r.output);
+        QVERIFY2(r.output.contains(m_sshd.fingerprint().toLatin1()), r.output);
+        QVERIFY2(r.output.contains("echo '" + m_sshd.knownHostsLine().toLatin1() + "' >> " + file.toLatin1()),
+                 r.output);
+        QCOMPARE(readBytes(file), known); // nothing trusted silently
+    }
+
+    void sftpRefuses_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("site") << QByteArray("site umask 022") << 1 << QByteArray("line 3: site is an FTP command");
+        QTest::newRow("quote of an FTP verb") << QByteArray("quote SITE CHMOD 644 x") << 1
+                                              << QByteArray("line 3: quote SITE: not an SFTP command");
+        QTest::newRow("passive") << QByteArray("passive") << 1 << QByteArray("line 3: passive is an FTP command");
+        QTest::newRow("missing file") << QByteArray("get nothing-here.txt") << 4 << QByteArray("line 3: get");
+        QTest::newRow("missing folder") << QByteArray("cd nothing-here") << 4 << QByteArray("no such folder");
+    }
+    void sftpRefuses()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, exit);
+        QFETCH(QByteArray, says);
+        TempAppFolder app;
+        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
+                           opening("sftp://", m_sshd.port(), TestAccount::password()) + line + "\r\nquit\r\n");
+        QVERIFY2(r.exit == exit, r.output + r.transcript);
+        QVERIFY2(r.output.contains(says), r.output);
+    }
+
+    void sftpLoginRefused_data()
+    {
+        QTest::addColumn<QByteArray>("password");
+        QTest::addColumn<QByteArray>("key");
+        QTest::newRow("wrong password") << QByteArray("not-the-password") << QByteArray();
+        QTest::newRow("key not authorised") << QByteArray("\"\"") << QByteArray("other");
+        QTest::newRow("no key file") << QByteArray("\"\"") << QByteArray("missing");
+    }
+    void sftpLoginRefused()
+    {
+        QFETCH(QByteArray, password);
+        QFETCH(QByteArray, key);
+        TempAppFolder app;
+        QByteArray conf = sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n"));
+        if (key == "other") {
+            const QString other = path("other_key");
+            QFile::remove(other);
+            QProcess::execute("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", other});
+            conf += "SSH_KEY = " + other.toLatin1() + "\n";
+        } else if (key == "missing") {
+            conf += "SSH_KEY = " + path("no_such_key").toLatin1() + "\n";
+        }
+        const auto r = run(app, conf, opening("sftp://", m_sshd.port(), password) + "ls\r\nquit\r\n");
+        QVERIFY2(r.exit == 3, r.output + r.transcript);
+    }
+};
+
+QTEST_GUILESS_MAIN(SecureTest)
+#include "tst_secure.moc"

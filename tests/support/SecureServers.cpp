@@ -1,0 +1,248 @@
+#include "support/SecureServers.h"
+
+#include "support/Files.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zul::test {
+
+namespace {
+bool run(const QString& program, const QStringList& args, QString* why, const QByteArray& input = {})
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) {
+        if (why)
+            *why = program + " cannot be started";
+        return false;
+    }
+    if (!input.isEmpty())
+        p.write(input);
+    p.closeWriteChannel();
+    p.waitForFinished(60000);
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        if (why)
+            *why = program + " " + args.join(' ') + ": " + QString::fromLocal8Bit(p.readAll());
+        return false;
+    }
+    return true;
+}
+
+QByteArray output(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(30000);
+    return p.readAllStandardOutput();
+}
+
+// A port nobody listens on right now; a server that loses the race is started again.
+int freePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool answers(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(quint16(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+} // namespace
+
+bool TestAccount::ensure(QString* why)
+{
+    if (::geteuid() != 0) {
+        *why = QStringLiteral("vsftpd and sshd log in a system account, which only root may create");
+        return false;
+    }
+    // Other test programs may be doing the same at this moment; the password files are locked meanwhile.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        if (attempt > 0)
+            QThread::msleep(300);
+        if (!::getpwnam(name().toLatin1().constData()) &&
+            !run("useradd", {"--no-create-home", "--home-dir", "/", "--shell", "/bin/sh", name()}, why))
+            continue;
+        if (run("chpasswd", {}, why, name().toLatin1() + ":" + password() + "\n"))
+            return true;
+    }
+    return false;
+}
+
+bool TestAccount::own(const QString& path)
+{
+    const passwd* pw = ::getpwnam(name().toLatin1().constData());
+    if (!pw || ::chown(QFile::encodeName(path).constData(), pw->pw_uid, pw->pw_gid) != 0)
+        return false;
+    for (QString dir = QFileInfo(path).absolutePath(); dir != "/"; dir = QFileInfo(dir).absolutePath()) {
+        struct stat st {};
+        if (::stat(QFile::encodeName(dir).constData(), &st) == 0 && (st.st_mode & 0005) != 0005)
+            ::chmod(QFile::encodeName(dir).constData(), st.st_mode | 0055);
+    }
+    return true;
+}
+
+bool TestCertificates::make(const QString& folder, const QString& subjectAltName, QString* why)
+{
+    QDir().mkpath(folder);
+    caPem = folder + "/ca.pem";
+    certPem = folder + "/server.pem";
+    keyPem = folder + "/server.key";
+    const QString caKey = folder + "/ca.key", csr = folder + "/server.csr", ext = folder + "/ext.cnf";
+    const QStringList ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    if (!writeBytes(ext, "subjectAltName=" + subjectAltName.toLatin1() + "\n") ||
+        !run("openssl", QStringList{"req", "-x509"} + ec +
+                            QStringList{"-keyout", caKey, "-out", caPem, "-days", "2", "-subj", "/CN=zul test CA"},
+             why) ||
+        !run("openssl", QStringList{"req"} + ec + QStringList{"-keyout", keyPem, "-out", csr, "-subj", "/CN=zul test"},
+             why) ||
+        !run("openssl",
+             {"x509", "-req", "-in", csr, "-CA", caPem, "-CAkey", caKey, "-CAcreateserial", "-out", certPem, "-days",
+              "2", "-extfile", ext},
+             why))
+        return false;
+    QProcess pub, digest;
+    pub.setStandardOutputProcess(&digest);
+    pub.start("openssl", {"pkey", "-in", keyPem, "-pubout", "-outform", "der"});
+    digest.start("openssl", {"dgst", "-sha256", "-binary"});
+    pub.waitForFinished();
+    digest.waitForFinished();
+    pin = "sha256//" + QString::fromLatin1(digest.readAllStandardOutput().toBase64());
+    return pin.size() > 20;
+}
+
+ServerProcess::~ServerProcess()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+}
+
+bool ServerProcess::launch(const QString& program, const std::function<QStringList(int)>& argsFor)
+{
+    if (!QFileInfo(program).isExecutable()) {
+        m_why = program + " is not installed (tools/setup.sh installs it)";
+        return false;
+    }
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        m_port = freePort();
+        const QStringList args = argsFor(m_port);
+        if (args.isEmpty()) {
+            m_why = "cannot write the configuration of " + program;
+            return false;
+        }
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(program, args);
+        const QDeadlineTimer deadline(10000);
+        while (m_process.state() != QProcess::NotRunning && !deadline.hasExpired() && !answers(m_port))
+            QThread::msleep(20);
+        if (m_process.state() != QProcess::NotRunning && answers(m_port))
+            return true;
+        m_process.kill();
+        m_process.waitForFinished();
+        m_why = program + " did not start: " + QString::fromLocal8Bit(m_process.readAll());
+    }
+    return false;
+}
+
+bool VsftpdServer::start(const QString& folder, const QString& root, const TestCertificates& certs, bool implicit)
+{
+    QDir().mkpath("/var/run/vsftpd/empty"); // vsftpd's secure_chroot_dir
+    QDir().mkpath(folder);
+    m_log = folder + "/vsftpd.log";
+    const QString conf = folder + (implicit ? "/implicit.conf" : "/explicit.conf");
+    return launch("/usr/sbin/vsftpd", [&](int port) {
+        return writeBytes(conf, QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+                                               "listen_port=%1\nbackground=NO\nanonymous_enable=NO\n"
+                                               "local_enable=YES\nwrite_enable=YES\nlocal_umask=022\n"
+                                               "local_root=%2\npasv_enable=YES\npasv_address=127.0.0.1\n"
+                                               "ssl_enable=YES\nrsa_cert_file=%3\nrsa_private_key_file=%4\n"
+                                               "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
+                                               "ssl_ciphers=HIGH\nimplicit_ssl=%5\n"
+                                               "seccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
+                                               "pam_service_name=vsftpd\nxferlog_enable=YES\n"
+                                               "vsftpd_log_file=%6\nlog_ftp_protocol=YES\n")
+                                    .arg(port)
+                                    .arg(root, certs.certPem, certs.keyPem, implicit ? "YES" : "NO", m_log)
+                                    .toLatin1())
+                   ? QStringList{conf}
+                   : QStringList{};
+    });
+}
+
+bool SshdServer::start(const QString& folder, const QString& root)
+{
+    QDir().mkpath("/run/sshd"); // sshd's privilege separation folder
+    QDir().mkpath(folder);
+    const QString hostKey = folder + "/host_key", authorized = folder + "/authorized_keys",
+                  conf = folder + "/sshd_config";
+    m_userKey = folder + "/user_key";
+    QFile::remove(hostKey);
+    QFile::remove(m_userKey);
+    if (!QFileInfo("/usr/sbin/sshd").isExecutable()) {
+        m_why = "/usr/sbin/sshd is not installed (tools/setup.sh installs openssh-server)";
+        return false;
+    }
+    if (!run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-C", "zul test host", "-f", hostKey}, &m_why) ||
+        !run("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-C", "zul test user", "-f", m_userKey}, &m_why) ||
+        !QFile::copy(m_userKey + ".pub", authorized))
+        return false;
+    QFile::setPermissions(authorized, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+    TestAccount::own(root);
+    const QList<QByteArray> pub = readBytes(hostKey + ".pub").split(' ');
+    m_fingerprint = QString::fromLatin1(output("ssh-keygen", {"-l", "-E", "sha256", "-f", hostKey + ".pub"}).split(' ').value(1));
+    return launch("/usr/sbin/sshd", [&](int port) {
+        m_known = QStringLiteral("[127.0.0.1]:%1 %2 %3").arg(port).arg(QString::fromLatin1(pub.value(0)),
+                                                                         QString::fromLatin1(pub.value(1)));
+        return writeBytes(conf, QStringLiteral("ListenAddress 127.0.0.1:%1\nHostKey %2\nPidFile none\nUsePAM no\n"
+                                               "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
+                                               "PubkeyAuthentication yes\nAuthorizedKeysFile %3\nStrictModes no\n"
+                                               "AllowUsers %4\nSubsystem sftp internal-sftp\n"
+                                               "ForceCommand internal-sftp -d %5\n")
+                                    .arg(port)
+                                    .arg(hostKey, authorized, TestAccount::name(), root)
+                                    .toLatin1())
+                   ? QStringList{"-D", "-e", "-f", conf}
+                   : QStringList{};
+    });
+}
+
+bool NoTlsServer::start(const QString& logFile)
+{
+    const QString script = QStringLiteral(ZUL_SOURCE_DIR "/tests/runner/notlsserver.py");
+    return launch("/usr/bin/python3",
+                  [&](int port) { return QStringList{script, "--log", logFile, "--port", QString::number(port)}; });
+}
+
+} // namespace zul::test
