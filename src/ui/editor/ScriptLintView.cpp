@@ -143,7 +143,8 @@ bool ScriptLintView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_box && event->type() == QEvent::Resize)
         placeGutter();
-    if (watched == m_box->viewport() && event->type() == QEvent::ToolTip) {
+    // Compared by type first: events still arrive while the box is being destroyed.
+    if (event->type() == QEvent::ToolTip && watched == m_box->viewport()) {
         const auto* help = static_cast<QHelpEvent*>(event);
         const int line = m_box->cursorForPosition(help->pos()).blockNumber() + 1;
         const auto tip = m_tips.find(line);
