@@ -182,10 +182,14 @@ private:
         ++p; // the opening quote
         for (;;) {
             const char* from = p;
-            while (p != end && *p != '"' && *p != '\\' && static_cast<unsigned char>(*p) >= 0x20)
-                ++p;
+            while (p != end && *p != '"' && *p != '\\') {
+                if (static_cast<unsigned char>(*p) < 0x80)
+                    ++p;
+                else if (!utf8(p))
+                    return false;
+            }
             out.append(from, std::size_t(p - from));
-            if (p == end || static_cast<unsigned char>(*p) < 0x20)
+            if (p == end)
                 return false;
             if (*p++ == '"')
                 return true;
@@ -219,9 +223,41 @@ private:
                 break;
             }
             default:
-                return false;
+                // Taken as the character itself, as Qt's reader does.
+                out += p[-1];
+                break;
             }
         }
+    }
+
+    // One well-formed UTF-8 sequence at p, stepped over.
+    bool utf8(const char*& at)
+    {
+        const auto* u = reinterpret_cast<const unsigned char*>(at);
+        const std::size_t left = std::size_t(end - at);
+        std::size_t n = 0;
+        std::uint32_t c = 0;
+        std::uint32_t min = 0;
+        if ((u[0] & 0xe0) == 0xc0) {
+            n = 2, c = u[0] & 0x1fu, min = 0x80;
+        } else if ((u[0] & 0xf0) == 0xe0) {
+            n = 3, c = u[0] & 0x0fu, min = 0x800;
+        } else if ((u[0] & 0xf8) == 0xf0) {
+            n = 4, c = u[0] & 0x07u, min = 0x10000;
+        } else {
+            return false;
+        }
+        if (left < n)
+            return false;
+        for (std::size_t i = 1; i < n; ++i) {
+            if ((u[i] & 0xc0) != 0x80)
+                return false;
+            c = (c << 6) | (u[i] & 0x3fu);
+        }
+        if (c < min || c > 0x10ffff || (c >= 0xd800 && c < 0xe000))
+            return false;
+        at += n;
+        return true;
     }
 
     bool number(Json& v)
