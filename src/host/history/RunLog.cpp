@@ -483,7 +483,15 @@ namespace {
 
 bool maybeHostFailure(std::string_view line)
 {
-    return has(line, "\"kind\":\"L\"") && (has(line, "\"numbers\":[4107") || has(line, "\"numbers\":[3281"));
+    constexpr std::string_view numbers = "\"numbers\":[";
+    for (std::string_view rest = line;;) {
+        const char* at = static_cast<const char*>(::memmem(rest.data(), rest.size(), numbers.data(), numbers.size()));
+        if (!at)
+            return false;
+        rest = rest.substr(std::size_t(at - rest.data()) + numbers.size());
+        if (rest.starts_with("4107") || rest.starts_with("3281"))
+            return has(line, "\"kind\":\"L\"");
+    }
 }
 
 // False only when the line cannot be about the event: its text holds no
@@ -501,7 +509,9 @@ std::optional<std::string_view> quickEvent(std::string_view line)
     constexpr std::string_view key = "{\"event\":\"";
     const char* from = line.data();
     const char* end = line.data() + line.size();
-    while (end - from > 1) {
+    // A flat record has no other brace: then the first key is the one.
+    const bool glued = line.size() > 1 && std::memchr(from + 1, '{', line.size() - 1);
+    while (glued && end - from > 1) {
         const void* next = ::memmem(from + 1, std::size_t(end - from - 1), key.data(), key.size());
         if (!next)
             break;
