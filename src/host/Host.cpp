@@ -6,33 +6,24 @@
 #include "host/EventStruct.h"
 #include "host/FileUtility.h"
 #include "host/ZembDB.h"
+#include "host/history/Commands.h"
 
-#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QPluginLoader>
 
 namespace zul::host {
 
+// One rule for the places, shared with the commands that run without Qt.
 QString defaultPluginPath()
 {
-    // The build tree keeps the application folder beside bin/; an install may put it elsewhere under the prefix.
-    const QDir bin(QCoreApplication::applicationDirPath());
-    const QString built = bin.filePath(QStringLiteral("../zul/libzul.so"));
-#ifdef ZUL_INSTALL_APP_DIR
-    const QString installed = bin.filePath(QStringLiteral("../" ZUL_INSTALL_APP_DIR "/libzul.so"));
-    if (!QFileInfo::exists(built) && QFileInfo::exists(installed))
-        return installed;
-#endif
-    return built;
+    return QFile::decodeName(QByteArray::fromStdString(history::defaultPluginPath()));
 }
 
 QString defaultDataFolder()
 {
-    const QString env = qEnvironmentVariable("QORVHOST_DATA");
-    if (!env.isEmpty())
-        return env;
-    return QDir::home().filePath(QStringLiteral(".local/share/qorvhost"));
+    return QFile::decodeName(QByteArray::fromStdString(history::defaultDataFolder()));
 }
 
 Host::Host(QString dataFolder, std::shared_ptr<MessagePresenter> presenter)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/history/RunLog.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -12,7 +14,7 @@ namespace zul::host {
 // One run of an event: a record of the runner, or a failure that the host
 // logged before any runner was started.
 struct RunEntry {
-    enum class Result { Success, Failed, NotStarted, Unfinished };
+    enum class Result { Success, Failed, NotStarted, Unfinished }; // as history::Run's
     enum class Source { Runner, Host };
 
     QString event;
@@ -49,28 +51,18 @@ QString shownTransfer(int files, qint64 bytes);
 // without a zone the stamp is local time. Nullopt when it is not such a stamp.
 std::optional<qint64> parseStamp(QByteArrayView text);
 
-// Reads a text file line by line from its end, in chunks, so that the newest
-// lines of a large log cost no more than their own bytes. A last line without
-// its line end (a writer still at work) is skipped.
+// Reads a text file line by line from its end (see history::ReverseLines).
 class ReverseLines {
 public:
     explicit ReverseLines(const QString& path);
-    ~ReverseLines();
-    ReverseLines(const ReverseLines&) = delete;
-    ReverseLines& operator=(const ReverseLines&) = delete;
 
-    bool isOpen() const { return m_fd >= 0; }
+    bool isOpen() const { return m_lines.isOpen(); }
     // The next line towards the start of the file, without its line end; false
     // at the start. The view is valid until the next call.
     bool next(QByteArrayView& line);
 
 private:
-    bool readMore();
-
-    int m_fd = -1;
-    qint64 m_pos = 0; // file offset of m_buf's first byte
-    QByteArray m_buf; // from m_pos: unread lines up to m_end, the first one perhaps cut at m_pos
-    qsizetype m_end = 0;
+    history::ReverseLines m_lines;
 };
 
 // The history of runs: Log/runs.jsonl and its rotated files (runs.jsonl.1 is
@@ -102,6 +94,10 @@ public:
 private:
     QString m_logFolder;
     QString m_messageLog;
+    history::RunLog m_log;
 };
+
+// The Qt side of a run read by the history core.
+RunEntry toRunEntry(const history::Run& run);
 
 } // namespace zul::host

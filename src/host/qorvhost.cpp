@@ -1,9 +1,10 @@
-// qorvhost: the host suite's stand-in. Loads the plug-in, keeps the events and
-// runs them; a command line for operators and tests.
+// The host suite's stand-in: loads the plug-in, keeps the events and runs
+// them; a command line for operators and tests. The qorvhost program loads
+// this library for everything it does not answer itself.
 #include "host/EventsWindow.h"
 #include "host/GuiPresenter.h"
-#include "host/HistoryCommands.h"
 #include "host/Host.h"
+#include "host/history/Commands.h"
 
 #include <QApplication>
 #include <QFile>
@@ -21,21 +22,7 @@ using namespace zul::host;
 
 namespace {
 
-const char* kUsage =
-    "usage: qorvhost [--data DIR] [--plugin FILE] [--yes] [COMMAND]   (no command: the events window)\n"
-    "       qorvhost --help | --version\n"
-    "  info                          load the plug-in, print its feature type, summary and folder\n"
-    "  event list                    list the events\n"
-    "  event show ID                 show one event\n"
-    "  event put ID [--entity T] [--runday N] [--flag1 0|1] [--flag2 0|1] [--flag4 0|1]\n"
-    "                                add or change an event (ID 'new' allocates one)\n"
-    "  event delete ID               remove an event\n"
-    "  run ID [--direct]             run an event now (as scheduled, or as a direct run)\n"
-    "  log                           print the run log\n"
-    "  history [ID] [--limit N] [--json]  the runs, newest first (one JSON object a line with --json)\n"
-    "  transcript ID [N]             print the transcript of the event's latest (or N-th latest) run\n"
-    "  script import ID FILE         save FILE as the script of event ID, as the editor's Continue does\n"
-    "  script show ID                print the script of event ID as the editor shows it\n";
+const char* const kUsage = zul::history::usageText();
 
 int fail(const QString& message, int code = 2)
 {
@@ -239,9 +226,17 @@ int runWindow(const QString& dataFolder, const QString& pluginPath)
     return QApplication::exec();
 }
 
+std::vector<std::string> toStd(const QStringList& list)
+{
+    std::vector<std::string> out;
+    for (const QString& s : list)
+        out.push_back(s.toLocal8Bit().toStdString());
+    return out;
+}
+
 } // namespace
 
-int main(int argc, char** argv)
+extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
 {
     // The command line is read before any application object: --help and
     // --version need no display, and the window without one ends cleanly.
@@ -286,10 +281,12 @@ int main(int argc, char** argv)
         return runWindow(dataFolder, pluginPath);
 
     const QString command = args.takeFirst();
-    if (command == QLatin1String("history"))
-        return historyCommand(dataFolder, pluginPath, args);
-    if (command == QLatin1String("transcript"))
-        return transcriptCommand(dataFolder, pluginPath, args);
+    if (command == QLatin1String("history") || command == QLatin1String("transcript")) {
+        const std::string data = QFile::encodeName(dataFolder).toStdString();
+        const std::string plugin = QFile::encodeName(pluginPath).toStdString();
+        return command == QLatin1String("history") ? zul::history::historyCommand(data, plugin, toStd(args))
+                                                   : zul::history::transcriptCommand(data, plugin, toStd(args));
+    }
     Host host(dataFolder, std::make_shared<HeadlessPresenter>(yes));
     QString error;
 

@@ -254,6 +254,58 @@ private slots:
 
     // A terminal without a display: the answers that need none, and one
     // clear line with a status (never a signal) for the window.
+    // What qorvhost answers itself loads no Qt; the rest comes from the host
+    // library (the "info" row shows that the loader's report is there to see).
+    void quickCommandsLoadNoQt_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("qt");
+        QTest::newRow("help") << QStringList{"--help"} << false;
+        QTest::newRow("version") << QStringList{"--version"} << false;
+        QTest::newRow("history") << QStringList{"history", "E0001", "--limit", "2"} << false;
+        QTest::newRow("history --json") << QStringList{"history", "--json"} << false;
+        QTest::newRow("transcript") << QStringList{"transcript", "E0001", "2"} << false;
+        QTest::newRow("info") << QStringList{"info"} << true;
+    }
+    void quickCommandsLoadNoQt()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, qt);
+        writeHistory();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_DEBUG", "libs");
+        const auto r = start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
+                             QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args, env);
+        QCOMPARE(r.code, 0);
+        QVERIFY(!r.out.isEmpty());
+        QVERIFY2(r.err.contains("libstdc++"), "no report of the libraries loaded");
+        QCOMPARE(r.err.contains("libQt6Core"), qt);
+    }
+
+    // A qorvhost copied away from its application folder still answers the
+    // history; for the rest it says in one line what it is missing.
+    void withoutTheHostLibrary()
+    {
+        writeHistory();
+        const QString bin = m_dir.filePath("elsewhere/bin");
+        QVERIFY(QDir().mkpath(bin));
+        const QString program = bin + "/qorvhost";
+        if (!QFile::exists(program))
+            QVERIFY(QFile::copy(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", program));
+        const auto env = QProcessEnvironment::systemEnvironment();
+        auto r = start(program, {"--data", m_dir.filePath("history"), "info"}, env);
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.startsWith("qorvhost: cannot load the host library") && r.err.count('\n') == 1,
+                 qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        r = start(program, {"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001"}, env);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.count('\n'), 3);
+        r = start(program, {"--data", m_dir.filePath("history"), "history"}, env);
+        QCOMPARE(r.code, 2);
+        QCOMPARE(r.err, "qorvhost: plug-in '" + bin + "/../zul/libzul.so' not found\n");
+    }
+
     void withoutDisplay_data()
     {
         QTest::addColumn<QString>("program");

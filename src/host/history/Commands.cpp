@@ -1,0 +1,294 @@
+#include "host/history/Commands.h"
+
+#include "host/history/Json.h"
+#include "host/history/RunLog.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+
+namespace zul::history {
+
+namespace {
+
+const char* kUsage =
+    "usage: qorvhost [--data DIR] [--plugin FILE] [--yes] [COMMAND]   (no command: the events window)\n"
+    "       qorvhost --help | --version\n"
+    "  info                          load the plug-in, print its feature type, summary and folder\n"
+    "  event list                    list the events\n"
+    "  event show ID                 show one event\n"
+    "  event put ID [--entity T] [--runday N] [--flag1 0|1] [--flag2 0|1] [--flag4 0|1]\n"
+    "                                add or change an event (ID 'new' allocates one)\n"
+    "  event delete ID               remove an event\n"
+    "  run ID [--direct]             run an event now (as scheduled, or as a direct run)\n"
+    "  log                           print the run log\n"
+    "  history [ID] [--limit N] [--json]  the runs, newest first (one JSON object a line with --json)\n"
+    "  transcript ID [N]             print the transcript of the event's latest (or N-th latest) run\n"
+    "  script import ID FILE         save FILE as the script of event ID, as the editor's Continue does\n"
+    "  script show ID                print the script of event ID as the editor shows it\n";
+
+void put(const std::string& bytes)
+{
+    std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+// The folder of this program, symbolic links resolved.
+std::string programFolder()
+{
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ".";
+    const std::string exe(buf, std::size_t(n));
+    const auto slash = exe.rfind('/');
+    return slash == 0 ? "/" : slash == std::string::npos ? "." : exe.substr(0, slash);
+}
+
+std::string env(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? v : "";
+}
+
+// The runs live in the Log folder of the plug-in's application folder; the
+// plug-in need not be loaded to find it.
+std::optional<RunLog> history(const std::string& dataFolder, const std::string& pluginPath, int* code)
+{
+    if (!exists(pluginPath)) {
+        *code = fail("plug-in '" + pluginPath + "' not found");
+        return std::nullopt;
+    }
+    std::string plugin = pluginPath;
+    if (!plugin.starts_with('/')) {
+        char cwd[PATH_MAX];
+        if (::getcwd(cwd, sizeof cwd))
+            plugin = joinPath(cwd, plugin);
+    }
+    const auto slash = plugin.rfind('/');
+    const std::string folder = slash == 0 ? "/" : plugin.substr(0, slash);
+    return RunLog(joinPath(folder, "Log"), joinPath(dataFolder, "messages.jsonl"));
+}
+
+std::string shownEvent(const std::string& event)
+{
+    return event.empty() ? "(Fast Path)" : event;
+}
+
+std::string textLine(const Run& e)
+{
+    const bool ran = e.source == Run::Source::Runner;
+    std::string line = shownTime(e.start);
+    for (const std::string& field : {
+             shownEvent(e.event),
+             e.outcome.empty() ? resultWord(e.result) : e.outcome,
+             e.exitStatus ? "exit " + std::to_string(*e.exitStatus) : std::string("-"),
+             shownDuration(e.durationMs()),
+             ran ? "up " + shownTransfer(e.filesUp, e.bytesUp) + "; down " + shownTransfer(e.filesDown, e.bytesDown)
+                 : std::string("-"),
+             e.transcript.empty() ? std::string("-") : e.transcript,
+         }) {
+        line += '\t';
+        line += field;
+    }
+    return line + '\n';
+}
+
+// One object a line, its members in the order of their names, nulls for what
+// the run has not.
+std::string jsonLine(const Run& e)
+{
+    std::string o = "{";
+    auto key = [&](const char* name) {
+        if (o.size() > 1)
+            o += ',';
+        appendJsonString(o, name);
+        o += ':';
+    };
+    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) {
+        key(name);
+        if (nullIfEmpty && v.empty())
+            o += "null";
+        else
+            appendJsonString(o, v);
+    };
+    auto number = [&](const char* name, std::optional<std::int64_t> v) {
+        key(name);
+        o += v ? std::to_string(*v) : std::string("null");
+    };
+    const std::int64_t duration = e.durationMs();
+    number("bytes_down", e.bytesDown);
+    number("bytes_up", e.bytesUp);
+    number("duration_ms", duration >= 0 ? std::optional<std::int64_t>(duration) : std::nullopt);
+    text("end", e.end, true);
+    text("event", e.event);
+    number("exit", e.exitStatus ? std::optional<std::int64_t>(*e.exitStatus) : std::nullopt);
+    number("files_down", e.filesDown);
+    number("files_up", e.filesUp);
+    text("outcome", e.outcome);
+    text("result", resultWord(e.result));
+    text("source", e.source == Run::Source::Runner ? "runner" : "host");
+    text("start", e.start);
+    text("transcript", e.transcript, true);
+    return o + "}\n";
+}
+
+// A whole number of 1 or more, blanks and a plus sign allowed around it.
+std::optional<int> positive(const std::string& text)
+{
+    std::string_view s = text;
+    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    if (!s.empty() && s.front() == '+')
+        s.remove_prefix(1);
+    if (s.empty() || s.size() > 10)
+        return std::nullopt;
+    long long n = 0;
+    for (const char c : s) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    if (n < 1 || n > INT_MAX)
+        return std::nullopt;
+    return int(n);
+}
+
+std::string trimmed(const std::string& text)
+{
+    std::string_view s = text;
+    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (!s.empty() && blank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && blank(s.back()))
+        s.remove_suffix(1);
+    return std::string(s);
+}
+
+} // namespace
+
+const char* usageText()
+{
+    return kUsage;
+}
+
+std::string defaultPluginPath()
+{
+    // The build tree keeps the application folder beside bin/; an install may put it elsewhere under the prefix.
+    const std::string bin = programFolder();
+    const std::string built = joinPath(bin, "../zul/libzul.so");
+#ifdef ZUL_INSTALL_APP_DIR
+    const std::string installed = joinPath(bin, "../" ZUL_INSTALL_APP_DIR "/libzul.so");
+    if (!exists(built) && exists(installed))
+        return installed;
+#endif
+    return built;
+}
+
+std::string defaultDataFolder()
+{
+    const std::string data = env("QORVHOST_DATA");
+    if (!data.empty())
+        return data;
+    std::string home = env("HOME");
+    if (home.empty())
+        home = "/";
+    return joinPath(home, ".local/share/qorvhost");
+}
+
+int fail(const std::string& message, int code)
+{
+    std::fprintf(stderr, "qorvhost: %s\n", message.c_str());
+    return code;
+}
+
+int historyCommand(const std::string& dataFolder, const std::string& pluginPath, const std::vector<std::string>& args)
+{
+    std::string event;
+    int limit = 0;
+    bool json = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--json") {
+            json = true;
+        } else if (a == "--limit") {
+            const auto n = positive(i + 1 < args.size() ? args[i + 1] : std::string());
+            if (!n)
+                return fail("--limit needs a number of runs, 1 or more");
+            limit = *n;
+            ++i;
+        } else if (a.starts_with("--")) {
+            return fail("unknown option '" + a + "'");
+        } else if (event.empty()) {
+            event = trimmed(a);
+        } else {
+            return fail("history takes one event id, not '" + a + "'");
+        }
+    }
+    int code = 0;
+    const auto h = history(dataFolder, pluginPath, &code);
+    if (!h)
+        return code;
+    for (const Run& e : h->read(event, limit))
+        put(json ? jsonLine(e) : textLine(e));
+    return 0;
+}
+
+int transcriptCommand(const std::string& dataFolder, const std::string& pluginPath,
+                      const std::vector<std::string>& args)
+{
+    const std::string event = args.empty() ? std::string() : trimmed(args[0]);
+    if (event.empty() || args.size() > 2)
+        return fail("transcript needs ID [N]");
+    int n = 1;
+    if (args.size() == 2) {
+        const auto v = positive(args[1]);
+        if (!v)
+            return fail("N counts the runs from the latest (1), not '" + args[1] + "'");
+        n = *v;
+    }
+    int code = 0;
+    const auto h = history(dataFolder, pluginPath, &code);
+    if (!h)
+        return code;
+    const auto runs = h->read(event, n);
+    if (int(runs.size()) < n)
+        return fail(runs.empty() ? "no runs of event '" + event + "'"
+                                 : "event '" + event + "' has " + std::to_string(runs.size()) + " runs, not " +
+                                       std::to_string(n),
+                    1);
+    const Run& run = runs[std::size_t(n - 1)];
+    if (run.source == Run::Source::Host)
+        return fail("the run of " + shownTime(run.start) + " never reached the runner, so it has no transcript: " +
+                        run.outcome,
+                    1);
+    const std::string path = h->transcriptFile(run);
+    if (path.empty())
+        return fail("the transcript of the run of " + shownTime(run.start) +
+                        " is gone (older than the retention period?): " +
+                        (run.transcript.empty() ? std::string("none recorded") : run.transcript),
+                    1);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail("cannot read '" + path + "': " + std::strerror(errno));
+    std::string buf(1 << 16, '\0');
+    for (;;) {
+        const ssize_t got = ::read(fd, buf.data(), buf.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        std::fwrite(buf.data(), 1, std::size_t(got), stdout);
+    }
+    ::close(fd);
+    return 0;
+}
+
+} // namespace zul::history

@@ -1,0 +1,137 @@
+#include "host/history/Json.h"
+#include "host/history/RunLog.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRandomGenerator>
+#include <QTest>
+
+using namespace zul::history;
+
+// The history's own JSON reader and number texts: what the quick commands
+// print must be what the window's Qt side would make of the same record.
+class HistoryCoreTest : public QObject {
+    Q_OBJECT
+private slots:
+    // The member "v" of each document, read as each conversion reads it.
+    void json_data()
+    {
+        QTest::addColumn<QByteArray>("document");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QString>("string");
+        QTest::addColumn<int>("toInt");
+        QTest::addColumn<qint64>("toInteger");
+        QTest::addColumn<QString>("text");
+
+        QTest::newRow("plain string") << QByteArray("{\"v\":\"abc\"}") << true << "abc" << 0 << qint64(0) << "abc";
+        QTest::newRow("escapes") << QByteArray("{\"v\":\"a\\\"b\\\\c\\/d\\n\\t\\u00e9\"}") << true << "a\"b\\c/d\n\t\u00e9" << 0
+                                 << qint64(0) << "a\"b\\c/d\n\t\u00e9";
+        QTest::newRow("a pair of halves") << QByteArray("{\"v\":\"\\ud83d\\ude00\"}") << true
+                                          << QString::fromUtf8("\xf0\x9f\x98\x80") << 0 << qint64(0)
+                                          << QString::fromUtf8("\xf0\x9f\x98\x80");
+        QTest::newRow("raw UTF-8") << QByteArray("{\"v\":\"\xc3\xbc\"}") << true << QString::fromUtf8("\xc3\xbc") << 0
+                                   << qint64(0) << QString::fromUtf8("\xc3\xbc");
+        QTest::newRow("integer") << QByteArray("{\"v\":42}") << true << "" << 42 << qint64(42) << "42";
+        QTest::newRow("whole double") << QByteArray("{\"v\":3.0}") << true << "" << 3 << qint64(3) << "3";
+        QTest::newRow("fraction") << QByteArray("{\"v\":1.5}") << true << "" << 0 << qint64(0) << "1.5";
+        QTest::newRow("beyond int") << QByteArray("{\"v\":12345678901}") << true << "" << 0 << qint64(12345678901)
+                                    << "12345678901";
+        QTest::newRow("exponent") << QByteArray("{\"v\":1e2}") << true << "" << 100 << qint64(100) << "100";
+        QTest::newRow("negative") << QByteArray("{\"v\":-7}") << true << "" << -7 << qint64(-7) << "-7";
+        QTest::newRow("bool") << QByteArray("{\"v\":false}") << true << "" << 0 << qint64(0) << "false";
+        QTest::newRow("null") << QByteArray("{\"v\":null}") << true << "" << 0 << qint64(0) << "";
+        QTest::newRow("object") << QByteArray("{\"v\":{\"a\":1}}") << true << "" << 0 << qint64(0) << "";
+        QTest::newRow("the last of two") << QByteArray("{\"v\":\"a\",\"v\":\"b\"}") << true << "b" << 0 << qint64(0) << "b";
+        QTest::newRow("blanks around") << QByteArray(" {\r\n\"v\" : \"x\" } \n") << true << "x" << 0 << qint64(0) << "x";
+        QTest::newRow("missing") << QByteArray("{\"w\":1}") << true << "" << 0 << qint64(0) << "";
+        QTest::newRow("cut short") << QByteArray("{\"v\":\"abc") << false << "" << 0 << qint64(0) << "";
+        QTest::newRow("glued to the next") << QByteArray("{\"v\":1}{\"v\":2}") << false << "" << 0 << qint64(0) << "";
+        QTest::newRow("control character") << QByteArray("{\"v\":\"a\x01\"}") << true << "a\x01" << 0 << qint64(0)
+                                           << "a\x01";
+        QTest::newRow("unknown escape") << QByteArray("{\"v\":\"\\x\"}") << true << "x" << 0 << qint64(0) << "x";
+        QTest::newRow("bad UTF-8") << QByteArray("{\"v\":\"\xc3\x28\"}") << false << "" << 0 << qint64(0) << "";
+        QTest::newRow("overlong UTF-8") << QByteArray("{\"v\":\"\xc0\xaf\"}") << false << "" << 0 << qint64(0) << "";
+        QTest::newRow("bad hex") << QByteArray("{\"v\":\"\\u00zz\"}") << false << "" << 0 << qint64(0) << "";
+        QTest::newRow("leading zero") << QByteArray("{\"v\":01}") << false << "" << 0 << qint64(0) << "";
+        QTest::newRow("trailing comma") << QByteArray("{\"v\":1,}") << false << "" << 0 << qint64(0) << "";
+        QTest::newRow("a bare value") << QByteArray("\"v\"") << false << "" << 0 << qint64(0) << "";
+    }
+    void json()
+    {
+        QFETCH(QByteArray, document);
+        QFETCH(bool, valid);
+        QFETCH(QString, string);
+        QFETCH(int, toInt);
+        QFETCH(qint64, toInteger);
+        QFETCH(QString, text);
+        const Json j = Json::parse(std::string_view(document.constData(), std::size_t(document.size())));
+        QCOMPARE(j.isObject(), valid);
+        // Where Qt reads the same document, it agrees.
+        QJsonParseError error;
+        const QJsonDocument qt = QJsonDocument::fromJson(document, &error);
+        QCOMPARE(error.error == QJsonParseError::NoError && qt.isObject(), valid);
+        const Json& v = j["v"];
+        QCOMPARE(QString::fromStdString(v.string()), string);
+        QCOMPARE(v.toInt(), toInt);
+        QCOMPARE(v.toInteger(), toInteger);
+        QCOMPARE(QString::fromStdString(v.text()), text);
+        if (valid) {
+            QCOMPARE(QString::fromStdString(v.string()), qt.object().value("v").toString());
+            QCOMPARE(v.toInt(), qt.object().value("v").toInt());
+            QCOMPARE(v.toInteger(), qt.object().value("v").toInteger());
+        }
+    }
+
+    void jsonString_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("plain") << "E0042";
+        QTest::newRow("quotes and backslashes") << "a\"b\\c";
+        QTest::newRow("control characters") << QString::fromLatin1("tab\there\nnew\x01\x1f\b\f\r");
+        QTest::newRow("beyond ASCII") << QString::fromUtf8("\xc3\xbc \xf0\x9f\x98\x80 /slash");
+    }
+    // Written as Qt writes a string, byte for byte.
+    void jsonString()
+    {
+        QFETCH(QString, text);
+        std::string out;
+        appendJsonString(out, text.toStdString());
+        const QByteArray qt = QJsonDocument(QJsonObject{{"k", text}}).toJson(QJsonDocument::Compact);
+        QCOMPARE(QByteArray::fromStdString("{\"k\":" + out + "}"), qt);
+    }
+
+    // Sizes and durations as Qt's fixed notation shows them, halves
+    // included: 359,250 bytes are "359.3 kB".
+    void numberTexts()
+    {
+        auto size = [](qint64 b) {
+            if (b < 1000)
+                return QStringLiteral("%1 B").arg(b);
+            if (b < 1000'000)
+                return QStringLiteral("%1 kB").arg(double(b) / 1e3, 0, 'f', 1);
+            if (b < 1000'000'000)
+                return QStringLiteral("%1 MB").arg(double(b) / 1e6, 0, 'f', 1);
+            return QStringLiteral("%1 GB").arg(double(b) / 1e9, 0, 'f', 2);
+        };
+        std::vector<qint64> bytes = {0, 999, 1000, 1049, 1050, 1150, 359'250, 999'949, 999'950, 999'999'950,
+                                     1'250'000'000, 1'255'000'000, 1'005'000'000};
+        QRandomGenerator random(16);
+        for (int i = 0; i < 20000; ++i)
+            bytes.push_back(qint64(random.bounded(200000)) * (i % 2 ? 50 : 5000) + (i % 3 == 0 ? random.bounded(50) : 0));
+        for (const qint64 b : bytes)
+            QCOMPARE(QString::fromStdString(shownTransfer(2, b)), QStringLiteral("2 files, ") + size(b));
+        QCOMPARE(QString::fromStdString(shownTransfer(1, 5)), QStringLiteral("1 file, 5 B"));
+        for (qint64 ms = 0; ms < 60'000; ms += 7)
+            QCOMPARE(QString::fromStdString(shownDuration(ms)),
+                     QStringLiteral("%1 s").arg(double(ms) / 1000.0, 0, 'f', 1));
+        for (qint64 ms = 0; ms < 60'000; ms += 50)
+            QCOMPARE(QString::fromStdString(shownDuration(ms)),
+                     QStringLiteral("%1 s").arg(double(ms) / 1000.0, 0, 'f', 1));
+        QCOMPARE(QString::fromStdString(shownDuration(-1)), QStringLiteral("-"));
+        QCOMPARE(QString::fromStdString(shownDuration(245'000)), QStringLiteral("4 min 05 s"));
+        QCOMPARE(QString::fromStdString(shownDuration(3'660'000)), QStringLiteral("1 h 01 min"));
+    }
+};
+
+QTEST_GUILESS_MAIN(HistoryCoreTest)
+#include "tst_history_core.moc"
