@@ -1,6 +1,5 @@
 #include "ftpscript/Grammar.h"
 #include "ftpscript/Lint.h"
-#include "ftpscript/OpenAddress.h"
 #include "ftpscript/ScriptParser.h"
 
 #include <QDir>
@@ -233,65 +232,6 @@ private slots:
         for (const auto& d : ds)
             sameLine = sameLine || (d.severity == Severity::Error && d.line == std::get<ParseError>(parsed).line);
         QVERIFY(sameLine);
-    }
-
-    void openAddress_data()
-    {
-        QTest::addColumn<QString>("address");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("parsed"); // scheme host port, or the error code
-        QTest::newRow("bare host") << "h"
-                                   << ""
-                                   << "ftp h 21";
-        QTest::newRow("ftp with port") << "ftp://h"
-                                       << "2121"
-                                       << "ftp h 2121";
-        QTest::newRow("ftpes") << "ftpes://h"
-                               << ""
-                               << "ftpes h 21";
-        QTest::newRow("ftps") << "FTPS://h/"
-                              << ""
-                              << "ftps h 990";
-        QTest::newRow("sftp") << "sftp://10.0.0.1"
-                              << ""
-                              << "sftp 10.0.0.1 22";
-        QTest::newRow("highest port") << "h"
-                                      << "65535"
-                                      << "ftp h 65535";
-        QTest::newRow("port 65536") << "h"
-                                    << "65536"
-                                    << "bad-port";
-        QTest::newRow("signed port") << "h"
-                                     << "+21"
-                                     << "bad-port";
-        QTest::newRow("unknown scheme") << "http://h"
-                                        << ""
-                                        << "unknown-scheme";
-        QTest::newRow("empty scheme") << "://h"
-                                      << ""
-                                      << "unknown-scheme";
-        QTest::newRow("no host") << "ftps://"
-                                 << ""
-                                 << "no-host";
-    }
-    void openAddress()
-    {
-        QFETCH(QString, address);
-        QFETCH(QString, port);
-        QFETCH(QString, parsed);
-        const std::string p = port.toStdString();
-        const auto a =
-            parseOpenAddress(address.toStdString(), port.isEmpty() ? std::nullopt : std::optional<std::string_view>(p));
-        QString got;
-        if (const auto* e = std::get_if<AddressError>(&a))
-            got = QString::fromStdString(e->code);
-        else {
-            const auto& o = std::get<OpenAddress>(a);
-            got = QStringLiteral("%1 %2 %3")
-                      .arg(QString::fromLatin1(schemeName(o.scheme)), QString::fromStdString(o.host))
-                      .arg(o.port);
-        }
-        QCOMPARE(got, parsed);
     }
 
     // The words as the runner splits them, with their places for colouring.
