@@ -125,7 +125,8 @@ bool FtpSession::connectionLooksDead()
 
 std::string FtpSession::url(const std::string& path) const
 {
-    std::string u = std::string(m_scheme == Scheme::Ftps ? "ftps://" : "ftp://") + urlHost() + ":" + std::to_string(m_port) + "/";
+    std::string u =
+        std::string(m_scheme == Scheme::Ftps ? "ftps://" : "ftp://") + urlHost() + ":" + std::to_string(m_port) + "/";
     if (!path.empty()) {
         char* e = curl_easy_escape(m_curl, path.data(), int(path.size()));
         u += e;

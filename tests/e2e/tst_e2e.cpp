@@ -29,12 +29,10 @@ private slots:
     {
         write("out/send.txt", "to the partner\r\n");
         write("server/fetch.txt", "from the partner\r\n");
-        QVERIFY(m_world.defineEvent("E0001",
-                                    QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nput %2 send.txt\r\n"
-                                            "get fetch.txt %3\r\nquit\r\n")
-                                        .arg(QString::number(m_server.port()), path("out/send.txt"), path("in/fetch.txt"))
-                                        .toLatin1(),
-                                    {"--entity", "E2E", "--flag2", "1", "--flag4", "1"}));
+        const QString script = QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nput %2 send.txt\r\n"
+                                       "get fetch.txt %3\r\nquit\r\n")
+                                   .arg(QString::number(m_server.port()), path("out/send.txt"), path("in/fetch.txt"));
+        QVERIFY(m_world.defineEvent("E0001", script.toLatin1(), {"--entity", "E2E", "--flag2", "1", "--flag4", "1"}));
         QCOMPARE(m_world.qorvhost({"run", "E0001"}), 0);
 
         // The runner is not waited for by the host; its run log line says it is done.

@@ -1,6 +1,7 @@
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "platform/FileSystem.h"
+#include "support/Chooser.h"
 #include "support/Fakes.h"
 #include "support/Gui.h"
 #include "support/TempAppFolder.h"
@@ -24,18 +25,6 @@
 using namespace zul;
 
 namespace {
-
-// Answers the file chooser as the test says and keeps what it was asked.
-class ScriptedChooser : public ui::FileChooser {
-public:
-    QString answer;
-    QList<ui::OpenRequest> requests;
-    QString showOpen(const ui::OpenRequest& request, QWidget*) override
-    {
-        requests << request;
-        return answer;
-    }
-};
 
 test::Answer chooseFromMenu(const char* item, QPoint* shownAt = nullptr)
 {
@@ -82,7 +71,7 @@ QByteArray sourceSample(const QString& name)
 class SampleViewerTest : public QObject {
     Q_OBJECT
     std::shared_ptr<test::Fakes> m_fakes;
-    std::shared_ptr<ScriptedChooser> m_chooser;
+    std::shared_ptr<test::ScriptedChooser> m_chooser;
     std::unique_ptr<test::TempAppFolder> m_app;
 
     // The editor, shown and active, as when the user works in it.
@@ -121,7 +110,7 @@ private slots:
         com::resetModuleState();
         m_fakes = test::registerFakes();
         com::moduleState().oMsgService = m_fakes->messages;
-        m_chooser = std::make_shared<ScriptedChooser>();
+        m_chooser = std::make_shared<test::ScriptedChooser>();
         ui::setFileChooser(m_chooser);
         m_app = std::make_unique<test::TempAppFolder>();
     }
@@ -172,7 +161,7 @@ private slots:
         QVERIFY(calls().empty());
         QVERIFY(!frmZULsample::isLoaded());
 
-        QCOMPARE(m_chooser->requests.size(), 1);
+        QCOMPARE(m_chooser->requests.size(), std::size_t(1));
         const ui::OpenRequest& r = m_chooser->requests[0];
         QCOMPARE(r.fileName, QString());
         QCOMPARE(r.filter, QString("Script Files(*.zul)|*.zul"));
