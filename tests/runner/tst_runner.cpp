@@ -263,7 +263,6 @@ private slots:
         QTest::newRow("name and password after open") << open + "zul\r\n" + kPassword + "\r\npwd\r\n";
         QTest::newRow("refused login") << open + "user refused " + kPassword + "\r\n";
         QTest::newRow("quote pass") << open + "user zul " + kPassword + "\r\nquote PASS " + kPassword + "\r\n";
-        QTest::newRow("quote Pass") << open + "user zul " + kPassword + "\r\nquote Pass " + kPassword + "\r\n";
         QTest::newRow("literal pass") << open + "user zul " + kPassword + "\r\nliteral pass " + kPassword + "\r\n";
         QTest::newRow("quote ACCT") << open + "user zul " + kPassword + "\r\nquote ACCT " + kPassword + "\r\n";
         QTest::newRow("user with account") << open + "USER zul " + kPassword + " " + kPassword + "\r\npwd\r\n";
@@ -298,13 +297,6 @@ private slots:
             << entry << 0600 << QByteArray("user zul\r\npwd\r\n") << 0 << QByteArray("> PWD");
         QTest::newRow("name alone after open")
             << entry << 0400 << QByteArray("zul\r\n") << 0 << QByteArray("comes from");
-        QTest::newRow("default entry, macdef skipped")
-            << "macdef init\nmachine 127.0.0.1 login zul password wrong\n\nmachine other login zul password no\n"
-               "default login zul password " +
-                   kPassword + "\n"
-            << 0600 << QByteArray("user zul\r\n") << 0 << QByteArray("comes from");
-        QTest::newRow("entry of another login") << QByteArray("machine 127.0.0.1 login bob password x\n") << 0600
-                                                << QByteArray("user zul\r\n") << 3 << QByteArray("without one");
         QTest::newRow("readable by others: refused")
             << entry << 0644 << QByteArray("user zul\r\n") << 1 << QByteArray("chmod 600");
         QTest::newRow("readable by the group: refused")
