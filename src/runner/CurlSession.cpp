@@ -6,13 +6,6 @@
 
 namespace zul::runner {
 
-namespace {
-template <typename T> void setopt(CURL* c, CURLoption o, T v)
-{
-    curl_easy_setopt(c, o, v);
-}
-} // namespace
-
 CurlSession::CurlSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
                          std::function<bool()> shouldStop, int defaultPort)
     : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop)),

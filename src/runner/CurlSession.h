@@ -9,6 +9,12 @@
 
 namespace zul::runner {
 
+// curl_easy_setopt for the options the sessions set, none of which can fail on a valid handle.
+template <typename T> void setopt(CURL* c, CURLoption o, T v)
+{
+    curl_easy_setopt(c, o, v);
+}
+
 // What the libcurl sessions share: the partner and login, one easy handle with
 // the callbacks that feed the local file, the listing and the progress bar, the
 // per-request time-outs, and the classification of libcurl's results that does

@@ -27,11 +27,6 @@ long replyCodeOf(const std::string& line)
     }
     return code;
 }
-
-template <typename T> void setopt(CURL* c, CURLoption o, T v)
-{
-    curl_easy_setopt(c, o, v);
-}
 } // namespace
 
 FtpSession::FtpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,

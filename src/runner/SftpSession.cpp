@@ -15,11 +15,6 @@ constexpr long kBuffer = 512 * 1024;
 const char* const kSftpQuoteVerbs[] = {"chgrp", "chmod", "chown", "atime", "mtime", "ln",
                                        "symlink", "mkdir", "rename", "rmdir", "rm", "statvfs"};
 
-template <typename T> void setopt(CURL* c, CURLoption o, T v)
-{
-    curl_easy_setopt(c, o, v);
-}
-
 // A path as libcurl's SFTP command parser reads it: quoted, with " and \ escaped.
 std::string quoted(const std::string& path)
 {
