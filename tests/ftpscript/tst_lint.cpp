@@ -43,56 +43,50 @@ private slots:
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QStringList>("found");
 
-        QTest::newRow("unknown command after a login") << kLogin + "gett a.txt\nquit\n"
-                                                       << QStringList{"3 error unknown-command"};
-        QTest::newRow("every unknown command, not just the first")
-            << kLogin + "gett a\n\n\nfetch b\n"
-            << QStringList{"3 error unknown-command", "6 error unknown-command"};
-        QTest::newRow("get without a name") << kLogin + "get\n" << QStringList{"3 error arguments"};
-        QTest::newRow("get with three names") << kLogin + "get a b c\n" << QStringList{"3 error arguments"};
-        QTest::newRow("rename with one name") << kLogin + "rename a\n" << QStringList{"3 error arguments"};
-        QTest::newRow("pwd with a name") << kLogin + "pwd x\n" << QStringList{"3 error arguments"};
-        QTest::newRow("quoted name counts once") << kLogin + "get \"my file.txt\" \"your file.txt\"\n" << QStringList{};
-        QTest::newRow("unknown transfer type") << kLogin + "type ebcdic\n" << QStringList{"3 error transfer-type"};
-        QTest::newRow("port too big") << QByteArray("open h 99999\nuser a b\n") << QStringList{"1 error bad-port"};
-        QTest::newRow("port zero") << QByteArray("open h 0\nuser a b\n") << QStringList{"1 error bad-port"};
-        QTest::newRow("port not a number") << QByteArray("open h ftp\nuser a b\n") << QStringList{"1 error bad-port"};
-        QTest::newRow("unknown scheme") << QByteArray("open gopher://h\nuser a b\n")
-                                        << QStringList{"1 error unknown-scheme"};
-        QTest::newRow("scheme without a host")
-            << QByteArray("open sftp://\nuser a b\n") << QStringList{"1 error no-host"};
-        QTest::newRow("open without an address") << QByteArray("open\nuser a b\n") << QStringList{"1 error arguments"};
-        QTest::newRow("transfer before open")
-            << QByteArray("get a b\nopen h\nuser a b\n") << QStringList{"1 error not-connected"};
-        QTest::newRow("user before open") << QByteArray("user a b\nopen h\n") << QStringList{"1 error not-connected"};
-        QTest::newRow("transfer after close") << kLogin + "close\nput /dev/null x\n"
-                                              << QStringList{"4 error not-connected"};
-        QTest::newRow("transfer without a login")
-            << QByteArray("open h\ncd /x\nuser a b\n") << QStringList{"2 error not-logged-in"};
-        QTest::newRow("nothing after quit is run") << QByteArray("quit\nget a\n") << QStringList{};
-        QTest::newRow("marker after a line that is no GET") << kLogin + "cd x\n**E000101=&/in/a&\n"
-                                                            << QStringList{"4 error marker"};
-        QTest::newRow("marker of another GET") << kLogin + "get a /app/Junction/E000101.txt\n**E000102=&/in/a&\n"
-                                               << QStringList{"4 error marker"};
-        QTest::newRow("marker without its closing &") << kLogin + "get a /app/Junction/E000101.txt\n**E000101=&/in/a\n"
-                                                      << QStringList{"4 error marker"};
-        QTest::newRow("marker without a target") << kLogin + "get a /app/Junction/E000101.txt\n**E000101=&&\n"
-                                                 << QStringList{"4 error marker"};
-        QTest::newRow("GET lost its head in the rewrite") << kLogin + " /app/Junction/E000101.txt\n**E000101=&/in/a&\n"
-                                                          << QStringList{"3 error unknown-command", "4 error marker"};
-        QTest::newRow("ascii over sftp") << QByteArray("open sftp://h\nuser a b\nascii\ntype A\nbinary\n")
-                                         << QStringList{"3 warning ascii-over-sftp", "4 warning ascii-over-sftp"};
-        QTest::newRow("ascii over ftps is fine") << QByteArray("open ftps://h\nuser a b\nascii\n") << QStringList{};
-        QTest::newRow("put of a missing file")
-            << kLogin + "put /no/such/zul/file.txt x\nappend /no/such/zul/file.txt x\n"
-            << QStringList{"3 warning missing-local-file", "4 warning missing-local-file"};
-        QTest::newRow("bare user name of two words")
-            << QByteArray("open h\ngett a.txt\npw\n") << QStringList{"2 warning bare-user"};
-        QTest::newRow("command after a login without a password stays a command (netrc)")
-            << QByteArray("open h\nuser ops\n\nget in.txt /tmp/in.txt\nquit\n") << QStringList{};
-        QTest::newRow("several kinds, line numbers exact")
-            << QByteArray("get a\r\nopen h 70000\r\nuser u p\r\n\r\nlist\r\nquit\r\n")
-            << QStringList{"1 error not-connected", "2 error bad-port", "5 error unknown-command"};
+        const auto row = [](const char* tag, const QByteArray& script, const QStringList& found) {
+            QTest::newRow(tag) << script << found;
+        };
+        row("unknown command after a login", kLogin + "gett a.txt\nquit\n", {"3 error unknown-command"});
+        row("every unknown command, not just the first",
+            kLogin + "gett a\n\n\nfetch b\n", {"3 error unknown-command", "6 error unknown-command"});
+        row("get without a name", kLogin + "get\n", {"3 error arguments"});
+        row("get with three names", kLogin + "get a b c\n", {"3 error arguments"});
+        row("rename with one name", kLogin + "rename a\n", {"3 error arguments"});
+        row("pwd with a name", kLogin + "pwd x\n", {"3 error arguments"});
+        row("quoted name counts once", kLogin + "get \"my file.txt\" \"your file.txt\"\n", {});
+        row("unknown transfer type", kLogin + "type ebcdic\n", {"3 error transfer-type"});
+        row("port too big", "open h 99999\nuser a b\n", {"1 error bad-port"});
+        row("port zero", "open h 0\nuser a b\n", {"1 error bad-port"});
+        row("port not a number", "open h ftp\nuser a b\n", {"1 error bad-port"});
+        row("unknown scheme", "open gopher://h\nuser a b\n", {"1 error unknown-scheme"});
+        row("scheme without a host", "open sftp://\nuser a b\n", {"1 error no-host"});
+        row("open without an address", "open\nuser a b\n", {"1 error arguments"});
+        row("transfer before open", "get a b\nopen h\nuser a b\n", {"1 error not-connected"});
+        row("user before open", "user a b\nopen h\n", {"1 error not-connected"});
+        row("transfer after close", kLogin + "close\nput /dev/null x\n", {"4 error not-connected"});
+        row("transfer without a login", "open h\ncd /x\nuser a b\n", {"2 error not-logged-in"});
+        row("nothing after quit is run", "quit\nget a\n", {});
+        row("marker after a line that is no GET", kLogin + "cd x\n**E000101=&/in/a&\n", {"4 error marker"});
+        row("marker of another GET",
+            kLogin + "get a /app/Junction/E000101.txt\n**E000102=&/in/a&\n", {"4 error marker"});
+        row("marker without its closing &",
+            kLogin + "get a /app/Junction/E000101.txt\n**E000101=&/in/a\n", {"4 error marker"});
+        row("marker without a target", kLogin + "get a /app/Junction/E000101.txt\n**E000101=&&\n", {"4 error marker"});
+        row("GET lost its head in the rewrite",
+            kLogin + " /app/Junction/E000101.txt\n**E000101=&/in/a&\n", {"3 error unknown-command", "4 error marker"});
+        row("ascii over sftp",
+            "open sftp://h\nuser a b\nascii\ntype A\nbinary\n",
+            {"3 warning ascii-over-sftp", "4 warning ascii-over-sftp"});
+        row("ascii over ftps is fine", "open ftps://h\nuser a b\nascii\n", {});
+        row("put of a missing file",
+            kLogin + "put /no/such/zul/file.txt x\nappend /no/such/zul/file.txt x\n",
+            {"3 warning missing-local-file", "4 warning missing-local-file"});
+        row("bare user name of two words", "open h\ngett a.txt\npw\n", {"2 warning bare-user"});
+        row("command after a login without a password stays a command (netrc)",
+            "open h\nuser ops\n\nget in.txt /tmp/in.txt\nquit\n", {});
+        row("several kinds, line numbers exact",
+            "get a\r\nopen h 70000\r\nuser u p\r\n\r\nlist\r\nquit\r\n",
+            {"1 error not-connected", "2 error bad-port", "5 error unknown-command"});
     }
     void problems()
     {
