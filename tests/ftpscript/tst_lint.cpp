@@ -205,26 +205,32 @@ private slots:
         QCOMPARE(shortForm(lint(script.toStdString(), o)), QStringList{});
     }
 
-    // Whatever the runner's parser refuses, the lint reports on the same line.
+    // Whatever the runner's parser refuses, with its line and why, the lint reports on the same line.
     void agreesWithTheRunner_data()
     {
         QTest::addColumn<QByteArray>("script");
-        QTest::newRow("unknown") << QByteArray("open h\nuser a b\n\nfetch x\n");
-        QTest::newRow("count") << QByteArray("get\n");
-        QTest::newRow("port") << QByteArray("open h 65536\n");
-        QTest::newRow("type") << QByteArray("type ebcdic\n");
-        QTest::newRow("quoted command word") << QByteArray("open h\nuser a b\n\"frob\" x\n");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("unknown") << QByteArray("open h\r\nuser a b\r\n\r\nfetch x\r\n") << 4 << "unknown";
+        QTest::newRow("get without a name") << QByteArray("get\n") << 1 << "wrong number";
+        QTest::newRow("rename with one name") << QByteArray("rename a\r\n") << 1 << "wrong number";
+        QTest::newRow("port") << QByteArray("open h 65536\n") << 1 << "bad port";
+        QTest::newRow("type") << QByteArray("type ebcdic\n") << 1 << "unknown transfer type";
+        QTest::newRow("quoted command word") << QByteArray("open h\nuser a b\n\"frob\" x\n") << 3 << "unknown";
     }
     void agreesWithTheRunner()
     {
         QFETCH(QByteArray, script);
+        QFETCH(int, line);
+        QFETCH(QString, message);
         const auto parsed = parseScript(script.toStdString());
         QVERIFY(std::holds_alternative<ParseError>(parsed));
-        const auto ds = lint(script.toStdString());
-        QVERIFY(hasErrors(ds));
+        const ParseError& e = std::get<ParseError>(parsed);
+        QCOMPARE(e.line, line);
+        QVERIFY2(QString::fromStdString(e.message).contains(message), e.message.c_str());
         bool sameLine = false;
-        for (const auto& d : ds)
-            sameLine = sameLine || (d.severity == Severity::Error && d.line == std::get<ParseError>(parsed).line);
+        for (const auto& d : lint(script.toStdString()))
+            sameLine = sameLine || (d.severity == Severity::Error && d.line == line);
         QVERIFY(sameLine);
     }
 
