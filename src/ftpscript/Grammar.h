@@ -23,6 +23,22 @@ const VerbInfo* findVerb(std::string_view word);
 // Without blanks and tabs at both ends.
 std::string_view blankTrimmed(std::string_view s);
 
+// Calls f with each line of text, without its LF or CR LF; a text that ends
+// in a line end has an empty last line, as the parser and the lint count lines.
+template <typename F> void forEachLine(std::string_view text, F&& f)
+{
+    for (std::size_t start = 0; start <= text.size();) {
+        const auto nl = text.find('\n', start);
+        std::string_view line = text.substr(start, nl == std::string_view::npos ? text.size() - start : nl - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        f(line);
+        if (nl == std::string_view::npos)
+            break;
+        start = nl + 1;
+    }
+}
+
 bool isValidPort(std::string_view s);
 
 // The argument of "type": ASCII, A, BINARY, IMAGE or I in any letter case.

@@ -240,18 +240,10 @@ std::vector<Diagnostic> lint(std::string_view text, const LintOptions& options)
     LineScanner scanner;
     ScannedLine l;
     int number = 0;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const auto nl = text.find('\n', start);
-        std::string_view line = text.substr(start, nl == std::string_view::npos ? text.size() - start : nl - start);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+    forEachLine(text, [&](std::string_view line) {
         scanner.scan(line, l);
         linter.line(++number, l);
-        if (nl == std::string_view::npos)
-            break;
-        start = nl + 1;
-    }
+    });
     return out;
 }
 

@@ -25,17 +25,7 @@ std::string restAfterWord(std::string_view line)
 std::vector<std::string> splitLines(std::string_view text)
 {
     std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const auto nl = text.find('\n', start);
-        std::string_view l = text.substr(start, nl == std::string_view::npos ? text.size() - start : nl - start);
-        if (!l.empty() && l.back() == '\r')
-            l.remove_suffix(1);
-        lines.emplace_back(l);
-        if (nl == std::string_view::npos)
-            break;
-        start = nl + 1;
-    }
+    forEachLine(text, [&lines](std::string_view l) { lines.emplace_back(l); });
     return lines;
 }
 

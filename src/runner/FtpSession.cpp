@@ -27,30 +27,17 @@ long replyCodeOf(const std::string& line)
     }
     return code;
 }
-
-template <typename T> void setopt(CURL* c, CURLoption o, T v)
-{
-    curl_easy_setopt(c, o, v);
-}
 } // namespace
 
 FtpSession::FtpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
                        std::function<bool()> shouldStop, Scheme scheme)
-    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop)),
-      m_scheme(scheme)
+    : CurlSession(transcript, progress, settings, std::move(shouldStop), 21), m_scheme(scheme)
 {
 }
 
 FtpSession::~FtpSession()
 {
     dropHandle();
-}
-
-void FtpSession::open(std::string host, int port)
-{
-    close();
-    m_host = std::move(host);
-    m_port = port;
 }
 
 void FtpSession::setLogin(std::string user, std::string password)
@@ -106,29 +93,18 @@ void FtpSession::ensureHandle()
         return;
     m_curl = curl_easy_init();
     m_multi = curl_multi_init();
+    setHandleOptions();
     CURL* c = m_curl;
-    setopt(c, CURLOPT_NOSIGNAL, 1L);
     setopt(c, CURLOPT_VERBOSE, 1L);
     setopt(c, CURLOPT_DEBUGFUNCTION, &FtpSession::onDebug);
     setopt(c, CURLOPT_DEBUGDATA, this);
-    setopt(c, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    setopt(c, CURLOPT_WRITEFUNCTION, &FtpSession::onWrite);
-    setopt(c, CURLOPT_WRITEDATA, this);
-    setopt(c, CURLOPT_READFUNCTION, &FtpSession::onRead);
-    setopt(c, CURLOPT_READDATA, this);
-    setopt(c, CURLOPT_NOPROGRESS, 0L);
-    setopt(c, CURLOPT_XFERINFOFUNCTION, &FtpSession::onProgress);
-    setopt(c, CURLOPT_XFERINFODATA, this);
-    setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L); // the time-outs themselves are set per request
     setopt(c, CURLOPT_FTP_USE_EPSV, 1L);
     setopt(c, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     setopt(c, CURLOPT_BUFFERSIZE, kDownloadBuffer);
     setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
-    setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
     setopt(c, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
     setTlsOptions();
 }
-
 
 bool FtpSession::connectionLooksDead()
 {
@@ -144,8 +120,8 @@ bool FtpSession::connectionLooksDead()
 
 std::string FtpSession::url(const std::string& path) const
 {
-    std::string host = m_host.find(':') != std::string::npos ? "[" + m_host + "]" : m_host;
-    std::string u = std::string(m_scheme == Scheme::Ftps ? "ftps://" : "ftp://") + host + ":" + std::to_string(m_port) + "/";
+    std::string u =
+        std::string(m_scheme == Scheme::Ftps ? "ftps://" : "ftp://") + urlHost() + ":" + std::to_string(m_port) + "/";
     if (!path.empty()) {
         char* e = curl_easy_escape(m_curl, path.data(), int(path.size()));
         u += e;
@@ -173,21 +149,10 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
     ensureHandle();
     CURL* c = m_curl;
     setopt(c, CURLOPT_URL, url(path).c_str());
-    const auto capped = [this](std::chrono::seconds t) {
-        return long(m_waitLimit.count() > 0 ? std::min(t, m_waitLimit).count() : t.count());
-    };
-    setopt(c, CURLOPT_CONNECTTIMEOUT, capped(m_settings.connectTimeout));
-    setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, capped(m_settings.replyTimeout));
-    setopt(c, CURLOPT_LOW_SPEED_TIME, capped(m_settings.stallTimeout));
+    resetRequestOptions();
     setopt(c, CURLOPT_USERNAME, m_user.c_str());
     setopt(c, CURLOPT_PASSWORD, m_password.c_str());
-    setopt(c, CURLOPT_NOBODY, 0L);
-    setopt(c, CURLOPT_UPLOAD, 0L);
-    setopt(c, CURLOPT_APPEND, 0L);
-    setopt(c, CURLOPT_DIRLISTONLY, 0L);
-    setopt(c, CURLOPT_FILETIME, 0L);
     setopt(c, CURLOPT_IGNORE_CONTENT_LENGTH, 0L);
-    setopt(c, CURLOPT_INFILESIZE_LARGE, curl_off_t(-1));
 
     curl_slist_free_all(m_quote);
     curl_slist_free_all(m_prequote);
@@ -210,10 +175,7 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
         m_prequote = curl_slist_append(m_prequote, q.c_str());
     setopt(c, CURLOPT_QUOTE, m_quote);
     setopt(c, CURLOPT_PREQUOTE, m_prequote);
-
-    m_errorBuffer[0] = '\0';
     m_lastReplies.clear();
-    m_sinkFailed = false;
 }
 
 Outcome FtpSession::perform(const std::string& what)
@@ -278,43 +240,18 @@ Outcome FtpSession::classify(CURLcode rc, const std::string& what)
     }
     if (reply >= 400 && !m_lastReplies.empty() && replyCodeOf(m_lastReplies.back()) == reply)
         detail = m_lastReplies.back();
-    Outcome o{Failure::Remote, what + ": " + m_transcript.scrub(detail), reply};
+    return classifyResult(rc, what, m_transcript.scrub(detail), reply);
+}
+
+bool FtpSession::classifyProtocol(CURLcode rc, const std::string&, Outcome& o)
+{
     switch (rc) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-        o.failure = m_loggedIn ? Failure::Transient : Failure::Unreachable;
-        break;
-    case CURLE_LOGIN_DENIED:
     case CURLE_FTP_WEIRD_PASS_REPLY:
         o.failure = Failure::Login;
-        break;
-    case CURLE_ABORTED_BY_CALLBACK:
-        o.failure = Failure::Stopped;
-        break;
-    case CURLE_WRITE_ERROR:
-    case CURLE_READ_ERROR:
-        if (m_listing.active() && !m_listing.refused().empty()) {
-            // Not worth a retry: the same listing would come again.
-            o.message = what + ": " + m_listing.refused();
-            break;
-        }
-        o.failure = Failure::Local;
-        if (m_sinkFailed && m_sink)
-            o.message = what + ": cannot write the local file: " + errnoText(m_sink->error());
-        break;
-    case CURLE_OPERATION_TIMEDOUT: {
-        curl_off_t connectTime = 0;
-        curl_easy_getinfo(m_curl, CURLINFO_CONNECT_TIME_T, &connectTime);
-        o.failure = (!m_loggedIn && connectTime == 0) ? Failure::Unreachable : Failure::TimedOut;
-        break;
-    }
+        return true;
     case CURLE_FTP_ACCEPT_TIMEOUT:
         o.failure = Failure::TimedOut;
-        break;
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_GOT_NOTHING:
+        return true;
     case CURLE_FTP_ACCEPT_FAILED:
     case CURLE_FTP_WEIRD_PASV_REPLY:
     case CURLE_FTP_WEIRD_227_FORMAT:
@@ -322,15 +259,10 @@ Outcome FtpSession::classify(CURLcode rc, const std::string& what)
     case CURLE_FTP_PORT_FAILED:
     case CURLE_WEIRD_SERVER_REPLY:
         o.failure = Failure::Transient;
-        break;
+        return true;
     default:
-        // Replies in the 400s are the server's "try again later".
-        o.failure = (reply >= 400 && reply < 500) ? Failure::Transient : Failure::Remote;
-        break;
+        return false;
     }
-    if (o.failure == Failure::Remote && reply >= 400 && reply < 500)
-        o.failure = Failure::Transient;
-    return o;
 }
 
 Outcome FtpSession::login()
@@ -515,14 +447,7 @@ Outcome FtpSession::download(const std::string& remote, PartFile& sink, bool ver
     Outcome o = perform("get " + remote);
     m_sink = nullptr;
     m_serverInAscii = m_ascii;
-    curl_off_t bytes = 0, micros = 0;
-    curl_easy_getinfo(m_curl, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
-    curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
-    stats = {sink.size(), double(micros) / 1e6};
-    if (o.ok() && bytes != sink.size())
-        return {Failure::Local, "get " + remote + ": received " + std::to_string(bytes) + " bytes but wrote " +
-                                    std::to_string(sink.size())};
-    return o;
+    return downloaded(remote, sink, stats, std::move(o));
 }
 
 Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats)
@@ -541,14 +466,7 @@ Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool a
     Outcome o = perform((append ? "append " : "put ") + remote);
     m_source = nullptr;
     m_serverInAscii = m_ascii;
-    curl_off_t bytes = 0, micros = 0;
-    curl_easy_getinfo(m_curl, CURLINFO_SIZE_UPLOAD_T, &bytes);
-    curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
-    stats = {bytes, double(micros) / 1e6};
-    if (o.ok() && !m_ascii && bytes != source.size())
-        return {Failure::Transient, "put " + remote + ": sent " + std::to_string(bytes) + " of " +
-                                        std::to_string(source.size()) + " bytes"};
-    return o;
+    return uploaded(remote, source, !m_ascii, stats, std::move(o));
 }
 
 Outcome FtpSession::list(const std::string& remote, bool namesOnly, std::string& out)
@@ -591,67 +509,28 @@ int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void
     return 0;
 }
 
-size_t FtpSession::onWrite(char* data, size_t size, size_t n, void* self)
+size_t FtpSession::readSource(char* buffer, size_t room)
 {
-    auto* s = static_cast<FtpSession*>(self);
-    const size_t bytes = size * n;
-    if (s->m_sink) {
-        if (!s->m_sink->write(data, bytes)) {
-            s->m_sinkFailed = true;
-            return 0;
-        }
-    } else if (s->m_listing.active() && !s->m_listing.append(data, bytes, s->m_settings)) {
-        return 0;
-    }
-    return bytes;
-}
-
-size_t FtpSession::onRead(char* buffer, size_t size, size_t n, void* self)
-{
-    auto* s = static_cast<FtpSession*>(self);
-    const size_t room = size * n;
-    if (!s->m_source)
-        return 0;
-    if (!s->m_sourceAscii) {
-        for (;;) {
-            const ssize_t r = ::read(s->m_source->fd(), buffer, room);
-            if (r >= 0)
-                return size_t(r);
-            if (errno != EINTR)
-                return CURL_READFUNC_ABORT;
-        }
-    }
+    if (!m_sourceAscii)
+        return CurlSession::readSource(buffer, room);
     // Network ASCII: every line ends in CR LF; lines that end in LF alone get a CR.
-    if (s->m_pending.empty()) {
+    if (m_pending.empty()) {
         std::string raw(room, '\0');
-        ssize_t r;
-        do
-            r = ::read(s->m_source->fd(), raw.data(), raw.size());
-        while (r < 0 && errno == EINTR);
-        if (r < 0)
-            return CURL_READFUNC_ABORT;
-        raw.resize(size_t(r));
+        const size_t r = CurlSession::readSource(raw.data(), raw.size());
+        if (r == CURL_READFUNC_ABORT)
+            return r;
+        raw.resize(r);
         for (char c : raw) {
-            if (c == '\n' && !s->m_lastWasCr)
-                s->m_pending += '\r';
-            s->m_pending += c;
-            s->m_lastWasCr = c == '\r';
+            if (c == '\n' && !m_lastWasCr)
+                m_pending += '\r';
+            m_pending += c;
+            m_lastWasCr = c == '\r';
         }
     }
-    const size_t give = std::min(room, s->m_pending.size());
-    s->m_pending.copy(buffer, give);
-    s->m_pending.erase(0, give);
+    const size_t give = std::min(room, m_pending.size());
+    m_pending.copy(buffer, give);
+    m_pending.erase(0, give);
     return give;
-}
-
-int FtpSession::onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow)
-{
-    auto* s = static_cast<FtpSession*>(self);
-    if (s->m_sink)
-        s->m_progress.update(dlNow, dlTotal);
-    else if (s->m_source)
-        s->m_progress.update(ulNow, ulTotal);
-    return s->m_shouldStop && s->m_shouldStop() ? 1 : 0;
 }
 
 } // namespace zul::runner

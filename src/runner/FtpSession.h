@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runner/Session.h"
+#include "runner/CurlSession.h"
 
 #include <curl/curl.h>
 
@@ -22,21 +22,14 @@ namespace zul::runner {
 // certificate is checked against the CA store or CA_FILE, with the host name,
 // and against PINNED_KEY when set; a server that will not speak TLS never
 // sees the user or the password.
-class FtpSession : public Session {
+class FtpSession : public CurlSession {
 public:
     FtpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
                std::function<bool()> shouldStop, Scheme scheme = Scheme::Ftp);
     ~FtpSession() override;
-    FtpSession(const FtpSession&) = delete;
-    FtpSession& operator=(const FtpSession&) = delete;
 
-    void open(std::string host, int port) override;
     void setLogin(std::string user, std::string password) override;
-    bool hasHost() const override { return !m_host.empty(); }
-    const std::string& host() const override { return m_host; }
-    bool loggedIn() const override { return m_loggedIn; }
     void setAscii(bool ascii) override { m_ascii = ascii; }
-    void setWaitLimit(std::chrono::seconds limit) override { m_waitLimit = limit; }
     bool ascii() const override { return m_ascii; }
 
     void close() override;
@@ -77,34 +70,21 @@ private:
                  const std::vector<std::string>& prequote);
     Outcome perform(const std::string& what);
     Outcome classify(CURLcode rc, const std::string& what);
+    bool classifyProtocol(CURLcode rc, const std::string& what, Outcome& o) override;
+    size_t readSource(char* buffer, size_t room) override;
     std::string url(const std::string& path) const;
     static std::optional<std::string> pwdFrom(const std::vector<std::string>& replies);
 
     static int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self);
-    static size_t onWrite(char* data, size_t size, size_t n, void* self);
-    static size_t onRead(char* buffer, size_t size, size_t n, void* self);
-    static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow);
-
-    Transcript& m_transcript;
-    ProgressBar& m_progress;
-    Settings m_settings;
-    std::function<bool()> m_shouldStop;
 
     CURLcode transfer();
 
-    CURL* m_curl = nullptr;
     CURLM* m_multi = nullptr;                  // owns the connection cache between requests
     curl_socket_t m_control = CURL_SOCKET_BAD; // the control connection after the last request
     curl_slist* m_quote = nullptr;
     curl_slist* m_prequote = nullptr;
-    char m_errorBuffer[CURL_ERROR_SIZE] = {};
 
     Scheme m_scheme = Scheme::Ftp;
-    std::string m_host;
-    int m_port = 21;
-    std::string m_user;
-    std::string m_password;
-    bool m_loggedIn = false;
     bool m_ascii = false;
     bool m_serverInAscii = false;              // set by our own TYPE A, which libcurl does not know of
     bool m_restorePending = false;             // a new connection must get the session's state first
@@ -115,14 +95,9 @@ private:
     // Per request.
     std::vector<std::string>* m_replies = nullptr;
     std::vector<std::string> m_lastReplies;
-    PartFile* m_sink = nullptr;
-    ListingBuffer m_listing;
-    SourceFile* m_source = nullptr;
     bool m_sourceAscii = false;
     bool m_lastWasCr = false;
     std::string m_pending; // converted bytes that did not fit curl's buffer
-    bool m_sinkFailed = false;
-    std::chrono::seconds m_waitLimit{0};
 };
 
 } // namespace zul::runner

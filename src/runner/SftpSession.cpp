@@ -15,11 +15,6 @@ constexpr long kBuffer = 512 * 1024;
 const char* const kSftpQuoteVerbs[] = {"chgrp", "chmod", "chown", "atime", "mtime", "ln",
                                        "symlink", "mkdir", "rename", "rmdir", "rm", "statvfs"};
 
-template <typename T> void setopt(CURL* c, CURLoption o, T v)
-{
-    curl_easy_setopt(c, o, v);
-}
-
 // A path as libcurl's SFTP command parser reads it: quoted, with " and \ escaped.
 std::string quoted(const std::string& path)
 {
@@ -86,20 +81,13 @@ std::string withoutDotEntries(const std::string& text, bool namesOnly, const std
 
 SftpSession::SftpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
                          std::function<bool()> shouldStop)
-    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop))
+    : CurlSession(transcript, progress, settings, std::move(shouldStop), 22)
 {
 }
 
 SftpSession::~SftpSession()
 {
     dropHandle();
-}
-
-void SftpSession::open(std::string host, int port)
-{
-    close();
-    m_host = std::move(host);
-    m_port = port;
 }
 
 void SftpSession::setLogin(std::string user, std::string password)
@@ -146,20 +134,10 @@ void SftpSession::ensureHandle()
     if (m_curl)
         return;
     m_curl = curl_easy_init();
+    setHandleOptions();
     CURL* c = m_curl;
-    setopt(c, CURLOPT_NOSIGNAL, 1L);
-    setopt(c, CURLOPT_ERRORBUFFER, m_errorBuffer);
-    setopt(c, CURLOPT_WRITEFUNCTION, &SftpSession::onWrite);
-    setopt(c, CURLOPT_WRITEDATA, this);
-    setopt(c, CURLOPT_READFUNCTION, &SftpSession::onRead);
-    setopt(c, CURLOPT_READDATA, this);
-    setopt(c, CURLOPT_NOPROGRESS, 0L);
-    setopt(c, CURLOPT_XFERINFOFUNCTION, &SftpSession::onProgress);
-    setopt(c, CURLOPT_XFERINFODATA, this);
-    setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     setopt(c, CURLOPT_BUFFERSIZE, kBuffer);
     setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kBuffer);
-    setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
     setopt(c, CURLOPT_PROTOCOLS_STR, "sftp");
     // Without a known_hosts file libcurl would accept any key: one is always given.
     setopt(c, CURLOPT_SSH_KNOWNHOSTS, m_settings.knownHosts.c_str());
@@ -177,8 +155,7 @@ void SftpSession::ensureHandle()
 
 std::string SftpSession::url(const std::string& path) const
 {
-    const std::string host = m_host.find(':') != std::string::npos ? "[" + m_host + "]" : m_host;
-    std::string u = "sftp://" + host + ":" + std::to_string(m_port);
+    std::string u = "sftp://" + urlHost() + ":" + std::to_string(m_port);
     std::size_t start = 0;
     while (start < path.size()) {
         auto slash = path.find('/', start);
@@ -210,26 +187,13 @@ void SftpSession::prepare(const std::string& path, const std::vector<std::string
     ensureHandle();
     CURL* c = m_curl;
     setopt(c, CURLOPT_URL, url(path.empty() ? std::string("/") : path).c_str());
-    const auto capped = [this](std::chrono::seconds t) {
-        return long(m_waitLimit.count() > 0 ? std::min(t, m_waitLimit).count() : t.count());
-    };
-    setopt(c, CURLOPT_CONNECTTIMEOUT, capped(m_settings.connectTimeout));
-    setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, capped(m_settings.replyTimeout));
-    setopt(c, CURLOPT_LOW_SPEED_TIME, capped(m_settings.stallTimeout));
-    setopt(c, CURLOPT_NOBODY, 0L);
-    setopt(c, CURLOPT_UPLOAD, 0L);
-    setopt(c, CURLOPT_APPEND, 0L);
-    setopt(c, CURLOPT_DIRLISTONLY, 0L);
-    setopt(c, CURLOPT_FILETIME, 0L);
-    setopt(c, CURLOPT_INFILESIZE_LARGE, curl_off_t(-1));
+    resetRequestOptions();
     curl_slist_free_all(m_quote);
     m_quote = nullptr;
     for (const auto& q : quote)
         m_quote = curl_slist_append(m_quote, q.c_str());
     setopt(c, CURLOPT_QUOTE, m_quote);
-    m_errorBuffer[0] = '\0';
     m_trustProblem.clear();
-    m_sinkFailed = false;
 }
 
 Outcome SftpSession::perform(const std::string& what)
@@ -244,53 +208,28 @@ Outcome SftpSession::classify(CURLcode rc, const std::string& what)
 {
     if (rc == CURLE_OK)
         return {};
-    const std::string detail = m_transcript.scrub(m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(rc));
-    Outcome o{Failure::Remote, what + ": " + detail, 0};
+    return classifyResult(rc, what, m_transcript.scrub(m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(rc)), 0);
+}
+
+bool SftpSession::classifyProtocol(CURLcode rc, const std::string& what, Outcome& o)
+{
     switch (rc) {
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-        o.failure = m_loggedIn ? Failure::Transient : Failure::Unreachable;
-        break;
     case CURLE_PEER_FAILED_VERIFICATION:
         o.failure = Failure::Untrusted;
         if (!m_trustProblem.empty())
             o.message = what + ": " + m_trustProblem;
-        break;
+        return true;
     case CURLE_LOGIN_DENIED:
         o.failure = Failure::Login;
         if (m_password.empty())
             o.message += " (key " + m_settings.sshKey + ", set by SSH_KEY)";
-        break;
-    case CURLE_ABORTED_BY_CALLBACK:
-        o.failure = Failure::Stopped;
-        break;
-    case CURLE_WRITE_ERROR:
-    case CURLE_READ_ERROR:
-        if (m_listing.active() && !m_listing.refused().empty()) {
-            o.message = what + ": " + m_listing.refused();
-            break;
-        }
-        o.failure = Failure::Local;
-        if (m_sinkFailed && m_sink)
-            o.message = what + ": cannot write the local file: " + errnoText(m_sink->error());
-        break;
-    case CURLE_OPERATION_TIMEDOUT: {
-        curl_off_t connectTime = 0;
-        curl_easy_getinfo(m_curl, CURLINFO_CONNECT_TIME_T, &connectTime);
-        o.failure = (!m_loggedIn && connectTime == 0) ? Failure::Unreachable : Failure::TimedOut;
-        break;
-    }
+        return true;
     case CURLE_SSH:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_GOT_NOTHING:
         o.failure = Failure::Transient;
-        break;
+        return true;
     default:
-        break;
+        return false;
     }
-    return o;
 }
 
 Outcome SftpSession::login()
@@ -440,14 +379,7 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
     m_progress.begin(remote, -1);
     Outcome o = perform("get " + p);
     m_sink = nullptr;
-    curl_off_t bytes = 0, micros = 0;
-    curl_easy_getinfo(m_curl, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
-    curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
-    stats = {sink.size(), double(micros) / 1e6};
-    if (o.ok() && bytes != sink.size())
-        return {Failure::Local, "get " + remote + ": received " + std::to_string(bytes) + " bytes but wrote " +
-                                    std::to_string(sink.size())};
-    return o;
+    return downloaded(remote, sink, stats, std::move(o));
 }
 
 Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats)
@@ -462,14 +394,7 @@ Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool 
     m_progress.begin(remote, source.size());
     Outcome o = perform((append ? "append " : "put ") + p);
     m_source = nullptr;
-    curl_off_t bytes = 0, micros = 0;
-    curl_easy_getinfo(m_curl, CURLINFO_SIZE_UPLOAD_T, &bytes);
-    curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
-    stats = {bytes, double(micros) / 1e6};
-    if (o.ok() && bytes != source.size())
-        return {Failure::Transient, "put " + remote + ": sent " + std::to_string(bytes) + " of " +
-                                        std::to_string(source.size()) + " bytes"};
-    return o;
+    return uploaded(remote, source, true, stats, std::move(o));
 }
 
 Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string& out)
@@ -524,45 +449,6 @@ int SftpSession::onKey(CURL*, const curl_khkey*, const curl_khkey* found, curl_k
         break;
     }
     return CURLKHSTAT_REJECT;
-}
-
-size_t SftpSession::onWrite(char* data, size_t size, size_t n, void* self)
-{
-    auto* s = static_cast<SftpSession*>(self);
-    const size_t bytes = size * n;
-    if (s->m_sink) {
-        if (!s->m_sink->write(data, bytes)) {
-            s->m_sinkFailed = true;
-            return 0;
-        }
-    } else if (s->m_listing.active() && !s->m_listing.append(data, bytes, s->m_settings)) {
-        return 0;
-    }
-    return bytes;
-}
-
-size_t SftpSession::onRead(char* buffer, size_t size, size_t n, void* self)
-{
-    auto* s = static_cast<SftpSession*>(self);
-    if (!s->m_source)
-        return 0;
-    for (;;) {
-        const ssize_t r = ::read(s->m_source->fd(), buffer, size * n);
-        if (r >= 0)
-            return size_t(r);
-        if (errno != EINTR)
-            return CURL_READFUNC_ABORT;
-    }
-}
-
-int SftpSession::onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow)
-{
-    auto* s = static_cast<SftpSession*>(self);
-    if (s->m_sink)
-        s->m_progress.update(dlNow, dlTotal);
-    else if (s->m_source)
-        s->m_progress.update(ulNow, ulTotal);
-    return s->m_shouldStop && s->m_shouldStop() ? 1 : 0;
 }
 
 } // namespace zul::runner

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runner/Session.h"
+#include "runner/CurlSession.h"
 
 #include <curl/curl.h>
 
@@ -15,22 +15,15 @@ namespace zul::runner {
 // paths. The partner's host key must be in KNOWN_HOSTS; an unknown or changed
 // key ends the run with its fingerprint and the line that would trust it.
 // "user NAME PASSWORD" logs in with the password, "user NAME" with SSH_KEY.
-class SftpSession : public Session {
+class SftpSession : public CurlSession {
 public:
     SftpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
                 std::function<bool()> shouldStop);
     ~SftpSession() override;
-    SftpSession(const SftpSession&) = delete;
-    SftpSession& operator=(const SftpSession&) = delete;
 
-    void open(std::string host, int port) override;
     void setLogin(std::string user, std::string password) override;
-    bool hasHost() const override { return !m_host.empty(); }
-    const std::string& host() const override { return m_host; }
-    bool loggedIn() const override { return m_loggedIn; }
     void setAscii(bool ascii) override;
     bool ascii() const override { return false; }
-    void setWaitLimit(std::chrono::seconds limit) override { m_waitLimit = limit; }
 
     void close() override;
     void reconnect() override;
@@ -61,38 +54,16 @@ private:
     void prepare(const std::string& path, const std::vector<std::string>& quote = {});
     Outcome perform(const std::string& what);
     Outcome classify(CURLcode rc, const std::string& what);
+    bool classifyProtocol(CURLcode rc, const std::string& what, Outcome& o) override;
     Outcome folderExists(const std::string& path);
     std::string url(const std::string& path) const;
 
     static int onKey(CURL*, const curl_khkey* known, const curl_khkey* found, curl_khmatch match, void* self);
-    static size_t onWrite(char* data, size_t size, size_t n, void* self);
-    static size_t onRead(char* buffer, size_t size, size_t n, void* self);
-    static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow);
 
-    Transcript& m_transcript;
-    ProgressBar& m_progress;
-    Settings m_settings;
-    std::function<bool()> m_shouldStop;
-
-    CURL* m_curl = nullptr;
     curl_slist* m_quote = nullptr;
-    char m_errorBuffer[CURL_ERROR_SIZE] = {};
     std::string m_trustProblem; // why the host key was refused, for the outcome
-
-    std::string m_host;
-    int m_port = 22;
-    std::string m_user;
-    std::string m_password;
-    bool m_loggedIn = false;
-    std::chrono::seconds m_waitLimit{0};
-    std::string m_home; // where the login put us
-    std::string m_cwd;  // always absolute
-
-    // Per request.
-    PartFile* m_sink = nullptr;
-    ListingBuffer m_listing;
-    SourceFile* m_source = nullptr;
-    bool m_sinkFailed = false;
+    std::string m_home;         // where the login put us
+    std::string m_cwd;          // always absolute
 };
 
 // The operator's view of an SSH host key: "SHA256:..." as OpenSSH prints it,

@@ -1,17 +1,13 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/HostWorld.h"
 
-#include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
-#include <memory>
 #include <sys/resource.h>
 
 using namespace zul::test;
@@ -20,52 +16,26 @@ using namespace zul::test;
 // real plug-in, the real runner, a loopback FTP server.
 class ConcurrencyTest : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    HostWorld m_world;
     FtpServer m_server;
 
-    QString path(const QString& rel) const { return m_dir.filePath(rel); }
-    QByteArray read(const QString& rel) const { return readBytes(path(rel)); }
-
-    QStringList hostArgs(const QStringList& args) const
-    {
-        return QStringList{"--data", path("data"), "--plugin", path("app/libzul.so")} + args;
-    }
-    int qorvhost(const QStringList& args)
-    {
-        QProcess p;
-        p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs(args));
-        p.waitForFinished(60000);
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
+    QString path(const QString& rel) const { return m_world.path(rel); }
+    QByteArray read(const QString& rel) const { return m_world.read(rel); }
+    QStringList hostArgs(const QStringList& args) const { return m_world.hostArgs(args); }
+    int qorvhost(const QStringList& args) { return m_world.qorvhost(args); }
+    QList<QJsonObject> runs() const { return m_world.runs(); }
     // An event whose script receives one remote file into a local target.
     void defineEvent(const QString& id, int port, const QString& remote, const QString& target)
     {
-        const QString script = path("scripts/" + id + ".zul");
-        QVERIFY(writeBytes(script, QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nget %2 %3\r\nquit\r\n")
-                                       .arg(QString::number(port), remote, target)
-                                       .toLatin1()));
-        QCOMPARE(qorvhost({"event", "put", id}), 0);
-        QCOMPARE(qorvhost({"script", "import", id, script}), 0);
-    }
-    QList<QJsonObject> runs() const
-    {
-        QList<QJsonObject> out;
-        const QByteArray all = read("app/Log/runs.jsonl");
-        if (all == "<missing>")
-            return out;
-        for (const QByteArray& line : all.split('\n')) {
-            if (line.isEmpty())
-                continue;
-            QJsonParseError error{};
-            const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-            out << (error.error == QJsonParseError::NoError && doc.isObject() ? doc.object() : QJsonObject());
-        }
-        return out;
+        QVERIFY(m_world.defineEvent(id, QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nget %2 %3\r\n"
+                                                "quit\r\n")
+                                            .arg(QString::number(port), remote, target)
+                                            .toLatin1()));
     }
     QStringList partFiles() const
     {
         QStringList out;
-        QDirIterator it(m_dir.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        QDirIterator it(path(""), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString f = it.next();
             if (f.contains(".part-"))
@@ -85,11 +55,7 @@ class ConcurrencyTest : public QObject {
 private slots:
     void initTestCase()
     {
-        QDir d(m_dir.path());
-        for (const char* sub : {"app/ZUL", "app/Junction", "app/Log", "server", "in", "scripts"})
-            QVERIFY(d.mkpath(sub));
-        for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
-            QVERIFY(installBuilt(file, path("app")));
+        QVERIFY(m_world.make({"server", "in"}));
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
     }
 
@@ -111,7 +77,7 @@ private slots:
             limit.rlim_cur = 6000;
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
-        p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"run", "F0001"}));
+        p.start(m_world.hostProgram(), hostArgs({"run", "F0001"}));
         QVERIFY(p.waitForFinished(60000));
         QCOMPARE(p.exitCode(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), 1, 60000);
@@ -119,10 +85,9 @@ private slots:
         const QString outcome = runs().first().value("outcome").toString();
         QVERIFY2(outcome.contains("no script: the transfer check before the run failed: " + why), qPrintable(outcome));
         QCOMPARE(read("app/Rcvdchkr.txt"), reg);
-        QProcess log;
-        log.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"log"}));
-        QVERIFY(log.waitForFinished(60000));
-        const QString text = QString::fromLocal8Bit(log.readAllStandardOutput());
+        QByteArray log;
+        QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
+        const QString text = QString::fromLocal8Bit(log);
         QVERIFY2(text.contains("note: event F0001: the transfer check failed") && text.contains(why), qPrintable(text));
     }
 
@@ -143,8 +108,8 @@ private slots:
         }
         for (int i = 0; i < Pairs; ++i) {
             QProcess a, b;
-            a.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"run", ids[2 * i]}));
-            b.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", hostArgs({"run", ids[2 * i + 1]}));
+            a.start(m_world.hostProgram(), hostArgs({"run", ids[2 * i]}));
+            b.start(m_world.hostProgram(), hostArgs({"run", ids[2 * i + 1]}));
             QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
             QCOMPARE(a.exitCode(), 0);
             QCOMPARE(b.exitCode(), 0);

@@ -1,11 +1,8 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/HostWorld.h"
 
-#include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace zul::test;
@@ -14,31 +11,17 @@ using namespace zul::test;
 // real ping library, the real runner and a loopback FTP server.
 class EndToEndTest : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    HostWorld m_world;
     FtpServer m_server;
 
-    QString path(const QString& rel) const { return m_dir.filePath(rel); }
-    QByteArray read(const QString& rel) const { return readBytes(path(rel)); }
+    QString path(const QString& rel) const { return m_world.path(rel); }
+    QByteArray read(const QString& rel) const { return m_world.read(rel); }
     void write(const QString& rel, const QByteArray& bytes) { QVERIFY(writeBytes(path(rel), bytes)); }
-    int qorvhost(const QStringList& args, QByteArray* out = nullptr)
-    {
-        QProcess p;
-        p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
-                QStringList{"--data", path("data"), "--plugin", path("app/libzul.so")} + args);
-        p.waitForFinished(60000);
-        if (out)
-            *out = p.readAllStandardOutput();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
 
 private slots:
     void initTestCase()
     {
-        QDir d(m_dir.path());
-        for (const char* sub : {"app/ZUL", "app/Junction", "app/Log", "server", "out", "in"})
-            QVERIFY(d.mkpath(sub));
-        for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
-            QVERIFY(installBuilt(file, path("app")));
+        QVERIFY(m_world.make({"server", "out", "in"}));
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
     }
 
@@ -46,18 +29,15 @@ private slots:
     {
         write("out/send.txt", "to the partner\r\n");
         write("server/fetch.txt", "from the partner\r\n");
-        write("event.zul", QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nput %2 send.txt\r\n"
-                                   "get fetch.txt %3\r\nquit\r\n")
-                               .arg(QString::number(m_server.port()), path("out/send.txt"), path("in/fetch.txt"))
-                               .toLatin1());
-        QCOMPARE(qorvhost({"event", "put", "E0001", "--entity", "E2E", "--flag2", "1", "--flag4", "1"}), 0);
-        QCOMPARE(qorvhost({"script", "import", "E0001", path("event.zul")}), 0);
-        QByteArray out;
-        QCOMPARE(qorvhost({"run", "E0001"}, &out), 0);
+        const QString script = QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nput %2 send.txt\r\n"
+                                       "get fetch.txt %3\r\nquit\r\n")
+                                   .arg(QString::number(m_server.port()), path("out/send.txt"), path("in/fetch.txt"));
+        QVERIFY(m_world.defineEvent("E0001", script.toLatin1(), {"--entity", "E2E", "--flag2", "1", "--flag4", "1"}));
+        QCOMPARE(m_world.qorvhost({"run", "E0001"}), 0);
 
         // The runner is not waited for by the host; its run log line says it is done.
-        QTRY_VERIFY_WITH_TIMEOUT(read("app/Log/runs.jsonl") != "<missing>", 60000);
-        const QJsonObject run = QJsonDocument::fromJson(read("app/Log/runs.jsonl").split('\n').first()).object();
+        QTRY_COMPARE_WITH_TIMEOUT(m_world.runs().size(), 1, 60000);
+        const QJsonObject run = m_world.runs().first();
         QCOMPARE(run.value("event").toString(), QString("E0001"));
         QCOMPARE(run.value("exit").toInt(-1), 0);
 
@@ -77,18 +57,16 @@ private slots:
         QVERIFY(!read("app/Log/runs.jsonl").contains("Secr3t-pw"));
         QVERIFY(!read("data/messages.jsonl").contains("Secr3t-pw"));
         QByteArray log;
-        QCOMPARE(qorvhost({"log"}, &log), 0);
+        QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
         QVERIFY2(log.contains("E0001 [4124,4125]"), log.constData());
     }
 
     void silentPartnerStartsNothing()
     {
-        write("event2.zul", "open no-such-host.invalid\r\nuser ops x\r\nquit\r\n");
-        QCOMPARE(qorvhost({"event", "put", "E0002"}), 0);
-        QCOMPARE(qorvhost({"script", "import", "E0002", path("event2.zul")}), 0);
-        QCOMPARE(qorvhost({"run", "E0002"}), 1);
+        QVERIFY(m_world.defineEvent("E0002", "open no-such-host.invalid\r\nuser ops x\r\nquit\r\n"));
+        QCOMPARE(m_world.qorvhost({"run", "E0002"}), 1);
         QByteArray log;
-        qorvhost({"log"}, &log);
+        m_world.qorvhost({"log"}, &log);
         QVERIFY2(log.contains("E0002 [4107,4121,4122]"), log.constData());
     }
 };

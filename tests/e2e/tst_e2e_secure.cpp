@@ -1,11 +1,9 @@
 #include "support/Files.h"
+#include "support/HostWorld.h"
 #include "support/SecureServers.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace zul::test;
@@ -14,42 +12,19 @@ using namespace zul::test;
 // ping library and runner, vsftpd and sshd on loopback, driven by qorvhost.
 class SecureEndToEndTest : public QObject {
     Q_OBJECT
-    QTemporaryDir m_dir;
+    HostWorld m_world;
     TestCertificates m_certs;
     VsftpdServer m_ftps;
     SshdServer m_sshd;
     QString m_tlsProblem, m_sshProblem;
 
-    QString path(const QString& rel) const { return m_dir.filePath(rel); }
-    QByteArray read(const QString& rel) const { return readBytes(path(rel)); }
-    int qorvhost(const QStringList& args, QByteArray* out = nullptr)
-    {
-        QProcess p;
-        p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
-                QStringList{"--data", path("data"), "--plugin", path("app/libzul.so")} + args);
-        p.waitForFinished(60000);
-        if (out)
-            *out = p.readAllStandardOutput();
-        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    }
-    QJsonObject runOf(const QString& event) const
-    {
-        for (const auto& line : read("app/Log/runs.jsonl").split('\n')) {
-            const QJsonObject o = QJsonDocument::fromJson(line).object();
-            if (o.value("event").toString() == event)
-                return o;
-        }
-        return {};
-    }
+    QString path(const QString& rel) const { return m_world.path(rel); }
+    QByteArray read(const QString& rel) const { return m_world.read(rel); }
 
 private slots:
     void initTestCase()
     {
-        QDir d(m_dir.path());
-        for (const char* sub : {"app/ZUL", "app/Junction", "app/Log", "ftp", "sftp", "out", "in"})
-            QVERIFY(d.mkpath(sub));
-        for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
-            QVERIFY(installBuilt(file, path("app")));
+        QVERIFY(m_world.make({"ftp", "sftp", "out", "in"}));
         QString why;
         if (!TestAccount::ensure(&why))
             QSKIP(qPrintable(why));
@@ -84,20 +59,19 @@ private slots:
         const int port = sftp ? m_sshd.port() : m_ftps.port();
         QVERIFY(writeBytes(path("out/send-" + scheme + ".txt"), "to the partner over " + scheme.toLatin1() + "\r\n"));
         QVERIFY(writeBytes(path(server + "/fetch.txt"), "from the partner\r\n"));
-        QVERIFY(writeBytes(path("event.zul"),
-                           QString("open %1://127.0.0.1 %2\r\nuser %3 %4\r\nbinary\r\nput %5 send.txt\r\n"
-                                   "get fetch.txt %6\r\nquit\r\n")
-                               .arg(scheme)
-                               .arg(port)
-                               .arg(TestAccount::name(), QString::fromLatin1(TestAccount::password()),
-                                    path("out/send-" + scheme + ".txt"), path("in/fetch-" + scheme + ".txt"))
-                               .toLatin1()));
-        QCOMPARE(qorvhost({"event", "put", event, "--entity", "E2E", "--flag2", "1", "--flag4", "1"}), 0);
-        QCOMPARE(qorvhost({"script", "import", event, path("event.zul")}), 0);
-        QCOMPARE(qorvhost({"run", event}), 0);
+        QVERIFY(m_world.defineEvent(event,
+                                    QString("open %1://127.0.0.1 %2\r\nuser %3 %4\r\nbinary\r\nput %5 send.txt\r\n"
+                                            "get fetch.txt %6\r\nquit\r\n")
+                                        .arg(scheme)
+                                        .arg(port)
+                                        .arg(TestAccount::name(), QString::fromLatin1(TestAccount::password()),
+                                             path("out/send-" + scheme + ".txt"), path("in/fetch-" + scheme + ".txt"))
+                                        .toLatin1(),
+                                    {"--entity", "E2E", "--flag2", "1", "--flag4", "1"}));
+        QCOMPARE(m_world.qorvhost({"run", event}), 0);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!runOf(event).isEmpty(), 60000);
-        const QJsonObject run = runOf(event);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_world.runOf(event).isEmpty(), 60000);
+        const QJsonObject run = m_world.runOf(event);
         QVERIFY2(run.value("exit").toInt(-1) == 0, QJsonDocument(run).toJson().constData());
         QCOMPARE(read(server + "/send.txt"), "to the partner over " + scheme.toLatin1() + "\r\n");
         QCOMPARE(read("in/fetch-" + scheme + ".txt"), QByteArray("from the partner\r\n"));
@@ -108,7 +82,7 @@ private slots:
                  reg.constData());
         // The ping library understood the scheme: the partner answered.
         QByteArray log;
-        QCOMPARE(qorvhost({"log"}, &log), 0);
+        QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
         QVERIFY2(log.contains(event.toLatin1() + " [4124,4125]"), log.constData());
         QFile t(run.value("transcript").toString());
         QVERIFY(t.open(QIODevice::ReadOnly));

@@ -1,6 +1,6 @@
 // The hand-over between a run and the runner it starts: the lock that runs
-// take turns with, the runner's word that it has read its script, and the
-// cause of a failed transfer check reaching the runner and the log.
+// take turns with and the runner's word that it has read its script. (The
+// cause of a failed transfer check is followed end to end in tst_concurrency.)
 #include "exec/Handover.h"
 #include "exec/ModExecut.h"
 
@@ -9,16 +9,12 @@
 #include "com/Registry.h"
 #include "platform/Process.h"
 #include "plugin/Seams.h"
-#include "plugin/iGamut12.h"
 #include "support/Fakes.h"
-#include "support/Files.h"
 #include "support/TempAppFolder.h"
 
 #include <QtTest>
 #include <atomic>
-#include <csignal>
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
 
@@ -46,23 +42,6 @@ public:
 
 private:
     int m_saved = -1;
-};
-
-// A file size limit for this process and what it starts, as on a full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN); // a write past it fails instead of killing
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &m_saved); }
-
-private:
-    rlimit m_saved{};
 };
 
 } // namespace
@@ -165,36 +144,6 @@ private slots:
         m_app->write("go", "");
         platform::waitForWatchedChildren();
         QVERIFY(m_app->exists("done"));
-    }
-
-    // A register that cannot be written: the runner still starts, without a
-    // script, and both its outcome and the log say why.
-    void checkFailureIsExplained()
-    {
-        QVERIFY(test::installBuilt(QStringLiteral("VelundZUL"), QString::fromStdString(m_app->path())));
-        QVERIFY(test::installFile(test::builtPing32(), m_app->file("libping32.so")));
-        std::string reg;
-        for (int i = 0; i < 400; ++i)
-            reg += "Z" + std::to_string(100000 + i) + " 20200101000000          &/z&\r\n";
-        m_app->write("Rcvdchkr.txt", reg);
-        m_app->write("ZUL/E0001ZUL.zul",
-                     test::crlf("open 127.0.0.1\nuser a b\nget r /j/E000101.txt\n**E000101=&/t&\n"));
-        auto gamut = std::make_unique<iGamut12>();
-        com::EventStructPtr event = test::makeEvent("E0001");
-        std::int32_t mode = 1;
-        {
-            CaughtStderr caught(m_app->file("stderr.txt"));
-            FileSizeLimit limit(reg.size() / 2);
-            QVERIFY(gamut->Execution(mode, event));
-        }
-        platform::waitForWatchedChildren();
-        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1)); // the run log's own entries are as they were
-        QCOMPARE(m_app->read("Rcvdchkr.txt"), reg);
-        const QString why = "cannot write the receipt register: File too large";
-        const QString log = QString::fromStdString(m_app->read("stderr.txt"));
-        QVERIFY2(log.contains("event E0001: the transfer check failed") && log.contains(why), qPrintable(log));
-        const QString runs = QString::fromStdString(m_app->read("Log/runs.jsonl"));
-        QVERIFY2(runs.contains("no script: the transfer check before the run failed: " + why), qPrintable(runs));
     }
 };
 

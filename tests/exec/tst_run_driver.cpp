@@ -30,14 +30,6 @@ com::Args answered(const std::string& id, const com::Variant& runDay, const std:
     return {false, msg(4124), msg(4125), "L", id, "ZUL", runDay, "03/07/2024", "14:05:09", "90", address};
 }
 
-QStringList described(const std::vector<com::Args>& calls)
-{
-    QStringList out;
-    for (const auto& c : calls)
-        out << test::describe(c);
-    return out;
-}
-
 } // namespace
 
 class TestRunDriver : public QObject {
@@ -115,7 +107,7 @@ private slots:
         event->fields["BAFLAG4"] = std::string("1 ");
 
         QVERIFY(execute(event));
-        QCOMPARE(described(messages()), described({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
+        QCOMPARE(test::describeAll(messages()), test::describeAll({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
         const std::string registerAfter = "E000101 " + Stamp +
                                           " RZ    RC &/home/u/a.txt&\r\nZ999901 20200101000000          &/z&\r\n" +
                                           "E000102 " + Stamp + " RZ    RC &/home/u/b.txt&\r\n";
@@ -158,7 +150,8 @@ private slots:
         event->fields["BAFLAG1"] = std::string("1");
 
         QVERIFY(execute(event));
-        QCOMPARE(described(messages()), described({answered("", std::string("never read"), "127.0.0.1")}));
+        QCOMPARE(test::describeAll(messages()),
+                 test::describeAll({answered("", std::string("never read"), "127.0.0.1")}));
         const std::string scriptPath = m_app->file("ZUL/     ZUL.zul");
         QCOMPARE(com::moduleState().sRunScript, scriptPath);
         QCOMPARE(ModExecut::LastCommandLine(), runner() + scriptPath + "|     ");
@@ -173,7 +166,7 @@ private slots:
     {
         m_app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nuser a b\nput single\n"));
         QVERIFY(execute(test::makeEvent("E0001")));
-        QCOMPARE(described(messages()), described({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
+        QCOMPARE(test::describeAll(messages()), test::describeAll({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + "|E0001");
         QCOMPARE(m_app->read("runner-args.txt"), std::string("true||E0001\n"));
         QVERIFY(!m_app->exists("runner-script.txt"));
@@ -205,7 +198,7 @@ private slots:
         auto event = test::makeEvent(id.toStdString());
 
         QVERIFY(execute(event, mode));
-        QCOMPARE(described(messages()), described({answered(runId, std::int16_t{5}, "127.0.0.1")}));
+        QCOMPARE(test::describeAll(messages()), test::describeAll({answered(runId, std::int16_t{5}, "127.0.0.1")}));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + runnerCopy() + "|" + runId);
         QCOMPARE(m_app->read("Rcvdchkr.txt").substr(0, 8), runId + "01 ");
         QCOMPARE(event->text("BAEvent"), idAfter.toStdString());
@@ -219,7 +212,7 @@ private slots:
         QVERIFY(!execute(test::makeEvent("E0001")));
         const com::Args expected{false, msg(4107),       msg(4121),    msg(4122),  "L",  "E0001",
                                  "ZUL", std::int16_t{5}, "03/07/2024", "14:05:09", "90", "no-such-host.invalid"};
-        QCOMPARE(described(messages()), described({expected}));
+        QCOMPARE(test::describeAll(messages()), test::describeAll({expected}));
         QVERIFY(!m_app->exists("Rcvdchkr.txt"));
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));
         QVERIFY(!m_app->exists("runner-args.txt"));
@@ -300,7 +293,8 @@ private slots:
 
         QVERIFY(execute(test::makeEvent("E0001")));
         QCOMPARE(QByteArray(fake->address), address);
-        QCOMPARE(described(messages()), described({answered("E0001", std::int16_t{5}, address.toStdString())}));
+        QCOMPARE(test::describeAll(messages()),
+                 test::describeAll({answered("E0001", std::int16_t{5}, address.toStdString())}));
     }
 
     void emptySendFlag_data()

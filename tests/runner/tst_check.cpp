@@ -47,26 +47,19 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QStringList>("out"); // with DIR/ for the folder
         QTest::addColumn<QString>("err");
+        const QStringList bad{"DIR/bad.zul:1: error: bad port '99999' (1 to 65535) [bad-port]",
+                              "DIR/bad.zul:3: error: unknown command 'gett' [unknown-command]",
+                              "DIR/bad.zul:4: error: wrong number of arguments for 'get' (1 or 2 expected, 0 given) "
+                              "[arguments]"};
         QTest::newRow("clean") << QStringList{"good.zul"} << 0 << QStringList{} << "";
         QTest::newRow("warnings only")
             << QStringList{"warn.zul"} << 0
             << QStringList{"DIR/warn.zul:3: warning: 'ascii' over SFTP: files go as they are, line ends are not "
                            "converted [ascii-over-sftp]"}
             << "";
-        QTest::newRow("problems, every one on its line")
-            << QStringList{"good.zul", "bad.zul"} << 1
-            << QStringList{"DIR/bad.zul:1: error: bad port '99999' (1 to 65535) [bad-port]",
-                           "DIR/bad.zul:3: error: unknown command 'gett' [unknown-command]",
-                           "DIR/bad.zul:4: error: wrong number of arguments for 'get' (1 or 2 expected, 0 given) "
-                           "[arguments]"}
-            << "";
+        QTest::newRow("problems, every one on its line") << QStringList{"good.zul", "bad.zul"} << 1 << bad << "";
         QTest::newRow("unreadable file wins")
-            << QStringList{"bad.zul", "missing.zul"} << 2
-            << QStringList{"DIR/bad.zul:1: error: bad port '99999' (1 to 65535) [bad-port]",
-                           "DIR/bad.zul:3: error: unknown command 'gett' [unknown-command]",
-                           "DIR/bad.zul:4: error: wrong number of arguments for 'get' (1 or 2 expected, 0 given) "
-                           "[arguments]"}
-            << "DIR/missing.zul: error: cannot read";
+            << QStringList{"bad.zul", "missing.zul"} << 2 << bad << "DIR/missing.zul: error: cannot read";
         QTest::newRow("a folder is no script") << QStringList{"."} << 2 << QStringList{} << "DIR/.: error: cannot read";
         QTest::newRow("no file") << QStringList{} << 2 << QStringList{} << "usage: VelundZUL --check FILE...";
     }

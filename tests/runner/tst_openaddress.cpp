@@ -18,7 +18,7 @@ private slots:
     {
         QTest::addColumn<QString>("host");
         QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("error"); // a part of the error text, or empty
+        QTest::addColumn<QString>("error"); // "code: part of the message", or empty
         QTest::addColumn<Scheme>("scheme");
         QTest::addColumn<QString>("wantHost");
         QTest::addColumn<int>("wantPort");
@@ -35,15 +35,19 @@ private slots:
         QTest::newRow("trailing slash") << "ftps://h/" << "" << "" << Scheme::Ftps << "h" << 990;
         QTest::newRow("IPv6 bracketed with port") << "sftp://[::1]:2222" << "" << "" << Scheme::Sftp << "::1" << 2222;
         QTest::newRow("IPv6 bare") << "::1" << "2121" << "" << Scheme::Ftp << "::1" << 2121;
-        QTest::newRow("unknown scheme") << "http://h" << "" << "unknown scheme" << Scheme::Ftp << "" << 0;
-        QTest::newRow("no host") << "sftp://" << "" << "no partner host" << Scheme::Ftp << "" << 0;
-        QTest::newRow("two ports") << "sftp://h:22" << "23" << "two ports" << Scheme::Ftp << "" << 0;
-        QTest::newRow("port 0") << "h" << "0" << "bad port" << Scheme::Ftp << "" << 0;
-        QTest::newRow("port too big") << "sftp://h:65536" << "" << "bad port" << Scheme::Ftp << "" << 0;
-        QTest::newRow("empty URL port") << "sftp://h:" << "" << "no port" << Scheme::Ftp << "" << 0;
-        QTest::newRow("user in the URL") << "sftp://me@h" << "" << "not a host" << Scheme::Ftp << "" << 0;
-        QTest::newRow("a path") << "ftps://h/in" << "" << "not a host" << Scheme::Ftp << "" << 0;
-        QTest::newRow("open bracket") << "sftp://[::1" << "" << "no closing ]" << Scheme::Ftp << "" << 0;
+        QTest::newRow("highest port") << "h" << "65535" << "" << Scheme::Ftp << "h" << 65535;
+        QTest::newRow("unknown scheme") << "http://h" << "" << "unknown-scheme: unknown scheme" << Scheme::Ftp << ""
+                                        << 0;
+        QTest::newRow("empty scheme") << "://h" << "" << "unknown-scheme: " << Scheme::Ftp << "" << 0;
+        QTest::newRow("no host") << "sftp://" << "" << "no-host: no partner host" << Scheme::Ftp << "" << 0;
+        QTest::newRow("two ports") << "sftp://h:22" << "23" << "bad-port: two ports" << Scheme::Ftp << "" << 0;
+        QTest::newRow("port 0") << "h" << "0" << "bad-port: bad port" << Scheme::Ftp << "" << 0;
+        QTest::newRow("signed port") << "h" << "+21" << "bad-port: bad port" << Scheme::Ftp << "" << 0;
+        QTest::newRow("port too big") << "sftp://h:65536" << "" << "bad-port: bad port" << Scheme::Ftp << "" << 0;
+        QTest::newRow("empty URL port") << "sftp://h:" << "" << "bad-port: no port" << Scheme::Ftp << "" << 0;
+        QTest::newRow("user in the URL") << "sftp://me@h" << "" << "bad-address: not a host" << Scheme::Ftp << "" << 0;
+        QTest::newRow("a path") << "ftps://h/in" << "" << "bad-address: not a host" << Scheme::Ftp << "" << 0;
+        QTest::newRow("open bracket") << "sftp://[::1" << "" << "bad-address: no closing ]" << Scheme::Ftp << "" << 0;
     }
     void parses()
     {
@@ -58,8 +62,9 @@ private slots:
                                                         p.empty() ? std::nullopt : std::optional<std::string_view>(p));
         if (!error.isEmpty()) {
             QVERIFY(std::holds_alternative<zul::ftpscript::AddressError>(r));
-            const std::string& message = std::get<zul::ftpscript::AddressError>(r).message;
-            QVERIFY2(message.find(error.toStdString()) != std::string::npos, message.c_str());
+            const auto& e = std::get<zul::ftpscript::AddressError>(r);
+            QCOMPARE(QString::fromStdString(e.code), error.section(": ", 0, 0));
+            QVERIFY2(e.message.find(error.section(": ", 1).toStdString()) != std::string::npos, e.message.c_str());
             return;
         }
         QVERIFY(std::holds_alternative<zul::ftpscript::OpenAddress>(r));

@@ -179,24 +179,20 @@ private slots:
         QTest::addColumn<int>("exitStatus");
         QTest::addColumn<QByteArray>("inTranscript");
         QTest::addColumn<bool>("restRuns");
-        QTest::newRow("530 login refused")
-            << QByteArray("open 127.0.0.1 PORT\r\nuser refused pw12345\r\n") << 3 << QByteArray("530") << false;
-        QTest::newRow("550 missing remote file")
-            << QByteArray("get nothere.txt\r\n") << 4 << QByteArray("550") << false;
-        QTest::newRow("550 permission") << QByteArray("put in.txt deny550_x.txt\r\n") << 4 << QByteArray("550")
-                                        << false;
-        QTest::newRow("missing local file") << QByteArray("put nothere.txt\r\n") << 5 << QByteArray("nothere") << false;
-        QTest::newRow("unreachable partner")
-            << QByteArray("open 127.0.0.1 1\r\nuser zul x\r\n") << 2 << QByteArray("unreachable") << false;
-        QTest::newRow("unknown command") << QByteArray("put in.txt never.txt\r\nfrobnicate\r\n") << 1
-                                         << QByteArray("line 4: unknown command") << false;
-        QTest::newRow("quit ends the script")
-            << QByteArray("quit\r\nopen 127.0.0.1 PORT\r\nget a\r\n") << 0 << QByteArray("> QUIT") << false;
-        QTest::newRow("get without login")
-            << QByteArray("close\r\nopen 127.0.0.1 PORT\r\nget a\r\n") << 1 << QByteArray("not logged in") << false;
-        QTest::newRow("short file without RC")
-            << QByteArray("get short_f.bin\r\n") << 6 << QByteArray("after 2 retries") << false;
-        QTest::newRow("450 once is retried") << QByteArray("get busy1_f.txt\r\n") << 0 << QByteArray("retry 1") << true;
+        const auto row = [](const char* tag, const char* script, int exitStatus, const char* inTranscript,
+                            bool restRuns) {
+            QTest::newRow(tag) << QByteArray(script) << exitStatus << QByteArray(inTranscript) << restRuns;
+        };
+        row("530 login refused", "open 127.0.0.1 PORT\r\nuser refused pw12345\r\n", 3, "530", false);
+        row("550 missing remote file", "get nothere.txt\r\n", 4, "550", false);
+        row("550 permission", "put in.txt deny550_x.txt\r\n", 4, "550", false);
+        row("missing local file", "put nothere.txt\r\n", 5, "nothere", false);
+        row("unreachable partner", "open 127.0.0.1 1\r\nuser zul x\r\n", 2, "unreachable", false);
+        row("unknown command", "put in.txt never.txt\r\nfrobnicate\r\n", 1, "line 4: unknown command", false);
+        row("quit ends the script", "quit\r\nopen 127.0.0.1 PORT\r\nget a\r\n", 0, "> QUIT", false);
+        row("get without login", "close\r\nopen 127.0.0.1 PORT\r\nget a\r\n", 1, "not logged in", false);
+        row("short file without RC", "get short_f.bin\r\n", 6, "after 2 retries", false);
+        row("450 once is retried", "get busy1_f.txt\r\n", 0, "retry 1", true);
     }
     void failuresEndTheScript()
     {
@@ -263,7 +259,6 @@ private slots:
         QTest::newRow("name and password after open") << open + "zul\r\n" + kPassword + "\r\npwd\r\n";
         QTest::newRow("refused login") << open + "user refused " + kPassword + "\r\n";
         QTest::newRow("quote pass") << open + "user zul " + kPassword + "\r\nquote PASS " + kPassword + "\r\n";
-        QTest::newRow("quote Pass") << open + "user zul " + kPassword + "\r\nquote Pass " + kPassword + "\r\n";
         QTest::newRow("literal pass") << open + "user zul " + kPassword + "\r\nliteral pass " + kPassword + "\r\n";
         QTest::newRow("quote ACCT") << open + "user zul " + kPassword + "\r\nquote ACCT " + kPassword + "\r\n";
         QTest::newRow("user with account") << open + "USER zul " + kPassword + " " + kPassword + "\r\npwd\r\n";
@@ -298,13 +293,6 @@ private slots:
             << entry << 0600 << QByteArray("user zul\r\npwd\r\n") << 0 << QByteArray("> PWD");
         QTest::newRow("name alone after open")
             << entry << 0400 << QByteArray("zul\r\n") << 0 << QByteArray("comes from");
-        QTest::newRow("default entry, macdef skipped")
-            << "macdef init\nmachine 127.0.0.1 login zul password wrong\n\nmachine other login zul password no\n"
-               "default login zul password " +
-                   kPassword + "\n"
-            << 0600 << QByteArray("user zul\r\n") << 0 << QByteArray("comes from");
-        QTest::newRow("entry of another login") << QByteArray("machine 127.0.0.1 login bob password x\n") << 0600
-                                                << QByteArray("user zul\r\n") << 3 << QByteArray("without one");
         QTest::newRow("readable by others: refused")
             << entry << 0644 << QByteArray("user zul\r\n") << 1 << QByteArray("chmod 600");
         QTest::newRow("readable by the group: refused")

@@ -93,31 +93,23 @@ private slots:
         QTest::addColumn<QByteArray>("host");
         QTest::addColumn<QByteArray>("password"); // empty: none
         const QByteArray two = "machine a.example login zul password one\nmachine b.example login zul password two\n";
-        QTest::newRow("first machine") << two << QByteArray("a.example") << QByteArray("one");
-        QTest::newRow("second machine, other case") << two << QByteArray("B.Example") << QByteArray("two");
-        QTest::newRow("no entry") << two << QByteArray("c.example") << QByteArray();
-        QTest::newRow("default after machines")
-            << two + "default login zul password dflt" << QByteArray("c.example") << QByteArray("dflt");
-        QTest::newRow("machine wins over an earlier default")
-            << "default login zul password dflt\n" + two << QByteArray("b.example") << QByteArray("two");
-        QTest::newRow("other login skipped")
-            << QByteArray("machine h login bob password b\nmachine h login zul password z\n") << QByteArray("h")
-            << QByteArray("z");
-        QTest::newRow("entry without login")
-            << QByteArray("machine h password any") << QByteArray("h") << QByteArray("any");
-        QTest::newRow("one line, tabs, account")
-            << QByteArray("machine\th\tlogin zul\taccount acc password pw") << QByteArray("h") << QByteArray("pw");
-        QTest::newRow("quoted password") << QByteArray("machine h login zul password \"a b\\\"c\"") << QByteArray("h")
-                                         << QByteArray("a b\"c");
-        QTest::newRow("macdef body skipped")
-            << QByteArray("macdef init\nmachine h login zul password fake\n\nmachine h login zul password real\n")
-            << QByteArray("h") << QByteArray("real");
-        QTest::newRow("password named macdef")
-            << QByteArray("machine h login zul password macdef\n") << QByteArray("h") << QByteArray("macdef");
-        QTest::newRow("comment line") << QByteArray("# machine h login zul password c\nmachine h login zul password p")
-                                      << QByteArray("h") << QByteArray("p");
-        QTest::newRow("truncated entry") << QByteArray("machine h login zul password") << QByteArray("h")
-                                         << QByteArray();
+        const auto row = [](const char* tag, const QByteArray& text, const char* host, const char* password) {
+            QTest::newRow(tag) << text << QByteArray(host) << QByteArray(password);
+        };
+        row("first machine", two, "a.example", "one");
+        row("second machine, other case", two, "B.Example", "two");
+        row("no entry", two, "c.example", "");
+        row("default after machines", two + "default login zul password dflt", "c.example", "dflt");
+        row("machine wins over an earlier default", "default login zul password dflt\n" + two, "b.example", "two");
+        row("other login skipped", "machine h login bob password b\nmachine h login zul password z\n", "h", "z");
+        row("entry without login", "machine h password any", "h", "any");
+        row("one line, tabs, account", "machine\th\tlogin zul\taccount acc password pw", "h", "pw");
+        row("quoted password", "machine h login zul password \"a b\\\"c\"", "h", "a b\"c");
+        row("macdef body skipped",
+            "macdef init\nmachine h login zul password fake\n\nmachine h login zul password real\n", "h", "real");
+        row("password named macdef", "machine h login zul password macdef\n", "h", "macdef");
+        row("comment line", "# machine h login zul password c\nmachine h login zul password p", "h", "p");
+        row("truncated entry", "machine h login zul password", "h", "");
     }
     void netrc()
     {

@@ -92,28 +92,6 @@ private slots:
         QCOMPARE(cmds[1].line, 2);
     }
 
-    void errors_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<int>("line");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("unknown command") << QByteArray("open h\r\nuser a b\r\n\r\nfetch x\r\n") << 4 << "unknown";
-        QTest::newRow("get without a name") << QByteArray("get\r\n") << 1 << "wrong number";
-        QTest::newRow("rename with one name") << QByteArray("rename a\r\n") << 1 << "wrong number";
-        QTest::newRow("bad port") << QByteArray("open h 99999\r\n") << 1 << "bad port";
-        QTest::newRow("unknown type") << QByteArray("type ebcdic\r\n") << 1 << "unknown transfer type";
-    }
-    void errors()
-    {
-        QFETCH(QByteArray, script);
-        QFETCH(int, line);
-        QFETCH(QString, message);
-        const auto r = parseScript(script.toStdString());
-        QVERIFY(std::holds_alternative<ParseError>(r));
-        QCOMPARE(std::get<ParseError>(r).line, line);
-        QVERIFY(QString::fromStdString(std::get<ParseError>(r).message).contains(message));
-    }
-
     void invocation_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -53,41 +53,33 @@ private slots:
         QTest::addColumn<QByteArray>("eventScript");
         QTest::addColumn<QByteArray>("display");
 
-        QTest::newRow("user, get, put") << QByteArray("user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt")
-                                        << QByteArray("E01")
-                                        << QByteArray(
-                                               "user bob\r\nGET a.txt @J/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\n"
-                                               "put b.txt\r\n")
-                                        << QByteArray("user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt\r\n");
-        QTest::newRow("ordinals count GET lines only")
-            << QByteArray("GET a.txt x\\a.txt\r\nput p.txt\r\nGET b.csv x\\b.csv") << QByteArray("E0001")
-            << QByteArray("GET a.txt @J/E000101.txt\r\n**E000101=&x\\a.txt&\r\nput p.txt\r\n"
-                          "GET b.csv @J/E000102.csv\r\n**E000102=&x\\b.csv&\r\n")
-            << QByteArray("GET a.txt x\\a.txt\r\nput p.txt\r\nGET b.csv x\\b.csv\r\n");
-        QTest::newRow("small letters keep their case")
-            << QByteArray("get a.txt C:\\a.txt") << QByteArray("E01")
-            << QByteArray("get a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n") << QByteArray("get a.txt C:\\a.txt\r\n");
-        QTest::newRow("extra blanks after the remote name")
-            << QByteArray("GET a.txt     C:\\a.txt   ") << QByteArray("E01")
-            << QByteArray("GET a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n") << QByteArray("GET a.txt C:\\a.txt\r\n");
+        const auto row = [](const char* tag, const char* editor, const char* id, const char* script,
+                            const char* display) {
+            QTest::newRow(tag) << QByteArray(editor) << QByteArray(id) << QByteArray(script) << QByteArray(display);
+        };
+        row("user, get, put", "user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt", "E01",
+            "user bob\r\nGET a.txt @J/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\nput b.txt\r\n",
+            "user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt\r\n");
+        row("ordinals count GET lines only", "GET a.txt x\\a.txt\r\nput p.txt\r\nGET b.csv x\\b.csv", "E0001",
+            "GET a.txt @J/E000101.txt\r\n**E000101=&x\\a.txt&\r\nput p.txt\r\n"
+            "GET b.csv @J/E000102.csv\r\n**E000102=&x\\b.csv&\r\n",
+            "GET a.txt x\\a.txt\r\nput p.txt\r\nGET b.csv x\\b.csv\r\n");
+        const char* oneGet = "GET a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n";
+        row("small letters keep their case", "get a.txt C:\\a.txt", "E01",
+            "get a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n", "get a.txt C:\\a.txt\r\n");
+        row("extra blanks after the remote name", "GET a.txt     C:\\a.txt   ", "E01", oneGet,
+            "GET a.txt C:\\a.txt\r\n");
         // No blank after the fifth character: the head is empty, and the pair
         // no longer reads as a GET when loaded.
-        QTest::newRow("GET with one file name")
-            << QByteArray("GET a.txt") << QByteArray("E01") << QByteArray(" @J/E0101.txt\r\n**E0101=&a.txt&\r\n")
-            << QByteArray("@J/E0101.txt\r\n**E0101=&a.txt&\r\n");
+        row("GET with one file name", "GET a.txt", "E01", " @J/E0101.txt\r\n**E0101=&a.txt&\r\n",
+            "@J/E0101.txt\r\n**E0101=&a.txt&\r\n");
         // The first blank at or after character 5 is the one after GET.
-        QTest::newRow("leading blank loses the remote name")
-            << QByteArray(" GET a.txt C:\\a.txt") << QByteArray("E01")
-            << QByteArray("GET @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n")
-            << QByteArray("GET @J/E0101.txt C:\\a.txt\r\n");
-        QTest::newRow("blank and one-character lines")
-            << QByteArray("user bob\r\n\r\nx\r\n    \r\n   put a.txt  \r\n;") << QByteArray("E01")
-            << QByteArray("user bob\r\n\r\nx\r\n\r\nput a.txt\r\n;\r\n") << QByteArray("user bob\r\nput a.txt\r\n");
-        QTest::newRow("id with blanks around it")
-            << QByteArray("GET a.txt C:\\a.txt") << QByteArray(" E01 ")
-            << QByteArray("GET a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n") << QByteArray("GET a.txt C:\\a.txt\r\n");
-        QTest::newRow("tabs are not blanks") << QByteArray("\tuser bob \t") << QByteArray("E01")
-                                             << QByteArray("\tuser bob \t\r\n") << QByteArray("\tuser bob \t\r\n");
+        row("leading blank loses the remote name", " GET a.txt C:\\a.txt", "E01",
+            "GET @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n", "GET @J/E0101.txt C:\\a.txt\r\n");
+        row("blank and one-character lines", "user bob\r\n\r\nx\r\n    \r\n   put a.txt  \r\n;", "E01",
+            "user bob\r\n\r\nx\r\n\r\nput a.txt\r\n;\r\n", "user bob\r\nput a.txt\r\n");
+        row("id with blanks around it", "GET a.txt C:\\a.txt", " E01 ", oneGet, "GET a.txt C:\\a.txt\r\n");
+        row("tabs are not blanks", "\tuser bob \t", "E01", "\tuser bob \t\r\n", "\tuser bob \t\r\n");
 
         QByteArray many, manyScript, manyDisplay;
         for (int i = 1; i <= 100; ++i) {

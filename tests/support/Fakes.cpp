@@ -115,4 +115,12 @@ QString describe(const com::Args& args)
     return parts.join(QStringLiteral(", "));
 }
 
+QStringList describeAll(const std::vector<com::Args>& calls)
+{
+    QStringList out;
+    for (const auto& c : calls)
+        out << describe(c);
+    return out;
+}
+
 } // namespace zul::test

@@ -3,6 +3,7 @@
 #include "com/HostComponents.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <map>
 #include <memory>
@@ -58,5 +59,6 @@ std::shared_ptr<Fakes> registerFakes();
 // A readable form of a call for failure output and comparisons:
 // bool:False, int16:3281, text:"D".
 QString describe(const com::Args& args);
+QStringList describeAll(const std::vector<com::Args>& calls);
 
 } // namespace zul::test

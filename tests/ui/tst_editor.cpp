@@ -4,6 +4,7 @@
 #include "platform/Process.h"
 #include "plugin/Editor.h"
 #include "plugin/iGamut12.h"
+#include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/Gui.h"
@@ -51,9 +52,8 @@ public:
 
 class EditorTest : public QObject {
     Q_OBJECT
-    std::shared_ptr<test::Fakes> m_fakes;
     std::shared_ptr<ScriptedPanel> m_panel;
-    std::unique_ptr<test::TempAppFolder> m_app;
+    test::CoreFixture m_core;
     std::function<void(frmZULINF*)> m_act;
     bool m_stillOpen = false;
     QString m_textAfter;
@@ -82,7 +82,7 @@ class EditorTest : public QObject {
 
     void installRunner()
     {
-        const QString app = QString::fromStdString(m_app->path());
+        const QString app = QString::fromStdString(m_core.app->path());
         QVERIFY(test::installRecordingRunner(app));
         QVERIFY(test::installBuilt("libping32.so", app));
     }
@@ -90,12 +90,10 @@ class EditorTest : public QObject {
 private slots:
     void init()
     {
-        com::resetModuleState();
-        m_fakes = test::registerFakes();
+        m_core.setUp();
         m_panel = std::make_shared<ScriptedPanel>();
         auto panel = m_panel;
         com::registerClass(com::kEventPanelProgId, [panel] { return panel; });
-        m_app = std::make_unique<test::TempAppFolder>();
         m_textAfter.clear();
     }
     void cleanup()
@@ -103,9 +101,7 @@ private slots:
         platform::waitForWatchedChildren();
         plugin::unloadEditor();
         QVERIFY(test::noWindowLeftOpen());
-        m_app.reset();
-        com::clearRegistry();
-        com::resetModuleState();
+        m_core.tearDown();
     }
 
     // The toolbar is right before the first tick, and button 1 (a separator)
@@ -149,8 +145,8 @@ private slots:
         QCOMPARE(showPanel(1, event), 1);
         QVERIFY(m_stillOpen);
         QCOMPARE(m_textAfter, QString());
-        QVERIFY(m_app->exists("ZUL/E0042ZUL.zul"));
-        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(m_core.app->exists("ZUL/E0042ZUL.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
         QCOMPARE(event->text("BAEvTYPE"), std::string("ZUL"));
         QVERIFY(com::moduleState().bNeedRefresh);
         QCOMPARE(m_panel->shown, 1);
@@ -169,20 +165,20 @@ private slots:
         QFETCH(int, answer);
         QFETCH(bool, open);
         QFETCH(bool, workCopyWhileOpen);
-        m_app->write("ZUL/E0007ZUL.zul", "open h\r\nquit\r\n");
+        m_core.app->write("ZUL/E0007ZUL.zul", "open h\r\nquit\r\n");
         m_panel->result = answer;
         bool workCopy = false;
         m_act = [&](frmZULINF* f) {
             QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
-            workCopy = m_app->exists("ZUL/ZULTMP.zul");
+            workCopy = m_core.app->exists("ZUL/ZULTMP.zul");
         };
         QCOMPARE(showPanel(2, test::makeEvent("E0007")), 1);
         QCOMPARE(m_stillOpen, open);
         QCOMPARE(workCopy, workCopyWhileOpen);
         if (open)
             QCOMPARE(m_textAfter, QString("open h\nquit\n")); // as loaded: the display text ends with a line end
-        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));            // gone at the latest when the panel unloads
-        QCOMPARE(m_app->read("ZUL/E0007ZUL.zul"), std::string("open h\r\nquit\r\n"));
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));            // gone at the latest when the panel unloads
+        QCOMPARE(m_core.app->read("ZUL/E0007ZUL.zul"), std::string("open h\r\nquit\r\n"));
     }
 
     void deleteConfirmedOrRefused_data()
@@ -194,7 +190,7 @@ private slots:
     void deleteConfirmedOrRefused()
     {
         QFETCH(bool, hostDeletes);
-        m_app->write("ZUL/E0003ZUL.zul", "open h\r\nquit\r\n");
+        m_core.app->write("ZUL/E0003ZUL.zul", "open h\r\nquit\r\n");
         m_panel->deletes = hostDeletes;
         bool readOnly = false;
         QString caption;
@@ -209,7 +205,7 @@ private slots:
         QCOMPARE(caption, QString("&Delete"));
         QCOMPARE(m_panel->deleted, std::vector<std::string>{"E0003"});
         QCOMPARE(m_stillOpen, !hostDeletes);
-        QCOMPARE(m_app->exists("ZUL/E0003ZUL.zul"), !hostDeletes);
+        QCOMPARE(m_core.app->exists("ZUL/E0003ZUL.zul"), !hostDeletes);
         QVERIFY(com::moduleState().bNeedRefresh);
     }
 
@@ -233,10 +229,10 @@ private slots:
         QFETCH(bool, yes);
         QFETCH(int, question);
         installRunner();
-        m_fakes->messages->answer = yes;
+        m_core.fakes->messages->answer = yes;
         const std::string saved = "open 127.0.0.1\r\nput old.txt\r\nquit\r\n";
         if (option != 1)
-            m_app->write("ZUL/E0005ZUL.zul", saved);
+            m_core.app->write("ZUL/E0005ZUL.zul", saved);
         m_act = [](frmZULINF* f) {
             child<QPlainTextEdit>(f, "txtZUL")->setPlainText("open 127.0.0.1\nquit");
             QTest::mouseClick(child<QPushButton>(f, "cmdRunNow"), Qt::LeftButton);
@@ -246,26 +242,26 @@ private slots:
         QVERIFY(m_stillOpen); // Run Now never closes the panel
         platform::waitForWatchedChildren();
 
-        const auto& calls = m_fakes->messages->calls;
+        const auto& calls = m_core.fakes->messages->calls;
         QVERIFY(!calls.empty());
         QCOMPARE(calls[0][1], com::Variant(com::msg(question)));
         if (question == 5001)
             QVERIFY((calls[0] ==
                      com::Args{true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm", id.toStdString(), "ENT"}));
         QCOMPARE(com::moduleState().bNeedRefresh, yes);
-        QCOMPARE(m_app->exists("runner-args.txt"), yes);
-        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        QCOMPARE(m_core.app->exists("runner-args.txt"), yes);
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
         if (option == 2)
-            QCOMPARE(m_app->read("ZUL/E0005ZUL.zul") == saved, !yes);
+            QCOMPARE(m_core.app->read("ZUL/E0005ZUL.zul") == saved, !yes);
         if (yes && option == 1) {
             // No id: the runner is handed the work copy itself, and reads it before it goes.
-            QCOMPARE(m_app->read("runner-args.txt"), "true|" + m_app->file("ZUL/ZULTMP.zul") + "|     \n");
-            QCOMPARE(m_app->read("runner-script.txt"), std::string("open 127.0.0.1\r\nquit\r\n"));
+            QCOMPARE(m_core.app->read("runner-args.txt"), "true|" + m_core.app->file("ZUL/ZULTMP.zul") + "|     \n");
+            QCOMPARE(m_core.app->read("runner-script.txt"), std::string("open 127.0.0.1\r\nquit\r\n"));
         }
         if (yes && option == 4) {
             // The copy runs under its new id, from the checked runner copy.
-            QCOMPARE(m_app->read("runner-args.txt"), "true|" + m_app->file("ZUL/tZULexe.zul") + "|E0099\n");
-            QCOMPARE(m_app->read("runner-script.txt"), std::string("open 127.0.0.1\r\nquit\r\n\r\n"));
+            QCOMPARE(m_core.app->read("runner-args.txt"), "true|" + m_core.app->file("ZUL/tZULexe.zul") + "|E0099\n");
+            QCOMPARE(m_core.app->read("runner-script.txt"), std::string("open 127.0.0.1\r\nquit\r\n\r\n"));
         }
         QCOMPARE(event->text("BAEvent"), id.toStdString());
     }
@@ -279,7 +275,7 @@ private slots:
         QCOMPARE(showPanel(2, test::makeEvent("E0001")), 1);
         QVERIFY(m_stillOpen);
         QCOMPARE(m_panel->shown, 0);
-        QVERIFY((m_fakes->messages->calls.back() == com::Args{false, com::msg(3033), "D"}));
+        QVERIFY((m_core.fakes->messages->calls.back() == com::Args{false, com::msg(3033), "D"}));
     }
 
     // Only the title bar closes the panel like Cancel; Escape does nothing,
@@ -299,7 +295,7 @@ private slots:
             auto* box = child<QPlainTextEdit>(f, "txtZUL");
             box->setPlainText("open h\nquit");
             QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
-            workCopy = m_app->exists("ZUL/ZULTMP.zul");
+            workCopy = m_core.app->exists("ZUL/ZULTMP.zul");
             if (escape)
                 QTest::keyClick(box, Qt::Key_Escape);
             else
@@ -310,7 +306,7 @@ private slots:
         QCOMPARE(m_stillOpen, escape);
         if (escape)
             QCOMPARE(m_textAfter, QString("open h\nquit"));
-        QVERIFY(!m_app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
         QVERIFY(!frmZULINF::isLoaded());
     }
 
@@ -336,7 +332,7 @@ private slots:
         QFETCH(QByteArray, onDisk);
         QFETCH(QString, typed);
         QFETCH(QByteArray, saved);
-        m_app->write("ZUL/E0007ZUL.zul", onDisk.toStdString());
+        m_core.app->write("ZUL/E0007ZUL.zul", onDisk.toStdString());
         m_act = [&](frmZULINF* f) {
             if (!typed.isNull())
                 child<QPlainTextEdit>(f, "txtZUL")->setPlainText(typed);
@@ -344,7 +340,7 @@ private slots:
         };
         QCOMPARE(showPanel(2, test::makeEvent("E0007")), 1);
         QCOMPARE(m_panel->shown, 1);
-        QCOMPARE(QByteArray::fromStdString(m_app->read("ZUL/E0007ZUL.zul")), saved);
+        QCOMPARE(QByteArray::fromStdString(m_core.app->read("ZUL/E0007ZUL.zul")), saved);
     }
 
     void toolbarFollowsSelectionAndClipboard()

@@ -1,5 +1,6 @@
 #include "com/ModuleState.h"
 #include "com/Registry.h"
+#include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/Gui.h"
 #include "support/TempAppFolder.h"
@@ -37,8 +38,7 @@ QList<QTextLayout::FormatRange> wavy(const QPlainTextEdit* box, int line)
 // The editor's lint as the user meets it: typing into the real panel, offscreen.
 class ScriptLintViewTest : public QObject {
     Q_OBJECT
-    std::shared_ptr<test::Fakes> m_fakes;
-    std::unique_ptr<test::TempAppFolder> m_app;
+    test::CoreFixture m_core;
 
     frmZULINF& shownForm()
     {
@@ -48,19 +48,12 @@ class ScriptLintViewTest : public QObject {
     }
 
 private slots:
-    void init()
-    {
-        com::resetModuleState();
-        m_fakes = test::registerFakes();
-        m_app = std::make_unique<test::TempAppFolder>();
-    }
+    void init() { m_core.setUp(); }
     void cleanup()
     {
         frmZULINF::unloadInstance();
         QVERIFY(test::noWindowLeftOpen());
-        m_app.reset();
-        com::clearRegistry();
-        com::resetModuleState();
+        m_core.tearDown();
     }
 
     void typedMistakeIsUnderlinedAfterAPause()

@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
+#include "support/Chooser.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/FtpServer.h"
@@ -57,25 +58,6 @@ public:
             throw com::ComError(static_cast<int>(0x80010108u), "The object invoked has disconnected.");
         return RecordingMessages::HandleMessages(args);
     }
-
-    std::vector<QString> described() const
-    {
-        std::vector<QString> out;
-        for (const auto& c : calls)
-            out.push_back(test::describe(c));
-        return out;
-    }
-};
-
-class Chooser : public ui::FileChooser {
-public:
-    QString answer;
-    std::vector<ui::OpenRequest> requests;
-    QString showOpen(const ui::OpenRequest& request, QWidget*) override
-    {
-        requests.push_back(request);
-        return answer;
-    }
 };
 
 QComboBox* box(QWidget& d, const char* name)
@@ -109,7 +91,7 @@ class FastPathTest : public QObject {
     Q_OBJECT
     std::shared_ptr<test::Fakes> m_fakes;
     std::shared_ptr<Messages> m_messages;
-    std::shared_ptr<Chooser> m_chooser;
+    std::shared_ptr<test::ScriptedChooser> m_chooser;
     std::unique_ptr<test::TempAppFolder> m_app;
     std::unique_ptr<QTemporaryDir> m_data;
     std::vector<std::weak_ptr<host::ZembDB>> m_dbs;
@@ -190,7 +172,7 @@ private slots:
             m_dbs.push_back(d);
             return d;
         });
-        m_chooser = std::make_shared<Chooser>();
+        m_chooser = std::make_shared<test::ScriptedChooser>();
         ui::setFileChooser(m_chooser);
 
         m_editor = &frmZULINF::instance();
@@ -302,7 +284,7 @@ private slots:
                 return;
             }
             QVERIFY(d.isVisible());
-            QCOMPARE(m_messages->described(), (std::vector<QString>{describe({false, com::msg(message), "D"})}));
+            QCOMPARE(test::describeAll(m_messages->calls), QStringList{describe({false, com::msg(message), "D"})});
             QCOMPARE(QApplication::focusWidget()->objectName(), focus);
             QCOMPARE(box(d, "cmbUsrID")->currentText(), entries[1]); // nothing lost
         });
@@ -742,8 +724,7 @@ private slots:
             QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), reset ? QString() : QString("pw"));
             QCOMPARE(child<QRadioButton>(d, "optRcv")->isChecked(), receive); // the mode stays
         });
-        const auto said = m_messages->described();
-        QCOMPARE(QStringList(said.begin(), said.end()), messages);
+        QCOMPARE(test::describeAll(m_messages->calls), messages);
         QString cursor;
         for (bool b : m_messages->hourglass)
             cursor += b ? '1' : '0';
@@ -787,8 +768,8 @@ private slots:
             QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
             QVERIFY(!d.isVisible());
         });
-        QCOMPARE(m_messages->described(),
-                 (std::vector<QString>{describe({false, "Cannot create the component ZembDBdll.ClsZembDB", "D"})}));
+        QCOMPARE(test::describeAll(m_messages->calls),
+                 QStringList{describe({false, "Cannot create the component ZembDBdll.ClsZembDB", "D"})});
         QCOMPARE(m_editor->scriptText(), std::string("open 1.2.3.4\r\nuser usr pw\r\nput a b\r\nquit"));
     }
 

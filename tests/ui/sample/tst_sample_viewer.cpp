@@ -1,6 +1,8 @@
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "platform/FileSystem.h"
+#include "support/Chooser.h"
+#include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/Gui.h"
 #include "support/TempAppFolder.h"
@@ -24,18 +26,6 @@
 using namespace zul;
 
 namespace {
-
-// Answers the file chooser as the test says and keeps what it was asked.
-class ScriptedChooser : public ui::FileChooser {
-public:
-    QString answer;
-    QList<ui::OpenRequest> requests;
-    QString showOpen(const ui::OpenRequest& request, QWidget*) override
-    {
-        requests << request;
-        return answer;
-    }
-};
 
 test::Answer chooseFromMenu(const char* item, QPoint* shownAt = nullptr)
 {
@@ -81,9 +71,8 @@ QByteArray sourceSample(const QString& name)
 
 class SampleViewerTest : public QObject {
     Q_OBJECT
-    std::shared_ptr<test::Fakes> m_fakes;
-    std::shared_ptr<ScriptedChooser> m_chooser;
-    std::unique_ptr<test::TempAppFolder> m_app;
+    std::shared_ptr<test::ScriptedChooser> m_chooser;
+    test::CoreFixture m_core;
 
     // The editor, shown and active, as when the user works in it.
     frmZULINF& editor()
@@ -108,22 +97,19 @@ class SampleViewerTest : public QObject {
 
     bool viewFile(const QByteArray& content, const QList<test::Answer>& steps)
     {
-        m_app->write("ZUL/E0001ZUL.zul", content.toStdString());
-        m_chooser->answer = QString::fromStdString(m_app->file("ZUL/E0001ZUL.zul"));
+        m_core.app->write("ZUL/E0001ZUL.zul", content.toStdString());
+        m_chooser->answer = QString::fromStdString(m_core.app->file("ZUL/E0001ZUL.zul"));
         return click("cmdViewSCP", steps);
     }
 
-    const std::vector<com::Args>& calls() const { return m_fakes->messages->calls; }
+    const std::vector<com::Args>& calls() const { return m_core.fakes->messages->calls; }
 
 private slots:
     void init()
     {
-        com::resetModuleState();
-        m_fakes = test::registerFakes();
-        com::moduleState().oMsgService = m_fakes->messages;
-        m_chooser = std::make_shared<ScriptedChooser>();
+        m_core.setUp();
+        m_chooser = std::make_shared<test::ScriptedChooser>();
         ui::setFileChooser(m_chooser);
-        m_app = std::make_unique<test::TempAppFolder>();
     }
     void cleanup()
     {
@@ -132,9 +118,7 @@ private slots:
         QVERIFY(test::noWindowLeftOpen());
         frmZULsample::unloadInstance();
         ui::setFileChooser(nullptr);
-        m_app.reset();
-        com::clearRegistry();
-        com::resetModuleState();
+        m_core.tearDown();
     }
 
     void viewShowsScript_data()
@@ -172,11 +156,11 @@ private slots:
         QVERIFY(calls().empty());
         QVERIFY(!frmZULsample::isLoaded());
 
-        QCOMPARE(m_chooser->requests.size(), 1);
+        QCOMPARE(m_chooser->requests.size(), std::size_t(1));
         const ui::OpenRequest& r = m_chooser->requests[0];
         QCOMPARE(r.fileName, QString());
         QCOMPARE(r.filter, QString("Script Files(*.zul)|*.zul"));
-        QCOMPARE(r.initDir, QString::fromStdString(m_app->file("ZUL/")));
+        QCOMPARE(r.initDir, QString::fromStdString(m_core.app->file("ZUL/")));
         QCOMPARE(r.title, QString("Open"));
     }
 
@@ -214,8 +198,9 @@ private slots:
         QFETCH(QString, description);
         QFETCH(QString, keptText);
         if (content.isNull()) {
-            m_chooser->answer = QString::fromStdString(m_app->file("ZUL/gone.zul"));
-            description = QString::fromStdString(platform::readLines(m_app->file("ZUL/gone.zul")).error().description);
+            const std::string gone = m_core.app->file("ZUL/gone.zul");
+            m_chooser->answer = QString::fromStdString(gone);
+            description = QString::fromStdString(platform::readLines(gone).error().description);
             QVERIFY(click("cmdViewSCP", {}));
         } else {
             QVERIFY(viewFile(content, {}));
@@ -265,7 +250,7 @@ private slots:
         QFETCH(int, lastAbout);
         QFETCH(QString, close);
         QVERIFY2(!content.isEmpty(), "the sample is missing from the source tree");
-        m_app->write("ZUL/" + file.toStdString(), content.toStdString());
+        m_core.app->write("ZUL/" + file.toStdString(), content.toStdString());
         const QByteArray itemName = item.toLatin1();
         Seen seen;
         QPoint menuAt;
@@ -331,7 +316,7 @@ private slots:
 
     void dismissedMenuShowsNothing()
     {
-        m_app->write("ZUL/Winsmpl.smp", "open h\r\n");
+        m_core.app->write("ZUL/Winsmpl.smp", "open h\r\n");
         QVERIFY(click("cmdFETCHscp",
                       {chooseFromMenu("mnuwinsmpl"), inViewer([](frmZULsample* v) { v->cmdCancel_Click(); })}));
         // The choice of the last fetch does not linger.
@@ -344,7 +329,7 @@ private slots:
     {
         QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnumainsmpl")}));
         QCOMPARE(calls().size(), size_t(1));
-        const std::string expected = platform::readLines(m_app->file("ZUL/mainsmpl.smp")).error().description;
+        const std::string expected = platform::readLines(m_core.app->file("ZUL/mainsmpl.smp")).error().description;
         QVERIFY(expected.find("mainsmpl.smp") != std::string::npos);
         QVERIFY((calls()[0] == com::Args{false, expected, "D"}));
         QVERIFY(!frmZULsample::isLoaded());
@@ -352,7 +337,7 @@ private slots:
 
     void fetchAppendsToWhatAFailedViewLeft()
     {
-        m_app->write("ZUL/Unixsmpl.smp", "quit\r\n");
+        m_core.app->write("ZUL/Unixsmpl.smp", "quit\r\n");
         QVERIFY(viewFile("cd /a\r\nget x /j/y", {}));
         Seen seen;
         QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
@@ -379,7 +364,7 @@ private slots:
 
     void toolbarFollowsSelection()
     {
-        m_app->write("ZUL/Winsmpl.smp", "open 192.0.2.10\r\nquit\r\n");
+        m_core.app->write("ZUL/Winsmpl.smp", "open 192.0.2.10\r\nquit\r\n");
         QApplication::clipboard()->clear();
         QList<bool> copyEnabled;
         bool cutOrPaste = true;

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "runner/Session.h"
+
+#include <curl/curl.h>
+
+#include <functional>
+#include <string>
+
+namespace zul::runner {
+
+// curl_easy_setopt for the options the sessions set, none of which can fail on a valid handle.
+template <typename T> void setopt(CURL* c, CURLoption o, T v)
+{
+    curl_easy_setopt(c, o, v);
+}
+
+// What the libcurl sessions share: the partner and login, one easy handle with
+// the callbacks that feed the local file, the listing and the progress bar, the
+// per-request time-outs, and the classification of libcurl's results that does
+// not depend on the protocol.
+class CurlSession : public Session {
+public:
+    CurlSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
+                std::function<bool()> shouldStop, int defaultPort);
+    CurlSession(const CurlSession&) = delete;
+    CurlSession& operator=(const CurlSession&) = delete;
+
+    void open(std::string host, int port) override;
+    bool hasHost() const override { return !m_host.empty(); }
+    const std::string& host() const override { return m_host; }
+    bool loggedIn() const override { return m_loggedIn; }
+    void setWaitLimit(std::chrono::seconds limit) override { m_waitLimit = limit; }
+
+protected:
+    // Options every new handle gets: callbacks, error buffer, stall detection.
+    void setHandleOptions();
+    // Time-outs and the per-request options back to their defaults, before each request.
+    void resetRequestOptions();
+    // The host as it goes into a URL: IPv6 addresses in brackets.
+    std::string urlHost() const;
+
+    // A result that is not CURLE_OK, with the detail to show and the partner's reply code.
+    Outcome classifyResult(CURLcode rc, const std::string& what, const std::string& detail, long reply);
+    // The protocol's own codes: true when o is settled.
+    virtual bool classifyProtocol(CURLcode, const std::string&, Outcome&) { return false; }
+
+    // Stats of the transfer just performed; a byte count that does not match is a failure.
+    Outcome downloaded(const std::string& remote, PartFile& sink, TransferStats& stats, Outcome o);
+    Outcome uploaded(const std::string& remote, SourceFile& source, bool checkSize, TransferStats& stats, Outcome o);
+
+    // Bytes for an upload from m_source; zero at its end, CURL_READFUNC_ABORT on an error.
+    virtual size_t readSource(char* buffer, size_t room);
+
+    Transcript& m_transcript;
+    ProgressBar& m_progress;
+    Settings m_settings;
+    std::function<bool()> m_shouldStop;
+
+    CURL* m_curl = nullptr;
+    char m_errorBuffer[CURL_ERROR_SIZE] = {};
+
+    std::string m_host;
+    int m_port;
+    std::string m_user;
+    std::string m_password;
+    bool m_loggedIn = false;
+    std::chrono::seconds m_waitLimit{0};
+
+    // Per request.
+    PartFile* m_sink = nullptr;
+    ListingBuffer m_listing;
+    SourceFile* m_source = nullptr;
+    bool m_sinkFailed = false;
+
+private:
+    static size_t onWrite(char* data, size_t size, size_t n, void* self);
+    static size_t onRead(char* buffer, size_t size, size_t n, void* self);
+    static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow);
+};
+
+} // namespace zul::runner
