@@ -17,17 +17,6 @@ namespace {
 
 constexpr const char* kAppLibrary = "libqorvhost_app.so";
 
-std::string programFolder()
-{
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    const std::string exe(buf, std::size_t(n));
-    const auto slash = exe.rfind('/');
-    return slash == 0 ? "/" : slash == std::string::npos ? "." : exe.substr(0, slash);
-}
-
 // The host library: in the build tree's application folder beside bin/, or in
 // the installed one.
 std::string appLibrary()

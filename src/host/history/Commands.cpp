@@ -37,18 +37,6 @@ void put(const std::string& bytes)
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
 
-// The folder of this program, symbolic links resolved.
-std::string programFolder()
-{
-    char buf[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    const std::string exe(buf, std::size_t(n));
-    const auto slash = exe.rfind('/');
-    return slash == 0 ? "/" : slash == std::string::npos ? "." : exe.substr(0, slash);
-}
-
 std::string env(const char* name)
 {
     const char* v = std::getenv(name);
@@ -289,6 +277,17 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
     }
     ::close(fd);
     return 0;
+}
+
+std::string programFolder()
+{
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ".";
+    const std::string exe(buf, std::size_t(n));
+    const auto slash = exe.rfind('/');
+    return slash == 0 ? "/" : slash == std::string::npos ? "." : exe.substr(0, slash);
 }
 
 } // namespace zul::history

@@ -9,6 +9,9 @@ namespace zul::history {
 
 const char* usageText();
 
+// The folder of this program, symbolic links resolved.
+std::string programFolder();
+
 // The plug-in in the application folder beside the host's bin folder (an
 // installed one where the install puts it); the data in $QORVHOST_DATA or
 // ~/.local/share/qorvhost.
