@@ -49,8 +49,6 @@ set(ZUL_STATE_DIR "/var/lib/zul")
 set(ZUL_CONF_DIR "/etc/zul")
 set(zul_app "/usr/${ZUL_INSTALL_APP_DIR}")
 
-# An installed host finds the plug-in where the package puts it.
-target_compile_definitions(zul_history PRIVATE ZUL_INSTALL_APP_DIR="${ZUL_INSTALL_APP_DIR}")
 
 # The files written directly in the application folder, and its writable
 # folders, are links into /var/lib/zul (made by postinst); the runner's

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/FileLock.h"
+#include "platform/Yield.h"
 
 #include <chrono>
 #include <string>
@@ -34,6 +35,9 @@ public:
     bool held() const { return m_lock.held(); }
 
 private:
+    // The register is read, merged and written under the lock: a run started
+    // from a window message in between would write over this run's records.
+    zul::platform::YieldPause m_noYields;
     zul::platform::FileLock m_lock;
 };
 

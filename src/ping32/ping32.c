@@ -120,8 +120,8 @@ static int parse_address(const char* text, char* host, unsigned* port)
         }
         len = (size_t)(close - h) - 1;
         ++h;
-    } else if (sep) {
-        /* In a URL a single colon separates the port; a bare IPv6 address has several. */
+    } else {
+        /* A single colon separates the port, as in a URL; a bare IPv6 address has several. */
         const char* colon = memchr(h, ':', len);
         if (colon && !memchr(colon + 1, ':', len - (size_t)(colon + 1 - h))) {
             const char* q = colon + 1;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -18,7 +19,12 @@ namespace {
 int openLockFile(const std::string& path)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-    return fd >= 0 || errno != EACCES ? fd : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        // Whatever the creator's umask; only the owner may change it, and need not.
+        ::fchmod(fd, 0660);
+        return fd;
+    }
+    return errno != EACCES ? fd : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
 }
 
 } // namespace

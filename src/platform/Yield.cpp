@@ -4,7 +4,8 @@ namespace zul::platform {
 
 namespace {
 thread_local std::function<void()> t_hook;
-}
+thread_local int t_paused = 0;
+} // namespace
 
 void setYieldHook(std::function<void()> hook)
 {
@@ -13,8 +14,18 @@ void setYieldHook(std::function<void()> hook)
 
 void yield()
 {
-    if (t_hook)
+    if (t_hook && t_paused == 0)
         t_hook();
+}
+
+YieldPause::YieldPause()
+{
+    ++t_paused;
+}
+
+YieldPause::~YieldPause()
+{
+    --t_paused;
 }
 
 } // namespace zul::platform

@@ -9,4 +9,14 @@ namespace zul::platform {
 void setYieldHook(std::function<void()> hook);
 void yield();
 
+// While one lives on this thread, yield() lets no window message in: a section
+// that another run started from a message must not interleave with.
+class YieldPause {
+public:
+    YieldPause();
+    ~YieldPause();
+    YieldPause(const YieldPause&) = delete;
+    YieldPause& operator=(const YieldPause&) = delete;
+};
+
 } // namespace zul::platform

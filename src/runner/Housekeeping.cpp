@@ -1,5 +1,6 @@
 #include "runner/Housekeeping.h"
 
+#include "runner/LocalFiles.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
 
@@ -35,6 +36,9 @@ std::string sysError(const std::string& what)
     return what + ": " + std::strerror(errno);
 }
 
+
+} // namespace
+
 // "<name>_<8 digits>-<6 digits>_<digits>.log", as the runner names its transcripts.
 bool isTranscriptName(const char* name)
 {
@@ -57,8 +61,6 @@ bool isTranscriptName(const char* name)
     return true;
 }
 
-} // namespace
-
 Housekeeping Housekeeping::fromConfig(const ConfigFile& config)
 {
     Housekeeping h;
@@ -77,7 +79,13 @@ bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep,
 
     // One rotation at a time: a side lock, since runs.jsonl itself is renamed.
     const std::string lockPath = logFolder + "/.runs.jsonl.lock";
-    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Shared by the users of one installed folder: one made by another user is
+    // still locked through a read-only descriptor.
+    int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
+    if (lock >= 0)
+        shareWithGroup(lock);
+    else if (errno == EACCES)
+        lock = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (lock < 0) {
         if (error)
             *error = sysError("cannot open " + lockPath);

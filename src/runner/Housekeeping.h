@@ -27,6 +27,9 @@ struct HousekeepingResult {
 // Rotates runs.jsonl when it has reached the limit, under a lock that other
 // runners doing the same wait for (appenders need none: a record appended to
 // the file just renamed lands in runs.jsonl.1, which the history reads).
+// "<name>_<8 digits>-<6 digits>_<digits>.log", as the runner names its transcripts.
+bool isTranscriptName(const char* name);
+
 bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep, std::string* error);
 
 // Removes transcripts ("<name>_<yyyymmdd-hhmmss>_<pid>.log") last written more

@@ -9,6 +9,7 @@
 #include "runner/Handover.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
+#include "runner/Masking.h"
 #include "runner/Recovery.h"
 #include "runner/Runner.h"
 #include "runner/Script.h"
@@ -147,7 +148,7 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "VelundZUL: cannot append to %s/runs.jsonl\n", logFolder.c_str());
         registration.end();
         if (r.status != ExitStatus::Success && !terminal)
-            std::fprintf(stderr, "VelundZUL: %s\n", transcript.scrub(outcome).c_str());
+            std::fprintf(stderr, "VelundZUL: %s\n", escapeControls(transcript.scrub(outcome)).c_str());
         return int(r.status);
     };
 

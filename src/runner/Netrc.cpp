@@ -27,23 +27,26 @@ bool sameHost(std::string_view a, std::string_view b)
 }
 
 // Words separated by blanks and line ends; "quoted words" may hold blanks and
-// \" ; a '#' at the start of a word comments out the rest of its line. A
+// \" ; a '#' as a line's first word comments out the rest of that line. A
 // macdef's body (up to the next empty line) is dropped.
 std::vector<std::string> tokens(std::string_view text)
 {
     std::vector<std::string> out;
     std::size_t i = 0;
     const auto isBlank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    bool lineStart = true; // only blanks so far on this line
     while (i < text.size()) {
         if (isBlank(text[i])) {
+            lineStart = lineStart || text[i] == '\n';
             ++i;
             continue;
         }
-        if (text[i] == '#') {
+        if (text[i] == '#' && lineStart) {
             while (i < text.size() && text[i] != '\n')
                 ++i;
             continue;
         }
+        lineStart = false;
         std::string word;
         if (text[i] == '"') {
             for (++i; i < text.size() && text[i] != '"'; ++i) {
@@ -143,11 +146,6 @@ NetrcLookup netrcPassword(const std::string& host, const std::string& login)
         out.error = "cannot read " + out.path + ": " + std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
         out.error = out.path + " is not a file";
-    } else if ((st.st_mode & 077) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
-        out.error = out.path + " can be read or changed by its group or others (mode " + mode +
-                    "); refused: make it the owner's alone with chmod 600";
     } else {
         char buf[4096];
         ssize_t n;
@@ -160,6 +158,14 @@ NetrcLookup netrcPassword(const std::string& host, const std::string& login)
     ::close(fd);
     if (out.error.empty())
         out.password = netrcFind(text, host, login);
+    // Only a password taken from a file others may read is refused, as the classic client does.
+    if (out.password && (st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));
+        out.password.reset();
+        out.error = out.path + " can be read or changed by its group or others (mode " + mode +
+                    "); refused: make it the owner's alone with chmod 600";
+    }
     return out;
 }
 

@@ -1,6 +1,7 @@
 #include "runner/Recovery.h"
 
 #include "runner/ExitStatus.h"
+#include "runner/Housekeeping.h"
 #include "runner/LocalFiles.h"
 #include "runner/Transcript.h"
 
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -139,6 +141,8 @@ void RunRegistration::announce(Transcript& transcript)
         m_ownFd = -1;
     }
     if (m_ownFd < 0) {
+        transcript.error("cannot register this run in " + m_ownPath + ": " + std::strerror(errno) +
+                         "; should it be killed, no later run will record it");
         m_ownPath.clear();
         return;
     }
@@ -173,7 +177,7 @@ void RunRegistration::claim(int fd, Transcript& transcript)
     ::fstat(fd, &st);
     const LockHolder dead = parseHolder(readFd(fd));
     if (!dead.empty())
-        settle(dead, std::int64_t(st.st_mtime), transcript);
+        settle(dead, st, transcript);
     const std::string header = holderHeader(m_self);
     if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, header.data(), header.size(), 0) == ssize_t(header.size()))
         m_offset = std::int64_t(header.size());
@@ -200,16 +204,33 @@ void RunRegistration::notePart(const std::string& path, bool exists)
         m_offset += std::int64_t(line.size());
 }
 
-void RunRegistration::settle(const LockHolder& dead, std::int64_t lockFileTime, Transcript& transcript)
+// Lock files are writable by the group: only what a runner of ours could have
+// named is acted on, a part file of the lock file's owner and a transcript in
+// our own Log folder.
+bool RunRegistration::ourPartFile(const std::string& path, const struct stat& lockFile) const
+{
+    const std::string name = baseName(path);
+    struct stat st {};
+    return name.size() > 1 && name[0] == '.' && name.find(".part-") != std::string::npos &&
+           ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == lockFile.st_uid;
+}
+
+bool RunRegistration::ourTranscript(const std::string& path) const
+{
+    return folderPart(path) == m_appFolder + "/Log" && isTranscriptName(baseName(path).c_str());
+}
+
+void RunRegistration::settle(const LockHolder& dead, const struct stat& lockFile, Transcript& transcript)
 {
     int removed = 0;
     for (const auto& part : dead.parts)
-        removed += removeFile(part) ? 1 : 0;
+        removed += ourPartFile(part, lockFile) && removeFile(part) ? 1 : 0;
+    const bool transcriptOk = !dead.transcript.empty() && ourTranscript(dead.transcript);
 
     // The last sign of life: its transcript's last line, else its lock file.
     struct stat st {};
-    std::string end = isoTime(std::time_t(lockFileTime), 0);
-    if (!dead.transcript.empty() && ::stat(dead.transcript.c_str(), &st) == 0)
+    std::string end = isoTime(std::time_t(lockFile.st_mtime), 0);
+    if (transcriptOk && ::stat(dead.transcript.c_str(), &st) == 0)
         end = isoTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
 
     const std::string what = "the run ended without finishing: runner process " + std::to_string(dead.pid) +
@@ -220,13 +241,13 @@ void RunRegistration::settle(const LockHolder& dead, std::int64_t lockFileTime, 
     record.end = end;
     record.exitStatus = int(ExitStatus::Interrupted);
     record.outcome = std::string(describe(ExitStatus::Interrupted)) + ": " + what;
-    record.transcript = dead.transcript;
+    record.transcript = transcriptOk ? dead.transcript : std::string();
     const std::string runs = m_appFolder + "/Log/runs.jsonl";
     if (!appendRunRecord(runs, record))
         transcript.error("cannot record the unfinished run of process " + std::to_string(dead.pid) + " in " + runs);
 
-    if (!dead.transcript.empty()) {
-        const int fd = ::open(dead.transcript.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (transcriptOk) {
+        const int fd = ::open(dead.transcript.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
         if (fd >= 0) {
             const std::string line = "! " + what + "\n";
             [[maybe_unused]] const ssize_t n = ::write(fd, line.data(), line.size());
@@ -272,7 +293,7 @@ void RunRegistration::recoverOthers(const std::string& ownPath, Transcript& tran
             ::fstat(lock.fd(), &st);
             const LockHolder dead = parseHolder(readFd(lock.fd()));
             if (!dead.empty()) {
-                settle(dead, std::int64_t(st.st_mtime), transcript);
+                settle(dead, st, transcript);
                 [[maybe_unused]] const int r = ::ftruncate(lock.fd(), 0);
             }
             if (runLock)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -51,7 +53,9 @@ public:
 private:
     void claim(int fd, Transcript& transcript);
     void notePart(const std::string& path, bool exists);
-    void settle(const LockHolder& dead, std::int64_t lockFileTime, Transcript& transcript);
+    void settle(const LockHolder& dead, const struct stat& lockFile, Transcript& transcript);
+    bool ourPartFile(const std::string& path, const struct stat& lockFile) const;
+    bool ourTranscript(const std::string& path) const;
     void recoverOthers(const std::string& ownPath, Transcript& transcript);
 
     std::string m_appFolder;

@@ -225,7 +225,11 @@ bool SftpSession::classifyProtocol(CURLcode rc, const std::string& what, Outcome
             o.message += " (key " + m_settings.sshKey + ", set by SSH_KEY)";
         return true;
     case CURLE_SSH:
-        o.failure = Failure::Transient;
+        // "(4/-31)": the server answered with an SFTP status (failure, no such
+        // file, ...), so the connection stands and a retry would get the same
+        // answer, as a 5xx reply over FTP. Anything else may be a lost connection.
+        o.failure = std::string_view(m_errorBuffer).find("/-31)") != std::string_view::npos ? Failure::Remote
+                                                                                            : Failure::Transient;
         return true;
     default:
         return false;

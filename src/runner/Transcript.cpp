@@ -1,5 +1,7 @@
 #include "runner/Transcript.h"
 
+#include "platform/CodePage.h"
+
 #include "runner/LocalFiles.h"
 #include "runner/Masking.h"
 
@@ -200,9 +202,20 @@ std::string jsonEscape(std::string_view s)
             break;
         default:
             if (c < 0x20 || c >= 0x7f) {
-                // Code-page bytes are not UTF-8; keep them readable and valid.
+                // Code-page bytes are not UTF-8: each is the character it stands
+                // for (as the host reads ids), escaped so the line stays ASCII.
+                unsigned code = c;
+                if (c >= 0x80) {
+                    const char byte = char(c);
+                    const std::string u = zul::platform::utf8FromCodePage(std::string_view(&byte, 1));
+                    const auto b = [&](std::size_t i) { return unsigned(static_cast<unsigned char>(u[i])); };
+                    if (u.size() == 2)
+                        code = ((b(0) & 0x1f) << 6) | (b(1) & 0x3f);
+                    else if (u.size() == 3)
+                        code = ((b(0) & 0x0f) << 12) | ((b(1) & 0x3f) << 6) | (b(2) & 0x3f);
+                }
                 char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                std::snprintf(buf, sizeof buf, "\\u%04x", code);
                 out += buf;
             } else {
                 out += char(c);

@@ -95,6 +95,7 @@ private slots:
         QTest::newRow("very long") << QByteArray(100000, 'a') << 0 << bad << QByteArray();
         QTest::newRow("scheme and host") << QByteArray("sftp://127.0.0.1") << 0 << answered << QByteArray("127.0.0.1");
         QTest::newRow("scheme, host and slash") << QByteArray("ftpes://localhost/") << 0 << answered << QByteArray();
+        QTest::newRow("host:port, no scheme") << QByteArray("127.0.0.1:2121") << 0 << answered << QByteArray("127.0.0.1");
         QTest::newRow("unknown scheme") << QByteArray("http://127.0.0.1") << 0 << bad << QByteArray();
         QTest::newRow("scheme without host") << QByteArray("sftp://") << 0 << bad << QByteArray();
         QTest::newRow("scheme with a path") << QByteArray("ftps://127.0.0.1/x") << 0 << bad << QByteArray();

@@ -150,12 +150,18 @@ private slots:
         QCOMPARE(::utimensat(AT_FDCWD, path("Junction/.old.part-cccccc").c_str(), old, 0), 0);
         const timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 3600, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, path("Junction/.new.part-dddddd").c_str(), later, 0), 0);
-        QVERIFY(writeBytes(qpath("Log/dead.log"), "12:00:00.000 * VelundZUL started\n"));
+        QVERIFY(writeBytes(qpath("Log/E0001_20261205-120000_4242.log"), "12:00:00.000 * VelundZUL started\n"));
         QVERIFY(writeBytes(qpath("Lock/event-E0001.lock"),
                            QByteArray::fromStdString(
-                               deadHolder("E0001", path("Junction/.E000101.txt.part-aaaaaa"), path("Log/dead.log")))));
+                               deadHolder("E0001", path("Junction/.E000101.txt.part-aaaaaa"), path("Log/E0001_20261205-120000_4242.log")))));
         QVERIFY(writeBytes(qpath("Lock/run-999998.lock"),
                            QByteArray::fromStdString(deadHolder("", path("out/.target.part-bbbbbb"), ""))));
+        // A lock file is writable by the group: what it names outside our part
+        // files and our Log folder is not touched.
+        QVERIFY(writeBytes(qpath("out/victim.txt"), "keep"));
+        QVERIFY(writeBytes(qpath("out/victim.log"), "keep"));
+        QVERIFY(writeBytes(qpath("Lock/run-999997.lock"),
+                           QByteArray::fromStdString(deadHolder("", path("out/victim.txt"), path("out/victim.log")))));
         // A live run of another event: held, so left alone.
         QVERIFY(writeBytes(qpath("Lock/event-E0002.lock"), "pid 1\nsince 2\nevent E0002\n"));
         const int live = ::open(path("Lock/event-E0002.lock").c_str(), O_RDWR | O_CLOEXEC);
@@ -175,10 +181,12 @@ private slots:
         ::close(own);
 
         const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
-        QCOMPARE(runs.count('\n'), 2);
-        QCOMPARE(runs.count("ended without finishing"), 2);
+        QCOMPARE(runs.count('\n'), 3);
+        QCOMPARE(runs.count("ended without finishing"), 3);
+        QCOMPARE(readBytes(qpath("out/victim.txt")), QByteArray("keep"));
+        QCOMPARE(readBytes(qpath("out/victim.log")), QByteArray("keep"));
         QVERIFY(runs.contains("\"event\":\"E0001\""));
-        QVERIFY(readBytes(qpath("Log/dead.log")).contains("ended without finishing"));
+        QVERIFY(readBytes(qpath("Log/E0001_20261205-120000_4242.log")).contains("ended without finishing"));
         QVERIFY(readBytes(qpath("Log/own.log")).contains("ended without finishing"));
         QVERIFY(!QFile::exists(qpath("Junction/.E000101.txt.part-aaaaaa")));
         QVERIFY(!QFile::exists(qpath("out/.target.part-bbbbbb")));
@@ -200,7 +208,7 @@ private slots:
             registration.begin(-1, transcript);
             registration.end();
         }
-        QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 4);
+        QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 5);
         QVERIFY(!QFile::exists(qpath("out/.again.part-eeeeee")));
         QVERIFY(!QFile::exists(qpath("Junction/.old.part-cccccc")));
         QVERIFY(QFile::exists(qpath("Junction/.new.part-dddddd")));

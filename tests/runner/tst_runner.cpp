@@ -299,6 +299,9 @@ private slots:
             << entry << 0640 << QByteArray("user zul\r\n") << 1 << QByteArray("mode 0640");
         QTest::newRow("no netrc file") << QByteArray() << 0 << QByteArray("user zul\r\n") << 3
                                        << QByteArray("without one");
+        QTest::newRow("readable by others, no entry for this partner: not used")
+            << QByteArray("machine other.example login zul password x\n") << 0644 << QByteArray("user zul\r\n") << 3
+            << QByteArray("without one");
         QTest::newRow("script password wins")
             << QByteArray("default login zul password wrong\n") << 0600 << "user zul " + kPassword + "\r\n"
             << 0 << QByteArray("230");

@@ -110,6 +110,7 @@ private slots:
         row("password named macdef", "machine h login zul password macdef\n", "h", "macdef");
         row("comment line", "# machine h login zul password c\nmachine h login zul password p", "h", "p");
         row("truncated entry", "machine h login zul password", "h", "");
+        row("password that begins with #", "machine h login zul password #Xy9", "h", "#Xy9");
     }
     void netrc()
     {

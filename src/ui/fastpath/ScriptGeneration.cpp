@@ -88,7 +88,11 @@ void frmFast_Path::cmdRunNow_Click()
             const std::string script = BuildScript();
 
             zul::ui::TempScriptUse use;
-            zul::ui::writeTempScript(script + std::string(platform::CRLF));
+            {
+                // A runner of another run may not have read the file yet.
+                ModExecut::HandoverLock handover;
+                zul::ui::writeTempScript(script + std::string(platform::CRLF));
+            }
 
             if (!zul::ui::confirmRun(com::use(ms.oMsgService), com::use(ms.oCurEvent)))
                 return; // the entries and the file stay for another try
