@@ -8,6 +8,7 @@
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "platform/Process.h"
+#include "platform/Yield.h"
 #include "plugin/Seams.h"
 #include "support/Fakes.h"
 #include "support/TempAppFolder.h"
@@ -114,6 +115,30 @@ private slots:
         }
         other.join();
         QVERIFY(taken);
+    }
+
+    // A run started from a window message while another merges the register
+    // would write over its records: no message gets in while the lock is held.
+    void noWindowMessagesUnderTheLock()
+    {
+        m_app->write("a.zul", test::crlf("get /r/a /j/E000101.txt\n**E000101=&/home/u/a&\n"));
+        m_app->write("b.zul", test::crlf("get /r/b /j/E000201.txt\n**E000201=&/home/u/b&\n"));
+        int messagesLetIn = 0;
+        platform::setYieldHook([&] { ++messagesLetIn; });
+        {
+            ModExecut::HandoverLock outer;
+            QVERIFY(!ModExecut::CheckTransfers("E0001", m_app->file("a.zul"), false, false, false, false, 5).empty());
+            QCOMPARE(messagesLetIn, 0);
+        }
+        platform::yield();
+        QCOMPARE(messagesLetIn, 1);
+        platform::setYieldHook({});
+        {
+            ModExecut::HandoverLock next;
+            QVERIFY(!ModExecut::CheckTransfers("E0002", m_app->file("b.zul"), false, false, false, false, 5).empty());
+        }
+        const std::string reg = m_app->read("Rcvdchkr.txt");
+        QVERIFY(reg.find("E000101") != std::string::npos && reg.find("E000201") != std::string::npos);
     }
 
     // StartRunner comes back once the runner has read its script, not when
