@@ -118,6 +118,13 @@ std::optional<EventRecord> EventStore::find(const QString& id) const
 
 bool EventStore::put(const EventRecord& r)
 {
+    // Ids name the event's script files in the 8-bit code page: two ids that
+    // came out the same there would share one script.
+    if (fromCodePage(toCodePage(r.id)) != r.id) {
+        m_error = QStringLiteral("the event id '%1' has characters the 8-bit code page (Windows-1252) cannot hold")
+                      .arg(r.id);
+        return false;
+    }
     QSqlQuery q(QSqlDatabase::database(m_connection));
     q.prepare(QStringLiteral("INSERT OR REPLACE INTO events (id, entity, type, runday, flag1, flag2, flag4) "
                              "VALUES (?, ?, ?, ?, ?, ?, ?)"));

@@ -360,6 +360,9 @@ private slots:
         const QString data = m_dir.filePath("latin");
         const QString id = QStringLiteral("E") + QChar(0xE9) + QStringLiteral("001");
         QCOMPARE(qorvhost({"--data", data, "event", "put", id}).code, 0);
+        // One outside the code page would share a script file with others: refused.
+        const auto refused = qorvhost({"--data", data, "event", "put", QStringLiteral("E") + QChar(0x6587) + "01"});
+        QVERIFY(refused.code != 0 && refused.err.contains("code page"));
         QFile script(m_dir.filePath("latin.zul"));
         QVERIFY(script.open(QIODevice::WriteOnly));
         script.write("open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n");
