@@ -125,8 +125,7 @@ std::string jsonLine(const Run& e)
     return o + "}\n";
 }
 
-// A whole number of 1 or more, blanks and a plus sign allowed around it.
-std::optional<int> positive(const std::string& text)
+std::string trimmed(const std::string& text)
 {
     std::string_view s = text;
     auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
@@ -134,6 +133,14 @@ std::optional<int> positive(const std::string& text)
         s.remove_prefix(1);
     while (!s.empty() && blank(s.back()))
         s.remove_suffix(1);
+    return std::string(s);
+}
+
+// A whole number of 1 or more, blanks and a plus sign allowed around it.
+std::optional<int> positive(const std::string& text)
+{
+    const std::string t = trimmed(text);
+    std::string_view s = t;
     if (!s.empty() && s.front() == '+')
         s.remove_prefix(1);
     if (s.empty() || s.size() > 10)
@@ -147,17 +154,6 @@ std::optional<int> positive(const std::string& text)
     if (n < 1 || n > INT_MAX)
         return std::nullopt;
     return int(n);
-}
-
-std::string trimmed(const std::string& text)
-{
-    std::string_view s = text;
-    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    while (!s.empty() && blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && blank(s.back()))
-        s.remove_suffix(1);
-    return std::string(s);
 }
 
 } // namespace
