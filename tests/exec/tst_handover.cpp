@@ -10,6 +10,7 @@
 #include "platform/Process.h"
 #include "platform/Yield.h"
 #include "plugin/Seams.h"
+#include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/TempAppFolder.h"
 
@@ -50,8 +51,7 @@ private:
 class TestHandover : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TempAppFolder> m_app;
-    std::shared_ptr<test::Fakes> m_fakes;
+    test::CoreFixture m_core;
 
     // A runner stand-in: records its argument and the handshake descriptor,
     // then runs body, then waits for the file "go" before it ends.
@@ -65,31 +65,26 @@ class TestHandover : public QObject {
                                    body +
                                    "while [ ! -e \"$d/go\" ]; do sleep 0.05; done\n"
                                    "touch \"$d/done\"\n";
-        m_app->write("VelundZUL", script);
-        QFile::setPermissions(QString::fromStdString(m_app->file("VelundZUL")),
+        m_core.app->write("VelundZUL", script);
+        QFile::setPermissions(QString::fromStdString(m_core.app->file("VelundZUL")),
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
 private slots:
     void init()
     {
-        com::resetModuleState();
-        com::clearRegistry();
-        m_fakes = test::registerFakes();
-        m_app = std::make_unique<test::TempAppFolder>();
+        m_core.setUp();
         platform::setClock(test::fixedTime);
         plugin::resetSeams();
         plugin::seams().buildRunScript = [](std::string&) {};
     }
     void cleanup()
     {
-        m_app->write("go", "");
+        m_core.app->write("go", "");
         platform::waitForWatchedChildren();
-        m_app.reset();
+        m_core.tearDown();
         platform::setClock({});
         plugin::resetSeams();
-        com::clearRegistry();
-        com::resetModuleState();
     }
 
     // Another thread waits for the lock; a run re-entered on the holding
@@ -121,13 +116,13 @@ private slots:
     // would write over its records: no message gets in while the lock is held.
     void noWindowMessagesUnderTheLock()
     {
-        m_app->write("a.zul", test::crlf("get /r/a /j/E000101.txt\n**E000101=&/home/u/a&\n"));
-        m_app->write("b.zul", test::crlf("get /r/b /j/E000201.txt\n**E000201=&/home/u/b&\n"));
+        m_core.app->write("a.zul", test::crlf("get /r/a /j/E000101.txt\n**E000101=&/home/u/a&\n"));
+        m_core.app->write("b.zul", test::crlf("get /r/b /j/E000201.txt\n**E000201=&/home/u/b&\n"));
         int messagesLetIn = 0;
         platform::setYieldHook([&] { ++messagesLetIn; });
         {
             ModExecut::HandoverLock outer;
-            QVERIFY(!ModExecut::CheckTransfers("E0001", m_app->file("a.zul"), false, false, false, false, 5).empty());
+            QVERIFY(!ModExecut::CheckTransfers("E0001", m_core.app->file("a.zul"), false, false, false, false, 5).empty());
             QCOMPARE(messagesLetIn, 0);
         }
         platform::yield();
@@ -135,9 +130,9 @@ private slots:
         platform::setYieldHook({});
         {
             ModExecut::HandoverLock next;
-            QVERIFY(!ModExecut::CheckTransfers("E0002", m_app->file("b.zul"), false, false, false, false, 5).empty());
+            QVERIFY(!ModExecut::CheckTransfers("E0002", m_core.app->file("b.zul"), false, false, false, false, 5).empty());
         }
-        const std::string reg = m_app->read("Rcvdchkr.txt");
+        const std::string reg = m_core.app->read("Rcvdchkr.txt");
         QVERIFY(reg.find("E000101") != std::string::npos && reg.find("E000201") != std::string::npos);
     }
 
@@ -156,19 +151,19 @@ private slots:
         QFETCH(std::string, body);
         QFETCH(bool, confirms);
         installStandIn(body);
-        const auto command = ModExecut::FormRunnerCommand(m_app->file("ZUL/tZULexe.zul"), "E0001");
+        const auto command = ModExecut::FormRunnerCommand(m_core.app->file("ZUL/tZULexe.zul"), "E0001");
         {
-            CaughtStderr caught(m_app->file("stderr.txt"));
+            CaughtStderr caught(m_core.app->file("stderr.txt"));
             ModExecut::StartRunner(command);
         }
-        QCOMPARE(m_app->read("args.txt"), "true|" + m_app->file("ZUL/tZULexe.zul") + "|E0001\n");
-        QCOMPARE(m_app->read("fd.txt"), std::string("inherited\n"));
-        QCOMPARE(m_app->exists("read"), confirms);
-        QVERIFY(!m_app->exists("done")); // the transfers are not waited for
-        QCOMPARE(QString::fromStdString(m_app->read("stderr.txt")).contains("has not said"), !confirms);
-        m_app->write("go", "");
+        QCOMPARE(m_core.app->read("args.txt"), "true|" + m_core.app->file("ZUL/tZULexe.zul") + "|E0001\n");
+        QCOMPARE(m_core.app->read("fd.txt"), std::string("inherited\n"));
+        QCOMPARE(m_core.app->exists("read"), confirms);
+        QVERIFY(!m_core.app->exists("done")); // the transfers are not waited for
+        QCOMPARE(QString::fromStdString(m_core.app->read("stderr.txt")).contains("has not said"), !confirms);
+        m_core.app->write("go", "");
         platform::waitForWatchedChildren();
-        QVERIFY(m_app->exists("done"));
+        QVERIFY(m_core.app->exists("done"));
     }
 };
 

@@ -11,6 +11,7 @@
 #include "platform/Process.h"
 #include "plugin/Seams.h"
 #include "plugin/iGamut12.h"
+#include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/TempAppFolder.h"
@@ -35,8 +36,7 @@ com::Args answered(const std::string& id, const com::Variant& runDay, const std:
 class TestRunDriver : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<test::TempAppFolder> m_app;
-    std::shared_ptr<test::Fakes> m_fakes;
+    test::CoreFixture m_core;
     std::unique_ptr<iGamut12> m_gamut;
     // The command line started when the pointer was set back, once per time.
     QStringList m_pointerResets;
@@ -48,12 +48,12 @@ class TestRunDriver : public QObject {
         platform::waitForWatchedChildren();
         return result;
     }
-    const std::vector<com::Args>& messages() const { return m_fakes->messages->calls; }
-    std::string runner() const { return m_app->file("VelundZUL") + " true|"; }
-    std::string runnerCopy() const { return m_app->file("ZUL/tZULexe.zul"); }
+    const std::vector<com::Args>& messages() const { return m_core.fakes->messages->calls; }
+    std::string runner() const { return m_core.app->file("VelundZUL") + " true|"; }
+    std::string runnerCopy() const { return m_core.app->file("ZUL/tZULexe.zul"); }
     FakePingState* useFakePing()
     {
-        const std::string lib = m_app->file("libping32.so");
+        const std::string lib = m_core.app->file("libping32.so");
         if (!test::installFile(QStringLiteral(FAKE_PING_LIB), lib))
             return nullptr;
         auto stateOf = reinterpret_cast<FakePingStateFunction>(platform::loadSymbol(lib, "fake_ping_state"));
@@ -63,16 +63,13 @@ class TestRunDriver : public QObject {
 private slots:
     void init()
     {
-        com::resetModuleState();
-        com::clearRegistry();
-        m_fakes = test::registerFakes();
-        m_app = std::make_unique<test::TempAppFolder>();
+        m_core.setUp();
         platform::setClock(test::fixedTime);
         plugin::resetSeams();
         // Run copies are written by hand here.
         plugin::seams().buildRunScript = [](std::string&) {};
-        QVERIFY(test::installRecordingRunner(QString::fromStdString(m_app->path())));
-        QVERIFY(test::installFile(test::builtPing32(), m_app->file("libping32.so")));
+        QVERIFY(test::installRecordingRunner(QString::fromStdString(m_core.app->path())));
+        QVERIFY(test::installFile(test::builtPing32(), m_core.app->file("libping32.so")));
         m_gamut = std::make_unique<iGamut12>();
         m_pointerResets.clear();
         platform::setDefaultPointerHook(
@@ -82,26 +79,24 @@ private slots:
     {
         platform::waitForWatchedChildren();
         m_gamut.reset();
-        m_app.reset();
+        m_core.tearDown();
         platform::setClock({});
         platform::setDefaultPointerHook({});
         plugin::resetSeams();
-        com::clearRegistry();
-        com::resetModuleState();
     }
 
     // A register line of the event is replaced in place, a new one appended,
     // others kept; a second run changes nothing.
     void scheduledRun()
     {
-        m_app->write("local.dat", "data");
-        m_app->write("Rcvdchkr.txt",
+        m_core.app->write("local.dat", "data");
+        m_core.app->write("Rcvdchkr.txt",
                      "E000101 20200101000000 RZ RT RC &/old&\r\nZ999901 20200101000000          &/z&\r\n");
         const std::string script = "open 127.0.0.1\nuser anon secret\n\nget /r/a.txt /j/E000101.txt\n"
                                    "**E000101=&/home/u/a.txt&\nGET /r/b.txt /j/E000102.txt\n**E000102=&/home/u/b.txt&\n"
                                    "put " +
-                                   m_app->file("local.dat") + " /r/l.txt\nquit\n";
-        m_app->write("ZUL/E0001ZUL.zul", test::crlf(script));
+                                   m_core.app->file("local.dat") + " /r/l.txt\nquit\n";
+        m_core.app->write("ZUL/E0001ZUL.zul", test::crlf(script));
         auto event = test::makeEvent("E0001");
         event->fields["BAFLAG2"] = std::string("1");
         event->fields["BAFLAG4"] = std::string("1 ");
@@ -111,39 +106,39 @@ private slots:
         const std::string registerAfter = "E000101 " + Stamp +
                                           " RZ    RC &/home/u/a.txt&\r\nZ999901 20200101000000          &/z&\r\n" +
                                           "E000102 " + Stamp + " RZ    RC &/home/u/b.txt&\r\n";
-        QCOMPARE(m_app->read("Rcvdchkr.txt"), registerAfter);
+        QCOMPARE(m_core.app->read("Rcvdchkr.txt"), registerAfter);
         std::string expectedCopy = script;
         expectedCopy.erase(expectedCopy.find("\n\n"), 1);
-        QCOMPARE(m_app->read("ZUL/tZULexe.zul"), test::crlf(expectedCopy + "\n"));
+        QCOMPARE(m_core.app->read("ZUL/tZULexe.zul"), test::crlf(expectedCopy + "\n"));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + runnerCopy() + "|E0001");
-        QCOMPARE(m_app->read("runner-args.txt"), "true|" + runnerCopy() + "|E0001\n");
+        QCOMPARE(m_core.app->read("runner-args.txt"), "true|" + runnerCopy() + "|E0001\n");
         QCOMPARE(m_pointerResets, QStringList{QString::fromStdString(runner() + runnerCopy() + "|E0001")});
-        QCOMPARE(m_app->read("runner-script.txt"), m_app->read("ZUL/tZULexe.zul"));
-        QCOMPARE(com::moduleState().sRunScript, m_app->file("ZUL/E0001ZUL.zul"));
-        QVERIFY(m_app->exists("ZUL/E0001ZUL.zul"));
+        QCOMPARE(m_core.app->read("runner-script.txt"), m_core.app->read("ZUL/tZULexe.zul"));
+        QCOMPARE(com::moduleState().sRunScript, m_core.app->file("ZUL/E0001ZUL.zul"));
+        QVERIFY(m_core.app->exists("ZUL/E0001ZUL.zul"));
         QVERIFY(execute(event));
-        QCOMPARE(m_app->read("Rcvdchkr.txt"), registerAfter);
+        QCOMPARE(m_core.app->read("Rcvdchkr.txt"), registerAfter);
     }
 
     void runCopyUsedThenDeleted()
     {
-        m_app->write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\nuser edited\r\n");
-        m_app->write("ZUL/TMPE0001.zul", test::crlf("open 127.0.0.1\nuser edited\nget x y\n**E000101=&/t&\n"));
-        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nuser saved\n"));
+        m_core.app->write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\nuser edited\r\n");
+        m_core.app->write("ZUL/TMPE0001.zul", test::crlf("open 127.0.0.1\nuser edited\nget x y\n**E000101=&/t&\n"));
+        m_core.app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nuser saved\n"));
 
         QVERIFY(execute(test::makeEvent("E0001")));
-        QCOMPARE(com::moduleState().sRunScript, m_app->file("ZUL/TMPE0001.zul"));
-        QCOMPARE(m_app->read("runner-script.txt"),
+        QCOMPARE(com::moduleState().sRunScript, m_core.app->file("ZUL/TMPE0001.zul"));
+        QCOMPARE(m_core.app->read("runner-script.txt"),
                  test::crlf("open 127.0.0.1\nuser edited\nget x y\n**E000101=&/t&\n\n"));
-        QVERIFY(!m_app->exists("ZUL/TMPE0001.zul"));
-        QVERIFY(m_app->exists("ZUL/ZULTMP.zul"));
-        QVERIFY(m_app->exists("ZUL/E0001ZUL.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/TMPE0001.zul"));
+        QVERIFY(m_core.app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(m_core.app->exists("ZUL/E0001ZUL.zul"));
     }
 
     void blankEventIdRunsScriptAsIs()
     {
         const std::string script = test::crlf("open 127.0.0.1\nuser a b\nput /no/such/file /r\n");
-        m_app->write("ZUL/     ZUL.zul", script);
+        m_core.app->write("ZUL/     ZUL.zul", script);
         auto event = test::makeEvent("     ");
         // Neither would survive being read.
         event->fields["BARUNDAY"] = std::string("never read");
@@ -152,25 +147,25 @@ private slots:
         QVERIFY(execute(event));
         QCOMPARE(test::describeAll(messages()),
                  test::describeAll({answered("", std::string("never read"), "127.0.0.1")}));
-        const std::string scriptPath = m_app->file("ZUL/     ZUL.zul");
+        const std::string scriptPath = m_core.app->file("ZUL/     ZUL.zul");
         QCOMPARE(com::moduleState().sRunScript, scriptPath);
         QCOMPARE(ModExecut::LastCommandLine(), runner() + scriptPath + "|     ");
-        QCOMPARE(m_app->read("runner-args.txt"), "true|" + scriptPath + "|     \n");
+        QCOMPARE(m_core.app->read("runner-args.txt"), "true|" + scriptPath + "|     \n");
         QCOMPARE(m_pointerResets.size(), 1);
-        QCOMPARE(m_app->read("runner-script.txt"), script);
-        QVERIFY(!m_app->exists("Rcvdchkr.txt"));
-        QVERIFY(!m_app->exists("ZUL/tZULexe.zul"));
+        QCOMPARE(m_core.app->read("runner-script.txt"), script);
+        QVERIFY(!m_core.app->exists("Rcvdchkr.txt"));
+        QVERIFY(!m_core.app->exists("ZUL/tZULexe.zul"));
     }
 
     void failedCheckStillStartsRunner()
     {
-        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nuser a b\nput single\n"));
+        m_core.app->write("ZUL/E0001ZUL.zul", test::crlf("open 127.0.0.1\nuser a b\nput single\n"));
         QVERIFY(execute(test::makeEvent("E0001")));
         QCOMPARE(test::describeAll(messages()), test::describeAll({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + "|E0001");
-        QCOMPARE(m_app->read("runner-args.txt"), std::string("true||E0001\n"));
-        QVERIFY(!m_app->exists("runner-script.txt"));
-        QVERIFY(!m_app->exists("ZUL/tZULexe.zul"));
+        QCOMPARE(m_core.app->read("runner-args.txt"), std::string("true||E0001\n"));
+        QVERIFY(!m_core.app->exists("runner-script.txt"));
+        QVERIFY(!m_core.app->exists("ZUL/tZULexe.zul"));
     }
 
     void duplicateRunsUnderNewId_data()
@@ -191,7 +186,7 @@ private slots:
         QFETCH(QString, runsAs);
         QFETCH(QString, idAfter);
         const std::string runId = runsAs.toStdString();
-        m_app->write("ZUL/" + id.toStdString() + "ZUL.zul",
+        m_core.app->write("ZUL/" + id.toStdString() + "ZUL.zul",
                      test::crlf("open 127.0.0.1\nget a b\n**E000101=&/one&\nget a b\n**E000201=&/two&\n"));
         com::moduleState().uEventOption = 4;
         com::moduleState().sNewId = "E0002";
@@ -200,22 +195,22 @@ private slots:
         QVERIFY(execute(event, mode));
         QCOMPARE(test::describeAll(messages()), test::describeAll({answered(runId, std::int16_t{5}, "127.0.0.1")}));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + runnerCopy() + "|" + runId);
-        QCOMPARE(m_app->read("Rcvdchkr.txt").substr(0, 8), runId + "01 ");
+        QCOMPARE(m_core.app->read("Rcvdchkr.txt").substr(0, 8), runId + "01 ");
         QCOMPARE(event->text("BAEvent"), idAfter.toStdString());
     }
 
     void partnerNotAnswering()
     {
-        m_app->write("ZUL/tZULexe.zul", "PREVIOUS\r\n");
-        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open no-such-host.invalid\nuser a b\nget a b\n**E000101=&/t&\n"));
+        m_core.app->write("ZUL/tZULexe.zul", "PREVIOUS\r\n");
+        m_core.app->write("ZUL/E0001ZUL.zul", test::crlf("open no-such-host.invalid\nuser a b\nget a b\n**E000101=&/t&\n"));
 
         QVERIFY(!execute(test::makeEvent("E0001")));
         const com::Args expected{false, msg(4107),       msg(4121),    msg(4122),  "L",  "E0001",
                                  "ZUL", std::int16_t{5}, "03/07/2024", "14:05:09", "90", "no-such-host.invalid"};
         QCOMPARE(test::describeAll(messages()), test::describeAll({expected}));
-        QVERIFY(!m_app->exists("Rcvdchkr.txt"));
-        QCOMPARE(m_app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));
-        QVERIFY(!m_app->exists("runner-args.txt"));
+        QVERIFY(!m_core.app->exists("Rcvdchkr.txt"));
+        QCOMPARE(m_core.app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));
+        QVERIFY(!m_core.app->exists("runner-args.txt"));
         QVERIFY(m_pointerResets.isEmpty()); // only a started runner sets it back
     }
 
@@ -240,14 +235,14 @@ private slots:
         QFETCH(bool, partnerMessage);
         QFETCH(QString, description);
         if (!script.isNull())
-            m_app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
+            m_core.app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
         auto event = test::makeEvent("E0001");
         if (change == "run day 40000")
             event->fields["BARUNDAY"] = std::int32_t{40000};
         if (change == "run day Monday")
             event->fields["BARUNDAY"] = std::string("Monday");
         if (change == "no runner")
-            QVERIFY(QFile::remove(QString::fromStdString(m_app->file("VelundZUL"))));
+            QVERIFY(QFile::remove(QString::fromStdString(m_core.app->file("VelundZUL"))));
 
         QVERIFY(!execute(event));
         QCOMPARE(messages().size(), std::size_t(partnerMessage ? 2 : 1));
@@ -261,7 +256,7 @@ private slots:
         const com::Args expected{false,        msg(3281),  "L", "E0001", "ZUL", event->Field("BARUNDAY"),
                                  "03/07/2024", "14:05:09", "90"};
         QCOMPARE(test::describe(report), test::describe(expected));
-        QVERIFY(!m_app->exists("runner-args.txt"));
+        QVERIFY(!m_core.app->exists("runner-args.txt"));
         QVERIFY(m_pointerResets.isEmpty());
     }
 
@@ -289,7 +284,7 @@ private slots:
         QFETCH(QByteArray, address);
         FakePingState* fake = useFakePing();
         QVERIFY(fake);
-        m_app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
+        m_core.app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
 
         QVERIFY(execute(test::makeEvent("E0001")));
         QCOMPARE(QByteArray(fake->address), address);
@@ -311,14 +306,14 @@ private slots:
         QFETCH(QString, flag);
         QFETCH(bool, set);
         QVERIFY(useFakePing());
-        m_app->write("empty.dat", "");
-        const std::string put = "put " + m_app->file("empty.dat") + " /r";
-        m_app->write("ZUL/E0001ZUL.zul", test::crlf("open h\n" + put + "\n"));
+        m_core.app->write("empty.dat", "");
+        const std::string put = "put " + m_core.app->file("empty.dat") + " /r";
+        m_core.app->write("ZUL/E0001ZUL.zul", test::crlf("open h\n" + put + "\n"));
         auto event = test::makeEvent("E0001");
         event->fields["BAFLAG1"] = flag.toStdString();
 
         QVERIFY(execute(event));
-        QCOMPARE(m_app->read("ZUL/tZULexe.zul"),
+        QCOMPARE(m_core.app->read("ZUL/tZULexe.zul"),
                  test::crlf("open h\n" + std::string(set ? "****" : "") + put + "\n\n"));
         QCOMPARE(messages().size(), std::size_t(set ? 2 : 1));
         if (set)
