@@ -1,8 +1,15 @@
 #include "exec/Handover.h"
 
 #include "com/Diagnostics.h"
+#include "com/HostComponents.h"
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ModExecut {
 
@@ -12,6 +19,8 @@ namespace {
 // wait for it: the holder lies below it on the stack.
 thread_local int t_depth = 0;
 
+constexpr long DefaultWaitSeconds = 600;
+
 } // namespace
 
 std::string HandoverLockPath()
@@ -19,24 +28,99 @@ std::string HandoverLockPath()
     return zul::platform::appPath("\\Lock\\handover.lock");
 }
 
+std::chrono::milliseconds HandoverWait()
+{
+    long seconds = DefaultWaitSeconds;
+    if (const char* value = std::getenv(WaitVariable); value && *value) {
+        char* end = nullptr;
+        const double given = std::strtod(value, &end);
+        if (*end == '\0' && given >= 0 && given <= 86400)
+            return std::chrono::milliseconds(static_cast<long long>(given * 1000));
+        HandoverNote(std::string(WaitVariable) + "='" + value + "' is not a number of seconds from 0 to 86400; waiting " +
+                     std::to_string(seconds) + " s");
+    }
+    return std::chrono::seconds(seconds);
+}
+
 HandoverLock::HandoverLock()
 {
     if (t_depth > 0) {
         ++t_depth;
+        m_held = m_nested = true;
         HandoverNote("a run started while another run of this thread was handing over its script; it goes on "
                      "under that run's lock");
         return;
     }
     const std::string path = HandoverLockPath();
     zul::platform::makeDirectories(zul::platform::folderOf(path));
-    if (auto taken = m_lock.acquire(path, HandoverLockWait); !taken)
-        HandoverNote("going on without the hand-over lock: " + taken.error().description);
+    const auto wait = HandoverWait();
+    if (auto taken = m_lock.acquire(path, wait); !taken) {
+        m_failure = "no turn to hand over the script within " + std::to_string(wait.count() / 1000) +
+                    " s (another run holds " + path + "): " + taken.error().description;
+        HandoverNote(m_failure);
+        return;
+    }
+    m_held = true;
     ++t_depth;
 }
 
 HandoverLock::~HandoverLock()
 {
+    release();
+}
+
+void HandoverLock::release()
+{
+    if (!m_held)
+        return;
+    m_held = false;
     --t_depth;
+    if (!m_nested)
+        m_lock.release();
+}
+
+void HandoverLock::require() const
+{
+    if (!m_held)
+        throw zul::com::ComError(70, "Permission denied: " + m_failure);
+}
+
+PinnedScript::~PinnedScript()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+zul::platform::Status PinnedScript::pin(const std::string& path, const std::string* expected)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return zul::platform::errorFromErrno(errno, path);
+    const auto refuse = [&](const std::string& why) {
+        ::close(fd);
+        return zul::platform::Error{zul::platform::ErrorCode::Other, why};
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+        return refuse(path + " is not a plain file");
+    if (expected) {
+        // Written by this run a moment ago: the same bytes or someone else's file.
+        bool same = static_cast<std::size_t>(st.st_size) == expected->size();
+        std::string got(same ? expected->size() : 0, '\0');
+        std::size_t at = 0;
+        while (same && at < got.size()) {
+            const ssize_t n = ::pread(fd, got.data() + at, got.size() - at, off_t(at));
+            if (n <= 0)
+                break;
+            at += std::size_t(n);
+        }
+        if (!same || at != got.size() || got != *expected)
+            return refuse("the runner copy was replaced before it was read");
+    }
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = fd;
+    return zul::platform::success();
 }
 
 void HandoverNote(const std::string& text)

@@ -61,6 +61,8 @@ struct RunnerCommand {
     std::string text;
     std::string program;
     std::string argument;
+    // The script field: the file the runner is handed as an open descriptor.
+    std::string script;
     // Added to the runner's environment ("NAME=value"); never on the command line.
     std::vector<std::string> environment;
 };
@@ -69,12 +71,18 @@ struct RunnerCommand {
 // VelundZUL in the application folder. Also used by the Fast Path run.
 RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::string& sEventField);
 
-// Starts the runner and waits, within ScriptReadWait, until it has read its
-// script (it closes the pipe named by ZUL_HANDOVER_FD), never for its
-// transfers; a runner that cannot be started fails with zul::com::ComError.
-// A pending AfterNextRunnerExit action is taken by a successful start and runs
-// once that runner has exited.
-void StartRunner(const RunnerCommand& command);
+class HandoverLock;
+
+// Starts the runner with its script as an open descriptor (ZUL_SCRIPT_FD),
+// lets the next run in (handover, when given, is released once the runner
+// is started) and then waits until the runner has read its script (it closes
+// the pipe named by ZUL_HANDOVER_FD or exits), within HandoverWait(), never
+// for its transfers. A script that cannot be handed over gives the runner no
+// descriptor and the cause, so that its run fails with it. A runner that
+// cannot be started fails with zul::com::ComError. A pending
+// AfterNextRunnerExit action is taken by a successful start and runs once
+// that runner has exited.
+void StartRunner(const RunnerCommand& command, HandoverLock* handover = nullptr);
 
 // Why the latest CheckTransfers on this thread returned "", for the log and
 // the runner; empty after a check that succeeded.

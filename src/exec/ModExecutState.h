@@ -12,6 +12,9 @@ struct ModExecutState {
     ReceiptTable newReceipts;
     std::string lastCommandLine;
     std::string checkFailure; // why the latest CheckTransfers returned ""
+    // What the latest check wrote as the runner copy, until a runner is given it.
+    std::string runnerCopyPath;
+    std::string runnerCopyText;
 };
 
 ModExecutState& state();

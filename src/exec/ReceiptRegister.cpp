@@ -72,6 +72,8 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     auto& ms = zul::com::moduleState();
     auto& st = state();
     st.checkFailure.clear();
+    st.runnerCopyPath.clear();
+    st.runnerCopyText.clear();
     const auto fail = [&st](std::string why) -> std::optional<std::string> {
         st.checkFailure = std::move(why);
         return std::nullopt;
@@ -83,9 +85,16 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         entry.clear();
     st.newReceipts.count = 0;
 
+    // Under the hand-over lock no other merge is under way: what a merge
+    // killed half-way left beside the register goes now. The runner copy's
+    // folder also holds scripts that are saved without the lock, so there
+    // only what is surely dead goes.
+    const std::string registerPath = platform::appPath("\\Rcvdchkr.txt");
+    platform::removeReplaceLeftovers(platform::folderOf(registerPath), 0);
+    platform::removeReplaceLeftovers(platform::appPath("\\ZUL"), 3600);
+
     // Appending nothing creates a missing register without touching one that
     // another run has just written.
-    const std::string registerPath = platform::appPath("\\Rcvdchkr.txt");
     if (!platform::fileExists(registerPath))
         if (auto created = platform::appendFile(registerPath, ""); !created)
             return fail("cannot create the receipt register: " + created.error().description);
@@ -200,6 +209,9 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     }
     if (auto written = platform::replaceAtomically(registerPath, content); !written)
         return fail("cannot write the receipt register: " + written.error().description);
+    // Kept until the runner is handed the file: it must get these bytes.
+    st.runnerCopyPath = runnerCopyPath;
+    st.runnerCopyText = std::move(runnerCopy);
     return runnerCopyPath;
 }
 

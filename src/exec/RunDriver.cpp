@@ -169,18 +169,25 @@ bool LaunchRunner(zul::com::EventStructPtr& oEvtStruct)
         const bool flag2 = flagSet(event, "BAFLAG2");
         const bool flag4 = flagSet(event, "BAFLAG4");
         const std::int16_t runDay = runDayOf(event);
-        // Held from the register merge until the runner has read the runner copy.
+        // Held from the register merge until the runner has been started.
         HandoverLock handover;
-        const std::string copy = CheckTransfers(id, ms.sRunScript, flag1, flag2, false, flag4, runDay);
+        std::string why;
+        std::string copy;
+        if (!handover.held()) {
+            why = handover.failure();
+        } else {
+            copy = CheckTransfers(id, ms.sRunScript, flag1, flag2, false, flag4, runDay);
+            if (copy.empty())
+                why = "the transfer check before the run failed: " + LastCheckFailure();
+        }
         command = FormRunnerCommand(copy, id);
-        if (copy.empty()) {
-            const std::string& why = LastCheckFailure();
-            HandoverNote("event " + id + ": the transfer check failed, the runner gets no script: " + why);
+        if (!why.empty()) {
+            HandoverNote("event " + id + ": " + why + "; the runner gets no script");
             command.environment.push_back(std::string(CheckFailureVariable) + "=" + why);
         }
-        StartRunner(command);
+        StartRunner(command, &handover);
     } else {
-        HandoverLock handover;
+        // Nothing shared is written: the runner gets the script as it is now.
         command = FormRunnerCommand(ms.sRunScript, "     ");
         StartRunner(command);
     }
@@ -195,26 +202,50 @@ RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::stri
     command.program = platform::appPath("\\VelundZUL");
     command.argument = "true|" + sScriptField + "|" + sEventField;
     command.text = command.program + " " + command.argument;
+    command.script = sScriptField;
     return command;
 }
 
-void StartRunner(const RunnerCommand& command)
+void StartRunner(const RunnerCommand& command, HandoverLock* handover)
 {
-    state().lastCommandLine = command.text;
-    platform::ChildHandshake handshake;
+    auto& st = state();
+    st.lastCommandLine = command.text;
     platform::StartOptions options;
     options.environment = command.environment;
+
+    // The runner reads the script from this descriptor, never by its name:
+    // the next run may replace the file the moment the lock is let go.
+    PinnedScript script;
+    if (const std::string path = platform::trim(command.script); !path.empty()) {
+        const bool ours = !st.runnerCopyPath.empty() && path == st.runnerCopyPath;
+        if (auto pinned = script.pin(path, ours ? &st.runnerCopyText : nullptr); pinned) {
+            options.inheritFds.push_back(script.fd());
+            options.environment.push_back(std::string(ScriptVariable) + "=" + std::to_string(script.fd()));
+        } else {
+            HandoverNote("the runner gets no script: " + pinned.error().description);
+            options.environment.push_back(std::string(ScriptVariable) + "=");
+            options.environment.push_back(std::string(CheckFailureVariable) + "=" + pinned.error().description);
+        }
+    }
+    st.runnerCopyPath.clear();
+    std::string().swap(st.runnerCopyText);
+
+    platform::ChildHandshake handshake;
     if (handshake.open()) {
-        options.inheritFd = handshake.childEnd();
+        options.inheritFds.push_back(handshake.childEnd());
         options.environment.push_back(std::string(HandshakeVariable) + "=" + std::to_string(handshake.childEnd()));
     }
     auto pid = platform::startProcess(command.program, {command.argument}, options);
+    if (handover)
+        handover->release();
     if (!pid)
         raise(pid.error());
     handshake.started();
-    if (!handshake.waitForClose(ScriptReadWait))
-        HandoverNote("the runner (process " + std::to_string(*pid) + ") has not said within " +
-                     std::to_string(ScriptReadWait.count() / 1000) + " s that it has read its script; going on");
+    const auto wait = HandoverWait();
+    if (!handshake.waitForClose(wait))
+        HandoverNote("the runner (process " + std::to_string(*pid) + ") has not read its script within " +
+                     std::to_string(wait.count() / 1000) +
+                     " s; it reads the descriptor it was given whenever it gets to it");
     // Not waited for: the watcher reaps it and then runs what a caller asked
     // to happen once this runner is done with its files.
     auto afterExit = TakeAfterExitAction();

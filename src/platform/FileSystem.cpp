@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -171,6 +173,37 @@ Status replaceAtomically(const std::string& path, std::string_view content, File
     if (!st)
         ::unlink(tmpl.c_str());
     return st;
+}
+
+namespace {
+constexpr std::string_view ReplacePrefix = ".zul-tmp-";
+}
+
+int removeReplaceLeftovers(const std::string& folder, std::int64_t minAgeSeconds)
+{
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        return 0;
+    DIR* d = ::fdopendir(dir);
+    if (!d) {
+        ::close(dir);
+        return 0;
+    }
+    const std::time_t now = std::time(nullptr);
+    int removed = 0;
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (name.substr(0, ReplacePrefix.size()) != ReplacePrefix)
+            continue;
+        struct stat st{};
+        if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::geteuid() || now - st.st_mtime < minAgeSeconds)
+            continue;
+        if (::unlinkat(dir, e->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(d);
+    return removed;
 }
 
 std::string joinCrLf(const std::vector<std::string>& lines)

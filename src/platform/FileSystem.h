@@ -36,6 +36,12 @@ enum class Durability { Flushed, Scratch };
 Status replaceAtomically(const std::string& path, std::string_view content,
                          FileAccess access = FileAccess::Shared, Durability durability = Durability::Flushed);
 
+// Removes the temporary files that replaceAtomically leaves behind when its
+// process is killed: those in folder owned by this user and last written at
+// least minAge ago. Only safe where no replacement of ours can be under way
+// that is younger than minAge. Returns how many went.
+int removeReplaceLeftovers(const std::string& folder, std::int64_t minAgeSeconds);
+
 // Joins lines, each followed by CR LF.
 std::string joinCrLf(const std::vector<std::string>& lines);
 

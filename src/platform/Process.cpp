@@ -57,10 +57,11 @@ Result<pid_t> startProcess(const std::string& program, const std::vector<std::st
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_t* actionsUsed = nullptr;
-    if (options.inheritFd >= 0) {
+    if (!options.inheritFds.empty()) {
         posix_spawn_file_actions_init(&actions);
         // Onto itself: this clears close-on-exec in the child only.
-        posix_spawn_file_actions_adddup2(&actions, options.inheritFd, options.inheritFd);
+        for (const int fd : options.inheritFds)
+            posix_spawn_file_actions_adddup2(&actions, fd, fd);
         actionsUsed = &actions;
     }
     pid_t pid = 0;

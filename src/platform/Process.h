@@ -19,10 +19,10 @@ struct StartOptions {
     // "NAME=value" entries added to the inherited environment, replacing a
     // variable of the same name.
     std::vector<std::string> environment;
-    // A descriptor the child inherits under the same number; every other one
+    // Descriptors the child inherits under the same numbers; every other one
     // keeps its close-on-exec flag, so children started meanwhile by other
-    // threads never get it.
-    int inheritFd = -1;
+    // threads never get them.
+    std::vector<int> inheritFds;
 };
 Result<pid_t> startProcess(const std::string& program, const std::vector<std::string>& args,
                            const StartOptions& options);
@@ -40,7 +40,8 @@ public:
     int childEnd() const { return m_write; }
     // Drops this process's copy of the child's end; call once the child is started.
     void started();
-    // True once the child has closed its end, false when wait passed first.
+    // True once the child has closed its end (or exited), false when wait
+    // passed first.
     bool waitForClose(std::chrono::milliseconds wait);
 
 private:

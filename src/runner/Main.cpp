@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     const auto inv = parseInvocation(args);
     // The run that started us holds every other run up until this read is done.
     const std::string scriptPath = inv ? toLocalPath(inv->script) : std::string();
-    auto text = inv && !inv->script.empty() ? zul::platform::readAll(scriptPath)
+    auto text = inv && !inv->script.empty() ? readHandedScript(scriptPath)
                                             : zul::platform::Result<std::string>(std::string());
     confirmScriptRead();
     const std::string event = inv ? inv->event : std::string();
@@ -163,11 +163,12 @@ int main(int argc, char** argv)
                     (inv->script.empty() ? std::string("(none)") : inv->script) + ", flag " + inv->flag);
     if (inv->script.empty()) {
         const std::string why = checkFailureFromHost();
-        return finish({ExitStatus::ScriptError,
-                       "no script: the transfer check before the run failed" + (why.empty() ? "" : ": " + why)});
+        return finish(
+            {ExitStatus::ScriptError, "no script: " + (why.empty() ? "the transfer check before the run failed" : why)});
     }
 
-    // The whole script was read at the start: later runs may rewrite the same file.
+    // The whole script was read at the start, from the descriptor the run
+    // driver handed over: later runs may already have replaced the file.
     if (!text)
         return finish(
             {ExitStatus::ScriptError, "cannot read the script " + scriptPath + ": " + text.error().description});

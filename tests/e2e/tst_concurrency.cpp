@@ -2,9 +2,11 @@
 #include "support/FtpServer.h"
 #include "support/HostWorld.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTest>
 #include <csignal>
@@ -88,7 +90,7 @@ private slots:
         QByteArray log;
         QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
         const QString text = QString::fromLocal8Bit(log);
-        QVERIFY2(text.contains("note: event F0001: the transfer check failed") && text.contains(why), qPrintable(text));
+        QVERIFY2(text.contains("note: event F0001: the transfer check before the run failed") && text.contains(why), qPrintable(text));
     }
 
     // Two host processes on different events at once: each runner gets its
@@ -131,6 +133,71 @@ private slots:
                          reg.contains("&" + path("in/" + id + ".txt").toLatin1() + "&\r\n"),
                      qPrintable(id));
             QVERIFY(!QFile::exists(path("app/Junction/" + id + "01.txt")));
+        }
+    }
+
+    // Another run holds the hand-over lock past every wait: this run writes
+    // nothing that runs share and ends as a failure that names the cause.
+    void lockHeldPastTheWait()
+    {
+        QVERIFY(writeBytes(path("server/w.txt"), "w"));
+        defineEvent("W0001", m_server.port(), "w.txt", path("in/w.txt"));
+        const QByteArray reg = read("app/Rcvdchkr.txt");
+        const QByteArray copy = read("app/ZUL/tZULexe.zul");
+        QVERIFY(QDir().mkpath(path("app/Lock")));
+        QProcess holder;
+        holder.start("flock", {path("app/Lock/handover.lock"), "-c", "echo held; read x"});
+        QVERIFY(holder.waitForReadyRead(10000));
+        const int before = runs().size();
+        qputenv("ZUL_HANDOVER_WAIT", "1");
+        qorvhost({"run", "W0001"});
+        qunsetenv("ZUL_HANDOVER_WAIT");
+        holder.closeWriteChannel();
+        QVERIFY(holder.waitForFinished(10000));
+
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 1, 60000);
+        const QJsonObject run = runs().last();
+        QCOMPARE(run.value("event").toString(), QString("W0001"));
+        QCOMPARE(run.value("exit").toInt(-1), 1);
+        QVERIFY2(run.value("outcome").toString().contains("no turn to hand over the script within 1 s"),
+                 qPrintable(run.value("outcome").toString()));
+        QCOMPARE(read("app/Rcvdchkr.txt"), reg);
+        QCOMPARE(read("app/ZUL/tZULexe.zul"), copy);
+        QVERIFY(!QFile::exists(path("in/w.txt")));
+    }
+
+    // Runners that start only after later runs have replaced the runner copy
+    // still run the script that was prepared for them.
+    void lateRunnersRunTheirOwnScripts()
+    {
+        QVERIFY(QFile::rename(path("app/VelundZUL"), path("app/VelundZUL.real")));
+        const auto restore = qScopeGuard([&] {
+            QFile::remove(path("app/VelundZUL"));
+            QFile::rename(path("app/VelundZUL.real"), path("app/VelundZUL"));
+            QFile::remove(path("app/go"));
+        });
+        QVERIFY(writeBytes(path("app/VelundZUL"), "#!/bin/sh\nd=$(dirname \"$0\")\n"
+                                                  "while [ ! -e \"$d/go\" ]; do sleep 0.05; done\n"
+                                                  "exec \"$d/VelundZUL.real\" \"$@\"\n"));
+        QVERIFY(QFile::setPermissions(path("app/VelundZUL"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QStringList ids{"L0001", "L0002", "L0003"};
+        for (const QString& id : ids) {
+            QVERIFY(writeBytes(path("server/" + id + ".txt"), "late " + id.toLatin1()));
+            defineEvent(id, m_server.port(), id + ".txt", path("in/" + id + ".txt"));
+        }
+        const int before = runs().size();
+        qputenv("ZUL_HANDOVER_WAIT", "1");
+        for (const QString& id : ids)
+            QCOMPARE(qorvhost({"run", id}), 0);
+        qunsetenv("ZUL_HANDOVER_WAIT");
+        QVERIFY(read("app/ZUL/tZULexe.zul").contains("L0003.txt"));
+        QVERIFY(writeBytes(path("app/go"), ""));
+
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + ids.size(), 60000);
+        for (const QJsonObject& run : runs().mid(before)) {
+            const QString id = run.value("event").toString();
+            QVERIFY2(run.value("exit").toInt(-1) == 0, qPrintable(run.value("outcome").toString()));
+            QCOMPARE(read("in/" + id + ".txt"), "late " + id.toLatin1());
         }
     }
 

@@ -99,7 +99,7 @@ private slots:
             QVERIFY(QFile::exists(QString::fromStdString(ModExecut::HandoverLockPath())));
             {
                 ModExecut::HandoverLock nested;
-                QVERIFY(!nested.held());
+                QVERIFY(nested.held()); // under the outer run's lock
             }
             other = std::thread([&] {
                 ModExecut::HandoverLock second;
@@ -110,6 +110,63 @@ private slots:
         }
         other.join();
         QVERIFY(taken);
+    }
+
+    // A lock that is not let go within the wait is not taken, and nothing
+    // that needs it goes on: the caller is told why.
+    void lockHeldPastTheWait()
+    {
+        qputenv("ZUL_HANDOVER_WAIT", "0.2");
+        std::string failure;
+        bool held = true;
+        {
+            ModExecut::HandoverLock first;
+            std::thread([&] {
+                ModExecut::HandoverLock second;
+                held = second.held();
+                failure = second.failure();
+                try {
+                    second.require();
+                    held = true;
+                } catch (const com::ComError& e) {
+                    QCOMPARE(e.number(), 70);
+                }
+            }).join();
+        }
+        qunsetenv("ZUL_HANDOVER_WAIT");
+        QVERIFY(!held);
+        QVERIFY2(failure.find("no turn to hand over the script within 0 s") == 0, failure.c_str());
+    }
+
+    // What the runner is handed: the file the run wrote, or nothing when the
+    // file is not what was written or not a plain file.
+    void pinnedScript_data()
+    {
+        QTest::addColumn<QByteArray>("onDisk");
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("as written") << QByteArray("open h\r\n") << false << QString();
+        QTest::newRow("replaced") << QByteArray("open evil\r\n") << false
+                                  << "the runner copy was replaced before it was read";
+        QTest::newRow("grown") << QByteArray("open h\r\nput /etc/shadow x\r\n") << false
+                               << "the runner copy was replaced before it was read";
+        QTest::newRow("a link to it") << QByteArray("open h\r\n") << true << "Too many levels of symbolic links";
+    }
+    void pinnedScript()
+    {
+        QFETCH(QByteArray, onDisk);
+        QFETCH(bool, link);
+        QFETCH(QString, refusal);
+        const std::string written = "open h\r\n";
+        m_core.app->write("real.zul", onDisk.toStdString());
+        const std::string path = m_core.app->file(link ? "link.zul" : "real.zul");
+        if (link)
+            QVERIFY(::symlink(m_core.app->file("real.zul").c_str(), path.c_str()) == 0);
+        ModExecut::PinnedScript pin;
+        const auto pinned = pin.pin(path, &written);
+        const QString why = pinned ? QString() : QString::fromStdString(pinned.error().description);
+        QVERIFY2(refusal.isEmpty() ? why.isEmpty() : why.contains(refusal), qPrintable(why));
+        QCOMPARE(pin.fd() >= 0, refusal.isEmpty());
     }
 
     // A run started from a window message while another merges the register
@@ -136,31 +193,47 @@ private slots:
         QVERIFY(reg.find("E000101") != std::string::npos && reg.find("E000201") != std::string::npos);
     }
 
-    // StartRunner comes back once the runner has read its script, not when
-    // it ends; a runner that never says so holds it up only for a while.
+    // StartRunner hands the runner its script as a descriptor and comes back
+    // once the runner has read it, not when it ends; a runner that never says
+    // so holds it up only for the wait. A file that is gone by then leaves
+    // the runner without a script and with the cause.
     void startWaitsForTheScriptRead_data()
     {
         QTest::addColumn<std::string>("body");
         QTest::addColumn<bool>("confirms");
-        QTest::newRow("closes the descriptor")
-            << std::string("touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n") << true;
-        QTest::newRow("never says a word") << std::string() << false;
+        QTest::addColumn<bool>("scriptThere");
+        const std::string readAndClose = "if [ -n \"$ZUL_SCRIPT_FD\" ]; then eval \"cat <&$ZUL_SCRIPT_FD\"; fi > "
+                                         "\"$d/script.txt\"\n"
+                                         "printf '%s' \"$ZUL_CHECK_FAILURE\" > \"$d/why.txt\"\n"
+                                         "touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n";
+        QTest::newRow("closes the descriptor") << readAndClose << true << true;
+        QTest::newRow("never says a word") << std::string() << false << true;
+        QTest::newRow("no script to hand over") << readAndClose << true << false;
     }
     void startWaitsForTheScriptRead()
     {
         QFETCH(std::string, body);
         QFETCH(bool, confirms);
+        QFETCH(bool, scriptThere);
         installStandIn(body);
+        if (scriptThere)
+            m_core.app->write("ZUL/tZULexe.zul", "open h\r\n");
+        qputenv("ZUL_HANDOVER_WAIT", "1");
         const auto command = ModExecut::FormRunnerCommand(m_core.app->file("ZUL/tZULexe.zul"), "E0001");
         {
             CaughtStderr caught(m_core.app->file("stderr.txt"));
             ModExecut::StartRunner(command);
         }
+        qunsetenv("ZUL_HANDOVER_WAIT");
         QCOMPARE(m_core.app->read("args.txt"), "true|" + m_core.app->file("ZUL/tZULexe.zul") + "|E0001\n");
         QCOMPARE(m_core.app->read("fd.txt"), std::string("inherited\n"));
         QCOMPARE(m_core.app->exists("read"), confirms);
+        if (confirms) {
+            QCOMPARE(m_core.app->read("script.txt"), std::string(scriptThere ? "open h\r\n" : ""));
+            QCOMPARE(m_core.app->read("why.txt").empty(), scriptThere);
+        }
         QVERIFY(!m_core.app->exists("done")); // the transfers are not waited for
-        QCOMPARE(QString::fromStdString(m_core.app->read("stderr.txt")).contains("has not said"), !confirms);
+        QCOMPARE(QString::fromStdString(m_core.app->read("stderr.txt")).contains("has not read its script"), !confirms);
         m_core.app->write("go", "");
         platform::waitForWatchedChildren();
         QVERIFY(m_core.app->exists("done"));

@@ -91,6 +91,7 @@ void frmFast_Path::cmdRunNow_Click()
             {
                 // A runner of another run may not have read the file yet.
                 ModExecut::HandoverLock handover;
+                handover.require();
                 zul::ui::writeTempScript(script + std::string(platform::CRLF));
             }
 
@@ -111,10 +112,12 @@ void frmFast_Path::cmdRunNow_Click()
                 try {
                     // Another process may have replaced the file since it was
                     // written: write it again under the hand-over lock, which
-                    // stays until the runner has read it.
+                    // stays until the runner has been handed the file.
                     ModExecut::HandoverLock handover;
+                    handover.require();
                     zul::ui::writeTempScript(script + std::string(platform::CRLF));
-                    ModExecut::StartRunner(ModExecut::FormRunnerCommand(zul::ui::tempScriptPath(), "     "));
+                    ModExecut::StartRunner(ModExecut::FormRunnerCommand(zul::ui::tempScriptPath(), "     "),
+                                           &handover);
                 } catch (...) {
                     use.runnerNotStarted();
                     throw;

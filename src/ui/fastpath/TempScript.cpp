@@ -33,7 +33,8 @@ void runnerExited(unsigned generation)
     if (generation != g_generation)
         return;
     g_runnerDone = true;
-    if (--g_holders == 0)
+    // Without the lock the file may be another run's: it stays.
+    if (--g_holders == 0 && handover.held())
         deleteTempScript();
 }
 
@@ -72,7 +73,7 @@ TempScriptUse::~TempScriptUse()
     std::lock_guard lock(g_mutex);
     if (m_generation != g_generation)
         return;
-    if (--g_holders == 0 && g_runnerDone)
+    if (--g_holders == 0 && g_runnerDone && handover.held())
         deleteTempScript();
 }
 
