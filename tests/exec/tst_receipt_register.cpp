@@ -8,6 +8,8 @@
 
 #include <QtTest>
 #include <memory>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 using namespace zul;
@@ -232,6 +234,27 @@ private slots:
         auto reg = QByteArray::fromStdString(m_app->read("Rcvdchkr.txt"));
         QCOMPARE(reg.count("\r\n"), 50);
         QVERIFY(reg.startsWith("E000101 ") && reg.contains("\r\nE000150 "));
+    }
+
+    // Copies a merge killed half-way left beside the register go with the
+    // next check; in the script folder, where scripts are saved without the
+    // lock, only those an hour old.
+    void killedMergeLeftoversGo()
+    {
+        const auto plant = [&](const std::string& rel, std::time_t age) {
+            m_app->write(rel, "torn");
+            const timespec times[2] = {{std::time(nullptr) - age, 0}, {std::time(nullptr) - age, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, m_app->file(rel).c_str(), times, 0), 0);
+        };
+        plant(".zul-tmp-Ab12Cd", 0);
+        plant("ZUL/.zul-tmp-old123", 7200);
+        plant("ZUL/.zul-tmp-new123", 10);
+        plant("ZUL/.zul-temp-keep", 7200);
+        QCOMPARE(check(gets(1)), runnerCopyPath());
+        QVERIFY(!m_app->exists(".zul-tmp-Ab12Cd"));
+        QVERIFY(!m_app->exists("ZUL/.zul-tmp-old123"));
+        QVERIFY(m_app->exists("ZUL/.zul-tmp-new123"));
+        QVERIFY(m_app->exists("ZUL/.zul-temp-keep"));
     }
 };
 
