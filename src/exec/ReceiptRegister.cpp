@@ -8,6 +8,7 @@
 #include "platform/Text.h"
 #include "platform/Yield.h"
 
+#include <deque>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -39,31 +40,39 @@ void report(int number, const std::string& sEventId, std::int16_t iRunDay)
                          ms.sRunTime, "90"});
 }
 
-// The first register line whose first seven characters match a key, found
-// once for all marker lines of a check.
+// The first register line whose first seven characters match each key that
+// the script's marker lines will ask for, found in one pass over the register.
 class RegisterIndex {
 public:
-    explicit RegisterIndex(const std::vector<std::string>& lines) : m_lines(lines) {}
-
-    std::optional<std::size_t> find(std::string_view record)
+    RegisterIndex(const std::vector<std::string_view>& lines, std::vector<std::string> keys) : m_keys(std::move(keys))
     {
-        if (!m_built) {
-            m_first.reserve(m_lines.size());
-            for (std::size_t j = 0; j < m_lines.size(); ++j)
-                m_first.emplace(platform::left(m_lines[j], ReceiptRecord::KeyWidth), j);
-            m_built = true;
+        if (m_keys.empty())
+            return;
+        // Views into m_keys, which no longer changes.
+        for (const auto& key : m_keys)
+            m_first.emplace(key, Absent);
+        for (std::size_t j = 0; j < lines.size(); ++j) {
+            if (lines[j].size() < ReceiptRecord::KeyWidth)
+                continue;
+            const auto it = m_first.find(lines[j].substr(0, ReceiptRecord::KeyWidth));
+            if (it != m_first.end() && it->second == Absent)
+                it->second = j;
         }
-        const auto it = m_first.find(platform::left(record, ReceiptRecord::KeyWidth));
-        if (it == m_first.end())
+    }
+
+    std::optional<std::size_t> find(std::string_view record) const
+    {
+        const auto it = m_first.find(record.substr(0, ReceiptRecord::KeyWidth));
+        if (it == m_first.end() || it->second == Absent)
             return std::nullopt;
         return it->second;
     }
 
 private:
     // A replaced line keeps its first seven characters, so the index stays right.
-    const std::vector<std::string>& m_lines;
-    std::unordered_map<std::string, std::size_t> m_first;
-    bool m_built = false;
+    static constexpr std::size_t Absent = std::size_t(-1);
+    std::vector<std::string> m_keys;
+    std::unordered_map<std::string_view, std::size_t> m_first;
 };
 
 std::optional<std::string> checkTransfers(const std::string& sEventId, const std::string& sScriptPath, bool bSendEmpty,
@@ -98,12 +107,15 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     if (!platform::fileExists(registerPath))
         if (auto created = platform::appendFile(registerPath, ""); !created)
             return fail("cannot create the receipt register: " + created.error().description);
-    auto registerLines = platform::readLines(registerPath);
-    if (!registerLines)
-        return fail("cannot read the receipt register: " + registerLines.error().description);
-    if (registerLines->size() > MaxLines)
+    // One buffer and views into it: the register can be large, and the lock
+    // is held while it is merged.
+    auto registerText = platform::readAll(registerPath);
+    if (!registerText)
+        return fail("cannot read the receipt register: " + registerText.error().description);
+    std::vector<std::string_view> lines = platform::splitLines(*registerText);
+    if (lines.size() > MaxLines)
         return fail("the receipt register has more than 32767 lines");
-    std::vector<std::string>& lines = *registerLines;
+    std::deque<std::string> replacements;
 
     auto scriptLines = platform::readLines(platform::trim(sScriptPath));
     if (!scriptLines)
@@ -122,7 +134,17 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         return fail("the script has more than 32767 lines");
 
     const std::string markerKey = "**" + platform::trim(sEventId);
-    RegisterIndex index(lines);
+    const auto isMarker = [&markerKey](std::string_view tv) {
+        return platform::upper(platform::left(tv, 7)) == markerKey;
+    };
+    const auto keyOf = [](std::string_view tv) {
+        return platform::fitLeft(platform::mid(tv, 3, 7), ReceiptRecord::KeyWidth);
+    };
+    std::vector<std::string> keys;
+    for (const auto& v : script)
+        if (const std::string_view tv = trimmed(v); isMarker(tv))
+            keys.push_back(keyOf(tv));
+    const RegisterIndex index(lines, std::move(keys));
     std::string runnerCopy;
     runnerCopy.reserve(scriptBytes + script.size() * 4 + 2);
 
@@ -147,7 +169,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
                     report(4096, sEventId, iRunDay);
                 }
             }
-        } else if (platform::upper(platform::left(tv, 7)) == markerKey) {
+        } else if (isMarker(tv)) {
             platform::yield();
             if (st.newReceipts.count >= ReceiptTable::Capacity)
                 return fail("more than 50 get lines to register");
@@ -155,7 +177,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
             st.newReceipts.entries[count].clear();
 
             ReceiptRecord& record = st.record;
-            record.Key = platform::fitLeft(platform::mid(tv, 3, 7), ReceiptRecord::KeyWidth);
+            record.Key = keyOf(tv);
             record.Stamp = platform::fitLeft(platform::formatStamp(platform::now()), ReceiptRecord::StampWidth);
             record.RZ = bRZ ? "RZ" : "  ";
             record.RT = bRT ? "RT" : "  ";
@@ -168,7 +190,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
 
             const auto match = index.find(text);
             if (match)
-                lines[*match] = text;
+                lines[*match] = replacements.emplace_back(text);
             platform::yield();
             if (!match)
                 st.newReceipts.entries[count] = text;

@@ -98,6 +98,8 @@ Result<std::string> readAll(const std::string& path)
     if (::fstat(f.fd, &st) == 0 && S_ISDIR(st.st_mode))
         return errorFromErrno(EISDIR, path);
     std::string out;
+    if (S_ISREG(st.st_mode) && st.st_size > 0)
+        out.reserve(static_cast<std::size_t>(st.st_size));
     char buf[65536];
     for (;;) {
         const ssize_t n = ::read(f.fd, buf, sizeof buf);
@@ -113,27 +115,32 @@ Result<std::string> readAll(const std::string& path)
     return out;
 }
 
-Result<std::vector<std::string>> readLines(const std::string& path)
+std::vector<std::string_view> splitLines(std::string_view s)
 {
-    auto all = readAll(path);
-    if (!all)
-        return all.error();
-    std::vector<std::string> lines;
-    const std::string& s = *all;
+    std::vector<std::string_view> lines;
     std::size_t start = 0;
     while (start < s.size()) {
         const std::size_t lf = s.find('\n', start);
-        if (lf == std::string::npos) {
-            lines.emplace_back(s.substr(start));
+        if (lf == std::string_view::npos) {
+            lines.push_back(s.substr(start));
             break;
         }
         std::size_t end = lf;
         if (end > start && s[end - 1] == '\r')
             --end;
-        lines.emplace_back(s.substr(start, end - start));
+        lines.push_back(s.substr(start, end - start));
         start = lf + 1;
     }
     return lines;
+}
+
+Result<std::vector<std::string>> readLines(const std::string& path)
+{
+    auto all = readAll(path);
+    if (!all)
+        return all.error();
+    const auto views = splitLines(*all);
+    return std::vector<std::string>(views.begin(), views.end());
 }
 
 Status writeFile(const std::string& path, std::string_view content, FileAccess access)

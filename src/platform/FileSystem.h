@@ -17,6 +17,9 @@ enum class FileAccess { Shared, OwnerOnly };
 // line without an end is still a line; the bytes are kept as they are.
 Result<std::vector<std::string>> readLines(const std::string& path);
 
+// The lines of text, split as readLines splits a file; views into text.
+std::vector<std::string_view> splitLines(std::string_view text);
+
 // The whole file, bytes as they are.
 Result<std::string> readAll(const std::string& path);
 
