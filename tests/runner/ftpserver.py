@@ -106,6 +106,7 @@ def main():
     ap.add_argument("--password", default="secret")
     ap.add_argument("--buffer", type=int, default=65536)
     ap.add_argument("--port", type=int, default=0)
+    ap.add_argument("--max-cons", type=int, default=64)
     args = ap.parse_args()
 
     authorizer = DummyAuthorizer()
@@ -123,7 +124,7 @@ def main():
     logging.getLogger("pyftpdlib").addHandler(logging.StreamHandler(sys.stderr))
     logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
     server = FTPServer(("127.0.0.1", args.port), FaultyHandler)
-    server.max_cons = 64
+    server.max_cons = args.max_cons
     print(server.address[1], flush=True)
     server.serve_forever()
 
