@@ -73,6 +73,10 @@ RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::stri
 
 class HandoverLock;
 
+// The next StartRunner on this thread hands over path only while it holds
+// exactly text (what the caller has just written there under the lock).
+void ExpectScript(const std::string& path, std::string text);
+
 // Starts the runner with its script as an open descriptor (ZUL_SCRIPT_FD),
 // lets the next run in (handover, when given, is released once the runner
 // is started) and then waits until the runner has read its script (it closes

@@ -12,9 +12,10 @@ struct ModExecutState {
     ReceiptTable newReceipts;
     std::string lastCommandLine;
     std::string checkFailure; // why the latest CheckTransfers returned ""
-    // What the latest check wrote as the runner copy, until a runner is given it.
-    std::string runnerCopyPath;
-    std::string runnerCopyText;
+    // A script this thread has just written for the next runner, and its
+    // bytes: the runner is handed that file only while it holds them.
+    std::string expectedPath;
+    std::string expectedText;
 };
 
 ModExecutState& state();

@@ -81,8 +81,8 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     auto& ms = zul::com::moduleState();
     auto& st = state();
     st.checkFailure.clear();
-    st.runnerCopyPath.clear();
-    st.runnerCopyText.clear();
+    st.expectedPath.clear();
+    st.expectedText.clear();
     const auto fail = [&st](std::string why) -> std::optional<std::string> {
         st.checkFailure = std::move(why);
         return std::nullopt;
@@ -232,8 +232,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     if (auto written = platform::replaceAtomically(registerPath, content); !written)
         return fail("cannot write the receipt register: " + written.error().description);
     // Kept until the runner is handed the file: it must get these bytes.
-    st.runnerCopyPath = runnerCopyPath;
-    st.runnerCopyText = std::move(runnerCopy);
+    ExpectScript(runnerCopyPath, std::move(runnerCopy));
     return runnerCopyPath;
 }
 

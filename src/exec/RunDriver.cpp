@@ -206,6 +206,12 @@ RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::stri
     return command;
 }
 
+void ExpectScript(const std::string& path, std::string text)
+{
+    state().expectedPath = path;
+    state().expectedText = std::move(text);
+}
+
 void StartRunner(const RunnerCommand& command, HandoverLock* handover)
 {
     auto& st = state();
@@ -217,8 +223,8 @@ void StartRunner(const RunnerCommand& command, HandoverLock* handover)
     // the next run may replace the file the moment the lock is let go.
     PinnedScript script;
     if (const std::string path = platform::trim(command.script); !path.empty()) {
-        const bool ours = !st.runnerCopyPath.empty() && path == st.runnerCopyPath;
-        if (auto pinned = script.pin(path, ours ? &st.runnerCopyText : nullptr); pinned) {
+        const bool written = !st.expectedPath.empty() && path == st.expectedPath;
+        if (auto pinned = script.pin(path, written ? &st.expectedText : nullptr); pinned) {
             options.inheritFds.push_back(script.fd());
             options.environment.push_back(std::string(ScriptVariable) + "=" + std::to_string(script.fd()));
         } else {
@@ -227,8 +233,8 @@ void StartRunner(const RunnerCommand& command, HandoverLock* handover)
             options.environment.push_back(std::string(CheckFailureVariable) + "=" + pinned.error().description);
         }
     }
-    st.runnerCopyPath.clear();
-    std::string().swap(st.runnerCopyText);
+    st.expectedPath.clear();
+    std::string().swap(st.expectedText);
 
     platform::ChildHandshake handshake;
     if (handshake.open()) {

@@ -116,6 +116,7 @@ void frmFast_Path::cmdRunNow_Click()
                     ModExecut::HandoverLock handover;
                     handover.require();
                     zul::ui::writeTempScript(script + std::string(platform::CRLF));
+                    ModExecut::ExpectScript(zul::ui::tempScriptPath(), script + std::string(platform::CRLF));
                     ModExecut::StartRunner(ModExecut::FormRunnerCommand(zul::ui::tempScriptPath(), "     "),
                                            &handover);
                 } catch (...) {
