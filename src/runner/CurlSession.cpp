@@ -34,6 +34,11 @@ void CurlSession::setHandleOptions()
     setopt(c, CURLOPT_XFERINFODATA, this);
     setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L); // the time-outs themselves are set per request
     setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
+    // Larger buffers mean fewer callbacks, and over SFTP more read and write
+    // requests in flight at once; libcurl's defaults (16 and 64 KiB) leave
+    // loopback and long links idle between requests.
+    setopt(c, CURLOPT_BUFFERSIZE, 1L << 20);
+    setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, 1L << 20);
 }
 
 void CurlSession::resetRequestOptions()
