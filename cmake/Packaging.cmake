@@ -11,7 +11,9 @@ if(ZUL_SCDOC AND ZUL_GZIP)
   foreach(src IN LISTS zul_man_sources)
     get_filename_component(page "${src}" NAME_WLE)
     set(out "${CMAKE_BINARY_DIR}/man/${page}.gz")
+    # Make does not create an output's folder the way Ninja does.
     add_custom_command(OUTPUT "${out}"
+      COMMAND "${CMAKE_COMMAND}" -E make_directory "${CMAKE_BINARY_DIR}/man"
       COMMAND sh -c "\"$1\" < \"$2\" | \"$3\" -9n > \"$4\"" sh "${ZUL_SCDOC}" "${src}" "${ZUL_GZIP}" "${out}"
       DEPENDS "${src}"
       COMMENT "Man page ${page}"

@@ -4,6 +4,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
 preset="${1:-dev}"
 install_missing
+fetch_servers
 build_preset "$preset"
 cd "$ROOT"
 ctest --preset "$preset" -j "$(nproc)"

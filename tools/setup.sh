@@ -3,7 +3,12 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libcurl4-openssl-dev libssl-dev python3-pyftpdlib lftp curl
-          fonts-dejavu-core scdoc vsftpd openssh-server openssh-client openssl)
+          fonts-dejavu-core scdoc vsftpd openssh-server openssh-client openssl
+          libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23)
+# ProFTPD and Pure-FTPd conflict with vsftpd as packages: the interoperability
+# tests run them from their Debian packages unpacked here (the libraries above are theirs).
+SERVERS_DIR="$ROOT/build/servers"
+SERVER_DEBS=(proftpd-core proftpd-mod-crypto pure-ftpd)
 
 install_missing() {
     local missing=()
@@ -17,6 +22,23 @@ install_missing() {
         $sudo apt-get update -qq
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
+}
+
+fetch_servers() {
+    if [ -x "$SERVERS_DIR/usr/sbin/proftpd" ] && [ -f "$SERVERS_DIR/usr/lib/proftpd/mod_tls.so" ] &&
+        [ -x "$SERVERS_DIR/usr/sbin/pure-ftpd" ]; then
+        return
+    fi
+    echo "== unpacking ${SERVER_DEBS[*]} into $SERVERS_DIR"
+    local debs="$SERVERS_DIR/debs"
+    rm -rf "$debs" && mkdir -p "$debs"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    (cd "$debs" && { apt-get download -qq "${SERVER_DEBS[@]}" 2>/dev/null ||
+        { $sudo apt-get update -qq && apt-get download -qq "${SERVER_DEBS[@]}"; }; })
+    for deb in "$debs"/*.deb; do
+        dpkg-deb -x "$deb" "$SERVERS_DIR"
+    done
 }
 
 # build_preset PRESET [TARGET...]: everything, or only the given targets.

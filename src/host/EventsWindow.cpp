@@ -178,7 +178,7 @@ void EventsWindow::refreshHistory()
     lblHistory->setText(QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
                             .arg(id, runs.size() >= std::size_t(kHistoryRows)
                                          ? QStringLiteral("the latest %1 runs").arg(kHistoryRows)
-                                         : QStringLiteral("%1 runs").arg(runs.size())));
+                                         : runs.size() == 1 ? QStringLiteral("1 run") : QStringLiteral("%1 runs").arg(runs.size())));
     m_historyModel->setEntries(std::move(runs));
 }
 

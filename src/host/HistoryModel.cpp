@@ -51,7 +51,7 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
         case Exit:
             return e->exitStatus ? QString::number(*e->exitStatus) : QStringLiteral("-");
         case Duration:
-            return shownDuration(e->durationMs());
+            return shownDuration(*e);
         case Sent:
             return ran ? shownTransfer(e->filesUp, e->bytesUp) : QStringLiteral("-");
         case Received:

@@ -64,6 +64,12 @@ QString shownDuration(qint64 ms)
     return text(history::shownDuration(ms));
 }
 
+QString shownDuration(const RunEntry& run)
+{
+    const qint64 ms = run.durationMs();
+    return ms < 0 && run.result == RunEntry::Result::Unfinished ? QStringLiteral("unknown") : shownDuration(ms);
+}
+
 QString shownTransfer(int files, qint64 bytes)
 {
     return text(history::shownTransfer(files, bytes));

@@ -44,6 +44,8 @@ QString resultWord(RunEntry::Result result);
 QString shownTime(const QString& stamp);
 // "3.2 s", "4 min 05 s", "-" for none.
 QString shownDuration(qint64 ms);
+// The same for a run; "unknown" for a runner that died at a time nobody saw.
+QString shownDuration(const RunEntry& run);
 // "2 files, 12.3 kB"
 QString shownTransfer(int files, qint64 bytes);
 

@@ -28,6 +28,12 @@ std::string fitLeft(std::string_view s, std::size_t width);
 // A number formatted with at least two digits ("01", "99", "100").
 std::string twoDigits(long value);
 
+// A count with its noun: "1 file", "2 files", "0 files".
+inline std::string counted(long long n, std::string_view one, std::string_view many)
+{
+    return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+}
+
 inline constexpr std::string_view CRLF = "\r\n";
 
 } // namespace zul::platform

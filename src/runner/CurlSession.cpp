@@ -1,5 +1,7 @@
 #include "runner/CurlSession.h"
 
+#include "platform/Text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <unistd.h>
@@ -120,7 +122,7 @@ Outcome CurlSession::downloaded(const std::string& remote, PartFile& sink, Trans
     curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
     stats = {sink.size(), double(micros) / 1e6};
     if (o.ok() && bytes != sink.size())
-        return {Failure::Local, "get " + remote + ": received " + std::to_string(bytes) + " bytes but wrote " +
+        return {Failure::Local, "get " + remote + ": received " + platform::counted(bytes, "byte", "bytes") + " but wrote " +
                                     std::to_string(sink.size())};
     return o;
 }

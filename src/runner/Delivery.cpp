@@ -1,6 +1,7 @@
 #include "runner/Delivery.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "runner/LocalFiles.h"
 
 #include <cerrno>
@@ -78,7 +79,7 @@ std::string deliver(const std::string& junctionFile, const std::string& target, 
         if (!facts.size)
             return "the server reported no size to check against (RC)";
         if (*facts.size != st.st_size)
-            return "received " + std::to_string(st.st_size) + " bytes but the server reported " +
+            return "received " + platform::counted(st.st_size, "byte", "bytes") + " but the server reported " +
                    std::to_string(*facts.size) + " (RC)";
     }
     std::optional<std::int64_t> mtime;

@@ -486,6 +486,12 @@ Outcome FtpSession::list(const std::string& remote, bool namesOnly, std::string&
 int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self)
 {
     auto* s = static_cast<FtpSession*>(self);
+    constexpr std::string_view tls = "SSL connection using ";
+    if (type == CURLINFO_TEXT && size > tls.size() && std::string_view(data, tls.size()) == tls) {
+        s->m_tlsUsed.assign(data + tls.size(), size - tls.size());
+        while (!s->m_tlsUsed.empty() && (s->m_tlsUsed.back() == '\n' || s->m_tlsUsed.back() == '\r'))
+            s->m_tlsUsed.pop_back();
+    }
     if (type != CURLINFO_HEADER_IN && type != CURLINFO_HEADER_OUT)
         return 0;
     std::string_view text(data, size);

@@ -76,6 +76,7 @@ private:
     static std::optional<std::string> pwdFrom(const std::vector<std::string>& replies);
 
     static int onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self);
+    static int closeGently(void*, curl_socket_t fd);
 
     CURLcode transfer();
 
@@ -91,6 +92,7 @@ private:
     std::string m_cwd;                         // as PWD reported it; absolute when it begins with '/'
     std::vector<std::string> m_folderCommands; // replayed when the folder is not absolute
     std::vector<std::string> m_siteCommands;
+    std::string m_tlsUsed; // "TLSv1.3 / TLS_AES_256_GCM_SHA384" as libcurl last reported it
 
     // Per request.
     std::vector<std::string>* m_replies = nullptr;

@@ -2,7 +2,32 @@
 // how a refusal is told to the operator.
 #include "runner/FtpSession.h"
 
+#include <chrono>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace zul::runner {
+
+// Over TLS 1.3 a server sends session tickets on a data connection that an
+// upload never reads. Closing a socket with unread bytes resets the connection,
+// and a server that has not read the end of the upload yet loses it (vsftpd
+// answers 426). So the close is the one TCP means: our FIN, then the rest of
+// what the peer sends until its own, for a short while at most.
+int FtpSession::closeGently(void*, curl_socket_t fd)
+{
+    ::shutdown(fd, SHUT_WR);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    char buf[4096];
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now()).count();
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0 || ::recv(fd, buf, sizeof buf, 0) <= 0)
+            break;
+    }
+    return ::close(fd);
+}
 
 void FtpSession::setTlsOptions()
 {
@@ -15,6 +40,7 @@ void FtpSession::setTlsOptions()
     curl_easy_setopt(c, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2) | (m_settings.tlsMax == "1.3"
                                                                                 ? long(CURL_SSLVERSION_MAX_TLSv1_3)
                                                                                 : long(CURL_SSLVERSION_MAX_TLSv1_2)));
+    curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, &FtpSession::closeGently);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!m_settings.caFile.empty())
@@ -28,7 +54,9 @@ void FtpSession::noteTls()
 {
     if (m_scheme == Scheme::Ftp)
         return;
-    m_transcript.note("TLS up to " + m_settings.tlsMax + ", control and data protected; the certificate of " + m_host +
+    m_transcript.note("TLS up to " + m_settings.tlsMax +
+                      (m_tlsUsed.empty() ? std::string() : ", negotiated " + m_tlsUsed) +
+                      ", control and data protected; the certificate of " + m_host +
                       " verified against " +
                       (m_settings.caFile.empty() ? std::string("the system's CA store") : m_settings.caFile) +
                       (m_settings.pinnedKey.empty() ? std::string() : ", its key matches PINNED_KEY"));
@@ -49,8 +77,10 @@ Outcome FtpSession::tlsFailure(CURLcode rc, const std::string& detail) const
         return {Failure::NoTls, "no TLS session with " + partner + ": " + detail +
                                     (m_scheme == Scheme::Ftps ? " (does it speak implicit TLS, ftps://, on this port?)"
                                                               : "") +
+                                    // A TLS 1.2 cipher list with nothing for the server's key fails the same way.
                                     (m_settings.tlsMax != "1.3" && (detail.find("protocol version") != std::string::npos ||
-                                                                     detail.find("unsupported protocol") != std::string::npos)
+                                                                     detail.find("unsupported protocol") != std::string::npos ||
+                                                                     detail.find("handshake failure") != std::string::npos)
                                          ? " (TLS_MAX = 1.3 allows TLS 1.3)"
                                          : "") +
                                     "; the user and password were not sent"};

@@ -1,5 +1,6 @@
 #include "runner/Housekeeping.h"
 
+#include "platform/Text.h"
 #include "runner/LocalFiles.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
@@ -162,7 +163,8 @@ void tidyLog(const std::string& logFolder, const ConfigFile& config, Transcript&
     if (r.rotated)
         transcript.note("runs.jsonl reached its size limit and was rotated");
     if (r.transcriptsRemoved > 0)
-        transcript.note("removed " + std::to_string(r.transcriptsRemoved) + " transcripts past the retention period");
+        transcript.note("removed " + platform::counted(r.transcriptsRemoved, "transcript", "transcripts") +
+                        " past the retention period");
     if (!r.error.empty())
         transcript.error("tidying the log folder: " + r.error);
 }

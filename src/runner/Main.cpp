@@ -2,6 +2,7 @@
 // as  VelundZUL "true|SCRIPT|EVENT"; VelundZUL --check FILE... only reads and reports.
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
 #include "runner/Housekeeping.h"
@@ -204,6 +205,7 @@ int main(int argc, char** argv)
         return finish({ExitStatus::RunnerError, "libcurl cannot start"});
     {
         ProgressBar progress(terminal);
+        progress.onAlive([&registration] { registration.alive(); });
         Runner runner(transcript, progress, settings, appFolder, deadline, [] { return g_signal != 0; });
         result = runner.run(script);
         const auto& t = runner.totals();
@@ -211,9 +213,10 @@ int main(int argc, char** argv)
         record.filesDown = t.filesDown;
         record.bytesUp = t.bytesUp;
         record.bytesDown = t.bytesDown;
-        transcript.note("sent " + std::to_string(t.filesUp) + " files (" + std::to_string(t.bytesUp) +
-                        " bytes), received " + std::to_string(t.filesDown) + " files (" + std::to_string(t.bytesDown) +
-                        " bytes)");
+        using zul::platform::counted;
+        transcript.note("sent " + counted(t.filesUp, "file", "files") + " (" + counted(t.bytesUp, "byte", "bytes") +
+                        "), received " + counted(t.filesDown, "file", "files") + " (" +
+                        counted(t.bytesDown, "byte", "bytes") + ")");
     }
     curl_global_cleanup();
     return finish(result);

@@ -195,6 +195,12 @@ void RunRegistration::end()
         removeFile(m_ownPath);
 }
 
+void RunRegistration::alive()
+{
+    if (m_fd >= 0)
+        ::futimens(m_fd, nullptr);
+}
+
 void RunRegistration::notePart(const std::string& path, bool exists)
 {
     if (m_fd < 0 || path.find('\n') != std::string::npos)
@@ -227,11 +233,14 @@ void RunRegistration::settle(const LockHolder& dead, const struct stat& lockFile
         removed += ourPartFile(part, lockFile) && removeFile(part) ? 1 : 0;
     const bool transcriptOk = !dead.transcript.empty() && ourTranscript(dead.transcript);
 
-    // The last sign of life: its transcript's last line, else its lock file.
+    // The last sign of life: its transcript's last line or its lock file's time,
+    // whichever is later. One from before the run began says nothing: no end.
     struct stat st {};
-    std::string end = isoTime(std::time_t(lockFile.st_mtime), 0);
-    if (transcriptOk && ::stat(dead.transcript.c_str(), &st) == 0)
-        end = isoTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    timespec last = lockFile.st_mtim;
+    if (transcriptOk && ::stat(dead.transcript.c_str(), &st) == 0 &&
+        (st.st_mtim.tv_sec > last.tv_sec || (st.st_mtim.tv_sec == last.tv_sec && st.st_mtim.tv_nsec > last.tv_nsec)))
+        last = st.st_mtim;
+    const std::string end = last.tv_sec >= dead.since ? isoTime(last.tv_sec, last.tv_nsec) : std::string();
 
     const std::string what = "the run ended without finishing: runner process " + std::to_string(dead.pid) +
                              " stopped before writing its record (found by process " + std::to_string(m_self.pid) + ")";

@@ -49,6 +49,9 @@ public:
     void begin(int eventLockFd, Transcript& transcript);
     // Once the run's record is written: the lock file no longer names a run.
     void end();
+    // A sign of life while the transcript is quiet (a long transfer): the
+    // lock file's time, which tells a later run when this one died.
+    void alive();
 
 private:
     void claim(int fd, Transcript& transcript);

@@ -152,7 +152,7 @@ Outcome Runner::retrying(const std::function<Outcome()>& attempt)
             budgetEnd = Clock::now() + m_settings.retryBudget;
         if (done >= m_settings.retries) {
             if (done > 0)
-                o.message += " (after " + std::to_string(done) + " retries)";
+                o.message += " (after " + platform::counted(done, "retry", "retries") + ")";
             return o;
         }
         if (Clock::now() + delay >= m_deadline) {
@@ -161,7 +161,7 @@ Outcome Runner::retrying(const std::function<Outcome()>& attempt)
         }
         if (Clock::now() + delay + std::chrono::seconds(1) > *budgetEnd) {
             o.message += " (the retry budget of " + std::to_string(m_settings.retryBudget.count()) + " s is spent" +
-                         (done > 0 ? " after " + std::to_string(done) + " retries)" : ")");
+                         (done > 0 ? " after " + platform::counted(done, "retry", "retries") + ")" : ")");
             return o;
         }
         m_transcript.note(o.message + "; retry " + std::to_string(done + 1) + " of " +
@@ -453,7 +453,7 @@ RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const s
         return fromOutcome(o);
     ++m_totals.filesDown;
     m_totals.bytesDown += stats.bytes;
-    m_transcript.note("received " + remote + " into " + local + ": " + std::to_string(stats.bytes) + " bytes in " +
+    m_transcript.note("received " + remote + " into " + local + ": " + platform::counted(stats.bytes, "byte", "bytes") + " in " +
                       std::to_string(stats.seconds).substr(0, 6) + " s, " + formatRate(stats.bytes, stats.seconds));
     m_lastGet = last;
     return {};
@@ -471,7 +471,7 @@ RunResult Runner::put(const std::string& localName, const std::string& remote, b
         return fromOutcome(o);
     ++m_totals.filesUp;
     m_totals.bytesUp += stats.bytes;
-    m_transcript.note("sent " + local + " as " + remote + ": " + std::to_string(stats.bytes) + " bytes in " +
+    m_transcript.note("sent " + local + " as " + remote + ": " + platform::counted(stats.bytes, "byte", "bytes") + " in " +
                       std::to_string(stats.seconds).substr(0, 6) + " s, " + formatRate(stats.bytes, stats.seconds));
     return {};
 }

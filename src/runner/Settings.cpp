@@ -132,7 +132,7 @@ Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
     s.pinnedKey = config.value("PINNED_KEY", host).value_or("");
     if (!s.pinnedKey.empty() && s.pinnedKey.rfind("sha256//", 0) != 0)
         s.pinnedKey = homePath(s.pinnedKey);
-    s.tlsMax = config.value("TLS_MAX", host).value_or("1.2") == "1.3" ? "1.3" : "1.2";
+    s.tlsMax = config.value("TLS_MAX", host).value_or("1.3") == "1.2" ? "1.2" : "1.3";
     s.knownHosts = homePath(config.value("KNOWN_HOSTS", host).value_or("~/.ssh/known_hosts"));
     s.sshKey = homePath(config.value("SSH_KEY", host).value_or(""));
     if (s.sshKey.empty()) {

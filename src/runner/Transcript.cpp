@@ -134,9 +134,13 @@ void ProgressBar::begin(std::string name, std::int64_t total)
 
 void ProgressBar::update(std::int64_t done, std::int64_t total)
 {
+    const auto now = std::chrono::steady_clock::now();
+    if (m_alive && now - m_lastAlive >= std::chrono::seconds(1)) {
+        m_lastAlive = now;
+        m_alive();
+    }
     if (!m_active)
         return;
-    const auto now = std::chrono::steady_clock::now();
     if (now - m_last < std::chrono::milliseconds(100))
         return;
     m_last = now;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,9 +56,13 @@ public:
     void begin(std::string name, std::int64_t total);
     void update(std::int64_t done, std::int64_t total);
     void end();
+    // Called at most once a second while a transfer moves, drawn or not.
+    void onAlive(std::function<void()> alive) { m_alive = std::move(alive); }
 
 private:
     bool m_enabled;
+    std::function<void()> m_alive;
+    std::chrono::steady_clock::time_point m_lastAlive{};
     bool m_active = false;
     std::string m_name;
     std::int64_t m_total = 0;

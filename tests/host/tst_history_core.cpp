@@ -131,6 +131,28 @@ private slots:
         QCOMPARE(QString::fromStdString(shownDuration(245'000)), QStringLiteral("4 min 05 s"));
         QCOMPARE(QString::fromStdString(shownDuration(3'660'000)), QStringLiteral("1 h 01 min"));
     }
+
+    // A runner that died: how long it ran as its record tells, "unknown" when
+    // no sign of life came after its start.
+    void deadRunDuration_data()
+    {
+        QTest::addColumn<QByteArray>("end");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("last sign of life 95 s in") << QByteArray("2026-12-05T02:01:35.000+0000") << "1 min 35 s";
+        QTest::newRow("no end known") << QByteArray() << "unknown";
+    }
+    void deadRunDuration()
+    {
+        QFETCH(QByteArray, end);
+        QFETCH(QString, shown);
+        const auto run = RunLog::fromRunRecord(
+            ("{\"event\":\"E0001\",\"start\":\"2026-12-05T02:00:00.000+0000\",\"end\":\"" + end +
+             "\",\"exit\":13,\"outcome\":\"interrupted: the run ended without finishing\"}")
+                .toStdString());
+        QVERIFY(run);
+        QCOMPARE(run->result, Run::Result::Unfinished);
+        QCOMPARE(QString::fromStdString(shownDuration(*run)), shown);
+    }
 };
 
 QTEST_GUILESS_MAIN(HistoryCoreTest)

@@ -212,7 +212,7 @@ private slots:
         const QStringList transcripts = QDir(app.filePath("Log")).entryList({"FastPath_*.log"});
         QCOMPARE(transcripts.size(), 1);
         const QByteArray text = readBytes(app.filePath("Log/" + transcripts.first()));
-        QVERIFY2(text.contains("rotated") && text.contains("removed 1 transcripts"), text.constData());
+        QVERIFY2(text.contains("rotated") && text.contains("removed 1 transcript past"), text.constData());
     }
 };
 

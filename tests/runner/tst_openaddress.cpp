@@ -81,18 +81,18 @@ private slots:
         QTest::addColumn<QString>("caFile");
         QTest::addColumn<QString>("knownHosts");
         QTest::addColumn<QString>("tlsMax");
-        QTest::newRow("defaults") << QByteArray() << "" << "" << "HOME/.ssh/known_hosts" << "1.2";
+        QTest::newRow("defaults") << QByteArray() << "" << "" << "HOME/.ssh/known_hosts" << "1.3";
         QTest::newRow("global keys, home expanded")
-            << QByteArray("CA_FILE = ~/ca.pem\nKNOWN_HOSTS = /etc/zul/known\nTLS_MAX = 1.3\n") << "h" << "HOME/ca.pem"
-            << "/etc/zul/known" << "1.3";
+            << QByteArray("CA_FILE = ~/ca.pem\nKNOWN_HOSTS = /etc/zul/known\nTLS_MAX = 1.2\n") << "h" << "HOME/ca.pem"
+            << "/etc/zul/known" << "1.2";
         QTest::newRow("the partner's section wins")
             << QByteArray("CA_FILE = /a.pem\n[Partner.Example]\nCA_FILE = /b.pem\n") << "partner.example" << "/b.pem"
-            << "HOME/.ssh/known_hosts" << "1.2";
+            << "HOME/.ssh/known_hosts" << "1.3";
         QTest::newRow("another partner's section does not apply")
             << QByteArray("CA_FILE = /a.pem\n[other]\nCA_FILE = /b.pem\n") << "partner.example" << "/a.pem"
-            << "HOME/.ssh/known_hosts" << "1.2";
+            << "HOME/.ssh/known_hosts" << "1.3";
         QTest::newRow("an unknown TLS_MAX is the default") << QByteArray("TLS_MAX = 1.0\n") << "" << ""
-                                                           << "HOME/.ssh/known_hosts" << "1.2";
+                                                           << "HOME/.ssh/known_hosts" << "1.3";
     }
     void trustSettings()
     {

@@ -6,6 +6,7 @@
 
 #include "support/Files.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -213,6 +214,56 @@ private slots:
         QVERIFY(!QFile::exists(qpath("Junction/.old.part-cccccc")));
         QVERIFY(QFile::exists(qpath("Junction/.new.part-dddddd")));
         QCOMPARE(QDir(qpath("Lock")).entryList(QDir::Files), QStringList({"event-E0001.lock", "event-E0002.lock"}));
+    }
+
+    // A dead run ends at its last sign of life, the later of its transcript's
+    // last line and its lock file's time (touched while a transfer moves);
+    // a sign from before its start tells nothing, so its end is unknown.
+    void deadRunEndsAtItsLastSignOfLife_data()
+    {
+        QTest::addColumn<int>("transcriptAt"); // seconds after the run's start
+        QTest::addColumn<int>("lockAt");
+        QTest::addColumn<int>("endAt"); // -1: no end recorded
+        QTest::newRow("the lock file was touched during a long transfer") << 1 << 95 << 95;
+        QTest::newRow("the transcript's last line is the latest") << 30 << 5 << 30;
+        QTest::newRow("nothing after the start") << -10 << -20 << -1;
+    }
+    void deadRunEndsAtItsLastSignOfLife()
+    {
+        QFETCH(int, transcriptAt);
+        QFETCH(int, lockAt);
+        QFETCH(int, endAt);
+        qputenv("TZ", "UTC");
+        ::tzset();
+        const std::string app = m_dir.path().toStdString();
+        const std::time_t since = 1700000000;
+        const char* log = "Log/E0007_20231114-221320_4242.log";
+        QVERIFY(writeBytes(qpath(log), "22:13:20.000 * VelundZUL started\n"));
+        LockHolder h;
+        h.pid = 999999;
+        h.since = since;
+        h.event = "E0007";
+        h.start = "2023-11-14T22:13:20.000+0000";
+        h.transcript = path(log);
+        QVERIFY(writeBytes(qpath("Lock/event-E0007.lock"), QByteArray::fromStdString(holderHeader(h))));
+        const timespec t1[2] = {{0, UTIME_OMIT}, {since + transcriptAt, 0}};
+        const timespec t2[2] = {{0, UTIME_OMIT}, {since + lockAt, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, path(log).c_str(), t1, 0), 0);
+        QCOMPARE(::utimensat(AT_FDCWD, path("Lock/event-E0007.lock").c_str(), t2, 0), 0);
+        Transcript transcript;
+        {
+            RunRegistration next(app, "", "now", "");
+            next.begin(-1, transcript);
+            next.end();
+        }
+        qunsetenv("TZ");
+        ::tzset();
+        const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
+        const QByteArray end =
+            endAt < 0 ? QByteArray()
+                      : QDateTime::fromSecsSinceEpoch(since + endAt, Qt::UTC).toString("yyyy-MM-ddTHH:mm:ss").toLatin1() +
+                            ".000+0000";
+        QVERIFY2(runs.contains("\"end\":\"" + end + "\""), runs.constData());
     }
 
     // A runner killed while it waits for its event's turn has no part files,

@@ -93,6 +93,7 @@ private slots:
         QVERIFY(r.runs.contains("\"files_down\":1"));
         QVERIFY(r.runs.contains("\"bytes_down\":" + QByteArray::number(back.size())));
         QVERIFY(r.transcript.contains("> QUIT"));
+        QVERIFY2(r.transcript.contains("sent 1 file (") && r.transcript.contains("), received 1 file ("), r.transcript);
     }
 
     void manyFilesShareOneLogin()
@@ -107,6 +108,7 @@ private slots:
         const RunnerRun r = run(app, script);
         QVERIFY2(r.exit == 0, r.transcript.constData());
         QCOMPARE(r.transcript.count("> USER "), 1);
+        QVERIFY2(r.transcript.contains("sent 20 files ("), r.transcript);
         QCOMPARE(readBytes(remote("many/two.txt")), QByteArray("2"));
         QVERIFY(!QFile::exists(remote("many/m10.txt")));
         // mget wrote into the folder that lcd chose
@@ -121,6 +123,7 @@ private slots:
         QCOMPARE(r.exit, 0);
         QVERIFY(!QFile::exists(remote("disabled.txt")));
         QVERIFY(r.transcript.contains("skipped"));
+        QVERIFY2(r.transcript.contains("sent 0 files (0 bytes), received 0 files (0 bytes)"), r.transcript);
     }
 
     void junctionDelivery_data()

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QThread>
 
 #include <arpa/inet.h>
@@ -109,7 +110,12 @@ bool TestAccount::own(const QString& path)
     return true;
 }
 
-bool TestCertificates::make(const QString& folder, const QString& subjectAltName, QString* why)
+QString unpackedServers()
+{
+    return qEnvironmentVariable("ZUL_SERVERS_DIR");
+}
+
+bool TestCertificates::make(const QString& folder, const QString& subjectAltName, QString* why, Key key)
 {
     QDir().mkpath(folder);
     caPem = folder + "/ca.pem";
@@ -121,7 +127,9 @@ bool TestCertificates::make(const QString& folder, const QString& subjectAltName
         !run("openssl", QStringList{"req", "-x509"} + ec +
                             QStringList{"-keyout", caKey, "-out", caPem, "-days", "2", "-subj", "/CN=zul test CA"},
              why) ||
-        !run("openssl", QStringList{"req"} + ec + QStringList{"-keyout", keyPem, "-out", csr, "-subj", "/CN=zul test"},
+        !run("openssl",
+             QStringList{"req"} + (key == Key::Ecdsa ? ec : QStringList{"-newkey", "rsa:2048", "-nodes"}) +
+                 QStringList{"-keyout", keyPem, "-out", csr, "-subj", "/CN=zul test"},
              why) ||
         !run("openssl",
              {"x509", "-req", "-in", csr, "-CA", caPem, "-CAkey", caKey, "-CAcreateserial", "-out", certPem, "-days",
@@ -176,14 +184,72 @@ bool ServerProcess::launch(const QString& program, const std::function<QStringLi
     return false;
 }
 
-bool VsftpdServer::start(const QString& folder, const QString& root, const TestCertificates& certs, bool implicit)
+bool ServerProcess::alsoAnswers(const QList<int>& ports)
+{
+    const QDeadlineTimer deadline(10000);
+    for (const int port : ports) {
+        while (!answers(port)) {
+            if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning) {
+                m_why = QStringLiteral("port %1 does not answer: ").arg(port) + QString::fromLocal8Bit(m_process.readAll());
+                return false;
+            }
+            QThread::msleep(20);
+        }
+    }
+    return true;
+}
+
+bool VsftpdServer::launchWith(const QString& conf, const std::function<QByteArray(int)>& settingsFor)
 {
     QDir().mkpath("/var/run/vsftpd/empty"); // vsftpd's secure_chroot_dir
-    QDir().mkpath(folder);
-    m_log = folder + "/vsftpd.log";
+    QDir().mkpath(QFileInfo(conf).absolutePath());
+    m_log = QFileInfo(conf).absolutePath() + "/" + QFileInfo(conf).completeBaseName() + ".log";
+    return launch("/usr/sbin/vsftpd",
+                  [&](int port) { return writeBytes(conf, settingsFor(port)) ? QStringList{conf} : QStringList{}; });
+}
+
+bool VsftpdServer::startPackaged(const QString& folder, const QString& root, const TestCertificates* certs,
+                                 bool implicit, const QMap<QByteArray, QByteArray>& extra)
+{
+    const QString conf = folder + "/packaged-" + (certs ? (implicit ? "implicit" : "explicit") : "plain") +
+                         (extra.isEmpty() ? "" : "-more") + ".conf";
+    QMap<QByteArray, QByteArray> ours{{"listen", "YES"},
+                                      {"listen_ipv6", "NO"},
+                                      {"listen_address", "127.0.0.1"},
+                                      {"background", "NO"},
+                                      {"write_enable", "YES"},
+                                      {"local_umask", "022"},
+                                      {"local_root", root.toLatin1()},
+                                      {"pasv_address", "127.0.0.1"},
+                                      // The sandboxes need namespaces that a container may not grant.
+                                      {"seccomp_sandbox", "NO"},
+                                      {"isolate", "NO"},
+                                      {"isolate_network", "NO"}};
+    if (certs) {
+        ours["ssl_enable"] = "YES";
+        ours["implicit_ssl"] = implicit ? "YES" : "NO";
+        ours["rsa_cert_file"] = certs->certPem.toLatin1();
+        ours["rsa_private_key_file"] = certs->keyPem.toLatin1();
+    }
+    ours.insert(extra);
+    QByteArray packaged;
+    for (const QByteArray& line : readBytes("/etc/vsftpd.conf").split('\n'))
+        if (!line.startsWith('#') && line.contains('=') && !ours.contains(line.left(line.indexOf('='))))
+            packaged += line + "\n";
+    return launchWith(conf, [&](int port) {
+        QByteArray text = packaged;
+        for (auto it = ours.cbegin(); it != ours.cend(); ++it)
+            text += it.key() + "=" + it.value() + "\n";
+        return text + "listen_port=" + QByteArray::number(port) + "\nvsftpd_log_file=" + m_log.toLatin1() +
+               "\nlog_ftp_protocol=YES\n";
+    });
+}
+
+bool VsftpdServer::start(const QString& folder, const QString& root, const TestCertificates& certs, bool implicit)
+{
     const QString conf = folder + (implicit ? "/implicit.conf" : "/explicit.conf");
-    return launch("/usr/sbin/vsftpd", [&](int port) {
-        return writeBytes(conf, QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
+    return launchWith(conf, [&](int port) {
+        return QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
                                                "listen_port=%1\nbackground=NO\nanonymous_enable=NO\n"
                                                "local_enable=YES\nwrite_enable=YES\nlocal_umask=022\n"
                                                "local_root=%2\npasv_enable=YES\npasv_address=127.0.0.1\n"
@@ -194,10 +260,8 @@ bool VsftpdServer::start(const QString& folder, const QString& root, const TestC
                                                "pam_service_name=vsftpd\nxferlog_enable=YES\n"
                                                "vsftpd_log_file=%6\nlog_ftp_protocol=YES\n")
                                     .arg(port)
-                                    .arg(root, certs.certPem, certs.keyPem, implicit ? "YES" : "NO", m_log)
-                                    .toLatin1())
-                   ? QStringList{conf}
-                   : QStringList{};
+            .arg(root, certs.certPem, certs.keyPem, implicit ? "YES" : "NO", m_log)
+            .toLatin1();
     });
 }
 
@@ -235,6 +299,71 @@ bool SshdServer::start(const QString& folder, const QString& root)
                                     .toLatin1())
                    ? QStringList{"-D", "-e", "-f", conf}
                    : QStringList{};
+    });
+}
+
+bool ProftpdServer::start(const QString& folder, const QString& root, const TestCertificates& rsa,
+                          const TestCertificates& ecdsa)
+{
+    const QString base = unpackedServers();
+    QDir().mkpath(folder);
+    const QString conf = folder + "/proftpd.conf", hostKey = folder + "/sftp_host_key";
+    QFile::remove(hostKey);
+    if (!run("ssh-keygen", {"-q", "-t", "rsa", "-b", "2048", "-m", "PEM", "-N", "", "-C", "zul test", "-f", hostKey},
+             &m_why))
+        return false;
+    TestAccount::own(root);
+    const QList<QByteArray> pub = readBytes(hostKey + ".pub").split(' ');
+    // Every login is kept in root; the TLS engine of the main server is inherited by no virtual host.
+    const QString common = QStringLiteral("DefaultRoot %1\nAllowOverwrite on\nUmask 022\n").arg(root);
+    const QString tls = QStringLiteral("TLSEngine on\nTLSLog %1/tls.log\nTLSProtocol TLSv1.2 TLSv1.3\n"
+                                       "TLSRSACertificateFile %2\nTLSRSACertificateKeyFile %3\nTLSVerifyClient off\n")
+                            .arg(folder, rsa.certPem, rsa.keyPem);
+    if (!launch(base + "/usr/sbin/proftpd", [&](int port) {
+            // Three different ports: the kernel may hand out the same free one twice in a row.
+            do {
+                m_implicitPort = freePort();
+                m_sftpPort = freePort();
+            } while (m_implicitPort == port || m_sftpPort == port || m_implicitPort == m_sftpPort);
+            m_known = QStringLiteral("[127.0.0.1]:%1 %2 %3")
+                          .arg(m_sftpPort)
+                          .arg(QString::fromLatin1(pub.value(0)), QString::fromLatin1(pub.value(1)));
+            const QString text =
+                QStringLiteral("ModulePath %1/usr/lib/proftpd\nLoadModule mod_tls.c\nLoadModule mod_sftp.c\n"
+                               "ServerName \"zul test\"\nServerType standalone\nPort %2\nDefaultAddress 127.0.0.1\n"
+                               "SocketBindTight on\nUseIPv6 off\nUser nobody\nGroup nogroup\n"
+                               "PidFile %3/proftpd.pid\nScoreboardFile %3/proftpd.scoreboard\nDelayTable none\n"
+                               "WtmpLog off\nUseReverseDNS off\nSystemLog %3/proftpd.log\nTransferLog none\n"
+                               "AuthOrder mod_auth_unix.c\n")
+                    .arg(base)
+                    .arg(port)
+                    .arg(folder) +
+                common + tls +
+                QStringLiteral("TLSECCertificateFile %1\nTLSECCertificateKeyFile %2\nTLSRequired off\n")
+                    .arg(ecdsa.certPem, ecdsa.keyPem) +
+                QStringLiteral("<VirtualHost 127.0.0.1>\nPort %1\n").arg(m_implicitPort) + common + tls +
+                "TLSOptions UseImplicitSSL\nTLSRequired on\n</VirtualHost>\n" +
+                QStringLiteral("<VirtualHost 127.0.0.1>\nPort %1\n").arg(m_sftpPort) + common +
+                QStringLiteral("SFTPEngine on\nSFTPLog %1/sftp.log\nSFTPHostKey %2\nSFTPAuthMethods password\n"
+                               "</VirtualHost>\n")
+                    .arg(folder, hostKey);
+            return writeBytes(conf, text.toLatin1()) ? QStringList{"-n", "-c", conf} : QStringList{};
+        }))
+        return false;
+    return alsoAnswers({m_implicitPort, m_sftpPort});
+}
+
+bool PureFtpdServer::start(const QString& folder, const TestCertificates& certs)
+{
+    // Its certificate and key in one file.
+    QDir().mkpath(folder);
+    const QString pem = folder + "/pure-ftpd.pem";
+    if (!writeBytes(pem, readBytes(certs.keyPem) + readBytes(certs.certPem)))
+        return false;
+    return launch(unpackedServers() + "/usr/sbin/pure-ftpd", [&](int port) {
+        // -l unix: system accounts; -E: no anonymous logins; -H: no name look-ups; -Y 1: TLS optional.
+        return QStringList{"-S", QStringLiteral("127.0.0.1,%1").arg(port), "-l", "unix", "-E", "-H", "-Y", "1",
+                           "-2", pem, "-P", "127.0.0.1"};
     });
 }
 

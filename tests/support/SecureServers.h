@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -23,10 +24,15 @@ struct TestAccount {
 
 // A throw-away CA and a server certificate signed by it, made with the openssl command.
 struct TestCertificates {
+    enum class Key { Ecdsa, Rsa }; // of the server's certificate; the CA's is ECDSA
     QString caPem, certPem, keyPem;
     QString pin; // "sha256//BASE64" of the server's public key
-    bool make(const QString& folder, const QString& subjectAltName, QString* why);
+    bool make(const QString& folder, const QString& subjectAltName, QString* why, Key key = Key::Ecdsa);
 };
+
+// Where tools/setup.sh unpacked the servers Debian ships as conflicting packages
+// (ProFTPD, Pure-FTPd): ZUL_SERVERS_DIR, with usr/sbin and usr/lib/proftpd below it.
+QString unpackedServers();
 
 // A server process on 127.0.0.1 with a port chosen for it, killed with the object.
 class ServerProcess {
@@ -39,6 +45,8 @@ protected:
     // Starts program with the arguments argsFor(port) gives (after writing any configuration
     // for that port; empty when it cannot), until the port answers.
     bool launch(const QString& program, const std::function<QStringList(int)>& argsFor);
+    // Waits until the further ports of a server that listens on several answer.
+    bool alsoAnswers(const QList<int>& ports);
     QProcess m_process;
     int m_port = 0;
     QString m_why;
@@ -48,10 +56,39 @@ protected:
 class VsftpdServer : public ServerProcess {
 public:
     bool start(const QString& folder, const QString& root, const TestCertificates& certs, bool implicit);
+    // As Debian packages it (/etc/vsftpd.conf's settings; its own cipher list,
+    // require_ssl_reuse and forced TLS once TLS is on), plus what a test needs:
+    // loopback, a port, uploads, a root. No certificates: TLS off, as packaged.
+    // extra: settings an operator often adds ("ssl_ciphers" "HIGH").
+    bool startPackaged(const QString& folder, const QString& root, const TestCertificates* certs, bool implicit,
+                       const QMap<QByteArray, QByteArray>& extra = {});
     QString logFile() const { return m_log; }
 
 private:
+    bool launchWith(const QString& conf, const std::function<QByteArray(int)>& settingsFor);
     QString m_log;
+};
+
+// ProFTPD from the unpacked package, in the foreground (-n): plain FTP and
+// explicit TLS (mod_tls, RSA and ECDSA certificates) on port(), implicit TLS on
+// implicitPort(), SFTP (mod_sftp) on sftpPort(); every login starts in root.
+class ProftpdServer : public ServerProcess {
+public:
+    bool start(const QString& folder, const QString& root, const TestCertificates& rsa, const TestCertificates& ecdsa);
+    int implicitPort() const { return m_implicitPort; }
+    int sftpPort() const { return m_sftpPort; }
+    QString knownHostsLine() const { return m_known; }
+
+private:
+    int m_implicitPort = 0, m_sftpPort = 0;
+    QString m_known;
+};
+
+// Pure-FTPd from the unpacked package, in the foreground: plain FTP and explicit
+// TLS on one port (it has no implicit TLS). Logins start in the account's home, "/".
+class PureFtpdServer : public ServerProcess {
+public:
+    bool start(const QString& folder, const TestCertificates& certs);
 };
 
 // OpenSSH's sshd with its own host key, internal-sftp starting in root, password and key logins.

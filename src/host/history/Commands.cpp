@@ -75,7 +75,7 @@ std::string textLine(const Run& e)
              shownEvent(e.event),
              e.outcome.empty() ? resultWord(e.result) : e.outcome,
              e.exitStatus ? "exit " + std::to_string(*e.exitStatus) : std::string("-"),
-             shownDuration(e.durationMs()),
+             shownDuration(e),
              ran ? "up " + shownTransfer(e.filesUp, e.bytesUp) + "; down " + shownTransfer(e.filesDown, e.bytesDown)
                  : std::string("-"),
              e.transcript.empty() ? std::string("-") : e.transcript,
@@ -245,7 +245,7 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
     const auto runs = h->read(event, n);
     if (int(runs.size()) < n)
         return fail(runs.empty() ? "no runs of event '" + event + "'"
-                                 : "event '" + event + "' has " + std::to_string(runs.size()) + " runs, not " +
+                                 : "event '" + event + "' has " + std::to_string(runs.size()) + (runs.size() == 1 ? " run" : " runs") + ", not " +
                                        std::to_string(n),
                     1);
     const Run& run = runs[std::size_t(n - 1)];

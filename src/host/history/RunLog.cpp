@@ -227,6 +227,12 @@ std::string shownDuration(std::int64_t ms)
     return buf;
 }
 
+std::string shownDuration(const Run& run)
+{
+    const std::int64_t ms = run.durationMs();
+    return ms < 0 && run.result == Run::Result::Unfinished ? "unknown" : shownDuration(ms);
+}
+
 std::string shownTransfer(int files, std::int64_t bytes)
 {
     std::string size;

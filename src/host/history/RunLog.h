@@ -41,6 +41,8 @@ std::string resultWord(Run::Result result);
 std::string shownTime(std::string_view stamp);
 // "3.2 s", "4 min 05 s", "-" for none.
 std::string shownDuration(std::int64_t ms);
+// The same for a run; "unknown" for a runner that died at a time nobody saw.
+std::string shownDuration(const Run& run);
 // "2 files, 12.3 kB"
 std::string shownTransfer(int files, std::int64_t bytes);
 
