@@ -4,6 +4,7 @@
 #include "exec/Pinng.h"
 #include "exec/RunnerWatch.h"
 
+#include "com/Diagnostics.h"
 #include "com/ModuleState.h"
 #include "platform/AppPath.h"
 #include "platform/Clock.h"
@@ -175,7 +176,7 @@ bool LaunchRunner(zul::com::EventStructPtr& oEvtStruct)
         command = FormRunnerCommand(copy, id);
         if (copy.empty()) {
             const std::string& why = LastCheckFailure();
-            HandoverNote("event " + id + ": the transfer check failed, the runner gets no script: " + why);
+            zul::com::runWithoutScript(id, why);
             command.environment.push_back(std::string(CheckFailureVariable) + "=" + why);
         }
         StartRunner(command);
