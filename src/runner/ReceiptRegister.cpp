@@ -4,6 +4,7 @@
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 
+#include <cerrno>
 #include <ctime>
 #include <dirent.h>
 #include <functional>
