@@ -5,6 +5,8 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <ctime>
 #include <dirent.h>
 #include <functional>
@@ -85,7 +87,11 @@ std::set<std::string, std::less<>> waitingKeys(const std::string& appFolder, std
 
 std::string registerPath(const std::string& appFolder)
 {
-    return appFolder + "/Rcvdchkr.txt";
+    // An installed application folder links the register to a writable place:
+    // the rewrite replaces the target and leaves the link alone.
+    const std::string path = appFolder + "/Rcvdchkr.txt";
+    char target[PATH_MAX];
+    return ::realpath(path.c_str(), target) ? std::string(target) : path;
 }
 
 std::string handoverLockPath(const std::string& appFolder)

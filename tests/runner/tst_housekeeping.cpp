@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -249,6 +250,21 @@ private slots:
         QVERIFY2(r.error.empty(), r.error.c_str());
         QCOMPARE(int(r.removed), pruned ? 1 : 0);
         QCOMPARE(readBytes(dir.filePath("Rcvdchkr.txt")), pruned ? others : line + "\r\n" + others);
+    }
+
+    // An installed application folder links the register to a writable place.
+    void linkedRegisterStaysALink()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("app") && QDir(dir.path()).mkpath("var"));
+        const QByteArray kept = "E000101 " + stampDaysAgo(1) + "\r\n";
+        QVERIFY(writeBytes(dir.filePath("var/Rcvdchkr.txt"), "E000102 20200101000000\r\n" + kept));
+        QCOMPARE(::symlink("../var/Rcvdchkr.txt", QFile::encodeName(dir.filePath("app/Rcvdchkr.txt")).constData()), 0);
+        const PruneResult r = pruneOldRecords(dir.filePath("app").toStdString(), 30, std::time(nullptr));
+        QVERIFY2(r.error.empty(), r.error.c_str());
+        QCOMPARE(int(r.removed), 1);
+        QVERIFY(QFileInfo(dir.filePath("app/Rcvdchkr.txt")).isSymLink());
+        QCOMPARE(readBytes(dir.filePath("var/Rcvdchkr.txt")), kept);
     }
 
     // The runner tidies before it runs, even a run that fails at once; a
