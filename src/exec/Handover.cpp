@@ -55,9 +55,9 @@ HandoverLock::HandoverLock()
     zul::platform::makeDirectories(zul::platform::folderOf(path));
     const auto wait = HandoverWait();
     if (auto taken = m_lock.acquire(path, wait); !taken) {
+        // The caller says what it gave up because of this.
         m_failure = "no turn to hand over the script within " + std::to_string(wait.count() / 1000) +
                     " s (another run holds " + path + "): " + taken.error().description;
-        HandoverNote(m_failure);
         return;
     }
     m_held = true;

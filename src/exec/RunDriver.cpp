@@ -4,6 +4,7 @@
 #include "exec/Pinng.h"
 #include "exec/RunnerWatch.h"
 
+#include "com/Diagnostics.h"
 #include "com/ModuleState.h"
 #include "platform/AppPath.h"
 #include "platform/Clock.h"
@@ -182,7 +183,7 @@ bool LaunchRunner(zul::com::EventStructPtr& oEvtStruct)
         }
         command = FormRunnerCommand(copy, id);
         if (!why.empty()) {
-            HandoverNote("event " + id + ": " + why + "; the runner gets no script");
+            zul::com::runWithoutScript(id, why);
             command.environment.push_back(std::string(CheckFailureVariable) + "=" + why);
         }
         StartRunner(command, &handover);
@@ -228,7 +229,8 @@ void StartRunner(const RunnerCommand& command, HandoverLock* handover)
             options.inheritFds.push_back(script.fd());
             options.environment.push_back(std::string(ScriptVariable) + "=" + std::to_string(script.fd()));
         } else {
-            HandoverNote("the runner gets no script: " + pinned.error().description);
+            const auto bar = command.argument.rfind('|');
+            zul::com::runWithoutScript(platform::trim(command.argument.substr(bar + 1)), pinned.error().description);
             options.environment.push_back(std::string(ScriptVariable) + "=");
             options.environment.push_back(std::string(CheckFailureVariable) + "=" + pinned.error().description);
         }

@@ -6,6 +6,8 @@
 #include "host/Host.h"
 #include "host/TranscriptViewer.h"
 
+#include "com/Diagnostics.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -264,10 +266,15 @@ void EventsWindow::cmdRun_Click()
     auto event = toEventStruct(*r);
     std::int32_t mode = static_cast<std::int32_t>(com::RunMode::ViaSchedule);
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto before = com::runsWithoutScript().count;
     const bool started = m_feature->Execution(mode, event);
     QApplication::restoreOverrideCursor();
-    statusBar()->showMessage(started ? QStringLiteral("Event %1 handed to the FTP runner.").arg(r->id)
-                                     : QStringLiteral("Event %1 was not started; see the run log.").arg(r->id));
+    if (started && com::runsWithoutScript().count != before)
+        statusBar()->showMessage(
+            QStringLiteral("Event %1 failed: the transfer check failed; see the run log.").arg(r->id));
+    else
+        statusBar()->showMessage(started ? QStringLiteral("Event %1 handed to the FTP runner.").arg(r->id)
+                                         : QStringLiteral("Event %1 was not started; see the run log.").arg(r->id));
     refresh();
 }
 

@@ -1,10 +1,13 @@
 // The host suite's stand-in: loads the plug-in, keeps the events and runs
 // them; a command line for operators and tests. The qorvhost program loads
 // this library for everything it does not answer itself.
+#include "host/CodePage.h"
 #include "host/EventsWindow.h"
 #include "host/GuiPresenter.h"
 #include "host/Host.h"
 #include "host/history/Commands.h"
+
+#include "com/Diagnostics.h"
 
 #include <QApplication>
 #include <QFile>
@@ -349,7 +352,13 @@ extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
         auto event = toEventStruct(*r);
         std::int32_t mode = static_cast<std::int32_t>(direct ? zul::com::RunMode::DirectExecution
                                                               : zul::com::RunMode::ViaSchedule);
+        const auto before = zul::com::runsWithoutScript().count;
         const bool started = feature->Execution(mode, event);
+        if (const auto after = zul::com::runsWithoutScript(); started && after.count != before) {
+            // The runner only records the failure: nothing was handed to it.
+            out(fromCodePage(after.last));
+            return 1;
+        }
         out(started ? QStringLiteral("event %1 handed to the FTP runner").arg(id)
                     : QStringLiteral("event %1 not started; see 'qorvhost log'").arg(id));
         return started ? 0 : 1;

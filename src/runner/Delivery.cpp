@@ -62,6 +62,7 @@ ReceiptOptions findReceipt(const std::string& registerPath, const std::string& k
         o.refuseEmpty = column(l, 24, "RZ");
         o.keepTime = column(l, 27, "RT");
         o.checkSize = column(l, 30, "RC");
+        o.line = l;
         break;
     }
     return o;

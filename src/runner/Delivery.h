@@ -12,6 +12,7 @@ struct ReceiptOptions {
     bool refuseEmpty = false; // RZ
     bool keepTime = false;    // RT
     bool checkSize = false;   // RC
+    std::string line;         // the record as read, to remove it once its file is delivered
 };
 
 // The first record whose key (columns 1 to 7) is key; not found when the

@@ -2,6 +2,8 @@
 
 #include "platform/Text.h"
 #include "runner/LocalFiles.h"
+#include "runner/ReceiptRegister.h"
+#include "runner/RunSpool.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
 
@@ -68,7 +70,35 @@ Housekeeping Housekeeping::fromConfig(const ConfigFile& config)
     readNumber(config, "LOG_MAX_BYTES", h.logMaxBytes);
     readNumber(config, "LOG_KEEP", h.logKeep);
     readNumber(config, "TRANSCRIPT_DAYS", h.transcriptDays);
+    readNumber(config, "RECEIPT_DAYS", h.receiptDays);
     return h;
+}
+
+int lockRunLog(const std::string& logFolder, std::string* error)
+{
+    // A side lock, since runs.jsonl itself is renamed. Shared by the users of
+    // one installed folder: one made by another user is still locked through
+    // a read-only descriptor.
+    const std::string lockPath = logFolder + "/.runs.jsonl.lock";
+    int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
+    if (lock >= 0)
+        shareWithGroup(lock);
+    else if (errno == EACCES)
+        lock = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (lock < 0) {
+        if (error)
+            *error = sysError("cannot open " + lockPath);
+        return -1;
+    }
+    while (::flock(lock, LOCK_EX) != 0) {
+        if (errno == EINTR)
+            continue;
+        if (error)
+            *error = sysError("cannot lock " + lockPath);
+        ::close(lock);
+        return -1;
+    }
+    return lock;
 }
 
 bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep, std::string* error)
@@ -78,25 +108,12 @@ bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep,
     if (maxBytes <= 0 || ::stat(runs.c_str(), &st) != 0 || st.st_size < maxBytes)
         return false;
 
-    // One rotation at a time: a side lock, since runs.jsonl itself is renamed.
-    const std::string lockPath = logFolder + "/.runs.jsonl.lock";
-    // Shared by the users of one installed folder: one made by another user is
-    // still locked through a read-only descriptor.
-    int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-    if (lock >= 0)
-        shareWithGroup(lock);
-    else if (errno == EACCES)
-        lock = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (lock < 0) {
-        if (error)
-            *error = sysError("cannot open " + lockPath);
+    // One rotation at a time, and no history read while the files move.
+    const int lock = lockRunLog(logFolder, error);
+    if (lock < 0)
         return false;
-    }
     bool rotated = false;
-    if (::flock(lock, LOCK_EX) != 0) {
-        if (error)
-            *error = sysError("cannot lock " + lockPath);
-    } else if (::stat(runs.c_str(), &st) == 0 && st.st_size >= maxBytes) {
+    if (::stat(runs.c_str(), &st) == 0 && st.st_size >= maxBytes) {
         // Another runner may have rotated while this one waited: checked again.
         auto numbered = [&](int k) { return runs + "." + std::to_string(k); };
         // Files beyond the number kept, from an earlier, larger LOG_KEEP too.
@@ -152,6 +169,10 @@ HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& set
 {
     HousekeepingResult r;
     r.rotated = rotateRunLog(logFolder, settings.logMaxBytes, settings.logKeep, &r.error);
+    const SpoolResult spooled = appendSpooled(logFolder);
+    r.spooledAppended = spooled.appended;
+    if (r.error.empty())
+        r.error = spooled.error;
     r.transcriptsRemoved =
         removeOldTranscripts(logFolder, settings.transcriptDays, std::int64_t(std::time(nullptr)), &r.error);
     return r;
@@ -165,8 +186,23 @@ void tidyLog(const std::string& logFolder, const ConfigFile& config, Transcript&
     if (r.transcriptsRemoved > 0)
         transcript.note("removed " + platform::counted(r.transcriptsRemoved, "transcript", "transcripts") +
                         " past the retention period");
+    if (r.spooledAppended > 0)
+        transcript.note("appended " + platform::counted(r.spooledAppended, "run record", "run records") +
+                        " that earlier runs could not append to runs.jsonl");
     if (!r.error.empty())
         transcript.error("tidying the log folder: " + r.error);
+}
+
+void tidyReceipts(const std::string& appFolder, const ConfigFile& config, Transcript& transcript)
+{
+    const int days = Housekeeping::fromConfig(config).receiptDays;
+    const PruneResult r = pruneOldRecords(appFolder, days, std::int64_t(std::time(nullptr)));
+    if (r.removed > 0)
+        transcript.note("removed " + std::to_string(r.removed) +
+                        (r.removed == 1 ? " receipt record" : " receipt records") + " older than " +
+                        std::to_string(days) + " days whose Junction file is gone from Rcvdchkr.txt");
+    if (!r.error.empty())
+        transcript.error("tidying the receipt register: " + r.error);
 }
 
 } // namespace zul::runner

@@ -13,6 +13,7 @@
 #include "runner/Masking.h"
 #include "runner/Recovery.h"
 #include "runner/Runner.h"
+#include "runner/RunSpool.h"
 #include "runner/Script.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
@@ -145,8 +146,9 @@ int main(int argc, char** argv)
             outcome += "; " + lost;
         }
         record.outcome = transcript.scrub(outcome);
-        if (!appendRunRecord(logFolder + "/runs.jsonl", record))
-            std::fprintf(stderr, "VelundZUL: cannot append to %s/runs.jsonl\n", logFolder.c_str());
+        // Nothing dropped: a record that cannot be appended waits in the spool.
+        if (const std::string problem = recordRun(logFolder, record); !problem.empty())
+            std::fprintf(stderr, "VelundZUL: %s\n", escapeControls(problem).c_str());
         registration.end();
         if (r.status != ExitStatus::Success && !terminal)
             std::fprintf(stderr, "VelundZUL: %s\n", escapeControls(transcript.scrub(outcome)).c_str());
@@ -158,6 +160,7 @@ int main(int argc, char** argv)
     if (!configError.empty())
         transcript.error("cannot read the settings, using the defaults: " + configError);
     tidyLog(logFolder, config, transcript);
+    tidyReceipts(appFolder, config, transcript);
     if (!inv)
         return finish({ExitStatus::ScriptError, "usage: VelundZUL \"true|SCRIPT|EVENT\""});
     transcript.note("event " + (event.empty() ? std::string("(none: Fast Path)") : event) + ", script " +
@@ -208,6 +211,7 @@ int main(int argc, char** argv)
         progress.onAlive([&registration] { registration.alive(); });
         Runner runner(transcript, progress, settings, appFolder, deadline, [] { return g_signal != 0; });
         result = runner.run(script);
+        record.kept = runner.keptFile();
         const auto& t = runner.totals();
         record.filesUp = t.filesUp;
         record.filesDown = t.filesDown;

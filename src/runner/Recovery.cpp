@@ -3,6 +3,7 @@
 #include "runner/ExitStatus.h"
 #include "runner/Housekeeping.h"
 #include "runner/LocalFiles.h"
+#include "runner/RunSpool.h"
 #include "runner/Transcript.h"
 
 #include "platform/FileLock.h"
@@ -251,9 +252,8 @@ void RunRegistration::settle(const LockHolder& dead, const struct stat& lockFile
     record.exitStatus = int(ExitStatus::Interrupted);
     record.outcome = std::string(describe(ExitStatus::Interrupted)) + ": " + what;
     record.transcript = transcriptOk ? dead.transcript : std::string();
-    const std::string runs = m_appFolder + "/Log/runs.jsonl";
-    if (!appendRunRecord(runs, record))
-        transcript.error("cannot record the unfinished run of process " + std::to_string(dead.pid) + " in " + runs);
+    if (const std::string problem = recordRun(m_appFolder + "/Log", record); !problem.empty())
+        transcript.error("the unfinished run of process " + std::to_string(dead.pid) + ": " + problem);
 
     if (transcriptOk) {
         const int fd = ::open(dead.transcript.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);

@@ -4,6 +4,7 @@
 #include "platform/Text.h"
 #include "runner/Masking.h"
 #include "runner/Netrc.h"
+#include "runner/ReceiptRegister.h"
 #include "runner/SafeName.h"
 
 #include <climits>
@@ -225,7 +226,22 @@ RunResult Runner::run(const std::vector<Command>& script)
         }
     }
     m_session->close();
+    removeDelivered();
     return result;
+}
+
+void Runner::removeDelivered()
+{
+    if (m_delivered.empty())
+        return;
+    const std::size_t n = m_delivered.size();
+    if (const std::string e = removeDeliveredRecords(m_appFolder, m_delivered); !e.empty())
+        m_transcript.error("the receipt records of the delivered files stay: " + e);
+    else
+        m_transcript.note(std::string(n == 1 ? "the receipt record of the delivered file was"
+                                             : "the receipt records of the delivered files were") +
+                          " removed from Rcvdchkr.txt");
+    m_delivered.clear();
 }
 
 RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, bool& stop)
@@ -433,7 +449,7 @@ RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const s
         if (last.options.checkSize || last.options.keepTime) {
             Outcome o = retrying([&] { return m_session->facts(remote, last.facts); });
             if (!o.ok())
-                return fromOutcome(o);
+                return deliverKept(script, i, local, last.options, fromOutcome(o));
         }
     }
     TransferStats stats;
@@ -450,7 +466,7 @@ RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const s
         return r;
     });
     if (!o.ok())
-        return fromOutcome(o);
+        return key ? deliverKept(script, i, local, last.options, fromOutcome(o)) : fromOutcome(o);
     ++m_totals.filesDown;
     m_totals.bytesDown += stats.bytes;
     m_transcript.note("received " + remote + " into " + local + ": " + platform::counted(stats.bytes, "byte", "bytes") + " in " +
@@ -486,12 +502,54 @@ RunResult Runner::deliverMarker(const std::vector<Command>& script, std::size_t 
         return {};
     }
     const std::string target = toLocalPath(c.target);
-    const std::string err = deliver(m_lastGet->local, target, m_lastGet->options, m_lastGet->facts);
+    const std::string err = deliverReceived(m_lastGet->local, target, m_lastGet->options, m_lastGet->facts);
     if (!err.empty())
         return {ExitStatus::DeliveryFailure, "delivery of " + c.key + " to " + target + " refused: " + err};
     m_transcript.note("delivered " + m_lastGet->local + " to " + target);
     m_lastGet.reset();
     return {};
+}
+
+// A file that is not delivered stays in Junction/ with its record, for a later run.
+std::string Runner::deliverReceived(const std::string& junctionFile, const std::string& target,
+                                    const ReceiptOptions& options, const ServerFacts& facts)
+{
+    const std::string err = deliver(junctionFile, target, options, facts);
+    if (err.empty()) {
+        if (!options.line.empty())
+            m_delivered.push_back(options.line);
+        return err;
+    }
+    struct stat st {};
+    if (::lstat(junctionFile.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        m_kept = "Junction/" + baseName(junctionFile);
+        m_transcript.note("received, not delivered: kept as " + m_kept + " for a later run of the event");
+    }
+    return err;
+}
+
+// The GET before a receipt marker failed: a file of that key that an earlier
+// run received but could not deliver is delivered now. The GET's failure
+// still ends the run. The server's facts of the earlier transfer are gone, so
+// a record with RC or RT keeps the file where it is.
+RunResult Runner::deliverKept(const std::vector<Command>& script, std::size_t i, const std::string& local,
+                              const ReceiptOptions& options, RunResult failed)
+{
+    struct stat st {};
+    const Command& marker = script[i + 1];
+    if (stopRequested() || marker.target.empty() || ::lstat(local.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return failed;
+    const std::string kept = "Junction/" + baseName(local);
+    const std::string target = toLocalPath(marker.target);
+    m_transcript.note("the GET of " + marker.key + " failed; " + kept +
+                      " was received by an earlier run and not delivered: delivering it now");
+    if (const std::string err = deliverReceived(local, target, options, {}); !err.empty()) {
+        failed.message += "; " + kept + ", kept by an earlier run, was not delivered either: " + err;
+    } else {
+        m_transcript.note("delivered " + local + " to " + target);
+        failed.message += "; " + kept + ", kept by an earlier run, was delivered to " + target;
+    }
+    return failed;
 }
 
 // A listing of remote, retried as a whole on a transient failure.

@@ -34,6 +34,9 @@ public:
 
     RunResult run(const std::vector<Command>& script);
     const RunTotals& totals() const { return m_totals; }
+    // "Junction/NAME" of a received file that could not be delivered and
+    // waits there for a later run; empty when none.
+    const std::string& keptFile() const { return m_kept; }
 
 private:
     struct LastGet {
@@ -59,6 +62,11 @@ private:
                   const std::string& local);
     RunResult put(const std::string& local, const std::string& remote, bool append);
     RunResult deliverMarker(const std::vector<Command>& script, std::size_t i);
+    std::string deliverReceived(const std::string& junctionFile, const std::string& target,
+                                const ReceiptOptions& options, const ServerFacts& facts);
+    RunResult deliverKept(const std::vector<Command>& script, std::size_t i, const std::string& local,
+                          const ReceiptOptions& options, RunResult failed);
+    void removeDelivered();
     RunResult listing(const Command& c, bool namesOnly);
     Outcome listText(const std::string& remote, bool namesOnly, std::string& text);
     RunResult remoteNames(const std::string& pattern, std::vector<std::string>& out);
@@ -75,6 +83,8 @@ private:
     std::string m_localDir;
     std::optional<LastGet> m_lastGet;
     RunTotals m_totals;
+    std::vector<std::string> m_delivered; // register lines of the files delivered
+    std::string m_kept;
 };
 
 } // namespace zul::runner

@@ -236,16 +236,25 @@ std::string toJsonLine(const RunRecord& r)
                     jsonEscape(r.outcome) + "\",\"files_up\":" + std::to_string(r.filesUp) +
                     ",\"bytes_up\":" + std::to_string(r.bytesUp) + ",\"files_down\":" + std::to_string(r.filesDown) +
                     ",\"bytes_down\":" + std::to_string(r.bytesDown) + ",\"transcript\":\"" + jsonEscape(r.transcript) +
-                    "\"}\n";
-    return s;
+                    "\"";
+    if (!r.kept.empty())
+        s += ",\"kept\":\"" + jsonEscape(r.kept) + "\"";
+    return s + "}\n";
 }
 
-bool appendRunRecord(const std::string& path, const RunRecord& r)
+bool appendRunRecord(const std::string& path, const RunRecord& r, std::string* why)
 {
-    const std::string line = toJsonLine(r);
+    return appendRunLine(path, toJsonLine(r), why);
+}
+
+bool appendRunLine(const std::string& path, std::string_view line, std::string* why)
+{
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0)
+    if (fd < 0) {
+        if (why)
+            *why = std::strerror(errno);
         return false;
+    }
     shareWithGroup(fd);
     // Appenders take turns, so that the length before this write is this
     // record's start and cutting back cannot touch another runner's line.
@@ -253,8 +262,15 @@ bool appendRunRecord(const std::string& path, const RunRecord& r)
     }
     struct stat st {};
     const bool sized = ::fstat(fd, &st) == 0;
-    const ssize_t n = ::write(fd, line.data(), line.size());
+    errno = 0;
+    ssize_t n = ::write(fd, line.data(), line.size());
+    // A short write says nothing of its cause; the write of the rest does.
+    if (n >= 0 && std::size_t(n) < line.size())
+        if (const ssize_t more = ::write(fd, line.data() + n, line.size() - std::size_t(n)); more > 0)
+            n += more;
     const bool whole = n == ssize_t(line.size());
+    if (!whole && why)
+        *why = std::strerror(errno ? errno : EIO);
     if (!whole && n > 0 && sized) {
         [[maybe_unused]] const int cut = ::ftruncate(fd, st.st_size);
     }

@@ -81,6 +81,7 @@ struct RunRecord {
     std::int64_t bytesUp = 0;
     std::int64_t bytesDown = 0;
     std::string transcript;
+    std::string kept; // "Junction/NAME": received, not delivered, waiting for a later run
 };
 
 std::string isoNow();
@@ -89,8 +90,9 @@ std::string toJsonLine(const RunRecord& r);
 
 // Appends the whole line in one write, so concurrent runners never
 // interleave; a short write (a full disk) is cut back off, so the file never
-// holds half a record. False when the record is not in the file.
-bool appendRunRecord(const std::string& path, const RunRecord& r);
+// holds half a record. False when the record is not in the file; why then says why.
+bool appendRunRecord(const std::string& path, const RunRecord& r, std::string* why = nullptr);
+bool appendRunLine(const std::string& path, std::string_view line, std::string* why = nullptr);
 
 // "12.3 MB/s" for a byte count and a duration.
 std::string formatRate(std::int64_t bytes, double seconds);

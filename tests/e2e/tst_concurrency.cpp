@@ -2,6 +2,7 @@
 #include "support/FtpServer.h"
 #include "support/HostWorld.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -66,8 +67,9 @@ private slots:
     void checkFailureIsExplained()
     {
         QByteArray reg;
+        const QByteArray now = QDateTime::currentDateTime().toString("yyyyMMddHHmmss").toLatin1();
         for (int i = 0; i < 300; ++i)
-            reg += "Z" + QByteArray::number(100000 + i) + " 20200101000000          &/z&\r\n";
+            reg += "Z" + QByteArray::number(100000 + i) + " " + now + "          &/z&\r\n";
         QVERIFY(writeBytes(path("app/Rcvdchkr.txt"), reg));
         QVERIFY(writeBytes(path("server/f.txt"), "f"));
         defineEvent("F0001", m_server.port(), "f.txt", path("in/f.txt"));
@@ -81,20 +83,27 @@ private slots:
         });
         p.start(m_world.hostProgram(), hostArgs({"run", "F0001"}));
         QVERIFY(p.waitForFinished(60000));
-        QCOMPARE(p.exitCode(), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), 1, 60000);
         const QString why = "cannot write the receipt register: File too large";
+        // Not a run handed over: the command says so and fails.
+        const QString said = QString::fromLocal8Bit(p.readAllStandardOutput());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(said.contains("event F0001: the runner was started without a script") &&
+                     said.contains("the transfer check before the run failed: " + why) &&
+                     !said.contains("handed to the FTP runner"),
+                 qPrintable(said));
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), 1, 60000);
         const QString outcome = runs().first().value("outcome").toString();
         QVERIFY2(outcome.contains("no script: the transfer check before the run failed: " + why), qPrintable(outcome));
         QCOMPARE(read("app/Rcvdchkr.txt"), reg);
         QByteArray log;
         QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
         const QString text = QString::fromLocal8Bit(log);
-        QVERIFY2(text.contains("note: event F0001: the transfer check before the run failed") && text.contains(why), qPrintable(text));
+        QVERIFY2(text.contains("note: event F0001: the runner was started without a script") && text.contains(why), qPrintable(text));
     }
 
     // Two host processes on different events at once: each runner gets its
-    // own script, each target its own file, the register every record.
+    // own script, each target its own file, the register every record (each
+    // runner finds its record, and removes it once the file is delivered).
     void twoEventsAtOnce()
     {
         constexpr int Pairs = 20;
@@ -123,15 +132,19 @@ private slots:
         for (const QJsonObject& run : runs().mid(before)) {
             QVERIFY2(!run.isEmpty(), read("app/Log/runs.jsonl").constData());
             QCOMPARE(run.value("exit").toInt(-1), 0);
+            QFile t(run.value("transcript").toString());
+            QVERIFY(t.open(QIODevice::ReadOnly));
+            const QByteArray transcript = t.readAll();
+            QVERIFY2(!transcript.contains("no receipt record") &&
+                         transcript.contains("the receipt record of the delivered file was removed"),
+                     transcript.constData());
             recorded << run.value("event").toString();
         }
         QCOMPARE(recorded.size(), 2 * Pairs);
         for (const QString& id : ids) {
             QVERIFY(recorded.contains(id));
             QCOMPARE(read("in/" + id + ".txt"), "content of " + id.toLatin1() + "\r\n");
-            QVERIFY2(reg.contains(id.toLatin1() + "01 ") &&
-                         reg.contains("&" + path("in/" + id + ".txt").toLatin1() + "&\r\n"),
-                     qPrintable(id));
+            QVERIFY2(!reg.contains(id.toLatin1() + "01 "), qPrintable(id));
             QVERIFY(!QFile::exists(path("app/Junction/" + id + "01.txt")));
         }
     }
@@ -150,8 +163,10 @@ private slots:
         QVERIFY(holder.waitForReadyRead(10000));
         const int before = runs().size();
         qputenv("ZUL_HANDOVER_WAIT", "1");
-        qorvhost({"run", "W0001"});
+        QByteArray said;
+        QCOMPARE(m_world.qorvhost({"run", "W0001"}, &said), 1);
         qunsetenv("ZUL_HANDOVER_WAIT");
+        QVERIFY2(said.contains("no turn to hand over the script within 1 s"), said.constData());
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(10000));
 

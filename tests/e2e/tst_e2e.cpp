@@ -3,6 +3,7 @@
 #include "support/HostWorld.h"
 
 #include <QFile>
+#include <QJsonObject>
 #include <QTest>
 
 using namespace zul::test;
@@ -44,21 +45,48 @@ private slots:
         QCOMPARE(read("server/send.txt"), QByteArray("to the partner\r\n"));
         QCOMPARE(read("in/fetch.txt"), QByteArray("from the partner\r\n"));
         QVERIFY(!QFile::exists(path("app/Junction/E000101.txt"))); // delivered, not left behind
-        const QByteArray reg = read("app/Rcvdchkr.txt");
-        QVERIFY2(reg.startsWith("E000101 ") && reg.contains(" RZ    RC &" + path("in/fetch.txt").toLatin1() + "&\r\n"),
-                 reg.constData());
+        // The record was there for the delivery, and went with it.
+        QVERIFY2(!read("app/Rcvdchkr.txt").contains("E000101 "), read("app/Rcvdchkr.txt").constData());
 
         // The password is in the script and nowhere else.
         const QString transcript = run.value("transcript").toString();
         QVERIFY(QFile::exists(transcript));
         QFile t(transcript);
         QVERIFY(t.open(QIODevice::ReadOnly));
-        QVERIFY(!t.readAll().contains("Secr3t-pw"));
+        const QByteArray said = t.readAll();
+        QVERIFY(!said.contains("Secr3t-pw"));
+        QVERIFY2(!said.contains("no receipt record") && said.contains("receipt record of the delivered file was removed"),
+                 said.constData());
         QVERIFY(!read("app/Log/runs.jsonl").contains("Secr3t-pw"));
         QVERIFY(!read("data/messages.jsonl").contains("Secr3t-pw"));
         QByteArray log;
         QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
         QVERIFY2(log.contains("E0001 [4124,4125]"), log.constData());
+    }
+
+    // A register full of stale records stops no run: the first runner prunes
+    // them, and each removes the records of the files it delivered.
+    void staleRegisterDoesNotStopTheSchedule()
+    {
+        QByteArray reg;
+        for (int i = 0; i < 32766; ++i)
+            reg += "S" + QByteArray::number(i).rightJustified(6, '0') + " 20200101000000          &/gone&\r\n";
+        write("app/Rcvdchkr.txt", reg);
+        write("server/one.txt", "one");
+        write("server/two.txt", "two");
+        const QString script = QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nget one.txt %2\r\n"
+                                       "get two.txt %3\r\nquit\r\n")
+                                   .arg(QString::number(m_server.port()), path("in/one.txt"), path("in/two.txt"));
+        QVERIFY(m_world.defineEvent("E0003", script.toLatin1()));
+        const int before = m_world.runs().size();
+        for (int run = 1; run <= 2; ++run) {
+            QCOMPARE(m_world.qorvhost({"run", "E0003"}), 0);
+            QTRY_COMPARE_WITH_TIMEOUT(m_world.runs().size(), before + run, 60000);
+            const QJsonObject last = m_world.runs().last();
+            QVERIFY2(last.value("exit").toInt(-1) == 0, qPrintable(last.value("outcome").toString()));
+        }
+        QCOMPARE(read("in/two.txt"), QByteArray("two"));
+        QCOMPARE(read("app/Rcvdchkr.txt"), QByteArray());
     }
 
     void silentPartnerStartsNothing()

@@ -76,10 +76,7 @@ private slots:
         QCOMPARE(read(server + "/send.txt"), "to the partner over " + scheme.toLatin1() + "\r\n");
         QCOMPARE(read("in/fetch-" + scheme + ".txt"), QByteArray("from the partner\r\n"));
         QVERIFY(!QFile::exists(path("app/Junction/" + event + "01.txt")));
-        const QByteArray reg = read("app/Rcvdchkr.txt");
-        QVERIFY2(reg.contains(event.toLatin1() + "01 ") &&
-                     reg.contains(" RZ    RC &" + path("in/fetch-" + scheme + ".txt").toLatin1() + "&\r\n"),
-                 reg.constData());
+        QVERIFY(!read("app/Rcvdchkr.txt").contains(event.toLatin1() + "01 ")); // delivered: its record went with it
         // The ping library understood the scheme: the partner answered.
         QByteArray log;
         QCOMPARE(m_world.qorvhost({"log"}, &log), 0);

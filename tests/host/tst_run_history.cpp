@@ -37,9 +37,11 @@ QDateTime minutesAgo(int m)
 }
 
 QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, const QString& outcome,
-                   const QString& transcript = {})
+                   const QString& transcript = {}, const QString& kept = {})
 {
     QJsonObject o;
+    if (!kept.isEmpty())
+        o["kept"] = kept;
     o["event"] = event;
     o["start"] = stamp(minutesAgo(startAgo));
     o["end"] = stamp(minutesAgo(startAgo).addSecs(seconds));
@@ -107,6 +109,8 @@ private slots:
                 "\",\"exit\":0,\"outcome\":\"success\",\"files_up\":0,\"bytes_up\":0,\"files_down\":0,"
                 "\"bytes_down\":0,\"transcript\":\"\"}\n";
         runs += "not a record\n";
+        runs += runLine("E0010", 55, 1, 7, "delivery failure: the target folder /x does not exist", {},
+                        "Junction/E001001.bin");
         QVERIFY(writeBytes(m_dir.filePath("Log/runs.jsonl"), runs));
         answered("E0001", 50);
         partnerSilent("E0003 ", 41); // the id as the event structure holds it
@@ -140,6 +144,11 @@ private slots:
         QTest::newRow("killed, a start and no end")
             << "E0006" << int(R::Unfinished) << "ended without finishing" << -1 << qint64(-1);
         QTest::newRow("glued to a record cut short") << "E0009" << int(R::Success) << "success" << 0 << qint64(2000);
+        QTest::newRow("file kept in Junction")
+            << "E0010" << int(R::Failed)
+            << "delivery failure: the target folder /x does not exist; received, not delivered: kept as "
+               "Junction/E001001.bin"
+            << 7 << qint64(1000);
     }
     void merge()
     {
@@ -167,7 +176,7 @@ private slots:
         QCOMPARE(runs[1].exitStatus.value_or(-1), 6);                     // 45
         QCOMPARE(runs[2].exitStatus.value_or(-1), 0);                     // 46
         const auto all = RunHistory(log(), messages()).read();
-        QCOMPARE(all.size(), std::size_t(10));
+        QCOMPARE(all.size(), std::size_t(11));
         for (std::size_t i = 1; i < all.size(); ++i)
             QVERIFY(all[i - 1].startMs >= all[i].startMs);
         const auto two = RunHistory(log(), messages()).read({}, 2);

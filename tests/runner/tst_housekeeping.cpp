@@ -1,4 +1,7 @@
+#include "host/history/RunLog.h"
 #include "runner/Housekeeping.h"
+#include "runner/ReceiptRegister.h"
+#include "runner/RunSpool.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
 
@@ -6,9 +9,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +37,26 @@ void setAge(const QString& path, int days)
 int countLines(const QString& path)
 {
     return int(readBytes(path).count('\n'));
+}
+
+// A register stamp (yyyymmddhhnnss, local time) of days ago.
+QByteArray stampDaysAgo(int days)
+{
+    const std::time_t t = std::time(nullptr) - std::time_t(days) * 86400 - 3600;
+    std::tm tm{};
+    ::localtime_r(&t, &tm);
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
+    return buf;
+}
+
+QByteArray runnerStderr(const QString& app)
+{
+    QProcess runner;
+    runner.start(app + "/VelundZUL", {});
+    if (!runner.waitForFinished(30000))
+        return "<still running>";
+    return runner.readAllStandardError();
 }
 
 } // namespace
@@ -189,7 +215,60 @@ private slots:
         QCOMPARE(h.logKeep, 7);
     }
 
-    // The runner tidies before it runs, even a run that fails at once.
+    // A record goes when it is older than RECEIPT_DAYS and its Junction file is gone.
+    void receiptPruning_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("junctionFile");
+        QTest::addColumn<int>("days");
+        QTest::addColumn<bool>("pruned");
+        const QByteArray old = stampDaysAgo(31), recent = stampDaysAgo(29);
+        const auto row = [](const char* tag, const QByteArray& line, const char* file, int days, bool pruned) {
+            QTest::newRow(tag) << line << QString::fromLatin1(file) << days << pruned;
+        };
+        row("old, file gone", "E000101 " + old + " RZ    RC &/in/a&", "", 30, true);
+        row("old, no options", "E000102 " + old, "E000101.txt", 30, true);
+        row("old, file waiting", "E000101 " + old + "          &/in/a&", "E000101.txt", 30, false);
+        row("waiting without extension", "E000101 " + old, "E000101", 30, false);
+        row("recent", "E000101 " + recent + "          &/in/a&", "", 30, false);
+        row("RECEIPT_DAYS 0", "E000101 " + old, "", 0, false);
+        row("not a stamp", "E000101 2020x101000000", "", 30, false);
+        row("not a key", "E0001 1 " + old, "", 30, false);
+    }
+    void receiptPruning()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, junctionFile);
+        QFETCH(int, days);
+        QFETCH(bool, pruned);
+        QTemporaryDir dir;
+        const QByteArray others = "other program's line\r\nE000201 " + stampDaysAgo(1) + "\n";
+        QVERIFY(writeBytes(dir.filePath("Rcvdchkr.txt"), line + "\r\n" + others));
+        if (!junctionFile.isEmpty())
+            QVERIFY(writeBytes(dir.filePath("Junction/" + junctionFile), "waiting"));
+        const PruneResult r = pruneOldRecords(dir.path().toStdString(), days, std::time(nullptr));
+        QVERIFY2(r.error.empty(), r.error.c_str());
+        QCOMPARE(int(r.removed), pruned ? 1 : 0);
+        QCOMPARE(readBytes(dir.filePath("Rcvdchkr.txt")), pruned ? others : line + "\r\n" + others);
+    }
+
+    // An installed application folder links the register to a writable place.
+    void linkedRegisterStaysALink()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("app") && QDir(dir.path()).mkpath("var"));
+        const QByteArray kept = "E000101 " + stampDaysAgo(1) + "\r\n";
+        QVERIFY(writeBytes(dir.filePath("var/Rcvdchkr.txt"), "E000102 20200101000000\r\n" + kept));
+        QCOMPARE(::symlink("../var/Rcvdchkr.txt", QFile::encodeName(dir.filePath("app/Rcvdchkr.txt")).constData()), 0);
+        const PruneResult r = pruneOldRecords(dir.filePath("app").toStdString(), 30, std::time(nullptr));
+        QVERIFY2(r.error.empty(), r.error.c_str());
+        QCOMPARE(int(r.removed), 1);
+        QVERIFY(QFileInfo(dir.filePath("app/Rcvdchkr.txt")).isSymLink());
+        QCOMPARE(readBytes(dir.filePath("var/Rcvdchkr.txt")), kept);
+    }
+
+    // The runner tidies before it runs, even a run that fails at once; a
+    // register filled with stale records is pruned back to what still counts.
     void runnerTidiesAtTheStart()
     {
         QTemporaryDir dir;
@@ -201,6 +280,12 @@ private slots:
         const QString old = app.filePath("Log/E0001_20250101-020000_99.log");
         QVERIFY(writeBytes(old, "old\n"));
         setAge(old, 11);
+        const QByteArray kept = "W000101 " + stampDaysAgo(90) + " RZ       &/in/w&\r\nnot a record\r\n";
+        QByteArray reg = kept;
+        for (int i = 0; i < 32766; ++i)
+            reg += "S" + QByteArray::number(i).rightJustified(6, '0') + " 20200101000000\r\n";
+        QVERIFY(writeBytes(app.filePath("Rcvdchkr.txt"), reg));
+        QVERIFY(writeBytes(app.filePath("Junction/W000101.txt"), "waiting"));
 
         QProcess runner;
         runner.start(app.filePath("VelundZUL"), {});
@@ -213,6 +298,73 @@ private slots:
         QCOMPARE(transcripts.size(), 1);
         const QByteArray text = readBytes(app.filePath("Log/" + transcripts.first()));
         QVERIFY2(text.contains("rotated") && text.contains("removed 1 transcript past"), text.constData());
+        QVERIFY2(text.contains("removed 32766 receipt records older than 30 days"), text.constData());
+        QCOMPARE(readBytes(app.filePath("Rcvdchkr.txt")), kept);
+    }
+
+    // A run record that cannot be appended waits in Log/spool/, and the next
+    // run appends it before its own.
+    void unappendableRecordIsSpooled()
+    {
+        QTemporaryDir dir;
+        QDir app(dir.path());
+        QVERIFY(app.mkpath("Log/runs.jsonl")); // a folder where the file belongs
+        QVERIFY(zul::test::installBuilt("VelundZUL", dir.path()));
+        const QByteArray said = runnerStderr(dir.path());
+        QVERIFY2(said.contains("cannot append the run record to " + app.filePath("Log/runs.jsonl").toLocal8Bit() +
+                               ": Is a directory; it waits in " + app.filePath("Log/spool/").toLocal8Bit()),
+                 said.constData());
+        const QStringList spooled = QDir(app.filePath("Log/spool")).entryList(QDir::Files);
+        QCOMPARE(spooled.size(), 1);
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(app.filePath("Log/spool/" + spooled.first())).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0660));
+        const QByteArray record = readBytes(app.filePath("Log/spool/" + spooled.first()));
+
+        QVERIFY(app.rmdir("Log/runs.jsonl"));
+        QVERIFY(!runnerStderr(dir.path()).contains("cannot append"));
+        const QList<QByteArray> lines = readBytes(app.filePath("Log/runs.jsonl")).split('\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0] + '\n', record);
+        QVERIFY(lines[1].startsWith("{\"event\":"));
+        QVERIFY(QDir(app.filePath("Log/spool")).isEmpty());
+    }
+
+    // The history read while runs.jsonl is rotated again and again holds each
+    // run once and misses none that was recorded before the read.
+    void historyDuringRotation()
+    {
+        QTemporaryDir dir;
+        const std::string log = dir.path().toStdString();
+        constexpr int kRecords = 600;
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            for (int i = 0; i < kRecords; ++i) {
+                RunRecord r;
+                r.event = "E0001";
+                r.start = r.end = "2026-12-05T02:00:00";
+                r.outcome = std::to_string(i);
+                if (!appendRunRecord(log + "/runs.jsonl", r))
+                    ::_exit(1);
+                rotateRunLog(log, 500, 1000, nullptr);
+            }
+            ::_exit(0);
+        }
+        const zul::history::RunLog history(log, log + "/messages.jsonl");
+        int reads = 0;
+        for (int status = 0; ::waitpid(child, &status, WNOHANG) == 0 || reads == 0; ++reads) {
+            std::vector<int> seen;
+            for (const auto& run : history.read())
+                seen.push_back(std::stoi(run.outcome));
+            std::sort(seen.begin(), seen.end());
+            for (std::size_t k = 0; k < seen.size(); ++k)
+                QVERIFY2(seen[k] == int(k), qPrintable(QString("read %1: run %2 where %3 belongs")
+                                                           .arg(reads)
+                                                           .arg(seen[k])
+                                                           .arg(k)));
+        }
+        QCOMPARE(int(history.read().size()), kRecords);
     }
 };
 

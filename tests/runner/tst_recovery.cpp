@@ -2,6 +2,7 @@
 // records, transcripts that say when they could not be written, and the
 // clean-up after a run that died holding its turn.
 #include "runner/Recovery.h"
+#include "runner/RunSpool.h"
 #include "runner/Transcript.h"
 
 #include "support/Files.h"
@@ -83,9 +84,20 @@ private slots:
             limit.rlim_cur = saved.rlim_max;
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const bool appended = appendRunRecord(runs, someRecord());
+        // What cannot be appended waits in the spool, and the next run appends it.
+        const std::string problem = appended ? std::string() : recordRun(path("Log"), someRecord());
         ::setrlimit(RLIMIT_FSIZE, &saved);
         QCOMPARE(appended, roomForIt);
         QCOMPARE(readBytes(QString::fromStdString(runs)), roomForIt ? before + before : before);
+        if (roomForIt)
+            return;
+        QVERIFY2(QByteArray::fromStdString(problem).contains(": File too large; it waits in " + path("Log/spool/")),
+                 problem.c_str());
+        const SpoolResult spooled = appendSpooled(path("Log"));
+        QVERIFY2(spooled.error.empty(), spooled.error.c_str());
+        QCOMPARE(spooled.appended, 1);
+        QCOMPARE(readBytes(QString::fromStdString(runs)), before + before);
+        QVERIFY(QDir(qpath("Log/spool")).isEmpty());
     }
 
     void transcriptFailuresAreKnown_data()

@@ -2,6 +2,7 @@
 #include "support/FtpServer.h"
 #include "support/TempAppFolder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,6 +18,12 @@ using namespace zul::test;
 
 namespace {
 const QByteArray kPassword = "Pw-s3cr3t!";
+
+// A receipt record's stamp as the run driver writes it just before a run.
+std::string stampNow()
+{
+    return QDateTime::currentDateTime().toString("yyyyMMddHHmmss").toStdString();
+}
 } // namespace
 
 class RunnerTest : public QObject {
@@ -164,8 +171,12 @@ private slots:
         QCOMPARE(::utime(remote(serverFile).toLocal8Bit().constData(), &times), 0);
         const QString target = local(app, "target.bin");
         QVERIFY(writeBytes(target, "earlier"));
-        app.write("Rcvdchkr.txt",
-                  "E000101 20240101120000 " + std::string(record.constData()) + " &" + target.toStdString() + "&\r\n");
+        // The record goes once its file is delivered; the other lines stay as they are.
+        const std::string line = "E000101 " + stampNow() + " " + std::string(record.constData()) + " &" +
+                                 target.toStdString() + "&\r\n";
+        const std::string before = "a line of another program\nE000102 " + stampNow() + "\r\n";
+        const std::string after = "E000101 " + stampNow() + " renewed by a later check\r\nlast";
+        app.write("Rcvdchkr.txt", before + line + after);
         const QByteArray junction = QByteArray::fromStdString(app.path()) + "\\Junction\\E000101.bin";
         const RunnerRun r = run(app, login() + "get " + serverFile + " " + junction + "\r\n**" + markerKey + "=&" +
                                          target.toLocal8Bit() + "&\r\nquit\r\n");
@@ -174,6 +185,57 @@ private slots:
         if (QByteArray(QTest::currentDataTag()).contains("RT"))
             QCOMPARE(QFileInfo(target).lastModified().toSecsSinceEpoch(), qint64(serverTime));
         QVERIFY(partFiles(QString::fromStdString(app.file("Junction"))).isEmpty());
+        QCOMPARE(app.read("Rcvdchkr.txt"), before + (delivered ? "" : line) + after);
+        // A file received and refused stays in Junction/ with its record, and the history says so.
+        QCOMPARE(app.exists("Junction/E000101.bin"), !delivered);
+        QCOMPARE(r.runs.contains("\"kept\":\"Junction/E000101.bin\""), exitStatus == 7);
+    }
+
+    // A file that an earlier run received but could not deliver is delivered
+    // by a later run whose own GET of the key fails; the GET's failure stands.
+    void keptJunctionFileIsDeliveredLater_data()
+    {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<bool>("delivered");
+        QTest::newRow("no options") << QByteArray("        ") << true;
+        QTest::newRow("RZ") << QByteArray("RZ      ") << true;
+        // Nothing left to check the size against.
+        QTest::newRow("RC") << QByteArray("      RC") << false;
+    }
+    void keptJunctionFileIsDeliveredLater()
+    {
+        QFETCH(QByteArray, options);
+        QFETCH(bool, delivered);
+        TempAppFolder app;
+        const QByteArray content = someBytes(5000, 4);
+        const QString name = "once_" + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_') + ".bin";
+        QVERIFY(writeBytes(remote(name), content));
+        const QString target = folder(app) + "/later/target.bin";
+        const std::string record =
+            "E000101 " + stampNow() + " " + std::string(options.constData()) + " &" + target.toStdString() + "&";
+        app.write("Rcvdchkr.txt", record + "\r\n");
+        const QByteArray script = login() + "get " + name.toLatin1() + " " +
+                                  QByteArray::fromStdString(app.path()) + "/Junction/E000101.bin\r\n**E000101=&" +
+                                  target.toLocal8Bit() + "&\r\nquit\r\n";
+        RunnerRun r = run(app, script); // the target's folder is missing
+        QVERIFY2(r.exit == 7, r.transcript.constData());
+        QVERIFY(r.transcript.contains("received, not delivered: kept as Junction/E000101.bin"));
+        QVERIFY(app.exists("Junction/E000101.bin"));
+
+        QVERIFY(QDir().mkpath(folder(app) + "/later"));
+        QVERIFY(QFile::remove(remote(name))); // handed over once
+        r = run(app, script);
+        QVERIFY2(r.exit == 4, r.transcript.constData());
+        QVERIFY2(r.transcript.contains("Junction/E000101.bin was received by an earlier run and not delivered: "
+                                       "delivering it now"),
+                 r.transcript.constData());
+        QCOMPARE(readBytes(target), delivered ? content : QByteArray("<missing>"));
+        QCOMPARE(app.exists("Junction/E000101.bin"), !delivered);
+        QCOMPARE(app.read("Rcvdchkr.txt"), delivered ? std::string() : record + "\r\n");
+        const QByteArray last = r.runs.trimmed().split('\n').last();
+        QVERIFY2(last.contains(delivered ? "kept by an earlier run, was delivered to" : "was not delivered either"),
+                 last.constData());
+        QCOMPARE(last.contains("\"kept\":\"Junction/E000101.bin\""), !delivered);
     }
 
     void failuresEndTheScript_data()

@@ -191,6 +191,11 @@ private slots:
     {
         QFETCH(bool, hostDeletes);
         m_core.app->write("ZUL/E0003ZUL.zul", "open h\r\nquit\r\n");
+        // The event's records go with it; every other line stays as it was, line ends included.
+        const std::string others = "E000399x not a record of the event\r\nE003301 20240101120000 RZ &/t/b&\n"
+                                   "  blank-led line\r\nE0003ab 20240101120000\r\n";
+        const std::string reg = "E000301 20240101120000 RZ       &/t/a&\r\n" + others + "E000302";
+        m_core.app->write("Rcvdchkr.txt", reg);
         m_panel->deletes = hostDeletes;
         bool readOnly = false;
         QString caption;
@@ -206,6 +211,7 @@ private slots:
         QCOMPARE(m_panel->deleted, std::vector<std::string>{"E0003"});
         QCOMPARE(m_stillOpen, !hostDeletes);
         QCOMPARE(m_core.app->exists("ZUL/E0003ZUL.zul"), !hostDeletes);
+        QCOMPARE(m_core.app->read("Rcvdchkr.txt"), hostDeletes ? others : reg);
         QVERIFY(com::moduleState().bNeedRefresh);
     }
 

@@ -3,6 +3,7 @@
 #include "host/history/Json.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <queue>
 #include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -319,9 +321,10 @@ bool isFile(const std::string& path)
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-ReverseLines::ReverseLines(const std::string& path)
+ReverseLines::ReverseLines(const std::string& path) : ReverseLines(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+
+ReverseLines::ReverseLines(int fd) : m_fd(fd)
 {
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0)
         return;
     const off_t size = ::lseek(m_fd, 0, SEEK_END);
@@ -405,6 +408,31 @@ std::vector<std::string> RunLog::runFiles() const
     return files;
 }
 
+std::vector<std::unique_ptr<ReverseLines>> RunLog::openRunFiles() const
+{
+    // A reader that can neither open nor make the lock file (made by the
+    // first rotation) reads without it.
+    const std::string lockPath = joinPath(m_logFolder, ".runs.jsonl.lock");
+    int lock = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (lock < 0 && errno == ENOENT)
+        lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660);
+    if (lock >= 0)
+        while (::flock(lock, LOCK_SH) != 0 && errno == EINTR) {
+        }
+    std::vector<std::unique_ptr<ReverseLines>> files;
+    const std::string runs = runsPath();
+    for (int k = 0;; ++k) {
+        const std::string name = k == 0 ? runs : runs + '.' + std::to_string(k);
+        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && k > 0)
+            break;
+        files.push_back(std::make_unique<ReverseLines>(fd));
+    }
+    if (lock >= 0)
+        ::close(lock);
+    return files;
+}
+
 std::string RunLog::transcriptFile(const Run& run) const
 {
     if (run.transcript.empty())
@@ -447,6 +475,9 @@ std::optional<Run> RunLog::fromRunRecord(std::string_view line)
     } else {
         e.result = *e.exitStatus == 0 ? Run::Result::Success : Run::Result::Failed;
     }
+    // A received file that could not be delivered waits in Junction/ for a later run.
+    if (const std::string kept = o["kept"].string(); !kept.empty())
+        e.outcome += (e.outcome.empty() ? "" : "; ") + std::string("received, not delivered: kept as ") + kept;
     e.filesUp = o["files_up"].toInt();
     e.filesDown = o["files_down"].toInt();
     e.bytesUp = o["bytes_up"].toInteger();
@@ -593,8 +624,8 @@ std::vector<Run> RunLog::read(std::string_view event, int limit) const
     std::string_view line;
     bool done = false;
     ScanEnd runsEnd;
-    for (const std::string& file : runFiles()) {
-        ReverseLines lines(file);
+    for (const auto& file : openRunFiles()) {
+        ReverseLines& lines = *file;
         while (!done && lines.next(line)) {
             if (threshold() != LLONG_MIN && runsEnd.reached(line, "\"end\":\"", threshold())) {
                 done = true;
@@ -637,10 +668,10 @@ std::map<std::string, Run> RunLog::latest(const std::vector<std::string>& events
     const std::set<std::string, std::less<>> wanted(events.begin(), events.end());
     auto listed = [&](const std::string& e) { return std::find(events.begin(), events.end(), e) != events.end(); };
     std::string_view line;
-    for (const std::string& file : runFiles()) {
+    for (const auto& file : openRunFiles()) {
         if (found.size() >= events.size())
             break;
-        ReverseLines lines(file);
+        ReverseLines& lines = *file;
         while (found.size() < events.size() && lines.next(line)) {
             const auto quick = quickEvent(line);
             if (quick && (!wanted.count(*quick) || found.count(std::string(*quick))))

@@ -63,6 +63,8 @@ bool isFile(const std::string& path);
 class ReverseLines {
 public:
     explicit ReverseLines(const std::string& path);
+    // Reads from an open descriptor, which it closes.
+    explicit ReverseLines(int fd);
     ~ReverseLines();
     ReverseLines(const ReverseLines&) = delete;
     ReverseLines& operator=(const ReverseLines&) = delete;
@@ -96,6 +98,10 @@ public:
 
     // runs.jsonl first, then runs.jsonl.1, .2 ... while they exist.
     std::vector<std::string> runFiles() const;
+    // The same files, opened in one moment: the runner rotates them under the
+    // run log's lock (Log/.runs.jsonl.lock), which this takes shared while it
+    // opens them, so a rotation cannot make a run appear twice or not at all.
+    std::vector<std::unique_ptr<ReverseLines>> openRunFiles() const;
     const std::string& logFolder() const { return m_logFolder; }
     std::string runsPath() const;
     const std::string& messageLog() const { return m_messageLog; }

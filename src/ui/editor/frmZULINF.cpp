@@ -5,6 +5,7 @@
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "exec/ModExecut.h"
+#include "exec/ReceiptCleanup.h"
 #include "exec/RunnerWatch.h"
 #include "platform/AppPath.h"
 #include "platform/Text.h"
@@ -345,6 +346,8 @@ void frmZULINF::Delete_Event()
         if (removed) {
             std::string script = platform::appPath("\\ZUL\\" + com::use(ms.oCurEvent).text("BAEvent") + "ZUL.zul");
             FTPCode::DeleteScriptFile(script);
+            // Its receipt records would never be read again.
+            ModExecut::RemoveEventReceipts(com::use(ms.oCurEvent).text("BAEvent"));
             unloadForm();
         }
     } catch (...) {
