@@ -9,7 +9,7 @@
 #include "runner/Handover.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
-#include "runner/Masking.h"
+#include "platform/Text.h"
 #include "runner/Recovery.h"
 #include "runner/Runner.h"
 #include "runner/Script.h"
@@ -143,12 +143,12 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "VelundZUL: %s\n", lost.c_str());
             outcome += "; " + lost;
         }
-        record.outcome = transcript.scrub(outcome);
+        record.outcome = zul::platform::escapeControls(transcript.scrub(outcome));
         if (!appendRunRecord(logFolder + "/runs.jsonl", record))
             std::fprintf(stderr, "VelundZUL: cannot append to %s/runs.jsonl\n", logFolder.c_str());
         registration.end();
         if (r.status != ExitStatus::Success && !terminal)
-            std::fprintf(stderr, "VelundZUL: %s\n", escapeControls(transcript.scrub(outcome)).c_str());
+            std::fprintf(stderr, "VelundZUL: %s\n", zul::platform::escapeControls(transcript.scrub(outcome)).c_str());
         return int(r.status);
     };
 
