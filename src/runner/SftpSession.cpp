@@ -388,6 +388,19 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
     // A folder cannot be read as a file, and never will be: no retry for it.
     if (o.failure == Failure::Transient && folderExists(p).ok())
         return {Failure::Remote, "get " + p + ": it is a folder, not a file"};
+    if (!o.ok())
+        return o;
+    // libcurl reads no more than the size the server gave when the file was
+    // opened; one that grew since would be cut without a word. Asked again:
+    ServerFacts now;
+    if (Outcome s = facts(remote, now); !s.ok())
+        return s;
+    if (now.size && *now.size != sink.size()) {
+        const std::string what = "get " + p + ": the file is now " + std::to_string(*now.size) + " bytes but " +
+                                 std::to_string(sink.size()) + " were received; the file is not taken";
+        m_transcript.error(what);
+        return {Failure::Transient, what};
+    }
     return o;
 }
 
