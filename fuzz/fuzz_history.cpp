@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t start = 0; start <= text.size();) {
         const auto nl = text.find('\n', start);
         const auto line = text.substr(start, nl == std::string_view::npos ? text.size() - start : nl - start);
-        for (const auto& run : {zul::history::RunLog::fromRunRecord(line), zul::history::RunLog::fromHostMessage(line)}) {
+        for (const auto& run :
+             {zul::history::RunLog::fromRunRecord(line), zul::history::RunLog::fromHostMessage(line)}) {
             if (!run)
                 continue;
             for (const std::string* field : {&run->event, &run->start, &run->end, &run->outcome, &run->transcript})

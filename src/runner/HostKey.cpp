@@ -41,7 +41,7 @@ bool wildcardMatch(std::string_view pattern, std::string_view name)
     std::size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
     while (n < name.size()) {
         if (p < pattern.size() && (pattern[p] == '?' || std::tolower(static_cast<unsigned char>(pattern[p])) ==
-                                                           std::tolower(static_cast<unsigned char>(name[n])))) {
+                                                            std::tolower(static_cast<unsigned char>(name[n])))) {
             ++p;
             ++n;
         } else if (p < pattern.size() && pattern[p] == '*') {

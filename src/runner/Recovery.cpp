@@ -211,7 +211,8 @@ bool RunRegistration::ourPartFile(const std::string& path, const struct stat& lo
 {
     const std::string name = baseName(path);
     struct stat st {};
-    return isPartFileName(name) && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == lockFile.st_uid;
+    return isPartFileName(name) && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_uid == lockFile.st_uid;
 }
 
 bool RunRegistration::ourTranscript(const std::string& path) const

@@ -347,7 +347,9 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
             return got;
         });
         if (r.status == ExitStatus::Success && skipped + refused > 0) {
-            const auto count = [](int k) { return std::to_string(k) + (k == 1 ? " remote name was" : " remote names were"); };
+            const auto count = [](int k) {
+                return std::to_string(k) + (k == 1 ? " remote name was" : " remote names were");
+            };
             std::string why;
             if (skipped > 0)
                 why = count(skipped) + " skipped, not usable as local file names";

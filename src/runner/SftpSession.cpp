@@ -456,10 +456,9 @@ int SftpSession::onKey(CURL*, const curl_khkey*, const curl_khkey* found, curl_k
     // libcurl's own answer (match) lets a revoked key through and a port-22
     // entry stand for every port: the file is read here as OpenSSH reads it.
     const auto text = platform::readAll(file);
-    const KnownHost verdict =
-        text ? lookUpKnownHost(*text, s->m_host, s->m_port, reinterpret_cast<const unsigned char*>(found->key),
-                               found->len)
-             : KnownHost::Unknown;
+    const KnownHost verdict = text ? lookUpKnownHost(*text, s->m_host, s->m_port,
+                                                     reinterpret_cast<const unsigned char*>(found->key), found->len)
+                                   : KnownHost::Unknown;
     switch (verdict) {
     case KnownHost::Known:
         s->m_transcript.note("host key of " + partner + " is known: " + key.type + " " + key.fingerprint);

@@ -82,7 +82,7 @@ HostKeyView describeHostKey(const std::string& host, int port, const unsigned ch
 // @cert-authority line trusts no plain key. Changed: the file has another key
 // of the same type for the host.
 enum class KnownHost { Known, Unknown, Changed, Revoked };
-KnownHost lookUpKnownHost(std::string_view knownHostsText, const std::string& host, int port,
-                          const unsigned char* blob, std::size_t size);
+KnownHost lookUpKnownHost(std::string_view knownHostsText, const std::string& host, int port, const unsigned char* blob,
+                          std::size_t size);
 
 } // namespace zul::runner

@@ -391,7 +391,7 @@ private slots:
         const QString plugin = m_dir.filePath("hostileapp/libzul.so");
         if (!QFile::exists(plugin))
             QVERIFY(QFile::copy(m_plugin, plugin));
-        const QByteArray hostile = "\x1b]0;owned\x07\x1b[2J\x00\r\x7f\t\xc2\x9b" "1m\xc2\x9d\x9b\xff";
+        const QByteArray hostile = QByteArray("\x1b]0;owned\x07\x1b[2J\x00\r\x7f\t\xc2\x9b", 20) + "1m\xc2\x9d\x9b\xff";
         QFile t(log + "/E0007_20261206-010000_7.log");
         QVERIFY(t.open(QIODevice::WriteOnly));
         t.write(QByteArray("01:00:00.000 < 220 ") + hostile + "\n01:00:01.000 ! outcome: caf\xc3\xa9\n");

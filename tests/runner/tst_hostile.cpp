@@ -79,7 +79,8 @@ private slots:
                                                               absolute +
                                                               "\nC:\\win\\drive.txt\nok.txt\n..\n.\nsub/\n"
                                                               "bad\x1b[2Jname.txt\nnul\x01.txt\nc1\xc2\x9bname.txt\n"
-                                                              "gone.txt\nraw\x9d" "c1.txt\n"));
+                                                              "gone.txt\nraw\x9d"
+                                                              "c1.txt\n"));
         const RunnerRun r = run(app, login() + "lcd a/b/c/d\r\nmget trav/*\r\nquit\r\n");
         QVERIFY2(r.exit == 4, r.transcript.constData()); // the skipped names fail the run, after the rest
         QStringList got = QDir(deep).entryList(QDir::Files);
@@ -97,7 +98,8 @@ private slots:
         QVERIFY(r.transcript.contains("raw\\x9Dc1.txt"));
         QVERIFY(r.runs.contains("\"files_down\":6"));
         QVERIFY2(r.runs.contains("7 remote names were skipped, not usable as local file names; 1 remote name was "
-                                 "skipped, refused by the server"), r.runs.constData());
+                                 "skipped, refused by the server"),
+                 r.runs.constData());
     }
 
     // Endless or over-long listings end in a clear failure; nothing grows without bound.
@@ -233,7 +235,8 @@ private slots:
         QVERIFY(!r.transcript.contains("> USER"));
         noSecret(r, kPassword);
         noSecret(r, kPassword.toUpper());
-        const RunnerRun checked = runRunner(folder(app), {"--check", QString::fromStdString(app.file("ZUL/tZULexe.zul"))});
+        const RunnerRun checked =
+            runRunner(folder(app), {"--check", QString::fromStdString(app.file("ZUL/tZULexe.zul"))});
         QCOMPARE(checked.exit, 1);
         QVERIFY2(checked.output.contains(check), checked.output.constData());
         QVERIFY(!checked.output.contains(kPassword));

@@ -45,7 +45,7 @@ private slots:
         QTest::newRow("escape sequence") << QByteArray("a\x1b[2J.txt") << QByteArray();
         QTest::newRow("carriage return") << QByteArray("a\r.txt") << QByteArray();
         QTest::newRow("delete byte") << QByteArray("a\x7f") << QByteArray();
-        QTest::newRow("C1 CSI in UTF-8") << QByteArray("a\xc2\x9b" "2J.txt") << QByteArray();
+        QTest::newRow("C1 CSI in UTF-8") << QByteArray("a\xc2\x9b") + "2J.txt" << QByteArray();
         QTest::newRow("raw C1 byte") << QByteArray("a\x9d.txt") << QByteArray();
         QTest::newRow("UTF-8 letter stays") << QByteArray("caf\xc3\xa9.txt") << QByteArray("caf\xc3\xa9.txt");
         QTest::newRow("too long") << QByteArray(256, 'n') << QByteArray();
@@ -105,9 +105,9 @@ private slots:
         QTest::newRow("tab and newline escaped too") << QByteArray("a\tb\nc\r") << QByteArray()
                                                      << QByteArray("a\\x09b\\x0Ac\\x0D");
         QTest::newRow("newline kept") << QByteArray("a\nb\r\n") << QByteArray("\t\n") << QByteArray("a\nb\\x0D\n");
-        QTest::newRow("C1 in UTF-8: CSI, OSC") << QByteArray("x\xc2\x9b" "2J\xc2\x9d" "0;t") << QByteArray("\t")
+        QTest::newRow("C1 in UTF-8: CSI, OSC") << QByteArray("x\xc2\x9b") + "2J\xc2\x9d" + "0;t" << QByteArray("\t")
                                                << QByteArray("x\\u009B2J\\u009D0;t");
-        QTest::newRow("raw C1 byte") << QByteArray("x\x9b" "2J") << QByteArray() << QByteArray("x\\x9B2J");
+        QTest::newRow("raw C1 byte") << QByteArray("x\x9b") + "2J" << QByteArray() << QByteArray("x\\x9B2J");
         QTest::newRow("latin-1 byte is not UTF-8") << QByteArray("caf\xe9") << QByteArray() << QByteArray("caf\\xE9");
         QTest::newRow("UTF-8 stays") << QByteArray("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80") << QByteArray()
                                      << QByteArray("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80");
@@ -131,8 +131,8 @@ private slots:
         QTest::addColumn<QByteArray>("masked");
         QTest::newRow("as given") << QByteArray("530 bad Pw-Secret1") << QByteArray("530 bad ****");
         QTest::newRow("upper-cased") << QByteArray("530 bad PW-SECRET1!") << QByteArray("530 bad ****!");
-        QTest::newRow("split by NUL and ESC") << QByteArray("530 Pw-S\0ecr\x1b" "et1", 16) << QByteArray("530 ****");
-        QTest::newRow("split by a C1 control") << QByteArray("pw-se\xc2\x9b" "cret1") << QByteArray("****");
+        QTest::newRow("split by NUL and ESC") << QByteArray("530 Pw-S\0ecr\x1b", 13) + "et1" << QByteArray("530 ****");
+        QTest::newRow("split by a C1 control") << QByteArray("pw-se\xc2\x9b") + "cret1" << QByteArray("****");
         QTest::newRow("short one") << QByteArray("echo: Q7, q7") << QByteArray("echo: ****, ****");
         QTest::newRow("nothing to mask") << QByteArray("230 Welcome") << QByteArray("230 Welcome");
     }

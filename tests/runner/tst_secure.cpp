@@ -220,7 +220,8 @@ private slots:
         // A host name without [host]:port stands for port 22 alone.
         QTest::newRow("known for port 22 only")
             << m_sshd.knownHostsLine().toLatin1().replace("[127.0.0.1]:" + QByteArray::number(m_sshd.port()),
-                                                          "127.0.0.1") + "\n"
+                                                          "127.0.0.1") +
+                   "\n"
             << 11 << QByteArray("is unknown");
         QTest::newRow("revoked") << m_sshd.knownHostsLine().toLatin1() + "\n@revoked " +
                                         m_sshd.knownHostsLine().toLatin1() + "\n"
