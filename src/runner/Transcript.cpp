@@ -116,7 +116,7 @@ void ProgressBar::begin(std::string name, std::int64_t total)
 {
     if (!m_enabled)
         return;
-    m_name = std::move(name);
+    m_name = platform::escapeControls(name, ""); // a server's name, drawn on a terminal
     if (m_name.size() > 24)
         m_name = "..." + m_name.substr(m_name.size() - 21);
     m_total = total;
