@@ -68,7 +68,7 @@ std::string maskLine(std::string_view line)
         const auto colon = address.find(':', from);
         if (at == std::string::npos || at < from)
             return std::string(line);
-        std::string out = "open " + address.substr(0, colon < at ? colon + 1 : at + 1) + "****" +
+        std::string out = words[0] + " " + address.substr(0, colon < at ? colon + 1 : at + 1) + "****" +
                           (colon < at ? address.substr(at) : std::string("@") + address.substr(at + 1));
         for (std::size_t i = 2; i < words.size(); ++i)
             out += " " + words[i];
