@@ -2,6 +2,7 @@
 // number, and a user line with a password is shown masked. The same
 // bytes go through the netrc reader and the server-name sanitiser, which read
 // text from outside too.
+#include "platform/Text.h"
 #include "runner/Masking.h"
 #include "runner/Netrc.h"
 #include "runner/SafeName.h"
@@ -39,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string masked = zul::runner::maskCommand(line);
         if (zul::runner::carriesPassword(line) && masked.size() > 4 && masked.substr(masked.size() - 4) != "****")
             std::abort();
-        (void)zul::runner::escapeControls(line);
+        (void)zul::platform::escapeControls(line);
         if (nl == std::string_view::npos)
             break;
         start = nl + 1;

@@ -53,11 +53,11 @@ public:
             break;
         case LineKind::BareUser:
             m_loggedIn = m_connected;
-            // A name never holds a blank: likely a mistyped command, or a name and
-            // password on one line. The line itself is not shown, as it may hold one.
+            // A name never holds a blank: likely a name and password on one line,
+            // or a mistyped command. The line itself is not shown, as it may hold a password.
             if (l.words.size() > 1)
-                warning("bare-user", "the line after 'open' is read as a user name, and the next line as its "
-                                     "password, but it holds more than one word");
+                error("bare-user", "the line after 'open' would be sent as a user name, but it holds more than one "
+                                   "word (a name and a password on one line?); write 'user NAME PASSWORD'");
             break;
         case LineKind::Marker:
             marker(l.text);

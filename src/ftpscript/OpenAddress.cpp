@@ -67,6 +67,12 @@ std::variant<OpenAddress, AddressError> parseOpenAddress(std::string_view addres
         if (rest.ends_with('/'))
             rest.remove_suffix(1);
     }
+    // "name:password@host" would put the password in every log of the line:
+    // refused without repeating any of it.
+    if (rest.find('@') != std::string_view::npos)
+        return AddressError{"credentials-in-address",
+                            "the address holds a user name or password (NAME:PASSWORD@HOST), which every log of the "
+                            "line would show; give the host alone and log in with: user NAME PASSWORD"};
     out.port = defaultPort(out.scheme);
     // A port may also follow the host as in a URL: "host:2121" or "[::1]:2121".
     std::optional<std::string_view> urlPort;

@@ -34,6 +34,18 @@ inline std::string counted(long long n, std::string_view one, std::string_view m
     return std::to_string(n) + " " + std::string(n == 1 ? one : many);
 }
 
+// Text from a partner made harmless to show or store: C0 controls (but those
+// in kept), DEL and bytes that are not UTF-8 become \xNN, and C1 controls
+// written as UTF-8 become \u0080 to \u009F, so nothing reaches a terminal that
+// it would obey (ring, clear, retitle, move the cursor) or that hides text.
+// Everything else, valid UTF-8 included, stays as it is.
+std::string escapeControls(std::string_view text, std::string_view kept = "\t");
+
+// True when text holds a C0 control, DEL or a C1 control (as UTF-8, or as a
+// byte 0x80 to 0x9F outside a UTF-8 sequence): what escapeControls escapes
+// but for other bytes that are not UTF-8 (a Latin-1 letter is no control).
+bool holdsControls(std::string_view text);
+
 inline constexpr std::string_view CRLF = "\r\n";
 
 } // namespace zul::platform

@@ -27,6 +27,35 @@ long replyCodeOf(const std::string& line)
     }
     return code;
 }
+// The size a reply announces: "213 N" to SIZE, or "(N bytes)" in the 150
+// that opens a transfer. Nullopt when it announces none.
+std::optional<std::int64_t> announcedSize(const std::string& line)
+{
+    std::string_view digits;
+    const long code = replyCodeOf(line);
+    if (code == 213 && line.size() > 4) {
+        digits = std::string_view(line).substr(4);
+    } else if (code == 150) {
+        const auto open = line.rfind('(');
+        const auto end = line.find(" bytes)", open == std::string::npos ? 0 : open);
+        if (open == std::string::npos || end == std::string::npos)
+            return std::nullopt;
+        digits = std::string_view(line).substr(open + 1, end - open - 1);
+    } else {
+        return std::nullopt;
+    }
+    while (!digits.empty() && digits.back() == ' ')
+        digits.remove_suffix(1);
+    if (digits.empty() || digits.size() > 18)
+        return std::nullopt;
+    std::int64_t n = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        n = n * 10 + (c - '0');
+    }
+    return n;
+}
 } // namespace
 
 FtpSession::FtpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
@@ -439,15 +468,34 @@ Outcome FtpSession::download(const std::string& remote, PartFile& sink, bool ver
 {
     // libcurl would rewrite line ends itself in ASCII mode; the network's CR LF
     // is this system's own line end, so TYPE A is sent behind its back instead.
-    prepare(remotePath(remote), {}, typeCommands());
-    if (m_ascii || !verifySize)
-        setopt(m_curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    // libcurl would stop at the size the server announces and call the file
+    // whole: it is received to the end instead, and compared afterwards. The
+    // SIZE is asked for ourselves ('*': a server without it is no failure).
+    const bool compare = verifySize && !m_ascii;
+    std::vector<std::string> before = typeCommands();
+    if (compare)
+        before.push_back("*SIZE " + remotePath(remote));
+    prepare(remotePath(remote), {}, before);
+    setopt(m_curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
     m_sink = &sink;
     m_progress.begin(remote, -1);
     Outcome o = perform("get " + remote);
     m_sink = nullptr;
     m_serverInAscii = m_ascii;
-    return downloaded(remote, sink, stats, std::move(o));
+    o = downloaded(remote, sink, stats, std::move(o));
+    if (!o.ok() || !compare)
+        return o;
+    for (const auto& reply : m_lastReplies) {
+        const auto announced = announcedSize(reply);
+        if (announced && *announced != sink.size()) {
+            const std::string what = "get " + remote + ": the server announced " + std::to_string(*announced) +
+                                     " bytes (\"" + reply + "\") but sent " + std::to_string(sink.size()) +
+                                     "; the file is not taken";
+            m_transcript.error(what);
+            return {Failure::Transient, what};
+        }
+    }
+    return o;
 }
 
 Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats)

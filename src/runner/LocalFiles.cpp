@@ -65,12 +65,33 @@ void setPartFileObserver(std::function<void(const std::string& path, bool exists
     g_partObserver = std::move(observer);
 }
 
+std::string partFilePrefix(std::string_view finalName)
+{
+    // FNV-1a: short, stable, and not a matter of security (mkstemp's letters make the name unique).
+    std::uint64_t h = 0xcbf29ce484222325ULL;
+    for (const char c : finalName) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 0x100000001b3ULL;
+    }
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out = ".zulpart-";
+    for (int shift = 60; shift >= 0; shift -= 4)
+        out += kHex[(h >> shift) & 0xf];
+    return out + "-";
+}
+
+bool isPartFileName(std::string_view name)
+{
+    return name.starts_with(".zulpart-") ||
+           (name.size() > 1 && name[0] == '.' && name.find(".part-") != std::string_view::npos);
+}
+
 std::string PartFile::create(const std::string& target, bool startWriteback)
 {
     discard();
     m_startWriteback = startWriteback;
     m_target = target;
-    m_temp = folderPart(target) + "/." + baseName(target) + ".part-XXXXXX";
+    m_temp = folderPart(target) + "/" + partFilePrefix(baseName(target)) + "XXXXXX";
     m_fd = ::mkostemp(m_temp.data(), O_CLOEXEC);
     if (m_fd < 0) {
         m_errno = errno;

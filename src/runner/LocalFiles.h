@@ -13,6 +13,13 @@ std::string toLocalPath(std::string_view path);
 std::string baseName(std::string_view path);
 std::string folderPart(std::string_view path); // "." when there is none
 
+// The hidden name a part file for finalName starts with: ".zulpart-", 16 hex
+// digits of a hash of the name and "-"; mkstemp adds 6 characters. Whatever the
+// final name's length, the part file's fits the file system.
+std::string partFilePrefix(std::string_view finalName);
+// A part file's name, this one or the older ".NAME.part-XXXXXX".
+bool isPartFileName(std::string_view name);
+
 // A file being received: written under a temporary name in the target's folder
 // and renamed into place only when it is complete, so the target is either the
 // earlier file or the whole new one. Dropped without commit, it leaves nothing.

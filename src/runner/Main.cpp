@@ -10,7 +10,7 @@
 #include "runner/Handover.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
-#include "runner/Masking.h"
+#include "platform/Text.h"
 #include "runner/Recovery.h"
 #include "runner/Runner.h"
 #include "runner/RunSpool.h"
@@ -145,13 +145,13 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "VelundZUL: %s\n", lost.c_str());
             outcome += "; " + lost;
         }
-        record.outcome = transcript.scrub(outcome);
+        record.outcome = zul::platform::escapeControls(transcript.scrub(outcome));
         // Nothing dropped: a record that cannot be appended waits in the spool.
         if (const std::string problem = recordRun(logFolder, record); !problem.empty())
-            std::fprintf(stderr, "VelundZUL: %s\n", escapeControls(problem).c_str());
+            std::fprintf(stderr, "VelundZUL: %s\n", zul::platform::escapeControls(problem).c_str());
         registration.end();
         if (r.status != ExitStatus::Success && !terminal)
-            std::fprintf(stderr, "VelundZUL: %s\n", escapeControls(transcript.scrub(outcome)).c_str());
+            std::fprintf(stderr, "VelundZUL: %s\n", zul::platform::escapeControls(transcript.scrub(outcome)).c_str());
         return int(r.status);
     };
 

@@ -66,21 +66,64 @@ std::string maskEchoedCommands(std::string text)
     return text;
 }
 
-std::string escapeControls(std::string_view text)
+namespace {
+char folded(char c)
 {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    out.reserve(text.size());
-    for (unsigned char c : text) {
-        if ((c < 0x20 && c != '\t') || c == 0x7f) {
-            out += "\\x";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xf];
-        } else {
-            out += char(c);
+    return char(std::tolower(static_cast<unsigned char>(c)));
+}
+
+// The bytes a server may put inside an echo without changing what is read:
+// C0 controls, DEL, and C1 controls in UTF-8 (two bytes).
+std::size_t controlAt(std::string_view text, std::size_t i)
+{
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7f)
+        return 1;
+    if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+        static_cast<unsigned char>(text[i + 1]) <= 0x9f)
+        return 2;
+    return 0;
+}
+
+// The end of secret in text from i, or npos when it does not begin there.
+std::size_t matchEnd(std::string_view text, std::size_t i, std::string_view secret)
+{
+    for (std::size_t k = 0; k < secret.size(); ++k) {
+        if (k > 0 && controlAt(secret, k) == 0) {
+            while (i < text.size()) {
+                const std::size_t n = controlAt(text, i);
+                if (n == 0)
+                    break;
+                i += n;
+            }
         }
+        if (i >= text.size() || folded(text[i]) != folded(secret[k]))
+            return std::string_view::npos;
+        ++i;
     }
-    return out;
+    return i;
+}
+} // namespace
+
+std::string maskSecrets(std::string text, const std::vector<std::string>& secrets)
+{
+    for (const auto& s : secrets) {
+        if (s.empty())
+            continue;
+        std::string out;
+        std::size_t i = 0;
+        while (i < text.size()) {
+            const std::size_t end = matchEnd(text, i, s);
+            if (end == std::string_view::npos) {
+                out += text[i++];
+            } else {
+                out += "****";
+                i = end;
+            }
+        }
+        text = std::move(out);
+    }
+    return text;
 }
 
 } // namespace zul::runner

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zul::runner {
 
@@ -16,8 +17,9 @@ bool carriesPassword(std::string_view command);
 // message quoting one) with the word masked, whatever the letter case.
 std::string maskEchoedCommands(std::string text);
 
-// Control bytes (but tab) as \xNN, so a server cannot ring, clear or recolour
-// the terminal of whoever reads a transcript, nor hide text in it.
-std::string escapeControls(std::string_view text);
+// Every appearance of a secret in text as "****": in any letter case, and with
+// control bytes a server slipped between its characters, so that an echo cannot
+// get past by changing case or by splitting it. Runs before any escaping.
+std::string maskSecrets(std::string text, const std::vector<std::string>& secrets);
 
 } // namespace zul::runner

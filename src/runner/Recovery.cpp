@@ -218,8 +218,8 @@ bool RunRegistration::ourPartFile(const std::string& path, const struct stat& lo
 {
     const std::string name = baseName(path);
     struct stat st {};
-    return name.size() > 1 && name[0] == '.' && name.find(".part-") != std::string::npos &&
-           ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == lockFile.st_uid;
+    return isPartFileName(name) && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           st.st_uid == lockFile.st_uid;
 }
 
 bool RunRegistration::ourTranscript(const std::string& path) const
@@ -321,7 +321,7 @@ void RunRegistration::recoverOthers(const std::string& ownPath, Transcript& tran
     const std::string junction = m_appFolder + "/Junction";
     int removed = 0;
     for (const auto& name : namesIn(junction)) {
-        if (name.size() < 2 || name[0] != '.' || name.find(".part-") == std::string::npos)
+        if (!isPartFileName(name))
             continue;
         const std::string path = junction + "/" + name;
         struct stat st {};

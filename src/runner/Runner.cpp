@@ -31,13 +31,13 @@ std::string realFolder(const std::string& path)
     return ::realpath(path.c_str(), buf) ? std::string(buf) : path;
 }
 
-// The local name a GET gets without one: the remote name without folder or quotes.
-std::string defaultLocalName(std::string remote)
+// The local name a GET gets without one: the remote name without quotes, made
+// a plain name in the local folder as mget makes the names of a listing.
+std::optional<std::string> defaultLocalName(std::string remote, std::string* why)
 {
     if (remote.size() >= 2 && remote.front() == '\'' && remote.back() == '\'')
         remote = remote.substr(1, remote.size() - 2);
-    const auto slash = remote.find_last_of('/');
-    return slash == std::string::npos ? remote : remote.substr(slash + 1);
+    return safeLocalName(remote, why);
 }
 
 // Trust files named relative to the application folder, as the settings file is.
@@ -315,16 +315,24 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
         std::string shown;
         Outcome o = retrying([&] { return m_session->printFolder(shown); });
         if (o.ok() && !shown.empty())
-            std::printf("%s\n", escapeControls(shown).c_str());
+            std::printf("%s\n", platform::escapeControls(shown).c_str());
         return fromOutcome(o);
     }
     case Verb::Ls:
     case Verb::Dir:
         return listing(c, c.verb == Verb::Ls);
-    case Verb::Get:
+    case Verb::Get: {
         if (auto e = requireSession())
             return *e;
-        return get(script, i, a[0], a.size() > 1 ? a[1] : defaultLocalName(a[0]));
+        if (a.size() > 1)
+            return get(script, i, a[0], a[1]);
+        std::string why;
+        const auto name = defaultLocalName(a[0], &why);
+        if (!name)
+            return {ExitStatus::LocalFileError,
+                    "get " + a[0] + ": no local file name can be made of it (" + why + "); give one after it"};
+        return get(script, i, a[0], *name);
+    }
     case Verb::Put:
     case Verb::Append:
         if (auto e = requireSession())
@@ -334,7 +342,10 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
         if (auto e = requireSession())
             return *e;
         // The names come from the server: each is made a plain local name first.
+        // One name the server will not give (a folder, a name it listed in
+        // pieces, a file gone since) is skipped; the others are still fetched.
         int skipped = 0;
+        int refused = 0;
         auto r = forEachRemote(a, [&](const std::string& n) -> RunResult {
             std::string why;
             const auto name = safeLocalName(n, &why);
@@ -343,12 +354,25 @@ RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, boo
                 ++skipped;
                 return {};
             }
-            return get(script, i, n, *name);
+            RunResult got = get(script, i, n, *name);
+            if (got.status == ExitStatus::RemoteError) {
+                m_transcript.note("skipped the remote name \"" + n + "\": " + got.message);
+                ++refused;
+                return {};
+            }
+            return got;
         });
-        if (r.status == ExitStatus::Success && skipped > 0)
-            r = {ExitStatus::RemoteError, "mget: " + std::to_string(skipped) +
-                                              (skipped == 1 ? " remote name was" : " remote names were") +
-                                              " skipped, not usable as local file names"};
+        if (r.status == ExitStatus::Success && skipped + refused > 0) {
+            const auto count = [](int k) {
+                return std::to_string(k) + (k == 1 ? " remote name was" : " remote names were");
+            };
+            std::string why;
+            if (skipped > 0)
+                why = count(skipped) + " skipped, not usable as local file names";
+            if (refused > 0)
+                why += (why.empty() ? "" : "; ") + count(refused) + " skipped, refused by the server (a folder?)";
+            r = {ExitStatus::RemoteError, "mget: " + why};
+        }
         return r;
     }
     case Verb::Mput: {
@@ -578,7 +602,7 @@ RunResult Runner::listing(const Command& c, bool namesOnly)
     } else {
         for (const auto& l : splitListing(text)) {
             m_transcript.note(l);
-            std::printf("%s\n", escapeControls(l).c_str());
+            std::printf("%s\n", platform::escapeControls(l).c_str());
         }
     }
     return {};

@@ -1,5 +1,7 @@
 #include "runner/SafeName.h"
 
+#include "platform/Text.h"
+
 namespace zul::runner {
 
 namespace {
@@ -25,9 +27,8 @@ std::optional<std::string> safeLocalName(std::string_view serverName, std::strin
         ok = fail(why, "it names a folder above or at the local one");
     else if (base.size() > kNameMax)
         ok = fail(why, "it is longer than a file name may be");
-    for (unsigned char c : base)
-        if (ok && (c < 0x20 || c == 0x7f))
-            ok = fail(why, "it holds a control character");
+    if (ok && platform::holdsControls(base))
+        ok = fail(why, "it holds a control character");
     if (!ok)
         return std::nullopt;
     return std::string(base);

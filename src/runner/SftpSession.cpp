@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include "platform/CommandWords.h"
+#include "platform/FileSystem.h"
 
 #include <cerrno>
 #include <fnmatch.h>
@@ -383,7 +384,24 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
     m_progress.begin(remote, -1);
     Outcome o = perform("get " + p);
     m_sink = nullptr;
-    return downloaded(remote, sink, stats, std::move(o));
+    o = downloaded(remote, sink, stats, std::move(o));
+    // A folder cannot be read as a file, and never will be: no retry for it.
+    if (o.failure == Failure::Transient && folderExists(p).ok())
+        return {Failure::Remote, "get " + p + ": it is a folder, not a file"};
+    if (!o.ok())
+        return o;
+    // libcurl reads no more than the size the server gave when the file was
+    // opened; one that grew since would be cut without a word. Asked again:
+    ServerFacts now;
+    if (Outcome s = facts(remote, now); !s.ok())
+        return s;
+    if (now.size && *now.size != sink.size()) {
+        const std::string what = "get " + p + ": the file is now " + std::to_string(*now.size) + " bytes but " +
+                                 std::to_string(sink.size()) + " were received; the file is not taken";
+        m_transcript.error(what);
+        return {Failure::Transient, what};
+    }
+    return o;
 }
 
 Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats)
@@ -424,7 +442,7 @@ Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string
     return o;
 }
 
-int SftpSession::onKey(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch match, void* self)
+int SftpSession::onKey(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch, void* self)
 {
     auto* s = static_cast<SftpSession*>(self);
     if (!found || found->len == 0) {
@@ -435,18 +453,28 @@ int SftpSession::onKey(CURL*, const curl_khkey*, const curl_khkey* found, curl_k
                                      found->len);
     const std::string& file = s->m_settings.knownHosts;
     const std::string partner = s->m_port == 22 ? s->m_host : "[" + s->m_host + "]:" + std::to_string(s->m_port);
-    switch (match) {
-    case CURLKHMATCH_OK:
+    // libcurl's own answer (match) lets a revoked key through and a port-22
+    // entry stand for every port: the file is read here as OpenSSH reads it.
+    const auto text = platform::readAll(file);
+    const KnownHost verdict = text ? lookUpKnownHost(*text, s->m_host, s->m_port,
+                                                     reinterpret_cast<const unsigned char*>(found->key), found->len)
+                                   : KnownHost::Unknown;
+    switch (verdict) {
+    case KnownHost::Known:
         s->m_transcript.note("host key of " + partner + " is known: " + key.type + " " + key.fingerprint);
         return CURLKHSTAT_FINE;
-    case CURLKHMATCH_MISMATCH:
+    case KnownHost::Revoked:
+        s->m_trustProblem = "the host key of " + partner + " is REVOKED in " + file + ": " + key.type + " " +
+                            key.fingerprint + ". Nothing was sent. The partner's administrator must replace the key";
+        break;
+    case KnownHost::Changed:
         s->m_trustProblem = "the host key of " + partner + " has CHANGED: " + file +
                             " holds another key for it; the partner now shows " + key.type + " " + key.fingerprint +
                             ". Nothing was sent. If the partner's administrator confirms this fingerprint, "
                             "remove the old key with: ssh-keygen -R '" + partner + "' -f " + file +
                             " and trust the new one with: echo '" + key.knownHostsLine + "' >> " + file;
         break;
-    default:
+    case KnownHost::Unknown:
         s->m_trustProblem = "the host key of " + partner + " is unknown (not in " + file + "): " + key.type + " " +
                             key.fingerprint + ". Nothing was sent. If the partner's administrator confirms this "
                             "fingerprint, trust it with: echo '" + key.knownHostsLine + "' >> " + file;

@@ -75,4 +75,14 @@ struct HostKeyView {
 };
 HostKeyView describeHostKey(const std::string& host, int port, const unsigned char* blob, std::size_t size);
 
+// What an OpenSSH known_hosts file says of a host's key. A host pattern without
+// "[host]:port" stands for port 22 only; hashed names (|1|salt|hash) and
+// negated or wildcard patterns count as OpenSSH counts them; a key on a
+// matching @revoked line is refused whatever else the file says; a
+// @cert-authority line trusts no plain key. Changed: the file has another key
+// of the same type for the host.
+enum class KnownHost { Known, Unknown, Changed, Revoked };
+KnownHost lookUpKnownHost(std::string_view knownHostsText, const std::string& host, int port, const unsigned char* blob,
+                          std::size_t size);
+
 } // namespace zul::runner

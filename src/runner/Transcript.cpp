@@ -1,6 +1,7 @@
 #include "runner/Transcript.h"
 
 #include "platform/CodePage.h"
+#include "platform/Text.h"
 
 #include "runner/LocalFiles.h"
 #include "runner/Masking.h"
@@ -56,23 +57,14 @@ std::string Transcript::failure() const
 
 void Transcript::addSecret(std::string secret)
 {
-    // Short ones would garble ordinary words; commands and script lines that
-    // carry a password are masked where they are written anyway.
-    if (secret.size() >= 4)
+    // Short ones too: a masked word in a transcript costs less than a password in it.
+    if (!secret.empty())
         m_secrets.push_back(std::move(secret));
 }
 
 std::string Transcript::scrub(std::string_view text) const
 {
-    std::string out = maskEchoedCommands(std::string(text));
-    for (const auto& s : m_secrets) {
-        std::size_t pos = 0;
-        while ((pos = out.find(s, pos)) != std::string::npos) {
-            out.replace(pos, s.size(), "****");
-            pos += 4;
-        }
-    }
-    return out;
+    return maskSecrets(maskEchoedCommands(std::string(text)), m_secrets);
 }
 
 void Transcript::write(char tag, std::string_view text)
@@ -80,7 +72,7 @@ void Transcript::write(char tag, std::string_view text)
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.remove_suffix(1);
     // Server text is escaped: one transcript line per event, and nothing for a terminal to obey.
-    std::string line = clockText() + ' ' + tag + ' ' + escapeControls(scrub(text)) + '\n';
+    std::string line = clockText() + ' ' + tag + ' ' + platform::escapeControls(scrub(text)) + '\n';
     if (m_file && m_errno == 0) {
         errno = 0;
         if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
@@ -124,7 +116,7 @@ void ProgressBar::begin(std::string name, std::int64_t total)
 {
     if (!m_enabled)
         return;
-    m_name = std::move(name);
+    m_name = platform::escapeControls(name, ""); // a server's name, drawn on a terminal
     if (m_name.size() > 24)
         m_name = "..." + m_name.substr(m_name.size() - 21);
     m_total = total;

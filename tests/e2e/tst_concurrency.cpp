@@ -41,7 +41,7 @@ class ConcurrencyTest : public QObject {
         QDirIterator it(path(""), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString f = it.next();
-            if (f.contains(".part-"))
+            if (f.contains(".part-") || f.contains("/.zulpart-"))
                 out << f;
         }
         return out;

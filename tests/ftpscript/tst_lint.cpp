@@ -81,7 +81,8 @@ private slots:
         row("put of a missing file",
             kLogin + "put /no/such/zul/file.txt x\nappend /no/such/zul/file.txt x\n",
             {"3 warning missing-local-file", "4 warning missing-local-file"});
-        row("bare user name of two words", "open h\ngett a.txt\npw\n", {"2 warning bare-user"});
+        row("name and password on the line after open", "open h\nops s3cret\n", {"2 error bare-user"});
+        row("mistyped command after open", "open h\ngett a.txt\npw\n", {"2 error bare-user"});
         row("command after a login without a password stays a command (netrc)",
             "open h\nuser ops\n\nget in.txt /tmp/in.txt\nquit\n", {});
         row("several kinds, line numbers exact",

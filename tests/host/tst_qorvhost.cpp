@@ -382,6 +382,50 @@ private slots:
         QVERIFY2(!r.out.contains("3281"), qPrintable(r.out));
     }
 
+    // What a partner sent reaches the terminal escaped: no control byte but tab
+    // and newline, no C1 control, nothing that is not UTF-8.
+    void hostileTextIsEscaped()
+    {
+        const QString log = m_dir.filePath("hostileapp/Log");
+        QVERIFY(QDir().mkpath(log));
+        const QString plugin = m_dir.filePath("hostileapp/libzul.so");
+        if (!QFile::exists(plugin))
+            QVERIFY(QFile::copy(m_plugin, plugin));
+        const QByteArray hostile = QByteArray("\x1b]0;owned\x07\x1b[2J\x00\r\x7f\t\xc2\x9b", 20) + "1m\xc2\x9d\x9b\xff";
+        QFile t(log + "/E0007_20261206-010000_7.log");
+        QVERIFY(t.open(QIODevice::WriteOnly));
+        t.write(QByteArray("01:00:00.000 < 220 ") + hostile + "\n01:00:01.000 ! outcome: caf\xc3\xa9\n");
+        t.close();
+        QFile runs(log + "/runs.jsonl");
+        QVERIFY(runs.open(QIODevice::WriteOnly));
+        runs.write("{\"event\":\"E0007\",\"start\":\"2026-12-06T01:00:00.000+0000\",\"end\":\"2026-12-06T01:00:01.000+0000\","
+                   "\"exit\":4,\"outcome\":\"550 \\u001b]0;owned\\u0007\\u001b[2J\\u0000\\r\\n\\t\\u009b1m\\u009d\","
+                   "\"files_up\":0,\"bytes_up\":0,\"files_down\":0,\"bytes_down\":0,\"transcript\":\"" +
+                   QFile::encodeName(t.fileName()) + "\"}\n");
+        runs.close();
+        const QString data = m_dir.filePath("hostiledata");
+        QVERIFY(QDir().mkpath(data));
+        for (const QStringList& args : {QStringList{"history"}, QStringList{"history", "--json"},
+                                        QStringList{"history", "E0007"}, QStringList{"transcript", "E0007"}}) {
+            QProcess p;
+            p.setWorkingDirectory(m_dir.path());
+            p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", QStringList{"--data", data, "--plugin", plugin} + args);
+            QVERIFY(p.waitForFinished(120000));
+            QCOMPARE(p.exitCode(), 0);
+            const QByteArray out = p.readAllStandardOutput();
+            QVERIFY2(out.contains("\\x1B]0;owned"), out.constData()); // doubled in JSON, still there
+            for (const char c : out) {
+                const auto b = static_cast<unsigned char>(c);
+                QVERIFY2((b >= 0x20 && b != 0x7f) || b == '\t' || b == '\n', qPrintable(args.join(' ') + ": " + out.toPercentEncoding()));
+            }
+            QVERIFY2(QString::fromUtf8(out).toUtf8() == out, qPrintable(args.join(' '))); // UTF-8 throughout
+            for (int i = 0x80; i <= 0x9f; ++i)
+                QVERIFY(!out.contains(QByteArray("\xc2") + char(i)));
+            if (args[0] == "history" && args.size() < 2) // a tab from the partner is no field of its own
+                QCOMPARE(out.trimmed().split('\t').size(), 7);
+        }
+    }
+
     void unreadableDatabase()
     {
         const QString data = m_dir.filePath("broken");

@@ -9,9 +9,15 @@ wrong depends on the name asked for:
   NLST/LIST of any DIR     the lines of ROOT/DIR.names as they are (bytes, CR LF added)
   RETR stall*              100 bytes of the announced 1000, then nothing, the data connection left open
   RETR no226*              the whole file, then no 226 on the control connection
+  RETR gone*               550, though listed (a file removed since the listing)
+  RETR grow*               5000 bytes, while SIZE said 100 (a file that grew, or a lying server)
   RETR anything else       "data:" and the name
-  NOOP                     a reply full of control bytes (ESC sequences, BEL, NUL)
+  NOOP                     a reply full of control bytes (ESC sequences, BEL, NUL, C1 controls
+                           as UTF-8 and as raw bytes)
+  PASS                     the password echoed in the welcome, upper-cased and split by a NUL
   unknown commands         echoed back in the 500 reply, as careless servers do
+
+Besides --user/--password it takes the user "short" with the password "q7".
 """
 import argparse
 import os
@@ -85,7 +91,16 @@ class Session(threading.Thread):
         data = self.data_connection()
         if not data:
             return
+        if base.startswith("gone"):
+            data.close()
+            self.send("550 No such file.")
+            return
         self.send("150 Opening data connection.")
+        if base.startswith("grow"):
+            data.sendall(b"g" * 5000)
+            data.close()
+            self.send("226 Done.")
+            return
         if base.startswith("stall"):
             data.sendall(b"x" * 100)
             time.sleep(600)  # until the client gives up and the process is killed
@@ -107,9 +122,10 @@ class Session(threading.Thread):
                     self.user = arg
                     self.send("331 Password please.")
                 elif verb == "PASS" and not self.logged_in:
-                    if self.user == self.args.user and arg == self.args.password:
+                    if (self.user, arg) in ((self.args.user, self.args.password), ("short", "q7")):
                         self.logged_in = True
-                        self.send("230 Welcome.")
+                        echo = arg.upper() + " " + arg[:2] + "\x00" + arg[2:]
+                        self.send(("230 Welcome, " + echo + ".").encode("latin-1"))
                     else:
                         self.send("530 Login incorrect.")
                 elif verb == "QUIT":
@@ -130,13 +146,14 @@ class Session(threading.Thread):
                     self.send("227 Entering Passive Mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
                 elif verb == "SIZE":
                     base = arg.replace("\\", "/").split("/")[-1]
-                    self.send("213 %d" % (1000 if base.startswith("stall") else len("data:" + arg)))
+                    size = 1000 if base.startswith("stall") else 100 if base.startswith("grow") else len("data:" + arg)
+                    self.send("213 %d" % size)
                 elif verb in ("NLST", "LIST"):
                     self.listing(arg)
                 elif verb == "RETR":
                     self.retr(arg)
                 elif verb == "NOOP":
-                    self.send(b"200 fine\x1b[2J\x1b]0;owned\x07 \x00hidden\x08\x08 done.")
+                    self.send(b"200 fine\x1b[2J\x1b]0;owned\x07 \x00hidden\x08\x08 done. \xc2\x9b" b"2J\xc2\x9d" b"0;t \x9b" b"1m")
                 else:
                     self.send("500 Unknown command: " + line)
         except OSError:

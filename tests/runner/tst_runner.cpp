@@ -54,7 +54,7 @@ class RunnerTest : public QObject {
 
     static QStringList partFiles(const QString& folder)
     {
-        return QDir(folder).entryList({".*.part-*"}, QDir::Files | QDir::Hidden);
+        return QDir(folder).entryList({".zulpart-*", ".*.part-*"}, QDir::Files | QDir::Hidden);
     }
 
 private slots:
@@ -120,6 +120,24 @@ private slots:
         QVERIFY(!QFile::exists(remote("many/m10.txt")));
         // mget wrote into the folder that lcd chose
         QCOMPARE(readBytes(QString::fromStdString(app.file("m13.txt"))), QByteArray("13"));
+    }
+
+    // A listed name with a line end comes in pieces that the server does not
+    // know, and a folder cannot be fetched: each is skipped, the rest still comes.
+    void mgetGoesPastWhatTheServerRefuses()
+    {
+        QVERIFY(QDir(m_root.path()).mkpath("le/sub.txt"));
+        for (const char* name : {"a.txt", "cr\rx.txt", "lf\ny.txt", "z.txt"})
+            QVERIFY(writeBytes(remote("le/" + QString::fromLatin1(name)), name));
+        TempAppFolder app;
+        const RunnerRun r = run(app, login() + "mget le/*.txt\r\nbye\r\n");
+        QVERIFY2(r.exit == 4, r.transcript.constData());
+        QCOMPARE(readBytes(local(app, "a.txt")), QByteArray("a.txt"));
+        QCOMPARE(readBytes(local(app, "z.txt")), QByteArray("z.txt"));
+        QCOMPARE(r.transcript.count("skipped the remote name"), 3);
+        QVERIFY(!r.transcript.contains("retry 1"));
+        QVERIFY2(r.runs.contains("3 remote names were skipped, refused by the server"), r.runs.constData());
+        QVERIFY(partFiles(folder(app) + "/local").isEmpty());
     }
 
     void disabledPutIsSkipped()

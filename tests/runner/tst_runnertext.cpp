@@ -1,14 +1,25 @@
 // Text that reaches the runner from outside: server names, commands written
 // down, server replies, netrc files, settings.
+#include "platform/Text.h"
+#include "runner/LocalFiles.h"
 #include "runner/Masking.h"
 #include "runner/Netrc.h"
 #include "runner/SafeName.h"
 #include "runner/Script.h"
 #include "runner/Settings.h"
+#include "runner/SftpSession.h"
 
 #include <QTest>
 
 using namespace zul::runner;
+
+namespace {
+const char* const kKey = "AAAAC3NzaC1lZDI1NTE5AAAAIGv3+Qmd5aCpM0T0gE0o7yA4l9X1JQOEsPqKk0B2fxMe";
+
+// Names as "ssh-keygen -H" writes them: HMAC-SHA1 under the salt "0123456789abcdefghij".
+const char* const kHashedWithPort = "|1|MDEyMzQ1Njc4OWFiY2RlZmdoaWo=|y9Yd9n/wyHLYULlwhSuVn2Fd/VE=";
+const char* const kHashedNoPort = "|1|MDEyMzQ1Njc4OWFiY2RlZmdoaWo=|P3NuU2vwRAeUmJ41UlgmewUXwQs=";
+} // namespace
 
 class RunnerTextTest : public QObject {
     Q_OBJECT
@@ -34,6 +45,9 @@ private slots:
         QTest::newRow("escape sequence") << QByteArray("a\x1b[2J.txt") << QByteArray();
         QTest::newRow("carriage return") << QByteArray("a\r.txt") << QByteArray();
         QTest::newRow("delete byte") << QByteArray("a\x7f") << QByteArray();
+        QTest::newRow("C1 CSI in UTF-8") << QByteArray("a\xc2\x9b") + "2J.txt" << QByteArray();
+        QTest::newRow("raw C1 byte") << QByteArray("a\x9d.txt") << QByteArray();
+        QTest::newRow("UTF-8 letter stays") << QByteArray("caf\xc3\xa9.txt") << QByteArray("caf\xc3\xa9.txt");
         QTest::newRow("too long") << QByteArray(256, 'n') << QByteArray();
         QTest::newRow("just long enough") << QByteArray(255, 'n') << QByteArray(255, 'n');
     }
@@ -81,10 +95,104 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(got), written);
     }
 
+    void controlBytesAreEscaped_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("kept");
+        QTest::addColumn<QByteArray>("escaped");
+        QTest::newRow("C0, DEL, NUL; tab kept") << QByteArray("a\x1b[31mb\x07\tc\x7f\0", 12) << QByteArray("\t")
+                                               << QByteArray("a\\x1B[31mb\\x07\tc\\x7F\\x00");
+        QTest::newRow("tab and newline escaped too") << QByteArray("a\tb\nc\r") << QByteArray()
+                                                     << QByteArray("a\\x09b\\x0Ac\\x0D");
+        QTest::newRow("newline kept") << QByteArray("a\nb\r\n") << QByteArray("\t\n") << QByteArray("a\nb\\x0D\n");
+        QTest::newRow("C1 in UTF-8: CSI, OSC") << QByteArray("x\xc2\x9b") + "2J\xc2\x9d" + "0;t" << QByteArray("\t")
+                                               << QByteArray("x\\u009B2J\\u009D0;t");
+        QTest::newRow("raw C1 byte") << QByteArray("x\x9b") + "2J" << QByteArray() << QByteArray("x\\x9B2J");
+        QTest::newRow("latin-1 byte is not UTF-8") << QByteArray("caf\xe9") << QByteArray() << QByteArray("caf\\xE9");
+        QTest::newRow("UTF-8 stays") << QByteArray("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80") << QByteArray()
+                                     << QByteArray("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80");
+        QTest::newRow("overlong and surrogate") << QByteArray("\xc0\xaf\xed\xa0\x80") << QByteArray()
+                                                << QByteArray("\\xC0\\xAF\\xED\\xA0\\x80");
+        QTest::newRow("cut sequence") << QByteArray("a\xe2\x82") << QByteArray() << QByteArray("a\\xE2\\x82");
+    }
     void controlBytesAreEscaped()
     {
-        QCOMPARE(escapeControls(std::string("a\x1b[31mb\x07\tc\x7f\xe9", 12) + std::string(1, '\0')),
-                 std::string("a\\x1B[31mb\\x07\tc\\x7F\xe9\\x00"));
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, kept);
+        QFETCH(QByteArray, escaped);
+        const std::string out = zul::platform::escapeControls(text.toStdString(), kept.toStdString());
+        QCOMPARE(QByteArray::fromStdString(out), escaped);
+    }
+
+    // Before escaping, in any letter case, split by control bytes, whatever the length.
+    void secretsAreMaskedAsEchoed_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("masked");
+        QTest::newRow("as given") << QByteArray("530 bad Pw-Secret1") << QByteArray("530 bad ****");
+        QTest::newRow("upper-cased") << QByteArray("530 bad PW-SECRET1!") << QByteArray("530 bad ****!");
+        QTest::newRow("split by NUL and ESC") << QByteArray("530 Pw-S\0ecr\x1b", 13) + "et1" << QByteArray("530 ****");
+        QTest::newRow("split by a C1 control") << QByteArray("pw-se\xc2\x9b") + "cret1" << QByteArray("****");
+        QTest::newRow("short one") << QByteArray("echo: Q7, q7") << QByteArray("echo: ****, ****");
+        QTest::newRow("nothing to mask") << QByteArray("230 Welcome") << QByteArray("230 Welcome");
+    }
+    void secretsAreMaskedAsEchoed()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, masked);
+        QCOMPARE(QByteArray::fromStdString(maskSecrets(text.toStdString(), {"Pw-Secret1", "q7"})), masked);
+    }
+
+    // Part files fit NAME_MAX whatever the final name, and differ for different names.
+    void partFileNames()
+    {
+        const std::string p = partFilePrefix(std::string(255, 'n'));
+        QCOMPARE(p.size(), std::size_t(26));
+        QVERIFY(p.starts_with(".zulpart-") && p.ends_with("-"));
+        for (char c : p.substr(9, 16))
+            QVERIFY((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'));
+        QCOMPARE(partFilePrefix("a.txt"), partFilePrefix("a.txt"));
+        QVERIFY(partFilePrefix("a.txt") != partFilePrefix("b.txt"));
+        QVERIFY(isPartFileName(p + "AbC123") && isPartFileName(".a.txt.part-AbC123") && !isPartFileName("a.txt"));
+    }
+
+    // known_hosts as OpenSSH reads it.
+    void knownHosts_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("verdict");
+        const QByteArray key = QByteArray(kKey);
+        const QByteArray other = "AAAAC3NzaC1lZDI1NTE5AAAAIBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB";
+        const auto row = [](const char* tag, const QByteArray& file, int port, KnownHost v) {
+            QTest::newRow(tag) << file << port << int(v);
+        };
+        row("host and port", "[127.0.0.1]:21222 ssh-ed25519 " + key + "\n", 21222, KnownHost::Known);
+        row("no port means 22 only", "127.0.0.1 ssh-ed25519 " + key + "\n", 21222, KnownHost::Unknown);
+        row("no port, port 22", "127.0.0.1 ssh-ed25519 " + key + "\n", 22, KnownHost::Known);
+        row("revoked wins", "[127.0.0.1]:21222 ssh-ed25519 " + key + "\n@revoked [127.0.0.1]:21222 ssh-ed25519 " +
+                                key + "\n", 21222, KnownHost::Revoked);
+        row("revoked for all hosts", "@revoked * ssh-ed25519 " + key + "\n", 21222, KnownHost::Revoked);
+        row("changed", "[127.0.0.1]:21222 ssh-ed25519 " + other + "\n", 21222, KnownHost::Changed);
+        row("pattern list, wildcard", "other,[127.0.0.*]:21222 ssh-ed25519 " + key + "\n", 21222, KnownHost::Known);
+        row("negated", "[127.0.0.*]:21222,![127.0.0.1]:21222 ssh-ed25519 " + key + "\n", 21222,
+            KnownHost::Unknown);
+        row("hashed", QByteArray(kHashedWithPort) + " ssh-ed25519 " + key + "\n", 21222, KnownHost::Known);
+        row("hashed, no port", QByteArray(kHashedNoPort) + " ssh-ed25519 " + key + "\n", 21222, KnownHost::Unknown);
+        row("cert authority trusts no plain key", "@cert-authority * ssh-ed25519 " + key + "\n", 21222,
+            KnownHost::Unknown);
+        row("comments, blanks, CR LF", "# x\r\n\r\n  [127.0.0.1]:21222\tssh-ed25519 " + key + " c\r\n", 21222,
+            KnownHost::Known);
+    }
+    void knownHosts()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, port);
+        QFETCH(int, verdict);
+        const QByteArray blob = QByteArray::fromBase64(kKey);
+        QCOMPARE(int(lookUpKnownHost(file.toStdString(), "127.0.0.1", port,
+                                     reinterpret_cast<const unsigned char*>(blob.constData()), std::size_t(blob.size()))),
+                 verdict);
     }
 
     void netrc_data()

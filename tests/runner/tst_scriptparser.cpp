@@ -64,6 +64,9 @@ private slots:
             << QStringList{"SITE  LRECL=80  RECFM=FB"};
         QTest::newRow("quote pass is masked")
             << QByteArray("literal PASS pw1234\r\n") << QStringList{"literal PASS ****"} << QStringList{"PASS pw1234"};
+        QTest::newRow("password in the open address is masked")
+            << QByteArray("open ftp://bob:Pw-77x@h 2121\r\n") << QStringList{"open ftp://bob:****@h 2121"}
+            << QStringList{"ftp://bob:Pw-77x@h", "2121"};
         QTest::newRow("lf line ends and blank lines")
             << QByteArray("\n\nhash\nprompt off\n") << QStringList{"hash", "prompt off"} << QStringList{"off"};
     }

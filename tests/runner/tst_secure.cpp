@@ -217,6 +217,16 @@ private slots:
             << "[127.0.0.1]:" + QByteArray::number(m_sshd.port()) + " " + m_otherKey + "\n"
             << 11 << QByteArray("has CHANGED");
         QTest::newRow("known host key") << m_sshd.knownHostsLine().toLatin1() + "\n" << 0 << QByteArray();
+        // A host name without [host]:port stands for port 22 alone.
+        QTest::newRow("known for port 22 only")
+            << m_sshd.knownHostsLine().toLatin1().replace("[127.0.0.1]:" + QByteArray::number(m_sshd.port()),
+                                                          "127.0.0.1") +
+                   "\n"
+            << 11 << QByteArray("is unknown");
+        QTest::newRow("revoked") << m_sshd.knownHostsLine().toLatin1() + "\n@revoked " +
+                                        m_sshd.knownHostsLine().toLatin1() + "\n"
+                                 << 11 << QByteArray("is REVOKED");
+        QTest::newRow("hashed entry") << "hash " + m_sshd.knownHostsLine().toLatin1() + "\n" << 0 << QByteArray();
     }
     void hostKeyTrust()
     {
@@ -225,7 +235,13 @@ private slots:
         QFETCH(QByteArray, says);
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/k.txt", "k"));
-        const QString file = knownHosts(known);
+        QString file = knownHosts(known);
+        if (known.startsWith("hash ")) {
+            file = knownHosts(known.mid(5));
+            QCOMPARE(QProcess::execute("ssh-keygen", {"-q", "-H", "-f", file}), 0);
+            QFile::remove(file + ".old");
+            QVERIFY(readBytes(file).startsWith("|1|"));
+        }
         const auto r = run(app, sshConf(file),
                            opening("sftp://", m_sshd.port(), TestAccount::password()) + "put k.txt hk" +
                                QByteArray::number(exit) + ".txt\r\nquit\r\n");
@@ -236,8 +252,9 @@ private slots:
         // The operator learns the fingerprint and the one line that trusts the key.
         QVERIFY2(r.output.contains(says), r.output);
         QVERIFY2(r.output.contains(m_sshd.fingerprint().toLatin1()), r.output);
-        QVERIFY2(r.output.contains("echo '" + m_sshd.knownHostsLine().toLatin1() + "' >> " + file.toLatin1()),
-                 r.output);
+        if (says != "is REVOKED") // a revoked key is not to be trusted again
+            QVERIFY2(r.output.contains("echo '" + m_sshd.knownHostsLine().toLatin1() + "' >> " + file.toLatin1()),
+                     r.output);
         QCOMPARE(readBytes(file), known); // nothing trusted silently
     }
 
@@ -263,6 +280,29 @@ private slots:
                            opening("sftp://", m_sshd.port(), TestAccount::password()) + line + "\r\nquit\r\n");
         QVERIFY2(r.exit == exit, r.output + r.transcript);
         QVERIFY2(r.output.contains(says), r.output);
+    }
+
+    // Over SFTP mget fetches every file it can: a name with a line feed (listed in
+    // two pieces) and a folder are skipped, each with a line, and the run ends with status 4.
+    void sftpMgetSkipsWhatItCannotFetch()
+    {
+        const QString dir = path("sftp/mg");
+        QVERIFY(QDir().mkpath(dir + "/sub.txt"));
+        for (const char* name : {"a.txt", "lf\nname.txt", "z.txt"})
+            QVERIFY(writeBytes(dir + "/" + QString::fromLatin1(name), name));
+        TempAppFolder app;
+        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
+                           opening("sftp://", m_sshd.port(), TestAccount::password()) + "mget mg/*.txt\r\nquit\r\n");
+        QVERIFY2(r.exit == 4, r.output + r.transcript);
+        QCOMPARE(readBytes(folder(app) + "/local/a.txt"), QByteArray("a.txt"));
+        QCOMPARE(readBytes(folder(app) + "/local/z.txt"), QByteArray("z.txt"));
+        QVERIFY(!QFile::exists(folder(app) + "/local/sub.txt"));
+        QVERIFY2(r.transcript.contains("skipped the remote name \"mg/sub.txt\"") &&
+                     r.transcript.contains("it is a folder, not a file"),
+                 r.transcript);
+        QVERIFY2(r.transcript.contains("skipped the remote name \"mg/name.txt\""), r.transcript);
+        QVERIFY(!r.transcript.contains("retry 1")); // a folder stays a folder
+        QVERIFY2(r.output.contains("2 remote names were skipped"), r.output);
     }
 
     void sftpLoginRefused_data()

@@ -2,6 +2,7 @@
 
 #include "host/history/Json.h"
 #include "host/history/RunLog.h"
+#include "platform/Text.h"
 
 #include <cerrno>
 #include <climits>
@@ -31,6 +32,13 @@ const char* kUsage =
     "  transcript ID [N]             print the transcript of the event's latest (or N-th latest) run\n"
     "  script import ID FILE         save FILE as the script of event ID, as the editor's Continue does\n"
     "  script show ID                print the script of event ID as the editor shows it\n";
+
+// Records and transcripts hold what partners sent: nothing of it reaches the
+// terminal unescaped, not even a tab inside a tab-separated field.
+std::string shown(std::string_view text)
+{
+    return platform::escapeControls(text, "");
+}
 
 void put(const std::string& bytes)
 {
@@ -70,7 +78,7 @@ std::string shownEvent(const std::string& event)
 std::string textLine(const Run& e)
 {
     const bool ran = e.source == Run::Source::Runner;
-    std::string line = shownTime(e.start);
+    std::string line = shown(shownTime(e.start));
     for (const std::string& field : {
              shownEvent(e.event),
              e.outcome.empty() ? resultWord(e.result) : e.outcome,
@@ -81,7 +89,7 @@ std::string textLine(const Run& e)
              e.transcript.empty() ? std::string("-") : e.transcript,
          }) {
         line += '\t';
-        line += field;
+        line += shown(field);
     }
     return line + '\n';
 }
@@ -102,7 +110,7 @@ std::string jsonLine(const Run& e)
         if (nullIfEmpty && v.empty())
             o += "null";
         else
-            appendJsonString(o, v);
+            appendJsonString(o, shown(v));
     };
     auto number = [&](const char* name, std::optional<std::int64_t> v) {
         key(name);
@@ -189,7 +197,7 @@ std::string defaultDataFolder()
 
 int fail(const std::string& message, int code)
 {
-    std::fprintf(stderr, "qorvhost: %s\n", message.c_str());
+    std::fprintf(stderr, "qorvhost: %s\n", shown(message).c_str());
     return code;
 }
 
@@ -262,15 +270,24 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return fail("cannot read '" + path + "': " + std::strerror(errno));
+    // Escaped line by line, so that a character split between two reads stays whole.
     std::string buf(1 << 16, '\0');
+    std::string pending;
     for (;;) {
         const ssize_t got = ::read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
             break;
-        std::fwrite(buf.data(), 1, std::size_t(got), stdout);
+        pending.append(buf.data(), std::size_t(got));
+        const auto nl = pending.rfind('\n');
+        if (nl == std::string::npos && pending.size() < buf.size())
+            continue;
+        const std::size_t upTo = nl == std::string::npos ? pending.size() : nl + 1;
+        put(platform::escapeControls(std::string_view(pending).substr(0, upTo), "\t\n"));
+        pending.erase(0, upTo);
     }
+    put(platform::escapeControls(pending, "\t\n"));
     ::close(fd);
     return 0;
 }
