@@ -28,7 +28,7 @@ HandoverLock::HandoverLock()
         return;
     }
     const std::string path = HandoverLockPath();
-    zul::platform::makeDirectories(zul::platform::folderOf(path));
+    zul::platform::makeSharedFolder(zul::platform::folderOf(path));
     if (auto taken = m_lock.acquire(path, HandoverLockWait); !taken)
         HandoverNote("going on without the hand-over lock: " + taken.error().description);
     ++t_depth;

@@ -1,5 +1,7 @@
 #include "runner/Housekeeping.h"
 
+#include "platform/SafeOpen.h"
+
 #include "runner/LocalFiles.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
@@ -39,13 +41,18 @@ std::string sysError(const std::string& what)
 
 } // namespace
 
-// "<name>_<8 digits>-<6 digits>_<digits>.log", as the runner names its transcripts.
+// "<name>_<8 digits>-<6 digits>_<digits>-<hex digits>.log", as the runner names
+// its transcripts; older runners wrote no "-<hex digits>".
 bool isTranscriptName(const char* name)
 {
     const std::size_t n = std::strlen(name);
     if (n < 4 || std::strcmp(name + n - 4, ".log") != 0)
         return false;
-    const std::string base(name, n - 4);
+    std::string base(name, n - 4);
+    if (const auto dash = base.rfind('-'); dash != std::string::npos && dash + 1 < base.size() &&
+                                           base.find_first_not_of("0123456789abcdef", dash + 1) == std::string::npos &&
+                                           base.find('_', dash) == std::string::npos)
+        base.erase(dash);
     const auto pidAt = base.rfind('_');
     if (pidAt == std::string::npos || pidAt + 1 == base.size() || pidAt < 16)
         return false;
@@ -80,17 +87,16 @@ bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep,
     // One rotation at a time: a side lock, since runs.jsonl itself is renamed.
     const std::string lockPath = logFolder + "/.runs.jsonl.lock";
     // Shared by the users of one installed folder: one made by another user is
-    // still locked through a read-only descriptor.
-    int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-    if (lock >= 0)
-        shareWithGroup(lock);
-    else if (errno == EACCES)
-        lock = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (lock < 0) {
+    // still locked through a read-only descriptor. Never through a link.
+    auto opened = zul::platform::openNoFollow(lockPath, O_RDWR | O_CREAT, 0660);
+    if (!opened && opened.error().code == zul::platform::ErrorCode::PermissionDenied)
+        opened = zul::platform::openNoFollow(lockPath, O_RDONLY);
+    if (!opened) {
         if (error)
-            *error = sysError("cannot open " + lockPath);
+            *error = "cannot open " + lockPath + ": " + opened.error().description;
         return false;
     }
+    const int lock = opened->release();
     bool rotated = false;
     if (::flock(lock, LOCK_EX) != 0) {
         if (error)

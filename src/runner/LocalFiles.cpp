@@ -12,11 +12,13 @@ namespace {
 // Start write-back while a large file arrives, so the final flush stays short.
 constexpr std::int64_t kWritebackChunk = 64 << 20;
 
+// Received files are for the owner and the group, whatever the umask: a
+// umask of 000 must not make them writable by everyone.
 mode_t fileCreationMode()
 {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return 0666 & ~mask;
+    return 0660 & ~mask;
 }
 } // namespace
 
