@@ -112,7 +112,10 @@ RunRegistration::RunRegistration(std::string appFolder, std::string event, std::
     : m_appFolder(std::move(appFolder))
 {
     m_self.pid = long(::getpid());
-    m_self.since = std::int64_t(std::time(nullptr));
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    m_self.since = std::int64_t(now.tv_sec);
+    m_startNs = std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
     m_self.event = std::move(event);
     m_self.start = std::move(start);
     m_self.transcript = std::move(transcriptPath);
@@ -246,7 +249,9 @@ void RunRegistration::recoverOthers(Transcript& transcript)
     auto dir = zul::platform::openFolder(lockFolder);
     if (!dir)
         return;
-    std::int64_t oldestLive = m_self.since;
+    // In nanoseconds: a run killed a moment before this one started still
+    // leaves part files older than this run.
+    std::int64_t oldestLive = m_startNs;
     bool liveUnknown = false;
     struct stat mine {};
     const bool haveMine = m_fd >= 0 && ::fstat(m_fd, &mine) == 0;
@@ -285,7 +290,7 @@ void RunRegistration::recoverOthers(Transcript& transcript)
             continue;
         }
         if (named.since > 0)
-            oldestLive = std::min(oldestLive, named.since);
+            oldestLive = std::min(oldestLive, named.since * 1000000000);
         else
             liveUnknown = true; // just taken, header not yet written
     }
@@ -304,7 +309,8 @@ void RunRegistration::recoverOthers(Transcript& transcript)
             continue;
         struct stat st {};
         if (::fstatat(jdir->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            st.st_uid == ::geteuid() && std::int64_t(st.st_mtime) < oldestLive &&
+            st.st_uid == ::geteuid() &&
+            std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec < oldestLive &&
             ::unlinkat(jdir->get(), name.c_str(), 0) == 0)
             ++removed;
     }

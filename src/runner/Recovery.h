@@ -58,6 +58,7 @@ private:
 
     std::string m_appFolder;
     LockHolder m_self;
+    std::int64_t m_startNs = 0;
     std::string m_ownPath; // this run's lock file, removed at the end
     int m_fd = -1;
 };
