@@ -193,6 +193,24 @@ private slots:
         QVERIFY(QDir(QString::fromStdString(app)).removeRecursively());
     }
 
+    // Made as the package makes them, whatever the umask; an existing folder
+    // keeps the mode its administrator gave it.
+    void sharedFoldersAreStickyAndSetgid()
+    {
+        const std::string made = path("app/Log"), kept = path("app/Lock");
+        QVERIFY(makeDirectories(kept));
+        ::chmod(kept.c_str(), 0750);
+        const mode_t before = ::umask(077);
+        const bool ok = makeSharedFolder(made) && makeSharedFolder(kept);
+        ::umask(before);
+        QVERIFY(ok);
+        struct stat st{};
+        QCOMPARE(::stat(made.c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(03770));
+        QCOMPARE(::stat(kept.c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0750));
+    }
+
     void forceDeleteTakesReadOnlyAndIgnoresMissing()
     {
         const auto p = path("ro.zul");
