@@ -110,6 +110,11 @@ int main(int argc, char** argv)
     const std::string scriptPath = inv ? toLocalPath(inv->script) : std::string();
     auto text = inv && !inv->script.empty() ? zul::platform::readTrusted(scriptPath)
                                             : zul::platform::Result<std::string>(std::string());
+    // In the sticky ZUL folder only its writer may replace the runner copy:
+    // once read, it goes (still within the hand-over), and the next run of
+    // any user writes a new one.
+    if (text && scriptPath == appFolder + "/ZUL/tZULexe.zul")
+        ::unlink(scriptPath.c_str());
     confirmScriptRead();
     const std::string event = inv ? inv->event : std::string();
     const std::string runName = event.empty() ? "FastPath" : fileSafe(event);

@@ -135,7 +135,7 @@ private slots:
         QDir d(m_dir.path());
         for (const char* sub : {"app", "state/ZUL", "state/Junction", "state/Log", "state/Lock", "state/Common",
                                 "scripts", "server",
-                                "secret", "keep", "in", "data-zulshareda", "home-zulshareda", "home-zulsharedb"})
+                                "secret", "keep", "in", "data-zulshareda", "data-zulsharedb", "home-zulshareda", "home-zulsharedb"})
             QVERIFY(d.mkpath(sub));
         for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
             QVERIFY(installBuilt(file, path("app")));
@@ -160,7 +160,8 @@ private slots:
         QVERIFY(writeBytes(path("secret/alice-only.txt"), "alice's own\n"));
         QCOMPARE(::chown(path("secret/alice-only.txt").toLocal8Bit().constData(), alice, m_gid), 0);
         QCOMPARE(::chmod(path("secret/alice-only.txt").toLocal8Bit().constData(), 0600), 0);
-        QCOMPARE(::chown(path("home-zulsharedb").toLocal8Bit().constData(), uidOf(kBob), m_gid), 0);
+        for (const char* bobs : {"home-zulsharedb", "data-zulsharedb"})
+            QCOMPARE(::chown(path(bobs).toLocal8Bit().constData(), uidOf(kBob), m_gid), 0);
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
     }
 
@@ -277,6 +278,9 @@ private slots:
         for (const QJsonObject& run : runs())
             QVERIFY(run.value("event").toString() != "FORGED");
         QCOMPARE(runs().last().value("event").toString(), QString("E0003"));
+        // Bob's own runs may settle his own lock files: he can write the run
+        // log himself anyway. Not part of what follows.
+        QVERIFY(QFile::remove(forged));
     }
 
     // Whatever alice's umask (000 here), what her runs create is never
@@ -301,6 +305,27 @@ private slots:
         const QString name = QFileInfo(run.value("transcript").toString()).fileName();
         QVERIFY2(QRegularExpression("^M0001_\\d{8}-\\d{6}_\\d+-[0-9a-f]{12}\\.log$").match(name).hasMatch(),
                  qPrintable(name));
+    }
+
+    // The sticky folders still let every member run events one after the
+    // other: a runner copy, a lock or a run log of alice's stops no run of bob's.
+    void membersRunOneAfterTheOther()
+    {
+        const QString script = path("scripts/bob.zul");
+        QVERIFY(writeBytes(script, "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
+                                       "\r\nuser ops Secr3t-pw\r\nput " + script.toLocal8Bit() + " bob.txt\r\nquit\r\n"));
+        QCOMPARE(::chown(script.toLocal8Bit().constData(), uidOf(kBob), m_gid), 0);
+        QCOMPARE(::chmod(script.toLocal8Bit().constData(), 0600), 0);
+        QCOMPARE(hostAs(kBob, {"event", "put", "B0001"}), 0);
+        QCOMPARE(hostAs(kBob, {"script", "import", "B0001", script}), 0);
+        for (const char* user : {kAlice, kBob}) {
+            const int before = runs().size();
+            QCOMPARE(hostAs(user, {"run", user == kAlice ? "M0001" : "B0001"}), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(runs().size() > before, 30000);
+            const QJsonObject run = runs().at(before);
+            QVERIFY2(run.value("exit").toInt() == 0, qPrintable(run.value("outcome").toString()));
+        }
+        QVERIFY(QFile::exists(path("server/bob.txt")));
     }
 };
 
