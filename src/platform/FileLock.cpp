@@ -1,7 +1,5 @@
 #include "platform/FileLock.h"
 
-#include "platform/SafeOpen.h"
-
 #include <cerrno>
 #include <condition_variable>
 #include <fcntl.h>
@@ -14,10 +12,6 @@
 
 namespace zul::platform {
 
-namespace {
-
-// Users of one installed folder share the lock: one created by another user
-// is still locked through a read-only descriptor. Never through a link.
 Result<UniqueFd> openLockFile(const std::string& path)
 {
     auto fd = openNoFollow(path, O_RDWR | O_CREAT, 0660);
@@ -25,8 +19,6 @@ Result<UniqueFd> openLockFile(const std::string& path)
         fd = openNoFollow(path, O_RDONLY);
     return fd;
 }
-
-} // namespace
 
 Status FileLock::acquire(const std::string& path, std::chrono::milliseconds wait)
 {

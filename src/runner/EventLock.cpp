@@ -2,7 +2,7 @@
 
 #include "runner/LocalFiles.h"
 
-#include "platform/SafeOpen.h"
+#include "platform/FileLock.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -27,9 +27,7 @@ EventLock::Result EventLock::acquire(const std::string& path, const std::functio
 {
     // Only locked, never written: the runs of one event may be different
     // users', and a file someone else made is locked read-only. Never through a link.
-    auto opened = zul::platform::openNoFollow(path, O_RDWR | O_CREAT, 0660);
-    if (!opened && opened.error().code == zul::platform::ErrorCode::PermissionDenied)
-        opened = zul::platform::openNoFollow(path, O_RDONLY);
+    auto opened = zul::platform::openLockFile(path);
     if (!opened) {
         error = "cannot open the lock file: " + opened.error().description;
         return Result::Failed;

@@ -1,6 +1,6 @@
 #include "runner/Housekeeping.h"
 
-#include "platform/SafeOpen.h"
+#include "platform/FileLock.h"
 
 #include "runner/LocalFiles.h"
 #include "runner/Settings.h"
@@ -86,11 +86,8 @@ bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep,
 
     // One rotation at a time: a side lock, since runs.jsonl itself is renamed.
     const std::string lockPath = logFolder + "/.runs.jsonl.lock";
-    // Shared by the users of one installed folder: one made by another user is
-    // still locked through a read-only descriptor. Never through a link.
-    auto opened = zul::platform::openNoFollow(lockPath, O_RDWR | O_CREAT, 0660);
-    if (!opened && opened.error().code == zul::platform::ErrorCode::PermissionDenied)
-        opened = zul::platform::openNoFollow(lockPath, O_RDONLY);
+    // Shared by the users of one installed folder.
+    auto opened = zul::platform::openLockFile(lockPath);
     if (!opened) {
         if (error)
             *error = "cannot open " + lockPath + ": " + opened.error().description;

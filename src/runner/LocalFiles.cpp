@@ -163,11 +163,4 @@ std::string SourceFile::open(const std::string& path)
     return {};
 }
 
-void shareWithGroup(int fd)
-{
-    struct stat st{};
-    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & S_IWGRP) == 0)
-        (void)::fchmod(fd, (st.st_mode | S_IRGRP | S_IWGRP) & 07777);
-}
-
 } // namespace zul::runner
