@@ -19,7 +19,11 @@ void UniqueFd::reset(int fd)
 
 Result<UniqueFd> openFolder(const std::string& path)
 {
-    UniqueFd dir(::open(path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const char* p = path.empty() ? "." : path.c_str();
+    UniqueFd dir(::open(p, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // A folder one may write in but not list (a drop box) is still a place to open files in.
+    if (dir.get() < 0 && errno == EACCES)
+        dir.reset(::open(p, O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() < 0)
         return errorFromErrno(errno, path);
     return dir;
