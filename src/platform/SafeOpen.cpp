@@ -105,11 +105,16 @@ Result<std::string> readFrom(int fd, const std::string& path)
     std::string out;
     char buf[65536];
     off_t at = 0;
+    bool seekable = true;
     for (;;) {
-        const ssize_t n = ::pread(fd, buf, sizeof buf, at);
+        const ssize_t n = seekable ? ::pread(fd, buf, sizeof buf, at) : ::read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == ESPIPE && seekable) { // a pipe: read on from where it is
+                seekable = false;
+                continue;
+            }
             return errorFromErrno(errno, path);
         }
         if (n == 0)

@@ -58,7 +58,7 @@ Result<UniqueFd> openNoFollow(const std::string& path, int flags, mode_t mode = 
 // names the file and the command that fixes it.
 Status checkTrusted(int fd, const std::string& path);
 
-// The whole content of an open file from its start.
+// The whole content of an open file from its start (of a pipe, what is left).
 Result<std::string> readFrom(int fd, const std::string& path);
 
 // A file opened without following a link in its last part and checked as
