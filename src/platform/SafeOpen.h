@@ -3,8 +3,8 @@
 #include "platform/Result.h"
 
 #include <string>
-#include <vector>
 #include <sys/types.h>
+#include <vector>
 
 namespace zul::platform {
 

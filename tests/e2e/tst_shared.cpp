@@ -54,9 +54,9 @@ class SharedFoldersTest : public QObject {
         env.insert("ZUL_RUNNER_CONNECT_TIMEOUT", "10");
         p.setProcessEnvironment(env);
         p.setChildProcessModifier([mask] { ::umask(mask); });
-        p.start("setpriv", QStringList{"--reuid=" + QString(user), "--regid=" + QString(kGroup), "--init-groups",
-                                       "--", program} +
-                               args);
+        p.start("setpriv",
+                QStringList{"--reuid=" + QString(user), "--regid=" + QString(kGroup), "--init-groups", "--", program} +
+                    args);
         p.waitForFinished(60000);
         if (out)
             *out = p.readAll();
@@ -69,10 +69,9 @@ class SharedFoldersTest : public QObject {
     int hostAs(const char* user, const QStringList& args, mode_t mask = 022) const
     {
         QByteArray out;
-        const int status = runAs(user, qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
-                                 QStringList{"--data", path(QString("data-") + user), "--plugin", path("app/libzul.so")} +
-                                     args,
-                                 &out, mask);
+        const int status = runAs(
+            user, qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
+            QStringList{"--data", path(QString("data-") + user), "--plugin", path("app/libzul.so")} + args, &out, mask);
         if (status != 0)
             qWarning("qorvhost %s: %s", qPrintable(args.join(' ')), out.constData());
         return status;
@@ -123,8 +122,8 @@ private slots:
         for (const char* user : {kAlice, kBob}) {
             if (::getpwnam(user))
                 continue;
-            QCOMPARE(QProcess::execute("useradd", {"-M", "-N", "-g", kGroup, "-d", "/nonexistent", "-s",
-                                                   "/usr/sbin/nologin", user}),
+            QCOMPARE(QProcess::execute(
+                         "useradd", {"-M", "-N", "-g", kGroup, "-d", "/nonexistent", "-s", "/usr/sbin/nologin", user}),
                      0);
             m_madeUsers << user;
         }
@@ -133,9 +132,9 @@ private slots:
         // parts are links into a state folder of root and the group, sticky and setgid.
         QVERIFY(::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0);
         QDir d(m_dir.path());
-        for (const char* sub : {"app", "state/ZUL", "state/Junction", "state/Log", "state/Lock", "state/Common",
-                                "scripts", "server",
-                                "secret", "keep", "in", "data-zulshareda", "data-zulsharedb", "home-zulshareda", "home-zulsharedb"})
+        for (const char* sub :
+             {"app", "state/ZUL", "state/Junction", "state/Log", "state/Lock", "state/Common", "scripts", "server",
+              "secret", "keep", "in", "data-zulshareda", "data-zulsharedb", "home-zulshareda", "home-zulsharedb"})
             QVERIFY(d.mkpath(sub));
         for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
             QVERIFY(installBuilt(file, path("app")));
@@ -209,8 +208,10 @@ private slots:
     {
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("mode");
-        QTest::newRow("readable by the group") << "S0001" << "640";
-        QTest::newRow("bob's alone") << "S0002" << "600";
+        QTest::newRow("readable by the group") << "S0001"
+                                               << "640";
+        QTest::newRow("bob's alone") << "S0002"
+                                     << "600";
     }
     void replacedScriptIsRefused()
     {
@@ -229,7 +230,8 @@ private slots:
                                 "\r\nuser ops Secr3t-pw\r\nput " + path("secret/alice-only.txt").toLocal8Bit() +
                                 " stolen.txt\r\nquit\r\n";
         QCOMPARE(shAs(kBob, "mv '" + script + "' '" + path("state/ZUL/gone-" + event + ".zul") + "' && printf '%s' '" +
-                                QString::fromLatin1(bobs) + "' > '" + script + "' && chmod " + mode + " '" + script + "'"),
+                                QString::fromLatin1(bobs) + "' > '" + script + "' && chmod " + mode + " '" + script +
+                                "'"),
                  0);
         QCOMPARE(::chmod(path("state/ZUL").toLocal8Bit().constData(), 03770), 0);
 
@@ -289,7 +291,8 @@ private slots:
     {
         QVERIFY(writeBytes(path("server/fetched.txt"), "fetched"));
         const QString event = "M0001";
-        const QString own = aliceScript("modes.zul", "get fetched.txt " + path("in/fetched.txt").toLocal8Bit() + "\r\n");
+        const QString own =
+            aliceScript("modes.zul", "get fetched.txt " + path("in/fetched.txt").toLocal8Bit() + "\r\n");
         QCOMPARE(hostAs(kAlice, {"event", "put", event}, 0), 0);
         QCOMPARE(hostAs(kAlice, {"script", "import", event, own}, 0), 0);
         const int before = runs().size();
@@ -313,7 +316,8 @@ private slots:
     {
         const QString script = path("scripts/bob.zul");
         QVERIFY(writeBytes(script, "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
-                                       "\r\nuser ops Secr3t-pw\r\nput " + script.toLocal8Bit() + " bob.txt\r\nquit\r\n"));
+                                       "\r\nuser ops Secr3t-pw\r\nput " + script.toLocal8Bit() +
+                                       " bob.txt\r\nquit\r\n"));
         QCOMPARE(::chown(script.toLocal8Bit().constData(), uidOf(kBob), m_gid), 0);
         QCOMPARE(::chmod(script.toLocal8Bit().constData(), 0600), 0);
         QCOMPARE(hostAs(kBob, {"event", "put", "B0001"}), 0);
