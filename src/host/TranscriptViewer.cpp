@@ -6,13 +6,13 @@
 
 #include <QDialogButtonBox>
 #include <QFile>
-#include <fcntl.h>
 #include <QFontDatabase>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSyntaxHighlighter>
 #include <QVBoxLayout>
+#include <fcntl.h>
 
 namespace zul::host {
 

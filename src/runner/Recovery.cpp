@@ -112,7 +112,7 @@ RunRegistration::RunRegistration(std::string appFolder, std::string event, std::
     : m_appFolder(std::move(appFolder))
 {
     m_self.pid = long(::getpid());
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     m_self.since = std::int64_t(now.tv_sec);
     m_startNs = std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;

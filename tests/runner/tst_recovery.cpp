@@ -95,9 +95,12 @@ private slots:
         QTest::addColumn<QString>("why");
         QTest::newRow("no room") << qpath("Log/full.log") << "limit"
                                  << "File too large";
-        QTest::newRow("missing folder") << qpath("nowhere/t.log") << "" << "No such file or directory";
-        QTest::newRow("name taken") << qpath("Log/taken.log") << "file" << "File exists";
-        QTest::newRow("planted link") << qpath("Log/link.log") << "link" << "File exists";
+        QTest::newRow("missing folder") << qpath("nowhere/t.log") << ""
+                                        << "No such file or directory";
+        QTest::newRow("name taken") << qpath("Log/taken.log") << "file"
+                                    << "File exists";
+        QTest::newRow("planted link") << qpath("Log/link.log") << "link"
+                                      << "File exists";
     }
     void transcriptFailuresAreKnown()
     {
@@ -168,8 +171,8 @@ private slots:
         QVERIFY(writeBytes(qpath("Junction/.old.part-cccccc"), "left by some run long ago"));
         QVERIFY(writeBytes(qpath("Junction/.new.part-dddddd"), "being written now"));
         QVERIFY(writeBytes(qpath("Junction/E000101.txt"), "a received file, not a part file"));
-        for (const char* old : {"Junction/.zulpart-0123456789abcdef-aaaaaa", "Junction/.old.part-cccccc",
-                                "Junction/E000101.txt"}) {
+        for (const char* old :
+             {"Junction/.zulpart-0123456789abcdef-aaaaaa", "Junction/.old.part-cccccc", "Junction/E000101.txt"}) {
             const timespec t[2] = {{1000, 0}, {1000, 0}};
             QCOMPARE(::utimensat(AT_FDCWD, path(old).c_str(), t, 0), 0);
         }
