@@ -74,6 +74,10 @@ Status openAndWrite(const std::string& path, std::string_view content, int flags
         return opened.error();
     Fd f;
     f.fd = opened->release();
+    // A file that can hold a password is never written into another user's file.
+    struct stat info{};
+    if (ownerOnly && (::fstat(f.fd, &info) != 0 || info.st_uid != ::geteuid()))
+        return Error{ErrorCode::PermissionDenied, "belongs to another user: '" + path + "'"};
     // The file may have been there with a wider mode.
     if (ownerOnly && ::fchmod(f.fd, 0600) != 0)
         return errorFromErrno(errno, path);

@@ -33,7 +33,8 @@ Result<UniqueFd> openInFolder(int folderFd, const std::string& name, int flags, 
                               const std::string& shownPath)
 {
     // O_NONBLOCK: a fifo planted under the name must not hang the open.
-    const int base = (flags & ~(O_CREAT | O_EXCL)) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    // O_TRUNC waits until the file is known to be what it should be.
+    const int base = (flags & ~(O_CREAT | O_EXCL | O_TRUNC)) | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     const bool create = (flags & O_CREAT) != 0;
     const bool mustBeNew = create && (flags & O_EXCL) != 0;
     UniqueFd fd;
@@ -65,6 +66,8 @@ Result<UniqueFd> openInFolder(int folderFd, const std::string& name, int flags, 
     if ((flags & O_ACCMODE) != O_RDONLY && st.st_nlink > 1)
         return Error{ErrorCode::PermissionDenied, "the file has other hard links: '" + shownPath + "'"};
     if (created && ::fchmod(fd.get(), mode) != 0)
+        return errorFromErrno(errno, shownPath);
+    if ((flags & O_TRUNC) != 0 && ::ftruncate(fd.get(), 0) != 0)
         return errorFromErrno(errno, shownPath);
     const int fl = ::fcntl(fd.get(), F_GETFL);
     if (fl >= 0)

@@ -158,6 +158,7 @@ private slots:
         QTest::newRow("append") << "append" << false;
         QTest::newRow("replace") << "replace" << true; // the link is replaced, not its target
         QTest::newRow("app path") << "appPath" << true;
+        QTest::newRow("write through a hard link") << "hard" << false;
     }
     void linksInSharedFoldersAreNotFollowed()
     {
@@ -168,9 +169,11 @@ private slots:
         QVERIFY(writeFile(victim, "keep"));
         ::chmod(victim.c_str(), 0600);
         const std::string planted = app + "/ZUL/E0001ZUL.zul";
-        QCOMPARE(::symlink(victim.c_str(), planted.c_str()), 0);
+        QCOMPARE(op == "hard" ? ::link(victim.c_str(), planted.c_str()) : ::symlink(victim.c_str(), planted.c_str()), 0);
         bool ok = false;
-        if (op == "read") {
+        if (op == "hard") {
+            ok = bool(writeFile(planted, "evil"));
+        } else if (op == "read") {
             ok = bool(readLines(planted));
         } else if (op == "write") {
             ok = bool(writeFile(planted, "evil"));
