@@ -75,7 +75,7 @@ private slots:
         QCOMPARE(slow.backoff.count(), Settings{}.backoff.count()); // a bad number keeps the default
     }
 
-    // Like sshd's StrictModes: settings someone else could have written are
+    // Settings that someone else could have written are
     // refused, naming the file and the fix; the package's link to /etc is followed.
     void untrustedSettingsAreRefused_data()
     {
