@@ -53,7 +53,8 @@ set(zul_app "/usr/${ZUL_INSTALL_APP_DIR}")
 
 
 # The files written directly in the application folder, and its writable
-# folders, are links into /var/lib/zul (made by postinst); the runner's
+# folders, are links into /var/lib/zul (made by postinst): the files into
+# its Common folder, which is not sticky, since every user replaces them whole; the runner's
 # settings are a link to the conffile in /etc/zul. Crossing top-level folders,
 # the links are absolute; VelundZUL on the PATH is a relative link.
 set(zul_links
@@ -61,8 +62,8 @@ set(zul_links
   "Junction=${ZUL_STATE_DIR}/Junction"
   "Log=${ZUL_STATE_DIR}/Log"
   "Lock=${ZUL_STATE_DIR}/Lock"
-  "Rcvdchkr.txt=${ZUL_STATE_DIR}/Rcvdchkr.txt"
-  "tempZUL.zul=${ZUL_STATE_DIR}/tempZUL.zul"
+  "Rcvdchkr.txt=${ZUL_STATE_DIR}/Common/Rcvdchkr.txt"
+  "tempZUL.zul=${ZUL_STATE_DIR}/Common/tempZUL.zul"
   "VelundZUL.conf=${ZUL_CONF_DIR}/VelundZUL.conf")
 foreach(pair IN LISTS zul_links)
   string(REPLACE "=" ";" pair "${pair}")

@@ -27,7 +27,7 @@ trap cleanup EXIT
 echo "== dpkg -i ${deb##*/}"
 dpkg -i "$deb"
 dpkg-deb --contents "$deb" | awk '{print $6}' | sed 's|^\./|/|; s|/$||' | grep -v '^$' > "$WORK/contents"
-ls -ld /usr/lib/zul/ZUL /usr/lib/zul/Rcvdchkr.txt /var/lib/zul /var/lib/zul/ZUL
+ls -ld /usr/lib/zul/ZUL /usr/lib/zul/Rcvdchkr.txt /var/lib/zul /var/lib/zul/ZUL /var/lib/zul/Common
 getent group zul
 
 echo "== a run with the installed programs"
@@ -76,7 +76,7 @@ for _ in $(seq 600); do [ "$(runs)" -gt "$before" ] && break; sleep 0.1; done
 tail -n 1 "$RUNS"
 cmp "$WORK/server/report.txt" "$WORK/user/in/report.txt"
 cmp "$WORK/user/out/user.txt" "$WORK/server/user.txt"
-ls -l /var/lib/zul/Rcvdchkr.txt "/var/lib/zul/ZUL/${UID_EVENT}ZUL.zul" "$WORK/user/in/report.txt" | sed 's/^/  /'
+ls -l /var/lib/zul/Common/Rcvdchkr.txt "/var/lib/zul/ZUL/${UID_EVENT}ZUL.zul" "$WORK/user/in/report.txt" | sed 's/^/  /'
 userdel "$USER_NAME"
 
 echo "== the desktop entry's command opens the events window (offscreen)"

@@ -4,6 +4,7 @@
 #include "com/HostComponents.h"
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -52,7 +53,7 @@ HandoverLock::HandoverLock()
         return;
     }
     const std::string path = HandoverLockPath();
-    zul::platform::makeDirectories(zul::platform::folderOf(path));
+    zul::platform::makeSharedFolder(zul::platform::folderOf(path));
     const auto wait = HandoverWait();
     if (auto taken = m_lock.acquire(path, wait); !taken) {
         // The caller says what it gave up because of this.
@@ -121,6 +122,24 @@ zul::platform::Status PinnedScript::pin(const std::string& path, const std::stri
         ::close(m_fd);
     m_fd = fd;
     return zul::platform::success();
+}
+
+void PinnedScript::releaseNameInStickyFolder(const std::string& path) const
+{
+    const auto slash = path.find_last_of('/');
+    if (m_fd < 0 || slash == std::string::npos)
+        return;
+    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+    const auto opened = zul::platform::openFolder(folder);
+    if (!opened)
+        return;
+    const int dir = opened->get();
+    struct stat folderStat {}, named {}, pinned {};
+    const std::string name = path.substr(slash + 1);
+    if (::fstat(dir, &folderStat) == 0 && (folderStat.st_mode & S_ISVTX) != 0 && ::fstat(m_fd, &pinned) == 0 &&
+        ::fstatat(dir, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == pinned.st_dev &&
+        named.st_ino == pinned.st_ino)
+        ::unlinkat(dir, name.c_str(), 0);
 }
 
 void HandoverNote(const std::string& text)

@@ -73,6 +73,10 @@ public:
 
     zul::platform::Status pin(const std::string& path, const std::string* expected);
     int fd() const { return m_fd; }
+    // In a sticky folder only a file's owner may replace it, so a copy left
+    // there would stop other users' runs: once pinned, its name goes. The
+    // name is removed only while it still names the pinned file.
+    void releaseNameInStickyFolder(const std::string& path) const;
 
 private:
     int m_fd = -1;

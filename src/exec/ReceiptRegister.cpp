@@ -5,6 +5,7 @@
 #include "platform/AppPath.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 #include "platform/Text.h"
 #include "platform/Yield.h"
 
@@ -117,7 +118,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         return fail("the receipt register has more than 32767 lines");
     std::deque<std::string> replacements;
 
-    auto scriptLines = platform::readLines(platform::trim(sScriptPath));
+    auto scriptLines = platform::readTrustedLines(platform::trim(sScriptPath));
     if (!scriptLines)
         return fail("cannot read the script: " + scriptLines.error().description);
     std::vector<std::string> script;

@@ -226,6 +226,8 @@ void StartRunner(const RunnerCommand& command, HandoverLock* handover)
     if (const std::string path = platform::trim(command.script); !path.empty()) {
         const bool written = !st.expectedPath.empty() && path == st.expectedPath;
         if (auto pinned = script.pin(path, written ? &st.expectedText : nullptr); pinned) {
+            if (written)
+                script.releaseNameInStickyFolder(path);
             options.inheritFds.push_back(script.fd());
             options.environment.push_back(std::string(ScriptVariable) + "=" + std::to_string(script.fd()));
         } else {

@@ -5,11 +5,13 @@
 #include "host/HistoryModel.h"
 #include "host/Host.h"
 #include "host/TranscriptViewer.h"
+#include "platform/FileSystem.h"
 
 #include "com/Diagnostics.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QHBoxLayout>
@@ -136,7 +138,7 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
     connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle, qOverload<>(&QTimer::start));
     if (!m_host.pluginApplicationFolder().isEmpty())
-        QDir().mkpath(m_runs.logFolder());
+        zul::platform::makeSharedFolder(QFile::encodeName(m_runs.logFolder()).toStdString());
     refresh();
 }
 

@@ -1,6 +1,7 @@
 #include "host/MessageService.h"
 
 #include "host/MessageCatalogue.h"
+#include "platform/SafeOpen.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <fcntl.h>
 
 namespace zul::host {
 
@@ -116,6 +118,20 @@ QString composeMessage(const MessageCall& call)
     return lines.join(QLatin1Char('\n'));
 }
 
+namespace {
+// The message log: never through a link, owner-only whatever the umask.
+bool openLog(QFile& f, const QString& logPath)
+{
+    auto fd = platform::openNoFollow(QFile::encodeName(logPath).toStdString(), O_WRONLY | O_APPEND | O_CREAT, 0600);
+    if (!fd)
+        return false;
+    if (!f.open(fd->get(), QIODevice::Append | QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return false;
+    fd->release();
+    return true;
+}
+} // namespace
+
 void appendNote(const QString& logPath, const QString& text)
 {
     std::fprintf(stderr, "qorvhost: %s\n", text.toLocal8Bit().constData());
@@ -123,8 +139,8 @@ void appendNote(const QString& logPath, const QString& text)
     entry["at"] = QDateTime::currentDateTime().toString(Qt::ISODate);
     entry["kind"] = QStringLiteral("N");
     entry["message"] = text;
-    QFile f(logPath);
-    if (f.open(QIODevice::Append | QIODevice::WriteOnly))
+    QFile f;
+    if (openLog(f, logPath))
         f.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
 }
 
@@ -166,8 +182,8 @@ void MessageService::append(const com::Args& args, const MessageCall& call, cons
     entry["message"] = message;
     if (!reply.isEmpty())
         entry["reply"] = typed(reply);
-    QFile f(m_logPath);
-    if (f.open(QIODevice::Append | QIODevice::WriteOnly))
+    QFile f;
+    if (openLog(f, m_logPath))
         f.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
 }
 

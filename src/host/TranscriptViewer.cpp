@@ -1,5 +1,7 @@
 #include "host/TranscriptViewer.h"
 
+#include "platform/SafeOpen.h"
+
 #include "host/CodePage.h"
 
 #include <QDialogButtonBox>
@@ -10,6 +12,7 @@
 #include <QPushButton>
 #include <QSyntaxHighlighter>
 #include <QVBoxLayout>
+#include <fcntl.h>
 
 namespace zul::host {
 
@@ -74,14 +77,20 @@ TranscriptViewer::TranscriptViewer(const RunEntry& run, const QString& path, QWi
     new TranscriptHighlighter(txtTranscript->document());
 
     QString text;
-    QFile f(path);
+    QFile f;
+    // The Log folder is shared by the group: never read through a link.
+    auto fd = path.isEmpty() ? zul::platform::Result<zul::platform::UniqueFd>(zul::platform::UniqueFd())
+                             : zul::platform::openNoFollow(QFile::encodeName(path).toStdString(), O_RDONLY);
+    if (fd && fd->get() >= 0 && f.open(fd->get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        fd->release();
     if (path.isEmpty()) {
         text = run.source == RunEntry::Source::Host
                    ? QStringLiteral("This run never reached the FTP runner, so it has no transcript.")
                    : QStringLiteral("The transcript is no longer there: transcripts are removed after the "
                                     "retention period.");
-    } else if (!f.open(QIODevice::ReadOnly)) {
-        text = QStringLiteral("Cannot read %1: %2").arg(path, f.errorString());
+    } else if (!f.isOpen()) {
+        text = QStringLiteral("Cannot read %1: %2")
+                   .arg(path, fd ? f.errorString() : QString::fromStdString(fd.error().description));
     } else {
         QByteArray bytes;
         if (f.size() > kMaxShown) {

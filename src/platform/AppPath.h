@@ -15,4 +15,8 @@ void setAppFolder(std::string folder);
 // symbolic link, the result is where the link points (dangling or not).
 std::string appPath(std::string_view relative);
 
+// For a file directly in the application folder: where the package's link
+// points, one step only (a link found there is not followed), else path.
+std::string followAppLink(const std::string& path);
+
 } // namespace zul::platform

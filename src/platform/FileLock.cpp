@@ -12,29 +12,21 @@
 
 namespace zul::platform {
 
-namespace {
-
-// Users of one installed folder share the lock: one created by another user
-// is still locked through a read-only descriptor.
-int openLockFile(const std::string& path)
+Result<UniqueFd> openLockFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0660);
-    if (fd >= 0) {
-        // Whatever the creator's umask; only the owner may change it, and need not.
-        ::fchmod(fd, 0660);
-        return fd;
-    }
-    return errno != EACCES ? fd : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    auto fd = openNoFollow(path, O_RDWR | O_CREAT, 0660);
+    if (!fd && fd.error().code == ErrorCode::PermissionDenied)
+        fd = openNoFollow(path, O_RDONLY);
+    return fd;
 }
-
-} // namespace
 
 Status FileLock::acquire(const std::string& path, std::chrono::milliseconds wait)
 {
     release();
-    const int fd = openLockFile(path);
-    if (fd < 0)
-        return errorFromErrno(errno, path);
+    auto opened = openLockFile(path);
+    if (!opened)
+        return opened.error();
+    const int fd = opened->release();
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
         m_fd = fd;
         return success();
@@ -90,9 +82,10 @@ Status FileLock::acquire(const std::string& path, std::chrono::milliseconds wait
 bool FileLock::tryAcquire(const std::string& path)
 {
     release();
-    const int fd = openLockFile(path);
-    if (fd < 0)
+    auto opened = openLockFile(path);
+    if (!opened)
         return false;
+    const int fd = opened->release();
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
         return false;

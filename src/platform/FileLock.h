@@ -1,11 +1,17 @@
 #pragma once
 
 #include "platform/Result.h"
+#include "platform/SafeOpen.h"
 
 #include <chrono>
 #include <string>
 
 namespace zul::platform {
+
+// A lock file in a shared folder, opened (and made 0660 when new) without
+// following a link. One that another user made and the group may not write is
+// opened read-only: flock works through any descriptor.
+Result<UniqueFd> openLockFile(const std::string& path);
 
 // An exclusive flock on a file, held while the object lives. Locks taken
 // through separate opens exclude each other, between processes and between

@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/SafeOpen.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -68,11 +70,16 @@ Status writeAllTo(int fd, std::string_view content, const std::string& path)
 
 Status openAndWrite(const std::string& path, std::string_view content, int flags, FileAccess access)
 {
-    Fd f;
     const bool ownerOnly = access == FileAccess::OwnerOnly;
-    f.fd = ::open(path.c_str(), flags | O_WRONLY | O_CREAT | O_CLOEXEC, ownerOnly ? 0600 : 0644);
-    if (f.fd < 0)
-        return errorFromErrno(errno, path);
+    auto opened = openNoFollow(path, flags | O_WRONLY | O_CREAT, ownerOnly ? 0600 : 0644);
+    if (!opened)
+        return opened.error();
+    Fd f;
+    f.fd = opened->release();
+    // A file that can hold a password is never written into another user's file.
+    struct stat info{};
+    if (ownerOnly && (::fstat(f.fd, &info) != 0 || info.st_uid != ::geteuid()))
+        return Error{ErrorCode::PermissionDenied, "belongs to another user: '" + path + "'"};
     // The file may have been there with a wider mode.
     if (ownerOnly && ::fchmod(f.fd, 0600) != 0)
         return errorFromErrno(errno, path);
@@ -88,8 +95,14 @@ Status openAndWrite(const std::string& path, std::string_view content, int flags
 
 } // namespace
 
-Result<std::string> readAll(const std::string& path)
+Result<std::string> readAll(const std::string& path, Links links)
 {
+    if (links == Links::NoFollow) {
+        auto fd = openNoFollow(path, O_RDONLY);
+        if (!fd)
+            return fd.error();
+        return readFrom(fd->get(), path);
+    }
     Fd f;
     f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (f.fd < 0)
@@ -97,22 +110,7 @@ Result<std::string> readAll(const std::string& path)
     struct stat st{};
     if (::fstat(f.fd, &st) == 0 && S_ISDIR(st.st_mode))
         return errorFromErrno(EISDIR, path);
-    std::string out;
-    if (S_ISREG(st.st_mode) && st.st_size > 0)
-        out.reserve(static_cast<std::size_t>(st.st_size));
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(f.fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errorFromErrno(errno, path);
-        }
-        if (n == 0)
-            break;
-        out.append(buf, static_cast<std::size_t>(n));
-    }
-    return out;
+    return readFrom(f.fd, path);
 }
 
 std::vector<std::string_view> splitLines(std::string_view s)
@@ -134,9 +132,9 @@ std::vector<std::string_view> splitLines(std::string_view s)
     return lines;
 }
 
-Result<std::vector<std::string>> readLines(const std::string& path)
+Result<std::vector<std::string>> readLines(const std::string& path, Links links)
 {
-    auto all = readAll(path);
+    auto all = readAll(path, links);
     if (!all)
         return all.error();
     const auto views = splitLines(*all);
@@ -156,18 +154,33 @@ Status appendFile(const std::string& path, std::string_view content, FileAccess 
 Status replaceAtomically(const std::string& path, std::string_view content, FileAccess access,
                          Durability durability)
 {
-    std::string tmpl = folderOf(path) + "/.zul-tmp-XXXXXX";
+    // Everything relative to the one opened folder: the temporary file is
+    // created exclusively under a name no one can guess, and the rename
+    // replaces whatever the name is (a planted link included) without following it.
+    auto dir = openFolder(folderOf(path));
+    if (!dir)
+        return dir.error();
+    const auto slash = path.find_last_of('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string tmp;
     Fd f;
-    f.fd = ::mkstemp(tmpl.data());
+    for (int attempt = 0; attempt < 16 && f.fd < 0; ++attempt) {
+        tmp = ".zul-tmp-" + randomHex(6); // the length mkstemp gave
+        f.fd = ::openat(dir->get(), tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (f.fd < 0 && errno != EEXIST)
+            return errorFromErrno(errno, path);
+    }
     if (f.fd < 0)
-        return errorFromErrno(errno, path);
-    // Keep the mode of the file being replaced; new files get the usual 0644.
-    // Owner-only files are 0600 whatever was there (mkstemp's mode, set again).
+        return errorFromErrno(EEXIST, path);
+    // Keep the mode of the normal file being replaced; new files get the usual
+    // 0644. Owner-only files are 0600 whatever was there.
     struct stat old{};
     if (access == FileAccess::OwnerOnly)
         ::fchmod(f.fd, 0600);
     else
-        ::fchmod(f.fd, ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+        ::fchmod(f.fd, ::fstatat(dir->get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)
+                           ? (old.st_mode & 07777)
+                           : 0644);
     auto st = writeAllTo(f.fd, content, path);
     if (st && durability == Durability::Flushed && ::fsync(f.fd) != 0)
         st = errorFromErrno(errno, path);
@@ -175,10 +188,10 @@ Status replaceAtomically(const std::string& path, std::string_view content, File
     f.fd = -1;
     if (::close(fd) != 0 && st)
         st = errorFromErrno(errno, path);
-    if (st && ::rename(tmpl.c_str(), path.c_str()) != 0)
+    if (st && ::renameat(dir->get(), tmp.c_str(), dir->get(), name.c_str()) != 0)
         st = errorFromErrno(errno, path);
     if (!st)
-        ::unlink(tmpl.c_str());
+        ::unlinkat(dir->get(), tmp.c_str(), 0);
     return st;
 }
 
@@ -272,6 +285,20 @@ Status makeDirectories(const std::string& path)
     std::filesystem::create_directories(path, ec);
     if (ec)
         return Error{ErrorCode::PathNotFound, ec.message() + ": '" + path + "'"};
+    return success();
+}
+
+Status makeSharedFolder(const std::string& path)
+{
+    if (auto parent = makeDirectories(folderOf(path)); !parent)
+        return parent;
+    if (::mkdir(path.c_str(), 0700) != 0) {
+        if (errno == EEXIST && isDirectory(path))
+            return success();
+        return errorFromErrno(errno, path);
+    }
+    if (::chmod(path.c_str(), 03770) != 0)
+        return errorFromErrno(errno, path);
     return success();
 }
 

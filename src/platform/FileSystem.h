@@ -13,15 +13,24 @@ namespace zul::platform {
 // also for a file that was there before) is for files that can hold a password.
 enum class FileAccess { Shared, OwnerOnly };
 
+// Whether the last part of a path may be a symbolic link. The application's
+// folders are shared by a group, so by default it may not: the file is opened
+// relative to its folder and must be a normal file (see SafeOpen.h). Follow is
+// for files a person names (a script to check, a sample shown through a link).
+enum class Links { NoFollow, Follow };
+
 // Lines of a text file. CR LF ends a line; a lone LF is accepted too. A last
 // line without an end is still a line; the bytes are kept as they are.
-Result<std::vector<std::string>> readLines(const std::string& path);
+Result<std::vector<std::string>> readLines(const std::string& path, Links links = Links::NoFollow);
 
 // The lines of text, split as readLines splits a file; views into text.
 std::vector<std::string_view> splitLines(std::string_view text);
 
 // The whole file, bytes as they are.
-Result<std::string> readAll(const std::string& path);
+Result<std::string> readAll(const std::string& path, Links links = Links::NoFollow);
+
+// Writing never follows a link in the last part. A new file gets 0644, or
+// 0600 for OwnerOnly, whatever the umask.
 
 // Creates or empties the file and writes content. Not atomic: a failure can
 // leave the bytes written so far, which some callers want.
@@ -62,6 +71,12 @@ Result<std::int64_t> fileLength(const std::string& path);
 Status forceDelete(const std::string& path);
 
 Status makeDirectories(const std::string& path);
+
+// A folder of the application folder that the group's users share (ZUL/,
+// Junction/, Log/, Lock/), made when it is missing as the package makes it:
+// sticky, so that no user can rename or remove another's files, and setgid,
+// so that files stay in the group (3770, whatever the umask).
+Status makeSharedFolder(const std::string& path);
 
 // The folder part of a path, without a trailing separator.
 std::string folderOf(const std::string& path);

@@ -14,7 +14,7 @@ int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FIL
     bool unreadable = false;
     bool problems = false;
     for (const auto& file : files) {
-        const auto text = platform::readAll(file);
+        const auto text = platform::readAll(file, platform::Links::Follow);
         if (!text) {
             std::fprintf(err, "%s: error: cannot read: %s\n", file.c_str(), text.error().description.c_str());
             unreadable = true;

@@ -1,5 +1,6 @@
 #include "runner/Delivery.h"
 
+#include "platform/AppPath.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "runner/LocalFiles.h"
@@ -52,7 +53,7 @@ ReceiptOptions findReceipt(const std::string& registerPath, const std::string& k
     ReceiptOptions o;
     if (key.size() != kKeyWidth)
         return o;
-    auto lines = platform::readLines(registerPath);
+    auto lines = platform::readLines(platform::followAppLink(registerPath));
     if (!lines)
         return o;
     for (const auto& l : *lines) {
@@ -71,9 +72,13 @@ ReceiptOptions findReceipt(const std::string& registerPath, const std::string& k
 std::string deliver(const std::string& junctionFile, const std::string& target, const ReceiptOptions& options,
                     const ServerFacts& facts)
 {
+    // Junction/ is shared by the group: only a normal file of this user is
+    // delivered, never a link or a file someone else put there.
     struct stat st {};
-    if (::stat(junctionFile.c_str(), &st) != 0)
+    if (::lstat(junctionFile.c_str(), &st) != 0)
         return "the received file " + junctionFile + " is missing";
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+        return "the received file " + junctionFile + " is not a normal file of this user; not delivered";
     if (options.refuseEmpty && st.st_size == 0)
         return "the received file is empty and the receipt refuses empty files (RZ)";
     if (options.checkSize) {
@@ -94,7 +99,7 @@ std::string deliver(const std::string& junctionFile, const std::string& target, 
         return "the target folder " + folderPart(target) + " does not exist";
     if (mtime) {
         const timespec times[2] = {{0, UTIME_OMIT}, {time_t(*mtime), 0}};
-        if (::utimensat(AT_FDCWD, junctionFile.c_str(), times, 0) != 0)
+        if (::utimensat(AT_FDCWD, junctionFile.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
             return "cannot set the time of " + junctionFile + ": " + errnoText(errno);
     }
     if (::rename(junctionFile.c_str(), target.c_str()) == 0)

@@ -2,6 +2,8 @@
 
 #include "runner/LocalFiles.h"
 
+#include "platform/FileLock.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -23,12 +25,14 @@ std::string EventLock::lockPath(const std::string& appFolder, const std::string&
 
 EventLock::Result EventLock::acquire(const std::string& path, const std::function<bool()>& giveUp, std::string& error)
 {
-    m_fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_fd < 0) {
-        error = "cannot open the lock file " + path + ": " + errnoText(errno);
+    // Only locked, never written: the runs of one event may be different
+    // users', and a file someone else made is locked read-only. Never through a link.
+    auto opened = zul::platform::openLockFile(path);
+    if (!opened) {
+        error = "cannot open the lock file: " + opened.error().description;
         return Result::Failed;
     }
-    shareWithGroup(m_fd);
+    m_fd = opened->release();
     bool waited = false;
     while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR) {

@@ -8,8 +8,8 @@ namespace zul::runner {
 
 // An exclusive lock per event on a file in the Lock folder (see lockPath).
 // The kernel drops it when the holder dies, so a crashed runner never blocks
-// the next; what the file says about its holder tells the next one what the
-// dead run left behind.
+// the next. The file holds nothing: a run is named in a lock file of its own
+// (see RunRegistration).
 class EventLock {
 public:
     EventLock() = default;

@@ -1,6 +1,6 @@
 #include "runner/Handover.h"
 
-#include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -42,7 +42,7 @@ zul::platform::Result<std::string> readHandedScript(const std::string& path)
     using zul::platform::ErrorCode;
     const char* value = std::getenv("ZUL_SCRIPT_FD");
     if (!value)
-        return zul::platform::readAll(path);
+        return zul::platform::readTrusted(path);
     const int fd = descriptorFrom(value);
     ::unsetenv("ZUL_SCRIPT_FD");
     const std::string why = checkFailureFromHost();
@@ -52,23 +52,12 @@ zul::platform::Result<std::string> readHandedScript(const std::string& path)
     const int flags = ::fcntl(fd, F_GETFL);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 || (flags & O_ACCMODE) == O_WRONLY)
         return Error{ErrorCode::Other, "descriptor " + std::to_string(fd) + " from the run driver is not a script"};
-    // From the start, whatever offset the descriptor was left at.
-    std::string text;
-    char buf[65536];
-    for (off_t at = 0;;) {
-        const ssize_t n = ::pread(fd, buf, sizeof buf, at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int err = errno;
-            ::close(fd);
-            return zul::platform::errorFromErrno(err, path);
-        }
-        if (n == 0)
-            break;
-        text.append(buf, std::size_t(n));
-        at += n;
+    // Written by the driver as this runner's user; anything else is refused.
+    if (auto trusted = zul::platform::checkTrusted(fd, path); !trusted) {
+        ::close(fd);
+        return trusted.error();
     }
+    auto text = zul::platform::readFrom(fd, path); // from the start, whatever the offset
     ::close(fd);
     return text;
 }

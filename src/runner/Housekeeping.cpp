@@ -1,6 +1,8 @@
 #include "runner/Housekeeping.h"
 
+#include "platform/FileLock.h"
 #include "platform/Text.h"
+
 #include "runner/LocalFiles.h"
 #include "runner/ReceiptRegister.h"
 #include "runner/RunSpool.h"
@@ -42,13 +44,18 @@ std::string sysError(const std::string& what)
 
 } // namespace
 
-// "<name>_<8 digits>-<6 digits>_<digits>.log", as the runner names its transcripts.
+// "<name>_<8 digits>-<6 digits>_<digits>-<hex digits>.log", as the runner names
+// its transcripts; older runners wrote no "-<hex digits>".
 bool isTranscriptName(const char* name)
 {
     const std::size_t n = std::strlen(name);
     if (n < 4 || std::strcmp(name + n - 4, ".log") != 0)
         return false;
-    const std::string base(name, n - 4);
+    std::string base(name, n - 4);
+    if (const auto dash = base.rfind('-'); dash != std::string::npos && dash + 1 < base.size() &&
+                                           base.find_first_not_of("0123456789abcdef", dash + 1) == std::string::npos &&
+                                           base.find('_', dash) == std::string::npos)
+        base.erase(dash);
     const auto pidAt = base.rfind('_');
     if (pidAt == std::string::npos || pidAt + 1 == base.size() || pidAt < 16)
         return false;
@@ -80,16 +87,13 @@ int lockRunLog(const std::string& logFolder, std::string* error)
     // one installed folder: one made by another user is still locked through
     // a read-only descriptor.
     const std::string lockPath = logFolder + "/.runs.jsonl.lock";
-    int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0660);
-    if (lock >= 0)
-        shareWithGroup(lock);
-    else if (errno == EACCES)
-        lock = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (lock < 0) {
+    auto opened = zul::platform::openLockFile(lockPath);
+    if (!opened) {
         if (error)
-            *error = sysError("cannot open " + lockPath);
+            *error = "cannot open " + lockPath + ": " + opened.error().description;
         return -1;
     }
+    const int lock = opened->release();
     while (::flock(lock, LOCK_EX) != 0) {
         if (errno == EINTR)
             continue;

@@ -12,11 +12,13 @@ namespace {
 // Start write-back while a large file arrives, so the final flush stays short.
 constexpr std::int64_t kWritebackChunk = 64 << 20;
 
+// Received files are for the owner and the group, whatever the umask: a
+// umask of 000 must not make them writable by everyone.
 mode_t fileCreationMode()
 {
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    return 0666 & ~mask;
+    return 0660 & ~mask;
 }
 } // namespace
 
@@ -180,13 +182,6 @@ std::string SourceFile::open(const std::string& path)
     m_size = st.st_size;
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return {};
-}
-
-void shareWithGroup(int fd)
-{
-    struct stat st{};
-    if (::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & S_IWGRP) == 0)
-        (void)::fchmod(fd, (st.st_mode | S_IRGRP | S_IWGRP) & 07777);
 }
 
 } // namespace zul::runner

@@ -70,9 +70,4 @@ private:
 
 std::string errnoText(int err);
 
-// The run log and the event locks are shared by every user who runs events;
-// in an installed folder shared by a group they stay group-writable whatever
-// the creator's umask. Only the file's owner can change it, and need not.
-void shareWithGroup(int fd);
-
 } // namespace zul::runner

@@ -2,6 +2,7 @@
 // as  VelundZUL "true|SCRIPT|EVENT"; VelundZUL --check FILE... only reads and reports.
 
 #include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 #include "platform/Text.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
@@ -107,7 +108,7 @@ int main(int argc, char** argv)
 
     std::vector<std::string> args(argv + 1, argv + argc);
     const auto inv = parseInvocation(args);
-    // The run that started us holds every other run up until this read is done.
+    // The run that started us waits until this read is done.
     const std::string scriptPath = inv ? toLocalPath(inv->script) : std::string();
     auto text = inv && !inv->script.empty() ? readHandedScript(scriptPath)
                                             : zul::platform::Result<std::string>(std::string());
@@ -119,10 +120,11 @@ int main(int argc, char** argv)
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     transcript.setEcho(terminal);
     const std::string logFolder = appFolder + "/Log";
-    zul::platform::makeDirectories(logFolder);
-    zul::platform::makeDirectories(appFolder + "/Lock");
-    const std::string transcriptPath =
-        logFolder + "/" + runName + "_" + stampForName() + "_" + std::to_string(::getpid()) + ".log";
+    zul::platform::makeSharedFolder(logFolder);
+    zul::platform::makeSharedFolder(appFolder + "/Lock");
+    // Random characters after the process id: no one can plant the name ahead.
+    const std::string transcriptPath = logFolder + "/" + runName + "_" + stampForName() + "_" +
+                                       std::to_string(::getpid()) + "-" + zul::platform::randomHex(12) + ".log";
     if (!transcript.open(transcriptPath))
         std::fprintf(stderr, "VelundZUL: cannot write the transcript %s\n", transcriptPath.c_str());
 
@@ -157,6 +159,8 @@ int main(int argc, char** argv)
 
     transcript.note("VelundZUL started, process " + std::to_string(::getpid()) + ", application folder " + appFolder);
     registration.announce(transcript);
+    if (config.refused())
+        return finish({ExitStatus::RunnerError, "the settings are not safe to use: " + configError});
     if (!configError.empty())
         transcript.error("cannot read the settings, using the defaults: " + configError);
     tidyLog(logFolder, config, transcript);

@@ -1,5 +1,7 @@
 #include "runner/Netrc.h"
 
+#include "platform/SafeOpen.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -146,6 +148,8 @@ NetrcLookup netrcPassword(const std::string& host, const std::string& login)
         out.error = "cannot read " + out.path + ": " + std::strerror(errno);
     } else if (!S_ISREG(st.st_mode)) {
         out.error = out.path + " is not a file";
+    } else if (auto trusted = zul::platform::checkTrusted(fd, out.path); !trusted) {
+        out.error = trusted.error().description;
     } else {
         char buf[4096];
         ssize_t n;
@@ -158,7 +162,7 @@ NetrcLookup netrcPassword(const std::string& host, const std::string& login)
     ::close(fd);
     if (out.error.empty())
         out.password = netrcFind(text, host, login);
-    // Only a password taken from a file others may read is refused, as the classic client does.
+    // A password taken from a file others may read is refused too, as the classic client does.
     if (out.password && (st.st_mode & 077) != 0) {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & 07777));

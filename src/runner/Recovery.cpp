@@ -6,7 +6,8 @@
 #include "runner/RunSpool.h"
 #include "runner/Transcript.h"
 
-#include "platform/FileLock.h"
+#include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,21 +23,6 @@
 namespace zul::runner {
 
 namespace {
-
-std::string readFd(int fd)
-{
-    std::string text;
-    char buf[4096];
-    off_t at = 0;
-    for (;;) {
-        const ssize_t n = ::pread(fd, buf, sizeof buf, at);
-        if (n <= 0)
-            break;
-        text.append(buf, std::size_t(n));
-        at += n;
-    }
-    return text;
-}
 
 std::string isoTime(std::time_t seconds, long nanoseconds)
 {
@@ -59,23 +45,36 @@ bool hasSuffix(std::string_view s, std::string_view p)
     return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
 }
 
-std::vector<std::string> namesIn(const std::string& folder)
+std::vector<std::string> namesIn(int folderFd)
 {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(folder.c_str())) {
+    const int fd = ::dup(folderFd);
+    if (fd < 0)
+        return names;
+    if (DIR* d = ::fdopendir(fd)) {
         while (const dirent* e = ::readdir(d))
             names.emplace_back(e->d_name);
         ::closedir(d);
+    } else {
+        ::close(fd);
     }
     return names;
 }
 
-bool removeFile(const std::string& path)
+} // namespace
+
+bool trustedLockFile(const struct stat& st)
 {
-    return ::unlink(path.c_str()) == 0;
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-} // namespace
+bool isPartFileName(std::string_view name)
+{
+    if (hasPrefix(name, ".zulpart-"))
+        return true;
+    const auto at = name.rfind(".part-");
+    return name.size() > 1 && name[0] == '.' && at != std::string_view::npos && at > 0 && name.size() - at == 12;
+}
 
 LockHolder parseHolder(std::string_view text)
 {
@@ -99,10 +98,6 @@ LockHolder parseHolder(std::string_view text)
             h.start = value;
         else if (key == "transcript")
             h.transcript = value;
-        else if (key == "part")
-            h.parts.push_back(value);
-        else if (key == "done")
-            h.parts.erase(std::remove(h.parts.begin(), h.parts.end(), value), h.parts.end());
     }
     return h;
 }
@@ -118,7 +113,10 @@ RunRegistration::RunRegistration(std::string appFolder, std::string event, std::
     : m_appFolder(std::move(appFolder))
 {
     m_self.pid = long(::getpid());
-    m_self.since = std::int64_t(std::time(nullptr));
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    m_self.since = std::int64_t(now.tv_sec);
+    m_startNs = std::int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
     m_self.event = std::move(event);
     m_self.start = std::move(start);
     m_self.transcript = std::move(transcriptPath);
@@ -126,100 +124,86 @@ RunRegistration::RunRegistration(std::string appFolder, std::string event, std::
 
 RunRegistration::~RunRegistration()
 {
-    setPartFileObserver({});
-    if (m_ownFd >= 0)
-        ::close(m_ownFd);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
 void RunRegistration::announce(Transcript& transcript)
 {
+    if (m_fd >= 0)
+        return;
     const std::string lockFolder = m_appFolder + "/Lock";
-    ::mkdir(lockFolder.c_str(), 0700);
-    m_ownPath = lockFolder + "/run-" + std::to_string(m_self.pid) + ".lock";
-    m_ownFd = ::open(m_ownPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (m_ownFd >= 0 && ::flock(m_ownFd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(m_ownFd);
-        m_ownFd = -1;
+    zul::platform::makeSharedFolder(lockFolder);
+    auto dir = zul::platform::openFolder(lockFolder);
+    std::string why = dir ? std::string() : dir.error().description;
+    // run-<pid>.lock; should another user's file or a link hold that name, a
+    // name of our own beside it.
+    const std::string plain = "run-" + std::to_string(m_self.pid);
+    for (int attempt = 0; dir && attempt < 4 && m_fd < 0; ++attempt) {
+        const std::string name = plain + (attempt == 0 ? "" : "-" + zul::platform::randomHex(8)) + ".lock";
+        auto fd = zul::platform::openInFolder(dir->get(), name, O_RDWR | O_CREAT | (attempt == 0 ? 0 : O_EXCL), 0640,
+                                              lockFolder + "/" + name);
+        struct stat st {};
+        if (!fd || ::fstat(fd->get(), &st) != 0 || st.st_uid != ::geteuid()) {
+            why = fd ? "the file belongs to another user" : fd.error().description;
+            continue;
+        }
+        if (::flock(fd->get(), LOCK_EX | LOCK_NB) != 0) {
+            why = std::strerror(errno);
+            continue;
+        }
+        m_ownPath = lockFolder + "/" + name;
+        m_fd = fd->release();
     }
-    if (m_ownFd < 0) {
-        transcript.error("cannot register this run in " + m_ownPath + ": " + std::strerror(errno) +
+    if (m_fd < 0) {
+        transcript.error("cannot register this run in " + lockFolder + "/" + plain + ".lock: " + why +
                          "; should it be killed, no later run will record it");
-        m_ownPath.clear();
         return;
     }
-    shareWithGroup(m_ownFd); // whoever runs next may have to settle this run
     // Still naming a run: an earlier runner with this process id died.
-    claim(m_ownFd, transcript);
+    claim(m_fd, transcript);
 }
 
-void RunRegistration::begin(int eventLockFd, Transcript& transcript)
+void RunRegistration::begin(int /*eventLockFd*/, Transcript& transcript)
 {
-    if (m_fd < 0 && eventLockFd < 0)
-        announce(transcript);
-    if (eventLockFd >= 0) {
-        // Still naming a run: that run died holding this event's turn.
-        claim(eventLockFd, transcript);
-        if (m_ownFd >= 0) {
-            [[maybe_unused]] const int emptied = ::ftruncate(m_ownFd, 0);
-            removeFile(m_ownPath);
-            ::close(m_ownFd);
-            m_ownFd = -1;
-            m_ownPath.clear();
-        }
-    }
-    if (m_fd >= 0)
-        setPartFileObserver([this](const std::string& path, bool exists) { notePart(path, exists); });
-    recoverOthers(m_ownPath, transcript);
+    announce(transcript);
+    recoverOthers(transcript);
 }
 
-void RunRegistration::claim(int fd, Transcript& transcript)
+// Settles what the file names when it can be believed, then names this run in it.
+bool RunRegistration::claim(int fd, Transcript& transcript)
 {
     struct stat st {};
-    ::fstat(fd, &st);
-    const LockHolder dead = parseHolder(readFd(fd));
-    if (!dead.empty())
-        settle(dead, st, transcript);
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if (trustedLockFile(st)) {
+        const auto text = zul::platform::readFrom(fd, m_ownPath);
+        const LockHolder dead = text ? parseHolder(*text) : LockHolder{};
+        if (!dead.empty())
+            settle(dead, st, transcript);
+    }
+    // Whatever the umask or an older runner left: written by this user only.
+    ::fchmod(fd, 0640);
     const std::string header = holderHeader(m_self);
-    if (::ftruncate(fd, 0) == 0 && ::pwrite(fd, header.data(), header.size(), 0) == ssize_t(header.size()))
-        m_offset = std::int64_t(header.size());
-    m_fd = fd;
+    return ::ftruncate(fd, 0) == 0 && ::pwrite(fd, header.data(), header.size(), 0) == ssize_t(header.size());
 }
 
 void RunRegistration::end()
 {
-    setPartFileObserver({});
     if (m_fd < 0)
         return;
     // Should this fail, the next run records this one again: twice beats never.
     [[maybe_unused]] const int emptied = ::ftruncate(m_fd, 0);
     if (!m_ownPath.empty())
-        removeFile(m_ownPath);
+        ::unlink(m_ownPath.c_str());
+    ::close(m_fd);
+    m_fd = -1;
 }
 
 void RunRegistration::alive()
 {
     if (m_fd >= 0)
         ::futimens(m_fd, nullptr);
-}
-
-void RunRegistration::notePart(const std::string& path, bool exists)
-{
-    if (m_fd < 0 || path.find('\n') != std::string::npos)
-        return;
-    const std::string line = (exists ? "part " : "done ") + path + "\n";
-    if (::pwrite(m_fd, line.data(), line.size(), off_t(m_offset)) == ssize_t(line.size()))
-        m_offset += std::int64_t(line.size());
-}
-
-// Lock files are writable by the group: only what a runner of ours could have
-// named is acted on, a part file of the lock file's owner and a transcript in
-// our own Log folder.
-bool RunRegistration::ourPartFile(const std::string& path, const struct stat& lockFile) const
-{
-    const std::string name = baseName(path);
-    struct stat st {};
-    return isPartFileName(name) && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-           st.st_uid == lockFile.st_uid;
 }
 
 bool RunRegistration::ourTranscript(const std::string& path) const
@@ -229,16 +213,20 @@ bool RunRegistration::ourTranscript(const std::string& path) const
 
 void RunRegistration::settle(const LockHolder& dead, const struct stat& lockFile, Transcript& transcript)
 {
-    int removed = 0;
-    for (const auto& part : dead.parts)
-        removed += ourPartFile(part, lockFile) && removeFile(part) ? 1 : 0;
-    const bool transcriptOk = !dead.transcript.empty() && ourTranscript(dead.transcript);
+    // The transcript only when it is this user's own file in our Log folder.
+    zul::platform::UniqueFd log;
+    struct stat st {};
+    if (!dead.transcript.empty() && ourTranscript(dead.transcript)) {
+        if (auto fd = zul::platform::openNoFollow(dead.transcript, O_WRONLY | O_APPEND);
+            fd && ::fstat(fd->get(), &st) == 0 && st.st_uid == ::geteuid())
+            log = std::move(*fd);
+    }
+    const bool transcriptOk = log.get() >= 0;
 
     // The last sign of life: its transcript's last line or its lock file's time,
     // whichever is later. One from before the run began says nothing: no end.
-    struct stat st {};
     timespec last = lockFile.st_mtim;
-    if (transcriptOk && ::stat(dead.transcript.c_str(), &st) == 0 &&
+    if (transcriptOk &&
         (st.st_mtim.tv_sec > last.tv_sec || (st.st_mtim.tv_sec == last.tv_sec && st.st_mtim.tv_nsec > last.tv_nsec)))
         last = st.st_mtim;
     const std::string end = last.tv_sec >= dead.since ? isoTime(last.tv_sec, last.tv_nsec) : std::string();
@@ -256,77 +244,83 @@ void RunRegistration::settle(const LockHolder& dead, const struct stat& lockFile
         transcript.error("the unfinished run of process " + std::to_string(dead.pid) + ": " + problem);
 
     if (transcriptOk) {
-        const int fd = ::open(dead.transcript.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-        if (fd >= 0) {
-            const std::string line = "! " + what + "\n";
-            [[maybe_unused]] const ssize_t n = ::write(fd, line.data(), line.size());
-            ::close(fd);
-        }
+        const std::string line = "! " + what + "\n";
+        [[maybe_unused]] const ssize_t n = ::write(log.get(), line.data(), line.size());
     }
     transcript.note("the run of process " + std::to_string(dead.pid) + " (event " +
                     (dead.event.empty() ? std::string("none") : dead.event) + ", started " + dead.start +
-                    ") ended without finishing; recorded it and removed " + std::to_string(removed) + " part file(s)");
+                    ") ended without finishing; recorded it");
 }
 
-void RunRegistration::recoverOthers(const std::string& ownPath, Transcript& transcript)
+void RunRegistration::recoverOthers(Transcript& transcript)
 {
     const std::string lockFolder = m_appFolder + "/Lock";
-    std::int64_t oldestLive = m_self.since;
+    auto dir = zul::platform::openFolder(lockFolder);
+    if (!dir)
+        return;
+    // In nanoseconds: a run killed a moment before this one started still
+    // leaves part files older than this run.
+    std::int64_t oldestLive = m_startNs;
     bool liveUnknown = false;
-    for (const auto& name : namesIn(lockFolder)) {
+    struct stat mine {};
+    const bool haveMine = m_fd >= 0 && ::fstat(m_fd, &mine) == 0;
+    for (const auto& name : namesIn(dir->get())) {
         const bool runLock = hasPrefix(name, "run-");
         if (!(runLock || hasPrefix(name, "event-")) || !hasSuffix(name, ".lock"))
             continue;
         const std::string path = lockFolder + "/" + name;
-        if (path == ownPath)
+        auto fd = zul::platform::openInFolder(dir->get(), name, O_RDWR, 0, path);
+        if (!fd)
+            fd = zul::platform::openInFolder(dir->get(), name, O_RDONLY, 0, path);
+        struct stat st {};
+        if (!fd || ::fstat(fd->get(), &st) != 0)
             continue;
-        struct stat mine {
-        }, theirs{};
-        if (m_fd >= 0 && ::fstat(m_fd, &mine) == 0 && ::stat(path.c_str(), &theirs) == 0 &&
-            mine.st_ino == theirs.st_ino && mine.st_dev == theirs.st_dev)
+        if (haveMine && mine.st_ino == st.st_ino && mine.st_dev == st.st_dev)
             continue; // this run's own lock
-        // A file that names nobody needs no look under its lock: taking an event's
-        // lock, however briefly, would make a runner of that event wait.
-        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        const LockHolder named = fd >= 0 ? parseHolder(readFd(fd)) : LockHolder{};
-        if (fd >= 0)
-            ::close(fd);
+        const auto text = zul::platform::readFrom(fd->get(), path);
+        const LockHolder named = text ? parseHolder(*text) : LockHolder{};
         // An empty run-<pid>.lock is left by a runner killed between its record
-        // and the file's removal; a young one may be a runner starting up.
-        struct stat age {};
-        if (named.empty() && (!runLock || ::stat(path.c_str(), &age) != 0 || age.st_mtime > std::time(nullptr) - 60))
+        // and the file's removal; a young one may be a runner starting up. An
+        // empty event lock needs no look under its lock: taking it, however
+        // briefly, would make a runner of that event wait.
+        if (named.empty() && (!runLock || st.st_mtime > std::time(nullptr) - 60))
             continue;
-        zul::platform::FileLock lock;
-        if (lock.tryAcquire(path)) {
-            struct stat st {};
-            ::fstat(lock.fd(), &st);
-            const LockHolder dead = parseHolder(readFd(lock.fd()));
+        if (::flock(fd->get(), LOCK_EX | LOCK_NB) == 0) {
+            if (!trustedLockFile(st))
+                continue; // someone else's: settled by a run of theirs, never by what it says
+            const auto again = zul::platform::readFrom(fd->get(), path);
+            const LockHolder dead = again ? parseHolder(*again) : LockHolder{};
             if (!dead.empty()) {
                 settle(dead, st, transcript);
-                [[maybe_unused]] const int r = ::ftruncate(lock.fd(), 0);
+                [[maybe_unused]] const int r = ::ftruncate(fd->get(), 0);
             }
             if (runLock)
-                removeFile(path);
+                ::unlinkat(dir->get(), name.c_str(), 0);
             continue;
         }
         if (named.since > 0)
-            oldestLive = std::min(oldestLive, named.since);
+            oldestLive = std::min(oldestLive, named.since * 1000000000);
         else
             liveUnknown = true; // just taken, header not yet written
     }
     if (liveUnknown)
         return;
 
-    // Part files that no live run can own: older than every live run's start.
+    // Part files that no live run can own: this user's, older than every live
+    // run's start, found by name in our own Junction folder.
     const std::string junction = m_appFolder + "/Junction";
+    auto jdir = zul::platform::openFolder(junction);
+    if (!jdir)
+        return;
     int removed = 0;
-    for (const auto& name : namesIn(junction)) {
+    for (const auto& name : namesIn(jdir->get())) {
         if (!isPartFileName(name))
             continue;
-        const std::string path = junction + "/" + name;
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && std::int64_t(st.st_mtime) < oldestLive &&
-            removeFile(path))
+        if (::fstatat(jdir->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid() &&
+            std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec < oldestLive &&
+            ::unlinkat(jdir->get(), name.c_str(), 0) == 0)
             ++removed;
     }
     if (removed > 0)

@@ -11,29 +11,30 @@ namespace zul::runner {
 
 class Transcript;
 
-// What a lock file in the Lock folder says about the run that holds it: a
-// header written when the run takes its turn, then one line for each part
-// file it creates ("part PATH") and removes or renames ("done PATH").
+// What a run's lock file in the Lock folder says about the run that holds
+// it, written when the run registers. Only a run's own user believes it (see
+// RunRegistration), and it never names a file to remove or write.
 struct LockHolder {
     long pid = 0;
     std::int64_t since = 0; // seconds since the epoch
     std::string event;
     std::string start; // as in the run record
     std::string transcript;
-    std::vector<std::string> parts; // created and not yet gone
     bool empty() const { return pid == 0; }
 };
 LockHolder parseHolder(std::string_view text);
 std::string holderHeader(const LockHolder& holder);
 
-// This run's entry in the Lock folder, from the moment it has its turn until
-// its record is written. An event's run writes into the event lock it holds;
-// a run without an event gets a lock file of its own (run-<pid>.lock).
+// This run's lock file in the Lock folder (run-<pid>.lock, owner-written,
+// group-readable), from before it waits for its event's turn until its
+// record is written.
 //
 // A lock file that nobody holds but that still names a run belongs to a run
-// that died before its record: begin() gives that run a record in
-// Log/runs.jsonl, removes its part files, and removes hidden part files in
-// Junction/ older than every run still alive.
+// that died before its record. The Lock folder is shared by the group, so a
+// lock file is believed only when this run's user wrote it and no one else
+// could have: then begin() gives that run a record in Log/runs.jsonl. Part
+// files are found by their names in Junction/, never by what a lock file
+// says: this user's part files older than every run still alive go.
 class RunRegistration {
 public:
     RunRegistration(std::string appFolder, std::string event, std::string start, std::string transcriptPath);
@@ -41,11 +42,10 @@ public:
     RunRegistration(const RunRegistration&) = delete;
     RunRegistration& operator=(const RunRegistration&) = delete;
 
-    // Names this run in run-<pid>.lock before it waits for its event's turn,
-    // so that a runner killed while waiting still gets a record.
+    // Names this run before it waits for its event's turn, so that a runner
+    // killed while waiting still gets a record.
     void announce(Transcript& transcript);
-    // eventLockFd: the descriptor of the event lock this run holds, or -1.
-    // The run moves into the event lock and its run-<pid>.lock goes.
+    // Once the run has its turn (eventLockFd: the event lock it holds, or -1).
     void begin(int eventLockFd, Transcript& transcript);
     // Once the run's record is written: the lock file no longer names a run.
     void end();
@@ -54,19 +54,23 @@ public:
     void alive();
 
 private:
-    void claim(int fd, Transcript& transcript);
-    void notePart(const std::string& path, bool exists);
+    bool claim(int fd, Transcript& transcript);
     void settle(const LockHolder& dead, const struct stat& lockFile, Transcript& transcript);
-    bool ourPartFile(const std::string& path, const struct stat& lockFile) const;
     bool ourTranscript(const std::string& path) const;
-    void recoverOthers(const std::string& ownPath, Transcript& transcript);
+    void recoverOthers(Transcript& transcript);
 
     std::string m_appFolder;
     LockHolder m_self;
-    std::string m_ownPath; // this run's run-<pid>.lock, removed at the end
-    int m_ownFd = -1;
-    int m_fd = -1; // where this run is named: m_ownFd or the event lock
-    std::int64_t m_offset = 0;
+    std::int64_t m_startNs = 0;
+    std::string m_ownPath; // this run's lock file, removed at the end
+    int m_fd = -1;
 };
+
+// Whether a lock file's content can be believed: a normal file of this
+// process's user that neither the group nor others may write.
+bool trustedLockFile(const struct stat& st);
+
+// A part file's name: ".zulpart-<16 hex>-<6>", or the older ".NAME.part-<6>".
+bool isPartFileName(std::string_view name);
 
 } // namespace zul::runner

@@ -1,5 +1,8 @@
 #include "runner/Settings.h"
 
+#include "platform/SafeOpen.h"
+
+#include <fcntl.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -78,15 +81,27 @@ ConfigFile ConfigFile::parse(const std::string& text)
 
 ConfigFile ConfigFile::read(const std::string& path, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // The package links it to /etc: the link is followed, the file it reaches is checked.
+    const zul::platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
         if (errno != ENOENT && error)
             *error = path + ": " + std::strerror(errno);
         return {};
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse(text.str());
+    auto text = zul::platform::readFrom(fd.get(), path);
+    if (auto trusted = zul::platform::checkTrusted(fd.get(), path); !trusted) {
+        if (error)
+            *error = trusted.error().description;
+        ConfigFile refused;
+        refused.m_refused = true;
+        return refused;
+    }
+    if (!text) {
+        if (error)
+            *error = text.error().description;
+        return {};
+    }
+    return parse(*text);
 }
 
 std::optional<std::string> ConfigFile::value(const std::string& key, const std::string& host) const

@@ -14,14 +14,18 @@ class ConfigFile {
 public:
     ConfigFile() = default;
     // A missing file is an empty configuration; one that cannot be read fills error.
+    // One that someone other than this user or root could have written is
+    // refused: empty, refused() true and error saying how to fix it.
     static ConfigFile read(const std::string& path, std::string* error = nullptr);
     static ConfigFile parse(const std::string& text);
+    bool refused() const { return m_refused; }
 
     // The value for key: environment, then the host's section, then the global part.
     std::optional<std::string> value(const std::string& key, const std::string& host = {}) const;
 
 private:
     std::map<std::string, std::map<std::string, std::string>> m_sections; // "" is the global part
+    bool m_refused = false;
 };
 
 // Limits that keep every run finite, and the settings that depend on the partner.

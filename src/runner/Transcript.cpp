@@ -1,6 +1,7 @@
 #include "runner/Transcript.h"
 
 #include "platform/CodePage.h"
+#include "platform/SafeOpen.h"
 #include "platform/Text.h"
 
 #include "runner/LocalFiles.h"
@@ -38,12 +39,17 @@ Transcript::~Transcript()
 
 bool Transcript::open(const std::string& path)
 {
-    m_file = std::fopen(path.c_str(), "we");
+    // A new file, never one someone put there: readable by the group's history.
+    auto fd = zul::platform::openNoFollow(path, O_WRONLY | O_CREAT | O_EXCL, 0640);
+    m_file = fd ? ::fdopen(fd->get(), "w") : nullptr;
     if (!m_file) {
-        m_errno = errno;
+        m_errno = fd ? errno : EIO;
         m_failedPath = path;
+        if (!fd)
+            m_openFailure = fd.error().description;
         return false;
     }
+    fd->release();
     m_path = path;
     return true;
 }
@@ -52,6 +58,8 @@ std::string Transcript::failure() const
 {
     if (m_errno == 0)
         return {};
+    if (!m_openFailure.empty())
+        return "cannot write the transcript " + m_failedPath + ": " + m_openFailure;
     return "cannot write the transcript " + m_failedPath + ": " + std::strerror(m_errno);
 }
 
@@ -241,13 +249,14 @@ bool appendRunRecord(const std::string& path, const RunRecord& r, std::string* w
 
 bool appendRunLine(const std::string& path, std::string_view line, std::string* why)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    // Every user of the group appends here; never through a link.
+    auto opened = zul::platform::openNoFollow(path, O_WRONLY | O_CREAT | O_APPEND, 0660);
+    if (!opened) {
         if (why)
-            *why = std::strerror(errno);
+            *why = opened.error().description;
         return false;
     }
-    shareWithGroup(fd);
+    const int fd = opened->release();
     // Appenders take turns, so that the length before this write is this
     // record's start and cutting back cannot touch another runner's line.
     while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {

@@ -44,6 +44,7 @@ private:
     std::FILE* m_file = nullptr;
     int m_errno = 0;
     std::string m_failedPath;
+    std::string m_openFailure;
     std::string m_path;
     bool m_echo = false;
     std::vector<std::string> m_secrets;

@@ -7,6 +7,7 @@
 #include "com/Registry.h"
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 #include "platform/Text.h"
 
 #include <cstdint>
@@ -78,7 +79,8 @@ void buildScript(std::string& sEventId, const std::string& outPath)
     // written; the old content stays until the new one is complete.
     if (auto st = platform::appendFile(outPath, {}, kPrivate); !st)
         return fail(st.error().description);
-    auto lines = platform::readLines(workPath);
+    // Someone else's work copy never becomes this user's script.
+    auto lines = platform::readTrustedLines(workPath);
     if (!lines) {
         (void)platform::writeFile(outPath, {}, kPrivate);
         return fail(lines.error().description);

@@ -46,12 +46,17 @@ class ConcurrencyTest : public QObject {
         }
         return out;
     }
-    // The runner that holds an event's turn, as its lock file names it.
+    // The runner of an event, as its own lock file names it.
     qint64 runnerOf(const QString& id) const
     {
-        for (const QByteArray& line : read("app/Lock/event-" + id + ".lock").split('\n'))
-            if (line.startsWith("pid "))
-                return line.mid(4).toLongLong();
+        for (const QString& name : QDir(path("app/Lock")).entryList({"run-*.lock"}, QDir::Files)) {
+            const QByteArray text = read("app/Lock/" + name);
+            if (!text.contains("\nevent " + id.toLatin1() + "\n"))
+                continue;
+            for (const QByteArray& line : text.split('\n'))
+                if (line.startsWith("pid "))
+                    return line.mid(4).toLongLong();
+        }
         return 0;
     }
 

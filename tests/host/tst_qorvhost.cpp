@@ -231,6 +231,42 @@ private slots:
         QVERIFY2(r.err.contains("is gone") && r.err.contains("E0001_20261203-020000_11.log"), qPrintable(r.err));
     }
 
+    // Records and names in the Log folder are written by every member of the
+    // group: a transcript is read only from the Log folder, never through a link.
+    void transcriptOnlyFromTheLogFolder_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("a link in its place") << "link";
+        QTest::newRow("a record naming a file elsewhere") << "elsewhere";
+    }
+    void transcriptOnlyFromTheLogFolder()
+    {
+        QFETCH(QString, how);
+        writeHistory();
+        const QString secret = m_dir.filePath("secret.txt");
+        QFile s(secret);
+        QVERIFY(s.open(QIODevice::WriteOnly) && s.write("not for the group\n") > 0);
+        s.close();
+        const QString log = m_dir.filePath("historyapp/Log");
+        if (how == "link") {
+            QVERIFY(QFile::remove(log + "/E0002_20261203-030000_12.log"));
+            QVERIFY(QFile::link(secret, log + "/E0002_20261203-030000_12.log"));
+        } else {
+            QFile runs(log + "/runs.jsonl");
+            QVERIFY(runs.open(QIODevice::Append));
+            runs.write(QStringLiteral("{\"event\":\"E0002\",\"start\":\"2026-12-05T03:00:00.000+0000\",\"end\":"
+                                      "\"2026-12-05T03:00:01.000+0000\",\"exit\":0,\"outcome\":\"success\","
+                                      "\"transcript\":\"%1\"}\n")
+                           .arg(secret)
+                           .toUtf8());
+        }
+        const auto r =
+            qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript", "E0002"});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(!r.out.contains("not for the group") && r.err.contains("is gone"), qPrintable(r.err));
+        QFile::remove(log + "/E0002_20261203-030000_12.log");
+    }
+
     void historyErrors_data()
     {
         QTest::addColumn<QStringList>("args");

@@ -139,12 +139,79 @@ private slots:
         QVERIFY(replaceAtomically(got, "new\r\n"));
         QVERIFY(forceDelete(got));
         QVERIFY(appendFile(got, "again\r\n"));
-        QCOMPARE(*readAll(inApp), std::string("again\r\n"));
+        QCOMPARE(*readAll(inApp, Links::Follow), std::string("again\r\n"));
         struct stat st{};
         QCOMPARE(::lstat(inApp.c_str(), &st), 0);
         QCOMPARE(bool(S_ISLNK(st.st_mode)), !link.isEmpty());
         QVERIFY(forceDelete(expected));
         QVERIFY(forceDelete(inApp));
+    }
+
+    // A shared folder is writable by the whole group: a name there may be a
+    // link to a file only this user may write. Nothing follows it.
+    void linksInSharedFoldersAreNotFollowed_data()
+    {
+        QTest::addColumn<QString>("op");
+        QTest::addColumn<bool>("succeeds"); // the operation itself
+        QTest::newRow("read") << "read" << false;
+        QTest::newRow("write") << "write" << false;
+        QTest::newRow("append") << "append" << false;
+        QTest::newRow("replace") << "replace" << true; // the link is replaced, not its target
+        QTest::newRow("app path") << "appPath" << true;
+        QTest::newRow("write through a hard link") << "hard" << false;
+    }
+    void linksInSharedFoldersAreNotFollowed()
+    {
+        QFETCH(QString, op);
+        QFETCH(bool, succeeds);
+        const std::string app = path("shared"), victim = path("victim.txt");
+        QVERIFY(makeDirectories(app + "/ZUL"));
+        QVERIFY(writeFile(victim, "keep"));
+        ::chmod(victim.c_str(), 0600);
+        const std::string planted = app + "/ZUL/E0001ZUL.zul";
+        QCOMPARE(op == "hard" ? ::link(victim.c_str(), planted.c_str()) : ::symlink(victim.c_str(), planted.c_str()), 0);
+        bool ok = false;
+        if (op == "hard") {
+            ok = bool(writeFile(planted, "evil"));
+        } else if (op == "read") {
+            ok = bool(readLines(planted));
+        } else if (op == "write") {
+            ok = bool(writeFile(planted, "evil"));
+        } else if (op == "append") {
+            ok = bool(appendFile(planted, "evil", FileAccess::OwnerOnly));
+        } else if (op == "replace") {
+            ok = bool(replaceAtomically(planted, "mine"));
+            QCOMPARE(*readAll(planted), std::string("mine"));
+        } else {
+            const std::string before = appFolder();
+            setAppFolder(app);
+            ok = appPath("\\ZUL\\E0001ZUL.zul") == planted;
+            setAppFolder(before);
+        }
+        QCOMPARE(ok, succeeds);
+        QCOMPARE(*readAll(victim), std::string("keep"));
+        struct stat st{};
+        QCOMPARE(::stat(victim.c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0600));
+        QVERIFY(QDir(QString::fromStdString(app)).removeRecursively());
+    }
+
+    // Made as the package makes them, whatever the umask; an existing folder
+    // keeps the mode its administrator gave it.
+    void sharedFoldersAreStickyAndSetgid()
+    {
+        const std::string made = path("app/Log"), kept = path("app/Lock");
+        QVERIFY(makeDirectories(kept));
+        ::chmod(kept.c_str(), 0750);
+        const mode_t before = ::umask(077);
+        const bool ok = makeSharedFolder(made) && makeSharedFolder(kept);
+        ::umask(before);
+        QVERIFY(ok);
+        struct stat st{};
+        QCOMPARE(::stat(made.c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(03770));
+        QCOMPARE(::stat(kept.c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 07777, mode_t(0750));
     }
 
     void forceDeleteTakesReadOnlyAndIgnoresMissing()

@@ -180,6 +180,8 @@ private slots:
 
         QTest::newRow("old transcript") << "E0001_20250101-020000_4242.log" << 31 << 30 << true;
         QTest::newRow("Fast Path transcript") << "FastPath_20250101-020000_17.log" << 40 << 30 << true;
+        QTest::newRow("with its random part") << "E_01_20250101-020000_4242-0a1b2c3d4e5f.log" << 31 << 30 << true;
+        QTest::newRow("random part not hex") << "E0001_20250101-020000_4242-xyz.log" << 400 << 30 << false;
         QTest::newRow("recent transcript") << "E0001_20261201-020000_4242.log" << 29 << 30 << false;
         QTest::newRow("retention off") << "E0001_20200101-020000_4242.log" << 900 << 0 << false;
         QTest::newRow("not a transcript's name") << "notes.log" << 400 << 30 << false;

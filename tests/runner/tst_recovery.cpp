@@ -100,132 +100,152 @@ private slots:
         QVERIFY(QDir(qpath("Log/spool")).isEmpty());
     }
 
+    // A transcript is a new file: never one planted under its name.
     void transcriptFailuresAreKnown_data()
     {
         QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("plant"); // "file", "link", "limit" (no room to write) or nothing
         QTest::addColumn<QString>("why");
-        QTest::newRow("full disk") << "/dev/full"
-                                   << "No space left on device";
-        QTest::newRow("missing folder") << qpath("nowhere/t.log") << "No such file or directory";
+        QTest::newRow("no room") << qpath("Log/full.log") << "limit"
+                                 << "File too large";
+        QTest::newRow("missing folder") << qpath("nowhere/t.log") << ""
+                                        << "No such file or directory";
+        QTest::newRow("name taken") << qpath("Log/taken.log") << "file"
+                                    << "File exists";
+        QTest::newRow("planted link") << qpath("Log/link.log") << "link"
+                                      << "File exists";
     }
     void transcriptFailuresAreKnown()
     {
         QFETCH(QString, file);
+        QFETCH(QString, plant);
         QFETCH(QString, why);
+        const std::string victim = path("victim.txt");
+        QVERIFY(writeBytes(QString::fromStdString(victim), "keep"));
+        if (plant == "file")
+            QVERIFY(writeBytes(file, "someone's"));
+        if (plant == "link")
+            QCOMPARE(::symlink(victim.c_str(), file.toLocal8Bit().constData()), 0);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit none = saved;
+        none.rlim_cur = 0;
         Transcript t;
         t.open(file.toStdString());
+        if (plant == "limit")
+            ::setrlimit(RLIMIT_FSIZE, &none);
         t.note("a line");
+        ::setrlimit(RLIMIT_FSIZE, &saved);
         const QString failure = QString::fromStdString(t.failure());
         QVERIFY2(failure.contains(file) && failure.contains(why), qPrintable(failure));
+        QCOMPARE(readBytes(QString::fromStdString(victim)), QByteArray("keep"));
 
         Transcript fine;
         QVERIFY(fine.open(path("Log/fine.log")));
         fine.note("a line");
         QCOMPARE(fine.failure(), std::string());
+        struct stat st {};
+        QCOMPARE(::stat(path("Log/fine.log").c_str(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0640));
     }
 
     void holderIsParsed_data()
     {
         QTest::addColumn<QByteArray>("text");
         QTest::addColumn<long>("pid");
-        QTest::addColumn<std::vector<std::string>>("parts");
-        QTest::newRow("nobody") << QByteArray() << 0L << std::vector<std::string>{};
+        QTest::addColumn<QString>("event");
+        QTest::newRow("nobody") << QByteArray() << 0L << "";
         QTest::newRow("header only") << QByteArray("pid 12\nsince 5\nevent E1\nstart s\ntranscript /t\n") << 12L
-                                     << std::vector<std::string>{};
-        QTest::newRow("parts open and done")
-            << QByteArray("pid 7\npart /a b/.x.part-1\npart /j/.y.part-2\ndone /a b/.x.part-1\npart /j/.z.part-3\n")
-            << 7L << std::vector<std::string>{"/j/.y.part-2", "/j/.z.part-3"};
-        QTest::newRow("a line cut short")
-            << QByteArray("pid 8\npart /j/.y.pa") << 8L << std::vector<std::string>{"/j/.y.pa"};
+                                     << "E1";
+        QTest::newRow("older part lines ignored")
+            << QByteArray("pid 7\npart /a b/.x.part-1\nevent E2\ndone /a b/.x.part-1\n") << 7L << "E2";
+        QTest::newRow("a line cut short") << QByteArray("pid 8\nevent E") << 8L << "E";
     }
     void holderIsParsed()
     {
         QFETCH(QByteArray, text);
         QFETCH(long, pid);
-        QFETCH(std::vector<std::string>, parts);
+        QFETCH(QString, event);
         const LockHolder h = parseHolder(text.toStdString());
         QCOMPARE(h.pid, pid);
-        QCOMPARE(h.parts, parts);
+        QCOMPARE(QString::fromStdString(h.event), event);
         QCOMPARE(parseHolder(holderHeader(h)).pid, pid);
     }
 
-    // Dead runs, found through the lock this run holds and through lock files
-    // nobody holds, get a record; their part files go, and so do Junction part
-    // files older than every live run. A live run's files stay.
+    // Dead runs, found through lock files nobody holds, get a record when the
+    // lock file is this user's and no one else could have written it. Part
+    // files are found by name in Junction/, this user's and older than every
+    // live run; what a lock file names is never touched.
     void deadRunsAreSettled()
     {
         const std::string app = m_dir.path().toStdString();
-        QVERIFY(writeBytes(qpath("Junction/.E000101.txt.part-aaaaaa"), "half"));
-        QVERIFY(writeBytes(qpath("out/.target.part-bbbbbb"), "half"));
+        QVERIFY(writeBytes(qpath("Junction/.zulpart-0123456789abcdef-aaaaaa"), "left by some run long ago"));
         QVERIFY(writeBytes(qpath("Junction/.old.part-cccccc"), "left by some run long ago"));
         QVERIFY(writeBytes(qpath("Junction/.new.part-dddddd"), "being written now"));
-        const timespec old[2] = {{1000, 0}, {1000, 0}};
-        QCOMPARE(::utimensat(AT_FDCWD, path("Junction/.old.part-cccccc").c_str(), old, 0), 0);
+        QVERIFY(writeBytes(qpath("Junction/E000101.txt"), "a received file, not a part file"));
+        for (const char* old :
+             {"Junction/.zulpart-0123456789abcdef-aaaaaa", "Junction/.old.part-cccccc", "Junction/E000101.txt"}) {
+            const timespec t[2] = {{1000, 0}, {1000, 0}};
+            QCOMPARE(::utimensat(AT_FDCWD, path(old).c_str(), t, 0), 0);
+        }
         const timespec later[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 3600, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, path("Junction/.new.part-dddddd").c_str(), later, 0), 0);
-        QVERIFY(writeBytes(qpath("Log/E0001_20261205-120000_4242.log"), "12:00:00.000 * VelundZUL started\n"));
-        QVERIFY(writeBytes(qpath("Lock/event-E0001.lock"),
-                           QByteArray::fromStdString(
-                               deadHolder("E0001", path("Junction/.E000101.txt.part-aaaaaa"), path("Log/E0001_20261205-120000_4242.log")))));
+        QVERIFY(writeBytes(qpath("Log/E0001_20261205-120000_4242-0a1b2c.log"), "12:00:00.000 * VelundZUL started\n"));
         QVERIFY(writeBytes(qpath("Lock/run-999998.lock"),
-                           QByteArray::fromStdString(deadHolder("", path("out/.target.part-bbbbbb"), ""))));
-        // A lock file is writable by the group: what it names outside our part
-        // files and our Log folder is not touched.
-        QVERIFY(writeBytes(qpath("out/victim.txt"), "keep"));
-        QVERIFY(writeBytes(qpath("out/victim.log"), "keep"));
+                           QByteArray::fromStdString(deadHolder("E0001", path("out/.target.part-bbbbbb"),
+                                                                path("Log/E0001_20261205-120000_4242-0a1b2c.log")))));
+        QVERIFY(writeBytes(qpath("out/.target.part-bbbbbb"), "named by the lock file"));
+        // Writable by the group: anyone could have written it, so it is not believed.
         QVERIFY(writeBytes(qpath("Lock/run-999997.lock"),
-                           QByteArray::fromStdString(deadHolder("", path("out/victim.txt"), path("out/victim.log")))));
-        // A live run of another event: held, so left alone.
-        QVERIFY(writeBytes(qpath("Lock/event-E0002.lock"), "pid 1\nsince 2\nevent E0002\n"));
-        const int live = ::open(path("Lock/event-E0002.lock").c_str(), O_RDWR | O_CLOEXEC);
+                           QByteArray::fromStdString(deadHolder("E0003", path("out/victim.txt"), ""))));
+        QCOMPARE(::chmod(path("Lock/run-999997.lock").c_str(), 0660), 0);
+        QVERIFY(writeBytes(qpath("out/victim.txt"), "keep"));
+        // A live run of another event: held, so left alone; it started at 2 s
+        // after the epoch, so nothing in Junction is older yet.
+        QVERIFY(writeBytes(qpath("Lock/run-1.lock"), "pid 1\nsince 2\nevent E0002\n"));
+        const int live = ::open(path("Lock/run-1.lock").c_str(), O_RDWR | O_CLOEXEC);
         QCOMPARE(::flock(live, LOCK_EX), 0);
 
-        const int own = ::open(path("Lock/event-E0001.lock").c_str(), O_RDWR | O_CLOEXEC);
-        QCOMPARE(::flock(own, LOCK_EX), 0);
         Transcript transcript;
         QVERIFY(transcript.open(path("Log/own.log")));
         {
             RunRegistration registration(app, "E0001", "now", path("Log/own.log"));
-            registration.begin(own, transcript);
-            QCOMPARE(parseHolder(readBytes(qpath("Lock/event-E0001.lock")).toStdString()).pid, long(::getpid()));
+            registration.announce(transcript);
+            const QString own = qpath("Lock/run-") + QString::number(::getpid()) + ".lock";
+            QCOMPARE(parseHolder(readBytes(own).toStdString()).pid, long(::getpid()));
+            registration.begin(-1, transcript);
             registration.end();
+            QVERIFY(!QFile::exists(own));
         }
-        QCOMPARE(readBytes(qpath("Lock/event-E0001.lock")), QByteArray());
-        ::close(own);
-
         const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
-        QCOMPARE(runs.count('\n'), 3);
-        QCOMPARE(runs.count("ended without finishing"), 3);
-        QCOMPARE(readBytes(qpath("out/victim.txt")), QByteArray("keep"));
-        QCOMPARE(readBytes(qpath("out/victim.log")), QByteArray("keep"));
-        QVERIFY(runs.contains("\"event\":\"E0001\""));
-        QVERIFY(readBytes(qpath("Log/E0001_20261205-120000_4242.log")).contains("ended without finishing"));
+        QCOMPARE(runs.count('\n'), 1);
+        QVERIFY(runs.contains("\"event\":\"E0001\"") && runs.contains("ended without finishing"));
+        QVERIFY(readBytes(qpath("Log/E0001_20261205-120000_4242-0a1b2c.log")).contains("ended without finishing"));
         QVERIFY(readBytes(qpath("Log/own.log")).contains("ended without finishing"));
-        QVERIFY(!QFile::exists(qpath("Junction/.E000101.txt.part-aaaaaa")));
-        QVERIFY(!QFile::exists(qpath("out/.target.part-bbbbbb")));
+        QCOMPARE(readBytes(qpath("out/victim.txt")), QByteArray("keep"));
+        QVERIFY(QFile::exists(qpath("out/.target.part-bbbbbb")));
         QVERIFY(!QFile::exists(qpath("Lock/run-999998.lock")));
-        QVERIFY(QFile::exists(qpath("Junction/.new.part-dddddd")));
-        // The live run started at 2 s after the epoch: nothing in Junction is older.
+        QVERIFY(QFile::exists(qpath("Lock/run-999997.lock")));
         QVERIFY(QFile::exists(qpath("Junction/.old.part-cccccc")));
-        QCOMPARE(readBytes(qpath("Lock/event-E0002.lock")), QByteArray("pid 1\nsince 2\nevent E0002\n"));
+        QCOMPARE(readBytes(qpath("Lock/run-1.lock")), QByteArray("pid 1\nsince 2\nevent E0002\n"));
         ::close(live);
 
-        // Once that run is gone too, a run without an event settles it, and
-        // the old part file has no live owner left. An earlier runner that
-        // had this process id and died is settled too.
-        QVERIFY(writeBytes(qpath(("Lock/run-" + std::to_string(::getpid()) + ".lock").c_str()),
-                           QByteArray::fromStdString(deadHolder("", path("out/.again.part-eeeeee"), ""))));
-        QVERIFY(writeBytes(qpath("out/.again.part-eeeeee"), "half"));
+        // Once that run is gone too, the old part files have no live owner
+        // left; the new one and the received file stay.
+        QCOMPARE(::chmod(path("Lock/run-1.lock").c_str(), 0640), 0);
         {
             RunRegistration registration(app, "", "now", path("Log/own.log"));
             registration.begin(-1, transcript);
             registration.end();
         }
-        QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 5);
-        QVERIFY(!QFile::exists(qpath("out/.again.part-eeeeee")));
+        QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 2);
         QVERIFY(!QFile::exists(qpath("Junction/.old.part-cccccc")));
+        QVERIFY(!QFile::exists(qpath("Junction/.zulpart-0123456789abcdef-aaaaaa")));
         QVERIFY(QFile::exists(qpath("Junction/.new.part-dddddd")));
-        QCOMPARE(QDir(qpath("Lock")).entryList(QDir::Files), QStringList({"event-E0001.lock", "event-E0002.lock"}));
+        QVERIFY(QFile::exists(qpath("Junction/E000101.txt")));
+        QCOMPARE(QDir(qpath("Lock")).entryList(QDir::Files), QStringList({"run-999997.lock"}));
+        QVERIFY(!readBytes(qpath("Log/runs.jsonl")).contains("E0003"));
     }
 
     // A dead run ends at its last sign of life, the later of its transcript's

@@ -380,6 +380,8 @@ private slots:
             << entry << 0644 << QByteArray("user zul\r\n") << 1 << QByteArray("chmod 600");
         QTest::newRow("readable by the group: refused")
             << entry << 0640 << QByteArray("user zul\r\n") << 1 << QByteArray("mode 0640");
+        QTest::newRow("writable by the group: refused before it is read")
+            << entry << 0620 << QByteArray("user zul\r\n") << 1 << QByteArray("chmod go-w");
         QTest::newRow("no netrc file") << QByteArray() << 0 << QByteArray("user zul\r\n") << 3
                                        << QByteArray("without one");
         QTest::newRow("readable by others, no entry for this partner: not used")

@@ -2,6 +2,8 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -71,6 +73,46 @@ private slots:
         QCOMPARE(slow.stallTimeout.count(), 600);
         QVERIFY(!slow.syncReceived);
         QCOMPARE(slow.backoff.count(), Settings{}.backoff.count()); // a bad number keeps the default
+    }
+
+    // Settings that someone else could have written are
+    // refused, naming the file and the fix; the package's link to /etc is followed.
+    void untrustedSettingsAreRefused_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("otherOwner");
+        QTest::addColumn<bool>("throughLink");
+        QTest::addColumn<QString>("fix"); // empty: trusted
+        QTest::newRow("owner's, read by all") << 0644 << false << false << "";
+        QTest::newRow("through the package's link") << 0644 << false << true << "";
+        QTest::newRow("group-writable") << 0664 << false << false << "chmod go-w";
+        QTest::newRow("writable by others, through a link") << 0602 << false << true << "chmod go-w";
+        QTest::newRow("another user's") << 0644 << true << false << "chown";
+    }
+    void untrustedSettingsAreRefused()
+    {
+        QFETCH(int, mode);
+        QFETCH(bool, otherOwner);
+        QFETCH(bool, throughLink);
+        QFETCH(QString, fix);
+        if (otherOwner && ::geteuid() != 0)
+            QSKIP("needs root to give the file to another user");
+        QTemporaryDir dir;
+        const std::string real = dir.filePath("etc.conf").toStdString();
+        std::ofstream(real) << "RETRIES = 7\n";
+        QCOMPARE(::chmod(real.c_str(), mode_t(mode)), 0);
+        if (otherOwner)
+            QCOMPARE(::chown(real.c_str(), 65534, 65534), 0);
+        const std::string path = throughLink ? dir.filePath("VelundZUL.conf").toStdString() : real;
+        if (throughLink)
+            QCOMPARE(::symlink(real.c_str(), path.c_str()), 0);
+        std::string error;
+        const auto config = ConfigFile::read(path, &error);
+        QCOMPARE(config.refused(), !fix.isEmpty());
+        QCOMPARE(config.value("RETRIES").value_or("none"), fix.isEmpty() ? std::string("7") : std::string("none"));
+        QVERIFY2(fix.isEmpty() ? error.empty()
+                               : QString::fromStdString(error).contains(fix) && error.find(path) != std::string::npos,
+                 error.c_str());
     }
 
     void missingFileIsEmptyUnreadableIsReported()

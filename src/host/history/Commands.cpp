@@ -267,7 +267,7 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
                         " is gone (older than the retention period?): " +
                         (run.transcript.empty() ? std::string("none recorded") : run.transcript),
                     1);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return fail("cannot read '" + path + "': " + std::strerror(errno));
     // Escaped line by line, so that a character split between two reads stays whole.

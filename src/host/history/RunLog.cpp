@@ -318,10 +318,13 @@ bool exists(const std::string& path)
 bool isFile(const std::string& path)
 {
     struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-ReverseLines::ReverseLines(const std::string& path) : ReverseLines(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+ReverseLines::ReverseLines(const std::string& path)
+    : ReverseLines(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK))
+{
+}
 
 ReverseLines::ReverseLines(int fd) : m_fd(fd)
 {
@@ -437,10 +440,10 @@ std::string RunLog::transcriptFile(const Run& run) const
 {
     if (run.transcript.empty())
         return {};
-    if (isFile(run.transcript))
-        return run.transcript;
-    std::string moved = joinPath(m_logFolder, fileName(run.transcript));
-    return isFile(moved) ? moved : std::string();
+    // Only by its name in our Log folder: any user of the group can write a
+    // record, and it could name any file (or a folder that moved since).
+    std::string inLog = joinPath(m_logFolder, fileName(run.transcript));
+    return isFile(inLog) ? inLog : std::string();
 }
 
 std::optional<Run> RunLog::fromRunRecord(std::string_view line)

@@ -125,7 +125,7 @@ void frmZULINF::cmdViewSCP_Click()
         if (chosen.isEmpty())
             return;
 
-        auto lines = platform::readLines(QFile::encodeName(chosen).toStdString());
+        auto lines = platform::readLines(QFile::encodeName(chosen).toStdString(), platform::Links::Follow);
         if (!lines) {
             report(lines.error().description);
             return;
@@ -158,7 +158,8 @@ void frmZULINF::cmdFETCHscp_Click()
             return; // the menu was dismissed
 
         const SampleKind& kind = kSamples[iSampleKind - 1];
-        auto lines = platform::readLines(platform::appPath(kind.file));
+        // The samples are links to the package's own copies.
+        auto lines = platform::readLines(platform::appPath(kind.file), platform::Links::Follow);
         if (!lines) {
             report(lines.error().description);
             return;

@@ -1,0 +1,337 @@
+// Two local accounts in one group share an installed application folder laid
+// out as the package lays it out: the second plants links, a script of its own
+// and a forged lock file; the first one's runs must not be turned by them.
+#include "support/Files.h"
+#include "support/FtpServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace zul::test;
+
+namespace {
+const char* const kGroup = "zulshared";
+const char* const kAlice = "zulshareda"; // runs the events
+const char* const kBob = "zulsharedb";   // the other member of the group
+} // namespace
+
+class SharedFoldersTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    FtpServer m_server;
+    QStringList m_madeUsers;
+    bool m_madeGroup = false;
+    gid_t m_gid = 0;
+
+    QString path(const QString& rel) const { return m_dir.filePath(rel); }
+    static uid_t uidOf(const char* user)
+    {
+        const passwd* pw = ::getpwnam(user);
+        return pw ? pw->pw_uid : uid_t(-1);
+    }
+
+    // program with args as user (its groups, the test group first), umask 022 unless told.
+    int runAs(const char* user, const QString& program, const QStringList& args, QByteArray* out = nullptr,
+              mode_t mask = 022) const
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.setWorkingDirectory(path(""));
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", path(QString("home-") + user));
+        env.insert("ZUL_RUNNER_RETRIES", "0");
+        env.insert("ZUL_RUNNER_CONNECT_TIMEOUT", "10");
+        p.setProcessEnvironment(env);
+        p.setChildProcessModifier([mask] { ::umask(mask); });
+        p.start("setpriv",
+                QStringList{"--reuid=" + QString(user), "--regid=" + QString(kGroup), "--init-groups", "--", program} +
+                    args);
+        p.waitForFinished(60000);
+        if (out)
+            *out = p.readAll();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+    int shAs(const char* user, const QString& command, QByteArray* out = nullptr) const
+    {
+        return runAs(user, "/bin/sh", {"-c", command}, out);
+    }
+    int hostAs(const char* user, const QStringList& args, mode_t mask = 022) const
+    {
+        QByteArray out;
+        const int status = runAs(
+            user, qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
+            QStringList{"--data", path(QString("data-") + user), "--plugin", path("app/libzul.so")} + args, &out, mask);
+        if (status != 0)
+            qWarning("qorvhost %s: %s", qPrintable(args.join(' ')), out.constData());
+        return status;
+    }
+    // A script of alice's, owner-only, outside the shared folders.
+    QString aliceScript(const QString& name, const QByteArray& body) const
+    {
+        const QString file = path("scripts/" + name);
+        writeBytes(file, "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser ops Secr3t-pw\r\n" + body +
+                             "quit\r\n");
+        ::chown(file.toLocal8Bit().constData(), uidOf(kAlice), m_gid);
+        ::chmod(file.toLocal8Bit().constData(), 0600);
+        return file;
+    }
+    QList<QJsonObject> runs() const
+    {
+        QList<QJsonObject> out;
+        const QByteArray all = readBytes(path("state/Log/runs.jsonl"));
+        if (all == "<missing>")
+            return out;
+        for (const QByteArray& line : all.split('\n'))
+            if (!line.isEmpty())
+                out << QJsonDocument::fromJson(line).object();
+        return out;
+    }
+    static mode_t modeOf(const QString& file)
+    {
+        struct stat st {};
+        return ::lstat(file.toLocal8Bit().constData(), &st) == 0 ? st.st_mode & 07777 : mode_t(-1);
+    }
+    // The file only alice may write: untouched and not re-moded.
+    void victimIsUntouched()
+    {
+        QCOMPARE(readBytes(path("secret/alice-only.txt")), QByteArray("alice's own\n"));
+        QCOMPARE(modeOf(path("secret/alice-only.txt")), mode_t(0600));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root: it makes two local accounts in one group and runs as each");
+        if (!::getgrnam(kGroup)) {
+            QCOMPARE(QProcess::execute("groupadd", {kGroup}), 0);
+            m_madeGroup = true;
+        }
+        m_gid = ::getgrnam(kGroup)->gr_gid;
+        for (const char* user : {kAlice, kBob}) {
+            if (::getpwnam(user))
+                continue;
+            QCOMPARE(QProcess::execute(
+                         "useradd", {"-M", "-N", "-g", kGroup, "-d", "/nonexistent", "-s", "/usr/sbin/nologin", user}),
+                     0);
+            m_madeUsers << user;
+        }
+
+        // The package's layout: a read-only application folder whose writable
+        // parts are links into a state folder of root and the group, sticky and setgid.
+        QVERIFY(::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0);
+        QDir d(m_dir.path());
+        for (const char* sub :
+             {"app", "state/ZUL", "state/Junction", "state/Log", "state/Lock", "state/Common", "scripts", "server",
+              "secret", "keep", "in", "data-zulshareda", "data-zulsharedb", "home-zulshareda", "home-zulsharedb"})
+            QVERIFY(d.mkpath(sub));
+        for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
+            QVERIFY(installBuilt(file, path("app")));
+        QVERIFY(writeBytes(path("state/Common/Rcvdchkr.txt"), ""));
+        for (const char* shared : {"state", "state/ZUL", "state/Junction", "state/Log", "state/Lock"}) {
+            QCOMPARE(::chown(path(shared).toLocal8Bit().constData(), 0, m_gid), 0);
+            QCOMPARE(::chmod(path(shared).toLocal8Bit().constData(), 03770), 0);
+        }
+        // Replaced whole by every member: not sticky.
+        QCOMPARE(::chown(path("state/Common").toLocal8Bit().constData(), 0, m_gid), 0);
+        QCOMPARE(::chmod(path("state/Common").toLocal8Bit().constData(), 02770), 0);
+        QCOMPARE(::chown(path("state/Common/Rcvdchkr.txt").toLocal8Bit().constData(), 0, m_gid), 0);
+        QCOMPARE(::chmod(path("state/Common/Rcvdchkr.txt").toLocal8Bit().constData(), 0660), 0);
+        for (const char* link : {"ZUL", "Junction", "Log", "Lock", "Common/Rcvdchkr.txt", "Common/tempZUL.zul"})
+            QVERIFY(QFile::link(path(QString("state/") + link),
+                                path(QString("app/") + QFileInfo(QString(link)).fileName())));
+        ::chmod(path("scripts").toLocal8Bit().constData(), 0755);
+        const uid_t alice = uidOf(kAlice);
+        for (const char* own : {"secret", "keep", "in", "data-zulshareda", "home-zulshareda"})
+            QCOMPARE(::chown(path(own).toLocal8Bit().constData(), alice, m_gid), 0);
+        QCOMPARE(::chmod(path("secret").toLocal8Bit().constData(), 0755), 0);
+        QVERIFY(writeBytes(path("secret/alice-only.txt"), "alice's own\n"));
+        QCOMPARE(::chown(path("secret/alice-only.txt").toLocal8Bit().constData(), alice, m_gid), 0);
+        QCOMPARE(::chmod(path("secret/alice-only.txt").toLocal8Bit().constData(), 0600), 0);
+        for (const char* bobs : {"home-zulsharedb", "data-zulsharedb"})
+            QCOMPARE(::chown(path(bobs).toLocal8Bit().constData(), uidOf(kBob), m_gid), 0);
+        QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
+    }
+
+    void cleanupTestCase()
+    {
+        for (const QString& user : m_madeUsers)
+            QProcess::execute("userdel", {user});
+        if (m_madeGroup)
+            QProcess::execute("groupdel", {kGroup});
+    }
+
+    // Links that bob plants where alice's runner opens files point at a file
+    // only alice may write: the runner fails or goes on without it, and the
+    // file keeps its bytes and its mode.
+    void plantedLinksAreNotFollowed_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QByteArray>("said");
+        QTest::newRow("event lock") << "Lock/event-E0001.lock" << 9 << QByteArray("symbolic link");
+        QTest::newRow("run log") << "Log/runs.jsonl" << 0 << QByteArray("cannot append");
+    }
+    void plantedLinksAreNotFollowed()
+    {
+        QFETCH(QString, planted);
+        QFETCH(int, exit);
+        QFETCH(QByteArray, said);
+        const QString link = path("state/" + planted);
+        QFile::remove(link);
+        QCOMPARE(shAs(kBob, "ln -s '" + path("secret/alice-only.txt") + "' '" + link + "'"), 0);
+        const QString script = aliceScript("links.zul", "");
+        QByteArray out;
+        const int status = runAs(kAlice, path("app/VelundZUL"), {"true|" + script + "|E0001"}, &out);
+        QVERIFY2(status == exit && out.contains(said), out.constData());
+        victimIsUntouched();
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(::unlink(link.toLocal8Bit().constData()), 0);
+    }
+
+    // Bob cannot rename alice's event script away in the sticky folder. Where
+    // he can (a folder that lost its sticky bit), his script in its place is
+    // refused: alice's run fails where the history shows it, and nothing is
+    // sent. One alice can read gets as far as the runner, which records why.
+    void replacedScriptIsRefused_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("readable by the group") << "S0001"
+                                               << "640";
+        QTest::newRow("bob's alone") << "S0002"
+                                     << "600";
+    }
+    void replacedScriptIsRefused()
+    {
+        QFETCH(QString, event);
+        QFETCH(QString, mode);
+        const QString own = aliceScript("own.zul", "");
+        QCOMPARE(hostAs(kAlice, {"event", "put", event}), 0);
+        QCOMPARE(hostAs(kAlice, {"script", "import", event, own}), 0);
+        const QString script = path("app/ZUL/" + event + "ZUL.zul");
+        QVERIFY(QFile::exists(script));
+        QVERIFY(shAs(kBob, "mv '" + script + "' '" + path("state/ZUL/gone.zul") + "'") != 0);
+        QVERIFY(QFile::exists(script));
+
+        QCOMPARE(::chmod(path("state/ZUL").toLocal8Bit().constData(), 02770), 0);
+        const QByteArray bobs = "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
+                                "\r\nuser ops Secr3t-pw\r\nput " + path("secret/alice-only.txt").toLocal8Bit() +
+                                " stolen.txt\r\nquit\r\n";
+        QCOMPARE(shAs(kBob, "mv '" + script + "' '" + path("state/ZUL/gone-" + event + ".zul") + "' && printf '%s' '" +
+                                QString::fromLatin1(bobs) + "' > '" + script + "' && chmod " + mode + " '" + script +
+                                "'"),
+                 0);
+        QCOMPARE(::chmod(path("state/ZUL").toLocal8Bit().constData(), 03770), 0);
+
+        const int before = runs().size();
+        if (mode == "600") {
+            // Unreadable to alice: the run ends before the runner, in the host's log.
+            QVERIFY(hostAs(kAlice, {"run", event}) != 0);
+            const QByteArray log = readBytes(path("data-zulshareda/messages.jsonl"));
+            QVERIFY2(log.contains(script.toLocal8Bit()), log.right(600).constData());
+        } else {
+            QCOMPARE(hostAs(kAlice, {"run", event}), 0);
+            QTRY_VERIFY2_WITH_TIMEOUT(runs().size() > before,
+                                      readBytes(path("data-zulshareda/messages.jsonl")).right(800).constData(), 30000);
+            const QJsonObject run = runs().at(before);
+            QCOMPARE(run.value("event").toString(), event);
+            QCOMPARE(run.value("exit").toInt(), 1);
+            const QString outcome = run.value("outcome").toString();
+            QVERIFY2(outcome.contains("refused") && outcome.contains(script) && outcome.contains("chown"),
+                     qPrintable(outcome));
+        }
+        QTest::qWait(200);
+        QCOMPARE(runs().size(), mode == "600" ? before : before + 1);
+        QVERIFY(!QFile::exists(path("server/stolen.txt")));
+        victimIsUntouched();
+    }
+
+    // A lock file of bob's that names a part file outside the folder and a
+    // run that never was: alice's next run removes nothing it names and
+    // records no run for it; bob's part file in Junction stays too.
+    void forgedLockFileIsNotBelieved()
+    {
+        QVERIFY(writeBytes(path("keep/.x.part-KEEP"), "keep me"));
+        QCOMPARE(::chown(path("keep/.x.part-KEEP").toLocal8Bit().constData(), uidOf(kAlice), m_gid), 0);
+        const QString forged = path("state/Lock/run-999999.lock");
+        const QString bobsPart = path("state/Junction/.zulpart-0123456789abcdef-bobbob");
+        QCOMPARE(shAs(kBob, "printf 'pid 999999\\nsince 1\\nevent FORGED\\nstart then\\ntranscript \\npart " +
+                                path("keep/.x.part-KEEP") + "\\n' > '" + forged + "' && : > '" + bobsPart +
+                                "' && touch -d 2001-01-01 '" + bobsPart + "'"),
+                 0);
+        const QString script = aliceScript("forged.zul", "");
+        QByteArray out;
+        QCOMPARE(runAs(kAlice, path("app/VelundZUL"), {"true|" + script + "|E0003"}, &out), 0);
+        QCOMPARE(readBytes(path("keep/.x.part-KEEP")), QByteArray("keep me"));
+        QVERIFY(QFile::exists(forged));
+        QVERIFY(QFile::exists(bobsPart));
+        for (const QJsonObject& run : runs())
+            QVERIFY(run.value("event").toString() != "FORGED");
+        QCOMPARE(runs().last().value("event").toString(), QString("E0003"));
+        // Bob's own runs may settle his own lock files: he can write the run
+        // log himself anyway. Not part of what follows.
+        QVERIFY(QFile::remove(forged));
+    }
+
+    // Whatever alice's umask (000 here), what her runs create is never
+    // writable by others: the transcript, the received file, the host's log.
+    void modesWhateverTheUmask()
+    {
+        QVERIFY(writeBytes(path("server/fetched.txt"), "fetched"));
+        const QString event = "M0001";
+        const QString own =
+            aliceScript("modes.zul", "get fetched.txt " + path("in/fetched.txt").toLocal8Bit() + "\r\n");
+        QCOMPARE(hostAs(kAlice, {"event", "put", event}, 0), 0);
+        QCOMPARE(hostAs(kAlice, {"script", "import", event, own}, 0), 0);
+        const int before = runs().size();
+        QCOMPARE(hostAs(kAlice, {"run", event}, 0), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(runs().size() > before, 30000);
+        const QJsonObject run = runs().at(before);
+        QVERIFY2(run.value("exit").toInt() == 0, qPrintable(run.value("outcome").toString()));
+        QCOMPARE(readBytes(path("in/fetched.txt")), QByteArray("fetched"));
+        QCOMPARE(modeOf(path("in/fetched.txt")), mode_t(0660));
+        QCOMPARE(modeOf(run.value("transcript").toString()), mode_t(0640));
+        QCOMPARE(modeOf(path("data-zulshareda/messages.jsonl")), mode_t(0600));
+        QCOMPARE(modeOf(path("state/ZUL/" + event + "ZUL.zul")), mode_t(0600));
+        const QString name = QFileInfo(run.value("transcript").toString()).fileName();
+        QVERIFY2(QRegularExpression("^M0001_\\d{8}-\\d{6}_\\d+-[0-9a-f]{12}\\.log$").match(name).hasMatch(),
+                 qPrintable(name));
+    }
+
+    // The sticky folders still let every member run events one after the
+    // other: a runner copy, a lock or a run log of alice's stops no run of bob's.
+    void membersRunOneAfterTheOther()
+    {
+        const QString script = path("scripts/bob.zul");
+        QVERIFY(writeBytes(script, "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
+                                       "\r\nuser ops Secr3t-pw\r\nput " + script.toLocal8Bit() +
+                                       " bob.txt\r\nquit\r\n"));
+        QCOMPARE(::chown(script.toLocal8Bit().constData(), uidOf(kBob), m_gid), 0);
+        QCOMPARE(::chmod(script.toLocal8Bit().constData(), 0600), 0);
+        QCOMPARE(hostAs(kBob, {"event", "put", "B0001"}), 0);
+        QCOMPARE(hostAs(kBob, {"script", "import", "B0001", script}), 0);
+        for (const char* user : {kAlice, kBob}) {
+            const int before = runs().size();
+            QCOMPARE(hostAs(user, {"run", user == kAlice ? "M0001" : "B0001"}), 0);
+            QTRY_VERIFY_WITH_TIMEOUT(runs().size() > before, 30000);
+            const QJsonObject run = runs().at(before);
+            QVERIFY2(run.value("exit").toInt() == 0, qPrintable(run.value("outcome").toString()));
+        }
+        QVERIFY(QFile::exists(path("server/bob.txt")));
+    }
+};
+
+QTEST_GUILESS_MAIN(SharedFoldersTest)
+#include "tst_shared.moc"
