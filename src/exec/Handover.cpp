@@ -130,7 +130,7 @@ void PinnedScript::releaseNameInStickyFolder(const std::string& path) const
     if (m_fd < 0 || slash == std::string::npos)
         return;
     const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-    const auto opened = zul::platform::openFolder(folder);
+    auto opened = zul::platform::openFolder(folder);
     if (!opened)
         return;
     const int dir = opened->get();

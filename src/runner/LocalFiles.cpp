@@ -84,8 +84,11 @@ std::string partFilePrefix(std::string_view finalName)
 
 bool isPartFileName(std::string_view name)
 {
-    return name.starts_with(".zulpart-") ||
-           (name.size() > 1 && name[0] == '.' && name.find(".part-") != std::string_view::npos);
+    if (name.starts_with(".zulpart-"))
+        return true;
+    // The older ".NAME.part-XXXXXX".
+    const auto at = name.rfind(".part-");
+    return name.size() > 1 && name[0] == '.' && at != std::string_view::npos && at > 0 && name.size() - at == 12;
 }
 
 std::string PartFile::create(const std::string& target, bool startWriteback)

@@ -68,14 +68,6 @@ bool trustedLockFile(const struct stat& st)
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-bool isPartFileName(std::string_view name)
-{
-    if (hasPrefix(name, ".zulpart-"))
-        return true;
-    const auto at = name.rfind(".part-");
-    return name.size() > 1 && name[0] == '.' && at != std::string_view::npos && at > 0 && name.size() - at == 12;
-}
-
 LockHolder parseHolder(std::string_view text)
 {
     LockHolder h;

@@ -70,7 +70,4 @@ private:
 // process's user that neither the group nor others may write.
 bool trustedLockFile(const struct stat& st);
 
-// A part file's name: ".zulpart-<16 hex>-<6>", or the older ".NAME.part-<6>".
-bool isPartFileName(std::string_view name);
-
 } // namespace zul::runner
