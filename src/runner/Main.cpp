@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
+#include "runner/FailureHook.h"
 #include "runner/Housekeeping.h"
 #include "runner/ExitStatus.h"
 #include "runner/Handover.h"
@@ -11,6 +12,7 @@
 #include "runner/LocalFiles.h"
 #include "runner/Masking.h"
 #include "runner/Recovery.h"
+#include "runner/RunReport.h"
 #include "runner/Runner.h"
 #include "runner/Script.h"
 #include "runner/Settings.h"
@@ -130,6 +132,7 @@ int main(int argc, char** argv)
     record.transcript = transcript.path();
     RunResult result;
     RunRegistration registration(appFolder, event, start, transcriptPath);
+    std::string partner; // the first open line's: its section may hold its own failure hook
 
     auto finish = [&](const RunResult& r) {
         std::string outcome = std::string(describe(r.status)) + (r.message.empty() ? "" : ": " + r.message);
@@ -149,6 +152,8 @@ int main(int argc, char** argv)
         registration.end();
         if (r.status != ExitStatus::Success && !terminal)
             std::fprintf(stderr, "VelundZUL: %s\n", escapeControls(transcript.scrub(outcome)).c_str());
+        reportRunEnd(record, transcript);
+        runFailureHook(settings.forPartner(partner), record, transcript);
         return int(r.status);
     };
 
@@ -175,6 +180,7 @@ int main(int argc, char** argv)
     if (auto* err = std::get_if<ParseError>(&parsed))
         return finish({ExitStatus::ScriptError, "line " + std::to_string(err->line) + ": " + err->message});
     const auto& script = std::get<std::vector<Command>>(parsed);
+    partner = firstPartner(script);
 
     EventLock lock;
     if (!event.empty()) {
