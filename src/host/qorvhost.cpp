@@ -4,6 +4,7 @@
 #include "host/EventsWindow.h"
 #include "host/GuiPresenter.h"
 #include "host/Host.h"
+#include "host/RunWait.h"
 #include "host/history/Commands.h"
 
 #include <QApplication>
@@ -234,6 +235,20 @@ std::vector<std::string> toStd(const QStringList& list)
     return out;
 }
 
+// The runner's own exit status; one that ended without telling it failed.
+int waitForRunner(RunnerWait& waiter, const QString& id)
+{
+    std::fflush(stdout);
+    const auto status = waiter.wait();
+    if (!status)
+        return fail(QStringLiteral("the runner of event %1 ended without an exit status (killed?); see "
+                                   "'qorvhost history %1'")
+                        .arg(id),
+                    9);
+    out(QStringLiteral("event %1: the FTP runner ended with exit status %2").arg(id).arg(*status));
+    return *status;
+}
+
 } // namespace
 
 extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
@@ -349,9 +364,16 @@ extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
         auto event = toEventStruct(*r);
         std::int32_t mode = static_cast<std::int32_t>(direct ? zul::com::RunMode::DirectExecution
                                                               : zul::com::RunMode::ViaSchedule);
+        const bool wait = args.contains(QLatin1String("--wait"));
+        RunnerWait waiter;
+        if (std::string why; wait && !waiter.prepare(&why))
+            return fail(QString::fromStdString(why));
         const bool started = feature->Execution(mode, event);
+        waiter.handedOver();
         out(started ? QStringLiteral("event %1 handed to the FTP runner").arg(id)
                     : QStringLiteral("event %1 not started; see 'qorvhost log'").arg(id));
+        if (wait && started)
+            return waitForRunner(waiter, id);
         return started ? 0 : 1;
     }
 
