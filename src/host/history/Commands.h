@@ -31,7 +31,6 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
 
 // "metrics [--textfile DIR]": the history as Prometheus text, on standard
 // output or written atomically to DIR/zul.prom.
-int metricsCommand(const std::string& dataFolder, const std::string& pluginPath,
-                   const std::vector<std::string>& args);
+int metricsCommand(const std::string& dataFolder, const std::string& pluginPath, const std::vector<std::string>& args);
 
 } // namespace zul::history

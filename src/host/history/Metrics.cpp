@@ -1,12 +1,10 @@
 #include "host/history/Metrics.h"
 
-#include <cerrno>
+#include "platform/FileSystem.h"
+
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace zul::history {
 
@@ -97,34 +95,10 @@ std::string writeTextfile(const std::string& dir, const std::string& text)
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return "'" + dir + "' is not a folder";
+    // The collector reads only *.prom: the temporary file's name is not one.
     const std::string target = joinPath(dir, "zul.prom");
-    // The collector reads only *.prom: the temporary name is not one.
-    std::string temp = joinPath(dir, ".zul.prom.XXXXXX");
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return "cannot write in '" + dir + "': " + std::strerror(errno);
-    std::size_t done = 0;
-    int error = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = n < 0 ? errno : ENOSPC;
-            break;
-        }
-        done += std::size_t(n);
-    }
-    if (!error && (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0))
-        error = errno;
-    if (::close(fd) != 0 && !error)
-        error = errno;
-    if (!error && ::rename(temp.c_str(), target.c_str()) != 0)
-        error = errno;
-    if (error) {
-        ::unlink(temp.c_str());
-        return "cannot write '" + target + "': " + std::strerror(error);
-    }
+    if (const auto written = platform::replaceAtomically(target, text); !written)
+        return "cannot write the metrics: " + written.error().description;
     return {};
 }
 

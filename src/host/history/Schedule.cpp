@@ -2,6 +2,7 @@
 
 #include "host/history/Commands.h"
 #include "host/history/RunLog.h"
+#include "platform/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -246,23 +246,6 @@ int listTimers()
     return 0;
 }
 
-// The unit file whole or not at all.
-std::string writeUnit(const std::string& path, const std::string& text)
-{
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0)
-        return std::strerror(errno);
-    const bool written =
-        ::write(fd, text.data(), text.size()) == ssize_t(text.size()) && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
-    const int error = errno;
-    if (::close(fd) != 0 || !written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return std::strerror(written ? errno : error);
-    }
-    return {};
-}
-
 } // namespace
 
 std::optional<std::string> cronFields(const std::string& when, std::string* why)
@@ -400,8 +383,8 @@ int scheduleCommand(const std::string& pluginPath, const std::vector<std::string
                              " --off\n[Unit]\nDescription=Schedule of FTP client event " + id +
                              "\nDocumentation=man:qorvhost(1)\n\n[Timer]\nOnCalendar=" + when +
                              "\nPersistent=true\n\n[Install]\nWantedBy=timers.target\n";
-    if (const std::string error = writeUnit(unitPath, unit); !error.empty())
-        return fail("cannot write " + unitPath + ": " + error);
+    if (const auto written = platform::replaceAtomically(unitPath, unit); !written)
+        return fail("cannot write the timer: " + written.error().description);
     if (runProgram({"systemctl", "daemon-reload"}) != 0 ||
         runProgram({"systemctl", "enable", "--now", "--quiet", timerName(id)}) != 0) {
         ::unlink(unitPath.c_str());
