@@ -378,6 +378,10 @@ int scheduleCommand(const std::string& pluginPath, const std::vector<std::string
     }
     if (check < 0)
         return fail("cannot check the calendar time: systemd-analyze cannot be started");
+    if (!hostOptions.empty())
+        std::fprintf(stderr, "qorvhost: note: zul-run@%s.service runs with the installed plug-in and the data "
+                             "folder of the account zul, not with --data or --plugin\n",
+                     id.c_str());
 
     const std::string unit = "# Written by qorvhost schedule; removed by: qorvhost schedule " + id +
                              " --off\n[Unit]\nDescription=Schedule of FTP client event " + id +
