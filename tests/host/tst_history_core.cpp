@@ -4,7 +4,12 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace zul::history;
@@ -131,6 +136,29 @@ private slots:
         const auto got = zul::history::cronFields(when.toStdString(), &reason);
         QCOMPARE(got ? QString::fromStdString(*got) : QString(), fields);
         QVERIFY2(QString::fromStdString(reason).contains(why), reason.c_str());
+    }
+
+    // The package's service and a timer that schedule writes, as systemd
+    // reads them: no unknown key, no bad value (the program is not installed here).
+    void unitsAsSystemdReadsThem()
+    {
+        if (QStandardPaths::findExecutable("systemd-analyze").isEmpty())
+            QSKIP("no systemd-analyze here (package systemd)");
+        QTemporaryDir dir;
+        const QString service = ZUL_SOURCE_DIR "/packaging/systemd/zul-run@.service";
+        QVERIFY(QFile::copy(service, dir.filePath("zul-run@E0001.service")));
+        QFile timer(dir.filePath("zul-run@E0001.timer"));
+        QVERIFY(timer.open(QIODevice::WriteOnly));
+        timer.write(QByteArray::fromStdString(timerUnit("E0001", "Mon..Fri 02:30")));
+        timer.close();
+        QProcess verify;
+        verify.setWorkingDirectory(dir.path());
+        verify.start("systemd-analyze", {"verify", "--man=no", "./zul-run@E0001.timer", "./zul-run@E0001.service"});
+        QVERIFY(verify.waitForFinished(60000));
+        QStringList said = QString::fromUtf8(verify.readAllStandardError() + verify.readAllStandardOutput())
+                               .split('\n', Qt::SkipEmptyParts)
+                               .filter(QRegularExpression("^(?!.*/usr/bin/qorvhost is not executable)"));
+        QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
     }
 
     // Sizes and durations as Qt's fixed notation shows them, halves

@@ -248,6 +248,14 @@ int listTimers()
 
 } // namespace
 
+std::string timerUnit(const std::string& id, const std::string& when)
+{
+    return "# Written by qorvhost schedule; removed by: qorvhost schedule " + id +
+           " --off\n[Unit]\nDescription=Schedule of FTP client event " + id +
+           "\nDocumentation=man:qorvhost(1)\n\n[Timer]\nOnCalendar=" + when +
+           "\nPersistent=true\n\n[Install]\nWantedBy=timers.target\n";
+}
+
 std::optional<std::string> cronFields(const std::string& when, std::string* why)
 {
     auto no = [&](const std::string& reason) -> std::optional<std::string> {
@@ -383,11 +391,7 @@ int scheduleCommand(const std::string& pluginPath, const std::vector<std::string
                              "folder of the account zul, not with --data or --plugin\n",
                      id.c_str());
 
-    const std::string unit = "# Written by qorvhost schedule; removed by: qorvhost schedule " + id +
-                             " --off\n[Unit]\nDescription=Schedule of FTP client event " + id +
-                             "\nDocumentation=man:qorvhost(1)\n\n[Timer]\nOnCalendar=" + when +
-                             "\nPersistent=true\n\n[Install]\nWantedBy=timers.target\n";
-    if (const auto written = platform::replaceAtomically(unitPath, unit); !written)
+    if (const auto written = platform::replaceAtomically(unitPath, timerUnit(id, when)); !written)
         return fail("cannot write the timer: " + written.error().description);
     if (runProgram({"systemctl", "daemon-reload"}) != 0 ||
         runProgram({"systemctl", "enable", "--now", "--quiet", timerName(id)}) != 0) {
