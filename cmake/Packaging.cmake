@@ -76,6 +76,8 @@ install(CODE "file(MAKE_DIRECTORY \"\$ENV{DESTDIR}/usr/bin\")
 file(CREATE_LINK \"${zul_runner_from_bin}\" \"\$ENV{DESTDIR}/usr/bin/VelundZUL\" SYMBOLIC)")
 
 install(FILES "${CMAKE_SOURCE_DIR}/packaging/VelundZUL.conf" DESTINATION "${ZUL_CONF_DIR}")
+# Scheduled runs: the timers that qorvhost schedule writes start this template unit.
+install(FILES "${CMAKE_SOURCE_DIR}/packaging/systemd/zul-run@.service" DESTINATION lib/systemd/system)
 
 # Debian's documentation files: the copyright as it is, the changelog compressed.
 file(STRINGS "${CMAKE_SOURCE_DIR}/packaging/debian/changelog" zul_changelog_top LIMIT_COUNT 1)
@@ -125,7 +127,7 @@ window and a command line, so that events can be defined, edited and run on
 one machine.")
 # Libraries come from the binaries. The rest are loaded at run time, which
 # dpkg-shlibdeps cannot see: the events store's SQLite driver, and the Qt
-# platform plug-ins for the events window. adduser makes the zul group.
+# platform plug-ins for the events window. adduser makes the zul group and account.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libqt6sql6-sqlite")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins")

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs dist/zul_*_amd64.deb on this machine (root), runs one FTP client
-# event with the installed programs against a loopback FTP server, shows the
-# man page, then purges the package and checks that none of its files, its
-# /var/lib/zul and its group are left. Run tools/package.sh first.
+# event with the installed programs against a loopback FTP server, schedules
+# another a minute ahead and sees its timer run it (where systemd runs; else
+# checks the crontab line and runs its command), shows the man page, then
+# purges the package and checks that none of its files, its /var/lib/zul, its
+# timers, its account and its group are left. Run tools/package.sh first.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 [ "$(id -u)" -eq 0 ] || { echo "run as root: it installs and purges the package"; exit 1; }
@@ -56,6 +58,49 @@ cmp "$WORK/out/hello.txt" "$WORK/server/hello.txt"
 echo "delivered: $WORK/in/report.txt, sent: $WORK/server/hello.txt"
 ls -l /var/lib/zul /var/lib/zul/ZUL /var/lib/zul/Junction | sed 's/^/  /'
 
+echo "== a scheduled run, a minute ahead, as the account zul"
+# The service's /tmp is its own (PrivateTmp): the file to send lies under /var/lib/zul.
+TIMED=/var/lib/zul/package-check
+mkdir -p "$TIMED"
+printf 'Sent on schedule\r\n' > "$TIMED/timed.txt"
+printf 'open 127.0.0.1 %s\r\nuser demo %s\r\nput %s timed.txt\r\nquit\r\n' \
+    "$PORT" "$PASSWORD" "$TIMED/timed.txt" > "$TIMED/timed.zul"
+chown -R zul:zul "$TIMED"
+getent passwd zul
+as_zul() { runuser -u zul -- env HOME=/var/lib/zul qorvhost "$@"; }
+as_zul event put T0001 --entity TIMED >/dev/null
+as_zul script import T0001 "$TIMED/timed.zul"
+WHEN="$(date -d '+1 minute' '+*-*-* %H:%M:00')"
+timed_runs() { grep -c '"event":"T0001"' "$RUNS" 2>/dev/null || true; }
+if [ -d /run/systemd/system ]; then
+    qorvhost schedule T0001 "$WHEN"
+    qorvhost schedule
+    systemctl list-timers --no-pager 'zul-run@*'
+    for _ in $(seq 180); do [ "$(timed_runs)" -gt 0 ] && break; sleep 1; done
+    [ "$(timed_runs)" -gt 0 ] || { echo "the timer did not run T0001"; systemctl status --no-pager zul-run@T0001.service || true; exit 1; }
+    for _ in $(seq 60); do systemctl is-active --quiet zul-run@T0001.service || break; sleep 1; done
+    [ "$(systemctl show -P Result zul-run@T0001.service)" = success ] || { echo "zul-run@T0001.service failed"; exit 1; }
+    journalctl --no-pager -t VelundZUL -n 3
+    qorvhost schedule T0001 --off
+else
+    echo "systemd is not running here (no /run/systemd/system): checking the crontab line instead"
+    rc=0
+    line="$(qorvhost schedule T0001 "$WHEN" 2> "$WORK/schedule.err")" || rc=$?
+    cat "$WORK/schedule.err"
+    echo "$line"
+    [ "$rc" -eq 1 ] && grep -q 'systemd is not running here' "$WORK/schedule.err" \
+        || { echo "schedule without systemd: status $rc"; exit 1; }
+    minute="$(date -d '+1 minute' '+%M')"; hour="$(date -d '+1 minute' '+%H')"
+    [ "$line" = "$((10#$minute)) $((10#$hour)) * * * /usr/bin/qorvhost run T0001 --wait" ] \
+        || { echo "unexpected crontab line: $line"; exit 1; }
+    # What cron would start, as the account zul: it ends with the runner's status.
+    runuser -u zul -- env HOME=/var/lib/zul sh -c "${line#* * * * * }"
+    [ "$(timed_runs)" -gt 0 ] || { echo "the crontab line's command did not run T0001"; exit 1; }
+fi
+tail -n 1 "$RUNS"
+cmp "$TIMED/timed.txt" "$WORK/server/timed.txt"
+qorvhost metrics | grep 'event="T0001"'
+
 echo "== a run by a member of the zul group, not root"
 useradd --no-create-home --home-dir "$WORK/user" --groups zul --shell /usr/sbin/nologin "$USER_NAME"
 chmod 711 "$WORK"
@@ -106,5 +151,7 @@ for f in /var/lib/zul /etc/zul /usr/lib/zul /usr/share/zul /usr/share/doc/zul; d
     [ -e "$f" ] && { echo "left behind: $f"; left=1; }
 done
 getent group zul && { echo "left behind: group zul"; left=1; }
+getent passwd zul && { echo "left behind: account zul"; left=1; }
+ls /etc/systemd/system/zul-run@* 2>/dev/null && { echo "left behind: timers"; left=1; }
 [ "$left" -eq 0 ] && echo "nothing of the package is left"
 exit "$left"

@@ -1,7 +1,9 @@
-// qorvhost: answers what needs no Qt (--help, --version, history, transcript)
+// qorvhost: answers what needs no Qt (--help, --version, history, transcript,
+// metrics, schedule)
 // itself, so that those start as fast as any small program, and hands every
 // other command line to the host proper, a library in the application folder.
 #include "host/history/Commands.h"
+#include "host/history/Schedule.h"
 
 #include <climits>
 #include <cstdio>
@@ -72,7 +74,7 @@ int main(int argc, char** argv)
         }
     }
     const std::string command = at < args.size() ? args[at] : std::string();
-    if (command != "history" && command != "transcript")
+    if (command != "history" && command != "transcript" && command != "metrics" && command != "schedule")
         return runHost(argc, argv);
 
     if (!hasData)
@@ -80,6 +82,17 @@ int main(int argc, char** argv)
     if (!hasPlugin)
         pluginPath = defaultPluginPath();
     const std::vector<std::string> rest(args.begin() + std::ptrdiff_t(at) + 1, args.end());
+    if (command == "schedule") {
+        // The crontab line starts the host as this command line names it.
+        std::vector<std::string> hostOptions;
+        if (hasData)
+            hostOptions.insert(hostOptions.end(), {"--data", dataFolder});
+        if (hasPlugin)
+            hostOptions.insert(hostOptions.end(), {"--plugin", pluginPath});
+        return scheduleCommand(pluginPath, hostOptions, rest);
+    }
+    if (command == "metrics")
+        return metricsCommand(dataFolder, pluginPath, rest);
     return command == "history" ? historyCommand(dataFolder, pluginPath, rest)
                                 : transcriptCommand(dataFolder, pluginPath, rest);
 }

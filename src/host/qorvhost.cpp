@@ -5,6 +5,7 @@
 #include "host/EventsWindow.h"
 #include "host/GuiPresenter.h"
 #include "host/Host.h"
+#include "host/RunWait.h"
 #include "host/history/Commands.h"
 
 #include "com/Diagnostics.h"
@@ -237,6 +238,20 @@ std::vector<std::string> toStd(const QStringList& list)
     return out;
 }
 
+// The runner's own exit status; one that ended without telling it failed.
+int waitForRunner(RunnerWait& waiter, const QString& id)
+{
+    std::fflush(stdout);
+    const auto status = waiter.wait();
+    if (!status)
+        return fail(QStringLiteral("the runner of event %1 ended without an exit status (killed?); see "
+                                   "'qorvhost history %1'")
+                        .arg(id),
+                    9);
+    out(QStringLiteral("event %1: the FTP runner ended with exit status %2").arg(id).arg(*status));
+    return *status;
+}
+
 } // namespace
 
 extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
@@ -352,15 +367,22 @@ extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
         auto event = toEventStruct(*r);
         std::int32_t mode = static_cast<std::int32_t>(direct ? zul::com::RunMode::DirectExecution
                                                               : zul::com::RunMode::ViaSchedule);
+        const bool wait = args.contains(QLatin1String("--wait"));
+        RunnerWait waiter;
+        if (std::string why; wait && !waiter.prepare(&why))
+            return fail(QString::fromStdString(why));
         const auto before = zul::com::runsWithoutScript().count;
         const bool started = feature->Execution(mode, event);
+        waiter.handedOver();
         if (const auto after = zul::com::runsWithoutScript(); started && after.count != before) {
             // The runner only records the failure: nothing was handed to it.
             out(fromCodePage(after.last));
-            return 1;
+            return wait ? waitForRunner(waiter, id) : 1;
         }
         out(started ? QStringLiteral("event %1 handed to the FTP runner").arg(id)
                     : QStringLiteral("event %1 not started; see 'qorvhost log'").arg(id));
+        if (wait && started)
+            return waitForRunner(waiter, id);
         return started ? 0 : 1;
     }
 

@@ -6,6 +6,7 @@
 #include "platform/Text.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
+#include "runner/FailureHook.h"
 #include "runner/Housekeeping.h"
 #include "runner/ExitStatus.h"
 #include "runner/Handover.h"
@@ -13,6 +14,7 @@
 #include "runner/LocalFiles.h"
 #include "platform/Text.h"
 #include "runner/Recovery.h"
+#include "runner/RunReport.h"
 #include "runner/Runner.h"
 #include "runner/RunSpool.h"
 #include "runner/Script.h"
@@ -134,6 +136,7 @@ int main(int argc, char** argv)
     record.transcript = transcript.path();
     RunResult result;
     RunRegistration registration(appFolder, event, start, transcriptPath);
+    std::string partner; // the first open line's: its section may hold its own failure hook
 
     auto finish = [&](const RunResult& r) {
         std::string outcome = std::string(describe(r.status)) + (r.message.empty() ? "" : ": " + r.message);
@@ -154,6 +157,8 @@ int main(int argc, char** argv)
         registration.end();
         if (r.status != ExitStatus::Success && !terminal)
             std::fprintf(stderr, "VelundZUL: %s\n", zul::platform::escapeControls(transcript.scrub(outcome)).c_str());
+        reportRunEnd(record, transcript);
+        runFailureHook(settings.forPartner(partner), record, transcript);
         return int(r.status);
     };
 
@@ -184,6 +189,7 @@ int main(int argc, char** argv)
     if (auto* err = std::get_if<ParseError>(&parsed))
         return finish({ExitStatus::ScriptError, "line " + std::to_string(err->line) + ": " + err->message});
     const auto& script = std::get<std::vector<Command>>(parsed);
+    partner = firstPartner(script);
 
     EventLock lock;
     if (!event.empty()) {

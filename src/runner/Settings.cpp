@@ -155,6 +155,8 @@ Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
         if (::access(s.sshKey.c_str(), F_OK) != 0 && ::access(homePath("~/.ssh/id_rsa").c_str(), F_OK) == 0)
             s.sshKey = homePath("~/.ssh/id_rsa");
     }
+    s.onFailure = config.value("ON_FAILURE", host).value_or("");
+    readNumber(config, host, "ON_FAILURE_TIMEOUT", s.onFailureTimeout);
     s.source = config;
     return s;
 }

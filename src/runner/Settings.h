@@ -54,6 +54,11 @@ struct Settings {
     std::string sshKey;     // SSH_KEY: private key; ~/.ssh/id_ed25519, else ~/.ssh/id_rsa
     ConfigFile source;      // what these came from, to resolve them again for a partner
 
+    // ON_FAILURE: a command run after a failed run (mail, a chat webhook, a ticket); its words are
+    // split as a script line's, and it starts without a shell. ON_FAILURE_TIMEOUT bounds it.
+    std::string onFailure;
+    std::chrono::seconds onFailureTimeout{60};
+
     // The same settings with the partner's section applied.
     Settings forPartner(const std::string& host) const { return fromConfig(source, host); }
 

@@ -89,6 +89,29 @@ private slots:
         QCOMPARE(read("app/Rcvdchkr.txt"), QByteArray());
     }
 
+    // As a service manager starts it: the host ends with the runner, and with its status.
+    void waitedRunEndsWithTheRunner_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<int>("exitStatus");
+        QTest::newRow("success") << "Secr3t-pw" << 0;
+        QTest::newRow("refused login") << "wrong-pw" << 3;
+    }
+    void waitedRunEndsWithTheRunner()
+    {
+        QFETCH(QString, password);
+        QFETCH(int, exitStatus);
+        const QString script =
+            QString("open 127.0.0.1 %1\r\nuser ops %2\r\npwd\r\nquit\r\n").arg(m_server.port()).arg(password);
+        QVERIFY(m_world.defineEvent("W0001", script.toLatin1()));
+        const auto before = m_world.runs().size();
+        QByteArray out;
+        QCOMPARE(m_world.qorvhost({"run", "W0001", "--wait"}, &out), exitStatus);
+        QVERIFY2(out.contains("ended with exit status " + QByteArray::number(exitStatus)), out.constData());
+        QCOMPARE(m_world.runs().size(), before + 1); // its record is written before it ends
+        QCOMPARE(m_world.runs().last().value("exit").toInt(-1), exitStatus);
+    }
+
     void silentPartnerStartsNothing()
     {
         QVERIFY(m_world.defineEvent("E0002", "open no-such-host.invalid\r\nuser ops x\r\nquit\r\n"));

@@ -1,9 +1,15 @@
 #include "host/history/Json.h"
 #include "host/history/RunLog.h"
+#include "host/history/Schedule.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace zul::history;
@@ -98,6 +104,61 @@ private slots:
         appendJsonString(out, text.toStdString());
         const QByteArray qt = QJsonDocument(QJsonObject{{"k", text}}).toJson(QJsonDocument::Compact);
         QCOMPARE(QByteArray::fromStdString("{\"k\":" + out + "}"), qt);
+    }
+
+    // A systemd calendar time as a crontab line says it, or why it cannot.
+    void cronFields_data()
+    {
+        QTest::addColumn<QString>("when");
+        QTest::addColumn<QString>("fields"); // empty: refused
+        QTest::addColumn<QString>("why");
+        QTest::newRow("daily") << "daily" << "0 0 * * *" << "";
+        QTest::newRow("weekly") << "weekly" << "0 0 * * 1" << "";
+        QTest::newRow("quarterly") << "quarterly" << "0 0 1 1,4,7,10 *" << "";
+        QTest::newRow("working days") << "Mon..Fri 02:30" << "30 2 * * 1-5" << "";
+        QTest::newRow("weekend wraps to Sunday 0") << "Sat,Sun *-*-* 06:00:00" << "0 6 * * 0,6" << "";
+        QTest::newRow("list and step") << "*-*-* 8..17:0/15" << "0-59/15 8-17 * * *" << "";
+        QTest::newRow("month and day") << "*-12-24 18:05" << "5 18 24 12 *" << "";
+        QTest::newRow("date without year") << "06-01 00:00" << "0 0 1 6 *" << "";
+        QTest::newRow("a year") << "2027-01-01 00:00" << "" << "no years";
+        QTest::newRow("seconds") << "*-*-* 02:30:15" << "" << "seconds";
+        QTest::newRow("weekday and day") << "Mon *-*-01 00:00" << "" << "either a weekday or a day";
+        QTest::newRow("time zone") << "*-*-* 02:00 Europe/Berlin" << "" << "time zone";
+        QTest::newRow("hour out of range") << "*-*-* 25:00" << "" << "cannot say";
+        QTest::newRow("descending weekdays") << "Fri..Mon 02:00" << "" << "";
+    }
+    void cronFields()
+    {
+        QFETCH(QString, when);
+        QFETCH(QString, fields);
+        QFETCH(QString, why);
+        std::string reason;
+        const auto got = zul::history::cronFields(when.toStdString(), &reason);
+        QCOMPARE(got ? QString::fromStdString(*got) : QString(), fields);
+        QVERIFY2(QString::fromStdString(reason).contains(why), reason.c_str());
+    }
+
+    // The package's service and a timer that schedule writes, as systemd
+    // reads them: no unknown key, no bad value (the program is not installed here).
+    void unitsAsSystemdReadsThem()
+    {
+        if (QStandardPaths::findExecutable("systemd-analyze").isEmpty())
+            QSKIP("no systemd-analyze here (package systemd)");
+        QTemporaryDir dir;
+        const QString service = ZUL_SOURCE_DIR "/packaging/systemd/zul-run@.service";
+        QVERIFY(QFile::copy(service, dir.filePath("zul-run@E0001.service")));
+        QFile timer(dir.filePath("zul-run@E0001.timer"));
+        QVERIFY(timer.open(QIODevice::WriteOnly));
+        timer.write(QByteArray::fromStdString(timerUnit("E0001", "Mon..Fri 02:30")));
+        timer.close();
+        QProcess verify;
+        verify.setWorkingDirectory(dir.path());
+        verify.start("systemd-analyze", {"verify", "--man=no", "./zul-run@E0001.timer", "./zul-run@E0001.service"});
+        QVERIFY(verify.waitForFinished(60000));
+        QStringList said = QString::fromUtf8(verify.readAllStandardError() + verify.readAllStandardOutput())
+                               .split('\n', Qt::SkipEmptyParts)
+                               .filter(QRegularExpression("^(?!.*/usr/bin/qorvhost is not executable)"));
+        QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
     }
 
     // Sizes and durations as Qt's fixed notation shows them, halves

@@ -276,6 +276,8 @@ private slots:
         QTest::newRow("two ids") << QStringList{"history", "E0001", "E0002"} << "one event id";
         QTest::newRow("unknown option") << QStringList{"history", "--jsn"} << "unknown option '--jsn'";
         QTest::newRow("no plug-in") << QStringList{"--plugin", "/nonexistent/libzul.so", "history"} << "not found";
+        QTest::newRow("metrics option") << QStringList{"metrics", "--text"} << "metrics takes only --textfile DIR";
+        QTest::newRow("metrics folder") << QStringList{"metrics", "--textfile", "/nonexistent"} << "is not a folder";
     }
     void historyErrors()
     {
@@ -286,6 +288,130 @@ private slots:
         QCOMPARE(r.code, 2);
         QCOMPARE(r.out, QString());
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
+    }
+
+    // The file node_exporter's textfile collector reads, as Prometheus's own parser reads it.
+    void metricsTextfile()
+    {
+        writeHistory();
+        const QString dir = m_dir.filePath("metrics");
+        QVERIFY(QDir().mkpath(dir));
+        const auto r = qorvhost(
+            {"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "metrics", "--textfile", dir});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"zul.prom"}); // no temporary left
+        if (QProcess::execute("/usr/bin/python3", {"-c", "import prometheus_client.parser"}) != 0)
+            QSKIP("no prometheus_client for /usr/bin/python3 (python3-prometheus-client, see tools/setup.sh)");
+        QProcess parser;
+        parser.start("/usr/bin/python3",
+                     {"-c", "import sys\n"
+                            "from prometheus_client.parser import text_string_to_metric_families as parse\n"
+                            "for f in parse(open(sys.argv[1]).read()):\n"
+                            "    for s in f.samples:\n"
+                            "        print(f.type, s.name, s.labels['event'], repr(s.value))\n",
+                      dir + "/zul.prom"});
+        QVERIFY(parser.waitForFinished(60000));
+        QVERIFY2(parser.exitCode() == 0, parser.readAllStandardError().constData());
+        QStringList samples = QString::fromUtf8(parser.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        samples.sort();
+        // E0001: a success, a refused login, then a partner that did not answer.
+        const QStringList expected = {
+            "counter zul_received_bytes_total E0001 0.0",
+            "counter zul_received_bytes_total E0002 0.0",
+            "counter zul_run_failures_total E0001 2.0",
+            "counter zul_run_failures_total E0002 0.0",
+            "counter zul_runs_total E0001 3.0",
+            "counter zul_runs_total E0002 1.0",
+            "counter zul_sent_bytes_total E0001 4096.0",
+            "counter zul_sent_bytes_total E0002 2048.0",
+            "gauge zul_last_run_end_timestamp_seconds E0001 1796436000.0",
+            "gauge zul_last_run_end_timestamp_seconds E0002 1796266801.0",
+            "gauge zul_last_run_exit_status E0002 0.0",
+            "gauge zul_last_run_success E0001 0.0",
+            "gauge zul_last_run_success E0002 1.0",
+            "gauge zul_last_success_timestamp_seconds E0001 1796263204.5",
+            "gauge zul_last_success_timestamp_seconds E0002 1796266801.0",
+        };
+        QCOMPARE(samples, expected);
+    }
+
+    // Where systemd does not run, schedule says so and gives the crontab line.
+    void scheduleWithoutSystemd_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("crontab line") << QStringList{"S0001", "Mon..Fri 02:30"} << 1
+                                      << " run S0001 --wait\n" << "no timer was written";
+        QTest::newRow("off") << QStringList{"S0001", "--off"} << 1 << "" << "remove the line";
+        QTest::newRow("list") << QStringList{} << 1 << "" << "crontab -l";
+        QTest::newRow("no cron for seconds") << QStringList{"S0001", "*-*-* 02:30:15"} << 2 << ""
+                                             << "the seconds must be 00";
+        QTest::newRow("not a time") << QStringList{"S0001", "someday"} << 2 << "" << "not a calendar time";
+        QTest::newRow("no script") << QStringList{"S0404", "daily"} << 1 << "" << "has no script";
+        QTest::newRow("not a unit name") << QStringList{"S 1", "daily"} << 2 << "" << "a timer's name takes only";
+        QTest::newRow("two lines") << QStringList{"S0001", "daily\nExecStart=/bin/sh"} << 2 << ""
+                                   << "one line of text";
+    }
+    void scheduleWithoutSystemd()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QFETCH(QString, says);
+        QVERIFY(QDir().mkpath(m_dir.filePath("scheduled/ZUL")));
+        const QString plugin = m_dir.filePath("scheduled/libzul.so");
+        if (!QFile::exists(plugin))
+            QVERIFY(QFile::copy(m_plugin, plugin));
+        QFile script(m_dir.filePath("scheduled/ZUL/S0001ZUL.zul"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.close();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QORVHOST_SYSTEMD_MARKER", m_dir.filePath("no-systemd"));
+        const QString data = m_dir.filePath("scheduled data");
+        const auto r = start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
+                             QStringList{"--data", data, "--plugin", plugin, "schedule"} + args, env);
+        QCOMPARE(r.code, code);
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+        if (out.isEmpty()) {
+            QCOMPARE(r.out.count('\n'), 0);
+            return;
+        }
+        // Only the line on standard output, so that it can be piped into crontab.
+        QCOMPARE(r.out, "30 2 * * 1-5 " + QDir(qEnvironmentVariable("ZUL_BIN_DIR")).canonicalPath() +
+                            "/qorvhost --data '" + data + "' --plugin " + plugin + out);
+    }
+
+    // A real timer, where systemd runs and the package's service is installed.
+    void scheduleWithSystemd()
+    {
+        if (!QFileInfo(QStringLiteral("/run/systemd/system")).isDir())
+            QSKIP("systemd is not running here (no /run/systemd/system); the crontab fallback is tested instead");
+        if (::geteuid() != 0)
+            QSKIP("writing a timer into /etc/systemd/system needs root");
+        if (QProcess::execute("systemctl", {"cat", "--quiet", "zul-run@.service"}) != 0)
+            QSKIP("the package's zul-run@.service is not installed here (tools/package-check.sh tests it)");
+        QVERIFY(QDir().mkpath(m_dir.filePath("timed/ZUL")));
+        const QString plugin = m_dir.filePath("timed/libzul.so");
+        QVERIFY(QFile::copy(m_plugin, plugin));
+        QFile script(m_dir.filePath("timed/ZUL/ZTEST1ZUL.zul"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.close();
+        const QStringList base{"--plugin", plugin, "schedule"};
+        auto r = qorvhost(base + QStringList{"ZTEST1", "*-01-01 03:00:00"});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        const QString unit = "/etc/systemd/system/zul-run@ZTEST1.timer";
+        QVERIFY(QFile::exists(unit));
+        r = qorvhost(base);
+        QVERIFY2(r.out.contains("ZTEST1\t*-01-01 03:00:00\n"), qPrintable(r.out));
+        QProcess state;
+        state.start("systemctl", {"is-enabled", "zul-run@ZTEST1.timer"});
+        QVERIFY(state.waitForFinished());
+        QCOMPARE(state.readAllStandardOutput().trimmed(), QByteArray("enabled"));
+        r = qorvhost(base + QStringList{"ZTEST1", "--off"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(!QFile::exists(unit));
     }
 
     // A terminal without a display: the answers that need none, and one
@@ -301,6 +427,7 @@ private slots:
         QTest::newRow("history") << QStringList{"history", "E0001", "--limit", "2"} << false;
         QTest::newRow("history --json") << QStringList{"history", "--json"} << false;
         QTest::newRow("transcript") << QStringList{"transcript", "E0001", "2"} << false;
+        QTest::newRow("metrics") << QStringList{"metrics"} << false;
         QTest::newRow("info") << QStringList{"info"} << true;
     }
     void quickCommandsLoadNoQt()

@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -31,6 +35,18 @@ class RunnerTest : public QObject {
 
     QTemporaryDir m_root; // the server's files
     FtpServer m_server;
+    QTemporaryDir m_logDir;
+    int m_syslog = -1; // every run's journal line comes here, not to /dev/log
+
+    // The syslog lines sent since the last call.
+    QList<QByteArray> syslogLines()
+    {
+        QList<QByteArray> lines;
+        char buf[8192];
+        for (ssize_t n; (n = ::recv(m_syslog, buf, sizeof buf, MSG_DONTWAIT)) > 0;)
+            lines << QByteArray(buf, int(n));
+        return lines;
+    }
 
     QString remote(const QString& name) const { return m_root.filePath(name); }
     static QString folder(const TempAppFolder& app) { return QString::fromStdString(app.path()); }
@@ -41,12 +57,13 @@ class RunnerTest : public QObject {
         return "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser " + user + " " + kPassword + "\r\n";
     }
 
-    static RunnerRun runWith(const TempAppFolder& app, const QStringList& args)
+    RunnerRun runWith(const TempAppFolder& app, const QStringList& args)
     {
+        syslogLines(); // earlier runs' lines
         return installBuilt("VelundZUL", folder(app)) ? runRunner(folder(app), args) : RunnerRun{};
     }
     // A run of the script as the application folder's runner copy.
-    static RunnerRun run(const TempAppFolder& app, const QByteArray& script, const QString& event = "E0001")
+    RunnerRun run(const TempAppFolder& app, const QByteArray& script, const QString& event = "E0001")
     {
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
         return writeBytes(path, script) ? runWith(app, {"true|" + path + "|" + event}) : RunnerRun{};
@@ -63,6 +80,19 @@ private slots:
         if (!m_server.start(m_root.path(), "zul", QString::fromLatin1(kPassword)))
             QSKIP(qPrintable(m_server.why()));
         QDir(m_root.path()).mkpath("sub");
+        m_syslog = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const QByteArray socketPath = QFile::encodeName(m_logDir.filePath("log"));
+        QVERIFY(socketPath.size() < int(sizeof address.sun_path));
+        std::memcpy(address.sun_path, socketPath.constData(), std::size_t(socketPath.size()) + 1);
+        QCOMPARE(::bind(m_syslog, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        qputenv("ZUL_SYSLOG_SOCKET", socketPath);
+    }
+    void cleanupTestCase()
+    {
+        if (m_syslog >= 0)
+            ::close(m_syslog);
     }
 
     void putAndGetRoundTrip_data()
@@ -360,6 +390,95 @@ private slots:
         QVERIFY(!r.transcript.contains(kPassword));
         QVERIFY(!r.runs.contains(kPassword));
         QVERIFY(!r.output.contains(kPassword));
+        const auto journal = syslogLines();
+        QCOMPARE(journal.size(), 1);
+        QVERIFY(!journal[0].contains(kPassword));
+    }
+
+    // One line a run, with what an operator looks for; failures at error priority.
+    void runIsJournaled_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("success")
+            << QByteArray("put in.txt journaled.txt\r\nquit\r\n")
+            << QByteArray("<14>.* VelundZUL\\[\\d+\\]: event E0004: success \\(exit status 0\\); "
+                          "sent 4 bytes in 1 file, received 0 bytes in 0 files; transcript /.*/Log/.*");
+        QTest::newRow("failure")
+            << QByteArray("get nothere.txt\r\n")
+            << QByteArray("<11>.* VelundZUL\\[\\d+\\]: event E0004: remote .*550.*\\(exit status 4\\); "
+                          "sent 0 bytes in 0 files, .*");
+    }
+    void runIsJournaled()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QByteArray, says);
+        TempAppFolder app;
+        QVERIFY(writeBytes(local(app, "in.txt"), "data"));
+        const RunnerRun r = run(app, login() + script, "E0004");
+        QVERIFY(r.exit >= 0);
+        const auto journal = syslogLines();
+        QCOMPARE(journal.size(), 1);
+        QVERIFY2(QRegularExpression("\\A" + says + "\\z").match(QString::fromUtf8(journal[0])).hasMatch(),
+                 journal[0].constData());
+    }
+
+    // ON_FAILURE, globally or for the partner, after a failed run only; its
+    // failure or its time limit is told, and the run's status stays.
+    void failureHook_data()
+    {
+        QTest::addColumn<QByteArray>("config"); // {HOOK}: the hook script, {OUT}: its output file
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<int>("exitStatus");
+        QTest::addColumn<bool>("hookRan");
+        QTest::addColumn<QByteArray>("inTranscript");
+        const QByteArray fail = "get nothere.txt\r\n";
+        QTest::newRow("environment") << QByteArray("ON_FAILURE = {HOOK} {OUT} 0\n") << fail << 4 << true
+                                     << QByteArray("ended with exit status 0");
+        QTest::newRow("partner section")
+            << QByteArray("ON_FAILURE = /bin/false\n[127.0.0.1]\nON_FAILURE = {HOOK} {OUT} 0\n") << fail << 4 << true
+            << QByteArray("ended with exit status 0");
+        QTest::newRow("success runs no hook") << QByteArray("ON_FAILURE = {HOOK} {OUT} 0\n") << QByteArray("pwd\r\n")
+                                              << 0 << false << QByteArray("outcome: success");
+        QTest::newRow("hook fails") << QByteArray("ON_FAILURE = {HOOK} {OUT} 7\n") << fail << 4 << true
+                                    << QByteArray("ended with exit status 7; the run's status stays 4");
+        QTest::newRow("hook cannot start") << QByteArray("ON_FAILURE = /nonexistent/hook\n") << fail << 4 << false
+                                           << QByteArray("cannot start: No such file or directory");
+        QTest::newRow("time limit") << QByteArray("ON_FAILURE = /bin/sleep 600\nON_FAILURE_TIMEOUT = 1\n") << fail << 4
+                                    << false << QByteArray("stopped after its time limit of 1 s");
+    }
+    void failureHook()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QByteArray, script);
+        QFETCH(int, exitStatus);
+        QFETCH(bool, hookRan);
+        QFETCH(QByteArray, inTranscript);
+        TempAppFolder app;
+        const QString hook = folder(app) + "/hook.sh";
+        const QString out = folder(app) + "/hook.out";
+        QVERIFY(writeBytes(hook, "#!/bin/sh\nenv | grep '^ZUL_' | sort > \"$1\"\nexit \"$2\"\n"));
+        QVERIFY(QFile::setPermissions(hook, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        config.replace("{HOOK}", QFile::encodeName(hook)).replace("{OUT}", QFile::encodeName(out));
+        QVERIFY(writeBytes(QString::fromStdString(app.file("VelundZUL.conf")), config));
+        const RunnerRun r = run(app, login() + script, "E0005");
+        QCOMPARE(r.exit, exitStatus);
+        QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
+        QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exitStatus)));
+        QCOMPARE(QFile::exists(out), hookRan);
+        const QByteArray journal = syslogLines().join('\n');
+        const bool hookFailed = inTranscript.contains("status stays") || inTranscript.contains("cannot start") ||
+                                inTranscript.contains("time limit");
+        QCOMPARE(journal.contains("<12>"), hookFailed); // warning priority
+        if (!hookRan)
+            return;
+        const QByteArray env = readBytes(out);
+        QVERIFY2(env.contains("ZUL_EVENT=E0005\n") && env.contains("ZUL_EXIT_STATUS=4\n") &&
+                     env.contains("ZUL_OUTCOME=remote") && env.contains("550"),
+                 env.constData());
+        const QByteArray transcript = env.mid(env.indexOf("ZUL_TRANSCRIPT=") + 15).split('\n').first();
+        QVERIFY2(transcript.contains("/Log/E0005_") && QFile::exists(QFile::decodeName(transcript)), env.constData());
+        QVERIFY(!env.contains(kPassword));
     }
 
     // "user NAME" without a password takes it from netrc; a netrc others can read is refused.

@@ -1,6 +1,7 @@
 #include "host/history/Commands.h"
 
 #include "host/history/Json.h"
+#include "host/history/Metrics.h"
 #include "host/history/RunLog.h"
 #include "platform/Text.h"
 
@@ -26,10 +27,14 @@ const char* kUsage =
     "  event put ID [--entity T] [--runday N] [--flag1 0|1] [--flag2 0|1] [--flag4 0|1]\n"
     "                                add or change an event (ID 'new' allocates one)\n"
     "  event delete ID               remove an event\n"
-    "  run ID [--direct]             run an event now (as scheduled, or as a direct run)\n"
+    "  run ID [--direct] [--wait]    run an event now (as scheduled, or as a direct run); --wait: until the\n"
+    "                                runner ends, with its exit status\n"
     "  log                           print the run log\n"
     "  history [ID] [--limit N] [--json]  the runs, newest first (one JSON object a line with --json)\n"
     "  transcript ID [N]             print the transcript of the event's latest (or N-th latest) run\n"
+    "  schedule [ID WHEN | ID --off] the event's systemd timer (WHEN: systemd.time(7)), or the list of them;\n"
+    "                                without systemd, the crontab line\n"
+    "  metrics [--textfile DIR]      the history as Prometheus text (to DIR/zul.prom, atomically)\n"
     "  script import ID FILE         save FILE as the script of event ID, as the editor's Continue does\n"
     "  script show ID                print the script of event ID as the editor shows it\n";
 
@@ -289,6 +294,27 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
     }
     put(platform::escapeControls(pending, "\t\n"));
     ::close(fd);
+    return 0;
+}
+
+int metricsCommand(const std::string& dataFolder, const std::string& pluginPath, const std::vector<std::string>& args)
+{
+    std::string textfileDir;
+    if (args.size() == 2 && args[0] == "--textfile" && !args[1].empty())
+        textfileDir = args[1];
+    else if (!args.empty())
+        return fail("metrics takes only --textfile DIR");
+    int code = 0;
+    const auto h = history(dataFolder, pluginPath, &code);
+    if (!h)
+        return code;
+    const std::string text = metricsText(h->read());
+    if (textfileDir.empty()) {
+        put(text);
+        return 0;
+    }
+    if (const std::string error = writeTextfile(textfileDir, text); !error.empty())
+        return fail(error);
     return 0;
 }
 

@@ -29,4 +29,8 @@ int historyCommand(const std::string& dataFolder, const std::string& pluginPath,
 int transcriptCommand(const std::string& dataFolder, const std::string& pluginPath,
                       const std::vector<std::string>& args);
 
+// "metrics [--textfile DIR]": the history as Prometheus text, on standard
+// output or written atomically to DIR/zul.prom.
+int metricsCommand(const std::string& dataFolder, const std::string& pluginPath, const std::vector<std::string>& args);
+
 } // namespace zul::history
