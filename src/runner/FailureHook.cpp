@@ -1,5 +1,7 @@
 #include "runner/FailureHook.h"
 
+#include "platform/Text.h"
+
 #include "ftpscript/OpenAddress.h"
 #include "platform/CommandWords.h"
 #include "runner/Masking.h"
@@ -39,7 +41,7 @@ std::vector<std::string> hookEnvironment(const RunRecord& r)
     }
     env.push_back("ZUL_EVENT=" + r.event);
     env.push_back("ZUL_EXIT_STATUS=" + std::to_string(r.exitStatus));
-    env.push_back("ZUL_OUTCOME=" + escapeControls(r.outcome));
+    env.push_back("ZUL_OUTCOME=" + platform::escapeControls(r.outcome));
     env.push_back("ZUL_TRANSCRIPT=" + r.transcript);
     env.push_back("ZUL_START=" + r.start);
     env.push_back("ZUL_END=" + r.end);
@@ -130,14 +132,14 @@ void runFailureHook(const Settings& settings, const RunRecord& record, Transcrip
     const auto words = platform::splitWords(settings.onFailure);
     if (words.empty())
         return;
-    const std::string shown = escapeControls(transcript.scrub(words[0]));
+    const std::string shown = platform::escapeControls(transcript.scrub(words[0]));
     const auto seconds = std::max<std::chrono::seconds>(settings.onFailureTimeout, std::chrono::seconds(1));
     auto failed = [&](const std::string& why) {
         const std::string text =
             "the failure hook " + shown + " " + why + "; the run's status stays " + std::to_string(record.exitStatus);
         transcript.error(text);
         sendToSyslog(LogPriority::Warning,
-                     "event " + (record.event.empty() ? std::string("(Fast Path)") : escapeControls(record.event)) +
+                     "event " + (record.event.empty() ? std::string("(Fast Path)") : platform::escapeControls(record.event)) +
                          ": " + text);
     };
 

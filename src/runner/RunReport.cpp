@@ -1,5 +1,7 @@
 #include "runner/RunReport.h"
 
+#include "platform/Text.h"
+
 #include "runner/Masking.h"
 #include "runner/Transcript.h"
 
@@ -129,7 +131,7 @@ void reportRunEnd(const RunRecord& record, Transcript& transcript)
 {
     const LogPriority priority = record.exitStatus == 0 ? LogPriority::Info : LogPriority::Error;
     std::string why;
-    if (!sendToSyslog(priority, escapeControls(transcript.scrub(journalLine(record))), &why))
+    if (!sendToSyslog(priority, platform::escapeControls(transcript.scrub(journalLine(record))), &why))
         transcript.note("the run's line reached no journal or syslog: " + why);
     tellWaiter(record.exitStatus);
 }
