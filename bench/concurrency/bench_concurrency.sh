@@ -62,8 +62,9 @@ done
 
 if [ "$register_lines" -gt 0 ]; then
     echo "preloading the register with $register_lines records..."
-    awk -v n="$register_lines" 'BEGIN { for (i = 0; i < n; i++)
-        printf "X%04d%02d 20240101120000       RC &/data/other/f%05d.txt&\r\n", int(i / 100), i % 100, i }' \
+    # Stamped now: older records whose files are gone would be pruned at once.
+    awk -v n="$register_lines" -v stamp="$(date +%Y%m%d%H%M%S)" 'BEGIN { for (i = 0; i < n; i++)
+        printf "X%04d%02d %s       RC &/data/other/f%05d.txt&\r\n", int(i / 100), i % 100, stamp, i }' \
         >"$work/app/Rcvdchkr.txt"
 fi
 
