@@ -1,5 +1,8 @@
+#include "address.h"
 #include "ftpscript/OpenAddress.h"
 #include "runner/Settings.h"
+
+#include <random>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -79,6 +82,60 @@ private slots:
         QCOMPARE(a.scheme, scheme);
         QCOMPARE(QString::fromStdString(a.host), wantHost);
         QCOMPARE(a.port, wantPort);
+    }
+
+    // The reachability library and the script language read a partner text
+    // alike: both refuse it, or both find the same host and port.
+    void agreesWithPing32()
+    {
+        const std::vector<std::string> blanks{"", " ", "\t", "  ", "\r", "\n", "\r\n", " \t"};
+        const std::vector<std::string> schemes{"",         "",       "ftp://", "FTPES://", "ftps://", "sftp://",
+                                               "http://",  "://",    "sftp:/", "sftp//",   "Sftp://"};
+        const std::vector<std::string> hosts{
+            "h",   "partner.example", "10.1.1.5", "::1",  "[::1]", "[fe80::1%eth0]", "[",  "[]", "[::1",
+            "a@b", "x/y",             "",         "-",    "_h",    "h?",             "h#", "\xe9t\xe9", "a]b",
+            "a:b", "[a]b",            "[a]]",     "h.invalid", std::string(253, 'a'), std::string(254, 'a')};
+        const std::vector<std::string> suffixes{"", "", "/", "//", ":", ":21", ":0", ":65535", ":65536", ":021",
+                                                ":00021", ":000021", ":x", ":2 1", "/in"};
+        const std::vector<std::string> ports{"", "", "21", "0", "2121", "65535", "65536", "+21", "00021",
+                                             "000021", "x", "21 22", "2\t1", "sftp://h"};
+        const std::string junk = ":/[]@%.aZ09 \t#?\x01\x7f\x80\xff-_";
+        std::mt19937 random(23);
+        const auto pick = [&](const std::vector<std::string>& v) { return v[random() % v.size()]; };
+        for (int i = 0; i < 40000; ++i) {
+            std::string text = pick(blanks) + pick(schemes) + pick(hosts) + pick(suffixes);
+            if (const std::string port = pick(ports); !port.empty())
+                text += (random() % 4 ? " " : "\t") + port;
+            text += pick(blanks);
+            // Junk: a few characters put in, taken out or replaced anywhere.
+            for (int edits = int(random() % 4) - 1; edits > 0; --edits) {
+                const std::size_t at = text.empty() ? 0 : random() % (text.size() + 1);
+                const char c = junk[random() % junk.size()];
+                switch (random() % 3) {
+                case 0:
+                    text.insert(at, 1, c);
+                    break;
+                case 1:
+                    if (at < text.size())
+                        text.erase(at, 1);
+                    break;
+                default:
+                    if (at < text.size())
+                        text[at] = c;
+                }
+            }
+            char host[PING32_HOST_MAX + 1] = {};
+            unsigned port = 0;
+            const bool pinged = ping32_parse_address(text.c_str(), host, &port) == 0;
+            const auto read = zul::ftpscript::parsePartnerText(text);
+            const auto* a = std::get_if<zul::ftpscript::OpenAddress>(&read);
+            const QByteArray shown = QByteArray::fromStdString(text).toPercentEncoding(" :/[]@.");
+            QVERIFY2(pinged == (a != nullptr), shown.constData());
+            if (a) {
+                QCOMPARE(QByteArray(host), QByteArray::fromStdString(a->host));
+                QCOMPARE(int(port), a->port);
+            }
+        }
     }
 
     void trustSettings_data()
