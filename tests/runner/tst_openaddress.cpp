@@ -1,8 +1,14 @@
 #include "address.h"
 #include "ftpscript/OpenAddress.h"
+#include "runner/CurlSession.h"
 #include "runner/Settings.h"
+#include "runner/Transcript.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <random>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,6 +17,23 @@ using namespace zul::runner;
 using zul::ftpscript::Scheme;
 
 Q_DECLARE_METATYPE(Scheme)
+Q_DECLARE_METATYPE(CURLoption)
+
+namespace {
+// A loopback port where nobody listens: a login that got as far as connecting fails as unreachable.
+int closedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+} // namespace
 
 // The partner of an open line, and the trust settings a partner gets.
 class OpenAddressTest : public QObject {
@@ -136,6 +159,60 @@ private slots:
                 QCOMPARE(int(port), a->port);
             }
         }
+    }
+
+    // An option that carries security and that libcurl refuses ends the login
+    // before any connection, naming the option and the setting.
+    void refusedSecurityOptionFailsClosed_data()
+    {
+        QTest::addColumn<Scheme>("scheme");
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<bool>("password");
+        QTest::addColumn<CURLoption>("refused");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("pinned key not built in") << Scheme::Ftpes << QByteArray("PINNED_KEY = sha256//AAAA\n") << true
+                                                 << CURLOPT_PINNEDPUBLICKEY << "CURLOPT_PINNEDPUBLICKEY for PINNED_KEY";
+        QTest::newRow("CA file") << Scheme::Ftps << QByteArray("CA_FILE = /nowhere/ca.pem\n") << true
+                                 << CURLOPT_CAINFO << "CURLOPT_CAINFO for CA_FILE";
+        QTest::newRow("TLS version") << Scheme::Ftpes << QByteArray() << true << CURLOPT_SSLVERSION
+                                     << "CURLOPT_SSLVERSION for TLS_MAX";
+        QTest::newRow("certificate check") << Scheme::Ftps << QByteArray() << true << CURLOPT_SSL_VERIFYHOST
+                                           << "CURLOPT_SSL_VERIFYHOST for the certificate check";
+        QTest::newRow("known hosts") << Scheme::Sftp << QByteArray() << true << CURLOPT_SSH_KNOWNHOSTS
+                                     << "CURLOPT_SSH_KNOWNHOSTS for KNOWN_HOSTS";
+        QTest::newRow("SSH key") << Scheme::Sftp << QByteArray() << false << CURLOPT_SSH_PRIVATE_KEYFILE
+                                 << "CURLOPT_SSH_PRIVATE_KEYFILE for SSH_KEY";
+    }
+    void refusedSecurityOptionFailsClosed()
+    {
+        QFETCH(Scheme, scheme);
+        QFETCH(QByteArray, conf);
+        QFETCH(bool, password);
+        QFETCH(CURLoption, refused);
+        QFETCH(QString, named);
+        QTemporaryDir home;
+        qputenv("HOME", home.path().toLocal8Bit());
+        QFile key(home.filePath("id_ed25519"));
+        QVERIFY(key.open(QIODevice::WriteOnly));
+        const Settings settings = Settings::fromConfig(
+            ConfigFile::parse(conf.toStdString() + "SSH_KEY = " + key.fileName().toStdString() + "\n"));
+        securityOptionRefusal() = [refused](CURLoption o) { return o == refused ? CURLE_NOT_BUILT_IN : CURLE_OK; };
+        Transcript transcript;
+        ProgressBar progress(false);
+        const auto session = makeSession(scheme, transcript, progress, settings, [] { return false; });
+        session->open("127.0.0.1", closedPort());
+        session->setLogin("zul", password ? "Secret-pw1" : "");
+        const Outcome o = session->login();
+        securityOptionRefusal() = nullptr;
+        QCOMPARE(int(o.failure), int(Failure::Untrusted));
+        QVERIFY2(QString::fromStdString(o.message).contains(named), o.message.c_str());
+        QVERIFY2(o.message.find("nothing was sent") != std::string::npos, o.message.c_str());
+        // The refusal stays with the handle; a new session without it gets as far as the closed port.
+        QCOMPARE(int(session->login().failure), int(Failure::Untrusted));
+        const auto taken = makeSession(scheme, transcript, progress, settings, [] { return false; });
+        taken->open("127.0.0.1", closedPort());
+        taken->setLogin("zul", password ? "Secret-pw1" : "");
+        QCOMPARE(int(taken->login().failure), int(Failure::Unreachable));
     }
 
     void trustSettings_data()
