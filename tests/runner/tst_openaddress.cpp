@@ -3,37 +3,17 @@
 #include "runner/CurlSession.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <random>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/SecureServers.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <random>
 
 using namespace zul::runner;
 using zul::ftpscript::Scheme;
 
 Q_DECLARE_METATYPE(Scheme)
 Q_DECLARE_METATYPE(CURLoption)
-
-namespace {
-// A loopback port where nobody listens: a login that got as far as connecting fails as unreachable.
-int closedPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-} // namespace
 
 // The partner of an open line, and the trust settings a partner gets.
 class OpenAddressTest : public QObject {
@@ -200,7 +180,7 @@ private slots:
         Transcript transcript;
         ProgressBar progress(false);
         const auto session = makeSession(scheme, transcript, progress, settings, [] { return false; });
-        session->open("127.0.0.1", closedPort());
+        session->open("127.0.0.1", zul::test::freePort());
         session->setLogin("zul", password ? "Secret-pw1" : "");
         const Outcome o = session->login();
         securityOptionRefusal() = nullptr;
@@ -210,7 +190,7 @@ private slots:
         // The refusal stays with the handle; a new session without it gets as far as the closed port.
         QCOMPARE(int(session->login().failure), int(Failure::Untrusted));
         const auto taken = makeSession(scheme, transcript, progress, settings, [] { return false; });
-        taken->open("127.0.0.1", closedPort());
+        taken->open("127.0.0.1", zul::test::freePort());
         taken->setLogin("zul", password ? "Secret-pw1" : "");
         QCOMPARE(int(taken->login().failure), int(Failure::Unreachable));
     }
