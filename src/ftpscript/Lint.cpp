@@ -286,11 +286,11 @@ void checkPartnerRule(std::string_view text, const Linter& linter, std::vector<D
     const std::string where = found == std::string_view::npos
                                   ? "no line holds 'open' in small letters, so it reads line 1 from its fifth character"
                                   : "the first 'open' in small letters is on line " + std::to_string(readLine);
-    const int lastLine = readLine + int(std::count(text.begin() + std::ptrdiff_t(found == std::string_view::npos ? 0 : found),
-                                                    text.begin() + std::ptrdiff_t(end), '\n'));
-    const std::string what = linter.mayHoldSecret(readLine, lastLine)
-                                 ? std::string("a login line, not shown")
-                                 : "'" + platform::escapeControls(read) + "'";
+    const int lastLine =
+        readLine + int(std::count(text.begin() + std::ptrdiff_t(found == std::string_view::npos ? 0 : found),
+                                  text.begin() + std::ptrdiff_t(end), '\n'));
+    const std::string what = linter.mayHoldSecret(readLine, lastLine) ? std::string("a login line, not shown")
+                                                                      : "'" + platform::escapeControls(read) + "'";
     out.push_back({readLine, Severity::Warning, "partner-address",
                    "the partner check before a run will read " + what + " as the partner address, not the host '" +
                        open.address->host + "' of the open line on line " + std::to_string(open.line) + ": " + where +

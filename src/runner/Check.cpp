@@ -27,8 +27,7 @@ bool checkSettings(const std::string& path, std::FILE* out)
 
 } // namespace
 
-int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err,
-                 const std::string& settingsPath)
+int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err, const std::string& settingsPath)
 {
     if (files.empty()) {
         std::fprintf(err, "usage: VelundZUL --check FILE...\n");

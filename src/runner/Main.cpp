@@ -169,9 +169,8 @@ int main(int argc, char** argv)
     if (!configError.empty())
         transcript.error("cannot read the settings, using the defaults: " + configError);
     for (const auto& problem : settingsProblems(config))
-        transcript.error(
-            (problem.line ? "VelundZUL.conf line " + std::to_string(problem.line) + ": " : std::string()) +
-            problem.message);
+        transcript.error((problem.line ? "VelundZUL.conf line " + std::to_string(problem.line) + ": " : std::string()) +
+                         problem.message);
     tidyLog(logFolder, config, transcript);
     tidyReceipts(appFolder, config, transcript);
     if (!inv)

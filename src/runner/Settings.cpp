@@ -169,9 +169,9 @@ namespace {
 
 // The keys whose values the runner reads as numbers or as one of a few words.
 constexpr const char* kNumberKeys[] = {
-    "CONNECT_TIMEOUT", "REPLY_TIMEOUT",  "STALL_TIMEOUT", "DEADLINE",      "RETRIES",         "BACKOFF_MS",
-    "RETRY_BUDGET",    "LIST_MAX_NAMES", "LIST_MAX_BYTES", "SYNC",         "ON_FAILURE_TIMEOUT",
-    "LOG_MAX_BYTES",   "LOG_KEEP",       "TRANSCRIPT_DAYS", "RECEIPT_DAYS"};
+    "CONNECT_TIMEOUT",    "REPLY_TIMEOUT", "STALL_TIMEOUT",  "DEADLINE",        "RETRIES",
+    "BACKOFF_MS",         "RETRY_BUDGET",  "LIST_MAX_NAMES", "LIST_MAX_BYTES",  "SYNC",
+    "ON_FAILURE_TIMEOUT", "LOG_MAX_BYTES", "LOG_KEEP",       "TRANSCRIPT_DAYS", "RECEIPT_DAYS"};
 struct WordKey {
     const char* key;
     std::vector<std::string_view> words;

@@ -92,16 +92,36 @@ private slots:
     void agreesWithPing32()
     {
         const std::vector<std::string> blanks{"", " ", "\t", "  ", "\r", "\n", "\r\n", " \t"};
-        const std::vector<std::string> schemes{"",         "",       "ftp://", "FTPES://", "ftps://", "sftp://",
-                                               "http://",  "://",    "sftp:/", "sftp//",   "Sftp://"};
-        const std::vector<std::string> hosts{
-            "h",   "partner.example", "10.1.1.5", "::1",  "[::1]", "[fe80::1%eth0]", "[",  "[]", "[::1",
-            "a@b", "x/y",             "",         "-",    "_h",    "h?",             "h#", "\xe9t\xe9", "a]b",
-            "a:b", "[a]b",            "[a]]",     "h.invalid", std::string(253, 'a'), std::string(254, 'a')};
-        const std::vector<std::string> suffixes{"", "", "/", "//", ":", ":21", ":0", ":65535", ":65536", ":021",
-                                                ":00021", ":000021", ":x", ":2 1", "/in"};
-        const std::vector<std::string> ports{"", "", "21", "0", "2121", "65535", "65536", "+21", "00021",
-                                             "000021", "x", "21 22", "2\t1", "sftp://h"};
+        const std::vector<std::string> schemes{"",        "",    "ftp://", "FTPES://", "ftps://", "sftp://",
+                                               "http://", "://", "sftp:/", "sftp//",   "Sftp://"};
+        const std::vector<std::string> hosts{"h",
+                                             "partner.example",
+                                             "10.1.1.5",
+                                             "::1",
+                                             "[::1]",
+                                             "[fe80::1%eth0]",
+                                             "[",
+                                             "[]",
+                                             "[::1",
+                                             "a@b",
+                                             "x/y",
+                                             "",
+                                             "-",
+                                             "_h",
+                                             "h?",
+                                             "h#",
+                                             "\xe9t\xe9",
+                                             "a]b",
+                                             "a:b",
+                                             "[a]b",
+                                             "[a]]",
+                                             "h.invalid",
+                                             std::string(253, 'a'),
+                                             std::string(254, 'a')};
+        const std::vector<std::string> suffixes{"",       "",     "/",      "//",      ":",  ":21",  ":0", ":65535",
+                                                ":65536", ":021", ":00021", ":000021", ":x", ":2 1", "/in"};
+        const std::vector<std::string> ports{"",    "",      "21",     "0", "2121",  "65535", "65536",
+                                             "+21", "00021", "000021", "x", "21 22", "2\t1",  "sftp://h"};
         const std::string junk = ":/[]@%.aZ09 \t#?\x01\x7f\x80\xff-_";
         std::mt19937 random(23);
         const auto pick = [&](const std::vector<std::string>& v) { return v[random() % v.size()]; };
@@ -152,8 +172,8 @@ private slots:
         QTest::addColumn<QString>("named");
         QTest::newRow("pinned key not built in") << Scheme::Ftpes << QByteArray("PINNED_KEY = sha256//AAAA\n") << true
                                                  << CURLOPT_PINNEDPUBLICKEY << "CURLOPT_PINNEDPUBLICKEY for PINNED_KEY";
-        QTest::newRow("CA file") << Scheme::Ftps << QByteArray("CA_FILE = /nowhere/ca.pem\n") << true
-                                 << CURLOPT_CAINFO << "CURLOPT_CAINFO for CA_FILE";
+        QTest::newRow("CA file") << Scheme::Ftps << QByteArray("CA_FILE = /nowhere/ca.pem\n") << true << CURLOPT_CAINFO
+                                 << "CURLOPT_CAINFO for CA_FILE";
         QTest::newRow("TLS version") << Scheme::Ftpes << QByteArray() << true << CURLOPT_SSLVERSION
                                      << "CURLOPT_SSLVERSION for TLS_MAX";
         QTest::newRow("certificate check") << Scheme::Ftps << QByteArray() << true << CURLOPT_SSL_VERIFYHOST

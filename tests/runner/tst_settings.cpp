@@ -84,8 +84,8 @@ private slots:
         QTest::newRow("good values") << QByteArray("RETRIES = 5\nTLS_MAX = 1.2\nCA_FILE = x\nSYNC =\n") << ""
                                      << QStringList{};
         QTest::newRow("not a number")
-            << QByteArray("# c\nBACKOFF_MS = junk\n")
-            << "" << QStringList{"2: BACKOFF_MS = 'junk' is not a whole number of 0 or more; the default is used"};
+            << QByteArray("# c\nBACKOFF_MS = junk\n") << ""
+            << QStringList{"2: BACKOFF_MS = 'junk' is not a whole number of 0 or more; the default is used"};
         QTest::newRow("negative, trailing unit, too big, in a section")
             << QByteArray("DEADLINE = -1\n[slow]\nstall_timeout = 60s\nLOG_MAX_BYTES = 99999999999999999999\n") << ""
             << QStringList{"1: DEADLINE = '-1' is not a whole number of 0 or more; the default is used",

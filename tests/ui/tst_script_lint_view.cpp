@@ -131,8 +131,10 @@ private slots:
         frmZULINF& f = shownForm();
         auto* box = child<QPlainTextEdit>(&f, "txtZUL");
         f.setScriptText("lcd /data/reopen\r\nopen 10.1.1.5\r\nuser ops pw\r\nquit\r\n");
-        QTRY_VERIFY2(child<QLabel>(&f, "lblLint")->text().startsWith("1 warning: line 1: the partner check before a "
-                                                                      "run will read"),
+        QTRY_VERIFY2(child<QLabel>(&f, "lblLint")
+                         ->text()
+                         .startsWith("1 warning: line 1: the partner check before a "
+                                     "run will read"),
                      qPrintable(child<QLabel>(&f, "lblLint")->text()));
         QVERIFY(!wavy(box, 1).isEmpty());
         QVERIFY(wavy(box, 2).isEmpty());
