@@ -3,7 +3,10 @@
 #include "ftpscript/Grammar.h"
 #include "ftpscript/OpenAddress.h"
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 
+#include <algorithm>
+#include <optional>
 #include <variant>
 
 namespace zul::ftpscript {
@@ -42,6 +45,9 @@ public:
     void line(int number, const ScannedLine& l)
     {
         m_line = number;
+        if (l.kind == LineKind::BareUser || l.kind == LineKind::Password ||
+            (l.kind == LineKind::Command && l.verb->verb == Verb::User))
+            m_secretLines.push_back(number);
         switch (l.kind) {
         case LineKind::Blank:
             return; // changes nothing, not even what a marker line follows
@@ -67,6 +73,18 @@ public:
             break;
         }
         m_getLine = false;
+    }
+
+    // The first open line of the run, when its address is good.
+    struct FirstOpen {
+        int line = 0;
+        std::optional<OpenAddress> address;
+    };
+    const FirstOpen& firstOpen() const { return m_firstOpen; }
+    bool mayHoldSecret(int first, int last) const
+    {
+        return std::any_of(m_secretLines.begin(), m_secretLines.end(),
+                           [&](int line) { return line >= first && line <= last; });
     }
 
 private:
@@ -121,6 +139,11 @@ private:
                     error(e->code, e->message);
                 else
                     m_scheme = std::get<OpenAddress>(a).scheme;
+                if (!m_firstOpen.line) {
+                    m_firstOpen.line = m_line;
+                    if (const auto* o = std::get_if<OpenAddress>(&a))
+                        m_firstOpen.address = *o;
+                }
             }
             break;
         case Verb::User:
@@ -229,7 +252,51 @@ private:
     Scheme m_scheme = Scheme::Ftp;
     bool m_getLine = false; // the last line that was not blank is a GET
     ScannedLine m_get;
+    FirstOpen m_firstOpen;
+    std::vector<int> m_secretLines; // lines that may hold a password
 };
+
+// The partner check before a run does not read the open line: it takes the
+// text from just after the first "open" anywhere in the script (small letters
+// only) and the character after it, up to the next line end, and from the
+// fifth character when there is none. A script whose open line is not what
+// that reads passes here and fails every run with "partner did not answer".
+void checkPartnerRule(std::string_view text, const Linter& linter, std::vector<Diagnostic>& out)
+{
+    const auto& open = linter.firstOpen();
+    if (!open.address)
+        return; // no usable open line: reported already
+    const std::size_t found = text.find("open");
+    const std::size_t start = found == std::string_view::npos ? 4 : found + 5;
+    if (start > text.size())
+        return;
+    // A script on disk ends its lines in CR LF; the editor's text in LF alone.
+    const bool crlf = text.find("\r\n") != std::string_view::npos;
+    std::size_t end = crlf ? text.find("\r\n", start) : text.find('\n', start);
+    if (end == std::string_view::npos)
+        end = text.size();
+    const std::string_view read = text.substr(start, end - start);
+    const auto asked = parsePartnerText(read);
+    if (const auto* a = std::get_if<OpenAddress>(&asked); a && a->host == open.address->host)
+        return;
+
+    const int readLine = found == std::string_view::npos
+                             ? 1
+                             : 1 + int(std::count(text.begin(), text.begin() + std::ptrdiff_t(found), '\n'));
+    const std::string where = found == std::string_view::npos
+                                  ? "no line holds 'open' in small letters, so it reads line 1 from its fifth character"
+                                  : "the first 'open' in small letters is on line " + std::to_string(readLine);
+    const int lastLine =
+        readLine + int(std::count(text.begin() + std::ptrdiff_t(found == std::string_view::npos ? 0 : found),
+                                  text.begin() + std::ptrdiff_t(end), '\n'));
+    const std::string what = linter.mayHoldSecret(readLine, lastLine) ? std::string("a login line, not shown")
+                                                                      : "'" + platform::escapeControls(read) + "'";
+    out.push_back({readLine, Severity::Warning, "partner-address",
+                   "the partner check before a run will read " + what + " as the partner address, not the host '" +
+                       open.address->host + "' of the open line on line " + std::to_string(open.line) + ": " + where +
+                       "; runs will fail with \"partner did not answer\". Write 'open' in small letters and let no "
+                       "line before the open line hold 'open'"});
+}
 
 } // namespace
 
@@ -244,6 +311,8 @@ std::vector<Diagnostic> lint(std::string_view text, const LintOptions& options)
         scanner.scan(line, l);
         linter.line(++number, l);
     });
+    checkPartnerRule(text, linter, out);
+    std::stable_sort(out.begin(), out.end(), [](const Diagnostic& a, const Diagnostic& b) { return a.line < b.line; });
     return out;
 }
 

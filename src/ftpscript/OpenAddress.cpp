@@ -3,6 +3,7 @@
 #include "ftpscript/Grammar.h"
 
 #include <array>
+#include <vector>
 
 namespace zul::ftpscript {
 
@@ -20,6 +21,21 @@ constexpr std::array kSchemes{
     SchemeInfo{"ftps", Scheme::Ftps, 990},
     SchemeInfo{"sftp", Scheme::Sftp, 22},
 };
+
+// What a host name or a numeric address (with an IPv6 scope) is made of; the
+// reachability library reads hosts the same way, so both refuse the same text.
+bool isHostChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+           c == '_' || c == ':' || c == '%';
+}
+
+constexpr std::size_t kHostMax = 253; // the longest name a resolver takes
+
+bool isPartnerBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string lower(std::string_view s)
 {
@@ -95,8 +111,11 @@ std::variant<OpenAddress, AddressError> parseOpenAddress(std::string_view addres
         return AddressError{"bad-port", "no port after ':' in " + quoted(address)};
     if (rest.empty())
         return AddressError{"no-host", "no partner host in " + quoted(address)};
-    if (rest.find_first_of("/@?#") != std::string_view::npos)
-        return AddressError{"bad-address", quoted(address) + " is not a host name or address"};
+    if (rest.size() > kHostMax)
+        return AddressError{"bad-address", "the host in " + quoted(address) + " is longer than 253 characters"};
+    for (char c : rest)
+        if (!isHostChar(c))
+            return AddressError{"bad-address", quoted(address) + " is not a host name or address"};
     out.host = std::string(rest);
     if (urlPort && port)
         return AddressError{"bad-port", "two ports for " + quoted(address)};
@@ -108,6 +127,27 @@ std::variant<OpenAddress, AddressError> parseOpenAddress(std::string_view addres
             out.port = out.port * 10 + (c - '0');
     }
     return out;
+}
+
+std::variant<OpenAddress, AddressError> parsePartnerText(std::string_view text)
+{
+    std::vector<std::string_view> words;
+    for (std::size_t i = 0; i < text.size();) {
+        if (isPartnerBlank(text[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t end = i;
+        while (end < text.size() && !isPartnerBlank(text[end]))
+            ++end;
+        words.push_back(text.substr(i, end - i));
+        i = end;
+    }
+    if (words.empty())
+        return AddressError{"no-host", "no partner host"};
+    if (words.size() > 2)
+        return AddressError{"bad-address", "more than a host and a port"};
+    return parseOpenAddress(words[0], words.size() == 2 ? std::optional<std::string_view>(words[1]) : std::nullopt);
 }
 
 } // namespace zul::ftpscript

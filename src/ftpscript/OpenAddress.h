@@ -28,4 +28,8 @@ struct AddressError {
 std::variant<OpenAddress, AddressError> parseOpenAddress(std::string_view address,
                                                          std::optional<std::string_view> port = std::nullopt);
 
+// The partner as the reachability check reads it from the text after "open":
+// a host word and an optional port word, blanks and line ends around them, no quotes.
+std::variant<OpenAddress, AddressError> parsePartnerText(std::string_view text);
+
 } // namespace zul::ftpscript

@@ -1,5 +1,6 @@
 #define _GNU_SOURCE
 #include "ping32.h"
+#include "address.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -15,11 +16,9 @@
 #include <unistd.h>
 
 enum {
-    HOST_MAX = 253,      /* longest host name the resolver accepts */
     DATA_MAX = 65000,    /* fits one IPv4 or IPv6 datagram */
     TIMEOUT_MAX = 60000, /* a caller's mistake must not hang the host for long */
-    ADDRESSES_MAX = 8,
-    DEFAULT_PORT = 21
+    ADDRESSES_MAX = 8
 };
 
 #define ICMP_ECHO_REQUEST 8
@@ -28,20 +27,6 @@ enum {
 #define ICMP6_ECHO_REPLY_TYPE 129
 
 static atomic_uint g_sequence;
-
-static int is_blank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-/* A character that can appear in a host name or a numeric address (with an
- * IPv6 scope). Anything else is rejected before the resolver sees it, so odd
- * text never turns into a name server query. */
-static int is_host_char(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
-           c == '_' || c == ':' || c == '%';
-}
 
 static int ends_with_invalid_domain(const char* host, size_t len)
 {
@@ -53,103 +38,6 @@ static int ends_with_invalid_domain(const char* host, size_t len)
     if (len < n || strncasecmp(host + len - n, suffix, n) != 0)
         return 0;
     return len == n || host[len - n - 1] == '.';
-}
-
-/* The schemes an open line may name, with the port each listens on by default. */
-static const struct {
-    const char* name;
-    unsigned port;
-} SCHEMES[] = {{"ftp", 21}, {"ftpes", 21}, {"ftps", 990}, {"sftp", 22}};
-
-static int parse_port(const char** p, unsigned* port)
-{
-    unsigned value = 0;
-    int digits = 0;
-    while (**p >= '0' && **p <= '9' && digits < 6) {
-        value = value * 10 + (unsigned)(**p - '0');
-        ++digits;
-        ++*p;
-    }
-    if (digits == 0 || value == 0 || value > 65535)
-        return -1;
-    *port = value;
-    return 0;
-}
-
-/* Splits "[SCHEME://]host[:port] [port]" with blanks around. Returns 0 on success. */
-static int parse_address(const char* text, char* host, unsigned* port)
-{
-    const char* p = text;
-    while (*p && is_blank(*p))
-        ++p;
-    *port = DEFAULT_PORT;
-    const char* sep = strstr(p, "://");
-    const char* word_end = p;
-    while (*word_end && !is_blank(*word_end))
-        ++word_end;
-    if (sep && sep < word_end) {
-        const size_t n = (size_t)(sep - p);
-        size_t i = 0;
-        while (i < sizeof SCHEMES / sizeof SCHEMES[0] &&
-               (strlen(SCHEMES[i].name) != n || strncasecmp(SCHEMES[i].name, p, n) != 0))
-            ++i;
-        if (i == sizeof SCHEMES / sizeof SCHEMES[0])
-            return -1;
-        *port = SCHEMES[i].port;
-        p = sep + 3;
-    }
-    const char* h = p;
-    while (*p && !is_blank(*p))
-        ++p;
-    size_t len = (size_t)(p - h);
-    if (len > 0 && h[len - 1] == '/' && sep)
-        --len;
-    int url_port = 0;
-    if (len >= 2 && h[0] == '[') {
-        const char* close = memchr(h, ']', len);
-        if (!close)
-            return -1;
-        if ((size_t)(close - h) + 1 < len) {
-            const char* q = close + 1;
-            if (*q != ':')
-                return -1;
-            ++q;
-            if (parse_port(&q, port) != 0 || q != h + len)
-                return -1;
-            url_port = 1;
-        }
-        len = (size_t)(close - h) - 1;
-        ++h;
-    } else {
-        /* A single colon separates the port, as in a URL; a bare IPv6 address has several. */
-        const char* colon = memchr(h, ':', len);
-        if (colon && !memchr(colon + 1, ':', len - (size_t)(colon + 1 - h))) {
-            const char* q = colon + 1;
-            if (parse_port(&q, port) != 0 || q != h + len)
-                return -1;
-            url_port = 1;
-            len = (size_t)(colon - h);
-        }
-    }
-    if (len == 0 || len > HOST_MAX)
-        return -1;
-    for (size_t i = 0; i < len; ++i)
-        if (!is_host_char(h[i]))
-            return -1;
-    memcpy(host, h, len);
-    host[len] = '\0';
-
-    while (*p && is_blank(*p))
-        ++p;
-    if (*p) {
-        if (url_port || parse_port(&p, port) != 0 || (*p && !is_blank(*p)))
-            return -1;
-        while (*p && is_blank(*p))
-            ++p;
-        if (*p)
-            return -1;
-    }
-    return 0;
 }
 
 static long long now_ms(void)
@@ -336,9 +224,9 @@ PING32_API int16_t ping(const char* address, char* buffer, int size, int32_t* re
 {
     if (!address)
         return PING32_BAD_ADDRESS;
-    char host[HOST_MAX + 1];
-    unsigned port = DEFAULT_PORT;
-    if (parse_address(address, host, &port) != 0)
+    char host[PING32_HOST_MAX + 1];
+    unsigned port = PING32_DEFAULT_PORT;
+    if (ping32_parse_address(address, host, &port) != 0)
         return PING32_BAD_ADDRESS;
     if (ends_with_invalid_domain(host, strlen(host)))
         return PING32_UNKNOWN_HOST;

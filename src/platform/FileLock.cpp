@@ -1,10 +1,9 @@
 #include "platform/FileLock.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <condition_variable>
+#include <cstring>
 #include <fcntl.h>
-#include <memory>
-#include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <thread>
@@ -20,63 +19,76 @@ Result<UniqueFd> openLockFile(const std::string& path)
     return fd;
 }
 
-Status FileLock::acquire(const std::string& path, std::chrono::milliseconds wait)
+LockOutcome lockDescriptor(int fd, LockKind kind, const LockWait& wait, int* error)
+{
+    using namespace std::chrono;
+    const int operation = (kind == LockKind::Shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
+    const auto start = steady_clock::now();
+    milliseconds pause(1);
+    for (bool waited = false;; waited = true) {
+        int r;
+        while ((r = ::flock(fd, operation)) != 0 && errno == EINTR) {
+        }
+        if (r == 0)
+            return waited ? LockOutcome::Waited : LockOutcome::Taken;
+        if (errno != EWOULDBLOCK) {
+            if (error)
+                *error = errno;
+            return LockOutcome::Failed;
+        }
+        if (wait.giveUp && wait.giveUp())
+            return LockOutcome::GaveUp;
+        if (wait.limit != LockWait::unlimited) {
+            const auto left = wait.limit - duration_cast<milliseconds>(steady_clock::now() - start);
+            if (left <= milliseconds(0))
+                return LockOutcome::TimedOut;
+            pause = std::min(pause, left);
+        }
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, milliseconds(100));
+    }
+}
+
+bool tryLockDescriptor(int fd)
+{
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+}
+
+LockOutcome FileLock::acquire(const std::string& path, const LockWait& wait, std::string& error)
 {
     release();
     auto opened = openLockFile(path);
-    if (!opened)
-        return opened.error();
-    const int fd = opened->release();
-    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        m_fd = fd;
+    if (!opened) {
+        error = "cannot open the lock file: " + opened.error().description;
+        return LockOutcome::Failed;
+    }
+    int err = 0;
+    const LockOutcome outcome = lockDescriptor(opened->get(), LockKind::Exclusive, wait, &err);
+    switch (outcome) {
+    case LockOutcome::Taken:
+    case LockOutcome::Waited:
+        m_fd = opened->release();
+        break;
+    case LockOutcome::Failed:
+        error = "cannot lock " + path + ": " + std::strerror(err);
+        break;
+    case LockOutcome::TimedOut:
+        error = "timed out waiting for the lock '" + path + "'";
+        break;
+    case LockOutcome::GaveUp:
+        error = "gave up waiting for the lock '" + path + "'";
+        break;
+    }
+    return outcome;
+}
+
+Status FileLock::acquire(const std::string& path, std::chrono::milliseconds wait)
+{
+    std::string error;
+    const LockOutcome outcome = acquire(path, LockWait{wait, {}}, error);
+    if (outcome == LockOutcome::Taken || outcome == LockOutcome::Waited)
         return success();
-    }
-    if (errno != EWOULDBLOCK && errno != EINTR) {
-        const int err = errno;
-        ::close(fd);
-        return errorFromErrno(err, path);
-    }
-
-    // A blocking flock wakes the moment the holder lets go, where polling would
-    // leave the lock idle between polls; it waits on a helper thread so that
-    // the wait can end. A helper that gets the lock after we gave up drops it.
-    struct Wait {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-        bool abandoned = false;
-        int error = 0;
-    };
-    auto state = std::make_shared<Wait>();
-    std::thread([state, fd] {
-        int err = 0;
-        while (::flock(fd, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                err = errno;
-                break;
-            }
-        }
-        std::lock_guard lock(state->mutex);
-        if (state->abandoned) {
-            ::close(fd);
-            return;
-        }
-        state->error = err;
-        state->finished = true;
-        state->done.notify_all();
-    }).detach();
-
-    std::unique_lock lock(state->mutex);
-    if (!state->done.wait_for(lock, wait, [&] { return state->finished; })) {
-        state->abandoned = true;
-        return Error{ErrorCode::Other, "timed out waiting for the lock '" + path + "'"};
-    }
-    if (state->error != 0) {
-        ::close(fd);
-        return errorFromErrno(state->error, path);
-    }
-    m_fd = fd;
-    return success();
+    return Error{ErrorCode::Other, error};
 }
 
 bool FileLock::tryAcquire(const std::string& path)
@@ -85,12 +97,9 @@ bool FileLock::tryAcquire(const std::string& path)
     auto opened = openLockFile(path);
     if (!opened)
         return false;
-    const int fd = opened->release();
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
+    if (!tryLockDescriptor(opened->get()))
         return false;
-    }
-    m_fd = fd;
+    m_fd = opened->release();
     return true;
 }
 

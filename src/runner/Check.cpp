@@ -2,17 +2,39 @@
 
 #include "ftpscript/Lint.h"
 #include "platform/FileSystem.h"
+#include "runner/Settings.h"
 
 namespace zul::runner {
 
-int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err)
+namespace {
+
+// True when a run would refuse the settings.
+bool checkSettings(const std::string& path, std::FILE* out)
+{
+    std::string error;
+    const ConfigFile config = ConfigFile::read(path, &error);
+    if (!error.empty())
+        std::fprintf(out, "%s: %s: %s [settings]\n", path.c_str(), config.refused() ? "error" : "warning",
+                     error.c_str());
+    for (const auto& p : settingsProblems(config)) {
+        if (p.line)
+            std::fprintf(out, "%s:%d: warning: %s [bad-setting]\n", path.c_str(), p.line, p.message.c_str());
+        else
+            std::fprintf(out, "environment: warning: %s [bad-setting]\n", p.message.c_str());
+    }
+    return config.refused();
+}
+
+} // namespace
+
+int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err, const std::string& settingsPath)
 {
     if (files.empty()) {
         std::fprintf(err, "usage: VelundZUL --check FILE...\n");
         return 2;
     }
     bool unreadable = false;
-    bool problems = false;
+    bool problems = !settingsPath.empty() && checkSettings(settingsPath, out);
     for (const auto& file : files) {
         const auto text = platform::readAll(file, platform::Links::Follow);
         if (!text) {

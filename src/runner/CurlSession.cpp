@@ -22,9 +22,30 @@ void CurlSession::open(std::string host, int port)
     m_port = port;
 }
 
+std::function<CURLcode(CURLoption)>& securityOptionRefusal()
+{
+    static std::function<CURLcode(CURLoption)> refusal;
+    return refusal;
+}
+
+std::string CurlSession::refusalText(CURLoption o, const char* setting, CURLcode rc)
+{
+    const curl_easyoption* option = curl_easy_option_by_id(o);
+    return std::string("libcurl refused the option ") + (option ? "CURLOPT_" + std::string(option->name) : "?") +
+           " for " + setting + ": " + curl_easy_strerror(rc) + "; nothing was sent to the partner without it";
+}
+
+Outcome CurlSession::refusedOption(const std::string& what) const
+{
+    if (m_refusedOption.empty())
+        return {};
+    return {Failure::Untrusted, what + ": " + m_refusedOption};
+}
+
 void CurlSession::setHandleOptions()
 {
     CURL* c = m_curl;
+    m_refusedOption.clear(); // a new handle asks libcurl again
     setopt(c, CURLOPT_NOSIGNAL, 1L);
     setopt(c, CURLOPT_ERRORBUFFER, m_errorBuffer);
     setopt(c, CURLOPT_WRITEFUNCTION, &CurlSession::onWrite);

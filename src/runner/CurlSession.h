@@ -9,11 +9,17 @@
 
 namespace zul::runner {
 
-// curl_easy_setopt for the options the sessions set, none of which can fail on a valid handle.
+// curl_easy_setopt for the options without a bearing on security, none of which can fail on a valid
+// handle; the others go through CurlSession::securityOption.
 template <typename T> void setopt(CURL* c, CURLoption o, T v)
 {
     curl_easy_setopt(c, o, v);
 }
+
+// Asked before libcurl whenever an option that carries security is set: a code
+// other than CURLE_OK stands for libcurl's refusal. Empty in a run; tests make
+// libcurl refuse through it.
+std::function<CURLcode(CURLoption)>& securityOptionRefusal();
 
 // What the libcurl sessions share: the partner and login, one easy handle with
 // the callbacks that feed the local file, the listing and the progress bar, the
@@ -37,6 +43,23 @@ protected:
     void setHandleOptions();
     // Time-outs and the per-request options back to their defaults, before each request.
     void resetRequestOptions();
+    // An option that carries security (CA, pin, known hosts, TLS version, SSH
+    // key, verification), named by the setting it comes from. libcurl may refuse
+    // one (an option its TLS library lacks answers "not built in"): the session
+    // never goes on without it. The first refusal is kept and every request of
+    // this handle fails on it before anything is sent.
+    template <typename T> void securityOption(CURLoption o, T v, const char* setting)
+    {
+        const auto& refusal = securityOptionRefusal();
+        CURLcode rc = refusal ? refusal(o) : CURLE_OK;
+        if (rc == CURLE_OK)
+            rc = curl_easy_setopt(m_curl, o, v);
+        if (rc != CURLE_OK && m_refusedOption.empty())
+            m_refusedOption = refusalText(o, setting, rc);
+    }
+    // The kept refusal as a failure; ok when libcurl took every option.
+    Outcome refusedOption(const std::string& what) const;
+
     // The host as it goes into a URL: IPv6 addresses in brackets.
     std::string urlHost() const;
 
@@ -74,6 +97,9 @@ protected:
     bool m_sinkFailed = false;
 
 private:
+    static std::string refusalText(CURLoption o, const char* setting, CURLcode rc);
+    std::string m_refusedOption;
+
     static size_t onWrite(char* data, size_t size, size_t n, void* self);
     static size_t onRead(char* buffer, size_t size, size_t n, void* self);
     static int onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow);

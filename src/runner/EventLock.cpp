@@ -1,22 +1,6 @@
 #include "runner/EventLock.h"
 
-#include "runner/LocalFiles.h"
-
-#include "platform/FileLock.h"
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <thread>
-#include <unistd.h>
-
 namespace zul::runner {
-
-EventLock::~EventLock()
-{
-    if (m_fd >= 0)
-        ::close(m_fd); // releases the lock
-}
 
 std::string EventLock::lockPath(const std::string& appFolder, const std::string& safeEvent)
 {
@@ -27,24 +11,18 @@ EventLock::Result EventLock::acquire(const std::string& path, const std::functio
 {
     // Only locked, never written: the runs of one event may be different
     // users', and a file someone else made is locked read-only. Never through a link.
-    auto opened = zul::platform::openLockFile(path);
-    if (!opened) {
-        error = "cannot open the lock file: " + opened.error().description;
-        return Result::Failed;
+    switch (m_lock.acquire(path, zul::platform::LockWait{zul::platform::LockWait::unlimited, giveUp}, error)) {
+    case zul::platform::LockOutcome::Taken:
+        return Result::Taken;
+    case zul::platform::LockOutcome::Waited:
+        return Result::Waited;
+    case zul::platform::LockOutcome::GaveUp:
+        return Result::GaveUp;
+    case zul::platform::LockOutcome::TimedOut:
+    case zul::platform::LockOutcome::Failed:
+        break;
     }
-    m_fd = opened->release();
-    bool waited = false;
-    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) {
-            error = "cannot lock " + path + ": " + errnoText(errno);
-            return Result::Failed;
-        }
-        waited = true;
-        if (giveUp())
-            return Result::GaveUp;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return waited ? Result::Waited : Result::Taken;
+    return Result::Failed;
 }
 
 } // namespace zul::runner

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/FileLock.h"
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -12,21 +14,16 @@ namespace zul::runner {
 // (see RunRegistration).
 class EventLock {
 public:
-    EventLock() = default;
-    ~EventLock();
-    EventLock(const EventLock&) = delete;
-    EventLock& operator=(const EventLock&) = delete;
-
     enum class Result { Taken, Waited, Failed, GaveUp };
     // Waits while another runner holds it, until giveUp() says to stop.
     Result acquire(const std::string& path, const std::function<bool()>& giveUp, std::string& error);
-    int fd() const { return m_fd; }
+    int fd() const { return m_lock.fd(); }
 
     // <application folder>/Lock/event-<id>.lock for an id made safe for a file name.
     static std::string lockPath(const std::string& appFolder, const std::string& safeEvent);
 
 private:
-    int m_fd = -1;
+    zul::platform::FileLock m_lock;
 };
 
 } // namespace zul::runner

@@ -131,7 +131,7 @@ void FtpSession::ensureHandle()
     setopt(c, CURLOPT_FTP_FILEMETHOD, long(CURLFTPMETHOD_NOCWD));
     setopt(c, CURLOPT_BUFFERSIZE, kDownloadBuffer);
     setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kUploadBuffer);
-    setopt(c, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
+    securityOption(CURLOPT_PROTOCOLS_STR, "ftp,ftps", "the ftp scheme");
     setTlsOptions();
 }
 
@@ -209,6 +209,8 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
 
 Outcome FtpSession::perform(const std::string& what)
 {
+    if (Outcome refused = refusedOption(what); !refused.ok())
+        return refused;
     const CURLcode rc = transfer();
     m_progress.end();
     Outcome o = classify(rc, what);

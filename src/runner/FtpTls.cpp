@@ -35,18 +35,19 @@ void FtpSession::setTlsOptions()
         return;
     CURL* c = m_curl;
     // Control and data protected; a refused AUTH TLS ends the request before USER.
-    curl_easy_setopt(c, CURLOPT_USE_SSL, long(CURLUSESSL_ALL));
-    curl_easy_setopt(c, CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS));
-    curl_easy_setopt(c, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2) | (m_settings.tlsMax == "1.3"
-                                                                                ? long(CURL_SSLVERSION_MAX_TLSv1_3)
-                                                                                : long(CURL_SSLVERSION_MAX_TLSv1_2)));
+    securityOption(CURLOPT_USE_SSL, long(CURLUSESSL_ALL), "the ftpes/ftps scheme");
+    securityOption(CURLOPT_FTPSSLAUTH, long(CURLFTPAUTH_TLS), "the ftpes/ftps scheme");
+    securityOption(CURLOPT_SSLVERSION,
+                   long(CURL_SSLVERSION_TLSv1_2) | (m_settings.tlsMax == "1.3" ? long(CURL_SSLVERSION_MAX_TLSv1_3)
+                                                                               : long(CURL_SSLVERSION_MAX_TLSv1_2)),
+                   "TLS_MAX");
     curl_easy_setopt(c, CURLOPT_CLOSESOCKETFUNCTION, &FtpSession::closeGently);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    securityOption(CURLOPT_SSL_VERIFYPEER, 1L, "the certificate check");
+    securityOption(CURLOPT_SSL_VERIFYHOST, 2L, "the certificate check");
     if (!m_settings.caFile.empty())
-        curl_easy_setopt(c, CURLOPT_CAINFO, m_settings.caFile.c_str());
+        securityOption(CURLOPT_CAINFO, m_settings.caFile.c_str(), "CA_FILE");
     if (!m_settings.pinnedKey.empty())
-        curl_easy_setopt(c, CURLOPT_PINNEDPUBLICKEY, m_settings.pinnedKey.c_str());
+        securityOption(CURLOPT_PINNEDPUBLICKEY, m_settings.pinnedKey.c_str(), "PINNED_KEY");
 }
 
 // What the operator may want to know of a protected session once it stands.

@@ -16,7 +16,6 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,16 +92,14 @@ int lockRunLog(const std::string& logFolder, std::string* error)
             *error = "cannot open " + lockPath + ": " + opened.error().description;
         return -1;
     }
-    const int lock = opened->release();
-    while (::flock(lock, LOCK_EX) != 0) {
-        if (errno == EINTR)
-            continue;
+    int err = 0;
+    if (zul::platform::lockDescriptor(opened->get(), zul::platform::LockKind::Exclusive, {}, &err) ==
+        zul::platform::LockOutcome::Failed) {
         if (error)
-            *error = sysError("cannot lock " + lockPath);
-        ::close(lock);
+            *error = "cannot lock " + lockPath + ": " + std::strerror(err);
         return -1;
     }
-    return lock;
+    return opened->release();
 }
 
 bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep, std::string* error)

@@ -99,7 +99,7 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc >= 2 && std::string_view(argv[1]) == "--check")
-        return checkScripts({argv + 2, argv + argc}, stdout, stderr);
+        return checkScripts({argv + 2, argv + argc}, stdout, stderr, ownFolder() + "/VelundZUL.conf");
     installSignals();
     const std::string appFolder = ownFolder();
     std::string configError;
@@ -168,6 +168,9 @@ int main(int argc, char** argv)
         return finish({ExitStatus::RunnerError, "the settings are not safe to use: " + configError});
     if (!configError.empty())
         transcript.error("cannot read the settings, using the defaults: " + configError);
+    for (const auto& problem : settingsProblems(config))
+        transcript.error((problem.line ? "VelundZUL.conf line " + std::to_string(problem.line) + ": " : std::string()) +
+                         problem.message);
     tidyLog(logFolder, config, transcript);
     tidyReceipts(appFolder, config, transcript);
     if (!inv)

@@ -6,6 +6,7 @@
 #include "runner/RunSpool.h"
 #include "runner/Transcript.h"
 
+#include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/SafeOpen.h"
 
@@ -16,7 +17,6 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,7 +140,7 @@ void RunRegistration::announce(Transcript& transcript)
             why = fd ? "the file belongs to another user" : fd.error().description;
             continue;
         }
-        if (::flock(fd->get(), LOCK_EX | LOCK_NB) != 0) {
+        if (!zul::platform::tryLockDescriptor(fd->get())) {
             why = std::strerror(errno);
             continue;
         }
@@ -277,7 +277,7 @@ void RunRegistration::recoverOthers(Transcript& transcript)
         // briefly, would make a runner of that event wait.
         if (named.empty() && (!runLock || st.st_mtime > std::time(nullptr) - 60))
             continue;
-        if (::flock(fd->get(), LOCK_EX | LOCK_NB) == 0) {
+        if (zul::platform::tryLockDescriptor(fd->get())) {
             if (!trustedLockFile(st))
                 continue; // someone else's: settled by a run of theirs, never by what it says
             const auto again = zul::platform::readFrom(fd->get(), path);

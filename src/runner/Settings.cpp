@@ -61,7 +61,9 @@ ConfigFile ConfigFile::parse(const std::string& text)
     std::string line;
     std::string section;
     out.m_sections[section];
+    int number = 0;
     while (std::getline(in, line)) {
+        ++number;
         const std::string t = trimmed(line);
         if (t.empty() || t[0] == '#' || t[0] == ';')
             continue;
@@ -74,7 +76,9 @@ ConfigFile ConfigFile::parse(const std::string& text)
         const auto eq = t.find('=');
         if (eq == std::string::npos)
             continue;
-        out.m_sections[section][upperKey(trimmed(t.substr(0, eq)))] = trimmed(t.substr(eq + 1));
+        const std::string key = upperKey(trimmed(t.substr(0, eq)));
+        out.m_sections[section][key] = trimmed(t.substr(eq + 1));
+        out.m_entries.push_back({section, key, trimmed(t.substr(eq + 1)), number});
     }
     return out;
 }
@@ -159,6 +163,69 @@ Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
     readNumber(config, host, "ON_FAILURE_TIMEOUT", s.onFailureTimeout);
     s.source = config;
     return s;
+}
+
+namespace {
+
+// The keys whose values the runner reads as numbers or as one of a few words.
+constexpr const char* kNumberKeys[] = {
+    "CONNECT_TIMEOUT",    "REPLY_TIMEOUT", "STALL_TIMEOUT",  "DEADLINE",        "RETRIES",
+    "BACKOFF_MS",         "RETRY_BUDGET",  "LIST_MAX_NAMES", "LIST_MAX_BYTES",  "SYNC",
+    "ON_FAILURE_TIMEOUT", "LOG_MAX_BYTES", "LOG_KEEP",       "TRANSCRIPT_DAYS", "RECEIPT_DAYS"};
+struct WordKey {
+    const char* key;
+    std::vector<std::string_view> words;
+};
+const WordKey kWordKeys[] = {{"TLS_MAX", {"1.2", "1.3"}}};
+
+// Empty when value is good for key (or key is not one that is checked).
+std::string valueProblem(const std::string& key, const std::string& value)
+{
+    if (value.empty())
+        return {};
+    for (const char* k : kNumberKeys)
+        if (key == k) {
+            // As readNumber takes it: the whole text a decimal number, not negative.
+            errno = 0;
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (*end != '\0' || n < 0 || errno == ERANGE)
+                return key + " = '" + value + "' is not a whole number of 0 or more; the default is used";
+            return {};
+        }
+    for (const auto& w : kWordKeys)
+        if (key == w.key) {
+            for (const auto word : w.words)
+                if (value == word)
+                    return {};
+            std::string known;
+            for (const auto word : w.words)
+                known += (known.empty() ? "" : " or ") + std::string(word);
+            return key + " = '" + value + "' is not " + known + "; the default is used";
+        }
+    return {};
+}
+
+} // namespace
+
+std::vector<SettingProblem> settingsProblems(const ConfigFile& config)
+{
+    std::vector<SettingProblem> out;
+    const auto check = [&](int line, const std::string& where, const std::string& key, const std::string& value) {
+        if (const std::string why = valueProblem(key, value); !why.empty())
+            out.push_back({line, where + why});
+    };
+    std::vector<std::string> keys;
+    for (const char* k : kNumberKeys)
+        keys.push_back(k);
+    for (const auto& w : kWordKeys)
+        keys.push_back(w.key);
+    for (const auto& key : keys)
+        if (const char* env = std::getenv(("ZUL_RUNNER_" + key).c_str()))
+            check(0, "the environment's ZUL_RUNNER_", key, env);
+    for (const auto& e : config.entries())
+        check(e.line, e.section.empty() ? "" : "[" + e.section + "] ", e.key, e.value);
+    return out;
 }
 
 Settings Settings::fromEnvironment()

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zul::runner {
 
@@ -23,7 +24,17 @@ public:
     // The value for key: environment, then the host's section, then the global part.
     std::optional<std::string> value(const std::string& key, const std::string& host = {}) const;
 
+    // Every "KEY = value" line as written, for finding bad values.
+    struct Entry {
+        std::string section; // "" for the global part
+        std::string key;     // in capitals
+        std::string value;
+        int line = 0;
+    };
+    const std::vector<Entry>& entries() const { return m_entries; }
+
 private:
+    std::vector<Entry> m_entries;
     std::map<std::string, std::map<std::string, std::string>> m_sections; // "" is the global part
     bool m_refused = false;
 };
@@ -67,5 +78,14 @@ struct Settings {
     // The file's global part (and host's section when given), the environment over it.
     static Settings fromConfig(const ConfigFile& config, const std::string& host = {});
 };
+
+// Values that cannot be used, each a line for the transcript and for --check:
+// a number that is not a whole number of 0 or more, a word a key does not know.
+// The run goes on with the key's default. line is the file's, 0 for the environment's values.
+struct SettingProblem {
+    int line = 0;
+    std::string message;
+};
+std::vector<SettingProblem> settingsProblems(const ConfigFile& config);
 
 } // namespace zul::runner

@@ -139,17 +139,17 @@ void SftpSession::ensureHandle()
     CURL* c = m_curl;
     setopt(c, CURLOPT_BUFFERSIZE, kBuffer);
     setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kBuffer);
-    setopt(c, CURLOPT_PROTOCOLS_STR, "sftp");
+    securityOption(CURLOPT_PROTOCOLS_STR, "sftp", "the sftp scheme");
     // Without a known_hosts file libcurl would accept any key: one is always given.
-    setopt(c, CURLOPT_SSH_KNOWNHOSTS, m_settings.knownHosts.c_str());
-    setopt(c, CURLOPT_SSH_KEYFUNCTION, &SftpSession::onKey);
+    securityOption(CURLOPT_SSH_KNOWNHOSTS, m_settings.knownHosts.c_str(), "KNOWN_HOSTS");
+    securityOption(CURLOPT_SSH_KEYFUNCTION, &SftpSession::onKey, "the host key check");
     setopt(c, CURLOPT_SSH_KEYDATA, this);
     setopt(c, CURLOPT_USERNAME, m_user.c_str());
     if (m_password.empty()) {
-        setopt(c, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PUBLICKEY));
-        setopt(c, CURLOPT_SSH_PRIVATE_KEYFILE, m_settings.sshKey.c_str());
+        securityOption(CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PUBLICKEY), "SSH_KEY");
+        securityOption(CURLOPT_SSH_PRIVATE_KEYFILE, m_settings.sshKey.c_str(), "SSH_KEY");
     } else {
-        setopt(c, CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD));
+        securityOption(CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD), "the login");
         setopt(c, CURLOPT_PASSWORD, m_password.c_str());
     }
 }
@@ -199,6 +199,8 @@ void SftpSession::prepare(const std::string& path, const std::vector<std::string
 
 Outcome SftpSession::perform(const std::string& what)
 {
+    if (Outcome refused = refusedOption(what); !refused.ok())
+        return refused;
     m_transcript.sent("sftp " + what);
     const CURLcode rc = curl_easy_perform(m_curl);
     m_progress.end();

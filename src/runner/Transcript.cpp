@@ -1,6 +1,7 @@
 #include "runner/Transcript.h"
 
 #include "platform/CodePage.h"
+#include "platform/FileLock.h"
 #include "platform/SafeOpen.h"
 #include "platform/Text.h"
 
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -256,11 +256,16 @@ bool appendRunLine(const std::string& path, std::string_view line, std::string* 
             *why = opened.error().description;
         return false;
     }
-    const int fd = opened->release();
     // Appenders take turns, so that the length before this write is this
     // record's start and cutting back cannot touch another runner's line.
-    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    int err = 0;
+    if (zul::platform::lockDescriptor(opened->get(), zul::platform::LockKind::Exclusive, {}, &err) ==
+        zul::platform::LockOutcome::Failed) {
+        if (why)
+            *why = std::string("cannot lock: ") + std::strerror(err);
+        return false;
     }
+    const int fd = opened->release();
     struct stat st {};
     const bool sized = ::fstat(fd, &st) == 0;
     errno = 0;

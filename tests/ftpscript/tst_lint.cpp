@@ -85,6 +85,11 @@ private slots:
         row("mistyped command after open", "open h\ngett a.txt\npw\n", {"2 error bare-user"});
         row("command after a login without a password stays a command (netrc)",
             "open h\nuser ops\n\nget in.txt /tmp/in.txt\nquit\n", {});
+        row("an earlier line holds open", "lcd /data/reopen\nopen h\nuser a b\n", {"1 warning partner-address"});
+        row("open in capitals after another line", "lcd /data\nOPEN h\nuser a b\n", {"1 warning partner-address"});
+        row("open in capitals read from the fifth character", "OPEN h 2121\nuser a b\n", {});
+        row("the host holds open", "OPEN reopen.example\nuser a b\n", {"1 warning partner-address"});
+        row("open quoted: the partner check reads the quotes", "open \"h\"\nuser a b\n", {"1 warning partner-address"});
         row("several kinds, line numbers exact",
             "get a\r\nopen h 70000\r\nuser u p\r\n\r\nlist\r\nquit\r\n",
             {"1 error not-connected", "2 error bad-port", "5 error unknown-command"});
@@ -121,6 +126,7 @@ private slots:
         QTest::newRow("login with too many words") << QByteArray("open h\nuser bob Secret-pw1 a b\n");
         QTest::newRow("login before open") << QByteArray("user bob Secret-pw1\nopen h\n");
         QTest::newRow("quote pass before open") << QByteArray("quote PASS Secret-pw1\n");
+        QTest::newRow("password holding open before the open line") << QByteArray("user bob open-Secret-pw1\nopen h\n");
         QTest::newRow("password line that is a command word") << QByteArray("open h\nuser bob\nSecret-pw1 x y\n");
     }
     void passwordsNeverShown()

@@ -1,4 +1,5 @@
 #include "platform/AppPath.h"
+#include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 
@@ -6,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -212,6 +214,44 @@ private slots:
         QCOMPARE(st.st_mode & 07777, mode_t(03770));
         QCOMPARE(::stat(kept.c_str(), &st), 0);
         QCOMPARE(st.st_mode & 07777, mode_t(0750));
+    }
+
+    // A wait for a held lock ends by time or by giving up and leaves nothing
+    // behind: no thread blocked on the file, no descriptor.
+    void lockWaitEndsWithoutLeftovers()
+    {
+        const auto p = path("event.lock");
+        const auto entries = [](const char* dir) { return QDir(dir).entryList(QDir::NoDotAndDotDot).size(); };
+        FileLock holder;
+        QVERIFY(holder.tryAcquire(p));
+        const auto threads = entries("/proc/self/task"), fds = entries("/proc/self/fd");
+
+        FileLock waiter;
+        const auto timedOut = waiter.acquire(p, std::chrono::milliseconds(30));
+        QVERIFY(!timedOut);
+        QVERIFY2(timedOut.error().description.find("timed out") != std::string::npos,
+                 timedOut.error().description.c_str());
+        int asked = 0;
+        std::string error;
+        const LockWait untilAsked3Times{LockWait::unlimited, [&] { return ++asked == 3; }};
+        QCOMPARE(waiter.acquire(p, untilAsked3Times, error), LockOutcome::GaveUp);
+        QVERIFY(!waiter.held());
+        QCOMPARE(entries("/proc/self/task"), threads);
+        QCOMPARE(entries("/proc/self/fd"), fds);
+
+        holder.release();
+        QVERIFY(waiter.acquire(p, std::chrono::milliseconds(1000)));
+        QVERIFY(waiter.held());
+        waiter.release();
+
+        // Readers share; a writer waits for them.
+        const int a = ::open(p.c_str(), O_RDONLY), b = ::open(p.c_str(), O_RDONLY), c = ::open(p.c_str(), O_RDONLY);
+        QCOMPARE(lockDescriptor(a, LockKind::Shared, {}), LockOutcome::Taken);
+        QCOMPARE(lockDescriptor(b, LockKind::Shared, {}), LockOutcome::Taken);
+        const bool writerGotIt = tryLockDescriptor(c);
+        for (int fd : {a, b, c})
+            ::close(fd);
+        QVERIFY(!writerGotIt);
     }
 
     void forceDeleteTakesReadOnlyAndIgnoresMissing()

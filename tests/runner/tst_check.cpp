@@ -6,6 +6,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace zul::test;
 
@@ -39,6 +40,7 @@ private slots:
         QVERIFY(writeBytes(m_dir.filePath("good.zul"), "open 127.0.0.1\r\nuser zul pw\r\nget a.txt b.txt\r\nquit\r\n"));
         QVERIFY(writeBytes(m_dir.filePath("bad.zul"), "open h 99999\r\nuser a b\r\ngett x\r\nget\r\n"));
         QVERIFY(writeBytes(m_dir.filePath("warn.zul"), "open sftp://h\r\nuser a b\r\nascii\r\n"));
+        QVERIFY(writeBytes(m_dir.filePath("reopen.zul"), "lcd /data/reopen\r\nopen h\r\nuser a b\r\nquit\r\n"));
     }
 
     void check_data()
@@ -57,12 +59,54 @@ private slots:
             << QStringList{"DIR/warn.zul:3: warning: 'ascii' over SFTP: files go as they are, line ends are not "
                            "converted [ascii-over-sftp]"}
             << "";
+        QTest::newRow("the partner check reads an earlier line")
+            << QStringList{"reopen.zul"} << 0
+            << QStringList{"DIR/reopen.zul:1: warning: the partner check before a run will read '\\x0Aopen h' as the "
+                           "partner address, not the host 'h' of the open line on line 2: the first 'open' in small "
+                           "letters is on line 1; runs will fail with \"partner did not answer\". Write 'open' in "
+                           "small letters and let no line before the open line hold 'open' [partner-address]"}
+            << "";
         QTest::newRow("problems, every one on its line") << QStringList{"good.zul", "bad.zul"} << 1 << bad << "";
         QTest::newRow("unreadable file wins")
             << QStringList{"bad.zul", "missing.zul"} << 2 << bad << "DIR/missing.zul: error: cannot read";
         QTest::newRow("a folder is no script") << QStringList{"."} << 2 << QStringList{} << "DIR/.: error: cannot read";
         QTest::newRow("no file") << QStringList{} << 2 << QStringList{} << "usage: VelundZUL --check FILE...";
     }
+    // The settings beside the program, read as a run reads them.
+    void settingsAreChecked_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QStringList>("out");
+        QTest::newRow("bad values are warnings")
+            << 0600 << 0
+            << QStringList{"DIR/VelundZUL.conf:1: warning: RETRIES = 'three' is not a whole number of 0 or more; the "
+                           "default is used [bad-setting]",
+                           "DIR/VelundZUL.conf:3: warning: [slow] TLS_MAX = '1.0' is not 1.2 or 1.3; the default is "
+                           "used [bad-setting]"};
+        QTest::newRow("a file a run refuses is an error") << 0666 << 1 << QStringList{"DIR/VelundZUL.conf: error: "};
+    }
+    void settingsAreChecked()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, status);
+        QFETCH(QStringList, out);
+        const QString conf = m_dir.filePath("VelundZUL.conf");
+        QVERIFY(writeBytes(conf, "RETRIES = three\n[slow]\nTLS_MAX = 1.0\n"));
+        QVERIFY(::chmod(conf.toLocal8Bit().constData(), mode_t(mode)) == 0);
+        QProcess p;
+        p.start(m_runner, {"--check", m_dir.filePath("good.zul")});
+        QVERIFY(p.waitForFinished(30000));
+        QFile::remove(conf);
+        QStringList got = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        for (auto& l : got)
+            l.replace(m_dir.path(), "DIR");
+        QCOMPARE(got.size(), out.size());
+        for (int i = 0; i < out.size(); ++i)
+            QVERIFY2(got[i].startsWith(out[i]), qPrintable(got[i]));
+        QCOMPARE(p.exitCode(), status);
+    }
+
     void check()
     {
         QFETCH(QStringList, files);

@@ -1,13 +1,19 @@
+#include "address.h"
 #include "ftpscript/OpenAddress.h"
+#include "runner/CurlSession.h"
 #include "runner/Settings.h"
+#include "runner/Transcript.h"
+#include "support/SecureServers.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <random>
 
 using namespace zul::runner;
 using zul::ftpscript::Scheme;
 
 Q_DECLARE_METATYPE(Scheme)
+Q_DECLARE_METATYPE(CURLoption)
 
 // The partner of an open line, and the trust settings a partner gets.
 class OpenAddressTest : public QObject {
@@ -79,6 +85,134 @@ private slots:
         QCOMPARE(a.scheme, scheme);
         QCOMPARE(QString::fromStdString(a.host), wantHost);
         QCOMPARE(a.port, wantPort);
+    }
+
+    // The reachability library and the script language read a partner text
+    // alike: both refuse it, or both find the same host and port.
+    void agreesWithPing32()
+    {
+        const std::vector<std::string> blanks{"", " ", "\t", "  ", "\r", "\n", "\r\n", " \t"};
+        const std::vector<std::string> schemes{"",        "",    "ftp://", "FTPES://", "ftps://", "sftp://",
+                                               "http://", "://", "sftp:/", "sftp//",   "Sftp://"};
+        const std::vector<std::string> hosts{"h",
+                                             "partner.example",
+                                             "10.1.1.5",
+                                             "::1",
+                                             "[::1]",
+                                             "[fe80::1%eth0]",
+                                             "[",
+                                             "[]",
+                                             "[::1",
+                                             "a@b",
+                                             "x/y",
+                                             "",
+                                             "-",
+                                             "_h",
+                                             "h?",
+                                             "h#",
+                                             "\xe9t\xe9",
+                                             "a]b",
+                                             "a:b",
+                                             "[a]b",
+                                             "[a]]",
+                                             "h.invalid",
+                                             std::string(253, 'a'),
+                                             std::string(254, 'a')};
+        const std::vector<std::string> suffixes{"",       "",     "/",      "//",      ":",  ":21",  ":0", ":65535",
+                                                ":65536", ":021", ":00021", ":000021", ":x", ":2 1", "/in"};
+        const std::vector<std::string> ports{"",    "",      "21",     "0", "2121",  "65535", "65536",
+                                             "+21", "00021", "000021", "x", "21 22", "2\t1",  "sftp://h"};
+        const std::string junk = ":/[]@%.aZ09 \t#?\x01\x7f\x80\xff-_";
+        std::mt19937 random(23);
+        const auto pick = [&](const std::vector<std::string>& v) { return v[random() % v.size()]; };
+        for (int i = 0; i < 40000; ++i) {
+            std::string text = pick(blanks) + pick(schemes) + pick(hosts) + pick(suffixes);
+            if (const std::string port = pick(ports); !port.empty())
+                text += (random() % 4 ? " " : "\t") + port;
+            text += pick(blanks);
+            // Junk: a few characters put in, taken out or replaced anywhere.
+            for (int edits = int(random() % 4) - 1; edits > 0; --edits) {
+                const std::size_t at = text.empty() ? 0 : random() % (text.size() + 1);
+                const char c = junk[random() % junk.size()];
+                switch (random() % 3) {
+                case 0:
+                    text.insert(at, 1, c);
+                    break;
+                case 1:
+                    if (at < text.size())
+                        text.erase(at, 1);
+                    break;
+                default:
+                    if (at < text.size())
+                        text[at] = c;
+                }
+            }
+            char host[PING32_HOST_MAX + 1] = {};
+            unsigned port = 0;
+            const bool pinged = ping32_parse_address(text.c_str(), host, &port) == 0;
+            const auto read = zul::ftpscript::parsePartnerText(text);
+            const auto* a = std::get_if<zul::ftpscript::OpenAddress>(&read);
+            const QByteArray shown = QByteArray::fromStdString(text).toPercentEncoding(" :/[]@.");
+            QVERIFY2(pinged == (a != nullptr), shown.constData());
+            if (a) {
+                QCOMPARE(QByteArray(host), QByteArray::fromStdString(a->host));
+                QCOMPARE(int(port), a->port);
+            }
+        }
+    }
+
+    // An option that carries security and that libcurl refuses ends the login
+    // before any connection, naming the option and the setting.
+    void refusedSecurityOptionFailsClosed_data()
+    {
+        QTest::addColumn<Scheme>("scheme");
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<bool>("password");
+        QTest::addColumn<CURLoption>("refused");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("pinned key not built in") << Scheme::Ftpes << QByteArray("PINNED_KEY = sha256//AAAA\n") << true
+                                                 << CURLOPT_PINNEDPUBLICKEY << "CURLOPT_PINNEDPUBLICKEY for PINNED_KEY";
+        QTest::newRow("CA file") << Scheme::Ftps << QByteArray("CA_FILE = /nowhere/ca.pem\n") << true << CURLOPT_CAINFO
+                                 << "CURLOPT_CAINFO for CA_FILE";
+        QTest::newRow("TLS version") << Scheme::Ftpes << QByteArray() << true << CURLOPT_SSLVERSION
+                                     << "CURLOPT_SSLVERSION for TLS_MAX";
+        QTest::newRow("certificate check") << Scheme::Ftps << QByteArray() << true << CURLOPT_SSL_VERIFYHOST
+                                           << "CURLOPT_SSL_VERIFYHOST for the certificate check";
+        QTest::newRow("known hosts") << Scheme::Sftp << QByteArray() << true << CURLOPT_SSH_KNOWNHOSTS
+                                     << "CURLOPT_SSH_KNOWNHOSTS for KNOWN_HOSTS";
+        QTest::newRow("SSH key") << Scheme::Sftp << QByteArray() << false << CURLOPT_SSH_PRIVATE_KEYFILE
+                                 << "CURLOPT_SSH_PRIVATE_KEYFILE for SSH_KEY";
+    }
+    void refusedSecurityOptionFailsClosed()
+    {
+        QFETCH(Scheme, scheme);
+        QFETCH(QByteArray, conf);
+        QFETCH(bool, password);
+        QFETCH(CURLoption, refused);
+        QFETCH(QString, named);
+        QTemporaryDir home;
+        qputenv("HOME", home.path().toLocal8Bit());
+        QFile key(home.filePath("id_ed25519"));
+        QVERIFY(key.open(QIODevice::WriteOnly));
+        const Settings settings = Settings::fromConfig(
+            ConfigFile::parse(conf.toStdString() + "SSH_KEY = " + key.fileName().toStdString() + "\n"));
+        securityOptionRefusal() = [refused](CURLoption o) { return o == refused ? CURLE_NOT_BUILT_IN : CURLE_OK; };
+        Transcript transcript;
+        ProgressBar progress(false);
+        const auto session = makeSession(scheme, transcript, progress, settings, [] { return false; });
+        session->open("127.0.0.1", zul::test::freePort());
+        session->setLogin("zul", password ? "Secret-pw1" : "");
+        const Outcome o = session->login();
+        securityOptionRefusal() = nullptr;
+        QCOMPARE(int(o.failure), int(Failure::Untrusted));
+        QVERIFY2(QString::fromStdString(o.message).contains(named), o.message.c_str());
+        QVERIFY2(o.message.find("nothing was sent") != std::string::npos, o.message.c_str());
+        // The refusal stays with the handle; a new session without it gets as far as the closed port.
+        QCOMPARE(int(session->login().failure), int(Failure::Untrusted));
+        const auto taken = makeSession(scheme, transcript, progress, settings, [] { return false; });
+        taken->open("127.0.0.1", zul::test::freePort());
+        taken->setLogin("zul", password ? "Secret-pw1" : "");
+        QCOMPARE(int(taken->login().failure), int(Failure::Unreachable));
     }
 
     void trustSettings_data()

@@ -75,6 +75,42 @@ private slots:
         QCOMPARE(slow.backoff.count(), Settings{}.backoff.count()); // a bad number keeps the default
     }
 
+    // Values a run cannot use are named with their line instead of passing unnoticed.
+    void badValuesAreReported_data()
+    {
+        QTest::addColumn<QByteArray>("conf");
+        QTest::addColumn<QString>("env"); // ZUL_RUNNER_RETRIES
+        QTest::addColumn<QStringList>("problems");
+        QTest::newRow("good values") << QByteArray("RETRIES = 5\nTLS_MAX = 1.2\nCA_FILE = x\nSYNC =\n") << ""
+                                     << QStringList{};
+        QTest::newRow("not a number")
+            << QByteArray("# c\nBACKOFF_MS = junk\n") << ""
+            << QStringList{"2: BACKOFF_MS = 'junk' is not a whole number of 0 or more; the default is used"};
+        QTest::newRow("negative, trailing unit, too big, in a section")
+            << QByteArray("DEADLINE = -1\n[slow]\nstall_timeout = 60s\nLOG_MAX_BYTES = 99999999999999999999\n") << ""
+            << QStringList{"1: DEADLINE = '-1' is not a whole number of 0 or more; the default is used",
+                           "3: [slow] STALL_TIMEOUT = '60s' is not a whole number of 0 or more; the default is used",
+                           "4: [slow] LOG_MAX_BYTES = '99999999999999999999' is not a whole number of 0 or more; the "
+                           "default is used"};
+        QTest::newRow("unknown word") << QByteArray("TLS_MAX = 1.0\n") << ""
+                                      << QStringList{"1: TLS_MAX = '1.0' is not 1.2 or 1.3; the default is used"};
+        QTest::newRow("environment") << QByteArray() << "three"
+                                     << QStringList{"0: the environment's ZUL_RUNNER_RETRIES = 'three' is not a whole "
+                                                    "number of 0 or more; the default is used"};
+    }
+    void badValuesAreReported()
+    {
+        QFETCH(QByteArray, conf);
+        QFETCH(QString, env);
+        QFETCH(QStringList, problems);
+        if (!env.isEmpty())
+            ::setenv("ZUL_RUNNER_RETRIES", env.toLatin1().constData(), 1);
+        QStringList found;
+        for (const auto& p : settingsProblems(ConfigFile::parse(conf.toStdString())))
+            found << QString::number(p.line) + ": " + QString::fromStdString(p.message);
+        QCOMPARE(found, problems);
+    }
+
     // Settings that someone else could have written are
     // refused, naming the file and the fix; the package's link to /etc is followed.
     void untrustedSettingsAreRefused_data()

@@ -49,7 +49,19 @@ QByteArray output(const QString& program, const QStringList& args)
     return p.readAllStandardOutput();
 }
 
-// A port nobody listens on right now; a server that loses the race is started again.
+bool answers(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(quint16(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+} // namespace
+
 int freePort()
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -64,19 +76,6 @@ int freePort()
     ::close(fd);
     return port;
 }
-
-bool answers(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(quint16(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-} // namespace
 
 bool TestAccount::ensure(QString* why)
 {

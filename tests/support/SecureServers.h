@@ -10,6 +10,9 @@
 
 namespace zul::test {
 
+// A loopback port nobody listens on right now; a server that loses the race is started again.
+int freePort();
+
 // The one system account that vsftpd and sshd log in during the tests. It is
 // created (as root) on first use, with a shell from /etc/shells so that PAM
 // lets it log in to FTP, and "/" as its home.

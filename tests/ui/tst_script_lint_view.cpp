@@ -124,6 +124,22 @@ private slots:
         QCOMPARE(command.layout()->formats()[0].format.fontWeight(), int(QFont::Bold));
     }
 
+    // The partner check's reading is a finding like any other: an earlier
+    // line holding "open" is underlined and named in the status line.
+    void partnerCheckReadingAnotherLineIsShown()
+    {
+        frmZULINF& f = shownForm();
+        auto* box = child<QPlainTextEdit>(&f, "txtZUL");
+        f.setScriptText("lcd /data/reopen\r\nopen 10.1.1.5\r\nuser ops pw\r\nquit\r\n");
+        QTRY_VERIFY2(child<QLabel>(&f, "lblLint")
+                         ->text()
+                         .startsWith("1 warning: line 1: the partner check before a "
+                                     "run will read"),
+                     qPrintable(child<QLabel>(&f, "lblLint")->text()));
+        QVERIFY(!wavy(box, 1).isEmpty());
+        QVERIFY(wavy(box, 2).isEmpty());
+    }
+
     // In a long script the lint stays off the key strokes: it runs once,
     // after typing pauses, and its redrawing of the marks starts no other run.
     void longScriptLintsOncePerPause()

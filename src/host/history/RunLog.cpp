@@ -1,6 +1,7 @@
 #include "host/history/RunLog.h"
 
 #include "host/history/Json.h"
+#include "platform/FileLock.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,7 +14,6 @@
 #include <memory>
 #include <queue>
 #include <set>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -420,8 +420,7 @@ std::vector<std::unique_ptr<ReverseLines>> RunLog::openRunFiles() const
     if (lock < 0 && errno == ENOENT)
         lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660);
     if (lock >= 0)
-        while (::flock(lock, LOCK_SH) != 0 && errno == EINTR) {
-        }
+        zul::platform::lockDescriptor(lock, zul::platform::LockKind::Shared, {});
     std::vector<std::unique_ptr<ReverseLines>> files;
     const std::string runs = runsPath();
     for (int k = 0;; ++k) {
