@@ -52,6 +52,36 @@ std::string homePath(const std::string& path)
     return std::string(home && *home ? home : "/") + path.substr(1);
 }
 
+// "on"/"off" and their usual spellings; anything else leaves the default.
+void readSwitch(const ConfigFile& config, const std::string& host, const char* key, bool& target)
+{
+    const std::string v = upperKey(config.value(key, host).value_or(""));
+    if (v == "ON" || v == "YES" || v == "TRUE" || v == "1")
+        target = true;
+    else if (v == "OFF" || v == "NO" || v == "FALSE" || v == "0")
+        target = false;
+}
+
+void readTransferKeys(const ConfigFile& config, const std::string& host, Settings& s)
+{
+    const std::string temp = upperKey(config.value("UPLOAD_TEMP", host).value_or(""));
+    if (temp == "SUFFIX")
+        s.uploadTemp = Settings::UploadTemp::Suffix;
+    else if (temp == "PREFIX")
+        s.uploadTemp = Settings::UploadTemp::Prefix;
+    else if (temp == "OFF")
+        s.uploadTemp = Settings::UploadTemp::Off;
+    const std::string verify = upperKey(config.value("VERIFY", host).value_or(""));
+    if (verify == "HASH")
+        s.verify = Settings::Verify::Hash;
+    else if (verify == "OFF")
+        s.verify = Settings::Verify::Off;
+    else if (verify == "SIZE")
+        s.verify = Settings::Verify::Size;
+    readSwitch(config, host, "RESUME", s.resume);
+    readSwitch(config, host, "KEEP_TIME", s.keepTime);
+}
+
 } // namespace
 
 ConfigFile ConfigFile::parse(const std::string& text)
@@ -157,6 +187,7 @@ Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
     }
     s.onFailure = config.value("ON_FAILURE", host).value_or("");
     readNumber(config, host, "ON_FAILURE_TIMEOUT", s.onFailureTimeout);
+    readTransferKeys(config, host, s);
     s.source = config;
     return s;
 }
