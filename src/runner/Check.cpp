@@ -5,8 +5,14 @@
 
 namespace zul::runner {
 
-int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err)
+int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err, const ConfigFile& config)
 {
+    ftpscript::LintOptions options;
+    options.uploads = [&config](const std::string& host) {
+        const Settings s = Settings::fromConfig(config, host);
+        return ftpscript::LintOptions::Uploads{s.uploadTemp != Settings::UploadTemp::Off,
+                                               s.verify == Settings::Verify::Hash};
+    };
     if (files.empty()) {
         std::fprintf(err, "usage: VelundZUL --check FILE...\n");
         return 2;
@@ -20,7 +26,7 @@ int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FIL
             unreadable = true;
             continue;
         }
-        const auto found = ftpscript::lint(*text);
+        const auto found = ftpscript::lint(*text, options);
         for (const auto& d : found)
             std::fprintf(out, "%s:%d: %s: %s [%s]\n", file.c_str(), d.line,
                          std::string(ftpscript::severityName(d.severity)).c_str(), d.message.c_str(), d.code.c_str());

@@ -99,7 +99,8 @@ int main(int argc, char** argv)
         return 0;
     }
     if (argc >= 2 && std::string_view(argv[1]) == "--check")
-        return checkScripts({argv + 2, argv + argc}, stdout, stderr);
+        return checkScripts({argv + 2, argv + argc}, stdout, stderr,
+                            ConfigFile::read(ownFolder() + "/VelundZUL.conf"));
     installSignals();
     const std::string appFolder = ownFolder();
     std::string configError;
