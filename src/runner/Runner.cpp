@@ -526,8 +526,9 @@ RunResult Runner::put(const std::string& localName, const std::string& remote, b
     const bool ascii = m_session->ascii();
     TransferStats stats;
     bool broken = false; // the last attempt stopped on the way: the temporary file may be continued
+    std::int64_t from = 0;
     Outcome o = retrying([&]() -> Outcome {
-        const std::int64_t from = broken ? continueAt(target, source) : 0;
+        from = broken ? continueAt(target, source) : 0;
         broken = false;
         Outcome r = m_session->upload(target, source, append, stats, from);
         if (!r.ok()) {
@@ -556,7 +557,8 @@ RunResult Runner::put(const std::string& localName, const std::string& remote, b
     }
     ++m_totals.filesUp;
     m_totals.bytesUp += stats.bytes;
-    m_transcript.note("sent " + local + " as " + remote + ": " + platform::counted(stats.bytes, "byte", "bytes") + " in " +
+    m_transcript.note("sent " + local + " as " + remote + ": " + platform::counted(stats.bytes, "byte", "bytes") +
+                      (from > 0 ? " from byte " + std::to_string(from) + " on" : std::string()) + " in " +
                       std::to_string(stats.seconds).substr(0, 6) + " s, " + formatRate(stats.bytes, stats.seconds));
     return {};
 }
