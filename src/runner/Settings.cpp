@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace zul::runner {
 
@@ -52,32 +54,33 @@ std::string homePath(const std::string& path)
     return std::string(home && *home ? home : "/") + path.substr(1);
 }
 
+// One of a key's words, in any letter case; anything else leaves the default.
+template <typename T>
+void readChoice(const ConfigFile& config, const std::string& host, const char* key,
+                std::initializer_list<std::pair<const char*, T>> words, T& target)
+{
+    const std::string v = upperKey(config.value(key, host).value_or(""));
+    for (const auto& [word, value] : words)
+        if (v == word)
+            target = value;
+}
+
 // "on"/"off" and their usual spellings; anything else leaves the default.
 void readSwitch(const ConfigFile& config, const std::string& host, const char* key, bool& target)
 {
-    const std::string v = upperKey(config.value(key, host).value_or(""));
-    if (v == "ON" || v == "YES" || v == "TRUE" || v == "1")
-        target = true;
-    else if (v == "OFF" || v == "NO" || v == "FALSE" || v == "0")
-        target = false;
+    readChoice(config, host, key,
+               {{"ON", true}, {"YES", true}, {"TRUE", true}, {"1", true}, {"OFF", false}, {"NO", false},
+                {"FALSE", false}, {"0", false}},
+               target);
 }
 
 void readTransferKeys(const ConfigFile& config, const std::string& host, Settings& s)
 {
-    const std::string temp = upperKey(config.value("UPLOAD_TEMP", host).value_or(""));
-    if (temp == "SUFFIX")
-        s.uploadTemp = Settings::UploadTemp::Suffix;
-    else if (temp == "PREFIX")
-        s.uploadTemp = Settings::UploadTemp::Prefix;
-    else if (temp == "OFF")
-        s.uploadTemp = Settings::UploadTemp::Off;
-    const std::string verify = upperKey(config.value("VERIFY", host).value_or(""));
-    if (verify == "HASH")
-        s.verify = Settings::Verify::Hash;
-    else if (verify == "OFF")
-        s.verify = Settings::Verify::Off;
-    else if (verify == "SIZE")
-        s.verify = Settings::Verify::Size;
+    using Temp = Settings::UploadTemp;
+    using Verify = Settings::Verify;
+    readChoice(config, host, "UPLOAD_TEMP", {{"OFF", Temp::Off}, {"SUFFIX", Temp::Suffix}, {"PREFIX", Temp::Prefix}},
+               s.uploadTemp);
+    readChoice(config, host, "VERIFY", {{"OFF", Verify::Off}, {"SIZE", Verify::Size}, {"HASH", Verify::Hash}}, s.verify);
     readSwitch(config, host, "RESUME", s.resume);
     readSwitch(config, host, "KEEP_TIME", s.keepTime);
 }
