@@ -215,6 +215,11 @@ std::string wordText(std::string_view line, WordSpan span)
     return out;
 }
 
+bool isDataSetName(std::string_view name)
+{
+    return name.size() >= 2 && name.front() == '\'' && name.back() == '\'';
+}
+
 MarkerLine splitMarker(std::string_view trimmed)
 {
     MarkerLine m;
@@ -237,7 +242,7 @@ std::string markerKeyOf(const std::vector<std::string>& getArgs)
     if (getArgs.empty())
         return {};
     std::string name = getArgs.size() > 1 ? getArgs[1] : getArgs[0];
-    if (getArgs.size() == 1 && name.size() >= 2 && name.front() == '\'' && name.back() == '\'')
+    if (getArgs.size() == 1 && isDataSetName(name))
         name = name.substr(1, name.size() - 2);
     for (char& c : name)
         if (c == '\\')

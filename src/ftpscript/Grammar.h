@@ -62,6 +62,10 @@ void wordSpans(std::string_view line, std::vector<WordSpan>& out);
 // The word as splitWords gives it: double quotes removed, single quotes kept.
 std::string wordText(std::string_view line, WordSpan span);
 
+// A remote name in single quotes, as wordText keeps it: a fully qualified
+// mainframe data set name, which the partner takes as written and cannot rename.
+bool isDataSetName(std::string_view name);
+
 // "****" in front of a PUT that the transfer check disabled.
 inline constexpr std::string_view kDisabledPrefix = "****";
 // "**" key "=&" target "&" after a redirected GET.

@@ -131,14 +131,19 @@ private:
             m_loggedIn = false;
             m_openAt = m_line;
             m_scheme = Scheme::Ftp;
+            m_uploads = {};
+            m_ascii = false;
             if (countOk) {
                 const std::string port = n == 2 ? arg(l, 1) : std::string();
                 const auto a =
                     parseOpenAddress(arg(l, 0), n == 2 ? std::optional<std::string_view>(port) : std::nullopt);
-                if (const auto* e = std::get_if<AddressError>(&a))
+                if (const auto* e = std::get_if<AddressError>(&a)) {
                     error(e->code, e->message);
-                else
+                } else {
                     m_scheme = std::get<OpenAddress>(a).scheme;
+                    if (m_options.uploads)
+                        m_uploads = m_options.uploads(std::get<OpenAddress>(a).host);
+                }
                 if (!m_firstOpen.line) {
                     m_firstOpen.line = m_line;
                     if (const auto* o = std::get_if<OpenAddress>(&a))
@@ -163,15 +168,26 @@ private:
                     error("transfer-type", "unknown transfer type " + quoted(t) + " (ascii, a, binary, image or i)");
                 else if (isAsciiType(t))
                     asciiOverSftp(name);
+                if (isTransferType(t))
+                    m_ascii = isAsciiType(t);
             }
             break;
         case Verb::Ascii:
             asciiOverSftp(name);
+            m_ascii = true;
+            break;
+        case Verb::Binary:
+            m_ascii = false;
             break;
         case Verb::Put:
         case Verb::Append:
-            if (countOk)
+            if (countOk) {
                 localFileThere(arg(l, 0));
+                uploadSettings(v.verb, n == 2 ? arg(l, 1) : std::string());
+            }
+            break;
+        case Verb::Mput:
+            uploadSettings(v.verb, {});
             break;
         case Verb::Lcd:
             if (countOk && n == 1)
@@ -190,6 +206,26 @@ private:
     {
         if (m_connected && m_scheme == Scheme::Sftp)
             warning("ascii-over-sftp", quoted(name) + " over SFTP: files go as they are, line ends are not converted");
+    }
+
+    // The partner's upload settings that cannot apply to this upload.
+    void uploadSettings(Verb verb, const std::string& remote)
+    {
+        if (!m_connected)
+            return;
+        if (m_uploads.temporaryName && verb == Verb::Append)
+            warning("upload-temp", "UPLOAD_TEMP does not apply to 'append': it adds to the remote file under its "
+                                   "own name");
+        else if (m_uploads.temporaryName && isDataSetName(remote))
+            warning("upload-temp", "UPLOAD_TEMP cannot apply to the data set name " + remote +
+                                       ": it is written under its own name (a data set cannot be renamed into place)");
+        if (m_uploads.hash && verb != Verb::Append) {
+            if (m_scheme == Scheme::Sftp)
+                warning("verify-hash", "VERIFY hash cannot apply over SFTP, which offers no hash: uploads are "
+                                       "checked by their size");
+            else if (m_ascii)
+                warning("verify-hash", "VERIFY hash cannot apply to an ASCII upload: its bytes change on the way");
+        }
     }
 
     void localFileThere(const std::string& name)
@@ -250,6 +286,8 @@ private:
     int m_openAt = 0;
     int m_closedAt = 0;
     Scheme m_scheme = Scheme::Ftp;
+    LintOptions::Uploads m_uploads;
+    bool m_ascii = false;
     bool m_getLine = false; // the last line that was not blank is a GET
     ScannedLine m_get;
     FirstOpen m_firstOpen;

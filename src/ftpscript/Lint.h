@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,13 @@ struct LintOptions {
     bool checkLocalFiles = true;
     // Where relative local names start; empty: only absolute names are looked at.
     std::string localFolder;
+    // How the runner's settings treat uploads to a partner, when the caller knows them:
+    // the lines where a setting cannot apply are warned of.
+    struct Uploads {
+        bool temporaryName = false; // UPLOAD_TEMP suffix or prefix
+        bool hash = false;          // VERIFY hash
+    };
+    std::function<Uploads(const std::string& host)> uploads;
 };
 
 // Every problem of a script, in line order, without connecting anywhere or

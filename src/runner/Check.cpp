@@ -9,10 +9,8 @@ namespace zul::runner {
 namespace {
 
 // True when a run would refuse the settings.
-bool checkSettings(const std::string& path, std::FILE* out)
+bool reportSettings(const std::string& path, const ConfigFile& config, const std::string& error, std::FILE* out)
 {
-    std::string error;
-    const ConfigFile config = ConfigFile::read(path, &error);
     if (!error.empty())
         std::fprintf(out, "%s: %s: %s [settings]\n", path.c_str(), config.refused() ? "error" : "warning",
                      error.c_str());
@@ -29,12 +27,20 @@ bool checkSettings(const std::string& path, std::FILE* out)
 
 int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FILE* err, const std::string& settingsPath)
 {
+    std::string settingsError;
+    const ConfigFile config = settingsPath.empty() ? ConfigFile() : ConfigFile::read(settingsPath, &settingsError);
+    ftpscript::LintOptions options;
+    options.uploads = [&config](const std::string& host) {
+        const Settings s = Settings::fromConfig(config, host);
+        return ftpscript::LintOptions::Uploads{s.uploadTemp != Settings::UploadTemp::Off,
+                                               s.verify == Settings::Verify::Hash};
+    };
     if (files.empty()) {
         std::fprintf(err, "usage: VelundZUL --check FILE...\n");
         return 2;
     }
     bool unreadable = false;
-    bool problems = !settingsPath.empty() && checkSettings(settingsPath, out);
+    bool problems = !settingsPath.empty() && reportSettings(settingsPath, config, settingsError, out);
     for (const auto& file : files) {
         const auto text = platform::readAll(file, platform::Links::Follow);
         if (!text) {
@@ -42,7 +48,7 @@ int checkScripts(const std::vector<std::string>& files, std::FILE* out, std::FIL
             unreadable = true;
             continue;
         }
-        const auto found = ftpscript::lint(*text);
+        const auto found = ftpscript::lint(*text, options);
         for (const auto& d : found)
             std::fprintf(out, "%s:%d: %s: %s [%s]\n", file.c_str(), d.line,
                          std::string(ftpscript::severityName(d.severity)).c_str(), d.message.c_str(), d.code.c_str());

@@ -79,6 +79,8 @@ void CurlSession::resetRequestOptions()
     setopt(c, CURLOPT_DIRLISTONLY, 0L);
     setopt(c, CURLOPT_FILETIME, 0L);
     setopt(c, CURLOPT_INFILESIZE_LARGE, curl_off_t(-1));
+    setopt(c, CURLOPT_RESUME_FROM_LARGE, curl_off_t(0));
+    m_startedAt = 0;
     m_errorBuffer[0] = '\0';
     m_sinkFailed = false;
 }
@@ -141,10 +143,16 @@ Outcome CurlSession::downloaded(const std::string& remote, PartFile& sink, Trans
     curl_off_t bytes = 0, micros = 0;
     curl_easy_getinfo(m_curl, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
     curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
-    stats = {sink.size(), double(micros) / 1e6};
-    if (o.ok() && bytes != sink.size())
+    stats.bytes = sink.size();
+    stats.seconds = double(micros) / 1e6;
+    curl_off_t time = -1;
+    curl_easy_getinfo(m_curl, CURLINFO_FILETIME_T, &time);
+    if (time >= 0)
+        stats.seen.mtime = time;
+    stats.broken = o.failure == Failure::Transient || o.failure == Failure::TimedOut;
+    if (o.ok() && bytes != sink.size() - m_startedAt)
         return {Failure::Local, "get " + remote + ": received " + platform::counted(bytes, "byte", "bytes") + " but wrote " +
-                                    std::to_string(sink.size())};
+                                    std::to_string(sink.size() - m_startedAt)};
     return o;
 }
 
@@ -154,11 +162,32 @@ Outcome CurlSession::uploaded(const std::string& remote, SourceFile& source, boo
     curl_off_t bytes = 0, micros = 0;
     curl_easy_getinfo(m_curl, CURLINFO_SIZE_UPLOAD_T, &bytes);
     curl_easy_getinfo(m_curl, CURLINFO_TOTAL_TIME_T, &micros);
-    stats = {bytes, double(micros) / 1e6};
-    if (o.ok() && checkSize && bytes != source.size())
+    stats.bytes = bytes;
+    stats.seconds = double(micros) / 1e6;
+    if (o.ok() && checkSize && bytes != source.size() - m_startedAt)
         return {Failure::Transient, "put " + remote + ": sent " + std::to_string(bytes) + " of " +
-                                        std::to_string(source.size()) + " bytes"};
+                                        std::to_string(source.size() - m_startedAt) + " bytes"};
     return o;
+}
+
+bool CurlSession::resumeDownload(PartFile& sink, bool setOffset)
+{
+    // The time comes with the transfer, for the retry's check that the file is unchanged.
+    if (m_settings.resume && !ascii())
+        setopt(m_curl, CURLOPT_FILETIME, 1L);
+    m_startedAt = sink.size();
+    if (m_startedAt > 0 && setOffset)
+        setopt(m_curl, CURLOPT_RESUME_FROM_LARGE, curl_off_t(m_startedAt));
+    return m_startedAt > 0;
+}
+
+void CurlSession::startUpload(SourceFile& source, std::int64_t from)
+{
+    m_startedAt = from;
+    ::lseek(source.fd(), from, SEEK_SET);
+    setopt(m_curl, CURLOPT_UPLOAD, 1L);
+    if (from > 0)
+        setopt(m_curl, CURLOPT_APPEND, 1L);
 }
 
 size_t CurlSession::readSource(char* buffer, size_t room)

@@ -71,6 +71,11 @@ protected:
     // Stats of the transfer just performed; a byte count that does not match is a failure.
     Outcome downloaded(const std::string& remote, PartFile& sink, TransferStats& stats, Outcome o);
     Outcome uploaded(const std::string& remote, SourceFile& source, bool checkSize, TransferStats& stats, Outcome o);
+    // A download that continues a part file, from its size; false when it starts at byte 0.
+    // setOffset false: the session asks for the offset itself.
+    bool resumeDownload(PartFile& sink, bool setOffset = true);
+    // An upload of source from byte from on, appended to what the partner has.
+    void startUpload(SourceFile& source, std::int64_t from);
 
     // Bytes for an upload from m_source; zero at its end, CURL_READFUNC_ABORT on an error.
     virtual size_t readSource(char* buffer, size_t room);
@@ -95,6 +100,7 @@ protected:
     ListingBuffer m_listing;
     SourceFile* m_source = nullptr;
     bool m_sinkFailed = false;
+    std::int64_t m_startedAt = 0; // the byte a download or upload started from
 
 private:
     static std::string refusalText(CURLoption o, const char* setting, CURLcode rc);

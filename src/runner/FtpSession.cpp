@@ -1,9 +1,12 @@
 #include "runner/FtpSession.h"
 
+#include "platform/CommandWords.h"
+#include "platform/Text.h"
 #include "runner/Masking.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -91,6 +94,7 @@ void FtpSession::close()
     m_folderCommands.clear();
     m_siteCommands.clear();
     m_restorePending = false;
+    m_features.reset();
 }
 
 void FtpSession::reconnect()
@@ -205,6 +209,7 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
     setopt(c, CURLOPT_QUOTE, m_quote);
     setopt(c, CURLOPT_PREQUOTE, m_prequote);
     m_lastReplies.clear();
+    m_answered.clear();
 }
 
 Outcome FtpSession::perform(const std::string& what)
@@ -475,48 +480,149 @@ Outcome FtpSession::download(const std::string& remote, PartFile& sink, bool ver
     // SIZE is asked for ourselves ('*': a server without it is no failure).
     const bool compare = verifySize && !m_ascii;
     std::vector<std::string> before = typeCommands();
-    if (compare)
+    if (compare || (m_settings.resume && !m_ascii))
         before.push_back("*SIZE " + remotePath(remote));
+    // Received to the end, libcurl sends no REST of its own: it is asked for here.
+    if (sink.size() > 0)
+        before.push_back("REST " + std::to_string(sink.size()));
     prepare(remotePath(remote), {}, before);
     setopt(m_curl, CURLOPT_IGNORE_CONTENT_LENGTH, 1L);
+    const bool resumed = resumeDownload(sink, false);
     m_sink = &sink;
     m_progress.begin(remote, -1);
     Outcome o = perform("get " + remote);
     m_sink = nullptr;
     m_serverInAscii = m_ascii;
+    stats.seen = {};
+    const std::vector<std::string> sizeReplies = repliesTo("SIZE");
+    for (const auto& reply : sizeReplies)
+        stats.seen.size = announcedSize(reply);
     o = downloaded(remote, sink, stats, std::move(o));
     if (!o.ok() || !compare)
         return o;
     for (const auto& reply : m_lastReplies) {
-        const auto announced = announcedSize(reply);
-        if (announced && *announced != sink.size()) {
-            const std::string what = "get " + remote + ": the server announced " + std::to_string(*announced) +
-                                     " bytes (\"" + reply + "\") but sent " + std::to_string(sink.size()) +
-                                     "; the file is not taken";
-            m_transcript.error(what);
-            return {Failure::Transient, what};
-        }
+        // After a REST the opening reply may count what is left, or the whole file.
+        if (replyCodeOf(reply) != 150 || resumed)
+            continue;
+        if (const auto announced = announcedSize(reply); announced && *announced != sink.size())
+            return announcedOtherSize(remote, reply, *announced, sink.size());
     }
+    for (const auto& reply : sizeReplies)
+        if (const auto announced = announcedSize(reply); announced && *announced != sink.size())
+            return announcedOtherSize(remote, reply, *announced, sink.size());
     return o;
 }
 
-Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats)
+Outcome FtpSession::announcedOtherSize(const std::string& remote, const std::string& reply, std::int64_t announced,
+                                       std::int64_t got)
+{
+    const std::string what = "get " + remote + ": the server announced " + std::to_string(announced) + " bytes (\"" +
+                             reply + "\") but sent " + std::to_string(got) + "; the file is not taken";
+    m_transcript.error(what);
+    return {Failure::Transient, what};
+}
+
+Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats,
+                           std::int64_t from)
 {
     prepare(remotePath(remote), {}, typeCommands());
-    ::lseek(source.fd(), 0, SEEK_SET);
-    setopt(m_curl, CURLOPT_UPLOAD, 1L);
-    setopt(m_curl, CURLOPT_APPEND, append ? 1L : 0L);
+    startUpload(source, from);
+    if (append)
+        setopt(m_curl, CURLOPT_APPEND, 1L);
     if (!m_ascii)
-        setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(source.size()));
+        setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(source.size() - from));
     m_source = &source;
     m_sourceAscii = m_ascii;
     m_lastWasCr = false;
     m_pending.clear();
     m_progress.begin(remote, m_ascii ? -1 : source.size());
-    Outcome o = perform((append ? "append " : "put ") + remote);
+    Outcome o = perform((append || from > 0 ? "append " : "put ") + remote);
     m_source = nullptr;
     m_serverInAscii = m_ascii;
     return uploaded(remote, source, !m_ascii, stats, std::move(o));
+}
+
+std::vector<std::string> FtpSession::repliesTo(std::string_view verb) const
+{
+    std::vector<std::string> out;
+    for (const auto& [sent, reply] : m_answered)
+        if (sent == verb && replyCodeOf(reply) >= 200 && replyCodeOf(reply) < 300)
+            out.push_back(reply);
+    return out;
+}
+
+const std::vector<std::string>& FtpSession::features()
+{
+    if (!m_features) {
+        std::vector<std::string> replies;
+        m_features.emplace();
+        if (commands({"FEAT"}, &replies).ok())
+            for (const auto& r : replies)
+                if (!r.empty() && r.front() == ' ')
+                    m_features->push_back(platform::upper(platform::trim(r)));
+    }
+    return *m_features;
+}
+
+Outcome FtpSession::remoteHash(const std::string& remote, RemoteHash& out)
+{
+    const auto& feat = features();
+    const auto offered = [&](std::string_view f) {
+        return std::any_of(feat.begin(), feat.end(), [&](const std::string& l) { return l == f; });
+    };
+    const std::string path = remotePath(remote);
+    // HASH names its algorithms in one line: "HASH SHA-256*;SHA-1;MD5;CRC32".
+    for (const auto& line : feat) {
+        if (line.rfind("HASH ", 0) != 0)
+            continue;
+        for (const char* algorithm : {"SHA-256", "SHA-1", "MD5", "CRC32"}) {
+            std::string list = ";" + line.substr(5) + ";";
+            list.erase(std::remove(list.begin(), list.end(), '*'), list.end());
+            if (list.find(std::string(";") + algorithm + ";") == std::string::npos)
+                continue;
+            Outcome o = commands({"OPTS HASH " + std::string(algorithm), "HASH " + path});
+            if (!o.ok())
+                return o;
+            // "213 SHA-256 0-49 A1B2... name": the digits follow the byte range.
+            const auto answer = repliesTo("HASH");
+            const auto words = platform::splitWords(answer.empty() ? std::string() : answer.back());
+            if (words.size() < 4 || replyCodeOf(words[0]) != 213)
+                return {Failure::Remote, "HASH " + remote + ": unexpected reply"};
+            out = {algorithm, words[3]};
+            return o;
+        }
+    }
+    for (const auto& [verb, algorithm] : {std::pair{"XSHA256", "SHA-256"}, std::pair{"XSHA1", "SHA-1"},
+                                          std::pair{"XMD5", "MD5"}, std::pair{"XCRC", "CRC32"}}) {
+        if (!offered(verb))
+            continue;
+        Outcome o = commands({std::string(verb) + " " + path});
+        if (!o.ok())
+            return o;
+        // "250 9A3C..." or "213 9a3c... name": the first word of hex digits.
+        const auto answer = repliesTo(verb);
+        const auto words = platform::splitWords(answer.empty() ? std::string() : answer.back());
+        for (std::size_t i = 1; i < words.size(); ++i)
+            if (!words[i].empty() && words[i].find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+                out = {algorithm, words[i]};
+                return o;
+            }
+        return {Failure::Remote, std::string(verb) + " " + remote + ": no hash in the reply"};
+    }
+    return {Failure::Unsupported, "the server offers no hash (HASH, XSHA256, XSHA1, XMD5 or XCRC in FEAT)"};
+}
+
+Outcome FtpSession::setTime(const std::string& remote, std::int64_t mtime)
+{
+    const auto& feat = features();
+    if (std::find(feat.begin(), feat.end(), "MFMT") == feat.end())
+        return {Failure::Unsupported, "the server offers no MFMT: the times of uploads are not kept"};
+    const std::time_t t = std::time_t(mtime);
+    std::tm utc{};
+    ::gmtime_r(&t, &utc);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &utc);
+    return commands({"MFMT " + std::string(stamp) + " " + remotePath(remote)});
 }
 
 Outcome FtpSession::list(const std::string& remote, bool namesOnly, std::string& out)
@@ -555,9 +661,11 @@ int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void
             continue;
         if (type == CURLINFO_HEADER_OUT) {
             s->m_transcript.sent(line);
+            s->m_lastVerb = platform::upper(line.substr(0, line.find(' ')));
         } else {
             s->m_transcript.reply(line);
             s->m_lastReplies.push_back(line);
+            s->m_answered.emplace_back(s->m_lastVerb, line);
             if (s->m_replies)
                 s->m_replies->push_back(line);
         }

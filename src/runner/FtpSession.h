@@ -50,7 +50,10 @@ public:
     Outcome passive() override;
     Outcome facts(const std::string& remote, ServerFacts& out) override;
     Outcome download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats) override;
-    Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats) override;
+    Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats,
+                   std::int64_t from = 0) override;
+    Outcome remoteHash(const std::string& remote, RemoteHash& out) override;
+    Outcome setTime(const std::string& remote, std::int64_t mtime) override;
     Outcome list(const std::string& remote, bool namesOnly, std::string& out) override;
 
     // The remote name as sent: relative names prefixed with the working folder.
@@ -79,6 +82,12 @@ private:
     static int closeGently(void*, curl_socket_t fd);
 
     CURLcode transfer();
+    // The server's FEAT lines, asked for once per session, trimmed and upper-cased.
+    const std::vector<std::string>& features();
+    // The positive replies of this request to the command verb, in order.
+    std::vector<std::string> repliesTo(std::string_view verb) const;
+    Outcome announcedOtherSize(const std::string& remote, const std::string& reply, std::int64_t announced,
+                               std::int64_t got);
 
     CURLM* m_multi = nullptr;                  // owns the connection cache between requests
     curl_socket_t m_control = CURL_SOCKET_BAD; // the control connection after the last request
@@ -93,10 +102,13 @@ private:
     std::vector<std::string> m_folderCommands; // replayed when the folder is not absolute
     std::vector<std::string> m_siteCommands;
     std::string m_tlsUsed; // "TLSv1.3 / TLS_AES_256_GCM_SHA384" as libcurl last reported it
+    std::optional<std::vector<std::string>> m_features;
 
     // Per request.
     std::vector<std::string>* m_replies = nullptr;
     std::vector<std::string> m_lastReplies;
+    std::vector<std::pair<std::string, std::string>> m_answered; // (verb sent, reply) in order
+    std::string m_lastVerb;                                      // of the last command sent
     bool m_sourceAscii = false;
     bool m_lastWasCr = false;
     std::string m_pending; // converted bytes that did not fit curl's buffer

@@ -183,8 +183,17 @@ std::string SourceFile::open(const std::string& path)
     if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))
         return path + " is not a normal file";
     m_size = st.st_size;
+    m_mtime = st.st_mtim.tv_sec;
+    m_mtimeNs = st.st_mtim.tv_nsec;
     ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return {};
+}
+
+bool SourceFile::unchanged() const
+{
+    struct stat st {};
+    return ::fstat(m_fd, &st) == 0 && st.st_size == m_size && st.st_mtim.tv_sec == m_mtime &&
+           st.st_mtim.tv_nsec == m_mtimeNs;
 }
 
 } // namespace zul::runner

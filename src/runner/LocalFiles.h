@@ -62,10 +62,15 @@ public:
     std::string open(const std::string& path); // empty on success
     int fd() const { return m_fd; }
     std::int64_t size() const { return m_size; }
+    std::int64_t mtime() const { return m_mtime; } // seconds since the epoch, when opened
+    // The file has the size and time it had when it was opened.
+    bool unchanged() const;
 
 private:
     int m_fd = -1;
     std::int64_t m_size = 0;
+    std::int64_t m_mtime = 0;
+    std::int64_t m_mtimeNs = 0;
 };
 
 std::string errnoText(int err);

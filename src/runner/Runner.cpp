@@ -1,7 +1,9 @@
 #include "runner/Runner.h"
 
+#include "ftpscript/Grammar.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "runner/Checksum.h"
 #include "runner/Masking.h"
 #include "runner/Netrc.h"
 #include "runner/ReceiptRegister.h"
@@ -35,7 +37,7 @@ std::string realFolder(const std::string& path)
 // a plain name in the local folder as mget makes the names of a listing.
 std::optional<std::string> defaultLocalName(std::string remote, std::string* why)
 {
-    if (remote.size() >= 2 && remote.front() == '\'' && remote.back() == '\'')
+    if (ftpscript::isDataSetName(remote))
         remote = remote.substr(1, remote.size() - 2);
     return safeLocalName(remote, why);
 }
@@ -477,18 +479,33 @@ RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const s
         }
     }
     TransferStats stats;
-    std::string localError;
+    // Kept between attempts: after a broken transfer the retry may continue it.
+    PartFile part;
+    std::optional<ServerFacts> brokenAt;
+    std::int64_t sentAgain = 0;
     Outcome o = retrying([&]() -> Outcome {
-        PartFile part;
-        if (auto e = part.create(local, m_settings.syncReceived); !e.empty())
-            return {Failure::Local, "get " + remote + ": " + e};
+        if (!brokenAt || !mayContinue(remote, part, *brokenAt)) {
+            sentAgain += part.size();
+            if (auto e = part.create(local, m_settings.syncReceived); !e.empty())
+                return {Failure::Local, "get " + remote + ": " + e};
+        }
+        brokenAt.reset();
         Outcome r = m_session->download(remote, part, !last.options.checkSize, stats);
-        if (!r.ok())
-            return r; // the part file goes with it; the earlier target stays
+        if (!r.ok()) {
+            // Kept only after a dropped connection and while RESUME allows; else the earlier target stays alone.
+            if (stats.broken && m_settings.resume && !m_session->ascii() && part.size() > 0)
+                brokenAt = stats.seen;
+            else
+                part.discard();
+            return r;
+        }
         if (auto e = part.commit(std::nullopt, m_settings.syncReceived); !e.empty())
             return {Failure::Local, "get " + remote + ": " + e};
         return r;
     });
+    if (o.ok() && sentAgain > 0)
+        m_transcript.note("get " + remote + ": " + platform::counted(sentAgain, "byte was", "bytes were") +
+                          " received again after an interrupted transfer");
     if (!o.ok())
         return key ? deliverKept(script, i, local, last.options, fromOutcome(o)) : fromOutcome(o);
     ++m_totals.filesDown;
@@ -505,15 +522,178 @@ RunResult Runner::put(const std::string& localName, const std::string& remote, b
     SourceFile source;
     if (auto e = source.open(local); !e.empty())
         return {ExitStatus::LocalFileError, (append ? "append: " : "put: ") + e};
+    const std::string target = uploadName(remote, append);
+    const bool ascii = m_session->ascii();
     TransferStats stats;
-    Outcome o = retrying([&] { return m_session->upload(remote, source, append, stats); });
-    if (!o.ok())
+    bool broken = false; // the last attempt stopped on the way: the temporary file may be continued
+    std::int64_t from = 0;
+    Outcome o = retrying([&]() -> Outcome {
+        from = broken ? continueAt(target, source) : 0;
+        broken = false;
+        Outcome r = m_session->upload(target, source, append, stats, from);
+        if (!r.ok()) {
+            broken = target != remote && m_settings.resume && !ascii &&
+                     (r.failure == Failure::Transient || r.failure == Failure::TimedOut);
+            return r;
+        }
+        if (!ascii && !append)
+            if (r = verifyUpload(target, source); !r.ok())
+                return r;
+        if (target != remote)
+            r = moveIntoPlace(target, remote);
+        return r;
+    });
+    if (!o.ok()) {
+        if (target != remote)
+            removeTemporary(target);
         return fromOutcome(o);
+    }
+    if (m_settings.keepTime) {
+        Outcome t = retrying([&] { return m_session->setTime(remote, source.mtime()); });
+        if (t.failure == Failure::Unsupported)
+            noteOnce(t.message);
+        else if (!t.ok())
+            return fromOutcome(t);
+    }
     ++m_totals.filesUp;
     m_totals.bytesUp += stats.bytes;
-    m_transcript.note("sent " + local + " as " + remote + ": " + platform::counted(stats.bytes, "byte", "bytes") + " in " +
+    m_transcript.note("sent " + local + " as " + remote + ": " + platform::counted(stats.bytes, "byte", "bytes") +
+                      (from > 0 ? " from byte " + std::to_string(from) + " on" : std::string()) + " in " +
                       std::to_string(stats.seconds).substr(0, 6) + " s, " + formatRate(stats.bytes, stats.seconds));
     return {};
+}
+
+std::string Runner::uploadName(const std::string& remote, bool append)
+{
+    if (m_settings.uploadTemp == Settings::UploadTemp::Off || append)
+        return remote;
+    if (ftpscript::isDataSetName(remote)) {
+        noteOnce("UPLOAD_TEMP does not apply to a quoted data set name: " + remote + " is written under its own name");
+        return remote;
+    }
+    const auto slash = remote.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : remote.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? remote : remote.substr(slash + 1);
+    return m_settings.uploadTemp == Settings::UploadTemp::Suffix ? remote + ".zulpart" : folder + ".zulpart." + base;
+}
+
+// Where a broken upload to a temporary name continues: at the partner's size of
+// it, when the local file has not changed since and the partner has no more than it.
+std::int64_t Runner::continueAt(const std::string& target, const SourceFile& source)
+{
+    ServerFacts there;
+    const Outcome o = m_session->facts(target, there);
+    std::string why;
+    if (!o.ok())
+        why = "its size is not known (" + o.message + ")";
+    else if (!there.size)
+        why = "the partner gives no size of it";
+    else if (!source.unchanged())
+        why = "the local file changed since";
+    else if (*there.size > source.size())
+        why = "the partner has more of it than the local file holds";
+    if (!why.empty()) {
+        m_transcript.note("put " + target + ": starting again from byte 0: " + why);
+        return 0;
+    }
+    m_transcript.note("put " + target + ": continuing at byte " + std::to_string(*there.size) + " of " +
+                      std::to_string(source.size()));
+    return *there.size;
+}
+
+// A download that broke off continues from the part file when the file on the
+// partner has the size and time it had when the transfer began.
+bool Runner::mayContinue(const std::string& remote, const PartFile& part, const ServerFacts& before)
+{
+    std::string why;
+    ServerFacts now;
+    if (!before.size || !before.mtime)
+        why = "the partner gave no size and time of it";
+    else if (const Outcome o = m_session->facts(remote, now); !o.ok())
+        why = "its size and time are not known (" + o.message + ")";
+    else if (now.size != before.size || now.mtime != before.mtime)
+        why = "it changed on the partner since (size or time)";
+    else if (part.size() > *now.size)
+        why = "more was received than the file holds";
+    if (!why.empty()) {
+        m_transcript.note("get " + remote + ": starting again from byte 0: " + why);
+        return false;
+    }
+    m_transcript.note("get " + remote + ": continuing at byte " + std::to_string(part.size()) + " of " +
+                      std::to_string(*now.size));
+    return true;
+}
+
+Outcome Runner::verifyUpload(const std::string& remote, SourceFile& source)
+{
+    if (m_settings.verify == Settings::Verify::Off)
+        return {};
+    ServerFacts there;
+    if (Outcome o = m_session->facts(remote, there); !o.ok())
+        return o;
+    if (!there.size) {
+        noteOnce("the partner gives no size of an uploaded file: uploads are not checked");
+    } else if (*there.size != source.size()) {
+        const std::string what = "put " + remote + ": the partner has " + std::to_string(*there.size) + " bytes, " +
+                                 std::to_string(source.size()) + " were sent";
+        m_transcript.error(what);
+        return {Failure::Transient, what};
+    }
+    if (m_settings.verify != Settings::Verify::Hash)
+        return {};
+    RemoteHash theirs;
+    Outcome o = m_session->remoteHash(remote, theirs);
+    if (o.failure == Failure::Unsupported) {
+        noteOnce(o.message + ": uploads are checked by their size alone");
+        return {};
+    }
+    if (!o.ok())
+        return o;
+    const std::string ours = fileHash(source.fd(), theirs.algorithm);
+    if (ours.empty())
+        return {Failure::Local, "put " + remote + ": cannot read " + theirs.algorithm + " of the local file"};
+    if (!sameHash(ours, theirs.hex)) {
+        const std::string what = "put " + remote + ": " + theirs.algorithm + " differs: the partner has " +
+                                 platform::escapeControls(theirs.hex) + ", the local file " + ours;
+        m_transcript.error(what);
+        return {Failure::Transient, what};
+    }
+    m_transcript.note("put " + remote + ": " + theirs.algorithm + " matches");
+    return {};
+}
+
+// The rename that makes an upload visible. A partner that will not rename over
+// an existing name (SFTP servers without the overwrite extension) gets the old
+// file removed first.
+Outcome Runner::moveIntoPlace(const std::string& temp, const std::string& remote)
+{
+    Outcome o = m_session->rename(temp, remote);
+    if (o.failure != Failure::Remote)
+        return o;
+    ServerFacts there;
+    if (!m_session->facts(remote, there).ok() || (!there.size && !there.mtime))
+        return o;
+    m_transcript.note("the partner will not rename over " + remote + ": removing it, then renaming " + temp);
+    if (Outcome d = m_session->remove(remote); !d.ok())
+        return d;
+    return m_session->rename(temp, remote);
+}
+
+void Runner::removeTemporary(const std::string& temp)
+{
+    if (stopRequested()) {
+        m_transcript.note("the temporary file " + temp + " stays on the partner: the run is stopping");
+        return;
+    }
+    const Outcome o = retrying([&] { return m_session->remove(temp); });
+    m_transcript.note(o.ok() ? "removed the temporary file " + temp
+                             : "the temporary file " + temp + " stays on the partner: " + o.message);
+}
+
+void Runner::noteOnce(const std::string& text)
+{
+    if (m_notedOnce.insert(text).second)
+        m_transcript.note(text);
 }
 
 RunResult Runner::deliverMarker(const std::vector<Command>& script, std::size_t i)

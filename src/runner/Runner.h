@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,15 @@ private:
     RunResult get(const std::vector<Command>& script, std::size_t i, const std::string& remote,
                   const std::string& local);
     RunResult put(const std::string& local, const std::string& remote, bool append);
+    // The name an upload is written to: remote itself, or its temporary name under UPLOAD_TEMP.
+    std::string uploadName(const std::string& remote, bool append);
+    std::int64_t continueAt(const std::string& target, const SourceFile& source);
+    bool mayContinue(const std::string& remote, const PartFile& part, const ServerFacts& before);
+    Outcome verifyUpload(const std::string& remote, SourceFile& source);
+    Outcome moveIntoPlace(const std::string& temp, const std::string& remote);
+    void removeTemporary(const std::string& temp);
+    // A note that a run needs once, however many files it concerns.
+    void noteOnce(const std::string& text);
     RunResult deliverMarker(const std::vector<Command>& script, std::size_t i);
     std::string deliverReceived(const std::string& junctionFile, const std::string& target,
                                 const ReceiptOptions& options, const ServerFacts& facts);
@@ -85,6 +95,7 @@ private:
     RunTotals m_totals;
     std::vector<std::string> m_delivered; // register lines of the files delivered
     std::string m_kept;
+    std::set<std::string> m_notedOnce;
 };
 
 } // namespace zul::runner

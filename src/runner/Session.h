@@ -39,6 +39,16 @@ struct Outcome {
 struct TransferStats {
     std::int64_t bytes = 0;
     double seconds = 0;
+    // Downloads: the size and time the server gave for the file, and whether the
+    // transfer broke off on the way (what arrived may then be continued).
+    ServerFacts seen;
+    bool broken = false;
+};
+
+// A checksum the partner computed: "SHA-256", "SHA-1", "MD5" or "CRC32", and its hex digits as sent.
+struct RemoteHash {
+    std::string algorithm;
+    std::string hex;
 };
 
 using ftpscript::Scheme;
@@ -99,8 +109,15 @@ public:
     // The transfer channel's mode; a protocol without one says so.
     virtual Outcome passive() = 0;
     virtual Outcome facts(const std::string& remote, ServerFacts& out) = 0;
+    // A sink that already holds bytes continues from its size (REST, or an SFTP offset).
     virtual Outcome download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats) = 0;
-    virtual Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats) = 0;
+    // from > 0 sends the source from that byte on, appended to what the partner has (APPE, SFTP append).
+    virtual Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats,
+                           std::int64_t from = 0) = 0;
+    // The best hash the partner offers of remote; Unsupported when it offers none.
+    virtual Outcome remoteHash(const std::string& remote, RemoteHash& out) = 0;
+    // Sets remote's modification time (seconds since the epoch); Unsupported when the partner cannot.
+    virtual Outcome setTime(const std::string& remote, std::int64_t mtime) = 0;
     virtual Outcome list(const std::string& remote, bool namesOnly, std::string& out) = 0;
 
     virtual std::string remotePath(const std::string& name) const = 0;

@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace zul::runner {
 
@@ -50,6 +52,37 @@ std::string homePath(const std::string& path)
         return path;
     const char* home = std::getenv("HOME");
     return std::string(home && *home ? home : "/") + path.substr(1);
+}
+
+// One of a key's words, in any letter case; anything else leaves the default.
+template <typename T>
+void readChoice(const ConfigFile& config, const std::string& host, const char* key,
+                std::initializer_list<std::pair<const char*, T>> words, T& target)
+{
+    const std::string v = upperKey(config.value(key, host).value_or(""));
+    for (const auto& [word, value] : words)
+        if (v == word)
+            target = value;
+}
+
+// "on"/"off" and their usual spellings; anything else leaves the default.
+void readSwitch(const ConfigFile& config, const std::string& host, const char* key, bool& target)
+{
+    readChoice(config, host, key,
+               {{"ON", true}, {"YES", true}, {"TRUE", true}, {"1", true}, {"OFF", false}, {"NO", false},
+                {"FALSE", false}, {"0", false}},
+               target);
+}
+
+void readTransferKeys(const ConfigFile& config, const std::string& host, Settings& s)
+{
+    using Temp = Settings::UploadTemp;
+    using Verify = Settings::Verify;
+    readChoice(config, host, "UPLOAD_TEMP", {{"OFF", Temp::Off}, {"SUFFIX", Temp::Suffix}, {"PREFIX", Temp::Prefix}},
+               s.uploadTemp);
+    readChoice(config, host, "VERIFY", {{"OFF", Verify::Off}, {"SIZE", Verify::Size}, {"HASH", Verify::Hash}}, s.verify);
+    readSwitch(config, host, "RESUME", s.resume);
+    readSwitch(config, host, "KEEP_TIME", s.keepTime);
 }
 
 } // namespace
@@ -161,6 +194,7 @@ Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
     }
     s.onFailure = config.value("ON_FAILURE", host).value_or("");
     readNumber(config, host, "ON_FAILURE_TIMEOUT", s.onFailureTimeout);
+    readTransferKeys(config, host, s);
     s.source = config;
     return s;
 }
@@ -176,7 +210,12 @@ struct WordKey {
     const char* key;
     std::vector<std::string_view> words;
 };
-const WordKey kWordKeys[] = {{"TLS_MAX", {"1.2", "1.3"}}};
+// In any letter case, as the readers take them.
+const WordKey kWordKeys[] = {{"TLS_MAX", {"1.2", "1.3"}},
+                             {"UPLOAD_TEMP", {"off", "suffix", "prefix"}},
+                             {"VERIFY", {"size", "hash", "off"}},
+                             {"RESUME", {"on", "off", "yes", "no", "true", "false", "1", "0"}},
+                             {"KEEP_TIME", {"on", "off", "yes", "no", "true", "false", "1", "0"}}};
 
 // Empty when value is good for key (or key is not one that is checked).
 std::string valueProblem(const std::string& key, const std::string& value)
@@ -196,7 +235,7 @@ std::string valueProblem(const std::string& key, const std::string& value)
     for (const auto& w : kWordKeys)
         if (key == w.key) {
             for (const auto word : w.words)
-                if (value == word)
+                if (upperKey(value) == upperKey(std::string(word)))
                     return {};
             std::string known;
             for (const auto word : w.words)

@@ -70,6 +70,17 @@ struct Settings {
     std::string onFailure;
     std::chrono::seconds onFailureTimeout{60};
 
+    // How uploads reach the partner, per partner. UPLOAD_TEMP: off, or under a temporary name
+    // (NAME.zulpart, or .zulpart.NAME) renamed once whole and checked; off by default, since
+    // some partners (mainframe data sets) cannot rename. VERIFY: size, hash or off. RESUME: an
+    // interrupted transfer continues where it stopped. KEEP_TIME: uploads keep the local time.
+    enum class UploadTemp { Off, Suffix, Prefix };
+    enum class Verify { Off, Size, Hash };
+    UploadTemp uploadTemp = UploadTemp::Off;
+    Verify verify = Verify::Size;
+    bool resume = true;
+    bool keepTime = false;
+
     // The same settings with the partner's section applied.
     Settings forPartner(const std::string& host) const { return fromConfig(source, host); }
 

@@ -5,6 +5,7 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <ctime>
 #include <fnmatch.h>
 #include <unistd.h>
 
@@ -382,10 +383,17 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
 {
     const std::string p = remotePath(remote);
     prepare(p);
+    if (resumeDownload(sink))
+        m_transcript.note("continuing " + p + " from byte " + std::to_string(sink.size()));
     m_sink = &sink;
     m_progress.begin(remote, -1);
     Outcome o = perform("get " + p);
     m_sink = nullptr;
+    curl_off_t size = -1;
+    curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+    stats.seen = {};
+    if (size >= 0)
+        stats.seen.size = size + m_startedAt;
     o = downloaded(remote, sink, stats, std::move(o));
     // A folder cannot be read as a file, and never will be: no retry for it.
     if (o.failure == Failure::Transient && folderExists(p).ok())
@@ -406,19 +414,38 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
     return o;
 }
 
-Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats)
+Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats,
+                            std::int64_t from)
 {
     const std::string p = remotePath(remote);
     prepare(p);
-    ::lseek(source.fd(), 0, SEEK_SET);
-    setopt(m_curl, CURLOPT_UPLOAD, 1L);
-    setopt(m_curl, CURLOPT_APPEND, append ? 1L : 0L);
-    setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(source.size()));
+    startUpload(source, from);
+    if (append)
+        setopt(m_curl, CURLOPT_APPEND, 1L);
+    setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(source.size() - from));
     m_source = &source;
     m_progress.begin(remote, source.size());
-    Outcome o = perform((append ? "append " : "put ") + p);
+    Outcome o = perform((append || from > 0 ? "append " : "put ") + p);
     m_source = nullptr;
     return uploaded(remote, source, true, stats, std::move(o));
+}
+
+Outcome SftpSession::remoteHash(const std::string&, RemoteHash&)
+{
+    return {Failure::Unsupported, "SFTP offers no hash of a remote file"};
+}
+
+Outcome SftpSession::setTime(const std::string& remote, std::int64_t mtime)
+{
+    const std::string p = remotePath(remote);
+    const std::time_t t = std::time_t(mtime);
+    std::tm utc{};
+    ::gmtime_r(&t, &utc);
+    char stamp[64];
+    std::strftime(stamp, sizeof stamp, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    prepare("/", {"mtime \"" + std::string(stamp) + "\" " + quoted(p)});
+    setopt(m_curl, CURLOPT_NOBODY, 1L);
+    return perform("mtime " + p);
 }
 
 Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string& out)

@@ -41,7 +41,10 @@ public:
     Outcome passive() override;
     Outcome facts(const std::string& remote, ServerFacts& out) override;
     Outcome download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats) override;
-    Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats) override;
+    Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats,
+                   std::int64_t from = 0) override;
+    Outcome remoteHash(const std::string& remote, RemoteHash& out) override;
+    Outcome setTime(const std::string& remote, std::int64_t mtime) override;
     Outcome list(const std::string& remote, bool namesOnly, std::string& out) override;
 
     std::string remotePath(const std::string& name) const override;

@@ -105,6 +105,32 @@ private slots:
     }
 
     // Lines that the runner reads as a user name or a password are never commands.
+    // Warnings where a partner's upload settings cannot apply; only hosts "mvs" and "h" have them.
+    void uploadSettings_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QStringList>("found");
+        QTest::newRow("temporary name and a data set") << QByteArray("open mvs\nuser a b\nput /dev/null 'HLQ.DATA(A)'\n"
+                                                         "put /dev/null plain.txt\nappend /dev/null x\n")
+                                                      << QStringList{"3 warning upload-temp", "5 warning upload-temp"};
+        QTest::newRow("another partner has none")
+            << QByteArray("open other\nuser a b\nput /dev/null 'HLQ.DATA'\nascii\nput /dev/null x\n") << QStringList{};
+        QTest::newRow("hash over sftp and in ascii")
+            << QByteArray("open h\nuser a b\nascii\nput /dev/null x\nbinary\nput /dev/null y\n"
+                          "open sftp://h\nuser a b\nput /dev/null z\n")
+            << QStringList{"4 warning verify-hash", "9 warning verify-hash"};
+    }
+    void uploadSettings()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QStringList, found);
+        LintOptions options;
+        options.uploads = [](const std::string& host) {
+            return LintOptions::Uploads{host == "mvs", host == "h"};
+        };
+        QCOMPARE(shortForm(lint(script.toStdString(), options)), found);
+    }
+
     void loginLines_data()
     {
         QTest::addColumn<QByteArray>("script");

@@ -11,20 +11,38 @@ wrong depends on the name asked for:
   RETR no226*              the whole file, then no 226 on the control connection
   RETR gone*               550, though listed (a file removed since the listing)
   RETR grow*               5000 bytes, while SIZE said 100 (a file that grew, or a lying server)
+  RETR a file in ROOT      the file, from the REST offset
+  RETR drop*               (a file in ROOT) the first time: half of it, then both connections dropped
+  STOR/APPE trunc*         226, but only the first half is kept
+  STOR/APPE dropup*        the first time: half of it kept, then both connections dropped
   RETR anything else       "data:" and the name
+  SIZE, MDTM, REST, RNFR/RNTO, DELE, MFMT of files in ROOT as a server does them; FEAT offers
+  HASH CRC32 and XMD5, answered in upper case, a CRC without its leading zeros; badhash* lies
   NOOP                     a reply full of control bytes (ESC sequences, BEL, NUL, C1 controls
                            as UTF-8 and as raw bytes)
   PASS                     the password echoed in the welcome, upper-cased and split by a NUL
   unknown commands         echoed back in the 500 reply, as careless servers do
 
 Besides --user/--password it takes the user "short" with the password "q7".
+Every command but PASS is appended to ROOT/server.log, with what the transfers did.
 """
 import argparse
+import calendar
+import hashlib
 import os
 import socket
 import sys
 import threading
 import time
+import zlib
+
+
+DROPPED = set()  # names already dropped once, so that the retry gets through
+LOCK = threading.Lock()
+
+
+class Dropped(Exception):
+    pass
 
 
 class Session(threading.Thread):
@@ -35,6 +53,22 @@ class Session(threading.Thread):
         self.user = None
         self.logged_in = False
         self.passive = None
+        self.rest = 0
+        self.rename_from = None
+
+    def log(self, text):
+        with LOCK, open(os.path.join(self.args.root, "server.log"), "a") as f:
+            f.write(text + "\n")
+
+    def path(self, arg):
+        return os.path.join(self.args.root, arg.replace("\\", "/").lstrip("/"))
+
+    def drop_once(self, base):
+        with LOCK:
+            if base in DROPPED:
+                return False
+            DROPPED.add(base)
+            return True
 
     def send(self, text):
         data = text if isinstance(text, bytes) else text.encode("latin-1")
@@ -88,8 +122,22 @@ class Session(threading.Thread):
 
     def retr(self, arg):
         base = arg.replace("\\", "/").split("/")[-1]
+        rest, self.rest = self.rest, 0
         data = self.data_connection()
         if not data:
+            return
+        if os.path.isfile(self.path(arg)):
+            content = open(self.path(arg), "rb").read()[rest:]
+            self.send("150 Opening BINARY mode data connection for %s (%d bytes)." % (base, len(content)))
+            if base.startswith("drop") and self.drop_once(base):
+                data.sendall(content[: len(content) // 2])
+                self.log("RETR %s from %d sent %d, dropped" % (base, rest, len(content) // 2))
+                data.close()
+                raise Dropped()
+            data.sendall(content)
+            data.close()
+            self.log("RETR %s from %d sent %d" % (base, rest, len(content)))
+            self.send("226 Transfer complete.")
             return
         if base.startswith("gone"):
             data.close()
@@ -111,6 +159,49 @@ class Session(threading.Thread):
             return
         self.send("226 Done.")
 
+    def store(self, arg, append):
+        base = arg.replace("\\", "/").split("/")[-1]
+        data = self.data_connection()
+        if not data:
+            return
+        self.send("150 Ok to send data.")
+        received = b""
+        while True:
+            chunk = data.recv(65536)
+            if not chunk:
+                break
+            received += chunk
+            if "dropup" in base and len(received) >= 300000 and self.drop_once(base):
+                with open(self.path(arg), "ab" if append else "wb") as f:
+                    f.write(received)
+                self.log("%s %s dropped after %d" % ("APPE" if append else "STOR", base, len(received)))
+                data.close()
+                raise Dropped()
+        data.close()
+        if base.startswith("trunc"):
+            received = received[: len(received) // 2]
+        with open(self.path(arg), "ab" if append else "wb") as f:
+            f.write(received)
+        self.log("%s %s received %d" % ("APPE" if append else "STOR", base, len(received)))
+        self.send("226 Transfer complete.")
+
+    def file_command(self, verb, arg):
+        path = self.path(arg)
+        base = arg.replace("\\", "/").split("/")[-1]
+        if verb == "MDTM":
+            self.send(time.strftime("213 %Y%m%d%H%M%S", time.gmtime(os.stat(path).st_mtime)))
+        elif verb == "DELE":
+            os.remove(path)
+            self.send("250 Deleted.")
+        elif verb == "RNFR":
+            self.rename_from = path
+            self.send("350 Ready for RNTO.")
+        elif verb == "HASH":
+            value = "%X" % (0 if base.startswith("badhash") else zlib.crc32(open(path, "rb").read()))
+            self.send("213 CRC32 0-%d %s %s" % (os.path.getsize(path), value, arg))
+        elif verb == "XMD5":
+            self.send("250 " + hashlib.md5(open(path, "rb").read()).hexdigest().upper())
+
     def run(self):
         try:
             self.send(b"220 hostile\x1b[31m server\x07 ready.")
@@ -118,6 +209,8 @@ class Session(threading.Thread):
                 line = raw.rstrip(b"\r\n").decode("latin-1")
                 verb, _, arg = line.partition(" ")
                 verb = verb.upper()
+                if verb != "PASS":
+                    self.log(line)
                 if verb == "USER":
                     self.user = arg
                     self.send("331 Password please.")
@@ -144,6 +237,31 @@ class Session(threading.Thread):
                 elif verb == "PASV":
                     port = self.open_passive()
                     self.send("227 Entering Passive Mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
+                elif verb == "FEAT":
+                    self.send("211-Features:")
+                    for f in ("SIZE", "MDTM", "REST STREAM", "MFMT", "HASH CRC32", "XMD5"):
+                        self.send(" " + f)
+                    self.send("211 End")
+                elif verb == "OPTS":
+                    self.send("200 " + arg + " selected.")
+                elif verb == "REST":
+                    self.rest = int(arg)
+                    self.send("350 Restart position accepted (%d)." % self.rest)
+                elif verb in ("STOR", "APPE"):
+                    self.store(arg, verb == "APPE")
+                elif verb == "RNTO" and self.rename_from:
+                    os.replace(self.rename_from, self.path(arg))
+                    self.rename_from = None
+                    self.send("250 Rename successful.")
+                elif verb == "MFMT":
+                    stamp, _, name = arg.partition(" ")
+                    t = calendar.timegm(time.strptime(stamp, "%Y%m%d%H%M%S"))
+                    os.utime(self.path(name), (t, t))
+                    self.send("213 Modify=%s; %s" % (stamp, name))
+                elif verb in ("MDTM", "DELE", "RNFR", "HASH", "XMD5") and os.path.isfile(self.path(arg)):
+                    self.file_command(verb, arg)
+                elif verb == "SIZE" and os.path.isfile(self.path(arg)):
+                    self.send("213 %d" % os.path.getsize(self.path(arg)))
                 elif verb == "SIZE":
                     base = arg.replace("\\", "/").split("/")[-1]
                     size = 1000 if base.startswith("stall") else 100 if base.startswith("grow") else len("data:" + arg)
@@ -156,7 +274,7 @@ class Session(threading.Thread):
                     self.send(b"200 fine\x1b[2J\x1b]0;owned\x07 \x00hidden\x08\x08 done. \xc2\x9b" b"2J\xc2\x9d" b"0;t \x9b" b"1m")
                 else:
                     self.send("500 Unknown command: " + line)
-        except OSError:
+        except (OSError, Dropped):
             pass
         finally:
             self.conn.close()

@@ -4,7 +4,9 @@
 #include "support/TempAppFolder.h"
 
 #include <QDir>
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -52,6 +54,26 @@ class HostileServerTest : public QObject {
         if (!writeBytes(path, script) || !installBuilt("VelundZUL", folder(app)))
             return {};
         return runRunner(folder(app), {"true|" + path + "|E0001"});
+    }
+    // What the server logged for name's transfers: its lines, and the bytes it sent of it.
+    QList<QByteArray> serverLog(const QByteArray& name, qint64* sent = nullptr) const
+    {
+        QList<QByteArray> out;
+        for (const QByteArray& l : readBytes(m_root.filePath("server.log")).split('\n')) {
+            if (!l.contains(name))
+                continue;
+            out << l;
+            if (sent && l.startsWith("RETR " + name + " from"))
+                *sent += l.mid(l.indexOf(" sent ") + 6).split(',').first().toLongLong();
+        }
+        return out;
+    }
+    static QByteArray pattern(int size)
+    {
+        QByteArray b(size, '\0');
+        for (int i = 0; i < size; ++i)
+            b[i] = char((i * 7 + i / 251) & 0xff);
+        return b;
     }
     static void noSecret(const RunnerRun& r, const QByteArray& secret)
     {
@@ -256,6 +278,120 @@ private slots:
         QCOMPARE(r.transcript.count("> RETR"), 2);
         QCOMPARE(readBytes(folder(app) + "/local/grow.bin"), QByteArray("earlier"));
         QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden) == QStringList{"grow.bin"});
+    }
+
+    // A server that keeps less than it was sent, or whose hash differs, is caught; a temporary
+    // name that never became whole is removed.
+    void uploadsAreChecked_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("verify");
+        QTest::addColumn<QByteArray>("uploadTemp");
+        QTest::addColumn<int>("exit");
+        QTest::addColumn<QByteArray>("inTranscript");
+        QTest::newRow("truncating, size") << QByteArray("trunc1.bin") << QByteArray("size") << QByteArray("off") << 6
+                                          << QByteArray("put trunc1.bin: the partner has 50000 bytes, 100000 were sent");
+        QTest::newRow("truncating, unchecked") << QByteArray("trunc2.bin") << QByteArray("off") << QByteArray("off")
+                                               << 0 << QByteArray("sent ");
+        QTest::newRow("truncating, temporary name")
+            << QByteArray("trunc3.bin") << QByteArray("size") << QByteArray("suffix") << 6
+            << QByteArray("removed the temporary file trunc3.bin.zulpart");
+        QTest::newRow("hash matches") << QByteArray("hashok.bin") << QByteArray("hash") << QByteArray("prefix") << 0
+                                      << QByteArray("put .zulpart.hashok.bin: CRC32 matches");
+        QTest::newRow("hash differs") << QByteArray("badhash.bin") << QByteArray("hash") << QByteArray("off") << 6
+                                      << QByteArray("put badhash.bin: CRC32 differs: the partner has 0, the local file");
+    }
+    void uploadsAreChecked()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, verify);
+        QFETCH(QByteArray, uploadTemp);
+        QFETCH(int, exit);
+        QFETCH(QByteArray, inTranscript);
+        ScopedEnv env{{"ZUL_RUNNER_RETRIES", "1"},
+                      {"ZUL_RUNNER_BACKOFF_MS", "100"},
+                      {"ZUL_RUNNER_VERIFY", verify},
+                      {"ZUL_RUNNER_UPLOAD_TEMP", uploadTemp}};
+        TempAppFolder app;
+        QVERIFY(writeBytes(folder(app) + "/local/" + name, pattern(100000)));
+        const RunnerRun r = run(app, login() + "put " + name + "\r\nquit\r\n");
+        QVERIFY2(r.exit == exit, r.transcript.right(3000).constData());
+        QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
+        if (exit == 6) {
+            const QList<QByteArray> log = serverLog(name);
+            QCOMPARE(std::count_if(log.begin(), log.end(), [](const QByteArray& l) { return l.startsWith("STOR /"); }),
+                     2); // retried once
+        }
+        if (uploadTemp != "off")
+            QCOMPARE(QFile::exists(m_root.filePath(name)), exit == 0);
+        QVERIFY(QDir(m_root.path()).entryList({"*zulpart*"}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // A download cut off in the middle: the retry asks for the rest (REST) and the file is whole.
+    void downloadContinuesAfterADrop_data()
+    {
+        QTest::addColumn<QByteArray>("resume");
+        QTest::addColumn<qint64>("sentAgain");
+        QTest::newRow("on") << QByteArray("on") << qint64(0);
+        QTest::newRow("off") << QByteArray("off") << qint64(500000);
+    }
+    void downloadContinuesAfterADrop()
+    {
+        QFETCH(QByteArray, resume);
+        QFETCH(qint64, sentAgain);
+        ScopedEnv env{{"ZUL_RUNNER_RETRIES", "2"}, {"ZUL_RUNNER_BACKOFF_MS", "100"}, {"ZUL_RUNNER_RESUME", resume}};
+        const QByteArray name = "drop-" + resume + ".bin";
+        const QByteArray content = pattern(1000000);
+        QVERIFY(writeBytes(m_root.filePath(name), content));
+        TempAppFolder app;
+        const RunnerRun r = run(app, login() + "get " + name + "\r\nquit\r\n");
+        QVERIFY2(r.exit == 0, r.transcript.constData());
+        QCOMPARE(readBytes(folder(app) + "/local/" + name), content);
+        qint64 sent = 0;
+        const QList<QByteArray> log = serverLog(name, &sent);
+        QVERIFY2(log.contains("RETR " + name + " from 0 sent 500000, dropped"), log.join('\n').constData());
+        // The server started its second RETR where REST told it to.
+        QCOMPARE(log.contains("RETR " + name + " from 500000 sent 500000"), resume == "on");
+        QCOMPARE(r.transcript.contains("> REST 500000"), resume == "on");
+        qInfo("RESUME=%s: %lld bytes sent for a file of %lld, %lld sent again", resume.constData(), sent,
+              qint64(content.size()), sent - content.size());
+        QCOMPARE(sent - content.size(), sentAgain);
+        if (resume == "on")
+            QVERIFY(r.transcript.contains("get " + name + ": continuing at byte 500000 of 1000000"));
+        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden) == QStringList{QString(name)});
+    }
+
+    // An upload under a temporary name cut off in the middle: the retry continues the temporary
+    // file (APPE), and the final name appears only by the rename of the whole, checked file.
+    void uploadUnderATemporaryNameSurvivesADrop()
+    {
+        ScopedEnv env{{"ZUL_RUNNER_RETRIES", "2"},
+                      {"ZUL_RUNNER_BACKOFF_MS", "100"},
+                      {"ZUL_RUNNER_UPLOAD_TEMP", "suffix"},
+                      {"ZUL_RUNNER_KEEP_TIME", "on"}};
+        TempAppFolder app;
+        const QString local = folder(app) + "/local/dropup.bin";
+        const QByteArray content = pattern(1000000);
+        QVERIFY(writeBytes(local, content));
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        const QDateTime when = QDateTime::fromSecsSinceEpoch(1700000000, Qt::UTC);
+        QVERIFY(f.setFileTime(when, QFileDevice::FileModificationTime));
+        f.close();
+        const RunnerRun r = run(app, login() + "put dropup.bin\r\nquit\r\n");
+        QVERIFY2(r.exit == 0, r.transcript.constData());
+        QCOMPARE(readBytes(m_root.filePath("dropup.bin")), content);
+        QVERIFY(!QFile::exists(m_root.filePath("dropup.bin.zulpart")));
+        QCOMPARE(QFileInfo(m_root.filePath("dropup.bin")).lastModified().toSecsSinceEpoch(), when.toSecsSinceEpoch());
+        const QList<QByteArray> log = serverLog("dropup.bin");
+        QVERIFY2(!log.contains("STOR /dropup.bin") && !log.contains("APPE /dropup.bin"), log.join('\n').constData());
+        QVERIFY(log.contains("STOR /dropup.bin.zulpart"));
+        QVERIFY(log.contains("APPE /dropup.bin.zulpart"));
+        // The rename is the last thing before the time: nothing wrote the final name before it.
+        const auto renamed = log.indexOf("RNTO /dropup.bin");
+        QVERIFY(renamed > log.indexOf("APPE /dropup.bin.zulpart"));
+        QVERIFY(log.at(renamed + 1).startsWith("MFMT 20231114221320 /dropup.bin"));
+        QVERIFY2(r.transcript.contains("put dropup.bin.zulpart: continuing at byte "), r.transcript.constData());
     }
 
     // Names up to NAME_MAX are received (the part file's name is short), and the files after them too;

@@ -1,6 +1,7 @@
 // Text that reaches the runner from outside: server names, commands written
 // down, server replies, netrc files, settings.
 #include "platform/Text.h"
+#include "runner/Checksum.h"
 #include "runner/LocalFiles.h"
 #include "runner/Masking.h"
 #include "runner/Netrc.h"
@@ -9,6 +10,7 @@
 #include "runner/Settings.h"
 #include "runner/SftpSession.h"
 
+#include <QTemporaryFile>
 #include <QTest>
 
 using namespace zul::runner;
@@ -144,6 +146,39 @@ private slots:
     }
 
     // Part files fit NAME_MAX whatever the final name, and differ for different names.
+    // Local hashes as the partners' commands give them, compared as servers really write them.
+    void hashes_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("algorithm");
+        QTest::addColumn<QString>("sent"); // as a server might send it
+        QTest::addColumn<bool>("same");
+        QTest::newRow("SHA-256, upper case") << QByteArray("abc") << "SHA-256"
+                                             << "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"
+                                             << true;
+        QTest::newRow("SHA-1") << QByteArray("abc") << "SHA-1" << "a9993e364706816aba3e25717850c26c9cd0d89d" << true;
+        QTest::newRow("MD5, one digit off") << QByteArray("abc") << "MD5" << "900150983cd24fb0d6963f7d28e17f73"
+                                            << false;
+        QTest::newRow("CRC32") << QByteArray("123456789") << "CRC32" << "CBF43926" << true;
+        QTest::newRow("CRC32 without its leading zeros") << QByteArray("x31") << "CRC32" << "1685F0" << true;
+        QTest::newRow("CRC32 of nothing") << QByteArray() << "CRC32" << "0" << true;
+    }
+    void hashes()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, algorithm);
+        QFETCH(QString, sent);
+        QFETCH(bool, same);
+        QTemporaryFile f;
+        QVERIFY(f.open());
+        f.write(content);
+        f.flush();
+        const std::string ours = zul::runner::fileHash(f.handle(), algorithm.toStdString());
+        QVERIFY(!ours.empty());
+        QCOMPARE(zul::runner::sameHash(ours, sent.toStdString()), same);
+        QVERIFY(!zul::runner::sameHash(ours, ""));
+    }
+
     void partFileNames()
     {
         const std::string p = partFilePrefix(std::string(255, 'n'));

@@ -3,6 +3,7 @@
 #include "support/SecureServers.h"
 #include "support/TempAppFolder.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -202,6 +203,33 @@ private slots:
         QVERIFY(!(QFileInfo(path("sftp/" + name + "/b.bin")).permissions() & (QFile::ReadGroup | QFile::ReadOther)));
         QVERIFY2(r.transcript.contains("SFTP has no ASCII mode"), r.transcript);
         QVERIFY(!r.transcript.contains(TestAccount::password()));
+    }
+
+    // An upload under a temporary name over SFTP: the partner will not rename over the old file,
+    // so it is removed first; the size is checked by stat, the time set by setstat.
+    void sftpUploadUnderATemporaryName()
+    {
+        TempAppFolder app;
+        QVERIFY(writeBytes(folder(app) + "/local/old.bin", "the old file"));
+        const QByteArray data = someBytes(300000, 7);
+        const QString local = folder(app) + "/local/a.bin";
+        QVERIFY(writeBytes(local, data));
+        QFile f(local);
+        QVERIFY(f.open(QIODevice::ReadWrite));
+        QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(1600000000, Qt::UTC), QFileDevice::FileModificationTime));
+        f.close();
+        const auto r = run(app,
+                           sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")) +
+                               "UPLOAD_TEMP = prefix\nKEEP_TIME = on\nVERIFY = hash\n",
+                           opening("sftp://", m_sshd.port(), TestAccount::password()) +
+                               "mkdir tmpup\r\ncd tmpup\r\nput old.bin a.bin\r\nput a.bin\r\nquit\r\n");
+        QVERIFY2(r.exit == 0, r.output + r.transcript);
+        QCOMPARE(readBytes(path("sftp/tmpup/a.bin")), data);
+        QCOMPARE(QDir(path("sftp/tmpup")).entryList(QDir::Files | QDir::Hidden), QStringList{"a.bin"});
+        QCOMPARE(QFileInfo(path("sftp/tmpup/a.bin")).lastModified().toSecsSinceEpoch(), 1600000000);
+        QVERIFY2(r.transcript.contains("sftp put " + path("sftp/tmpup/.zulpart.a.bin").toLatin1()), r.transcript);
+        QVERIFY(r.transcript.contains("the partner will not rename over a.bin: removing it, then renaming"));
+        QVERIFY(r.transcript.contains("SFTP offers no hash of a remote file: uploads are checked by their size alone"));
     }
 
     void hostKeyTrust_data()

@@ -61,7 +61,9 @@ private slots:
     {
         QTemporaryDir dir;
         const std::string path = dir.filePath("VelundZUL.conf").toStdString();
-        std::ofstream(path) << kConfig << "[slow]\nSTALL_TIMEOUT = 600\nSYNC = 0\nBACKOFF_MS = junk\n";
+        std::ofstream(path) << kConfig << "[slow]\nSTALL_TIMEOUT = 600\nSYNC = 0\nBACKOFF_MS = junk\n"
+                            << "upload_temp = Prefix\nVERIFY = hash\nRESUME = off\nKEEP_TIME = yes\n"
+                            << "[odd]\nUPLOAD_TEMP = maybe\nVERIFY = crc\nRESUME = perhaps\n";
         std::string error;
         const auto config = ConfigFile::read(path, &error);
         QVERIFY(error.empty());
@@ -73,6 +75,13 @@ private slots:
         QCOMPARE(slow.stallTimeout.count(), 600);
         QVERIFY(!slow.syncReceived);
         QCOMPARE(slow.backoff.count(), Settings{}.backoff.count()); // a bad number keeps the default
+        // The transfer keys: per partner, and their defaults where a value is not understood.
+        QVERIFY(slow.uploadTemp == Settings::UploadTemp::Prefix && slow.verify == Settings::Verify::Hash);
+        QVERIFY(!slow.resume && slow.keepTime);
+        for (const Settings& s : {global, Settings::fromConfig(config, "odd")}) {
+            QVERIFY(s.uploadTemp == Settings::UploadTemp::Off && s.verify == Settings::Verify::Size);
+            QVERIFY(s.resume && !s.keepTime);
+        }
     }
 
     // Values a run cannot use are named with their line instead of passing unnoticed.
