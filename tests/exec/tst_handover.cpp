@@ -201,36 +201,51 @@ private slots:
     {
         QTest::addColumn<std::string>("body");
         QTest::addColumn<bool>("confirms");
-        QTest::addColumn<bool>("scriptThere");
+        QTest::addColumn<std::string>("onDisk"); // empty: no file
+        QTest::addColumn<std::string>("written"); // what the run wrote there; empty: nothing asked
+        QTest::addColumn<std::string>("reads");
+        QTest::addColumn<std::string>("why");
         const std::string readAndClose = "if [ -n \"$ZUL_SCRIPT_FD\" ]; then eval \"cat <&$ZUL_SCRIPT_FD\"; fi > "
                                          "\"$d/script.txt\"\n"
                                          "printf '%s' \"$ZUL_CHECK_FAILURE\" > \"$d/why.txt\"\n"
                                          "touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n";
-        QTest::newRow("closes the descriptor") << readAndClose << true << true;
-        QTest::newRow("never says a word") << std::string() << false << true;
-        QTest::newRow("no script to hand over") << readAndClose << true << false;
+        const std::string script = "open h\r\n";
+        QTest::newRow("closes the descriptor") << readAndClose << true << script << script << script << std::string();
+        QTest::newRow("never says a word") << std::string() << false << script << std::string() << script
+                                           << std::string();
+        QTest::newRow("no script to hand over")
+            << readAndClose << true << std::string() << std::string() << std::string() << std::string("No such file");
+        QTest::newRow("replaced after it was written")
+            << readAndClose << true << std::string("open evil\r\n") << script << std::string()
+            << std::string("the runner copy was replaced before it was read");
     }
     void startWaitsForTheScriptRead()
     {
         QFETCH(std::string, body);
         QFETCH(bool, confirms);
-        QFETCH(bool, scriptThere);
+        QFETCH(std::string, onDisk);
+        QFETCH(std::string, written);
+        QFETCH(std::string, reads);
+        QFETCH(std::string, why);
         installStandIn(body);
-        if (scriptThere)
-            m_core.app->write("ZUL/tZULexe.zul", "open h\r\n");
+        const std::string path = m_core.app->file("ZUL/tZULexe.zul");
+        if (!onDisk.empty())
+            m_core.app->write("ZUL/tZULexe.zul", onDisk);
+        if (!written.empty())
+            ModExecut::ExpectScript(path, written);
         qputenv("ZUL_HANDOVER_WAIT", "1");
-        const auto command = ModExecut::FormRunnerCommand(m_core.app->file("ZUL/tZULexe.zul"), "E0001");
         {
             CaughtStderr caught(m_core.app->file("stderr.txt"));
-            ModExecut::StartRunner(command);
+            ModExecut::StartRunner(ModExecut::FormRunnerCommand(path, "E0001"));
         }
         qunsetenv("ZUL_HANDOVER_WAIT");
-        QCOMPARE(m_core.app->read("args.txt"), "true|" + m_core.app->file("ZUL/tZULexe.zul") + "|E0001\n");
+        QCOMPARE(m_core.app->read("args.txt"), "true|" + path + "|E0001\n");
         QCOMPARE(m_core.app->read("fd.txt"), std::string("inherited\n"));
         QCOMPARE(m_core.app->exists("read"), confirms);
         if (confirms) {
-            QCOMPARE(m_core.app->read("script.txt"), std::string(scriptThere ? "open h\r\n" : ""));
-            QCOMPARE(m_core.app->read("why.txt").empty(), scriptThere);
+            QCOMPARE(m_core.app->read("script.txt"), reads);
+            const std::string said = m_core.app->read("why.txt");
+            QVERIFY2(why.empty() ? said.empty() : said.find(why) != std::string::npos, said.c_str());
         }
         QVERIFY(!m_core.app->exists("done")); // the transfers are not waited for
         QCOMPARE(QString::fromStdString(m_core.app->read("stderr.txt")).contains("has not read its script"), !confirms);
