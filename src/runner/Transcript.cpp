@@ -204,6 +204,12 @@ void ProgressBar::update(std::int64_t done, std::int64_t total)
     std::fputs(line, stderr);
 }
 
+void ProgressBar::expect(std::int64_t total)
+{
+    m_status.total = total;
+    m_total = total;
+}
+
 void ProgressBar::end()
 {
     m_status.file.clear();

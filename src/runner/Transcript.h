@@ -61,6 +61,8 @@ public:
     void begin(std::string name, std::int64_t total);
     void update(std::int64_t done, std::int64_t total);
     void end();
+    // The size a server announced for the file now received.
+    void expect(std::int64_t total);
     // Called at most once a second while a transfer moves, drawn or not.
     void onAlive(std::function<void()> alive) { m_alive = std::move(alive); }
     // The run's status, handed over at most every statusEvery (drawn or not):

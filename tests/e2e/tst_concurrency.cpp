@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSet>
@@ -25,7 +27,7 @@ class ConcurrencyTest : public QObject {
     QString path(const QString& rel) const { return m_world.path(rel); }
     QByteArray read(const QString& rel) const { return m_world.read(rel); }
     QStringList hostArgs(const QStringList& args) const { return m_world.hostArgs(args); }
-    int qorvhost(const QStringList& args) { return m_world.qorvhost(args); }
+    int qorvhost(const QStringList& args, QByteArray* out = nullptr) { return m_world.qorvhost(args, out); }
     QList<QJsonObject> runs() const { return m_world.runs(); }
     // An event whose script receives one remote file into a local target.
     void defineEvent(const QString& id, int port, const QString& remote, const QString& target)
@@ -269,6 +271,65 @@ private slots:
         QCOMPARE(after[1].value("event").toString(), next);
         QCOMPARE(after[1].value("exit").toInt(-1), 0);
         QCOMPARE(read(next == "K0001" ? "in/big.bin" : "in/small.bin"), QByteArray("small"));
+        QCOMPARE(QDir(path("app/Lock")).entryList({"run-*.status"}, QDir::Files), QStringList());
+    }
+
+    // A slow download shows in the history while it runs, its bytes moving;
+    // cancel stops it, the run records itself as cancelled and leaves no part
+    // file and no status behind. With nothing running, cancel changes nothing.
+    void runningRunIsShownAndCancelled()
+    {
+        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
+        FtpServer slow;
+        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
+                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
+                 qPrintable(slow.why()));
+        QVERIFY(writeBytes(path("server/payroll.dat"), someBytes(8 << 20, 5)));
+        QFile::remove(path("in/payroll.dat"));
+        defineEvent("C0001", slow.port(), "payroll.dat", path("in/payroll.dat"));
+        const int before = runs().size();
+
+        QByteArray out;
+        QCOMPARE(qorvhost({"cancel", "C0001"}, &out), 1);
+        QVERIFY2(out.contains("has no running run; nothing changed"), out.constData());
+
+        QCOMPARE(qorvhost({"run", "C0001"}), 0);
+        auto running = [&] {
+            QByteArray json;
+            m_world.qorvhost({"history", "C0001", "--json"}, &json);
+            const QJsonObject first = QJsonDocument::fromJson(json.split('\n').first()).object();
+            return first.value("result").toString() == "running" ? first : QJsonObject();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(running().value("bytes_done").toInteger() > 0, 30000);
+        const QJsonObject early = running();
+        QCOMPARE(early.value("command").toString(), QString("get"));
+        QCOMPARE(early.value("file").toString(), QString("payroll.dat"));
+        QCOMPARE(early.value("line").toInt(), 4);
+        QCOMPARE(early.value("bytes_expected").toInteger(), 8 << 20);
+        QTRY_VERIFY_WITH_TIMEOUT(running().value("bytes_done").toInteger() > early.value("bytes_done").toInteger(),
+                                 30000);
+        QVERIFY(running().value("rate").toInteger() > 0);
+        QVERIFY(!running().value("seconds_left").isNull());
+
+        QCOMPARE(qorvhost({"history", "C0001"}, &out), 0);
+        const QByteArray first = out.split('\n').first();
+        QVERIFY2(first.contains("\tC0001\trunning: line 4, get payroll.dat, ") && first.contains(" of 8.4 MB, ") &&
+                     first.contains(" left"),
+                 first.constData());
+        QVERIFY(!partFiles().isEmpty());
+
+        QCOMPARE(qorvhost({"cancel", "C0001"}, &out), 0);
+        QVERIFY2(out.contains("cancelled the run of process"), out.constData());
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 1, 30000);
+        const QJsonObject run = runs().last();
+        QCOMPARE(run.value("exit").toInt(), 13);
+        QVERIFY2(run.value("outcome").toString().startsWith("cancelled: line 4"),
+                 qPrintable(run.value("outcome").toString()));
+        QCOMPARE(partFiles(), QStringList());
+        QVERIFY(!QFile::exists(path("in/payroll.dat")));
+        QCOMPARE(QDir(path("app/Lock")).entryList({"run-*"}, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(qorvhost({"history", "C0001"}, &out), 0);
+        QVERIFY2(out.split('\n').first().contains("\tcancelled: line 4"), out.constData());
     }
 };
 
