@@ -216,8 +216,13 @@ std::string progressText(const RunStatus& s)
     } else {
         out += ", " + shownBytes(s.done);
     }
-    if (s.rate > 0)
-        out += ", " + shownBytes(s.rate) + "/s";
+    if (s.rate > 0) {
+        // Whole units from 10 on: a rate wobbles, its tenths say nothing.
+        const Unit u = unitFor(s.rate);
+        out += ", " + (u.size == 1 || double(s.rate) / u.size >= 10 ? std::to_string(std::int64_t(double(s.rate) / u.size))
+                                                                   : decimal(s.rate, u.size)) +
+               " " + u.name + "/s";
+    }
     if (const auto left = s.secondsLeft())
         out += ", about " + shownSeconds(*left) + " left";
     return out;
