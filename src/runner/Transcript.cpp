@@ -153,7 +153,7 @@ void ProgressBar::begin(std::string name, std::int64_t total)
     m_status.done = 0;
     m_status.total = total;
     m_status.rate = 0;
-    m_moveStart = std::chrono::steady_clock::now();
+    m_moveStart = m_rateAt = std::chrono::steady_clock::now();
     report(m_moveStart, false);
     if (!m_enabled)
         return;
@@ -173,11 +173,15 @@ void ProgressBar::update(std::int64_t done, std::int64_t total)
         m_alive();
     }
     if (m_statusSink && now - m_lastStatus >= statusEvery) {
+        // The rate of late, smoothed: a stalled transfer's falls towards nothing
+        // instead of living on its early average.
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_rateAt).count();
+        const std::int64_t lately = ms > 0 ? (done - m_status.done) * 1000 / ms : 0;
+        m_status.rate = m_rateAt == m_moveStart ? lately : (m_status.rate * 3 + lately) / 4;
+        m_rateAt = now;
         m_status.done = done;
         if (total > 0)
             m_status.total = total;
-        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_moveStart).count();
-        m_status.rate = ms > 0 ? done * 1000 / ms : 0;
         report(now, true);
     }
     if (!m_active)

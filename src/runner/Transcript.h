@@ -80,6 +80,7 @@ private:
     records::RunStatus m_status;
     std::chrono::steady_clock::time_point m_lastStatus{};
     std::chrono::steady_clock::time_point m_moveStart{};
+    std::chrono::steady_clock::time_point m_rateAt{}; // when the rate was last measured
     bool m_statusDirty = false;
     bool m_active = false;
     std::string m_name;

@@ -325,7 +325,7 @@ private slots:
         s.pid = ::getpid();
         s.event = "E0001";
         s.start = "2026-12-05T01:00:00.000+0000";
-        s.startMs = 1764896400000;
+        s.startMs = 1796432400000;
         s.line = 4;
         s.command = "get";
         s.file = "payroll.dat";
