@@ -1,5 +1,5 @@
 // qorvhost: answers what needs no Qt (--help, --version, history, transcript,
-// metrics, schedule)
+// metrics, schedule, cancel)
 // itself, so that those start as fast as any small program, and hands every
 // other command line to the host proper, a library in the application folder.
 #include "host/history/Commands.h"

@@ -232,7 +232,8 @@ int main(int argc, char** argv)
     {
         ProgressBar progress(terminal);
         progress.onAlive([&registration] { registration.alive(); });
-        progress.onStatus([&registration](const zul::records::RunStatus& s) { registration.status(s); });
+        if (settings.statusRecord)
+            progress.onStatus([&registration](const zul::records::RunStatus& s) { registration.status(s); });
         Runner runner(transcript, progress, settings, appFolder, deadline, [] { return g_signal != 0; });
         result = runner.run(script);
         record.kept = runner.keptFile();
