@@ -204,6 +204,8 @@ std::string shownBytes(std::int64_t bytes)
 
 std::string progressText(const RunStatus& s)
 {
+    if (s.line <= 0)
+        return "starting";
     std::string out = "line " + std::to_string(s.line);
     if (!s.command.empty())
         out += ", " + s.command + (s.file.empty() ? std::string() : " " + s.file);

@@ -46,7 +46,8 @@ struct RunningRun {
 // The running runs in a Lock folder, for one event (all when empty), newest first.
 std::vector<RunningRun> runningRuns(const std::string& lockFolder, std::string_view event = {});
 
-// "line 4, get payroll.dat, 1.2 of 4.0 GB, 38 MB/s, about 1 min left"
+// "line 4, get payroll.dat, 1.2 of 4.0 GB, 38 MB/s, about 1 min left";
+// "starting" before the first command.
 std::string progressText(const RunStatus& s);
 // "1.2 GB", "38 MB"
 std::string shownBytes(std::int64_t bytes);

@@ -177,6 +177,9 @@ int main(int argc, char** argv)
 
     transcript.note("VelundZUL started, process " + std::to_string(::getpid()) + ", application folder " + appFolder);
     registration.announce(transcript);
+    // Seen as running from the start, so a run waiting for its turn can be cancelled too.
+    if (settings.statusRecord)
+        registration.status({});
     if (config.refused())
         return finish({ExitStatus::RunnerError, "the settings are not safe to use: " + configError});
     if (!configError.empty())

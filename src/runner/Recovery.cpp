@@ -52,6 +52,8 @@ std::vector<std::string> namesIn(int folderFd)
     if (fd < 0)
         return names;
     if (DIR* d = ::fdopendir(fd)) {
+        // A dup shares its position with the folder's descriptor: from the start.
+        ::rewinddir(d);
         while (const dirent* e = ::readdir(d))
             names.emplace_back(e->d_name);
         ::closedir(d);
@@ -325,12 +327,14 @@ void RunRegistration::recoverOthers(Transcript& transcript)
             }
             if (runLock) {
                 // Its status record goes with it, by the lock's name, never by what a file says.
-                if (const std::string status = records::statusNameFor(name); !status.empty()) {
-                    struct stat sst {};
-                    if (::fstatat(dir->get(), status.c_str(), &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
-                        trustedLockFile(sst))
-                        ::unlinkat(dir->get(), status.c_str(), 0);
-                }
+                if (const std::string status = records::statusNameFor(name); !status.empty())
+                    for (const auto& other : namesIn(dir->get()))
+                        if (other == status || hasPrefix(other, "." + status + "-")) {
+                            struct stat sst {};
+                            if (::fstatat(dir->get(), other.c_str(), &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                trustedLockFile(sst))
+                                ::unlinkat(dir->get(), other.c_str(), 0);
+                        }
                 ::unlinkat(dir->get(), name.c_str(), 0);
             }
             continue;
