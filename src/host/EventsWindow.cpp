@@ -235,9 +235,8 @@ void EventsWindow::cancelRunning(long pid)
                                             "current write and records the run as cancelled.")
                                  .arg(event, QString::fromStdString(records::progressText(run.status)));
     auto messages = com::CreateObjectAs<com::IErrorMessages>(com::kErrorMessagesProgId);
-    if (!messages ||
-        messages->HandleMessages({true, toCodePage(question), "C", std::int32_t{4}, "Please Confirm"}) !=
-            com::Variant(true))
+    if (!messages || messages->HandleMessages({true, toCodePage(question), "C", std::int32_t{4}, "Please Confirm"}) !=
+                         com::Variant(true))
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     const auto result = records::cancelRun(run, history::cancelGrace());

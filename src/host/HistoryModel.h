@@ -73,8 +73,7 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    void setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest,
-                   std::set<QString> running = {});
+    void setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest, std::set<QString> running = {});
     // The text of the last-run column: when it ended and how.
     static QString lastRunText(const RunEntry& run);
 

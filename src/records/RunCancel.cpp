@@ -85,8 +85,9 @@ CancelResult cancelRun(const RunningRun& run, std::chrono::milliseconds grace)
     platform::UniqueFd hold(pidfd);
     // Checked after the descriptor is taken: the descriptor names that process for good.
     if (!isRunProcess(pid, run.lockPath))
-        return {CancelResult::Kind::NotOurs, "process " + std::to_string(pid) +
-                                                 " is not a runner of this user holding the run's lock; nothing signalled"};
+        return {CancelResult::Kind::NotOurs,
+                "process " + std::to_string(pid) +
+                    " is not a runner of this user holding the run's lock; nothing signalled"};
     if (!sendTo(pidfd, SIGTERM, true))
         return {CancelResult::Kind::Failed,
                 "cannot signal process " + std::to_string(pid) + ": " + std::strerror(errno)};

@@ -37,10 +37,9 @@ std::string_view stemOf(std::string_view name, std::string_view suffix)
     const std::string_view hex = dash == std::string_view::npos ? std::string_view() : rest.substr(dash + 1);
     if (pid.empty() || !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return {};
-    if (dash != std::string_view::npos &&
-        (hex.empty() || !std::all_of(hex.begin(), hex.end(), [](char c) {
-             return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-         })))
+    if (dash != std::string_view::npos && (hex.empty() || !std::all_of(hex.begin(), hex.end(), [](char c) {
+                                               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                                           })))
         return {};
     return stem;
 }
@@ -101,9 +100,9 @@ std::string statusText(const RunStatus& s)
     // One value a line: nothing a partner named may break a line.
     auto text = [](std::string_view v) { return platform::escapeControls(v, ""); };
     return "pid " + std::to_string(s.pid) + "\nevent " + text(s.event) + "\nstart " + text(s.start) + "\nstart_ms " +
-           std::to_string(s.startMs) + "\nline " + std::to_string(s.line) + "\ncommand " + text(s.command) +
-           "\nfile " + text(s.file) + "\ndone " + std::to_string(s.done) + "\ntotal " + std::to_string(s.total) +
-           "\nrate " + std::to_string(s.rate) + "\nupdated_ms " + std::to_string(s.updatedMs) + "\n";
+           std::to_string(s.startMs) + "\nline " + std::to_string(s.line) + "\ncommand " + text(s.command) + "\nfile " +
+           text(s.file) + "\ndone " + std::to_string(s.done) + "\ntotal " + std::to_string(s.total) + "\nrate " +
+           std::to_string(s.rate) + "\nupdated_ms " + std::to_string(s.updatedMs) + "\n";
 }
 
 std::optional<RunStatus> parseStatus(std::string_view text)
@@ -221,8 +220,9 @@ std::string progressText(const RunStatus& s)
     if (s.rate > 0) {
         // Whole units from 10 on: a rate wobbles, its tenths say nothing.
         const Unit u = unitFor(s.rate);
-        out += ", " + (u.size == 1 || double(s.rate) / u.size >= 10 ? std::to_string(std::int64_t(double(s.rate) / u.size))
-                                                                   : decimal(s.rate, u.size)) +
+        out += ", " +
+               (u.size == 1 || double(s.rate) / u.size >= 10 ? std::to_string(std::int64_t(double(s.rate) / u.size))
+                                                             : decimal(s.rate, u.size)) +
                " " + u.name + "/s";
     }
     if (const auto left = s.secondsLeft())

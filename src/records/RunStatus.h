@@ -13,14 +13,14 @@ namespace zul::records {
 struct RunStatus {
     long pid = 0;
     std::string event;
-    std::string start;      // as in the run record
+    std::string start;        // as in the run record
     std::int64_t startMs = 0; // since the epoch
-    int line = 0;           // of the script; 0 before the first command
-    std::string command;    // the command word, lower case
-    std::string file;       // the file moving now, escaped; empty between transfers
-    std::int64_t done = 0;  // bytes of that file
-    std::int64_t total = -1; // -1: not known
-    std::int64_t rate = 0;  // bytes a second
+    int line = 0;             // of the script; 0 before the first command
+    std::string command;      // the command word, lower case
+    std::string file;         // the file moving now, escaped; empty between transfers
+    std::int64_t done = 0;    // bytes of that file
+    std::int64_t total = -1;  // -1: not known
+    std::int64_t rate = 0;    // bytes a second
     std::int64_t updatedMs = 0;
 
     // Seconds left at the current rate, when the size is known and bytes move.

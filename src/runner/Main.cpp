@@ -102,8 +102,8 @@ int main(int argc, char** argv)
                         "to Log/ beside the program. --check reads scripts without connecting and prints their\n"
                         "problems as FILE:LINE: severity: message (exit 0 clean, 1 problems, 2 unreadable).\n"
                         "Exit status of a run: 0 success; 1 script, 2 partner unreachable, 3 login, 4 remote file,\n"
-                        "5 local file, 6 transient, 7 delivery, 8 interrupted, 9 runner, 10 timed out, 11 not trusted,\n"
-                        "12 TLS not offered, 13 cancelled.\n");
+                        "5 local file, 6 transient, 7 delivery, 8 interrupted, 9 runner, 10 timed out,\n"
+                        "11 not trusted, 12 TLS not offered, 13 cancelled.\n");
         return 0;
     }
     if (argc >= 2 && std::string_view(argv[1]) == "--check")

@@ -3,9 +3,9 @@
 #include "host/Host.h"
 #include "host/TranscriptViewer.h"
 
-#include "records/RunStatus.h"
 #include "com/HostComponents.h"
 #include "com/Registry.h"
+#include "records/RunStatus.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/Gui.h"
@@ -19,10 +19,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTableView>
-#include <QTemporaryDir>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
 #include <sys/file.h>

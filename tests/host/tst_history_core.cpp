@@ -3,9 +3,9 @@
 #include "host/history/Schedule.h"
 #include "records/RunStatus.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>

@@ -207,8 +207,7 @@ private slots:
         QVERIFY2(runs.contains("\"exit\":13") && runs.contains("\"outcome\":\"cancelled: line 3"), runs.constData());
         QCOMPARE(readBytes(folder(app) + "/local/stall3.bin"), QByteArray("earlier"));
         QCOMPARE(QDir(folder(app) + "/Junction").entryList(QDir::Files | QDir::Hidden), QStringList());
-        QCOMPARE(QDir(folder(app) + "/Lock").entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden),
-                 QStringList());
+        QCOMPARE(QDir(folder(app) + "/Lock").entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden), QStringList());
         // Nothing runs any more: nothing to cancel.
         QVERIFY(zul::records::runningRuns(lockFolder).empty());
     }

@@ -104,28 +104,41 @@ std::string textLine(const Run& e)
     return line + '\n';
 }
 
-// One object a line, its members in the order of their names, nulls for what
-// the run has not.
-std::string jsonLine(const Run& e)
-{
-    std::string o = "{";
-    auto key = [&](const char* name) {
-        if (o.size() > 1)
-            o += ',';
-        appendJsonString(o, name);
-        o += ':';
-    };
-    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) {
+// One JSON object a line, its members added in the order of their names,
+// null for what a run has not; text escaped as the terminal gets it.
+class JsonLine {
+public:
+    void text(const char* name, const std::string& v, bool nullIfEmpty)
+    {
         key(name);
         if (nullIfEmpty && v.empty())
-            o += "null";
+            m_o += "null";
         else
-            appendJsonString(o, shown(v));
-    };
-    auto number = [&](const char* name, std::optional<std::int64_t> v) {
+            appendJsonString(m_o, shown(v));
+    }
+    void number(const char* name, std::optional<std::int64_t> v)
+    {
         key(name);
-        o += v ? std::to_string(*v) : std::string("null");
-    };
+        m_o += v ? std::to_string(*v) : std::string("null");
+    }
+    std::string end() const { return m_o + "}\n"; }
+
+private:
+    void key(const char* name)
+    {
+        if (m_o.size() > 1)
+            m_o += ',';
+        appendJsonString(m_o, name);
+        m_o += ':';
+    }
+    std::string m_o = "{";
+};
+
+std::string jsonLine(const Run& e)
+{
+    JsonLine o;
+    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) { o.text(name, v, nullIfEmpty); };
+    auto number = [&](const char* name, std::optional<std::int64_t> v) { o.number(name, v); };
     const std::int64_t duration = e.durationMs();
     number("bytes_down", e.bytesDown);
     number("bytes_up", e.bytesUp);
@@ -140,7 +153,7 @@ std::string jsonLine(const Run& e)
     text("source", e.source == Run::Source::Runner ? "runner" : "host");
     text("start", e.start);
     text("transcript", e.transcript, true);
-    return o + "}\n";
+    return o.end();
 }
 
 // The Lock folder beside the Log folder, where running runs keep their status.
@@ -170,24 +183,9 @@ std::string runningTextLine(const records::RunStatus& s, std::int64_t nowMs)
 
 std::string runningJsonLine(const records::RunStatus& s)
 {
-    std::string o = "{";
-    auto key = [&](const char* name) {
-        if (o.size() > 1)
-            o += ',';
-        appendJsonString(o, name);
-        o += ':';
-    };
-    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) {
-        key(name);
-        if (nullIfEmpty && v.empty())
-            o += "null";
-        else
-            appendJsonString(o, shown(v));
-    };
-    auto number = [&](const char* name, std::optional<std::int64_t> v) {
-        key(name);
-        o += v ? std::to_string(*v) : std::string("null");
-    };
+    JsonLine o;
+    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) { o.text(name, v, nullIfEmpty); };
+    auto number = [&](const char* name, std::optional<std::int64_t> v) { o.number(name, v); };
     number("bytes_done", s.file.empty() ? std::nullopt : std::optional<std::int64_t>(s.done));
     number("bytes_expected", s.file.empty() || s.total < 0 ? std::nullopt : std::optional<std::int64_t>(s.total));
     text("command", s.command, true);
@@ -201,7 +199,7 @@ std::string runningJsonLine(const records::RunStatus& s)
     number("seconds_left", s.secondsLeft());
     text("start", s.start);
     number("updated_ms", s.updatedMs);
-    return o + "}\n";
+    return o.end();
 }
 
 std::int64_t nowMs()
