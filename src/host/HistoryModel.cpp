@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QPainter>
 #include <QStyleOptionProgressBar>
+#include <algorithm>
 
 namespace zul::host {
 
@@ -70,7 +71,8 @@ QVariant runningData(const records::RunStatus& s, int column, int role)
     case HistoryModel::ProgressRole:
         if (column != HistoryModel::Outcome)
             return {};
-        return s.total > 0 && !s.file.empty() ? int(std::min<std::int64_t>(100, s.done * 100 / s.total)) : -1;
+        return s.total > 0 && !s.file.empty() ? int(std::clamp(double(s.done) * 100 / double(s.total), 0.0, 100.0))
+                                              : -1;
     case Qt::ToolTipRole:
         return QStringLiteral("running, process %1").arg(s.pid);
     case Qt::TextAlignmentRole:

@@ -71,9 +71,10 @@ std::string shownSeconds(std::int64_t s)
 {
     if (s < 60)
         return std::to_string(std::max<std::int64_t>(s, 1)) + " s";
-    if (s < 3600)
-        return std::to_string((s + 30) / 60) + " min";
-    const std::int64_t m = (s + 30) / 60;
+    // Rounded to the nearest minute, without overflowing on a record's nonsense.
+    const std::int64_t m = s / 60 + (s % 60 >= 30 ? 1 : 0);
+    if (m < 60)
+        return std::to_string(m) + " min";
     return std::to_string(m / 60) + " h " + std::to_string(m % 60) + " min";
 }
 
@@ -90,9 +91,10 @@ bool lockHeld(int folderFd, const std::string& name, const std::string& path)
 
 std::optional<std::int64_t> RunStatus::secondsLeft() const
 {
-    if (total <= 0 || rate <= 0 || done > total)
+    if (total <= 0 || rate <= 0 || done < 0 || done > total)
         return std::nullopt;
-    return (total - done + rate - 1) / rate;
+    const std::int64_t left = total - done;
+    return left / rate + (left % rate != 0 ? 1 : 0);
 }
 
 std::string statusText(const RunStatus& s)

@@ -332,6 +332,40 @@ private slots:
         QCOMPARE(qorvhost({"history", "C0001"}, &out), 0);
         QVERIFY2(out.split('\n').first().contains("\tcancelled: line 4"), out.constData());
     }
+
+    // A runner that does not end after the cancel (stopped here) is killed
+    // once the grace is over, and the next run records it.
+    void stuckRunnerIsKilled()
+    {
+        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
+        FtpServer slow;
+        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
+                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
+                 qPrintable(slow.why()));
+        QVERIFY(writeBytes(path("server/stuck.dat"), someBytes(8 << 20, 6)));
+        defineEvent("C0002", slow.port(), "stuck.dat", path("in/stuck.dat"));
+        const int before = runs().size();
+        QCOMPARE(qorvhost({"run", "C0002"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!partFiles().isEmpty(), 30000);
+        const qint64 pid = runnerOf("C0002");
+        QVERIFY(pid > 0);
+        QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
+        qputenv("ZUL_CANCEL_GRACE_MS", "300");
+        QByteArray out;
+        const int code = qorvhost({"cancel", "C0002"}, &out);
+        qunsetenv("ZUL_CANCEL_GRACE_MS");
+        QCOMPARE(code, 0);
+        QVERIFY2(out.contains("did not end within") && out.contains("was killed"), out.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 10000);
+
+        QVERIFY(writeBytes(path("server/f.txt"), "f"));
+        defineEvent("C0002", m_server.port(), "f.txt", path("in/f.txt"));
+        QCOMPARE(qorvhost({"run", "C0002"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 2, 60000);
+        QVERIFY2(runs()[before].value("outcome").toString().contains("ended without finishing"),
+                 qPrintable(runs()[before].value("outcome").toString()));
+        QCOMPARE(partFiles(), QStringList());
+    }
 };
 
 QTEST_GUILESS_MAIN(ConcurrencyTest)
