@@ -48,6 +48,13 @@ class ConcurrencyTest : public QObject {
         }
         return out;
     }
+    // The throttled server: a download long enough to watch and stop.
+    bool startSlow(FtpServer& slow)
+    {
+        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
+        return slow.start(path("server"), "ops", "Secr3t-pw", {},
+                          QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py"));
+    }
     // The runner of an event, as its own lock file names it.
     qint64 runnerOf(const QString& id) const
     {
@@ -234,11 +241,8 @@ private slots:
     void killedRunnerIsCleanedUp()
     {
         QFETCH(QString, next);
-        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
         FtpServer slow;
-        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
-                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
-                 qPrintable(slow.why()));
+        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
         QVERIFY(writeBytes(path("server/big.bin"), someBytes(4 << 20, 11)));
         QVERIFY(writeBytes(path("server/small.bin"), "small"));
         QFile::remove(path("in/big.bin"));
@@ -280,11 +284,8 @@ private slots:
     // file and no status behind. With nothing running, cancel changes nothing.
     void runningRunIsShownAndCancelled()
     {
-        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
         FtpServer slow;
-        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
-                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
-                 qPrintable(slow.why()));
+        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
         QVERIFY(writeBytes(path("server/payroll.dat"), someBytes(8 << 20, 5)));
         QFile::remove(path("in/payroll.dat"));
         defineEvent("C0001", slow.port(), "payroll.dat", path("in/payroll.dat"));
@@ -337,11 +338,8 @@ private slots:
     // once the grace is over, and the next run records it.
     void stuckRunnerIsKilled()
     {
-        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
         FtpServer slow;
-        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
-                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
-                 qPrintable(slow.why()));
+        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
         QVERIFY(writeBytes(path("server/stuck.dat"), someBytes(8 << 20, 6)));
         defineEvent("C0002", slow.port(), "stuck.dat", path("in/stuck.dat"));
         const int before = runs().size();
