@@ -5,9 +5,13 @@
 #include "host/HistoryModel.h"
 #include "host/Host.h"
 #include "host/TranscriptViewer.h"
+#include "host/history/Commands.h"
 #include "platform/FileSystem.h"
+#include "records/RunCancel.h"
 
 #include "com/Diagnostics.h"
+#include "com/HostComponents.h"
+#include "com/Registry.h"
 
 #include <QApplication>
 #include <QDir>
@@ -49,7 +53,8 @@ QTableView* makeTable(const char* name, QAbstractItemModel* model, QWidget* pare
 
 EventsWindow::EventsWindow(Host& host, QWidget* parent)
     : QMainWindow(parent), m_host(host),
-      m_runs(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Log")), host.messageLogPath())
+      m_runs(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Log")), host.messageLogPath()),
+      m_lockFolder(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Lock")))
 {
     setObjectName("EventsWindow");
     setWindowTitle(QStringLiteral("Scheduled Events"));
@@ -102,6 +107,7 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
     // A double-click or Enter opens a run's transcript; not "activated", which
     // some styles emit on a single click.
     connect(grdHistory, &QAbstractItemView::doubleClicked, this, &EventsWindow::openTranscript);
+    grdHistory->setItemDelegateForColumn(HistoryModel::Outcome, new ProgressDelegate(grdHistory));
     grdHistory->installEventFilter(this);
 
     auto* top = new QWidget(this);
@@ -129,7 +135,8 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
 
     // Runners append to runs.jsonl when they finish: watch it and its folder
     // (rotation renames the file away), and the host's log, then refresh once
-    // the writes have settled.
+    // the writes have settled. Running runs replace their status in the Lock
+    // folder a few times a second at most: the folder's changes bring them.
     m_settle = new QTimer(this);
     m_settle->setSingleShot(true);
     m_settle->setInterval(150);
@@ -147,7 +154,8 @@ void EventsWindow::watchLogs()
     // The host's data folder only until messages.jsonl exists: the events
     // store writes its journal there.
     const bool hostLog = QFileInfo::exists(m_runs.messageLog());
-    QStringList wanted{m_runs.logFolder(), m_runs.runsPath(), hostLog ? m_runs.messageLog() : m_host.dataFolder()};
+    QStringList wanted{m_runs.logFolder(), m_runs.runsPath(), hostLog ? m_runs.messageLog() : m_host.dataFolder(),
+                       m_lockFolder};
     const QStringList watched = m_watcher->files() + m_watcher->directories();
     if (hostLog && watched.contains(m_host.dataFolder()))
         m_watcher->removePath(m_host.dataFolder());
@@ -164,7 +172,13 @@ void EventsWindow::refresh()
     QStringList ids;
     for (const auto& r : events)
         ids << r.id;
-    m_eventsModel->setEvents(std::move(events), m_runs.latest(ids));
+    m_running = m_host.pluginApplicationFolder().isEmpty()
+                    ? std::vector<records::RunningRun>()
+                    : records::runningRuns(QFile::encodeName(m_lockFolder).toStdString());
+    std::set<QString> running;
+    for (const auto& r : m_running)
+        running.insert(QString::fromStdString(r.status.event));
+    m_eventsModel->setEvents(std::move(events), m_runs.latest(ids), std::move(running));
     if (selectedId() != keep)
         select(keep);
     refreshHistory();
@@ -175,15 +189,60 @@ void EventsWindow::refreshHistory()
     const QString id = selectedId();
     if (id.isEmpty()) {
         lblHistory->setText(QStringLiteral("History: select an event"));
+        m_historyModel->setRunning({});
         m_historyModel->setEntries({});
         return;
     }
+    std::vector<records::RunningRun> running;
+    for (const auto& r : m_running)
+        if (QString::fromStdString(r.status.event) == id)
+            running.push_back(r);
+    m_historyModel->setRunning(std::move(running));
     auto runs = m_runs.read(id, kHistoryRows);
     lblHistory->setText(QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
                             .arg(id, runs.size() >= std::size_t(kHistoryRows)
                                          ? QStringLiteral("the latest %1 runs").arg(kHistoryRows)
                                          : runs.size() == 1 ? QStringLiteral("1 run") : QStringLiteral("%1 runs").arg(runs.size())));
     m_historyModel->setEntries(std::move(runs));
+    placeCancelButtons();
+}
+
+void EventsWindow::placeCancelButtons()
+{
+    for (int row = 0; row < int(m_historyModel->running().size()); ++row) {
+        const QModelIndex cell = m_historyModel->index(row, HistoryModel::Exit);
+        const long pid = m_historyModel->running()[std::size_t(row)].status.pid;
+        auto* button = qobject_cast<QPushButton*>(grdHistory->indexWidget(cell));
+        if (button && button->property("pid").toLongLong() == pid)
+            continue;
+        button = new QPushButton(QStringLiteral("Cancel"));
+        button->setObjectName(QStringLiteral("cmdCancel"));
+        button->setProperty("pid", qlonglong(pid));
+        connect(button, &QPushButton::clicked, this, [this, pid] { cancelRunning(pid); });
+        grdHistory->setIndexWidget(cell, button);
+    }
+}
+
+void EventsWindow::cancelRunning(long pid)
+{
+    const auto found = std::find_if(m_running.begin(), m_running.end(),
+                                    [pid](const records::RunningRun& r) { return r.status.pid == pid; });
+    if (found == m_running.end())
+        return;
+    const records::RunningRun run = *found;
+    const QString event = QString::fromStdString(run.status.event);
+    const QString question = QStringLiteral("Cancel the running run of event %1 (%2)? The runner stops after its "
+                                            "current write and records the run as cancelled.")
+                                 .arg(event, QString::fromStdString(records::progressText(run.status)));
+    auto messages = com::CreateObjectAs<com::IErrorMessages>(com::kErrorMessagesProgId);
+    if (!messages || messages->HandleMessages({true, toCodePage(question), "C", std::int32_t{4}, "Please Confirm"}) !=
+                         com::Variant(true))
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto result = records::cancelRun(run, history::cancelGrace());
+    QApplication::restoreOverrideCursor();
+    statusBar()->showMessage(QStringLiteral("Event %1: %2").arg(event, QString::fromStdString(result.message)));
+    refresh();
 }
 
 QString EventsWindow::selectedId() const

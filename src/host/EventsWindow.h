@@ -2,6 +2,7 @@
 
 #include "com/Gamut.h"
 #include "host/RunHistory.h"
+#include "records/RunStatus.h"
 
 #include <QMainWindow>
 #include <memory>
@@ -42,6 +43,9 @@ public slots:
     void cmdDuplicate_Click();
     void cmdRun_Click();
     void openTranscript(const QModelIndex& index);
+    // The Cancel button of a running row: asks first, through the message
+    // service, then stops the run of process pid (see records::cancelRun).
+    void cancelRunning(long pid);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -52,10 +56,13 @@ private:
     void showPanel(std::int32_t option, com::EventStructPtr event, std::string newId = {});
     void refreshHistory();
     void watchLogs();
+    void placeCancelButtons();
 
     Host& m_host;
     std::shared_ptr<com::IGamut12> m_feature;
     RunHistory m_runs;
+    QString m_lockFolder; // where running runs keep their status
+    std::vector<records::RunningRun> m_running;
     EventsModel* m_eventsModel;
     QSortFilterProxyModel* m_filter;
     HistoryModel* m_historyModel;

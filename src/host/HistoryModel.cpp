@@ -1,6 +1,11 @@
 #include "host/HistoryModel.h"
 
+#include <QApplication>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QPainter>
+#include <QStyleOptionProgressBar>
+#include <algorithm>
 
 namespace zul::host {
 
@@ -20,7 +25,7 @@ QColor resultColour(RunEntry::Result result)
 
 int HistoryModel::rowCount(const QModelIndex& parent) const
 {
-    return parent.isValid() ? 0 : int(m_entries.size());
+    return parent.isValid() ? 0 : offset() + int(m_entries.size());
 }
 
 int HistoryModel::columnCount(const QModelIndex& parent) const
@@ -30,13 +35,60 @@ int HistoryModel::columnCount(const QModelIndex& parent) const
 
 const RunEntry* HistoryModel::entry(const QModelIndex& index) const
 {
-    if (!index.isValid() || index.row() < 0 || index.row() >= int(m_entries.size()))
+    const int row = index.row() - offset();
+    if (!index.isValid() || row < 0 || row >= int(m_entries.size()))
         return nullptr;
-    return &m_entries[std::size_t(index.row())];
+    return &m_entries[std::size_t(row)];
 }
+
+const records::RunningRun* HistoryModel::runningAt(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.row() < 0 || index.row() >= offset())
+        return nullptr;
+    return &m_running[std::size_t(index.row())];
+}
+
+namespace {
+
+QVariant runningData(const records::RunStatus& s, int column, int role)
+{
+    switch (role) {
+    case Qt::DisplayRole:
+        switch (column) {
+        case HistoryModel::Start:
+            return shownTime(QString::fromStdString(s.start));
+        case HistoryModel::Outcome:
+            return QStringLiteral("running: ") + QString::fromStdString(records::progressText(s));
+        case HistoryModel::Duration: {
+            const qint64 now = QDateTime::currentMSecsSinceEpoch();
+            return shownDuration(now > s.startMs ? now - s.startMs : 0);
+        }
+        case HistoryModel::Exit:
+            return QString();
+        default:
+            return QStringLiteral("-");
+        }
+    case HistoryModel::ProgressRole:
+        if (column != HistoryModel::Outcome)
+            return {};
+        return s.total > 0 && !s.file.empty() ? int(std::clamp(double(s.done) * 100 / double(s.total), 0.0, 100.0))
+                                              : -1;
+    case Qt::ToolTipRole:
+        return QStringLiteral("running, process %1").arg(s.pid);
+    case Qt::TextAlignmentRole:
+        if (column == HistoryModel::Duration)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        break;
+    }
+    return {};
+}
+
+} // namespace
 
 QVariant HistoryModel::data(const QModelIndex& index, int role) const
 {
+    if (const auto* r = runningAt(index))
+        return runningData(r->status, index.column(), role);
     const RunEntry* e = entry(index);
     if (!e)
         return {};
@@ -73,9 +125,43 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
             return int(Qt::AlignRight | Qt::AlignVCenter);
         break;
     case EntryRole:
-        return index.row();
+        return index.row() - offset();
     }
     return {};
+}
+
+void HistoryModel::setRunning(std::vector<records::RunningRun> running)
+{
+    if (running.size() != m_running.size()) {
+        beginResetModel();
+        m_running = std::move(running);
+        endResetModel();
+        return;
+    }
+    m_running = std::move(running);
+    if (!m_running.empty())
+        emit dataChanged(index(0, 0), index(offset() - 1, ColumnCount - 1));
+}
+
+void ProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    const QVariant progress = index.data(HistoryModel::ProgressRole);
+    if (!progress.isValid()) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionProgressBar bar;
+    bar.rect = option.rect.adjusted(1, 1, -1, -1);
+    bar.minimum = 0;
+    // A size not known: a busy bar.
+    bar.maximum = progress.toInt() < 0 ? 0 : 100;
+    bar.progress = std::max(0, progress.toInt());
+    bar.text = index.data(Qt::DisplayRole).toString();
+    bar.textVisible = true;
+    bar.state = option.state | QStyle::State_Horizontal;
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ProgressBar, &bar, painter, widget);
 }
 
 QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -108,23 +194,23 @@ void HistoryModel::setEntries(std::vector<RunEntry> entries)
         return;
     }
     if (added > 0) {
-        beginInsertRows({}, 0, int(added) - 1);
+        beginInsertRows({}, offset(), offset() + int(added) - 1);
         m_entries.insert(m_entries.begin(), entries.begin(), entries.begin() + std::ptrdiff_t(added));
         endInsertRows();
     }
     if (m_entries.size() > entries.size()) {
-        beginRemoveRows({}, int(entries.size()), int(m_entries.size()) - 1);
+        beginRemoveRows({}, offset() + int(entries.size()), offset() + int(m_entries.size()) - 1);
         m_entries.resize(entries.size());
         endRemoveRows();
     } else if (m_entries.size() < entries.size()) {
         // Older runs came into reach (a larger limit, a record appended late).
-        beginInsertRows({}, int(m_entries.size()), int(entries.size()) - 1);
+        beginInsertRows({}, offset() + int(m_entries.size()), offset() + int(entries.size()) - 1);
         m_entries.insert(m_entries.end(), entries.begin() + std::ptrdiff_t(m_entries.size()), entries.end());
         endInsertRows();
     }
     m_entries = std::move(entries);
     if (!m_entries.empty())
-        emit dataChanged(index(0, 0), index(int(m_entries.size()) - 1, ColumnCount - 1));
+        emit dataChanged(index(offset(), 0), index(offset() + int(m_entries.size()) - 1, ColumnCount - 1));
 }
 
 int EventsModel::rowCount(const QModelIndex& parent) const
@@ -181,9 +267,13 @@ QVariant EventsModel::data(const QModelIndex& index, int role) const
             return options.join(QStringLiteral(", "));
         }
         case LastRun:
+            if (m_running.contains(r.id))
+                return QStringLiteral("running");
             return hasRun ? lastRunText(run->second) : QString();
         }
     }
+    if (index.column() == LastRun && m_running.contains(r.id))
+        return {};
     if (index.column() == LastRun && hasRun) {
         if (role == Qt::BackgroundRole)
             return resultColour(run->second.result);
@@ -201,8 +291,10 @@ QVariant EventsModel::headerData(int section, Qt::Orientation orientation, int r
     return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
 }
 
-void EventsModel::setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest)
+void EventsModel::setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest,
+                            std::set<QString> running)
 {
+    m_running = std::move(running);
     // The same events: update in place, so the selection stays put.
     bool same = events.size() == m_events.size();
     for (std::size_t i = 0; same && i < events.size(); ++i)

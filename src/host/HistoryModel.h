@@ -3,9 +3,13 @@
 #include "host/EventStore.h"
 #include "host/RunHistory.h"
 
+#include "records/RunStatus.h"
+
 #include <QAbstractTableModel>
 #include <QColor>
+#include <QStyledItemDelegate>
 #include <map>
+#include <set>
 #include <vector>
 
 namespace zul::host {
@@ -13,12 +17,15 @@ namespace zul::host {
 // The background that tells success from failure at a glance.
 QColor resultColour(RunEntry::Result result);
 
-// The runs of one event, newest first: one row a run.
+// The runs of one event: its running runs on top, then the finished ones,
+// newest first; one row a run.
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { Start, Outcome, Exit, Duration, Sent, Received, Transcript, ColumnCount };
     static constexpr int EntryRole = Qt::UserRole + 1; // the row's index into entries()
+    // Of a running row's Outcome cell: per cent done, -1 when the size is not known.
+    static constexpr int ProgressRole = Qt::UserRole + 2;
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -33,8 +40,24 @@ public:
     const std::vector<RunEntry>& entries() const { return m_entries; }
     const RunEntry* entry(const QModelIndex& index) const;
 
+    // The running runs, shown above the finished ones.
+    void setRunning(std::vector<records::RunningRun> running);
+    const std::vector<records::RunningRun>& running() const { return m_running; }
+    const records::RunningRun* runningAt(const QModelIndex& index) const;
+
 private:
+    int offset() const { return int(m_running.size()); }
+
+    std::vector<records::RunningRun> m_running;
     std::vector<RunEntry> m_entries;
+};
+
+// Draws a running row's Outcome cell as a progress bar with its text.
+class ProgressDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
 // The events of the schedule with their latest run, for the events grid.
@@ -50,13 +73,14 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    void setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest);
+    void setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest, std::set<QString> running = {});
     // The text of the last-run column: when it ended and how.
     static QString lastRunText(const RunEntry& run);
 
 private:
     std::vector<EventRecord> m_events;
     std::map<QString, RunEntry> m_latest;
+    std::set<QString> m_running;
 };
 
 } // namespace zul::host

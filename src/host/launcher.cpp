@@ -1,5 +1,5 @@
 // qorvhost: answers what needs no Qt (--help, --version, history, transcript,
-// metrics, schedule)
+// metrics, schedule, cancel)
 // itself, so that those start as fast as any small program, and hands every
 // other command line to the host proper, a library in the application folder.
 #include "host/history/Commands.h"
@@ -74,7 +74,8 @@ int main(int argc, char** argv)
         }
     }
     const std::string command = at < args.size() ? args[at] : std::string();
-    if (command != "history" && command != "transcript" && command != "metrics" && command != "schedule")
+    if (command != "history" && command != "transcript" && command != "metrics" && command != "schedule" &&
+        command != "cancel")
         return runHost(argc, argv);
 
     if (!hasData)
@@ -93,6 +94,8 @@ int main(int argc, char** argv)
     }
     if (command == "metrics")
         return metricsCommand(dataFolder, pluginPath, rest);
+    if (command == "cancel")
+        return cancelCommand(dataFolder, pluginPath, rest);
     return command == "history" ? historyCommand(dataFolder, pluginPath, rest)
                                 : transcriptCommand(dataFolder, pluginPath, rest);
 }

@@ -31,6 +31,8 @@ std::string_view describe(ExitStatus status)
         return "partner not trusted";
     case ExitStatus::TlsNotOffered:
         return "TLS not offered";
+    case ExitStatus::Cancelled:
+        return "cancelled";
     }
     return "unknown";
 }

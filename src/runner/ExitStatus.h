@@ -19,6 +19,7 @@ enum class ExitStatus : int {
     TimedOut = 10,        // the partner stopped answering or moving bytes, or the run's deadline passed
     Untrusted = 11,       // the partner's certificate or SSH host key is not trusted
     TlsNotOffered = 12,   // the partner refused TLS; the login was never sent
+    Cancelled = 13,       // cancelled by the operator (qorvhost cancel, the events window)
 };
 
 std::string_view describe(ExitStatus status);

@@ -666,6 +666,9 @@ int FtpSession::onDebug(CURL*, curl_infotype type, char* data, size_t size, void
             s->m_transcript.reply(line);
             s->m_lastReplies.push_back(line);
             s->m_answered.emplace_back(s->m_lastVerb, line);
+            if (s->m_sink)
+                if (const auto size = announcedSize(line))
+                    s->m_progress.expect(*size);
             if (s->m_replies)
                 s->m_replies->push_back(line);
         }

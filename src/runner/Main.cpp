@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/SafeOpen.h"
 #include "platform/Text.h"
+#include "records/RunCancel.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
 #include "runner/FailureHook.h"
@@ -34,16 +35,22 @@ using namespace zul::runner;
 namespace {
 
 volatile std::sig_atomic_t g_signal = 0;
+volatile std::sig_atomic_t g_cancelled = 0;
 
-void onSignal(int sig)
+void onSignal(int sig, siginfo_t* info, void*)
 {
+    // A cancel is a SIGTERM that carries the cancel value (qorvhost cancel);
+    // any other signal stops the run as interrupted.
+    if (sig == SIGTERM && info && info->si_code == SI_QUEUE && info->si_value.sival_int == zul::records::kCancelValue)
+        g_cancelled = 1;
     g_signal = sig;
 }
 
 void installSignals()
 {
     struct sigaction sa {};
-    sa.sa_handler = onSignal;
+    sa.sa_sigaction = onSignal;
+    sa.sa_flags = SA_SIGINFO;
     sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         ::sigaction(sig, &sa, nullptr);
@@ -95,7 +102,8 @@ int main(int argc, char** argv)
                         "to Log/ beside the program. --check reads scripts without connecting and prints their\n"
                         "problems as FILE:LINE: severity: message (exit 0 clean, 1 problems, 2 unreadable).\n"
                         "Exit status of a run: 0 success; 1 script, 2 partner unreachable, 3 login, 4 remote file,\n"
-                        "5 local file, 6 transient, 7 delivery, 8 interrupted, 9 runner, 10 timed out.\n");
+                        "5 local file, 6 transient, 7 delivery, 8 interrupted, 9 runner, 10 timed out,\n"
+                        "11 not trusted, 12 TLS not offered, 13 cancelled.\n");
         return 0;
     }
     if (argc >= 2 && std::string_view(argv[1]) == "--check")
@@ -138,7 +146,12 @@ int main(int argc, char** argv)
     RunRegistration registration(appFolder, event, start, transcriptPath);
     std::string partner; // the first open line's: its section may hold its own failure hook
 
-    auto finish = [&](const RunResult& r) {
+    auto finish = [&](RunResult r) {
+        if (g_cancelled && r.status == ExitStatus::Interrupted) {
+            r.status = ExitStatus::Cancelled;
+            if (r.message.ends_with(": interrupted"))
+                r.message.resize(r.message.size() - std::strlen(": interrupted"));
+        }
         std::string outcome = std::string(describe(r.status)) + (r.message.empty() ? "" : ": " + r.message);
         if (r.status == ExitStatus::Success)
             transcript.note("outcome: success (exit status 0)");
@@ -164,6 +177,9 @@ int main(int argc, char** argv)
 
     transcript.note("VelundZUL started, process " + std::to_string(::getpid()) + ", application folder " + appFolder);
     registration.announce(transcript);
+    // Seen as running from the start, so a run waiting for its turn can be cancelled too.
+    if (settings.statusRecord)
+        registration.status({});
     if (config.refused())
         return finish({ExitStatus::RunnerError, "the settings are not safe to use: " + configError});
     if (!configError.empty())
@@ -222,6 +238,8 @@ int main(int argc, char** argv)
     {
         ProgressBar progress(terminal);
         progress.onAlive([&registration] { registration.alive(); });
+        if (settings.statusRecord)
+            progress.onStatus([&registration](const zul::records::RunStatus& s) { registration.status(s); });
         Runner runner(transcript, progress, settings, appFolder, deadline, [] { return g_signal != 0; });
         result = runner.run(script);
         record.kept = runner.keptFile();

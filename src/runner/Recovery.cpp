@@ -52,6 +52,8 @@ std::vector<std::string> namesIn(int folderFd)
     if (fd < 0)
         return names;
     if (DIR* d = ::fdopendir(fd)) {
+        // A dup shares its position with the folder's descriptor: from the start.
+        ::rewinddir(d);
         while (const dirent* e = ::readdir(d))
             names.emplace_back(e->d_name);
         ::closedir(d);
@@ -118,6 +120,8 @@ RunRegistration::~RunRegistration()
 {
     if (m_fd >= 0)
         ::close(m_fd);
+    if (m_folderFd >= 0)
+        ::close(m_folderFd);
 }
 
 void RunRegistration::announce(Transcript& transcript)
@@ -146,6 +150,8 @@ void RunRegistration::announce(Transcript& transcript)
         }
         m_ownPath = lockFolder + "/" + name;
         m_fd = fd->release();
+        m_statusName = records::statusNameFor(name);
+        m_folderFd = ::dup(dir->get());
     }
     if (m_fd < 0) {
         transcript.error("cannot register this run in " + lockFolder + "/" + plain + ".lock: " + why +
@@ -186,6 +192,9 @@ void RunRegistration::end()
         return;
     // Should this fail, the next run records this one again: twice beats never.
     [[maybe_unused]] const int emptied = ::ftruncate(m_fd, 0);
+    // The status first: while the lock is held it may still be believed.
+    if (m_folderFd >= 0 && !m_statusName.empty())
+        ::unlinkat(m_folderFd, m_statusName.c_str(), 0);
     if (!m_ownPath.empty())
         ::unlink(m_ownPath.c_str());
     ::close(m_fd);
@@ -196,6 +205,36 @@ void RunRegistration::alive()
 {
     if (m_fd >= 0)
         ::futimens(m_fd, nullptr);
+}
+
+void RunRegistration::status(records::RunStatus status)
+{
+    if (m_fd < 0 || m_folderFd < 0 || m_statusName.empty() || m_statusFailed)
+        return;
+    status.pid = m_self.pid;
+    status.event = m_self.event;
+    status.start = m_self.start;
+    status.startMs = m_startNs / 1000000;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    status.updatedMs = std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    const std::string text = records::statusText(status);
+    // A fresh name each time, created exclusively, then renamed over the record.
+    const std::string temp = "." + m_statusName + "-" + zul::platform::randomHex(12);
+    bool created = false;
+    bool written = false;
+    {
+        auto fd = zul::platform::openInFolder(m_folderFd, temp, O_WRONLY | O_CREAT | O_EXCL, 0640,
+                                              m_appFolder + "/Lock/" + temp);
+        created = bool(fd);
+        written = created && ::write(fd->get(), text.data(), text.size()) == ssize_t(text.size());
+    }
+    if (!written || ::renameat(m_folderFd, temp.c_str(), m_folderFd, m_statusName.c_str()) != 0) {
+        if (created)
+            ::unlinkat(m_folderFd, temp.c_str(), 0);
+        // One failure is enough to know: a full or foreign folder stays so.
+        m_statusFailed = true;
+    }
 }
 
 bool RunRegistration::ourTranscript(const std::string& path) const
@@ -286,8 +325,18 @@ void RunRegistration::recoverOthers(Transcript& transcript)
                 settle(dead, st, transcript);
                 [[maybe_unused]] const int r = ::ftruncate(fd->get(), 0);
             }
-            if (runLock)
+            if (runLock) {
+                // Its status record goes with it, by the lock's name, never by what a file says.
+                if (const std::string status = records::statusNameFor(name); !status.empty())
+                    for (const auto& other : namesIn(dir->get()))
+                        if (other == status || hasPrefix(other, "." + status + "-")) {
+                            struct stat sst {};
+                            if (::fstatat(dir->get(), other.c_str(), &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
+                                trustedLockFile(sst))
+                                ::unlinkat(dir->get(), other.c_str(), 0);
+                        }
                 ::unlinkat(dir->get(), name.c_str(), 0);
+            }
             continue;
         }
         if (named.since > 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/RunStatus.h"
+
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -52,6 +54,10 @@ public:
     // A sign of life while the transcript is quiet (a long transfer): the
     // lock file's time, which tells a later run when this one died.
     void alive();
+    // The status record beside the lock (run-<pid>.status, 0640), replaced
+    // whole: a reader sees the old record or the new one, never half of one.
+    // Removed by end().
+    void status(records::RunStatus status);
 
 private:
     bool claim(int fd, Transcript& transcript);
@@ -64,6 +70,9 @@ private:
     std::int64_t m_startNs = 0;
     std::string m_ownPath; // this run's lock file, removed at the end
     int m_fd = -1;
+    int m_folderFd = -1; // the Lock folder, for the status record
+    std::string m_statusName;
+    bool m_statusFailed = false;
 };
 
 // Whether a lock file's content can be believed: a normal file of this

@@ -221,6 +221,7 @@ RunResult Runner::run(const std::vector<Command>& script)
             break;
         }
         m_transcript.script(script[i].line, script[i].shown);
+        m_progress.command(script[i].line, script[i].word);
         result = execute(script, i, stop);
         if (result.status != ExitStatus::Success) {
             result.message = "line " + std::to_string(script[i].line) + ": " + result.message;

@@ -180,6 +180,9 @@ Settings Settings::fromConfig(const ConfigFile& config, const std::string& host)
     int sync = 1;
     readNumber(config, host, "SYNC", sync);
     s.syncReceived = sync != 0;
+    int status = 1;
+    readNumber(config, host, "STATUS", status);
+    s.statusRecord = status != 0;
     s.caFile = homePath(config.value("CA_FILE", host).value_or(""));
     s.pinnedKey = config.value("PINNED_KEY", host).value_or("");
     if (!s.pinnedKey.empty() && s.pinnedKey.rfind("sha256//", 0) != 0)

@@ -54,6 +54,7 @@ struct Settings {
     long listMaxNames = 100000;
     long listMaxBytes = 16L * 1024 * 1024;
     bool syncReceived = true;                // received files reach the disk before they are renamed into place
+    bool statusRecord = true;                // the running run's status in Lock/ (0: for measuring its cost only)
 
     // Trust and keys, per partner. Empty caFile: the system's CA store.
     std::string caFile;     // CA_FILE: PEM bundle of the CAs that may sign the partner's certificate

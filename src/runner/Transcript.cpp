@@ -120,8 +120,41 @@ void Transcript::error(std::string_view text)
     write('!', text);
 }
 
+void ProgressBar::command(int line, std::string_view word)
+{
+    m_status.line = line;
+    m_status.command.clear();
+    for (const char c : word)
+        m_status.command += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    m_status.file.clear();
+    m_status.done = 0;
+    m_status.total = -1;
+    m_status.rate = 0;
+    report(std::chrono::steady_clock::now(), false);
+}
+
+// Writes only when statusEvery has passed; what changed meanwhile goes with
+// the next call that finds the interval over.
+void ProgressBar::report(std::chrono::steady_clock::time_point now, bool force)
+{
+    if (!m_statusSink)
+        return;
+    m_statusDirty = true;
+    if (!force && now - m_lastStatus < statusEvery)
+        return;
+    m_lastStatus = now;
+    m_statusDirty = false;
+    m_statusSink(m_status);
+}
+
 void ProgressBar::begin(std::string name, std::int64_t total)
 {
+    m_status.file = platform::escapeControls(name, "");
+    m_status.done = 0;
+    m_status.total = total;
+    m_status.rate = 0;
+    m_moveStart = m_rateAt = std::chrono::steady_clock::now();
+    report(m_moveStart, false);
     if (!m_enabled)
         return;
     m_name = platform::escapeControls(name, ""); // a server's name, drawn on a terminal
@@ -138,6 +171,18 @@ void ProgressBar::update(std::int64_t done, std::int64_t total)
     if (m_alive && now - m_lastAlive >= std::chrono::seconds(1)) {
         m_lastAlive = now;
         m_alive();
+    }
+    if (m_statusSink && now - m_lastStatus >= statusEvery) {
+        // The rate of late, smoothed: a stalled transfer's falls towards nothing
+        // instead of living on its early average.
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_rateAt).count();
+        const std::int64_t lately = ms > 0 ? (done - m_status.done) * 1000 / ms : 0;
+        m_status.rate = m_rateAt == m_moveStart ? lately : (m_status.rate * 3 + lately) / 4;
+        m_rateAt = now;
+        m_status.done = done;
+        if (total > 0)
+            m_status.total = total;
+        report(now, true);
     }
     if (!m_active)
         return;
@@ -163,8 +208,20 @@ void ProgressBar::update(std::int64_t done, std::int64_t total)
     std::fputs(line, stderr);
 }
 
+void ProgressBar::expect(std::int64_t total)
+{
+    m_status.total = total;
+    m_total = total;
+}
+
 void ProgressBar::end()
 {
+    m_status.file.clear();
+    m_status.done = 0;
+    m_status.total = -1;
+    m_status.rate = 0;
+    if (m_statusDirty)
+        report(std::chrono::steady_clock::now(), false);
     if (!m_active)
         return;
     m_active = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "records/RunStatus.h"
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -54,16 +56,32 @@ private:
 class ProgressBar {
 public:
     explicit ProgressBar(bool enabled) : m_enabled(enabled) {}
+    // The script line at work, for the status record.
+    void command(int line, std::string_view word);
     void begin(std::string name, std::int64_t total);
     void update(std::int64_t done, std::int64_t total);
     void end();
+    // The size a server announced for the file now received.
+    void expect(std::int64_t total);
     // Called at most once a second while a transfer moves, drawn or not.
     void onAlive(std::function<void()> alive) { m_alive = std::move(alive); }
+    // The run's status, handed over at most every statusEvery (drawn or not):
+    // a long transfer costs a few small writes a second, never one a buffer.
+    void onStatus(std::function<void(const records::RunStatus&)> status) { m_statusSink = std::move(status); }
+    static constexpr std::chrono::milliseconds statusEvery{250};
 
 private:
+    void report(std::chrono::steady_clock::time_point now, bool force);
+
     bool m_enabled;
     std::function<void()> m_alive;
     std::chrono::steady_clock::time_point m_lastAlive{};
+    std::function<void(const records::RunStatus&)> m_statusSink;
+    records::RunStatus m_status;
+    std::chrono::steady_clock::time_point m_lastStatus{};
+    std::chrono::steady_clock::time_point m_moveStart{};
+    std::chrono::steady_clock::time_point m_rateAt{}; // when the rate was last measured
+    bool m_statusDirty = false;
     bool m_active = false;
     std::string m_name;
     std::int64_t m_total = 0;

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSet>
@@ -25,7 +27,7 @@ class ConcurrencyTest : public QObject {
     QString path(const QString& rel) const { return m_world.path(rel); }
     QByteArray read(const QString& rel) const { return m_world.read(rel); }
     QStringList hostArgs(const QStringList& args) const { return m_world.hostArgs(args); }
-    int qorvhost(const QStringList& args) { return m_world.qorvhost(args); }
+    int qorvhost(const QStringList& args, QByteArray* out = nullptr) { return m_world.qorvhost(args, out); }
     QList<QJsonObject> runs() const { return m_world.runs(); }
     // An event whose script receives one remote file into a local target.
     void defineEvent(const QString& id, int port, const QString& remote, const QString& target)
@@ -45,6 +47,13 @@ class ConcurrencyTest : public QObject {
                 out << f;
         }
         return out;
+    }
+    // The throttled server: a download long enough to watch and stop.
+    bool startSlow(FtpServer& slow)
+    {
+        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
+        return slow.start(path("server"), "ops", "Secr3t-pw", {},
+                          QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py"));
     }
     // The runner of an event, as its own lock file names it.
     qint64 runnerOf(const QString& id) const
@@ -232,11 +241,8 @@ private slots:
     void killedRunnerIsCleanedUp()
     {
         QFETCH(QString, next);
-        qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
         FtpServer slow;
-        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
-                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
-                 qPrintable(slow.why()));
+        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
         QVERIFY(writeBytes(path("server/big.bin"), someBytes(4 << 20, 11)));
         QVERIFY(writeBytes(path("server/small.bin"), "small"));
         QFile::remove(path("in/big.bin"));
@@ -269,6 +275,94 @@ private slots:
         QCOMPARE(after[1].value("event").toString(), next);
         QCOMPARE(after[1].value("exit").toInt(-1), 0);
         QCOMPARE(read(next == "K0001" ? "in/big.bin" : "in/small.bin"), QByteArray("small"));
+        const QStringList left = QDir(path("app/Lock")).entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
+    }
+
+    // A slow download shows in the history while it runs, its bytes moving;
+    // cancel stops it, the run records itself as cancelled and leaves no part
+    // file and no status behind. With nothing running, cancel changes nothing.
+    void runningRunIsShownAndCancelled()
+    {
+        FtpServer slow;
+        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
+        QVERIFY(writeBytes(path("server/payroll.dat"), someBytes(8 << 20, 5)));
+        QFile::remove(path("in/payroll.dat"));
+        defineEvent("C0001", slow.port(), "payroll.dat", path("in/payroll.dat"));
+        const int before = runs().size();
+
+        QByteArray out;
+        QCOMPARE(qorvhost({"cancel", "C0001"}, &out), 1);
+        QVERIFY2(out.contains("has no running run; nothing changed"), out.constData());
+
+        QCOMPARE(qorvhost({"run", "C0001"}), 0);
+        auto running = [&] {
+            QByteArray json;
+            m_world.qorvhost({"history", "C0001", "--json"}, &json);
+            const QJsonObject first = QJsonDocument::fromJson(json.split('\n').first()).object();
+            return first.value("result").toString() == "running" ? first : QJsonObject();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(running().value("bytes_done").toInteger() > 0, 30000);
+        const QJsonObject early = running();
+        QCOMPARE(early.value("command").toString(), QString("get"));
+        QCOMPARE(early.value("file").toString(), QString("payroll.dat"));
+        QCOMPARE(early.value("line").toInt(), 4);
+        QCOMPARE(early.value("bytes_expected").toInteger(), 8 << 20);
+        QTRY_VERIFY_WITH_TIMEOUT(running().value("bytes_done").toInteger() > early.value("bytes_done").toInteger(),
+                                 30000);
+        QVERIFY(running().value("rate").toInteger() > 0);
+        QVERIFY(!running().value("seconds_left").isNull());
+
+        QCOMPARE(qorvhost({"history", "C0001"}, &out), 0);
+        const QByteArray first = out.split('\n').first();
+        QVERIFY2(first.contains("\tC0001\trunning: line 4, get payroll.dat, ") && first.contains(" of 8.4 MB, ") &&
+                     first.contains(" left"),
+                 first.constData());
+        QVERIFY(!partFiles().isEmpty());
+
+        QCOMPARE(qorvhost({"cancel", "C0001"}, &out), 0);
+        QVERIFY2(out.contains("cancelled the run of process"), out.constData());
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 1, 30000);
+        const QJsonObject run = runs().last();
+        QCOMPARE(run.value("exit").toInt(), 13);
+        QVERIFY2(run.value("outcome").toString().startsWith("cancelled: line 4"),
+                 qPrintable(run.value("outcome").toString()));
+        QCOMPARE(partFiles(), QStringList());
+        QVERIFY(!QFile::exists(path("in/payroll.dat")));
+        QCOMPARE(QDir(path("app/Lock")).entryList({"run-*"}, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(qorvhost({"history", "C0001"}, &out), 0);
+        QVERIFY2(out.split('\n').first().contains("\tcancelled: line 4"), out.constData());
+    }
+
+    // A runner that does not end after the cancel (stopped here) is killed
+    // once the grace is over, and the next run records it.
+    void stuckRunnerIsKilled()
+    {
+        FtpServer slow;
+        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
+        QVERIFY(writeBytes(path("server/stuck.dat"), someBytes(8 << 20, 6)));
+        defineEvent("C0002", slow.port(), "stuck.dat", path("in/stuck.dat"));
+        const int before = runs().size();
+        QCOMPARE(qorvhost({"run", "C0002"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(!partFiles().isEmpty(), 30000);
+        const qint64 pid = runnerOf("C0002");
+        QVERIFY(pid > 0);
+        QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
+        qputenv("ZUL_CANCEL_GRACE_MS", "300");
+        QByteArray out;
+        const int code = qorvhost({"cancel", "C0002"}, &out);
+        qunsetenv("ZUL_CANCEL_GRACE_MS");
+        QCOMPARE(code, 0);
+        QVERIFY2(out.contains("did not end within") && out.contains("was killed"), out.constData());
+        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 10000);
+
+        QVERIFY(writeBytes(path("server/f.txt"), "f"));
+        defineEvent("C0002", m_server.port(), "f.txt", path("in/f.txt"));
+        QCOMPARE(qorvhost({"run", "C0002"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 2, 60000);
+        QVERIFY2(runs()[before].value("outcome").toString().contains("ended without finishing"),
+                 qPrintable(runs()[before].value("outcome").toString()));
+        QCOMPARE(partFiles(), QStringList());
     }
 };
 

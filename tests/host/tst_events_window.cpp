@@ -3,6 +3,10 @@
 #include "host/Host.h"
 #include "host/TranscriptViewer.h"
 
+#include "com/HostComponents.h"
+#include "com/Registry.h"
+#include "records/RunStatus.h"
+#include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/Gui.h"
 
@@ -15,9 +19,14 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 using namespace zul::host;
 using zul::test::child;
@@ -291,6 +300,71 @@ private slots:
         QTRY_COMPARE(model->rowCount(), 9);
         QCOMPARE(cell(history, 0, HistoryModel::Start), QString("2026-12-05 05:00:00"));
         QTRY_VERIFY(cell(window.grid(), 0, 5).contains("not started: partner did not answer"));
+        window.close();
+    }
+
+    // A run in progress as a runner leaves it: its status beside a lock that
+    // is held (here by this test, which is no runner). The row shows a
+    // progress bar and a Cancel button that asks first and never signals a
+    // process that is not the run's runner; once the lock is let go, the run
+    // no longer counts as running.
+    void runningRowShowsProgressAndCancel()
+    {
+        const QString lockDir = m_dir.filePath("app/Lock");
+        QVERIFY(QDir().mkpath(lockDir));
+        const QString stem = lockDir + QStringLiteral("/run-%1").arg(::getpid());
+        const int lock = ::open(QFile::encodeName(stem + ".lock").constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+        QVERIFY(lock >= 0 && ::flock(lock, LOCK_EX) == 0);
+        auto unlock = qScopeGuard([&] {
+            ::close(lock);
+            QFile::remove(stem + ".lock");
+            QFile::remove(stem + ".status");
+            m_host->registerComponents();
+        });
+        zul::records::RunStatus s;
+        s.pid = ::getpid();
+        s.event = "E0001";
+        s.start = "2026-12-05T01:00:00.000+0000";
+        s.startMs = 1796432400000;
+        s.line = 4;
+        s.command = "get";
+        s.file = "payroll.dat";
+        s.done = 1'200'000'000;
+        s.total = 4'000'000'000;
+        s.rate = 38'000'000;
+        QVERIFY(zul::test::writeBytes(stem + ".status", QByteArray::fromStdString(zul::records::statusText(s))));
+        QVERIFY(QFile::setPermissions(stem + ".status", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+
+        EventsWindow window(*m_host);
+        window.show();
+        window.grid()->selectRow(0);
+        QTableView* history = window.history();
+        QCOMPARE(cell(window.grid(), 0, EventsModel::LastRun), QString("running"));
+        QCOMPARE(cell(history, 0, HistoryModel::Outcome),
+                 QString("running: line 4, get payroll.dat, 1.2 of 4.0 GB, 38 MB/s, about 1 min left"));
+        QCOMPARE(history->model()->index(0, HistoryModel::Outcome).data(HistoryModel::ProgressRole).toInt(), 30);
+        QVERIFY(!history->model()->index(1, HistoryModel::Outcome).data(HistoryModel::ProgressRole).isValid());
+        auto* cancel = qobject_cast<QPushButton*>(history->indexWidget(history->model()->index(0, HistoryModel::Exit)));
+        QVERIFY(cancel);
+        QCOMPARE(cancel->text(), QString("Cancel"));
+        screenshot(&window, "history-running.png");
+
+        auto messages = std::make_shared<zul::test::RecordingMessages>();
+        zul::com::registerClass(zul::com::kErrorMessagesProgId, [messages] { return messages; });
+        cancel->click();
+        QCOMPARE(messages->calls.size(), std::size_t(1));
+        QVERIFY(messages->calls[0][1].asText().find("Cancel the running run of event E0001") != std::string::npos);
+        QVERIFY(window.statusBar()->currentMessage().isEmpty());
+        messages->answer = true;
+        cancel->click();
+        QVERIFY2(window.statusBar()->currentMessage().contains("is not a runner of this user"),
+                 qPrintable(window.statusBar()->currentMessage()));
+        QCOMPARE(cell(history, 0, HistoryModel::Outcome).left(8), QString("running:"));
+
+        ::flock(lock, LOCK_UN);
+        window.refresh();
+        QVERIFY(!cell(history, 0, HistoryModel::Outcome).startsWith("running"));
+        QVERIFY(cell(window.grid(), 0, EventsModel::LastRun) != QString("running"));
         window.close();
     }
 

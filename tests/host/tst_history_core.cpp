@@ -1,16 +1,21 @@
 #include "host/history/Json.h"
 #include "host/history/RunLog.h"
 #include "host/history/Schedule.h"
+#include "records/RunStatus.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace zul::history;
 
@@ -19,6 +24,88 @@ using namespace zul::history;
 class HistoryCoreTest : public QObject {
     Q_OBJECT
 private slots:
+    // A running run's line, as the history and the events window show it.
+    void progressTexts_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<qint64>("done");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<qint64>("rate");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("size known") << "payroll.dat" << qint64(1'200'000'000) << qint64(4'000'000'000)
+                                    << qint64(38'000'000)
+                                    << "line 4, get payroll.dat, 1.2 of 4.0 GB, 38 MB/s, about 1 min left";
+        QTest::newRow("size not known") << "a.txt" << qint64(52'000) << qint64(-1) << qint64(1'500'000)
+                                        << "line 4, get a.txt, 52.0 kB, 1.5 MB/s";
+        QTest::newRow("stalled") << "s.bin" << qint64(100) << qint64(1000) << qint64(0)
+                                 << "line 4, get s.bin, 0.1 of 1.0 kB";
+        QTest::newRow("hours left") << "big" << qint64(0) << qint64(40'000'000'000) << qint64(5'000'000)
+                                    << "line 4, get big, 0.0 of 40.0 GB, 5.0 MB/s, about 2 h 13 min left";
+        QTest::newRow("between transfers") << "" << qint64(0) << qint64(-1) << qint64(0) << "line 4, get";
+    }
+    void progressTexts()
+    {
+        QFETCH(QString, file);
+        QFETCH(qint64, done);
+        QFETCH(qint64, total);
+        QFETCH(qint64, rate);
+        QFETCH(QString, shown);
+        zul::records::RunStatus s;
+        s.pid = 4242;
+        s.line = 4;
+        s.command = "get";
+        s.file = file.toStdString();
+        s.done = done;
+        s.total = total;
+        s.rate = rate;
+        const auto back = zul::records::parseStatus(zul::records::statusText(s));
+        QVERIFY(back);
+        QCOMPARE(QString::fromStdString(zul::records::progressText(*back)), shown);
+    }
+
+    // A status counts only beside a lock its run holds, in a file no one else
+    // could have written, naming the pid of its own name.
+    void runningNeedsAHeldLockAndATrustedFile_data()
+    {
+        QTest::addColumn<bool>("held");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<long>("pidShift");
+        QTest::addColumn<bool>("running");
+        QTest::newRow("held, 0640") << true << 0640 << 0L << true;
+        QTest::newRow("lock let go") << false << 0640 << 0L << false;
+        QTest::newRow("group may write") << true << 0660 << 0L << false;
+        QTest::newRow("others may write") << true << 0602 << 0L << false;
+        QTest::newRow("another pid inside") << true << 0640 << 1L << false;
+    }
+    void runningNeedsAHeldLockAndATrustedFile()
+    {
+        QFETCH(bool, held);
+        QFETCH(int, mode);
+        QFETCH(long, pidShift);
+        QFETCH(bool, running);
+        QTemporaryDir dir;
+        const std::string folder = dir.path().toStdString();
+        const std::string stem = folder + "/run-" + std::to_string(::getpid());
+        const int lock = ::open((stem + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640);
+        QVERIFY(lock >= 0);
+        if (held)
+            QVERIFY(::flock(lock, LOCK_EX) == 0);
+        zul::records::RunStatus s;
+        s.pid = long(::getpid()) + pidShift;
+        s.event = "E0001";
+        const std::string text = zul::records::statusText(s);
+        QFile f(QString::fromStdString(stem + ".status"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(text.data(), qint64(text.size())) == qint64(text.size()));
+        f.close();
+        QVERIFY(::chmod((stem + ".status").c_str(), mode_t(mode)) == 0);
+        QCOMPARE(zul::records::runningRuns(folder, "E0001").size(), std::size_t(running ? 1 : 0));
+        QVERIFY(zul::records::runningRuns(folder, "E0002").empty());
+        ::close(lock);
+        QCOMPARE(zul::records::statusNameFor("run-12-0a9f.lock"), std::string("run-12-0a9f.status"));
+        for (const char* name : {"run-.lock", "run-x1.lock", "event-12.lock", "run-12-.lock", "run-12-XY.lock"})
+            QCOMPARE(zul::records::statusNameFor(name), std::string());
+    }
+
     // The member "v" of each document, read as each conversion reads it.
     void json_data()
     {

@@ -3,10 +3,14 @@
 #include "support/FtpServer.h"
 #include "support/TempAppFolder.h"
 
+#include "records/RunCancel.h"
+#include "records/RunStatus.h"
+
 #include <QDir>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -188,6 +192,46 @@ private slots:
         QVERIFY(r.runs.contains("timed out"));
         QVERIFY(r.transcript.count("> RETR") <= maxRetr);
         QCOMPARE(readBytes(folder(app) + "/local/" + file), QByteArray("earlier"));
+    }
+
+    // A stalled download shows in the run's status for what it is (100 of the
+    // 1000 bytes announced, line 3); a cancel stops it at once, the run
+    // records itself as cancelled, and no part file, status or lock is left.
+    void stalledRunShowsAndIsCancelled()
+    {
+        TempAppFolder app;
+        QVERIFY(writeBytes(folder(app) + "/local/stall3.bin", "earlier"));
+        const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
+        QVERIFY(writeBytes(path, login() + "get stall3.bin\r\nquit\r\n"));
+        QVERIFY(installBuilt("VelundZUL", folder(app)));
+        QProcess p;
+        startRunner(p, folder(app), {"true|" + path + "|E0001"});
+        const std::string lockFolder = app.file("Lock");
+        auto status = [&] {
+            const auto running = zul::records::runningRuns(lockFolder, "E0001");
+            return running.empty() ? zul::records::RunningRun{} : running.front();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(status().status.done, 100, 30000);
+        const auto stalled = status();
+        QCOMPARE(stalled.status.pid, long(p.processId()));
+        QCOMPARE(stalled.status.line, 3);
+        QCOMPARE(stalled.status.command, std::string("get"));
+        QCOMPARE(stalled.status.file, std::string("stall3.bin"));
+        QCOMPARE(stalled.status.total, 1000);
+        const std::string shown = zul::records::progressText(stalled.status);
+        QVERIFY2(shown.starts_with("line 3, get stall3.bin, 0.1 of 1.0 kB"), shown.c_str());
+
+        const auto result = zul::records::cancelRun(stalled, std::chrono::seconds(20));
+        QVERIFY2(result.kind == zul::records::CancelResult::Kind::Ended, result.message.c_str());
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 13);
+        const QByteArray runs = readBytes(folder(app) + "/Log/runs.jsonl");
+        QVERIFY2(runs.contains("\"exit\":13") && runs.contains("\"outcome\":\"cancelled: line 3"), runs.constData());
+        QCOMPARE(readBytes(folder(app) + "/local/stall3.bin"), QByteArray("earlier"));
+        QCOMPARE(QDir(folder(app) + "/Junction").entryList(QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(folder(app) + "/Lock").entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden), QStringList());
+        // Nothing runs any more: nothing to cancel.
+        QVERIFY(zul::records::runningRuns(lockFolder).empty());
     }
 
     // Control bytes from the server are escaped; a password the server echoes is masked.

@@ -4,12 +4,15 @@
 #include "host/history/Metrics.h"
 #include "host/history/RunLog.h"
 #include "platform/Text.h"
+#include "records/RunCancel.h"
+#include "records/RunStatus.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
@@ -30,7 +33,9 @@ const char* kUsage =
     "  run ID [--direct] [--wait]    run an event now (as scheduled, or as a direct run); --wait: until the\n"
     "                                runner ends, with its exit status\n"
     "  log                           print the run log\n"
-    "  history [ID] [--limit N] [--json]  the runs, newest first (one JSON object a line with --json)\n"
+    "  history [ID] [--limit N] [--json]  the runs, running ones first, then newest first (one JSON object a\n"
+    "                                line with --json)\n"
+    "  cancel ID                     stop the event's running run; it records itself as cancelled\n"
     "  transcript ID [N]             print the transcript of the event's latest (or N-th latest) run\n"
     "  schedule [ID WHEN | ID --off] the event's systemd timer (WHEN: systemd.time(7)), or the list of them;\n"
     "                                without systemd, the crontab line\n"
@@ -99,28 +104,41 @@ std::string textLine(const Run& e)
     return line + '\n';
 }
 
-// One object a line, its members in the order of their names, nulls for what
-// the run has not.
-std::string jsonLine(const Run& e)
-{
-    std::string o = "{";
-    auto key = [&](const char* name) {
-        if (o.size() > 1)
-            o += ',';
-        appendJsonString(o, name);
-        o += ':';
-    };
-    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) {
+// One JSON object a line, its members added in the order of their names,
+// null for what a run has not; text escaped as the terminal gets it.
+class JsonLine {
+public:
+    void text(const char* name, const std::string& v, bool nullIfEmpty)
+    {
         key(name);
         if (nullIfEmpty && v.empty())
-            o += "null";
+            m_o += "null";
         else
-            appendJsonString(o, shown(v));
-    };
-    auto number = [&](const char* name, std::optional<std::int64_t> v) {
+            appendJsonString(m_o, shown(v));
+    }
+    void number(const char* name, std::optional<std::int64_t> v)
+    {
         key(name);
-        o += v ? std::to_string(*v) : std::string("null");
-    };
+        m_o += v ? std::to_string(*v) : std::string("null");
+    }
+    std::string end() const { return m_o + "}\n"; }
+
+private:
+    void key(const char* name)
+    {
+        if (m_o.size() > 1)
+            m_o += ',';
+        appendJsonString(m_o, name);
+        m_o += ':';
+    }
+    std::string m_o = "{";
+};
+
+std::string jsonLine(const Run& e)
+{
+    JsonLine o;
+    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) { o.text(name, v, nullIfEmpty); };
+    auto number = [&](const char* name, std::optional<std::int64_t> v) { o.number(name, v); };
     const std::int64_t duration = e.durationMs();
     number("bytes_down", e.bytesDown);
     number("bytes_up", e.bytesUp);
@@ -135,7 +153,60 @@ std::string jsonLine(const Run& e)
     text("source", e.source == Run::Source::Runner ? "runner" : "host");
     text("start", e.start);
     text("transcript", e.transcript, true);
-    return o + "}\n";
+    return o.end();
+}
+
+// The Lock folder beside the Log folder, where running runs keep their status.
+std::string lockFolderOf(const RunLog& log)
+{
+    const std::string& logFolder = log.logFolder();
+    const auto slash = logFolder.rfind('/');
+    return joinPath(slash == std::string::npos ? std::string(".") : logFolder.substr(0, slash), "Lock");
+}
+
+std::string runningTextLine(const records::RunStatus& s, std::int64_t nowMs)
+{
+    std::string line = shown(shownTime(s.start));
+    for (const std::string& field : {
+             shownEvent(s.event),
+             "running: " + records::progressText(s),
+             std::string("-"),
+             shownDuration(nowMs > s.startMs ? nowMs - s.startMs : 0),
+             std::string("-"),
+             std::string("-"),
+         }) {
+        line += '\t';
+        line += shown(field);
+    }
+    return line + '\n';
+}
+
+std::string runningJsonLine(const records::RunStatus& s)
+{
+    JsonLine o;
+    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) { o.text(name, v, nullIfEmpty); };
+    auto number = [&](const char* name, std::optional<std::int64_t> v) { o.number(name, v); };
+    number("bytes_done", s.file.empty() ? std::nullopt : std::optional<std::int64_t>(s.done));
+    number("bytes_expected", s.file.empty() || s.total < 0 ? std::nullopt : std::optional<std::int64_t>(s.total));
+    text("command", s.command, true);
+    text("event", s.event);
+    text("file", s.file, true);
+    number("line", s.line);
+    number("pid", s.pid);
+    text("progress", records::progressText(s));
+    number("rate", s.file.empty() ? std::nullopt : std::optional<std::int64_t>(s.rate));
+    text("result", "running");
+    number("seconds_left", s.secondsLeft());
+    text("start", s.start);
+    number("updated_ms", s.updatedMs);
+    return o.end();
+}
+
+std::int64_t nowMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return std::int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 std::string trimmed(const std::string& text)
@@ -233,6 +304,8 @@ int historyCommand(const std::string& dataFolder, const std::string& pluginPath,
     const auto h = history(dataFolder, pluginPath, &code);
     if (!h)
         return code;
+    for (const auto& r : records::runningRuns(lockFolderOf(*h), event))
+        put(json ? runningJsonLine(r.status) : runningTextLine(r.status, nowMs()));
     for (const Run& e : h->read(event, limit))
         put(json ? jsonLine(e) : textLine(e));
     return 0;
@@ -295,6 +368,38 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
     put(platform::escapeControls(pending, "\t\n"));
     ::close(fd);
     return 0;
+}
+
+int cancelCommand(const std::string& dataFolder, const std::string& pluginPath, const std::vector<std::string>& args)
+{
+    const std::string event = args.size() == 1 ? trimmed(args[0]) : std::string();
+    if (event.empty())
+        return fail("cancel needs one event id");
+    int code = 0;
+    const auto h = history(dataFolder, pluginPath, &code);
+    if (!h)
+        return code;
+    const auto running = records::runningRuns(lockFolderOf(*h), event);
+    if (running.empty()) {
+        std::printf("event '%s' has no running run; nothing changed\n", shown(event).c_str());
+        return 1;
+    }
+    int status = 0;
+    for (const auto& r : running) {
+        const auto result = records::cancelRun(r, cancelGrace());
+        if (result.kind == records::CancelResult::Kind::Ended || result.kind == records::CancelResult::Kind::Killed)
+            std::printf("%s\n", shown(result.message).c_str());
+        else
+            status = fail(result.message);
+    }
+    return status;
+}
+
+std::chrono::milliseconds cancelGrace()
+{
+    const std::string v = env("ZUL_CANCEL_GRACE_MS");
+    const auto n = positive(v);
+    return std::chrono::milliseconds(n ? *n : 5000);
 }
 
 int metricsCommand(const std::string& dataFolder, const std::string& pluginPath, const std::vector<std::string>& args)

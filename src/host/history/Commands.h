@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,13 @@ int historyCommand(const std::string& dataFolder, const std::string& pluginPath,
                    const std::vector<std::string>& args);
 int transcriptCommand(const std::string& dataFolder, const std::string& pluginPath,
                       const std::vector<std::string>& args);
+
+// "cancel ID": stops the event's running run (SIGTERM, then SIGKILL after
+// cancelGrace()); 1 when the event has none, and nothing changes.
+int cancelCommand(const std::string& dataFolder, const std::string& pluginPath, const std::vector<std::string>& args);
+// How long a cancelled runner may take to end before it is killed: 5 s, or
+// $ZUL_CANCEL_GRACE_MS.
+std::chrono::milliseconds cancelGrace();
 
 // "metrics [--textfile DIR]": the history as Prometheus text, on standard
 // output or written atomically to DIR/zul.prom.

@@ -131,7 +131,10 @@ std::string exitWords(int status)
                                         "delivery failure",
                                         "interrupted",
                                         "runner error",
-                                        "timed out"};
+                                        "timed out",
+                                        "partner not trusted",
+                                        "TLS not offered",
+                                        "cancelled"};
     if (status >= 0 && status < int(std::size(words)))
         return words[status];
     return "exit status " + std::to_string(status);
