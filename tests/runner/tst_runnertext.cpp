@@ -263,19 +263,6 @@ private slots:
         const auto got = netrcFind(text.toStdString(), host.toStdString(), "zul");
         QCOMPARE(QByteArray::fromStdString(got.value_or("")), password);
     }
-
-    void limitsFromTheSettingsFile()
-    {
-        const auto s = Settings::fromConfig(ConfigFile::parse(
-            "RETRY_BUDGET = 45\nLIST_MAX_NAMES = 10\n[slow.example]\nretry_budget = 600\nlist_max_bytes = 99\n"));
-        QCOMPARE(s.retryBudget.count(), 45);
-        QCOMPARE(s.listMaxNames, 10L);
-        const auto slow =
-            Settings::fromConfig(ConfigFile::parse("[slow.example]\nretry_budget = 600\n"), "SLOW.example");
-        QCOMPARE(slow.retryBudget.count(), 600);
-        const Settings defaults;
-        QVERIFY(defaults.retryBudget.count() > 0 && defaults.retryBudget.count() <= 300); // a stall ends in minutes
-    }
 };
 
 QTEST_GUILESS_MAIN(RunnerTextTest)

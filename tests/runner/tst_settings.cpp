@@ -1,5 +1,6 @@
 #include "runner/Settings.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@ namespace {
 const char* kConfig = "# global part\n"
                       "retries = 5\n"
                       "Connect_Timeout=10\r\n"
+                      "retry_budget = 45\nLIST_MAX_NAMES = 10\n"
                       "; a comment\n"
                       "not a setting\n"
                       "[Mainframe.Example]\n"
@@ -61,7 +63,7 @@ private slots:
     {
         QTemporaryDir dir;
         const std::string path = dir.filePath("VelundZUL.conf").toStdString();
-        std::ofstream(path) << kConfig << "[slow]\nSTALL_TIMEOUT = 600\nSYNC = 0\nBACKOFF_MS = junk\n"
+        std::ofstream(path) << kConfig << "[slow]\nSTALL_TIMEOUT = 600\nRETRY_BUDGET = 600\nSYNC = 0\nBACKOFF_MS = junk\n"
                             << "upload_temp = Prefix\nVERIFY = hash\nRESUME = off\nKEEP_TIME = yes\n"
                             << "[odd]\nUPLOAD_TEMP = maybe\nVERIFY = crc\nRESUME = perhaps\n";
         std::string error;
@@ -71,8 +73,12 @@ private slots:
         QCOMPARE(global.retries, 5);
         QCOMPARE(global.connectTimeout.count(), 10);
         QVERIFY(global.syncReceived);
+        QCOMPARE(global.retryBudget.count(), 45);
+        QCOMPARE(global.listMaxNames, 10L);
+        QVERIFY(Settings{}.retryBudget.count() <= 300); // a stall ends in minutes
         const Settings slow = Settings::fromConfig(config, "slow");
         QCOMPARE(slow.stallTimeout.count(), 600);
+        QCOMPARE(slow.retryBudget.count(), 600);
         QVERIFY(!slow.syncReceived);
         QCOMPARE(slow.backoff.count(), Settings{}.backoff.count()); // a bad number keeps the default
         // The transfer keys: per partner, and their defaults where a value is not understood.
@@ -169,12 +175,14 @@ private slots:
         QVERIFY(!none.value("RETRIES"));
         ConfigFile::read(dir.path().toStdString() + "/sub/", &error); // a folder that is not there either
         QVERIFY(error.empty());
-        if (::geteuid() != 0) {
-            const std::string locked = dir.filePath("locked.conf").toStdString();
-            std::ofstream(locked) << "RETRIES=1\n";
-            QFile::setPermissions(QString::fromStdString(locked), {});
-            ConfigFile::read(locked, &error);
-            QVERIFY(!error.empty());
+        // Unreadable for root too: a folder in the file's place, a path through a file.
+        const std::string plain = dir.filePath("plain").toStdString();
+        std::ofstream(plain) << "RETRIES=1\n";
+        QVERIFY(QDir(dir.path()).mkdir("folder.conf"));
+        for (const std::string& unreadable : {dir.filePath("folder.conf").toStdString(), plain + "/x.conf"}) {
+            error.clear();
+            QVERIFY(!ConfigFile::read(unreadable, &error).value("RETRIES"));
+            QVERIFY2(!error.empty(), unreadable.c_str());
         }
     }
 };
