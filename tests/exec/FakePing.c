@@ -1,5 +1,5 @@
-/* A stand-in for libping32.so that records its arguments. Built once with
- * ping and once without it, for a library that lacks the function. */
+/* A stand-in for libping32.so that records the address it was asked about.
+ * Built once with ping and once without it, for a library that lacks the function. */
 #include "FakePing.h"
 
 #include <string.h>
@@ -16,16 +16,10 @@ FAKE_API struct FakePingState* fake_ping_state(void)
 #ifndef FAKE_PING_WITHOUT_PING
 FAKE_API int16_t ping(const char* address, char* buffer, int size, int32_t* reply, int timeout, int flags)
 {
+    (void)buffer, (void)size, (void)reply, (void)timeout, (void)flags;
     ++g_state.calls;
-    g_state.addressWasNull = address == NULL;
     if (address)
         strncpy(g_state.address, address, sizeof g_state.address - 1);
-    if (buffer)
-        strncpy(g_state.buffer, buffer, sizeof g_state.buffer - 1);
-    g_state.size = size;
-    g_state.reply = reply ? *reply : -12345;
-    g_state.timeout = timeout;
-    g_state.flags = flags;
     return g_state.answer;
 }
 #endif

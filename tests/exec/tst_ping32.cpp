@@ -60,6 +60,8 @@ class TestPing32 : public QObject {
     Q_OBJECT
 
 private slots:
+    // Address reading itself is held against the script language's by
+    // tst_openaddress; these rows are about what a ping answers.
     void answers_data()
     {
         QTest::addColumn<QByteArray>("address");
@@ -70,9 +72,6 @@ private slots:
         const int bad = PING32_BAD_ADDRESS;
         QTest::newRow("IPv4") << QByteArray("127.0.0.1") << 0 << answered << QByteArray("127.0.0.1");
         QTest::newRow("IPv6") << QByteArray("::1") << 0 << answered << QByteArray("::1");
-        QTest::newRow("blanks around") << QByteArray("  127.0.0.1 \t") << 0 << answered << QByteArray("127.0.0.1");
-        QTest::newRow("with a port") << QByteArray(" 127.0.0.1 2121 ") << 0 << answered << QByteArray("127.0.0.1");
-        QTest::newRow("bracketed IPv6") << QByteArray("[::1]") << 0 << answered << QByteArray("::1");
         QTest::newRow("IPv4 written as IPv6")
             << QByteArray("::ffff:127.0.0.1") << 0 << answered << QByteArray("127.0.0.1");
         QTest::newRow("name") << QByteArray("localhost") << 0 << answered << QByteArray();
@@ -85,23 +84,10 @@ private slots:
                                       << QByteArray();
         QTest::newRow("unresolvable, root dot")
             << QByteArray("NO-SUCH.INVALID.") << 0 << int(PING32_UNKNOWN_HOST) << QByteArray();
-        QTest::newRow("port not a number") << QByteArray("127.0.0.1 ftp") << 0 << bad << QByteArray();
-        QTest::newRow("port 0") << QByteArray("127.0.0.1 0") << 0 << bad << QByteArray();
-        QTest::newRow("port too big") << QByteArray("127.0.0.1 65536") << 0 << bad << QByteArray();
-        QTest::newRow("third word") << QByteArray("127.0.0.1 21 x") << 0 << bad << QByteArray();
         QTest::newRow("shell text") << QByteArray("127.0.0.1;reboot") << 0 << bad << QByteArray();
-        QTest::newRow("open bracket") << QByteArray("[::1") << 0 << bad << QByteArray();
         QTest::newRow("control bytes") << QByteArray("\x01\x7f\xff\xfe") << 0 << bad << QByteArray();
         QTest::newRow("very long") << QByteArray(100000, 'a') << 0 << bad << QByteArray();
         QTest::newRow("scheme and host") << QByteArray("sftp://127.0.0.1") << 0 << answered << QByteArray("127.0.0.1");
-        QTest::newRow("scheme, host and slash") << QByteArray("ftpes://localhost/") << 0 << answered << QByteArray();
-        QTest::newRow("host:port, no scheme") << QByteArray("127.0.0.1:2121") << 0 << answered << QByteArray("127.0.0.1");
-        QTest::newRow("unknown scheme") << QByteArray("http://127.0.0.1") << 0 << bad << QByteArray();
-        QTest::newRow("scheme without host") << QByteArray("sftp://") << 0 << bad << QByteArray();
-        QTest::newRow("scheme with a path") << QByteArray("ftps://127.0.0.1/x") << 0 << bad << QByteArray();
-        QTest::newRow("URL port 0") << QByteArray("sftp://127.0.0.1:0") << 0 << bad << QByteArray();
-        QTest::newRow("two ports") << QByteArray("sftp://127.0.0.1:2222 22") << 0 << bad << QByteArray();
-        QTest::newRow("URL port not a number") << QByteArray("ftps://[::1]:ftp") << 0 << bad << QByteArray();
         QTest::newRow("very long port") << QByteArray("127.0.0.1 ") + QByteArray(5000, '9') << 0 << bad << QByteArray();
     }
     void answers()
@@ -172,10 +158,7 @@ private slots:
         QTest::newRow("IPv4") << QByteArray("127.0.0.1") << "%1 %2";
         QTest::newRow("IPv6") << QByteArray("::1") << "%1 %2";
         QTest::newRow("explicit TLS, port word") << QByteArray("127.0.0.1") << "ftpes://%1 %2";
-        QTest::newRow("implicit TLS, capitals") << QByteArray("127.0.0.1") << "FTPS://%1 %2";
-        QTest::newRow("SFTP, port in the URL") << QByteArray("127.0.0.1") << "sftp://%1:%2";
         QTest::newRow("SFTP, IPv6 with port") << QByteArray("::1") << "sftp://[%1]:%2";
-        QTest::newRow("plain scheme") << QByteArray("::1") << "ftp://%1 %2";
     }
     void connectionCountsAsAnswer()
     {

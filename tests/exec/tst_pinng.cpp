@@ -55,15 +55,8 @@ private slots:
         platform::setYieldHook([&] { ++yields; });
         QCOMPARE(Pinng::PingPartner(address.toStdString()), expected);
         QCOMPARE(yields, 1);
-        // The arguments as the library declares them.
         QCOMPARE(fake->calls, 1);
-        QVERIFY(!fake->addressWasNull);
         QCOMPARE(QByteArray(fake->address), address);
-        QCOMPARE(QByteArray(fake->buffer), QByteArray(16, ' '));
-        QCOMPARE(fake->size, 32);
-        QCOMPARE(fake->reply, 0);
-        QCOMPARE(fake->timeout, 2000);
-        QCOMPARE(fake->flags, 0);
     }
 
     void missingLibraryIsSilentPartner()
