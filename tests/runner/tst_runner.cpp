@@ -107,8 +107,6 @@ private slots:
         // The server keeps text with LF; the wire and this side use CR LF.
         QTest::newRow("ascii") << QByteArray("ascii") << QByteArray("one\r\ntwo\nthree\r\n")
                                << QByteArray("one\ntwo\nthree\n") << QByteArray("one\r\ntwo\r\nthree\r\n");
-        QTest::newRow("type a") << QByteArray("type a") << QByteArray("x\r\n") << QByteArray("x\n")
-                                << QByteArray("x\r\n");
     }
     void putAndGetRoundTrip()
     {
@@ -372,7 +370,6 @@ private slots:
         QTest::newRow("name and password after open") << open + "zul\r\n" + kPassword + "\r\npwd\r\n";
         QTest::newRow("refused login") << open + "user refused " + kPassword + "\r\n";
         QTest::newRow("quote pass") << open + "user zul " + kPassword + "\r\nquote PASS " + kPassword + "\r\n";
-        QTest::newRow("literal pass") << open + "user zul " + kPassword + "\r\nliteral pass " + kPassword + "\r\n";
         QTest::newRow("quote ACCT") << open + "user zul " + kPassword + "\r\nquote ACCT " + kPassword + "\r\n";
         QTest::newRow("user with account") << open + "USER zul " + kPassword + " " + kPassword + "\r\npwd\r\n";
     }
@@ -541,7 +538,6 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitStatus");
         QTest::addColumn<QByteArray>("transcriptPrefix");
-        QTest::newRow("one argument") << QStringList{"true|SCRIPT|E0007"} << 0 << QByteArray("E0007_");
         QTest::newRow("three arguments") << QStringList{"true", "SCRIPT", "E0007"} << 0 << QByteArray("E0007_");
         QTest::newRow("no event: five blanks") << QStringList{"true|SCRIPT|     "} << 0 << QByteArray("FastPath_");
         QTest::newRow("empty script field") << QStringList{"true||E0007"} << 1 << QByteArray("E0007_");
