@@ -9,6 +9,7 @@
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/Gui.h"
+#include "support/Records.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -64,15 +65,11 @@ void append(const QString& path, const QByteArray& bytes)
 QByteArray record(const char* start, const char* end, int exit, const char* outcome, const QString& transcript,
                   int bytesDown = 48213)
 {
-    return QStringLiteral("{\"event\":\"E0001\",\"start\":\"%1\",\"end\":\"%2\",\"exit\":%3,\"outcome\":\"%4\","
-                          "\"files_up\":1,\"bytes_up\":5120,\"files_down\":2,\"bytes_down\":%5,"
-                          "\"transcript\":\"%6\"}\n")
-        .arg(QLatin1String(start), QLatin1String(end))
-        .arg(exit)
-        .arg(QLatin1String(outcome))
-        .arg(bytesDown)
-        .arg(transcript)
-        .toUtf8();
+    zul::runner::RunRecord r;
+    r.event = "E0001", r.start = start, r.end = end, r.exitStatus = exit, r.outcome = outcome;
+    r.filesUp = 1, r.bytesUp = 5120, r.filesDown = 2, r.bytesDown = bytesDown;
+    r.transcript = transcript.toStdString();
+    return zul::test::runRecordLine(r);
 }
 
 QWidget* openViewer()
@@ -111,10 +108,9 @@ private slots:
         QVERIFY(m_host->store().put(r));
         QFile runs(d.filePath("app/Log/runs.jsonl"));
         QVERIFY(runs.open(QIODevice::WriteOnly));
-        runs.write(R"({"event":"E0001","start":"2026-12-04T02:00:00","end":"2026-12-04T02:00:03","exit":0})"
-                   "\n"
-                   R"({"event":"E0009","start":"2026-12-04T02:00:00","end":"2026-12-04T02:00:03","exit":3})"
-                   "\n");
+        runs.write(zul::test::runRecordLine("E0001", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 0, "success") +
+                   zul::test::runRecordLine("E0009", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 3,
+                                            "login refused: 530 Login incorrect."));
     }
 
     void cleanup() { QVERIFY(zul::test::noWindowLeftOpen()); }
@@ -236,15 +232,8 @@ private slots:
                                       "05:00:01.000 * received payroll.dat (1843200 bytes, 24.1 MB/s)\n"
                                       "05:01:12.900 * outcome: success (exit status 0)\n"));
         // The host's own log line for a partner that did not answer, as its message service writes it.
-        append(m_host->messageLogPath(),
-               R"({"args":[{"type":"Boolean","value":false},{"type":"Int16","value":4107},)"
-               R"({"type":"Int16","value":4121},{"type":"Int16","value":4122},{"type":"Text","value":"L"},)"
-               R"({"type":"Text","value":"E0001"},{"type":"Text","value":"ZUL"},{"type":"Text","value":"1"},)"
-               R"({"type":"Text","value":"12/04/2026"},{"type":"Text","value":"06:00:00"},)"
-               R"({"type":"Text","value":"90"},{"type":"Text","value":"192.0.2.7"}],)"
-               R"("at":"2026-12-04T06:00:00Z","kind":"L","message":"The partner computer did not answer.",)"
-               R"("numbers":[4107,4121,4122]})"
-               "\n");
+        QVERIFY(zul::test::appendHostMessage(m_host->messageLogPath(), zul::test::partnerSilentMessage("E0001"),
+                                             QDateTime(QDate(2026, 12, 4), QTime(6, 0), Qt::UTC)));
 
         EventsWindow window(*m_host);
         window.resize(1000, 620);

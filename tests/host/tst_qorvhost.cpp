@@ -8,6 +8,8 @@
 #include <QTest>
 #include <unistd.h>
 
+#include "support/Records.h"
+
 // The host program as an operator runs it.
 class QorvhostTest : public QObject {
     Q_OBJECT
@@ -50,13 +52,11 @@ class QorvhostTest : public QObject {
         QVERIFY(runs.open(QIODevice::WriteOnly));
         auto record = [&](const char* event, const char* start, const char* end, int exit, const char* outcome,
                           const char* transcript) {
-            runs.write(QStringLiteral("{\"event\":\"%1\",\"start\":\"%2\",\"end\":\"%3\",\"exit\":%4,"
-                                      "\"outcome\":\"%5\",\"files_up\":1,\"bytes_up\":2048,\"files_down\":0,"
-                                      "\"bytes_down\":0,\"transcript\":\"%6/%7\"}\n")
-                           .arg(event, start, end)
-                           .arg(exit)
-                           .arg(outcome, log, transcript)
-                           .toUtf8());
+            zul::runner::RunRecord r;
+            r.event = event, r.start = start, r.end = end, r.exitStatus = exit, r.outcome = outcome;
+            r.filesUp = 1, r.bytesUp = 2048;
+            r.transcript = (log + "/" + transcript).toStdString();
+            runs.write(zul::test::runRecordLine(r));
             QFile t(log + "/" + transcript);
             QVERIFY(t.open(QIODevice::WriteOnly));
             t.write(QByteArray("02:00:00.000 * event ") + event + "\n02:00:01.000 ! outcome: " + outcome + "\n");
@@ -69,16 +69,9 @@ class QorvhostTest : public QObject {
                "login refused: 530 Login incorrect.", "E0001_20261204-020000_13.log");
         const QString data = m_dir.filePath("history");
         QVERIFY(QDir().mkpath(data));
-        QFile messages(data + "/messages.jsonl");
-        QVERIFY(messages.open(QIODevice::WriteOnly));
-        messages.write(R"({"args":[{"type":"Boolean","value":false},{"type":"Int16","value":4107},)"
-                       R"({"type":"Int16","value":4121},{"type":"Int16","value":4122},{"type":"Text","value":"L"},)"
-                       R"({"type":"Text","value":"E0001"},{"type":"Text","value":"ZUL"},{"type":"Text","value":"1"},)"
-                       R"({"type":"Text","value":"12/05/2026"},{"type":"Text","value":"02:00:00"},)"
-                       R"({"type":"Text","value":"90"},{"type":"Text","value":"192.0.2.7"}],)"
-                       R"("at":"2026-12-05T02:00:00Z","kind":"L","message":"The partner computer did not answer.",)"
-                       R"("numbers":[4107,4121,4122]})"
-                       "\n");
+        QFile::remove(data + "/messages.jsonl");
+        QVERIFY(zul::test::appendHostMessage(data + "/messages.jsonl", zul::test::partnerSilentMessage("E0001"),
+                                             QDateTime(QDate(2026, 12, 5), QTime(2, 0), Qt::UTC)));
     }
 
 private slots:
@@ -254,11 +247,8 @@ private slots:
         } else {
             QFile runs(log + "/runs.jsonl");
             QVERIFY(runs.open(QIODevice::Append));
-            runs.write(QStringLiteral("{\"event\":\"E0002\",\"start\":\"2026-12-05T03:00:00.000+0000\",\"end\":"
-                                      "\"2026-12-05T03:00:01.000+0000\",\"exit\":0,\"outcome\":\"success\","
-                                      "\"transcript\":\"%1\"}\n")
-                           .arg(secret)
-                           .toUtf8());
+            runs.write(zul::test::runRecordLine("E0002", "2026-12-05T03:00:00.000+0000", "2026-12-05T03:00:01.000+0000",
+                                                0, "success", secret.toStdString()));
         }
         const auto r =
             qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript", "E0002"});
@@ -423,9 +413,7 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("qt");
         QTest::newRow("help") << QStringList{"--help"} << false;
-        QTest::newRow("version") << QStringList{"--version"} << false;
-        QTest::newRow("history") << QStringList{"history", "E0001", "--limit", "2"} << false;
-        QTest::newRow("history --json") << QStringList{"history", "--json"} << false;
+        QTest::newRow("history --json") << QStringList{"history", "E0001", "--json", "--limit", "2"} << false;
         QTest::newRow("transcript") << QStringList{"transcript", "E0001", "2"} << false;
         QTest::newRow("metrics") << QStringList{"metrics"} << false;
         QTest::newRow("info") << QStringList{"info"} << true;
@@ -561,10 +549,9 @@ private slots:
         t.close();
         QFile runs(log + "/runs.jsonl");
         QVERIFY(runs.open(QIODevice::WriteOnly));
-        runs.write("{\"event\":\"E0007\",\"start\":\"2026-12-06T01:00:00.000+0000\",\"end\":\"2026-12-06T01:00:01.000+0000\","
-                   "\"exit\":4,\"outcome\":\"550 \\u001b]0;owned\\u0007\\u001b[2J\\u0000\\r\\n\\t\\u009b1m\\u009d\","
-                   "\"files_up\":0,\"bytes_up\":0,\"files_down\":0,\"bytes_down\":0,\"transcript\":\"" +
-                   QFile::encodeName(t.fileName()) + "\"}\n");
+        runs.write(zul::test::runRecordLine("E0007", "2026-12-06T01:00:00.000+0000", "2026-12-06T01:00:01.000+0000", 4,
+                                            std::string("550 \x1b]0;owned\x07\x1b[2J\0\r\n\t\xc2\x9b" "1m\xc2\x9d", 28),
+                                            QFile::encodeName(t.fileName()).toStdString()));
         runs.close();
         const QString data = m_dir.filePath("hostiledata");
         QVERIFY(QDir().mkpath(data));

@@ -3,13 +3,12 @@
 #include "host/RunHistory.h"
 
 #include "support/Files.h"
+#include "support/Records.h"
 
 #include <QAbstractItemModelTester>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,7 +16,6 @@
 
 using namespace zul::host;
 using zul::com::msg;
-using zul::test::readBytes;
 using zul::test::writeBytes;
 
 namespace {
@@ -39,20 +37,16 @@ QDateTime minutesAgo(int m)
 QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, const QString& outcome,
                    const QString& transcript = {}, const QString& kept = {})
 {
-    QJsonObject o;
-    if (!kept.isEmpty())
-        o["kept"] = kept;
-    o["event"] = event;
-    o["start"] = stamp(minutesAgo(startAgo));
-    o["end"] = stamp(minutesAgo(startAgo).addSecs(seconds));
-    o["exit"] = exit;
-    o["outcome"] = outcome;
-    o["files_up"] = 1;
-    o["bytes_up"] = 1200;
-    o["files_down"] = 2;
-    o["bytes_down"] = 34000;
-    o["transcript"] = transcript.isEmpty() ? QStringLiteral("/nowhere/%1.log").arg(event) : transcript;
-    return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
+    zul::runner::RunRecord r;
+    r.event = event.toStdString();
+    r.start = stamp(minutesAgo(startAgo)).toStdString();
+    r.end = stamp(minutesAgo(startAgo).addSecs(seconds)).toStdString();
+    r.exitStatus = exit;
+    r.outcome = outcome.toStdString();
+    r.filesUp = 1, r.bytesUp = 1200, r.filesDown = 2, r.bytesDown = 34000;
+    r.transcript = transcript.isEmpty() ? "/nowhere/" + r.event + ".log" : transcript.toStdString();
+    r.kept = kept.toStdString();
+    return zul::test::runRecordLine(r);
 }
 
 } // namespace
@@ -66,29 +60,12 @@ class RunHistoryTest : public QObject {
     QString log() const { return m_dir.filePath("Log"); }
     QString messages() const { return m_dir.filePath("messages.jsonl"); }
 
-    // A run-log entry written by the host's own message service, dated back.
-    void hostMessage(zul::com::Args args, int ago)
+    void hostMessage(const zul::com::Args& args, int ago)
     {
-        const QString scratch = m_dir.filePath("scratch.jsonl");
-        QFile::remove(scratch);
-        MessageService(scratch, nullptr).HandleMessages(args);
-        QJsonObject o = QJsonDocument::fromJson(readBytes(scratch)).object();
-        o["at"] = minutesAgo(ago).toString(Qt::ISODate);
-        QFile f(messages());
-        QVERIFY(f.open(QIODevice::Append));
-        f.write(QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+        QVERIFY(zul::test::appendHostMessage(messages(), args, minutesAgo(ago)));
     }
-    void partnerSilent(const std::string& event, int ago)
-    {
-        hostMessage({false, msg(4107), msg(4121), msg(4122), "L", event, "ZUL", "1", "12/05/2026", "02:00:00", "90",
-                     "192.0.2.7"},
-                    ago);
-    }
-    void answered(const std::string& event, int ago)
-    {
-        hostMessage({false, msg(4124), msg(4125), "L", event, "ZUL", "1", "12/05/2026", "02:00:00", "90", "127.0.0.1"},
-                    ago);
-    }
+    void partnerSilent(const std::string& event, int ago) { hostMessage(zul::test::partnerSilentMessage(event), ago); }
+    void answered(const std::string& event, int ago) { hostMessage(zul::test::partnerAnsweredMessage(event), ago); }
 
 private slots:
     void initTestCase()

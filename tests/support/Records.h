@@ -1,0 +1,34 @@
+#pragma once
+
+#include "com/HostComponents.h"
+#include "runner/Transcript.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+namespace zul::test {
+
+// Histories for tests, written by the writers the system itself uses, so a
+// fixture cannot drift from the format.
+
+// A run record as the runner writes it: one line, newline included.
+QByteArray runRecordLine(const runner::RunRecord& record);
+inline QByteArray runRecordLine(const std::string& event, const std::string& start, const std::string& end,
+                                int exitStatus, const std::string& outcome, const std::string& transcript = {})
+{
+    runner::RunRecord r;
+    r.event = event, r.start = start, r.end = end, r.exitStatus = exitStatus, r.outcome = outcome;
+    r.transcript = transcript;
+    return runRecordLine(r);
+}
+
+// Appends a host message to messagesPath as the host's message service logs
+// it, dated at (its "at"). False when the service wrote nothing.
+bool appendHostMessage(const QString& messagesPath, const com::Args& args, const QDateTime& at);
+
+// The run-log messages of the plug-in: the partner did not answer, and did.
+com::Args partnerSilentMessage(const std::string& event, const std::string& address = "192.0.2.7");
+com::Args partnerAnsweredMessage(const std::string& event, const std::string& address = "127.0.0.1");
+
+} // namespace zul::test
