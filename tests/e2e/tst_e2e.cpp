@@ -1,67 +1,111 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
 #include "support/HostWorld.h"
+#include "support/SecureServers.h"
 
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTest>
 
 using namespace zul::test;
 
 // From the host's command line to a delivered file: the real plug-in, the
-// real ping library, the real runner and a loopback FTP server.
+// real ping library, the real runner and a loopback FTP server; the same over
+// FTPS (vsftpd) and SFTP (sshd), an event moved there by its open line alone.
 class EndToEndTest : public QObject {
     Q_OBJECT
     HostWorld m_world;
     FtpServer m_server;
+    TestCertificates m_certs;
+    VsftpdServer m_ftps;
+    SshdServer m_sshd;
+    QString m_tlsProblem, m_sshProblem; // why those rows cannot run here
 
     QString path(const QString& rel) const { return m_world.path(rel); }
     QByteArray read(const QString& rel) const { return m_world.read(rel); }
     void write(const QString& rel, const QByteArray& bytes) { QVERIFY(writeBytes(path(rel), bytes)); }
 
+    void startSecureServers()
+    {
+        QString why;
+        if (!TestAccount::ensure(&why)) {
+            m_tlsProblem = m_sshProblem = why;
+            return;
+        }
+        QVERIFY(TestAccount::own(path("ftp")) && TestAccount::own(path("sftp")));
+        QVERIFY2(m_certs.make(path("tls"), "IP:127.0.0.1", &why), qPrintable(why));
+        if (!m_ftps.start(path("tls"), path("ftp"), m_certs, false))
+            m_tlsProblem = m_ftps.why();
+        if (!m_sshd.start(path("ssh"), path("sftp")))
+            m_sshProblem = m_sshd.why();
+        write("known_hosts", m_sshd.knownHostsLine().toLatin1() + "\n");
+        // The partner's trust lives in the application folder's settings, per partner.
+        write("app/VelundZUL.conf", "# partners\r\nKNOWN_HOSTS = " + path("known_hosts").toLatin1() +
+                                        "\r\n[127.0.0.1]\r\nCA_FILE = " + m_certs.caPem.toLatin1() + "\r\n");
+    }
+
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_world.make({"server", "out", "in"}));
+        QVERIFY(m_world.make({"server", "out", "in", "ftp", "sftp"}));
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
+        startSecureServers();
     }
 
+    void scheduledRunDeliversFiles_data()
+    {
+        QTest::addColumn<QString>("scheme"); // empty: plain FTP
+        QTest::addColumn<QString>("event");
+        QTest::newRow("FTP") << "" << "E0001";
+        QTest::newRow("explicit FTPS") << "ftpes" << "E0101";
+        QTest::newRow("SFTP") << "sftp" << "E0102";
+    }
     void scheduledRunDeliversFiles()
     {
-        write("out/send.txt", "to the partner\r\n");
-        write("server/fetch.txt", "from the partner\r\n");
-        const QString script = QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nput %2 send.txt\r\n"
-                                       "get fetch.txt %3\r\nquit\r\n")
-                                   .arg(QString::number(m_server.port()), path("out/send.txt"), path("in/fetch.txt"));
-        QVERIFY(m_world.defineEvent("E0001", script.toLatin1(), {"--entity", "E2E", "--flag2", "1", "--flag4", "1"}));
-        QCOMPARE(m_world.qorvhost({"run", "E0001"}), 0);
+        QFETCH(QString, scheme);
+        QFETCH(QString, event);
+        const bool sftp = scheme == "sftp", plain = scheme.isEmpty();
+        if (!plain && !(sftp ? m_sshProblem : m_tlsProblem).isEmpty())
+            QSKIP(qPrintable(sftp ? m_sshProblem : m_tlsProblem));
+        const QString server = plain ? "server" : sftp ? "sftp" : "ftp";
+        const int port = plain ? m_server.port() : sftp ? m_sshd.port() : m_ftps.port();
+        const QByteArray password = plain ? QByteArray("Secr3t-pw") : TestAccount::password();
+        const QString user = plain ? "ops" : TestAccount::name();
+        write("out/send-" + event + ".txt", "to the partner\r\n");
+        write(server + "/fetch.txt", "from the partner\r\n");
+        const QString script = QString("open %1 %2\r\nuser %3 %4\r\nbinary\r\nput %5 send.txt\r\n"
+                                       "get fetch.txt %6\r\nquit\r\n")
+                                   .arg(plain ? "127.0.0.1" : scheme + "://127.0.0.1")
+                                   .arg(port)
+                                   .arg(user, QString::fromLatin1(password), path("out/send-" + event + ".txt"),
+                                        path("in/fetch-" + event + ".txt"));
+        QVERIFY(m_world.defineEvent(event, script.toLatin1(), {"--entity", "E2E", "--flag2", "1", "--flag4", "1"}));
+        QCOMPARE(m_world.qorvhost({"run", event}), 0);
 
         // The runner is not waited for by the host; its run log line says it is done.
-        QTRY_COMPARE_WITH_TIMEOUT(m_world.runs().size(), 1, 60000);
-        const QJsonObject run = m_world.runs().first();
-        QCOMPARE(run.value("event").toString(), QString("E0001"));
-        QCOMPARE(run.value("exit").toInt(-1), 0);
-
-        QCOMPARE(read("server/send.txt"), QByteArray("to the partner\r\n"));
-        QCOMPARE(read("in/fetch.txt"), QByteArray("from the partner\r\n"));
-        QVERIFY(!QFile::exists(path("app/Junction/E000101.txt"))); // delivered, not left behind
+        QTRY_VERIFY_WITH_TIMEOUT(!m_world.runOf(event).isEmpty(), 60000);
+        const QJsonObject run = m_world.runOf(event);
+        QVERIFY2(run.value("exit").toInt(-1) == 0, QJsonDocument(run).toJson().constData());
+        QCOMPARE(read(server + "/send.txt"), QByteArray("to the partner\r\n"));
+        QCOMPARE(read("in/fetch-" + event + ".txt"), QByteArray("from the partner\r\n"));
+        QVERIFY(!QFile::exists(path("app/Junction/" + event + "01.txt"))); // delivered, not left behind
         // The record was there for the delivery, and went with it.
-        QVERIFY2(!read("app/Rcvdchkr.txt").contains("E000101 "), read("app/Rcvdchkr.txt").constData());
+        QVERIFY2(!read("app/Rcvdchkr.txt").contains(event.toLatin1() + "01 "), read("app/Rcvdchkr.txt").constData());
 
         // The password is in the script and nowhere else.
-        const QString transcript = run.value("transcript").toString();
-        QVERIFY(QFile::exists(transcript));
-        QFile t(transcript);
+        QFile t(run.value("transcript").toString());
         QVERIFY(t.open(QIODevice::ReadOnly));
         const QByteArray said = t.readAll();
-        QVERIFY(!said.contains("Secr3t-pw"));
+        QVERIFY(!said.contains(password));
         QVERIFY2(!said.contains("no receipt record") && said.contains("receipt record of the delivered file was removed"),
                  said.constData());
-        QVERIFY(!read("app/Log/runs.jsonl").contains("Secr3t-pw"));
-        QVERIFY(!read("data/messages.jsonl").contains("Secr3t-pw"));
+        QVERIFY(!read("app/Log/runs.jsonl").contains(password));
+        QVERIFY(!read("data/messages.jsonl").contains(password));
+        // The ping library understood the open line: the partner answered.
         QByteArray log;
         QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
-        QVERIFY2(log.contains("E0001 [4124,4125]"), log.constData());
+        QVERIFY2(log.contains(event.toLatin1() + " [4124,4125]"), log.constData());
     }
 
     // A register full of stale records stops no run: the first runner prunes
