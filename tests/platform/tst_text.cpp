@@ -56,6 +56,11 @@ private slots:
         QCOMPARE(mid("abc", 2), std::string("bc"));
         QCOMPARE(left("abc", 9), std::string("abc"));
         QCOMPARE(upper("get\xe9x"), std::string("GET\xe9X")); // code-page letters stay as they are
+        // The allocation-free form agrees with upper(left(...)) ==, short text and code-page letters included.
+        for (const std::string_view s : {"put a b", "PuT", "pu", "", "\xe9ut", "**e0001=&", "**E00"})
+            for (const std::string_view word : {"PUT", "**E0001", "**E00", ""})
+                for (const std::size_t len : {std::size_t(3), std::size_t(5), std::size_t(7)})
+                    QCOMPARE(upperLeftEquals(s, len, word), upper(left(s, len)) == word);
     }
 
     void fitAndDigits()
