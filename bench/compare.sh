@@ -91,6 +91,7 @@ chown -R $bench_user "$srv"
 
 ftp="ftp://127.0.0.1:$ftp_port" ftps="ftp://127.0.0.1:$ftps_port" sftp="sftp://127.0.0.1:$ssh_port"
 curl="curl -sS --netrc-file $(q "$work/netrc")"
+# TLS 1.2 on both sides: vsftpd loses the end of uploads over TLS 1.3, and the runner uses 1.2 by default.
 curl_tls="$curl --ssl-reqd --tls-max 1.2 --cacert $(q "$work/ca.pem")"
 curl_ssh="curl -sS --user $bench_user: --key $(q "$HOME/.ssh/id_ed25519") --pubkey $(q "$HOME/.ssh/id_ed25519.pub")"
 sftp_b="sftp -q -P $ssh_port -i $(q "$HOME/.ssh/id_ed25519") -o UserKnownHostsFile=$(q "$HOME/.ssh/known_hosts") -o BatchMode=yes -b"

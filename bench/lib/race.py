@@ -58,6 +58,7 @@ def main():
     a = p.parse_args()
     if ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
         sys.exit("race.py: cannot become a child subreaper")
+    open(ERR, "w").close()  # only this race's errors are shown
     n = len(a.cmds)
     wall, cpu, rss = [[] for _ in range(n)], [[] for _ in range(n)], [0] * n
     for rep in range(a.reps):
