@@ -118,16 +118,18 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         return fail("the receipt register has more than 32767 lines");
     std::deque<std::string> replacements;
 
-    auto scriptLines = platform::readTrustedLines(platform::trim(sScriptPath));
-    if (!scriptLines)
-        return fail("cannot read the script: " + scriptLines.error().description);
-    std::vector<std::string> script;
+    // The script too: views into one buffer, and the few lines that change
+    // (a PUT of an empty file) kept beside it.
+    auto scriptText = platform::readTrusted(platform::trim(sScriptPath));
+    if (!scriptText)
+        return fail("cannot read the script: " + scriptText.error().description);
+    std::vector<std::string_view> script;
     std::size_t scriptBytes = 0;
-    for (auto& line : *scriptLines) {
+    for (const auto line : platform::splitLines(*scriptText)) {
         if (trimmed(line).empty())
             continue;
         scriptBytes += line.size() + 2;
-        script.push_back(std::move(line));
+        script.push_back(line);
     }
     if (script.empty())
         return fail("the script " + platform::trim(sScriptPath) + " has no line");
@@ -135,9 +137,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         return fail("the script has more than 32767 lines");
 
     const std::string markerKey = "**" + platform::trim(sEventId);
-    const auto isMarker = [&markerKey](std::string_view tv) {
-        return platform::upper(platform::left(tv, 7)) == markerKey;
-    };
+    const auto isMarker = [&markerKey](std::string_view tv) { return platform::upperLeftEquals(tv, 7, markerKey); };
     const auto keyOf = [](std::string_view tv) {
         return platform::fitLeft(platform::mid(tv, 3, 7), ReceiptRecord::KeyWidth);
     };
@@ -149,26 +149,24 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     std::string runnerCopy;
     runnerCopy.reserve(scriptBytes + script.size() * 4 + 2);
 
+    std::string localFile; // one buffer for every PUT line's file name
     for (auto& v : script) {
         const std::string_view tv = trimmed(v);
-        if (platform::upper(platform::left(tv, 3)) == "PUT") {
+        if (platform::upperLeftEquals(tv, 3, "PUT")) {
             // The local file runs from the fifth character to the next blank.
             const std::size_t blank = platform::instr(5, v, " ");
             if (blank == 0)
                 return fail("a put line names one file only: " + std::string(tv));
-            const std::string localFile = platform::mid(v, 5, blank - 5);
-            if (!platform::fileExists(localFile)) {
+            localFile.assign(v.substr(4, blank - 5));
+            // One stat a line: this runs under the hand-over lock.
+            const auto length = platform::existingFileLength(localFile);
+            if (!length) {
                 platform::yield();
                 report(4111, sEventId, iRunDay);
-            } else {
-                const auto length = platform::fileLength(localFile);
-                if (!length)
-                    return fail("cannot look at the file to send: " + length.error().description);
-                if (*length < 1 && bSendEmpty) {
-                    platform::yield();
-                    v = "****" + v;
-                    report(4096, sEventId, iRunDay);
-                }
+            } else if (*length < 1 && bSendEmpty) {
+                platform::yield();
+                v = replacements.emplace_back("****" + std::string(v));
+                report(4096, sEventId, iRunDay);
             }
         } else if (isMarker(tv)) {
             platform::yield();

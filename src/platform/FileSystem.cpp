@@ -271,6 +271,14 @@ Result<std::int64_t> fileLength(const std::string& path)
     return static_cast<std::int64_t>(st.st_size);
 }
 
+std::optional<std::int64_t> existingFileLength(const std::string& path)
+{
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
 Status forceDelete(const std::string& path)
 {
     // Read-only files go too: on POSIX the folder's write bit decides.

@@ -3,6 +3,7 @@
 #include "platform/Result.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,6 +67,9 @@ bool isDirectory(const std::string& path);
 
 // Length in bytes, or an error when the file cannot be looked at.
 Result<std::int64_t> fileLength(const std::string& path);
+
+// fileExists and fileLength in one look: nothing where fileExists is false.
+std::optional<std::int64_t> existingFileLength(const std::string& path);
 
 // Deletes a file even when it is read-only. A missing file is not an error.
 Status forceDelete(const std::string& path);

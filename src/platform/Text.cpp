@@ -64,6 +64,19 @@ std::string upper(std::string_view s)
     return out;
 }
 
+bool upperLeftEquals(std::string_view s, std::size_t len, std::string_view word)
+{
+    const std::string_view head = s.substr(0, len);
+    if (head.size() != word.size())
+        return false;
+    for (std::size_t i = 0; i < head.size(); ++i) {
+        const char c = head[i] >= 'a' && head[i] <= 'z' ? static_cast<char>(head[i] - 'a' + 'A') : head[i];
+        if (c != word[i])
+            return false;
+    }
+    return true;
+}
+
 std::string fitLeft(std::string_view s, std::size_t width)
 {
     std::string out(s.substr(0, width));

@@ -21,6 +21,8 @@ std::string left(std::string_view s, std::size_t len);
 
 // Upper case of the ASCII letters; other bytes of the code page stay.
 std::string upper(std::string_view s);
+// upper(left(s, len)) == word, without making either string.
+bool upperLeftEquals(std::string_view s, std::size_t len, std::string_view word);
 
 // Pads with blanks on the right or cuts to exactly width characters.
 std::string fitLeft(std::string_view s, std::size_t width);

@@ -264,6 +264,15 @@ private slots:
         QVERIFY(forceDelete(p));
     }
 
+    void existingFileLengthAsFileExistsSays()
+    {
+        const auto p = path("len.zul");
+        QVERIFY(!existingFileLength(p));
+        QVERIFY(!existingFileLength(m_dir.path().toStdString())); // a folder is no file
+        QVERIFY(writeFile(p, "abc"));
+        QCOMPARE(existingFileLength(p), std::optional<std::int64_t>(3));
+    }
+
     void startProcessPassesArgumentsWithoutShell()
     {
         // A folder with a blank and an argument full of shell characters reach

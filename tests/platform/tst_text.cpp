@@ -26,8 +26,17 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(trim(in.toStdString())), out);
     }
 
-    // Code-page letters above 127 are not letters to upper-case.
-    void upperLeavesCodePageLetters() { QCOMPARE(upper("get\xe9x"), std::string("GET\xe9X")); }
+    // Code-page letters above 127 are not letters to upper-case; the
+    // allocation-free comparison agrees with upper(left(...)) ==, short text
+    // and code-page letters included.
+    void upperLeavesCodePageLetters()
+    {
+        QCOMPARE(upper("get\xe9x"), std::string("GET\xe9X"));
+        for (const std::string_view s : {"put a b", "PuT", "pu", "", "\xe9ut", "**e0001=&", "**E00"})
+            for (const std::string_view word : {"PUT", "**E0001", "**E00", ""})
+                for (const std::size_t len : {std::size_t(3), std::size_t(5), std::size_t(7)})
+                    QCOMPARE(upperLeftEquals(s, len, word), upper(left(s, len)) == word);
+    }
 
     // Unicode text into the 8-bit code page and back.
     void codePage_data()
