@@ -444,11 +444,11 @@ Outcome FtpSession::site(const std::string& text)
     return o;
 }
 
-Outcome FtpSession::facts(const std::string& remote, ServerFacts& out)
+Outcome FtpSession::facts(const std::string& remote, ServerFacts& out, Facts which)
 {
     prepare(remotePath(remote), {}, {});
     setopt(m_curl, CURLOPT_NOBODY, 1L);
-    setopt(m_curl, CURLOPT_FILETIME, 1L);
+    setopt(m_curl, CURLOPT_FILETIME, which == Facts::SizeAndTime ? 1L : 0L);
     Outcome o = perform("size and time of " + remote);
     if (!o.ok())
         return o;

@@ -48,7 +48,7 @@ public:
     Outcome site(const std::string& text) override;
     Outcome quote(const std::string& text) override;
     Outcome passive() override;
-    Outcome facts(const std::string& remote, ServerFacts& out) override;
+    Outcome facts(const std::string& remote, ServerFacts& out, Facts which = Facts::SizeAndTime) override;
     Outcome download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats) override;
     Outcome upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats,
                    std::int64_t from = 0) override;

@@ -630,7 +630,7 @@ Outcome Runner::verifyUpload(const std::string& remote, SourceFile& source)
     if (m_settings.verify == Settings::Verify::Off)
         return {};
     ServerFacts there;
-    if (Outcome o = m_session->facts(remote, there); !o.ok())
+    if (Outcome o = m_session->facts(remote, there, Session::Facts::SizeOnly); !o.ok())
         return o;
     if (!there.size) {
         noteOnce("the partner gives no size of an uploaded file: uploads are not checked");

@@ -108,7 +108,10 @@ public:
     virtual Outcome quote(const std::string& text) = 0;
     // The transfer channel's mode; a protocol without one says so.
     virtual Outcome passive() = 0;
-    virtual Outcome facts(const std::string& remote, ServerFacts& out) = 0;
+    // A file's size and, unless only the size is asked for, its time (one
+    // round trip less over FTP: an upload's check needs the size alone).
+    enum class Facts { SizeAndTime, SizeOnly };
+    virtual Outcome facts(const std::string& remote, ServerFacts& out, Facts which = Facts::SizeAndTime) = 0;
     // A sink that already holds bytes continues from its size (REST, or an SFTP offset).
     virtual Outcome download(const std::string& remote, PartFile& sink, bool verifySize, TransferStats& stats) = 0;
     // from > 0 sends the source from that byte on, appended to what the partner has (APPE, SFTP append).

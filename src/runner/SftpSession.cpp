@@ -361,7 +361,7 @@ Outcome SftpSession::passive()
     return {Failure::Unsupported, "passive is an FTP command; this partner speaks SFTP (sftp://)"};
 }
 
-Outcome SftpSession::facts(const std::string& remote, ServerFacts& out)
+Outcome SftpSession::facts(const std::string& remote, ServerFacts& out, Facts)
 {
     const std::string p = remotePath(remote);
     prepare(p);
