@@ -27,25 +27,16 @@ for f in "$host" "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libpi
 done
 
 work=$(mktemp -d /tmp/zul-bench-concurrency.XXXXXX)
-server_pid=
+source "$here/../lib/servers.sh"
 cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
+    stop_servers
     rm -rf "$work"
 }
 trap cleanup EXIT
 
 mkdir -p "$work/root" "$work/app/ZUL" "$work/app/Junction" "$work/app/Log" "$work/in" "$work/scripts" "$work/data"
 cp -a "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$work/app/"
-/usr/bin/python3 "$source_dir/tests/runner/ftpserver.py" --root "$work/root" --user $user --password $pass \
-    --max-cons $((events * 2 + 16)) \
-    >"$work/port" 2>"$work/server.log" &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-port=$(head -1 "$work/port")
-[ -n "$port" ] || { echo "the FTP server did not start" >&2; cat "$work/server.log" >&2; exit 2; }
+start_pyftpd $user $pass --max-cons $((events * 2 + 16))
 
 qh() { "$host" --data "$work/data" --plugin "$work/app/libzul.so" "$@"; }
 id_of() { printf 'C%04d' "$1"; }

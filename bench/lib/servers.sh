@@ -24,6 +24,19 @@ need_root_servers() {
     mkdir -p /var/run/vsftpd/empty /run/sshd
 }
 
+# The Python test server on $work/root for user $1 with password $2 (more
+# ftpserver.py options may follow); sets $port.
+start_pyftpd() {
+    local user=$1 pass=$2
+    shift 2
+    /usr/bin/python3 "$source_dir/tests/runner/ftpserver.py" --root "$work/root" --user "$user" --password "$pass" \
+        "$@" >"$work/port" 2>"$work/server.log" &
+    server_pids+=($!)
+    for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+    port=$(head -1 "$work/port")
+    [ -n "$port" ] || { echo "the FTP server did not start" >&2; cat "$work/server.log" >&2; exit 2; }
+}
+
 free_port() { /usr/bin/python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
 wait_port() { for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/"$1") 2>/dev/null && return 0; sleep 0.1; done; return 1; }
 

@@ -20,12 +20,9 @@ pass=bench-pw
 [ -x "$runner" ] || { echo "no runner at $runner (build the VelundZUL target or pass its path)" >&2; exit 2; }
 
 work=$(mktemp -d /tmp/zul-bench-status.XXXXXX)
-server_pid=
+source "$here/../lib/servers.sh"
 cleanup() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null || true
-        wait "$server_pid" 2>/dev/null || true
-    fi
+    stop_servers
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -33,12 +30,7 @@ trap cleanup EXIT
 mkdir -p "$work/root" "$work/app/Junction" "$work/app/Log" "$work/app/ZUL" "$work/down"
 cp "$runner" "$work/app/VelundZUL"
 
-/usr/bin/python3 "$source_dir/tests/runner/ftpserver.py" --root "$work/root" --user $user --password $pass \
-    --buffer 1048576 >"$work/port" 2>"$work/server.log" &
-server_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-port=$(head -1 "$work/port")
-[ -n "$port" ] || { echo "the FTP server did not start" >&2; cat "$work/server.log" >&2; exit 2; }
+start_pyftpd $user $pass --buffer 1048576
 
 echo "making a ${size_mb} MiB file..."
 head -c $((size_mb * 1048576)) /dev/urandom >"$work/root/big.bin"
