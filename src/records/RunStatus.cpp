@@ -1,5 +1,7 @@
 #include "records/RunStatus.h"
 
+#include "records/KeyValueLines.h"
+
 #include "platform/SafeOpen.h"
 #include "platform/Text.h"
 
@@ -110,13 +112,8 @@ std::string statusText(const RunStatus& s)
 std::optional<RunStatus> parseStatus(std::string_view text)
 {
     RunStatus s;
-    while (!text.empty()) {
-        const auto nl = text.find('\n');
-        const std::string_view line = text.substr(0, nl);
-        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-        const auto blank = line.find(' ');
-        const std::string_view key = line.substr(0, blank);
-        const std::string value(blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1));
+    forEachKeyValue(text, [&s](std::string_view key, std::string_view raw) {
+        const std::string value(raw);
         if (key == "pid")
             s.pid = long(number(value));
         else if (key == "event")
@@ -139,7 +136,7 @@ std::optional<RunStatus> parseStatus(std::string_view text)
             s.rate = number(value);
         else if (key == "updated_ms")
             s.updatedMs = number(value);
-    }
+    });
     if (s.pid <= 0)
         return std::nullopt;
     return s;

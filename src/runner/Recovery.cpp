@@ -9,6 +9,7 @@
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/SafeOpen.h"
+#include "records/KeyValueLines.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -73,15 +74,8 @@ bool trustedLockFile(const struct stat& st)
 LockHolder parseHolder(std::string_view text)
 {
     LockHolder h;
-    while (!text.empty()) {
-        const auto nl = text.find('\n');
-        const std::string_view line = text.substr(0, nl);
-        text = nl == std::string_view::npos ? std::string_view() : text.substr(nl + 1);
-        const auto blank = line.find(' ');
-        if (blank == std::string_view::npos)
-            continue;
-        const std::string_view key = line.substr(0, blank);
-        const std::string value(line.substr(blank + 1));
+    records::forEachKeyValue(text, [&h](std::string_view key, std::string_view raw) {
+        const std::string value(raw);
         if (key == "pid")
             h.pid = std::strtol(value.c_str(), nullptr, 10);
         else if (key == "since")
@@ -92,7 +86,7 @@ LockHolder parseHolder(std::string_view text)
             h.start = value;
         else if (key == "transcript")
             h.transcript = value;
-    }
+    });
     return h;
 }
 
