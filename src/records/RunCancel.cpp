@@ -57,7 +57,8 @@ bool isRunProcess(long pid, const std::string& lockPath)
     if (path.substr(slash == std::string_view::npos ? 0 : slash + 1) != "VelundZUL")
         return false;
     struct stat lock {};
-    if (::stat(lockPath.c_str(), &lock) != 0)
+    // Lock/ is shared: a link planted there must not stand for the run's lock.
+    if (::lstat(lockPath.c_str(), &lock) != 0 || !S_ISREG(lock.st_mode))
         return false;
     const std::string fds = proc + "/fd";
     DIR* d = ::opendir(fds.c_str());

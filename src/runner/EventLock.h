@@ -17,7 +17,6 @@ public:
     enum class Result { Taken, Waited, Failed, GaveUp };
     // Waits while another runner holds it, until giveUp() says to stop.
     Result acquire(const std::string& path, const std::function<bool()>& giveUp, std::string& error);
-    int fd() const { return m_lock.fd(); }
 
     // <application folder>/Lock/event-<id>.lock for an id made safe for a file name.
     static std::string lockPath(const std::string& appFolder, const std::string& safeEvent);

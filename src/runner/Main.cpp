@@ -13,7 +13,6 @@
 #include "runner/Handover.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
-#include "platform/Text.h"
 #include "runner/Recovery.h"
 #include "runner/RunReport.h"
 #include "runner/Runner.h"
@@ -231,7 +230,7 @@ int main(int argc, char** argv)
         if (r == EventLock::Result::Waited)
             transcript.note("the other runner of this event has finished");
     }
-    registration.begin(lock.fd(), transcript);
+    registration.begin(transcript);
 
     if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK)
         return finish({ExitStatus::RunnerError, "libcurl cannot start"});

@@ -1,5 +1,6 @@
 #include "runner/ReceiptRegister.h"
 
+#include "platform/AppPath.h"
 #include "platform/DropLines.h"
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
@@ -25,7 +26,7 @@ constexpr std::size_t kStampWidth = 14;
 std::string editUnderLock(const std::string& appFolder, const std::function<bool(std::string_view)>& drop,
                           std::size_t* removed)
 {
-    platform::makeDirectories(appFolder + "/Lock");
+    platform::makeSharedFolder(appFolder + "/Lock");
     platform::FileLock lock;
     if (auto taken = lock.acquire(handoverLockPath(appFolder), RegisterLockWait); !taken)
         return "Rcvdchkr.txt left as it is: " + taken.error().description;
@@ -88,10 +89,9 @@ std::set<std::string, std::less<>> waitingKeys(const std::string& appFolder, std
 std::string registerPath(const std::string& appFolder)
 {
     // An installed application folder links the register to a writable place:
-    // the rewrite replaces the target and leaves the link alone.
-    const std::string path = appFolder + "/Rcvdchkr.txt";
-    char target[PATH_MAX];
-    return ::realpath(path.c_str(), target) ? std::string(target) : path;
+    // the rewrite replaces the target and leaves the link alone. Only that one
+    // link is followed, never one planted in the shared folder it points into.
+    return platform::followAppLink(appFolder + "/Rcvdchkr.txt");
 }
 
 std::string handoverLockPath(const std::string& appFolder)

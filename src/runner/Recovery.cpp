@@ -156,7 +156,7 @@ void RunRegistration::announce(Transcript& transcript)
     claim(m_fd, transcript);
 }
 
-void RunRegistration::begin(int /*eventLockFd*/, Transcript& transcript)
+void RunRegistration::begin(Transcript& transcript)
 {
     announce(transcript);
     recoverOthers(transcript);
@@ -189,8 +189,9 @@ void RunRegistration::end()
     // The status first: while the lock is held it may still be believed.
     if (m_folderFd >= 0 && !m_statusName.empty())
         ::unlinkat(m_folderFd, m_statusName.c_str(), 0);
-    if (!m_ownPath.empty())
-        ::unlink(m_ownPath.c_str());
+    // By name in the opened Lock folder: never through a link to its path.
+    if (!m_ownPath.empty() && m_folderFd >= 0)
+        ::unlinkat(m_folderFd, baseName(m_ownPath).c_str(), 0);
     ::close(m_fd);
     m_fd = -1;
 }

@@ -47,8 +47,8 @@ public:
     // Names this run before it waits for its event's turn, so that a runner
     // killed while waiting still gets a record.
     void announce(Transcript& transcript);
-    // Once the run has its turn (eventLockFd: the event lock it holds, or -1).
-    void begin(int eventLockFd, Transcript& transcript);
+    // Once the run has its turn.
+    void begin(Transcript& transcript);
     // Once the run's record is written: the lock file no longer names a run.
     void end();
     // A sign of life while the transcript is quiet (a long transfer): the

@@ -3,6 +3,9 @@
 #include "runner/Housekeeping.h"
 #include "runner/Transcript.h"
 
+#include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -19,22 +22,14 @@ namespace {
 
 constexpr std::string_view kSuffix = ".json";
 
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-// The spool folder, opened without following a link; made when missing.
-int openSpool(const std::string& logFolder, bool make)
+// The spool folder, opened without following a link; made (shared, sticky)
+// when missing.
+platform::Result<platform::UniqueFd> openSpool(const std::string& logFolder, bool make)
 {
     const std::string folder = spoolFolder(logFolder);
-    if (make && ::mkdir(folder.c_str(), 0770) == 0)
-        (void)::chmod(folder.c_str(), 0770);
-    return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (make)
+        platform::makeSharedFolder(folder);
+    return platform::openFolder(folder);
 }
 
 bool writeWhole(int fd, std::string_view bytes)
@@ -60,22 +55,16 @@ bool isRecordLine(std::string_view text)
            text.find('\n') == text.size() - 1;
 }
 
-std::string readSmall(int dir, const char* name)
+// This user's spooled record, read from the one descriptor whose owner was
+// checked; empty for anything else.
+std::string readOwn(int dir, const std::string& name, const std::string& path)
 {
-    Fd f{::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC)};
-    std::string text;
-    if (f.fd < 0)
-        return text;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(f.fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0 || text.size() > (1 << 20))
-            break;
-        text.append(buf, std::size_t(n));
-    }
-    return text;
+    auto f = platform::openInFolder(dir, name, O_RDONLY, 0, path);
+    struct stat st {};
+    if (!f || ::fstat(f->get(), &st) != 0 || st.st_uid != ::geteuid() || st.st_size > (1 << 20))
+        return {};
+    auto text = platform::readFrom(f->get(), path);
+    return text ? *text : std::string();
 }
 
 } // namespace
@@ -87,9 +76,9 @@ std::string spoolFolder(const std::string& logFolder)
 
 std::string spoolRunLine(const std::string& logFolder, std::string_view line, std::string* why)
 {
-    Fd dir{openSpool(logFolder, true)};
-    if (dir.fd < 0) {
-        *why = "cannot open " + spoolFolder(logFolder) + ": " + std::strerror(errno);
+    auto dir = openSpool(logFolder, true);
+    if (!dir) {
+        *why = "cannot open " + spoolFolder(logFolder) + ": " + dir.error().description;
         return {};
     }
     // Named by the time it was kept, so that names sort as the records came.
@@ -99,18 +88,17 @@ std::string spoolRunLine(const std::string& logFolder, std::string_view line, st
         char name[64];
         std::snprintf(name, sizeof name, "%012lld.%09ld-%d-%d%.*s", static_cast<long long>(now.tv_sec),
                       long(now.tv_nsec), int(::getpid()), attempt, int(kSuffix.size()), kSuffix.data());
-        Fd f{::openat(dir.fd, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660)};
-        if (f.fd < 0 && errno == EEXIST)
-            continue;
         const std::string path = spoolFolder(logFolder) + "/" + name;
-        if (f.fd < 0) {
-            *why = "cannot create " + path + ": " + std::strerror(errno);
+        auto f = platform::openInFolder(dir->get(), name, O_WRONLY | O_CREAT | O_EXCL, 0660, path);
+        if (!f && ::faccessat(dir->get(), name, F_OK, AT_SYMLINK_NOFOLLOW) == 0)
+            continue; // taken: the next name
+        if (!f) {
+            *why = "cannot create " + path + ": " + f.error().description;
             return {};
         }
-        (void)::fchmod(f.fd, 0660);
-        if (!writeWhole(f.fd, line) || ::fsync(f.fd) != 0) {
+        if (!writeWhole(f->get(), line) || ::fsync(f->get()) != 0) {
             *why = "cannot write " + path + ": " + std::strerror(errno);
-            ::unlinkat(dir.fd, name, 0);
+            ::unlinkat(dir->get(), name, 0);
             return {};
         }
         return path;
@@ -122,19 +110,22 @@ std::string spoolRunLine(const std::string& logFolder, std::string_view line, st
 SpoolResult appendSpooled(const std::string& logFolder)
 {
     SpoolResult r;
-    Fd dir{openSpool(logFolder, false)};
-    if (dir.fd < 0) {
-        if (errno != ENOENT)
-            r.error = "cannot open " + spoolFolder(logFolder) + ": " + std::strerror(errno);
+    const std::string folder = spoolFolder(logFolder);
+    struct stat there {};
+    if (::lstat(folder.c_str(), &there) != 0 && errno == ENOENT)
+        return r; // nothing was ever spooled
+    auto dir = openSpool(logFolder, false);
+    if (!dir) {
+        r.error = "cannot open " + folder + ": " + dir.error().description;
         return r;
     }
     std::vector<std::string> names;
-    if (DIR* d = ::fdopendir(::dup(dir.fd))) {
+    if (DIR* d = ::fdopendir(::dup(dir->get()))) {
         while (const dirent* e = ::readdir(d)) {
             const std::string_view name(e->d_name);
             struct stat st {};
             if (name.size() > kSuffix.size() && name.ends_with(kSuffix) && name.front() != '.' &&
-                ::fstatat(dir.fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+                ::fstatat(dir->get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
                 st.st_uid == ::geteuid())
                 names.emplace_back(name);
         }
@@ -144,14 +135,14 @@ SpoolResult appendSpooled(const std::string& logFolder)
         return r;
     std::sort(names.begin(), names.end());
     // One runner at a time: two would append the same record twice.
-    Fd lock{lockRunLog(logFolder, &r.error)};
-    if (lock.fd < 0)
+    const platform::UniqueFd lock(lockRunLog(logFolder, &r.error));
+    if (lock.get() < 0)
         return r;
     for (const auto& name : names) {
-        const std::string text = readSmall(dir.fd, name.c_str());
+        const std::string path = folder + "/" + name;
+        const std::string text = readOwn(dir->get(), name, path);
         if (text.empty())
             continue; // taken by a runner before us
-        const std::string path = spoolFolder(logFolder) + "/" + name;
         if (!isRecordLine(text)) {
             if (r.error.empty())
                 r.error = path + " holds no run record; left as it is";
@@ -163,7 +154,7 @@ SpoolResult appendSpooled(const std::string& logFolder)
                       "/runs.jsonl: " + why;
             break;
         }
-        ::unlinkat(dir.fd, name.c_str(), 0);
+        ::unlinkat(dir->get(), name.c_str(), 0);
         ++r.appended;
     }
     return r;

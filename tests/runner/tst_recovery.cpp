@@ -214,7 +214,7 @@ private slots:
             registration.announce(transcript);
             const QString own = qpath("Lock/run-") + QString::number(::getpid()) + ".lock";
             QCOMPARE(parseHolder(readBytes(own).toStdString()).pid, long(::getpid()));
-            registration.begin(-1, transcript);
+            registration.begin(transcript);
             registration.end();
             QVERIFY(!QFile::exists(own));
         }
@@ -236,7 +236,7 @@ private slots:
         QCOMPARE(::chmod(path("Lock/run-1.lock").c_str(), 0640), 0);
         {
             RunRegistration registration(app, "", "now", path("Log/own.log"));
-            registration.begin(-1, transcript);
+            registration.begin(transcript);
             registration.end();
         }
         QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 2);
@@ -285,7 +285,7 @@ private slots:
         Transcript transcript;
         {
             RunRegistration next(app, "", "now", "");
-            next.begin(-1, transcript);
+            next.begin(transcript);
             next.end();
         }
         qunsetenv("TZ");
@@ -319,7 +319,7 @@ private slots:
         Transcript transcript;
         {
             RunRegistration next(app, "", "now", "");
-            next.begin(-1, transcript);
+            next.begin(transcript);
             next.end();
         }
         const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));

@@ -4,6 +4,7 @@
 #include "platform/FileLock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -417,18 +418,20 @@ std::vector<std::string> RunLog::runFiles() const
 std::vector<std::unique_ptr<ReverseLines>> RunLog::openRunFiles() const
 {
     // A reader that can neither open nor make the lock file (made by the
-    // first rotation) reads without it.
+    // first rotation), or that waits past a rotation's worth of time for it,
+    // reads without it: a history view is never held up for good.
     const std::string lockPath = joinPath(m_logFolder, ".runs.jsonl.lock");
     int lock = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (lock < 0 && errno == ENOENT)
         lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660);
     if (lock >= 0)
-        zul::platform::lockDescriptor(lock, zul::platform::LockKind::Shared, {});
+        zul::platform::lockDescriptor(lock, zul::platform::LockKind::Shared, {std::chrono::seconds(10), {}});
     std::vector<std::unique_ptr<ReverseLines>> files;
     const std::string runs = runsPath();
     for (int k = 0;; ++k) {
         const std::string name = k == 0 ? runs : runs + '.' + std::to_string(k);
-        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        // Log/ is shared: never through a planted link, never stuck on a FIFO.
+        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0 && k > 0)
             break;
         files.push_back(std::make_unique<ReverseLines>(fd));
