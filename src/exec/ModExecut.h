@@ -63,6 +63,8 @@ struct RunnerCommand {
     std::string argument;
     // The script field: the file the runner is handed as an open descriptor.
     std::string script;
+    // The event field, trimmed: blank for a run without an event.
+    std::string event;
     // Added to the runner's environment ("NAME=value"); never on the command line.
     std::vector<std::string> environment;
 };

@@ -204,6 +204,7 @@ RunnerCommand FormRunnerCommand(const std::string& sScriptField, const std::stri
     command.argument = "true|" + sScriptField + "|" + sEventField;
     command.text = command.program + " " + command.argument;
     command.script = sScriptField;
+    command.event = platform::trim(sEventField);
     return command;
 }
 
@@ -231,8 +232,7 @@ void StartRunner(const RunnerCommand& command, HandoverLock* handover)
             options.inheritFds.push_back(script.fd());
             options.environment.push_back(std::string(ScriptVariable) + "=" + std::to_string(script.fd()));
         } else {
-            const auto bar = command.argument.rfind('|');
-            zul::com::runWithoutScript(platform::trim(command.argument.substr(bar + 1)), pinned.error().description);
+            zul::com::runWithoutScript(command.event, pinned.error().description);
             options.environment.push_back(std::string(ScriptVariable) + "=");
             options.environment.push_back(std::string(CheckFailureVariable) + "=" + pinned.error().description);
         }

@@ -330,9 +330,8 @@ void EventsWindow::cmdRun_Click()
     const auto before = com::runsWithoutScript().count;
     const bool started = m_feature->Execution(mode, event);
     QApplication::restoreOverrideCursor();
-    if (started && com::runsWithoutScript().count != before)
-        statusBar()->showMessage(
-            QStringLiteral("Event %1 failed: the transfer check failed; see the run log.").arg(r->id));
+    if (const auto without = com::runsWithoutScript(); started && without.count != before)
+        statusBar()->showMessage(fromCodePage(without.last));
     else
         statusBar()->showMessage(started ? QStringLiteral("Event %1 handed to the FTP runner.").arg(r->id)
                                          : QStringLiteral("Event %1 was not started; see the run log.").arg(r->id));

@@ -10,8 +10,8 @@ namespace zul::platform {
 const std::string& appFolder();
 void setAppFolder(std::string folder);
 
-// Maps a path of the design, written from the application folder with
-// backslashes ("\ZUL\ZULTMP.zul"), onto the file system. When the path is a
+// Maps a path written from the application folder with backslashes
+// ("\ZUL\ZULTMP.zul"), as the plug-in names its files, onto the file system. When the path is a
 // symbolic link, the result is where the link points (dangling or not).
 std::string appPath(std::string_view relative);
 

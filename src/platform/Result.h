@@ -7,7 +7,7 @@
 namespace zul::platform {
 
 // Failure numbers follow the classic runtime's numbering so that callers can
-// react to "file not found" (53) the way the design expects.
+// react to "file not found" (53) the way the plug-in's callers expect.
 enum class ErrorCode : int {
     InvalidArgument = 5,
     BadFileName = 52,

@@ -84,7 +84,11 @@ int startHook(std::vector<std::string> words, std::vector<std::string> env, pid_
     return rc;
 }
 
-// The child's wait status once it has ended, or -1 when limit passed first.
+constexpr int kTimedOut = -1;
+constexpr int kCannotWait = -2;
+
+// The child's wait status once it has ended, kTimedOut when limit passed
+// first, kCannotWait when it cannot be waited for.
 int waitUntil(pid_t pid, std::chrono::steady_clock::time_point limit)
 {
     for (;;) {
@@ -93,9 +97,9 @@ int waitUntil(pid_t pid, std::chrono::steady_clock::time_point limit)
         if (r == pid)
             return status;
         if (r < 0 && errno != EINTR)
-            return 0; // gone already: nothing left to wait for
+            return kCannotWait;
         if (std::chrono::steady_clock::now() >= limit)
-            return -1;
+            return kTimedOut;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
@@ -149,10 +153,12 @@ void runFailureHook(const Settings& settings, const RunRecord& record, Transcrip
     transcript.note("failure hook " + shown + " started, process " + std::to_string(pid) + ", time limit " +
                     std::to_string(seconds.count()) + " s");
     int status = waitUntil(pid, std::chrono::steady_clock::now() + seconds);
-    if (status == -1) {
+    if (status == kCannotWait)
+        return failed(std::string("cannot be waited for: ") + std::strerror(errno));
+    if (status == kTimedOut) {
         ::kill(-pid, SIGTERM);
         status = waitUntil(pid, std::chrono::steady_clock::now() + kGrace);
-        if (status == -1) {
+        if (status < 0) {
             ::kill(-pid, SIGKILL);
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }

@@ -555,8 +555,14 @@ const std::vector<std::string>& FtpSession::features()
 {
     if (!m_features) {
         std::vector<std::string> replies;
+        const Outcome o = commands({"FEAT"}, &replies);
+        // Only the server's own answer counts: a lost connection says nothing
+        // about what it offers, so it is asked again next time.
+        static const std::vector<std::string> unknown;
+        if (!o.ok() && o.failure != Failure::Remote)
+            return unknown;
         m_features.emplace();
-        if (commands({"FEAT"}, &replies).ok())
+        if (o.ok())
             for (const auto& r : replies)
                 if (!r.empty() && r.front() == ' ')
                     m_features->push_back(platform::upper(platform::trim(r)));

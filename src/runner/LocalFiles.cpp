@@ -52,21 +52,6 @@ std::string folderPart(std::string_view path)
     return std::string(path.substr(0, slash));
 }
 
-namespace {
-std::function<void(const std::string&, bool)> g_partObserver;
-
-void partFileChanged(const std::string& path, bool exists)
-{
-    if (g_partObserver)
-        g_partObserver(path, exists);
-}
-} // namespace
-
-void setPartFileObserver(std::function<void(const std::string& path, bool exists)> observer)
-{
-    g_partObserver = std::move(observer);
-}
-
 std::string partFilePrefix(std::string_view finalName)
 {
     // FNV-1a: short, stable, and not a matter of security (mkstemp's letters make the name unique).
@@ -104,7 +89,6 @@ std::string PartFile::create(const std::string& target, bool startWriteback)
         return "cannot create a file in " + folderPart(target) + ": " + errnoText(m_errno);
     }
     ::fchmod(m_fd, fileCreationMode());
-    partFileChanged(m_temp, true);
     m_size = m_flushedUpTo = 0;
     m_errno = 0;
     return {};
@@ -150,7 +134,6 @@ std::string PartFile::commit(std::optional<std::int64_t> mtime, bool sync)
         err = "cannot rename into " + m_target + ": " + errnoText(errno);
     if (!err.empty())
         ::unlink(m_temp.c_str());
-    partFileChanged(m_temp, false);
     m_temp.clear();
     return err;
 }
@@ -163,7 +146,6 @@ void PartFile::discard()
     }
     if (!m_temp.empty()) {
         ::unlink(m_temp.c_str());
-        partFileChanged(m_temp, false);
         m_temp.clear();
     }
 }

@@ -8,7 +8,7 @@
 
 namespace zul::runner {
 
-// Local paths may be written with backslashes, as the scripts' design paths are.
+// Local paths may be written with backslashes, as the plug-in writes its own paths.
 std::string toLocalPath(std::string_view path);
 std::string baseName(std::string_view path);
 std::string folderPart(std::string_view path); // "." when there is none
@@ -50,10 +50,6 @@ private:
     bool m_startWriteback = true;
     int m_errno = 0;
 };
-
-// Told when a part file appears (true) and when it is gone (false), so that
-// the part files of a run that dies can be found and removed afterwards.
-void setPartFileObserver(std::function<void(const std::string& path, bool exists)> observer);
 
 // A local file opened for sending.
 class SourceFile {

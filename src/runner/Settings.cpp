@@ -208,7 +208,8 @@ namespace {
 constexpr const char* kNumberKeys[] = {
     "CONNECT_TIMEOUT",    "REPLY_TIMEOUT", "STALL_TIMEOUT",  "DEADLINE",        "RETRIES",
     "BACKOFF_MS",         "RETRY_BUDGET",  "LIST_MAX_NAMES", "LIST_MAX_BYTES",  "SYNC",
-    "ON_FAILURE_TIMEOUT", "LOG_MAX_BYTES", "LOG_KEEP",       "TRANSCRIPT_DAYS", "RECEIPT_DAYS"};
+    "ON_FAILURE_TIMEOUT", "LOG_MAX_BYTES", "LOG_KEEP",       "TRANSCRIPT_DAYS", "RECEIPT_DAYS",
+    "STATUS"};
 struct WordKey {
     const char* key;
     std::vector<std::string_view> words;
