@@ -21,8 +21,10 @@ namespace ModExecut {
 inline constexpr const char* HandshakeVariable = "ZUL_HANDOVER_FD";
 inline constexpr const char* ScriptVariable = "ZUL_SCRIPT_FD";
 inline constexpr const char* CheckFailureVariable = "ZUL_CHECK_FAILURE";
-// Seconds a run waits for its turn, and for its runner to read its script.
+// Seconds a run waits for its turn (and at most ScriptReadWait for its
+// runner to read its script).
 inline constexpr const char* WaitVariable = "ZUL_HANDOVER_WAIT";
+inline constexpr std::chrono::milliseconds ScriptReadWait{5000};
 
 // <application folder>/Lock/handover.lock
 std::string HandoverLockPath();

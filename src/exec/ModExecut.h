@@ -82,7 +82,7 @@ void ExpectScript(const std::string& path, std::string text);
 // Starts the runner with its script as an open descriptor (ZUL_SCRIPT_FD),
 // lets the next run in (handover, when given, is released once the runner
 // is started) and then waits until the runner has read its script (it closes
-// the pipe named by ZUL_HANDOVER_FD or exits), within HandoverWait(), never
+// the pipe named by ZUL_HANDOVER_FD or exits), within ScriptReadWait (or a shorter HandoverWait()), never
 // for its transfers. A script that cannot be handed over gives the runner no
 // descriptor and the cause, so that its run fails with it. A runner that
 // cannot be started fails with zul::com::ComError. A pending

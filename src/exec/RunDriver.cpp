@@ -14,6 +14,7 @@
 #include "platform/Text.h"
 #include "platform/Yield.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -251,7 +252,9 @@ void StartRunner(const RunnerCommand& command, HandoverLock* handover)
     if (!pid)
         raise(pid.error());
     handshake.started();
-    const auto wait = HandoverWait();
+    // Nothing shared hangs on this any more (the runner holds its own copy),
+    // so a runner that is slow to start holds its caller up only briefly.
+    const auto wait = std::min(HandoverWait(), ScriptReadWait);
     if (!handshake.waitForClose(wait))
         HandoverNote("the runner (process " + std::to_string(*pid) + ") has not read its script within " +
                      std::to_string(wait.count() / 1000) +

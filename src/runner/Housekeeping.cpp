@@ -199,8 +199,7 @@ void tidyReceipts(const std::string& appFolder, const ConfigFile& config, Transc
     const int days = Housekeeping::fromConfig(config).receiptDays;
     const PruneResult r = pruneOldRecords(appFolder, days, std::int64_t(std::time(nullptr)));
     if (r.removed > 0)
-        transcript.note("removed " + std::to_string(r.removed) +
-                        (r.removed == 1 ? " receipt record" : " receipt records") + " older than " +
+        transcript.note("removed " + platform::counted(r.removed, "receipt record", "receipt records") + " older than " +
                         std::to_string(days) + " days whose Junction file is gone from Rcvdchkr.txt");
     if (!r.error.empty())
         transcript.error("tidying the receipt register: " + r.error);

@@ -120,7 +120,7 @@ bool sendToSyslog(LogPriority priority, const std::string& message, std::string*
 
 std::string journalLine(const RunRecord& r)
 {
-    auto files = [](int n) { return std::to_string(n) + (n == 1 ? " file" : " files"); };
+    auto files = [](int n) { return platform::counted(n, "file", "files"); };
     return "event " + (r.event.empty() ? std::string("(Fast Path)") : r.event) + ": " + r.outcome + " (exit status " +
            std::to_string(r.exitStatus) + "); sent " + std::to_string(r.bytesUp) + " bytes in " + files(r.filesUp) +
            ", received " + std::to_string(r.bytesDown) + " bytes in " + files(r.filesDown) + "; transcript " +

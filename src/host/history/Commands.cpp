@@ -331,7 +331,7 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
     const auto runs = h->read(event, n);
     if (int(runs.size()) < n)
         return fail(runs.empty() ? "no runs of event '" + event + "'"
-                                 : "event '" + event + "' has " + std::to_string(runs.size()) + (runs.size() == 1 ? " run" : " runs") + ", not " +
+                                 : "event '" + event + "' has " + platform::counted(static_cast<long long>(runs.size()), "run", "runs") + ", not " +
                                        std::to_string(n),
                     1);
     const Run& run = runs[std::size_t(n - 1)];
