@@ -11,7 +11,6 @@
 #include "platform/Yield.h"
 #include "ui/common/CodePage.h"
 #include "ui/common/RunConfirmation.h"
-#include "ui/editor/frmZULINF.h"
 #include "ui/fastpath/TempScript.h"
 
 #include <QComboBox>
@@ -65,7 +64,7 @@ void frmFast_Path::cmdGenScpt_Click()
             return;
         SaveRememberedEntries();
         const std::string script = BuildScript();
-        frmZULINF::instance().setScriptText(script);
+        m_takeScript(script);
         unloadForm();
     } catch (const std::exception& e) {
         reportHandlerFailure(e);

@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <utility>
 
 namespace com = zul::com;
 namespace platform = zul::platform;
@@ -64,7 +65,8 @@ int shiftState(const QKeyEvent* key)
 
 } // namespace
 
-frmFast_Path::frmFast_Path(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::frmFast_Path>())
+frmFast_Path::frmFast_Path(ScriptTaker takeScript, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::frmFast_Path>()), m_takeScript(std::move(takeScript))
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,7 +29,11 @@ class frmFast_Path : public QDialog {
     Q_OBJECT
 
 public:
-    explicit frmFast_Path(QWidget* parent = nullptr);
+    // Where Generate Script puts the script: the dialog knows nothing of the
+    // form that opened it.
+    using ScriptTaker = std::function<void(const std::string& script)>;
+
+    explicit frmFast_Path(ScriptTaker takeScript, QWidget* parent = nullptr);
     ~frmFast_Path() override;
 
     // Shows the dialog modally until it is unloaded.
@@ -87,6 +92,7 @@ private:
     void removeListItem(QComboBox* box, int index);
 
     std::unique_ptr<Ui::frmFast_Path> ui;
+    ScriptTaker m_takeScript;
     QComboBox* cmbPtnIPAdr = nullptr;
     QComboBox* cmbUsrID = nullptr;
     QComboBox* cmbSndPath = nullptr;
