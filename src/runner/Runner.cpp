@@ -9,6 +9,7 @@
 #include "runner/ReceiptRegister.h"
 #include "runner/SafeName.h"
 
+#include <array>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -247,217 +248,362 @@ void Runner::removeDelivered()
     m_delivered.clear();
 }
 
+namespace {
+// True when the table has one row a verb, each at the place of its verb: a new
+// verb does not compile without its handler.
+template <typename Rows> constexpr bool oneRowPerVerbInOrder(const Rows& rows)
+{
+    if (rows.size() != std::size_t(Verb::Marker) + 1)
+        return false;
+    for (std::size_t k = 0; k < rows.size(); ++k)
+        if (std::size_t(rows[k].verb) != k)
+            return false;
+    return true;
+}
+} // namespace
+
+// The grammar owns the command words; what each command does is one handler
+// here, picked by its verb.
 RunResult Runner::execute(const std::vector<Command>& script, std::size_t i, bool& stop)
 {
-    const Command& c = script[i];
-    const auto& a = c.args;
-    auto simple = [this](const std::function<Outcome()>& request) -> RunResult {
-        if (auto e = requireSession())
-            return *e;
-        return fromOutcome(retrying(request));
+    struct Row {
+        Verb verb;
+        RunResult (Runner::*handler)(Step&);
     };
-    switch (c.verb) {
-    case Verb::Open: {
-        const auto address = ftpscript::parseOpenAddress(
-            a[0], a.size() > 1 ? std::optional<std::string_view>(a[1]) : std::nullopt);
-        if (const auto* error = std::get_if<ftpscript::AddressError>(&address))
-            return {ExitStatus::ScriptError, "open: " + error->message};
-        const auto& partner = std::get<ftpscript::OpenAddress>(address);
-        m_session->close();
-        m_settings = m_settings.forPartner(partner.host);
-        m_session = makeSession(partner.scheme, m_transcript, m_progress, partnerSettings(m_settings, m_appFolder),
-                                [this] { return stopRequested(); });
-        m_session->open(partner.host, partner.port);
-        m_transcript.note(std::string("partner ") + partner.host + " port " + std::to_string(partner.port) + " over " +
-                          std::string(ftpscript::schemeName(partner.scheme)));
-        return {};
-    }
-    case Verb::User: {
-        if (!m_session->hasHost())
-            return {ExitStatus::ScriptError, "not connected: the script has no open command before this line"};
-        std::string password = a.size() > 1 ? a[1] : std::string();
-        if (password.empty()) {
-            // Passwords may stay out of scripts: the netrc file has them.
-            const NetrcLookup n = netrcPassword(m_session->host(), a[0]);
-            if (!n.error.empty())
-                return {ExitStatus::ScriptError, "no password for " + a[0] + " in the script, and " + n.error};
-            if (n.password) {
-                password = *n.password;
-                m_transcript.note("the password for " + a[0] + " comes from " + n.path);
-            } else {
-                m_transcript.note("no password for " + a[0] + " in the script or in " +
-                                  (n.path.empty() ? std::string("a netrc file") : n.path) + "; logging in without one");
-            }
+    static constexpr std::array kHandlers{
+        Row{Verb::Open, &Runner::onOpen},       Row{Verb::User, &Runner::onUser},
+        Row{Verb::Cd, &Runner::onCd},           Row{Verb::Cdup, &Runner::onCdup},
+        Row{Verb::Lcd, &Runner::onLcd},         Row{Verb::Pwd, &Runner::onPwd},
+        Row{Verb::Ls, &Runner::onLs},           Row{Verb::Dir, &Runner::onDir},
+        Row{Verb::Get, &Runner::onGet},         Row{Verb::Put, &Runner::onPut},
+        Row{Verb::Mget, &Runner::onMget},       Row{Verb::Mput, &Runner::onMput},
+        Row{Verb::Append, &Runner::onAppend},   Row{Verb::Delete, &Runner::onDelete},
+        Row{Verb::Mdelete, &Runner::onMdelete}, Row{Verb::Mkdir, &Runner::onMkdir},
+        Row{Verb::Rmdir, &Runner::onRmdir},     Row{Verb::Rename, &Runner::onRename},
+        Row{Verb::Ascii, &Runner::onAscii},     Row{Verb::Binary, &Runner::onBinary},
+        Row{Verb::Type, &Runner::onType},       Row{Verb::Quote, &Runner::onQuote},
+        Row{Verb::Site, &Runner::onSite},       Row{Verb::Passive, &Runner::onPassive},
+        Row{Verb::Close, &Runner::onClose},     Row{Verb::Quit, &Runner::onQuit},
+        Row{Verb::NoOp, &Runner::onNoOp},       Row{Verb::DisabledPut, &Runner::onDisabledPut},
+        Row{Verb::Marker, &Runner::onMarker},
+    };
+    static_assert(oneRowPerVerbInOrder(kHandlers), "one handler for each verb, in the order of the verbs");
+    const auto verb = std::size_t(script[i].verb);
+    if (verb >= kHandlers.size())
+        return {ExitStatus::RunnerError, "unhandled command"};
+    Step step{script, i};
+    RunResult result = (this->*kHandlers[verb].handler)(step);
+    stop = step.stop;
+    return result;
+}
+
+RunResult Runner::onSession(const std::function<Outcome()>& request)
+{
+    if (auto e = requireSession())
+        return *e;
+    return fromOutcome(retrying(request));
+}
+
+RunResult Runner::onOpen(Step& s)
+{
+    const auto& a = s.command().args;
+    const auto address =
+        ftpscript::parseOpenAddress(a[0], a.size() > 1 ? std::optional<std::string_view>(a[1]) : std::nullopt);
+    if (const auto* error = std::get_if<ftpscript::AddressError>(&address))
+        return {ExitStatus::ScriptError, "open: " + error->message};
+    const auto& partner = std::get<ftpscript::OpenAddress>(address);
+    m_session->close();
+    m_settings = m_settings.forPartner(partner.host);
+    m_session = makeSession(partner.scheme, m_transcript, m_progress, partnerSettings(m_settings, m_appFolder),
+                            [this] { return stopRequested(); });
+    m_session->open(partner.host, partner.port);
+    m_transcript.note(std::string("partner ") + partner.host + " port " + std::to_string(partner.port) + " over " +
+                      std::string(ftpscript::schemeName(partner.scheme)));
+    return {};
+}
+
+RunResult Runner::onUser(Step& s)
+{
+    const auto& a = s.command().args;
+    if (!m_session->hasHost())
+        return {ExitStatus::ScriptError, "not connected: the script has no open command before this line"};
+    std::string password = a.size() > 1 ? a[1] : std::string();
+    if (password.empty()) {
+        // Passwords may stay out of scripts: the netrc file has them.
+        const NetrcLookup n = netrcPassword(m_session->host(), a[0]);
+        if (!n.error.empty())
+            return {ExitStatus::ScriptError, "no password for " + a[0] + " in the script, and " + n.error};
+        if (n.password) {
+            password = *n.password;
+            m_transcript.note("the password for " + a[0] + " comes from " + n.path);
+        } else {
+            m_transcript.note("no password for " + a[0] + " in the script or in " +
+                              (n.path.empty() ? std::string("a netrc file") : n.path) + "; logging in without one");
         }
-        m_transcript.addSecret(password);
-        m_session->setLogin(a[0], password);
-        return fromOutcome(retrying([this] { return m_session->login(); }));
     }
-    case Verb::Cd:
-    case Verb::Cdup: {
-        if (auto e = requireSession())
-            return *e;
-        Outcome o = retrying([&] { return c.verb == Verb::Cd ? m_session->changeFolder(a[0]) : m_session->changeUp(); });
-        if (o.ok())
-            m_transcript.note("remote folder is now " + m_session->workingFolder());
-        return fromOutcome(o);
+    m_transcript.addSecret(password);
+    m_session->setLogin(a[0], password);
+    return fromOutcome(retrying([this] { return m_session->login(); }));
+}
+
+RunResult Runner::changeFolder(const std::function<Outcome()>& change)
+{
+    if (auto e = requireSession())
+        return *e;
+    Outcome o = retrying(change);
+    if (o.ok())
+        m_transcript.note("remote folder is now " + m_session->workingFolder());
+    return fromOutcome(o);
+}
+
+RunResult Runner::onCd(Step& s)
+{
+    const auto& a = s.command().args;
+    return changeFolder([&] { return m_session->changeFolder(a[0]); });
+}
+
+RunResult Runner::onCdup(Step&)
+{
+    return changeFolder([&] { return m_session->changeUp(); });
+}
+
+RunResult Runner::onLcd(Step& s)
+{
+    const auto& a = s.command().args;
+    if (!a.empty()) {
+        const std::string dir = localPath(a[0]);
+        if (!platform::isDirectory(dir))
+            return {ExitStatus::LocalFileError, "no local folder " + dir};
+        m_localDir = realFolder(dir);
     }
-    case Verb::Lcd: {
-        if (!a.empty()) {
-            const std::string dir = localPath(a[0]);
-            if (!platform::isDirectory(dir))
-                return {ExitStatus::LocalFileError, "no local folder " + dir};
-            m_localDir = realFolder(dir);
-        }
-        m_transcript.note("local folder is now " + m_localDir);
-        return {};
-    }
-    case Verb::Pwd: {
-        if (auto e = requireSession())
-            return *e;
-        std::string shown;
-        Outcome o = retrying([&] { return m_session->printFolder(shown); });
-        if (o.ok() && !shown.empty())
-            std::printf("%s\n", platform::escapeControls(shown).c_str());
-        return fromOutcome(o);
-    }
-    case Verb::Ls:
-    case Verb::Dir:
-        return listing(c, c.verb == Verb::Ls);
-    case Verb::Get: {
-        if (auto e = requireSession())
-            return *e;
-        if (a.size() > 1)
-            return get(script, i, a[0], a[1]);
+    m_transcript.note("local folder is now " + m_localDir);
+    return {};
+}
+
+RunResult Runner::onPwd(Step&)
+{
+    if (auto e = requireSession())
+        return *e;
+    std::string shown;
+    Outcome o = retrying([&] { return m_session->printFolder(shown); });
+    if (o.ok() && !shown.empty())
+        std::printf("%s\n", platform::escapeControls(shown).c_str());
+    return fromOutcome(o);
+}
+
+RunResult Runner::onLs(Step& s)
+{
+    return listing(s.command(), true);
+}
+
+RunResult Runner::onDir(Step& s)
+{
+    return listing(s.command(), false);
+}
+
+RunResult Runner::onGet(Step& s)
+{
+    const auto& a = s.command().args;
+    if (auto e = requireSession())
+        return *e;
+    if (a.size() > 1)
+        return get(s.script, s.index, a[0], a[1]);
+    std::string why;
+    const auto name = defaultLocalName(a[0], &why);
+    if (!name)
+        return {ExitStatus::LocalFileError,
+                "get " + a[0] + ": no local file name can be made of it (" + why + "); give one after it"};
+    return get(s.script, s.index, a[0], *name);
+}
+
+RunResult Runner::onPut(Step& s)
+{
+    const auto& a = s.command().args;
+    if (auto e = requireSession())
+        return *e;
+    return put(a[0], a.size() > 1 ? a[1] : baseName(toLocalPath(a[0])), false);
+}
+
+RunResult Runner::onAppend(Step& s)
+{
+    const auto& a = s.command().args;
+    if (auto e = requireSession())
+        return *e;
+    return put(a[0], a.size() > 1 ? a[1] : baseName(toLocalPath(a[0])), true);
+}
+
+RunResult Runner::onMget(Step& s)
+{
+    const auto& a = s.command().args;
+    if (auto e = requireSession())
+        return *e;
+    // The names come from the server: each is made a plain local name first.
+    // One name the server will not give (a folder, a name it listed in
+    // pieces, a file gone since) is skipped; the others are still fetched.
+    int skipped = 0;
+    int refused = 0;
+    auto r = forEachRemote(a, [&](const std::string& n) -> RunResult {
         std::string why;
-        const auto name = defaultLocalName(a[0], &why);
-        if (!name)
-            return {ExitStatus::LocalFileError,
-                    "get " + a[0] + ": no local file name can be made of it (" + why + "); give one after it"};
-        return get(script, i, a[0], *name);
-    }
-    case Verb::Put:
-    case Verb::Append:
-        if (auto e = requireSession())
-            return *e;
-        return put(a[0], a.size() > 1 ? a[1] : baseName(toLocalPath(a[0])), c.verb == Verb::Append);
-    case Verb::Mget: {
-        if (auto e = requireSession())
-            return *e;
-        // The names come from the server: each is made a plain local name first.
-        // One name the server will not give (a folder, a name it listed in
-        // pieces, a file gone since) is skipped; the others are still fetched.
-        int skipped = 0;
-        int refused = 0;
-        auto r = forEachRemote(a, [&](const std::string& n) -> RunResult {
-            std::string why;
-            const auto name = safeLocalName(n, &why);
-            if (!name) {
-                m_transcript.note("skipped the remote name \"" + n + "\": not usable as a local file name, " + why);
-                ++skipped;
-                return {};
-            }
-            RunResult got = get(script, i, n, *name);
-            if (got.status == ExitStatus::RemoteError) {
-                m_transcript.note("skipped the remote name \"" + n + "\": " + got.message);
-                ++refused;
-                return {};
-            }
-            return got;
-        });
-        if (r.status == ExitStatus::Success && skipped + refused > 0) {
-            const auto count = [](int k) {
-                return std::to_string(k) + (k == 1 ? " remote name was" : " remote names were");
-            };
-            std::string why;
-            if (skipped > 0)
-                why = count(skipped) + " skipped, not usable as local file names";
-            if (refused > 0)
-                why += (why.empty() ? "" : "; ") + count(refused) + " skipped, refused by the server (a folder?)";
-            r = {ExitStatus::RemoteError, "mget: " + why};
+        const auto name = safeLocalName(n, &why);
+        if (!name) {
+            m_transcript.note("skipped the remote name \"" + n + "\": not usable as a local file name, " + why);
+            ++skipped;
+            return {};
         }
-        return r;
-    }
-    case Verb::Mput: {
-        if (auto e = requireSession())
-            return *e;
-        for (const auto& pattern : a) {
-            glob_t g{};
-            const int rc = ::glob(localPath(pattern).c_str(), 0, nullptr, &g);
-            std::vector<std::string> files;
-            for (std::size_t k = 0; rc == 0 && k < g.gl_pathc; ++k)
-                if (platform::findNormalFile(g.gl_pathv[k]))
-                    files.emplace_back(g.gl_pathv[k]);
-            ::globfree(&g);
-            if (files.empty())
-                return {ExitStatus::LocalFileError, "no local file matches " + pattern};
-            for (const auto& f : files)
-                if (auto r = put(f, baseName(f), false); r.status != ExitStatus::Success)
-                    return r;
+        RunResult got = get(s.script, s.index, n, *name);
+        if (got.status == ExitStatus::RemoteError) {
+            m_transcript.note("skipped the remote name \"" + n + "\": " + got.message);
+            ++refused;
+            return {};
         }
-        return {};
+        return got;
+    });
+    if (r.status == ExitStatus::Success && skipped + refused > 0) {
+        const auto count = [](int k) {
+            return std::to_string(k) + (k == 1 ? " remote name was" : " remote names were");
+        };
+        std::string why;
+        if (skipped > 0)
+            why = count(skipped) + " skipped, not usable as local file names";
+        if (refused > 0)
+            why += (why.empty() ? "" : "; ") + count(refused) + " skipped, refused by the server (a folder?)";
+        r = {ExitStatus::RemoteError, "mget: " + why};
     }
-    case Verb::Delete:
-        return simple([&] { return m_session->remove(a[0]); });
-    case Verb::Mdelete: {
-        if (auto e = requireSession())
-            return *e;
-        return forEachRemote(a, [&](const std::string& n) { return simple([&] { return m_session->remove(n); }); });
+    return r;
+}
+
+RunResult Runner::onMput(Step& s)
+{
+    if (auto e = requireSession())
+        return *e;
+    for (const auto& pattern : s.command().args) {
+        glob_t g{};
+        const int rc = ::glob(localPath(pattern).c_str(), 0, nullptr, &g);
+        std::vector<std::string> files;
+        for (std::size_t k = 0; rc == 0 && k < g.gl_pathc; ++k)
+            if (platform::findNormalFile(g.gl_pathv[k]))
+                files.emplace_back(g.gl_pathv[k]);
+        ::globfree(&g);
+        if (files.empty())
+            return {ExitStatus::LocalFileError, "no local file matches " + pattern};
+        for (const auto& f : files)
+            if (auto r = put(f, baseName(f), false); r.status != ExitStatus::Success)
+                return r;
     }
-    case Verb::Mkdir:
-        return simple([&] { return m_session->makeFolder(a[0]); });
-    case Verb::Rmdir:
-        return simple([&] { return m_session->removeFolder(a[0]); });
-    case Verb::Rename:
-        return simple([&] { return m_session->rename(a[0], a[1]); });
-    case Verb::Ascii:
-        m_session->setAscii(true);
-        return {};
-    case Verb::Binary:
-        m_session->setAscii(false);
-        return {};
-    case Verb::Type:
-        if (!a.empty()) {
-            const std::string t = platform::upper(a[0]);
-            m_session->setAscii(t == "ASCII" || t == "A");
-        }
-        m_transcript.note(std::string("transfer type is ") + (m_session->ascii() ? "ASCII" : "binary"));
-        return {};
-    case Verb::Quote: {
-        if (auto e = requireSession())
-            return *e;
-        const auto words = splitWords(a[0]);
-        if (carriesPassword(a[0]) && words.size() > 1) {
-            // A server may echo it in a reply.
-            for (std::size_t w = 1; w < words.size(); ++w)
-                m_transcript.addSecret(words[w]);
-            m_transcript.addSecret(platform::trim(a[0].substr(a[0].find_first_of(" \t"))));
-        }
-        return simple([&] { return m_session->quote(a[0]); });
+    return {};
+}
+
+RunResult Runner::onDelete(Step& s)
+{
+    const auto& a = s.command().args;
+    return onSession([&] { return m_session->remove(a[0]); });
+}
+
+RunResult Runner::onMdelete(Step& s)
+{
+    if (auto e = requireSession())
+        return *e;
+    return forEachRemote(s.command().args,
+                         [&](const std::string& n) { return onSession([&] { return m_session->remove(n); }); });
+}
+
+RunResult Runner::onMkdir(Step& s)
+{
+    const auto& a = s.command().args;
+    return onSession([&] { return m_session->makeFolder(a[0]); });
+}
+
+RunResult Runner::onRmdir(Step& s)
+{
+    const auto& a = s.command().args;
+    return onSession([&] { return m_session->removeFolder(a[0]); });
+}
+
+RunResult Runner::onRename(Step& s)
+{
+    const auto& a = s.command().args;
+    return onSession([&] { return m_session->rename(a[0], a[1]); });
+}
+
+RunResult Runner::onAscii(Step&)
+{
+    m_session->setAscii(true);
+    return {};
+}
+
+RunResult Runner::onBinary(Step&)
+{
+    m_session->setAscii(false);
+    return {};
+}
+
+RunResult Runner::onType(Step& s)
+{
+    const auto& a = s.command().args;
+    if (!a.empty()) {
+        const std::string t = platform::upper(a[0]);
+        m_session->setAscii(t == "ASCII" || t == "A");
     }
-    case Verb::Site:
-        if (auto e = requireSession())
-            return *e;
-        return fromOutcome(retrying([&] { return m_session->site(a[0]); }));
-    case Verb::Passive:
-        return fromOutcome(m_session->passive());
-    case Verb::Close:
-        m_session->close();
-        return {};
-    case Verb::Quit:
-        m_session->close();
-        stop = true;
-        return {};
-    case Verb::NoOp:
-        m_transcript.note("accepted; changes nothing");
-        return {};
-    case Verb::DisabledPut:
-        m_transcript.note("skipped: this PUT was disabled before the run (its local file was empty)");
-        return {};
-    case Verb::Marker:
-        return deliverMarker(script, i);
+    m_transcript.note(std::string("transfer type is ") + (m_session->ascii() ? "ASCII" : "binary"));
+    return {};
+}
+
+RunResult Runner::onQuote(Step& s)
+{
+    const auto& a = s.command().args;
+    if (auto e = requireSession())
+        return *e;
+    const auto words = splitWords(a[0]);
+    if (carriesPassword(a[0]) && words.size() > 1) {
+        // A server may echo it in a reply.
+        for (std::size_t w = 1; w < words.size(); ++w)
+            m_transcript.addSecret(words[w]);
+        m_transcript.addSecret(platform::trim(a[0].substr(a[0].find_first_of(" \t"))));
     }
-    return {ExitStatus::RunnerError, "unhandled command"};
+    return onSession([&] { return m_session->quote(a[0]); });
+}
+
+RunResult Runner::onSite(Step& s)
+{
+    const auto& a = s.command().args;
+    if (auto e = requireSession())
+        return *e;
+    return fromOutcome(retrying([&] { return m_session->site(a[0]); }));
+}
+
+RunResult Runner::onPassive(Step&)
+{
+    return fromOutcome(m_session->passive());
+}
+
+RunResult Runner::onClose(Step&)
+{
+    m_session->close();
+    return {};
+}
+
+RunResult Runner::onQuit(Step& s)
+{
+    m_session->close();
+    s.stop = true;
+    return {};
+}
+
+RunResult Runner::onNoOp(Step&)
+{
+    m_transcript.note("accepted; changes nothing");
+    return {};
+}
+
+RunResult Runner::onDisabledPut(Step&)
+{
+    m_transcript.note("skipped: this PUT was disabled before the run (its local file was empty)");
+    return {};
+}
+
+RunResult Runner::onMarker(Step& s)
+{
+    return deliverMarker(s.script, s.index);
 }
 
 RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const std::string& remote,

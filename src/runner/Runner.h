@@ -48,6 +48,47 @@ private:
     };
 
     RunResult execute(const std::vector<Command>& script, std::size_t i, bool& stop);
+
+    // The command at script[index] as its handler sees it.
+    struct Step {
+        const std::vector<Command>& script;
+        std::size_t index;
+        bool stop = false; // set by a handler to end the run after this command
+        const Command& command() const { return script[index]; }
+    };
+    // One handler per command, picked by execute() from its verb.
+    RunResult onOpen(Step& s);
+    RunResult onUser(Step& s);
+    RunResult onCd(Step& s);
+    RunResult onCdup(Step& s);
+    RunResult onLcd(Step& s);
+    RunResult onPwd(Step& s);
+    RunResult onLs(Step& s);
+    RunResult onDir(Step& s);
+    RunResult onGet(Step& s);
+    RunResult onPut(Step& s);
+    RunResult onMget(Step& s);
+    RunResult onMput(Step& s);
+    RunResult onAppend(Step& s);
+    RunResult onDelete(Step& s);
+    RunResult onMdelete(Step& s);
+    RunResult onMkdir(Step& s);
+    RunResult onRmdir(Step& s);
+    RunResult onRename(Step& s);
+    RunResult onAscii(Step& s);
+    RunResult onBinary(Step& s);
+    RunResult onType(Step& s);
+    RunResult onQuote(Step& s);
+    RunResult onSite(Step& s);
+    RunResult onPassive(Step& s);
+    RunResult onClose(Step& s);
+    RunResult onQuit(Step& s);
+    RunResult onNoOp(Step& s);
+    RunResult onDisabledPut(Step& s);
+    RunResult onMarker(Step& s);
+    // A request to the partner that needs a session, retried as the settings say.
+    RunResult onSession(const std::function<Outcome()>& request);
+    RunResult changeFolder(const std::function<Outcome()>& change);
     RunResult fromOutcome(const Outcome& o);
     Outcome retrying(const std::function<Outcome()>& attempt);
     bool stopRequested() const;

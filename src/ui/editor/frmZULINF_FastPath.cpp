@@ -9,7 +9,8 @@ void frmZULINF::cmdFastpath_Click()
 {
     try {
         // A new dialog for each use; the editor waits until it is unloaded.
-        QPointer<frmFast_Path> dialog = new frmFast_Path([](const std::string& script) { instance().setScriptText(script); }, this);
+        QPointer<frmFast_Path> dialog =
+            new frmFast_Path([](const std::string& script) { instance().setScriptText(script); }, this);
         dialog->showModal();
         delete dialog.data();
     } catch (...) {
