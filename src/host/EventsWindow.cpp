@@ -35,6 +35,17 @@ namespace zul::host {
 
 namespace {
 
+// The history core takes file names as bytes.
+std::string encoded(const QString& path)
+{
+    return QFile::encodeName(path).toStdString();
+}
+
+QString decoded(const std::string& path)
+{
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
 QTableView* makeTable(const char* name, QAbstractItemModel* model, QWidget* parent)
 {
     auto* view = new QTableView(parent);
@@ -53,7 +64,8 @@ QTableView* makeTable(const char* name, QAbstractItemModel* model, QWidget* pare
 
 EventsWindow::EventsWindow(Host& host, QWidget* parent)
     : QMainWindow(parent), m_host(host),
-      m_runs(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Log")), host.messageLogPath()),
+      m_runs(encoded(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Log"))),
+             encoded(host.messageLogPath())),
       m_lockFolder(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Lock")))
 {
     setObjectName("EventsWindow");
@@ -145,7 +157,7 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
     connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle, qOverload<>(&QTimer::start));
     if (!m_host.pluginApplicationFolder().isEmpty())
-        zul::platform::makeSharedFolder(QFile::encodeName(m_runs.logFolder()).toStdString());
+        zul::platform::makeSharedFolder(m_runs.logFolder());
     refresh();
 }
 
@@ -153,9 +165,10 @@ void EventsWindow::watchLogs()
 {
     // The host's data folder only until messages.jsonl exists: the events
     // store writes its journal there.
-    const bool hostLog = QFileInfo::exists(m_runs.messageLog());
-    QStringList wanted{m_runs.logFolder(), m_runs.runsPath(), hostLog ? m_runs.messageLog() : m_host.dataFolder(),
-                       m_lockFolder};
+    const QString messageLog = decoded(m_runs.messageLog());
+    const bool hostLog = QFileInfo::exists(messageLog);
+    QStringList wanted{decoded(m_runs.logFolder()), decoded(m_runs.runsPath()),
+                       hostLog ? messageLog : m_host.dataFolder(), m_lockFolder};
     const QStringList watched = m_watcher->files() + m_watcher->directories();
     if (hostLog && watched.contains(m_host.dataFolder()))
         m_watcher->removePath(m_host.dataFolder());
@@ -169,12 +182,11 @@ void EventsWindow::refresh()
     watchLogs();
     const QString keep = selectedId();
     auto events = m_host.store().list();
-    QStringList ids;
+    std::vector<std::string> ids;
     for (const auto& r : events)
-        ids << r.id;
-    m_running = m_host.pluginApplicationFolder().isEmpty()
-                    ? std::vector<records::RunningRun>()
-                    : records::runningRuns(QFile::encodeName(m_lockFolder).toStdString());
+        ids.push_back(r.id.toStdString());
+    m_running = m_host.pluginApplicationFolder().isEmpty() ? std::vector<records::RunningRun>()
+                                                           : records::runningRuns(encoded(m_lockFolder));
     std::set<QString> running;
     for (const auto& r : m_running)
         running.insert(QString::fromStdString(r.status.event));
@@ -198,7 +210,7 @@ void EventsWindow::refreshHistory()
         if (QString::fromStdString(r.status.event) == id)
             running.push_back(r);
     m_historyModel->setRunning(std::move(running));
-    auto runs = m_runs.read(id, kHistoryRows);
+    auto runs = m_runs.read(id.toStdString(), kHistoryRows);
     lblHistory->setText(QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
                             .arg(id, runs.size() >= std::size_t(kHistoryRows)
                                          ? QStringLiteral("the latest %1 runs").arg(kHistoryRows)
@@ -276,10 +288,10 @@ bool EventsWindow::eventFilter(QObject* watched, QEvent* event)
 
 void EventsWindow::openTranscript(const QModelIndex& index)
 {
-    const RunEntry* run = m_historyModel->entry(index);
+    const history::Run* run = m_historyModel->entry(index);
     if (!run)
         return;
-    auto* viewer = new TranscriptViewer(*run, m_runs.transcriptFile(*run), this);
+    auto* viewer = new TranscriptViewer(*run, decoded(m_runs.transcriptFile(*run)), this);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewer->show();
 }

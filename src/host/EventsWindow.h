@@ -1,7 +1,7 @@
 #pragma once
 
 #include "com/Gamut.h"
-#include "host/RunHistory.h"
+#include "host/history/RunLog.h"
 #include "records/RunStatus.h"
 
 #include <QMainWindow>
@@ -60,7 +60,7 @@ private:
 
     Host& m_host;
     std::shared_ptr<com::IGamut12> m_feature;
-    RunHistory m_runs;
+    history::RunLog m_runs;
     QString m_lockFolder; // where running runs keep their status
     std::vector<records::RunningRun> m_running;
     EventsModel* m_eventsModel;

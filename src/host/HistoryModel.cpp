@@ -9,15 +9,32 @@
 
 namespace zul::host {
 
-QColor resultColour(RunEntry::Result result)
+using history::Run;
+
+namespace {
+
+// The core's words and numbers as the views show them.
+QString text(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+bool sameRun(const Run& a, const Run& b)
+{
+    return a.source == b.source && a.startMs == b.startMs && a.event == b.event && a.transcript == b.transcript;
+}
+
+} // namespace
+
+QColor resultColour(Run::Result result)
 {
     switch (result) {
-    case RunEntry::Result::Success:
+    case Run::Result::Success:
         return QColor(0xd4, 0xf0, 0xd4);
-    case RunEntry::Result::Failed:
-    case RunEntry::Result::NotStarted:
+    case Run::Result::Failed:
+    case Run::Result::NotStarted:
         return QColor(0xf8, 0xd0, 0xd0);
-    case RunEntry::Result::Unfinished:
+    case Run::Result::Unfinished:
         return QColor(0xfb, 0xe6, 0xb4);
     }
     return {};
@@ -33,7 +50,7 @@ int HistoryModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-const RunEntry* HistoryModel::entry(const QModelIndex& index) const
+const Run* HistoryModel::entry(const QModelIndex& index) const
 {
     const int row = index.row() - offset();
     if (!index.isValid() || row < 0 || row >= int(m_entries.size()))
@@ -56,12 +73,12 @@ QVariant runningData(const records::RunStatus& s, int column, int role)
     case Qt::DisplayRole:
         switch (column) {
         case HistoryModel::Start:
-            return shownTime(QString::fromStdString(s.start));
+            return text(history::shownTime(s.start));
         case HistoryModel::Outcome:
             return QStringLiteral("running: ") + QString::fromStdString(records::progressText(s));
         case HistoryModel::Duration: {
             const qint64 now = QDateTime::currentMSecsSinceEpoch();
-            return shownDuration(now > s.startMs ? now - s.startMs : 0);
+            return text(history::shownDuration(now > s.startMs ? now - s.startMs : 0));
         }
         case HistoryModel::Exit:
             return QString();
@@ -89,27 +106,27 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
 {
     if (const auto* r = runningAt(index))
         return runningData(r->status, index.column(), role);
-    const RunEntry* e = entry(index);
+    const Run* e = entry(index);
     if (!e)
         return {};
-    const bool ran = e->source == RunEntry::Source::Runner;
+    const bool ran = e->source == Run::Source::Runner;
     switch (role) {
     case Qt::DisplayRole:
         switch (index.column()) {
         case Start:
-            return shownTime(e->start);
+            return text(history::shownTime(e->start));
         case Outcome:
-            return e->outcome.isEmpty() ? resultWord(e->result) : e->outcome;
+            return text(e->outcome.empty() ? history::resultWord(e->result) : e->outcome);
         case Exit:
             return e->exitStatus ? QString::number(*e->exitStatus) : QStringLiteral("-");
         case Duration:
-            return shownDuration(*e);
+            return text(history::shownDuration(*e));
         case Sent:
-            return ran ? shownTransfer(e->filesUp, e->bytesUp) : QStringLiteral("-");
+            return ran ? text(history::shownTransfer(e->filesUp, e->bytesUp)) : QStringLiteral("-");
         case Received:
-            return ran ? shownTransfer(e->filesDown, e->bytesDown) : QStringLiteral("-");
+            return ran ? text(history::shownTransfer(e->filesDown, e->bytesDown)) : QStringLiteral("-");
         case Transcript:
-            return e->transcript.isEmpty() ? QStringLiteral("-") : QFileInfo(e->transcript).fileName();
+            return e->transcript.empty() ? QStringLiteral("-") : QFileInfo(text(e->transcript)).fileName();
         }
         break;
     case Qt::BackgroundRole:
@@ -118,8 +135,8 @@ QVariant HistoryModel::data(const QModelIndex& index, int role) const
         return QColor(Qt::black);
     case Qt::ToolTipRole:
         if (index.column() == Transcript)
-            return e->transcript;
-        return QStringLiteral("%1: %2").arg(resultWord(e->result), e->outcome);
+            return text(e->transcript);
+        return QStringLiteral("%1: %2").arg(text(history::resultWord(e->result)), text(e->outcome));
     case Qt::TextAlignmentRole:
         if (index.column() == Exit || index.column() == Duration)
             return int(Qt::AlignRight | Qt::AlignVCenter);
@@ -172,21 +189,21 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
     return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
 }
 
-void HistoryModel::setEntries(std::vector<RunEntry> entries)
+void HistoryModel::setEntries(std::vector<Run> entries)
 {
     // How many new runs came in above the old newest one.
     std::size_t added = entries.size();
     if (!m_entries.empty()) {
         added = entries.size();
         for (std::size_t i = 0; i < entries.size(); ++i)
-            if (entries[i].sameRun(m_entries.front())) {
+            if (sameRun(entries[i], m_entries.front())) {
                 added = i;
                 break;
             }
     }
     bool prefix = !m_entries.empty() && added < entries.size();
     for (std::size_t i = 0; prefix && i + added < entries.size() && i < m_entries.size(); ++i)
-        prefix = entries[i + added].sameRun(m_entries[i]);
+        prefix = sameRun(entries[i + added], m_entries[i]);
     if (!prefix) {
         beginResetModel();
         m_entries = std::move(entries);
@@ -223,18 +240,19 @@ int EventsModel::columnCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QString EventsModel::lastRunText(const RunEntry& run)
+QString EventsModel::lastRunText(const Run& run)
 {
-    const QString when = shownTime(run.end.isEmpty() ? run.start : run.end);
+    const QString when = text(history::shownTime(run.end.empty() ? run.start : run.end));
+    const QString outcome = text(run.outcome);
     switch (run.result) {
-    case RunEntry::Result::Success:
+    case Run::Result::Success:
         return when + QStringLiteral(" ok");
-    case RunEntry::Result::Failed:
-        return QStringLiteral("%1 failed: %2 (%3)").arg(when, run.outcome).arg(run.exitStatus.value_or(-1));
-    case RunEntry::Result::NotStarted:
-        return QStringLiteral("%1 not started: %2").arg(when, run.outcome);
-    case RunEntry::Result::Unfinished:
-        return QStringLiteral("%1 unfinished: %2").arg(when, run.outcome);
+    case Run::Result::Failed:
+        return QStringLiteral("%1 failed: %2 (%3)").arg(when, outcome).arg(run.exitStatus.value_or(-1));
+    case Run::Result::NotStarted:
+        return QStringLiteral("%1 not started: %2").arg(when, outcome);
+    case Run::Result::Unfinished:
+        return QStringLiteral("%1 unfinished: %2").arg(when, outcome);
     }
     return when;
 }
@@ -244,7 +262,7 @@ QVariant EventsModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= int(m_events.size()))
         return {};
     const EventRecord& r = m_events[std::size_t(index.row())];
-    const auto run = m_latest.find(r.id);
+    const auto run = m_latest.find(r.id.toStdString());
     const bool hasRun = run != m_latest.end();
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
@@ -291,7 +309,7 @@ QVariant EventsModel::headerData(int section, Qt::Orientation orientation, int r
     return section >= 0 && section < ColumnCount ? QString::fromLatin1(names[section]) : QVariant();
 }
 
-void EventsModel::setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest,
+void EventsModel::setEvents(std::vector<EventRecord> events, std::map<std::string, Run> latest,
                             std::set<QString> running)
 {
     m_running = std::move(running);

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "host/EventStore.h"
-#include "host/RunHistory.h"
+#include "host/history/RunLog.h"
 
 #include "records/RunStatus.h"
 
@@ -15,10 +15,10 @@
 namespace zul::host {
 
 // The background that tells success from failure at a glance.
-QColor resultColour(RunEntry::Result result);
+QColor resultColour(history::Run::Result result);
 
-// The runs of one event: its running runs on top, then the finished ones,
-// newest first; one row a run.
+// The runs of one event as the history core reads them: its running runs on
+// top, then the finished ones, newest first; one row a run.
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -36,9 +36,9 @@ public:
 
     // New runs at the top are inserted as rows, so the view keeps its selection
     // and scroll position through a live refresh; anything else resets.
-    void setEntries(std::vector<RunEntry> entries);
-    const std::vector<RunEntry>& entries() const { return m_entries; }
-    const RunEntry* entry(const QModelIndex& index) const;
+    void setEntries(std::vector<history::Run> entries);
+    const std::vector<history::Run>& entries() const { return m_entries; }
+    const history::Run* entry(const QModelIndex& index) const;
 
     // The running runs, shown above the finished ones.
     void setRunning(std::vector<records::RunningRun> running);
@@ -49,7 +49,7 @@ private:
     int offset() const { return int(m_running.size()); }
 
     std::vector<records::RunningRun> m_running;
-    std::vector<RunEntry> m_entries;
+    std::vector<history::Run> m_entries;
 };
 
 // Draws a running row's Outcome cell as a progress bar with its text.
@@ -73,13 +73,15 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-    void setEvents(std::vector<EventRecord> events, std::map<QString, RunEntry> latest, std::set<QString> running = {});
+    // latest: the latest run by event id, as history::RunLog::latest gives it.
+    void setEvents(std::vector<EventRecord> events, std::map<std::string, history::Run> latest,
+                   std::set<QString> running = {});
     // The text of the last-run column: when it ended and how.
-    static QString lastRunText(const RunEntry& run);
+    static QString lastRunText(const history::Run& run);
 
 private:
     std::vector<EventRecord> m_events;
-    std::map<QString, RunEntry> m_latest;
+    std::map<std::string, history::Run> m_latest;
     std::set<QString> m_running;
 };
 

@@ -53,21 +53,23 @@ protected:
 
 } // namespace
 
-TranscriptViewer::TranscriptViewer(const RunEntry& run, const QString& path, QWidget* parent) : QDialog(parent)
+TranscriptViewer::TranscriptViewer(const history::Run& run, const QString& path, QWidget* parent) : QDialog(parent)
 {
     setObjectName("frmTranscript");
     setWindowTitle(QStringLiteral("Transcript - %1 %2")
-                       .arg(run.event.isEmpty() ? QStringLiteral("Fast Path") : run.event, shownTime(run.start)));
+                       .arg(run.event.empty() ? QStringLiteral("Fast Path") : QString::fromStdString(run.event),
+                            QString::fromStdString(history::shownTime(run.start))));
 
     lblRun = new QLabel(this);
     lblRun->setObjectName("lblRun");
     lblRun->setWordWrap(true);
     lblRun->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    const QString word = resultWord(run.result);
+    const QString word = QString::fromStdString(history::resultWord(run.result));
+    const QString outcome = QString::fromStdString(run.outcome);
     lblRun->setText(QStringLiteral("%1%2\n%3")
-                        .arg(run.outcome.startsWith(word) ? run.outcome : word + QStringLiteral(": ") + run.outcome,
+                        .arg(outcome.startsWith(word) ? outcome : word + QStringLiteral(": ") + outcome,
                              run.exitStatus ? QStringLiteral(" (exit status %1)").arg(*run.exitStatus) : QString(),
-                             path.isEmpty() ? run.transcript : path));
+                             path.isEmpty() ? QString::fromStdString(run.transcript) : path));
 
     txtTranscript = new QPlainTextEdit(this);
     txtTranscript->setObjectName("txtTranscript");
@@ -84,7 +86,7 @@ TranscriptViewer::TranscriptViewer(const RunEntry& run, const QString& path, QWi
     if (fd && fd->get() >= 0 && f.open(fd->get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         fd->release();
     if (path.isEmpty()) {
-        text = run.source == RunEntry::Source::Host
+        text = run.source == history::Run::Source::Host
                    ? QStringLiteral("This run never reached the FTP runner, so it has no transcript.")
                    : QStringLiteral("The transcript is no longer there: transcripts are removed after the "
                                     "retention period.");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/RunHistory.h"
+#include "host/history/RunLog.h"
 
 #include <QDialog>
 
@@ -15,7 +15,7 @@ class TranscriptViewer : public QDialog {
     Q_OBJECT
 public:
     // path: the transcript file as it is now; empty when it is gone.
-    TranscriptViewer(const RunEntry& run, const QString& path, QWidget* parent = nullptr);
+    TranscriptViewer(const history::Run& run, const QString& path, QWidget* parent = nullptr);
 
     QPlainTextEdit* text() const { return txtTranscript; }
 

@@ -30,6 +30,7 @@
 #include <unistd.h>
 
 using namespace zul::host;
+using zul::history::Run;
 using zul::test::child;
 using zul::test::readBytes;
 
@@ -124,7 +125,7 @@ private slots:
         QCOMPARE(cell(grid, 0, 0), QString("E0001"));
         QCOMPARE(cell(grid, 0, 4), QString("RZ"));
         QVERIFY2(cell(grid, 0, 5).endsWith("ok"), qPrintable(cell(grid, 0, 5)));
-        QCOMPARE(background(grid, 0, 5), resultColour(RunEntry::Result::Success));
+        QCOMPARE(background(grid, 0, 5), resultColour(Run::Result::Success));
         QVERIFY(!background(grid, 0, 4).isValid());
         window.close();
     }
@@ -250,9 +251,8 @@ private slots:
         QCOMPARE(cell(history, 1, HistoryModel::Received), QString("2 files, 1.8 MB"));
         QCOMPARE(cell(history, 2, HistoryModel::Outcome), QString("ended without finishing"));
         QCOMPARE(cell(history, 3, HistoryModel::Exit), QString("3"));
-        const QList<RunEntry::Result> colours = {RunEntry::Result::NotStarted, RunEntry::Result::Success,
-                                                 RunEntry::Result::Unfinished, RunEntry::Result::Failed,
-                                                 RunEntry::Result::Success};
+        const QList<Run::Result> colours = {Run::Result::NotStarted, Run::Result::Success, Run::Result::Unfinished,
+                                            Run::Result::Failed, Run::Result::Success};
         for (int row = 0; row < colours.size(); ++row)
             QCOMPARE(background(history, row, HistoryModel::Start), resultColour(colours[row]));
         QVERIFY(cell(window.grid(), 0, 5).contains("not started"));
@@ -266,7 +266,7 @@ private slots:
         QCOMPARE(cell(history, 0, HistoryModel::Exit), QString("4"));
         QCOMPARE(history->selectionModel()->selectedRows().value(0).row(), 2);
         QTRY_VERIFY(cell(window.grid(), 0, 5).contains("failed: remote file"));
-        QCOMPARE(background(window.grid(), 0, 5), resultColour(RunEntry::Result::Failed));
+        QCOMPARE(background(window.grid(), 0, 5), resultColour(Run::Result::Failed));
         screenshot(&window, "events-window.png");
 
         // Rotated away and started anew: both files are read, the new one watched.
@@ -408,17 +408,17 @@ private slots:
     {
         QTest::addColumn<int>("source");
         QTest::addColumn<QString>("says");
-        QTest::newRow("never reached a runner") << int(RunEntry::Source::Host) << "never reached the FTP runner";
-        QTest::newRow("past the retention period") << int(RunEntry::Source::Runner) << "retention period";
+        QTest::newRow("never reached a runner") << int(Run::Source::Host) << "never reached the FTP runner";
+        QTest::newRow("past the retention period") << int(Run::Source::Runner) << "retention period";
     }
     void viewerSaysWhenThereIsNoTranscript()
     {
         QFETCH(int, source);
         QFETCH(QString, says);
-        RunEntry run;
+        Run run;
         run.event = "E0001";
         run.start = "2026-12-01T02:00:00";
-        run.source = RunEntry::Source(source);
+        run.source = Run::Source(source);
         run.transcript = "/gone/E0001_20261201-020000_1.log";
         TranscriptViewer viewer(run, QString());
         QVERIFY(viewer.text()->toPlainText().contains(says));

@@ -1,6 +1,6 @@
 #include "host/HistoryModel.h"
 #include "host/MessageService.h"
-#include "host/RunHistory.h"
+#include "host/history/RunLog.h"
 
 #include "support/Files.h"
 #include "support/Records.h"
@@ -16,6 +16,8 @@
 
 using namespace zul::host;
 using zul::com::msg;
+using zul::history::Run;
+using zul::history::RunLog;
 using zul::test::writeBytes;
 
 namespace {
@@ -59,6 +61,7 @@ class RunHistoryTest : public QObject {
 
     QString log() const { return m_dir.filePath("Log"); }
     QString messages() const { return m_dir.filePath("messages.jsonl"); }
+    RunLog history() const { return RunLog(log().toStdString(), messages().toStdString()); }
 
     void hostMessage(const zul::com::Args& args, int ago)
     {
@@ -106,7 +109,7 @@ private slots:
         QTest::addColumn<int>("exit"); // -1: none
         QTest::addColumn<qint64>("duration");
 
-        using R = RunEntry::Result;
+        using R = Run::Result;
         QTest::newRow("success") << "E0001" << int(R::Success) << "success" << 0 << qint64(3000);
         QTest::newRow("login refused") << "E0002" << int(R::Failed) << "login refused: 530 Login incorrect." << 3
                                        << qint64(1000);
@@ -134,42 +137,42 @@ private slots:
         QFETCH(QString, outcome);
         QFETCH(int, exit);
         QFETCH(qint64, duration);
-        const auto runs = RunHistory(log(), messages()).read(event);
+        const auto runs = history().read(event.toStdString());
         QCOMPARE(runs.size(), std::size_t(1));
-        const RunEntry& r = runs.front();
-        QCOMPARE(r.event, event);
+        const Run& r = runs.front();
+        QCOMPARE(QString::fromStdString(r.event), event);
         QCOMPARE(int(r.result), result);
-        QCOMPARE(r.outcome, outcome);
+        QCOMPARE(QString::fromStdString(r.outcome), outcome);
         QCOMPARE(r.exitStatus.value_or(-1), exit);
         QCOMPARE(r.durationMs(), duration);
-        QCOMPARE(r.source == RunEntry::Source::Host, result == int(RunEntry::Result::NotStarted));
+        QCOMPARE(r.source == Run::Source::Host, result == int(Run::Result::NotStarted));
     }
 
     void newestFirstAcrossBothLogs()
     {
-        const auto runs = RunHistory(log(), messages()).read("E0007");
+        const auto runs = history().read("E0007");
         QCOMPARE(runs.size(), std::size_t(3));
-        QCOMPARE(int(runs[0].result), int(RunEntry::Result::NotStarted)); // 44 minutes ago
-        QCOMPARE(runs[1].exitStatus.value_or(-1), 6);                     // 45
-        QCOMPARE(runs[2].exitStatus.value_or(-1), 0);                     // 46
-        const auto all = RunHistory(log(), messages()).read();
+        QCOMPARE(int(runs[0].result), int(Run::Result::NotStarted)); // 44 minutes ago
+        QCOMPARE(runs[1].exitStatus.value_or(-1), 6);                // 45
+        QCOMPARE(runs[2].exitStatus.value_or(-1), 0);                // 46
+        const auto all = history().read();
         QCOMPARE(all.size(), std::size_t(11));
         for (std::size_t i = 1; i < all.size(); ++i)
             QVERIFY(all[i - 1].startMs >= all[i].startMs);
-        const auto two = RunHistory(log(), messages()).read({}, 2);
+        const auto two = history().read({}, 2);
         QCOMPARE(two.size(), std::size_t(2));
-        QCOMPARE(two[0].event, QString("E0003"));
-        QCOMPARE(two[1].event, QString("E0004"));
+        QCOMPARE(two[0].event, std::string("E0003"));
+        QCOMPARE(two[1].event, std::string("E0004"));
     }
 
     void latestOfEachEvent()
     {
-        const auto latest = RunHistory(log(), messages()).latest({"E0001", "E0003", "E0007", "E0099"});
+        const auto latest = history().latest({"E0001", "E0003", "E0007", "E0099"});
         QCOMPARE(latest.size(), std::size_t(3));
-        QCOMPARE(int(latest.at("E0001").result), int(RunEntry::Result::Success));
-        QCOMPARE(int(latest.at("E0003").result), int(RunEntry::Result::NotStarted));
+        QCOMPARE(int(latest.at("E0001").result), int(Run::Result::Success));
+        QCOMPARE(int(latest.at("E0003").result), int(Run::Result::NotStarted));
         // The partner failure came after the runner's last record.
-        QCOMPARE(int(latest.at("E0007").result), int(RunEntry::Result::NotStarted));
+        QCOMPARE(int(latest.at("E0007").result), int(Run::Result::NotStarted));
     }
 
     // The newest runs by start, with rotated files and records appended out
@@ -188,8 +191,8 @@ private slots:
         QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl.1"), older));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), current));
-        const RunHistory h(dir.path(), dir.filePath("none.jsonl"));
-        QCOMPARE(h.runFiles().size(), 3);
+        const RunLog h(dir.path().toStdString(), dir.filePath("none.jsonl").toStdString());
+        QCOMPARE(h.runFiles().size(), std::size_t(3));
 
         auto runs = h.read("E0001", 3);
         QCOMPARE(runs.size(), std::size_t(3));
@@ -218,7 +221,7 @@ private slots:
         runs += runLine("E0001", 70, 66 * 60, 0, "success");
         runs += runLine("E0001", 60, 57 * 60, 0, "success");
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), runs));
-        const auto top = RunHistory(dir.path(), dir.filePath("none.jsonl")).read("E0001", 3);
+        const auto top = RunLog(dir.path().toStdString(), dir.filePath("none.jsonl").toStdString()).read("E0001", 3);
         QCOMPARE(top.size(), std::size_t(3));
         QCOMPARE(top[0].startMs, minutesAgo(60).toMSecsSinceEpoch());
         QCOMPARE(top[1].startMs, minutesAgo(70).toMSecsSinceEpoch());
@@ -256,12 +259,12 @@ private slots:
         QFETCH(QString, after);
         QFETCH(bool, reset);
         auto runs = [](const QString& list) {
-            std::vector<RunEntry> out;
+            std::vector<Run> out;
             for (const QString& m : list.split(' ', Qt::SkipEmptyParts)) {
-                RunEntry e;
+                Run e;
                 e.event = "E0001";
                 e.startMs = qint64(m.toDouble() * 60000);
-                e.start = QString::number(e.startMs);
+                e.start = std::to_string(e.startMs);
                 out.push_back(e);
             }
             return out;
@@ -274,7 +277,8 @@ private slots:
         QCOMPARE(resets.size() == 1, reset);
         QCOMPARE(model.rowCount(), int(runs(after).size()));
         for (int row = 0; row < model.rowCount(); ++row)
-            QCOMPARE(model.index(row, HistoryModel::Start).data().toString(), runs(after)[std::size_t(row)].start);
+            QCOMPARE(model.index(row, HistoryModel::Start).data().toString(),
+                     QString::fromStdString(runs(after)[std::size_t(row)].start));
     }
 
     void reverseLines_data()
@@ -297,14 +301,14 @@ private slots:
         QFETCH(QList<QByteArray>, lines);
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.filePath("f"), bytes));
-        ReverseLines r(dir.filePath("f"));
+        zul::history::ReverseLines r(dir.filePath("f").toStdString());
         QVERIFY(r.isOpen());
         QList<QByteArray> got;
-        QByteArrayView line;
+        std::string_view line;
         while (r.next(line))
-            got << line.toByteArray();
+            got << QByteArray(line.data(), qsizetype(line.size()));
         QCOMPARE(got, lines);
-        QVERIFY(!ReverseLines(dir.filePath("missing")).isOpen());
+        QVERIFY(!zul::history::ReverseLines(dir.filePath("missing").toStdString()).isOpen());
     }
 
     void stamps_data()
@@ -325,7 +329,7 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(qint64, ms);
-        QCOMPARE(parseStamp(text.toLatin1()).value_or(-1), ms);
+        QCOMPARE(zul::history::parseStamp(text.toStdString()).value_or(-1), ms);
     }
 };
 
