@@ -51,16 +51,6 @@ void clearRegistry()
     t.classes.clear();
 }
 
-std::vector<std::string> registeredClasses()
-{
-    auto& t = table();
-    std::lock_guard lock(t.mutex);
-    std::vector<std::string> out;
-    for (const auto& [k, v] : t.classes)
-        out.push_back(v.first);
-    return out;
-}
-
 bool isRegistered(const std::string& progId)
 {
     auto& t = table();

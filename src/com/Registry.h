@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace zul::com {
 
@@ -16,7 +15,6 @@ using Factory = std::function<ObjectPtr()>;
 ZUL_COM_EXPORT void registerClass(const std::string& progId, Factory factory);
 ZUL_COM_EXPORT void unregisterClass(const std::string& progId);
 ZUL_COM_EXPORT void clearRegistry();
-ZUL_COM_EXPORT std::vector<std::string> registeredClasses();
 ZUL_COM_EXPORT bool isRegistered(const std::string& progId);
 
 // Creates a component. Nothing when the ProgID is not registered or its

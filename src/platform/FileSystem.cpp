@@ -263,14 +263,6 @@ bool isDirectory(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-Result<std::int64_t> fileLength(const std::string& path)
-{
-    struct stat st{};
-    if (::stat(path.c_str(), &st) != 0)
-        return errorFromErrno(errno, path);
-    return static_cast<std::int64_t>(st.st_size);
-}
-
 std::optional<std::int64_t> existingFileLength(const std::string& path)
 {
     struct stat st{};

@@ -65,10 +65,7 @@ bool findNormalFile(const std::string& path);
 bool fileExists(const std::string& path);
 bool isDirectory(const std::string& path);
 
-// Length in bytes, or an error when the file cannot be looked at.
-Result<std::int64_t> fileLength(const std::string& path);
-
-// fileExists and fileLength in one look: nothing where fileExists is false.
+// The length in bytes of an existing file; nothing where fileExists is false.
 std::optional<std::int64_t> existingFileLength(const std::string& path);
 
 // Deletes a file even when it is read-only. A missing file is not an error.

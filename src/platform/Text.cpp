@@ -4,22 +4,6 @@
 
 namespace zul::platform {
 
-std::string trimLeft(std::string_view s)
-{
-    std::size_t b = 0;
-    while (b < s.size() && s[b] == ' ')
-        ++b;
-    return std::string(s.substr(b));
-}
-
-std::string trimRight(std::string_view s)
-{
-    std::size_t e = s.size();
-    while (e > 0 && s[e - 1] == ' ')
-        --e;
-    return std::string(s.substr(0, e));
-}
-
 std::string trim(std::string_view s)
 {
     std::size_t b = 0;

@@ -9,8 +9,6 @@
 namespace zul::platform {
 
 std::string trim(std::string_view s);
-std::string trimLeft(std::string_view s);
-std::string trimRight(std::string_view s);
 
 // 1-based position of needle in hay at or after start (1-based); 0 if none.
 std::size_t instr(std::size_t start, std::string_view hay, std::string_view needle);

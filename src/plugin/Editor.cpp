@@ -38,11 +38,6 @@ Editor& editor()
     return *t_editor;
 }
 
-bool editorLoaded()
-{
-    return t_editor != nullptr;
-}
-
 void unloadEditor()
 {
     if (t_editor)

@@ -30,7 +30,6 @@ using EditorFactory = std::function<std::unique_ptr<Editor>()>;
 
 // The thread's editor, created by the installed factory on first use.
 Editor& editor();
-bool editorLoaded();
 void unloadEditor();
 
 // Installs the factory for new instances; an empty one restores the default.

@@ -35,7 +35,6 @@ public:
     bool write(const char* data, std::size_t n);
     std::int64_t size() const { return m_size; }
     int error() const { return m_errno; }
-    const std::string& tempPath() const { return m_temp; }
 
     // Flushes to disk (unless told not to), optionally stamps the modification time, renames.
     std::string commit(std::optional<std::int64_t> mtime = std::nullopt, bool sync = true);

@@ -271,9 +271,4 @@ std::vector<SettingProblem> settingsProblems(const ConfigFile& config)
     return out;
 }
 
-Settings Settings::fromEnvironment()
-{
-    return fromConfig(ConfigFile{});
-}
-
 } // namespace zul::runner

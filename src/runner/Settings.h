@@ -85,8 +85,6 @@ struct Settings {
     // The same settings with the partner's section applied.
     Settings forPartner(const std::string& host) const { return fromConfig(source, host); }
 
-    // Environment only (no file), as before.
-    static Settings fromEnvironment();
     // The file's global part (and host's section when given), the environment over it.
     static Settings fromConfig(const ConfigFile& config, const std::string& host = {});
 };

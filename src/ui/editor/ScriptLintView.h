@@ -31,7 +31,6 @@ public:
     static constexpr int PauseMs = 400;
 
     const std::vector<ftpscript::Diagnostic>& diagnostics() const { return m_found; }
-    QLabel* statusLabel() const { return m_status; }
     // Lints at once instead of after the pause.
     void lintNow();
     int lintRuns() const { return m_runs; }
