@@ -172,7 +172,7 @@ int main(int argc, char** argv)
         }
         std::string outcome = std::string(describe(r.status)) + (r.message.empty() ? "" : ": " + r.message);
         if (r.status == ExitStatus::Success)
-            transcript.note("outcome: success (exit status 0)");
+            transcript.note("outcome: " + std::string(describe(r.status)) + " (exit status 0)");
         else
             transcript.error("outcome: " + outcome + " (exit status " + std::to_string(int(r.status)) + ")");
         record.end = isoNow();

@@ -1,5 +1,6 @@
 #include "host/history/RunLog.h"
 #include "host/history/Schedule.h"
+#include "records/ExitStatus.h"
 #include "records/RunRecord.h"
 #include "records/RunStatus.h"
 
@@ -273,10 +274,11 @@ private slots:
     {
         QFETCH(QByteArray, end);
         QFETCH(QString, shown);
-        const auto run = RunLog::fromRunRecord(
-            ("{\"event\":\"E0001\",\"start\":\"2026-12-05T02:00:00.000+0000\",\"end\":\"" + end +
-             "\",\"exit\":13,\"outcome\":\"interrupted: the run ended without finishing\"}")
-                .toStdString());
+        zul::records::RunRecord r;
+        r.event = "E0001", r.start = "2026-12-05T02:00:00.000+0000", r.end = end.toStdString();
+        r.exitStatus = int(zul::records::ExitStatus::Interrupted);
+        r.outcome = "interrupted: the run ended " + std::string(zul::records::kUnfinishedMark);
+        const auto run = RunLog::fromRunRecord(zul::records::runRecordLine(r));
         QVERIFY(run);
         QCOMPARE(run->result, Run::Result::Unfinished);
         QCOMPARE(QString::fromStdString(shownDuration(*run)), shown);

@@ -173,7 +173,7 @@ std::string resultWord(Run::Result result)
 {
     switch (result) {
     case Run::Result::Success:
-        return "success";
+        return std::string(records::describe(records::ExitStatus::Success));
     case Run::Result::Failed:
         return "failed";
     case Run::Result::NotStarted:
