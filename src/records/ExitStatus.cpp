@@ -2,12 +2,14 @@
 
 namespace zul::records {
 
-static_assert([] {
-    for (std::size_t i = 0; i < kExitStatuses.size(); ++i)
-        if (int(kExitStatuses[i].status) != int(i))
-            return false;
-    return true;
-}(), "the table is indexed by the status");
+static_assert(
+    [] {
+        for (std::size_t i = 0; i < kExitStatuses.size(); ++i)
+            if (int(kExitStatuses[i].status) != int(i))
+                return false;
+        return true;
+    }(),
+    "the table is indexed by the status");
 
 std::string_view describe(ExitStatus status)
 {

@@ -7,9 +7,9 @@
 // blank between them. The run driver writes them; the runner reads them.
 namespace zul::records::receipt {
 
-inline constexpr std::size_t kKeyWidth = 7; // event id and two-digit GET ordinal
-inline constexpr std::size_t kStampWidth = 14; // yyyymmddhhnnss, local time
-inline constexpr std::size_t kOptionWidth = 2; // "RZ", "RT", "RC" or blanks
+inline constexpr std::size_t kKeyWidth = 7;     // event id and two-digit GET ordinal
+inline constexpr std::size_t kStampWidth = 14;  // yyyymmddhhnnss, local time
+inline constexpr std::size_t kOptionWidth = 2;  // "RZ", "RT", "RC" or blanks
 inline constexpr std::size_t kTargetWidth = 50; // "&" target "&" as the marker line holds it
 
 // Where each field begins, counted from 0.

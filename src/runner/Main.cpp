@@ -4,19 +4,19 @@
 #include "platform/FileSystem.h"
 #include "platform/SafeOpen.h"
 #include "platform/Text.h"
+#include "records/ExitStatus.h"
 #include "records/RunCancel.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
 #include "runner/FailureHook.h"
-#include "runner/Housekeeping.h"
-#include "records/ExitStatus.h"
 #include "runner/Handover.h"
+#include "runner/Housekeeping.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
 #include "runner/Recovery.h"
 #include "runner/RunReport.h"
-#include "runner/Runner.h"
 #include "runner/RunSpool.h"
+#include "runner/Runner.h"
 #include "runner/Script.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
@@ -108,8 +108,8 @@ std::string helpText()
         }
     }
     text += line + '\n';
-    return text + "A run whose runner died before it wrote its status is " + std::string(zul::records::kUnfinishedWords) +
-           " in the history.\n";
+    return text + "A run whose runner died before it wrote its status is " +
+           std::string(zul::records::kUnfinishedWords) + " in the history.\n";
 }
 
 } // namespace

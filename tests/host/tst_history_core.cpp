@@ -118,17 +118,19 @@ private slots:
         QTest::addColumn<qint64>("bytesUp");
 
         const QByteArray head = "{\"event\":\"E0001\",\"start\":\"2026-12-05T02:00:00Z\",";
-        QTest::newRow("as written") << head + "\"exit\":4,\"outcome\":\"550 caf\\u00e9\",\"bytes_up\":12}" << "E0001" << 4
-                                    << QString::fromUtf8("550 caf\xc3\xa9") << qint64(12);
-        QTest::newRow("types that do not fit") << head + "\"exit\":\"4\",\"outcome\":5,\"bytes_up\":\"12\"}" << "E0001"
-                                               << -1 << "" << qint64(0);
-        QTest::newRow("whole numbers as doubles") << head + "\"exit\":3.0,\"bytes_up\":1e3}" << "E0001" << 3 << ""
-                                                  << qint64(1000);
-        QTest::newRow("beyond 32 bits") << head + "\"exit\":0,\"bytes_up\":12345678901}" << "E0001" << 0 << ""
-                                        << qint64(12345678901);
-        QTest::newRow("the last of two") << head + "\"exit\":1,\"exit\":2}" << "E0001" << 2 << "" << qint64(0);
-        QTest::newRow("cut short, the next glued on") << QByteArray("{\"event\":\"E0001\",\"start\":\"2026{\"event\":\"E0002\",\"exit\":0}")
-                                                      << "E0002" << 0 << "" << qint64(0);
+        QTest::newRow("as written") << head + "\"exit\":4,\"outcome\":\"550 caf\\u00e9\",\"bytes_up\":12}"
+                                    << "E0001" << 4 << QString::fromUtf8("550 caf\xc3\xa9") << qint64(12);
+        QTest::newRow("types that do not fit") << head + "\"exit\":\"4\",\"outcome\":5,\"bytes_up\":\"12\"}"
+                                               << "E0001" << -1 << "" << qint64(0);
+        QTest::newRow("whole numbers as doubles") << head + "\"exit\":3.0,\"bytes_up\":1e3}"
+                                                  << "E0001" << 3 << "" << qint64(1000);
+        QTest::newRow("beyond 32 bits") << head + "\"exit\":0,\"bytes_up\":12345678901}"
+                                        << "E0001" << 0 << "" << qint64(12345678901);
+        QTest::newRow("the last of two") << head + "\"exit\":1,\"exit\":2}"
+                                         << "E0001" << 2 << "" << qint64(0);
+        QTest::newRow("cut short, the next glued on")
+            << QByteArray("{\"event\":\"E0001\",\"start\":\"2026{\"event\":\"E0002\",\"exit\":0}") << "E0002" << 0 << ""
+            << qint64(0);
         QTest::newRow("cut short") << head + "\"exit\":0,\"outc" << QString() << -1 << "" << qint64(0);
         QTest::newRow("no event") << QByteArray("{\"start\":\"2026-12-05T02:00:00Z\",\"exit\":0}") << QString() << -1
                                   << "" << qint64(0);
@@ -165,11 +167,12 @@ private slots:
         r.filesDown = 1;
         r.bytesDown = 12345678901;
         r.kept = "Junction/E000101.txt";
-        QCOMPARE(QByteArray::fromStdString(zul::records::runRecordLine(r)),
-                 QByteArray("{\"event\":\"E\\u00e9\",\"start\":\"2026-12-05T02:00:00.000+0000\",\"end\":\"\",\"exit\":4,"
-                            "\"outcome\":\"550 \\\"a\\\\b\\\" \\u20ac\\t\\u0001\\u007f\",\"files_up\":0,\"bytes_up\":0,"
-                            "\"files_down\":1,\"bytes_down\":12345678901,\"transcript\":\"\","
-                            "\"kept\":\"Junction/E000101.txt\"}\n"));
+        QCOMPARE(
+            QByteArray::fromStdString(zul::records::runRecordLine(r)),
+            QByteArray("{\"event\":\"E\\u00e9\",\"start\":\"2026-12-05T02:00:00.000+0000\",\"end\":\"\",\"exit\":4,"
+                       "\"outcome\":\"550 \\\"a\\\\b\\\" \\u20ac\\t\\u0001\\u007f\",\"files_up\":0,\"bytes_up\":0,"
+                       "\"files_down\":1,\"bytes_down\":12345678901,\"transcript\":\"\","
+                       "\"kept\":\"Junction/E000101.txt\"}\n"));
         r.kept.clear();
         QVERIFY(zul::records::runRecordLine(r).find("kept") == std::string::npos);
     }

@@ -619,18 +619,18 @@ private slots:
             namespace field = zul::records::runfield;
             runs += zul::test::runRecordLineWithout(r, {field::kEnd, field::kExit, field::kOutcome});
             QVERIFY(zul::test::writeBytes(log + "/runs.jsonl", runs));
-            const auto history = qorvhost({"--data", m_dir.filePath("statusdata"), "--plugin",
-                                           m_dir.filePath("statusapp/libzul.so"), "history"});
+            const auto history = qorvhost(
+                {"--data", m_dir.filePath("statusdata"), "--plugin", m_dir.filePath("statusapp/libzul.so"), "history"});
             QCOMPARE(history.code, 0);
             const auto help = start(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL", {"--help"},
                                     QProcessEnvironment::systemEnvironment());
             QCOMPARE(help.code, 0);
             const QString source(ZUL_SOURCE_DIR);
-            m_statusTexts = {{"VelundZUL --help", help.out},
-                             {"history", history.out},
-                             {"README.md", QString::fromUtf8(zul::test::readBytes(source + "/README.md"))},
-                             {"VelundZUL.1.scd",
-                              QString::fromUtf8(zul::test::readBytes(source + "/docs/man/VelundZUL.1.scd"))}};
+            m_statusTexts = {
+                {"VelundZUL --help", help.out},
+                {"history", history.out},
+                {"README.md", QString::fromUtf8(zul::test::readBytes(source + "/README.md"))},
+                {"VelundZUL.1.scd", QString::fromUtf8(zul::test::readBytes(source + "/docs/man/VelundZUL.1.scd"))}};
         }
         for (const auto& [where, text] : m_statusTexts.asKeyValueRange()) {
             // The documents may begin a sentence with the words.

@@ -5,11 +5,11 @@
 #include "records/RunRecord.h"
 
 #include <algorithm>
-#include <charconv>
-#include <cmath>
-#include <chrono>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
