@@ -41,9 +41,9 @@ with open(f"{work}/app/Log/runs.jsonl", "w") as r, open(f"{work}/data/messages.j
         end = time.strftime("%Y-%m-%dT%H:%M:%S", time.localtime(t + 2))
         # Now and then the partner is silent first: a run that only the host's log knows.
         for silent in ([True] if random.random() < 0.02 else []) + [False]:
-            args = [{"type": "Boolean", "value": False}] + \
-                   [{"type": "Int16", "value": n} for n in ([4107, 4121, 4122] if silent else [4124, 4125])] + \
-                   [{"type": "Text", "value": v} for v in ["L", ev, "ZUL", "1", time.strftime("%m/%d/%Y", time.localtime(t)),
+            args = [{"type": "bool", "value": False}] + \
+                   [{"type": "int16", "value": n} for n in ([4107, 4121, 4122] if silent else [4124, 4125])] + \
+                   [{"type": "text", "value": v} for v in ["L", ev, "ZUL", "1", time.strftime("%m/%d/%Y", time.localtime(t)),
                                                           time.strftime("%H:%M:%S", time.localtime(t)), "90", "127.0.0.1"]]
             m.write(json.dumps({"args": args, "at": start, "kind": "L",
                                 "message": "The partner computer answered.", "numbers": [a["value"] for a in args[1:-8]]},

@@ -3,6 +3,7 @@
 #include "platform/FileLock.h"
 #include "platform/Result.h"
 #include "platform/Yield.h"
+#include "records/HandoverNames.h"
 
 #include <chrono>
 #include <string>
@@ -18,9 +19,9 @@ namespace ModExecut {
 // The runner's environment: the descriptor it closes once its script is in
 // memory, the descriptor its script is read from (empty when the driver
 // could not hand one over), and why it gets no script.
-inline constexpr const char* HandshakeVariable = "ZUL_HANDOVER_FD";
-inline constexpr const char* ScriptVariable = "ZUL_SCRIPT_FD";
-inline constexpr const char* CheckFailureVariable = "ZUL_CHECK_FAILURE";
+inline constexpr const char* HandshakeVariable = zul::records::kHandshakeFdVariable;
+inline constexpr const char* ScriptVariable = zul::records::kScriptFdVariable;
+inline constexpr const char* CheckFailureVariable = zul::records::kCheckFailureVariable;
 // Seconds a run waits for its turn (and at most ScriptReadWait for its
 // runner to read its script).
 inline constexpr const char* WaitVariable = "ZUL_HANDOVER_WAIT";

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "com/HostComponents.h"
+#include "records/ReceiptLayout.h"
 
 #include <array>
 #include <cstdint>
@@ -27,11 +28,11 @@ std::string CheckTransfers(const std::string& sEventId, const std::string& sScri
 // One line of the receipt register, filled field by field and joined into 82
 // fixed-width columns.
 struct ReceiptRecord {
-    static constexpr std::size_t KeyWidth = 7;
-    static constexpr std::size_t StampWidth = 14;
-    static constexpr std::size_t OptionWidth = 2;
-    static constexpr std::size_t TargetWidth = 50;
-    static constexpr std::size_t Width = 82;
+    static constexpr std::size_t KeyWidth = zul::records::receipt::kKeyWidth;
+    static constexpr std::size_t StampWidth = zul::records::receipt::kStampWidth;
+    static constexpr std::size_t OptionWidth = zul::records::receipt::kOptionWidth;
+    static constexpr std::size_t TargetWidth = zul::records::receipt::kTargetWidth;
+    static constexpr std::size_t Width = zul::records::receipt::kWidth;
 
     std::string Key;    // event id and two-digit GET ordinal
     std::string Stamp;  // yyyymmddhhnnss

@@ -178,9 +178,9 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
             ReceiptRecord& record = st.record;
             record.Key = keyOf(tv);
             record.Stamp = platform::fitLeft(platform::formatStamp(platform::now()), ReceiptRecord::StampWidth);
-            record.RZ = bRZ ? "RZ" : "  ";
-            record.RT = bRT ? "RT" : "  ";
-            record.RC = bRC ? "RC" : "  ";
+            record.RZ = bRZ ? zul::records::receipt::kRefuseEmpty : "  ";
+            record.RT = bRT ? zul::records::receipt::kKeepTime : "  ";
+            record.RC = bRC ? zul::records::receipt::kCheckSize : "  ";
             // As many characters as the position of the closing "&": the rest
             // of the line for a well-formed marker.
             record.Target =

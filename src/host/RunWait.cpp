@@ -1,5 +1,7 @@
 #include "host/RunWait.h"
 
+#include "records/HandoverNames.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +28,7 @@ bool RunnerWait::prepare(std::string* error)
     m_write = fds[1];
     // Only the write end crosses to the runner.
     ::fcntl(m_write, F_SETFD, 0);
-    ::setenv("ZUL_STATUS_FD", std::to_string(m_write).c_str(), 1);
+    ::setenv(records::kStatusFdVariable, std::to_string(m_write).c_str(), 1);
     return true;
 }
 
@@ -34,7 +36,7 @@ void RunnerWait::handedOver()
 {
     if (m_write < 0)
         return;
-    ::unsetenv("ZUL_STATUS_FD");
+    ::unsetenv(records::kStatusFdVariable);
     ::close(m_write);
     m_write = -1;
 }

@@ -3,6 +3,7 @@
 #include "platform/AppPath.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "records/ReceiptLayout.h"
 #include "runner/LocalFiles.h"
 
 #include <cerrno>
@@ -14,11 +15,12 @@
 namespace zul::runner {
 
 namespace {
-constexpr std::size_t kKeyWidth = 7;
+namespace receipt = records::receipt;
+constexpr std::size_t kKeyWidth = receipt::kKeyWidth;
 
-bool column(const std::string& line, std::size_t col, std::string_view text)
+bool holds(const std::string& line, std::size_t at, std::string_view text)
 {
-    return line.size() >= col - 1 + text.size() && line.compare(col - 1, text.size(), text) == 0;
+    return line.size() >= at + text.size() && line.compare(at, text.size(), text) == 0;
 }
 
 std::string copyAcross(const std::string& from, const std::string& to, std::optional<std::int64_t> mtime)
@@ -60,9 +62,9 @@ ReceiptOptions findReceipt(const std::string& registerPath, const std::string& k
         if (l.compare(0, kKeyWidth, key) != 0 || (l.size() > kKeyWidth && l[kKeyWidth] != ' '))
             continue;
         o.found = true;
-        o.refuseEmpty = column(l, 24, "RZ");
-        o.keepTime = column(l, 27, "RT");
-        o.checkSize = column(l, 30, "RC");
+        o.refuseEmpty = holds(l, receipt::kRefuseEmptyAt, receipt::kRefuseEmpty);
+        o.keepTime = holds(l, receipt::kKeepTimeAt, receipt::kKeepTime);
+        o.checkSize = holds(l, receipt::kCheckSizeAt, receipt::kCheckSize);
         o.line = l;
         break;
     }

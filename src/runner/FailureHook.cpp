@@ -4,6 +4,7 @@
 
 #include "ftpscript/OpenAddress.h"
 #include "platform/CommandWords.h"
+#include "records/HandoverNames.h"
 #include "runner/Masking.h"
 #include "runner/RunReport.h"
 #include "runner/Settings.h"
@@ -35,7 +36,7 @@ std::vector<std::string> hookEnvironment(const RunRecord& r)
         const bool ours = entry.starts_with("ZUL_EVENT=") || entry.starts_with("ZUL_EXIT_STATUS=") ||
                           entry.starts_with("ZUL_OUTCOME=") || entry.starts_with("ZUL_TRANSCRIPT=") ||
                           entry.starts_with("ZUL_START=") || entry.starts_with("ZUL_END=") ||
-                          entry.starts_with("ZUL_STATUS_FD=");
+                          entry.starts_with(std::string(records::kStatusFdVariable) + "=");
         if (!ours)
             env.emplace_back(entry);
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/RunRecord.h"
 #include "runner/Script.h"
 
 #include <string>
@@ -8,7 +9,7 @@
 namespace zul::runner {
 
 class Transcript;
-struct RunRecord;
+using records::RunRecord;
 struct Settings;
 
 // The partner of the script's first open line ("" without one): its section

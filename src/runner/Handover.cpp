@@ -1,6 +1,7 @@
 #include "runner/Handover.h"
 
 #include "platform/SafeOpen.h"
+#include "records/HandoverNames.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -28,23 +29,23 @@ int descriptorFrom(const char* value)
 
 void confirmScriptRead()
 {
-    const int fd = descriptorFrom(std::getenv("ZUL_HANDOVER_FD"));
+    const int fd = descriptorFrom(std::getenv(records::kHandshakeFdVariable));
     // Only a pipe is closed: a stale variable must not close a descriptor we use.
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
         ::close(fd);
-    ::unsetenv("ZUL_HANDOVER_FD");
+    ::unsetenv(records::kHandshakeFdVariable);
 }
 
 zul::platform::Result<std::string> readHandedScript(const std::string& path)
 {
     using zul::platform::Error;
     using zul::platform::ErrorCode;
-    const char* value = std::getenv("ZUL_SCRIPT_FD");
+    const char* value = std::getenv(records::kScriptFdVariable);
     if (!value)
         return zul::platform::readTrusted(path);
     const int fd = descriptorFrom(value);
-    ::unsetenv("ZUL_SCRIPT_FD");
+    ::unsetenv(records::kScriptFdVariable);
     const std::string why = checkFailureFromHost();
     if (fd < 0)
         return Error{ErrorCode::Other, why.empty() ? "the run driver handed over no script" : why};
@@ -64,7 +65,7 @@ zul::platform::Result<std::string> readHandedScript(const std::string& path)
 
 std::string checkFailureFromHost()
 {
-    const char* value = std::getenv("ZUL_CHECK_FAILURE");
+    const char* value = std::getenv(records::kCheckFailureVariable);
     return value ? std::string(value) : std::string();
 }
 

@@ -4,19 +4,19 @@
 #include "platform/FileSystem.h"
 #include "platform/SafeOpen.h"
 #include "platform/Text.h"
+#include "records/ExitStatus.h"
 #include "records/RunCancel.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
 #include "runner/FailureHook.h"
-#include "runner/Housekeeping.h"
-#include "runner/ExitStatus.h"
 #include "runner/Handover.h"
+#include "runner/Housekeeping.h"
 #include "runner/Invocation.h"
 #include "runner/LocalFiles.h"
 #include "runner/Recovery.h"
 #include "runner/RunReport.h"
-#include "runner/Runner.h"
 #include "runner/RunSpool.h"
+#include "runner/Runner.h"
 #include "runner/Script.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
@@ -85,6 +85,33 @@ std::string stampForName()
     return buf;
 }
 
+// The statuses come from their one table, wrapped like the lines above them.
+std::string helpText()
+{
+    std::string text = "usage: VelundZUL \"true|SCRIPT|EVENT\"   (started by the run driver)\n"
+                       "       VelundZUL --check FILE...\n"
+                       "       VelundZUL --help | --version\n"
+                       "Runs the FTP script SCRIPT for event EVENT (blanks for Fast Path) and writes a transcript\n"
+                       "to Log/ beside the program. --check reads scripts without connecting and prints their\n"
+                       "problems as FILE:LINE: severity: message (exit 0 clean, 1 problems, 2 unreadable).\n";
+    constexpr std::size_t kColumns = 96;
+    std::string line = "Exit status of a run:";
+    const auto& statuses = zul::records::kExitStatuses;
+    for (std::size_t i = 0; i < statuses.size(); ++i) {
+        const std::string item = std::to_string(int(statuses[i].status)) + ' ' + std::string(statuses[i].words) +
+                                 (i + 1 < statuses.size() ? "," : ".");
+        if (line.size() + 1 + item.size() > kColumns) {
+            text += line + '\n';
+            line = item;
+        } else {
+            line += ' ' + item;
+        }
+    }
+    text += line + '\n';
+    return text + "A run whose runner died before it wrote its status is " +
+           std::string(zul::records::kUnfinishedWords) + " in the history.\n";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -94,15 +121,7 @@ int main(int argc, char** argv)
         if (argv[1][2] == 'v')
             std::printf("VelundZUL %s\n", ZUL_VERSION);
         else
-            std::printf("usage: VelundZUL \"true|SCRIPT|EVENT\"   (started by the run driver)\n"
-                        "       VelundZUL --check FILE...\n"
-                        "       VelundZUL --help | --version\n"
-                        "Runs the FTP script SCRIPT for event EVENT (blanks for Fast Path) and writes a transcript\n"
-                        "to Log/ beside the program. --check reads scripts without connecting and prints their\n"
-                        "problems as FILE:LINE: severity: message (exit 0 clean, 1 problems, 2 unreadable).\n"
-                        "Exit status of a run: 0 success; 1 script, 2 partner unreachable, 3 login, 4 remote file,\n"
-                        "5 local file, 6 transient, 7 delivery, 8 interrupted, 9 runner, 10 timed out,\n"
-                        "11 not trusted, 12 TLS not offered, 13 cancelled.\n");
+            std::fputs(helpText().c_str(), stdout);
         return 0;
     }
     if (argc >= 2 && std::string_view(argv[1]) == "--check")
@@ -153,7 +172,7 @@ int main(int argc, char** argv)
         }
         std::string outcome = std::string(describe(r.status)) + (r.message.empty() ? "" : ": " + r.message);
         if (r.status == ExitStatus::Success)
-            transcript.note("outcome: success (exit status 0)");
+            transcript.note("outcome: " + std::string(describe(r.status)) + " (exit status 0)");
         else
             transcript.error("outcome: " + outcome + " (exit status " + std::to_string(int(r.status)) + ")");
         record.end = isoNow();

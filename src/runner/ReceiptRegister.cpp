@@ -4,6 +4,7 @@
 #include "platform/DropLines.h"
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
+#include "records/ReceiptLayout.h"
 
 #include <cerrno>
 #include <climits>
@@ -18,9 +19,9 @@ namespace zul::runner {
 
 namespace {
 
-constexpr std::size_t kKeyWidth = 7;
-constexpr std::size_t kStampAt = 8;
-constexpr std::size_t kStampWidth = 14;
+constexpr std::size_t kKeyWidth = records::receipt::kKeyWidth;
+constexpr std::size_t kStampAt = records::receipt::kStampAt;
+constexpr std::size_t kStampWidth = records::receipt::kStampWidth;
 
 // Runs edit under the hand-over lock; an edit that cannot have it is not made.
 std::string editUnderLock(const std::string& appFolder, const std::function<bool(std::string_view)>& drop,

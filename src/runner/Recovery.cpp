@@ -1,6 +1,6 @@
 #include "runner/Recovery.h"
 
-#include "runner/ExitStatus.h"
+#include "records/ExitStatus.h"
 #include "runner/Housekeeping.h"
 #include "runner/LocalFiles.h"
 #include "runner/RunSpool.h"
@@ -22,6 +22,8 @@
 #include <unistd.h>
 
 namespace zul::runner {
+
+using records::ExitStatus;
 
 namespace {
 
@@ -257,8 +259,10 @@ void RunRegistration::settle(const LockHolder& dead, const struct stat& lockFile
         last = st.st_mtim;
     const std::string end = last.tv_sec >= dead.since ? isoTime(last.tv_sec, last.tv_nsec) : std::string();
 
-    const std::string what = "the run ended without finishing: runner process " + std::to_string(dead.pid) +
-                             " stopped before writing its record (found by process " + std::to_string(m_self.pid) + ")";
+    // The mark tells the history that this record is not the runner's own.
+    const std::string what = "the run ended " + std::string(records::kUnfinishedMark) + ": runner process " +
+                             std::to_string(dead.pid) + " stopped before writing its record (found by process " +
+                             std::to_string(m_self.pid) + ")";
     RunRecord record;
     record.event = dead.event;
     record.start = dead.start;

@@ -1,6 +1,7 @@
 #include "runner/RunReport.h"
 
 #include "platform/Text.h"
+#include "records/HandoverNames.h"
 
 #include "runner/Masking.h"
 #include "runner/Transcript.h"
@@ -80,12 +81,12 @@ bool sendTo(const std::string& path, int type, const std::string& datagram, int*
 // stray number in the environment cannot make us write into some file.
 void tellWaiter(int status)
 {
-    const char* named = std::getenv("ZUL_STATUS_FD");
+    const char* named = std::getenv(records::kStatusFdVariable);
     if (!named)
         return;
     char* end = nullptr;
     const long fd = std::strtol(named, &end, 10);
-    ::unsetenv("ZUL_STATUS_FD");
+    ::unsetenv(records::kStatusFdVariable);
     struct stat st {};
     if (!end || *end != '\0' || fd < 3 || fd > 65535 || ::fstat(int(fd), &st) != 0 || !S_ISFIFO(st.st_mode))
         return;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "records/RunRecord.h"
+
 #include <string>
 
 namespace zul::runner {
 
 class Transcript;
-struct RunRecord;
+using records::RunRecord;
 
 // One line to syslog, which the journal keeps as SYSLOG_IDENTIFIER=VelundZUL:
 // the socket in $ZUL_SYSLOG_SOCKET, else /dev/log. Error priority for

@@ -164,7 +164,7 @@ std::string recordRun(const std::string& logFolder, const RunRecord& record)
 {
     const std::string runs = logFolder + "/runs.jsonl";
     std::string why;
-    const std::string line = toJsonLine(record);
+    const std::string line = records::runRecordLine(record);
     if (appendRunLine(runs, line, &why))
         return {};
     std::string spoolWhy;

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "records/RunRecord.h"
+
 #include <string>
 #include <string_view>
 
 namespace zul::runner {
 
-struct RunRecord;
+using records::RunRecord;
 
 // Log/spool/: run records that could not be appended to runs.jsonl (a full
 // disk, a runs.jsonl that cannot be written), one file a record, until a

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "records/ExitStatus.h"
 #include "runner/Delivery.h"
-#include "runner/ExitStatus.h"
 #include "runner/Script.h"
 #include "runner/Session.h"
 
@@ -13,6 +13,8 @@
 #include <vector>
 
 namespace zul::runner {
+
+using records::ExitStatus;
 
 struct RunTotals {
     int filesUp = 0;

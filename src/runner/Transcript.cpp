@@ -241,67 +241,9 @@ std::string isoNow()
     return std::string(buf) + "." + std::to_string(1000 + tv.tv_usec / 1000).substr(1) + zone;
 }
 
-std::string jsonEscape(std::string_view s)
-{
-    std::string out;
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20 || c >= 0x7f) {
-                // Code-page bytes are not UTF-8: each is the character it stands
-                // for (as the host reads ids), escaped so the line stays ASCII.
-                unsigned code = c;
-                if (c >= 0x80) {
-                    const char byte = char(c);
-                    const std::string u = zul::platform::utf8FromCodePage(std::string_view(&byte, 1));
-                    const auto b = [&](std::size_t i) { return unsigned(static_cast<unsigned char>(u[i])); };
-                    if (u.size() == 2)
-                        code = ((b(0) & 0x1f) << 6) | (b(1) & 0x3f);
-                    else if (u.size() == 3)
-                        code = ((b(0) & 0x0f) << 12) | ((b(1) & 0x3f) << 6) | (b(2) & 0x3f);
-                }
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", code);
-                out += buf;
-            } else {
-                out += char(c);
-            }
-        }
-    }
-    return out;
-}
-
-std::string toJsonLine(const RunRecord& r)
-{
-    std::string s = "{\"event\":\"" + jsonEscape(r.event) + "\",\"start\":\"" + jsonEscape(r.start) + "\",\"end\":\"" +
-                    jsonEscape(r.end) + "\",\"exit\":" + std::to_string(r.exitStatus) + ",\"outcome\":\"" +
-                    jsonEscape(r.outcome) + "\",\"files_up\":" + std::to_string(r.filesUp) +
-                    ",\"bytes_up\":" + std::to_string(r.bytesUp) + ",\"files_down\":" + std::to_string(r.filesDown) +
-                    ",\"bytes_down\":" + std::to_string(r.bytesDown) + ",\"transcript\":\"" + jsonEscape(r.transcript) +
-                    "\"";
-    if (!r.kept.empty())
-        s += ",\"kept\":\"" + jsonEscape(r.kept) + "\"";
-    return s + "}\n";
-}
-
 bool appendRunRecord(const std::string& path, const RunRecord& r, std::string* why)
 {
-    return appendRunLine(path, toJsonLine(r), why);
+    return appendRunLine(path, records::runRecordLine(r), why);
 }
 
 bool appendRunLine(const std::string& path, std::string_view line, std::string* why)

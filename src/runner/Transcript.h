@@ -1,5 +1,6 @@
 #pragma once
 
+#include "records/RunRecord.h"
 #include "records/RunStatus.h"
 
 #include <chrono>
@@ -89,23 +90,9 @@ private:
     std::chrono::steady_clock::time_point m_last{};
 };
 
-struct RunRecord {
-    std::string event;
-    std::string start; // ISO 8601 local time
-    std::string end;
-    int exitStatus = 0;
-    std::string outcome;
-    int filesUp = 0;
-    int filesDown = 0;
-    std::int64_t bytesUp = 0;
-    std::int64_t bytesDown = 0;
-    std::string transcript;
-    std::string kept; // "Junction/NAME": received, not delivered, waiting for a later run
-};
+using records::RunRecord;
 
 std::string isoNow();
-std::string jsonEscape(std::string_view s);
-std::string toJsonLine(const RunRecord& r);
 
 // Appends the whole line in one write, so concurrent runners never
 // interleave; a short write (a full disk) is cut back off, so the file never

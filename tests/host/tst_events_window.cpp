@@ -73,6 +73,16 @@ QByteArray record(const char* start, const char* end, int exit, const char* outc
     return zul::test::runRecordLine(r);
 }
 
+// A record with a start and nothing else: its runner died unseen.
+QByteArray unfinished(const char* start)
+{
+    zul::runner::RunRecord r;
+    r.event = "E0001", r.start = start;
+    namespace field = zul::records::runfield;
+    return zul::test::runRecordLineWithout(r, {field::kExit, field::kOutcome, field::kFilesUp, field::kBytesUp,
+                                               field::kFilesDown, field::kBytesDown, field::kTranscript});
+}
+
 QWidget* openViewer()
 {
     for (QWidget* w : QApplication::topLevelWidgets())
@@ -219,7 +229,7 @@ private slots:
         append(log + "/runs.jsonl",
                record("2026-12-04T03:00:00.120+0000", "2026-12-04T03:00:02.870+0000", 3,
                       "login refused: 530 Login incorrect.", log + "/E0001_20261204-030000_2211.log") +
-                   "{\"event\":\"E0001\",\"start\":\"2026-12-04T04:00:00.000+0000\",\"end\":\"\"}\n" +
+                   unfinished("2026-12-04T04:00:00.000+0000") +
                    record("2026-12-04T05:00:00.250+0000", "2026-12-04T05:01:12.900+0000", 0, "success",
                           log + "/E0001_20261204-050000_2301.log", 1843200) +
                    record("2026-12-04T05:30:00.000+0000", "2026-12-04T05:30:04.000+0000", 0, "success",
@@ -249,7 +259,7 @@ private slots:
         QCOMPARE(cell(history, 0, HistoryModel::Outcome), QString("partner did not answer: 192.0.2.7"));
         QCOMPARE(cell(history, 1, HistoryModel::Duration), QString("1 min 12 s"));
         QCOMPARE(cell(history, 1, HistoryModel::Received), QString("2 files, 1.8 MB"));
-        QCOMPARE(cell(history, 2, HistoryModel::Outcome), QString("ended without finishing"));
+        QCOMPARE(cell(history, 2, HistoryModel::Outcome), QString("unfinished"));
         QCOMPARE(cell(history, 3, HistoryModel::Exit), QString("3"));
         const QList<Run::Result> colours = {Run::Result::NotStarted, Run::Result::Success, Run::Result::Unfinished,
                                             Run::Result::Failed, Run::Result::Success};

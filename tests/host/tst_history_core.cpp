@@ -1,6 +1,7 @@
-#include "host/history/Json.h"
 #include "host/history/RunLog.h"
 #include "host/history/Schedule.h"
+#include "records/ExitStatus.h"
+#include "records/RunRecord.h"
 #include "records/RunStatus.h"
 
 #include <QFile>
@@ -106,91 +107,74 @@ private slots:
             QCOMPARE(zul::records::statusNameFor(name), std::string());
     }
 
-    // The member "v" of each document, read as each conversion reads it.
-    void json_data()
+    // A run record line as the history reads it: a field of another type
+    // reads as missing, a record cut short gives way to the one glued to it.
+    void runRecordRead_data()
     {
-        QTest::addColumn<QByteArray>("document");
-        QTest::addColumn<bool>("valid");
-        QTest::addColumn<QString>("string");
-        QTest::addColumn<int>("toInt");
-        QTest::addColumn<qint64>("toInteger");
-        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("event"); // null: no record
+        QTest::addColumn<int>("exit");      // -1: none
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<qint64>("bytesUp");
 
-        QTest::newRow("plain string") << QByteArray("{\"v\":\"abc\"}") << true << "abc" << 0 << qint64(0) << "abc";
-        QTest::newRow("escapes") << QByteArray("{\"v\":\"a\\\"b\\\\c\\/d\\n\\t\\u00e9\"}") << true << "a\"b\\c/d\n\t\u00e9" << 0
-                                 << qint64(0) << "a\"b\\c/d\n\t\u00e9";
-        QTest::newRow("a pair of halves") << QByteArray("{\"v\":\"\\ud83d\\ude00\"}") << true
-                                          << QString::fromUtf8("\xf0\x9f\x98\x80") << 0 << qint64(0)
-                                          << QString::fromUtf8("\xf0\x9f\x98\x80");
-        QTest::newRow("raw UTF-8") << QByteArray("{\"v\":\"\xc3\xbc\"}") << true << QString::fromUtf8("\xc3\xbc") << 0
-                                   << qint64(0) << QString::fromUtf8("\xc3\xbc");
-        QTest::newRow("integer") << QByteArray("{\"v\":42}") << true << "" << 42 << qint64(42) << "42";
-        QTest::newRow("whole double") << QByteArray("{\"v\":3.0}") << true << "" << 3 << qint64(3) << "3";
-        QTest::newRow("fraction") << QByteArray("{\"v\":1.5}") << true << "" << 0 << qint64(0) << "1.5";
-        QTest::newRow("beyond int") << QByteArray("{\"v\":12345678901}") << true << "" << 0 << qint64(12345678901)
-                                    << "12345678901";
-        QTest::newRow("exponent") << QByteArray("{\"v\":1e2}") << true << "" << 100 << qint64(100) << "100";
-        QTest::newRow("negative") << QByteArray("{\"v\":-7}") << true << "" << -7 << qint64(-7) << "-7";
-        QTest::newRow("bool") << QByteArray("{\"v\":false}") << true << "" << 0 << qint64(0) << "false";
-        QTest::newRow("null") << QByteArray("{\"v\":null}") << true << "" << 0 << qint64(0) << "";
-        QTest::newRow("object") << QByteArray("{\"v\":{\"a\":1}}") << true << "" << 0 << qint64(0) << "";
-        QTest::newRow("the last of two") << QByteArray("{\"v\":\"a\",\"v\":\"b\"}") << true << "b" << 0 << qint64(0) << "b";
-        QTest::newRow("blanks around") << QByteArray(" {\r\n\"v\" : \"x\" } \n") << true << "x" << 0 << qint64(0) << "x";
-        QTest::newRow("missing") << QByteArray("{\"w\":1}") << true << "" << 0 << qint64(0) << "";
-        QTest::newRow("cut short") << QByteArray("{\"v\":\"abc") << false << "" << 0 << qint64(0) << "";
-        QTest::newRow("glued to the next") << QByteArray("{\"v\":1}{\"v\":2}") << false << "" << 0 << qint64(0) << "";
-        QTest::newRow("control character") << QByteArray("{\"v\":\"a\x01\"}") << true << "a\x01" << 0 << qint64(0)
-                                           << "a\x01";
-        QTest::newRow("unknown escape") << QByteArray("{\"v\":\"\\x\"}") << true << "x" << 0 << qint64(0) << "x";
-        QTest::newRow("bad UTF-8") << QByteArray("{\"v\":\"\xc3\x28\"}") << false << "" << 0 << qint64(0) << "";
-        QTest::newRow("overlong UTF-8") << QByteArray("{\"v\":\"\xc0\xaf\"}") << false << "" << 0 << qint64(0) << "";
-        QTest::newRow("bad hex") << QByteArray("{\"v\":\"\\u00zz\"}") << false << "" << 0 << qint64(0) << "";
-        QTest::newRow("leading zero") << QByteArray("{\"v\":01}") << false << "" << 0 << qint64(0) << "";
-        QTest::newRow("trailing comma") << QByteArray("{\"v\":1,}") << false << "" << 0 << qint64(0) << "";
-        QTest::newRow("a bare value") << QByteArray("\"v\"") << false << "" << 0 << qint64(0) << "";
+        const QByteArray head = "{\"event\":\"E0001\",\"start\":\"2026-12-05T02:00:00Z\",";
+        QTest::newRow("as written") << head + "\"exit\":4,\"outcome\":\"550 caf\\u00e9\",\"bytes_up\":12}"
+                                    << "E0001" << 4 << QString::fromUtf8("550 caf\xc3\xa9") << qint64(12);
+        QTest::newRow("types that do not fit") << head + "\"exit\":\"4\",\"outcome\":5,\"bytes_up\":\"12\"}"
+                                               << "E0001" << -1 << "" << qint64(0);
+        QTest::newRow("whole numbers as doubles") << head + "\"exit\":3.0,\"bytes_up\":1e3}"
+                                                  << "E0001" << 3 << "" << qint64(1000);
+        QTest::newRow("beyond 32 bits") << head + "\"exit\":0,\"bytes_up\":12345678901}"
+                                        << "E0001" << 0 << "" << qint64(12345678901);
+        QTest::newRow("the last of two") << head + "\"exit\":1,\"exit\":2}"
+                                         << "E0001" << 2 << "" << qint64(0);
+        QTest::newRow("cut short, the next glued on")
+            << QByteArray("{\"event\":\"E0001\",\"start\":\"2026{\"event\":\"E0002\",\"exit\":0}") << "E0002" << 0 << ""
+            << qint64(0);
+        QTest::newRow("cut short") << head + "\"exit\":0,\"outc" << QString() << -1 << "" << qint64(0);
+        QTest::newRow("no event") << QByteArray("{\"start\":\"2026-12-05T02:00:00Z\",\"exit\":0}") << QString() << -1
+                                  << "" << qint64(0);
+        QTest::newRow("not UTF-8") << head + "\"exit\":0,\"outcome\":\"\xc3\x28\"}" << QString() << -1 << ""
+                                   << qint64(0);
+        QTest::newRow("an array") << QByteArray("[{\"event\":\"E0001\"}]") << QString() << -1 << "" << qint64(0);
     }
-    void json()
+    void runRecordRead()
     {
-        QFETCH(QByteArray, document);
-        QFETCH(bool, valid);
-        QFETCH(QString, string);
-        QFETCH(int, toInt);
-        QFETCH(qint64, toInteger);
-        QFETCH(QString, text);
-        const Json j = Json::parse(std::string_view(document.constData(), std::size_t(document.size())));
-        QCOMPARE(j.isObject(), valid);
-        // Where Qt reads the same document, it agrees.
-        QJsonParseError error;
-        const QJsonDocument qt = QJsonDocument::fromJson(document, &error);
-        QCOMPARE(error.error == QJsonParseError::NoError && qt.isObject(), valid);
-        const Json& v = j["v"];
-        QCOMPARE(QString::fromStdString(v.string()), string);
-        QCOMPARE(v.toInt(), toInt);
-        QCOMPARE(v.toInteger(), toInteger);
-        QCOMPARE(QString::fromStdString(v.text()), text);
-        if (valid) {
-            QCOMPARE(QString::fromStdString(v.string()), qt.object().value("v").toString());
-            QCOMPARE(v.toInt(), qt.object().value("v").toInt());
-            QCOMPARE(v.toInteger(), qt.object().value("v").toInteger());
-        }
+        QFETCH(QByteArray, line);
+        QFETCH(QString, event);
+        QFETCH(int, exit);
+        QFETCH(QString, outcome);
+        QFETCH(qint64, bytesUp);
+        const auto read = zul::records::readRunRecord(line.toStdString());
+        QCOMPARE(bool(read), !event.isNull());
+        if (!read)
+            return;
+        QCOMPARE(QString::fromStdString(read->record.event), event);
+        QCOMPARE(read->hasExit ? read->record.exitStatus : -1, exit);
+        QCOMPARE(QString::fromStdString(read->record.outcome), outcome);
+        QCOMPARE(read->record.bytesUp, bytesUp);
     }
 
-    void jsonString_data()
+    // The line the runner writes, byte for byte as records have always been
+    // on disk: code-page text as the characters it stands for, all ASCII.
+    void runRecordWritten()
     {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("plain") << "E0042";
-        QTest::newRow("quotes and backslashes") << "a\"b\\c";
-        QTest::newRow("control characters") << QString::fromLatin1("tab\there\nnew\x01\x1f\b\f\r");
-        QTest::newRow("beyond ASCII") << QString::fromUtf8("\xc3\xbc \xf0\x9f\x98\x80 /slash");
-    }
-    // Written as Qt writes a string, byte for byte.
-    void jsonString()
-    {
-        QFETCH(QString, text);
-        std::string out;
-        appendJsonString(out, text.toStdString());
-        const QByteArray qt = QJsonDocument(QJsonObject{{"k", text}}).toJson(QJsonDocument::Compact);
-        QCOMPARE(QByteArray::fromStdString("{\"k\":" + out + "}"), qt);
+        zul::records::RunRecord r;
+        r.event = "E\xe9";
+        r.start = "2026-12-05T02:00:00.000+0000";
+        r.exitStatus = 4;
+        r.outcome = "550 \"a\\b\" \x80\t\x01\x7f";
+        r.filesDown = 1;
+        r.bytesDown = 12345678901;
+        r.kept = "Junction/E000101.txt";
+        QCOMPARE(
+            QByteArray::fromStdString(zul::records::runRecordLine(r)),
+            QByteArray("{\"event\":\"E\\u00e9\",\"start\":\"2026-12-05T02:00:00.000+0000\",\"end\":\"\",\"exit\":4,"
+                       "\"outcome\":\"550 \\\"a\\\\b\\\" \\u20ac\\t\\u0001\\u007f\",\"files_up\":0,\"bytes_up\":0,"
+                       "\"files_down\":1,\"bytes_down\":12345678901,\"transcript\":\"\","
+                       "\"kept\":\"Junction/E000101.txt\"}\n"));
+        r.kept.clear();
+        QVERIFY(zul::records::runRecordLine(r).find("kept") == std::string::npos);
     }
 
     // A systemd calendar time as a crontab line says it, or why it cannot.
@@ -293,10 +277,11 @@ private slots:
     {
         QFETCH(QByteArray, end);
         QFETCH(QString, shown);
-        const auto run = RunLog::fromRunRecord(
-            ("{\"event\":\"E0001\",\"start\":\"2026-12-05T02:00:00.000+0000\",\"end\":\"" + end +
-             "\",\"exit\":13,\"outcome\":\"interrupted: the run ended without finishing\"}")
-                .toStdString());
+        zul::records::RunRecord r;
+        r.event = "E0001", r.start = "2026-12-05T02:00:00.000+0000", r.end = end.toStdString();
+        r.exitStatus = int(zul::records::ExitStatus::Interrupted);
+        r.outcome = "interrupted: the run ended " + std::string(zul::records::kUnfinishedMark);
+        const auto run = RunLog::fromRunRecord(zul::records::runRecordLine(r));
         QVERIFY(run);
         QCOMPARE(run->result, Run::Result::Unfinished);
         QCOMPARE(QString::fromStdString(shownDuration(*run)), shown);

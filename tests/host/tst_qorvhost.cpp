@@ -8,6 +8,8 @@
 #include <QTest>
 #include <unistd.h>
 
+#include "records/ExitStatus.h"
+#include "support/Files.h"
 #include "support/Records.h"
 
 // The host program as an operator runs it.
@@ -16,6 +18,7 @@ class QorvhostTest : public QObject {
     QTemporaryDir m_dir;
     QString m_plugin;
     QString m_historyPlugin; // beside a Log folder of its own
+    QMap<QString, QString> m_statusTexts; // where an operator reads the statuses, and what it says
 
     struct Run {
         int code;
@@ -587,6 +590,53 @@ private slots:
         const auto r = qorvhost({"--data", data, "event", "list"});
         QVERIFY(r.code > 0);
         QVERIFY2(r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1, qPrintable(r.err));
+    }
+
+    // Every exit status, and the run that has none, is spelled from one table
+    // wherever an operator reads it: the runner's help, the history, the README
+    // and the runner's manual page.
+    void statusWordsEverywhere_data()
+    {
+        QTest::addColumn<QString>("words");
+        for (const auto& [status, words] : zul::records::kExitStatuses)
+            QTest::newRow(qPrintable(QString::number(int(status)))) << QString::fromUtf8(words);
+        QTest::newRow("no status") << QString::fromUtf8(zul::records::kUnfinishedWords);
+    }
+    void statusWordsEverywhere()
+    {
+        QFETCH(QString, words);
+        if (m_statusTexts.isEmpty()) {
+            const QString log = m_dir.filePath("statusapp/Log");
+            QVERIFY(QDir().mkpath(log));
+            QVERIFY(QFile::copy(m_plugin, m_dir.filePath("statusapp/libzul.so")));
+            QByteArray runs;
+            zul::runner::RunRecord r;
+            r.event = "E0001", r.start = "2026-12-05T02:00:00.000+0000", r.end = "2026-12-05T02:00:01.000+0000";
+            for (const auto& entry : zul::records::kExitStatuses) {
+                r.exitStatus = int(entry.status);
+                runs += zul::test::runRecordLine(r); // no outcome: the history says the status's words
+            }
+            namespace field = zul::records::runfield;
+            runs += zul::test::runRecordLineWithout(r, {field::kEnd, field::kExit, field::kOutcome});
+            QVERIFY(zul::test::writeBytes(log + "/runs.jsonl", runs));
+            const auto history = qorvhost(
+                {"--data", m_dir.filePath("statusdata"), "--plugin", m_dir.filePath("statusapp/libzul.so"), "history"});
+            QCOMPARE(history.code, 0);
+            const auto help = start(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL", {"--help"},
+                                    QProcessEnvironment::systemEnvironment());
+            QCOMPARE(help.code, 0);
+            const QString source(ZUL_SOURCE_DIR);
+            m_statusTexts = {
+                {"VelundZUL --help", help.out},
+                {"history", history.out},
+                {"README.md", QString::fromUtf8(zul::test::readBytes(source + "/README.md"))},
+                {"VelundZUL.1.scd", QString::fromUtf8(zul::test::readBytes(source + "/docs/man/VelundZUL.1.scd"))}};
+        }
+        for (const auto& [where, text] : m_statusTexts.asKeyValueRange()) {
+            // The documents may begin a sentence with the words.
+            const auto sensitivity = where.contains('.') ? Qt::CaseInsensitive : Qt::CaseSensitive;
+            QVERIFY2(text.contains(words, sensitivity), qPrintable(where + " lacks \"" + words + "\""));
+        }
     }
 };
 

@@ -19,6 +19,7 @@ using zul::com::msg;
 using zul::history::Run;
 using zul::history::RunLog;
 using zul::test::writeBytes;
+namespace field = zul::records::runfield;
 
 namespace {
 
@@ -34,6 +35,18 @@ QDateTime minutesAgo(int m)
 {
     static const QDateTime now = QDateTime::currentDateTime();
     return now.addSecs(-60 * m);
+}
+
+// A run without transfers.
+zul::runner::RunRecord record(const std::string& event, int startAgo, int seconds, int exit, const std::string& outcome)
+{
+    zul::runner::RunRecord r;
+    r.event = event;
+    r.start = stamp(minutesAgo(startAgo)).toStdString();
+    r.end = stamp(minutesAgo(startAgo).addSecs(seconds)).toStdString();
+    r.exitStatus = exit;
+    r.outcome = outcome;
+    return r;
 }
 
 QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, const QString& outcome,
@@ -78,16 +91,15 @@ private slots:
         runs += runLine("E0001", 50, 3, 0, "success");
         runs += runLine("E0002", 49, 1, 3, "login refused: 530 Login incorrect.");
         runs += runLine("E0005", 48, 7, 9, "ended without finishing: the runner (process 4242) was killed");
-        runs += "{\"event\":\"E0006\",\"start\":\"" + stamp(minutesAgo(47)).toLatin1() + "\"}\n";
+        runs += zul::test::runRecordLineWithout(record("E0006", 47, 0, 0, {}),
+                                                {field::kEnd, field::kExit, field::kOutcome});
         // One that was running while E0001's later run came and went.
         runs += runLine("E0007", 46, 1, 0, "success");
         runs += runLine("E0007", 45, 600, 6, "transient failure after retries: timed out");
         // A record cut short by a full disk, the next one glued to it, and a line that is no record.
-        runs += "{\"event\":\"E0008\",\"start\":\"" + stamp(minutesAgo(52)).toLatin1() + "\",\"end\":\"20";
-        runs += "{\"event\":\"E0009\",\"start\":\"" + stamp(minutesAgo(51)).toLatin1() + "\",\"end\":\"" +
-                stamp(minutesAgo(51).addSecs(2)).toLatin1() +
-                "\",\"exit\":0,\"outcome\":\"success\",\"files_up\":0,\"bytes_up\":0,\"files_down\":0,"
-                "\"bytes_down\":0,\"transcript\":\"\"}\n";
+        const QByteArray cut = runLine("E0008", 52, 1, 0, "success");
+        runs += cut.left(cut.indexOf("\"end\":\"") + 9);
+        runs += zul::test::runRecordLine(record("E0009", 51, 2, 0, "success"));
         runs += "not a record\n";
         runs += runLine("E0010", 55, 1, 7, "delivery failure: the target folder /x does not exist", {},
                         "Junction/E001001.bin");
@@ -122,7 +134,7 @@ private slots:
             << "E0005" << int(R::Unfinished) << "ended without finishing: the runner (process 4242) was killed" << 9
             << qint64(7000);
         QTest::newRow("killed, a start and no end")
-            << "E0006" << int(R::Unfinished) << "ended without finishing" << -1 << qint64(-1);
+            << "E0006" << int(R::Unfinished) << "unfinished" << -1 << qint64(-1);
         QTest::newRow("glued to a record cut short") << "E0009" << int(R::Success) << "success" << 0 << qint64(2000);
         QTest::newRow("file kept in Junction")
             << "E0010" << int(R::Failed)

@@ -7,12 +7,21 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+#include <nlohmann/json.hpp>
 
 namespace zul::test {
 
 QByteArray runRecordLine(const runner::RunRecord& record)
 {
-    return QByteArray::fromStdString(runner::toJsonLine(record));
+    return QByteArray::fromStdString(records::runRecordLine(record));
+}
+
+QByteArray runRecordLineWithout(const runner::RunRecord& record, std::initializer_list<std::string_view> fields)
+{
+    auto o = nlohmann::ordered_json::parse(records::runRecordLine(record));
+    for (const auto field : fields)
+        o.erase(std::string(field));
+    return QByteArray::fromStdString(o.dump(-1, ' ', true) + '\n');
 }
 
 bool appendHostMessage(const QString& messagesPath, const com::Args& args, const QDateTime& at)

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <initializer_list>
+#include <string_view>
 
 namespace zul::test {
 
@@ -20,8 +22,12 @@ inline QByteArray runRecordLine(const std::string& event, const std::string& sta
     runner::RunRecord r;
     r.event = event, r.start = start, r.end = end, r.exitStatus = exitStatus, r.outcome = outcome;
     r.transcript = transcript;
-    return runRecordLine(r);
+    return zul::test::runRecordLine(r);
 }
+
+// The same line without the named fields, as a runner that died or an older
+// one left it; the fields come from the record's schema.
+QByteArray runRecordLineWithout(const runner::RunRecord& record, std::initializer_list<std::string_view> fields);
 
 // Appends a host message to messagesPath as the host's message service logs
 // it, dated at (its "at"). False when the service wrote nothing.

@@ -1,10 +1,10 @@
 #include "host/history/Commands.h"
 
-#include "host/history/Json.h"
 #include "host/history/Metrics.h"
 #include "host/history/RunLog.h"
 #include "platform/Text.h"
 #include "records/RunCancel.h"
+#include "records/RunRecord.h"
 #include "records/RunStatus.h"
 
 #include <cerrno>
@@ -16,6 +16,8 @@
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 namespace zul::history {
 
@@ -104,55 +106,51 @@ std::string textLine(const Run& e)
     return line + '\n';
 }
 
-// One JSON object a line, its members added in the order of their names,
-// null for what a run has not; text escaped as the terminal gets it.
+// One JSON object a line, its members in the order of their names (the
+// library keeps them sorted), null for what a run has not; text escaped as
+// the terminal gets it.
 class JsonLine {
 public:
-    void text(const char* name, const std::string& v, bool nullIfEmpty)
+    void text(std::string_view name, const std::string& v, bool nullIfEmpty)
     {
-        key(name);
-        if (nullIfEmpty && v.empty())
-            m_o += "null";
-        else
-            appendJsonString(m_o, shown(v));
+        auto& member = m_o[std::string(name)];
+        if (!nullIfEmpty || !v.empty())
+            member = shown(v);
     }
-    void number(const char* name, std::optional<std::int64_t> v)
+    void number(std::string_view name, std::optional<std::int64_t> v)
     {
-        key(name);
-        m_o += v ? std::to_string(*v) : std::string("null");
+        auto& member = m_o[std::string(name)];
+        if (v)
+            member = *v;
     }
-    std::string end() const { return m_o + "}\n"; }
+    std::string end() const { return m_o.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\n'; }
 
 private:
-    void key(const char* name)
-    {
-        if (m_o.size() > 1)
-            m_o += ',';
-        appendJsonString(m_o, name);
-        m_o += ':';
-    }
-    std::string m_o = "{";
+    nlohmann::json m_o = nlohmann::json::object();
 };
 
 std::string jsonLine(const Run& e)
 {
+    namespace field = records::runfield;
     JsonLine o;
-    auto text = [&](const char* name, const std::string& v, bool nullIfEmpty = false) { o.text(name, v, nullIfEmpty); };
-    auto number = [&](const char* name, std::optional<std::int64_t> v) { o.number(name, v); };
+    auto text = [&](std::string_view name, const std::string& v, bool nullIfEmpty = false) {
+        o.text(name, v, nullIfEmpty);
+    };
+    auto number = [&](std::string_view name, std::optional<std::int64_t> v) { o.number(name, v); };
     const std::int64_t duration = e.durationMs();
-    number("bytes_down", e.bytesDown);
-    number("bytes_up", e.bytesUp);
+    number(field::kBytesDown, e.bytesDown);
+    number(field::kBytesUp, e.bytesUp);
     number("duration_ms", duration >= 0 ? std::optional<std::int64_t>(duration) : std::nullopt);
-    text("end", e.end, true);
-    text("event", e.event);
-    number("exit", e.exitStatus ? std::optional<std::int64_t>(*e.exitStatus) : std::nullopt);
-    number("files_down", e.filesDown);
-    number("files_up", e.filesUp);
-    text("outcome", e.outcome);
+    text(field::kEnd, e.end, true);
+    text(field::kEvent, e.event);
+    number(field::kExit, e.exitStatus ? std::optional<std::int64_t>(*e.exitStatus) : std::nullopt);
+    number(field::kFilesDown, e.filesDown);
+    number(field::kFilesUp, e.filesUp);
+    text(field::kOutcome, e.outcome);
     text("result", resultWord(e.result));
     text("source", e.source == Run::Source::Runner ? "runner" : "host");
-    text("start", e.start);
-    text("transcript", e.transcript, true);
+    text(field::kStart, e.start);
+    text(field::kTranscript, e.transcript, true);
     return o.end();
 }
 

@@ -1,12 +1,15 @@
 #include "host/history/RunLog.h"
 
-#include "host/history/Json.h"
 #include "platform/FileLock.h"
+#include "records/ExitStatus.h"
+#include "records/RunRecord.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <charconv>
+#include <chrono>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -17,6 +20,8 @@
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 namespace zul::history {
 
@@ -59,6 +64,11 @@ int localOffset(const std::tm& local)
     }
     return cachedOffset;
 }
+
+// How a written record's event and end begin, for a look before parsing.
+const std::string kEventText = records::fieldStart(records::runfield::kEvent) + '"';
+const std::string kEndText = records::fieldStart(records::runfield::kEnd) + '"';
+const std::string kRecordStart = '{' + kEventText;
 
 bool has(std::string_view line, std::string_view what)
 {
@@ -119,43 +129,10 @@ std::string trimmedText(std::string_view s)
     return std::string(s);
 }
 
-// The words of the runner's exit statuses, for records that carry none.
-std::string exitWords(int status)
-{
-    static const char* const words[] = {"success",
-                                        "script error",
-                                        "partner unreachable",
-                                        "login refused",
-                                        "remote file or permission error",
-                                        "local file error",
-                                        "transient failure after retries",
-                                        "delivery failure",
-                                        "interrupted",
-                                        "runner error",
-                                        "timed out",
-                                        "partner not trusted",
-                                        "TLS not offered",
-                                        "cancelled"};
-    if (status >= 0 && status < int(std::size(words)))
-        return words[status];
-    return "exit status " + std::to_string(status);
-}
-
-bool containsNoCase(std::string_view text, std::string_view word)
-{
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    return std::search(text.begin(), text.end(), word.begin(), word.end(),
-                       [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
-}
-
-// A record whose run never got to its end: no end stamp, or the words that a
-// later run writes for a runner that was killed.
+// A record that a later run wrote for a runner that died.
 bool saysUnfinished(std::string_view outcome)
 {
-    for (const char* w : {"without finishing", "did not finish", "never finished"})
-        if (containsNoCase(outcome, w))
-            return true;
-    return false;
+    return has(outcome, records::kUnfinishedMark);
 }
 
 // v with that many decimals, a half rounded away from zero (2.25 s is "2.3 s"),
@@ -196,13 +173,13 @@ std::string resultWord(Run::Result result)
 {
     switch (result) {
     case Run::Result::Success:
-        return "success";
+        return std::string(records::describe(records::ExitStatus::Success));
     case Run::Result::Failed:
         return "failed";
     case Run::Result::NotStarted:
         return "not started";
     case Run::Result::Unfinished:
-        return "unfinished";
+        return std::string(records::kUnfinishedWords);
     }
     return {};
 }
@@ -453,71 +430,111 @@ std::string RunLog::transcriptFile(const Run& run) const
 
 std::optional<Run> RunLog::fromRunRecord(std::string_view line)
 {
-    Json o = Json::parse(line);
-    // A record cut short by a full disk has the next one glued to it: keep that one.
-    if (const auto glued = line.rfind("{\"event\":"); o.isEmptyObject() && glued != std::string_view::npos && glued > 0)
-        o = Json::parse(line.substr(glued));
-    if (o.isEmptyObject() || !o.contains("event"))
+    auto read = records::readRunRecord(line);
+    if (!read)
         return std::nullopt;
+    records::RunRecord& r = read->record;
     Run e;
     e.source = Run::Source::Runner;
-    e.event = trimmedEvent(o["event"].string());
-    e.start = o["start"].string();
-    e.end = o["end"].string();
+    e.event = trimmedEvent(r.event);
+    e.start = std::move(r.start);
+    e.end = std::move(r.end);
     const auto start = parseStamp(e.start);
     if (!start)
         return std::nullopt;
     e.startMs = *start;
     if (const auto end = parseStamp(e.end))
         e.endMs = *end;
-    const Json& exit = o["exit"];
-    if (exit.isNumber())
-        e.exitStatus = exit.toInt();
-    e.outcome = o["outcome"].string();
+    if (read->hasExit)
+        e.exitStatus = r.exitStatus;
+    e.outcome = std::move(r.outcome);
     if (e.outcome.empty() && e.exitStatus)
-        e.outcome = exitWords(*e.exitStatus);
+        e.outcome = records::exitStatusWords(*e.exitStatus);
     if (e.endMs < 0 || !e.exitStatus || saysUnfinished(e.outcome)) {
         e.result = Run::Result::Unfinished;
         if (e.outcome.empty())
-            e.outcome = "ended without finishing";
+            e.outcome = records::kUnfinishedWords;
     } else {
         e.result = *e.exitStatus == 0 ? Run::Result::Success : Run::Result::Failed;
     }
     // A received file that could not be delivered waits in Junction/ for a later run.
-    if (const std::string kept = o["kept"].string(); !kept.empty())
-        e.outcome += (e.outcome.empty() ? "" : "; ") + std::string("received, not delivered: kept as ") + kept;
-    e.filesUp = o["files_up"].toInt();
-    e.filesDown = o["files_down"].toInt();
-    e.bytesUp = o["bytes_up"].toInteger();
-    e.bytesDown = o["bytes_down"].toInteger();
-    e.transcript = o["transcript"].string();
+    if (!r.kept.empty())
+        e.outcome += (e.outcome.empty() ? "" : "; ") + std::string("received, not delivered: kept as ") + r.kept;
+    e.filesUp = r.filesUp;
+    e.filesDown = r.filesDown;
+    e.bytesUp = r.bytesUp;
+    e.bytesDown = r.bytesDown;
+    e.transcript = std::move(r.transcript);
     return e;
 }
+
+namespace {
+
+// Any plain value of a host message's argument as text: "true", "12", "1.5", the string itself.
+std::string plainText(const nlohmann::json& v)
+{
+    if (v.is_string())
+        return v.get<std::string>();
+    if (v.is_boolean())
+        return v.get<bool>() ? "true" : "false";
+    if (v.is_number_unsigned())
+        return std::to_string(v.get<std::uint64_t>());
+    if (v.is_number_integer())
+        return std::to_string(v.get<std::int64_t>());
+    if (v.is_number_float()) {
+        char buf[64];
+        const auto r = std::to_chars(buf, buf + sizeof buf, v.get<double>());
+        return std::string(buf, r.ptr);
+    }
+    return {};
+}
+
+int messageNumber(const nlohmann::json& v)
+{
+    if (v.is_number_integer() && v.get<std::int64_t>() >= INT_MIN && v.get<std::int64_t>() <= INT_MAX)
+        return int(v.get<std::int64_t>());
+    if (v.is_number_float() && v.get<double>() == std::trunc(v.get<double>()) && std::abs(v.get<double>()) < 1e9)
+        return int(v.get<double>());
+    return 0;
+}
+
+} // namespace
 
 std::optional<Run> RunLog::fromHostMessage(std::string_view line)
 {
     // Run-log entries ("L") that say no runner was started: the partner did
     // not answer, or the run failed before the start.
-    const Json o = Json::parse(line);
-    if (o["kind"].string() != "L")
+    const auto o = nlohmann::json::parse(line.begin(), line.end(), nullptr, false);
+    if (!o.is_object())
         return std::nullopt;
-    const Json& numbers = o["numbers"];
-    const int first = numbers.size() == 0 ? 0 : numbers.at(0).toInt();
+    const auto kind = o.find("kind");
+    if (kind == o.end() || !kind->is_string() || kind->get_ref<const std::string&>() != "L")
+        return std::nullopt;
+    const auto numbers = o.find("numbers");
+    const std::size_t count = numbers != o.end() && numbers->is_array() ? numbers->size() : 0;
+    const int first = count == 0 ? 0 : messageNumber((*numbers)[0]);
     if (first != 4107 && first != 3281)
         return std::nullopt;
     // args: False, the numbers, "L", id, type, run day, date, time, "90", text
-    const Json& args = o["args"];
-    const std::size_t from = 1 + numbers.size() + 1;
-    auto arg = [&](std::size_t k) { return args.at(from + k)["value"].text(); };
+    const auto args = o.find("args");
+    const std::size_t from = 1 + count + 1;
+    auto arg = [&](std::size_t k) -> std::string {
+        if (args == o.end() || !args->is_array() || from + k >= args->size())
+            return {};
+        const auto& a = (*args)[from + k];
+        const auto value = a.is_object() ? a.find("value") : a.end();
+        return a.is_object() && value != a.end() ? plainText(*value) : std::string();
+    };
     Run e;
     e.source = Run::Source::Host;
     e.result = Run::Result::NotStarted;
     e.event = trimmedEvent(arg(0));
-    e.start = o["at"].string();
-    const auto at = parseStamp(e.start);
-    if (!at)
+    const auto at = o.find("at");
+    e.start = at != o.end() && at->is_string() ? at->get<std::string>() : std::string();
+    const auto stamp = parseStamp(e.start);
+    if (!stamp)
         return std::nullopt;
-    e.startMs = *at;
+    e.startMs = *stamp;
     const std::string text = trimmedText(arg(6));
     e.outcome = std::string(first == 4107 ? "partner did not answer" : "failed before the start") +
                 (text.empty() ? std::string() : ": " + text);
@@ -551,7 +568,7 @@ bool mayNameEvent(std::string_view line, std::string_view event)
 std::optional<std::string_view> quickEvent(std::string_view line)
 {
     // The last record's, should a cut-short one have another glued to it.
-    constexpr std::string_view key = "{\"event\":\"";
+    const std::string_view key = kRecordStart;
     const char* from = line.data();
     const char* end = line.data() + line.size();
     // A flat record has no other brace: then the first key is the one.
@@ -562,7 +579,7 @@ std::optional<std::string_view> quickEvent(std::string_view line)
             break;
         from = static_cast<const char*>(next);
     }
-    auto v = quickString(std::string_view(from, std::size_t(end - from)), "\"event\":\"");
+    auto v = quickString(std::string_view(from, std::size_t(end - from)), kEventText);
     if (!v)
         return std::nullopt;
     while (!v->empty() && v->front() == ' ')
@@ -598,7 +615,7 @@ public:
             m_older = 0;
             return false;
         }
-        if (has(line, "without finishing"))
+        if (has(line, records::kUnfinishedMark))
             return false;
         return ++m_older >= kOlderInARow;
     }
@@ -635,7 +652,7 @@ std::vector<Run> RunLog::read(std::string_view event, int limit) const
     for (const auto& file : openRunFiles()) {
         ReverseLines& lines = *file;
         while (!done && lines.next(line)) {
-            if (threshold() != LLONG_MIN && runsEnd.reached(line, "\"end\":\"", threshold())) {
+            if (threshold() != LLONG_MIN && runsEnd.reached(line, kEndText, threshold())) {
                 done = true;
                 break;
             }

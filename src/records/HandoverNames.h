@@ -1,0 +1,16 @@
+#pragma once
+
+// The environment through which a run hands its runner over: the run driver
+// and qorvhost set these, the runner reads them.
+namespace zul::records {
+
+// The descriptor the runner closes once its script is in memory.
+inline constexpr const char* kHandshakeFdVariable = "ZUL_HANDOVER_FD";
+// The descriptor the runner reads its script from; empty when the driver could not hand one over.
+inline constexpr const char* kScriptFdVariable = "ZUL_SCRIPT_FD";
+// Why the runner gets no script.
+inline constexpr const char* kCheckFailureVariable = "ZUL_CHECK_FAILURE";
+// A pipe to a waiting "qorvhost run --wait", to which the runner writes its exit status.
+inline constexpr const char* kStatusFdVariable = "ZUL_STATUS_FD";
+
+} // namespace zul::records
