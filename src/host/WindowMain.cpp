@@ -61,6 +61,9 @@ std::unique_ptr<QApplication> makeGuiApplication(int& argc, char** argv)
 extern "C" Q_DECL_EXPORT int qorvhost_window_main(int* argc, char** argv, const char* dataFolder,
                                                   const char* pluginPath)
 {
+    // Qt would read qorvhost's own "--plugin FILE" as a plug-in of its own:
+    // it gets the program's name alone (qorvhost has read the rest).
+    *argc = 1;
     const auto app = makeGuiApplication(*argc, argv);
     Host host(QFile::decodeName(dataFolder), std::make_shared<GuiPresenter>());
     host.setPanelMaker([](EventStore& store) { return std::make_shared<EventPanel>(store); });
