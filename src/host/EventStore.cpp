@@ -5,10 +5,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QUuid>
+#include <sqlite3.h>
 
 namespace zul::host {
 
@@ -38,12 +35,61 @@ EventRecord fromEventStruct(const com::IEventStruct& e)
     return r;
 }
 
+namespace {
+
+// As long as Qt's SQLite driver waits for another connection's lock (the
+// Fast Path's database shares the file).
+constexpr int kBusyWaitMs = 5000;
+
+// One prepared statement, finalized when it goes.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql)
+    {
+        if (db)
+            sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return m_stmt != nullptr; }
+    void bind(int at, const QString& text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(m_stmt, at, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    }
+    void bind(int at, int number) { sqlite3_bind_int(m_stmt, at, number); }
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step() { return sqlite3_step(m_stmt); }
+    QString text(int column) const
+    {
+        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
+        return QString::fromUtf8(bytes ? bytes : "", sqlite3_column_bytes(m_stmt, column));
+    }
+    int number(int column) const { return sqlite3_column_int(m_stmt, column); }
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+EventRecord readRecord(const Statement& q)
+{
+    return EventRecord{q.text(0), q.text(1), q.text(2), q.number(3), q.text(4), q.text(5), q.text(6)};
+}
+
+} // namespace
+
 EventStore::~EventStore()
 {
-    if (!m_connection.isEmpty()) {
-        QSqlDatabase::database(m_connection, false).close();
-        QSqlDatabase::removeDatabase(m_connection);
-    }
+    sqlite3_close(m_db);
+}
+
+void EventStore::failed(const QString& context) const
+{
+    const QString said =
+        m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("the events database is not open");
+    m_error = context.isEmpty() ? said : context + QStringLiteral(": ") + said;
 }
 
 bool EventStore::open(const QString& dataFolder)
@@ -63,57 +109,55 @@ bool EventStore::open(const QString& dataFolder)
         }
     }
     QFile::setPermissions(path, ownerOnly);
-    m_connection = QStringLiteral("events-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-    db.setDatabaseName(path);
-    if (!db.open()) {
-        m_error = db.lastError().text();
+    sqlite3_close(m_db);
+    m_db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK) {
+        failed(QStringLiteral("cannot open '%1'").arg(path));
+        sqlite3_close(m_db);
+        m_db = nullptr;
         return false;
     }
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS events (id TEXT PRIMARY KEY, entity TEXT NOT NULL, "
-                               "type TEXT NOT NULL, runday INTEGER NOT NULL, flag1 TEXT NOT NULL, "
-                               "flag2 TEXT NOT NULL, flag4 TEXT NOT NULL)"))) {
-        m_error = QStringLiteral("'%1' is not a usable events database: %2")
-                      .arg(db.databaseName(), q.lastError().text());
+    sqlite3_busy_timeout(m_db, kBusyWaitMs);
+    if (sqlite3_exec(m_db,
+                     "CREATE TABLE IF NOT EXISTS events (id TEXT PRIMARY KEY, entity TEXT NOT NULL, "
+                     "type TEXT NOT NULL, runday INTEGER NOT NULL, flag1 TEXT NOT NULL, "
+                     "flag2 TEXT NOT NULL, flag4 TEXT NOT NULL)",
+                     nullptr, nullptr, nullptr) != SQLITE_OK) {
+        failed(QStringLiteral("'%1' is not a usable events database").arg(path));
+        sqlite3_close(m_db);
+        m_db = nullptr;
         return false;
     }
     return true;
 }
 
-namespace {
-EventRecord readRecord(const QSqlQuery& q)
-{
-    return EventRecord{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(), q.value(3).toInt(),
-                       q.value(4).toString(), q.value(5).toString(), q.value(6).toString()};
-}
-} // namespace
-
 std::vector<EventRecord> EventStore::list() const
 {
     std::vector<EventRecord> out;
-    QSqlQuery q(QSqlDatabase::database(m_connection));
-    if (!q.exec(QStringLiteral("SELECT id, entity, type, runday, flag1, flag2, flag4 FROM events ORDER BY id"))) {
-        m_error = q.lastError().text();
-        return out;
-    }
-    while (q.next())
+    Statement q(m_db, "SELECT id, entity, type, runday, flag1, flag2, flag4 FROM events ORDER BY id");
+    int rc = q.ok() ? q.step() : SQLITE_ERROR;
+    for (; rc == SQLITE_ROW; rc = q.step())
         out.push_back(readRecord(q));
+    if (rc != SQLITE_DONE)
+        failed({});
     return out;
 }
 
 std::optional<EventRecord> EventStore::find(const QString& id) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection));
-    q.prepare(QStringLiteral("SELECT id, entity, type, runday, flag1, flag2, flag4 FROM events WHERE id = ?"));
-    q.addBindValue(id);
-    if (!q.exec()) {
-        m_error = q.lastError().text();
+    Statement q(m_db, "SELECT id, entity, type, runday, flag1, flag2, flag4 FROM events WHERE id = ?");
+    if (!q.ok()) {
+        failed({});
         return std::nullopt;
     }
-    if (!q.next())
-        return std::nullopt;
-    return readRecord(q);
+    q.bind(1, id);
+    const int rc = q.step();
+    if (rc == SQLITE_ROW)
+        return readRecord(q);
+    if (rc != SQLITE_DONE)
+        failed({});
+    return std::nullopt;
 }
 
 bool EventStore::put(const EventRecord& r)
@@ -121,20 +165,26 @@ bool EventStore::put(const EventRecord& r)
     // Ids name the event's script files in the 8-bit code page: two ids that
     // came out the same there would share one script.
     if (fromCodePage(toCodePage(r.id)) != r.id) {
-        m_error = QStringLiteral("the event id '%1' has characters the 8-bit code page (Windows-1252) cannot hold")
-                      .arg(r.id);
+        m_error =
+            QStringLiteral("the event id '%1' has characters the 8-bit code page (Windows-1252) cannot hold").arg(r.id);
         return false;
     }
-    QSqlQuery q(QSqlDatabase::database(m_connection));
-    q.prepare(QStringLiteral("INSERT OR REPLACE INTO events (id, entity, type, runday, flag1, flag2, flag4) "
-                             "VALUES (?, ?, ?, ?, ?, ?, ?)"));
-    // A null QString binds as NULL; the columns hold empty texts instead.
-    const auto text = [](const QString& s) { return QVariant(s.isNull() ? QString(QLatin1String("")) : s); };
-    for (const QVariant& v : {text(r.id), text(r.entity), text(r.type), QVariant(r.runDay), text(r.flag1),
-                              text(r.flag2), text(r.flag4)})
-        q.addBindValue(v);
-    if (!q.exec()) {
-        m_error = q.lastError().text();
+    Statement q(m_db, "INSERT OR REPLACE INTO events (id, entity, type, runday, flag1, flag2, flag4) "
+                      "VALUES (?, ?, ?, ?, ?, ?, ?)");
+    if (!q.ok()) {
+        failed({});
+        return false;
+    }
+    // A null QString binds as an empty text: the columns hold no NULL.
+    q.bind(1, r.id);
+    q.bind(2, r.entity);
+    q.bind(3, r.type);
+    q.bind(4, r.runDay);
+    q.bind(5, r.flag1);
+    q.bind(6, r.flag2);
+    q.bind(7, r.flag4);
+    if (q.step() != SQLITE_DONE) {
+        failed({});
         return false;
     }
     return true;
@@ -142,14 +192,17 @@ bool EventStore::put(const EventRecord& r)
 
 bool EventStore::remove(const QString& id)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection));
-    q.prepare(QStringLiteral("DELETE FROM events WHERE id = ?"));
-    q.addBindValue(id);
-    if (!q.exec()) {
-        m_error = q.lastError().text();
+    Statement q(m_db, "DELETE FROM events WHERE id = ?");
+    if (!q.ok()) {
+        failed({});
         return false;
     }
-    return q.numRowsAffected() > 0;
+    q.bind(1, id);
+    if (q.step() != SQLITE_DONE) {
+        failed({});
+        return false;
+    }
+    return sqlite3_changes(m_db) > 0;
 }
 
 QString EventStore::allocateId() const

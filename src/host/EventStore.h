@@ -6,6 +6,8 @@
 #include <optional>
 #include <vector>
 
+struct sqlite3;
+
 namespace zul::host {
 
 struct EventRecord {
@@ -22,7 +24,9 @@ struct EventRecord {
 com::EventStructPtr toEventStruct(const EventRecord& record);
 EventRecord fromEventStruct(const com::IEventStruct& event);
 
-// The host's schedule: event records in SQLite (host.db in the data folder).
+// The host's schedule: event records in SQLite (host.db in the data folder),
+// through SQLite itself: every run reads one record, and Qt's driver layer
+// would cost a run a plug-in search and another library.
 class EventStore {
 public:
     EventStore() = default;
@@ -41,10 +45,11 @@ public:
     // The next free id: "E" and four digits.
     QString allocateId() const;
 
-    QString connectionName() const { return m_connection; }
-
 private:
-    QString m_connection;
+    // Sets lastError() to what SQLite said, with context before it.
+    void failed(const QString& context) const;
+
+    sqlite3* m_db = nullptr;
     mutable QString m_error;
 };
 

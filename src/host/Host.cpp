@@ -2,7 +2,6 @@
 
 #include "com/Diagnostics.h"
 #include "com/Registry.h"
-#include "host/EventPanel.h"
 #include "host/EventStruct.h"
 #include "host/FileUtility.h"
 #include "host/ZembDB.h"
@@ -58,8 +57,10 @@ void Host::registerComponents()
     com::registerClass(com::kEventStructProgId, [] { return std::make_shared<EventStruct>(); });
     const std::string app = m_appFolder.toStdString();
     com::registerClass(com::kFileUtilityProgId, [app] { return std::make_shared<FileUtility>(app); });
-    EventStore* store = &m_store;
-    com::registerClass(com::kEventPanelProgId, [store] { return std::make_shared<EventPanel>(*store); });
+    if (m_panelMaker) {
+        EventStore* store = &m_store;
+        com::registerClass(com::kEventPanelProgId, [store, maker = m_panelMaker] { return maker(*store); });
+    }
     const QString data = m_dataFolder;
     com::registerClass(com::kDatabaseProgId, [data] { return ZembDB::open(data); });
 }

@@ -5,6 +5,7 @@
 #include "host/MessageService.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 class QObject;
@@ -43,10 +44,16 @@ public:
 
     void registerComponents();
 
+    // The host's event panel is a window: a GUI gives the maker before the
+    // plug-in is loaded; without one, no panel is registered.
+    using PanelMaker = std::function<std::shared_ptr<com::IEventPanel>(EventStore&)>;
+    void setPanelMaker(PanelMaker maker) { m_panelMaker = std::move(maker); }
+
 private:
     QString m_dataFolder;
     std::shared_ptr<MessagePresenter> m_presenter;
     EventStore m_store;
+    PanelMaker m_panelMaker;
     std::unique_ptr<QPluginLoader> m_loader;
     QString m_appFolder;
 };

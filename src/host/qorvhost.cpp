@@ -2,15 +2,14 @@
 // them; a command line for operators and tests. The qorvhost program loads
 // this library for everything it does not answer itself.
 #include "host/CodePage.h"
-#include "host/EventsWindow.h"
-#include "host/GuiPresenter.h"
 #include "host/Host.h"
 #include "host/RunWait.h"
 #include "host/history/Commands.h"
 
 #include "com/Diagnostics.h"
+#include "platform/Library.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -172,46 +171,6 @@ int script(Host& host, const QString& pluginPath, const QStringList& args)
     return 0;
 }
 
-// Qt ends the process with abort() when no platform plugin starts (a display
-// that is set but cannot be reached). While the window's application object
-// is made, that becomes one line and status 2; the messages before it are
-// held back and passed on only if the start succeeds.
-struct HeldMessage {
-    QtMsgType type;
-    QByteArray category;
-    QString text;
-};
-std::vector<HeldMessage> g_held;
-
-void holdStartupMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
-{
-    if (type == QtFatalMsg) {
-        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-        const QByteArray what = platform.isEmpty() ? "the display " + qgetenv("DISPLAY") : "the platform " + platform;
-        std::fprintf(stderr,
-                     "qorvhost: cannot open %s for the events window: set DISPLAY to a running X server (or "
-                     "QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)\n",
-                     what.trimmed().constData());
-        std::fflush(stderr);
-        std::_Exit(2);
-    }
-    g_held.push_back({type, QByteArray(context.category), text});
-}
-
-std::unique_ptr<QCoreApplication> makeGuiApplication(int& argc, char** argv)
-{
-    const QtMessageHandler previous = qInstallMessageHandler(holdStartupMessage);
-    auto app = std::make_unique<QApplication>(argc, argv);
-    qInstallMessageHandler(previous);
-    for (const auto& m : g_held) {
-        const QMessageLogContext context(nullptr, 0, nullptr, m.category.isEmpty() ? nullptr : m.category.constData());
-        if (previous)
-            previous(m.type, context, m.text);
-    }
-    g_held.clear();
-    return app;
-}
-
 // The platform the window would use has nothing to show it on.
 bool noDisplay()
 {
@@ -219,15 +178,17 @@ bool noDisplay()
            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-int runWindow(const QString& dataFolder, const QString& pluginPath)
+// The events window lives in its own library beside this one, so that the
+// commands never load the widgets.
+int runWindow(int& argc, char** argv, const QString& dataFolder, const QString& pluginPath)
 {
-    Host host(dataFolder, std::make_shared<GuiPresenter>());
-    QString error;
-    if (!host.openStore(&error) || !host.loadPlugin(pluginPath, &error))
-        return fail(error);
-    EventsWindow window(host);
-    window.show();
-    return QApplication::exec();
+    static const char anchor = 0;
+    const std::string path = zul::platform::folderOfAddress(&anchor) + "/libqorvhost_window.so";
+    using Main = int (*)(int*, char**, const char*, const char*);
+    const auto main = reinterpret_cast<Main>(zul::platform::loadSymbol(path, "qorvhost_window_main"));
+    if (!main)
+        return fail(QStringLiteral("cannot load the events window's library '%1'").arg(QString::fromStdString(path)));
+    return main(&argc, argv, QFile::encodeName(dataFolder).constData(), QFile::encodeName(pluginPath).constData());
 }
 
 std::vector<std::string> toStd(const QStringList& list)
@@ -282,21 +243,16 @@ extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
         }
     }
 
-    std::unique_ptr<QCoreApplication> app;
-    if (args.isEmpty()) {
-        if (noDisplay())
-            return fail(QStringLiteral("no display for the events window: set DISPLAY (or "
-                                       "QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)"));
-        app = makeGuiApplication(argc, argv);
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    if (args.isEmpty() && noDisplay())
+        return fail(QStringLiteral("no display for the events window: set DISPLAY (or "
+                                   "QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)"));
     if (dataFolder.isNull())
         dataFolder = defaultDataFolder();
     if (pluginPath.isNull())
         pluginPath = defaultPluginPath();
     if (args.isEmpty())
-        return runWindow(dataFolder, pluginPath);
+        return runWindow(argc, argv, dataFolder, pluginPath);
+    const QCoreApplication app(argc, argv);
 
     const QString command = args.takeFirst();
     if (command == QLatin1String("history") || command == QLatin1String("transcript")) {

@@ -13,7 +13,7 @@ inline constexpr const char* kEditorDesignCaption = "File Transfer Protocol - Cl
 // starts from the design settings.
 class Editor {
 public:
-    virtual ~Editor();
+    virtual ~Editor() = default;
     virtual std::string caption() const = 0;
     virtual void setCaption(const std::string& caption) = 0;
     virtual void setScriptText(const std::string& text) = 0;
@@ -34,5 +34,10 @@ void unloadEditor();
 
 // Installs the factory for new instances; an empty one restores the default.
 void setEditorFactory(EditorFactory factory);
+
+// The default: the editor panel form. The plug-in loads the forms from their
+// own library on first use, so that a run never loads the widgets; linked
+// with the forms, it is made in place. Throws when the forms cannot be had.
+std::unique_ptr<Editor> makeFormEditor();
 
 } // namespace zul::plugin

@@ -1,19 +1,19 @@
 #include "plugin/PluginEntry.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 
 #include "com/ModFTP1.h"
 #include "com/ModuleState.h"
 #include "com/Registry.h"
 #include "platform/AppPath.h"
+#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/Library.h"
 #include "platform/Pointer.h"
 #include "platform/Yield.h"
+#include "plugin/FormsLibrary.h"
 #include "plugin/iGamut12.h"
 #include "scripts/FTPCode.h"
-#include "ui/common/CodePage.h"
 
 namespace com = zul::com;
 namespace platform = zul::platform;
@@ -65,7 +65,12 @@ private:
 // Ids and script text are bytes in the 8-bit code page.
 std::string codePage(const QString& s)
 {
-    return zul::ui::toCodePage(s);
+    return platform::codePageFromUtf8(s.toStdString());
+}
+
+QString fromCodePage(const std::string& bytes)
+{
+    return QString::fromStdString(platform::utf8FromCodePage(bytes));
 }
 } // namespace
 
@@ -79,10 +84,10 @@ ZulPluginEntry::ZulPluginEntry()
             QCoreApplication::processEvents();
     });
     // The default pointer is the one without any override cursor left.
+    // Only a GUI application has override cursors.
     platform::setDefaultPointerHook([] {
-        if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-            while (QGuiApplication::overrideCursor())
-                QGuiApplication::restoreOverrideCursor();
+        if (QCoreApplication::instance() && QCoreApplication::instance()->inherits("QGuiApplication"))
+            zul::plugin::restoreDefaultPointer();
     });
 }
 
@@ -114,10 +119,10 @@ QString ZulPluginEntry::importScript(const QString& id, const QByteArray& text)
         } else {
             FTPCode::BuildEventScript(sEventId);
             if (!messages.firstReport().empty())
-                error = zul::ui::fromCodePage(messages.firstReport());
+                error = fromCodePage(messages.firstReport());
         }
     } catch (const std::exception& e) {
-        error = zul::ui::fromCodePage(e.what());
+        error = fromCodePage(e.what());
     }
     FTPCode::DeleteScriptFile(workCopy);
     return error;
@@ -131,6 +136,6 @@ QVariant ZulPluginEntry::showScript(const QString& id)
         return QByteArray(text->data(), static_cast<qsizetype>(text->size()));
     if (messages.firstReport().empty()) // the load ends quietly on anything but a missing file
         return QStringLiteral("cannot read '%1'")
-            .arg(zul::ui::fromCodePage(platform::appPath("\\ZUL\\" + sEventId + "ZUL.zul")));
+            .arg(fromCodePage(platform::appPath("\\ZUL\\" + sEventId + "ZUL.zul")));
     return {};
 }

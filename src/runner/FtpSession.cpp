@@ -115,7 +115,8 @@ void FtpSession::dropHandle()
     }
     curl_slist_free_all(m_quote);
     curl_slist_free_all(m_prequote);
-    m_quote = m_prequote = nullptr;
+    curl_slist_free_all(m_postquote);
+    m_quote = m_prequote = m_postquote = nullptr;
     m_serverInAscii = false;
     m_control = CURL_SOCKET_BAD;
 }
@@ -189,7 +190,8 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
 
     curl_slist_free_all(m_quote);
     curl_slist_free_all(m_prequote);
-    m_quote = m_prequote = nullptr;
+    curl_slist_free_all(m_postquote);
+    m_quote = m_prequote = m_postquote = nullptr;
     std::vector<std::string> all;
     if (m_restorePending) {
         if (!m_cwd.empty() && m_cwd.front() == '/')
@@ -208,6 +210,7 @@ void FtpSession::prepare(const std::string& path, const std::vector<std::string>
         m_prequote = curl_slist_append(m_prequote, q.c_str());
     setopt(c, CURLOPT_QUOTE, m_quote);
     setopt(c, CURLOPT_PREQUOTE, m_prequote);
+    setopt(c, CURLOPT_POSTQUOTE, static_cast<curl_slist*>(nullptr));
     m_lastReplies.clear();
     m_answered.clear();
 }
@@ -531,6 +534,14 @@ Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool a
         setopt(m_curl, CURLOPT_APPEND, 1L);
     if (!m_ascii)
         setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(source.size() - from));
+    // The check's size is asked for on the upload's own exchange, right after
+    // the STOR: a request of its own would cost SIZE and libcurl's REST 0.
+    // '*': a server without SIZE is no failure of the upload.
+    const bool askSize = !m_ascii && !append && m_settings.verify != Settings::Verify::Off;
+    if (askSize) {
+        m_postquote = curl_slist_append(m_postquote, ("*SIZE " + remotePath(remote)).c_str());
+        setopt(m_curl, CURLOPT_POSTQUOTE, m_postquote);
+    }
     m_source = &source;
     m_sourceAscii = m_ascii;
     m_lastWasCr = false;
@@ -539,6 +550,10 @@ Outcome FtpSession::upload(const std::string& remote, SourceFile& source, bool a
     Outcome o = perform((append || from > 0 ? "append " : "put ") + remote);
     m_source = nullptr;
     m_serverInAscii = m_ascii;
+    stats.seen = {};
+    if (askSize)
+        for (const auto& reply : repliesTo("SIZE"))
+            stats.seen.size = announcedSize(reply);
     return uploaded(remote, source, !m_ascii, stats, std::move(o));
 }
 

@@ -93,6 +93,7 @@ private:
     curl_socket_t m_control = CURL_SOCKET_BAD; // the control connection after the last request
     curl_slist* m_quote = nullptr;
     curl_slist* m_prequote = nullptr;
+    curl_slist* m_postquote = nullptr;
 
     Scheme m_scheme = Scheme::Ftp;
     bool m_ascii = false;

@@ -684,7 +684,7 @@ RunResult Runner::put(const std::string& localName, const std::string& remote, b
             return r;
         }
         if (!ascii && !append)
-            if (r = verifyUpload(target, source); !r.ok())
+            if (r = verifyUpload(target, source, stats.seen.size); !r.ok())
                 return r;
         if (target != remote)
             r = moveIntoPlace(target, remote);
@@ -771,13 +771,15 @@ bool Runner::mayContinue(const std::string& remote, const PartFile& part, const 
     return true;
 }
 
-Outcome Runner::verifyUpload(const std::string& remote, SourceFile& source)
+Outcome Runner::verifyUpload(const std::string& remote, SourceFile& source, std::optional<std::int64_t> sizeSeen)
 {
     if (m_settings.verify == Settings::Verify::Off)
         return {};
     ServerFacts there;
-    if (Outcome o = m_session->facts(remote, there, Session::Facts::SizeOnly); !o.ok())
-        return o;
+    there.size = sizeSeen;
+    if (!there.size)
+        if (Outcome o = m_session->facts(remote, there, Session::Facts::SizeOnly); !o.ok())
+            return o;
     if (!there.size) {
         noteOnce("the partner gives no size of an uploaded file: uploads are not checked");
     } else if (*there.size != source.size()) {

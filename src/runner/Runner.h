@@ -109,7 +109,8 @@ private:
     std::string uploadName(const std::string& remote, bool append);
     std::int64_t continueAt(const std::string& target, const SourceFile& source);
     bool mayContinue(const std::string& remote, const PartFile& part, const ServerFacts& before);
-    Outcome verifyUpload(const std::string& remote, SourceFile& source);
+    // sizeSeen: the size the upload's own exchange gave; asked for only when missing.
+    Outcome verifyUpload(const std::string& remote, SourceFile& source, std::optional<std::int64_t> sizeSeen);
     Outcome moveIntoPlace(const std::string& temp, const std::string& remote);
     void removeTemporary(const std::string& temp);
     // A note that a run needs once, however many files it concerns.

@@ -41,6 +41,8 @@ struct TransferStats {
     double seconds = 0;
     // Downloads: the size and time the server gave for the file, and whether the
     // transfer broke off on the way (what arrived may then be continued).
+    // Uploads: the size the server gave right after the upload, when the
+    // session could ask for it in the same exchange.
     ServerFacts seen;
     bool broken = false;
 };

@@ -1,3 +1,4 @@
+#include "host/EventPanel.h"
 #include "host/EventsWindow.h"
 #include "host/HistoryModel.h"
 #include "host/Host.h"
@@ -106,7 +107,9 @@ private slots:
         QDir d(m_dir.path());
         QVERIFY(d.mkpath("app/ZUL") && d.mkpath("app/Junction") && d.mkpath("app/Log"));
         QVERIFY(zul::test::installBuilt("libzul.so", d.filePath("app")));
+        QVERIFY(zul::test::installBuilt("libzul_forms.so", d.filePath("app")));
         m_host = std::make_unique<Host>(d.filePath("data"), std::make_shared<HeadlessPresenter>(false));
+        m_host->setPanelMaker([](EventStore& store) { return std::make_shared<EventPanel>(store); });
         QString error;
         QVERIFY2(m_host->openStore(&error), qPrintable(error));
         QVERIFY2(m_host->loadPlugin(d.filePath("app/libzul.so"), &error), qPrintable(error));
