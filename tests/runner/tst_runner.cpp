@@ -168,17 +168,6 @@ private slots:
         QVERIFY(partFiles(folder(app) + "/local").isEmpty());
     }
 
-    void disabledPutIsSkipped()
-    {
-        TempAppFolder app;
-        QVERIFY(writeBytes(local(app, "empty.txt"), ""));
-        const RunnerRun r = run(app, login() + "****put empty.txt disabled.txt\r\nquit\r\n");
-        QCOMPARE(r.exit, 0);
-        QVERIFY(!QFile::exists(remote("disabled.txt")));
-        QVERIFY(r.transcript.contains("skipped"));
-        QVERIFY2(r.transcript.contains("sent 0 files (0 bytes), received 0 files (0 bytes)"), r.transcript);
-    }
-
     void junctionDelivery_data()
     {
         QTest::addColumn<QByteArray>("record"); // register line options, columns 24 to 31
@@ -304,6 +293,7 @@ private slots:
         row("get without login", "close\r\nopen 127.0.0.1 PORT\r\nget a\r\n", 1, "not logged in", false);
         row("short file without RC", "get short_f.bin\r\n", 6, "after 2 retries", false);
         row("450 once is retried", "get busy1_f.txt\r\n", 0, "retry 1", true);
+        row("a switched-off put is skipped", "****put in.txt never.txt\r\n", 0, "skipped", true);
     }
     void failuresEndTheScript()
     {

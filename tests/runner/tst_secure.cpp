@@ -44,7 +44,7 @@ class SecureTest : public QObject {
     }
     QString knownHosts(const QByteArray& lines) const
     {
-        const QString file = path("known_hosts_" + QString::number(qHash(lines)));
+        QString file = path("known_hosts_" + QString::number(qHash(lines)));
         writeBytes(file, lines);
         return file;
     }
@@ -65,7 +65,7 @@ private slots:
         QVERIFY(TestAccount::own(path("ftp")));
         QVERIFY(TestAccount::own(path("sftp")));
         QVERIFY2(m_certs.make(path("tls"), "IP:127.0.0.1,DNS:localhost", &why), qPrintable(why));
-        if (!m_explicit.start(path("tls"), path("ftp"), m_certs, false))
+        if (!m_explicit.start(path("tls"), path("ftp"), m_certs))
             m_tlsProblem = m_explicit.why();
         if (!m_sshd.start(path("ssh"), path("sftp")))
             m_sshProblem = m_sshd.why();
