@@ -225,7 +225,7 @@ int EventsModel::columnCount(const QModelIndex& parent) const
 
 QString EventsModel::lastRunText(const RunEntry& run)
 {
-    const QString when = shownTime(run.end.isEmpty() ? run.start : run.end);
+    QString when = shownTime(run.end.isEmpty() ? run.start : run.end);
     switch (run.result) {
     case RunEntry::Result::Success:
         return when + QStringLiteral(" ok");
