@@ -16,7 +16,7 @@ class TestPinng : public QObject {
 
     std::unique_ptr<test::TempAppFolder> m_app;
 
-    FakePingState* installFake(const char* built = FAKE_PING_LIB) { return test::installFakePing(m_app->path(), built); }
+    FakePingState* installFake(const char* lib = FAKE_PING_LIB) { return test::installFakePing(m_app->path(), lib); }
 
 private slots:
     void init() { m_app = std::make_unique<test::TempAppFolder>(); }

@@ -87,8 +87,9 @@ private slots:
     void infoPrintsFeatureAndFolder()
     {
         for (const QString& plugin : {m_plugin, QString()}) {
-            const auto r = qorvhost(QStringList{"--data", m_dir.filePath("data")} +
-                                    (plugin.isEmpty() ? QStringList{} : QStringList{"--plugin", plugin}) + QStringList{"info"});
+            const auto r =
+                qorvhost(QStringList{"--data", m_dir.filePath("data")} +
+                         (plugin.isEmpty() ? QStringList{} : QStringList{"--plugin", plugin}) + QStringList{"info"});
             QCOMPARE(r.code, 0);
             QVERIFY2(r.out.contains("AFM") && r.out.contains("<NONE>"), qPrintable(r.out));
             const QString folder = plugin.isEmpty() ? qEnvironmentVariable("ZUL_APP_BUILD_DIR") : m_dir.filePath("app");
@@ -129,11 +130,13 @@ private slots:
         const QString broken = m_dir.filePath("broken");
         QVERIFY(QDir().mkpath(broken));
         QVERIFY(zul::test::writeBytes(broken + "/host.db", QByteArray(4096, 'x')));
-        const QStringList data = args.value(0) == "--data" ? QStringList{} : QStringList{"--data", m_dir.filePath("errors")};
+        const QStringList data =
+            args.value(0) == "--data" ? QStringList{} : QStringList{"--data", m_dir.filePath("errors")};
         const auto r = qorvhost(data + args.replaceInStrings("BROKEN", broken));
         QVERIFY(r.code > 0);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
-        QVERIFY2(r.err.startsWith("usage: ") || (r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1), qPrintable(r.err));
+        QVERIFY2(r.err.startsWith("usage: ") || (r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1),
+                 qPrintable(r.err));
     }
 
     void historyLines()

@@ -149,13 +149,12 @@ private slots:
         QVERIFY(writeBytes(folder(app) + "/local/a.bin", data));
         QVERIFY(writeBytes(folder(app) + "/local/text.txt", "one\r\ntwo\r\n"));
         const QByteArray dir = name.toLatin1();
-        const auto r =
-            run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
-                opening("sftp://", m_sshd.port(), "\"\"") + "mkdir " + dir +
-                    "\r\ncd " + dir + "\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
-                    "rename a.bin b.bin\r\nquote chmod 600 b.bin\r\ncd inner\r\ncdup\r\npwd\r\nls *.bin\r\n"
-                    "mget *.bin\r\nget text.txt\r\ndir\r\n"
-                    "delete text.txt\r\nrmdir inner\r\nquit\r\n");
+        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
+                           opening("sftp://", m_sshd.port(), "\"\"") + "mkdir " + dir + "\r\ncd " + dir +
+                               "\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
+                               "rename a.bin b.bin\r\nquote chmod 600 b.bin\r\ncd inner\r\ncdup\r\npwd\r\nls *.bin\r\n"
+                               "mget *.bin\r\nget text.txt\r\ndir\r\n"
+                               "delete text.txt\r\nrmdir inner\r\nquit\r\n");
         QVERIFY2(r.exit == 0, r.output + r.transcript);
         QCOMPARE(readBytes(path("sftp/" + name + "/b.bin")), data);
         QCOMPARE(readBytes(folder(app) + "/local/b.bin"), data);
