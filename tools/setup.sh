@@ -4,7 +4,7 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 PACKAGES=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev python3-pyftpdlib lftp curl
           fonts-dejavu-core scdoc vsftpd openssh-server openssh-client openssl python3-prometheus-client
-          libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23)
+          libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23 clang-tidy)
 # ProFTPD and Pure-FTPd conflict with vsftpd as packages: the interoperability
 # tests run them from their Debian packages unpacked here (the libraries above are theirs).
 SERVERS_DIR="$ROOT/build/servers"

@@ -33,7 +33,7 @@ PingFunction pingFunction()
 
 } // namespace
 
-bool PingPartner(std::string address)
+bool PingPartner(const std::string& address)
 {
     bool result = false;
     try {

@@ -7,6 +7,6 @@ namespace Pinng {
 
 // True when the partner answers. The address goes to libping32.so as it is;
 // a missing library or function counts as a partner that does not answer.
-bool PingPartner(std::string address);
+bool PingPartner(const std::string& address);
 
 } // namespace Pinng

@@ -32,7 +32,7 @@ std::string FileUtility::GetExtension(std::string& line)
 
 std::string FileUtility::GetTargetFNP(std::string& line)
 {
-    const std::string target = targetName(line);
+    std::string target = targetName(line);
     if (target.empty() || target.front() == '/')
         return target;
     return m_appFolder + "/" + target;

@@ -242,7 +242,7 @@ int EventsModel::columnCount(const QModelIndex& parent) const
 
 QString EventsModel::lastRunText(const Run& run)
 {
-    const QString when = text(history::shownTime(run.end.empty() ? run.start : run.end));
+    QString when = text(history::shownTime(run.end.empty() ? run.start : run.end));
     const QString outcome = text(run.outcome);
     switch (run.result) {
     case Run::Result::Success:

@@ -24,7 +24,7 @@ constexpr const char* kAppLibrary = "libqorvhost_app.so";
 std::string appLibrary()
 {
     const std::string bin = programFolder();
-    const std::string built = bin + "/../zul/" + kAppLibrary;
+    std::string built = bin + "/../zul/" + kAppLibrary;
     struct stat st {};
     if (::stat(built.c_str(), &st) == 0)
         return built;

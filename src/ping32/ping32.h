@@ -1,6 +1,6 @@
 #pragma once
 
-#include <stdint.h>
+#include <stdint.h> /* NOLINT(modernize-deprecated-headers): C callers include this header too */
 
 #ifdef __cplusplus
 extern "C" {

@@ -52,6 +52,7 @@ std::vector<std::string> hookEnvironment(const RunRecord& r)
 std::vector<char*> pointers(std::vector<std::string>& strings)
 {
     std::vector<char*> out;
+    out.reserve(strings.size() + 1);
     for (std::string& s : strings)
         out.push_back(s.data());
     out.push_back(nullptr);

@@ -114,6 +114,7 @@ std::string helpText()
 
 } // namespace
 
+// NOLINTNEXTLINE(bugprone-exception-escape): one that escapes aborts the run; the next run records it unfinished
 int main(int argc, char** argv)
 {
     // Asked by a person: answered before anything is read or written.

@@ -88,7 +88,7 @@ std::string spoolRunLine(const std::string& logFolder, std::string_view line, st
         char name[64];
         std::snprintf(name, sizeof name, "%012lld.%09ld-%d-%d%.*s", static_cast<long long>(now.tv_sec),
                       long(now.tv_nsec), int(::getpid()), attempt, int(kSuffix.size()), kSuffix.data());
-        const std::string path = spoolFolder(logFolder) + "/" + name;
+        std::string path = spoolFolder(logFolder) + "/" + name;
         auto f = platform::openInFolder(dir->get(), name, O_WRONLY | O_CREAT | O_EXCL, 0660, path);
         if (!f && ::faccessat(dir->get(), name, F_OK, AT_SYMLINK_NOFOLLOW) == 0)
             continue; // taken: the next name

@@ -867,7 +867,7 @@ RunResult Runner::deliverMarker(const std::vector<Command>& script, std::size_t 
 std::string Runner::deliverReceived(const std::string& junctionFile, const std::string& target,
                                     const ReceiptOptions& options, const ServerFacts& facts)
 {
-    const std::string err = deliver(junctionFile, target, options, facts);
+    std::string err = deliver(junctionFile, target, options, facts);
     if (err.empty()) {
         if (!options.line.empty())
             m_delivered.push_back(options.line);

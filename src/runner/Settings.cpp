@@ -260,9 +260,9 @@ std::vector<SettingProblem> settingsProblems(const ConfigFile& config)
     };
     std::vector<std::string> keys;
     for (const char* k : kNumberKeys)
-        keys.push_back(k);
+        keys.emplace_back(k);
     for (const auto& w : kWordKeys)
-        keys.push_back(w.key);
+        keys.emplace_back(w.key);
     for (const auto& key : keys)
         if (const char* env = std::getenv(("ZUL_RUNNER_" + key).c_str()))
             check(0, "the environment's ZUL_RUNNER_", key, env);

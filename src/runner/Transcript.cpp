@@ -147,7 +147,7 @@ void ProgressBar::report(std::chrono::steady_clock::time_point now, bool force)
     m_statusSink(m_status);
 }
 
-void ProgressBar::begin(std::string name, std::int64_t total)
+void ProgressBar::begin(const std::string& name, std::int64_t total)
 {
     m_status.file = platform::escapeControls(name, "");
     m_status.done = 0;

@@ -59,7 +59,7 @@ public:
     explicit ProgressBar(bool enabled) : m_enabled(enabled) {}
     // The script line at work, for the status record.
     void command(int line, std::string_view word);
-    void begin(std::string name, std::int64_t total);
+    void begin(const std::string& name, std::int64_t total);
     void update(std::int64_t done, std::int64_t total);
     void end();
     // The size a server announced for the file now received.

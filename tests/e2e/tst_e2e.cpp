@@ -35,7 +35,7 @@ class EndToEndTest : public QObject {
         }
         QVERIFY(TestAccount::own(path("ftp")) && TestAccount::own(path("sftp")));
         QVERIFY2(m_certs.make(path("tls"), "IP:127.0.0.1", &why), qPrintable(why));
-        if (!m_ftps.start(path("tls"), path("ftp"), m_certs, false))
+        if (!m_ftps.start(path("tls"), path("ftp"), m_certs))
             m_tlsProblem = m_ftps.why();
         if (!m_sshd.start(path("ssh"), path("sftp")))
             m_sshProblem = m_sshd.why();
@@ -154,15 +154,6 @@ private slots:
         QVERIFY2(out.contains("ended with exit status " + QByteArray::number(exitStatus)), out.constData());
         QCOMPARE(m_world.runs().size(), before + 1); // its record is written before it ends
         QCOMPARE(m_world.runs().last().value("exit").toInt(-1), exitStatus);
-    }
-
-    void silentPartnerStartsNothing()
-    {
-        QVERIFY(m_world.defineEvent("E0002", "open no-such-host.invalid\r\nuser ops x\r\nquit\r\n"));
-        QCOMPARE(m_world.qorvhost({"run", "E0002"}), 1);
-        QByteArray log;
-        m_world.qorvhost({"log"}, &log);
-        QVERIFY2(log.contains("E0002 [4107,4121,4122]"), log.constData());
     }
 };
 

@@ -79,7 +79,7 @@ class SharedFoldersTest : public QObject {
     // A script of alice's, owner-only, outside the shared folders.
     QString aliceScript(const QString& name, const QByteArray& body) const
     {
-        const QString file = path("scripts/" + name);
+        QString file = path("scripts/" + name);
         writeBytes(file, "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser ops Secr3t-pw\r\n" + body +
                              "quit\r\n");
         ::chown(file.toLocal8Bit().constData(), uidOf(kAlice), m_gid);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "FakePing.h"
 #include "platform/Clock.h"
+#include "platform/Library.h"
 
 #include <QFile>
 #include <QString>
@@ -36,6 +38,16 @@ inline bool installFile(const QString& from, const std::string& to, bool executa
     if (executable)
         QFile::setPermissions(target, QFile::permissions(target) | QFileDevice::ExeOwner | QFileDevice::ExeUser);
     return true;
+}
+
+// Installs a stand-in ping library (FakePing.c) as the folder's libping32.so; its state, or null.
+inline FakePingState* installFakePing(const std::string& appFolder, const char* built = FAKE_PING_LIB)
+{
+    const std::string lib = appFolder + "/libping32.so";
+    if (!installFile(QString::fromUtf8(built), lib))
+        return nullptr;
+    auto stateOf = reinterpret_cast<FakePingStateFunction>(platform::loadSymbol(lib, "fake_ping_state"));
+    return stateOf ? stateOf() : nullptr;
 }
 
 // The build's libping32.so; the folder comes from the test environment, or

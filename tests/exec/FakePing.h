@@ -1,5 +1,7 @@
 #pragma once
 
+/* Shared with FakePing.c: C, so stdint.h, typedef and (void). */
+/* NOLINTBEGIN(modernize-deprecated-headers,modernize-use-using,modernize-redundant-void-arg) */
 #include <stdint.h>
 
 /* What the stand-in libping32.so saw in its latest call, and what it answers. */
@@ -16,3 +18,4 @@ typedef struct FakePingState* (*FakePingStateFunction)(void);
 #ifdef __cplusplus
 }
 #endif
+/* NOLINTEND(modernize-deprecated-headers,modernize-use-using,modernize-redundant-void-arg) */

@@ -16,14 +16,7 @@ class TestPinng : public QObject {
 
     std::unique_ptr<test::TempAppFolder> m_app;
 
-    FakePingState* installFake(const char* built = FAKE_PING_LIB)
-    {
-        const std::string lib = m_app->file("libping32.so");
-        if (!test::installFile(QString::fromUtf8(built), lib))
-            return nullptr;
-        auto stateOf = reinterpret_cast<FakePingStateFunction>(platform::loadSymbol(lib, "fake_ping_state"));
-        return stateOf ? stateOf() : nullptr;
-    }
+    FakePingState* installFake(const char* lib = FAKE_PING_LIB) { return test::installFakePing(m_app->path(), lib); }
 
 private slots:
     void init() { m_app = std::make_unique<test::TempAppFolder>(); }

@@ -51,14 +51,7 @@ class TestRunDriver : public QObject {
     const std::vector<com::Args>& messages() const { return m_core.fakes->messages->calls; }
     std::string runner() const { return m_core.app->file("VelundZUL") + " true|"; }
     std::string runnerCopy() const { return m_core.app->file("ZUL/tZULexe.zul"); }
-    FakePingState* useFakePing()
-    {
-        const std::string lib = m_core.app->file("libping32.so");
-        if (!test::installFile(QStringLiteral(FAKE_PING_LIB), lib))
-            return nullptr;
-        auto stateOf = reinterpret_cast<FakePingStateFunction>(platform::loadSymbol(lib, "fake_ping_state"));
-        return stateOf ? stateOf() : nullptr;
-    }
+    FakePingState* useFakePing() { return test::installFakePing(m_core.app->path()); }
 
 private slots:
     void init()

@@ -82,6 +82,10 @@ private slots:
         row("mistyped command after open", "open h\ngett a.txt\npw\n", {"2 error bare-user"});
         row("command after a login without a password stays a command (netrc)",
             "open h\nuser ops\n\nget in.txt /tmp/in.txt\nquit\n", {});
+        // Lines that the runner reads as a user name or a password are never commands.
+        row("password on the next line", "open h\nuser bob\n\ngett\nls\n", {});
+        row("name and password after open", "open h\nbob\nput-it\nls\n", {});
+        row("password with a star", "open h\nuser bob\n*x\nls\n", {});
         row("an earlier line holds open", "lcd /data/reopen\nopen h\nuser a b\n", {"1 warning partner-address"});
         row("open in capitals after another line", "lcd /data\nOPEN h\nuser a b\n", {"1 warning partner-address"});
         row("open in capitals read from the fifth character", "OPEN h 2121\nuser a b\n", {});
@@ -101,7 +105,6 @@ private slots:
             QCOMPARE(shortForm(lint(crlf(script).toStdString())), found);
     }
 
-    // Lines that the runner reads as a user name or a password are never commands.
     // Warnings where a partner's upload settings cannot apply; only hosts "mvs" and "h" have them.
     void uploadSettings_data()
     {
@@ -126,19 +129,6 @@ private slots:
             return LintOptions::Uploads{host == "mvs", host == "h"};
         };
         QCOMPARE(shortForm(lint(script.toStdString(), options)), found);
-    }
-
-    void loginLines_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::newRow("password on the next line") << QByteArray("open h\nuser bob\n\ngett\nls\n");
-        QTest::newRow("name and password after open") << QByteArray("open h\nbob\nput-it\nls\n");
-        QTest::newRow("password with a star") << QByteArray("open h\nuser bob\n*x\nls\n");
-    }
-    void loginLines()
-    {
-        QFETCH(QByteArray, script);
-        QCOMPARE(shortForm(lint(script.toStdString())), QStringList{});
     }
 
     // Findings end up in CI logs: none repeats a password, wherever it stands.

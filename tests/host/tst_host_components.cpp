@@ -170,18 +170,6 @@ private slots:
         QVERIFY(!store.remove("E0001"));
         QVERIFY(!store.find("E0001"));
     }
-
-    void unreadableDatabaseIsAnError()
-    {
-        QTemporaryDir dir;
-        QFile junk(dir.filePath("host.db"));
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write(QByteArray(4096, 'x'));
-        junk.close();
-        EventStore store;
-        QVERIFY(!store.open(dir.path()));
-        QVERIFY(!store.lastError().isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(HostComponentsTest)

@@ -85,19 +85,18 @@ private slots:
         QVERIFY(QFile::copy(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/libzul.so", m_plugin));
     }
 
+    // The plug-in given, or the one built beside qorvhost.
     void infoPrintsFeatureAndFolder()
     {
-        const auto r = qorvhost({"--data", m_dir.filePath("data"), "--plugin", m_plugin, "info"});
-        QCOMPARE(r.code, 0);
-        QVERIFY2(r.out.contains("AFM") && r.out.contains("<NONE>"), qPrintable(r.out));
-        QVERIFY2(r.out.contains(QDir(m_dir.filePath("app")).canonicalPath()), qPrintable(r.out));
-    }
-
-    void defaultPluginIsTheBuiltOne()
-    {
-        const auto r = qorvhost({"--data", m_dir.filePath("data"), "info"});
-        QCOMPARE(r.code, 0);
-        QVERIFY2(r.out.contains(QDir(qEnvironmentVariable("ZUL_APP_BUILD_DIR")).canonicalPath()), qPrintable(r.out));
+        for (const QString& plugin : {m_plugin, QString()}) {
+            const auto r =
+                qorvhost(QStringList{"--data", m_dir.filePath("data")} +
+                         (plugin.isEmpty() ? QStringList{} : QStringList{"--plugin", plugin}) + QStringList{"info"});
+            QCOMPARE(r.code, 0);
+            QVERIFY2(r.out.contains("AFM") && r.out.contains("<NONE>"), qPrintable(r.out));
+            const QString folder = plugin.isEmpty() ? qEnvironmentVariable("ZUL_APP_BUILD_DIR") : m_dir.filePath("app");
+            QVERIFY2(r.out.contains(QDir(folder).canonicalPath()), qPrintable(r.out));
+        }
     }
 
     void eventsRoundTrip()
@@ -124,14 +123,22 @@ private slots:
         QTest::newRow("bad run day") << QStringList{"event", "put", "E0002", "--runday", "40000"} << "16-bit";
         QTest::newRow("bad flag") << QStringList{"event", "put", "E0002", "--flag1", "2"} << "must be 0 or 1";
         QTest::newRow("unknown command") << QStringList{"fly"} << "unknown command";
+        QTest::newRow("unreadable database") << QStringList{"--data", "BROKEN", "event", "list"} << "qorvhost: ";
     }
     void errorsAreOneClearLine()
     {
         QFETCH(QStringList, args);
         QFETCH(QString, says);
-        const auto r = qorvhost(QStringList{"--data", m_dir.filePath("errors")} + args);
+        const QString broken = m_dir.filePath("broken");
+        QVERIFY(QDir().mkpath(broken));
+        QVERIFY(zul::test::writeBytes(broken + "/host.db", QByteArray(4096, 'x')));
+        const QStringList data =
+            args.value(0) == "--data" ? QStringList{} : QStringList{"--data", m_dir.filePath("errors")};
+        const auto r = qorvhost(data + args.replaceInStrings("BROKEN", broken));
         QVERIFY(r.code > 0);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
+        QVERIFY2(r.err.startsWith("usage: ") || (r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1),
+                 qPrintable(r.err));
     }
 
     void historyLines()
@@ -194,6 +201,8 @@ private slots:
         QTest::newRow("another event's latest")
             << QStringList{"E0002"} << 0 << "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n"
             << "";
+        QTest::newRow("past the retention period") << QStringList{"E0001", "3"} << 1 << ""
+                                                   << "the run of 2026-12-03 02:00:00 is gone";
         QTest::newRow("past the oldest") << QStringList{"E0001", "4"} << 1 << ""
                                          << "has 3 runs, not 4";
         QTest::newRow("an event without runs") << QStringList{"E0009"} << 1 << ""
@@ -210,21 +219,13 @@ private slots:
         QFETCH(QString, out);
         QFETCH(QString, says);
         writeHistory();
+        if (QByteArray(QTest::currentDataTag()) == "past the retention period")
+            QVERIFY(QFile::remove(m_dir.filePath("historyapp/Log/E0001_20261203-020000_11.log")));
         const auto r = qorvhost(
             QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript"} + args);
         QCOMPARE(r.code, code);
         QCOMPARE(r.out, out);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
-    }
-
-    void transcriptPastRetention()
-    {
-        writeHistory();
-        QVERIFY(QFile::remove(m_dir.filePath("historyapp/Log/E0001_20261203-020000_11.log")));
-        const auto r =
-            qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript", "E0001", "3"});
-        QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains("is gone") && r.err.contains("E0001_20261203-020000_11.log"), qPrintable(r.err));
     }
 
     // Records and names in the Log folder are written by every member of the
@@ -536,6 +537,68 @@ private slots:
         QVERIFY2(!r.out.contains("3281"), qPrintable(r.out));
     }
 
+    // "script import" stores GET lines with their Junction names and markers;
+    // "script show" gives them back as they were written.
+    void scriptImportThenShow()
+    {
+        const QString data = m_dir.filePath("scripts");
+        QCOMPARE(qorvhost({"--data", data, "event", "put", "E0001"}).code, 0);
+        const QByteArray script = "open 127.0.0.1\r\nuser bob secret\r\nGET a.txt /in/a.txt\r\n"
+                                  "put /out/p.txt p.txt\n  get   b.csv /in/b.csv\r\nbye\r\n";
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("s.zul"), script));
+        const QStringList base{"--data", data, "--plugin", m_plugin, "script"};
+        const auto imported = qorvhost(base + QStringList{"import", "E0001", m_dir.filePath("s.zul")});
+        QVERIFY2(imported.code == 0, qPrintable(imported.err));
+        const QString app = QDir(m_dir.filePath("app")).canonicalPath();
+        const QByteArray j = app.toUtf8() + "/Junction/";
+        QCOMPARE(zul::test::readBytes(app + "/ZUL/E0001ZUL.zul"),
+                 "open 127.0.0.1\r\nuser bob secret\r\nGET a.txt " + j +
+                     "E000101.txt\r\n**E000101=&/in/a.txt&\r\nput /out/p.txt p.txt\r\nget " + j +
+                     "E000102.csv\r\n**E000102=&/in/b.csv&\r\nbye\r\n\r\n");
+        QVERIFY(!QFile::exists(app + "/ZUL/ZULTMP.zul"));
+        const auto shown = qorvhost(base + QStringList{"show", "E0001"});
+        QCOMPARE(shown.code, 0);
+        // The indented get lost its remote name when it was saved.
+        QCOMPARE(shown.out, "open 127.0.0.1\r\nuser bob secret\r\nGET a.txt /in/a.txt\r\nput /out/p.txt p.txt\r\nget " +
+                                QString::fromUtf8(j) + "E000102.csv /in/b.csv\r\nbye\r\n");
+
+        // A work copy on disk is an editor's unsaved text: an import leaves it and the script alone.
+        const QByteArray saved = zul::test::readBytes(app + "/ZUL/E0001ZUL.zul");
+        QVERIFY(zul::test::writeBytes(app + "/ZUL/ZULTMP.zul", "unsaved\r\n"));
+        const auto refused = qorvhost(base + QStringList{"import", "E0001", m_dir.filePath("s.zul")});
+        QCOMPARE(refused.code, 1);
+        QVERIFY2(refused.err.contains("work copy"), qPrintable(refused.err));
+        QCOMPARE(zul::test::readBytes(app + "/ZUL/ZULTMP.zul"), QByteArray("unsaved\r\n"));
+        QCOMPARE(zul::test::readBytes(app + "/ZUL/E0001ZUL.zul"), saved);
+        QVERIFY(QFile::remove(app + "/ZUL/ZULTMP.zul"));
+    }
+
+    void scriptFailuresSayWhyAndLeaveNoWorkCopy_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("unknown event") << QStringList{"import", "E0404", "s.zul"} << 2 << "unknown event 'E0404'";
+        QTest::newRow("missing file") << QStringList{"import", "E0001", "none.zul"} << 2 << "cannot read";
+        QTest::newRow("id with a path") << QStringList{"show", "../E0001"} << 2 << "path separator";
+        QTest::newRow("missing script") << QStringList{"show", "E0404"} << 1 << "E0404ZUL.zul' not found.";
+        QTest::newRow("bad subcommand") << QStringList{"copy", "E0001"} << 2 << "unknown script command";
+    }
+    void scriptFailuresSayWhyAndLeaveNoWorkCopy()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const QString data = m_dir.filePath("scripts");
+        QCOMPARE(qorvhost({"--data", data, "event", "put", "E0001"}).code, 0);
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("s.zul"), "user bob\r\n"));
+        const auto r = qorvhost(QStringList{"--data", data, "--plugin", m_plugin, "script"} + args);
+        QCOMPARE(r.code, code);
+        QVERIFY2(r.err.contains(says), qPrintable(r.err));
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
+    }
+
     // What a partner sent reaches the terminal escaped: no control byte but tab
     // and newline, no C1 control, nothing that is not UTF-8.
     void hostileTextIsEscaped()
@@ -577,19 +640,6 @@ private slots:
             if (args[0] == "history" && args.size() < 2) // a tab from the partner is no field of its own
                 QCOMPARE(out.trimmed().split('\t').size(), 7);
         }
-    }
-
-    void unreadableDatabase()
-    {
-        const QString data = m_dir.filePath("broken");
-        QDir().mkpath(data);
-        QFile junk(data + "/host.db");
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write(QByteArray(4096, 'x'));
-        junk.close();
-        const auto r = qorvhost({"--data", data, "event", "list"});
-        QVERIFY(r.code > 0);
-        QVERIFY2(r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1, qPrintable(r.err));
     }
 
     // Every exit status, and the run that has none, is spelled from one table

@@ -254,16 +254,6 @@ private slots:
         QVERIFY(!writerGotIt);
     }
 
-    void forceDeleteTakesReadOnlyAndIgnoresMissing()
-    {
-        const auto p = path("ro.zul");
-        QVERIFY(writeFile(p, "x"));
-        ::chmod(p.c_str(), 0444);
-        QVERIFY(forceDelete(p));
-        QVERIFY(!fileExists(p));
-        QVERIFY(forceDelete(p));
-    }
-
     void existingFileLengthAsFileExistsSays()
     {
         const auto p = path("len.zul");

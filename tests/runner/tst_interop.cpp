@@ -243,6 +243,8 @@ private slots:
         QCOMPARE(readBytes(local + "/text-back.txt"), text);
         if (scheme != "ftp://" && scheme != "sftp://")
             QVERIFY2(!out.tls.startsWith('-'), r.transcript);
+        if (scheme == "ftpes://") // the data connections are protected too
+            QVERIFY2(r.transcript.contains("> AUTH TLS") && r.transcript.contains("> PROT P"), r.transcript);
         out.result = "pass";
     }
 };

@@ -168,17 +168,6 @@ private slots:
         QVERIFY(partFiles(folder(app) + "/local").isEmpty());
     }
 
-    void disabledPutIsSkipped()
-    {
-        TempAppFolder app;
-        QVERIFY(writeBytes(local(app, "empty.txt"), ""));
-        const RunnerRun r = run(app, login() + "****put empty.txt disabled.txt\r\nquit\r\n");
-        QCOMPARE(r.exit, 0);
-        QVERIFY(!QFile::exists(remote("disabled.txt")));
-        QVERIFY(r.transcript.contains("skipped"));
-        QVERIFY2(r.transcript.contains("sent 0 files (0 bytes), received 0 files (0 bytes)"), r.transcript);
-    }
-
     void junctionDelivery_data()
     {
         QTest::addColumn<QByteArray>("record"); // register line options, columns 24 to 31
@@ -304,6 +293,7 @@ private slots:
         row("get without login", "close\r\nopen 127.0.0.1 PORT\r\nget a\r\n", 1, "not logged in", false);
         row("short file without RC", "get short_f.bin\r\n", 6, "after 2 retries", false);
         row("450 once is retried", "get busy1_f.txt\r\n", 0, "retry 1", true);
+        row("a switched-off put is skipped", "****put in.txt never.txt\r\n", 0, "skipped", true);
     }
     void failuresEndTheScript()
     {
@@ -313,6 +303,7 @@ private slots:
         QFETCH(bool, restRuns);
         TempAppFolder app;
         QVERIFY(writeBytes(local(app, "in.txt"), "data"));
+        QVERIFY(writeBytes(local(app, "short_f.bin"), "earlier")); // a file that never comes whole replaces nothing
         QVERIFY(writeBytes(remote("short_f.bin"), someBytes(10000, 1)));
         QVERIFY(writeBytes(remote("busy1_f.txt"), "busy"));
         script.replace("PORT", QByteArray::number(m_server.port()));
@@ -326,6 +317,8 @@ private slots:
         QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exitStatus)));
         QCOMPARE(QFile::exists(remote("after.txt")), restRuns); // nothing runs after a failure
         QVERIFY(!QFile::exists(remote("never.txt")));           // a bad script sends nothing
+        QCOMPARE(readBytes(local(app, "short_f.bin")), QByteArray("earlier"));
+        QVERIFY(partFiles(local(app, "")).isEmpty());
         if (exitStatus == 4)
             QVERIFY(r.transcript.contains("> QUIT"));
     }
@@ -343,18 +336,6 @@ private slots:
         // the new connection got the folder and the SITE command again
         QCOMPARE(r.transcript.count("> CWD /sub"), 2);
         QCOMPARE(r.transcript.count("> SITE HELP"), 2);
-    }
-
-    // A retry that succeeds is the test above; here the file never comes whole.
-    void interruptedDownloadLeavesNoPartialTarget()
-    {
-        TempAppFolder app;
-        QVERIFY(writeBytes(local(app, "cut.bin"), "earlier"));
-        QVERIFY(writeBytes(remote("short_cut2.bin"), someBytes(400000, 6)));
-        const RunnerRun r = run(app, login() + "get short_cut2.bin cut.bin\r\n");
-        QCOMPARE(r.exit, 6);
-        QCOMPARE(readBytes(local(app, "cut.bin")), QByteArray("earlier"));
-        QVERIFY(partFiles(local(app, "")).isEmpty());
     }
 
     void passwordsNeverWritten_data()

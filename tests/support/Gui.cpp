@@ -24,7 +24,7 @@ Answer popupMenu(std::function<void(QMenu*)> act)
                 auto* m = qobject_cast<QMenu*>(QApplication::activePopupWidget());
                 return m && m->isVisible() ? m : nullptr;
             },
-            [act](QWidget* w) { act(static_cast<QMenu*>(w)); }};
+            [act = std::move(act)](QWidget* w) { act(static_cast<QMenu*>(w)); }};
 }
 
 namespace {

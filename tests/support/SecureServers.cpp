@@ -244,24 +244,10 @@ bool VsftpdServer::startPackaged(const QString& folder, const QString& root, con
     });
 }
 
-bool VsftpdServer::start(const QString& folder, const QString& root, const TestCertificates& certs, bool implicit)
+bool VsftpdServer::start(const QString& folder, const QString& root, const TestCertificates& certs)
 {
-    const QString conf = folder + (implicit ? "/implicit.conf" : "/explicit.conf");
-    return launchWith(conf, [&](int port) {
-        return QStringLiteral("listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n"
-                                               "listen_port=%1\nbackground=NO\nanonymous_enable=NO\n"
-                                               "local_enable=YES\nwrite_enable=YES\nlocal_umask=022\n"
-                                               "local_root=%2\npasv_enable=YES\npasv_address=127.0.0.1\n"
-                                               "ssl_enable=YES\nrsa_cert_file=%3\nrsa_private_key_file=%4\n"
-                                               "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
-                                               "ssl_ciphers=HIGH\nimplicit_ssl=%5\n"
-                                               "seccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
-                                               "pam_service_name=vsftpd\nxferlog_enable=YES\n"
-                                               "vsftpd_log_file=%6\nlog_ftp_protocol=YES\n")
-                                    .arg(port)
-            .arg(root, certs.certPem, certs.keyPem, implicit ? "YES" : "NO", m_log)
-            .toLatin1();
-    });
+    return startPackaged(folder, root, &certs, false,
+                         {{"force_local_logins_ssl", "YES"}, {"force_local_data_ssl", "YES"}, {"ssl_ciphers", "HIGH"}});
 }
 
 bool SshdServer::start(const QString& folder, const QString& root)

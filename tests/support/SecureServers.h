@@ -55,10 +55,11 @@ protected:
     QString m_why;
 };
 
-// vsftpd with TLS required for login and data: explicit (AUTH TLS) or implicit.
+// vsftpd with TLS required for login and data.
 class VsftpdServer : public ServerProcess {
 public:
-    bool start(const QString& folder, const QString& root, const TestCertificates& certs, bool implicit);
+    // As packaged, with explicit TLS (AUTH TLS) and the cipher list HIGH.
+    bool start(const QString& folder, const QString& root, const TestCertificates& certs);
     // As Debian packages it (/etc/vsftpd.conf's settings; its own cipher list,
     // require_ssl_reuse and forced TLS once TLS is on), plus what a test needs:
     // loopback, a port, uploads, a root. No certificates: TLS off, as packaged.

@@ -249,9 +249,9 @@ std::string defaultPluginPath()
 {
     // The build tree keeps the application folder beside bin/; an install may put it elsewhere under the prefix.
     const std::string bin = programFolder();
-    const std::string built = joinPath(bin, "../zul/libzul.so");
+    std::string built = joinPath(bin, "../zul/libzul.so");
 #ifdef ZUL_INSTALL_APP_DIR
-    const std::string installed = joinPath(bin, "../" ZUL_INSTALL_APP_DIR "/libzul.so");
+    std::string installed = joinPath(bin, "../" ZUL_INSTALL_APP_DIR "/libzul.so");
     if (!exists(built) && exists(installed))
         return installed;
 #endif
@@ -260,7 +260,7 @@ std::string defaultPluginPath()
 
 std::string defaultDataFolder()
 {
-    const std::string data = env("QORVHOST_DATA");
+    std::string data = env("QORVHOST_DATA");
     if (!data.empty())
         return data;
     std::string home = env("HOME");

@@ -44,6 +44,7 @@ bool systemdRuns()
 int runProgram(const std::vector<std::string>& args, bool outputToStderr = false)
 {
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -306,7 +307,7 @@ std::optional<std::string> cronFields(const std::string& when, std::string* why)
         return no("cron has no years: the date must begin with *");
     auto t = split(time, ':');
     if (t.size() == 2)
-        t.push_back("00");
+        t.emplace_back("00");
     if (t.size() != 3)
         return no("the time '" + time + "' is not HOUR:MINUTE[:SECOND]");
     if (t[2] != "00" && t[2] != "0")

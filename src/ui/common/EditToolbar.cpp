@@ -6,7 +6,7 @@
 
 namespace zul::ui {
 
-QToolBar* makeEditToolbar(QWidget* owner, QList<QAction*>& buttons, std::function<void(int)> onClick)
+QToolBar* makeEditToolbar(QWidget* owner, QList<QAction*>& buttons, const std::function<void(int)>& onClick)
 {
     auto* toolbar = new QToolBar(owner);
     toolbar->setObjectName("Toolbar1");
