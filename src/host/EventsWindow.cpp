@@ -183,6 +183,7 @@ void EventsWindow::refresh()
     const QString keep = selectedId();
     auto events = m_host.store().list();
     std::vector<std::string> ids;
+    ids.reserve(events.size());
     for (const auto& r : events)
         ids.push_back(r.id.toStdString());
     m_running = m_host.pluginApplicationFolder().isEmpty() ? std::vector<records::RunningRun>()
