@@ -115,16 +115,13 @@ private slots:
         QVERIFY2(m_host->loadPlugin(d.filePath("app/libzul.so"), &error), qPrintable(error));
 
         EventRecord r;
-        r.id = "E0001";
-        r.entity = "PAYROLL";
-        r.runDay = 1;
-        r.flag2 = "1";
+        r.id = "E0001", r.entity = "PAYROLL", r.runDay = 1, r.flag2 = "1";
         QVERIFY(m_host->store().put(r));
-        QFile runs(d.filePath("app/Log/runs.jsonl"));
-        QVERIFY(runs.open(QIODevice::WriteOnly));
-        runs.write(zul::test::runRecordLine("E0001", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 0, "success") +
-                   zul::test::runRecordLine("E0009", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 3,
-                                            "login refused: 530 Login incorrect."));
+        QVERIFY(zul::test::writeBytes(
+            d.filePath("app/Log/runs.jsonl"),
+            zul::test::runRecordLine("E0001", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 0, "success") +
+                zul::test::runRecordLine("E0009", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 3,
+                                         "login refused: 530 Login incorrect.")));
     }
 
     void cleanup() { QVERIFY(zul::test::noWindowLeftOpen()); }
@@ -150,10 +147,7 @@ private slots:
         QDir d(m_dir.path());
         QVERIFY(zul::test::installBuilt("libping32.so", d.filePath("app")));
         QVERIFY(zul::test::installRecordingRunner(d.filePath("app")));
-        QFile script(d.filePath("app/ZUL/E0001ZUL.zul"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("open 127.0.0.1\r\nuser a b\r\nquit\r\n");
-        script.close();
+        QVERIFY(zul::test::writeBytes(d.filePath("app/ZUL/E0001ZUL.zul"), "open 127.0.0.1\r\nuser a b\r\nquit\r\n"));
         EventsWindow window(*m_host);
         window.show();
         window.grid()->selectRow(0);
@@ -323,16 +317,9 @@ private slots:
             m_host->registerComponents();
         });
         zul::records::RunStatus s;
-        s.pid = ::getpid();
-        s.event = "E0001";
-        s.start = "2026-12-05T01:00:00.000+0000";
-        s.startMs = 1796432400000;
-        s.line = 4;
-        s.command = "get";
-        s.file = "payroll.dat";
-        s.done = 1'200'000'000;
-        s.total = 4'000'000'000;
-        s.rate = 38'000'000;
+        s.pid = ::getpid(), s.event = "E0001", s.start = "2026-12-05T01:00:00.000+0000", s.startMs = 1796432400000;
+        s.line = 4, s.command = "get", s.file = "payroll.dat";
+        s.done = 1'200'000'000, s.total = 4'000'000'000, s.rate = 38'000'000;
         QVERIFY(zul::test::writeBytes(stem + ".status", QByteArray::fromStdString(zul::records::statusText(s))));
         QVERIFY(QFile::setPermissions(stem + ".status", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
 
@@ -428,9 +415,7 @@ private slots:
         QFETCH(int, source);
         QFETCH(QString, says);
         Run run;
-        run.event = "E0001";
-        run.start = "2026-12-01T02:00:00";
-        run.source = Run::Source(source);
+        run.event = "E0001", run.start = "2026-12-01T02:00:00", run.source = Run::Source(source);
         run.transcript = "/gone/E0001_20261201-020000_1.log";
         TranscriptViewer viewer(run, QString());
         QVERIFY(viewer.text()->toPlainText().contains(says));

@@ -24,17 +24,30 @@ class QorvhostTest : public QObject {
         int code;
         QString out, err;
     };
-    Run qorvhost(const QStringList& args, const QString& cwd = {})
+    static QProcessEnvironment sys() { return QProcessEnvironment::systemEnvironment(); }
+    Run qorvhost(const QStringList& args, const QProcessEnvironment& env = sys())
     {
-        return start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", args, QProcessEnvironment::systemEnvironment(),
-                     cwd);
+        return start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", args, env);
+    }
+    // qorvhost on the history that writeHistory() wrote.
+    Run history(const QStringList& args, const QProcessEnvironment& env = sys())
+    {
+        return qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args, env);
+    }
+    // A copy of the plug-in in a folder of its own, with a Log folder beside it.
+    QString pluginIn(const QString& folder)
+    {
+        const QString plugin = m_dir.filePath(folder + "/libzul.so");
+        if (QDir().mkpath(m_dir.filePath(folder + "/Log")) && !QFile::exists(plugin))
+            QFile::copy(m_plugin, plugin);
+        return plugin;
     }
     // A crash (a signal) gives the code -2.
-    Run start(const QString& program, const QStringList& args, const QProcessEnvironment& env, const QString& cwd = {})
+    Run start(const QString& program, const QStringList& args, const QProcessEnvironment& env)
     {
         QProcess p;
         p.setProcessEnvironment(env);
-        p.setWorkingDirectory(cwd.isEmpty() ? m_dir.path() : cwd);
+        p.setWorkingDirectory(m_dir.path());
         p.start(program, args);
         if (!p.waitForFinished(120000))
             return {-1, {}, "did not finish"};
@@ -46,23 +59,18 @@ class QorvhostTest : public QObject {
     // partner that did not answer) and one of E0002.
     void writeHistory()
     {
+        m_historyPlugin = pluginIn("historyapp");
         const QString log = m_dir.filePath("historyapp/Log");
-        QVERIFY(QDir().mkpath(log));
-        m_historyPlugin = m_dir.filePath("historyapp/libzul.so");
-        if (!QFile::exists(m_historyPlugin))
-            QVERIFY(QFile::copy(m_plugin, m_historyPlugin));
-        QFile runs(log + "/runs.jsonl");
-        QVERIFY(runs.open(QIODevice::WriteOnly));
+        QByteArray runs;
         auto record = [&](const char* event, const char* start, const char* end, int exit, const char* outcome,
                           const char* transcript) {
             zul::runner::RunRecord r;
             r.event = event, r.start = start, r.end = end, r.exitStatus = exit, r.outcome = outcome;
             r.filesUp = 1, r.bytesUp = 2048;
             r.transcript = (log + "/" + transcript).toStdString();
-            runs.write(zul::test::runRecordLine(r));
-            QFile t(log + "/" + transcript);
-            QVERIFY(t.open(QIODevice::WriteOnly));
-            t.write(QByteArray("02:00:00.000 * event ") + event + "\n02:00:01.000 ! outcome: " + outcome + "\n");
+            runs += zul::test::runRecordLine(r);
+            QVERIFY(zul::test::writeBytes(log + "/" + transcript, QByteArray("02:00:00.000 * event ") + event +
+                                                                      "\n02:00:01.000 ! outcome: " + outcome + "\n"));
         };
         record("E0001", "2026-12-03T02:00:00.000+0000", "2026-12-03T02:00:04.500+0000", 0, "success",
                "E0001_20261203-020000_11.log");
@@ -70,10 +78,10 @@ class QorvhostTest : public QObject {
                "E0002_20261203-030000_12.log");
         record("E0001", "2026-12-04T02:00:00.000+0000", "2026-12-04T02:00:01.000+0000", 3,
                "login refused: 530 Login incorrect.", "E0001_20261204-020000_13.log");
-        const QString data = m_dir.filePath("history");
-        QVERIFY(QDir().mkpath(data));
-        QFile::remove(data + "/messages.jsonl");
-        QVERIFY(zul::test::appendHostMessage(data + "/messages.jsonl", zul::test::partnerSilentMessage("E0001"),
+        QVERIFY(zul::test::writeBytes(log + "/runs.jsonl", runs));
+        const QString messages = m_dir.filePath("history/messages.jsonl");
+        QVERIFY(zul::test::writeBytes(messages, {}));
+        QVERIFY(zul::test::appendHostMessage(messages, zul::test::partnerSilentMessage("E0001"),
                                              QDateTime(QDate(2026, 12, 5), QTime(2, 0), Qt::UTC)));
     }
 
@@ -141,13 +149,12 @@ private slots:
                  qPrintable(r.err));
     }
 
-    void historyLines()
+    void historyLinesAndJson()
     {
         writeHistory();
-        const QStringList base{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history"};
-        auto r = qorvhost(base + QStringList{"E0001"});
+        auto r = history({"history", "E0001"});
         QCOMPARE(r.code, 0);
-        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], QString("2026-12-05 02:00:00\tE0001\tpartner did not answer: 192.0.2.7\t-\t-\t-\t-"));
         QCOMPARE(lines[1].section('\t', 2, 5),
@@ -155,19 +162,14 @@ private slots:
         QVERIFY(lines[1].endsWith("/historyapp/Log/E0001_20261204-020000_13.log"));
         QCOMPARE(lines[2].section('\t', 2, 4), QString("success\texit 0\t4.5 s"));
 
-        r = qorvhost(base + QStringList{"--limit", "2"});
+        r = history({"history", "--limit", "2"});
         QCOMPARE(r.out.count('\n'), 2);
         QVERIFY(r.out.split('\n')[1].contains("\tE0001\tlogin refused"));
-        QCOMPARE(qorvhost(base).out.count('\n'), 4);
-    }
+        QCOMPARE(history({"history"}).out.count('\n'), 4);
 
-    void historyJson()
-    {
-        writeHistory();
-        const auto r = qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001",
-                                 "--json", "--limit", "2"});
+        r = history({"history", "E0001", "--json", "--limit", "2"});
         QCOMPARE(r.code, 0);
-        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        lines = r.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QJsonParseError error;
         const QJsonObject silent = QJsonDocument::fromJson(lines[0].toUtf8(), &error).object();
@@ -185,34 +187,36 @@ private slots:
         QCOMPARE(refused.value("result").toString(), QString("failed"));
     }
 
-    void transcriptOfARun_data()
+    // The commands on a history, and what they say when they cannot answer.
+    void historyCommands_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("says");
-
-        QTest::newRow("the latest never reached the runner") << QStringList{"E0001"} << 1 << ""
-                                                             << "never reached the runner, so it has no transcript";
-        QTest::newRow("the second latest") << QStringList{"E0001", "2"} << 0
-                                           << "02:00:00.000 * event E0001\n02:00:01.000 ! outcome: login refused: 530 "
-                                              "Login incorrect.\n"
-                                           << "";
-        QTest::newRow("another event's latest")
-            << QStringList{"E0002"} << 0 << "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n"
-            << "";
-        QTest::newRow("past the retention period") << QStringList{"E0001", "3"} << 1 << ""
-                                                   << "the run of 2026-12-03 02:00:00 is gone";
-        QTest::newRow("past the oldest") << QStringList{"E0001", "4"} << 1 << ""
-                                         << "has 3 runs, not 4";
-        QTest::newRow("an event without runs") << QStringList{"E0009"} << 1 << ""
-                                               << "no runs of event 'E0009'";
-        QTest::newRow("N is not a count") << QStringList{"E0001", "0"} << 2 << ""
-                                          << "N counts the runs";
-        QTest::newRow("no id") << QStringList{} << 2 << ""
-                               << "transcript needs ID [N]";
+        const auto row = [](const char* tag, const QStringList& args, int code, const QString& out, const char* says) {
+            QTest::newRow(tag) << args << code << out << QString(says);
+        };
+        row("the latest never reached the runner", {"transcript", "E0001"}, 1, "",
+            "never reached the runner, so it has no transcript");
+        row("the second latest", {"transcript", "E0001", "2"}, 0,
+            "02:00:00.000 * event E0001\n02:00:01.000 ! outcome: login refused: 530 Login incorrect.\n", "");
+        row("another event's latest", {"transcript", "E0002"}, 0,
+            "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n", "");
+        row("past the retention period", {"transcript", "E0001", "3"}, 1, "", "the run of 2026-12-03 02:00:00 is gone");
+        row("past the oldest", {"transcript", "E0001", "4"}, 1, "", "has 3 runs, not 4");
+        row("an event without runs", {"transcript", "E0009"}, 1, "", "no runs of event 'E0009'");
+        row("N is not a count", {"transcript", "E0001", "0"}, 2, "", "N counts the runs");
+        row("no id", {"transcript"}, 2, "", "transcript needs ID [N]");
+        row("limit 0", {"history", "--limit", "0"}, 2, "", "--limit needs a number");
+        row("limit missing", {"history", "E0001", "--limit"}, 2, "", "--limit needs a number");
+        row("two ids", {"history", "E0001", "E0002"}, 2, "", "one event id");
+        row("unknown option", {"history", "--jsn"}, 2, "", "unknown option '--jsn'");
+        row("no plug-in", {"--plugin", "/nonexistent/libzul.so", "history"}, 2, "", "not found");
+        row("metrics option", {"metrics", "--text"}, 2, "", "metrics takes only --textfile DIR");
+        row("metrics folder", {"metrics", "--textfile", "/nonexistent"}, 2, "", "is not a folder");
     }
-    void transcriptOfARun()
+    void historyCommands()
     {
         QFETCH(QStringList, args);
         QFETCH(int, code);
@@ -221,8 +225,7 @@ private slots:
         writeHistory();
         if (QByteArray(QTest::currentDataTag()) == "past the retention period")
             QVERIFY(QFile::remove(m_dir.filePath("historyapp/Log/E0001_20261203-020000_11.log")));
-        const auto r = qorvhost(
-            QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript"} + args);
+        const auto r = history(args);
         QCOMPARE(r.code, code);
         QCOMPARE(r.out, out);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
@@ -241,9 +244,7 @@ private slots:
         QFETCH(QString, how);
         writeHistory();
         const QString secret = m_dir.filePath("secret.txt");
-        QFile s(secret);
-        QVERIFY(s.open(QIODevice::WriteOnly) && s.write("not for the group\n") > 0);
-        s.close();
+        QVERIFY(zul::test::writeBytes(secret, "not for the group\n"));
         const QString log = m_dir.filePath("historyapp/Log");
         if (how == "link") {
             QVERIFY(QFile::remove(log + "/E0002_20261203-030000_12.log"));
@@ -254,34 +255,10 @@ private slots:
             runs.write(zul::test::runRecordLine("E0002", "2026-12-05T03:00:00.000+0000", "2026-12-05T03:00:01.000+0000",
                                                 0, "success", secret.toStdString()));
         }
-        const auto r =
-            qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript", "E0002"});
+        const auto r = history({"transcript", "E0002"});
         QCOMPARE(r.code, 1);
         QVERIFY2(!r.out.contains("not for the group") && r.err.contains("is gone"), qPrintable(r.err));
         QFile::remove(log + "/E0002_20261203-030000_12.log");
-    }
-
-    void historyErrors_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("limit 0") << QStringList{"history", "--limit", "0"} << "--limit needs a number";
-        QTest::newRow("limit missing") << QStringList{"history", "E0001", "--limit"} << "--limit needs a number";
-        QTest::newRow("two ids") << QStringList{"history", "E0001", "E0002"} << "one event id";
-        QTest::newRow("unknown option") << QStringList{"history", "--jsn"} << "unknown option '--jsn'";
-        QTest::newRow("no plug-in") << QStringList{"--plugin", "/nonexistent/libzul.so", "history"} << "not found";
-        QTest::newRow("metrics option") << QStringList{"metrics", "--text"} << "metrics takes only --textfile DIR";
-        QTest::newRow("metrics folder") << QStringList{"metrics", "--textfile", "/nonexistent"} << "is not a folder";
-    }
-    void historyErrors()
-    {
-        writeHistory();
-        QFETCH(QStringList, args);
-        QFETCH(QString, says);
-        const auto r = qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args);
-        QCOMPARE(r.code, 2);
-        QCOMPARE(r.out, QString());
-        QVERIFY2(r.err.contains(says), qPrintable(r.err));
     }
 
     // The file node_exporter's textfile collector reads, as Prometheus's own parser reads it.
@@ -290,9 +267,7 @@ private slots:
         writeHistory();
         const QString dir = m_dir.filePath("metrics");
         QVERIFY(QDir().mkpath(dir));
-        const auto r = qorvhost(
-            {"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "metrics", "--textfile", dir});
-        QCOMPARE(r.code, 0);
+        QCOMPARE(history({"metrics", "--textfile", dir}).code, 0);
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"zul.prom"}); // no temporary left
         if (QProcess::execute("/usr/bin/python3", {"-c", "import prometheus_client.parser"}) != 0)
             QSKIP("no prometheus_client for /usr/bin/python3 (python3-prometheus-client, see tools/setup.sh)");
@@ -354,18 +329,12 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, out);
         QFETCH(QString, says);
-        QVERIFY(QDir().mkpath(m_dir.filePath("scheduled/ZUL")));
-        const QString plugin = m_dir.filePath("scheduled/libzul.so");
-        if (!QFile::exists(plugin))
-            QVERIFY(QFile::copy(m_plugin, plugin));
-        QFile script(m_dir.filePath("scheduled/ZUL/S0001ZUL.zul"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.close();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString plugin = pluginIn("scheduled");
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("scheduled/ZUL/S0001ZUL.zul"), {}));
+        QProcessEnvironment env = sys();
         env.insert("QORVHOST_SYSTEMD_MARKER", m_dir.filePath("no-systemd"));
         const QString data = m_dir.filePath("scheduled data");
-        const auto r = start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
-                             QStringList{"--data", data, "--plugin", plugin, "schedule"} + args, env);
+        const auto r = qorvhost(QStringList{"--data", data, "--plugin", plugin, "schedule"} + args, env);
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         if (out.isEmpty()) {
@@ -386,13 +355,8 @@ private slots:
             QSKIP("writing a timer into /etc/systemd/system needs root");
         if (QProcess::execute("systemctl", {"cat", "--quiet", "zul-run@.service"}) != 0)
             QSKIP("the package's zul-run@.service is not installed here (tools/package-check.sh tests it)");
-        QVERIFY(QDir().mkpath(m_dir.filePath("timed/ZUL")));
-        const QString plugin = m_dir.filePath("timed/libzul.so");
-        QVERIFY(QFile::copy(m_plugin, plugin));
-        QFile script(m_dir.filePath("timed/ZUL/ZTEST1ZUL.zul"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.close();
-        const QStringList base{"--plugin", plugin, "schedule"};
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("timed/ZUL/ZTEST1ZUL.zul"), {}));
+        const QStringList base{"--plugin", pluginIn("timed"), "schedule"};
         auto r = qorvhost(base + QStringList{"ZTEST1", "*-01-01 03:00:00"});
         QVERIFY2(r.code == 0, qPrintable(r.err));
         const QString unit = "/etc/systemd/system/zul-run@ZTEST1.timer";
@@ -427,10 +391,9 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(bool, qt);
         writeHistory();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = sys();
         env.insert("LD_DEBUG", "libs");
-        const auto r = start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
-                             QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args, env);
+        const auto r = history(args, env);
         QCOMPARE(r.code, 0);
         QVERIFY(!r.out.isEmpty());
         QVERIFY2(r.err.contains("libstdc++"), "no report of the libraries loaded");
@@ -447,7 +410,7 @@ private slots:
         const QString program = bin + "/qorvhost";
         if (!QFile::exists(program))
             QVERIFY(QFile::copy(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", program));
-        const auto env = QProcessEnvironment::systemEnvironment();
+        const auto env = sys();
         auto r = start(program, {"--data", m_dir.filePath("history"), "info"}, env);
         QCOMPARE(r.code, 2);
         QVERIFY2(r.err.startsWith("qorvhost: cannot load the host library") && r.err.count('\n') == 1,
@@ -486,7 +449,7 @@ private slots:
         QFETCH(QString, display);
         QFETCH(int, code);
         QFETCH(QString, says);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = sys();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(name);
         if (!display.isEmpty())
@@ -518,16 +481,14 @@ private slots:
         // One outside the code page would share a script file with others: refused.
         const auto refused = qorvhost({"--data", data, "event", "put", QStringLiteral("E") + QChar(0x6587) + "01"});
         QVERIFY(refused.code != 0 && refused.err.contains("code page"));
-        QFile script(m_dir.filePath("latin.zul"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n");
-        script.close();
-        auto r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "import", id, script.fileName()});
+        const QByteArray script = "open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n";
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("latin.zul"), script));
+        auto r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "import", id, m_dir.filePath("latin.zul")});
         QVERIFY2(r.code == 0, qPrintable(r.err));
         const QByteArray saved = QFile::encodeName(m_dir.filePath("app/ZUL/")) + QByteArray("E\xe9") + "001ZUL.zul";
         QCOMPARE(::access(saved.constData(), F_OK), 0);
         r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "show", id});
-        QCOMPARE(r.out, QString("open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n"));
+        QCOMPARE(r.out.toUtf8(), script);
         // No reachability library in this folder: the partner counts as silent,
         // which the run log records under the id.
         r = qorvhost({"--data", data, "--plugin", m_plugin, "run", id});
@@ -603,22 +564,16 @@ private slots:
     // and newline, no C1 control, nothing that is not UTF-8.
     void hostileTextIsEscaped()
     {
-        const QString log = m_dir.filePath("hostileapp/Log");
-        QVERIFY(QDir().mkpath(log));
-        const QString plugin = m_dir.filePath("hostileapp/libzul.so");
-        if (!QFile::exists(plugin))
-            QVERIFY(QFile::copy(m_plugin, plugin));
+        const QString plugin = pluginIn("hostileapp");
+        const QString log = m_dir.filePath("hostileapp/Log"), transcript = log + "/E0007_20261206-010000_7.log";
         const QByteArray hostile = QByteArray("\x1b]0;owned\x07\x1b[2J\x00\r\x7f\t\xc2\x9b", 20) + "1m\xc2\x9d\x9b\xff";
-        QFile t(log + "/E0007_20261206-010000_7.log");
-        QVERIFY(t.open(QIODevice::WriteOnly));
-        t.write(QByteArray("01:00:00.000 < 220 ") + hostile + "\n01:00:01.000 ! outcome: caf\xc3\xa9\n");
-        t.close();
-        QFile runs(log + "/runs.jsonl");
-        QVERIFY(runs.open(QIODevice::WriteOnly));
-        runs.write(zul::test::runRecordLine("E0007", "2026-12-06T01:00:00.000+0000", "2026-12-06T01:00:01.000+0000", 4,
-                                            std::string("550 \x1b]0;owned\x07\x1b[2J\0\r\n\t\xc2\x9b" "1m\xc2\x9d", 28),
-                                            QFile::encodeName(t.fileName()).toStdString()));
-        runs.close();
+        QVERIFY(zul::test::writeBytes(transcript, QByteArray("01:00:00.000 < 220 ") + hostile +
+                                                      "\n01:00:01.000 ! outcome: caf\xc3\xa9\n"));
+        QVERIFY(zul::test::writeBytes(
+            log + "/runs.jsonl",
+            zul::test::runRecordLine("E0007", "2026-12-06T01:00:00.000+0000", "2026-12-06T01:00:01.000+0000", 4,
+                                     std::string("550 \x1b]0;owned\x07\x1b[2J\0\r\n\t\xc2\x9b" "1m\xc2\x9d", 28),
+                                     QFile::encodeName(transcript).toStdString())));
         const QString data = m_dir.filePath("hostiledata");
         QVERIFY(QDir().mkpath(data));
         for (const QStringList& args : {QStringList{"history"}, QStringList{"history", "--json"},
@@ -656,9 +611,7 @@ private slots:
     {
         QFETCH(QString, words);
         if (m_statusTexts.isEmpty()) {
-            const QString log = m_dir.filePath("statusapp/Log");
-            QVERIFY(QDir().mkpath(log));
-            QVERIFY(QFile::copy(m_plugin, m_dir.filePath("statusapp/libzul.so")));
+            const QString plugin = pluginIn("statusapp");
             QByteArray runs;
             zul::runner::RunRecord r;
             r.event = "E0001", r.start = "2026-12-05T02:00:00.000+0000", r.end = "2026-12-05T02:00:01.000+0000";
@@ -668,12 +621,10 @@ private slots:
             }
             namespace field = zul::records::runfield;
             runs += zul::test::runRecordLineWithout(r, {field::kEnd, field::kExit, field::kOutcome});
-            QVERIFY(zul::test::writeBytes(log + "/runs.jsonl", runs));
-            const auto history = qorvhost(
-                {"--data", m_dir.filePath("statusdata"), "--plugin", m_dir.filePath("statusapp/libzul.so"), "history"});
+            QVERIFY(zul::test::writeBytes(m_dir.filePath("statusapp/Log/runs.jsonl"), runs));
+            const auto history = qorvhost({"--data", m_dir.filePath("statusdata"), "--plugin", plugin, "history"});
             QCOMPARE(history.code, 0);
-            const auto help = start(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL", {"--help"},
-                                    QProcessEnvironment::systemEnvironment());
+            const auto help = start(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL", {"--help"}, sys());
             QCOMPARE(help.code, 0);
             const QString source(ZUL_SOURCE_DIR);
             m_statusTexts = {

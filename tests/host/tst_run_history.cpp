@@ -41,23 +41,16 @@ QDateTime minutesAgo(int m)
 zul::runner::RunRecord record(const std::string& event, int startAgo, int seconds, int exit, const std::string& outcome)
 {
     zul::runner::RunRecord r;
-    r.event = event;
+    r.event = event, r.exitStatus = exit, r.outcome = outcome;
     r.start = stamp(minutesAgo(startAgo)).toStdString();
     r.end = stamp(minutesAgo(startAgo).addSecs(seconds)).toStdString();
-    r.exitStatus = exit;
-    r.outcome = outcome;
     return r;
 }
 
 QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, const QString& outcome,
                    const QString& transcript = {}, const QString& kept = {})
 {
-    zul::runner::RunRecord r;
-    r.event = event.toStdString();
-    r.start = stamp(minutesAgo(startAgo)).toStdString();
-    r.end = stamp(minutesAgo(startAgo).addSecs(seconds)).toStdString();
-    r.exitStatus = exit;
-    r.outcome = outcome.toStdString();
+    auto r = record(event.toStdString(), startAgo, seconds, exit, outcome.toStdString());
     r.filesUp = 1, r.bytesUp = 1200, r.filesDown = 2, r.bytesDown = 34000;
     r.transcript = transcript.isEmpty() ? "/nowhere/" + r.event + ".log" : transcript.toStdString();
     r.kept = kept.toStdString();
@@ -122,25 +115,22 @@ private slots:
         QTest::addColumn<qint64>("duration");
 
         using R = Run::Result;
-        QTest::newRow("success") << "E0001" << int(R::Success) << "success" << 0 << qint64(3000);
-        QTest::newRow("login refused") << "E0002" << int(R::Failed) << "login refused: 530 Login incorrect." << 3
-                                       << qint64(1000);
-        QTest::newRow("partner silent") << "E0003" << int(R::NotStarted) << "partner did not answer: 192.0.2.7" << -1
-                                        << qint64(-1);
-        QTest::newRow("failed before the start")
-            << "E0004" << int(R::NotStarted)
-            << "failed before the start: cannot start VelundZUL: No such file or directory" << -1 << qint64(-1);
-        QTest::newRow("killed, as a later run recorded it")
-            << "E0005" << int(R::Unfinished) << "ended without finishing: the runner (process 4242) was killed" << 9
-            << qint64(7000);
-        QTest::newRow("killed, a start and no end")
-            << "E0006" << int(R::Unfinished) << "unfinished" << -1 << qint64(-1);
-        QTest::newRow("glued to a record cut short") << "E0009" << int(R::Success) << "success" << 0 << qint64(2000);
-        QTest::newRow("file kept in Junction")
-            << "E0010" << int(R::Failed)
-            << "delivery failure: the target folder /x does not exist; received, not delivered: kept as "
-               "Junction/E001001.bin"
-            << 7 << qint64(1000);
+        const auto row = [](const char* tag, const char* event, R result, const char* outcome, int exit, qint64 ms) {
+            QTest::newRow(tag) << QString(event) << int(result) << QString(outcome) << exit << ms;
+        };
+        row("success", "E0001", R::Success, "success", 0, 3000);
+        row("login refused", "E0002", R::Failed, "login refused: 530 Login incorrect.", 3, 1000);
+        row("partner silent", "E0003", R::NotStarted, "partner did not answer: 192.0.2.7", -1, -1);
+        row("failed before the start", "E0004", R::NotStarted,
+            "failed before the start: cannot start VelundZUL: No such file or directory", -1, -1);
+        row("killed, as a later run recorded it", "E0005", R::Unfinished,
+            "ended without finishing: the runner (process 4242) was killed", 9, 7000);
+        row("killed, a start and no end", "E0006", R::Unfinished, "unfinished", -1, -1);
+        row("glued to a record cut short", "E0009", R::Success, "success", 0, 2000);
+        row("file kept in Junction", "E0010", R::Failed,
+            "delivery failure: the target folder /x does not exist; received, not delivered: kept as "
+            "Junction/E001001.bin",
+            7, 1000);
     }
     void merge()
     {
@@ -248,22 +238,17 @@ private slots:
         QTest::addColumn<QString>("after");
         QTest::addColumn<bool>("reset");
 
-        QTest::newRow("new runs on top") << "5 4 3"
-                                         << "7 6 5 4 3" << false;
-        QTest::newRow("on top, the oldest past the limit") << "5 4 3"
-                                                           << "6 5 4" << false;
-        QTest::newRow("older runs come into reach") << "5 4"
-                                                    << "6 5 4 3 2" << false;
-        QTest::newRow("nothing new") << "5 4 3"
-                                     << "5 4 3" << false;
-        QTest::newRow("one in the middle") << "5 4 3"
-                                           << "5 4 3.5 3" << true;
-        QTest::newRow("another event") << "5 4 3"
-                                       << "9 8" << true;
-        QTest::newRow("from nothing") << ""
-                                      << "2 1" << true;
-        QTest::newRow("to nothing") << "2 1"
-                                    << "" << true;
+        const auto row = [](const char* tag, const char* before, const char* after, bool reset) {
+            QTest::newRow(tag) << QString(before) << QString(after) << reset;
+        };
+        row("new runs on top", "5 4 3", "7 6 5 4 3", false);
+        row("on top, the oldest past the limit", "5 4 3", "6 5 4", false);
+        row("older runs come into reach", "5 4", "6 5 4 3 2", false);
+        row("nothing new", "5 4 3", "5 4 3", false);
+        row("one in the middle", "5 4 3", "5 4 3.5 3", true);
+        row("another event", "5 4 3", "9 8", true);
+        row("from nothing", "", "2 1", true);
+        row("to nothing", "2 1", "", true);
     }
     void modelUpdates()
     {
