@@ -222,6 +222,9 @@ private slots:
         row("an event without runs", {"transcript", "E0009"}, 1, "", "no runs of event 'E0009'");
         row("N is not a count", {"transcript", "E0001", "0"}, 2, "", "N counts the runs");
         row("no id", {"transcript"}, 2, "", "transcript needs ID [N]");
+        // Every member of the group writes in the Log folder: a transcript is read from there, never through a link.
+        row("a link in the transcript's place", {"transcript", "E0002"}, 1, "", "is gone");
+        row("a record naming a file elsewhere", {"transcript", "E0002"}, 1, "", "is gone");
         row("limit 0", {"history", "--limit", "0"}, 2, "", "--limit needs a number");
         row("limit missing", {"history", "E0001", "--limit"}, 2, "", "--limit needs a number");
         row("two ids", {"history", "E0001", "E0002"}, 2, "", "one event id");
@@ -237,42 +240,24 @@ private slots:
         QFETCH(QString, out);
         QFETCH(QString, says);
         writeHistory();
-        if (QByteArray(QTest::currentDataTag()) == "past the retention period")
-            QVERIFY(QFile::remove(m_dir.filePath("historyapp/Log/E0001_20261203-020000_11.log")));
+        const QString log = m_dir.filePath("historyapp/Log"), e0002 = log + "/E0002_20261203-030000_12.log";
+        const QString secret = m_dir.filePath("secret.txt");
+        QVERIFY(zul::test::writeBytes(secret, "not for the group\n"));
+        const QByteArray tag = QTest::currentDataTag();
+        if (tag == "past the retention period")
+            QVERIFY(QFile::remove(log + "/E0001_20261203-020000_11.log"));
+        if (tag == "a link in the transcript's place")
+            QVERIFY(QFile::remove(e0002) && QFile::link(secret, e0002));
+        if (tag == "a record naming a file elsewhere")
+            QVERIFY(zul::test::writeBytes(log + "/runs.jsonl", zul::test::readBytes(log + "/runs.jsonl") +
+                                                                   zul::test::runRecordLine("E0002", "2026-12-05T03:00:00.000+0000",
+                                                                                            "2026-12-05T03:00:01.000+0000", 0,
+                                                                                            "success", secret.toStdString())));
         const auto r = history(args);
+        QFile::remove(e0002); // the next writeHistory() would write through a link
         QCOMPARE(r.code, code);
         QCOMPARE(r.out, out);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
-    }
-
-    // Records and names in the Log folder are written by every member of the
-    // group: a transcript is read only from the Log folder, never through a link.
-    void transcriptOnlyFromTheLogFolder_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("a link in its place") << "link";
-        QTest::newRow("a record naming a file elsewhere") << "elsewhere";
-    }
-    void transcriptOnlyFromTheLogFolder()
-    {
-        QFETCH(QString, how);
-        writeHistory();
-        const QString secret = m_dir.filePath("secret.txt");
-        QVERIFY(zul::test::writeBytes(secret, "not for the group\n"));
-        const QString log = m_dir.filePath("historyapp/Log");
-        if (how == "link") {
-            QVERIFY(QFile::remove(log + "/E0002_20261203-030000_12.log"));
-            QVERIFY(QFile::link(secret, log + "/E0002_20261203-030000_12.log"));
-        } else {
-            QFile runs(log + "/runs.jsonl");
-            QVERIFY(runs.open(QIODevice::Append));
-            runs.write(zul::test::runRecordLine("E0002", "2026-12-05T03:00:00.000+0000", "2026-12-05T03:00:01.000+0000",
-                                                0, "success", secret.toStdString()));
-        }
-        const auto r = history({"transcript", "E0002"});
-        QCOMPARE(r.code, 1);
-        QVERIFY2(!r.out.contains("not for the group") && r.err.contains("is gone"), qPrintable(r.err));
-        QFile::remove(log + "/E0002_20261203-030000_12.log");
     }
 
     // The file node_exporter's textfile collector reads, as Prometheus's own parser reads it.
