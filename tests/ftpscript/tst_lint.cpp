@@ -167,9 +167,7 @@ private slots:
     // Relative local names are looked up in the lcd folder or the given one.
     void localFolder()
     {
-        QFile f(m_dir.filePath("there.txt"));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(QFile(m_dir.filePath("there.txt")).open(QIODevice::WriteOnly));
         const std::string dir = m_dir.path().toStdString();
         QCOMPARE(shortForm(lint(kLogin.toStdString() + "lcd " + dir + "\nput there.txt\nput gone.txt\n")),
                  QStringList{"5 warning missing-local-file"});
@@ -200,15 +198,11 @@ private slots:
         QTest::newRow("runner receipt") << kLogin + "get f.txt /app/Junction/E000101.txt\n**E000101=&/in/f.txt&\n";
         QTest::newRow("runner quote and site")
             << kLogin + "cd sub\nsite HELP\nquote PASS x\nliteral SITE A=B\npassive\nprompt off\nhash\nbye\n";
-        QTest::newRow("runner quit first") << QByteArray("quit\nopen 127.0.0.1 2121\nget a\n");
         QTest::newRow("run driver event script")
             << QByteArray("open 127.0.0.1\nuser anon secret\n\nget /r/a.txt /j/E000101.txt\n**E000101=&/in/a.txt&\n");
         QTest::newRow("run driver copy") << QByteArray("open 127.0.0.1\nuser edited\npw\nget x y\n**y=&/t&\n");
-        QTest::newRow("fast path send") << QByteArray("open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit");
-        QTest::newRow("fast path quoted")
-            << QByteArray("open 10.1.1.5\r\nuser usr pw\r\nput \"/my files/a b.txt\" \"c d.txt\"\r\nquit");
-        QTest::newRow("fast path receive")
-            << QByteArray("open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit");
+        QTest::newRow("fast path") << QByteArray("open 1.2\r\nuser u p\r\nput a.txt b.txt\r\nput \"/my files/a b.txt\" \"c d.txt\"\r\n"
+                                                 "get remote.dat /tmp/local.dat\r\nclose\r\nopen 10.1.1.5\r\nuser usr pw\r\nquit");
         QTest::newRow("e2e") << QByteArray("open 127.0.0.1 2121\r\nuser ops Secr3t-pw\r\nbinary\r\nput /dev/null "
                                            "send.txt\r\nget recv.txt /app/Junction/E000101.txt\r\n"
                                            "**E000101=&/tmp/recv.txt&\r\nquit\r\n");

@@ -68,6 +68,8 @@ class RunHistoryTest : public QObject {
     QString log() const { return m_dir.filePath("Log"); }
     QString messages() const { return m_dir.filePath("messages.jsonl"); }
     RunLog history() const { return RunLog(log().toStdString(), messages().toStdString()); }
+    // The runs of a folder of run files alone.
+    static RunLog runsIn(const QTemporaryDir& dir) { return RunLog(dir.path().toStdString(), "/nonexistent.jsonl"); }
 
     void hostMessage(const zul::com::Args& args, int ago)
     {
@@ -150,7 +152,7 @@ private slots:
         QCOMPARE(r.source == Run::Source::Host, result == int(Run::Result::NotStarted));
     }
 
-    void newestFirstAcrossBothLogs()
+    void newestFirstAcrossBothLogsAndLatest()
     {
         const auto runs = history().read("E0007");
         QCOMPARE(runs.size(), std::size_t(3));
@@ -165,10 +167,7 @@ private slots:
         QCOMPARE(two.size(), std::size_t(2));
         QCOMPARE(two[0].event, std::string("E0003"));
         QCOMPARE(two[1].event, std::string("E0004"));
-    }
 
-    void latestOfEachEvent()
-    {
         const auto latest = history().latest({"E0001", "E0003", "E0007", "E0099"});
         QCOMPARE(latest.size(), std::size_t(3));
         QCOMPARE(int(latest.at("E0001").result), int(Run::Result::Success));
@@ -193,7 +192,7 @@ private slots:
         QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl.1"), older));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), current));
-        const RunLog h(dir.path().toStdString(), dir.filePath("none.jsonl").toStdString());
+        const RunLog h = runsIn(dir);
         QCOMPARE(h.runFiles().size(), std::size_t(3));
 
         auto runs = h.read("E0001", 3);
@@ -223,7 +222,7 @@ private slots:
         runs += runLine("E0001", 70, 66 * 60, 0, "success");
         runs += runLine("E0001", 60, 57 * 60, 0, "success");
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), runs));
-        const auto top = RunLog(dir.path().toStdString(), dir.filePath("none.jsonl").toStdString()).read("E0001", 3);
+        const auto top = runsIn(dir).read("E0001", 3);
         QCOMPARE(top.size(), std::size_t(3));
         QCOMPARE(top[0].startMs, minutesAgo(60).toMSecsSinceEpoch());
         QCOMPARE(top[1].startMs, minutesAgo(70).toMSecsSinceEpoch());
