@@ -12,6 +12,13 @@
 #include "support/Files.h"
 #include "support/Records.h"
 
+// What qorvhost answers its arguments with: its status, its standard output, words of its standard error.
+using Answer = std::tuple<QStringList, int, QString, QString>;
+Q_DECLARE_METATYPE(Answer)
+// A program run without a display: its arguments, DISPLAY, its status, and what it says.
+using Undisplayed = std::tuple<QString, QStringList, QString, int, QString>;
+Q_DECLARE_METATYPE(Undisplayed)
+
 // The host program as an operator runs it.
 class QorvhostTest : public QObject {
     Q_OBJECT
@@ -124,29 +131,26 @@ private slots:
     // One clear line (or the usage), nothing on standard output; a script command leaves no work copy.
     void errorsAreOneClearLine_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("unknown event") << QStringList{"run", "E9999"} << 2 << "unknown event 'E9999'";
-        QTest::newRow("missing plug-in") << QStringList{"--plugin", "/nonexistent/libzul.so", "info"} << 2 << "not found";
-        QTest::newRow("not a plug-in") << QStringList{"--plugin", "/bin/true", "info"} << 2 << "cannot load plug-in";
-        QTest::newRow("bad run day") << QStringList{"event", "put", "E0002", "--runday", "40000"} << 2 << "16-bit";
-        QTest::newRow("bad flag") << QStringList{"event", "put", "E0002", "--flag1", "2"} << 2 << "must be 0 or 1";
-        QTest::newRow("unknown command") << QStringList{"fly"} << 2 << "unknown command";
-        QTest::newRow("unreadable database") << QStringList{"--data", "BROKEN", "event", "list"} << 2 << "qorvhost: ";
-        QTest::newRow("import, unknown event") << QStringList{"script", "import", "E0404", "s.zul"} << 2
-                                               << "unknown event 'E0404'";
-        QTest::newRow("import, missing file") << QStringList{"script", "import", "E0001", "none.zul"} << 2
-                                              << "cannot read";
-        QTest::newRow("id with a path") << QStringList{"script", "show", "../E0001"} << 2 << "path separator";
-        QTest::newRow("missing script") << QStringList{"script", "show", "E0404"} << 1 << "E0404ZUL.zul' not found.";
-        QTest::newRow("bad script command") << QStringList{"script", "copy", "E0001"} << 2 << "unknown script command";
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("unknown event") << Answer{{"run", "E9999"}, 2, "", "unknown event 'E9999'"};
+        QTest::newRow("missing plug-in") << Answer{{"--plugin", "/nonexistent/libzul.so", "info"}, 2, "", "not found"};
+        QTest::newRow("not a plug-in") << Answer{{"--plugin", "/bin/true", "info"}, 2, "", "cannot load plug-in"};
+        QTest::newRow("bad run day") << Answer{{"event", "put", "E0002", "--runday", "40000"}, 2, "", "16-bit"};
+        QTest::newRow("bad flag") << Answer{{"event", "put", "E0002", "--flag1", "2"}, 2, "", "must be 0 or 1"};
+        QTest::newRow("unknown command") << Answer{{"fly"}, 2, "", "unknown command"};
+        QTest::newRow("unreadable database") << Answer{{"--data", "BROKEN", "event", "list"}, 2, "", "qorvhost: "};
+        QTest::newRow("import, unknown event")
+            << Answer{{"script", "import", "E0404", "s.zul"}, 2, "", "unknown event 'E0404'"};
+        QTest::newRow("import, missing file")
+            << Answer{{"script", "import", "E0001", "none.zul"}, 2, "", "cannot read"};
+        QTest::newRow("id with a path") << Answer{{"script", "show", "../E0001"}, 2, "", "path separator"};
+        QTest::newRow("missing script") << Answer{{"script", "show", "E0404"}, 1, "", "E0404ZUL.zul' not found."};
+        QTest::newRow("bad script command") << Answer{{"script", "copy", "E0001"}, 2, "", "unknown script command"};
     }
     void errorsAreOneClearLine()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, code);
-        QFETCH(QString, says);
+        QFETCH(Answer, answer);
+        auto& [args, code, out, says] = answer;
         const QString broken = m_dir.filePath("broken"), data = m_dir.filePath("errors");
         QVERIFY(zul::test::writeBytes(broken + "/host.db", QByteArray(4096, 'x')));
         QVERIFY(zul::test::writeBytes(m_dir.filePath("s.zul"), "user bob\r\n"));
@@ -155,7 +159,7 @@ private slots:
                                 (args.value(0) == "--data" ? QStringList{} : QStringList{"--data", data}) +
                                 args.replaceInStrings("BROKEN", broken));
         QCOMPARE(r.code, code);
-        QCOMPARE(r.out, QString());
+        QCOMPARE(r.out, out);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         const bool pluginSays = code == 1; // the plug-in's own message, as its prompt has it
         QVERIFY2(pluginSays || r.err.startsWith("usage: ") || (r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1),
@@ -204,41 +208,35 @@ private slots:
     // The commands on a history, and what they say when they cannot answer.
     void historyCommands_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("says");
-        const auto row = [](const char* tag, const QStringList& args, int code, const QString& out, const char* says) {
-            QTest::newRow(tag) << args << code << out << QString(says);
-        };
-        row("the latest never reached the runner", {"transcript", "E0001"}, 1, "",
-            "never reached the runner, so it has no transcript");
-        row("the second latest", {"transcript", "E0001", "2"}, 0,
-            "02:00:00.000 * event E0001\n02:00:01.000 ! outcome: login refused: 530 Login incorrect.\n", "");
-        row("another event's latest", {"transcript", "E0002"}, 0,
-            "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n", "");
-        row("past the retention period", {"transcript", "E0001", "3"}, 1, "", "the run of 2026-12-03 02:00:00 is gone");
-        row("past the oldest", {"transcript", "E0001", "4"}, 1, "", "has 3 runs, not 4");
-        row("an event without runs", {"transcript", "E0009"}, 1, "", "no runs of event 'E0009'");
-        row("N is not a count", {"transcript", "E0001", "0"}, 2, "", "N counts the runs");
-        row("no id", {"transcript"}, 2, "", "transcript needs ID [N]");
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("the latest never reached the runner")
+            << Answer{{"transcript", "E0001"}, 1, "", "never reached the runner, so it has no transcript"};
+        const QString refused =
+            "02:00:00.000 * event E0001\n02:00:01.000 ! outcome: login refused: 530 Login incorrect.\n";
+        QTest::newRow("the second latest") << Answer{{"transcript", "E0001", "2"}, 0, refused, ""};
+        QTest::newRow("another event's latest")
+            << Answer{{"transcript", "E0002"}, 0, "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n", ""};
+        QTest::newRow("past the retention period")
+            << Answer{{"transcript", "E0001", "3"}, 1, "", "the run of 2026-12-03 02:00:00 is gone"};
+        QTest::newRow("past the oldest") << Answer{{"transcript", "E0001", "4"}, 1, "", "has 3 runs, not 4"};
+        QTest::newRow("an event without runs") << Answer{{"transcript", "E0009"}, 1, "", "no runs of event 'E0009'"};
+        QTest::newRow("N is not a count") << Answer{{"transcript", "E0001", "0"}, 2, "", "N counts the runs"};
+        QTest::newRow("no id") << Answer{{"transcript"}, 2, "", "transcript needs ID [N]"};
         // Every member of the group writes in the Log folder: a transcript is read from there, never through a link.
-        row("a link in the transcript's place", {"transcript", "E0002"}, 1, "", "is gone");
-        row("a record naming a file elsewhere", {"transcript", "E0002"}, 1, "", "is gone");
-        row("limit 0", {"history", "--limit", "0"}, 2, "", "--limit needs a number");
-        row("limit missing", {"history", "E0001", "--limit"}, 2, "", "--limit needs a number");
-        row("two ids", {"history", "E0001", "E0002"}, 2, "", "one event id");
-        row("unknown option", {"history", "--jsn"}, 2, "", "unknown option '--jsn'");
-        row("no plug-in", {"--plugin", "/nonexistent/libzul.so", "history"}, 2, "", "not found");
-        row("metrics option", {"metrics", "--text"}, 2, "", "metrics takes only --textfile DIR");
-        row("metrics folder", {"metrics", "--textfile", "/nonexistent"}, 2, "", "is not a folder");
+        QTest::newRow("a link in the transcript's place") << Answer{{"transcript", "E0002"}, 1, "", "is gone"};
+        QTest::newRow("a record naming a file elsewhere") << Answer{{"transcript", "E0002"}, 1, "", "is gone"};
+        QTest::newRow("limit 0") << Answer{{"history", "--limit", "0"}, 2, "", "--limit needs a number"};
+        QTest::newRow("limit missing") << Answer{{"history", "E0001", "--limit"}, 2, "", "--limit needs a number"};
+        QTest::newRow("two ids") << Answer{{"history", "E0001", "E0002"}, 2, "", "one event id"};
+        QTest::newRow("unknown option") << Answer{{"history", "--jsn"}, 2, "", "unknown option '--jsn'"};
+        QTest::newRow("no plug-in") << Answer{{"--plugin", "/nonexistent/libzul.so", "history"}, 2, "", "not found"};
+        QTest::newRow("metrics option") << Answer{{"metrics", "--text"}, 2, "", "metrics takes only --textfile DIR"};
+        QTest::newRow("metrics folder") << Answer{{"metrics", "--textfile", "/nonexistent"}, 2, "", "is not a folder"};
     }
     void historyCommands()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, code);
-        QFETCH(QString, out);
-        QFETCH(QString, says);
+        QFETCH(Answer, answer);
+        const auto& [args, code, out, says] = answer;
         writeHistory();
         const QString log = m_dir.filePath("historyapp/Log"), e0002 = log + "/E0002_20261203-030000_12.log";
         const QString secret = m_dir.filePath("secret.txt");
@@ -306,28 +304,21 @@ private slots:
     // Where systemd does not run, schedule says so and gives the crontab line.
     void scheduleWithoutSystemd_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("crontab line") << QStringList{"S0001", "Mon..Fri 02:30"} << 1
-                                      << " run S0001 --wait\n" << "no timer was written";
-        QTest::newRow("off") << QStringList{"S0001", "--off"} << 1 << "" << "remove the line";
-        QTest::newRow("list") << QStringList{} << 1 << "" << "crontab -l";
-        QTest::newRow("no cron for seconds") << QStringList{"S0001", "*-*-* 02:30:15"} << 2 << ""
-                                             << "the seconds must be 00";
-        QTest::newRow("not a time") << QStringList{"S0001", "someday"} << 2 << "" << "not a calendar time";
-        QTest::newRow("no script") << QStringList{"S0404", "daily"} << 1 << "" << "has no script";
-        QTest::newRow("not a unit name") << QStringList{"S 1", "daily"} << 2 << "" << "a timer's name takes only";
-        QTest::newRow("two lines") << QStringList{"S0001", "daily\nExecStart=/bin/sh"} << 2 << ""
-                                   << "one line of text";
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("crontab line") << Answer{
+            {"S0001", "Mon..Fri 02:30"}, 1, " run S0001 --wait\n", "no timer was written"};
+        QTest::newRow("off") << Answer{{"S0001", "--off"}, 1, "", "remove the line"};
+        QTest::newRow("list") << Answer{{}, 1, "", "crontab -l"};
+        QTest::newRow("no cron for seconds") << Answer{{"S0001", "*-*-* 02:30:15"}, 2, "", "the seconds must be 00"};
+        QTest::newRow("not a time") << Answer{{"S0001", "someday"}, 2, "", "not a calendar time"};
+        QTest::newRow("no script") << Answer{{"S0404", "daily"}, 1, "", "has no script"};
+        QTest::newRow("not a unit name") << Answer{{"S 1", "daily"}, 2, "", "a timer's name takes only"};
+        QTest::newRow("two lines") << Answer{{"S0001", "daily\nExecStart=/bin/sh"}, 2, "", "one line of text"};
     }
     void scheduleWithoutSystemd()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, code);
-        QFETCH(QString, out);
-        QFETCH(QString, says);
+        QFETCH(Answer, answer);
+        const auto& [args, code, out, says] = answer;
         const QString plugin = pluginIn("scheduled");
         QVERIFY(zul::test::writeBytes(m_dir.filePath("scheduled/ZUL/S0001ZUL.zul"), {}));
         QProcessEnvironment env = sys();
@@ -425,29 +416,21 @@ private slots:
 
     void withoutDisplay_data()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("display");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("says"); // on standard output when the code is 0, else on standard error
-        QTest::newRow("help") << "qorvhost" << QStringList{"--help"} << QString() << 0 << "usage: qorvhost";
-        QTest::newRow("version") << "qorvhost" << QStringList{"--data", "d", "--version"} << QString() << 0
-                                 << "qorvhost " ZUL_VERSION "\n";
-        QTest::newRow("window, no display")
-            << "qorvhost" << QStringList{"--data", "d"} << QString() << 2 << "set DISPLAY";
+        QTest::addColumn<Undisplayed>("run"); // says on standard output when the status is 0, else on standard error
+        QTest::newRow("help") << Undisplayed{"qorvhost", {"--help"}, "", 0, "usage: qorvhost"};
+        QTest::newRow("version") << Undisplayed{
+            "qorvhost", {"--data", "d", "--version"}, "", 0, "qorvhost " ZUL_VERSION "\n"};
+        QTest::newRow("window, no display") << Undisplayed{"qorvhost", {"--data", "d"}, "", 2, "set DISPLAY"};
         QTest::newRow("window, display unreachable")
-            << "qorvhost" << QStringList{"--data", "d"} << ":987" << 2 << "cannot open the display :987";
-        QTest::newRow("runner help") << "VelundZUL" << QStringList{"--help"} << QString() << 0 << "usage: VelundZUL";
-        QTest::newRow("runner version") << "VelundZUL" << QStringList{"--version"} << QString() << 0
-                                        << "VelundZUL " ZUL_VERSION "\n";
+            << Undisplayed{"qorvhost", {"--data", "d"}, ":987", 2, "cannot open the display :987"};
+        QTest::newRow("runner help") << Undisplayed{"VelundZUL", {"--help"}, "", 0, "usage: VelundZUL"};
+        QTest::newRow("runner version") << Undisplayed{
+            "VelundZUL", {"--version"}, "", 0, "VelundZUL " ZUL_VERSION "\n"};
     }
     void withoutDisplay()
     {
-        QFETCH(QString, program);
-        QFETCH(QStringList, args);
-        QFETCH(QString, display);
-        QFETCH(int, code);
-        QFETCH(QString, says);
+        QFETCH(Undisplayed, run);
+        const auto& [program, args, display, code, says] = run;
         QProcessEnvironment env = sys();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(name);
