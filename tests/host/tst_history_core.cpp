@@ -20,6 +20,15 @@
 
 using namespace zul::history;
 
+using Progress = std::tuple<QString, qint64, qint64, qint64, QString>; // file, done, total, rate, shown
+Q_DECLARE_METATYPE(Progress)
+using Status = std::tuple<bool, int, long, bool>; // lock held, file mode, pid shift, counts as running
+Q_DECLARE_METATYPE(Status)
+using Read = std::tuple<QByteArray, QString, int, QString, qint64>; // line, event (null: none), exit, outcome, bytes up
+Q_DECLARE_METATYPE(Read)
+using Cron = std::tuple<QString, QString, QString>; // calendar time, crontab fields (empty: refused), why
+Q_DECLARE_METATYPE(Cron)
+
 // The history's own JSON reader and number texts: what the quick commands
 // print must be what the window's Qt side would make of the same record.
 class HistoryCoreTest : public QObject {
@@ -28,29 +37,20 @@ private slots:
     // A running run's line, as the history and the events window show it.
     void progressTexts_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<qint64>("done");
-        QTest::addColumn<qint64>("total");
-        QTest::addColumn<qint64>("rate");
-        QTest::addColumn<QString>("shown");
-        const auto row = [](const char* tag, const char* file, qint64 done, qint64 total, qint64 rate, const char* shown) {
-            QTest::newRow(tag) << QString(file) << done << total << rate << QString(shown);
-        };
-        row("size known", "payroll.dat", 1'200'000'000, 4'000'000'000, 38'000'000,
-            "line 4, get payroll.dat, 1.2 of 4.0 GB, 38 MB/s, about 1 min left");
-        row("size not known", "a.txt", 52'000, -1, 1'500'000, "line 4, get a.txt, 52.0 kB, 1.5 MB/s");
-        row("stalled", "s.bin", 100, 1000, 0, "line 4, get s.bin, 0.1 of 1.0 kB");
-        row("hours left", "big", 0, 40'000'000'000, 5'000'000,
-            "line 4, get big, 0.0 of 40.0 GB, 5.0 MB/s, about 2 h 13 min left");
-        row("between transfers", "", 0, -1, 0, "line 4, get");
+        QTest::addColumn<Progress>("progress");
+        QTest::newRow("size known") << Progress{"payroll.dat", 1'200'000'000, 4'000'000'000, 38'000'000,
+                                                "line 4, get payroll.dat, 1.2 of 4.0 GB, 38 MB/s, about 1 min left"};
+        QTest::newRow("size not known") << Progress{"a.txt", 52'000, -1, 1'500'000,
+                                                    "line 4, get a.txt, 52.0 kB, 1.5 MB/s"};
+        QTest::newRow("stalled") << Progress{"s.bin", 100, 1000, 0, "line 4, get s.bin, 0.1 of 1.0 kB"};
+        QTest::newRow("hours left") << Progress{"big", 0, 40'000'000'000, 5'000'000,
+                                                "line 4, get big, 0.0 of 40.0 GB, 5.0 MB/s, about 2 h 13 min left"};
+        QTest::newRow("between transfers") << Progress{"", 0, -1, 0, "line 4, get"};
     }
     void progressTexts()
     {
-        QFETCH(QString, file);
-        QFETCH(qint64, done);
-        QFETCH(qint64, total);
-        QFETCH(qint64, rate);
-        QFETCH(QString, shown);
+        QFETCH(Progress, progress);
+        const auto& [file, done, total, rate, shown] = progress;
         zul::records::RunStatus s;
         s.pid = 4242, s.line = 4, s.command = "get", s.file = file.toStdString();
         s.done = done, s.total = total, s.rate = rate;
@@ -63,22 +63,17 @@ private slots:
     // could have written, naming the pid of its own name.
     void runningNeedsAHeldLockAndATrustedFile_data()
     {
-        QTest::addColumn<bool>("held");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<long>("pidShift");
-        QTest::addColumn<bool>("running");
-        QTest::newRow("held, 0640") << true << 0640 << 0L << true;
-        QTest::newRow("lock let go") << false << 0640 << 0L << false;
-        QTest::newRow("group may write") << true << 0660 << 0L << false;
-        QTest::newRow("others may write") << true << 0602 << 0L << false;
-        QTest::newRow("another pid inside") << true << 0640 << 1L << false;
+        QTest::addColumn<Status>("status");
+        QTest::newRow("held, 0640") << Status{true, 0640, 0L, true};
+        QTest::newRow("lock let go") << Status{false, 0640, 0L, false};
+        QTest::newRow("group may write") << Status{true, 0660, 0L, false};
+        QTest::newRow("others may write") << Status{true, 0602, 0L, false};
+        QTest::newRow("another pid inside") << Status{true, 0640, 1L, false};
     }
     void runningNeedsAHeldLockAndATrustedFile()
     {
-        QFETCH(bool, held);
-        QFETCH(int, mode);
-        QFETCH(long, pidShift);
-        QFETCH(bool, running);
+        QFETCH(Status, status);
+        const auto& [held, mode, pidShift, running] = status;
         QTemporaryDir dir;
         const std::string folder = dir.path().toStdString();
         const std::string stem = folder + "/run-" + std::to_string(::getpid());
@@ -105,16 +100,11 @@ private slots:
     // reads as missing, a record cut short gives way to the one glued to it.
     void runRecordRead_data()
     {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("event"); // null: no record
-        QTest::addColumn<int>("exit");      // -1: none
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<qint64>("bytesUp");
-
+        QTest::addColumn<Read>("read");
         const QByteArray head = "{\"event\":\"E0001\",\"start\":\"2026-12-05T02:00:00Z\",";
         const auto row = [](const char* tag, const QByteArray& line, const char* event, int exit = -1,
                             const QString& outcome = "", qint64 bytesUp = 0) {
-            QTest::newRow(tag) << line << QString(event) << exit << outcome << bytesUp;
+            QTest::newRow(tag) << Read{line, event, exit, outcome, bytesUp};
         };
         row("as written", head + "\"exit\":4,\"outcome\":\"550 caf\\u00e9\",\"bytes_up\":12}", "E0001", 4,
             QString::fromUtf8("550 caf\xc3\xa9"), 12);
@@ -130,19 +120,16 @@ private slots:
     }
     void runRecordRead()
     {
-        QFETCH(QByteArray, line);
-        QFETCH(QString, event);
-        QFETCH(int, exit);
-        QFETCH(QString, outcome);
-        QFETCH(qint64, bytesUp);
-        const auto read = zul::records::readRunRecord(line.toStdString());
-        QCOMPARE(bool(read), !event.isNull());
-        if (!read)
+        QFETCH(Read, read);
+        const auto& [line, event, exit, outcome, bytesUp] = read;
+        const auto got = zul::records::readRunRecord(line.toStdString());
+        QCOMPARE(bool(got), !event.isNull());
+        if (!got)
             return;
-        QCOMPARE(QString::fromStdString(read->record.event), event);
-        QCOMPARE(read->hasExit ? read->record.exitStatus : -1, exit);
-        QCOMPARE(QString::fromStdString(read->record.outcome), outcome);
-        QCOMPARE(read->record.bytesUp, bytesUp);
+        QCOMPARE(QString::fromStdString(got->record.event), event);
+        QCOMPARE(got->hasExit ? got->record.exitStatus : -1, exit);
+        QCOMPARE(QString::fromStdString(got->record.outcome), outcome);
+        QCOMPARE(got->record.bytesUp, bytesUp);
     }
 
     // The line the runner writes, byte for byte as records have always been
@@ -170,29 +157,26 @@ private slots:
     // A systemd calendar time as a crontab line says it, or why it cannot.
     void cronFields_data()
     {
-        QTest::addColumn<QString>("when");
-        QTest::addColumn<QString>("fields"); // empty: refused
-        QTest::addColumn<QString>("why");
-        QTest::newRow("daily") << "daily" << "0 0 * * *" << "";
-        QTest::newRow("weekly") << "weekly" << "0 0 * * 1" << "";
-        QTest::newRow("quarterly") << "quarterly" << "0 0 1 1,4,7,10 *" << "";
-        QTest::newRow("working days") << "Mon..Fri 02:30" << "30 2 * * 1-5" << "";
-        QTest::newRow("weekend wraps to Sunday 0") << "Sat,Sun *-*-* 06:00:00" << "0 6 * * 0,6" << "";
-        QTest::newRow("list and step") << "*-*-* 8..17:0/15" << "0-59/15 8-17 * * *" << "";
-        QTest::newRow("month and day") << "*-12-24 18:05" << "5 18 24 12 *" << "";
-        QTest::newRow("date without year") << "06-01 00:00" << "0 0 1 6 *" << "";
-        QTest::newRow("a year") << "2027-01-01 00:00" << "" << "no years";
-        QTest::newRow("seconds") << "*-*-* 02:30:15" << "" << "seconds";
-        QTest::newRow("weekday and day") << "Mon *-*-01 00:00" << "" << "either a weekday or a day";
-        QTest::newRow("time zone") << "*-*-* 02:00 Europe/Berlin" << "" << "time zone";
-        QTest::newRow("hour out of range") << "*-*-* 25:00" << "" << "cannot say";
-        QTest::newRow("descending weekdays") << "Fri..Mon 02:00" << "" << "";
+        QTest::addColumn<Cron>("cron");
+        QTest::newRow("daily") << Cron{"daily", "0 0 * * *", ""};
+        QTest::newRow("weekly") << Cron{"weekly", "0 0 * * 1", ""};
+        QTest::newRow("quarterly") << Cron{"quarterly", "0 0 1 1,4,7,10 *", ""};
+        QTest::newRow("working days") << Cron{"Mon..Fri 02:30", "30 2 * * 1-5", ""};
+        QTest::newRow("weekend wraps to Sunday 0") << Cron{"Sat,Sun *-*-* 06:00:00", "0 6 * * 0,6", ""};
+        QTest::newRow("list and step") << Cron{"*-*-* 8..17:0/15", "0-59/15 8-17 * * *", ""};
+        QTest::newRow("month and day") << Cron{"*-12-24 18:05", "5 18 24 12 *", ""};
+        QTest::newRow("date without year") << Cron{"06-01 00:00", "0 0 1 6 *", ""};
+        QTest::newRow("a year") << Cron{"2027-01-01 00:00", "", "no years"};
+        QTest::newRow("seconds") << Cron{"*-*-* 02:30:15", "", "seconds"};
+        QTest::newRow("weekday and day") << Cron{"Mon *-*-01 00:00", "", "either a weekday or a day"};
+        QTest::newRow("time zone") << Cron{"*-*-* 02:00 Europe/Berlin", "", "time zone"};
+        QTest::newRow("hour out of range") << Cron{"*-*-* 25:00", "", "cannot say"};
+        QTest::newRow("descending weekdays") << Cron{"Fri..Mon 02:00", "", ""};
     }
     void cronFields()
     {
-        QFETCH(QString, when);
-        QFETCH(QString, fields);
-        QFETCH(QString, why);
+        QFETCH(Cron, cron);
+        const auto& [when, fields, why] = cron;
         std::string reason;
         const auto got = zul::history::cronFields(when.toStdString(), &reason);
         QCOMPARE(got ? QString::fromStdString(*got) : QString(), fields);

@@ -21,6 +21,11 @@ using zul::history::RunLog;
 using zul::test::writeBytes;
 namespace field = zul::records::runfield;
 
+using Merged = std::tuple<QString, int, QString, int, qint64>; // event, result, outcome, exit (-1: none), duration
+Q_DECLARE_METATYPE(Merged)
+using Update = std::tuple<QString, QString, bool>; // runs by start minute before and after, newest first; a reset
+Q_DECLARE_METATYPE(Update)
+
 namespace {
 
 // A stamp as the runner writes it: local time, milliseconds, the zone's offset.
@@ -110,15 +115,10 @@ private slots:
 
     void merge_data()
     {
-        QTest::addColumn<QString>("event");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<int>("exit"); // -1: none
-        QTest::addColumn<qint64>("duration");
-
+        QTest::addColumn<Merged>("merged");
         using R = Run::Result;
         const auto row = [](const char* tag, const char* event, R result, const char* outcome, int exit, qint64 ms) {
-            QTest::newRow(tag) << QString(event) << int(result) << QString(outcome) << exit << ms;
+            QTest::newRow(tag) << Merged{event, int(result), outcome, exit, ms};
         };
         row("success", "E0001", R::Success, "success", 0, 3000);
         row("login refused", "E0002", R::Failed, "login refused: 530 Login incorrect.", 3, 1000);
@@ -136,11 +136,8 @@ private slots:
     }
     void merge()
     {
-        QFETCH(QString, event);
-        QFETCH(int, result);
-        QFETCH(QString, outcome);
-        QFETCH(int, exit);
-        QFETCH(qint64, duration);
+        QFETCH(Merged, merged);
+        const auto& [event, result, outcome, exit, duration] = merged;
         const auto runs = history().read(event.toStdString());
         QCOMPARE(runs.size(), std::size_t(1));
         const Run& r = runs.front();
@@ -233,27 +230,20 @@ private slots:
     // selection); anything else resets the model.
     void modelUpdates_data()
     {
-        QTest::addColumn<QString>("before"); // runs by start minute, newest first
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<bool>("reset");
-
-        const auto row = [](const char* tag, const char* before, const char* after, bool reset) {
-            QTest::newRow(tag) << QString(before) << QString(after) << reset;
-        };
-        row("new runs on top", "5 4 3", "7 6 5 4 3", false);
-        row("on top, the oldest past the limit", "5 4 3", "6 5 4", false);
-        row("older runs come into reach", "5 4", "6 5 4 3 2", false);
-        row("nothing new", "5 4 3", "5 4 3", false);
-        row("one in the middle", "5 4 3", "5 4 3.5 3", true);
-        row("another event", "5 4 3", "9 8", true);
-        row("from nothing", "", "2 1", true);
-        row("to nothing", "2 1", "", true);
+        QTest::addColumn<Update>("update");
+        QTest::newRow("new runs on top") << Update{"5 4 3", "7 6 5 4 3", false};
+        QTest::newRow("on top, the oldest past the limit") << Update{"5 4 3", "6 5 4", false};
+        QTest::newRow("older runs come into reach") << Update{"5 4", "6 5 4 3 2", false};
+        QTest::newRow("nothing new") << Update{"5 4 3", "5 4 3", false};
+        QTest::newRow("one in the middle") << Update{"5 4 3", "5 4 3.5 3", true};
+        QTest::newRow("another event") << Update{"5 4 3", "9 8", true};
+        QTest::newRow("from nothing") << Update{"", "2 1", true};
+        QTest::newRow("to nothing") << Update{"2 1", "", true};
     }
     void modelUpdates()
     {
-        QFETCH(QString, before);
-        QFETCH(QString, after);
-        QFETCH(bool, reset);
+        QFETCH(Update, update);
+        const auto& [before, after, reset] = update;
         auto runs = [](const QString& list) {
             std::vector<Run> out;
             for (const QString& m : list.split(' ', Qt::SkipEmptyParts)) {
