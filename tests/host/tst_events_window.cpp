@@ -106,8 +106,8 @@ private slots:
     {
         QDir d(m_dir.path());
         QVERIFY(d.mkpath("app/ZUL") && d.mkpath("app/Junction") && d.mkpath("app/Log"));
-        QVERIFY(zul::test::installBuilt("libzul.so", d.filePath("app")));
-        QVERIFY(zul::test::installBuilt("libzul_forms.so", d.filePath("app")));
+        QVERIFY(zul::test::installBuilt("libzul.so", d.filePath("app")) &&
+                zul::test::installBuilt("libzul_forms.so", d.filePath("app")));
         m_host = std::make_unique<Host>(d.filePath("data"), std::make_shared<HeadlessPresenter>(false));
         m_host->setPanelMaker([](EventStore& store) { return std::make_shared<EventPanel>(store); });
         QString error;
@@ -137,27 +137,24 @@ private slots:
         QVERIFY2(cell(grid, 0, 5).endsWith("ok"), qPrintable(cell(grid, 0, 5)));
         QCOMPARE(background(grid, 0, 5), resultColour(Run::Result::Success));
         QVERIFY(!background(grid, 0, 4).isValid());
-        window.close();
     }
 
     // A run sets the mouse pointer back to its default once the runner is
     // started, whatever shapes were set before it.
     void runSetsThePointerBack()
     {
-        QDir d(m_dir.path());
-        QVERIFY(zul::test::installBuilt("libping32.so", d.filePath("app")));
-        QVERIFY(zul::test::installRecordingRunner(d.filePath("app")));
-        QVERIFY(zul::test::writeBytes(d.filePath("app/ZUL/E0001ZUL.zul"), "open 127.0.0.1\r\nuser a b\r\nquit\r\n"));
+        const QString app = m_dir.filePath("app");
+        QVERIFY(zul::test::installBuilt("libping32.so", app) && zul::test::installRecordingRunner(app));
+        QVERIFY(zul::test::writeBytes(app + "/ZUL/E0001ZUL.zul", "open 127.0.0.1\r\nuser a b\r\nquit\r\n"));
         EventsWindow window(*m_host);
         window.show();
         window.grid()->selectRow(0);
         QApplication::setOverrideCursor(Qt::WaitCursor);
         QTest::mouseClick(window.findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
-        QTRY_VERIFY(QFile::exists(d.filePath("app/runner-args.txt")));
+        QTRY_VERIFY(QFile::exists(app + "/runner-args.txt"));
         QVERIFY(!QApplication::overrideCursor());
         while (QApplication::overrideCursor())
             QApplication::restoreOverrideCursor();
-        window.close();
     }
 
     void addThroughEditorAndHostPanel()
@@ -190,7 +187,6 @@ private slots:
         QVERIFY(QFile::exists(m_dir.filePath("app/ZUL/E0002ZUL.zul")));
         QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
         QCOMPARE(window.grid()->model()->rowCount(), 2); // refreshed on the plug-in's word
-        window.close();
     }
 
     void filterBox_data()
@@ -214,7 +210,6 @@ private slots:
         for (int row = 0; row < window.grid()->model()->rowCount(); ++row)
             ids << cell(window.grid(), row, 0);
         QCOMPARE(ids, shown);
-        window.close();
     }
 
     // The selected event's runs, newest first and coloured, kept up to date
@@ -295,7 +290,6 @@ private slots:
         QTRY_COMPARE(model->rowCount(), 9);
         QCOMPARE(cell(history, 0, HistoryModel::Start), QString("2026-12-05 05:00:00"));
         QTRY_VERIFY(cell(window.grid(), 0, 5).contains("not started: partner did not answer"));
-        window.close();
     }
 
     // A run in progress as a runner leaves it: its status beside a lock that
@@ -334,7 +328,6 @@ private slots:
         QVERIFY(!history->model()->index(1, HistoryModel::Outcome).data(HistoryModel::ProgressRole).isValid());
         auto* cancel = qobject_cast<QPushButton*>(history->indexWidget(history->model()->index(0, HistoryModel::Exit)));
         QVERIFY(cancel);
-        QCOMPARE(cancel->text(), QString("Cancel"));
         screenshot(&window, "history-running.png");
 
         auto messages = std::make_shared<zul::test::RecordingMessages>();
@@ -353,7 +346,6 @@ private slots:
         window.refresh();
         QVERIFY(!cell(history, 0, HistoryModel::Outcome).startsWith("running"));
         QVERIFY(cell(window.grid(), 0, EventsModel::LastRun) != QString("running"));
-        window.close();
     }
 
     void transcriptViewerOpensFromARun_data()
@@ -400,7 +392,6 @@ private slots:
             screenshot(viewer, "transcript-viewer.png");
         QTest::mouseClick(child<QPushButton>(viewer, "cmdClose"), Qt::LeftButton);
         QTRY_VERIFY(!openViewer());
-        window.close();
     }
 
     void viewerSaysWhenThereIsNoTranscript_data()
