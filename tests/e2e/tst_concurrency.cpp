@@ -17,8 +17,7 @@
 
 using namespace zul::test;
 
-// Runs that overlap and runs that die, through the host's command line: the
-// real plug-in, the real runner, a loopback FTP server.
+// Runs that overlap and runs that die: the real plug-in and runner, a loopback FTP server.
 class ConcurrencyTest : public QObject {
     Q_OBJECT
     HostWorld m_world;
@@ -88,8 +87,7 @@ private slots:
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
     }
 
-    // A register that cannot be written (the file size limit stands in for a
-    // full disk): the runner's outcome and the host's log say why.
+    // An unwritable register (a file size limit for a full disk): the outcome and the host's log say why.
     void checkFailureIsExplained()
     {
         QByteArray reg;
@@ -126,9 +124,7 @@ private slots:
         QVERIFY2(text.contains("note: event F0001: the runner was started without a script") && text.contains(why), qPrintable(text));
     }
 
-    // Two host processes on different events at once: each runner gets its
-    // own script, each target its own file, the register every record (each
-    // runner finds its record, and removes it once the file is delivered).
+    // Two hosts at once: each runner its own script and file, the register every record, removed on delivery.
     void twoEventsAtOnce()
     {
         constexpr int Pairs = 20;
@@ -172,8 +168,7 @@ private slots:
         }
     }
 
-    // Another run holds the hand-over lock past every wait: this run writes
-    // nothing that runs share and ends as a failure that names the cause.
+    // The hand-over lock held past every wait: nothing shared is written, the failure names the cause.
     void lockHeldPastTheWait()
     {
         QVERIFY(writeBytes(path("server/w.txt"), "w"));
@@ -203,8 +198,7 @@ private slots:
         QVERIFY(!QFile::exists(path("in/w.txt")));
     }
 
-    // Runners that start only after later runs have replaced the runner copy
-    // still run the script that was prepared for them.
+    // Runners that start after later runs replaced the runner copy still run their own scripts.
     void lateRunnersRunTheirOwnScripts()
     {
         QVERIFY(QFile::rename(path("app/VelundZUL"), path("app/VelundZUL.real")));
@@ -238,8 +232,7 @@ private slots:
         }
     }
 
-    // A runner killed in the middle of a download leaves a part file and no
-    // record; the next run removes the one and writes the other.
+    // A runner killed mid-download leaves a part file and no record; the next run removes one, writes the other.
     void killedRunnerIsCleanedUp_data()
     {
         QTest::addColumn<QString>("next");
@@ -283,9 +276,7 @@ private slots:
         QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
     }
 
-    // A slow download shows in the history while it runs, its bytes moving;
-    // cancel stops it, the run records itself as cancelled and leaves no part
-    // file and no status behind. With nothing running, cancel changes nothing.
+    // A running download shows its bytes moving; cancel records it and leaves nothing; idle, cancel changes nothing.
     void runningRunIsShownAndCancelled()
     {
         FtpServer slow;
@@ -334,8 +325,7 @@ private slots:
         QVERIFY2(out.split('\n').first().contains("\tcancelled: line 4"), out.constData());
     }
 
-    // A runner that does not end after the cancel (stopped here) is killed
-    // once the grace is over, and the next run records it.
+    // A runner that does not end after the cancel (stopped here) is killed; the next run records it.
     void stuckRunnerIsKilled()
     {
         FtpServer slow;

@@ -10,9 +10,7 @@
 
 using namespace zul::test;
 
-// From the host's command line to a delivered file: the real plug-in, the
-// real ping library, the real runner and a loopback FTP server; the same over
-// FTPS (vsftpd) and SFTP (sshd), an event moved there by its open line alone.
+// Command line to delivered file, real plug-in, ping and runner; over FTP, FTPS (vsftpd) and SFTP (sshd).
 class EndToEndTest : public QObject {
     Q_OBJECT
     HostWorld m_world;
@@ -108,8 +106,7 @@ private slots:
         QVERIFY2(log.contains(event.toLatin1() + " [4124,4125]"), log.constData());
     }
 
-    // A register full of stale records stops no run: the first runner prunes
-    // them, and each removes the records of the files it delivered.
+    // Stale records stop no run: the first runner prunes them, each removes those of its deliveries.
     void staleRegisterDoesNotStopTheSchedule()
     {
         QByteArray reg;

@@ -1,6 +1,4 @@
-// Two local accounts in one group share an installed application folder laid
-// out as the package lays it out: the second plants links, a script of its own
-// and a forged lock file; the first one's runs must not be turned by them.
+// Two accounts of one group share an installed folder: bob's links, script and lock turn none of alice's runs.
 #include "support/Files.h"
 #include "support/FtpServer.h"
 
@@ -132,8 +130,7 @@ private slots:
             m_madeUsers << user;
         }
 
-        // The package's layout: a read-only application folder whose writable
-        // parts are links into a state folder of root and the group, sticky and setgid.
+        // As packaged: a read-only folder, its writable parts linked into root's sticky, setgid state folder.
         QVERIFY(::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0);
         QDir d(m_dir.path());
         for (const char* sub :
@@ -168,9 +165,7 @@ private slots:
             QProcess::execute("groupdel", {kGroup});
     }
 
-    // Links that bob plants where alice's runner opens files point at a file
-    // only alice may write: the runner fails or goes on without it, and the
-    // file keeps its bytes and its mode.
+    // Bob's links to alice's own file where her runner opens files: it fails or goes on, the file untouched.
     void plantedLinksAreNotFollowed_data()
     {
         QTest::addColumn<QString>("planted");
@@ -196,10 +191,7 @@ private slots:
         QCOMPARE(::unlink(link.toLocal8Bit().constData()), 0);
     }
 
-    // Bob cannot rename alice's event script away in the sticky folder. Where
-    // he can (a folder that lost its sticky bit), his script in its place is
-    // refused: alice's run fails where the history shows it, and nothing is
-    // sent. One alice can read gets as far as the runner, which records why.
+    // Bob cannot move alice's script away; where he can (not sticky), his script is refused and nothing sent.
     void replacedScriptIsRefused_data()
     {
         QTest::addColumn<QString>("event");
@@ -262,9 +254,7 @@ private slots:
         victimIsUntouched();
     }
 
-    // A lock file of bob's that names a part file outside the folder and a
-    // run that never was: alice's next run removes nothing it names and
-    // records no run for it; bob's part file in Junction stays too.
+    // Bob's lock names a part file elsewhere and a run that never was: nothing removed, no run recorded.
     void forgedLockFileIsNotBelieved()
     {
         QVERIFY(writeBytes(path("keep/.x.part-KEEP"), "keep me"));
@@ -284,13 +274,11 @@ private slots:
         for (const QJsonObject& run : runs())
             QVERIFY(run.value("event").toString() != "FORGED");
         QCOMPARE(runs().last().value("event").toString(), QString("E0003"));
-        // Bob's own runs may settle his own lock files: he can write the run
-        // log himself anyway. Not part of what follows.
+        // Bob's own runs may settle his locks (he can write the run log anyway): not part of what follows.
         QVERIFY(QFile::remove(forged));
     }
 
-    // Whatever alice's umask (000 here), what her runs create is never
-    // writable by others: the transcript, the received file, the host's log.
+    // Whatever alice's umask (000 here), what her runs create is never writable by others.
     void modesWhateverTheUmask()
     {
         QVERIFY(writeBytes(path("server/fetched.txt"), "fetched"));
@@ -314,8 +302,7 @@ private slots:
                  qPrintable(name));
     }
 
-    // The sticky folders still let every member run events one after the
-    // other: a runner copy, a lock or a run log of alice's stops no run of bob's.
+    // Sticky folders still let members run one after the other: alice's leftovers stop no run of bob's.
     void membersRunOneAfterTheOther()
     {
         const QString script = userScript(kBob, "bob.zul", "put " + path("scripts/bob.zul").toLocal8Bit() + " bob.txt\r\n");

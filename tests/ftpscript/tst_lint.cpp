@@ -180,9 +180,7 @@ private slots:
         QCOMPARE(shortForm(lint(kLogin.toStdString() + "put /no/such/zul/file\n", o)), QStringList{});
     }
 
-    // Scripts that run: the samples, and those that the runner, run driver and
-    // Fast Path tests run. None may be reported. Their local files are those of
-    // the machine they were written for, so those are not looked for.
+    // Scripts that run (samples, other tests' scripts) report nothing; their local files are not looked for.
     void cleanScripts_data()
     {
         QTest::addColumn<QByteArray>("script");

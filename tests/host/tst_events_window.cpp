@@ -94,8 +94,7 @@ QWidget* openViewer()
 
 } // namespace
 
-// The host's events window with the real plug-in loaded from its file: the
-// grid, and an event added through the editor and the host's own panel.
+// The host's events window with the real plug-in loaded from its file.
 class EventsWindowTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -139,8 +138,7 @@ private slots:
         QVERIFY(!background(grid, 0, 4).isValid());
     }
 
-    // A run sets the mouse pointer back to its default once the runner is
-    // started, whatever shapes were set before it.
+    // Once the runner is started, the pointer is back to its default, whatever was set before.
     void runSetsThePointerBack()
     {
         const QString app = m_dir.filePath("app");
@@ -212,8 +210,7 @@ private slots:
         QCOMPARE(ids, shown);
     }
 
-    // The selected event's runs, newest first and coloured, kept up to date
-    // while runners append to runs.jsonl, also across a rotation.
+    // The selected event's runs, newest first and coloured, following runs.jsonl across a rotation.
     void historyPaneFollowsTheRuns()
     {
         const QString log = m_dir.filePath("app/Log");
@@ -292,11 +289,7 @@ private slots:
         QTRY_VERIFY(cell(window.grid(), 0, 5).contains("not started: partner did not answer"));
     }
 
-    // A run in progress as a runner leaves it: its status beside a lock that
-    // is held (here by this test, which is no runner). The row shows a
-    // progress bar and a Cancel button that asks first and never signals a
-    // process that is not the run's runner; once the lock is let go, the run
-    // no longer counts as running.
+    // A status beside a held lock (held here, by no runner): progress, and a Cancel that asks and signals no stranger.
     void runningRowShowsProgressAndCancel()
     {
         const QString lockDir = m_dir.filePath("app/Lock");

@@ -29,8 +29,7 @@ Q_DECLARE_METATYPE(Read)
 using Cron = std::tuple<QString, QString, QString>; // calendar time, crontab fields (empty: refused), why
 Q_DECLARE_METATYPE(Cron)
 
-// The history's own JSON reader and number texts: what the quick commands
-// print must be what the window's Qt side would make of the same record.
+// The quick commands must print what the window's Qt side makes of the same record.
 class HistoryCoreTest : public QObject {
     Q_OBJECT
 private slots:
@@ -59,8 +58,7 @@ private slots:
         QCOMPARE(QString::fromStdString(zul::records::progressText(*back)), shown);
     }
 
-    // A status counts only beside a lock its run holds, in a file no one else
-    // could have written, naming the pid of its own name.
+    // A status counts beside a lock its run holds, in a file no one else could write, naming its own pid.
     void runningNeedsAHeldLockAndATrustedFile_data()
     {
         QTest::addColumn<Status>("status");
@@ -96,8 +94,7 @@ private slots:
             QCOMPARE(zul::records::statusNameFor(name), std::string());
     }
 
-    // A run record line as the history reads it: a field of another type
-    // reads as missing, a record cut short gives way to the one glued to it.
+    // A field of another type reads as missing; a record cut short gives way to the one glued to it.
     void runRecordRead_data()
     {
         QTest::addColumn<Read>("read");
@@ -132,8 +129,7 @@ private slots:
         QCOMPARE(got->record.bytesUp, bytesUp);
     }
 
-    // The line the runner writes, byte for byte as records have always been
-    // on disk: code-page text as the characters it stands for, all ASCII.
+    // Byte for byte as records have always been on disk: code-page text as its characters, all ASCII.
     void runRecordWritten()
     {
         zul::records::RunRecord r;
@@ -183,8 +179,7 @@ private slots:
         QVERIFY2(QString::fromStdString(reason).contains(why), reason.c_str());
     }
 
-    // The package's service and a timer that schedule writes, as systemd
-    // reads them: no unknown key, no bad value (the program is not installed here).
+    // The package's service and a written timer, as systemd reads them (the program is not installed here).
     void unitsAsSystemdReadsThem()
     {
         if (QStandardPaths::findExecutable("systemd-analyze").isEmpty())
@@ -205,8 +200,7 @@ private slots:
         QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
     }
 
-    // Sizes and durations as Qt's fixed notation shows them, halves
-    // included: 359,250 bytes are "359.3 kB".
+    // Sizes and durations as Qt's fixed notation shows them, halves included (359,250 bytes: "359.3 kB").
     void numberTexts()
     {
         auto size = [](qint64 b) {
@@ -234,8 +228,7 @@ private slots:
         QCOMPARE(QString::fromStdString(shownDuration(3'660'000)), QStringLiteral("1 h 01 min"));
     }
 
-    // A runner that died: how long it ran as its record tells, "unknown" when
-    // no sign of life came after its start.
+    // A dead runner ran as long as its record tells; "unknown" without a sign of life after its start.
     void deadRunDuration_data()
     {
         QTest::addColumn<QByteArray>("end");

@@ -83,11 +83,6 @@ private slots:
             QVERIFY_THROWS_EXCEPTION(com::ComError, parseMessageCall(shape));
     }
 
-    void codePageTextIsLoggedReadably()
-    {
-        QCOMPARE(fromCodePage("caf\xe9 \x80"), QString::fromUtf8("café €"));
-    }
-
     void fileUtility_data()
     {
         QTest::addColumn<QString>("line");

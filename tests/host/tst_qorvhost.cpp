@@ -62,8 +62,7 @@ class QorvhostTest : public QObject {
                 QString::fromLocal8Bit(p.readAllStandardError())};
     }
 
-    // A history of three runs of E0001 (a success, a refused login, then a
-    // partner that did not answer) and one of E0002.
+    // E0001: a success, a refused login, a partner that did not answer; E0002: a success.
     void writeHistory()
     {
         m_historyPlugin = pluginIn("historyapp");
@@ -362,10 +361,7 @@ private slots:
         QVERIFY(!QFile::exists(unit));
     }
 
-    // A terminal without a display: the answers that need none, and one
-    // clear line with a status (never a signal) for the window.
-    // What qorvhost answers itself loads no Qt; the rest comes from the host
-    // library (the "info" row shows that the loader's report is there to see).
+    // What qorvhost answers itself loads no Qt (the "info" row shows the loader's report is there).
     void quickCommandsLoadNoQt_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -390,8 +386,7 @@ private slots:
         QCOMPARE(r.err.contains("libQt6Core"), qt);
     }
 
-    // A qorvhost copied away from its application folder still answers the
-    // history; for the rest it says in one line what it is missing.
+    // Copied away from its folder, qorvhost still answers the history, and says what it misses for the rest.
     void withoutTheHostLibrary()
     {
         writeHistory();
@@ -414,6 +409,7 @@ private slots:
         QCOMPARE(r.err, "qorvhost: plug-in '" + bin + "/../zul/libzul.so' not found\n");
     }
 
+    // Without a display: the answers that need none, and one clear line (never a signal) for the window.
     void withoutDisplay_data()
     {
         QTest::addColumn<Undisplayed>("run"); // says on standard output when the status is 0, else on standard error
@@ -453,8 +449,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_dir.filePath("app/Log")));
     }
 
-    // An id with a letter outside ASCII names its files in the 8-bit code
-    // page, from the import through the run to the run log.
+    // An id outside ASCII names its files in the 8-bit code page, from the import to the run log.
     void idOutsideAscii()
     {
         const QString data = m_dir.filePath("latin");
@@ -471,8 +466,7 @@ private slots:
         QCOMPARE(::access(saved.constData(), F_OK), 0);
         r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "show", id});
         QCOMPARE(r.out.toUtf8(), script);
-        // No reachability library in this folder: the partner counts as silent,
-        // which the run log records under the id.
+        // No reachability library here: the partner is silent, as the run log records under the id.
         r = qorvhost({"--data", data, "--plugin", m_plugin, "run", id});
         QCOMPARE(r.code, 1);
         r = qorvhost({"--data", data, "log"});
@@ -480,8 +474,7 @@ private slots:
         QVERIFY2(!r.out.contains("3281"), qPrintable(r.out));
     }
 
-    // "script import" stores GET lines with their Junction names and markers;
-    // "script show" gives them back as they were written.
+    // Import stores GET lines with Junction names and markers; show gives them back as written.
     void scriptImportThenShow()
     {
         const QString data = m_dir.filePath("scripts");
@@ -516,8 +509,7 @@ private slots:
         QVERIFY(QFile::remove(app + "/ZUL/ZULTMP.zul"));
     }
 
-    // What a partner sent reaches the terminal escaped: no control byte but tab
-    // and newline, no C1 control, nothing that is not UTF-8.
+    // A partner's text reaches the terminal escaped: no control but tab and newline, no C1, UTF-8 only.
     void hostileTextIsEscaped()
     {
         const QString plugin = pluginIn("hostileapp");
@@ -553,9 +545,7 @@ private slots:
         }
     }
 
-    // Every exit status, and the run that has none, is spelled from one table
-    // wherever an operator reads it: the runner's help, the history, the README
-    // and the runner's manual page.
+    // Every status's words, from one table, wherever an operator reads them: help, history, README, manual.
     void statusWordsEverywhere_data()
     {
         QTest::addColumn<QString>("words");

@@ -64,8 +64,7 @@ QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, co
 
 } // namespace
 
-// The history merges the runner's records with the host's failures that never
-// reached a runner, newest first, over rotated files and from the end of large ones.
+// Runner records and the host's failures before any runner, newest first, over rotated and large files.
 class RunHistoryTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -173,8 +172,7 @@ private slots:
         QCOMPARE(int(latest.at("E0007").result), int(Run::Result::NotStarted));
     }
 
-    // The newest runs by start, with rotated files and records appended out
-    // of start order (a long run ends after a short one that started later).
+    // The newest by start, over rotated files and records out of start order (long runs end late).
     void limitOverRotatedFiles()
     {
         QTemporaryDir dir;
@@ -204,8 +202,7 @@ private slots:
         QCOMPARE(h.read({}, 1).front().startMs, minutesAgo(10).toMSecsSinceEpoch());
     }
 
-    // A run that died is recorded when a later run finds it: a record with old
-    // times after newer ones. The scan must not take it for the file's start.
+    // A dead run's record comes late, old times after newer ones: not the file's start for the scan.
     void aRecordOfARunThatDiedComesLate()
     {
         QTemporaryDir dir;
@@ -226,8 +223,7 @@ private slots:
         QCOMPARE(top[2].exitStatus.value_or(-1), 6);
     }
 
-    // New runs above the old ones become inserted rows (the view keeps its
-    // selection); anything else resets the model.
+    // New runs on top are inserted rows (the selection stays); anything else resets the model.
     void modelUpdates_data()
     {
         QTest::addColumn<Update>("update");

@@ -111,9 +111,7 @@ private slots:
         QCOMPARE(modeOf(p), 0600);
     }
 
-    // An installed application folder links the files written in it to a
-    // writable place; writing, deleting and creating them again must act on
-    // the target and leave the link alone.
+    // Linked files of an installed folder: writing, deleting, creating act on the target, the link stays.
     void appPathFollowsLinkedFiles_data()
     {
         QTest::addColumn<QString>("link"); // empty: an ordinary file
@@ -151,8 +149,7 @@ private slots:
         QVERIFY(forceDelete(inApp));
     }
 
-    // A shared folder is writable by the whole group: a name there may be a
-    // link to a file only this user may write. Nothing follows it.
+    // A name in a group-writable folder may link to a file only this user may write: nothing follows it.
     void linksInSharedFoldersAreNotFollowed_data()
     {
         QTest::addColumn<QString>("op");
@@ -193,8 +190,7 @@ private slots:
         QVERIFY(QDir(QString::fromStdString(app)).removeRecursively());
     }
 
-    // Made as the package makes them, whatever the umask; an existing folder
-    // keeps the mode its administrator gave it.
+    // Made as packaged, whatever the umask; an existing folder keeps its administrator's mode.
     void sharedFoldersAreStickyAndSetgid()
     {
         const std::string made = path("app/Log"), kept = path("app/Lock");
@@ -208,8 +204,7 @@ private slots:
         QCOMPARE(modeOf(kept), 0750);
     }
 
-    // A wait for a held lock ends by time or by giving up and leaves nothing
-    // behind: no thread blocked on the file, no descriptor.
+    // A lock wait ends by time or by giving up, leaving no blocked thread and no descriptor.
     void lockWaitEndsWithoutLeftovers()
     {
         const auto p = path("event.lock");
@@ -257,8 +252,7 @@ private slots:
 
     void startProcessPassesArgumentsWithoutShell()
     {
-        // A folder with a blank and an argument full of shell characters reach
-        // the program as they are.
+        // A blank in a folder and shell characters in an argument reach the program as they are.
         QDir(m_dir.path()).mkpath("with blank");
         const auto out = path("with blank/out.txt");
         auto pid = startProcess("/bin/sh", {"-c", "printf '%s' \"$1\" > \"$2\"", "sh", "true|a b;$(x)|E01", out});
