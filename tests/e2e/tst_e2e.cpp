@@ -92,9 +92,7 @@ private slots:
         QVERIFY2(!read("app/Rcvdchkr.txt").contains(event.toLatin1() + "01 "), read("app/Rcvdchkr.txt").constData());
 
         // The password is in the script and nowhere else.
-        QFile t(run.value("transcript").toString());
-        QVERIFY(t.open(QIODevice::ReadOnly));
-        const QByteArray said = t.readAll();
+        const QByteArray said = readBytes(run.value("transcript").toString());
         QVERIFY(!said.contains(password));
         QVERIFY2(!said.contains("no receipt record") && said.contains("receipt record of the delivered file was removed"),
                  said.constData());

@@ -47,16 +47,6 @@ void screenshot(QWidget* w, const QString& name)
         QVERIFY(shot.save(QDir(dir).filePath(name)));
 }
 
-QString cell(QTableView* view, int row, int column)
-{
-    return view->model()->index(row, column).data().toString();
-}
-
-QColor background(QTableView* view, int row, int column)
-{
-    return view->model()->index(row, column).data(Qt::BackgroundRole).value<QColor>();
-}
-
 void append(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
@@ -99,6 +89,12 @@ class EventsWindowTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     std::unique_ptr<Host> m_host;
+
+    static QString cell(QTableView* v, int row, int column) { return v->model()->index(row, column).data().toString(); }
+    static QColor background(QTableView* view, int row, int column)
+    {
+        return view->model()->index(row, column).data(Qt::BackgroundRole).value<QColor>();
+    }
 
 private slots:
     void initTestCase()

@@ -395,16 +395,16 @@ private slots:
         const QString program = bin + "/qorvhost";
         if (!QFile::exists(program))
             QVERIFY(QFile::copy(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", program));
-        const auto env = sys();
-        auto r = start(program, {"--data", m_dir.filePath("history"), "info"}, env);
+        auto r = start(program, {"--data", m_dir.filePath("history"), "info"}, sys());
         QCOMPARE(r.code, 2);
         QVERIFY2(r.err.startsWith("qorvhost: cannot load the host library") && r.err.count('\n') == 1,
                  qPrintable(r.err));
         QVERIFY(r.out.isEmpty());
-        r = start(program, {"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001"}, env);
+        r = start(program, {"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001"},
+                  sys());
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out.count('\n'), 3);
-        r = start(program, {"--data", m_dir.filePath("history"), "history"}, env);
+        r = start(program, {"--data", m_dir.filePath("history"), "history"}, sys());
         QCOMPARE(r.code, 2);
         QCOMPARE(r.err, "qorvhost: plug-in '" + bin + "/../zul/libzul.so' not found\n");
     }

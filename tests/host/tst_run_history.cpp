@@ -80,7 +80,6 @@ class RunHistoryTest : public QObject {
         QVERIFY(zul::test::appendHostMessage(messages(), args, minutesAgo(ago)));
     }
     void partnerSilent(const std::string& event, int ago) { hostMessage(zul::test::partnerSilentMessage(event), ago); }
-    void answered(const std::string& event, int ago) { hostMessage(zul::test::partnerAnsweredMessage(event), ago); }
 
 private slots:
     void initTestCase()
@@ -103,7 +102,7 @@ private slots:
         runs += runLine("E0010", 55, 1, 7, "delivery failure: the target folder /x does not exist", {},
                         "Junction/E001001.bin");
         QVERIFY(writeBytes(m_dir.filePath("Log/runs.jsonl"), runs));
-        answered("E0001", 50);
+        hostMessage(zul::test::partnerAnsweredMessage("E0001"), 50);
         partnerSilent("E0003 ", 41); // the id as the event structure holds it
         hostMessage({false, msg(3281), "L", "E0004", "ZUL", "1", "12/05/2026", "02:00:00", "90",
                      "cannot start VelundZUL: No such file or directory"},
