@@ -33,11 +33,7 @@ class SharedFoldersTest : public QObject {
     gid_t m_gid = 0;
 
     QString path(const QString& rel) const { return m_dir.filePath(rel); }
-    static uid_t uidOf(const char* user)
-    {
-        const passwd* pw = ::getpwnam(user);
-        return pw ? pw->pw_uid : uid_t(-1);
-    }
+    static uid_t uidOf(const char* user) { return ::getpwnam(user) ? ::getpwnam(user)->pw_uid : uid_t(-1); }
     // Gives a file or folder to owner (root when null) and the group, with mode.
     bool own(const QString& rel, const char* owner, mode_t mode) const
     {
@@ -66,10 +62,7 @@ class SharedFoldersTest : public QObject {
             *out = p.readAll();
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
-    int shAs(const char* user, const QString& command, QByteArray* out = nullptr) const
-    {
-        return runAs(user, "/bin/sh", {"-c", command}, out);
-    }
+    int shAs(const char* user, const QString& command) const { return runAs(user, "/bin/sh", {"-c", command}); }
     int hostAs(const char* user, const QStringList& args, mode_t mask = 022) const
     {
         QByteArray out;

@@ -21,7 +21,7 @@ class FilesTest : public QObject {
     static int modeOf(const std::string& p)
     {
         struct stat st {};
-        return ::stat(p.c_str(), &st) == 0 ? int(st.st_mode & 07777) : -1;
+        return ::stat(p.c_str(), &st) ? -1 : int(st.st_mode & 07777);
     }
     // appPath() with the application folder set to app for the one call.
     static std::string appPathIn(const std::string& app, const char* logical)
