@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
+#include <fstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,11 +81,8 @@ private slots:
         if (held)
             QVERIFY(::flock(lock, LOCK_EX) == 0);
         zul::records::RunStatus s;
-        s.pid = long(::getpid()) + pidShift;
-        s.event = "E0001";
-        QFile f(QString::fromStdString(stem + ".status"));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(zul::records::statusText(s).c_str()) > 0);
-        f.close();
+        s.pid = long(::getpid()) + pidShift, s.event = "E0001";
+        QVERIFY(std::ofstream(stem + ".status") << zul::records::statusText(s));
         QVERIFY(::chmod((stem + ".status").c_str(), mode_t(mode)) == 0);
         QCOMPARE(zul::records::runningRuns(folder, "E0001").size(), std::size_t(running ? 1 : 0));
         QVERIFY(zul::records::runningRuns(folder, "E0002").empty());
@@ -187,9 +185,8 @@ private slots:
         QTemporaryDir dir;
         const QString service = ZUL_SOURCE_DIR "/packaging/systemd/zul-run@.service";
         QVERIFY(QFile::copy(service, dir.filePath("zul-run@E0001.service")));
-        QFile timer(dir.filePath("zul-run@E0001.timer"));
-        QVERIFY(timer.open(QIODevice::WriteOnly) && timer.write(timerUnit("E0001", "Mon..Fri 02:30").c_str()) > 0);
-        timer.close();
+        QVERIFY(std::ofstream(dir.filePath("zul-run@E0001.timer").toStdString())
+                << timerUnit("E0001", "Mon..Fri 02:30"));
         QProcess verify;
         verify.setWorkingDirectory(dir.path());
         verify.start("systemd-analyze", {"verify", "--man=no", "./zul-run@E0001.timer", "./zul-run@E0001.service"});
