@@ -27,7 +27,6 @@ class ConcurrencyTest : public QObject {
     QByteArray read(const QString& rel) const { return m_world.read(rel); }
     int qorvhost(const QStringList& args, QByteArray* out = nullptr) { return m_world.qorvhost(args, out); }
     QList<QJsonObject> runs() const { return m_world.runs(); }
-    // An event whose script receives one remote file into a local target.
     void defineEvent(const QString& id, int port, const QString& remote, const QString& target)
     {
         QVERIFY(m_world.defineEvent(id, QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nget %2 %3\r\n"

@@ -93,7 +93,6 @@ private slots:
         QFETCH(QByteArray, script);
         QFETCH(QStringList, found);
         QCOMPARE(shortForm(lint(script.toStdString())), found);
-        // The same with CR LF line ends.
         if (!script.contains('\r'))
             QCOMPARE(shortForm(lint(script.replace("\n", "\r\n").toStdString())), found);
     }

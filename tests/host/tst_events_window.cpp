@@ -352,12 +352,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.grid()->selectRow(0);
         QTableView* history = window.history();
-        int row = -1;
-        for (int r = 0; r < history->model()->rowCount(); ++r)
-            if (cell(history, r, HistoryModel::Transcript) == QLatin1String("E0001_20261204-050000_2301.log"))
-                row = r;
-        QVERIFY(row >= 0);
-        const QModelIndex index = history->model()->index(row, HistoryModel::Start);
+        const auto found =
+            history->model()->match(history->model()->index(0, HistoryModel::Transcript), Qt::DisplayRole,
+                                    "E0001_20261204-050000_2301.log", 1, Qt::MatchExactly);
+        QCOMPARE(found.size(), 1);
+        const QModelIndex index = found[0].siblingAtColumn(HistoryModel::Start);
         history->setCurrentIndex(index);
         if (byKey) {
             history->setFocus();

@@ -36,7 +36,6 @@ class QorvhostTest : public QObject {
     {
         return start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", args, env);
     }
-    // qorvhost on the history that writeHistory() wrote.
     Run history(const QStringList& args, const QProcessEnvironment& env = sys())
     {
         return qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args, env);
@@ -204,7 +203,6 @@ private slots:
         QCOMPARE(refused.value("result").toString(), QString("failed"));
     }
 
-    // The commands on a history, and what they say when they cannot answer.
     void historyCommands_data()
     {
         QTest::addColumn<Answer>("answer");
@@ -279,7 +277,6 @@ private slots:
         QVERIFY2(parser.exitCode() == 0, parser.readAllStandardError().constData());
         QStringList samples = QString::fromUtf8(parser.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         samples.sort();
-        // E0001: a success, a refused login, then a partner that did not answer.
         const QStringList expected = {
             "counter zul_received_bytes_total E0001 0.0",
             "counter zul_received_bytes_total E0002 0.0",

@@ -42,7 +42,6 @@ QDateTime minutesAgo(int m)
     return now.addSecs(-60 * m);
 }
 
-// A run without transfers.
 zul::runner::RunRecord record(const std::string& event, int startAgo, int seconds, int exit, const std::string& outcome)
 {
     zul::runner::RunRecord r;
@@ -72,7 +71,6 @@ class RunHistoryTest : public QObject {
     QString log() const { return m_dir.filePath("Log"); }
     QString messages() const { return m_dir.filePath("messages.jsonl"); }
     RunLog history() const { return RunLog(log().toStdString(), messages().toStdString()); }
-    // The runs of a folder of run files alone.
     static RunLog runsIn(const QTemporaryDir& dir) { return RunLog(dir.path().toStdString(), "/nonexistent.jsonl"); }
 
     void hostMessage(const zul::com::Args& args, int ago)

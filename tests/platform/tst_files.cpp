@@ -23,7 +23,6 @@ class FilesTest : public QObject {
         struct stat st {};
         return ::stat(p.c_str(), &st) ? -1 : int(st.st_mode & 07777);
     }
-    // appPath() with the application folder set to app for the one call.
     static std::string appPathIn(const std::string& app, const char* logical)
     {
         const std::string before = appFolder();

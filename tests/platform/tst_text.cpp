@@ -36,7 +36,6 @@ private slots:
                     QCOMPARE(upperLeftEquals(s, len, word), upper(left(s, len)) == word);
     }
 
-    // Unicode text into the 8-bit code page and back.
     void codePage_data()
     {
         QTest::addColumn<QByteArray>("utf8");
