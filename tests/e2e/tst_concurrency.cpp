@@ -37,12 +37,9 @@ class ConcurrencyTest : public QObject {
     QStringList partFiles() const
     {
         QStringList out;
-        QDirIterator it(path(""), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString f = it.next();
-            if (f.contains(".part-") || f.contains("/.zulpart-"))
-                out << f;
-        }
+        QDirIterator it(path(""), {"*.part-*", ".zulpart-*"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << it.next();
         return out;
     }
     // An event that downloads size bytes from the throttled server: long enough to watch and stop.
@@ -68,12 +65,9 @@ class ConcurrencyTest : public QObject {
     qint64 runnerOf(const QString& id) const
     {
         for (const QString& name : QDir(path("app/Lock")).entryList({"run-*.lock"}, QDir::Files)) {
-            const QByteArray text = read("app/Lock/" + name);
-            if (!text.contains("\nevent " + id.toLatin1() + "\n"))
-                continue;
-            for (const QByteArray& line : text.split('\n'))
-                if (line.startsWith("pid "))
-                    return line.mid(4).toLongLong();
+            const QByteArray text = read("app/Lock/" + name); // "pid N" first
+            if (text.startsWith("pid ") && text.contains("\nevent " + id.toLatin1() + "\n"))
+                return text.mid(4, text.indexOf('\n') - 4).toLongLong();
         }
         return 0;
     }
