@@ -30,6 +30,7 @@ class QorvhostTest : public QObject {
     struct Run {
         int code;
         QString out, err;
+        QByteArray bytes; // standard output as it came
     };
     static QProcessEnvironment sys() { return QProcessEnvironment::systemEnvironment(); }
     Run qorvhost(const QStringList& args, const QProcessEnvironment& env = sys())
@@ -56,9 +57,10 @@ class QorvhostTest : public QObject {
         p.setWorkingDirectory(m_dir.path());
         p.start(program, args);
         if (!p.waitForFinished(120000))
-            return {-1, {}, "did not finish"};
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(p.readAllStandardOutput()),
-                QString::fromLocal8Bit(p.readAllStandardError())};
+            return {-1, {}, "did not finish", {}};
+        const QByteArray out = p.readAllStandardOutput();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(out),
+                QString::fromLocal8Bit(p.readAllStandardError()), out};
     }
 
     // E0001: a success, a refused login, a partner that did not answer; E0002: a success.
@@ -118,10 +120,8 @@ private slots:
         auto r = qorvhost({"--data", data, "event", "put", "new", "--entity", "PAYROLL", "--runday", "3", "--flag2", "1"});
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.startsWith("E0001\tPAYROLL\tZUL\t3\t0\t1\t0"));
-        r = qorvhost({"--data", data, "event", "list"});
-        QCOMPARE(r.out.count('\n'), 1);
-        r = qorvhost({"--data", data, "event", "show", "E0001"});
-        QVERIFY(r.out.contains("PAYROLL"));
+        QCOMPARE(qorvhost({"--data", data, "event", "list"}).out.count('\n'), 1);
+        QVERIFY(qorvhost({"--data", data, "event", "show", "E0001"}).out.contains("PAYROLL"));
         QCOMPARE(qorvhost({"--data", data, "event", "delete", "E0001"}).code, 0);
         QVERIFY(qorvhost({"--data", data, "event", "show", "E0001"}).code != 0);
     }
@@ -519,12 +519,9 @@ private slots:
         QVERIFY(QDir().mkpath(data));
         for (const QStringList& args : {QStringList{"history"}, QStringList{"history", "--json"},
                                         QStringList{"history", "E0007"}, QStringList{"transcript", "E0007"}}) {
-            QProcess p;
-            p.setWorkingDirectory(m_dir.path());
-            p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", QStringList{"--data", data, "--plugin", plugin} + args);
-            QVERIFY(p.waitForFinished(120000));
-            QCOMPARE(p.exitCode(), 0);
-            const QByteArray out = p.readAllStandardOutput();
+            const auto r = qorvhost(QStringList{"--data", data, "--plugin", plugin} + args);
+            QCOMPARE(r.code, 0);
+            const QByteArray& out = r.bytes;
             QVERIFY2(out.contains("\\x1B]0;owned"), out.constData()); // doubled in JSON, still there
             for (const char c : out) {
                 const auto b = static_cast<unsigned char>(c);
