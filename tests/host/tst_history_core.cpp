@@ -131,13 +131,9 @@ private slots:
     void runRecordWritten()
     {
         zul::records::RunRecord r;
-        r.event = "E\xe9";
-        r.start = "2026-12-05T02:00:00.000+0000";
-        r.exitStatus = 4;
+        r.event = "E\xe9", r.start = "2026-12-05T02:00:00.000+0000", r.exitStatus = 4;
         r.outcome = "550 \"a\\b\" \x80\t\x01\x7f";
-        r.filesDown = 1;
-        r.bytesDown = 12345678901;
-        r.kept = "Junction/E000101.txt";
+        r.filesDown = 1, r.bytesDown = 12345678901, r.kept = "Junction/E000101.txt";
         QCOMPARE(
             QByteArray::fromStdString(zul::records::runRecordLine(r)),
             QByteArray("{\"event\":\"E\\u00e9\",\"start\":\"2026-12-05T02:00:00.000+0000\",\"end\":\"\",\"exit\":4,"

@@ -227,7 +227,6 @@ private slots:
 
         holder.release();
         QVERIFY(waiter.acquire(p, std::chrono::milliseconds(1000)));
-        QVERIFY(waiter.held());
         waiter.release();
 
         // Readers share; a writer waits for them.
@@ -256,8 +255,7 @@ private slots:
         const auto out = path("with blank/out.txt");
         auto pid = startProcess("/bin/sh", {"-c", "printf '%s' \"$1\" > \"$2\"", "sh", "true|a b;$(x)|E01", out});
         QVERIFY(pid);
-        int status = 0;
-        QCOMPARE(::waitpid(*pid, &status, 0), *pid);
+        QCOMPARE(::waitpid(*pid, nullptr, 0), *pid);
         QCOMPARE(*readAll(out), std::string("true|a b;$(x)|E01"));
         QVERIFY(!startProcess(path("missing-program"), {}));
     }
