@@ -76,8 +76,8 @@ class SharedFoldersTest : public QObject {
     // A script of user's, owner-only, outside the shared folders.
     QString userScript(const char* user, const QString& name, const QByteArray& body) const
     {
-        writeBytes(path("scripts/" + name),
-                   "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser ops Secr3t-pw\r\n" + body + "quit\r\n");
+        writeBytes(path("scripts/" + name), "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
+                                                "\r\nuser ops Secr3t-pw\r\n" + body + "quit\r\n");
         own("scripts/" + name, user, 0600);
         return path("scripts/" + name);
     }
@@ -298,7 +298,8 @@ private slots:
     // Sticky folders still let members run one after the other: alice's leftovers stop no run of bob's.
     void membersRunOneAfterTheOther()
     {
-        const QString script = userScript(kBob, "bob.zul", "put " + path("scripts/bob.zul").toLocal8Bit() + " bob.txt\r\n");
+        const QString script =
+            userScript(kBob, "bob.zul", "put " + path("scripts/bob.zul").toLocal8Bit() + " bob.txt\r\n");
         QCOMPARE(hostAs(kBob, {"event", "put", "B0001"}), 0);
         QCOMPARE(hostAs(kBob, {"script", "import", "B0001", script}), 0);
         for (const char* user : {kAlice, kBob}) {

@@ -191,8 +191,9 @@ private slots:
         QTest::newRow("run driver event script")
             << QByteArray("open 127.0.0.1\nuser anon secret\n\nget /r/a.txt /j/E000101.txt\n**E000101=&/in/a.txt&\n");
         QTest::newRow("run driver copy") << QByteArray("open 127.0.0.1\nuser edited\npw\nget x y\n**y=&/t&\n");
-        QTest::newRow("fast path") << QByteArray("open 1.2\r\nuser u p\r\nput a.txt b.txt\r\nput \"/my files/a b.txt\" \"c d.txt\"\r\n"
-                                                 "get remote.dat /tmp/local.dat\r\nclose\r\nopen 10.1.1.5\r\nuser usr pw\r\nquit");
+        QTest::newRow("fast path") << QByteArray(
+            "open 1.2\r\nuser u p\r\nput a.txt b.txt\r\nput \"/my files/a b.txt\" \"c d.txt\"\r\n"
+            "get remote.dat /tmp/local.dat\r\nclose\r\nopen 10.1.1.5\r\nuser usr pw\r\nquit");
         QTest::newRow("e2e") << QByteArray("open 127.0.0.1 2121\r\nuser ops Secr3t-pw\r\nbinary\r\nput /dev/null "
                                            "send.txt\r\nget recv.txt /app/Junction/E000101.txt\r\n"
                                            "**E000101=&/tmp/recv.txt&\r\nquit\r\n");

@@ -107,7 +107,8 @@ private slots:
         row("whole numbers as doubles", head + "\"exit\":3.0,\"bytes_up\":1e3}", "E0001", 3, "", 1000);
         row("beyond 32 bits", head + "\"exit\":0,\"bytes_up\":12345678901}", "E0001", 0, "", 12345678901);
         row("the last of two", head + "\"exit\":1,\"exit\":2}", "E0001", 2);
-        row("cut short, the next glued on", "{\"event\":\"E0001\",\"start\":\"2026{\"event\":\"E0002\",\"exit\":0}", "E0002", 0);
+        row("cut short, the next glued on", "{\"event\":\"E0001\",\"start\":\"2026{\"event\":\"E0002\",\"exit\":0}",
+            "E0002", 0);
         row("cut short", head + "\"exit\":0,\"outc", nullptr);
         row("no event", "{\"start\":\"2026-12-05T02:00:00Z\",\"exit\":0}", nullptr);
         row("not UTF-8", head + "\"exit\":0,\"outcome\":\"\xc3\x28\"}", nullptr);

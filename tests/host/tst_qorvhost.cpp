@@ -160,7 +160,8 @@ private slots:
         QCOMPARE(r.out, out);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         const bool pluginSays = code == 1; // the plug-in's own message, as its prompt has it
-        QVERIFY2(pluginSays || r.err.startsWith("usage: ") || (r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1),
+        QVERIFY2(pluginSays || r.err.startsWith("usage: ") ||
+                     (r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1),
                  qPrintable(r.err));
         QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
     }
@@ -244,10 +245,11 @@ private slots:
         if (tag == "a link in the transcript's place")
             QVERIFY(QFile::remove(e0002) && QFile::link(secret, e0002));
         if (tag == "a record naming a file elsewhere")
-            QVERIFY(zul::test::writeBytes(log + "/runs.jsonl", zul::test::readBytes(log + "/runs.jsonl") +
-                                                                   zul::test::runRecordLine("E0002", "2026-12-05T03:00:00.000+0000",
-                                                                                            "2026-12-05T03:00:01.000+0000", 0,
-                                                                                            "success", secret.toStdString())));
+            QVERIFY(zul::test::writeBytes(log + "/runs.jsonl",
+                                          zul::test::readBytes(log + "/runs.jsonl") +
+                                              zul::test::runRecordLine("E0002", "2026-12-05T03:00:00.000+0000",
+                                                                       "2026-12-05T03:00:01.000+0000", 0, "success",
+                                                                       secret.toStdString())));
         const auto r = history(args);
         QFile::remove(e0002); // the next writeHistory() would write through a link
         QCOMPARE(r.code, code);
@@ -510,11 +512,11 @@ private slots:
         const QByteArray hostile = QByteArray("\x1b]0;owned\x07\x1b[2J\x00\r\x7f\t\xc2\x9b", 20) + "1m\xc2\x9d\x9b\xff";
         QVERIFY(zul::test::writeBytes(transcript, QByteArray("01:00:00.000 < 220 ") + hostile +
                                                       "\n01:00:01.000 ! outcome: caf\xc3\xa9\n"));
-        QVERIFY(zul::test::writeBytes(
-            log + "/runs.jsonl",
-            zul::test::runRecordLine("E0007", "2026-12-06T01:00:00.000+0000", "2026-12-06T01:00:01.000+0000", 4,
-                                     std::string("550 \x1b]0;owned\x07\x1b[2J\0\r\n\t\xc2\x9b" "1m\xc2\x9d", 28),
-                                     QFile::encodeName(transcript).toStdString())));
+        const std::string outcome("550 \x1b]0;owned\x07\x1b[2J\0\r\n\t\xc2\2331m\xc2\x9d", 28); // \233: a C1 CSI
+        QVERIFY(zul::test::writeBytes(log + "/runs.jsonl",
+                                      zul::test::runRecordLine("E0007", "2026-12-06T01:00:00.000+0000",
+                                                               "2026-12-06T01:00:01.000+0000", 4, outcome,
+                                                               QFile::encodeName(transcript).toStdString())));
         const QString data = m_dir.filePath("hostiledata");
         QVERIFY(QDir().mkpath(data));
         for (const QStringList& args : {QStringList{"history"}, QStringList{"history", "--json"},

@@ -77,7 +77,6 @@ class RunHistoryTest : public QObject {
     {
         QVERIFY(zul::test::appendHostMessage(messages(), args, minutesAgo(ago)));
     }
-    void partnerSilent(const std::string& event, int ago) { hostMessage(zul::test::partnerSilentMessage(event), ago); }
 
 private slots:
     void initTestCase()
@@ -101,12 +100,12 @@ private slots:
                         "Junction/E001001.bin");
         QVERIFY(writeBytes(m_dir.filePath("Log/runs.jsonl"), runs));
         hostMessage(zul::test::partnerAnsweredMessage("E0001"), 50);
-        partnerSilent("E0003 ", 41); // the id as the event structure holds it
+        hostMessage(zul::test::partnerSilentMessage("E0003 "), 41); // the id as the event structure holds it
         hostMessage({false, msg(3281), "L", "E0004", "ZUL", "1", "12/05/2026", "02:00:00", "90",
                      "cannot start VelundZUL: No such file or directory"},
                     43);
         hostMessage({false, msg(3281), "D", "File 'x' not found."}, 42); // a prompt, not a run
-        partnerSilent("E0007", 44);
+        hostMessage(zul::test::partnerSilentMessage("E0007"), 44);
     }
 
     void merge_data()
