@@ -17,8 +17,7 @@
 
 using namespace zul::test;
 
-// Runs that overlap and runs that die, through the host's command line: the
-// real plug-in, the real runner, a loopback FTP server.
+// Runs that overlap and runs that die: the real plug-in and runner, a loopback FTP server.
 class ConcurrencyTest : public QObject {
     Q_OBJECT
     HostWorld m_world;
@@ -26,10 +25,8 @@ class ConcurrencyTest : public QObject {
 
     QString path(const QString& rel) const { return m_world.path(rel); }
     QByteArray read(const QString& rel) const { return m_world.read(rel); }
-    QStringList hostArgs(const QStringList& args) const { return m_world.hostArgs(args); }
     int qorvhost(const QStringList& args, QByteArray* out = nullptr) { return m_world.qorvhost(args, out); }
     QList<QJsonObject> runs() const { return m_world.runs(); }
-    // An event whose script receives one remote file into a local target.
     void defineEvent(const QString& id, int port, const QString& remote, const QString& target)
     {
         QVERIFY(m_world.defineEvent(id, QString("open 127.0.0.1 %1\r\nuser ops Secr3t-pw\r\nbinary\r\nget %2 %3\r\n"
@@ -40,31 +37,37 @@ class ConcurrencyTest : public QObject {
     QStringList partFiles() const
     {
         QStringList out;
-        QDirIterator it(path(""), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString f = it.next();
-            if (f.contains(".part-") || f.contains("/.zulpart-"))
-                out << f;
-        }
+        QDirIterator it(path(""), {"*.part-*", ".zulpart-*"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << it.next();
         return out;
     }
-    // The throttled server: a download long enough to watch and stop.
-    bool startSlow(FtpServer& slow)
+    // An event that downloads size bytes from the throttled server: long enough to watch and stop.
+    void slowEvent(FtpServer& slow, const QString& id, const QString& file, int size)
     {
         qputenv("ZUL_SLOW_BYTES_PER_SECOND", "65536");
-        return slow.start(path("server"), "ops", "Secr3t-pw", {},
-                          QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py"));
+        QVERIFY2(slow.start(path("server"), "ops", "Secr3t-pw", {},
+                            QStringLiteral(ZUL_SOURCE_DIR "/tests/e2e/slowserver.py")),
+                 qPrintable(slow.why()));
+        QVERIFY(writeBytes(path("server/" + file), someBytes(size, quint32(size))));
+        QFile::remove(path("in/" + file));
+        defineEvent(id, slow.port(), file, path("in/" + file));
+    }
+    // The outcome of a run says what, or the test shows the outcome it has.
+    static bool says(const QJsonObject& run, const QString& what)
+    {
+        const QString outcome = run.value("outcome").toString();
+        if (!outcome.contains(what))
+            qWarning("outcome: %s", qPrintable(outcome));
+        return outcome.contains(what);
     }
     // The runner of an event, as its own lock file names it.
     qint64 runnerOf(const QString& id) const
     {
         for (const QString& name : QDir(path("app/Lock")).entryList({"run-*.lock"}, QDir::Files)) {
-            const QByteArray text = read("app/Lock/" + name);
-            if (!text.contains("\nevent " + id.toLatin1() + "\n"))
-                continue;
-            for (const QByteArray& line : text.split('\n'))
-                if (line.startsWith("pid "))
-                    return line.mid(4).toLongLong();
+            const QByteArray text = read("app/Lock/" + name); // "pid N" first
+            if (text.startsWith("pid ") && text.contains("\nevent " + id.toLatin1() + "\n"))
+                return text.mid(4, text.indexOf('\n') - 4).toLongLong();
         }
         return 0;
     }
@@ -76,8 +79,7 @@ private slots:
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
     }
 
-    // A register that cannot be written (the file size limit stands in for a
-    // full disk): the runner's outcome and the host's log say why.
+    // An unwritable register (a file size limit for a full disk): the outcome and the host's log say why.
     void checkFailureIsExplained()
     {
         QByteArray reg;
@@ -95,7 +97,7 @@ private slots:
             limit.rlim_cur = 6000;
             ::setrlimit(RLIMIT_FSIZE, &limit);
         });
-        p.start(m_world.hostProgram(), hostArgs({"run", "F0001"}));
+        p.start(m_world.hostProgram(), m_world.hostArgs({"run", "F0001"}));
         QVERIFY(p.waitForFinished(60000));
         const QString why = "cannot write the receipt register: File too large";
         // Not a run handed over: the command says so and fails.
@@ -106,18 +108,16 @@ private slots:
                      !said.contains("handed to the FTP runner"),
                  qPrintable(said));
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), 1, 60000);
-        const QString outcome = runs().first().value("outcome").toString();
-        QVERIFY2(outcome.contains("no script: the transfer check before the run failed: " + why), qPrintable(outcome));
+        QVERIFY(says(runs().first(), "no script: the transfer check before the run failed: " + why));
         QCOMPARE(read("app/Rcvdchkr.txt"), reg);
         QByteArray log;
         QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
-        const QString text = QString::fromLocal8Bit(log);
-        QVERIFY2(text.contains("note: event F0001: the runner was started without a script") && text.contains(why), qPrintable(text));
+        QVERIFY2(log.contains("note: event F0001: the runner was started without a script") &&
+                     log.contains(why.toLocal8Bit()),
+                 log.constData());
     }
 
-    // Two host processes on different events at once: each runner gets its
-    // own script, each target its own file, the register every record (each
-    // runner finds its record, and removes it once the file is delivered).
+    // Two hosts at once: each runner its own script and file, the register every record, removed on delivery.
     void twoEventsAtOnce()
     {
         constexpr int Pairs = 20;
@@ -133,8 +133,8 @@ private slots:
         }
         for (int i = 0; i < Pairs; ++i) {
             QProcess a, b;
-            a.start(m_world.hostProgram(), hostArgs({"run", ids[2 * i]}));
-            b.start(m_world.hostProgram(), hostArgs({"run", ids[2 * i + 1]}));
+            a.start(m_world.hostProgram(), m_world.hostArgs({"run", ids[2 * i]}));
+            b.start(m_world.hostProgram(), m_world.hostArgs({"run", ids[2 * i + 1]}));
             QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
             QCOMPARE(a.exitCode(), 0);
             QCOMPARE(b.exitCode(), 0);
@@ -146,9 +146,7 @@ private slots:
         for (const QJsonObject& run : runs().mid(before)) {
             QVERIFY2(!run.isEmpty(), read("app/Log/runs.jsonl").constData());
             QCOMPARE(run.value("exit").toInt(-1), 0);
-            QFile t(run.value("transcript").toString());
-            QVERIFY(t.open(QIODevice::ReadOnly));
-            const QByteArray transcript = t.readAll();
+            const QByteArray transcript = readBytes(run.value("transcript").toString());
             QVERIFY2(!transcript.contains("no receipt record") &&
                          transcript.contains("the receipt record of the delivered file was removed"),
                      transcript.constData());
@@ -163,8 +161,7 @@ private slots:
         }
     }
 
-    // Another run holds the hand-over lock past every wait: this run writes
-    // nothing that runs share and ends as a failure that names the cause.
+    // The hand-over lock held past every wait: nothing shared is written, the failure names the cause.
     void lockHeldPastTheWait()
     {
         QVERIFY(writeBytes(path("server/w.txt"), "w"));
@@ -188,15 +185,13 @@ private slots:
         const QJsonObject run = runs().last();
         QCOMPARE(run.value("event").toString(), QString("W0001"));
         QCOMPARE(run.value("exit").toInt(-1), 1);
-        QVERIFY2(run.value("outcome").toString().contains("no turn to hand over the script within 1 s"),
-                 qPrintable(run.value("outcome").toString()));
+        QVERIFY(says(run, "no turn to hand over the script within 1 s"));
         QCOMPARE(read("app/Rcvdchkr.txt"), reg);
         QCOMPARE(read("app/ZUL/tZULexe.zul"), copy);
         QVERIFY(!QFile::exists(path("in/w.txt")));
     }
 
-    // Runners that start only after later runs have replaced the runner copy
-    // still run the script that was prepared for them.
+    // Runners that start after later runs replaced the runner copy still run their own scripts.
     void lateRunnersRunTheirOwnScripts()
     {
         QVERIFY(QFile::rename(path("app/VelundZUL"), path("app/VelundZUL.real")));
@@ -230,8 +225,7 @@ private slots:
         }
     }
 
-    // A runner killed in the middle of a download leaves a part file and no
-    // record; the next run removes the one and writes the other.
+    // A runner killed mid-download leaves a part file and no record; the next run removes one, writes the other.
     void killedRunnerIsCleanedUp_data()
     {
         QTest::addColumn<QString>("next");
@@ -242,11 +236,8 @@ private slots:
     {
         QFETCH(QString, next);
         FtpServer slow;
-        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
-        QVERIFY(writeBytes(path("server/big.bin"), someBytes(4 << 20, 11)));
+        slowEvent(slow, "K0001", "big.bin", 4 << 20);
         QVERIFY(writeBytes(path("server/small.bin"), "small"));
-        QFile::remove(path("in/big.bin"));
-        defineEvent("K0001", slow.port(), "big.bin", path("in/big.bin"));
         defineEvent("K0002", m_server.port(), "small.bin", path("in/small.bin"));
         const int before = runs().size();
 
@@ -268,27 +259,20 @@ private slots:
         const QList<QJsonObject> after = runs().mid(before);
         const QJsonObject& killed = after[0];
         QCOMPARE(killed.value("event").toString(), QString("K0001"));
-        QVERIFY2(killed.value("outcome").toString().contains("ended without finishing"),
-                 qPrintable(killed.value("outcome").toString()));
+        QVERIFY(says(killed, "ended without finishing"));
         QVERIFY(killed.value("exit").toInt(0) != 0);
         QVERIFY(QFile::exists(killed.value("transcript").toString()));
         QCOMPARE(after[1].value("event").toString(), next);
         QCOMPARE(after[1].value("exit").toInt(-1), 0);
         QCOMPARE(read(next == "K0001" ? "in/big.bin" : "in/small.bin"), QByteArray("small"));
-        const QStringList left = QDir(path("app/Lock")).entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden);
-        QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
+        QCOMPARE(QDir(path("app/Lock")).entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden), QStringList());
     }
 
-    // A slow download shows in the history while it runs, its bytes moving;
-    // cancel stops it, the run records itself as cancelled and leaves no part
-    // file and no status behind. With nothing running, cancel changes nothing.
+    // A running download shows its bytes moving; cancel records it and leaves nothing; idle, cancel changes nothing.
     void runningRunIsShownAndCancelled()
     {
         FtpServer slow;
-        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
-        QVERIFY(writeBytes(path("server/payroll.dat"), someBytes(8 << 20, 5)));
-        QFile::remove(path("in/payroll.dat"));
-        defineEvent("C0001", slow.port(), "payroll.dat", path("in/payroll.dat"));
+        slowEvent(slow, "C0001", "payroll.dat", 8 << 20);
         const int before = runs().size();
 
         QByteArray out;
@@ -325,8 +309,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 1, 30000);
         const QJsonObject run = runs().last();
         QCOMPARE(run.value("exit").toInt(), 13);
-        QVERIFY2(run.value("outcome").toString().startsWith("cancelled: line 4"),
-                 qPrintable(run.value("outcome").toString()));
+        QVERIFY(says(run, "cancelled: line 4"));
         QCOMPARE(partFiles(), QStringList());
         QVERIFY(!QFile::exists(path("in/payroll.dat")));
         QCOMPARE(QDir(path("app/Lock")).entryList({"run-*"}, QDir::Files | QDir::Hidden), QStringList());
@@ -334,14 +317,11 @@ private slots:
         QVERIFY2(out.split('\n').first().contains("\tcancelled: line 4"), out.constData());
     }
 
-    // A runner that does not end after the cancel (stopped here) is killed
-    // once the grace is over, and the next run records it.
+    // A runner that does not end after the cancel (stopped here) is killed; the next run records it.
     void stuckRunnerIsKilled()
     {
         FtpServer slow;
-        QVERIFY2(startSlow(slow), qPrintable(slow.why()));
-        QVERIFY(writeBytes(path("server/stuck.dat"), someBytes(8 << 20, 6)));
-        defineEvent("C0002", slow.port(), "stuck.dat", path("in/stuck.dat"));
+        slowEvent(slow, "C0002", "stuck.dat", 8 << 20);
         const int before = runs().size();
         QCOMPARE(qorvhost({"run", "C0002"}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!partFiles().isEmpty(), 30000);
@@ -360,8 +340,7 @@ private slots:
         defineEvent("C0002", m_server.port(), "f.txt", path("in/f.txt"));
         QCOMPARE(qorvhost({"run", "C0002"}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 2, 60000);
-        QVERIFY2(runs()[before].value("outcome").toString().contains("ended without finishing"),
-                 qPrintable(runs()[before].value("outcome").toString()));
+        QVERIFY(says(runs()[before], "ended without finishing"));
         QCOMPARE(partFiles(), QStringList());
     }
 };

@@ -10,9 +10,7 @@
 
 using namespace zul::test;
 
-// From the host's command line to a delivered file: the real plug-in, the
-// real ping library, the real runner and a loopback FTP server; the same over
-// FTPS (vsftpd) and SFTP (sshd), an event moved there by its open line alone.
+// Command line to delivered file, real plug-in, ping and runner; over FTP, FTPS (vsftpd) and SFTP (sshd).
 class EndToEndTest : public QObject {
     Q_OBJECT
     HostWorld m_world;
@@ -94,9 +92,7 @@ private slots:
         QVERIFY2(!read("app/Rcvdchkr.txt").contains(event.toLatin1() + "01 "), read("app/Rcvdchkr.txt").constData());
 
         // The password is in the script and nowhere else.
-        QFile t(run.value("transcript").toString());
-        QVERIFY(t.open(QIODevice::ReadOnly));
-        const QByteArray said = t.readAll();
+        const QByteArray said = readBytes(run.value("transcript").toString());
         QVERIFY(!said.contains(password));
         QVERIFY2(!said.contains("no receipt record") && said.contains("receipt record of the delivered file was removed"),
                  said.constData());
@@ -108,8 +104,7 @@ private slots:
         QVERIFY2(log.contains(event.toLatin1() + " [4124,4125]"), log.constData());
     }
 
-    // A register full of stale records stops no run: the first runner prunes
-    // them, and each removes the records of the files it delivered.
+    // Stale records stop no run: the first runner prunes them, each removes those of its deliveries.
     void staleRegisterDoesNotStopTheSchedule()
     {
         QByteArray reg;

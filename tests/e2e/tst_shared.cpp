@@ -1,6 +1,4 @@
-// Two local accounts in one group share an installed application folder laid
-// out as the package lays it out: the second plants links, a script of its own
-// and a forged lock file; the first one's runs must not be turned by them.
+// Two accounts of one group share an installed folder: bob's links, script and lock turn none of alice's runs.
 #include "support/Files.h"
 #include "support/FtpServer.h"
 
@@ -35,10 +33,12 @@ class SharedFoldersTest : public QObject {
     gid_t m_gid = 0;
 
     QString path(const QString& rel) const { return m_dir.filePath(rel); }
-    static uid_t uidOf(const char* user)
+    static uid_t uidOf(const char* user) { return ::getpwnam(user) ? ::getpwnam(user)->pw_uid : uid_t(-1); }
+    // Gives a file or folder to owner (root when null) and the group, with mode.
+    bool own(const QString& rel, const char* owner, mode_t mode) const
     {
-        const passwd* pw = ::getpwnam(user);
-        return pw ? pw->pw_uid : uid_t(-1);
+        const QByteArray p = QFile::encodeName(path(rel));
+        return ::chown(p.constData(), owner ? uidOf(owner) : 0, m_gid) == 0 && ::chmod(p.constData(), mode) == 0;
     }
 
     // program with args as user (its groups, the test group first), umask 022 unless told.
@@ -62,10 +62,7 @@ class SharedFoldersTest : public QObject {
             *out = p.readAll();
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
-    int shAs(const char* user, const QString& command, QByteArray* out = nullptr) const
-    {
-        return runAs(user, "/bin/sh", {"-c", command}, out);
-    }
+    int shAs(const char* user, const QString& command) const { return runAs(user, "/bin/sh", {"-c", command}); }
     int hostAs(const char* user, const QStringList& args, mode_t mask = 022) const
     {
         QByteArray out;
@@ -76,15 +73,13 @@ class SharedFoldersTest : public QObject {
             qWarning("qorvhost %s: %s", qPrintable(args.join(' ')), out.constData());
         return status;
     }
-    // A script of alice's, owner-only, outside the shared folders.
-    QString aliceScript(const QString& name, const QByteArray& body) const
+    // A script of user's, owner-only, outside the shared folders.
+    QString userScript(const char* user, const QString& name, const QByteArray& body) const
     {
-        QString file = path("scripts/" + name);
-        writeBytes(file, "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser ops Secr3t-pw\r\n" + body +
-                             "quit\r\n");
-        ::chown(file.toLocal8Bit().constData(), uidOf(kAlice), m_gid);
-        ::chmod(file.toLocal8Bit().constData(), 0600);
-        return file;
+        writeBytes(path("scripts/" + name), "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
+                                                "\r\nuser ops Secr3t-pw\r\n" + body + "quit\r\n");
+        own("scripts/" + name, user, 0600);
+        return path("scripts/" + name);
     }
     QList<QJsonObject> runs() const
     {
@@ -128,8 +123,7 @@ private slots:
             m_madeUsers << user;
         }
 
-        // The package's layout: a read-only application folder whose writable
-        // parts are links into a state folder of root and the group, sticky and setgid.
+        // As packaged: a read-only folder, its writable parts linked into root's sticky, setgid state folder.
         QVERIFY(::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0);
         QDir d(m_dir.path());
         for (const char* sub :
@@ -139,28 +133,20 @@ private slots:
         for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
             QVERIFY(installBuilt(file, path("app")));
         QVERIFY(writeBytes(path("state/Common/Rcvdchkr.txt"), ""));
-        for (const char* shared : {"state", "state/ZUL", "state/Junction", "state/Log", "state/Lock"}) {
-            QCOMPARE(::chown(path(shared).toLocal8Bit().constData(), 0, m_gid), 0);
-            QCOMPARE(::chmod(path(shared).toLocal8Bit().constData(), 03770), 0);
-        }
+        for (const char* shared : {"state", "state/ZUL", "state/Junction", "state/Log", "state/Lock"})
+            QVERIFY(own(shared, nullptr, 03770));
         // Replaced whole by every member: not sticky.
-        QCOMPARE(::chown(path("state/Common").toLocal8Bit().constData(), 0, m_gid), 0);
-        QCOMPARE(::chmod(path("state/Common").toLocal8Bit().constData(), 02770), 0);
-        QCOMPARE(::chown(path("state/Common/Rcvdchkr.txt").toLocal8Bit().constData(), 0, m_gid), 0);
-        QCOMPARE(::chmod(path("state/Common/Rcvdchkr.txt").toLocal8Bit().constData(), 0660), 0);
+        QVERIFY(own("state/Common", nullptr, 02770) && own("state/Common/Rcvdchkr.txt", nullptr, 0660));
         for (const char* link : {"ZUL", "Junction", "Log", "Lock", "Common/Rcvdchkr.txt", "Common/tempZUL.zul"})
             QVERIFY(QFile::link(path(QString("state/") + link),
                                 path(QString("app/") + QFileInfo(QString(link)).fileName())));
         ::chmod(path("scripts").toLocal8Bit().constData(), 0755);
-        const uid_t alice = uidOf(kAlice);
-        for (const char* own : {"secret", "keep", "in", "data-zulshareda", "home-zulshareda"})
-            QCOMPARE(::chown(path(own).toLocal8Bit().constData(), alice, m_gid), 0);
-        QCOMPARE(::chmod(path("secret").toLocal8Bit().constData(), 0755), 0);
+        for (const char* alices : {"secret", "keep", "in", "data-zulshareda", "home-zulshareda"})
+            QVERIFY(own(alices, kAlice, 0755));
         QVERIFY(writeBytes(path("secret/alice-only.txt"), "alice's own\n"));
-        QCOMPARE(::chown(path("secret/alice-only.txt").toLocal8Bit().constData(), alice, m_gid), 0);
-        QCOMPARE(::chmod(path("secret/alice-only.txt").toLocal8Bit().constData(), 0600), 0);
+        QVERIFY(own("secret/alice-only.txt", kAlice, 0600));
         for (const char* bobs : {"home-zulsharedb", "data-zulsharedb"})
-            QCOMPARE(::chown(path(bobs).toLocal8Bit().constData(), uidOf(kBob), m_gid), 0);
+            QVERIFY(own(bobs, kBob, 0755));
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
     }
 
@@ -172,9 +158,7 @@ private slots:
             QProcess::execute("groupdel", {kGroup});
     }
 
-    // Links that bob plants where alice's runner opens files point at a file
-    // only alice may write: the runner fails or goes on without it, and the
-    // file keeps its bytes and its mode.
+    // Bob's links to alice's own file where her runner opens files: it fails or goes on, the file untouched.
     void plantedLinksAreNotFollowed_data()
     {
         QTest::addColumn<QString>("planted");
@@ -191,7 +175,7 @@ private slots:
         const QString link = path("state/" + planted);
         QFile::remove(link);
         QCOMPARE(shAs(kBob, "ln -s '" + path("secret/alice-only.txt") + "' '" + link + "'"), 0);
-        const QString script = aliceScript("links.zul", "");
+        const QString script = userScript(kAlice, "links.zul", "");
         QByteArray out;
         const int status = runAs(kAlice, path("app/VelundZUL"), {"true|" + script + "|E0001"}, &out);
         QVERIFY2(status == exit && out.contains(said), out.constData());
@@ -200,32 +184,27 @@ private slots:
         QCOMPARE(::unlink(link.toLocal8Bit().constData()), 0);
     }
 
-    // Bob cannot rename alice's event script away in the sticky folder. Where
-    // he can (a folder that lost its sticky bit), his script in its place is
-    // refused: alice's run fails where the history shows it, and nothing is
-    // sent. One alice can read gets as far as the runner, which records why.
+    // Bob cannot move alice's script away; where he can (not sticky), his script is refused and nothing sent.
     void replacedScriptIsRefused_data()
     {
         QTest::addColumn<QString>("event");
         QTest::addColumn<QString>("mode");
-        QTest::newRow("readable by the group") << "S0001"
-                                               << "640";
-        QTest::newRow("bob's alone") << "S0002"
-                                     << "600";
+        QTest::newRow("readable by the group") << QString("S0001") << QString("640");
+        QTest::newRow("bob's alone") << QString("S0002") << QString("600");
     }
     void replacedScriptIsRefused()
     {
         QFETCH(QString, event);
         QFETCH(QString, mode);
-        const QString own = aliceScript("own.zul", "");
+        const QString mine = userScript(kAlice, "own.zul", "");
         QCOMPARE(hostAs(kAlice, {"event", "put", event}), 0);
-        QCOMPARE(hostAs(kAlice, {"script", "import", event, own}), 0);
+        QCOMPARE(hostAs(kAlice, {"script", "import", event, mine}), 0);
         const QString script = path("app/ZUL/" + event + "ZUL.zul");
         QVERIFY(QFile::exists(script));
         QVERIFY(shAs(kBob, "mv '" + script + "' '" + path("state/ZUL/gone.zul") + "'") != 0);
         QVERIFY(QFile::exists(script));
 
-        QCOMPARE(::chmod(path("state/ZUL").toLocal8Bit().constData(), 02770), 0);
+        QVERIFY(own("state/ZUL", nullptr, 02770));
         const QByteArray bobs = "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
                                 "\r\nuser ops Secr3t-pw\r\nput " + path("secret/alice-only.txt").toLocal8Bit() +
                                 " stolen.txt\r\nquit\r\n";
@@ -233,7 +212,7 @@ private slots:
                                 QString::fromLatin1(bobs) + "' > '" + script + "' && chmod " + mode + " '" + script +
                                 "'"),
                  0);
-        QCOMPARE(::chmod(path("state/ZUL").toLocal8Bit().constData(), 03770), 0);
+        QVERIFY(own("state/ZUL", nullptr, 03770));
 
         const int before = runs().size();
         if (mode == "600") {
@@ -268,20 +247,18 @@ private slots:
         victimIsUntouched();
     }
 
-    // A lock file of bob's that names a part file outside the folder and a
-    // run that never was: alice's next run removes nothing it names and
-    // records no run for it; bob's part file in Junction stays too.
+    // Bob's lock names a part file elsewhere and a run that never was: nothing removed, no run recorded.
     void forgedLockFileIsNotBelieved()
     {
         QVERIFY(writeBytes(path("keep/.x.part-KEEP"), "keep me"));
-        QCOMPARE(::chown(path("keep/.x.part-KEEP").toLocal8Bit().constData(), uidOf(kAlice), m_gid), 0);
+        QVERIFY(own("keep/.x.part-KEEP", kAlice, 0644));
         const QString forged = path("state/Lock/run-999999.lock");
         const QString bobsPart = path("state/Junction/.zulpart-0123456789abcdef-bobbob");
         QCOMPARE(shAs(kBob, "printf 'pid 999999\\nsince 1\\nevent FORGED\\nstart then\\ntranscript \\npart " +
                                 path("keep/.x.part-KEEP") + "\\n' > '" + forged + "' && : > '" + bobsPart +
                                 "' && touch -d 2001-01-01 '" + bobsPart + "'"),
                  0);
-        const QString script = aliceScript("forged.zul", "");
+        const QString script = userScript(kAlice, "forged.zul", "");
         QByteArray out;
         QCOMPARE(runAs(kAlice, path("app/VelundZUL"), {"true|" + script + "|E0003"}, &out), 0);
         QCOMPARE(readBytes(path("keep/.x.part-KEEP")), QByteArray("keep me"));
@@ -290,21 +267,19 @@ private slots:
         for (const QJsonObject& run : runs())
             QVERIFY(run.value("event").toString() != "FORGED");
         QCOMPARE(runs().last().value("event").toString(), QString("E0003"));
-        // Bob's own runs may settle his own lock files: he can write the run
-        // log himself anyway. Not part of what follows.
+        // Bob's own runs may settle his locks (he can write the run log anyway): not part of what follows.
         QVERIFY(QFile::remove(forged));
     }
 
-    // Whatever alice's umask (000 here), what her runs create is never
-    // writable by others: the transcript, the received file, the host's log.
+    // Whatever alice's umask (000 here), what her runs create is never writable by others.
     void modesWhateverTheUmask()
     {
         QVERIFY(writeBytes(path("server/fetched.txt"), "fetched"));
         const QString event = "M0001";
-        const QString own =
-            aliceScript("modes.zul", "get fetched.txt " + path("in/fetched.txt").toLocal8Bit() + "\r\n");
+        const QString mine =
+            userScript(kAlice, "modes.zul", "get fetched.txt " + path("in/fetched.txt").toLocal8Bit() + "\r\n");
         QCOMPARE(hostAs(kAlice, {"event", "put", event}, 0), 0);
-        QCOMPARE(hostAs(kAlice, {"script", "import", event, own}, 0), 0);
+        QCOMPARE(hostAs(kAlice, {"script", "import", event, mine}, 0), 0);
         const int before = runs().size();
         QCOMPARE(hostAs(kAlice, {"run", event}, 0), 0);
         QTRY_VERIFY_WITH_TIMEOUT(runs().size() > before, 30000);
@@ -320,16 +295,11 @@ private slots:
                  qPrintable(name));
     }
 
-    // The sticky folders still let every member run events one after the
-    // other: a runner copy, a lock or a run log of alice's stops no run of bob's.
+    // Sticky folders still let members run one after the other: alice's leftovers stop no run of bob's.
     void membersRunOneAfterTheOther()
     {
-        const QString script = path("scripts/bob.zul");
-        QVERIFY(writeBytes(script, "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
-                                       "\r\nuser ops Secr3t-pw\r\nput " + script.toLocal8Bit() +
-                                       " bob.txt\r\nquit\r\n"));
-        QCOMPARE(::chown(script.toLocal8Bit().constData(), uidOf(kBob), m_gid), 0);
-        QCOMPARE(::chmod(script.toLocal8Bit().constData(), 0600), 0);
+        const QString script =
+            userScript(kBob, "bob.zul", "put " + path("scripts/bob.zul").toLocal8Bit() + " bob.txt\r\n");
         QCOMPARE(hostAs(kBob, {"event", "put", "B0001"}), 0);
         QCOMPARE(hostAs(kBob, {"script", "import", "B0001", script}), 0);
         for (const char* user : {kAlice, kBob}) {

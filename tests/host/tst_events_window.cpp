@@ -47,16 +47,6 @@ void screenshot(QWidget* w, const QString& name)
         QVERIFY(shot.save(QDir(dir).filePath(name)));
 }
 
-QString cell(QTableView* view, int row, int column)
-{
-    return view->model()->index(row, column).data().toString();
-}
-
-QColor background(QTableView* view, int row, int column)
-{
-    return view->model()->index(row, column).data(Qt::BackgroundRole).value<QColor>();
-}
-
 void append(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
@@ -94,20 +84,25 @@ QWidget* openViewer()
 
 } // namespace
 
-// The host's events window with the real plug-in loaded from its file: the
-// grid, and an event added through the editor and the host's own panel.
+// The host's events window with the real plug-in loaded from its file.
 class EventsWindowTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     std::unique_ptr<Host> m_host;
+
+    static QString cell(QTableView* v, int row, int column) { return v->model()->index(row, column).data().toString(); }
+    static QColor background(QTableView* view, int row, int column)
+    {
+        return view->model()->index(row, column).data(Qt::BackgroundRole).value<QColor>();
+    }
 
 private slots:
     void initTestCase()
     {
         QDir d(m_dir.path());
         QVERIFY(d.mkpath("app/ZUL") && d.mkpath("app/Junction") && d.mkpath("app/Log"));
-        QVERIFY(zul::test::installBuilt("libzul.so", d.filePath("app")));
-        QVERIFY(zul::test::installBuilt("libzul_forms.so", d.filePath("app")));
+        QVERIFY(zul::test::installBuilt("libzul.so", d.filePath("app")) &&
+                zul::test::installBuilt("libzul_forms.so", d.filePath("app")));
         m_host = std::make_unique<Host>(d.filePath("data"), std::make_shared<HeadlessPresenter>(false));
         m_host->setPanelMaker([](EventStore& store) { return std::make_shared<EventPanel>(store); });
         QString error;
@@ -115,16 +110,13 @@ private slots:
         QVERIFY2(m_host->loadPlugin(d.filePath("app/libzul.so"), &error), qPrintable(error));
 
         EventRecord r;
-        r.id = "E0001";
-        r.entity = "PAYROLL";
-        r.runDay = 1;
-        r.flag2 = "1";
+        r.id = "E0001", r.entity = "PAYROLL", r.runDay = 1, r.flag2 = "1";
         QVERIFY(m_host->store().put(r));
-        QFile runs(d.filePath("app/Log/runs.jsonl"));
-        QVERIFY(runs.open(QIODevice::WriteOnly));
-        runs.write(zul::test::runRecordLine("E0001", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 0, "success") +
-                   zul::test::runRecordLine("E0009", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 3,
-                                            "login refused: 530 Login incorrect."));
+        QVERIFY(zul::test::writeBytes(
+            d.filePath("app/Log/runs.jsonl"),
+            zul::test::runRecordLine("E0001", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 0, "success") +
+                zul::test::runRecordLine("E0009", "2026-12-04T02:00:00", "2026-12-04T02:00:03", 3,
+                                         "login refused: 530 Login incorrect.")));
     }
 
     void cleanup() { QVERIFY(zul::test::noWindowLeftOpen()); }
@@ -140,30 +132,23 @@ private slots:
         QVERIFY2(cell(grid, 0, 5).endsWith("ok"), qPrintable(cell(grid, 0, 5)));
         QCOMPARE(background(grid, 0, 5), resultColour(Run::Result::Success));
         QVERIFY(!background(grid, 0, 4).isValid());
-        window.close();
     }
 
-    // A run sets the mouse pointer back to its default once the runner is
-    // started, whatever shapes were set before it.
+    // Once the runner is started, the pointer is back to its default, whatever was set before.
     void runSetsThePointerBack()
     {
-        QDir d(m_dir.path());
-        QVERIFY(zul::test::installBuilt("libping32.so", d.filePath("app")));
-        QVERIFY(zul::test::installRecordingRunner(d.filePath("app")));
-        QFile script(d.filePath("app/ZUL/E0001ZUL.zul"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("open 127.0.0.1\r\nuser a b\r\nquit\r\n");
-        script.close();
+        const QString app = m_dir.filePath("app");
+        QVERIFY(zul::test::installBuilt("libping32.so", app) && zul::test::installRecordingRunner(app));
+        QVERIFY(zul::test::writeBytes(app + "/ZUL/E0001ZUL.zul", "open 127.0.0.1\r\nuser a b\r\nquit\r\n"));
         EventsWindow window(*m_host);
         window.show();
         window.grid()->selectRow(0);
         QApplication::setOverrideCursor(Qt::WaitCursor);
         QTest::mouseClick(window.findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
-        QTRY_VERIFY(QFile::exists(d.filePath("app/runner-args.txt")));
+        QTRY_VERIFY(QFile::exists(app + "/runner-args.txt"));
         QVERIFY(!QApplication::overrideCursor());
         while (QApplication::overrideCursor())
             QApplication::restoreOverrideCursor();
-        window.close();
     }
 
     void addThroughEditorAndHostPanel()
@@ -196,7 +181,6 @@ private slots:
         QVERIFY(QFile::exists(m_dir.filePath("app/ZUL/E0002ZUL.zul")));
         QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
         QCOMPARE(window.grid()->model()->rowCount(), 2); // refreshed on the plug-in's word
-        window.close();
     }
 
     void filterBox_data()
@@ -220,11 +204,9 @@ private slots:
         for (int row = 0; row < window.grid()->model()->rowCount(); ++row)
             ids << cell(window.grid(), row, 0);
         QCOMPARE(ids, shown);
-        window.close();
     }
 
-    // The selected event's runs, newest first and coloured, kept up to date
-    // while runners append to runs.jsonl, also across a rotation.
+    // The selected event's runs, newest first and coloured, following runs.jsonl across a rotation.
     void historyPaneFollowsTheRuns()
     {
         const QString log = m_dir.filePath("app/Log");
@@ -301,14 +283,9 @@ private slots:
         QTRY_COMPARE(model->rowCount(), 9);
         QCOMPARE(cell(history, 0, HistoryModel::Start), QString("2026-12-05 05:00:00"));
         QTRY_VERIFY(cell(window.grid(), 0, 5).contains("not started: partner did not answer"));
-        window.close();
     }
 
-    // A run in progress as a runner leaves it: its status beside a lock that
-    // is held (here by this test, which is no runner). The row shows a
-    // progress bar and a Cancel button that asks first and never signals a
-    // process that is not the run's runner; once the lock is let go, the run
-    // no longer counts as running.
+    // A status beside a held lock (held here, by no runner): progress, and a Cancel that asks and signals no stranger.
     void runningRowShowsProgressAndCancel()
     {
         const QString lockDir = m_dir.filePath("app/Lock");
@@ -323,16 +300,9 @@ private slots:
             m_host->registerComponents();
         });
         zul::records::RunStatus s;
-        s.pid = ::getpid();
-        s.event = "E0001";
-        s.start = "2026-12-05T01:00:00.000+0000";
-        s.startMs = 1796432400000;
-        s.line = 4;
-        s.command = "get";
-        s.file = "payroll.dat";
-        s.done = 1'200'000'000;
-        s.total = 4'000'000'000;
-        s.rate = 38'000'000;
+        s.pid = ::getpid(), s.event = "E0001", s.start = "2026-12-05T01:00:00.000+0000", s.startMs = 1796432400000;
+        s.line = 4, s.command = "get", s.file = "payroll.dat";
+        s.done = 1'200'000'000, s.total = 4'000'000'000, s.rate = 38'000'000;
         QVERIFY(zul::test::writeBytes(stem + ".status", QByteArray::fromStdString(zul::records::statusText(s))));
         QVERIFY(QFile::setPermissions(stem + ".status", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
 
@@ -347,7 +317,6 @@ private slots:
         QVERIFY(!history->model()->index(1, HistoryModel::Outcome).data(HistoryModel::ProgressRole).isValid());
         auto* cancel = qobject_cast<QPushButton*>(history->indexWidget(history->model()->index(0, HistoryModel::Exit)));
         QVERIFY(cancel);
-        QCOMPARE(cancel->text(), QString("Cancel"));
         screenshot(&window, "history-running.png");
 
         auto messages = std::make_shared<zul::test::RecordingMessages>();
@@ -366,7 +335,6 @@ private slots:
         window.refresh();
         QVERIFY(!cell(history, 0, HistoryModel::Outcome).startsWith("running"));
         QVERIFY(cell(window.grid(), 0, EventsModel::LastRun) != QString("running"));
-        window.close();
     }
 
     void transcriptViewerOpensFromARun_data()
@@ -384,12 +352,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&window));
         window.grid()->selectRow(0);
         QTableView* history = window.history();
-        int row = -1;
-        for (int r = 0; r < history->model()->rowCount(); ++r)
-            if (cell(history, r, HistoryModel::Transcript) == QLatin1String("E0001_20261204-050000_2301.log"))
-                row = r;
-        QVERIFY(row >= 0);
-        const QModelIndex index = history->model()->index(row, HistoryModel::Start);
+        const auto found =
+            history->model()->match(history->model()->index(0, HistoryModel::Transcript), Qt::DisplayRole,
+                                    "E0001_20261204-050000_2301.log", 1, Qt::MatchExactly);
+        QCOMPARE(found.size(), 1);
+        const QModelIndex index = found[0].siblingAtColumn(HistoryModel::Start);
         history->setCurrentIndex(index);
         if (byKey) {
             history->setFocus();
@@ -413,7 +380,6 @@ private slots:
             screenshot(viewer, "transcript-viewer.png");
         QTest::mouseClick(child<QPushButton>(viewer, "cmdClose"), Qt::LeftButton);
         QTRY_VERIFY(!openViewer());
-        window.close();
     }
 
     void viewerSaysWhenThereIsNoTranscript_data()
@@ -428,9 +394,7 @@ private slots:
         QFETCH(int, source);
         QFETCH(QString, says);
         Run run;
-        run.event = "E0001";
-        run.start = "2026-12-01T02:00:00";
-        run.source = Run::Source(source);
+        run.event = "E0001", run.start = "2026-12-01T02:00:00", run.source = Run::Source(source);
         run.transcript = "/gone/E0001_20261201-020000_1.log";
         TranscriptViewer viewer(run, QString());
         QVERIFY(viewer.text()->toPlainText().contains(says));

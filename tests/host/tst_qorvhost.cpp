@@ -12,6 +12,13 @@
 #include "support/Files.h"
 #include "support/Records.h"
 
+// What qorvhost answers its arguments with: its status, its standard output, words of its standard error.
+using Answer = std::tuple<QStringList, int, QString, QString>;
+Q_DECLARE_METATYPE(Answer)
+// A program run without a display: its arguments, DISPLAY, its status, and what it says.
+using Undisplayed = std::tuple<QString, QStringList, QString, int, QString>;
+Q_DECLARE_METATYPE(Undisplayed)
+
 // The host program as an operator runs it.
 class QorvhostTest : public QObject {
     Q_OBJECT
@@ -23,46 +30,54 @@ class QorvhostTest : public QObject {
     struct Run {
         int code;
         QString out, err;
+        QByteArray bytes; // standard output as it came
     };
-    Run qorvhost(const QStringList& args, const QString& cwd = {})
+    static QProcessEnvironment sys() { return QProcessEnvironment::systemEnvironment(); }
+    Run qorvhost(const QStringList& args, const QProcessEnvironment& env = sys())
     {
-        return start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", args, QProcessEnvironment::systemEnvironment(),
-                     cwd);
+        return start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", args, env);
+    }
+    Run history(const QStringList& args, const QProcessEnvironment& env = sys())
+    {
+        return qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args, env);
+    }
+    // A copy of the plug-in in a folder of its own, with a Log folder beside it.
+    QString pluginIn(const QString& folder)
+    {
+        const QString plugin = m_dir.filePath(folder + "/libzul.so");
+        if (QDir().mkpath(m_dir.filePath(folder + "/Log")) && !QFile::exists(plugin))
+            QFile::copy(m_plugin, plugin);
+        return plugin;
     }
     // A crash (a signal) gives the code -2.
-    Run start(const QString& program, const QStringList& args, const QProcessEnvironment& env, const QString& cwd = {})
+    Run start(const QString& program, const QStringList& args, const QProcessEnvironment& env)
     {
         QProcess p;
         p.setProcessEnvironment(env);
-        p.setWorkingDirectory(cwd.isEmpty() ? m_dir.path() : cwd);
+        p.setWorkingDirectory(m_dir.path());
         p.start(program, args);
         if (!p.waitForFinished(120000))
-            return {-1, {}, "did not finish"};
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(p.readAllStandardOutput()),
-                QString::fromLocal8Bit(p.readAllStandardError())};
+            return {-1, {}, "did not finish", {}};
+        const QByteArray out = p.readAllStandardOutput();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2, QString::fromLocal8Bit(out),
+                QString::fromLocal8Bit(p.readAllStandardError()), out};
     }
 
-    // A history of three runs of E0001 (a success, a refused login, then a
-    // partner that did not answer) and one of E0002.
+    // E0001: a success, a refused login, a partner that did not answer; E0002: a success.
     void writeHistory()
     {
+        m_historyPlugin = pluginIn("historyapp");
         const QString log = m_dir.filePath("historyapp/Log");
-        QVERIFY(QDir().mkpath(log));
-        m_historyPlugin = m_dir.filePath("historyapp/libzul.so");
-        if (!QFile::exists(m_historyPlugin))
-            QVERIFY(QFile::copy(m_plugin, m_historyPlugin));
-        QFile runs(log + "/runs.jsonl");
-        QVERIFY(runs.open(QIODevice::WriteOnly));
+        QByteArray runs;
         auto record = [&](const char* event, const char* start, const char* end, int exit, const char* outcome,
                           const char* transcript) {
             zul::runner::RunRecord r;
             r.event = event, r.start = start, r.end = end, r.exitStatus = exit, r.outcome = outcome;
             r.filesUp = 1, r.bytesUp = 2048;
             r.transcript = (log + "/" + transcript).toStdString();
-            runs.write(zul::test::runRecordLine(r));
-            QFile t(log + "/" + transcript);
-            QVERIFY(t.open(QIODevice::WriteOnly));
-            t.write(QByteArray("02:00:00.000 * event ") + event + "\n02:00:01.000 ! outcome: " + outcome + "\n");
+            runs += zul::test::runRecordLine(r);
+            QVERIFY(zul::test::writeBytes(log + "/" + transcript, QByteArray("02:00:00.000 * event ") + event +
+                                                                      "\n02:00:01.000 ! outcome: " + outcome + "\n"));
         };
         record("E0001", "2026-12-03T02:00:00.000+0000", "2026-12-03T02:00:04.500+0000", 0, "success",
                "E0001_20261203-020000_11.log");
@@ -70,10 +85,10 @@ class QorvhostTest : public QObject {
                "E0002_20261203-030000_12.log");
         record("E0001", "2026-12-04T02:00:00.000+0000", "2026-12-04T02:00:01.000+0000", 3,
                "login refused: 530 Login incorrect.", "E0001_20261204-020000_13.log");
-        const QString data = m_dir.filePath("history");
-        QVERIFY(QDir().mkpath(data));
-        QFile::remove(data + "/messages.jsonl");
-        QVERIFY(zul::test::appendHostMessage(data + "/messages.jsonl", zul::test::partnerSilentMessage("E0001"),
+        QVERIFY(zul::test::writeBytes(log + "/runs.jsonl", runs));
+        const QString messages = m_dir.filePath("history/messages.jsonl");
+        QVERIFY(zul::test::writeBytes(messages, {}));
+        QVERIFY(zul::test::appendHostMessage(messages, zul::test::partnerSilentMessage("E0001"),
                                              QDateTime(QDate(2026, 12, 5), QTime(2, 0), Qt::UTC)));
     }
 
@@ -105,49 +120,58 @@ private slots:
         auto r = qorvhost({"--data", data, "event", "put", "new", "--entity", "PAYROLL", "--runday", "3", "--flag2", "1"});
         QCOMPARE(r.code, 0);
         QVERIFY(r.out.startsWith("E0001\tPAYROLL\tZUL\t3\t0\t1\t0"));
-        r = qorvhost({"--data", data, "event", "list"});
-        QCOMPARE(r.out.count('\n'), 1);
-        r = qorvhost({"--data", data, "event", "show", "E0001"});
-        QVERIFY(r.out.contains("PAYROLL"));
+        QCOMPARE(qorvhost({"--data", data, "event", "list"}).out.count('\n'), 1);
+        QVERIFY(qorvhost({"--data", data, "event", "show", "E0001"}).out.contains("PAYROLL"));
         QCOMPARE(qorvhost({"--data", data, "event", "delete", "E0001"}).code, 0);
         QVERIFY(qorvhost({"--data", data, "event", "show", "E0001"}).code != 0);
     }
 
+    // One clear line (or the usage), nothing on standard output; a script command leaves no work copy.
     void errorsAreOneClearLine_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("unknown event") << QStringList{"run", "E9999"} << "unknown event 'E9999'";
-        QTest::newRow("missing plug-in") << QStringList{"--plugin", "/nonexistent/libzul.so", "info"} << "not found";
-        QTest::newRow("not a plug-in") << QStringList{"--plugin", "/bin/true", "info"} << "cannot load plug-in";
-        QTest::newRow("bad run day") << QStringList{"event", "put", "E0002", "--runday", "40000"} << "16-bit";
-        QTest::newRow("bad flag") << QStringList{"event", "put", "E0002", "--flag1", "2"} << "must be 0 or 1";
-        QTest::newRow("unknown command") << QStringList{"fly"} << "unknown command";
-        QTest::newRow("unreadable database") << QStringList{"--data", "BROKEN", "event", "list"} << "qorvhost: ";
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("unknown event") << Answer{{"run", "E9999"}, 2, "", "unknown event 'E9999'"};
+        QTest::newRow("missing plug-in") << Answer{{"--plugin", "/nonexistent/libzul.so", "info"}, 2, "", "not found"};
+        QTest::newRow("not a plug-in") << Answer{{"--plugin", "/bin/true", "info"}, 2, "", "cannot load plug-in"};
+        QTest::newRow("bad run day") << Answer{{"event", "put", "E0002", "--runday", "40000"}, 2, "", "16-bit"};
+        QTest::newRow("bad flag") << Answer{{"event", "put", "E0002", "--flag1", "2"}, 2, "", "must be 0 or 1"};
+        QTest::newRow("unknown command") << Answer{{"fly"}, 2, "", "unknown command"};
+        QTest::newRow("unreadable database") << Answer{{"--data", "BROKEN", "event", "list"}, 2, "", "qorvhost: "};
+        QTest::newRow("import, unknown event")
+            << Answer{{"script", "import", "E0404", "s.zul"}, 2, "", "unknown event 'E0404'"};
+        QTest::newRow("import, missing file")
+            << Answer{{"script", "import", "E0001", "none.zul"}, 2, "", "cannot read"};
+        QTest::newRow("id with a path") << Answer{{"script", "show", "../E0001"}, 2, "", "path separator"};
+        QTest::newRow("missing script") << Answer{{"script", "show", "E0404"}, 1, "", "E0404ZUL.zul' not found."};
+        QTest::newRow("bad script command") << Answer{{"script", "copy", "E0001"}, 2, "", "unknown script command"};
     }
     void errorsAreOneClearLine()
     {
-        QFETCH(QStringList, args);
-        QFETCH(QString, says);
-        const QString broken = m_dir.filePath("broken");
-        QVERIFY(QDir().mkpath(broken));
+        QFETCH(Answer, answer);
+        auto& [args, code, out, says] = answer;
+        const QString broken = m_dir.filePath("broken"), data = m_dir.filePath("errors");
         QVERIFY(zul::test::writeBytes(broken + "/host.db", QByteArray(4096, 'x')));
-        const QStringList data =
-            args.value(0) == "--data" ? QStringList{} : QStringList{"--data", m_dir.filePath("errors")};
-        const auto r = qorvhost(data + args.replaceInStrings("BROKEN", broken));
-        QVERIFY(r.code > 0);
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("s.zul"), "user bob\r\n"));
+        QCOMPARE(qorvhost({"--data", data, "event", "put", "E0001"}).code, 0);
+        const auto r = qorvhost(QStringList{"--plugin", m_plugin} +
+                                (args.value(0) == "--data" ? QStringList{} : QStringList{"--data", data}) +
+                                args.replaceInStrings("BROKEN", broken));
+        QCOMPARE(r.code, code);
+        QCOMPARE(r.out, out);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
-        QVERIFY2(r.err.startsWith("usage: ") || (r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1),
+        const bool pluginSays = code == 1; // the plug-in's own message, as its prompt has it
+        QVERIFY2(pluginSays || r.err.startsWith("usage: ") ||
+                     (r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1),
                  qPrintable(r.err));
+        QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
     }
 
-    void historyLines()
+    void historyLinesAndJson()
     {
         writeHistory();
-        const QStringList base{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history"};
-        auto r = qorvhost(base + QStringList{"E0001"});
+        auto r = history({"history", "E0001"});
         QCOMPARE(r.code, 0);
-        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
         QCOMPARE(lines[0], QString("2026-12-05 02:00:00\tE0001\tpartner did not answer: 192.0.2.7\t-\t-\t-\t-"));
         QCOMPARE(lines[1].section('\t', 2, 5),
@@ -155,19 +179,14 @@ private slots:
         QVERIFY(lines[1].endsWith("/historyapp/Log/E0001_20261204-020000_13.log"));
         QCOMPARE(lines[2].section('\t', 2, 4), QString("success\texit 0\t4.5 s"));
 
-        r = qorvhost(base + QStringList{"--limit", "2"});
+        r = history({"history", "--limit", "2"});
         QCOMPARE(r.out.count('\n'), 2);
         QVERIFY(r.out.split('\n')[1].contains("\tE0001\tlogin refused"));
-        QCOMPARE(qorvhost(base).out.count('\n'), 4);
-    }
+        QCOMPARE(history({"history"}).out.count('\n'), 4);
 
-    void historyJson()
-    {
-        writeHistory();
-        const auto r = qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001",
-                                 "--json", "--limit", "2"});
+        r = history({"history", "E0001", "--json", "--limit", "2"});
         QCOMPARE(r.code, 0);
-        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        lines = r.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
         QJsonParseError error;
         const QJsonObject silent = QJsonDocument::fromJson(lines[0].toUtf8(), &error).object();
@@ -185,102 +204,56 @@ private slots:
         QCOMPARE(refused.value("result").toString(), QString("failed"));
     }
 
-    void transcriptOfARun_data()
+    void historyCommands_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("says");
-
-        QTest::newRow("the latest never reached the runner") << QStringList{"E0001"} << 1 << ""
-                                                             << "never reached the runner, so it has no transcript";
-        QTest::newRow("the second latest") << QStringList{"E0001", "2"} << 0
-                                           << "02:00:00.000 * event E0001\n02:00:01.000 ! outcome: login refused: 530 "
-                                              "Login incorrect.\n"
-                                           << "";
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("the latest never reached the runner")
+            << Answer{{"transcript", "E0001"}, 1, "", "never reached the runner, so it has no transcript"};
+        const QString refused =
+            "02:00:00.000 * event E0001\n02:00:01.000 ! outcome: login refused: 530 Login incorrect.\n";
+        QTest::newRow("the second latest") << Answer{{"transcript", "E0001", "2"}, 0, refused, ""};
         QTest::newRow("another event's latest")
-            << QStringList{"E0002"} << 0 << "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n"
-            << "";
-        QTest::newRow("past the retention period") << QStringList{"E0001", "3"} << 1 << ""
-                                                   << "the run of 2026-12-03 02:00:00 is gone";
-        QTest::newRow("past the oldest") << QStringList{"E0001", "4"} << 1 << ""
-                                         << "has 3 runs, not 4";
-        QTest::newRow("an event without runs") << QStringList{"E0009"} << 1 << ""
-                                               << "no runs of event 'E0009'";
-        QTest::newRow("N is not a count") << QStringList{"E0001", "0"} << 2 << ""
-                                          << "N counts the runs";
-        QTest::newRow("no id") << QStringList{} << 2 << ""
-                               << "transcript needs ID [N]";
+            << Answer{{"transcript", "E0002"}, 0, "02:00:00.000 * event E0002\n02:00:01.000 ! outcome: success\n", ""};
+        QTest::newRow("past the retention period")
+            << Answer{{"transcript", "E0001", "3"}, 1, "", "the run of 2026-12-03 02:00:00 is gone"};
+        QTest::newRow("past the oldest") << Answer{{"transcript", "E0001", "4"}, 1, "", "has 3 runs, not 4"};
+        QTest::newRow("an event without runs") << Answer{{"transcript", "E0009"}, 1, "", "no runs of event 'E0009'"};
+        QTest::newRow("N is not a count") << Answer{{"transcript", "E0001", "0"}, 2, "", "N counts the runs"};
+        QTest::newRow("no id") << Answer{{"transcript"}, 2, "", "transcript needs ID [N]"};
+        // Every member of the group writes in the Log folder: a transcript is read from there, never through a link.
+        QTest::newRow("a link in the transcript's place") << Answer{{"transcript", "E0002"}, 1, "", "is gone"};
+        QTest::newRow("a record naming a file elsewhere") << Answer{{"transcript", "E0002"}, 1, "", "is gone"};
+        QTest::newRow("limit 0") << Answer{{"history", "--limit", "0"}, 2, "", "--limit needs a number"};
+        QTest::newRow("limit missing") << Answer{{"history", "E0001", "--limit"}, 2, "", "--limit needs a number"};
+        QTest::newRow("two ids") << Answer{{"history", "E0001", "E0002"}, 2, "", "one event id"};
+        QTest::newRow("unknown option") << Answer{{"history", "--jsn"}, 2, "", "unknown option '--jsn'"};
+        QTest::newRow("no plug-in") << Answer{{"--plugin", "/nonexistent/libzul.so", "history"}, 2, "", "not found"};
+        QTest::newRow("metrics option") << Answer{{"metrics", "--text"}, 2, "", "metrics takes only --textfile DIR"};
+        QTest::newRow("metrics folder") << Answer{{"metrics", "--textfile", "/nonexistent"}, 2, "", "is not a folder"};
     }
-    void transcriptOfARun()
+    void historyCommands()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, code);
-        QFETCH(QString, out);
-        QFETCH(QString, says);
+        QFETCH(Answer, answer);
+        const auto& [args, code, out, says] = answer;
         writeHistory();
-        if (QByteArray(QTest::currentDataTag()) == "past the retention period")
-            QVERIFY(QFile::remove(m_dir.filePath("historyapp/Log/E0001_20261203-020000_11.log")));
-        const auto r = qorvhost(
-            QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript"} + args);
+        const QString log = m_dir.filePath("historyapp/Log"), e0002 = log + "/E0002_20261203-030000_12.log";
+        const QString secret = m_dir.filePath("secret.txt");
+        QVERIFY(zul::test::writeBytes(secret, "not for the group\n"));
+        const QByteArray tag = QTest::currentDataTag();
+        if (tag == "past the retention period")
+            QVERIFY(QFile::remove(log + "/E0001_20261203-020000_11.log"));
+        if (tag == "a link in the transcript's place")
+            QVERIFY(QFile::remove(e0002) && QFile::link(secret, e0002));
+        if (tag == "a record naming a file elsewhere")
+            QVERIFY(zul::test::writeBytes(log + "/runs.jsonl",
+                                          zul::test::readBytes(log + "/runs.jsonl") +
+                                              zul::test::runRecordLine("E0002", "2026-12-05T03:00:00.000+0000",
+                                                                       "2026-12-05T03:00:01.000+0000", 0, "success",
+                                                                       secret.toStdString())));
+        const auto r = history(args);
+        QFile::remove(e0002); // the next writeHistory() would write through a link
         QCOMPARE(r.code, code);
         QCOMPARE(r.out, out);
-        QVERIFY2(r.err.contains(says), qPrintable(r.err));
-    }
-
-    // Records and names in the Log folder are written by every member of the
-    // group: a transcript is read only from the Log folder, never through a link.
-    void transcriptOnlyFromTheLogFolder_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("a link in its place") << "link";
-        QTest::newRow("a record naming a file elsewhere") << "elsewhere";
-    }
-    void transcriptOnlyFromTheLogFolder()
-    {
-        QFETCH(QString, how);
-        writeHistory();
-        const QString secret = m_dir.filePath("secret.txt");
-        QFile s(secret);
-        QVERIFY(s.open(QIODevice::WriteOnly) && s.write("not for the group\n") > 0);
-        s.close();
-        const QString log = m_dir.filePath("historyapp/Log");
-        if (how == "link") {
-            QVERIFY(QFile::remove(log + "/E0002_20261203-030000_12.log"));
-            QVERIFY(QFile::link(secret, log + "/E0002_20261203-030000_12.log"));
-        } else {
-            QFile runs(log + "/runs.jsonl");
-            QVERIFY(runs.open(QIODevice::Append));
-            runs.write(zul::test::runRecordLine("E0002", "2026-12-05T03:00:00.000+0000", "2026-12-05T03:00:01.000+0000",
-                                                0, "success", secret.toStdString()));
-        }
-        const auto r =
-            qorvhost({"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "transcript", "E0002"});
-        QCOMPARE(r.code, 1);
-        QVERIFY2(!r.out.contains("not for the group") && r.err.contains("is gone"), qPrintable(r.err));
-        QFile::remove(log + "/E0002_20261203-030000_12.log");
-    }
-
-    void historyErrors_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("limit 0") << QStringList{"history", "--limit", "0"} << "--limit needs a number";
-        QTest::newRow("limit missing") << QStringList{"history", "E0001", "--limit"} << "--limit needs a number";
-        QTest::newRow("two ids") << QStringList{"history", "E0001", "E0002"} << "one event id";
-        QTest::newRow("unknown option") << QStringList{"history", "--jsn"} << "unknown option '--jsn'";
-        QTest::newRow("no plug-in") << QStringList{"--plugin", "/nonexistent/libzul.so", "history"} << "not found";
-        QTest::newRow("metrics option") << QStringList{"metrics", "--text"} << "metrics takes only --textfile DIR";
-        QTest::newRow("metrics folder") << QStringList{"metrics", "--textfile", "/nonexistent"} << "is not a folder";
-    }
-    void historyErrors()
-    {
-        writeHistory();
-        QFETCH(QStringList, args);
-        QFETCH(QString, says);
-        const auto r = qorvhost(QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args);
-        QCOMPARE(r.code, 2);
-        QCOMPARE(r.out, QString());
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
     }
 
@@ -290,9 +263,7 @@ private slots:
         writeHistory();
         const QString dir = m_dir.filePath("metrics");
         QVERIFY(QDir().mkpath(dir));
-        const auto r = qorvhost(
-            {"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "metrics", "--textfile", dir});
-        QCOMPARE(r.code, 0);
+        QCOMPARE(history({"metrics", "--textfile", dir}).code, 0);
         QCOMPARE(QDir(dir).entryList(QDir::Files | QDir::Hidden), QStringList{"zul.prom"}); // no temporary left
         if (QProcess::execute("/usr/bin/python3", {"-c", "import prometheus_client.parser"}) != 0)
             QSKIP("no prometheus_client for /usr/bin/python3 (python3-prometheus-client, see tools/setup.sh)");
@@ -308,7 +279,6 @@ private slots:
         QVERIFY2(parser.exitCode() == 0, parser.readAllStandardError().constData());
         QStringList samples = QString::fromUtf8(parser.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         samples.sort();
-        // E0001: a success, a refused login, then a partner that did not answer.
         const QStringList expected = {
             "counter zul_received_bytes_total E0001 0.0",
             "counter zul_received_bytes_total E0002 0.0",
@@ -332,40 +302,27 @@ private slots:
     // Where systemd does not run, schedule says so and gives the crontab line.
     void scheduleWithoutSystemd_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("crontab line") << QStringList{"S0001", "Mon..Fri 02:30"} << 1
-                                      << " run S0001 --wait\n" << "no timer was written";
-        QTest::newRow("off") << QStringList{"S0001", "--off"} << 1 << "" << "remove the line";
-        QTest::newRow("list") << QStringList{} << 1 << "" << "crontab -l";
-        QTest::newRow("no cron for seconds") << QStringList{"S0001", "*-*-* 02:30:15"} << 2 << ""
-                                             << "the seconds must be 00";
-        QTest::newRow("not a time") << QStringList{"S0001", "someday"} << 2 << "" << "not a calendar time";
-        QTest::newRow("no script") << QStringList{"S0404", "daily"} << 1 << "" << "has no script";
-        QTest::newRow("not a unit name") << QStringList{"S 1", "daily"} << 2 << "" << "a timer's name takes only";
-        QTest::newRow("two lines") << QStringList{"S0001", "daily\nExecStart=/bin/sh"} << 2 << ""
-                                   << "one line of text";
+        QTest::addColumn<Answer>("answer");
+        QTest::newRow("crontab line") << Answer{
+            {"S0001", "Mon..Fri 02:30"}, 1, " run S0001 --wait\n", "no timer was written"};
+        QTest::newRow("off") << Answer{{"S0001", "--off"}, 1, "", "remove the line"};
+        QTest::newRow("list") << Answer{{}, 1, "", "crontab -l"};
+        QTest::newRow("no cron for seconds") << Answer{{"S0001", "*-*-* 02:30:15"}, 2, "", "the seconds must be 00"};
+        QTest::newRow("not a time") << Answer{{"S0001", "someday"}, 2, "", "not a calendar time"};
+        QTest::newRow("no script") << Answer{{"S0404", "daily"}, 1, "", "has no script"};
+        QTest::newRow("not a unit name") << Answer{{"S 1", "daily"}, 2, "", "a timer's name takes only"};
+        QTest::newRow("two lines") << Answer{{"S0001", "daily\nExecStart=/bin/sh"}, 2, "", "one line of text"};
     }
     void scheduleWithoutSystemd()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, code);
-        QFETCH(QString, out);
-        QFETCH(QString, says);
-        QVERIFY(QDir().mkpath(m_dir.filePath("scheduled/ZUL")));
-        const QString plugin = m_dir.filePath("scheduled/libzul.so");
-        if (!QFile::exists(plugin))
-            QVERIFY(QFile::copy(m_plugin, plugin));
-        QFile script(m_dir.filePath("scheduled/ZUL/S0001ZUL.zul"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.close();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QFETCH(Answer, answer);
+        const auto& [args, code, out, says] = answer;
+        const QString plugin = pluginIn("scheduled");
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("scheduled/ZUL/S0001ZUL.zul"), {}));
+        QProcessEnvironment env = sys();
         env.insert("QORVHOST_SYSTEMD_MARKER", m_dir.filePath("no-systemd"));
         const QString data = m_dir.filePath("scheduled data");
-        const auto r = start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
-                             QStringList{"--data", data, "--plugin", plugin, "schedule"} + args, env);
+        const auto r = qorvhost(QStringList{"--data", data, "--plugin", plugin, "schedule"} + args, env);
         QCOMPARE(r.code, code);
         QVERIFY2(r.err.contains(says), qPrintable(r.err));
         if (out.isEmpty()) {
@@ -386,13 +343,8 @@ private slots:
             QSKIP("writing a timer into /etc/systemd/system needs root");
         if (QProcess::execute("systemctl", {"cat", "--quiet", "zul-run@.service"}) != 0)
             QSKIP("the package's zul-run@.service is not installed here (tools/package-check.sh tests it)");
-        QVERIFY(QDir().mkpath(m_dir.filePath("timed/ZUL")));
-        const QString plugin = m_dir.filePath("timed/libzul.so");
-        QVERIFY(QFile::copy(m_plugin, plugin));
-        QFile script(m_dir.filePath("timed/ZUL/ZTEST1ZUL.zul"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.close();
-        const QStringList base{"--plugin", plugin, "schedule"};
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("timed/ZUL/ZTEST1ZUL.zul"), {}));
+        const QStringList base{"--plugin", pluginIn("timed"), "schedule"};
         auto r = qorvhost(base + QStringList{"ZTEST1", "*-01-01 03:00:00"});
         QVERIFY2(r.code == 0, qPrintable(r.err));
         const QString unit = "/etc/systemd/system/zul-run@ZTEST1.timer";
@@ -408,10 +360,7 @@ private slots:
         QVERIFY(!QFile::exists(unit));
     }
 
-    // A terminal without a display: the answers that need none, and one
-    // clear line with a status (never a signal) for the window.
-    // What qorvhost answers itself loads no Qt; the rest comes from the host
-    // library (the "info" row shows that the loader's report is there to see).
+    // What qorvhost answers itself loads no Qt (the "info" row shows the loader's report is there).
     void quickCommandsLoadNoQt_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -427,18 +376,16 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(bool, qt);
         writeHistory();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment env = sys();
         env.insert("LD_DEBUG", "libs");
-        const auto r = start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
-                             QStringList{"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin} + args, env);
+        const auto r = history(args, env);
         QCOMPARE(r.code, 0);
         QVERIFY(!r.out.isEmpty());
         QVERIFY2(r.err.contains("libstdc++"), "no report of the libraries loaded");
         QCOMPARE(r.err.contains("libQt6Core"), qt);
     }
 
-    // A qorvhost copied away from its application folder still answers the
-    // history; for the rest it says in one line what it is missing.
+    // Copied away from its folder, qorvhost still answers the history, and says what it misses for the rest.
     void withoutTheHostLibrary()
     {
         writeHistory();
@@ -447,69 +394,57 @@ private slots:
         const QString program = bin + "/qorvhost";
         if (!QFile::exists(program))
             QVERIFY(QFile::copy(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", program));
-        const auto env = QProcessEnvironment::systemEnvironment();
-        auto r = start(program, {"--data", m_dir.filePath("history"), "info"}, env);
+        auto r = start(program, {"--data", m_dir.filePath("history"), "info"}, sys());
         QCOMPARE(r.code, 2);
         QVERIFY2(r.err.startsWith("qorvhost: cannot load the host library") && r.err.count('\n') == 1,
                  qPrintable(r.err));
         QVERIFY(r.out.isEmpty());
-        r = start(program, {"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001"}, env);
+        r = start(program, {"--data", m_dir.filePath("history"), "--plugin", m_historyPlugin, "history", "E0001"},
+                  sys());
         QCOMPARE(r.code, 0);
         QCOMPARE(r.out.count('\n'), 3);
-        r = start(program, {"--data", m_dir.filePath("history"), "history"}, env);
+        r = start(program, {"--data", m_dir.filePath("history"), "history"}, sys());
         QCOMPARE(r.code, 2);
         QCOMPARE(r.err, "qorvhost: plug-in '" + bin + "/../zul/libzul.so' not found\n");
     }
 
+    // Without a display: the answers that need none, and one clear line (never a signal) for the window.
     void withoutDisplay_data()
     {
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("display");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("says"); // on standard output when the code is 0, else on standard error
-        QTest::newRow("help") << "qorvhost" << QStringList{"--help"} << QString() << 0 << "usage: qorvhost";
-        QTest::newRow("version") << "qorvhost" << QStringList{"--data", "d", "--version"} << QString() << 0
-                                 << "qorvhost " ZUL_VERSION "\n";
-        QTest::newRow("window, no display")
-            << "qorvhost" << QStringList{"--data", "d"} << QString() << 2 << "set DISPLAY";
+        QTest::addColumn<Undisplayed>("run"); // says on standard output when the status is 0, else on standard error
+        QTest::newRow("help") << Undisplayed{"qorvhost", {"--help"}, "", 0, "usage: qorvhost"};
+        QTest::newRow("version") << Undisplayed{
+            "qorvhost", {"--data", "d", "--version"}, "", 0, "qorvhost " ZUL_VERSION "\n"};
+        QTest::newRow("window, no display") << Undisplayed{"qorvhost", {"--data", "d"}, "", 2, "set DISPLAY"};
         QTest::newRow("window, display unreachable")
-            << "qorvhost" << QStringList{"--data", "d"} << ":987" << 2 << "cannot open the display :987";
-        QTest::newRow("runner help") << "VelundZUL" << QStringList{"--help"} << QString() << 0 << "usage: VelundZUL";
-        QTest::newRow("runner version") << "VelundZUL" << QStringList{"--version"} << QString() << 0
-                                        << "VelundZUL " ZUL_VERSION "\n";
+            << Undisplayed{"qorvhost", {"--data", "d"}, ":987", 2, "cannot open the display :987"};
+        QTest::newRow("runner help") << Undisplayed{"VelundZUL", {"--help"}, "", 0, "usage: VelundZUL"};
+        QTest::newRow("runner version") << Undisplayed{
+            "VelundZUL", {"--version"}, "", 0, "VelundZUL " ZUL_VERSION "\n"};
     }
     void withoutDisplay()
     {
-        QFETCH(QString, program);
-        QFETCH(QStringList, args);
-        QFETCH(QString, display);
-        QFETCH(int, code);
-        QFETCH(QString, says);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        QFETCH(Undisplayed, run);
+        const auto& [program, args, display, code, says] = run;
+        QProcessEnvironment env = sys();
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(name);
         if (!display.isEmpty())
             env.insert("DISPLAY", display);
         // The runner runs from a folder of its own: asked for help it writes nothing there.
-        const QString path = program == "VelundZUL" ? m_dir.filePath("app/VelundZUL")
-                                                    : qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost";
-        if (program == "VelundZUL" && !QFile::exists(path))
-            QVERIFY(QFile::copy(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL", path));
-        const auto r = start(path, args, env);
+        if (program == "VelundZUL")
+            QVERIFY(zul::test::installBuilt(program, m_dir.filePath("app")));
+        const auto r = start(program == "VelundZUL" ? m_dir.filePath("app/VelundZUL")
+                                                    : qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost",
+                             args, env);
         QCOMPARE(r.code, code);
-        if (code == 0) {
-            QVERIFY2(r.out.startsWith(says) || r.out == says, qPrintable(r.out));
-            QVERIFY(r.err.isEmpty());
-        } else {
-            QVERIFY2(r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1 && r.err.contains(says),
-                     qPrintable(r.err));
-        }
+        QVERIFY2(code ? r.err.startsWith("qorvhost: ") && r.err.count('\n') == 1 && r.err.contains(says)
+                      : r.out.startsWith(says) && r.err.isEmpty(),
+                 qPrintable(r.out + r.err));
         QVERIFY(!QFileInfo::exists(m_dir.filePath("app/Log")));
     }
 
-    // An id with a letter outside ASCII names its files in the 8-bit code
-    // page, from the import through the run to the run log.
+    // An id outside ASCII names its files in the 8-bit code page, from the import to the run log.
     void idOutsideAscii()
     {
         const QString data = m_dir.filePath("latin");
@@ -518,18 +453,15 @@ private slots:
         // One outside the code page would share a script file with others: refused.
         const auto refused = qorvhost({"--data", data, "event", "put", QStringLiteral("E") + QChar(0x6587) + "01"});
         QVERIFY(refused.code != 0 && refused.err.contains("code page"));
-        QFile script(m_dir.filePath("latin.zul"));
-        QVERIFY(script.open(QIODevice::WriteOnly));
-        script.write("open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n");
-        script.close();
-        auto r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "import", id, script.fileName()});
+        const QByteArray script = "open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n";
+        QVERIFY(zul::test::writeBytes(m_dir.filePath("latin.zul"), script));
+        auto r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "import", id, m_dir.filePath("latin.zul")});
         QVERIFY2(r.code == 0, qPrintable(r.err));
         const QByteArray saved = QFile::encodeName(m_dir.filePath("app/ZUL/")) + QByteArray("E\xe9") + "001ZUL.zul";
         QCOMPARE(::access(saved.constData(), F_OK), 0);
         r = qorvhost({"--data", data, "--plugin", m_plugin, "script", "show", id});
-        QCOMPARE(r.out, QString("open 127.0.0.1\r\nuser a b\r\nget r.txt /tmp/r.txt\r\nquit\r\n"));
-        // No reachability library in this folder: the partner counts as silent,
-        // which the run log records under the id.
+        QCOMPARE(r.out.toUtf8(), script);
+        // No reachability library here: the partner is silent, as the run log records under the id.
         r = qorvhost({"--data", data, "--plugin", m_plugin, "run", id});
         QCOMPARE(r.code, 1);
         r = qorvhost({"--data", data, "log"});
@@ -537,8 +469,7 @@ private slots:
         QVERIFY2(!r.out.contains("3281"), qPrintable(r.out));
     }
 
-    // "script import" stores GET lines with their Junction names and markers;
-    // "script show" gives them back as they were written.
+    // Import stores GET lines with Junction names and markers; show gives them back as written.
     void scriptImportThenShow()
     {
         const QString data = m_dir.filePath("scripts");
@@ -573,62 +504,26 @@ private slots:
         QVERIFY(QFile::remove(app + "/ZUL/ZULTMP.zul"));
     }
 
-    void scriptFailuresSayWhyAndLeaveNoWorkCopy_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("unknown event") << QStringList{"import", "E0404", "s.zul"} << 2 << "unknown event 'E0404'";
-        QTest::newRow("missing file") << QStringList{"import", "E0001", "none.zul"} << 2 << "cannot read";
-        QTest::newRow("id with a path") << QStringList{"show", "../E0001"} << 2 << "path separator";
-        QTest::newRow("missing script") << QStringList{"show", "E0404"} << 1 << "E0404ZUL.zul' not found.";
-        QTest::newRow("bad subcommand") << QStringList{"copy", "E0001"} << 2 << "unknown script command";
-    }
-    void scriptFailuresSayWhyAndLeaveNoWorkCopy()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(int, code);
-        QFETCH(QString, says);
-        const QString data = m_dir.filePath("scripts");
-        QCOMPARE(qorvhost({"--data", data, "event", "put", "E0001"}).code, 0);
-        QVERIFY(zul::test::writeBytes(m_dir.filePath("s.zul"), "user bob\r\n"));
-        const auto r = qorvhost(QStringList{"--data", data, "--plugin", m_plugin, "script"} + args);
-        QCOMPARE(r.code, code);
-        QVERIFY2(r.err.contains(says), qPrintable(r.err));
-        QVERIFY(r.out.isEmpty());
-        QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
-    }
-
-    // What a partner sent reaches the terminal escaped: no control byte but tab
-    // and newline, no C1 control, nothing that is not UTF-8.
+    // A partner's text reaches the terminal escaped: no control but tab and newline, no C1, UTF-8 only.
     void hostileTextIsEscaped()
     {
-        const QString log = m_dir.filePath("hostileapp/Log");
-        QVERIFY(QDir().mkpath(log));
-        const QString plugin = m_dir.filePath("hostileapp/libzul.so");
-        if (!QFile::exists(plugin))
-            QVERIFY(QFile::copy(m_plugin, plugin));
+        const QString plugin = pluginIn("hostileapp");
+        const QString log = m_dir.filePath("hostileapp/Log"), transcript = log + "/E0007_20261206-010000_7.log";
         const QByteArray hostile = QByteArray("\x1b]0;owned\x07\x1b[2J\x00\r\x7f\t\xc2\x9b", 20) + "1m\xc2\x9d\x9b\xff";
-        QFile t(log + "/E0007_20261206-010000_7.log");
-        QVERIFY(t.open(QIODevice::WriteOnly));
-        t.write(QByteArray("01:00:00.000 < 220 ") + hostile + "\n01:00:01.000 ! outcome: caf\xc3\xa9\n");
-        t.close();
-        QFile runs(log + "/runs.jsonl");
-        QVERIFY(runs.open(QIODevice::WriteOnly));
-        runs.write(zul::test::runRecordLine("E0007", "2026-12-06T01:00:00.000+0000", "2026-12-06T01:00:01.000+0000", 4,
-                                            std::string("550 \x1b]0;owned\x07\x1b[2J\0\r\n\t\xc2\x9b" "1m\xc2\x9d", 28),
-                                            QFile::encodeName(t.fileName()).toStdString()));
-        runs.close();
+        QVERIFY(zul::test::writeBytes(transcript, QByteArray("01:00:00.000 < 220 ") + hostile +
+                                                      "\n01:00:01.000 ! outcome: caf\xc3\xa9\n"));
+        const std::string outcome("550 \x1b]0;owned\x07\x1b[2J\0\r\n\t\xc2\2331m\xc2\x9d", 28); // \233: a C1 CSI
+        QVERIFY(zul::test::writeBytes(log + "/runs.jsonl",
+                                      zul::test::runRecordLine("E0007", "2026-12-06T01:00:00.000+0000",
+                                                               "2026-12-06T01:00:01.000+0000", 4, outcome,
+                                                               QFile::encodeName(transcript).toStdString())));
         const QString data = m_dir.filePath("hostiledata");
         QVERIFY(QDir().mkpath(data));
         for (const QStringList& args : {QStringList{"history"}, QStringList{"history", "--json"},
                                         QStringList{"history", "E0007"}, QStringList{"transcript", "E0007"}}) {
-            QProcess p;
-            p.setWorkingDirectory(m_dir.path());
-            p.start(qEnvironmentVariable("ZUL_BIN_DIR") + "/qorvhost", QStringList{"--data", data, "--plugin", plugin} + args);
-            QVERIFY(p.waitForFinished(120000));
-            QCOMPARE(p.exitCode(), 0);
-            const QByteArray out = p.readAllStandardOutput();
+            const auto r = qorvhost(QStringList{"--data", data, "--plugin", plugin} + args);
+            QCOMPARE(r.code, 0);
+            const QByteArray& out = r.bytes;
             QVERIFY2(out.contains("\\x1B]0;owned"), out.constData()); // doubled in JSON, still there
             for (const char c : out) {
                 const auto b = static_cast<unsigned char>(c);
@@ -642,9 +537,7 @@ private slots:
         }
     }
 
-    // Every exit status, and the run that has none, is spelled from one table
-    // wherever an operator reads it: the runner's help, the history, the README
-    // and the runner's manual page.
+    // Every status's words, from one table, wherever an operator reads them: help, history, README, manual.
     void statusWordsEverywhere_data()
     {
         QTest::addColumn<QString>("words");
@@ -656,9 +549,7 @@ private slots:
     {
         QFETCH(QString, words);
         if (m_statusTexts.isEmpty()) {
-            const QString log = m_dir.filePath("statusapp/Log");
-            QVERIFY(QDir().mkpath(log));
-            QVERIFY(QFile::copy(m_plugin, m_dir.filePath("statusapp/libzul.so")));
+            const QString plugin = pluginIn("statusapp");
             QByteArray runs;
             zul::runner::RunRecord r;
             r.event = "E0001", r.start = "2026-12-05T02:00:00.000+0000", r.end = "2026-12-05T02:00:01.000+0000";
@@ -668,12 +559,10 @@ private slots:
             }
             namespace field = zul::records::runfield;
             runs += zul::test::runRecordLineWithout(r, {field::kEnd, field::kExit, field::kOutcome});
-            QVERIFY(zul::test::writeBytes(log + "/runs.jsonl", runs));
-            const auto history = qorvhost(
-                {"--data", m_dir.filePath("statusdata"), "--plugin", m_dir.filePath("statusapp/libzul.so"), "history"});
+            QVERIFY(zul::test::writeBytes(m_dir.filePath("statusapp/Log/runs.jsonl"), runs));
+            const auto history = qorvhost({"--data", m_dir.filePath("statusdata"), "--plugin", plugin, "history"});
             QCOMPARE(history.code, 0);
-            const auto help = start(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL", {"--help"},
-                                    QProcessEnvironment::systemEnvironment());
+            const auto help = start(qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/VelundZUL", {"--help"}, sys());
             QCOMPARE(help.code, 0);
             const QString source(ZUL_SOURCE_DIR);
             m_statusTexts = {

@@ -21,6 +21,11 @@ using zul::history::RunLog;
 using zul::test::writeBytes;
 namespace field = zul::records::runfield;
 
+using Merged = std::tuple<QString, int, QString, int, qint64>; // event, result, outcome, exit (-1: none), duration
+Q_DECLARE_METATYPE(Merged)
+using Update = std::tuple<QString, QString, bool>; // runs by start minute before and after, newest first; a reset
+Q_DECLARE_METATYPE(Update)
+
 namespace {
 
 // A stamp as the runner writes it: local time, milliseconds, the zone's offset.
@@ -37,27 +42,19 @@ QDateTime minutesAgo(int m)
     return now.addSecs(-60 * m);
 }
 
-// A run without transfers.
 zul::runner::RunRecord record(const std::string& event, int startAgo, int seconds, int exit, const std::string& outcome)
 {
     zul::runner::RunRecord r;
-    r.event = event;
+    r.event = event, r.exitStatus = exit, r.outcome = outcome;
     r.start = stamp(minutesAgo(startAgo)).toStdString();
     r.end = stamp(minutesAgo(startAgo).addSecs(seconds)).toStdString();
-    r.exitStatus = exit;
-    r.outcome = outcome;
     return r;
 }
 
 QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, const QString& outcome,
                    const QString& transcript = {}, const QString& kept = {})
 {
-    zul::runner::RunRecord r;
-    r.event = event.toStdString();
-    r.start = stamp(minutesAgo(startAgo)).toStdString();
-    r.end = stamp(minutesAgo(startAgo).addSecs(seconds)).toStdString();
-    r.exitStatus = exit;
-    r.outcome = outcome.toStdString();
+    auto r = record(event.toStdString(), startAgo, seconds, exit, outcome.toStdString());
     r.filesUp = 1, r.bytesUp = 1200, r.filesDown = 2, r.bytesDown = 34000;
     r.transcript = transcript.isEmpty() ? "/nowhere/" + r.event + ".log" : transcript.toStdString();
     r.kept = kept.toStdString();
@@ -66,8 +63,7 @@ QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, co
 
 } // namespace
 
-// The history merges the runner's records with the host's failures that never
-// reached a runner, newest first, over rotated files and from the end of large ones.
+// Runner records and the host's failures before any runner, newest first, over rotated and large files.
 class RunHistoryTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -75,13 +71,12 @@ class RunHistoryTest : public QObject {
     QString log() const { return m_dir.filePath("Log"); }
     QString messages() const { return m_dir.filePath("messages.jsonl"); }
     RunLog history() const { return RunLog(log().toStdString(), messages().toStdString()); }
+    static RunLog runsIn(const QTemporaryDir& dir) { return RunLog(dir.path().toStdString(), "/nonexistent.jsonl"); }
 
     void hostMessage(const zul::com::Args& args, int ago)
     {
         QVERIFY(zul::test::appendHostMessage(messages(), args, minutesAgo(ago)));
     }
-    void partnerSilent(const std::string& event, int ago) { hostMessage(zul::test::partnerSilentMessage(event), ago); }
-    void answered(const std::string& event, int ago) { hostMessage(zul::test::partnerAnsweredMessage(event), ago); }
 
 private slots:
     void initTestCase()
@@ -104,51 +99,40 @@ private slots:
         runs += runLine("E0010", 55, 1, 7, "delivery failure: the target folder /x does not exist", {},
                         "Junction/E001001.bin");
         QVERIFY(writeBytes(m_dir.filePath("Log/runs.jsonl"), runs));
-        answered("E0001", 50);
-        partnerSilent("E0003 ", 41); // the id as the event structure holds it
+        hostMessage(zul::test::partnerAnsweredMessage("E0001"), 50);
+        hostMessage(zul::test::partnerSilentMessage("E0003 "), 41); // the id as the event structure holds it
         hostMessage({false, msg(3281), "L", "E0004", "ZUL", "1", "12/05/2026", "02:00:00", "90",
                      "cannot start VelundZUL: No such file or directory"},
                     43);
         hostMessage({false, msg(3281), "D", "File 'x' not found."}, 42); // a prompt, not a run
-        partnerSilent("E0007", 44);
+        hostMessage(zul::test::partnerSilentMessage("E0007"), 44);
     }
 
     void merge_data()
     {
-        QTest::addColumn<QString>("event");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<int>("exit"); // -1: none
-        QTest::addColumn<qint64>("duration");
-
+        QTest::addColumn<Merged>("merged");
         using R = Run::Result;
-        QTest::newRow("success") << "E0001" << int(R::Success) << "success" << 0 << qint64(3000);
-        QTest::newRow("login refused") << "E0002" << int(R::Failed) << "login refused: 530 Login incorrect." << 3
-                                       << qint64(1000);
-        QTest::newRow("partner silent") << "E0003" << int(R::NotStarted) << "partner did not answer: 192.0.2.7" << -1
-                                        << qint64(-1);
-        QTest::newRow("failed before the start")
-            << "E0004" << int(R::NotStarted)
-            << "failed before the start: cannot start VelundZUL: No such file or directory" << -1 << qint64(-1);
-        QTest::newRow("killed, as a later run recorded it")
-            << "E0005" << int(R::Unfinished) << "ended without finishing: the runner (process 4242) was killed" << 9
-            << qint64(7000);
-        QTest::newRow("killed, a start and no end")
-            << "E0006" << int(R::Unfinished) << "unfinished" << -1 << qint64(-1);
-        QTest::newRow("glued to a record cut short") << "E0009" << int(R::Success) << "success" << 0 << qint64(2000);
-        QTest::newRow("file kept in Junction")
-            << "E0010" << int(R::Failed)
-            << "delivery failure: the target folder /x does not exist; received, not delivered: kept as "
-               "Junction/E001001.bin"
-            << 7 << qint64(1000);
+        const auto row = [](const char* tag, const char* event, R result, const char* outcome, int exit, qint64 ms) {
+            QTest::newRow(tag) << Merged{event, int(result), outcome, exit, ms};
+        };
+        row("success", "E0001", R::Success, "success", 0, 3000);
+        row("login refused", "E0002", R::Failed, "login refused: 530 Login incorrect.", 3, 1000);
+        row("partner silent", "E0003", R::NotStarted, "partner did not answer: 192.0.2.7", -1, -1);
+        row("failed before the start", "E0004", R::NotStarted,
+            "failed before the start: cannot start VelundZUL: No such file or directory", -1, -1);
+        row("killed, as a later run recorded it", "E0005", R::Unfinished,
+            "ended without finishing: the runner (process 4242) was killed", 9, 7000);
+        row("killed, a start and no end", "E0006", R::Unfinished, "unfinished", -1, -1);
+        row("glued to a record cut short", "E0009", R::Success, "success", 0, 2000);
+        row("file kept in Junction", "E0010", R::Failed,
+            "delivery failure: the target folder /x does not exist; received, not delivered: kept as "
+            "Junction/E001001.bin",
+            7, 1000);
     }
     void merge()
     {
-        QFETCH(QString, event);
-        QFETCH(int, result);
-        QFETCH(QString, outcome);
-        QFETCH(int, exit);
-        QFETCH(qint64, duration);
+        QFETCH(Merged, merged);
+        const auto& [event, result, outcome, exit, duration] = merged;
         const auto runs = history().read(event.toStdString());
         QCOMPARE(runs.size(), std::size_t(1));
         const Run& r = runs.front();
@@ -160,7 +144,7 @@ private slots:
         QCOMPARE(r.source == Run::Source::Host, result == int(Run::Result::NotStarted));
     }
 
-    void newestFirstAcrossBothLogs()
+    void newestFirstAcrossBothLogsAndLatest()
     {
         const auto runs = history().read("E0007");
         QCOMPARE(runs.size(), std::size_t(3));
@@ -175,10 +159,7 @@ private slots:
         QCOMPARE(two.size(), std::size_t(2));
         QCOMPARE(two[0].event, std::string("E0003"));
         QCOMPARE(two[1].event, std::string("E0004"));
-    }
 
-    void latestOfEachEvent()
-    {
         const auto latest = history().latest({"E0001", "E0003", "E0007", "E0099"});
         QCOMPARE(latest.size(), std::size_t(3));
         QCOMPARE(int(latest.at("E0001").result), int(Run::Result::Success));
@@ -187,8 +168,7 @@ private slots:
         QCOMPARE(int(latest.at("E0007").result), int(Run::Result::NotStarted));
     }
 
-    // The newest runs by start, with rotated files and records appended out
-    // of start order (a long run ends after a short one that started later).
+    // The newest by start, over rotated files and records out of start order (long runs end late).
     void limitOverRotatedFiles()
     {
         QTemporaryDir dir;
@@ -203,7 +183,7 @@ private slots:
         QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl.1"), older));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), current));
-        const RunLog h(dir.path().toStdString(), dir.filePath("none.jsonl").toStdString());
+        const RunLog h = runsIn(dir);
         QCOMPARE(h.runFiles().size(), std::size_t(3));
 
         auto runs = h.read("E0001", 3);
@@ -218,8 +198,7 @@ private slots:
         QCOMPARE(h.read({}, 1).front().startMs, minutesAgo(10).toMSecsSinceEpoch());
     }
 
-    // A run that died is recorded when a later run finds it: a record with old
-    // times after newer ones. The scan must not take it for the file's start.
+    // A dead run's record comes late, old times after newer ones: not the file's start for the scan.
     void aRecordOfARunThatDiedComesLate()
     {
         QTemporaryDir dir;
@@ -233,43 +212,30 @@ private slots:
         runs += runLine("E0001", 70, 66 * 60, 0, "success");
         runs += runLine("E0001", 60, 57 * 60, 0, "success");
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), runs));
-        const auto top = RunLog(dir.path().toStdString(), dir.filePath("none.jsonl").toStdString()).read("E0001", 3);
+        const auto top = runsIn(dir).read("E0001", 3);
         QCOMPARE(top.size(), std::size_t(3));
         QCOMPARE(top[0].startMs, minutesAgo(60).toMSecsSinceEpoch());
         QCOMPARE(top[1].startMs, minutesAgo(70).toMSecsSinceEpoch());
         QCOMPARE(top[2].exitStatus.value_or(-1), 6);
     }
 
-    // New runs above the old ones become inserted rows (the view keeps its
-    // selection); anything else resets the model.
+    // New runs on top are inserted rows (the selection stays); anything else resets the model.
     void modelUpdates_data()
     {
-        QTest::addColumn<QString>("before"); // runs by start minute, newest first
-        QTest::addColumn<QString>("after");
-        QTest::addColumn<bool>("reset");
-
-        QTest::newRow("new runs on top") << "5 4 3"
-                                         << "7 6 5 4 3" << false;
-        QTest::newRow("on top, the oldest past the limit") << "5 4 3"
-                                                           << "6 5 4" << false;
-        QTest::newRow("older runs come into reach") << "5 4"
-                                                    << "6 5 4 3 2" << false;
-        QTest::newRow("nothing new") << "5 4 3"
-                                     << "5 4 3" << false;
-        QTest::newRow("one in the middle") << "5 4 3"
-                                           << "5 4 3.5 3" << true;
-        QTest::newRow("another event") << "5 4 3"
-                                       << "9 8" << true;
-        QTest::newRow("from nothing") << ""
-                                      << "2 1" << true;
-        QTest::newRow("to nothing") << "2 1"
-                                    << "" << true;
+        QTest::addColumn<Update>("update");
+        QTest::newRow("new runs on top") << Update{"5 4 3", "7 6 5 4 3", false};
+        QTest::newRow("on top, the oldest past the limit") << Update{"5 4 3", "6 5 4", false};
+        QTest::newRow("older runs come into reach") << Update{"5 4", "6 5 4 3 2", false};
+        QTest::newRow("nothing new") << Update{"5 4 3", "5 4 3", false};
+        QTest::newRow("one in the middle") << Update{"5 4 3", "5 4 3.5 3", true};
+        QTest::newRow("another event") << Update{"5 4 3", "9 8", true};
+        QTest::newRow("from nothing") << Update{"", "2 1", true};
+        QTest::newRow("to nothing") << Update{"2 1", "", true};
     }
     void modelUpdates()
     {
-        QFETCH(QString, before);
-        QFETCH(QString, after);
-        QFETCH(bool, reset);
+        QFETCH(Update, update);
+        const auto& [before, after, reset] = update;
         auto runs = [](const QString& list) {
             std::vector<Run> out;
             for (const QString& m : list.split(' ', Qt::SkipEmptyParts)) {
