@@ -209,13 +209,10 @@ private slots:
         if (setup == "no ZUL folder")
             QVERIFY(QDir(QString::fromStdString(m_app->file("ZUL"))).removeRecursively());
 
-        std::string result;
-        if (setup == "no script") {
-            result = ModExecut::CheckTransfers("E0001", m_app->file("none.zul"), true, true, true, true, 5);
-        } else {
-            result = check(script.toStdString(), SendEmpty | RZ);
-        }
-        QCOMPARE(result, std::string());
+        QCOMPARE(setup == "no script"
+                     ? ModExecut::CheckTransfers("E0001", m_app->file("none.zul"), true, true, true, true, 5)
+                     : check(script.toStdString(), SendEmpty | RZ),
+                 std::string());
         QCOMPARE(m_app->read("Rcvdchkr.txt"), test::crlf(registerBefore));
         if (setup != "no ZUL folder")
             QCOMPARE(m_app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));

@@ -19,21 +19,16 @@ PREFIXES = {"deny": "deny550_", "drop_once": "drop1_", "short": "short_", "busy_
 
 
 class Faults:
-    def __init__(self):
-        self.used = set()  # (fault, name) pairs of one-shot faults already fired
-
-    def refuse_login(self, user):
-        return user == "refused"
+    used = set()  # (fault, name) pairs of one-shot faults already fired
 
     def has(self, fault, path):
         return os.path.basename(path).startswith(PREFIXES[fault])
 
     def once(self, fault, path):
         key = (fault, os.path.basename(path))
-        if key in self.used or not self.has(fault, path):
-            return False
+        fired = key not in self.used and self.has(fault, path)
         self.used.add(key)
-        return True
+        return fired
 
 
 class LimitedProducer(FileProducer):
@@ -59,7 +54,7 @@ class FaultyHandler(FTPHandler):
     auth_failed_timeout = 0
 
     def ftp_PASS(self, line):
-        if self.faults.refuse_login(self.username):
+        if self.username == "refused":
             self.respond("530 Login incorrect.")
             self.username = ""
             return

@@ -34,11 +34,6 @@ void setAge(const QString& path, int days)
     QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
 }
 
-int countLines(const QString& path)
-{
-    return int(readBytes(path).count('\n'));
-}
-
 // A register stamp (yyyymmddhhnnss, local time) of days ago.
 QByteArray stampDaysAgo(int days)
 {
@@ -294,7 +289,7 @@ private slots:
         QVERIFY(runner.waitForFinished(30000));
         QCOMPARE(runner.exitCode(), 1); // no invocation: a script error, recorded
         QVERIFY(!QFile::exists(old));
-        QCOMPARE(countLines(app.filePath("Log/runs.jsonl")), 1);
+        QCOMPARE(readBytes(app.filePath("Log/runs.jsonl")).count('\n'), 1);
         QVERIFY(readBytes(app.filePath("Log/runs.jsonl.1")).startsWith("xxx"));
         const QStringList transcripts = QDir(app.filePath("Log")).entryList({"FastPath_*.log"});
         QCOMPARE(transcripts.size(), 1);

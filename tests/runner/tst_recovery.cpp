@@ -42,16 +42,26 @@ class RecoveryTest : public QObject {
         r.transcript = "/x/Log/E0001.log";
         return r;
     }
-    // A lock file that names a run; its part file exists.
-    std::string deadHolder(const std::string& event, const std::string& part, const std::string& transcript)
+    // A lock file's header of a run that died.
+    static QByteArray deadHolder(const std::string& event, const std::string& transcript, std::time_t since = 1,
+                                 const std::string& start = "2024-03-07T14:05:09.000+0000")
     {
         LockHolder h;
         h.pid = 999999;
-        h.since = 1;
+        h.since = since;
         h.event = event;
-        h.start = "2024-03-07T14:05:09.000+0000";
+        h.start = start;
         h.transcript = transcript;
-        return holderHeader(h) + "part " + part + "\n";
+        return QByteArray::fromStdString(holderHeader(h));
+    }
+
+    // A later run's start, which settles the runs that died.
+    void settle() const
+    {
+        Transcript transcript;
+        RunRegistration next(m_dir.path().toStdString(), "", "now", "");
+        next.begin(transcript);
+        next.end();
     }
 
 private slots:
@@ -193,12 +203,12 @@ private slots:
         QCOMPARE(::utimensat(AT_FDCWD, path("Junction/.new.part-dddddd").c_str(), later, 0), 0);
         QVERIFY(writeBytes(qpath("Log/E0001_20261205-120000_4242-0a1b2c.log"), "12:00:00.000 * VelundZUL started\n"));
         QVERIFY(writeBytes(qpath("Lock/run-999998.lock"),
-                           QByteArray::fromStdString(deadHolder("E0001", path("out/.target.part-bbbbbb"),
-                                                                path("Log/E0001_20261205-120000_4242-0a1b2c.log")))));
+                           deadHolder("E0001", path("Log/E0001_20261205-120000_4242-0a1b2c.log")) + "part " +
+                               qpath("out/.target.part-bbbbbb").toLocal8Bit() + "\n"));
         QVERIFY(writeBytes(qpath("out/.target.part-bbbbbb"), "named by the lock file"));
         // Writable by the group: anyone could have written it, so it is not believed.
         QVERIFY(writeBytes(qpath("Lock/run-999997.lock"),
-                           QByteArray::fromStdString(deadHolder("E0003", path("out/victim.txt"), ""))));
+                           deadHolder("E0003", "") + "part " + qpath("out/victim.txt").toLocal8Bit() + "\n"));
         QCOMPARE(::chmod(path("Lock/run-999997.lock").c_str(), 0660), 0);
         QVERIFY(writeBytes(qpath("out/victim.txt"), "keep"));
         // A live run of another event: held, so left alone; it started at 2 s
@@ -234,11 +244,7 @@ private slots:
         // Once that run is gone too, the old part files have no live owner
         // left; the new one and the received file stay.
         QCOMPARE(::chmod(path("Lock/run-1.lock").c_str(), 0640), 0);
-        {
-            RunRegistration registration(app, "", "now", path("Log/own.log"));
-            registration.begin(transcript);
-            registration.end();
-        }
+        settle();
         QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 2);
         QVERIFY(!QFile::exists(qpath("Junction/.old.part-cccccc")));
         QVERIFY(!QFile::exists(qpath("Junction/.zulpart-0123456789abcdef-aaaaaa")));
@@ -267,27 +273,16 @@ private slots:
         QFETCH(int, endAt);
         qputenv("TZ", "UTC");
         ::tzset();
-        const std::string app = m_dir.path().toStdString();
         const std::time_t since = 1700000000;
         const char* log = "Log/E0007_20231114-221320_4242.log";
         QVERIFY(writeBytes(qpath(log), "22:13:20.000 * VelundZUL started\n"));
-        LockHolder h;
-        h.pid = 999999;
-        h.since = since;
-        h.event = "E0007";
-        h.start = "2023-11-14T22:13:20.000+0000";
-        h.transcript = path(log);
-        QVERIFY(writeBytes(qpath("Lock/event-E0007.lock"), QByteArray::fromStdString(holderHeader(h))));
+        QVERIFY(writeBytes(qpath("Lock/event-E0007.lock"),
+                           deadHolder("E0007", path(log), since, "2023-11-14T22:13:20.000+0000")));
         const timespec t1[2] = {{0, UTIME_OMIT}, {since + transcriptAt, 0}};
         const timespec t2[2] = {{0, UTIME_OMIT}, {since + lockAt, 0}};
         QCOMPARE(::utimensat(AT_FDCWD, path(log).c_str(), t1, 0), 0);
         QCOMPARE(::utimensat(AT_FDCWD, path("Lock/event-E0007.lock").c_str(), t2, 0), 0);
-        Transcript transcript;
-        {
-            RunRegistration next(app, "", "now", "");
-            next.begin(transcript);
-            next.end();
-        }
+        settle();
         qunsetenv("TZ");
         ::tzset();
         const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
@@ -316,12 +311,7 @@ private slots:
         QVERIFY(WIFSIGNALED(status));
         const QString lock = qpath("Lock/run-") + QString::number(child) + ".lock";
         QVERIFY(QFile::exists(lock));
-        Transcript transcript;
-        {
-            RunRegistration next(app, "", "now", "");
-            next.begin(transcript);
-            next.end();
-        }
+        settle();
         const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
         QVERIFY2(runs.contains("\"event\":\"E0005\"") && runs.contains("ended without finishing"), runs.constData());
         QVERIFY(!QFile::exists(lock));

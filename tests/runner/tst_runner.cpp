@@ -356,14 +356,10 @@ private slots:
         TempAppFolder app;
         script.replace("PORT", QByteArray::number(m_server.port()));
         const RunnerRun r = run(app, script);
-        QVERIFY(r.exit >= 0);
-        QVERIFY(!r.transcript.isEmpty());
-        QVERIFY(!r.runs.isEmpty());
+        QVERIFY(r.exit >= 0 && !r.transcript.isEmpty() && !r.runs.isEmpty());
         QVERIFY(r.transcript.contains("PASS ****") || r.transcript.contains("user zul ****") ||
                 r.transcript.contains("zul ****"));
-        QVERIFY(!r.transcript.contains(kPassword));
-        QVERIFY(!r.runs.contains(kPassword));
-        QVERIFY(!r.output.contains(kPassword));
+        QVERIFY(!r.transcript.contains(kPassword) && !r.runs.contains(kPassword) && !r.output.contains(kPassword));
         const auto journal = syslogLines();
         QCOMPARE(journal.size(), 1);
         QVERIFY(!journal[0].contains(kPassword));
@@ -503,9 +499,7 @@ private slots:
         qunsetenv("NETRC");
         QVERIFY2(r.exit == exitStatus, r.transcript.constData());
         QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
-        QVERIFY(!r.transcript.contains(kPassword));
-        QVERIFY(!r.runs.contains(kPassword));
-        QVERIFY(!r.output.contains(kPassword));
+        QVERIFY(!r.transcript.contains(kPassword) && !r.runs.contains(kPassword) && !r.output.contains(kPassword));
         if (exitStatus == 1) // refused before anything was sent
             QVERIFY(!r.transcript.contains("> USER"));
     }

@@ -42,6 +42,8 @@ class SecureTest : public QObject {
     {
         return "KNOWN_HOSTS = " + knownHosts.toLatin1() + "\nSSH_KEY = " + m_sshd.userKey().toLatin1() + "\n";
     }
+    QByteArray trustedSsh() const { return sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")); }
+    QByteArray sftpLogin(const QByteArray& password) const { return opening("sftp://", m_sshd.port(), password); }
     QString knownHosts(const QByteArray& lines) const
     {
         QString file = path("known_hosts_" + QString::number(qHash(lines)));
@@ -149,8 +151,8 @@ private slots:
         QVERIFY(writeBytes(folder(app) + "/local/a.bin", data));
         QVERIFY(writeBytes(folder(app) + "/local/text.txt", "one\r\ntwo\r\n"));
         const QByteArray dir = name.toLatin1();
-        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", m_sshd.port(), "\"\"") + "mkdir " + dir + "\r\ncd " + dir +
+        const auto r = run(app, trustedSsh(),
+                           sftpLogin("\"\"") + "mkdir " + dir + "\r\ncd " + dir +
                                "\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
                                "rename a.bin b.bin\r\nquote chmod 600 b.bin\r\ncd inner\r\ncdup\r\npwd\r\nls *.bin\r\n"
                                "mget *.bin\r\nget text.txt\r\ndir\r\n"
@@ -182,10 +184,8 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadWrite));
         QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(1600000000, Qt::UTC), QFileDevice::FileModificationTime));
         f.close();
-        const auto r = run(app,
-                           sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")) +
-                               "UPLOAD_TEMP = prefix\nKEEP_TIME = on\nVERIFY = hash\n",
-                           opening("sftp://", m_sshd.port(), TestAccount::password()) +
+        const auto r = run(app, trustedSsh() + "UPLOAD_TEMP = prefix\nKEEP_TIME = on\nVERIFY = hash\n",
+                           sftpLogin(TestAccount::password()) +
                                "mkdir tmpup\r\ncd tmpup\r\nput old.bin a.bin\r\nput a.bin\r\nquit\r\n");
         QVERIFY2(r.exit == 0, r.output + r.transcript);
         QCOMPARE(readBytes(path("sftp/tmpup/a.bin")), data);
@@ -234,9 +234,9 @@ private slots:
             QFile::remove(file + ".old");
             QVERIFY(readBytes(file).startsWith("|1|"));
         }
-        const auto r = run(app, sshConf(file),
-                           opening("sftp://", m_sshd.port(), TestAccount::password()) + "put k.txt hk" +
-                               QByteArray::number(exit) + ".txt\r\nquit\r\n");
+        const auto r =
+            run(app, sshConf(file),
+                sftpLogin(TestAccount::password()) + "put k.txt hk" + QByteArray::number(exit) + ".txt\r\nquit\r\n");
         QVERIFY2(r.exit == exit, r.output + r.transcript);
         QCOMPARE(QFile::exists(path("sftp/hk" + QString::number(exit) + ".txt")), exit == 0);
         if (exit == 0)
@@ -268,8 +268,7 @@ private slots:
         QFETCH(int, exit);
         QFETCH(QByteArray, says);
         TempAppFolder app;
-        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", m_sshd.port(), TestAccount::password()) + line + "\r\nquit\r\n");
+        const auto r = run(app, trustedSsh(), sftpLogin(TestAccount::password()) + line + "\r\nquit\r\n");
         QVERIFY2(r.exit == exit, r.output + r.transcript);
         QVERIFY2(r.output.contains(says), r.output);
     }
@@ -283,8 +282,7 @@ private slots:
         for (const char* name : {"a.txt", "lf\nname.txt", "z.txt"})
             QVERIFY(writeBytes(dir + "/" + QString::fromLatin1(name), name));
         TempAppFolder app;
-        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", m_sshd.port(), TestAccount::password()) + "mget mg/*.txt\r\nquit\r\n");
+        const auto r = run(app, trustedSsh(), sftpLogin(TestAccount::password()) + "mget mg/*.txt\r\nquit\r\n");
         QVERIFY2(r.exit == 4, r.output + r.transcript);
         QCOMPARE(readBytes(folder(app) + "/local/a.txt"), QByteArray("a.txt"));
         QCOMPARE(readBytes(folder(app) + "/local/z.txt"), QByteArray("z.txt"));
@@ -310,7 +308,7 @@ private slots:
         QFETCH(QByteArray, password);
         QFETCH(QByteArray, key);
         TempAppFolder app;
-        QByteArray conf = sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n"));
+        QByteArray conf = trustedSsh();
         if (key == "other") {
             const QString other = path("other_key");
             QFile::remove(other);
@@ -319,7 +317,7 @@ private slots:
         } else if (key == "missing") {
             conf += "SSH_KEY = " + path("no_such_key").toLatin1() + "\n";
         }
-        const auto r = run(app, conf, opening("sftp://", m_sshd.port(), password) + "ls\r\nquit\r\n");
+        const auto r = run(app, conf, sftpLogin(password) + "ls\r\nquit\r\n");
         QVERIFY2(r.exit == 3, r.output + r.transcript);
     }
 };
