@@ -104,6 +104,8 @@ private slots:
             QVERIFY(reply >= 0);
             if (!answeredBy.isEmpty())
                 QCOMPARE(QByteArray(buffer), answeredBy);
+            for (int size : {0, 33, 8000, -5}) // echo data of any size, or none
+                QCOMPARE(int(callPing(address, flags, size)), expected);
         } else {
             QCOMPARE(QByteArray(buffer), blank); // nothing written on a refusal
             QCOMPARE(reply, -7);
@@ -112,21 +114,6 @@ private slots:
         QCOMPARE(int(ping(expected == PING32_BAD_ADDRESS ? nullptr : address.constData(), nullptr, 32, nullptr, 2000,
                           flags)),
                  expected);
-    }
-
-    void echoSizes_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::newRow("no data") << 0;
-        QTest::newRow("odd") << 33;
-        QTest::newRow("large") << 8000;
-        QTest::newRow("negative") << -5;
-    }
-    void echoSizes()
-    {
-        QFETCH(int, size);
-        QCOMPARE(int(callPing("127.0.0.1", 0, size)), int(PING32_ANSWERED));
-        QCOMPARE(int(callPing("::1", 0, size)), int(PING32_ANSWERED));
     }
 
     void eachWay_data()

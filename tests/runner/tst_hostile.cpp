@@ -52,13 +52,7 @@ class HostileServerTest : public QObject {
     {
         return "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser zul " + kPassword + "\r\n";
     }
-    static RunnerRun run(const TempAppFolder& app, const QByteArray& script)
-    {
-        const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        if (!writeBytes(path, script) || !installBuilt("VelundZUL", folder(app)))
-            return {};
-        return runRunner(folder(app), {"true|" + path + "|E0001"});
-    }
+    static RunnerRun run(const TempAppFolder& app, const QByteArray& script) { return runScript(folder(app), script); }
     // What the server logged for name's transfers: its lines, and the bytes it sent of it.
     QList<QByteArray> serverLog(const QByteArray& name, qint64* sent = nullptr) const
     {

@@ -209,10 +209,7 @@ private slots:
                                   "ascii\r\nput text.txt\r\nget text.txt text-back.txt\r\nbinary\r\n"
                                   "rename bin.dat moved.dat\r\nget moved.dat back.dat\r\nls\r\n"
                                   "lcd got\r\nmget m*.dat\r\ndelete m1.dat\r\nquit\r\n";
-        const QString zul = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        QVERIFY(writeBytes(folder + "/VelundZUL.conf", conf) && writeBytes(zul, script) &&
-                installBuilt("VelundZUL", folder));
-        const RunnerRun r = runRunner(folder, {"true|" + zul + "|E0001"});
+        const RunnerRun r = runScript(folder, script, conf);
         const auto negotiated = QRegularExpression("negotiated (TLSv[0-9.]+ / [A-Za-z0-9_-]+)").match(r.transcript);
         if (negotiated.hasMatch())
             out.tls = negotiated.captured(1);

@@ -117,9 +117,27 @@ private slots:
         TempAppFolder app;
         const QByteArray name = "rt_" + QByteArray(QTest::currentDataTag()).replace(' ', '_') + ".dat";
         QVERIFY(writeBytes(local(app, "in.dat"), content));
+        const mode_t saved = ::umask(022);
         const RunnerRun r = run(app, login() + mode + "\r\nPUT in.dat " + name + "\r\ncd sub\r\ncdup\r\nget " + name +
                                          " out.dat\r\nquit\r\n");
+        ::umask(saved);
         QVERIFY2(r.exit == 0, r.transcript.constData());
+        // Users of one installed folder share the run log and the event locks, whatever their umask.
+        for (const char* file : {"Log/runs.jsonl", "Lock/event-E0001.lock"}) {
+            struct stat st {};
+            QCOMPARE(::stat(app.file(file).c_str(), &st), 0);
+            QVERIFY2((st.st_mode & 0062) == 0060, file);
+        }
+        // One journal line a run, with what an operator looks for.
+        const auto journal = syslogLines();
+        QCOMPARE(journal.size(), 1);
+        QVERIFY2(
+            QRegularExpression("\\A<14>.* VelundZUL\\[\\d+\\]: event E0001: success \\(exit status 0\\); sent \\d+ "
+                               "bytes in 1 file, received " +
+                               QString::number(back.size()) + " bytes in 1 file; transcript /.*/Log/.*\\z")
+                .match(QString::fromUtf8(journal[0]))
+                .hasMatch(),
+            journal[0].constData());
         QCOMPARE(readBytes(remote(name)), onServer);
         QCOMPARE(readBytes(local(app, "out.dat")), back);
         QVERIFY(r.runs.contains("\"event\":\"E0001\""));
@@ -315,6 +333,11 @@ private slots:
         QVERIFY2(r.exit == exitStatus, r.transcript.constData());
         QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
         QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exitStatus)));
+        const auto journal = syslogLines(); // failures at error priority
+        QCOMPARE(journal.size(), 1);
+        QVERIFY2(journal[0].startsWith(exitStatus ? "<11>" : "<14>") &&
+                     journal[0].contains("status " + QByteArray::number(exitStatus) + "); sent "),
+                 journal[0].constData());
         QCOMPARE(QFile::exists(remote("after.txt")), restRuns); // nothing runs after a failure
         QVERIFY(!QFile::exists(remote("never.txt")));           // a bad script sends nothing
         QCOMPARE(readBytes(local(app, "short_f.bin")), QByteArray("earlier"));
@@ -363,34 +386,6 @@ private slots:
         const auto journal = syslogLines();
         QCOMPARE(journal.size(), 1);
         QVERIFY(!journal[0].contains(kPassword));
-    }
-
-    // One line a run, with what an operator looks for; failures at error priority.
-    void runIsJournaled_data()
-    {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QByteArray>("says");
-        QTest::newRow("success")
-            << QByteArray("put in.txt journaled.txt\r\nquit\r\n")
-            << QByteArray("<14>.* VelundZUL\\[\\d+\\]: event E0004: success \\(exit status 0\\); "
-                          "sent 4 bytes in 1 file, received 0 bytes in 0 files; transcript /.*/Log/.*");
-        QTest::newRow("failure")
-            << QByteArray("get nothere.txt\r\n")
-            << QByteArray("<11>.* VelundZUL\\[\\d+\\]: event E0004: remote .*550.*\\(exit status 4\\); "
-                          "sent 0 bytes in 0 files, .*");
-    }
-    void runIsJournaled()
-    {
-        QFETCH(QByteArray, script);
-        QFETCH(QByteArray, says);
-        TempAppFolder app;
-        QVERIFY(writeBytes(local(app, "in.txt"), "data"));
-        const RunnerRun r = run(app, login() + script, "E0004");
-        QVERIFY(r.exit >= 0);
-        const auto journal = syslogLines();
-        QCOMPARE(journal.size(), 1);
-        QVERIFY2(QRegularExpression("\\A" + says + "\\z").match(QString::fromUtf8(journal[0])).hasMatch(),
-                 journal[0].constData());
     }
 
     // ON_FAILURE, globally or for the partner, after a failed run only; its
@@ -515,6 +510,8 @@ private slots:
         QTest::newRow("missing script file")
             << QStringList{"true|/nonexistent/x.zul|E0007"} << 1 << QByteArray("E0007_");
         QTest::newRow("two fields") << QStringList{"true|SCRIPT"} << 1 << QByteArray("FastPath_");
+        QTest::newRow("split at the blank of the path")
+            << QStringList{"true|SCRIPT|E0007"} << 0 << QByteArray("E0007_");
     }
     void invocation()
     {
@@ -526,6 +523,8 @@ private slots:
         QVERIFY(writeBytes(script, login() + "pwd\r\nquit\r\n"));
         for (auto& a : args)
             a.replace("SCRIPT", script);
+        if (QByteArray(QTest::currentDataTag()).startsWith("split"))
+            args = args.first().split(' ');
         const RunnerRun r = runWith(app, args);
         QVERIFY2(r.exit == exitStatus, r.transcript.constData());
         const auto logs = QDir(QString::fromStdString(app.file("Log"))).entryList({"*.log"});
@@ -553,23 +552,6 @@ private slots:
         QVERIFY(proc.waitForFinished(60000));
         QCOMPARE(proc.exitCode(), 0);
         QCOMPARE(readBytes(local(app, "wait.txt")), QByteArray("waited"));
-    }
-
-    // Users of one installed folder share the run log and the event locks,
-    // whoever created them and whatever that user's umask.
-    void runLogAndLockStayGroupWritable()
-    {
-        TempAppFolder app;
-        const mode_t before = ::umask(022);
-        const RunnerRun r = run(app, login() + "quit\r\n", "E0007");
-        ::umask(before);
-        QVERIFY2(r.exit == 0, r.transcript.constData());
-        for (const char* name : {"Log/runs.jsonl", "Lock/event-E0007.lock"}) {
-            struct stat st{};
-            QCOMPARE(::stat(app.file(name).c_str(), &st), 0);
-            QVERIFY2((st.st_mode & 0060) == 0060, name);
-            QVERIFY2((st.st_mode & 0002) == 0, name);
-        }
     }
 };
 

@@ -1,4 +1,3 @@
-#include "runner/Invocation.h"
 #include "runner/Script.h"
 
 #include <QTest>
@@ -93,35 +92,6 @@ private slots:
         QCOMPARE(cmds[1].key, std::string("E000102"));
         QCOMPARE(cmds[1].target, std::string("/in/a b.txt"));
         QCOMPARE(cmds[1].line, 2);
-    }
-
-    void invocation_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QStringList>("parsed"); // script and event; empty: refused
-        QTest::newRow("one argument") << QStringList{"true|/a/tZULexe.zul|E0001"}
-                                      << QStringList{"/a/tZULexe.zul", "E0001"};
-        QTest::newRow("split at a blank of the path")
-            << QStringList{"true|/my", "dir/t.zul|E0001"} << QStringList{"/my dir/t.zul", "E0001"};
-        QTest::newRow("three arguments") << QStringList{"true", "/a/t.zul", "E0001"}
-                                         << QStringList{"/a/t.zul", "E0001"};
-        QTest::newRow("five blanks") << QStringList{"true|/a/t.zul|     "} << QStringList{"/a/t.zul", ""};
-        QTest::newRow("empty script") << QStringList{"true||E0001"} << QStringList{"", "E0001"};
-        QTest::newRow("two fields") << QStringList{"true|/a/t.zul"} << QStringList{};
-        QTest::newRow("nothing") << QStringList{} << QStringList{};
-    }
-    void invocation()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QStringList, parsed);
-        std::vector<std::string> a;
-        for (const auto& s : args)
-            a.push_back(s.toStdString());
-        const auto inv = parseInvocation(a);
-        QStringList got;
-        if (inv)
-            got << QString::fromStdString(inv->script) << QString::fromStdString(inv->event);
-        QCOMPARE(got, parsed);
     }
 };
 

@@ -31,11 +31,7 @@ class SecureTest : public QObject {
     // One run of script from an application folder whose VelundZUL.conf is conf.
     static RunnerRun run(const TempAppFolder& app, const QByteArray& conf, const QByteArray& script)
     {
-        const QString zul = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        if (!writeBytes(folder(app) + "/VelundZUL.conf", conf) || !writeBytes(zul, script) ||
-            !installBuilt("VelundZUL", folder(app)))
-            return {};
-        return runRunner(folder(app), {"true|" + zul + "|E0001"});
+        return runScript(folder(app), script, conf);
     }
     QByteArray tlsConf() const { return "CA_FILE = " + m_certs.caPem.toLatin1() + "\n"; }
     QByteArray sshConf(const QString& knownHosts) const
@@ -252,23 +248,41 @@ private slots:
 
     void sftpRefuses_data()
     {
+        QTest::addColumn<QByteArray>("login"); // empty: the account's password
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("exit");
         QTest::addColumn<QByteArray>("says");
-        QTest::newRow("site") << QByteArray("site umask 022") << 1 << QByteArray("line 3: site is an FTP command");
-        QTest::newRow("quote of an FTP verb") << QByteArray("quote SITE CHMOD 644 x") << 1
-                                              << QByteArray("line 3: quote SITE: not an SFTP command");
-        QTest::newRow("passive") << QByteArray("passive") << 1 << QByteArray("line 3: passive is an FTP command");
-        QTest::newRow("missing file") << QByteArray("get nothing-here.txt") << 4 << QByteArray("line 3: get");
-        QTest::newRow("missing folder") << QByteArray("cd nothing-here") << 4 << QByteArray("no such folder");
+        const auto row = [](const char* tag, const char* login, const char* line, int exit, const char* says) {
+            QTest::newRow(tag) << QByteArray(login) << QByteArray(line) << exit << QByteArray(says);
+        };
+        row("site", "", "site umask 022", 1, "line 3: site is an FTP command");
+        row("quote of an FTP verb", "", "quote SITE CHMOD 644 x", 1, "line 3: quote SITE: not an SFTP command");
+        row("passive", "", "passive", 1, "line 3: passive is an FTP command");
+        row("missing file", "", "get nothing-here.txt", 4, "line 3: get");
+        row("missing folder", "", "cd nothing-here", 4, "no such folder");
+        row("wrong password", "wrong", "ls", 3, "");
+        row("key not authorised", "other key", "ls", 3, "");
+        row("no key file", "no key", "ls", 3, "");
     }
     void sftpRefuses()
     {
+        QFETCH(QByteArray, login);
         QFETCH(QByteArray, line);
         QFETCH(int, exit);
         QFETCH(QByteArray, says);
         TempAppFolder app;
-        const auto r = run(app, trustedSsh(), sftpLogin(TestAccount::password()) + line + "\r\nquit\r\n");
+        QByteArray conf = trustedSsh();
+        if (login == "other key") {
+            const QString other = path("other_key");
+            QFile::remove(other);
+            QProcess::execute("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", other});
+            conf += "SSH_KEY = " + other.toLatin1() + "\n";
+        } else if (login == "no key") {
+            conf += "SSH_KEY = " + path("no_such_key").toLatin1() + "\n";
+        }
+        const QByteArray password =
+            login.isEmpty() ? TestAccount::password() : QByteArray(login == "wrong" ? "not-it" : "\"\"");
+        const auto r = run(app, conf, sftpLogin(password) + line + "\r\nquit\r\n");
         QVERIFY2(r.exit == exit, r.output + r.transcript);
         QVERIFY2(r.output.contains(says), r.output);
     }
@@ -293,32 +307,6 @@ private slots:
         QVERIFY2(r.transcript.contains("skipped the remote name \"mg/name.txt\""), r.transcript);
         QVERIFY(!r.transcript.contains("retry 1")); // a folder stays a folder
         QVERIFY2(r.output.contains("2 remote names were skipped"), r.output);
-    }
-
-    void sftpLoginRefused_data()
-    {
-        QTest::addColumn<QByteArray>("password");
-        QTest::addColumn<QByteArray>("key");
-        QTest::newRow("wrong password") << QByteArray("not-the-password") << QByteArray();
-        QTest::newRow("key not authorised") << QByteArray("\"\"") << QByteArray("other");
-        QTest::newRow("no key file") << QByteArray("\"\"") << QByteArray("missing");
-    }
-    void sftpLoginRefused()
-    {
-        QFETCH(QByteArray, password);
-        QFETCH(QByteArray, key);
-        TempAppFolder app;
-        QByteArray conf = trustedSsh();
-        if (key == "other") {
-            const QString other = path("other_key");
-            QFile::remove(other);
-            QProcess::execute("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", other});
-            conf += "SSH_KEY = " + other.toLatin1() + "\n";
-        } else if (key == "missing") {
-            conf += "SSH_KEY = " + path("no_such_key").toLatin1() + "\n";
-        }
-        const auto r = run(app, conf, sftpLogin(password) + "ls\r\nquit\r\n");
-        QVERIFY2(r.exit == 3, r.output + r.transcript);
     }
 };
 
