@@ -50,8 +50,7 @@ inline FakePingState* installFakePing(const std::string& appFolder, const char* 
     return stateOf ? stateOf() : nullptr;
 }
 
-// The build's libping32.so; the folder comes from the test environment, or
-// from the build itself when a test is started by hand.
+// The build's libping32.so, from the test environment or, started by hand, from the build itself.
 inline QString builtPing32()
 {
     const QString folder = qEnvironmentVariable("ZUL_APP_BUILD_DIR");

@@ -1,6 +1,4 @@
-// The hand-over between a run and the runner it starts: the lock that runs
-// take turns with and the runner's word that it has read its script. (The
-// cause of a failed transfer check is followed end to end in tst_concurrency.)
+// The hand-over between a run and its runner: the turn-taking lock and the runner's word that it read its script.
 #include "exec/Handover.h"
 #include "exec/ModExecut.h"
 
@@ -53,8 +51,7 @@ class TestHandover : public QObject {
 
     test::CoreFixture m_core;
 
-    // A runner stand-in: records its argument and the handshake descriptor,
-    // then runs body, then waits for the file "go" before it ends.
+    // A runner stand-in: records its argument and the handshake descriptor, runs body, then waits for the file "go".
     void installStandIn(const std::string& body)
     {
         const std::string script = "#!/bin/sh\n"
@@ -87,8 +84,7 @@ private slots:
         plugin::resetSeams();
     }
 
-    // Another thread waits for the lock; a run re-entered on the holding
-    // thread does not (it would wait for itself).
+    // Another thread waits for the lock; a run re-entered on the holding thread does not (it would wait for itself).
     void lockTakesTurns()
     {
         std::atomic<bool> taken{false};
@@ -112,8 +108,7 @@ private slots:
         QVERIFY(taken);
     }
 
-    // A lock that is not let go within the wait is not taken, and nothing
-    // that needs it goes on: the caller is told why.
+    // A lock not let go within the wait is not taken, nothing that needs it goes on, and the caller is told why.
     void lockHeldPastTheWait()
     {
         qputenv("ZUL_HANDOVER_WAIT", "0.2");
@@ -138,8 +133,7 @@ private slots:
         QVERIFY2(failure.find("no turn to hand over the script within 0 s") == 0, failure.c_str());
     }
 
-    // What the runner is handed: the file the run wrote, or nothing when the
-    // file is not what was written or not a plain file.
+    // The runner is handed the file the run wrote, or nothing when it was replaced or is not a plain file.
     void pinnedScript_data()
     {
         QTest::addColumn<QByteArray>("onDisk");
@@ -169,8 +163,7 @@ private slots:
         QCOMPARE(pin.fd() >= 0, refusal.isEmpty());
     }
 
-    // A run started from a window message while another merges the register
-    // would write over its records: no message gets in while the lock is held.
+    // No window message (it could start a run that merges the register too) gets in while the lock is held.
     void noWindowMessagesUnderTheLock()
     {
         m_core.app->write("a.zul", test::crlf("get /r/a /j/E000101.txt\n**E000101=&/home/u/a&\n"));
@@ -193,10 +186,8 @@ private slots:
         QVERIFY(reg.find("E000101") != std::string::npos && reg.find("E000201") != std::string::npos);
     }
 
-    // StartRunner hands the runner its script as a descriptor and comes back
-    // once the runner has read it, not when it ends; a runner that never says
-    // so holds it up only for the wait. A file that is gone by then leaves
-    // the runner without a script and with the cause.
+    // StartRunner hands over the script as a descriptor and returns once it was read (or the wait is over), not when
+    // the runner ends; a file gone by then leaves the runner without a script and with the cause.
     void startWaitsForTheScriptRead_data()
     {
         QTest::addColumn<std::string>("body");

@@ -60,8 +60,7 @@ class TestPing32 : public QObject {
     Q_OBJECT
 
 private slots:
-    // Address reading itself is held against the script language's by
-    // tst_openaddress; these rows are about what a ping answers.
+    // Address reading is held against the script language's in tst_openaddress; these rows are about the answers.
     void answers_data()
     {
         QTest::addColumn<QByteArray>("address");

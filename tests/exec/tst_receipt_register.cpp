@@ -233,9 +233,7 @@ private slots:
         QVERIFY(reg.startsWith("E000101 ") && reg.contains("\r\nE000150 "));
     }
 
-    // Copies a merge killed half-way left beside the register go with the
-    // next check; in the script folder, where scripts are saved without the
-    // lock, only those an hour old.
+    // Copies left by a killed merge go with the next check; in the script folder only those an hour old.
     void killedMergeLeftoversGo()
     {
         const auto plant = [&](const std::string& rel, std::time_t age) {

@@ -1,5 +1,4 @@
-// Runs go through iGamut12::Execution in a temporary application folder, with
-// a recording VelundZUL and the real libping32.so asking the loopback address.
+// Runs through iGamut12::Execution with a recording VelundZUL and the real libping32.so asking loopback.
 #include "exec/ModExecut.h"
 
 #include "ExecTestSupport.h"
@@ -78,8 +77,7 @@ private slots:
         plugin::resetSeams();
     }
 
-    // A register line of the event is replaced in place, a new one appended,
-    // others kept; a second run changes nothing.
+    // A register line of the event is replaced in place, a new one appended, others kept; a second run changes nothing.
     void scheduledRun()
     {
         m_core.app->write("local.dat", "data");
@@ -267,8 +265,7 @@ private slots:
         QTest::newRow("leading blank lines")
             << QByteArray("\n   \n\nopen 10.1.1.1\nuser a b\n") << QByteArray("10.1.1.1");
         QTest::newRow("nothing after open") << QByteArray("open1\nuser a b\n") << QByteArray("");
-        // The blank after a bare "open" goes when the next line is added, so
-        // the address starts inside the line end.
+        // The blank after a bare "open" goes when the next line is added, so the address starts inside the line end.
         QTest::newRow("bare open") << QByteArray("open \nuser a b\nquit\n") << QByteArray("\nuser a b");
     }
     void partnerAddress()

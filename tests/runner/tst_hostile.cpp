@@ -81,8 +81,7 @@ private slots:
             QSKIP(qPrintable(m_server.why()));
     }
 
-    // A listing that names files elsewhere: every name lands in the lcd folder or is skipped; names up to
-    // NAME_MAX are received (the part file's name is short); get without a local name keeps to it too.
+    // A listing that names files elsewhere, long names and a get without a local name: all keep to the lcd folder.
     void serverNamesStayInTheLocalFolder()
     {
         TempAppFolder app;
@@ -154,8 +153,7 @@ private slots:
         QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
-    // A partner that stops moving bytes or never confirms: status 10, and the retries stop at the budget.
-    // A SIZE that says less than the data: received to its end, compared, not taken, and transient.
+    // A stalled or unconfirmed get ends as status 10 within the budget; a SIZE below the data is transient.
     void failedGetKeepsTheOldFile_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -197,9 +195,7 @@ private slots:
         QCOMPARE(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden), QStringList{QString(file)});
     }
 
-    // A stalled download shows in the run's status for what it is (100 of the
-    // 1000 bytes announced, line 3); a cancel stops it at once, the run
-    // records itself as cancelled, and no part file, status or lock is left.
+    // A stalled download shows in the run's status; a cancel stops it and leaves no part file, status or lock.
     void stalledRunShowsAndIsCancelled()
     {
         TempAppFolder app;
@@ -280,8 +276,7 @@ private slots:
         noSecret(r, "Q7");
     }
 
-    // A password in the open address, or after the user name on the line after open, is
-    // refused before anything is sent, and repeated nowhere: not even by the check.
+    // A password in the open address or after the name is refused before anything is sent, and repeated nowhere.
     void passwordsInTheWrongPlace_data()
     {
         QTest::addColumn<QByteArray>("script");
@@ -311,8 +306,7 @@ private slots:
         QVERIFY(!checked.output.contains(kPassword));
     }
 
-    // A server that keeps less than it was sent, or whose hash differs, is caught; a temporary
-    // name that never became whole is removed.
+    // A server that keeps less than it was sent, or whose hash differs, is caught; a broken temporary file goes.
     void uploadsAreChecked_data()
     {
         QTest::addColumn<QByteArray>("name");
@@ -394,8 +388,7 @@ private slots:
         QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden) == QStringList{QString(name)});
     }
 
-    // An upload under a temporary name cut off in the middle: the retry continues the temporary
-    // file (APPE), and the final name appears only by the rename of the whole, checked file.
+    // A dropped upload under a temporary name continues it (APPE); the final name comes only by the rename.
     void uploadUnderATemporaryNameSurvivesADrop()
     {
         ScopedEnv env{{"ZUL_RUNNER_RETRIES", "2"},

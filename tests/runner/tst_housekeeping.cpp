@@ -57,8 +57,7 @@ QByteArray runnerStderr(const QString& app)
 
 } // namespace
 
-// Rotation of runs.jsonl and removal of old transcripts, on real files; the
-// runner itself tidies at the start of a run.
+// Rotation of runs.jsonl and removal of old transcripts, on real files; the runner itself tidies at the start of a run.
 class HousekeepingTest : public QObject {
     Q_OBJECT
 
@@ -120,8 +119,7 @@ private slots:
         QCOMPARE(left, expected);
     }
 
-    // Runners that append and rotate at the same moment lose no record and never rotate the same file twice;
-    // the history read meanwhile holds each run once and misses none recorded before the read.
+    // Concurrent appends and rotations lose no record; the history read meanwhile shows each run once, none missed.
     void concurrentRunnersLoseNoRecord()
     {
         QTemporaryDir dir;
@@ -272,8 +270,7 @@ private slots:
         QCOMPARE(readBytes(dir.filePath("var/Rcvdchkr.txt")), kept);
     }
 
-    // The runner tidies before it runs, even a run that fails at once; a
-    // register filled with stale records is pruned back to what still counts.
+    // The runner tidies before it runs, even a run that fails at once, and prunes stale receipt records.
     void runnerTidiesAtTheStart()
     {
         QTemporaryDir dir;
@@ -307,8 +304,7 @@ private slots:
         QCOMPARE(readBytes(app.filePath("Rcvdchkr.txt")), kept);
     }
 
-    // A run record that cannot be appended waits in Log/spool/, and the next
-    // run appends it before its own.
+    // A run record that cannot be appended waits in Log/spool/, and the next run appends it before its own.
     void unappendableRecordIsSpooled()
     {
         QTemporaryDir dir;

@@ -1,7 +1,5 @@
-// The runner against the FTP and SFTP servers partners run, as Debian ships
-// them: vsftpd with its packaged settings, ProFTPD (mod_tls, mod_sftp),
-// Pure-FTPd and OpenSSH's internal-sftp, every scheme each one speaks. The
-// results are published as docs/interop.md, written by this test.
+// The runner against vsftpd, ProFTPD, Pure-FTPd and OpenSSH as Debian ships them, every scheme each one speaks;
+// the results are published as docs/interop.md, written by this test.
 #include "support/Files.h"
 #include "support/FtpServer.h"
 #include "support/SecureServers.h"

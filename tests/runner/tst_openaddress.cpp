@@ -88,8 +88,7 @@ private slots:
         QCOMPARE(a.port, wantPort);
     }
 
-    // The reachability library and the script language read a partner text
-    // alike: both refuse it, or both find the same host and port.
+    // The reachability library and the script language read a partner text alike: same refusal or host and port.
     void agreesWithPing32()
     {
         const std::vector<std::string> blanks{"", " ", "\t", "  ", "\r", "\n", "\r\n", " \t"};
@@ -137,8 +136,7 @@ private slots:
         }
     }
 
-    // An option that carries security and that libcurl refuses ends the login
-    // before any connection, naming the option and the setting.
+    // A security option that libcurl refuses ends the login before any connection, naming option and setting.
     void refusedSecurityOptionFailsClosed_data()
     {
         QTest::addColumn<Scheme>("scheme");

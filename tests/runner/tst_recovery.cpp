@@ -1,6 +1,4 @@
-// What makes runs that die, and disks that fill, lose nothing: whole run
-// records, transcripts that say when they could not be written, and the
-// clean-up after a run that died holding its turn.
+// Runs that die and disks that fill lose nothing: whole records, transcripts that tell, clean-up after the dead.
 #include "runner/Recovery.h"
 #include "runner/RunSpool.h"
 #include "runner/Transcript.h"
@@ -183,10 +181,8 @@ private slots:
         QCOMPARE(parseHolder(holderHeader(h)).pid, pid);
     }
 
-    // Dead runs, found through lock files nobody holds, get a record when the
-    // lock file is this user's and no one else could have written it. Part
-    // files are found by name in Junction/, this user's and older than every
-    // live run; what a lock file names is never touched.
+    // Dead runs (unheld lock files only this user could have written) get a record; part files in Junction/ go once
+    // older than every live run; what a lock file names is never touched.
     void deadRunsAreSettled()
     {
         const std::string app = m_dir.path().toStdString();
@@ -211,8 +207,7 @@ private slots:
                            deadHolder("E0003", "") + "part " + qpath("out/victim.txt").toLocal8Bit() + "\n"));
         QCOMPARE(::chmod(path("Lock/run-999997.lock").c_str(), 0660), 0);
         QVERIFY(writeBytes(qpath("out/victim.txt"), "keep"));
-        // A live run of another event: held, so left alone; it started at 2 s
-        // after the epoch, so nothing in Junction is older yet.
+        // A live run of another event, started 2 s after the epoch: left alone, and nothing in Junction is older yet.
         QVERIFY(writeBytes(qpath("Lock/run-1.lock"), "pid 1\nsince 2\nevent E0002\n"));
         const int live = ::open(path("Lock/run-1.lock").c_str(), O_RDWR | O_CLOEXEC);
         QCOMPARE(::flock(live, LOCK_EX), 0);
@@ -241,8 +236,7 @@ private slots:
         QCOMPARE(readBytes(qpath("Lock/run-1.lock")), QByteArray("pid 1\nsince 2\nevent E0002\n"));
         ::close(live);
 
-        // Once that run is gone too, the old part files have no live owner
-        // left; the new one and the received file stay.
+        // With that run gone too, the old part files have no live owner; the new one and the received file stay.
         QCOMPARE(::chmod(path("Lock/run-1.lock").c_str(), 0640), 0);
         settle();
         QCOMPARE(readBytes(qpath("Log/runs.jsonl")).count("ended without finishing"), 2);
@@ -254,9 +248,7 @@ private slots:
         QVERIFY(!readBytes(qpath("Log/runs.jsonl")).contains("E0003"));
     }
 
-    // A dead run ends at its last sign of life, the later of its transcript's
-    // last line and its lock file's time (touched while a transfer moves);
-    // a sign from before its start tells nothing, so its end is unknown.
+    // A dead run ends at its last sign of life (transcript or lock file time); unknown when none came after its start.
     void deadRunEndsAtItsLastSignOfLife_data()
     {
         QTest::addColumn<int>("transcriptAt"); // seconds after the run's start
@@ -293,8 +285,7 @@ private slots:
         QVERIFY2(runs.contains("\"end\":\"" + end + "\""), runs.constData());
     }
 
-    // A runner killed while it waits for its event's turn has no part files,
-    // but it still gets its record.
+    // A runner killed while it waits for its event's turn has no part files, but it still gets its record.
     void killedWhileWaiting()
     {
         const std::string app = m_dir.path().toStdString();

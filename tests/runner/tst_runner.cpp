@@ -168,8 +168,7 @@ private slots:
         QCOMPARE(readBytes(QString::fromStdString(app.file("m13.txt"))), QByteArray("13"));
     }
 
-    // A listed name with a line end comes in pieces that the server does not
-    // know, and a folder cannot be fetched: each is skipped, the rest still comes.
+    // Names listed in pieces (a line end inside) and folders are skipped; the rest still comes.
     void mgetGoesPastWhatTheServerRefuses()
     {
         QVERIFY(QDir(m_root.path()).mkpath("le/sub.txt"));
@@ -244,8 +243,7 @@ private slots:
         QCOMPARE(r.runs.contains("\"kept\":\"Junction/E000101.bin\""), exitStatus == 7);
     }
 
-    // A file that an earlier run received but could not deliver is delivered
-    // by a later run whose own GET of the key fails; the GET's failure stands.
+    // A file kept by an earlier run is delivered by a later run whose own GET fails; the GET's failure stands.
     void keptJunctionFileIsDeliveredLater_data()
     {
         QTest::addColumn<QByteArray>("options");
@@ -388,8 +386,7 @@ private slots:
         QVERIFY(!journal[0].contains(kPassword));
     }
 
-    // ON_FAILURE, globally or for the partner, after a failed run only; its
-    // failure or its time limit is told, and the run's status stays.
+    // ON_FAILURE, global or per partner, after failed runs only; its failure or time limit is told, the status stays.
     void failureHook_data()
     {
         QTest::addColumn<QByteArray>("config"); // {HOOK}: the hook script, {OUT}: its output file
@@ -398,19 +395,20 @@ private slots:
         QTest::addColumn<bool>("hookRan");
         QTest::addColumn<QByteArray>("inTranscript");
         const QByteArray fail = "get nothere.txt\r\n";
-        QTest::newRow("environment") << QByteArray("ON_FAILURE = {HOOK} {OUT} 0\n") << fail << 4 << true
-                                     << QByteArray("ended with exit status 0");
-        QTest::newRow("partner section")
-            << QByteArray("ON_FAILURE = /bin/false\n[127.0.0.1]\nON_FAILURE = {HOOK} {OUT} 0\n") << fail << 4 << true
-            << QByteArray("ended with exit status 0");
-        QTest::newRow("success runs no hook") << QByteArray("ON_FAILURE = {HOOK} {OUT} 0\n") << QByteArray("pwd\r\n")
-                                              << 0 << false << QByteArray("outcome: success");
-        QTest::newRow("hook fails") << QByteArray("ON_FAILURE = {HOOK} {OUT} 7\n") << fail << 4 << true
-                                    << QByteArray("ended with exit status 7; the run's status stays 4");
-        QTest::newRow("hook cannot start") << QByteArray("ON_FAILURE = /nonexistent/hook\n") << fail << 4 << false
-                                           << QByteArray("cannot start: No such file or directory");
-        QTest::newRow("time limit") << QByteArray("ON_FAILURE = /bin/sleep 600\nON_FAILURE_TIMEOUT = 1\n") << fail << 4
-                                    << false << QByteArray("stopped after its time limit of 1 s");
+        const auto row = [](const char* tag, const char* config, const QByteArray& script, int exit, bool hookRan,
+                            const char* says) {
+            QTest::newRow(tag) << QByteArray(config) << script << exit << hookRan << QByteArray(says);
+        };
+        row("environment", "ON_FAILURE = {HOOK} {OUT} 0\n", fail, 4, true, "ended with exit status 0");
+        row("partner section", "ON_FAILURE = /bin/false\n[127.0.0.1]\nON_FAILURE = {HOOK} {OUT} 0\n", fail, 4, true,
+            "ended with exit status 0");
+        row("success runs no hook", "ON_FAILURE = {HOOK} {OUT} 0\n", "pwd\r\n", 0, false, "outcome: success");
+        row("hook fails", "ON_FAILURE = {HOOK} {OUT} 7\n", fail, 4, true,
+            "ended with exit status 7; the run's status stays 4");
+        row("hook cannot start", "ON_FAILURE = /nonexistent/hook\n", fail, 4, false,
+            "cannot start: No such file or directory");
+        row("time limit", "ON_FAILURE = /bin/sleep 600\nON_FAILURE_TIMEOUT = 1\n", fail, 4, false,
+            "stopped after its time limit of 1 s");
     }
     void failureHook()
     {
@@ -455,25 +453,21 @@ private slots:
         QTest::addColumn<int>("exitStatus");
         QTest::addColumn<QByteArray>("inTranscript");
         const QByteArray entry = "machine 127.0.0.1 login zul password " + kPassword + "\n";
-        QTest::newRow("machine entry") << entry << 0600 << QByteArray("user zul\r\n") << 0 << QByteArray("comes from");
-        QTest::newRow("next line is a command, not a password")
-            << entry << 0600 << QByteArray("user zul\r\npwd\r\n") << 0 << QByteArray("> PWD");
-        QTest::newRow("name alone after open")
-            << entry << 0400 << QByteArray("zul\r\n") << 0 << QByteArray("comes from");
-        QTest::newRow("readable by others: refused")
-            << entry << 0644 << QByteArray("user zul\r\n") << 1 << QByteArray("chmod 600");
-        QTest::newRow("readable by the group: refused")
-            << entry << 0640 << QByteArray("user zul\r\n") << 1 << QByteArray("mode 0640");
-        QTest::newRow("writable by the group: refused before it is read")
-            << entry << 0620 << QByteArray("user zul\r\n") << 1 << QByteArray("chmod go-w");
-        QTest::newRow("no netrc file") << QByteArray() << 0 << QByteArray("user zul\r\n") << 3
-                                       << QByteArray("without one");
-        QTest::newRow("readable by others, no entry for this partner: not used")
-            << QByteArray("machine other.example login zul password x\n") << 0644 << QByteArray("user zul\r\n") << 3
-            << QByteArray("without one");
-        QTest::newRow("script password wins")
-            << QByteArray("default login zul password wrong\n") << 0600 << "user zul " + kPassword + "\r\n"
-            << 0 << QByteArray("230");
+        const auto row = [](const char* tag, const QByteArray& netrc, int mode, const QByteArray& userLines, int exit,
+                            const char* says) {
+            QTest::newRow(tag) << netrc << mode << userLines << exit << QByteArray(says);
+        };
+        row("machine entry", entry, 0600, "user zul\r\n", 0, "comes from");
+        row("next line is a command, not a password", entry, 0600, "user zul\r\npwd\r\n", 0, "> PWD");
+        row("name alone after open", entry, 0400, "zul\r\n", 0, "comes from");
+        row("readable by others: refused", entry, 0644, "user zul\r\n", 1, "chmod 600");
+        row("readable by the group: refused", entry, 0640, "user zul\r\n", 1, "mode 0640");
+        row("writable by the group: refused before it is read", entry, 0620, "user zul\r\n", 1, "chmod go-w");
+        row("no netrc file", QByteArray(), 0, "user zul\r\n", 3, "without one");
+        row("readable by others, no entry for this partner: not used", "machine other.example login zul password x\n",
+            0644, "user zul\r\n", 3, "without one");
+        row("script password wins", "default login zul password wrong\n", 0600, "user zul " + kPassword + "\r\n", 0,
+            "230");
     }
     void passwordFromNetrc()
     {

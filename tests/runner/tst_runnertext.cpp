@@ -1,5 +1,4 @@
-// Text that reaches the runner from outside: server names, commands written
-// down, server replies, netrc files, settings.
+// Text that reaches the runner from outside: server names, commands, replies, netrc files, settings.
 #include "platform/Text.h"
 #include "runner/Checksum.h"
 #include "runner/LocalFiles.h"
@@ -145,7 +144,6 @@ private slots:
         QCOMPARE(QByteArray::fromStdString(maskSecrets(text.toStdString(), {"Pw-Secret1", "q7"})), masked);
     }
 
-    // Part files fit NAME_MAX whatever the final name, and differ for different names.
     // Local hashes as the partners' commands give them, compared as servers really write them.
     void hashes_data()
     {

@@ -12,8 +12,7 @@
 
 using namespace zul::test;
 
-// The runner over FTPS (vsftpd, explicit TLS) and SFTP (sshd),
-// with the partner's certificate or host key checked before anything secret is sent.
+// The runner over FTPS and SFTP: the partner's certificate or host key is checked before anything secret is sent.
 class SecureTest : public QObject {
     Q_OBJECT
 
@@ -137,8 +136,7 @@ private slots:
         QVERIFY2(!seen.contains("USER") && !seen.contains("PASS") && !seen.contains(TestAccount::password()), seen);
     }
 
-    // Password logins, put, get, rename and mget over SFTP are rows of tst_interop; here a key login
-    // and the commands that SFTP does its own way.
+    // A key login and the commands SFTP does its own way (password logins and transfers are rows of tst_interop).
     void sftpRoundTrip()
     {
         TempAppFolder app;
@@ -167,8 +165,7 @@ private slots:
         QVERIFY(!r.transcript.contains(TestAccount::password()));
     }
 
-    // An upload under a temporary name over SFTP: the partner will not rename over the old file,
-    // so it is removed first; the size is checked by stat, the time set by setstat.
+    // Upload under a temporary name over SFTP: the old file goes before the rename; size by stat, time by setstat.
     void sftpUploadUnderATemporaryName()
     {
         TempAppFolder app;
@@ -287,8 +284,7 @@ private slots:
         QVERIFY2(r.output.contains(says), r.output);
     }
 
-    // Over SFTP mget fetches every file it can: a name with a line feed (listed in
-    // two pieces) and a folder are skipped, each with a line, and the run ends with status 4.
+    // Over SFTP mget skips a name listed in pieces and a folder, each with a line, fetches the rest and ends with 4.
     void sftpMgetSkipsWhatItCannotFetch()
     {
         const QString dir = path("sftp/mg");

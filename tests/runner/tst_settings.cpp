@@ -126,8 +126,7 @@ private slots:
         QCOMPARE(found, problems);
     }
 
-    // Settings that someone else could have written are
-    // refused, naming the file and the fix; the package's link to /etc is followed.
+    // Settings someone else could have written are refused, naming the file and the fix; a link to /etc is followed.
     void untrustedSettingsAreRefused_data()
     {
         QTest::addColumn<int>("mode");
