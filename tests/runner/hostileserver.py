@@ -24,6 +24,13 @@ import time
 import zlib
 
 
+SIMPLE = {
+    "PWD": '257 "/" is the current folder.',
+    "CWD": "250 OK.",
+    "CDUP": "250 OK.",
+    "TYPE": "200 Type set.",
+    "FEAT": "211-Features:\r\n SIZE\r\n MDTM\r\n REST STREAM\r\n MFMT\r\n HASH CRC32\r\n XMD5\r\n211 End",
+}
 DROPPED = set()  # names already dropped once, so that the retry gets through
 LOCK = threading.Lock()
 
@@ -213,22 +220,13 @@ class Session(threading.Thread):
                     break
                 elif not self.logged_in:
                     self.send("530 Log in first.")
-                elif verb == "PWD":
-                    self.send('257 "/" is the current folder.')
-                elif verb in ("CWD", "CDUP"):
-                    self.send("250 OK.")
-                elif verb == "TYPE":
-                    self.send("200 Type set.")
+                elif verb in SIMPLE:
+                    self.send(SIMPLE[verb])
                 elif verb == "EPSV":
                     self.send("229 Entering Extended Passive Mode (|||%d|)" % self.open_passive())
                 elif verb == "PASV":
                     port = self.open_passive()
                     self.send("227 Entering Passive Mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
-                elif verb == "FEAT":
-                    self.send("211-Features:")
-                    for f in ("SIZE", "MDTM", "REST STREAM", "MFMT", "HASH CRC32", "XMD5"):
-                        self.send(" " + f)
-                    self.send("211 End")
                 elif verb == "OPTS":
                     self.send("200 " + arg + " selected.")
                 elif verb == "REST":
