@@ -137,8 +137,6 @@ private slots:
         QCOMPARE(int(st.st_mode & 0777), 0600);
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"),
                  std::string("open h\r\n\tbinary\t\r\n**E000101=&/a b&\r\nquit\r\n\r\n"));
-        QCOMPARE(com::moduleState().sRunDate, std::string("03/07/2024"));
-        QCOMPARE(com::moduleState().sRunTime, std::string("14:05:09"));
     }
 
     void putLines_data()

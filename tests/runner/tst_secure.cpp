@@ -57,10 +57,8 @@ private slots:
         QString why;
         if (!TestAccount::ensure(&why))
             QSKIP(qPrintable(why));
-        QVERIFY(QDir(m_dir.path()).mkpath("ftp"));
-        QVERIFY(QDir(m_dir.path()).mkpath("sftp"));
-        QVERIFY(TestAccount::own(path("ftp")));
-        QVERIFY(TestAccount::own(path("sftp")));
+        for (const char* served : {"ftp", "sftp"})
+            QVERIFY(QDir(m_dir.path()).mkpath(served) && TestAccount::own(path(served)));
         QVERIFY2(m_certs.make(path("tls"), "IP:127.0.0.1,DNS:localhost", &why), qPrintable(why));
         if (!m_explicit.start(path("tls"), path("ftp"), m_certs))
             m_tlsProblem = m_explicit.why();
