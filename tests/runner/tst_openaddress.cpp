@@ -5,6 +5,8 @@
 #include "runner/Transcript.h"
 #include "support/SecureServers.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 #include <random>
@@ -189,6 +191,7 @@ private slots:
         QCOMPARE(int(taken->login().failure), int(Failure::Unreachable));
     }
 
+    // SSH_KEY: the named key, else id_ed25519, else id_rsa when only that one exists.
     void trustSettings_data()
     {
         QTest::addColumn<QByteArray>("conf");
@@ -196,18 +199,23 @@ private slots:
         QTest::addColumn<QString>("caFile");
         QTest::addColumn<QString>("knownHosts");
         QTest::addColumn<QString>("tlsMax");
-        QTest::newRow("defaults") << QByteArray() << "" << "" << "HOME/.ssh/known_hosts" << "1.3";
-        QTest::newRow("global keys, home expanded")
-            << QByteArray("CA_FILE = ~/ca.pem\nKNOWN_HOSTS = /etc/zul/known\nTLS_MAX = 1.2\n") << "h" << "HOME/ca.pem"
-            << "/etc/zul/known" << "1.2";
-        QTest::newRow("the partner's section wins")
-            << QByteArray("CA_FILE = /a.pem\n[Partner.Example]\nCA_FILE = /b.pem\n") << "partner.example" << "/b.pem"
-            << "HOME/.ssh/known_hosts" << "1.3";
-        QTest::newRow("another partner's section does not apply")
-            << QByteArray("CA_FILE = /a.pem\n[other]\nCA_FILE = /b.pem\n") << "partner.example" << "/a.pem"
-            << "HOME/.ssh/known_hosts" << "1.3";
-        QTest::newRow("an unknown TLS_MAX is the default") << QByteArray("TLS_MAX = 1.0\n") << "" << ""
-                                                           << "HOME/.ssh/known_hosts" << "1.3";
+        QTest::addColumn<QStringList>("keys"); // in ~/.ssh
+        QTest::addColumn<QString>("sshKey");
+        const auto row = [](const char* tag, const char* conf, const char* host, const char* caFile,
+                            const char* knownHosts, const char* tlsMax, const QStringList& keys, const char* sshKey) {
+            QTest::newRow(tag) << QByteArray(conf) << QString(host) << QString(caFile) << QString(knownHosts)
+                               << QString(tlsMax) << keys << QString(sshKey);
+        };
+        const char* known = "HOME/.ssh/known_hosts";
+        row("defaults", "", "", "", known, "1.3", {}, "id_ed25519");
+        row("global keys, home expanded", "CA_FILE = ~/ca.pem\nKNOWN_HOSTS = /etc/zul/known\nTLS_MAX = 1.2\n", "h",
+            "HOME/ca.pem", "/etc/zul/known", "1.2", {"id_ed25519", "id_rsa"}, "id_ed25519");
+        row("the partner's section wins", "CA_FILE = /a.pem\n[Partner.Example]\nCA_FILE = /b.pem\n", "partner.example",
+            "/b.pem", known, "1.3", {"id_rsa"}, "id_rsa");
+        row("another partner's section does not apply",
+            "SSH_KEY = ~/.ssh/mine\nCA_FILE = /a.pem\n[other]\nCA_FILE = /b.pem\n", "partner.example", "/a.pem", known,
+            "1.3", {"id_rsa"}, "mine");
+        row("an unknown TLS_MAX is the default", "TLS_MAX = 1.0\n", "", "", known, "1.3", {}, "id_ed25519");
     }
     void trustSettings()
     {
@@ -216,40 +224,19 @@ private slots:
         QFETCH(QString, caFile);
         QFETCH(QString, knownHosts);
         QFETCH(QString, tlsMax);
+        QFETCH(QStringList, keys);
+        QFETCH(QString, sshKey);
         QTemporaryDir home;
+        QVERIFY(QDir(home.path()).mkpath(".ssh"));
+        for (const auto& key : keys)
+            QVERIFY(QFile(home.path() + "/.ssh/" + key).open(QIODevice::WriteOnly));
         qputenv("HOME", home.path().toLocal8Bit());
         const Settings global = Settings::fromConfig(ConfigFile::parse(conf.toStdString()));
         const Settings s = global.forPartner(host.toStdString());
         QCOMPARE(QString::fromStdString(s.caFile), QString(caFile).replace("HOME", home.path()));
         QCOMPARE(QString::fromStdString(s.knownHosts), QString(knownHosts).replace("HOME", home.path()));
         QCOMPARE(QString::fromStdString(s.tlsMax), tlsMax);
-    }
-
-    // SSH_KEY: the named key, else id_ed25519, else id_rsa when only that one exists.
-    void sshKeyDefault_data()
-    {
-        QTest::addColumn<QStringList>("present");
-        QTest::addColumn<QByteArray>("conf");
-        QTest::addColumn<QString>("key");
-        QTest::newRow("none: ed25519 is named") << QStringList() << QByteArray() << "id_ed25519";
-        QTest::newRow("both") << QStringList{"id_ed25519", "id_rsa"} << QByteArray() << "id_ed25519";
-        QTest::newRow("rsa only") << QStringList{"id_rsa"} << QByteArray() << "id_rsa";
-        QTest::newRow("named") << QStringList{"id_rsa"} << QByteArray("SSH_KEY = ~/.ssh/mine\n") << "mine";
-    }
-    void sshKeyDefault()
-    {
-        QFETCH(QStringList, present);
-        QFETCH(QByteArray, conf);
-        QFETCH(QString, key);
-        QTemporaryDir home;
-        QVERIFY(QDir(home.path()).mkpath(".ssh"));
-        for (const auto& f : present) {
-            QFile file(home.path() + "/.ssh/" + f);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-        }
-        qputenv("HOME", home.path().toLocal8Bit());
-        const Settings s = Settings::fromConfig(ConfigFile::parse(conf.toStdString()));
-        QCOMPARE(QString::fromStdString(s.sshKey), home.path() + "/.ssh/" + key);
+        QCOMPARE(QString::fromStdString(s.sshKey), home.path() + "/.ssh/" + sshKey);
     }
 };
 
