@@ -14,13 +14,7 @@ namespace zul::test {
 // Test texts are written with "\n"; the system's files use CR LF.
 inline std::string crlf(std::string_view text)
 {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
+    return QByteArray(text.data(), qsizetype(text.size())).replace("\n", "\r\n").toStdString();
 }
 
 inline platform::LocalDateTime fixedTime()

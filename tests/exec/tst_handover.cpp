@@ -23,12 +23,10 @@ using namespace zul;
 namespace {
 
 // Standard error of this process, caught in a file while the object lives.
-class CaughtStderr {
-public:
+struct CaughtStderr {
+    const int saved = (std::fflush(stderr), ::dup(STDERR_FILENO));
     explicit CaughtStderr(const std::string& file)
     {
-        std::fflush(stderr);
-        m_saved = ::dup(STDERR_FILENO);
         const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         ::dup2(fd, STDERR_FILENO);
         ::close(fd);
@@ -36,12 +34,9 @@ public:
     ~CaughtStderr()
     {
         std::fflush(stderr);
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
     }
-
-private:
-    int m_saved = -1;
 };
 
 } // namespace

@@ -236,18 +236,28 @@ private slots:
     // Control bytes from the server are escaped; a password the server echoes is masked.
     void serverTextIsEscapedAndSecretsMasked_data()
     {
+        QTest::addColumn<QByteArray>("user"); // NAME PASSWORD
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<QByteArray>("secret");
-        QTest::newRow("quote Pass, echoed") << QByteArray("quote Pass Echo-pw-1") << QByteArray("Echo-pw-1");
-        QTest::newRow("literal acct, echoed") << QByteArray("literal acct Acct-pw-2") << QByteArray("Acct-pw-2");
-        QTest::newRow("QUOTE PASS short") << QByteArray("QUOTE PASS q7") << QByteArray("PASS q7");
+        QTest::addColumn<QByteArray>("welcome"); // echoes the password upper-cased and split by a NUL
+        const auto row = [](const char* tag, const QByteArray& user, const char* command, const char* secret,
+                            const char* welcome) {
+            QTest::newRow(tag) << user << QByteArray(command) << QByteArray(secret) << QByteArray(welcome);
+        };
+        row("quote Pass, echoed", "zul " + kPassword, "quote Pass Echo-pw-1", "Echo-pw-1", "230 Welcome, **** ****.");
+        row("literal acct, echoed", "zul " + kPassword, "literal acct Acct-pw-2", "Acct-pw-2",
+            "230 Welcome, **** ****.");
+        row("a password of two letters", "short q7", "QUOTE PASS q7", "q7", "230 Welcome, **** ****\\x00.");
     }
     void serverTextIsEscapedAndSecretsMasked()
     {
+        QFETCH(QByteArray, user);
         QFETCH(QByteArray, command);
         QFETCH(QByteArray, secret);
+        QFETCH(QByteArray, welcome);
         TempAppFolder app;
-        const RunnerRun r = run(app, login() + "quote NOOP\r\n" + command + "\r\nquit\r\n");
+        const RunnerRun r = run(app, "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser " + user +
+                                         "\r\nquote NOOP\r\n" + command + "\r\nquit\r\n");
         QVERIFY2(r.exit == 4, r.transcript.constData()); // the 500 reply ends the run
         for (char c : {'\x1b', '\x07', '\x00', '\x08'})
             QVERIFY2(!r.transcript.contains(c), r.transcript.toPercentEncoding().constData());
@@ -256,24 +266,10 @@ private slots:
         QVERIFY(r.transcript.contains("hostile\\x1B[31m server\\x07 ready."));
         for (const QByteArray& c1 : {QByteArray("\xc2\x9b"), QByteArray("\xc2\x9d"), QByteArray("\x9b")})
             QVERIFY(!r.transcript.contains(c1));
-        noSecret(r, secret);
-        // The welcome echoes the login password upper-cased and split by a NUL.
-        noSecret(r, kPassword);
-        noSecret(r, kPassword.toUpper());
-        noSecret(r, kPassword.left(2));
-        QVERIFY2(r.transcript.contains("230 Welcome, **** ****."), r.transcript.constData());
-    }
-
-    // A password of two letters is masked too, as the server echoes it.
-    void shortPasswordIsMasked()
-    {
-        TempAppFolder app;
-        const RunnerRun r = run(app, "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
-                                         "\r\nuser short q7\r\nquote NOOP\r\nquit\r\n");
-        QVERIFY2(r.exit == 0, r.transcript.constData());
-        QVERIFY2(r.transcript.contains("230 Welcome, **** ****\\x00."), r.transcript.constData());
-        noSecret(r, "q7");
-        noSecret(r, "Q7");
+        const QByteArray password = user.mid(user.indexOf(' ') + 1);
+        for (const QByteArray& s : {secret, password, password.toUpper(), password.left(2)})
+            noSecret(r, s);
+        QVERIFY2(r.transcript.contains(welcome), r.transcript.constData());
     }
 
     // A password in the open address or after the name is refused before anything is sent, and repeated nowhere.

@@ -192,24 +192,19 @@ private slots:
         QTest::addColumn<QByteArray>("known");
         QTest::addColumn<int>("exit");
         QTest::addColumn<QByteArray>("says");
-        QTest::newRow("unknown host key") << QByteArray() << 11 << QByteArray("is unknown");
-        // A key for another port is another partner.
-        QTest::newRow("known for another port only")
-            << m_sshd.knownHostsLine().toLatin1().replace("]:", "]:1") + "\n" << 11 << QByteArray("is unknown");
-        QTest::newRow("changed host key")
-            << "[127.0.0.1]:" + QByteArray::number(m_sshd.port()) + " " + m_otherKey + "\n"
-            << 11 << QByteArray("has CHANGED");
-        QTest::newRow("known host key") << m_sshd.knownHostsLine().toLatin1() + "\n" << 0 << QByteArray();
+        const QByteArray line = m_sshd.knownHostsLine().toLatin1(),
+                         at = "[127.0.0.1]:" + QByteArray::number(m_sshd.port());
+        const auto row = [](const char* tag, const QByteArray& known, int exit, const char* says) {
+            QTest::newRow(tag) << known << exit << QByteArray(says);
+        };
+        row("unknown host key", "", 11, "is unknown");
+        row("known for another port only", QByteArray(line).replace("]:", "]:1") + "\n", 11, "is unknown");
+        row("changed host key", at + " " + m_otherKey + "\n", 11, "has CHANGED");
+        row("known host key", line + "\n", 0, "");
         // A host name without [host]:port stands for port 22 alone.
-        QTest::newRow("known for port 22 only")
-            << m_sshd.knownHostsLine().toLatin1().replace("[127.0.0.1]:" + QByteArray::number(m_sshd.port()),
-                                                          "127.0.0.1") +
-                   "\n"
-            << 11 << QByteArray("is unknown");
-        QTest::newRow("revoked") << m_sshd.knownHostsLine().toLatin1() + "\n@revoked " +
-                                        m_sshd.knownHostsLine().toLatin1() + "\n"
-                                 << 11 << QByteArray("is REVOKED");
-        QTest::newRow("hashed entry") << "hash " + m_sshd.knownHostsLine().toLatin1() + "\n" << 0 << QByteArray();
+        row("known for port 22 only", QByteArray(line).replace(at, "127.0.0.1") + "\n", 11, "is unknown");
+        row("revoked", line + "\n@revoked " + line + "\n", 11, "is REVOKED");
+        row("hashed entry", "hash " + line + "\n", 0, "");
     }
     void hostKeyTrust()
     {
