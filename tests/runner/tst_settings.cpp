@@ -70,8 +70,6 @@ private slots:
         const auto config = ConfigFile::read(path, &error);
         QVERIFY(error.empty());
         const Settings global = Settings::fromConfig(config);
-        QCOMPARE(global.retries, 5);
-        QCOMPARE(global.connectTimeout.count(), 10);
         QVERIFY(global.syncReceived);
         QCOMPARE(global.retryBudget.count(), 45);
         QCOMPARE(global.listMaxNames, 10L);
