@@ -213,10 +213,6 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(status().status.done, 100, 30000);
         const auto stalled = status();
         QCOMPARE(stalled.status.pid, long(p.processId()));
-        QCOMPARE(stalled.status.line, 3);
-        QCOMPARE(stalled.status.command, std::string("get"));
-        QCOMPARE(stalled.status.file, std::string("stall3.bin"));
-        QCOMPARE(stalled.status.total, 1000);
         const std::string shown = zul::records::progressText(stalled.status);
         QVERIFY2(shown.starts_with("line 3, get stall3.bin, 0.1 of 1.0 kB"), shown.c_str());
 
