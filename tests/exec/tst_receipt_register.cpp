@@ -32,14 +32,6 @@ std::string gets(int n)
     return out;
 }
 
-std::string lines(int n, const std::string& text)
-{
-    std::string out;
-    for (int i = 0; i < n; ++i)
-        out += text + "\n";
-    return out;
-}
-
 } // namespace
 
 class TestReceiptRegister : public QObject {
@@ -188,7 +180,7 @@ private slots:
         QTest::newRow("blank lines only") << QByteArray("  \n\n   \n") << QByteArray();
         QTest::newRow("PUT with one name") << QByteArray("open h\nput onlyname\n") << QByteArray();
         QTest::newRow("51 markers") << QByteArray::fromStdString(gets(51)) << QByteArray();
-        QTest::newRow("script of 32768 lines") << QByteArray::fromStdString(lines(32768, "cd x")) << QByteArray();
+        QTest::newRow("script of 32768 lines") << QByteArray("cd x\n").repeated(32768) << QByteArray();
         QTest::newRow("register of 32768 lines") << QByteArray::fromStdString(gets(1)) << QByteArray("long register");
         QTest::newRow("script missing") << QByteArray("open h\n") << QByteArray("no script");
         QTest::newRow("message service missing") << QByteArray("put /no/such/file /r\n") << QByteArray("no service");
@@ -199,7 +191,7 @@ private slots:
         QFETCH(QByteArray, script);
         QFETCH(QByteArray, setup);
         const std::string registerBefore =
-            setup == "long register" ? lines(32768, "E000101 x") : "KEEP 1\n  KEEP 2  \n";
+            setup == "long register" ? QByteArray("E000101 x\n").repeated(32768).toStdString() : "KEEP 1\n  KEEP 2  \n";
         m_app->write("Rcvdchkr.txt", test::crlf(registerBefore));
         m_app->write("ZUL/tZULexe.zul", "PREVIOUS\r\n");
         if (setup == "no service")

@@ -252,18 +252,18 @@ private slots:
     {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QByteArray>("address");
-        QTest::newRow("first line") << QByteArray("open 192.168.1.20\nuser a b\n") << QByteArray("192.168.1.20");
-        QTest::newRow("second blank kept")
-            << QByteArray("open  ftp.example.test\nuser a b\n") << QByteArray(" ftp.example.test");
-        QTest::newRow("trailing blanks dropped")
-            << QByteArray("open ftp.example.test   \nuser a b\n") << QByteArray("ftp.example.test");
-        QTest::newRow("inside an earlier word") << QByteArray("lcd /data/reopen/x\nopen h\n") << QByteArray("x");
-        QTest::newRow("capitals only") << QByteArray("OPEN host.test\nuser a b\n") << QByteArray(" host.test");
-        QTest::newRow("leading blank lines")
-            << QByteArray("\n   \n\nopen 10.1.1.1\nuser a b\n") << QByteArray("10.1.1.1");
-        QTest::newRow("nothing after open") << QByteArray("open1\nuser a b\n") << QByteArray("");
+        const auto row = [](const char* tag, const char* script, const char* address) {
+            QTest::newRow(tag) << QByteArray(script) << QByteArray(address);
+        };
+        row("first line", "open 192.168.1.20\nuser a b\n", "192.168.1.20");
+        row("second blank kept", "open  ftp.example.test\nuser a b\n", " ftp.example.test");
+        row("trailing blanks dropped", "open ftp.example.test   \nuser a b\n", "ftp.example.test");
+        row("inside an earlier word", "lcd /data/reopen/x\nopen h\n", "x");
+        row("capitals only", "OPEN host.test\nuser a b\n", " host.test");
+        row("leading blank lines", "\n   \n\nopen 10.1.1.1\nuser a b\n", "10.1.1.1");
+        row("nothing after open", "open1\nuser a b\n", "");
         // The blank after a bare "open" goes when the next line is added, so the address starts inside the line end.
-        QTest::newRow("bare open") << QByteArray("open \nuser a b\nquit\n") << QByteArray("\nuser a b");
+        row("bare open", "open \nuser a b\nquit\n", "\nuser a b");
     }
     void partnerAddress()
     {

@@ -71,23 +71,20 @@ private slots:
         QTest::addColumn<bool>("rotated");
         QTest::addColumn<QStringList>("after"); // the runs files that are left, with their former names
 
-        QTest::newRow("below the limit") << QStringList{} << 99 << qint64(100) << 5 << false
-                                         << QStringList{"runs.jsonl=runs.jsonl"};
-        QTest::newRow("at the limit") << QStringList{} << 100 << qint64(100) << 5 << true
-                                      << QStringList{"runs.jsonl.1=runs.jsonl"};
-        QTest::newRow("older files move up")
-            << QStringList{"runs.jsonl.1", "runs.jsonl.2"} << 200 << qint64(100) << 5 << true
-            << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1", "runs.jsonl.3=runs.jsonl.2"};
-        QTest::newRow("the oldest goes") << QStringList{"runs.jsonl.1", "runs.jsonl.2", "runs.jsonl.3"} << 200
-                                         << qint64(100) << 3 << true
-                                         << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1",
-                                                        "runs.jsonl.3=runs.jsonl.2"};
-        QTest::newRow("a smaller keep drops the rest")
-            << QStringList{"runs.jsonl.1", "runs.jsonl.2", "runs.jsonl.3", "runs.jsonl.4"} << 200 << qint64(100) << 2
-            << true << QStringList{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1"};
-        QTest::newRow("keep none") << QStringList{"runs.jsonl.1"} << 200 << qint64(100) << 0 << true << QStringList{};
-        QTest::newRow("limit 0 never rotates")
-            << QStringList{} << 5000 << qint64(0) << 5 << false << QStringList{"runs.jsonl=runs.jsonl"};
+        const auto row = [](const char* tag, const QStringList& before, int size, qint64 limit, int keep, bool rotated,
+                            const QStringList& after) {
+            QTest::newRow(tag) << before << size << limit << keep << rotated << after;
+        };
+        const QStringList one{"runs.jsonl.1"}, two = one + QStringList{"runs.jsonl.2"};
+        row("below the limit", {}, 99, 100, 5, false, {"runs.jsonl=runs.jsonl"});
+        row("at the limit", {}, 100, 100, 5, true, {"runs.jsonl.1=runs.jsonl"});
+        const QStringList moved{"runs.jsonl.1=runs.jsonl", "runs.jsonl.2=runs.jsonl.1", "runs.jsonl.3=runs.jsonl.2"};
+        row("older files move up", two, 200, 100, 5, true, moved);
+        row("the oldest goes", two + QStringList{"runs.jsonl.3"}, 200, 100, 3, true, moved);
+        row("a smaller keep drops the rest", two + QStringList{"runs.jsonl.3", "runs.jsonl.4"}, 200, 100, 2, true,
+            moved.mid(0, 2));
+        row("keep none", one, 200, 100, 0, true, {});
+        row("limit 0 never rotates", {}, 5000, 0, 5, false, {"runs.jsonl=runs.jsonl"});
     }
     void rotation()
     {
