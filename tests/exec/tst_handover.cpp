@@ -178,8 +178,7 @@ private slots:
     // the runner ends; a file gone by then leaves the runner without a script and with the cause.
     void startWaitsForTheScriptRead_data()
     {
-        QTest::addColumn<std::string>("body");
-        QTest::addColumn<bool>("confirms");
+        QTest::addColumn<std::string>("body");   // empty: the runner never says a word
         QTest::addColumn<std::string>("onDisk"); // empty: no file
         QTest::addColumn<std::string>("written"); // what the run wrote there; empty: nothing asked
         QTest::addColumn<std::string>("reads");
@@ -189,23 +188,24 @@ private slots:
                                          "printf '%s' \"$ZUL_CHECK_FAILURE\" > \"$d/why.txt\"\n"
                                          "touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n";
         const std::string script = "open h\r\n";
-        QTest::newRow("closes the descriptor") << readAndClose << true << script << script << script << std::string();
-        QTest::newRow("never says a word") << std::string() << false << script << std::string() << script
-                                           << std::string();
-        QTest::newRow("no script to hand over")
-            << readAndClose << true << std::string() << std::string() << std::string() << std::string("No such file");
-        QTest::newRow("replaced after it was written")
-            << readAndClose << true << std::string("open evil\r\n") << script << std::string()
-            << std::string("the runner copy was replaced before it was read");
+        const auto row = [](const char* tag, const std::string& body, const std::string& onDisk,
+                            const std::string& written, const std::string& reads, const std::string& why) {
+            QTest::newRow(tag) << body << onDisk << written << reads << why;
+        };
+        row("closes the descriptor", readAndClose, script, script, script, "");
+        row("never says a word", "", script, "", script, "");
+        row("no script to hand over", readAndClose, "", "", "", "No such file");
+        row("replaced after it was written", readAndClose, "open evil\r\n", script, "",
+            "the runner copy was replaced before it was read");
     }
     void startWaitsForTheScriptRead()
     {
         QFETCH(std::string, body);
-        QFETCH(bool, confirms);
         QFETCH(std::string, onDisk);
         QFETCH(std::string, written);
         QFETCH(std::string, reads);
         QFETCH(std::string, why);
+        const bool confirms = !body.empty();
         installStandIn(body);
         const std::string path = m_core.app->file("ZUL/tZULexe.zul");
         if (!onDisk.empty())

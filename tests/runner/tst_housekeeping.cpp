@@ -275,10 +275,7 @@ private slots:
         QVERIFY(writeBytes(app.filePath("Rcvdchkr.txt"), reg));
         QVERIFY(writeBytes(app.filePath("Junction/W000101.txt"), "waiting"));
 
-        QProcess runner;
-        runner.start(app.filePath("VelundZUL"), {});
-        QVERIFY(runner.waitForFinished(30000));
-        QCOMPARE(runner.exitCode(), 1); // no invocation: a script error, recorded
+        QCOMPARE(QProcess::execute(app.filePath("VelundZUL"), {}), 1); // no invocation: a script error, recorded
         QVERIFY(!QFile::exists(old));
         QCOMPARE(readBytes(app.filePath("Log/runs.jsonl")).count('\n'), 1);
         QVERIFY(readBytes(app.filePath("Log/runs.jsonl.1")).startsWith("xxx"));

@@ -179,10 +179,11 @@ private slots:
         QFETCH(QString, base);
         QFETCH(int, exit);
         const bool ssh = scheme == "sftp://";
-        Cell cell{server, version, scheme, certificate,
-                  ssh || scheme == "ftp://" ? "-" : tlsMax.isEmpty() ? "1.3 (default)" : tlsMax, ssh ? "(SSH)" : "-",
-                  "FAIL"};
-        m_cells.append(cell);
+        m_cells.append({server, version, scheme, certificate,
+                        ssh || scheme == "ftp://" ? "-"
+                        : tlsMax.isEmpty()        ? "1.3 (default)"
+                                                  : tlsMax,
+                        ssh ? "(SSH)" : "-", "FAIL"});
         Cell& out = m_cells.last();
 
         TempAppFolder app;

@@ -118,8 +118,7 @@ private slots:
         std::signal(SIGXFSZ, SIG_IGN);
         rlimit saved{};
         ::getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit none = saved;
-        none.rlim_cur = 0;
+        const rlimit none{0, saved.rlim_max};
         Transcript t;
         t.open(file.toStdString());
         if (plant == "limit")

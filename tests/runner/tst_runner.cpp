@@ -140,11 +140,10 @@ private slots:
             journal[0].constData());
         QCOMPARE(readBytes(remote(name)), onServer);
         QCOMPARE(readBytes(local(app, "out.dat")), back);
-        QVERIFY(r.runs.contains("\"event\":\"E0001\""));
-        QVERIFY(r.runs.contains("\"exit\":0"));
-        QVERIFY(r.runs.contains("\"files_up\":1"));
-        QVERIFY(r.runs.contains("\"files_down\":1"));
-        QVERIFY(r.runs.contains("\"bytes_down\":" + QByteArray::number(back.size())));
+        for (const QByteArray& field :
+             {QByteArray("\"event\":\"E0001\""), QByteArray("\"exit\":0"), QByteArray("\"files_up\":1"),
+              QByteArray("\"files_down\":1"), "\"bytes_down\":" + QByteArray::number(back.size())})
+            QVERIFY2(r.runs.contains(field), field.constData());
         QVERIFY(r.transcript.contains("> QUIT"));
         QVERIFY2(r.transcript.contains("sent 1 file (") && r.transcript.contains("), received 1 file ("), r.transcript);
     }
