@@ -4,7 +4,6 @@
 
 #include "ExecTestSupport.h"
 #include "com/ModuleState.h"
-#include "com/Registry.h"
 #include "platform/Process.h"
 #include "platform/Yield.h"
 #include "plugin/Seams.h"

@@ -2,10 +2,7 @@
 #include "exec/ModExecut.h"
 
 #include "ExecTestSupport.h"
-#include "FakePing.h"
 #include "com/ModuleState.h"
-#include "com/Registry.h"
-#include "platform/Library.h"
 #include "platform/Pointer.h"
 #include "platform/Process.h"
 #include "plugin/Seams.h"

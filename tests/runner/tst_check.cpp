@@ -104,14 +104,13 @@ private slots:
         p.start(m_runner, args);
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        const QString dir = m_dir.path();
         QStringList got = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         for (auto& l : got)
-            l.replace(dir, "DIR");
+            l.replace(m_dir.path(), "DIR");
         QCOMPARE(got.size(), out.size());
         for (int i = 0; i < out.size(); ++i)
             QVERIFY2(got[i].startsWith(out[i]), qPrintable(got[i]));
-        const QString errors = QString::fromLocal8Bit(p.readAllStandardError()).replace(dir, "DIR");
+        const QString errors = QString::fromLocal8Bit(p.readAllStandardError()).replace(m_dir.path(), "DIR");
         QVERIFY2(err.isEmpty() ? errors.isEmpty() : errors.startsWith(err), qPrintable(errors));
         QCOMPARE(p.exitCode(), status);
         // No transcript, no run record, no lock: nothing but the scripts was read.

@@ -83,15 +83,15 @@ private slots:
         QTest::addColumn<QByteArray>("conf");
         QTest::addColumn<int>("exit");
         QTest::addColumn<QByteArray>("says");
-        QTest::newRow("the system's CA store does not know the private CA")
-            << QByteArray() << 11 << QByteArray("CA_FILE");
-        QTest::newRow("the pinned key matches") << tlsConf() + "PINNED_KEY = " + m_certs.pin.toLatin1() + "\n" << 0
-                                                << QByteArray();
-        QTest::newRow("another key is pinned")
-            << tlsConf() + "PINNED_KEY = sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n" << 11
-            << QByteArray("PINNED_KEY");
-        QTest::newRow("the partner's own section names the CA")
-            << "CA_FILE = /nonexistent/ca.pem\n[127.0.0.1]\n" + tlsConf() << 0 << QByteArray();
+        const auto row = [](const char* tag, const QByteArray& conf, int exit, const char* says) {
+            QTest::newRow(tag) << conf << exit << QByteArray(says);
+        };
+        row("the system's CA store does not know the private CA", "", 11, "CA_FILE");
+        row("the pinned key matches", tlsConf() + "PINNED_KEY = " + m_certs.pin.toLatin1() + "\n", 0, "");
+        row("another key is pinned", tlsConf() + "PINNED_KEY = sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n",
+            11, "PINNED_KEY");
+        row("the partner's own section names the CA", "CA_FILE = /nonexistent/ca.pem\n[127.0.0.1]\n" + tlsConf(), 0,
+            "");
     }
     void certificateTrust()
     {
