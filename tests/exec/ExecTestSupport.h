@@ -14,13 +14,7 @@ namespace zul::test {
 // Test texts are written with "\n"; the system's files use CR LF.
 inline std::string crlf(std::string_view text)
 {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n')
-            out += '\r';
-        out += c;
-    }
-    return out;
+    return QByteArray(text.data(), qsizetype(text.size())).replace("\n", "\r\n").toStdString();
 }
 
 inline platform::LocalDateTime fixedTime()
@@ -50,8 +44,7 @@ inline FakePingState* installFakePing(const std::string& appFolder, const char* 
     return stateOf ? stateOf() : nullptr;
 }
 
-// The build's libping32.so; the folder comes from the test environment, or
-// from the build itself when a test is started by hand.
+// The build's libping32.so, from the test environment or, started by hand, from the build itself.
 inline QString builtPing32()
 {
     const QString folder = qEnvironmentVariable("ZUL_APP_BUILD_DIR");

@@ -1,12 +1,9 @@
-// The hand-over between a run and the runner it starts: the lock that runs
-// take turns with and the runner's word that it has read its script. (The
-// cause of a failed transfer check is followed end to end in tst_concurrency.)
+// The hand-over between a run and its runner: the turn-taking lock and the runner's word that it read its script.
 #include "exec/Handover.h"
 #include "exec/ModExecut.h"
 
 #include "ExecTestSupport.h"
 #include "com/ModuleState.h"
-#include "com/Registry.h"
 #include "platform/Process.h"
 #include "platform/Yield.h"
 #include "plugin/Seams.h"
@@ -25,12 +22,10 @@ using namespace zul;
 namespace {
 
 // Standard error of this process, caught in a file while the object lives.
-class CaughtStderr {
-public:
+struct CaughtStderr {
+    const int saved = (std::fflush(stderr), ::dup(STDERR_FILENO));
     explicit CaughtStderr(const std::string& file)
     {
-        std::fflush(stderr);
-        m_saved = ::dup(STDERR_FILENO);
         const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         ::dup2(fd, STDERR_FILENO);
         ::close(fd);
@@ -38,12 +33,9 @@ public:
     ~CaughtStderr()
     {
         std::fflush(stderr);
-        ::dup2(m_saved, STDERR_FILENO);
-        ::close(m_saved);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
     }
-
-private:
-    int m_saved = -1;
 };
 
 } // namespace
@@ -53,8 +45,7 @@ class TestHandover : public QObject {
 
     test::CoreFixture m_core;
 
-    // A runner stand-in: records its argument and the handshake descriptor,
-    // then runs body, then waits for the file "go" before it ends.
+    // A runner stand-in: records its argument and the handshake descriptor, runs body, then waits for the file "go".
     void installStandIn(const std::string& body)
     {
         const std::string script = "#!/bin/sh\n"
@@ -87,12 +78,14 @@ private slots:
         plugin::resetSeams();
     }
 
-    // Another thread waits for the lock; a run re-entered on the holding
-    // thread does not (it would wait for itself).
+    // Another thread waits for the lock, and past the wait gives up, is told why and goes on with nothing; a run
+    // re-entered on the holding thread does not wait (it would wait for itself).
     void lockTakesTurns()
     {
         std::atomic<bool> taken{false};
         std::thread other;
+        std::string failure;
+        bool late = true;
         {
             ModExecut::HandoverLock first;
             QVERIFY(first.held());
@@ -101,6 +94,19 @@ private slots:
                 ModExecut::HandoverLock nested;
                 QVERIFY(nested.held()); // under the outer run's lock
             }
+            qputenv("ZUL_HANDOVER_WAIT", "0.2");
+            std::thread([&] {
+                ModExecut::HandoverLock second;
+                late = second.held();
+                failure = second.failure();
+                try {
+                    second.require();
+                    late = true;
+                } catch (const com::ComError& e) {
+                    QCOMPARE(e.number(), 70);
+                }
+            }).join();
+            qunsetenv("ZUL_HANDOVER_WAIT");
             other = std::thread([&] {
                 ModExecut::HandoverLock second;
                 taken = second.held();
@@ -110,36 +116,11 @@ private slots:
         }
         other.join();
         QVERIFY(taken);
-    }
-
-    // A lock that is not let go within the wait is not taken, and nothing
-    // that needs it goes on: the caller is told why.
-    void lockHeldPastTheWait()
-    {
-        qputenv("ZUL_HANDOVER_WAIT", "0.2");
-        std::string failure;
-        bool held = true;
-        {
-            ModExecut::HandoverLock first;
-            std::thread([&] {
-                ModExecut::HandoverLock second;
-                held = second.held();
-                failure = second.failure();
-                try {
-                    second.require();
-                    held = true;
-                } catch (const com::ComError& e) {
-                    QCOMPARE(e.number(), 70);
-                }
-            }).join();
-        }
-        qunsetenv("ZUL_HANDOVER_WAIT");
-        QVERIFY(!held);
+        QVERIFY(!late);
         QVERIFY2(failure.find("no turn to hand over the script within 0 s") == 0, failure.c_str());
     }
 
-    // What the runner is handed: the file the run wrote, or nothing when the
-    // file is not what was written or not a plain file.
+    // The runner is handed the file the run wrote, or nothing when it was replaced or is not a plain file.
     void pinnedScript_data()
     {
         QTest::addColumn<QByteArray>("onDisk");
@@ -169,8 +150,7 @@ private slots:
         QCOMPARE(pin.fd() >= 0, refusal.isEmpty());
     }
 
-    // A run started from a window message while another merges the register
-    // would write over its records: no message gets in while the lock is held.
+    // No window message (it could start a run that merges the register too) gets in while the lock is held.
     void noWindowMessagesUnderTheLock()
     {
         m_core.app->write("a.zul", test::crlf("get /r/a /j/E000101.txt\n**E000101=&/home/u/a&\n"));
@@ -193,14 +173,11 @@ private slots:
         QVERIFY(reg.find("E000101") != std::string::npos && reg.find("E000201") != std::string::npos);
     }
 
-    // StartRunner hands the runner its script as a descriptor and comes back
-    // once the runner has read it, not when it ends; a runner that never says
-    // so holds it up only for the wait. A file that is gone by then leaves
-    // the runner without a script and with the cause.
+    // StartRunner hands over the script as a descriptor and returns once it was read (or the wait is over), not when
+    // the runner ends; a file gone by then leaves the runner without a script and with the cause.
     void startWaitsForTheScriptRead_data()
     {
-        QTest::addColumn<std::string>("body");
-        QTest::addColumn<bool>("confirms");
+        QTest::addColumn<std::string>("body");   // empty: the runner never says a word
         QTest::addColumn<std::string>("onDisk"); // empty: no file
         QTest::addColumn<std::string>("written"); // what the run wrote there; empty: nothing asked
         QTest::addColumn<std::string>("reads");
@@ -210,23 +187,24 @@ private slots:
                                          "printf '%s' \"$ZUL_CHECK_FAILURE\" > \"$d/why.txt\"\n"
                                          "touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n";
         const std::string script = "open h\r\n";
-        QTest::newRow("closes the descriptor") << readAndClose << true << script << script << script << std::string();
-        QTest::newRow("never says a word") << std::string() << false << script << std::string() << script
-                                           << std::string();
-        QTest::newRow("no script to hand over")
-            << readAndClose << true << std::string() << std::string() << std::string() << std::string("No such file");
-        QTest::newRow("replaced after it was written")
-            << readAndClose << true << std::string("open evil\r\n") << script << std::string()
-            << std::string("the runner copy was replaced before it was read");
+        const auto row = [](const char* tag, const std::string& body, const std::string& onDisk,
+                            const std::string& written, const std::string& reads, const std::string& why) {
+            QTest::newRow(tag) << body << onDisk << written << reads << why;
+        };
+        row("closes the descriptor", readAndClose, script, script, script, "");
+        row("never says a word", "", script, "", script, "");
+        row("no script to hand over", readAndClose, "", "", "", "No such file");
+        row("replaced after it was written", readAndClose, "open evil\r\n", script, "",
+            "the runner copy was replaced before it was read");
     }
     void startWaitsForTheScriptRead()
     {
         QFETCH(std::string, body);
-        QFETCH(bool, confirms);
         QFETCH(std::string, onDisk);
         QFETCH(std::string, written);
         QFETCH(std::string, reads);
         QFETCH(std::string, why);
+        const bool confirms = !body.empty();
         installStandIn(body);
         const std::string path = m_core.app->file("ZUL/tZULexe.zul");
         if (!onDisk.empty())

@@ -1,8 +1,6 @@
 #include "exec/Pinng.h"
 
 #include "ExecTestSupport.h"
-#include "FakePing.h"
-#include "platform/Library.h"
 #include "platform/Yield.h"
 #include "support/TempAppFolder.h"
 

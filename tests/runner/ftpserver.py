@@ -16,24 +16,18 @@ from pyftpdlib.handlers import DTPHandler, FileProducer, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 PREFIXES = {"deny": "deny550_", "drop_once": "drop1_", "short": "short_", "busy_once": "busy1_"}
+FIRED = set()  # (fault, name) pairs of one-shot faults already fired
 
 
-class Faults:
-    def __init__(self):
-        self.used = set()  # (fault, name) pairs of one-shot faults already fired
+def has(fault, path):
+    return os.path.basename(path).startswith(PREFIXES[fault])
 
-    def refuse_login(self, user):
-        return user == "refused"
 
-    def has(self, fault, path):
-        return os.path.basename(path).startswith(PREFIXES[fault])
-
-    def once(self, fault, path):
-        key = (fault, os.path.basename(path))
-        if key in self.used or not self.has(fault, path):
-            return False
-        self.used.add(key)
-        return True
+def once(fault, path):
+    key = (fault, os.path.basename(path))
+    fired = key not in FIRED and has(fault, path)
+    FIRED.add(key)
+    return fired
 
 
 class LimitedProducer(FileProducer):
@@ -55,21 +49,20 @@ class LimitedProducer(FileProducer):
 
 
 class FaultyHandler(FTPHandler):
-    faults = None
     auth_failed_timeout = 0
 
     def ftp_PASS(self, line):
-        if self.faults.refuse_login(self.username):
+        if self.username == "refused":
             self.respond("530 Login incorrect.")
             self.username = ""
             return
         return super().ftp_PASS(line)
 
     def _busy_or_denied(self, path):
-        if self.faults.has("deny", path):
+        if has("deny", path):
             self.respond("550 Permission denied.")
             return True
-        if self.faults.once("busy_once", path):
+        if once("busy_once", path):
             self.respond("450 Requested file action not taken: file busy.")
             return True
         return False
@@ -77,8 +70,8 @@ class FaultyHandler(FTPHandler):
     def ftp_RETR(self, file):
         if self._busy_or_denied(file):
             return
-        drop = self.faults.once("drop_once", file)
-        short = not drop and self.faults.has("short", file)
+        drop = once("drop_once", file)
+        short = not drop and has("short", file)
         if not (drop or short):
             return super().ftp_RETR(file)
         try:
@@ -112,7 +105,6 @@ def main():
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
     FaultyHandler.authorizer = authorizer
-    FaultyHandler.faults = Faults()
     FaultyHandler.passive_ports = None
     FaultyHandler.banner = "zul test server ready."
     FaultyHandler.timeout = 60

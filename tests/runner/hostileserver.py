@@ -1,30 +1,17 @@
 #!/usr/bin/python3
 """A misbehaving FTP server for the runner's tests: loopback only, ephemeral port.
 
-Prints the port it listens on (one line on stdout), then serves until killed.
-Takes the arguments of ftpserver.py (--root, --user, --password). What it does
-wrong depends on the name asked for:
-
-  NLST/LIST of "endless"   names without end, until the client hangs up
-  NLST/LIST of any DIR     the lines of ROOT/DIR.names as they are (bytes, CR LF added)
-  RETR stall*              100 bytes of the announced 1000, then nothing, the data connection left open
-  RETR no226*              the whole file, then no 226 on the control connection
-  RETR gone*               550, though listed (a file removed since the listing)
-  RETR grow*               5000 bytes, while SIZE said 100 (a file that grew, or a lying server)
-  RETR a file in ROOT      the file, from the REST offset
-  RETR drop*               (a file in ROOT) the first time: half of it, then both connections dropped
-  STOR/APPE trunc*         226, but only the first half is kept
-  STOR/APPE dropup*        the first time: half of it kept, then both connections dropped
-  RETR anything else       "data:" and the name
-  SIZE, MDTM, REST, RNFR/RNTO, DELE, MFMT of files in ROOT as a server does them; FEAT offers
-  HASH CRC32 and XMD5, answered in upper case, a CRC without its leading zeros; badhash* lies
-  NOOP                     a reply full of control bytes (ESC sequences, BEL, NUL, C1 controls
-                           as UTF-8 and as raw bytes)
-  PASS                     the password echoed in the welcome, upper-cased and split by a NUL
-  unknown commands         echoed back in the 500 reply, as careless servers do
-
-Besides --user/--password it takes the user "short" with the password "q7".
-Every command but PASS is appended to ROOT/server.log, with what the transfers did.
+Prints its port (one line), then serves until killed. Takes ftpserver.py's --root, --user and
+--password, and the user "short" with the password "q7". What goes wrong depends on the name:
+  NLST/LIST "endless": names without end; of DIR: the lines of ROOT/DIR.names, as they are
+  RETR stall*: 100 of the announced 1000 bytes, then nothing; no226*: no 226; gone*: 550 though
+    listed; grow*: 5000 bytes where SIZE said 100; drop* (in ROOT): half, then both connections
+    dropped, the first time; other files in ROOT: from the REST offset; else "data:" and the name
+  STOR/APPE trunc*: only the first half kept; dropup*: half kept, then dropped, the first time
+  SIZE, MDTM, REST, RNFR/RNTO, DELE, MFMT as a server does them; FEAT offers HASH CRC32 (upper
+    case, no leading zeros; badhash* lies) and XMD5
+  NOOP: a reply full of control bytes; PASS: echoed in the welcome, upper-cased, split by a NUL;
+  unknown commands: echoed in the 500 reply. Every command but PASS goes to ROOT/server.log.
 """
 import argparse
 import calendar
@@ -37,6 +24,13 @@ import time
 import zlib
 
 
+SIMPLE = {
+    "PWD": '257 "/" is the current folder.',
+    "CWD": "250 OK.",
+    "CDUP": "250 OK.",
+    "TYPE": "200 Type set.",
+    "FEAT": "211-Features:\r\n SIZE\r\n MDTM\r\n REST STREAM\r\n MFMT\r\n HASH CRC32\r\n XMD5\r\n211 End",
+}
 DROPPED = set()  # names already dropped once, so that the retry gets through
 LOCK = threading.Lock()
 
@@ -226,22 +220,13 @@ class Session(threading.Thread):
                     break
                 elif not self.logged_in:
                     self.send("530 Log in first.")
-                elif verb == "PWD":
-                    self.send('257 "/" is the current folder.')
-                elif verb in ("CWD", "CDUP"):
-                    self.send("250 OK.")
-                elif verb == "TYPE":
-                    self.send("200 Type set.")
+                elif verb in SIMPLE:
+                    self.send(SIMPLE[verb])
                 elif verb == "EPSV":
                     self.send("229 Entering Extended Passive Mode (|||%d|)" % self.open_passive())
                 elif verb == "PASV":
                     port = self.open_passive()
                     self.send("227 Entering Passive Mode (127,0,0,1,%d,%d)." % (port >> 8, port & 255))
-                elif verb == "FEAT":
-                    self.send("211-Features:")
-                    for f in ("SIZE", "MDTM", "REST STREAM", "MFMT", "HASH CRC32", "XMD5"):
-                        self.send(" " + f)
-                    self.send("211 End")
                 elif verb == "OPTS":
                     self.send("200 " + arg + " selected.")
                 elif verb == "REST":

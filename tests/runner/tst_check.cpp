@@ -46,73 +46,56 @@ private slots:
     void check_data()
     {
         QTest::addColumn<QStringList>("files");
+        QTest::addColumn<int>("confMode"); // 0: no VelundZUL.conf beside the program
         QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("out"); // with DIR/ for the folder
+        QTest::addColumn<QStringList>("out"); // with DIR/ for the folder; each line begins so
         QTest::addColumn<QString>("err");
         const QStringList bad{"DIR/bad.zul:1: error: bad port '99999' (1 to 65535) [bad-port]",
                               "DIR/bad.zul:3: error: unknown command 'gett' [unknown-command]",
                               "DIR/bad.zul:4: error: wrong number of arguments for 'get' (1 or 2 expected, 0 given) "
                               "[arguments]"};
-        QTest::newRow("clean") << QStringList{"good.zul"} << 0 << QStringList{} << "";
+        QTest::newRow("clean") << QStringList{"good.zul"} << 0 << 0 << QStringList{} << "";
         QTest::newRow("warnings only")
-            << QStringList{"warn.zul"} << 0
+            << QStringList{"warn.zul"} << 0 << 0
             << QStringList{"DIR/warn.zul:3: warning: 'ascii' over SFTP: files go as they are, line ends are not "
                            "converted [ascii-over-sftp]"}
             << "";
         QTest::newRow("the partner check reads an earlier line")
-            << QStringList{"reopen.zul"} << 0
+            << QStringList{"reopen.zul"} << 0 << 0
             << QStringList{"DIR/reopen.zul:1: warning: the partner check before a run will read '\\x0Aopen h' as the "
                            "partner address, not the host 'h' of the open line on line 2: the first 'open' in small "
                            "letters is on line 1; runs will fail with \"partner did not answer\". Write 'open' in "
                            "small letters and let no line before the open line hold 'open' [partner-address]"}
             << "";
-        QTest::newRow("problems, every one on its line") << QStringList{"good.zul", "bad.zul"} << 1 << bad << "";
+        QTest::newRow("problems, every one on its line") << QStringList{"good.zul", "bad.zul"} << 0 << 1 << bad << "";
         QTest::newRow("unreadable file wins")
-            << QStringList{"bad.zul", "missing.zul"} << 2 << bad << "DIR/missing.zul: error: cannot read";
-        QTest::newRow("a folder is no script") << QStringList{"."} << 2 << QStringList{} << "DIR/.: error: cannot read";
-        QTest::newRow("no file") << QStringList{} << 2 << QStringList{} << "usage: VelundZUL --check FILE...";
-    }
-    // The settings beside the program, read as a run reads them.
-    void settingsAreChecked_data()
-    {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("out");
-        QTest::newRow("bad values are warnings")
-            << 0600 << 0
+            << QStringList{"bad.zul", "missing.zul"} << 0 << 2 << bad << "DIR/missing.zul: error: cannot read";
+        QTest::newRow("a folder is no script")
+            << QStringList{"."} << 0 << 2 << QStringList{} << "DIR/.: error: cannot read";
+        QTest::newRow("no file") << QStringList{} << 0 << 2 << QStringList{} << "usage: VelundZUL --check FILE...";
+        // The settings beside the program, read as a run reads them.
+        QTest::newRow("bad settings are warnings")
+            << QStringList{"good.zul"} << 0600 << 0
             << QStringList{"DIR/VelundZUL.conf:1: warning: RETRIES = 'three' is not a whole number of 0 or more; the "
                            "default is used [bad-setting]",
                            "DIR/VelundZUL.conf:3: warning: [slow] TLS_MAX = '1.0' is not 1.2 or 1.3; the default is "
-                           "used [bad-setting]"};
-        QTest::newRow("a file a run refuses is an error") << 0666 << 1 << QStringList{"DIR/VelundZUL.conf: error: "};
+                           "used [bad-setting]"}
+            << "";
+        QTest::newRow("settings a run refuses are an error")
+            << QStringList{"good.zul"} << 0666 << 1 << QStringList{"DIR/VelundZUL.conf: error: "} << "";
     }
-    void settingsAreChecked()
-    {
-        QFETCH(int, mode);
-        QFETCH(int, status);
-        QFETCH(QStringList, out);
-        const QString conf = m_dir.filePath("VelundZUL.conf");
-        QVERIFY(writeBytes(conf, "RETRIES = three\n[slow]\nTLS_MAX = 1.0\n"));
-        QVERIFY(::chmod(conf.toLocal8Bit().constData(), mode_t(mode)) == 0);
-        QProcess p;
-        p.start(m_runner, {"--check", m_dir.filePath("good.zul")});
-        QVERIFY(p.waitForFinished(30000));
-        QFile::remove(conf);
-        QStringList got = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-        for (auto& l : got)
-            l.replace(m_dir.path(), "DIR");
-        QCOMPARE(got.size(), out.size());
-        for (int i = 0; i < out.size(); ++i)
-            QVERIFY2(got[i].startsWith(out[i]), qPrintable(got[i]));
-        QCOMPARE(p.exitCode(), status);
-    }
-
     void check()
     {
         QFETCH(QStringList, files);
+        QFETCH(int, confMode);
         QFETCH(int, status);
         QFETCH(QStringList, out);
         QFETCH(QString, err);
+        const QString conf = m_dir.filePath("VelundZUL.conf");
+        if (confMode) {
+            QVERIFY(writeBytes(conf, "RETRIES = three\n[slow]\nTLS_MAX = 1.0\n"));
+            QVERIFY(::chmod(conf.toLocal8Bit().constData(), mode_t(confMode)) == 0);
+        }
         const QStringList before = snapshot();
         QStringList args{"--check"};
         for (const auto& f : files)
@@ -121,16 +104,18 @@ private slots:
         p.start(m_runner, args);
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        const QString dir = m_dir.path();
         QStringList got = QString::fromLocal8Bit(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
         for (auto& l : got)
-            l.replace(dir, "DIR");
-        QCOMPARE(got, out);
-        const QString errors = QString::fromLocal8Bit(p.readAllStandardError()).replace(dir, "DIR");
+            l.replace(m_dir.path(), "DIR");
+        QCOMPARE(got.size(), out.size());
+        for (int i = 0; i < out.size(); ++i)
+            QVERIFY2(got[i].startsWith(out[i]), qPrintable(got[i]));
+        const QString errors = QString::fromLocal8Bit(p.readAllStandardError()).replace(m_dir.path(), "DIR");
         QVERIFY2(err.isEmpty() ? errors.isEmpty() : errors.startsWith(err), qPrintable(errors));
         QCOMPARE(p.exitCode(), status);
         // No transcript, no run record, no lock: nothing but the scripts was read.
         QCOMPARE(snapshot(), before);
+        QFile::remove(conf);
     }
 };
 

@@ -1,7 +1,5 @@
-// The runner against the FTP and SFTP servers partners run, as Debian ships
-// them: vsftpd with its packaged settings, ProFTPD (mod_tls, mod_sftp),
-// Pure-FTPd and OpenSSH's internal-sftp, every scheme each one speaks. The
-// results are published as docs/interop.md, written by this test.
+// The runner against vsftpd, ProFTPD, Pure-FTPd and OpenSSH as Debian ships them, every scheme each one speaks;
+// the results are published as docs/interop.md, written by this test.
 #include "support/Files.h"
 #include "support/FtpServer.h"
 #include "support/SecureServers.h"
@@ -138,36 +136,37 @@ private slots:
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("certificate");
         QTest::addColumn<QString>("tlsMax"); // empty: the default
-        QTest::addColumn<QString>("base");   // where the login starts, seen from the server's root
+        QTest::addColumn<QString>("base");
         QTest::addColumn<int>("exit");
         const QString vs = debianVersion("vsftpd"), pro = unpackedVersion("proftpd-core"),
                       pure = unpackedVersion("pure-ftpd"), ssh = debianVersion("openssh-server");
-        auto row = [](const char* name) -> QTestData& { return QTest::newRow(name); };
-        row("vsftpd ftp") << "vsftpd" << vs << "ftp://" << m_vsPlain.port() << "-" << "" << "" << 0;
-        row("vsftpd ftpes RSA") << "vsftpd" << vs << "ftpes://" << m_vsExplicitRsa.port() << "RSA" << "" << "" << 0;
-        row("vsftpd ftpes ECDSA") << "vsftpd" << vs << "ftpes://" << m_vsExplicitEcdsa.port() << "ECDSA" << ""
-                                  << "" << 0;
+        // Port, certificate; TLS_MAX, where logins start seen from the server's root, and exit status where not the
+        // default.
+        const auto cell = [](const char* tag, const QString& server, const QString& version, const char* scheme,
+                             int port, const char* certificate, const char* tlsMax = "", const QString& base = "",
+                             int exit = 0) {
+            QTest::newRow(tag) << server << version << QString(scheme) << port << QString(certificate)
+                               << QString(tlsMax) << base << exit;
+        };
+        cell("vsftpd ftp", "vsftpd", vs, "ftp://", m_vsPlain.port(), "-");
+        cell("vsftpd ftpes RSA", "vsftpd", vs, "ftpes://", m_vsExplicitRsa.port(), "RSA");
+        cell("vsftpd ftpes ECDSA", "vsftpd", vs, "ftpes://", m_vsExplicitEcdsa.port(), "ECDSA");
         // Its TLS 1.2 cipher list has nothing for an ECDSA key: only TLS 1.3 gets through.
-        row("vsftpd ftpes ECDSA, TLS 1.2 only")
-            << "vsftpd" << vs << "ftpes://" << m_vsExplicitEcdsa.port() << "ECDSA" << "1.2" << "" << 12;
-        row("vsftpd ftps RSA") << "vsftpd" << vs << "ftps://" << m_vsImplicitRsa.port() << "RSA" << "" << "" << 0;
-        row("vsftpd ftps ECDSA") << "vsftpd" << vs << "ftps://" << m_vsImplicitEcdsa.port() << "ECDSA" << "" << ""
-                                 << 0;
+        cell("vsftpd ftpes ECDSA, TLS 1.2 only", "vsftpd", vs, "ftpes://", m_vsExplicitEcdsa.port(), "ECDSA", "1.2", "",
+             12);
+        cell("vsftpd ftps RSA", "vsftpd", vs, "ftps://", m_vsImplicitRsa.port(), "RSA");
+        cell("vsftpd ftps ECDSA", "vsftpd", vs, "ftps://", m_vsImplicitEcdsa.port(), "ECDSA");
         // A cipher list operators often set; over TLS 1.3 its uploads need a proper close of the data connection.
-        row("vsftpd ftpes ECDSA, ssl_ciphers=HIGH") << "vsftpd (`ssl_ciphers=HIGH`)" << vs << "ftpes://"
-                                                    << m_vsHigh.port() << "ECDSA" << "" << "" << 0;
-        row("ProFTPD ftp") << "ProFTPD" << pro << "ftp://" << m_proftpd.port() << "-" << "" << "" << 0;
-        row("ProFTPD ftpes") << "ProFTPD" << pro << "ftpes://" << m_proftpd.port() << "RSA and ECDSA" << "" << ""
-                             << 0;
-        row("ProFTPD ftps") << "ProFTPD" << pro << "ftps://" << m_proftpd.implicitPort() << "RSA" << "" << "" << 0;
-        row("ProFTPD sftp") << "ProFTPD (mod_sftp)" << pro << "sftp://" << m_proftpd.sftpPort() << "-" << "" << ""
-                            << 0;
+        cell("vsftpd ftpes ECDSA, ssl_ciphers=HIGH", "vsftpd (`ssl_ciphers=HIGH`)", vs, "ftpes://", m_vsHigh.port(),
+             "ECDSA");
+        cell("ProFTPD ftp", "ProFTPD", pro, "ftp://", m_proftpd.port(), "-");
+        cell("ProFTPD ftpes", "ProFTPD", pro, "ftpes://", m_proftpd.port(), "RSA and ECDSA");
+        cell("ProFTPD ftps", "ProFTPD", pro, "ftps://", m_proftpd.implicitPort(), "RSA");
+        cell("ProFTPD sftp", "ProFTPD (mod_sftp)", pro, "sftp://", m_proftpd.sftpPort(), "-");
         // Its logins start in the account's home, "/".
-        row("Pure-FTPd ftp") << "Pure-FTPd" << pure << "ftp://" << m_pureFtpd.port() << "-" << "" << path("root")
-                             << 0;
-        row("Pure-FTPd ftpes") << "Pure-FTPd" << pure << "ftpes://" << m_pureFtpd.port() << "RSA" << ""
-                               << path("root") << 0;
-        row("OpenSSH sftp") << "OpenSSH internal-sftp" << ssh << "sftp://" << m_sshd.port() << "-" << "" << "" << 0;
+        cell("Pure-FTPd ftp", "Pure-FTPd", pure, "ftp://", m_pureFtpd.port(), "-", "", path("root"));
+        cell("Pure-FTPd ftpes", "Pure-FTPd", pure, "ftpes://", m_pureFtpd.port(), "RSA", "", path("root"));
+        cell("OpenSSH sftp", "OpenSSH internal-sftp", ssh, "sftp://", m_sshd.port(), "-");
     }
     void matrix()
     {
@@ -180,10 +179,11 @@ private slots:
         QFETCH(QString, base);
         QFETCH(int, exit);
         const bool ssh = scheme == "sftp://";
-        Cell cell{server, version, scheme, certificate,
-                  ssh || scheme == "ftp://" ? "-" : tlsMax.isEmpty() ? "1.3 (default)" : tlsMax, ssh ? "(SSH)" : "-",
-                  "FAIL"};
-        m_cells.append(cell);
+        m_cells.append({server, version, scheme, certificate,
+                        ssh || scheme == "ftp://" ? "-"
+                        : tlsMax.isEmpty()        ? "1.3 (default)"
+                                                  : tlsMax,
+                        ssh ? "(SSH)" : "-", "FAIL"});
         Cell& out = m_cells.last();
 
         TempAppFolder app;
@@ -209,10 +209,7 @@ private slots:
                                   "ascii\r\nput text.txt\r\nget text.txt text-back.txt\r\nbinary\r\n"
                                   "rename bin.dat moved.dat\r\nget moved.dat back.dat\r\nls\r\n"
                                   "lcd got\r\nmget m*.dat\r\ndelete m1.dat\r\nquit\r\n";
-        const QString zul = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        QVERIFY(writeBytes(folder + "/VelundZUL.conf", conf) && writeBytes(zul, script) &&
-                installBuilt("VelundZUL", folder));
-        const RunnerRun r = runRunner(folder, {"true|" + zul + "|E0001"});
+        const RunnerRun r = runScript(folder, script, conf);
         const auto negotiated = QRegularExpression("negotiated (TLSv[0-9.]+ / [A-Za-z0-9_-]+)").match(r.transcript);
         if (negotiated.hasMatch())
             out.tls = negotiated.captured(1);

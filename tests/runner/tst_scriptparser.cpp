@@ -1,4 +1,3 @@
-#include "runner/Invocation.h"
 #include "runner/Script.h"
 
 #include <QTest>
@@ -38,6 +37,7 @@ private slots:
         QCOMPARE(toList(splitWords(line.toStdString())), words);
     }
 
+    // Logins written in other ways and the masking of what they hold are run end to end by tst_runner and tst_hostile.
     void commands_data()
     {
         QTest::addColumn<QByteArray>("script");
@@ -48,13 +48,6 @@ private slots:
             << QStringList{"OPEN host 2121", "User bob ****", "Recv a b"} << QStringList{"a", "b"};
         QTest::newRow("password on the next line") << QByteArray("open h\r\nuser bob\r\n\r\npw1234\r\nbye\r\n")
                                                    << QStringList{"open h", "user bob ****", "bye"} << QStringList{};
-        QTest::newRow("a command after user is no password: netrc has it")
-            << QByteArray("open h\r\nuser bob\r\n\r\nget a\r\n") << QStringList{"open h", "user bob", "get a"}
-            << QStringList{"a"};
-        QTest::newRow("name alone at the end")
-            << QByteArray("open h\r\nbob\r\n") << QStringList{"open h", "bob"} << QStringList{"bob", ""};
-        QTest::newRow("name and password after open") << QByteArray("open h\r\nbob\r\npw1234\r\nls\r\n")
-                                                      << QStringList{"open h", "bob ****", "ls"} << QStringList{};
         QTest::newRow("marker and disabled put")
             << QByteArray("  get x /a/Junction/E000101.txt  \r\n**E000101=&/in/x.txt&\r\n****put /e.txt e\r\n")
             << QStringList{"get x /a/Junction/E000101.txt", "**E000101=&/in/x.txt&", "****put /e.txt e"}
@@ -62,11 +55,6 @@ private slots:
         QTest::newRow("quote keeps the rest of the line")
             << QByteArray("quote SITE  LRECL=80  RECFM=FB\r\n") << QStringList{"quote SITE  LRECL=80  RECFM=FB"}
             << QStringList{"SITE  LRECL=80  RECFM=FB"};
-        QTest::newRow("quote pass is masked")
-            << QByteArray("literal PASS pw1234\r\n") << QStringList{"literal PASS ****"} << QStringList{"PASS pw1234"};
-        QTest::newRow("password in the open address is masked")
-            << QByteArray("open ftp://bob:Pw-77x@h 2121\r\n") << QStringList{"open ftp://bob:****@h 2121"}
-            << QStringList{"ftp://bob:Pw-77x@h", "2121"};
         QTest::newRow("lf line ends and blank lines")
             << QByteArray("\n\nhash\nprompt off\n") << QStringList{"hash", "prompt off"} << QStringList{"off"};
     }
@@ -93,35 +81,6 @@ private slots:
         QCOMPARE(cmds[1].key, std::string("E000102"));
         QCOMPARE(cmds[1].target, std::string("/in/a b.txt"));
         QCOMPARE(cmds[1].line, 2);
-    }
-
-    void invocation_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QStringList>("parsed"); // script and event; empty: refused
-        QTest::newRow("one argument") << QStringList{"true|/a/tZULexe.zul|E0001"}
-                                      << QStringList{"/a/tZULexe.zul", "E0001"};
-        QTest::newRow("split at a blank of the path")
-            << QStringList{"true|/my", "dir/t.zul|E0001"} << QStringList{"/my dir/t.zul", "E0001"};
-        QTest::newRow("three arguments") << QStringList{"true", "/a/t.zul", "E0001"}
-                                         << QStringList{"/a/t.zul", "E0001"};
-        QTest::newRow("five blanks") << QStringList{"true|/a/t.zul|     "} << QStringList{"/a/t.zul", ""};
-        QTest::newRow("empty script") << QStringList{"true||E0001"} << QStringList{"", "E0001"};
-        QTest::newRow("two fields") << QStringList{"true|/a/t.zul"} << QStringList{};
-        QTest::newRow("nothing") << QStringList{} << QStringList{};
-    }
-    void invocation()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QStringList, parsed);
-        std::vector<std::string> a;
-        for (const auto& s : args)
-            a.push_back(s.toStdString());
-        const auto inv = parseInvocation(a);
-        QStringList got;
-        if (inv)
-            got << QString::fromStdString(inv->script) << QString::fromStdString(inv->event);
-        QCOMPARE(got, parsed);
     }
 };
 

@@ -3,17 +3,16 @@
 #include "support/SecureServers.h"
 #include "support/TempAppFolder.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <utime.h>
 
 using namespace zul::test;
 
-// The runner over FTPS (vsftpd, explicit TLS) and SFTP (sshd),
-// with the partner's certificate or host key checked before anything secret is sent.
+// The runner over FTPS and SFTP: the partner's certificate or host key is checked before anything secret is sent.
 class SecureTest : public QObject {
     Q_OBJECT
 
@@ -31,17 +30,15 @@ class SecureTest : public QObject {
     // One run of script from an application folder whose VelundZUL.conf is conf.
     static RunnerRun run(const TempAppFolder& app, const QByteArray& conf, const QByteArray& script)
     {
-        const QString zul = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        if (!writeBytes(folder(app) + "/VelundZUL.conf", conf) || !writeBytes(zul, script) ||
-            !installBuilt("VelundZUL", folder(app)))
-            return {};
-        return runRunner(folder(app), {"true|" + zul + "|E0001"});
+        return runScript(folder(app), script, conf);
     }
     QByteArray tlsConf() const { return "CA_FILE = " + m_certs.caPem.toLatin1() + "\n"; }
     QByteArray sshConf(const QString& knownHosts) const
     {
         return "KNOWN_HOSTS = " + knownHosts.toLatin1() + "\nSSH_KEY = " + m_sshd.userKey().toLatin1() + "\n";
     }
+    QByteArray trustedSsh() const { return sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")); }
+    QByteArray sftpLogin(const QByteArray& password) const { return opening("sftp://", m_sshd.port(), password); }
     QString knownHosts(const QByteArray& lines) const
     {
         QString file = path("known_hosts_" + QString::number(qHash(lines)));
@@ -60,10 +57,8 @@ private slots:
         QString why;
         if (!TestAccount::ensure(&why))
             QSKIP(qPrintable(why));
-        QVERIFY(QDir(m_dir.path()).mkpath("ftp"));
-        QVERIFY(QDir(m_dir.path()).mkpath("sftp"));
-        QVERIFY(TestAccount::own(path("ftp")));
-        QVERIFY(TestAccount::own(path("sftp")));
+        for (const char* served : {"ftp", "sftp"})
+            QVERIFY(QDir(m_dir.path()).mkpath(served) && TestAccount::own(path(served)));
         QVERIFY2(m_certs.make(path("tls"), "IP:127.0.0.1,DNS:localhost", &why), qPrintable(why));
         if (!m_explicit.start(path("tls"), path("ftp"), m_certs))
             m_tlsProblem = m_explicit.why();
@@ -88,15 +83,15 @@ private slots:
         QTest::addColumn<QByteArray>("conf");
         QTest::addColumn<int>("exit");
         QTest::addColumn<QByteArray>("says");
-        QTest::newRow("the system's CA store does not know the private CA")
-            << QByteArray() << 11 << QByteArray("CA_FILE");
-        QTest::newRow("the pinned key matches") << tlsConf() + "PINNED_KEY = " + m_certs.pin.toLatin1() + "\n" << 0
-                                                << QByteArray();
-        QTest::newRow("another key is pinned")
-            << tlsConf() + "PINNED_KEY = sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n" << 11
-            << QByteArray("PINNED_KEY");
-        QTest::newRow("the partner's own section names the CA")
-            << "CA_FILE = /nonexistent/ca.pem\n[127.0.0.1]\n" + tlsConf() << 0 << QByteArray();
+        const auto row = [](const char* tag, const QByteArray& conf, int exit, const char* says) {
+            QTest::newRow(tag) << conf << exit << QByteArray(says);
+        };
+        row("the system's CA store does not know the private CA", "", 11, "CA_FILE");
+        row("the pinned key matches", tlsConf() + "PINNED_KEY = " + m_certs.pin.toLatin1() + "\n", 0, "");
+        row("another key is pinned", tlsConf() + "PINNED_KEY = sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n",
+            11, "PINNED_KEY");
+        row("the partner's own section names the CA", "CA_FILE = /nonexistent/ca.pem\n[127.0.0.1]\n" + tlsConf(), 0,
+            "");
     }
     void certificateTrust()
     {
@@ -139,8 +134,7 @@ private slots:
         QVERIFY2(!seen.contains("USER") && !seen.contains("PASS") && !seen.contains(TestAccount::password()), seen);
     }
 
-    // Password logins, put, get, rename and mget over SFTP are rows of tst_interop; here a key login
-    // and the commands that SFTP does its own way.
+    // A key login and the commands SFTP does its own way (password logins and transfers are rows of tst_interop).
     void sftpRoundTrip()
     {
         TempAppFolder app;
@@ -149,8 +143,8 @@ private slots:
         QVERIFY(writeBytes(folder(app) + "/local/a.bin", data));
         QVERIFY(writeBytes(folder(app) + "/local/text.txt", "one\r\ntwo\r\n"));
         const QByteArray dir = name.toLatin1();
-        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", m_sshd.port(), "\"\"") + "mkdir " + dir + "\r\ncd " + dir +
+        const auto r = run(app, trustedSsh(),
+                           sftpLogin("\"\"") + "mkdir " + dir + "\r\ncd " + dir +
                                "\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
                                "rename a.bin b.bin\r\nquote chmod 600 b.bin\r\ncd inner\r\ncdup\r\npwd\r\nls *.bin\r\n"
                                "mget *.bin\r\nget text.txt\r\ndir\r\n"
@@ -169,8 +163,7 @@ private slots:
         QVERIFY(!r.transcript.contains(TestAccount::password()));
     }
 
-    // An upload under a temporary name over SFTP: the partner will not rename over the old file,
-    // so it is removed first; the size is checked by stat, the time set by setstat.
+    // Upload under a temporary name over SFTP: the old file goes before the rename; size by stat, time by setstat.
     void sftpUploadUnderATemporaryName()
     {
         TempAppFolder app;
@@ -178,14 +171,10 @@ private slots:
         const QByteArray data = someBytes(300000, 7);
         const QString local = folder(app) + "/local/a.bin";
         QVERIFY(writeBytes(local, data));
-        QFile f(local);
-        QVERIFY(f.open(QIODevice::ReadWrite));
-        QVERIFY(f.setFileTime(QDateTime::fromSecsSinceEpoch(1600000000, Qt::UTC), QFileDevice::FileModificationTime));
-        f.close();
-        const auto r = run(app,
-                           sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")) +
-                               "UPLOAD_TEMP = prefix\nKEEP_TIME = on\nVERIFY = hash\n",
-                           opening("sftp://", m_sshd.port(), TestAccount::password()) +
+        const utimbuf when{1600000000, 1600000000};
+        QCOMPARE(::utime(QFile::encodeName(local).constData(), &when), 0);
+        const auto r = run(app, trustedSsh() + "UPLOAD_TEMP = prefix\nKEEP_TIME = on\nVERIFY = hash\n",
+                           sftpLogin(TestAccount::password()) +
                                "mkdir tmpup\r\ncd tmpup\r\nput old.bin a.bin\r\nput a.bin\r\nquit\r\n");
         QVERIFY2(r.exit == 0, r.output + r.transcript);
         QCOMPARE(readBytes(path("sftp/tmpup/a.bin")), data);
@@ -201,24 +190,19 @@ private slots:
         QTest::addColumn<QByteArray>("known");
         QTest::addColumn<int>("exit");
         QTest::addColumn<QByteArray>("says");
-        QTest::newRow("unknown host key") << QByteArray() << 11 << QByteArray("is unknown");
-        // A key for another port is another partner.
-        QTest::newRow("known for another port only")
-            << m_sshd.knownHostsLine().toLatin1().replace("]:", "]:1") + "\n" << 11 << QByteArray("is unknown");
-        QTest::newRow("changed host key")
-            << "[127.0.0.1]:" + QByteArray::number(m_sshd.port()) + " " + m_otherKey + "\n"
-            << 11 << QByteArray("has CHANGED");
-        QTest::newRow("known host key") << m_sshd.knownHostsLine().toLatin1() + "\n" << 0 << QByteArray();
+        const QByteArray line = m_sshd.knownHostsLine().toLatin1(),
+                         at = "[127.0.0.1]:" + QByteArray::number(m_sshd.port());
+        const auto row = [](const char* tag, const QByteArray& known, int exit, const char* says) {
+            QTest::newRow(tag) << known << exit << QByteArray(says);
+        };
+        row("unknown host key", "", 11, "is unknown");
+        row("known for another port only", QByteArray(line).replace("]:", "]:1") + "\n", 11, "is unknown");
+        row("changed host key", at + " " + m_otherKey + "\n", 11, "has CHANGED");
+        row("known host key", line + "\n", 0, "");
         // A host name without [host]:port stands for port 22 alone.
-        QTest::newRow("known for port 22 only")
-            << m_sshd.knownHostsLine().toLatin1().replace("[127.0.0.1]:" + QByteArray::number(m_sshd.port()),
-                                                          "127.0.0.1") +
-                   "\n"
-            << 11 << QByteArray("is unknown");
-        QTest::newRow("revoked") << m_sshd.knownHostsLine().toLatin1() + "\n@revoked " +
-                                        m_sshd.knownHostsLine().toLatin1() + "\n"
-                                 << 11 << QByteArray("is REVOKED");
-        QTest::newRow("hashed entry") << "hash " + m_sshd.knownHostsLine().toLatin1() + "\n" << 0 << QByteArray();
+        row("known for port 22 only", QByteArray(line).replace(at, "127.0.0.1") + "\n", 11, "is unknown");
+        row("revoked", line + "\n@revoked " + line + "\n", 11, "is REVOKED");
+        row("hashed entry", "hash " + line + "\n", 0, "");
     }
     void hostKeyTrust()
     {
@@ -234,9 +218,9 @@ private slots:
             QFile::remove(file + ".old");
             QVERIFY(readBytes(file).startsWith("|1|"));
         }
-        const auto r = run(app, sshConf(file),
-                           opening("sftp://", m_sshd.port(), TestAccount::password()) + "put k.txt hk" +
-                               QByteArray::number(exit) + ".txt\r\nquit\r\n");
+        const auto r =
+            run(app, sshConf(file),
+                sftpLogin(TestAccount::password()) + "put k.txt hk" + QByteArray::number(exit) + ".txt\r\nquit\r\n");
         QVERIFY2(r.exit == exit, r.output + r.transcript);
         QCOMPARE(QFile::exists(path("sftp/hk" + QString::number(exit) + ".txt")), exit == 0);
         if (exit == 0)
@@ -252,30 +236,46 @@ private slots:
 
     void sftpRefuses_data()
     {
+        QTest::addColumn<QByteArray>("login"); // empty: the account's password
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("exit");
         QTest::addColumn<QByteArray>("says");
-        QTest::newRow("site") << QByteArray("site umask 022") << 1 << QByteArray("line 3: site is an FTP command");
-        QTest::newRow("quote of an FTP verb") << QByteArray("quote SITE CHMOD 644 x") << 1
-                                              << QByteArray("line 3: quote SITE: not an SFTP command");
-        QTest::newRow("passive") << QByteArray("passive") << 1 << QByteArray("line 3: passive is an FTP command");
-        QTest::newRow("missing file") << QByteArray("get nothing-here.txt") << 4 << QByteArray("line 3: get");
-        QTest::newRow("missing folder") << QByteArray("cd nothing-here") << 4 << QByteArray("no such folder");
+        const auto row = [](const char* tag, const char* login, const char* line, int exit, const char* says) {
+            QTest::newRow(tag) << QByteArray(login) << QByteArray(line) << exit << QByteArray(says);
+        };
+        row("site", "", "site umask 022", 1, "line 3: site is an FTP command");
+        row("quote of an FTP verb", "", "quote SITE CHMOD 644 x", 1, "line 3: quote SITE: not an SFTP command");
+        row("passive", "", "passive", 1, "line 3: passive is an FTP command");
+        row("missing file", "", "get nothing-here.txt", 4, "line 3: get");
+        row("missing folder", "", "cd nothing-here", 4, "no such folder");
+        row("wrong password", "wrong", "ls", 3, "");
+        row("key not authorised", "other key", "ls", 3, "");
+        row("no key file", "no key", "ls", 3, "");
     }
     void sftpRefuses()
     {
+        QFETCH(QByteArray, login);
         QFETCH(QByteArray, line);
         QFETCH(int, exit);
         QFETCH(QByteArray, says);
         TempAppFolder app;
-        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", m_sshd.port(), TestAccount::password()) + line + "\r\nquit\r\n");
+        QByteArray conf = trustedSsh();
+        if (login == "other key") {
+            const QString other = path("other_key");
+            QFile::remove(other);
+            QProcess::execute("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", other});
+            conf += "SSH_KEY = " + other.toLatin1() + "\n";
+        } else if (login == "no key") {
+            conf += "SSH_KEY = " + path("no_such_key").toLatin1() + "\n";
+        }
+        const QByteArray password =
+            login.isEmpty() ? TestAccount::password() : QByteArray(login == "wrong" ? "not-it" : "\"\"");
+        const auto r = run(app, conf, sftpLogin(password) + line + "\r\nquit\r\n");
         QVERIFY2(r.exit == exit, r.output + r.transcript);
         QVERIFY2(r.output.contains(says), r.output);
     }
 
-    // Over SFTP mget fetches every file it can: a name with a line feed (listed in
-    // two pieces) and a folder are skipped, each with a line, and the run ends with status 4.
+    // Over SFTP mget skips a name listed in pieces and a folder, each with a line, fetches the rest and ends with 4.
     void sftpMgetSkipsWhatItCannotFetch()
     {
         const QString dir = path("sftp/mg");
@@ -283,8 +283,7 @@ private slots:
         for (const char* name : {"a.txt", "lf\nname.txt", "z.txt"})
             QVERIFY(writeBytes(dir + "/" + QString::fromLatin1(name), name));
         TempAppFolder app;
-        const auto r = run(app, sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", m_sshd.port(), TestAccount::password()) + "mget mg/*.txt\r\nquit\r\n");
+        const auto r = run(app, trustedSsh(), sftpLogin(TestAccount::password()) + "mget mg/*.txt\r\nquit\r\n");
         QVERIFY2(r.exit == 4, r.output + r.transcript);
         QCOMPARE(readBytes(folder(app) + "/local/a.txt"), QByteArray("a.txt"));
         QCOMPARE(readBytes(folder(app) + "/local/z.txt"), QByteArray("z.txt"));
@@ -295,32 +294,6 @@ private slots:
         QVERIFY2(r.transcript.contains("skipped the remote name \"mg/name.txt\""), r.transcript);
         QVERIFY(!r.transcript.contains("retry 1")); // a folder stays a folder
         QVERIFY2(r.output.contains("2 remote names were skipped"), r.output);
-    }
-
-    void sftpLoginRefused_data()
-    {
-        QTest::addColumn<QByteArray>("password");
-        QTest::addColumn<QByteArray>("key");
-        QTest::newRow("wrong password") << QByteArray("not-the-password") << QByteArray();
-        QTest::newRow("key not authorised") << QByteArray("\"\"") << QByteArray("other");
-        QTest::newRow("no key file") << QByteArray("\"\"") << QByteArray("missing");
-    }
-    void sftpLoginRefused()
-    {
-        QFETCH(QByteArray, password);
-        QFETCH(QByteArray, key);
-        TempAppFolder app;
-        QByteArray conf = sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n"));
-        if (key == "other") {
-            const QString other = path("other_key");
-            QFile::remove(other);
-            QProcess::execute("ssh-keygen", {"-q", "-t", "ed25519", "-N", "", "-f", other});
-            conf += "SSH_KEY = " + other.toLatin1() + "\n";
-        } else if (key == "missing") {
-            conf += "SSH_KEY = " + path("no_such_key").toLatin1() + "\n";
-        }
-        const auto r = run(app, conf, opening("sftp://", m_sshd.port(), password) + "ls\r\nquit\r\n");
-        QVERIFY2(r.exit == 3, r.output + r.transcript);
     }
 };
 

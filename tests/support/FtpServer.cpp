@@ -81,4 +81,13 @@ RunnerRun runRunner(const QString& appFolder, const QStringList& args)
     return r;
 }
 
+RunnerRun runScript(const QString& appFolder, const QByteArray& script, const QByteArray& conf, const QString& event)
+{
+    const QString copy = appFolder + "/ZUL/tZULexe.zul";
+    if ((!conf.isNull() && !writeBytes(appFolder + "/VelundZUL.conf", conf)) || !writeBytes(copy, script) ||
+        !installBuilt("VelundZUL", appFolder))
+        return {};
+    return runRunner(appFolder, {"true|" + copy + "|" + event});
+}
+
 } // namespace zul::test

@@ -34,6 +34,10 @@ struct RunnerRun {
     QByteArray output;     // stdout and stderr
 };
 RunnerRun runRunner(const QString& appFolder, const QStringList& args);
+// Writes script as the folder's runner copy (conf, unless null, as its VelundZUL.conf),
+// installs the built runner and runs the copy for event.
+RunnerRun runScript(const QString& appFolder, const QByteArray& script, const QByteArray& conf = {},
+                    const QString& event = QStringLiteral("E0001"));
 // Starts the runner the same way without waiting for it.
 void startRunner(QProcess& process, const QString& appFolder, const QStringList& args);
 QByteArray transcripts(const QString& appFolder);
