@@ -9,6 +9,7 @@
 #include "support/TempAppFolder.h"
 
 #include <QTest>
+#include <tuple>
 
 using namespace zul;
 using com::Variant;
@@ -46,6 +47,10 @@ private:
 const std::string kDesign = plugin::kEditorDesignCaption;
 
 } // namespace
+
+// Rows of the data-driven tests, one tuple a row.
+using ExecutionRow = std::tuple<bool, QString, QString, bool, int, bool>;
+using CaptionRow = std::tuple<int, QString, bool, QString, QString, bool, bool>;
 
 class FeatureTest : public QObject {
     Q_OBJECT
@@ -94,34 +99,23 @@ private slots:
 
     void captionRules_data()
     {
-        QTest::addColumn<int>("option");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<bool>("hasNewId");
-        QTest::addColumn<QString>("newId");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<bool>("loads");
-        QTest::addColumn<bool>("locked");
+        QTest::addColumn<CaptionRow>("row");
         const QString design = QString::fromStdString(kDesign);
         const QString e01 = "E01";
-        QTest::newRow("add") << 1 << e01 << true << "" << design + " - Add Script " << false << false;
-        QTest::newRow("update") << 2 << e01 << true << "" << design + " - Update Script E01" << true << false;
+        QTest::newRow("add") << CaptionRow{1, e01, true, "", design + " - Add Script ", false, false};
+        QTest::newRow("update") << CaptionRow{2, e01, true, "", design + " - Update Script E01", true, false};
         QTest::newRow("update, id untrimmed")
-            << 2 << " E01 " << true << "" << design + " - Update Script  E01 " << true << false;
-        QTest::newRow("delete") << 3 << e01 << true << "" << design + " - Update Script E01" << true << true;
-        QTest::newRow("duplicate") << 4 << e01 << true << "E02" << design + " - Duplicate Script E01" << true << false;
-        QTest::newRow("duplicate, empty new id") << 4 << e01 << true << "" << design << true << false;
-        QTest::newRow("duplicate, new id omitted") << 4 << e01 << false << "" << design << true << false;
-        QTest::newRow("unknown option") << 9 << e01 << true << "E02" << design << true << false;
+            << CaptionRow{2, " E01 ", true, "", design + " - Update Script  E01 ", true, false};
+        QTest::newRow("delete") << CaptionRow{3, e01, true, "", design + " - Update Script E01", true, true};
+        QTest::newRow("duplicate") << CaptionRow{4, e01, true, "E02", design + " - Duplicate Script E01", true, false};
+        QTest::newRow("duplicate, empty new id") << CaptionRow{4, e01, true, "", design, true, false};
+        QTest::newRow("duplicate, new id omitted") << CaptionRow{4, e01, false, "", design, true, false};
+        QTest::newRow("unknown option") << CaptionRow{9, e01, true, "E02", design, true, false};
     }
     void captionRules()
     {
-        QFETCH(int, option);
-        QFETCH(QString, id);
-        QFETCH(bool, hasNewId);
-        QFETCH(QString, newId);
-        QFETCH(QString, caption);
-        QFETCH(bool, loads);
-        QFETCH(bool, locked);
+        QFETCH(CaptionRow, row);
+        auto [option, id, hasNewId, newId, caption, loads, locked] = row;
 
         iGamut12 feature;
         auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(id.toStdString()));
@@ -232,15 +226,10 @@ private slots:
 
     void executionChoosesScript_data()
     {
-        QTest::addColumn<bool>("workCopy");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("runScript");
-        QTest::addColumn<bool>("builds");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("result"); // the driver's, passed on
+        QTest::addColumn<ExecutionRow>("row");
         const auto row = [](const char* tag, bool workCopy, QString id, QString runScript, bool builds, int mode = 1,
                             bool result = true) {
-            QTest::newRow(tag) << workCopy << id << runScript << builds << mode << result;
+            QTest::newRow(tag) << ExecutionRow{workCopy, id, runScript, builds, mode, result};
         };
         row("no work copy", false, "E0001", "/ZUL/E0001ZUL.zul", false);
         row("work copy", true, "E0001", "/ZUL/TMPE0001.zul", true);
@@ -251,12 +240,9 @@ private slots:
     }
     void executionChoosesScript()
     {
-        QFETCH(bool, workCopy);
-        QFETCH(QString, id);
-        QFETCH(QString, runScript);
-        QFETCH(bool, builds);
-        QFETCH(int, mode);
-        QFETCH(bool, result);
+        // result: the driver's, passed on
+        QFETCH(ExecutionRow, row);
+        auto [workCopy, id, runScript, builds, mode, result] = row;
         test::TempAppFolder app;
         if (workCopy)
             app.write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\n");
