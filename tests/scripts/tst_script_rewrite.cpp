@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QTest>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace zul;
 
@@ -36,6 +37,10 @@ std::vector<std::string> lineList(const std::string& s)
 } // namespace
 
 // The work copy rewritten into the event script and read back into the editor.
+// Rows of the data-driven tests, one tuple a row.
+using RoundTripRow = std::tuple<QByteArray, QByteArray, QByteArray, QByteArray>;
+using FailureRow = std::tuple<int, QString, QString, int>;
+
 class ScriptRewriteTest : public QObject {
     Q_OBJECT
     test::CoreFixture m_core;
@@ -48,14 +53,12 @@ private slots:
 
     void roundTrip_data()
     {
-        QTest::addColumn<QByteArray>("editorText");
-        QTest::addColumn<QByteArray>("id");
-        QTest::addColumn<QByteArray>("eventScript");
-        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<RoundTripRow>("row");
 
         const auto row = [](const char* tag, const char* editor, const char* id, const char* script,
                             const char* display) {
-            QTest::newRow(tag) << QByteArray(editor) << QByteArray(id) << QByteArray(script) << QByteArray(display);
+            QTest::newRow(tag) << RoundTripRow{QByteArray(editor), QByteArray(id), QByteArray(script),
+                                               QByteArray(display)};
         };
         row("user, get, put", "user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt", "E01",
             "user bob\r\nGET a.txt @J/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\nput b.txt\r\n",
@@ -91,14 +94,13 @@ private slots:
         }
         // The editor text ends with a line end, so the work copy ends with an
         // empty line that stays in the event script and is dropped on load.
-        QTest::newRow("ordinal 100 after 99") << many << QByteArray("E01") << manyScript + "\r\n" << manyDisplay;
+        QTest::newRow("ordinal 100 after 99")
+            << RoundTripRow{many, QByteArray("E01"), manyScript + "\r\n", manyDisplay};
     }
     void roundTrip()
     {
-        QFETCH(QByteArray, editorText);
-        QFETCH(QByteArray, id);
-        QFETCH(QByteArray, eventScript);
-        QFETCH(QByteArray, display);
+        QFETCH(RoundTripRow, row);
+        auto [editorText, id, eventScript, display] = row;
 
         FTPCode::WriteWorkScript(bytes(editorText));
         QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), bytes(editorText) + "\r\n");
@@ -174,24 +176,17 @@ private slots:
     // lines written before it and the file utility stays.
     void failureKeepsLinesWrittenBefore_data()
     {
-        QTest::addColumn<int>("getLines");
-        QTest::addColumn<QString>("failIn");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<int>("linesKept");
+        QTest::addColumn<FailureRow>("row");
         // The ordinal is a 16-bit counter: GET number 32768 cannot be counted.
-        QTest::newRow("ordinal passes 32767") << 32768 << QString() << "Overflow" << 1 + 2 * 32767;
-        QTest::newRow("extension fails") << 3 << "GetExtension"
-                                         << "no extension" << 1 + 2 * 2;
+        QTest::newRow("ordinal passes 32767") << FailureRow{32768, QString(), "Overflow", 1 + 2 * 32767};
+        QTest::newRow("extension fails") << FailureRow{3, "GetExtension", "no extension", 1 + 2 * 2};
         // The redirected line is out before the target is asked for.
-        QTest::newRow("target fails") << 3 << "GetTargetFNP"
-                                      << "no target" << 1 + 2 * 2 + 1;
+        QTest::newRow("target fails") << FailureRow{3, "GetTargetFNP", "no target", 1 + 2 * 2 + 1};
     }
     void failureKeepsLinesWrittenBefore()
     {
-        QFETCH(int, getLines);
-        QFETCH(QString, failIn);
-        QFETCH(QString, description);
-        QFETCH(int, linesKept);
+        QFETCH(FailureRow, row);
+        auto [getLines, failIn, description, linesKept] = row;
 
         auto& util = *m_core.fakes->fileUtility;
         auto failOnThird = [description](const std::string& line) -> std::string {

@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <tuple>
 
 using namespace zul;
 
 // Loading event scripts into the editor, the work copy, deleting files.
+// Rows of the data-driven tests, one tuple a row.
+using DeleteRow = std::tuple<QString, bool, bool, bool>;
+
 class ScriptStoreTest : public QObject {
     Q_OBJECT
     test::CoreFixture m_core;
@@ -128,22 +132,17 @@ private slots:
 
     void deleteScriptFile_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("create");
-        QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<bool>("gone");
-        QTest::newRow("normal file") << "ZUL/E01ZUL.zul" << true << false << true;
-        QTest::newRow("read-only file") << "ZUL/TMPE01.zul" << true << true << true;
-        QTest::newRow("missing file") << "ZUL/E02ZUL.zul" << false << false << true;
-        QTest::newRow("hidden file stays") << "ZUL/.E01ZUL.zul" << true << false << false;
-        QTest::newRow("folder stays") << "Junction" << false << false << false;
+        QTest::addColumn<DeleteRow>("row");
+        QTest::newRow("normal file") << DeleteRow{"ZUL/E01ZUL.zul", true, false, true};
+        QTest::newRow("read-only file") << DeleteRow{"ZUL/TMPE01.zul", true, true, true};
+        QTest::newRow("missing file") << DeleteRow{"ZUL/E02ZUL.zul", false, false, true};
+        QTest::newRow("hidden file stays") << DeleteRow{"ZUL/.E01ZUL.zul", true, false, false};
+        QTest::newRow("folder stays") << DeleteRow{"Junction", false, false, false};
     }
     void deleteScriptFile()
     {
-        QFETCH(QString, name);
-        QFETCH(bool, create);
-        QFETCH(bool, readOnly);
-        QFETCH(bool, gone);
+        QFETCH(DeleteRow, row);
+        auto [name, create, readOnly, gone] = row;
         std::string path = m_core.app->file(name.toStdString());
         if (create)
             m_core.app->write(name.toStdString(), "x\r\n");

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <tuple>
 
 using namespace zul;
 using test::child;
@@ -49,6 +50,11 @@ public:
 };
 
 } // namespace
+
+// Rows of the data-driven tests, one tuple a row.
+using GoBackRow = std::tuple<int, bool, bool>;
+using RunNowRow = std::tuple<int, QString, bool, int>;
+using BytesRow = std::tuple<QByteArray, QString, QByteArray>;
 
 class EditorTest : public QObject {
     Q_OBJECT
@@ -146,17 +152,14 @@ private slots:
 
     void hostPanelGoBackAndCancel_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("open");
-        QTest::addColumn<bool>("workCopyWhileOpen");
-        QTest::newRow("go back keeps the work copy") << 4 << true << true;
-        QTest::newRow("cancel closes and removes it") << 3 << false << false;
+        QTest::addColumn<GoBackRow>("row");
+        QTest::newRow("go back keeps the work copy") << GoBackRow{4, true, true};
+        QTest::newRow("cancel closes and removes it") << GoBackRow{3, false, false};
     }
     void hostPanelGoBackAndCancel()
     {
-        QFETCH(int, answer);
-        QFETCH(bool, open);
-        QFETCH(bool, workCopyWhileOpen);
+        QFETCH(GoBackRow, row);
+        auto [answer, open, workCopyWhileOpen] = row;
         m_core.app->write("ZUL/E0007ZUL.zul", "open h\r\nquit\r\n");
         m_panel->result = answer;
         bool workCopy = false;
@@ -169,7 +172,7 @@ private slots:
         QCOMPARE(workCopy, workCopyWhileOpen);
         if (open)
             QCOMPARE(m_textAfter, QString("open h\nquit\n")); // as loaded: the display text ends with a line end
-        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));            // gone at the latest when the panel unloads
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));       // gone at the latest when the panel unloads
         QCOMPARE(m_core.app->read("ZUL/E0007ZUL.zul"), std::string("open h\r\nquit\r\n"));
     }
 
@@ -209,23 +212,18 @@ private slots:
 
     void runNow_data()
     {
-        QTest::addColumn<int>("option");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<int>("question");
-        QTest::newRow("add, declined") << 1 << "" << false << 5002;
-        QTest::newRow("add, confirmed") << 1 << "" << true << 5002;
-        QTest::newRow("update, declined") << 2 << "E0005" << false << 5001;
-        QTest::newRow("update, confirmed") << 2 << "E0005" << true << 5001;
-        QTest::newRow("duplicate, declined") << 4 << "E0005" << false << 5001;
-        QTest::newRow("duplicate, confirmed") << 4 << "E0005" << true << 5001;
+        QTest::addColumn<RunNowRow>("row");
+        QTest::newRow("add, declined") << RunNowRow{1, "", false, 5002};
+        QTest::newRow("add, confirmed") << RunNowRow{1, "", true, 5002};
+        QTest::newRow("update, declined") << RunNowRow{2, "E0005", false, 5001};
+        QTest::newRow("update, confirmed") << RunNowRow{2, "E0005", true, 5001};
+        QTest::newRow("duplicate, declined") << RunNowRow{4, "E0005", false, 5001};
+        QTest::newRow("duplicate, confirmed") << RunNowRow{4, "E0005", true, 5001};
     }
     void runNow()
     {
-        QFETCH(int, option);
-        QFETCH(QString, id);
-        QFETCH(bool, yes);
-        QFETCH(int, question);
+        QFETCH(RunNowRow, row);
+        auto [option, id, yes, question] = row;
         installRunner();
         m_core.fakes->messages->answer = yes;
         const std::string saved = "open 127.0.0.1\r\nput old.txt\r\nquit\r\n";
@@ -312,24 +310,22 @@ private slots:
     // space is no blank, and what the code page cannot hold becomes "?".
     void savedScriptBytes_data()
     {
-        QTest::addColumn<QByteArray>("onDisk");
-        QTest::addColumn<QString>("typed"); // null: saved as loaded
-        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<BytesRow>("row");
         const QByteArray loaded = "open h\r\nput report" + QByteArray("\xa0") + "2024.txt out.txt\r\nquit\r\n";
         QTest::newRow("loaded and saved unchanged")
-            << loaded << QString() << loaded + "\r\n"; // the work copy's line end
+            << BytesRow{loaded, QString(), loaded + "\r\n"}; // the work copy's line end
         QTest::newRow("typed no-break spaces")
-            << QByteArray("open x\r\nquit\r\n") << QString::fromUtf8("open\u00a0\u00a0h\nquit")
-            << QByteArray("open\xa0\xa0h\r\nquit\r\n");
+            << BytesRow{QByteArray("open x\r\nquit\r\n"), QString::fromUtf8("open\u00a0\u00a0h\nquit"),
+                        QByteArray("open\xa0\xa0h\r\nquit\r\n")};
         QTest::newRow("outside the code page")
-            << QByteArray("open x\r\nquit\r\n") << QString::fromUtf8("open h\nput \u6587.txt \u20ac\nquit")
-            << QByteArray("open h\r\nput ?.txt \x80\r\nquit\r\n");
+            << BytesRow{QByteArray("open x\r\nquit\r\n"), QString::fromUtf8("open h\nput \u6587.txt \u20ac\nquit"),
+                        QByteArray("open h\r\nput ?.txt \x80\r\nquit\r\n")};
     }
     void savedScriptBytes()
     {
-        QFETCH(QByteArray, onDisk);
-        QFETCH(QString, typed);
-        QFETCH(QByteArray, saved);
+        // typed: null: saved as loaded
+        QFETCH(BytesRow, row);
+        auto [onDisk, typed, saved] = row;
         m_core.app->write("ZUL/E0007ZUL.zul", onDisk.toStdString());
         m_act = [&](frmZULINF* f) {
             if (!typed.isNull())

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace zul;
 using host::ZembDB;
@@ -46,6 +47,9 @@ int errorNumber(const std::function<void()>& call)
 
 // The order of records and deletion by search are seen through the Fast Path
 // dialog (tst_fast_path compares the whole table); here what it does not reach.
+// Rows of the data-driven tests, one tuple a row.
+using SeekRow = std::tuple<QString, QString, QString, QString>;
+
 class ZembDBTest : public QObject {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -92,12 +96,9 @@ private slots:
 
     void seekMatchesEmptyOrOmittedKeys_data()
     {
-        QTest::addColumn<QString>("code"); // null: omitted
-        QTest::addColumn<QString>("one");
-        QTest::addColumn<QString>("two"); // null: omitted
-        QTest::addColumn<QString>("found");
+        QTest::addColumn<SeekRow>("row");
         const auto row = [](const char* tag, QString code, QString one, QString two, QString found) {
-            QTest::newRow(tag) << code << one << two << found;
+            QTest::newRow(tag) << SeekRow{code, one, two, found};
         };
         row("all three", "US", "alice", "pw2", "US:alice:pw2");
         row("empty second: any password", "US", "alice", "", "US:alice:pw1");
@@ -110,10 +111,9 @@ private slots:
     }
     void seekMatchesEmptyOrOmittedKeys()
     {
-        QFETCH(QString, code);
-        QFETCH(QString, one);
-        QFETCH(QString, two);
-        QFETCH(QString, found);
+        // code: null: omitted; two: null: omitted
+        QFETCH(SeekRow, row);
+        auto [code, one, two, found] = row;
         fill();
         m_db->setFACODE("before");
         const auto key = [](const QString& k) {

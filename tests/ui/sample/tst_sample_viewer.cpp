@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QToolBar>
+#include <tuple>
 
 using namespace zul;
 
@@ -68,6 +69,10 @@ QByteArray sourceSample(const QString& name)
 }
 
 } // namespace
+
+// Rows of the data-driven tests, one tuple a row.
+using FailureRow = std::tuple<QByteArray, QString, QString>;
+using SampleRow = std::tuple<QString, QString, QByteArray, QString, QString, int, int, QString>;
 
 class SampleViewerTest : public QObject {
     Q_OBJECT
@@ -175,26 +180,22 @@ private slots:
 
     void viewFailures_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<QString>("keptText");
+        QTest::addColumn<FailureRow>("row");
         QTest::newRow("a GET line last in the file")
-            << QByteArray("open h\r\nget a.txt /j/x.txt")
-            << QString("Line 2 is a GET command, and there is no line after it to take its target from.")
-            << QString("open h\r\n");
-        QTest::newRow("a following line too short")
-            << QByteArray("cd /x\r\nget a.txt /j/x.txt\r\n  **E01=&x&  \r\nquit\r\n")
-            << QString("Line 3, after a GET command, is too short to hold the command's target.")
-            << QString("cd /x\r\n");
-        QTest::newRow("more than 32,767 lines")
-            << QByteArray("cd x\r\n").repeated(32768) << QString("The script has more than 32,767 lines.") << QString();
-        QTest::newRow("file gone") << QByteArray() << QString() << QString();
+            << FailureRow{QByteArray("open h\r\nget a.txt /j/x.txt"),
+                          QString("Line 2 is a GET command, and there is no line after it to take its target from."),
+                          QString("open h\r\n")};
+        QTest::newRow("a following line too short") << FailureRow{
+            QByteArray("cd /x\r\nget a.txt /j/x.txt\r\n  **E01=&x&  \r\nquit\r\n"),
+            QString("Line 3, after a GET command, is too short to hold the command's target."), QString("cd /x\r\n")};
+        QTest::newRow("more than 32,767 lines") << FailureRow{
+            QByteArray("cd x\r\n").repeated(32768), QString("The script has more than 32,767 lines."), QString()};
+        QTest::newRow("file gone") << FailureRow{QByteArray(), QString(), QString()};
     }
     void viewFailures()
     {
-        QFETCH(QByteArray, content); // null: the chosen file is gone
-        QFETCH(QString, description);
-        QFETCH(QString, keptText);
+        QFETCH(FailureRow, row);
+        auto [content, description, keptText] = row;
         if (content.isNull()) {
             const std::string gone = m_core.app->file("ZUL/gone.zul");
             m_chooser->answer = QString::fromStdString(gone);
@@ -214,19 +215,12 @@ private slots:
     // Each menu item, with the viewer's placement, its about button and one way of closing it.
     void fetchShowsSample_data()
     {
-        QTest::addColumn<QString>("item");
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("about"); // "" while hidden
-        QTest::addColumn<int>("firstAbout");
-        QTest::addColumn<int>("lastAbout");
-        QTest::addColumn<QString>("close");
+        QTest::addColumn<SampleRow>("row");
         const auto row = [](const char* tag, QString item, const char* file, QByteArray content, QString about,
                             int first, int last, QString close) {
-            QTest::newRow(tag) << item << QString(file) << content
-                               << "ZUL Sample Script - " + QString(tag).section(',', 0, 0) << about << first << last
-                               << close;
+            QTest::newRow(tag) << SampleRow{
+                item,  QString(file), content, "ZUL Sample Script - " + QString(tag).section(',', 0, 0),
+                about, first,         last,    close};
         };
         row("Windows", "mnuwinsmpl", "Winsmpl.smp", sourceSample("Winsmpl.smp"), "&About Windows ZUL", 1076, 1086,
             "Escape");
@@ -239,14 +233,9 @@ private slots:
     }
     void fetchShowsSample()
     {
-        QFETCH(QString, item);
-        QFETCH(QString, file);
-        QFETCH(QByteArray, content);
-        QFETCH(QString, title);
-        QFETCH(QString, about);
-        QFETCH(int, firstAbout);
-        QFETCH(int, lastAbout);
-        QFETCH(QString, close);
+        // about: "" while hidden
+        QFETCH(SampleRow, row);
+        auto [item, file, content, title, about, firstAbout, lastAbout, close] = row;
         QVERIFY2(!content.isEmpty(), "the sample is missing from the source tree");
         m_core.app->write("ZUL/" + file.toStdString(), content.toStdString());
         const QByteArray itemName = item.toLatin1();
