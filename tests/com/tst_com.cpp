@@ -91,17 +91,6 @@ private slots:
         unregisterClass(kErrorMessagesProgId);
         QVERIFY(!isRegistered(kErrorMessagesProgId));
     }
-
-    void useOfNothingFailsWith91()
-    {
-        std::shared_ptr<IEventStruct> none;
-        try {
-            use(none);
-            QFAIL("expected a failure");
-        } catch (const ComError& e) {
-            QCOMPARE(e.number(), 91);
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(ComTest)

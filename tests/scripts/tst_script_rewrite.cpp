@@ -224,11 +224,9 @@ private slots:
         std::string id = "E01";
         FTPCode::BuildEventScript(id);
         QCOMPARE(m_core.fakes->messages->calls.size(), std::size_t(1));
-        const auto& call = m_core.fakes->messages->calls[0];
-        QCOMPARE(call.size(), std::size_t(3));
-        QCOMPARE(call[0], com::Variant(false));
+        const auto& call = m_core.fakes->messages->calls[0]; // false, the system's words, "D"
+        QVERIFY(call.size() == 3 && call[0] == com::Variant(false) && call[2] == com::Variant("D"));
         QVERIFY(call[1].kind() == com::Variant::Kind::Text && !call[1].asText().empty());
-        QCOMPARE(call[2], com::Variant("D"));
         QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), std::string("user bob\r\n"));
     }
 

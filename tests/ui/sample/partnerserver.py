@@ -1,9 +1,6 @@
 #!/usr/bin/python3
-"""The runner's loopback test server (tests/runner/ftpserver.py, same arguments),
-taught the SITE parameters that the AS/400 and mainframe samples send. Each
-SITE line it accepts is appended to the file named by ZUL_SITE_LOG; a parameter
-it does not know, or a value of the wrong form, gets 501 as a partner answers.
-"""
+"""tests/runner/ftpserver.py taught the samples' SITE parameters:
+accepted lines go to $ZUL_SITE_LOG, others get 501 as a partner answers."""
 import os
 import sys
 
