@@ -20,11 +20,6 @@ std::string expand(std::string s, const std::string& junction)
     return s;
 }
 
-std::string bytes(const QByteArray& b)
-{
-    return b.toStdString();
-}
-
 std::vector<std::string> lineList(const std::string& s)
 {
     std::vector<std::string> out;
@@ -102,27 +97,27 @@ private slots:
         QFETCH(RoundTripRow, row);
         auto [editorText, id, eventScript, display] = row;
 
-        FTPCode::WriteWorkScript(bytes(editorText));
-        QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), bytes(editorText) + "\r\n");
-        std::string sEventId = bytes(id);
+        FTPCode::WriteWorkScript(editorText.toStdString());
+        QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), editorText.toStdString() + "\r\n");
+        std::string sEventId = id.toStdString();
         FTPCode::BuildEventScript(sEventId);
-        QCOMPARE(sEventId, bytes(id));
+        QCOMPARE(sEventId, id.toStdString());
 
-        const std::string eventFile = "ZUL/" + bytes(id) + "ZUL.zul";
-        QCOMPARE(m_core.app->read(eventFile), expand(bytes(eventScript), junction()));
+        const std::string eventFile = "ZUL/" + id.toStdString() + "ZUL.zul";
+        QCOMPARE(m_core.app->read(eventFile), expand(eventScript.toStdString(), junction()));
         QVERIFY(m_core.app->exists("ZUL/ZULTMP.zul"));
         QCOMPARE(QDir(QString::fromStdString(m_core.app->file("ZUL"))).count(), 2u + 2u);
 
         // The file utility is asked about each GET line as it was typed.
         std::vector<std::string> gets;
-        for (const auto& l : lineList(bytes(editorText) + "\r\n"))
+        for (const auto& l : lineList(editorText.toStdString() + "\r\n"))
             if (l.find("GET") != std::string::npos || l.find("get") != std::string::npos)
                 gets.insert(gets.end(), 2, l);
         QCOMPARE(m_core.fakes->fileUtility->seen, gets);
 
         const auto shown = FTPCode::LoadEventScript(sEventId);
         QVERIFY(shown.has_value());
-        QCOMPARE(*shown, expand(bytes(display), junction()));
+        QCOMPARE(*shown, expand(display.toStdString(), junction()));
         for (const auto& call : m_core.fakes->messages->calls)
             QFAIL(qPrintable(test::describe(call)));
         QVERIFY(!com::moduleState().oFileUtil);

@@ -6,6 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "support/Chooser.h"
+#include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
 #include "support/FtpServer.h"
@@ -98,10 +99,9 @@ const QStringList kRemembered{"IP:10.0.0.1:0", "IP:10.0.0.2:0", "US:ann:a1", "US
 
 class FastPathTest : public QObject {
     Q_OBJECT
-    std::shared_ptr<test::Fakes> m_fakes;
     std::shared_ptr<Messages> m_messages;
     std::shared_ptr<test::ScriptedChooser> m_chooser;
-    std::unique_ptr<test::TempAppFolder> m_app;
+    test::CoreFixture m_core;
     std::unique_ptr<QTemporaryDir> m_data;
     std::vector<std::weak_ptr<host::ZembDB>> m_dbs;
     frmZULINF* m_editor = nullptr;
@@ -157,7 +157,7 @@ class FastPathTest : public QObject {
 
     void installRunners(bool recording)
     {
-        const QString app = QString::fromStdString(m_app->path());
+        const QString app = QString::fromStdString(m_core.app->path());
         QVERIFY(test::installBuilt("libping32.so", app));
         QVERIFY(recording ? test::installRecordingRunner(app) : test::installBuilt("VelundZUL", app));
     }
@@ -165,15 +165,12 @@ class FastPathTest : public QObject {
 private slots:
     void init()
     {
-        com::resetModuleState();
-        m_fakes = test::registerFakes();
+        m_core.setUp();
         m_messages = std::make_shared<Messages>();
-        auto messages = m_messages;
-        com::registerClass(com::kErrorMessagesProgId, [messages] { return messages; });
+        com::registerClass(com::kErrorMessagesProgId, [m = m_messages] { return m; });
         com::moduleState().oMsgService = m_messages;
         com::moduleState().oCurEvent = test::makeEvent("");
         platform::setClock([] { return platform::LocalDateTime{2024, 3, 7, 14, 5, 9}; });
-        m_app = std::make_unique<test::TempAppFolder>();
         m_data = std::make_unique<QTemporaryDir>();
         m_dbs.clear();
         com::registerClass(com::kDatabaseProgId, [this]() -> com::ObjectPtr {
@@ -197,11 +194,9 @@ private slots:
         frmZULINF::unloadInstance();
         QVERIFY(test::noWindowLeftOpen());
         ui::setFileChooser(nullptr);
-        m_app.reset();
         m_data.reset();
         platform::setClock({});
-        com::clearRegistry();
-        com::resetModuleState();
+        m_core.tearDown();
         QApplication::restoreOverrideCursor();
     }
 
@@ -319,7 +314,7 @@ private slots:
         QCOMPARE(QString::fromStdString(m_editor->scriptText()), script);
         QVERIFY2(table().contains(remembered), qPrintable(table().join(',')));
         QVERIFY(m_messages->calls.empty());
-        QVERIFY(!m_app->exists("tempZUL.zul"));
+        QVERIFY(!m_core.app->exists("tempZUL.zul"));
     }
 
     void rememberedEntries()
@@ -584,11 +579,11 @@ private slots:
         qputenv("ZUL_RUNNER_RETRIES", "1");
         qputenv("ZUL_RUNNER_CONNECT_TIMEOUT", "20");
 
-        QDir().mkpath(QString::fromStdString(m_app->file("local")));
-        const std::string local = m_app->file("local/report.txt");
+        QDir().mkpath(QString::fromStdString(m_core.app->file("local")));
+        const std::string local = m_core.app->file("local/report.txt");
         QVERIFY(platform::writeFile(local, "line one\r\nline two\r\n"));
         m_messages->answer = true;
-        const std::string app = m_app->path();
+        const std::string app = m_core.app->path();
         withDialog([&](frmFast_Path& d) {
             fill(d, "127.0.0.1", "zul", QString::fromStdString(kPassword), QString::fromStdString(local), "sent.txt");
             QTest::mouseClick(child<QPushButton>(d, "cmdRunNow"), Qt::LeftButton);
@@ -612,7 +607,7 @@ private slots:
         QFile sent(root.filePath("sent.txt"));
         QVERIFY(sent.open(QIODevice::ReadOnly));
         QCOMPARE(sent.readAll(), QByteArray("line one\r\nline two\r\n"));
-        QVERIFY(!m_app->exists("tempZUL.zul"));
+        QVERIFY(!m_core.app->exists("tempZUL.zul"));
     }
 
     // The user is "usr", the password "pw", the paths "a" and "b".
@@ -665,14 +660,14 @@ private slots:
         for (bool b : m_messages->hourglass)
             cursor += b ? '1' : '0';
         QCOMPARE(cursor, hourglass);
-        QVERIFY(!m_app->exists("runner-args.txt"));
+        QVERIFY(!m_core.app->exists("runner-args.txt"));
         const bool passes = !second.isEmpty();
-        QCOMPARE(test::readBytes(QString::fromStdString(m_app->file("tempZUL.zul"))),
+        QCOMPARE(test::readBytes(QString::fromStdString(m_core.app->file("tempZUL.zul"))),
                  passes ? "open " + address.toLatin1() + "\r\nuser usr pw\r\n" + (receive ? "get" : "put") +
                               " a b\r\nquit\r\n"
                         : QByteArray("<missing>"));
         struct stat st {};
-        QVERIFY(!passes || ::stat(m_app->file("tempZUL.zul").c_str(), &st) == 0);
+        QVERIFY(!passes || ::stat(m_core.app->file("tempZUL.zul").c_str(), &st) == 0);
         QVERIFY(!passes || (st.st_mode & 0777) == 0600);
         QCOMPARE(int(table().size()), passes ? 4 : 0); // remembered before the question
     }
@@ -683,7 +678,7 @@ private slots:
     {
         installRunners(true);
         m_messages->answer = true;
-        const std::string temp = m_app->file("tempZUL.zul");
+        const std::string temp = m_core.app->file("tempZUL.zul");
         m_messages->beforeEachCall = [temp] {
             platform::replaceAtomically(temp, "open 10.9.9.9\r\nuser other pw\r\nget x y\r\nquit\r\n");
         };
@@ -693,7 +688,8 @@ private slots:
         });
         m_messages->beforeEachCall = {};
         platform::waitForWatchedChildren();
-        QCOMPARE(m_app->read("runner-script.txt"), std::string("open 127.0.0.1\r\nuser usr pw\r\nput a b\r\nquit\r\n"));
+        QCOMPARE(m_core.app->read("runner-script.txt"),
+                 std::string("open 127.0.0.1\r\nuser usr pw\r\nput a b\r\nquit\r\n"));
     }
 
     void withoutDatabaseTheDialogStillWorks()
