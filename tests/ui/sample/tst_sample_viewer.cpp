@@ -40,11 +40,6 @@ test::Answer chooseFromMenu(const char* item, QPoint* shownAt = nullptr)
     });
 }
 
-test::Answer inViewer(std::function<void(frmZULsample*)> act)
-{
-    return test::modal<frmZULsample>(std::move(act));
-}
-
 // What a shown viewer held, read before it is closed.
 struct Seen {
     QString text;
@@ -147,7 +142,7 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, shown);
         Seen seen;
-        QVERIFY(viewFile(content, {inViewer([&](frmZULsample* v) {
+        QVERIFY(viewFile(content, {test::modal<frmZULsample>([&](frmZULsample* v) {
                              seen = look(v);
                              v->cmdCancel_Click();
                          })}));
@@ -238,28 +233,28 @@ private slots:
         QPoint editorAt;
         std::vector<size_t> callsAfterClick;
         QPointer<frmZULsample> closed;
-        QVERIFY(click("cmdFETCHscp", {chooseFromMenu(itemName.constData(), &menuAt), inViewer([&](frmZULsample* v) {
-                                          seen = look(v);
-                                          editorAt = editor().pos();
-                                          closed = v;
-                                          if (!about.isEmpty()) {
-                                              // One call per click, chosen by the button's caption.
-                                              for (int i = 0; i < 2; ++i) {
-                                                  QTest::mouseClick(v->cmdabout, Qt::LeftButton);
-                                                  callsAfterClick.push_back(calls().size());
-                                              }
-                                              v->cmdabout->setText("&About Something Else");
-                                              v->cmdabout_Click();
-                                              callsAfterClick.push_back(calls().size());
-                                          }
-                                          if (close == "Escape")
-                                              QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
-                                          else if (close == "&Close")
-                                              QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"),
-                                                                Qt::LeftButton);
-                                          else
-                                              v->close();
-                                      })}));
+        QVERIFY(click("cmdFETCHscp",
+                      {chooseFromMenu(itemName.constData(), &menuAt), test::modal<frmZULsample>([&](frmZULsample* v) {
+                           seen = look(v);
+                           editorAt = editor().pos();
+                           closed = v;
+                           if (!about.isEmpty()) {
+                               // One call per click, chosen by the button's caption.
+                               for (int i = 0; i < 2; ++i) {
+                                   QTest::mouseClick(v->cmdabout, Qt::LeftButton);
+                                   callsAfterClick.push_back(calls().size());
+                               }
+                               v->cmdabout->setText("&About Something Else");
+                               v->cmdabout_Click();
+                               callsAfterClick.push_back(calls().size());
+                           }
+                           if (close == "Escape")
+                               QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
+                           else if (close == "&Close")
+                               QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
+                           else
+                               v->close();
+                       })}));
 
         QByteArray expected = content;
         if (!expected.endsWith("\r\n"))
@@ -292,8 +287,8 @@ private slots:
     void dismissedMenuShowsNothing()
     {
         m_core.app->write("ZUL/Winsmpl.smp", "open h\r\n");
-        QVERIFY(click("cmdFETCHscp",
-                      {chooseFromMenu("mnuwinsmpl"), inViewer([](frmZULsample* v) { v->cmdCancel_Click(); })}));
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuwinsmpl"),
+                                      test::modal<frmZULsample>([](frmZULsample* v) { v->cmdCancel_Click(); })}));
         // The choice of the last fetch does not linger.
         QVERIFY(click("cmdFETCHscp", {chooseFromMenu("")}));
         QVERIFY(!frmZULsample::isLoaded());
@@ -315,7 +310,7 @@ private slots:
         m_core.app->write("ZUL/Unixsmpl.smp", "quit\r\n");
         QVERIFY(viewFile("cd /a\r\nget x /j/y", {}));
         Seen seen;
-        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), inViewer([&](frmZULsample* v) {
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), test::modal<frmZULsample>([&](frmZULsample* v) {
                                           seen = look(v);
                                           v->cmdCancel_Click();
                                       })}));
@@ -347,7 +342,7 @@ private slots:
         bool focusKept = false;
         auto* copyState = &copyEnabled;
         QVERIFY(
-            click("cmdFETCHscp", {chooseFromMenu("mnuwinsmpl"), inViewer([&](frmZULsample* v) {
+            click("cmdFETCHscp", {chooseFromMenu("mnuwinsmpl"), test::modal<frmZULsample>([&](frmZULsample* v) {
                                       cutOrPaste = v->toolbarButton(2)->isEnabled() || v->toolbarButton(4)->isEnabled();
                                       *copyState << v->toolbarButton(3)->isEnabled();
                                       v->txtZULsample->setFocus();
