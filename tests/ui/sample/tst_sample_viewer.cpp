@@ -63,7 +63,7 @@ QByteArray sourceSample(const QString& name)
 } // namespace
 
 // Rows of the data-driven tests, one tuple a row.
-using FailureRow = std::tuple<QByteArray, QString, QString>;
+using ViewRow = std::tuple<QByteArray, QString, QString, QString>;
 using SampleRow = std::tuple<QString, QString, QByteArray, QString, QString, int, int, QString>;
 
 class SampleViewerTest : public QObject {
@@ -118,42 +118,62 @@ private slots:
         m_core.tearDown();
     }
 
-    void viewShowsScript_data()
+    // A script with its GET pairs folded, or a report, and the hidden viewer keeping what it built before.
+    void viewScript_data()
     {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("shown");
+        QTest::addColumn<ViewRow>("row");
         QTest::newRow("a GET pair and two commands")
-            << QByteArray("open 127.0.0.1\r\n"
-                          "get report.txt /zul/Junction/E000101.txt\r\n"
-                          "**E000101=&/data/in/report.txt&\r\n"
-                          "  quit  \r\n")
-            << QString("open 127.0.0.1\r\nget report.txt /data/in/report.txt\r\nquit\r\n");
-        QTest::newRow("no GET lines") << QByteArray("  open 1.2.3.4  \r\n\r\n   cd /out\r\nput a.txt b.txt\r\nquit")
-                                      << QString("open 1.2.3.4\r\n\r\ncd /out\r\nput a.txt b.txt\r\nquit\r\n");
+            << ViewRow{QByteArray("open 127.0.0.1\r\n"
+                                  "get report.txt /zul/Junction/E000101.txt\r\n"
+                                  "**E000101=&/data/in/report.txt&\r\n"
+                                  "  quit  \r\n"),
+                       "open 127.0.0.1\r\nget report.txt /data/in/report.txt\r\nquit\r\n", QString(), QString()};
+        QTest::newRow("no GET lines") << ViewRow{"  open 1.2.3.4  \r\n\r\n   cd /out\r\nput a.txt b.txt\r\nquit",
+                                                 "open 1.2.3.4\r\n\r\ncd /out\r\nput a.txt b.txt\r\nquit\r\n",
+                                                 QString(), QString()};
         QTest::newRow("two GET pairs, any case")
-            << QByteArray("GET a.csv /j/E000201.csv\r\n**E000201=&/in/a.csv&\r\n"
-                          "get b.txt /j/E000202.txt\r\n  **E000202=& /in/b.txt &  \r\n")
-            << QString("GET a.csv /in/a.csv\r\nget b.txt /in/b.txt\r\n");
+            << ViewRow{"GET a.csv /j/E000201.csv\r\n**E000201=&/in/a.csv&\r\n"
+                       "get b.txt /j/E000202.txt\r\n  **E000202=& /in/b.txt &  \r\n",
+                       "GET a.csv /in/a.csv\r\nget b.txt /in/b.txt\r\n", QString(), QString()};
         QTest::newRow("a marker of exactly twelve characters gives an empty target")
-            << QByteArray("get abc.txt /j/x.txt\r\n**E000101=&&\r\n") << QString("get abc.txt \r\n");
+            << ViewRow{"get abc.txt /j/x.txt\r\n**E000101=&&\r\n", "get abc.txt \r\n", QString(), QString()};
+        QTest::newRow("a GET line last in the file")
+            << ViewRow{"open h\r\nget a.txt /j/x.txt", QString(),
+                       "Line 2 is a GET command, and there is no line after it to take its target from.", "open h\r\n"};
+        QTest::newRow("a following line too short")
+            << ViewRow{"cd /x\r\nget a.txt /j/x.txt\r\n  **E01=&x&  \r\nquit\r\n", QString(),
+                       "Line 3, after a GET command, is too short to hold the command's target.", "cd /x\r\n"};
+        QTest::newRow("more than 32,767 lines") << ViewRow{QByteArray("cd x\r\n").repeated(32768), QString(),
+                                                           "The script has more than 32,767 lines.", QString()};
+        QTest::newRow("file gone") << ViewRow{QByteArray(), QString(), QString(), QString()};
     }
-    void viewShowsScript()
+    void viewScript()
     {
-        QFETCH(QByteArray, content);
-        QFETCH(QString, shown);
+        QFETCH(ViewRow, row);
+        auto [content, shown, report, kept] = row; // content null: the file is gone; shown null: not shown
+        const std::string path = m_core.app->file("ZUL/E0001ZUL.zul");
+        if (content.isNull())
+            report = QString::fromStdString(platform::readLines(path).error().description);
+        else
+            m_core.app->write("ZUL/E0001ZUL.zul", content.toStdString());
+        m_chooser->answer = QString::fromStdString(path);
         Seen seen;
-        QVERIFY(viewFile(content, {test::modal<frmZULsample>([&](frmZULsample* v) {
-                             seen = look(v);
-                             v->cmdCancel_Click();
-                         })}));
+        QList<test::Answer> steps;
+        if (!shown.isNull())
+            steps << test::modal<frmZULsample>([&](frmZULsample* v) {
+                seen = look(v);
+                v->cmdCancel_Click();
+            });
+        QVERIFY(click("cmdViewSCP", steps));
         QCOMPARE(seen.text, shown);
         QVERIFY(!seen.aboutVisible);
-        QVERIFY(calls().empty());
-        QVERIFY(!frmZULsample::isLoaded());
-
         QCOMPARE(m_chooser->requests.size(), std::size_t(1));
-        const ui::OpenRequest& r = m_chooser->requests[0];
-        QCOMPARE(r.initDir, QString::fromStdString(m_core.app->file("ZUL/")));
+        QCOMPARE(m_chooser->requests[0].initDir, QString::fromStdString(m_core.app->file("ZUL/")));
+        QCOMPARE(test::describeAll(calls()),
+                 report.isNull() ? QStringList() : QStringList{test::describe({false, report.toStdString(), "D"})});
+        QCOMPARE(frmZULsample::isLoaded(), shown.isNull()); // unloaded once shown, hidden after a failure
+        if (shown.isNull())
+            QVERIFY(frmZULsample::instance().isHidden() && frmZULsample::instance().text() == kept);
     }
 
     void cancelledChooserShowsNothing()
@@ -165,40 +185,6 @@ private slots:
         QVERIFY(frmZULsample::instance().isHidden());
         QCOMPARE(frmZULsample::instance().text(), QString());
         QVERIFY(calls().empty());
-    }
-
-    void viewFailures_data()
-    {
-        QTest::addColumn<FailureRow>("row");
-        QTest::newRow("a GET line last in the file")
-            << FailureRow{QByteArray("open h\r\nget a.txt /j/x.txt"),
-                          QString("Line 2 is a GET command, and there is no line after it to take its target from."),
-                          QString("open h\r\n")};
-        QTest::newRow("a following line too short") << FailureRow{
-            QByteArray("cd /x\r\nget a.txt /j/x.txt\r\n  **E01=&x&  \r\nquit\r\n"),
-            QString("Line 3, after a GET command, is too short to hold the command's target."), QString("cd /x\r\n")};
-        QTest::newRow("more than 32,767 lines") << FailureRow{
-            QByteArray("cd x\r\n").repeated(32768), QString("The script has more than 32,767 lines."), QString()};
-        QTest::newRow("file gone") << FailureRow{QByteArray(), QString(), QString()};
-    }
-    void viewFailures()
-    {
-        QFETCH(FailureRow, row);
-        auto [content, description, keptText] = row;
-        if (content.isNull()) {
-            const std::string gone = m_core.app->file("ZUL/gone.zul");
-            m_chooser->answer = QString::fromStdString(gone);
-            description = QString::fromStdString(platform::readLines(gone).error().description);
-            QVERIFY(click("cmdViewSCP", {}));
-        } else {
-            QVERIFY(viewFile(content, {}));
-        }
-        QCOMPARE(calls().size(), size_t(1));
-        QCOMPARE(test::describe(calls()[0]), test::describe({false, description.toStdString(), "D"}));
-        // Not shown, and holding what was built before the failure.
-        QVERIFY(frmZULsample::isLoaded());
-        QVERIFY(frmZULsample::instance().isHidden());
-        QCOMPARE(frmZULsample::instance().text(), keptText);
     }
 
     // Each menu item, with the viewer's placement, its about button and one way of closing it.
