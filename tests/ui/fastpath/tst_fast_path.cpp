@@ -83,8 +83,7 @@ void choose(QComboBox* b, int k)
 }
 
 // One tuple a row, its fields named where the test takes it apart.
-using Required = std::tuple<QStringList, int, QString>;
-using Generated = std::tuple<bool, QStringList, QString, QString>;
+using Generated = std::tuple<bool, QStringList, int, QString, QString>;
 using Deleted = std::tuple<QString, bool, int, QStringList, QStringList>;
 using Address = std::tuple<QString, QString, QString, QString>;
 using Browse = Address;
@@ -245,72 +244,56 @@ private slots:
         QVERIFY(m_messages->calls.empty());
     }
 
-    void requiredEntries_data()
-    {
-        QTest::addColumn<Required>("r");
-        QTest::newRow("no address") << Required{{"", "u", "p", "a", "b"}, 3229, "cmbPtnIPAdr"};
-        QTest::newRow("blank user") << Required{{"1.2.3.4", "   ", "p", "a", "b"}, 3230, "cmbUsrID"};
-        QTest::newRow("both paths empty") << Required{{"1.2.3.4", "u", "p", "", ""}, 3231, "cmbSndPath"};
-        QTest::newRow("second path empty") << Required{{"1.2.3.4", "u", "p", "a", " "}, 3231, "cmbRcvPath"};
-        QTest::newRow("blank password passes") << Required{{"1.2.3.4", "u", "  ", "a", "b"}, 0, ""};
-    }
-    void requiredEntries()
-    {
-        QFETCH(Required, r);
-        const auto& [entries, message, focus] = r; // entries: address, user, password, first, second
-        m_editor->setScriptText("before");
-        withDialog([&](frmFast_Path& d) {
-            fill(d, entries[0], entries[1], entries[2], entries[3], entries[4]);
-            QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
-            if (message == 0) {
-                QVERIFY(!d.isVisible());
-                return;
-            }
-            QVERIFY(d.isVisible());
-            QCOMPARE(test::describeAll(m_messages->calls), QStringList{describe({false, com::msg(message), "D"})});
-            QCOMPARE(QApplication::focusWidget()->objectName(), focus);
-            QCOMPARE(box(d, "cmbUsrID")->currentText(), entries[1]); // nothing lost
-        });
-        if (message)
-            QCOMPARE(m_editor->scriptText(), std::string("before"));
-    }
-
     void generateScript_data()
     {
         QTest::addColumn<Generated>("g");
-        QTest::newRow("send") << Generated{false,
-                                           {"10.1.1.5", "u", "p", "a.txt", "b.txt"},
-                                           "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit",
-                                           "SS:a.txt:0"};
-        QTest::newRow("empty password") << Generated{
-            false, {"10.1.1.5", "usr", "", "a", "b"}, "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit", "US:usr: "};
-        QTest::newRow("blanks trimmed, inner blanks kept")
-            << Generated{false,
-                         {"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"},
-                         "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit",
-                         "SS:/my files/a b.txt:0"};
-        QTest::newRow("receive") << Generated{true,
-                                              {"1.2", "u", "p", "remote.dat", "/tmp/local.dat"},
-                                              "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit",
-                                              "RS:remote.dat:0"};
-        QTest::newRow("outside the code page") << Generated{false,
-                                                            {"1.2", "u", "p", QString::fromUtf8("\u6587.txt"), "b"},
-                                                            "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit",
-                                                            "SS:?.txt:0"};
+        const auto refused = [](const char* tag, QStringList entries, int message, QString focus) {
+            QTest::newRow(tag) << Generated{false, entries, message, focus, QString()};
+        };
+        refused("no address", {"", "u", "p", "a", "b"}, 3229, "cmbPtnIPAdr");
+        refused("blank user", {"1.2.3.4", "   ", "p", "a", "b"}, 3230, "cmbUsrID");
+        refused("both paths empty", {"1.2.3.4", "u", "p", "", ""}, 3231, "cmbSndPath");
+        refused("second path empty", {"1.2.3.4", "u", "p", "a", " "}, 3231, "cmbRcvPath");
+        const auto passed = [](const char* tag, bool receive, QStringList entries, QString script, QString kept) {
+            QTest::newRow(tag) << Generated{receive, entries, 0, script, kept};
+        };
+        passed("send", false, {"10.1.1.5", "u", "p", "a.txt", "b.txt"},
+               "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit", "SS:a.txt:0");
+        passed("blank password", false, {"10.1.1.5", "usr", "  ", "a", "b"},
+               "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit", "US:usr: ");
+        passed("blanks trimmed, inner blanks kept", false,
+               {"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"},
+               "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit", "SS:/my files/a b.txt:0");
+        passed("receive", true, {"1.2", "u", "p", "remote.dat", "/tmp/local.dat"},
+               "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit", "RS:remote.dat:0");
+        passed("outside the code page", false, {"1.2", "u", "p", QString::fromUtf8("\u6587.txt"), "b"},
+               "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit", "SS:?.txt:0");
     }
     void generateScript()
     {
         QFETCH(Generated, g);
-        const auto& [receive, entries, script, remembered] = g; // remembered: one record the save leaves
+        // Entries: address, user, password, first, second. Refused: the message and the box given the focus;
+        // passed: the script and one record the save leaves.
+        const auto& [receive, entries, message, script, remembered] = g;
         m_editor->setScriptText("open old\r\nquit");
         withDialog([&](frmFast_Path& d) {
             if (receive)
                 QTest::mouseClick(child<QRadioButton>(d, "optRcv"), Qt::LeftButton);
             fill(d, entries[0], entries[1], entries[2], entries[3], entries[4]);
             QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
-            QVERIFY(!d.isVisible());
-            QVERIFY(m_dbs[0].expired());
+            QCOMPARE(d.isVisible(), message != 0);
+            if (message == 0) {
+                QVERIFY(m_dbs[0].expired());
+                return;
+            }
+            QCOMPARE(test::describeAll(m_messages->calls), QStringList{describe({false, com::msg(message), "D"})});
+            QCOMPARE(QApplication::focusWidget()->objectName(), script);
+            QCOMPARE(box(d, "cmbUsrID")->currentText(), entries[1]); // nothing lost
         });
+        if (message) {
+            QCOMPARE(m_editor->scriptText(), std::string("open old\r\nquit"));
+            return;
+        }
         QCOMPARE(QString::fromStdString(m_editor->scriptText()), script);
         QVERIFY2(table().contains(remembered), qPrintable(table().join(',')));
         QVERIFY(m_messages->calls.empty());
