@@ -202,7 +202,6 @@ private slots:
             QVERIFY(com::moduleState().oFileUtil);
             QVERIFY(com::moduleState().oCurEvent);
             com::moduleState().sRunScript = "kept";
-            QVERIFY(!feature.NeedGridRefresh());
             com::moduleState().bNeedRefresh = true;
             QVERIFY(feature.NeedGridRefresh());
         }
