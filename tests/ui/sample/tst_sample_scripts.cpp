@@ -45,34 +45,27 @@ private slots:
         const QByteArray prices = "A100 12.50\r\nB200  7.25\r\n";
         const QByteArray pricesOnServer = "A100 12.50\nB200  7.25\n"; // text sent in ASCII mode
         const QByteArray archive = someBytes(70000, 11);
-        QTest::newRow("Windows") << SampleRow{"Winsmpl.smp",
-                                              Files{{"outbound/sales.zip", archive}, {"inbound/", {}}},
-                                              Files{{"out/prices.txt", prices}},
-                                              Files{{"inbound/prices.txt", pricesOnServer}},
-                                              Files{{"in/sales.zip", archive}},
-                                              QByteArray()};
-        QTest::newRow("AS/400") << SampleRow{
-            "ASsmpl.smp",
+        const auto row = [](const char* tag, const char* sample, Files remoteBefore, Files localBefore,
+                            Files remoteAfter, Files localAfter, QByteArray site) {
+            QTest::newRow(tag) << SampleRow{sample, remoteBefore, localBefore, remoteAfter, localAfter, site};
+        };
+        row("Windows", "Winsmpl.smp", Files{{"outbound/sales.zip", archive}, {"inbound/", QByteArray()}},
+            Files{{"out/prices.txt", prices}}, Files{{"inbound/prices.txt", pricesOnServer}},
+            Files{{"in/sales.zip", archive}}, QByteArray());
+        row("AS/400", "ASsmpl.smp",
             Files{{"QSYS.LIB/SALES.LIB/ORDERS.FILE/ORDERS.MBR", "0001 WIDGET\n0002 GADGET\n"},
-                  {"QSYS.LIB/SALES.LIB/PRICES.FILE/", {}}},
-            Files{{"out/prices.txt", prices}},
-            Files{{"QSYS.LIB/SALES.LIB/PRICES.FILE/PRICES.MBR", pricesOnServer}},
-            Files{{"in/orders.txt", "0001 WIDGET\r\n0002 GADGET\r\n"}},
-            QByteArray("SITE namefmt 1\n")};
-        QTest::newRow("Unix") << SampleRow{
-            "Unixsmpl.smp",
-            Files{{"home/ftpuser/outgoing/backup.tar.gz", archive}, {"home/ftpuser/incoming/", {}}},
-            Files{{"out/report.txt", "total 42\r\n"}},
-            Files{{"home/ftpuser/incoming/report.txt", "total 42\n"}},
-            Files{{"in/backup.tar.gz", archive}},
-            QByteArray()};
-        QTest::newRow("Mainframe") << SampleRow{
-            "mainsmpl.smp",
+                  {"QSYS.LIB/SALES.LIB/PRICES.FILE/", QByteArray()}},
+            Files{{"out/prices.txt", prices}}, Files{{"QSYS.LIB/SALES.LIB/PRICES.FILE/PRICES.MBR", pricesOnServer}},
+            Files{{"in/orders.txt", "0001 WIDGET\r\n0002 GADGET\r\n"}}, QByteArray("SITE namefmt 1\n"));
+        row("Unix", "Unixsmpl.smp",
+            Files{{"home/ftpuser/outgoing/backup.tar.gz", archive}, {"home/ftpuser/incoming/", QByteArray()}},
+            Files{{"out/report.txt", "total 42\r\n"}}, Files{{"home/ftpuser/incoming/report.txt", "total 42\n"}},
+            Files{{"in/backup.tar.gz", archive}}, QByteArray());
+        row("Mainframe", "mainsmpl.smp",
             Files{{"'ZULUSER.DAILY.REPORT'", "REPORT LINE 1\nREPORT LINE 2\n"}, {"'ZULUSER.BACKUP.XMIT'", archive}},
-            Files{{"out/orders.txt", prices}},
-            Files{{"'ZULUSER.ORDERS.DATA'", pricesOnServer}},
+            Files{{"out/orders.txt", prices}}, Files{{"'ZULUSER.ORDERS.DATA'", pricesOnServer}},
             Files{{"in/report.txt", "REPORT LINE 1\r\nREPORT LINE 2\r\n"}, {"in/backup.xmit", archive}},
-            QByteArray("SITE recfm=fb lrecl=80 blksize=27920 tracks primary=5 secondary=5\n")};
+            QByteArray("SITE recfm=fb lrecl=80 blksize=27920 tracks primary=5 secondary=5\n"));
     }
     void sampleRuns()
     {
