@@ -15,7 +15,6 @@ public:
 };
 } // namespace
 
-// Rows of the data-driven tests, one tuple a row.
 using ToInt16Row = std::tuple<Variant, bool, int>;
 
 class ComTest : public QObject {

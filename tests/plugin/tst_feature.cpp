@@ -48,7 +48,6 @@ const std::string kDesign = plugin::kEditorDesignCaption;
 
 } // namespace
 
-// Rows of the data-driven tests, one tuple a row.
 using ExecutionRow = std::tuple<bool, QString, QString, bool, int, bool>;
 using CaptionRow = std::tuple<int, QString, bool, QString, QString, bool, bool>;
 

@@ -31,10 +31,10 @@ std::vector<std::string> lineList(const std::string& s)
 
 } // namespace
 
-// The work copy rewritten into the event script and read back into the editor.
-// Rows of the data-driven tests, one tuple a row.
 using RoundTripRow = std::tuple<QByteArray, QByteArray, QByteArray, QByteArray>;
 using FailureRow = std::tuple<int, QString, QString, int>;
+
+// The work copy rewritten into the event script and read back into the editor.
 
 class ScriptRewriteTest : public QObject {
     Q_OBJECT

@@ -10,9 +10,9 @@
 
 using namespace zul;
 
-// Loading event scripts into the editor, the work copy, deleting files.
-// Rows of the data-driven tests, one tuple a row.
 using DeleteRow = std::tuple<QString, bool, bool, bool>;
+
+// Loading event scripts into the editor, the work copy, deleting files.
 
 class ScriptStoreTest : public QObject {
     Q_OBJECT

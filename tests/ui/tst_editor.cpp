@@ -51,7 +51,6 @@ public:
 
 } // namespace
 
-// Rows of the data-driven tests, one tuple a row.
 using GoBackRow = std::tuple<int, QString, bool>;
 using RunNowRow = std::tuple<int, QString, bool, int>;
 using BytesRow = std::tuple<QByteArray, QString, QByteArray>;

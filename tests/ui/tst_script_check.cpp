@@ -30,7 +30,6 @@ public:
 };
 } // namespace
 
-// Rows of the data-driven tests, one tuple a row.
 using MendRow = std::tuple<QString, QString, int>;
 using RefusalRow = std::tuple<QString, bool, bool, QStringList>;
 

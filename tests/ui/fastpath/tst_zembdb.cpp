@@ -45,10 +45,10 @@ int errorNumber(const std::function<void()>& call)
 
 } // namespace
 
+using SeekRow = std::tuple<QString, QString, QString, QString>;
+
 // The order of records and deletion by search are seen through the Fast Path
 // dialog (tst_fast_path compares the whole table); here what it does not reach.
-// Rows of the data-driven tests, one tuple a row.
-using SeekRow = std::tuple<QString, QString, QString, QString>;
 
 class ZembDBTest : public QObject {
     Q_OBJECT

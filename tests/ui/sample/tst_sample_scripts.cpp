@@ -18,7 +18,6 @@ using namespace zul::test;
 
 using Files = QMap<QString, QByteArray>; // path: content
 
-// Rows of the data-driven tests, one tuple a row.
 using SampleRow = std::tuple<QString, Files, Files, Files, Files, QByteArray>;
 
 class SampleScriptsTest : public QObject {

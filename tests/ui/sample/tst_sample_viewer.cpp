@@ -62,7 +62,6 @@ QByteArray sourceSample(const QString& name)
 
 } // namespace
 
-// Rows of the data-driven tests, one tuple a row.
 using ViewRow = std::tuple<QByteArray, QString, QString, QString>;
 using SampleRow = std::tuple<QString, QString, QByteArray, QString, QString, int, int, QString>;
 
@@ -215,8 +214,7 @@ private slots:
         m_core.app->write("ZUL/" + file.toStdString(), content.toStdString());
         const QByteArray itemName = item.toLatin1();
         Seen seen;
-        QPoint menuAt;
-        QPoint editorAt;
+        QPoint menuAt, editorAt;
         std::vector<size_t> callsAfterClick;
         QPointer<frmZULsample> closed;
         QVERIFY(click("cmdFETCHscp",
@@ -242,10 +240,7 @@ private slots:
                                v->close();
                        })}));
 
-        QByteArray expected = content;
-        if (!expected.endsWith("\r\n"))
-            expected += "\r\n";
-        QCOMPARE(seen.text, QString::fromLatin1(expected));
+        QCOMPARE(seen.text, QString::fromLatin1(content.endsWith("\r\n") ? content : content + "\r\n"));
         QCOMPARE(seen.title, title);
         QCOMPARE(seen.aboutVisible, !about.isEmpty());
         QCOMPARE(seen.aboutCaption, about);
@@ -256,11 +251,10 @@ private slots:
         QCOMPARE(seen.pos - editorAt, QPoint(-qRound(200 * screen->logicalDotsPerInchX() / 1440),
                                              qRound(315 * screen->logicalDotsPerInchY() / 1440)));
 
-        com::Args expectedAbout(std::size_t(lastAbout - firstAbout + 3));
-        expectedAbout.front() = false;
+        com::Args expectedAbout{false};
         for (int n = firstAbout; n <= lastAbout; ++n)
-            expectedAbout[std::size_t(n) - std::size_t(firstAbout) + 1] = com::msg(n);
-        expectedAbout.back() = std::string("D");
+            expectedAbout.push_back(com::msg(n));
+        expectedAbout.push_back(std::string("D"));
         QCOMPARE(callsAfterClick, (about.isEmpty() ? std::vector<size_t>{} : std::vector<size_t>{1, 2, 2}));
         for (const auto& call : calls())
             QCOMPARE(test::describe(call), test::describe(expectedAbout));
