@@ -111,7 +111,7 @@ private slots:
     }
     void seekMatchesEmptyOrOmittedKeys()
     {
-        // code: null: omitted; two: null: omitted
+        // code or two null: omitted
         QFETCH(SeekRow, row);
         auto [code, one, two, found] = row;
         fill();
@@ -125,15 +125,6 @@ private slots:
             QCOMPARE(QString::fromStdString(m_db->FACODE() + ":" + m_db->FAFLDONE() + ":" + m_db->FAFLDTWO()), found);
         else
             QCOMPARE(m_db->FACODE(), std::string("before"));
-    }
-
-    void codePageBytesRoundTrip()
-    {
-        const std::string bytes = "caf\xe9 \x80\x9f\xff";
-        add(*m_db, {"US", bytes, " "});
-        QVERIFY(m_db->SeekByAllPKeys("FastZUL", "US", bytes, ""));
-        QCOMPARE(m_db->FAFLDONE(), bytes);
-        QCOMPARE(m_db->FAFLDTWO(), std::string(" "));
     }
 
     void failures()
@@ -158,8 +149,11 @@ private slots:
         host.registerComponents();
         auto db = com::CreateObjectAs<com::IZembDB>("ZembDBdll.ClsZembDB");
         QVERIFY(db);
-        add(*db, {"IP", "127.0.0.1", "0"});
-        QVERIFY(m_db->SeekByAllPKeys("FastZUL", "IP", "127.0.0.1", "0"));
+        const std::string bytes = "caf\xe9 \x80\x9f\xff"; // code-page bytes come back as they went in
+        add(*db, {"US", bytes, " "});
+        QVERIFY(m_db->SeekByAllPKeys("FastZUL", "US", bytes, ""));
+        QCOMPARE(m_db->FAFLDONE(), bytes);
+        QCOMPARE(m_db->FAFLDTWO(), std::string(" "));
         com::clearRegistry();
     }
 };
