@@ -137,43 +137,31 @@ private slots:
             QCOMPARE(QString::fromStdString(com::moduleState().sNewId), newId);
     }
 
-    void duplicateIdKeptUntilNextDuplicate()
+    // What one ShowPanel leaves for the next: the panel result until one is set again, the new id until the next
+    // duplicate, and the editor's text when the script cannot be loaded.
+    void stateKeptAcrossShowPanels()
     {
         iGamut12 feature;
         auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
         std::int32_t four = 4, two = 2;
-        std::string id = "E09";
-        feature.ShowPanel(four, event, nullptr, &id);
-        plugin::unloadEditor();
-        std::string other = "E77";
-        feature.ShowPanel(two, event, nullptr, &other); // not a duplicate: sNewId stays
-        QCOMPARE(com::moduleState().sNewId, std::string("E09"));
-    }
-
-    void missingScriptKeepsEditorText()
-    {
-        plugin::seams().loadEventScript = [](std::string&) -> std::optional<std::string> { return std::nullopt; };
-        iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
-        plugin::editor().setScriptText("typed before");
-        std::int32_t two = 2;
-        feature.ShowPanel(two, event);
-        QCOMPARE(m_editor.text, std::string("typed before"));
-        QCOMPARE(m_editor.shown, 1);
-    }
-
-    void panelResultIsNeverReset()
-    {
-        iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
-        std::int32_t two = 2;
         QCOMPARE(feature.ShowPanel(two, event), 0); // cancelled, first on this thread
-
         m_editor.onShow = [] { com::moduleState().uPanelResult = 1; };
         QCOMPARE(feature.ShowPanel(two, event), 1); // continued
-
         m_editor.onShow = {};
         QCOMPARE(feature.ShowPanel(two, event), 1); // cancelled: the earlier result comes back
+
+        std::string id = "E09", other = "E77";
+        feature.ShowPanel(four, event, nullptr, &id);
+        plugin::unloadEditor();
+        feature.ShowPanel(two, event, nullptr, &other); // not a duplicate: sNewId stays
+        QCOMPARE(com::moduleState().sNewId, std::string("E09"));
+
+        plugin::seams().loadEventScript = [](std::string&) -> std::optional<std::string> { return std::nullopt; };
+        plugin::editor().setScriptText("typed before");
+        const int shown = m_editor.shown;
+        feature.ShowPanel(two, event);
+        QCOMPARE(m_editor.text, std::string("typed before"));
+        QCOMPARE(m_editor.shown, shown + 1);
     }
 
     void editorFailureIsReportedAndShowPanelReturns()
