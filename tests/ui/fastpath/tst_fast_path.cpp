@@ -553,8 +553,7 @@ private slots:
         qputenv("ZUL_RUNNER_RETRIES", "1");
         qputenv("ZUL_RUNNER_CONNECT_TIMEOUT", "20");
 
-        QDir().mkpath(QString::fromStdString(m_core.app->file("local")));
-        const std::string local = m_core.app->file("local/report.txt");
+        const std::string local = m_core.app->file("report.txt");
         QVERIFY(platform::writeFile(local, "line one\r\nline two\r\n"));
         m_messages->answer = true;
         const std::string app = m_core.app->path();
@@ -571,16 +570,13 @@ private slots:
             QVERIFY(m_dbs[0].expired());
         });
         QCOMPARE(ModExecut::LastCommandLine(), app + "/VelundZUL true|" + app + "/tempZUL.zul|     ");
-        QCOMPARE(m_messages->calls.size(), std::size_t(2));
-        QCOMPARE(describe(m_messages->calls[0]),
-                 describe({true, com::msg(5002), "C", std::int32_t{4}, "Please Confirm"}));
-        QCOMPARE(describe(m_messages->calls[1]), describe({false, com::msg(4124), com::msg(4125), "L", "", "ZUL", "",
-                                                           "03/07/2024", "14:05:09", "90", "127.0.0.1"}));
+        QCOMPARE(test::describeAll(m_messages->calls),
+                 (QStringList{describe({true, com::msg(5002), "C", std::int32_t{4}, "Please Confirm"}),
+                              describe({false, com::msg(4124), com::msg(4125), "L", "", "ZUL", "", "03/07/2024",
+                                        "14:05:09", "90", "127.0.0.1"})}));
 
         platform::waitForWatchedChildren();
-        QFile sent(root.filePath("sent.txt"));
-        QVERIFY(sent.open(QIODevice::ReadOnly));
-        QCOMPARE(sent.readAll(), QByteArray("line one\r\nline two\r\n"));
+        QCOMPARE(test::readBytes(root.filePath("sent.txt")), QByteArray("line one\r\nline two\r\n"));
         QVERIFY(!m_core.app->exists("tempZUL.zul"));
     }
 
