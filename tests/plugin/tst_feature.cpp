@@ -16,8 +16,7 @@ using com::Variant;
 
 namespace {
 
-// Records what the feature class does to the editor; showModal runs the
-// test's idea of what the user did.
+// Records what the feature class does to the editor; showModal runs the test's idea of what the user did.
 struct EditorLog {
     std::string caption;
     std::string text;

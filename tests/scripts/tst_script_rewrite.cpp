@@ -67,8 +67,7 @@ private slots:
             "get a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n", "get a.txt C:\\a.txt\r\n");
         row("extra blanks after the remote name", "GET a.txt     C:\\a.txt   ", "E01", oneGet,
             "GET a.txt C:\\a.txt\r\n");
-        // No blank after the fifth character: the head is empty, and the pair
-        // no longer reads as a GET when loaded.
+        // No blank after the fifth character: the head is empty, and the pair no longer reads as a GET when loaded.
         row("GET with one file name", "GET a.txt", "E01", " @J/E0101.txt\r\n**E0101=&a.txt&\r\n",
             "@J/E0101.txt\r\n**E0101=&a.txt&\r\n");
         // The first blank at or after character 5 is the one after GET.

@@ -25,8 +25,7 @@ using test::child;
 
 namespace {
 
-// The host's event panel: answers as the test says, and leaves the id that a
-// real panel would allocate.
+// The host's event panel: answers as the test says, and leaves the id that a real panel would allocate.
 class ScriptedPanel : public com::IEventPanel {
 public:
     std::int32_t result = 1;

@@ -41,8 +41,7 @@ namespace {
 
 const std::string kPassword = "Pw-s3cr3t!";
 
-// Records every message with the state of the mouse pointer at the time, and
-// can fail a call the way a disconnected service does.
+// Records each message with the pointer's state at the time; can fail a call as a disconnected service does.
 class Messages : public test::RecordingMessages {
 public:
     std::vector<bool> hourglass;

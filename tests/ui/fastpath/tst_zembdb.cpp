@@ -47,8 +47,7 @@ int errorNumber(const std::function<void()>& call)
 
 using SeekRow = std::tuple<QString, QString, QString, QString>;
 
-// The order of records and deletion by search are seen through the Fast Path
-// dialog (tst_fast_path compares the whole table); here what it does not reach.
+// Record order and deletion by search are checked through the Fast Path dialog; here what it does not reach.
 
 class ZembDBTest : public QObject {
     Q_OBJECT

@@ -8,18 +8,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import ftpserver  # noqa: E402
 
 
-def number(v):
-    return v.isdigit()
-
-
 # Parameter: check of its value, or None for one that takes no value.
 PARAMETERS = {
     "NAMEFMT": lambda v: v in ("0", "1"),
     "RECFM": lambda v: v.upper() in ("F", "FB", "V", "VB", "U", "FBA", "VBA"),
-    "LRECL": number,
-    "BLKSIZE": number,
-    "PRIMARY": number,
-    "SECONDARY": number,
+    "LRECL": str.isdigit,
+    "BLKSIZE": str.isdigit,
+    "PRIMARY": str.isdigit,
+    "SECONDARY": str.isdigit,
     "TRACKS": None,
     "CYLINDERS": None,
 }

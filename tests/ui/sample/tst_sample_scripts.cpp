@@ -12,9 +12,8 @@
 
 using namespace zul::test;
 
-// Runs every sample script, with the loopback server's address, account and
-// folders filled in, through the real runner, so that no sample teaches a
-// command that does not work.
+// Runs every sample script, with the loopback server's address, account and folders filled in, through the real runner,
+// so that no sample teaches a command that does not work.
 
 using Files = QMap<QString, QByteArray>; // path: content
 
