@@ -248,26 +248,21 @@ private slots:
         QVERIFY(m_fakes->messages->calls.empty());
     }
 
-    // The report's arguments are checked in tst_run_driver.
-    void executionFailureLeavesTheRunCopy()
+    // Without an event a run ends quietly; a failed run is reported (its arguments are checked in tst_run_driver)
+    // and leaves before the clean-up step.
+    void executionFailures()
     {
         test::TempAppFolder app;
-        m_runResult = []() -> bool { throw com::ComError(53, "File not found"); };
-        iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E0001"));
-        std::int32_t mode = 1;
-        QCOMPARE(feature.Execution(mode, event), false);
-        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
-        QVERIFY(m_deleted.empty()); // the failure left before the clean-up step
-    }
-
-    void executionWithoutEventEndsQuietly()
-    {
         iGamut12 feature;
         com::EventStructPtr none;
         std::int32_t mode = 1;
         QCOMPARE(feature.Execution(mode, none), false);
-        QVERIFY(m_runModes.empty());
+        QVERIFY(m_runModes.empty() && m_fakes->messages->calls.empty());
+        m_runResult = []() -> bool { throw com::ComError(53, "File not found"); };
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E0001"));
+        QCOMPARE(feature.Execution(mode, event), false);
+        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
+        QVERIFY(m_deleted.empty());
     }
 };
 

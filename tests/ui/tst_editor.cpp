@@ -84,20 +84,12 @@ class EditorTest : public QObject {
         return answered ? result : -1;
     }
 
-    void installRunner()
-    {
-        const QString app = QString::fromStdString(m_core.app->path());
-        QVERIFY(test::installRecordingRunner(app));
-        QVERIFY(test::installBuilt("libping32.so", app));
-    }
-
 private slots:
     void init()
     {
         m_core.setUp();
         m_panel = std::make_shared<ScriptedPanel>();
-        auto panel = m_panel;
-        com::registerClass(com::kEventPanelProgId, [panel] { return panel; });
+        com::registerClass(com::kEventPanelProgId, [p = m_panel] { return p; });
         m_textAfter.clear();
     }
     void cleanup()
@@ -215,7 +207,8 @@ private slots:
     {
         QFETCH(RunNowRow, row);
         auto [option, id, yes, question] = row;
-        installRunner();
+        const QString app = QString::fromStdString(m_core.app->path());
+        QVERIFY(test::installRecordingRunner(app) && test::installBuilt("libping32.so", app));
         m_core.fakes->messages->answer = yes;
         const std::string saved = "open 127.0.0.1\r\nput old.txt\r\nquit\r\n";
         if (option != 1)

@@ -426,8 +426,7 @@ private slots:
                 else
                     pwd->setFocus(reason);
                 QCoreApplication::processEvents();
-                QCOMPARE(pwd->selectionStart(), 0);
-                QCOMPARE(pwd->selectedText().size(), pwd->text().size());
+                QCOMPARE(pwd->selectedText(), pwd->text());
             }
         });
     }
