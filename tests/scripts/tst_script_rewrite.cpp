@@ -183,10 +183,8 @@ private slots:
                 throw com::ComError(5, description.toStdString());
             return "txt";
         };
-        if (failIn == "GetExtension")
-            util.extension = failOnThird;
-        if (failIn == "GetTargetFNP")
-            util.target = failOnThird;
+        if (!failIn.isEmpty())
+            (failIn == "GetExtension" ? util.extension : util.target) = failOnThird;
 
         std::string text = "user bob";
         for (int i = 1; i <= getLines; ++i)

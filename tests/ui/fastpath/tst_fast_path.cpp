@@ -503,8 +503,7 @@ private slots:
         QVERIFY(table().empty());
     }
 
-    // The standard dialog names each filter as the form gives it, and "*.*"
-    // lists every file, names without a dot included.
+    // The standard dialog names each filter as the form gives it; "*.*" lists every file, names without a dot too.
     void standardDialog_data()
     {
         QTest::addColumn<Filter>("f");
@@ -517,10 +516,8 @@ private slots:
         QFETCH(Filter, f);
         const auto& [filter, shown, listed] = f;
         QTemporaryDir dir;
-        for (const char* name : {"README", "noext", "a.txt", "E01ZUL.zul"}) {
-            QFile f(dir.filePath(name));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-        }
+        for (const char* name : {"README", "noext", "a.txt", "E01ZUL.zul"})
+            QVERIFY(test::writeBytes(dir.filePath(name), QByteArray()));
         QFileDialog dialog;
         ui::configureOpenDialog(dialog, {QString(), filter, dir.path(), "ZUL Files Selection"});
         dialog.show();

@@ -1,6 +1,7 @@
 #include "com/Registry.h"
 #include "host/Host.h"
 #include "host/ZembDB.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -84,13 +85,12 @@ private slots:
 
         // A host.db that the events store made first is tightened too.
         QTemporaryDir other;
-        QFile loose(other.filePath("host.db"));
-        QVERIFY(loose.open(QIODevice::WriteOnly));
-        loose.close();
-        QVERIFY(QFile::setPermissions(loose.fileName(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        const QString loose = other.filePath("host.db");
+        QVERIFY(test::writeBytes(loose, QByteArray()));
+        QVERIFY(
+            QFile::setPermissions(loose, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(ZembDB::open(other.path()));
-        QCOMPARE(modeOf(loose.fileName()), 0600);
+        QCOMPARE(modeOf(loose), 0600);
     }
 
     void seekMatchesEmptyOrOmittedKeys_data()
