@@ -70,7 +70,6 @@ private slots:
         m_deleted.clear();
         m_runModes.clear();
         m_runResult = [] { return true; };
-        plugin::unloadEditor();
         plugin::setEditorFactory([this] { return std::make_unique<FakeEditor>(m_editor); });
         auto& s = plugin::seams();
         s.loadEventScript = [this](std::string& id) -> std::optional<std::string> {

@@ -62,26 +62,24 @@ class EditorTest : public QObject {
     bool m_stillOpen = false;
     QString m_textAfter;
 
-    // Shows the editor through the feature class and acts on it from inside
-    // its modal loop; anything left open is cancelled afterwards.
+    // Shows the editor through the feature class, acts on it inside its modal loop and cancels what is left open.
     std::int32_t showPanel(std::int32_t option, com::EventStructPtr event, std::string newId = {})
     {
         m_stillOpen = false;
         std::int32_t result = -1;
-        const bool answered = test::whenModal({test::modal<frmZULINF>([this](frmZULINF* f) {
-                                                  m_act(f);
-                                                  m_stillOpen = frmZULINF::isLoaded() && f->isVisible();
-                                                  if (m_stillOpen) {
-                                                      m_textAfter = child<QPlainTextEdit>(f, "txtZUL")->toPlainText();
-                                                      f->cmdCancel_Click();
-                                                  }
-                                              })},
-                                              [&] {
-                                                  iGamut12 feature;
-                                                  std::int32_t last = 0;
-                                                  result = feature.ShowPanel(option, event, &last, &newId);
-                                              });
-        return answered ? result : -1;
+        const auto act = [this](frmZULINF* f) {
+            m_act(f);
+            m_stillOpen = frmZULINF::isLoaded() && f->isVisible();
+            if (m_stillOpen) {
+                m_textAfter = child<QPlainTextEdit>(f, "txtZUL")->toPlainText();
+                f->cmdCancel_Click();
+            }
+        };
+        const auto show = [&] {
+            std::int32_t last = 0;
+            result = iGamut12().ShowPanel(option, event, &last, &newId);
+        };
+        return test::whenModal({test::modal<frmZULINF>(act)}, show) ? result : -1;
     }
 
 private slots:

@@ -63,12 +63,7 @@ private slots:
         auto* status = child<QLabel>(&f, "lblLint");
         QCOMPARE(status->text(), QString("No problems"));
         box->setFocus();
-        const QStringList lines{"open 127.0.0.1", "user ops pw", "gett in.txt", "get", "quit"};
-        for (const auto& line : lines) {
-            if (line != lines.first())
-                QTest::keyClick(box, Qt::Key_Return);
-            QTest::keyClicks(box, line);
-        }
+        QTest::keyClicks(box, "open 127.0.0.1\ruser ops pw\rgett in.txt\rget\rquit"); // \r: the Return key
         // Typing is never changed, and the lint waits for the pause.
         QCOMPARE(box->toPlainText(), QString("open 127.0.0.1\nuser ops pw\ngett in.txt\nget\nquit"));
         QCOMPARE(status->text(), QString("No problems"));

@@ -130,8 +130,7 @@ class FastPathTest : public QObject {
         return out;
     }
 
-    // Opens the dialog from the editor's button and acts on it inside its
-    // modal loop; a dialog still open afterwards is cancelled.
+    // Opens the dialog from the editor's button, acts on it inside its modal loop and cancels it if still open.
     void withDialog(const std::function<void(frmFast_Path&)>& act)
     {
         QVERIFY(test::whenModal({test::modal<frmFast_Path>([&](frmFast_Path* d) {

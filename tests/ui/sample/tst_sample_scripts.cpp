@@ -71,8 +71,8 @@ private slots:
         auto [sample, remoteBefore, localBefore, remoteAfter, localAfter, site] = row;
 
         const QByteArray text = readBytes(ZUL_SOURCE_DIR "/samples/" + sample);
-        QVERIFY(text.endsWith("\r\n"));
-        QVERIFY2(!text.contains("\r\n\r\n") && !QByteArray(text).replace("\r\n", "").contains('\n'),
+        QVERIFY2(text.endsWith("\r\n") && !text.contains("\r\n\r\n") &&
+                     !QByteArray(text).replace("\r\n", "").contains('\n'),
                  "every line ends with CR LF");
 
         TempAppFolder app;
