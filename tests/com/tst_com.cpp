@@ -5,7 +5,6 @@
 #include <tuple>
 
 using namespace zul::com;
-Q_DECLARE_METATYPE(zul::com::Variant)
 
 namespace {
 class Dummy : public IFileUtility {

@@ -12,7 +12,6 @@
 #include <tuple>
 
 using namespace zul;
-using com::Variant;
 
 namespace {
 
@@ -42,8 +41,6 @@ public:
 private:
     EditorLog& m_log;
 };
-
-const std::string kDesign = plugin::kEditorDesignCaption;
 
 } // namespace
 
@@ -97,7 +94,7 @@ private slots:
     void captionRules_data()
     {
         QTest::addColumn<CaptionRow>("row");
-        const QString design = QString::fromStdString(kDesign);
+        const QString design = QString::fromStdString(plugin::kEditorDesignCaption);
         const QString e01 = "E01";
         QTest::newRow("add") << CaptionRow{1, e01, true, "", design + " - Add Script ", false, false};
         QTest::newRow("update") << CaptionRow{2, e01, true, "", design + " - Update Script E01", true, false};

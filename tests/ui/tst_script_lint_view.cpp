@@ -7,7 +7,6 @@
 #include "ui/editor/ScriptLintView.h"
 #include "ui/editor/frmZULINF.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QDir>
 #include <QHelpEvent>
 #include <QLabel>

@@ -20,8 +20,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QInputMethodEvent>
 #include <QLineEdit>
