@@ -221,9 +221,8 @@ private slots:
     }
     void executionChoosesScript()
     {
-        // result: the driver's, passed on
         QFETCH(ExecutionRow, row);
-        auto [workCopy, id, runScript, builds, mode, result] = row;
+        auto [workCopy, id, runScript, builds, mode, result] = row; // result: the driver's, passed on
         test::TempAppFolder app;
         if (workCopy)
             app.write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\n");

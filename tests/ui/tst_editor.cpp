@@ -262,9 +262,8 @@ private slots:
     }
     void savedScriptBytes()
     {
-        // typed: null: saved as loaded
         QFETCH(BytesRow, row);
-        auto [onDisk, typed, saved] = row;
+        auto [onDisk, typed, saved] = row; // typed null: saved as loaded
         m_core.app->write("ZUL/E0007ZUL.zul", onDisk.toStdString());
         m_act = [&](frmZULINF* f) {
             if (!typed.isNull())

@@ -110,9 +110,8 @@ private slots:
     }
     void seekMatchesEmptyOrOmittedKeys()
     {
-        // code or two null: omitted
         QFETCH(SeekRow, row);
-        auto [code, one, two, found] = row;
+        auto [code, one, two, found] = row; // code or two null: omitted
         fill();
         m_db->setFACODE("before");
         const auto key = [](const QString& k) {

@@ -207,9 +207,8 @@ private slots:
     }
     void fetchShowsSample()
     {
-        // about: "" while hidden
         QFETCH(SampleRow, row);
-        auto [item, file, content, title, about, firstAbout, lastAbout, close] = row;
+        auto [item, file, content, title, about, firstAbout, lastAbout, close] = row; // about "": hidden
         QVERIFY2(!content.isEmpty(), "the sample is missing from the source tree");
         m_core.app->write("ZUL/" + file.toStdString(), content.toStdString());
         const QByteArray itemName = item.toLatin1();
