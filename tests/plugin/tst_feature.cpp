@@ -9,14 +9,13 @@
 #include "support/TempAppFolder.h"
 
 #include <QTest>
+#include <tuple>
 
 using namespace zul;
-using com::Variant;
 
 namespace {
 
-// Records what the feature class does to the editor; showModal runs the
-// test's idea of what the user did.
+// Records what the feature class does to the editor; showModal runs the test's idea of what the user did.
 struct EditorLog {
     std::string caption;
     std::string text;
@@ -43,9 +42,10 @@ private:
     EditorLog& m_log;
 };
 
-const std::string kDesign = plugin::kEditorDesignCaption;
-
 } // namespace
+
+using ExecutionRow = std::tuple<bool, QString, QString, bool, int, bool>;
+using CaptionRow = std::tuple<int, QString, bool, QString, QString, bool, bool>;
 
 class FeatureTest : public QObject {
     Q_OBJECT
@@ -67,7 +67,6 @@ private slots:
         m_deleted.clear();
         m_runModes.clear();
         m_runResult = [] { return true; };
-        plugin::unloadEditor();
         plugin::setEditorFactory([this] { return std::make_unique<FakeEditor>(m_editor); });
         auto& s = plugin::seams();
         s.loadEventScript = [this](std::string& id) -> std::optional<std::string> {
@@ -94,34 +93,23 @@ private slots:
 
     void captionRules_data()
     {
-        QTest::addColumn<int>("option");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<bool>("hasNewId");
-        QTest::addColumn<QString>("newId");
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<bool>("loads");
-        QTest::addColumn<bool>("locked");
-        const QString design = QString::fromStdString(kDesign);
+        QTest::addColumn<CaptionRow>("row");
+        const QString design = QString::fromStdString(plugin::kEditorDesignCaption);
         const QString e01 = "E01";
-        QTest::newRow("add") << 1 << e01 << true << "" << design + " - Add Script " << false << false;
-        QTest::newRow("update") << 2 << e01 << true << "" << design + " - Update Script E01" << true << false;
+        QTest::newRow("add") << CaptionRow{1, e01, true, "", design + " - Add Script ", false, false};
+        QTest::newRow("update") << CaptionRow{2, e01, true, "", design + " - Update Script E01", true, false};
         QTest::newRow("update, id untrimmed")
-            << 2 << " E01 " << true << "" << design + " - Update Script  E01 " << true << false;
-        QTest::newRow("delete") << 3 << e01 << true << "" << design + " - Update Script E01" << true << true;
-        QTest::newRow("duplicate") << 4 << e01 << true << "E02" << design + " - Duplicate Script E01" << true << false;
-        QTest::newRow("duplicate, empty new id") << 4 << e01 << true << "" << design << true << false;
-        QTest::newRow("duplicate, new id omitted") << 4 << e01 << false << "" << design << true << false;
-        QTest::newRow("unknown option") << 9 << e01 << true << "E02" << design << true << false;
+            << CaptionRow{2, " E01 ", true, "", design + " - Update Script  E01 ", true, false};
+        QTest::newRow("delete") << CaptionRow{3, e01, true, "", design + " - Update Script E01", true, true};
+        QTest::newRow("duplicate") << CaptionRow{4, e01, true, "E02", design + " - Duplicate Script E01", true, false};
+        QTest::newRow("duplicate, empty new id") << CaptionRow{4, e01, true, "", design, true, false};
+        QTest::newRow("duplicate, new id omitted") << CaptionRow{4, e01, false, "", design, true, false};
+        QTest::newRow("unknown option") << CaptionRow{9, e01, true, "E02", design, true, false};
     }
     void captionRules()
     {
-        QFETCH(int, option);
-        QFETCH(QString, id);
-        QFETCH(bool, hasNewId);
-        QFETCH(QString, newId);
-        QFETCH(QString, caption);
-        QFETCH(bool, loads);
-        QFETCH(bool, locked);
+        QFETCH(CaptionRow, row);
+        auto [option, id, hasNewId, newId, caption, loads, locked] = row;
 
         iGamut12 feature;
         auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(id.toStdString()));
@@ -144,43 +132,31 @@ private slots:
             QCOMPARE(QString::fromStdString(com::moduleState().sNewId), newId);
     }
 
-    void duplicateIdKeptUntilNextDuplicate()
+    // What one ShowPanel leaves for the next: the panel result until one is set again, the new id until the next
+    // duplicate, and the editor's text when the script cannot be loaded.
+    void stateKeptAcrossShowPanels()
     {
         iGamut12 feature;
         auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
         std::int32_t four = 4, two = 2;
-        std::string id = "E09";
-        feature.ShowPanel(four, event, nullptr, &id);
-        plugin::unloadEditor();
-        std::string other = "E77";
-        feature.ShowPanel(two, event, nullptr, &other); // not a duplicate: sNewId stays
-        QCOMPARE(com::moduleState().sNewId, std::string("E09"));
-    }
-
-    void missingScriptKeepsEditorText()
-    {
-        plugin::seams().loadEventScript = [](std::string&) -> std::optional<std::string> { return std::nullopt; };
-        iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
-        plugin::editor().setScriptText("typed before");
-        std::int32_t two = 2;
-        feature.ShowPanel(two, event);
-        QCOMPARE(m_editor.text, std::string("typed before"));
-        QCOMPARE(m_editor.shown, 1);
-    }
-
-    void panelResultIsNeverReset()
-    {
-        iGamut12 feature;
-        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E01"));
-        std::int32_t two = 2;
         QCOMPARE(feature.ShowPanel(two, event), 0); // cancelled, first on this thread
-
         m_editor.onShow = [] { com::moduleState().uPanelResult = 1; };
         QCOMPARE(feature.ShowPanel(two, event), 1); // continued
-
         m_editor.onShow = {};
         QCOMPARE(feature.ShowPanel(two, event), 1); // cancelled: the earlier result comes back
+
+        std::string id = "E09", other = "E77";
+        feature.ShowPanel(four, event, nullptr, &id);
+        plugin::unloadEditor();
+        feature.ShowPanel(two, event, nullptr, &other); // not a duplicate: sNewId stays
+        QCOMPARE(com::moduleState().sNewId, std::string("E09"));
+
+        plugin::seams().loadEventScript = [](std::string&) -> std::optional<std::string> { return std::nullopt; };
+        plugin::editor().setScriptText("typed before");
+        const int shown = m_editor.shown;
+        feature.ShowPanel(two, event);
+        QCOMPARE(m_editor.text, std::string("typed before"));
+        QCOMPARE(m_editor.shown, shown + 1);
     }
 
     void editorFailureIsReportedAndShowPanelReturns()
@@ -208,7 +184,6 @@ private slots:
             QVERIFY(com::moduleState().oFileUtil);
             QVERIFY(com::moduleState().oCurEvent);
             com::moduleState().sRunScript = "kept";
-            QVERIFY(!feature.NeedGridRefresh());
             com::moduleState().bNeedRefresh = true;
             QVERIFY(feature.NeedGridRefresh());
         }
@@ -232,15 +207,10 @@ private slots:
 
     void executionChoosesScript_data()
     {
-        QTest::addColumn<bool>("workCopy");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("runScript");
-        QTest::addColumn<bool>("builds");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("result"); // the driver's, passed on
+        QTest::addColumn<ExecutionRow>("row");
         const auto row = [](const char* tag, bool workCopy, QString id, QString runScript, bool builds, int mode = 1,
                             bool result = true) {
-            QTest::newRow(tag) << workCopy << id << runScript << builds << mode << result;
+            QTest::newRow(tag) << ExecutionRow{workCopy, id, runScript, builds, mode, result};
         };
         row("no work copy", false, "E0001", "/ZUL/E0001ZUL.zul", false);
         row("work copy", true, "E0001", "/ZUL/TMPE0001.zul", true);
@@ -251,12 +221,8 @@ private slots:
     }
     void executionChoosesScript()
     {
-        QFETCH(bool, workCopy);
-        QFETCH(QString, id);
-        QFETCH(QString, runScript);
-        QFETCH(bool, builds);
-        QFETCH(int, mode);
-        QFETCH(bool, result);
+        QFETCH(ExecutionRow, row);
+        auto [workCopy, id, runScript, builds, mode, result] = row; // result: the driver's, passed on
         test::TempAppFolder app;
         if (workCopy)
             app.write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\n");
@@ -277,31 +243,21 @@ private slots:
         QVERIFY(m_fakes->messages->calls.empty());
     }
 
-    void executionFailureReportsTenArguments()
+    // Without an event a run ends quietly; a failed run is reported (its arguments are checked in tst_run_driver)
+    // and leaves before the clean-up step.
+    void executionFailures()
     {
         test::TempAppFolder app;
-        platform::setClock([] { return platform::LocalDateTime{2026, 3, 4, 5, 6, 7}; });
-        m_runResult = []() -> bool { throw com::ComError(53, "File not found"); };
-        iGamut12 feature;
-        auto event = test::makeEvent("E0001", "ENT", 12);
-        event->fields["BAEvTYPE"] = std::string("ZUL");
-        auto ev = std::static_pointer_cast<com::IEventStruct>(event);
-        std::int32_t mode = 1;
-        QCOMPARE(feature.Execution(mode, ev), false);
-        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
-        const com::Args expected{false,        com::msg(3281), "L",  "E0001",         "ZUL", std::int16_t{12},
-                                 "03/04/2026", "05:06:07",     "90", "File not found"};
-        QCOMPARE(test::describe(m_fakes->messages->calls[0]), test::describe(expected));
-        QVERIFY(m_deleted.empty()); // the failure left before the clean-up step
-    }
-
-    void executionWithoutEventEndsQuietly()
-    {
         iGamut12 feature;
         com::EventStructPtr none;
         std::int32_t mode = 1;
         QCOMPARE(feature.Execution(mode, none), false);
-        QVERIFY(m_runModes.empty());
+        QVERIFY(m_runModes.empty() && m_fakes->messages->calls.empty());
+        m_runResult = []() -> bool { throw com::ComError(53, "File not found"); };
+        auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent("E0001"));
+        QCOMPARE(feature.Execution(mode, event), false);
+        QCOMPARE(m_fakes->messages->calls.size(), std::size_t(1));
+        QVERIFY(m_deleted.empty());
     }
 };
 

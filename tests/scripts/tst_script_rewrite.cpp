@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QTest>
 #include <sys/stat.h>
+#include <tuple>
 
 using namespace zul;
 
@@ -19,11 +20,6 @@ std::string expand(std::string s, const std::string& junction)
     return s;
 }
 
-std::string bytes(const QByteArray& b)
-{
-    return b.toStdString();
-}
-
 std::vector<std::string> lineList(const std::string& s)
 {
     std::vector<std::string> out;
@@ -35,7 +31,11 @@ std::vector<std::string> lineList(const std::string& s)
 
 } // namespace
 
+using RoundTripRow = std::tuple<QByteArray, QByteArray, QByteArray, QByteArray>;
+using FailureRow = std::tuple<int, QString, QString, int>;
+
 // The work copy rewritten into the event script and read back into the editor.
+
 class ScriptRewriteTest : public QObject {
     Q_OBJECT
     test::CoreFixture m_core;
@@ -48,14 +48,12 @@ private slots:
 
     void roundTrip_data()
     {
-        QTest::addColumn<QByteArray>("editorText");
-        QTest::addColumn<QByteArray>("id");
-        QTest::addColumn<QByteArray>("eventScript");
-        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<RoundTripRow>("row");
 
         const auto row = [](const char* tag, const char* editor, const char* id, const char* script,
                             const char* display) {
-            QTest::newRow(tag) << QByteArray(editor) << QByteArray(id) << QByteArray(script) << QByteArray(display);
+            QTest::newRow(tag) << RoundTripRow{QByteArray(editor), QByteArray(id), QByteArray(script),
+                                               QByteArray(display)};
         };
         row("user, get, put", "user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt", "E01",
             "user bob\r\nGET a.txt @J/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\nput b.txt\r\n",
@@ -69,8 +67,7 @@ private slots:
             "get a.txt @J/E0101.txt\r\n**E0101=&C:\\a.txt&\r\n", "get a.txt C:\\a.txt\r\n");
         row("extra blanks after the remote name", "GET a.txt     C:\\a.txt   ", "E01", oneGet,
             "GET a.txt C:\\a.txt\r\n");
-        // No blank after the fifth character: the head is empty, and the pair
-        // no longer reads as a GET when loaded.
+        // No blank after the fifth character: the head is empty, and the pair no longer reads as a GET when loaded.
         row("GET with one file name", "GET a.txt", "E01", " @J/E0101.txt\r\n**E0101=&a.txt&\r\n",
             "@J/E0101.txt\r\n**E0101=&a.txt&\r\n");
         // The first blank at or after character 5 is the one after GET.
@@ -91,38 +88,32 @@ private slots:
         }
         // The editor text ends with a line end, so the work copy ends with an
         // empty line that stays in the event script and is dropped on load.
-        QTest::newRow("ordinal 100 after 99") << many << QByteArray("E01") << manyScript + "\r\n" << manyDisplay;
+        QTest::newRow("ordinal 100 after 99")
+            << RoundTripRow{many, QByteArray("E01"), manyScript + "\r\n", manyDisplay};
     }
     void roundTrip()
     {
-        QFETCH(QByteArray, editorText);
-        QFETCH(QByteArray, id);
-        QFETCH(QByteArray, eventScript);
-        QFETCH(QByteArray, display);
+        QFETCH(RoundTripRow, row);
+        auto [editorText, id, eventScript, display] = row;
 
-        FTPCode::WriteWorkScript(bytes(editorText));
-        QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), bytes(editorText) + "\r\n");
-        std::string sEventId = bytes(id);
+        FTPCode::WriteWorkScript(editorText.toStdString());
+        QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), editorText.toStdString() + "\r\n");
+        std::string sEventId = id.toStdString();
         FTPCode::BuildEventScript(sEventId);
-        QCOMPARE(sEventId, bytes(id));
+        QCOMPARE(sEventId, id.toStdString());
 
-        const std::string eventFile = "ZUL/" + bytes(id) + "ZUL.zul";
-        QCOMPARE(m_core.app->read(eventFile), expand(bytes(eventScript), junction()));
-        QVERIFY(m_core.app->exists("ZUL/ZULTMP.zul"));
-        QCOMPARE(QDir(QString::fromStdString(m_core.app->file("ZUL"))).count(), 2u + 2u);
+        QCOMPARE(m_core.app->read("ZUL/" + sEventId + "ZUL.zul"), expand(eventScript.toStdString(), junction()));
+        QCOMPARE(QDir(QString::fromStdString(m_core.app->file("ZUL"))).count(), 2u + 2u); // the work copy stays
 
         // The file utility is asked about each GET line as it was typed.
         std::vector<std::string> gets;
-        for (const auto& l : lineList(bytes(editorText) + "\r\n"))
+        for (const auto& l : lineList(editorText.toStdString() + "\r\n"))
             if (l.find("GET") != std::string::npos || l.find("get") != std::string::npos)
                 gets.insert(gets.end(), 2, l);
         QCOMPARE(m_core.fakes->fileUtility->seen, gets);
 
-        const auto shown = FTPCode::LoadEventScript(sEventId);
-        QVERIFY(shown.has_value());
-        QCOMPARE(*shown, expand(bytes(display), junction()));
-        for (const auto& call : m_core.fakes->messages->calls)
-            QFAIL(qPrintable(test::describe(call)));
+        QCOMPARE(FTPCode::LoadEventScript(sEventId).value_or("<none>"), expand(display.toStdString(), junction()));
+        QCOMPARE(test::describeAll(m_core.fakes->messages->calls), QStringList());
         QVERIFY(!com::moduleState().oFileUtil);
         QCOMPARE(m_core.fakes->fileUtilityCreates, 1);
     }
@@ -174,24 +165,17 @@ private slots:
     // lines written before it and the file utility stays.
     void failureKeepsLinesWrittenBefore_data()
     {
-        QTest::addColumn<int>("getLines");
-        QTest::addColumn<QString>("failIn");
-        QTest::addColumn<QString>("description");
-        QTest::addColumn<int>("linesKept");
+        QTest::addColumn<FailureRow>("row");
         // The ordinal is a 16-bit counter: GET number 32768 cannot be counted.
-        QTest::newRow("ordinal passes 32767") << 32768 << QString() << "Overflow" << 1 + 2 * 32767;
-        QTest::newRow("extension fails") << 3 << "GetExtension"
-                                         << "no extension" << 1 + 2 * 2;
+        QTest::newRow("ordinal passes 32767") << FailureRow{32768, QString(), "Overflow", 1 + 2 * 32767};
+        QTest::newRow("extension fails") << FailureRow{3, "GetExtension", "no extension", 1 + 2 * 2};
         // The redirected line is out before the target is asked for.
-        QTest::newRow("target fails") << 3 << "GetTargetFNP"
-                                      << "no target" << 1 + 2 * 2 + 1;
+        QTest::newRow("target fails") << FailureRow{3, "GetTargetFNP", "no target", 1 + 2 * 2 + 1};
     }
     void failureKeepsLinesWrittenBefore()
     {
-        QFETCH(int, getLines);
-        QFETCH(QString, failIn);
-        QFETCH(QString, description);
-        QFETCH(int, linesKept);
+        QFETCH(FailureRow, row);
+        auto [getLines, failIn, description, linesKept] = row;
 
         auto& util = *m_core.fakes->fileUtility;
         auto failOnThird = [description](const std::string& line) -> std::string {
@@ -199,10 +183,8 @@ private slots:
                 throw com::ComError(5, description.toStdString());
             return "txt";
         };
-        if (failIn == "GetExtension")
-            util.extension = failOnThird;
-        if (failIn == "GetTargetFNP")
-            util.target = failOnThird;
+        if (!failIn.isEmpty())
+            (failIn == "GetExtension" ? util.extension : util.target) = failOnThird;
 
         std::string text = "user bob";
         for (int i = 1; i <= getLines; ++i)
@@ -229,11 +211,9 @@ private slots:
         std::string id = "E01";
         FTPCode::BuildEventScript(id);
         QCOMPARE(m_core.fakes->messages->calls.size(), std::size_t(1));
-        const auto& call = m_core.fakes->messages->calls[0];
-        QCOMPARE(call.size(), std::size_t(3));
-        QCOMPARE(call[0], com::Variant(false));
+        const auto& call = m_core.fakes->messages->calls[0]; // false, the system's words, "D"
+        QVERIFY(call.size() == 3 && call[0] == com::Variant(false) && call[2] == com::Variant("D"));
         QVERIFY(call[1].kind() == com::Variant::Kind::Text && !call[1].asText().empty());
-        QCOMPARE(call[2], com::Variant("D"));
         QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), std::string("user bob\r\n"));
     }
 

@@ -6,10 +6,14 @@
 #include <QDir>
 #include <QFile>
 #include <QTest>
+#include <tuple>
 
 using namespace zul;
 
+using DeleteRow = std::tuple<QString, bool, bool, bool>;
+
 // Loading event scripts into the editor, the work copy, deleting files.
+
 class ScriptStoreTest : public QObject {
     Q_OBJECT
     test::CoreFixture m_core;
@@ -55,51 +59,39 @@ private slots:
         QFETCH(QByteArray, display);
         m_core.app->write("ZUL/E01ZUL.zul", file.toStdString());
         std::string id = "E01";
-        const auto shown = FTPCode::LoadEventScript(id);
-        QVERIFY(shown.has_value());
-        QCOMPARE(QByteArray::fromStdString(*shown), display);
+        QCOMPARE(QByteArray::fromStdString(FTPCode::LoadEventScript(id).value_or("<none>")), display);
         QVERIFY(calls().empty());
     }
 
-    // The report carries the path as one text after "D", so the host shows it
-    // on one line.
-    void missingScriptIsReportedWithItsPath_data()
+    // Only a missing script is reported, its path one text after "D" so that the host shows it on one line; any
+    // other failure ends the load quietly.
+    void loadFailures_data()
     {
         QTest::addColumn<QString>("id");
-        QTest::newRow("plain") << "E0001";
-        QTest::newRow("blanks kept") << " E01 ";
+        QTest::addColumn<QString>("blocker"); // what stands in the way of reading the script
+        QTest::newRow("missing") << "E0001" << QString();
+        QTest::newRow("missing, blanks kept") << " E01 " << QString();
+        QTest::newRow("a folder in its place") << "E01"
+                                               << "ZUL/E01ZUL.zul/";
+        QTest::newRow("the script folder is a file") << "E01"
+                                                     << "ZUL";
     }
-    void missingScriptIsReportedWithItsPath()
+    void loadFailures()
     {
         QFETCH(QString, id);
-        std::string sEventId = id.toStdString();
-        QVERIFY(!FTPCode::LoadEventScript(sEventId).has_value());
-        const std::string path = m_core.app->file("ZUL/" + sEventId + "ZUL.zul");
-        QCOMPARE(calls().size(), std::size_t(1));
-        QCOMPARE(calls()[0], (com::Args{false, com::msg(3281), "D", "File '" + path + "' not found."}));
-        QCOMPARE(calls()[0][1].kind(), com::Variant::Kind::Int16);
-    }
-
-    // Only a missing script is reported; any other failure ends the load quietly.
-    void unreadableScriptEndsQuietly_data()
-    {
-        QTest::addColumn<QString>("blocker"); // what stands in the way
-        QTest::newRow("a folder in its place") << "ZUL/E01ZUL.zul/";
-        QTest::newRow("the script folder is a file") << "ZUL";
-    }
-    void unreadableScriptEndsQuietly()
-    {
         QFETCH(QString, blocker);
         const QString path = QString::fromStdString(m_core.app->file(blocker.toStdString()));
         if (blocker.endsWith('/')) {
             QVERIFY(QDir().mkpath(path));
-        } else {
+        } else if (!blocker.isEmpty()) {
             QVERIFY(QDir(path).removeRecursively());
             m_core.app->write(blocker.toStdString(), "x");
         }
-        std::string id = "E01";
-        QVERIFY(!FTPCode::LoadEventScript(id).has_value());
-        QVERIFY(calls().empty());
+        std::string sEventId = id.toStdString();
+        QVERIFY(!FTPCode::LoadEventScript(sEventId).has_value());
+        const std::string script = m_core.app->file("ZUL/" + sEventId + "ZUL.zul");
+        const com::Args report{false, com::msg(3281), "D", "File '" + script + "' not found."};
+        QCOMPARE(test::describeAll(calls()), blocker.isEmpty() ? QStringList{test::describe(report)} : QStringList());
     }
 
     void workCopyIsTheTextAndOneLineEnd_data()
@@ -128,22 +120,17 @@ private slots:
 
     void deleteScriptFile_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("create");
-        QTest::addColumn<bool>("readOnly");
-        QTest::addColumn<bool>("gone");
-        QTest::newRow("normal file") << "ZUL/E01ZUL.zul" << true << false << true;
-        QTest::newRow("read-only file") << "ZUL/TMPE01.zul" << true << true << true;
-        QTest::newRow("missing file") << "ZUL/E02ZUL.zul" << false << false << true;
-        QTest::newRow("hidden file stays") << "ZUL/.E01ZUL.zul" << true << false << false;
-        QTest::newRow("folder stays") << "Junction" << false << false << false;
+        QTest::addColumn<DeleteRow>("row");
+        QTest::newRow("normal file") << DeleteRow{"ZUL/E01ZUL.zul", true, false, true};
+        QTest::newRow("read-only file") << DeleteRow{"ZUL/TMPE01.zul", true, true, true};
+        QTest::newRow("missing file") << DeleteRow{"ZUL/E02ZUL.zul", false, false, true};
+        QTest::newRow("hidden file stays") << DeleteRow{"ZUL/.E01ZUL.zul", true, false, false};
+        QTest::newRow("folder stays") << DeleteRow{"Junction", false, false, false};
     }
     void deleteScriptFile()
     {
-        QFETCH(QString, name);
-        QFETCH(bool, create);
-        QFETCH(bool, readOnly);
-        QFETCH(bool, gone);
+        QFETCH(DeleteRow, row);
+        auto [name, create, readOnly, gone] = row;
         std::string path = m_core.app->file(name.toStdString());
         if (create)
             m_core.app->write(name.toStdString(), "x\r\n");

@@ -18,14 +18,14 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <tuple>
 
 using namespace zul;
 using test::child;
 
 namespace {
 
-// The host's event panel: answers as the test says, and leaves the id that a
-// real panel would allocate.
+// The host's event panel: answers as the test says, and leaves the id that a real panel would allocate.
 class ScriptedPanel : public com::IEventPanel {
 public:
     std::int32_t result = 1;
@@ -50,6 +50,10 @@ public:
 
 } // namespace
 
+using GoBackRow = std::tuple<int, QString, bool>;
+using RunNowRow = std::tuple<int, QString, bool, int>;
+using BytesRow = std::tuple<QByteArray, QString, QByteArray>;
+
 class EditorTest : public QObject {
     Q_OBJECT
     std::shared_ptr<ScriptedPanel> m_panel;
@@ -58,33 +62,24 @@ class EditorTest : public QObject {
     bool m_stillOpen = false;
     QString m_textAfter;
 
-    // Shows the editor through the feature class and acts on it from inside
-    // its modal loop; anything left open is cancelled afterwards.
+    // Shows the editor through the feature class, acts on it inside its modal loop and cancels what is left open.
     std::int32_t showPanel(std::int32_t option, com::EventStructPtr event, std::string newId = {})
     {
         m_stillOpen = false;
         std::int32_t result = -1;
-        const bool answered = test::whenModal({test::modal<frmZULINF>([this](frmZULINF* f) {
-                                                  m_act(f);
-                                                  m_stillOpen = frmZULINF::isLoaded() && f->isVisible();
-                                                  if (m_stillOpen) {
-                                                      m_textAfter = child<QPlainTextEdit>(f, "txtZUL")->toPlainText();
-                                                      f->cmdCancel_Click();
-                                                  }
-                                              })},
-                                              [&] {
-                                                  iGamut12 feature;
-                                                  std::int32_t last = 0;
-                                                  result = feature.ShowPanel(option, event, &last, &newId);
-                                              });
-        return answered ? result : -1;
-    }
-
-    void installRunner()
-    {
-        const QString app = QString::fromStdString(m_core.app->path());
-        QVERIFY(test::installRecordingRunner(app));
-        QVERIFY(test::installBuilt("libping32.so", app));
+        const auto act = [this](frmZULINF* f) {
+            m_act(f);
+            m_stillOpen = frmZULINF::isLoaded() && f->isVisible();
+            if (m_stillOpen) {
+                m_textAfter = child<QPlainTextEdit>(f, "txtZUL")->toPlainText();
+                f->cmdCancel_Click();
+            }
+        };
+        const auto show = [&] {
+            std::int32_t last = 0;
+            result = iGamut12().ShowPanel(option, event, &last, &newId);
+        };
+        return test::whenModal({test::modal<frmZULINF>(act)}, show) ? result : -1;
     }
 
 private slots:
@@ -92,8 +87,7 @@ private slots:
     {
         m_core.setUp();
         m_panel = std::make_shared<ScriptedPanel>();
-        auto panel = m_panel;
-        com::registerClass(com::kEventPanelProgId, [panel] { return panel; });
+        com::registerClass(com::kEventPanelProgId, [p = m_panel] { return p; });
         m_textAfter.clear();
     }
     void cleanup()
@@ -102,28 +96,6 @@ private slots:
         plugin::unloadEditor();
         QVERIFY(test::noWindowLeftOpen());
         m_core.tearDown();
-    }
-
-    // The toolbar is right before the first tick.
-    void designSettings_data()
-    {
-        QTest::addColumn<QString>("clipboard");
-        QTest::newRow("empty clipboard") << QString();
-        QTest::newRow("text on the clipboard") << QString("put a b");
-    }
-    void designSettings()
-    {
-        QFETCH(QString, clipboard);
-        if (clipboard.isEmpty())
-            QApplication::clipboard()->clear();
-        else
-            QApplication::clipboard()->setText(clipboard);
-        frmZULINF& f = frmZULINF::instance();
-        QVERIFY(!f.toolbarButton(2)->isEnabled() && !f.toolbarButton(3)->isEnabled());
-        QCOMPARE(f.toolbarButton(4)->isEnabled(), !clipboard.isEmpty());
-        QCOMPARE(com::moduleState().uHostPanelAction, 1);
-        frmZULINF::unloadInstance();
-        QVERIFY(!frmZULINF::isLoaded());
     }
 
     void addContinueSavesClearsAndStaysOpen()
@@ -144,33 +116,39 @@ private slots:
         QCOMPARE(m_panel->shown, 1);
     }
 
+    // The host panel's Go Back keeps the editor and its work copy, its Cancel closes both. After that, only the
+    // title bar closes the editor like Cancel; Escape does nothing, so the script is not lost.
     void hostPanelGoBackAndCancel_data()
     {
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("open");
-        QTest::addColumn<bool>("workCopyWhileOpen");
-        QTest::newRow("go back keeps the work copy") << 4 << true << true;
-        QTest::newRow("cancel closes and removes it") << 3 << false << false;
+        QTest::addColumn<GoBackRow>("row");
+        QTest::newRow("go back keeps the work copy") << GoBackRow{4, QString(), true};
+        QTest::newRow("cancel closes and removes it") << GoBackRow{3, QString(), false};
+        QTest::newRow("go back, then the title bar") << GoBackRow{4, "title bar", false};
+        QTest::newRow("go back, then Escape") << GoBackRow{4, "Escape", true};
     }
     void hostPanelGoBackAndCancel()
     {
-        QFETCH(int, answer);
-        QFETCH(bool, open);
-        QFETCH(bool, workCopyWhileOpen);
+        QFETCH(GoBackRow, row);
+        auto [answer, then, open] = row;
         m_core.app->write("ZUL/E0007ZUL.zul", "open h\r\nquit\r\n");
         m_panel->result = answer;
         bool workCopy = false;
         m_act = [&](frmZULINF* f) {
             QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
             workCopy = m_core.app->exists("ZUL/ZULTMP.zul");
+            if (then == "Escape")
+                QTest::keyClick(child<QPlainTextEdit>(f, "txtZUL"), Qt::Key_Escape);
+            else if (!then.isEmpty())
+                f->close();
         };
         QCOMPARE(showPanel(2, test::makeEvent("E0007")), 1);
         QCOMPARE(m_stillOpen, open);
-        QCOMPARE(workCopy, workCopyWhileOpen);
+        QCOMPARE(workCopy, answer == 4);
         if (open)
             QCOMPARE(m_textAfter, QString("open h\nquit\n")); // as loaded: the display text ends with a line end
-        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));            // gone at the latest when the panel unloads
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));       // gone at the latest when the panel unloads
         QCOMPARE(m_core.app->read("ZUL/E0007ZUL.zul"), std::string("open h\r\nquit\r\n"));
+        QVERIFY(!frmZULINF::isLoaded());
     }
 
     void deleteConfirmedOrRefused_data()
@@ -195,6 +173,12 @@ private slots:
             readOnly = !child<QPlainTextEdit>(f, "txtZUL")->isEnabled() &&
                        !child<QPushButton>(f, "cmdRunNow")->isEnabled() && !f->TMclipCheck->isActive();
             caption = child<QPushButton>(f, "cmdAdd")->text();
+            // Paste does nothing while the script is locked for deleting.
+            QApplication::clipboard()->setText("pasted");
+            f->Toolbar1_ButtonClick(4);
+            f->TMclipCheck_Timer();
+            readOnly = readOnly && !f->toolbarButton(4)->isEnabled() &&
+                       child<QPlainTextEdit>(f, "txtZUL")->toPlainText() == "open h\nquit\n";
             QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
         };
         QCOMPARE(showPanel(3, test::makeEvent("E0003")), 1);
@@ -209,24 +193,20 @@ private slots:
 
     void runNow_data()
     {
-        QTest::addColumn<int>("option");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<bool>("yes");
-        QTest::addColumn<int>("question");
-        QTest::newRow("add, declined") << 1 << "" << false << 5002;
-        QTest::newRow("add, confirmed") << 1 << "" << true << 5002;
-        QTest::newRow("update, declined") << 2 << "E0005" << false << 5001;
-        QTest::newRow("update, confirmed") << 2 << "E0005" << true << 5001;
-        QTest::newRow("duplicate, declined") << 4 << "E0005" << false << 5001;
-        QTest::newRow("duplicate, confirmed") << 4 << "E0005" << true << 5001;
+        QTest::addColumn<RunNowRow>("row");
+        QTest::newRow("add, declined") << RunNowRow{1, "", false, 5002};
+        QTest::newRow("add, confirmed") << RunNowRow{1, "", true, 5002};
+        QTest::newRow("update, declined") << RunNowRow{2, "E0005", false, 5001};
+        QTest::newRow("update, confirmed") << RunNowRow{2, "E0005", true, 5001};
+        QTest::newRow("duplicate, declined") << RunNowRow{4, "E0005", false, 5001};
+        QTest::newRow("duplicate, confirmed") << RunNowRow{4, "E0005", true, 5001};
     }
     void runNow()
     {
-        QFETCH(int, option);
-        QFETCH(QString, id);
-        QFETCH(bool, yes);
-        QFETCH(int, question);
-        installRunner();
+        QFETCH(RunNowRow, row);
+        auto [option, id, yes, question] = row;
+        const QString app = QString::fromStdString(m_core.app->path());
+        QVERIFY(test::installRecordingRunner(app) && test::installBuilt("libping32.so", app));
         m_core.fakes->messages->answer = yes;
         const std::string saved = "open 127.0.0.1\r\nput old.txt\r\nquit\r\n";
         if (option != 1)
@@ -264,72 +244,26 @@ private slots:
         QCOMPARE(event->text("BAEvent"), id.toStdString());
     }
 
-    void emptyContinueThenCancelReturnsOne()
-    {
-        m_act = [](frmZULINF* f) {
-            child<QPlainTextEdit>(f, "txtZUL")->setPlainText("   ");
-            QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
-        };
-        QCOMPARE(showPanel(2, test::makeEvent("E0001")), 1);
-        QVERIFY(m_stillOpen);
-        QCOMPARE(m_panel->shown, 0);
-        QVERIFY((m_core.fakes->messages->calls.back() == com::Args{false, com::msg(3033), "D"}));
-    }
-
-    // Only the title bar closes the panel like Cancel; Escape does nothing,
-    // so the typed script is not lost.
-    void closingTheWindow_data()
-    {
-        QTest::addColumn<bool>("escape");
-        QTest::newRow("title bar") << false;
-        QTest::newRow("Escape") << true;
-    }
-    void closingTheWindow()
-    {
-        QFETCH(bool, escape);
-        m_panel->result = 4;
-        bool workCopy = false;
-        m_act = [&](frmZULINF* f) {
-            auto* box = child<QPlainTextEdit>(f, "txtZUL");
-            box->setPlainText("open h\nquit");
-            QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
-            workCopy = m_core.app->exists("ZUL/ZULTMP.zul");
-            if (escape)
-                QTest::keyClick(box, Qt::Key_Escape);
-            else
-                f->close();
-        };
-        QCOMPARE(showPanel(1, test::makeEvent("")), 1);
-        QVERIFY(workCopy);
-        QCOMPARE(m_stillOpen, escape);
-        if (escape)
-            QCOMPARE(m_textAfter, QString("open h\nquit"));
-        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
-        QVERIFY(!frmZULINF::isLoaded());
-    }
-
-    // What the box holds reaches the saved script byte for byte: a no-break
-    // space is no blank, and what the code page cannot hold becomes "?".
+    // What the box holds reaches the saved script byte for byte: a no-break space is no blank, and what the code page
+    // cannot hold becomes "?". A blank script is refused and the editor stays.
     void savedScriptBytes_data()
     {
-        QTest::addColumn<QByteArray>("onDisk");
-        QTest::addColumn<QString>("typed"); // null: saved as loaded
-        QTest::addColumn<QByteArray>("saved");
+        QTest::addColumn<BytesRow>("row");
         const QByteArray loaded = "open h\r\nput report" + QByteArray("\xa0") + "2024.txt out.txt\r\nquit\r\n";
         QTest::newRow("loaded and saved unchanged")
-            << loaded << QString() << loaded + "\r\n"; // the work copy's line end
+            << BytesRow{loaded, QString(), loaded + "\r\n"}; // the work copy's line end
         QTest::newRow("typed no-break spaces")
-            << QByteArray("open x\r\nquit\r\n") << QString::fromUtf8("open\u00a0\u00a0h\nquit")
-            << QByteArray("open\xa0\xa0h\r\nquit\r\n");
+            << BytesRow{QByteArray("open x\r\nquit\r\n"), QString::fromUtf8("open\u00a0\u00a0h\nquit"),
+                        QByteArray("open\xa0\xa0h\r\nquit\r\n")};
         QTest::newRow("outside the code page")
-            << QByteArray("open x\r\nquit\r\n") << QString::fromUtf8("open h\nput \u6587.txt \u20ac\nquit")
-            << QByteArray("open h\r\nput ?.txt \x80\r\nquit\r\n");
+            << BytesRow{QByteArray("open x\r\nquit\r\n"), QString::fromUtf8("open h\nput \u6587.txt \u20ac\nquit"),
+                        QByteArray("open h\r\nput ?.txt \x80\r\nquit\r\n")};
+        QTest::newRow("blanks only") << BytesRow{"open x\r\n", "   ", "open x\r\n"};
     }
     void savedScriptBytes()
     {
-        QFETCH(QByteArray, onDisk);
-        QFETCH(QString, typed);
-        QFETCH(QByteArray, saved);
+        QFETCH(BytesRow, row);
+        auto [onDisk, typed, saved] = row; // typed null: saved as loaded
         m_core.app->write("ZUL/E0007ZUL.zul", onDisk.toStdString());
         m_act = [&](frmZULINF* f) {
             if (!typed.isNull())
@@ -337,21 +271,26 @@ private slots:
             QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
         };
         QCOMPARE(showPanel(2, test::makeEvent("E0007")), 1);
-        QCOMPARE(m_panel->shown, 1);
+        const bool refused = saved == onDisk;
+        QCOMPARE(m_panel->shown, refused ? 0 : 1);
         QCOMPARE(QByteArray::fromStdString(m_core.app->read("ZUL/E0007ZUL.zul")), saved);
+        if (refused)
+            QVERIFY(m_stillOpen && test::describeAll(m_core.fakes->messages->calls) ==
+                                       QStringList{test::describe({false, com::msg(3033), "D"})});
     }
 
     void toolbarFollowsSelectionAndClipboard()
     {
+        QApplication::clipboard()->setText("put a b");
         frmZULINF& f = frmZULINF::instance();
+        QVERIFY(f.toolbarButton(4)->isEnabled()); // right before the first tick
         f.show();
         auto* box = child<QPlainTextEdit>(&f, "txtZUL");
         box->setPlainText("open host");
         QApplication::clipboard()->clear();
         f.TMclipCheck_Timer();
-        QVERIFY(!f.toolbarButton(2)->isEnabled());
-        QVERIFY(!f.toolbarButton(3)->isEnabled());
-        QVERIFY(!f.toolbarButton(4)->isEnabled());
+        QVERIFY(!f.toolbarButton(2)->isEnabled() && !f.toolbarButton(3)->isEnabled() &&
+                !f.toolbarButton(4)->isEnabled());
 
         QTextCursor c = box->textCursor();
         c.setPosition(5);
@@ -370,20 +309,6 @@ private slots:
 
         QApplication::clipboard()->clear();
         QTRY_VERIFY(!f.toolbarButton(4)->isEnabled());
-        frmZULINF::unloadInstance();
-    }
-
-    void deleteStateIgnoresToolbar()
-    {
-        com::moduleState().uEventOption = 3;
-        frmZULINF& f = frmZULINF::instance();
-        f.setScriptText("open host\r\n");
-        f.lockForDelete();
-        QApplication::clipboard()->setText("pasted");
-        f.Toolbar1_ButtonClick(4);
-        f.TMclipCheck_Timer();
-        QVERIFY(!f.toolbarButton(4)->isEnabled());
-        QCOMPARE(child<QPlainTextEdit>(&f, "txtZUL")->toPlainText(), QString("open host\n"));
         frmZULINF::unloadInstance();
     }
 };

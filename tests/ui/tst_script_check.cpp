@@ -3,6 +3,7 @@
 #include "ui/editor/ScriptCheck.h"
 
 #include <QTest>
+#include <tuple>
 
 using namespace zul;
 
@@ -29,6 +30,9 @@ public:
 };
 } // namespace
 
+using MendRow = std::tuple<QString, QString, int>;
+using RefusalRow = std::tuple<QString, bool, bool, QStringList>;
+
 class ScriptCheckTest : public QObject {
     Q_OBJECT
     std::shared_ptr<test::RecordingMessages> m_messages;
@@ -44,34 +48,33 @@ private slots:
 
     void mends_data()
     {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<int>("writes");
-        QTest::newRow("both words, nothing to do") << "open h\r\nquit" << "open h\r\nquit" << 0;
+        QTest::addColumn<MendRow>("row");
+        QTest::newRow("both words, nothing to do") << MendRow{"open h\r\nquit", "open h\r\nquit", 0};
         QTest::newRow("leading blanks kept when nothing else changes")
-            << "   open h\r\nquit" << "   open h\r\nquit" << 0;
-        QTest::newRow("line breaks only") << "\r\n\r\n" << "open \r\n\r\n\r\nquit" << 2;
+            << MendRow{"   open h\r\nquit", "   open h\r\nquit", 0};
+        QTest::newRow("line breaks only") << MendRow{"\r\n\r\n", "open \r\n\r\n\r\nquit", 2};
         QTest::newRow("three lines, no words")
-            << "10.1.1.1\r\ncd /out\r\nput a.txt" << "open 10.1.1.1\r\ncd /out\r\nput a.txt\r\nquit" << 2;
-        QTest::newRow("capitals count") << "OPEN h\r\nQUIT" << "OPEN h\r\nQUIT" << 0;
-        QTest::newRow("words inside other words") << "reopen h\r\nget quits.txt" << "reopen h\r\nget quits.txt" << 0;
-        QTest::newRow("only quit missing") << "open h\r\nput a" << "open h\r\nput a\r\nquit" << 1;
-        QTest::newRow("two then five blanks") << "open h\r\nput  a     b\r\nquit" << "open h\r\nput a b\r\nquit" << 2;
-        QTest::newRow("blank run of three") << "open   h\r\nquit" << "open h\r\nquit" << 1;
-        QTest::newRow("two blanks before a line break keep one")
-            << "open h  \r\nquit" << "open h \r\nquit" << 1;
+            << MendRow{"10.1.1.1\r\ncd /out\r\nput a.txt", "open 10.1.1.1\r\ncd /out\r\nput a.txt\r\nquit", 2};
+        QTest::newRow("capitals count") << MendRow{"OPEN h\r\nQUIT", "OPEN h\r\nQUIT", 0};
+        QTest::newRow("words inside other words")
+            << MendRow{"reopen h\r\nget quits.txt", "reopen h\r\nget quits.txt", 0};
+        QTest::newRow("only quit missing") << MendRow{"open h\r\nput a", "open h\r\nput a\r\nquit", 1};
+        QTest::newRow("two then five blanks")
+            << MendRow{"open h\r\nput  a     b\r\nquit", "open h\r\nput a b\r\nquit", 2};
+        QTest::newRow("blank run of three") << MendRow{"open   h\r\nquit", "open h\r\nquit", 1};
+        QTest::newRow("two blanks before a line break keep one") << MendRow{"open h  \r\nquit", "open h \r\nquit", 1};
         QTest::newRow("leading blanks go when a run is collapsed")
-            << "  open h\r\nput a  b\r\nquit" << "open h\r\nput a b\r\nquit" << 1;
-        QTest::newRow("blanks at both ends of a line") << "open h\r\n  cd x\r\nquit" << "open h\r\n cd x\r\nquit" << 1;
-        QTest::newRow("tabs are not blanks") << "open\t\th\r\nquit" << "open\t\th\r\nquit" << 0;
+            << MendRow{"  open h\r\nput a  b\r\nquit", "open h\r\nput a b\r\nquit", 1};
+        QTest::newRow("blanks at both ends of a line")
+            << MendRow{"open h\r\n  cd x\r\nquit", "open h\r\n cd x\r\nquit", 1};
+        QTest::newRow("tabs are not blanks") << MendRow{"open\t\th\r\nquit", "open\t\th\r\nquit", 0};
         QTest::newRow("first line becomes the open argument")
-            << "  partner  \r\nquit" << "open partner \r\nquit" << 2;
+            << MendRow{"  partner  \r\nquit", "open partner \r\nquit", 2};
     }
     void mends()
     {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QFETCH(int, writes);
+        QFETCH(MendRow, row);
+        auto [in, out, writes] = row;
         MemoryBox box;
         box.value = in;
         QCOMPARE(ui::CheckScript(box), true);
@@ -84,25 +87,19 @@ private slots:
     // take the focus, or a text too long to count, is reported and passes.
     void refusals_data()
     {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<bool>("canFocus");
-        QTest::addColumn<bool>("passes");
-        QTest::addColumn<QStringList>("said");
+        QTest::addColumn<RefusalRow>("row");
         const QString empty = test::describe({false, com::msg(3033), "D"});
-        QTest::newRow("empty") << "" << true << false << QStringList{empty};
-        QTest::newRow("blanks only") << "     " << true << false << QStringList{empty};
-        QTest::newRow("empty in a disabled box")
-            << "" << false << true
-            << QStringList{empty, "bool:False, text:\"Invalid procedure call or argument\", text:\"D\""};
-        QTest::newRow("counter overflow") << QString(40000, QLatin1Char('x')) + "  y" << true << true
-                                          << QStringList{"bool:False, text:\"Overflow\", text:\"D\""};
+        QTest::newRow("empty") << RefusalRow{"", true, false, QStringList{empty}};
+        QTest::newRow("blanks only") << RefusalRow{"     ", true, false, QStringList{empty}};
+        QTest::newRow("empty in a disabled box") << RefusalRow{
+            "", false, true, QStringList{empty, "bool:False, text:\"Invalid procedure call or argument\", text:\"D\""}};
+        QTest::newRow("counter overflow") << RefusalRow{QString(40000, QLatin1Char('x')) + "  y", true, true,
+                                                        QStringList{"bool:False, text:\"Overflow\", text:\"D\""}};
     }
     void refusals()
     {
-        QFETCH(QString, in);
-        QFETCH(bool, canFocus);
-        QFETCH(bool, passes);
-        QFETCH(QStringList, said);
+        QFETCH(RefusalRow, row);
+        auto [in, canFocus, passes, said] = row;
         MemoryBox box;
         box.value = in;
         box.canFocus = canFocus;

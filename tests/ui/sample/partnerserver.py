@@ -1,9 +1,6 @@
 #!/usr/bin/python3
-"""The runner's loopback test server (tests/runner/ftpserver.py, same arguments),
-taught the SITE parameters that the AS/400 and mainframe samples send. Each
-SITE line it accepts is appended to the file named by ZUL_SITE_LOG; a parameter
-it does not know, or a value of the wrong form, gets 501 as a partner answers.
-"""
+"""tests/runner/ftpserver.py taught the samples' SITE parameters:
+accepted lines go to $ZUL_SITE_LOG, others get 501 as a partner answers."""
 import os
 import sys
 
@@ -11,18 +8,14 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import ftpserver  # noqa: E402
 
 
-def number(v):
-    return v.isdigit()
-
-
 # Parameter: check of its value, or None for one that takes no value.
 PARAMETERS = {
     "NAMEFMT": lambda v: v in ("0", "1"),
     "RECFM": lambda v: v.upper() in ("F", "FB", "V", "VB", "U", "FBA", "VBA"),
-    "LRECL": number,
-    "BLKSIZE": number,
-    "PRIMARY": number,
-    "SECONDARY": number,
+    "LRECL": str.isdigit,
+    "BLKSIZE": str.isdigit,
+    "PRIMARY": str.isdigit,
+    "SECONDARY": str.isdigit,
     "TRACKS": None,
     "CYLINDERS": None,
 }

@@ -8,14 +8,16 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <tuple>
 
 using namespace zul::test;
 
-// Runs every sample script, with the loopback server's address, account and
-// folders filled in, through the real runner, so that no sample teaches a
-// command that does not work.
+// Runs every sample script, with the loopback server's address, account and folders filled in, through the real runner,
+// so that no sample teaches a command that does not work.
 
 using Files = QMap<QString, QByteArray>; // path: content
+
+using SampleRow = std::tuple<QString, Files, Files, Files, Files, QByteArray>;
 
 class SampleScriptsTest : public QObject {
     Q_OBJECT
@@ -36,52 +38,41 @@ private slots:
 
     void sampleRuns_data()
     {
-        QTest::addColumn<QString>("sample");
-        QTest::addColumn<Files>("remoteBefore");
-        QTest::addColumn<Files>("localBefore");
-        QTest::addColumn<Files>("remoteAfter");
-        QTest::addColumn<Files>("localAfter");
-        QTest::addColumn<QByteArray>("site");
+        QTest::addColumn<SampleRow>("row");
 
         const QByteArray prices = "A100 12.50\r\nB200  7.25\r\n";
         const QByteArray pricesOnServer = "A100 12.50\nB200  7.25\n"; // text sent in ASCII mode
         const QByteArray archive = someBytes(70000, 11);
-        QTest::newRow("Windows") << "Winsmpl.smp" << Files{{"outbound/sales.zip", archive}, {"inbound/", {}}}
-                                 << Files{{"out/prices.txt", prices}} << Files{{"inbound/prices.txt", pricesOnServer}}
-                                 << Files{{"in/sales.zip", archive}} << QByteArray();
-        QTest::newRow("AS/400") << "ASsmpl.smp"
-                                << Files{{"QSYS.LIB/SALES.LIB/ORDERS.FILE/ORDERS.MBR", "0001 WIDGET\n0002 GADGET\n"},
-                                         {"QSYS.LIB/SALES.LIB/PRICES.FILE/", {}}}
-                                << Files{{"out/prices.txt", prices}}
-                                << Files{{"QSYS.LIB/SALES.LIB/PRICES.FILE/PRICES.MBR", pricesOnServer}}
-                                << Files{{"in/orders.txt", "0001 WIDGET\r\n0002 GADGET\r\n"}}
-                                << QByteArray("SITE namefmt 1\n");
-        QTest::newRow("Unix") << "Unixsmpl.smp"
-                              << Files{{"home/ftpuser/outgoing/backup.tar.gz", archive}, {"home/ftpuser/incoming/", {}}}
-                              << Files{{"out/report.txt", "total 42\r\n"}}
-                              << Files{{"home/ftpuser/incoming/report.txt", "total 42\n"}}
-                              << Files{{"in/backup.tar.gz", archive}} << QByteArray();
-        QTest::newRow("Mainframe") << "mainsmpl.smp"
-                                   << Files{{"'ZULUSER.DAILY.REPORT'", "REPORT LINE 1\nREPORT LINE 2\n"},
-                                            {"'ZULUSER.BACKUP.XMIT'", archive}}
-                                   << Files{{"out/orders.txt", prices}}
-                                   << Files{{"'ZULUSER.ORDERS.DATA'", pricesOnServer}}
-                                   << Files{{"in/report.txt", "REPORT LINE 1\r\nREPORT LINE 2\r\n"},
-                                            {"in/backup.xmit", archive}}
-                                   << QByteArray("SITE recfm=fb lrecl=80 blksize=27920 tracks primary=5 secondary=5\n");
+        const auto row = [](const char* tag, const char* sample, Files remoteBefore, Files localBefore,
+                            Files remoteAfter, Files localAfter, QByteArray site) {
+            QTest::newRow(tag) << SampleRow{sample, remoteBefore, localBefore, remoteAfter, localAfter, site};
+        };
+        row("Windows", "Winsmpl.smp", Files{{"outbound/sales.zip", archive}, {"inbound/", QByteArray()}},
+            Files{{"out/prices.txt", prices}}, Files{{"inbound/prices.txt", pricesOnServer}},
+            Files{{"in/sales.zip", archive}}, QByteArray());
+        row("AS/400", "ASsmpl.smp",
+            Files{{"QSYS.LIB/SALES.LIB/ORDERS.FILE/ORDERS.MBR", "0001 WIDGET\n0002 GADGET\n"},
+                  {"QSYS.LIB/SALES.LIB/PRICES.FILE/", QByteArray()}},
+            Files{{"out/prices.txt", prices}}, Files{{"QSYS.LIB/SALES.LIB/PRICES.FILE/PRICES.MBR", pricesOnServer}},
+            Files{{"in/orders.txt", "0001 WIDGET\r\n0002 GADGET\r\n"}}, QByteArray("SITE namefmt 1\n"));
+        row("Unix", "Unixsmpl.smp",
+            Files{{"home/ftpuser/outgoing/backup.tar.gz", archive}, {"home/ftpuser/incoming/", QByteArray()}},
+            Files{{"out/report.txt", "total 42\r\n"}}, Files{{"home/ftpuser/incoming/report.txt", "total 42\n"}},
+            Files{{"in/backup.tar.gz", archive}}, QByteArray());
+        row("Mainframe", "mainsmpl.smp",
+            Files{{"'ZULUSER.DAILY.REPORT'", "REPORT LINE 1\nREPORT LINE 2\n"}, {"'ZULUSER.BACKUP.XMIT'", archive}},
+            Files{{"out/orders.txt", prices}}, Files{{"'ZULUSER.ORDERS.DATA'", pricesOnServer}},
+            Files{{"in/report.txt", "REPORT LINE 1\r\nREPORT LINE 2\r\n"}, {"in/backup.xmit", archive}},
+            QByteArray("SITE recfm=fb lrecl=80 blksize=27920 tracks primary=5 secondary=5\n"));
     }
     void sampleRuns()
     {
-        QFETCH(QString, sample);
-        QFETCH(Files, remoteBefore);
-        QFETCH(Files, localBefore);
-        QFETCH(Files, remoteAfter);
-        QFETCH(Files, localAfter);
-        QFETCH(QByteArray, site);
+        QFETCH(SampleRow, row);
+        auto [sample, remoteBefore, localBefore, remoteAfter, localAfter, site] = row;
 
         const QByteArray text = readBytes(ZUL_SOURCE_DIR "/samples/" + sample);
-        QVERIFY(text.endsWith("\r\n"));
-        QVERIFY2(!text.contains("\r\n\r\n") && !QByteArray(text).replace("\r\n", "").contains('\n'),
+        QVERIFY2(text.endsWith("\r\n") && !text.contains("\r\n\r\n") &&
+                     !QByteArray(text).replace("\r\n", "").contains('\n'),
                  "every line ends with CR LF");
 
         TempAppFolder app;
