@@ -44,7 +44,7 @@ class QorvhostTest : public QObject {
     // A copy of the plug-in in a folder of its own, with a Log folder beside it.
     QString pluginIn(const QString& folder)
     {
-        const QString plugin = m_dir.filePath(folder + "/libzul.so");
+        QString plugin = m_dir.filePath(folder + "/libzul.so");
         if (QDir().mkpath(m_dir.filePath(folder + "/Log")) && !QFile::exists(plugin))
             QFile::copy(m_plugin, plugin);
         return plugin;

@@ -228,7 +228,7 @@ private slots:
             app.write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\n");
         else if (QByteArray(QTest::currentDataTag()).startsWith("hidden"))
             app.write("ZUL/.ZULTMP.zul", "x\r\n");
-        m_runResult = [result] { return result; };
+        m_runResult = [result = result] { return result; };
         iGamut12 feature;
         auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(id.toStdString()));
         std::int32_t m = mode;

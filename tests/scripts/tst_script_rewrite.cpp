@@ -178,7 +178,7 @@ private slots:
         auto [getLines, failIn, description, linesKept] = row;
 
         auto& util = *m_core.fakes->fileUtility;
-        auto failOnThird = [description](const std::string& line) -> std::string {
+        auto failOnThird = [description = description](const std::string& line) -> std::string {
             if (line.find("f3.txt") != std::string::npos)
                 throw com::ComError(5, description.toStdString());
             return "txt";

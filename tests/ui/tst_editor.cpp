@@ -133,7 +133,7 @@ private slots:
         m_core.app->write("ZUL/E0007ZUL.zul", "open h\r\nquit\r\n");
         m_panel->result = answer;
         bool workCopy = false;
-        m_act = [&](frmZULINF* f) {
+        m_act = [&, &then = then](frmZULINF* f) {
             QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);
             workCopy = m_core.app->exists("ZUL/ZULTMP.zul");
             if (then == "Escape")
@@ -265,7 +265,7 @@ private slots:
         QFETCH(BytesRow, row);
         auto [onDisk, typed, saved] = row; // typed null: saved as loaded
         m_core.app->write("ZUL/E0007ZUL.zul", onDisk.toStdString());
-        m_act = [&](frmZULINF* f) {
+        m_act = [&, &typed = typed](frmZULINF* f) {
             if (!typed.isNull())
                 child<QPlainTextEdit>(f, "txtZUL")->setPlainText(typed);
             QTest::mouseClick(child<QPushButton>(f, "cmdAdd"), Qt::LeftButton);

@@ -262,7 +262,7 @@ private slots:
         // passed: the script and one record the save leaves.
         const auto& [receive, entries, message, script, remembered] = g;
         m_editor->setScriptText("open old\r\nquit");
-        withDialog([&](frmFast_Path& d) {
+        withDialog([&, &receive = receive, &entries = entries, &message = message, &script = script](frmFast_Path& d) {
             if (receive)
                 QTest::mouseClick(child<QRadioButton>(d, "optRcv"), Qt::LeftButton);
             fill(d, entries[0], entries[1], entries[2], entries[3], entries[4]);
@@ -371,25 +371,26 @@ private slots:
         QFETCH(Deleted, r);
         const auto& [boxName, receive, entry, listAfter, tableAfter] = r;
         remember(kRemembered);
-        withDialog([&](frmFast_Path& d) {
-            if (receive)
-                QTest::mouseClick(child<QRadioButton>(d, "optRcv"), Qt::LeftButton);
-            QComboBox* b = box(d, boxName.toLatin1().constData());
-            if (entry >= 0) {
-                choose(b, entry);
-            } else {
-                b->setFocus();
-                QTest::keyClicks(b, "10.0.0.1");
-            }
-            const QString chosen = b->currentText();
-            b->lineEdit()->setCursorPosition(0);
-            QTest::keyClick(b, Qt::Key_Delete);
-            QCOMPARE(items(b), listAfter);
-            // The box's own Delete follows: one character goes.
-            QCOMPARE(b->currentText(), chosen.mid(1));
-            if (boxName == "cmbUsrID")
-                QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString());
-        });
+        withDialog(
+            [&, &boxName = boxName, &receive = receive, &entry = entry, &listAfter = listAfter](frmFast_Path& d) {
+                if (receive)
+                    QTest::mouseClick(child<QRadioButton>(d, "optRcv"), Qt::LeftButton);
+                QComboBox* b = box(d, boxName.toLatin1().constData());
+                if (entry >= 0) {
+                    choose(b, entry);
+                } else {
+                    b->setFocus();
+                    QTest::keyClicks(b, "10.0.0.1");
+                }
+                const QString chosen = b->currentText();
+                b->lineEdit()->setCursorPosition(0);
+                QTest::keyClick(b, Qt::Key_Delete);
+                QCOMPARE(items(b), listAfter);
+                // The box's own Delete follows: one character goes.
+                QCOMPARE(b->currentText(), chosen.mid(1));
+                if (boxName == "cmbUsrID")
+                    QCOMPARE(child<QLineEdit>(d, "txtPWD")->text(), QString());
+            });
         QCOMPARE(table(), tableAfter);
         QVERIFY(m_messages->calls.empty());
     }
@@ -451,7 +452,7 @@ private slots:
     {
         QFETCH(Address, a);
         const auto& [typed, committed, pasted, result] = a; // committed by an input method
-        withDialog([&](frmFast_Path& d) {
+        withDialog([&, &typed = typed, &committed = committed, &pasted = pasted, &result = result](frmFast_Path& d) {
             auto* b = box(d, "cmbPtnIPAdr");
             b->setFocus();
             for (QChar c : typed) {
@@ -489,7 +490,7 @@ private slots:
         QFETCH(Browse, b);
         const auto& [button, boxName, answer, result] = b; // result null: the answer
         m_chooser->answer = answer;
-        withDialog([&](frmFast_Path& d) {
+        withDialog([&, &button = button, &boxName = boxName, &answer = answer, &result = result](frmFast_Path& d) {
             box(d, boxName.toLatin1().constData())->setEditText("kept");
             QTest::mouseClick(child<QPushButton>(d, button.toLatin1().constData()), Qt::LeftButton);
             QTest::mouseClick(child<QPushButton>(d, button.toLatin1().constData()), Qt::LeftButton);
@@ -602,7 +603,7 @@ private slots:
         m_messages->answer = answer == 1;
         m_messages->disconnectOnCall = answer < 0 ? 0 : -1;
         com::moduleState().oCurEvent = test::makeEvent("E0007 ", "Nightly ");
-        withDialog([&](frmFast_Path& d) {
+        withDialog([&, &address = address, &second = second, &receive = receive, &reset = reset](frmFast_Path& d) {
             if (receive)
                 child<QRadioButton>(d, "optRcv")->click();
             fill(d, "", "usr", "pw", "a", second);

@@ -216,28 +216,29 @@ private slots:
         QPoint menuAt, editorAt;
         std::vector<size_t> callsAfterClick;
         QPointer<frmZULsample> closed;
-        QVERIFY(click("cmdFETCHscp",
-                      {chooseFromMenu(itemName.constData(), &menuAt), test::modal<frmZULsample>([&](frmZULsample* v) {
-                           seen = look(v);
-                           editorAt = editor().pos();
-                           closed = v;
-                           if (!about.isEmpty()) {
-                               // One call per click, chosen by the button's caption.
-                               for (int i = 0; i < 2; ++i) {
-                                   QTest::mouseClick(v->cmdabout, Qt::LeftButton);
-                                   callsAfterClick.push_back(calls().size());
-                               }
-                               v->cmdabout->setText("&About Something Else");
-                               v->cmdabout_Click();
-                               callsAfterClick.push_back(calls().size());
-                           }
-                           if (close == "Escape")
-                               QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
-                           else if (close == "&Close")
-                               QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
-                           else
-                               v->close();
-                       })}));
+        QVERIFY(click("cmdFETCHscp", {chooseFromMenu(itemName.constData(), &menuAt),
+                                      test::modal<frmZULsample>([&, &about = about, &close = close](frmZULsample* v) {
+                                          seen = look(v);
+                                          editorAt = editor().pos();
+                                          closed = v;
+                                          if (!about.isEmpty()) {
+                                              // One call per click, chosen by the button's caption.
+                                              for (int i = 0; i < 2; ++i) {
+                                                  QTest::mouseClick(v->cmdabout, Qt::LeftButton);
+                                                  callsAfterClick.push_back(calls().size());
+                                              }
+                                              v->cmdabout->setText("&About Something Else");
+                                              v->cmdabout_Click();
+                                              callsAfterClick.push_back(calls().size());
+                                          }
+                                          if (close == "Escape")
+                                              QTest::keyClick(v->txtZULsample, Qt::Key_Escape);
+                                          else if (close == "&Close")
+                                              QTest::mouseClick(v->findChild<QPushButton*>("cmdCancel"),
+                                                                Qt::LeftButton);
+                                          else
+                                              v->close();
+                                      })}));
 
         QCOMPARE(seen.text, QString::fromLatin1(content.endsWith("\r\n") ? content : content + "\r\n"));
         QCOMPARE(seen.title, title);
