@@ -1,6 +1,5 @@
 #include "runner/Delivery.h"
 
-#include "platform/AppPath.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "records/ReceiptLayout.h"
@@ -55,7 +54,7 @@ ReceiptOptions findReceipt(const std::string& registerPath, const std::string& k
     ReceiptOptions o;
     if (key.size() != kKeyWidth)
         return o;
-    auto lines = platform::readLines(platform::followAppLink(registerPath));
+    auto lines = platform::readLines(registerPath);
     if (!lines)
         return o;
     for (const auto& l : *lines) {

@@ -15,8 +15,9 @@ struct ReceiptOptions {
     std::string line;         // the record as read, to remove it once its file is delivered
 };
 
-// The first record whose key (columns 1 to 7) is key; not found when the
-// register or the record is missing.
+// The first record whose key (columns 1 to 7) is key in the register at
+// registerPath (see registerPath() for the application folder's); not found
+// when the register or the record is missing.
 ReceiptOptions findReceipt(const std::string& registerPath, const std::string& key);
 
 // What the server said about a file before it was received.

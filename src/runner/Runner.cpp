@@ -616,7 +616,7 @@ RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const s
     last.local = local;
     const auto key = script[i].verb == Verb::Get ? markerKeyFor(script, i, local) : std::nullopt;
     if (key) {
-        last.options = findReceipt(m_appFolder + "/Rcvdchkr.txt", *key);
+        last.options = findReceipt(registerPath(m_appFolder), *key);
         if (!last.options.found)
             m_transcript.note("no receipt record for " + *key + " in Rcvdchkr.txt; delivering without checks");
         if (last.options.checkSize || last.options.keepTime) {
