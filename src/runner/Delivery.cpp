@@ -55,8 +55,11 @@ ReceiptOptions findReceipt(const std::string& registerPath, const std::string& k
     if (key.size() != kKeyWidth)
         return o;
     auto lines = platform::readLines(registerPath);
-    if (!lines)
+    if (!lines) {
+        if (lines.error().code != platform::ErrorCode::FileNotFound)
+            o.error = lines.error().description;
         return o;
+    }
     for (const auto& l : *lines) {
         if (l.compare(0, kKeyWidth, key) != 0 || (l.size() > kKeyWidth && l[kKeyWidth] != ' '))
             continue;

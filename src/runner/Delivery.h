@@ -13,11 +13,13 @@ struct ReceiptOptions {
     bool keepTime = false;    // RT
     bool checkSize = false;   // RC
     std::string line;         // the record as read, to remove it once its file is delivered
+    std::string error;        // the register is there but cannot be read: its options are unknown
 };
 
 // The first record whose key (columns 1 to 7) is key in the register at
 // registerPath (see registerPath() for the application folder's); not found
-// when the register or the record is missing.
+// when the register or the record is missing; error set when the register
+// cannot be read.
 ReceiptOptions findReceipt(const std::string& registerPath, const std::string& key);
 
 // What the server said about a file before it was received.

@@ -617,6 +617,9 @@ RunResult Runner::get(const std::vector<Command>& script, std::size_t i, const s
     const auto key = script[i].verb == Verb::Get ? markerKeyFor(script, i, local) : std::nullopt;
     if (key) {
         last.options = findReceipt(registerPath(m_appFolder), *key);
+        // Its checks unknown, the file is not fetched to be delivered unchecked.
+        if (!last.options.error.empty())
+            return {ExitStatus::LocalFileError, "get " + remote + ": cannot read Rcvdchkr.txt: " + last.options.error};
         if (!last.options.found)
             m_transcript.note("no receipt record for " + *key + " in Rcvdchkr.txt; delivering without checks");
         if (last.options.checkSize || last.options.keepTime) {

@@ -288,6 +288,21 @@ private slots:
         QCOMPARE(last.contains("\"kept\":\"Junction/E000101.bin\""), !delivered);
     }
 
+    // A register that is there but cannot be read leaves the checks unknown: nothing is fetched.
+    void unreadableRegisterFetchesNothing()
+    {
+        TempAppFolder app;
+        QVERIFY(writeBytes(remote("u1.bin"), "data"));
+        QVERIFY(QDir().mkpath(QString::fromStdString(app.file("Rcvdchkr.txt"))));
+        const QString target = local(app, "target.bin");
+        const QByteArray junction = QByteArray::fromStdString(app.path()) + "\\Junction\\E000101.bin";
+        const RunnerRun r = run(app, login() + "get u1.bin " + junction + "\r\n**E000101=&" + target.toLocal8Bit() +
+                                         "&\r\nquit\r\n");
+        QVERIFY2(r.exit == 5 && r.transcript.contains("cannot read Rcvdchkr.txt"), r.transcript.constData());
+        QVERIFY(!app.exists("Junction/E000101.bin"));
+        QVERIFY(!QFile::exists(target));
+    }
+
     void failuresEndTheScript_data()
     {
         QTest::addColumn<QByteArray>("script"); // after the login unless it has its own
