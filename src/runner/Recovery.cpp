@@ -294,7 +294,8 @@ void RunRegistration::recoverOthers(Transcript& transcript)
     bool liveUnknown = false;
     struct stat mine {};
     const bool haveMine = m_fd >= 0 && ::fstat(m_fd, &mine) == 0;
-    for (const auto& name : namesIn(dir->get())) {
+    const std::vector<std::string> names = namesIn(dir->get());
+    for (const auto& name : names) {
         const bool runLock = hasPrefix(name, "run-");
         if (!(runLock || hasPrefix(name, "event-")) || !hasSuffix(name, ".lock"))
             continue;
@@ -327,7 +328,7 @@ void RunRegistration::recoverOthers(Transcript& transcript)
             if (runLock) {
                 // Its status record goes with it, by the lock's name, never by what a file says.
                 if (const std::string status = records::statusNameFor(name); !status.empty())
-                    for (const auto& other : namesIn(dir->get()))
+                    for (const auto& other : names)
                         if (other == status || hasPrefix(other, "." + status + "-")) {
                             struct stat sst {};
                             if (::fstatat(dir->get(), other.c_str(), &sst, AT_SYMLINK_NOFOLLOW) == 0 &&
