@@ -165,4 +165,11 @@ bool holdsControls(std::string_view text)
     return false;
 }
 
+PartnerTextSpan partnerTextSpan(std::string_view script, std::string_view lineEnd)
+{
+    const std::size_t open = script.find("open");
+    const std::size_t start = open == std::string_view::npos ? 4 : open + 5;
+    return {open, start, script.find(lineEnd, start)};
+}
+
 } // namespace zul::platform
