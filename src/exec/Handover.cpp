@@ -105,17 +105,15 @@ zul::platform::Status PinnedScript::pin(const std::string& path, const std::stri
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return refuse(path + " is not a plain file");
     if (expected) {
-        // Written by this run a moment ago: the same bytes or someone else's file.
-        bool same = static_cast<std::size_t>(st.st_size) == expected->size();
-        std::string got(same ? expected->size() : 0, '\0');
-        std::size_t at = 0;
-        while (same && at < got.size()) {
-            const ssize_t n = ::pread(fd, got.data() + at, got.size() - at, off_t(at));
-            if (n <= 0)
-                break;
-            at += std::size_t(n);
-        }
-        if (!same || at != got.size() || got != *expected)
+        // Written by this run a moment ago: the same bytes or someone else's
+        // file. Read without moving the offset the runner starts from.
+        const auto replaced = [&] {
+            if (static_cast<std::size_t>(st.st_size) != expected->size())
+                return true;
+            const auto got = zul::platform::readFrom(fd, path);
+            return !got || *got != *expected;
+        };
+        if (replaced())
             return refuse("the runner copy was replaced before it was read");
     }
     if (m_fd >= 0)

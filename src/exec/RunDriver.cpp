@@ -59,15 +59,12 @@ std::string readScriptText(const std::string& path)
     return text;
 }
 
-// From just after "open" and the character that follows it up to the next
-// line end; without "open" that is from the fifth character.
 std::string partnerAddress(const std::string& script)
 {
-    const std::size_t start = platform::instr(1, script, "open") + 5;
-    const std::size_t end = platform::instr(start, script, platform::CRLF);
-    if (end < start)
+    const auto span = platform::partnerTextSpan(script, platform::CRLF);
+    if (span.end == std::string::npos)
         throw ComError(5, "Invalid procedure call or argument");
-    return platform::mid(script, start, end - start);
+    return script.substr(span.start, span.end - span.start);
 }
 
 bool flagSet(const IEventStruct& event, const char* name)

@@ -294,25 +294,22 @@ private:
     std::vector<int> m_secretLines; // lines that may hold a password
 };
 
-// The partner check before a run does not read the open line: it takes the
-// text from just after the first "open" anywhere in the script (small letters
-// only) and the character after it, up to the next line end, and from the
-// fifth character when there is none. A script whose open line is not what
-// that reads passes here and fails every run with "partner did not answer".
+// The partner check before a run does not read the open line but the text
+// partnerTextSpan points at. A script whose open line is not what that reads
+// passes here and fails every run with "partner did not answer".
 void checkPartnerRule(std::string_view text, const Linter& linter, std::vector<Diagnostic>& out)
 {
     const auto& open = linter.firstOpen();
     if (!open.address)
         return; // no usable open line: reported already
-    const std::size_t found = text.find("open");
-    const std::size_t start = found == std::string_view::npos ? 4 : found + 5;
+    // A script on disk ends its lines in CR LF; the editor's text in LF alone.
+    const bool crlf = text.find(platform::CRLF) != std::string_view::npos;
+    const auto span = platform::partnerTextSpan(text, crlf ? platform::CRLF : "\n");
+    const std::size_t found = span.open;
+    const std::size_t start = span.start;
     if (start > text.size())
         return;
-    // A script on disk ends its lines in CR LF; the editor's text in LF alone.
-    const bool crlf = text.find("\r\n") != std::string_view::npos;
-    std::size_t end = crlf ? text.find("\r\n", start) : text.find('\n', start);
-    if (end == std::string_view::npos)
-        end = text.size();
+    const std::size_t end = span.end == std::string_view::npos ? text.size() : span.end;
     const std::string_view read = text.substr(start, end - start);
     const auto asked = parsePartnerText(read);
     if (const auto* a = std::get_if<OpenAddress>(&asked); a && a->host == open.address->host)

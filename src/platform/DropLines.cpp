@@ -2,6 +2,8 @@
 
 #include "platform/FileSystem.h"
 
+#include <vector>
+
 namespace zul::platform {
 
 Result<std::size_t> dropLines(const std::string& path, const std::function<bool(std::string_view line)>& drop)
@@ -15,17 +17,16 @@ Result<std::size_t> dropLines(const std::string& path, const std::function<bool(
     std::string kept;
     kept.reserve(all.size());
     std::size_t dropped = 0;
-    for (std::size_t from = 0; from < all.size();) {
-        const std::size_t lf = all.find('\n', from);
-        const std::size_t next = lf == std::string_view::npos ? all.size() : lf + 1;
-        std::string_view line = all.substr(from, (lf == std::string_view::npos ? all.size() : lf) - from);
-        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (drop(line))
+    const std::vector<std::string_view> lines = splitLines(all);
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (drop(lines[k])) {
             ++dropped;
-        else
-            kept.append(all.substr(from, next - from));
-        from = next;
+            continue;
+        }
+        // The line with its own line end: up to where the next one starts.
+        const std::size_t from = std::size_t(lines[k].data() - all.data());
+        const std::size_t next = k + 1 < lines.size() ? std::size_t(lines[k + 1].data() - all.data()) : all.size();
+        kept.append(all.substr(from, next - from));
     }
     if (dropped == 0)
         return dropped;

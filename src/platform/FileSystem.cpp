@@ -201,14 +201,15 @@ constexpr std::string_view ReplacePrefix = ".zul-tmp-";
 
 int removeReplaceLeftovers(const std::string& folder, std::int64_t minAgeSeconds)
 {
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dir < 0)
+    // Opened as replaceAtomically opens it, so a folder the package links
+    // elsewhere is cleaned as well as written.
+    auto opened = openFolder(folder);
+    if (!opened)
         return 0;
-    DIR* d = ::fdopendir(dir);
-    if (!d) {
-        ::close(dir);
+    DIR* d = ::fdopendir(opened->get());
+    if (!d)
         return 0;
-    }
+    const int dir = opened->release(); // closedir closes it
     const std::time_t now = std::time(nullptr);
     int removed = 0;
     while (const dirent* e = ::readdir(d)) {

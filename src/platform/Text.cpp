@@ -80,33 +80,36 @@ namespace {
 // surrogates and code points above U+10FFFF are not valid), 0 if there is none.
 std::size_t utf8Length(std::string_view s)
 {
+    // Per lead byte range: the length, and the range its second byte must be in.
+    struct Lead {
+        unsigned char first, last;
+        std::size_t n;
+        unsigned char lo, hi;
+    };
+    static constexpr Lead kLeads[] = {
+        {0xc2, 0xdf, 2, 0x80, 0xbf}, {0xe0, 0xe0, 3, 0xa0, 0xbf}, {0xe1, 0xec, 3, 0x80, 0xbf},
+        {0xed, 0xed, 3, 0x80, 0x9f}, {0xee, 0xef, 3, 0x80, 0xbf}, {0xf0, 0xf0, 4, 0x90, 0xbf},
+        {0xf1, 0xf3, 4, 0x80, 0xbf}, {0xf4, 0xf4, 4, 0x80, 0x8f},
+    };
     const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    const unsigned char c = b(0);
-    std::size_t n = 0;
-    unsigned lo = 0x80, hi = 0xbf; // the range of the second byte
-    if (c >= 0xc2 && c <= 0xdf) {
-        n = 2;
-    } else if (c >= 0xe0 && c <= 0xef) {
-        n = 3;
-        if (c == 0xe0)
-            lo = 0xa0;
-        else if (c == 0xed)
-            hi = 0x9f;
-    } else if (c >= 0xf0 && c <= 0xf4) {
-        n = 4;
-        if (c == 0xf0)
-            lo = 0x90;
-        else if (c == 0xf4)
-            hi = 0x8f;
-    } else {
-        return 0;
-    }
-    if (s.size() < n || b(1) < lo || b(1) > hi)
-        return 0;
-    for (std::size_t i = 2; i < n; ++i)
-        if (b(i) < 0x80 || b(i) > 0xbf)
+    for (const Lead& lead : kLeads) {
+        if (b(0) < lead.first || b(0) > lead.last)
+            continue;
+        if (s.size() < lead.n || b(1) < lead.lo || b(1) > lead.hi)
             return 0;
-    return n;
+        for (std::size_t i = 2; i < lead.n; ++i)
+            if (b(i) < 0x80 || b(i) > 0xbf)
+                return 0;
+        return lead.n;
+    }
+    return 0;
+}
+
+// A C1 control written as UTF-8 (U+0080 to U+009F) starts at s, n being its
+// sequence length.
+bool isUtf8C1(std::string_view s, std::size_t n)
+{
+    return n == 2 && static_cast<unsigned char>(s[0]) == 0xc2 && static_cast<unsigned char>(s[1]) <= 0x9f;
 }
 } // namespace
 
@@ -136,7 +139,7 @@ std::string escapeControls(std::string_view text, std::string_view kept)
             out += "\\x";
             hex(out, c);
             ++i;
-        } else if (n == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
+        } else if (isUtf8C1(text.substr(i), n)) {
             out += "\\u00";
             hex(out, static_cast<unsigned char>(text[i + 1]));
             i += 2;
@@ -155,11 +158,18 @@ bool holdsControls(std::string_view text)
         if (c < 0x20 || c == 0x7f || (c >= 0x80 && c <= 0x9f))
             return true;
         const std::size_t n = c < 0x80 ? 1 : utf8Length(text.substr(i));
-        if (n == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) <= 0x9f)
+        if (isUtf8C1(text.substr(i), n))
             return true;
         i += n == 0 ? 1 : n;
     }
     return false;
+}
+
+PartnerTextSpan partnerTextSpan(std::string_view script, std::string_view lineEnd)
+{
+    const std::size_t open = script.find("open");
+    const std::size_t start = open == std::string_view::npos ? 4 : open + 5;
+    return {open, start, script.find(lineEnd, start)};
 }
 
 } // namespace zul::platform

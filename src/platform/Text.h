@@ -48,4 +48,16 @@ bool holdsControls(std::string_view text);
 
 inline constexpr std::string_view CRLF = "\r\n";
 
+// Where the reachability check before a run reads the partner address in a
+// script: from just after the first "open" (small letters, anywhere) and the
+// character that follows it, from the fifth character when there is none, up
+// to the next lineEnd. open and end are npos when there is no "open" or no
+// lineEnd from start on; start may lie past the text.
+struct PartnerTextSpan {
+    std::size_t open;
+    std::size_t start;
+    std::size_t end;
+};
+PartnerTextSpan partnerTextSpan(std::string_view script, std::string_view lineEnd);
+
 } // namespace zul::platform
