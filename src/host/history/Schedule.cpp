@@ -352,7 +352,9 @@ int scheduleCommand(const std::string& pluginPath, const std::vector<std::string
                         1);
         if (!exists(unitPath))
             return fail("event " + id + " has no timer (" + unitPath + ")", 1);
-        runProgram({"systemctl", "disable", "--now", "--quiet", timerName(id)});
+        // A timer still running would go on firing with its file gone: it stays until systemd lets it go.
+        if (runProgram({"systemctl", "disable", "--now", "--quiet", timerName(id)}) != 0)
+            return fail("systemctl could not disable " + timerName(id) + "; " + unitPath + " stays");
         if (::unlink(unitPath.c_str()) != 0)
             return fail("cannot remove " + unitPath + ": " + std::strerror(errno));
         runProgram({"systemctl", "daemon-reload"});
