@@ -24,10 +24,8 @@ small=${BENCH_SMALL:-500}
 base=${BENCH_DIR:-/dev/shm}
 source "$here/lib/servers.sh"
 
-for f in "$build/bin/qorvhost" "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" \
-    "$build/bench/bench_check_transfers"; do
-    [ -e "$f" ] || { echo "missing $f (build qorvhost, zul, VelundZUL, zul_ping32 and bench_check_transfers)" >&2; exit 2; }
-done
+need_built "qorvhost, zul, VelundZUL, zul_ping32 and bench_check_transfers" "$build/bin/qorvhost" \
+    "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$build/bench/bench_check_transfers"
 command -v lftp >/dev/null || { echo "lftp is missing" >&2; exit 2; }
 need_root_servers
 
@@ -36,8 +34,8 @@ chmod 755 "$work"
 trap 'stop_servers; [ -n "${BENCH_KEEP:-}" ] || rm -rf "$work"' EXIT
 srv=$work/srv
 app=$work/app
-mkdir -p "$srv/s" "$app/ZUL" "$app/Junction" "$app/Log" "$work/local/small" "$work/down" "$work/data" "$work/scripts"
-cp -a "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$app/"
+mkdir -p "$srv/s" "$work/local/small" "$work/down" "$work/data" "$work/scripts"
+make_app_folder "$app"
 
 make_certificates
 start_vsftpd ftp "$srv" NO

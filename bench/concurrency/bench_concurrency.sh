@@ -22,20 +22,19 @@ host="$build/bin/qorvhost"
 user=bench
 pass=bench-pw
 
-for f in "$host" "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so"; do
-    [ -e "$f" ] || { echo "missing $f (build qorvhost, zul, VelundZUL and zul_ping32)" >&2; exit 2; }
-done
+source "$here/../lib/servers.sh"
+need_built "qorvhost, zul, VelundZUL and zul_ping32" "$host" "$build/zul/libzul.so" "$build/zul/VelundZUL" \
+    "$build/zul/libping32.so"
 
 work=$(mktemp -d /tmp/zul-bench-concurrency.XXXXXX)
-source "$here/../lib/servers.sh"
 cleanup() {
     stop_servers
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-mkdir -p "$work/root" "$work/app/ZUL" "$work/app/Junction" "$work/app/Log" "$work/in" "$work/scripts" "$work/data"
-cp -a "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$work/app/"
+mkdir -p "$work/root" "$work/in" "$work/scripts" "$work/data"
+make_app_folder "$work/app"
 start_pyftpd $user $pass --max-cons $((events * 2 + 16))
 
 qh() { "$host" --data "$work/data" --plugin "$work/app/libzul.so" "$@"; }

@@ -14,6 +14,20 @@ stop_servers() {
     done
 }
 
+# Exits unless every file after $1 exists; $1 names the targets that build them.
+need_built() {
+    local targets=$1 f
+    shift
+    for f; do [ -e "$f" ] || { echo "missing $f (build $targets)" >&2; exit 2; }; done
+}
+
+# An application folder at $1 with its shared folders and the plug-in, the
+# runner and the ping library of $build.
+make_app_folder() {
+    mkdir -p "$1/ZUL" "$1/Junction" "$1/Log"
+    cp -a "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$1/"
+}
+
 need_root_servers() {
     [ "$(id -u)" = 0 ] || { echo "run as root: vsftpd and sshd log in a system account" >&2; exit 2; }
     local p c

@@ -148,14 +148,22 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
     // Runners append to runs.jsonl when they finish: watch it and its folder
     // (rotation renames the file away), and the host's log, then refresh once
     // the writes have settled. Running runs replace their status in the Lock
-    // folder a few times a second at most: the folder's changes bring them.
-    m_settle = new QTimer(this);
-    m_settle->setSingleShot(true);
-    m_settle->setInterval(150);
-    connect(m_settle, &QTimer::timeout, this, &EventsWindow::refresh);
+    // folder a few times a second at most: the folder's changes bring them,
+    // and only they are read again then (a run's end also writes runs.jsonl).
+    auto settleTimer = [this](void (EventsWindow::*slot)()) {
+        auto* timer = new QTimer(this);
+        timer->setSingleShot(true);
+        timer->setInterval(150);
+        connect(timer, &QTimer::timeout, this, slot);
+        return timer;
+    };
+    m_settle = settleTimer(&EventsWindow::refresh);
+    m_settleRunning = settleTimer(&EventsWindow::refreshRunning);
     m_watcher = new QFileSystemWatcher(this);
     connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle, qOverload<>(&QTimer::start));
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
+        (path == m_lockFolder ? m_settleRunning : m_settle)->start();
+    });
     if (!m_host.pluginApplicationFolder().isEmpty())
         zul::platform::makeSharedFolder(m_runs.logFolder());
     refresh();
@@ -186,31 +194,47 @@ void EventsWindow::refresh()
     ids.reserve(events.size());
     for (const auto& r : events)
         ids.push_back(r.id.toStdString());
-    m_running = m_host.pluginApplicationFolder().isEmpty() ? std::vector<records::RunningRun>()
-                                                           : records::runningRuns(encoded(m_lockFolder));
-    std::set<QString> running;
-    for (const auto& r : m_running)
-        running.insert(QString::fromStdString(r.status.event));
-    m_eventsModel->setEvents(std::move(events), m_runs.latest(ids), std::move(running));
+    m_eventsModel->setEvents(std::move(events), m_runs.latest(ids), readRunning());
     if (selectedId() != keep)
         select(keep);
     refreshHistory();
 }
 
+std::set<QString> EventsWindow::readRunning()
+{
+    m_running = m_host.pluginApplicationFolder().isEmpty() ? std::vector<records::RunningRun>()
+                                                           : records::runningRuns(encoded(m_lockFolder));
+    std::set<QString> events;
+    for (const auto& r : m_running)
+        events.insert(QString::fromStdString(r.status.event));
+    return events;
+}
+
+void EventsWindow::refreshRunning()
+{
+    m_eventsModel->setRunning(readRunning());
+    showRunning(selectedId());
+    placeCancelButtons();
+}
+
+void EventsWindow::showRunning(const QString& id)
+{
+    std::vector<records::RunningRun> running;
+    for (const auto& r : m_running)
+        if (!id.isEmpty() && QString::fromStdString(r.status.event) == id)
+            running.push_back(r);
+    m_historyModel->setRunning(std::move(running));
+}
+
 void EventsWindow::refreshHistory()
 {
     const QString id = selectedId();
+    showRunning(id);
     if (id.isEmpty()) {
         lblHistory->setText(QStringLiteral("History: select an event"));
-        m_historyModel->setRunning({});
         m_historyModel->setEntries({});
         return;
     }
-    std::vector<records::RunningRun> running;
-    for (const auto& r : m_running)
-        if (QString::fromStdString(r.status.event) == id)
-            running.push_back(r);
-    m_historyModel->setRunning(std::move(running));
     auto runs = m_runs.read(id.toStdString(), kHistoryRows);
     lblHistory->setText(QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
                             .arg(id, runs.size() >= std::size_t(kHistoryRows)

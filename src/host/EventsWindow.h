@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <set>
 
 class QFileSystemWatcher;
 class QLabel;
@@ -55,6 +56,10 @@ private:
     void select(const QString& id);
     void showPanel(std::int32_t option, com::EventStructPtr event, std::string newId = {});
     void refreshHistory();
+    // The running runs alone, when only the Lock folder changed.
+    void refreshRunning();
+    std::set<QString> readRunning();
+    void showRunning(const QString& id);
     void watchLogs();
     void placeCancelButtons();
 
@@ -72,6 +77,7 @@ private:
     QTableView* grdHistory;
     QFileSystemWatcher* m_watcher;
     QTimer* m_settle;
+    QTimer* m_settleRunning;
 };
 
 } // namespace zul::host

@@ -330,4 +330,11 @@ void EventsModel::setEvents(std::vector<EventRecord> events, std::map<std::strin
     endResetModel();
 }
 
+void EventsModel::setRunning(std::set<QString> running)
+{
+    m_running = std::move(running);
+    if (!m_events.empty())
+        emit dataChanged(index(0, 0), index(int(m_events.size()) - 1, ColumnCount - 1));
+}
+
 } // namespace zul::host

@@ -76,6 +76,8 @@ public:
     // latest: the latest run by event id, as history::RunLog::latest gives it.
     void setEvents(std::vector<EventRecord> events, std::map<std::string, history::Run> latest,
                    std::set<QString> running = {});
+    // Only which events have a run going; the rows stay.
+    void setRunning(std::set<QString> running);
     // The text of the last-run column: when it ended and how.
     static QString lastRunText(const history::Run& run);
 

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <sys/stat.h>
 
 using namespace zul::host;
 using zul::com::msg;
@@ -183,6 +184,8 @@ private slots:
         QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl.1"), older));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), current));
+        // A fifo planted as the lock file holds no reader up.
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(".runs.jsonl.lock")).constData(), 0660), 0);
         const RunLog h = runsIn(dir);
         QCOMPARE(h.runFiles().size(), std::size_t(3));
 

@@ -2,6 +2,7 @@
 
 #include "host/history/Metrics.h"
 #include "host/history/RunLog.h"
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "records/RunCancel.h"
 #include "records/RunRecord.h"
@@ -77,9 +78,7 @@ std::optional<RunLog> history(const std::string& dataFolder, const std::string& 
         if (::getcwd(cwd, sizeof cwd))
             plugin = joinPath(cwd, plugin);
     }
-    const auto slash = plugin.rfind('/');
-    const std::string folder = slash == 0 ? "/" : plugin.substr(0, slash);
-    return RunLog(joinPath(folder, "Log"), joinPath(dataFolder, "messages.jsonl"));
+    return RunLog(joinPath(platform::folderOf(plugin), "Log"), joinPath(dataFolder, "messages.jsonl"));
 }
 
 std::string shownEvent(const std::string& event)
@@ -157,9 +156,7 @@ std::string jsonLine(const Run& e)
 // The Lock folder beside the Log folder, where running runs keep their status.
 std::string lockFolderOf(const RunLog& log)
 {
-    const std::string& logFolder = log.logFolder();
-    const auto slash = logFolder.rfind('/');
-    return joinPath(slash == std::string::npos ? std::string(".") : logFolder.substr(0, slash), "Lock");
+    return joinPath(platform::folderOf(log.logFolder()), "Lock");
 }
 
 std::string runningTextLine(const records::RunStatus& s, std::int64_t nowMs)

@@ -5,7 +5,6 @@
 #include "records/RunRecord.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <climits>
@@ -397,12 +396,9 @@ std::vector<std::unique_ptr<ReverseLines>> RunLog::openRunFiles() const
     // A reader that can neither open nor make the lock file (made by the
     // first rotation), or that waits past a rotation's worth of time for it,
     // reads without it: a history view is never held up for good.
-    const std::string lockPath = joinPath(m_logFolder, ".runs.jsonl.lock");
-    int lock = ::open(lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (lock < 0 && errno == ENOENT)
-        lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0660);
-    if (lock >= 0)
-        zul::platform::lockDescriptor(lock, zul::platform::LockKind::Shared, {std::chrono::seconds(10), {}});
+    auto lock = zul::platform::openLockFile(joinPath(m_logFolder, ".runs.jsonl.lock"));
+    if (lock)
+        zul::platform::lockDescriptor(lock->get(), zul::platform::LockKind::Shared, {std::chrono::seconds(10), {}});
     std::vector<std::unique_ptr<ReverseLines>> files;
     const std::string runs = runsPath();
     for (int k = 0;; ++k) {
@@ -413,8 +409,6 @@ std::vector<std::unique_ptr<ReverseLines>> RunLog::openRunFiles() const
             break;
         files.push_back(std::make_unique<ReverseLines>(fd));
     }
-    if (lock >= 0)
-        ::close(lock);
     return files;
 }
 

@@ -352,7 +352,9 @@ int scheduleCommand(const std::string& pluginPath, const std::vector<std::string
                         1);
         if (!exists(unitPath))
             return fail("event " + id + " has no timer (" + unitPath + ")", 1);
-        runProgram({"systemctl", "disable", "--now", "--quiet", timerName(id)});
+        // A timer still running would go on firing with its file gone: it stays until systemd lets it go.
+        if (runProgram({"systemctl", "disable", "--now", "--quiet", timerName(id)}) != 0)
+            return fail("systemctl could not disable " + timerName(id) + "; " + unitPath + " stays");
         if (::unlink(unitPath.c_str()) != 0)
             return fail("cannot remove " + unitPath + ": " + std::strerror(errno));
         runProgram({"systemctl", "daemon-reload"});
@@ -363,9 +365,7 @@ int scheduleCommand(const std::string& pluginPath, const std::vector<std::string
     if (when.empty() || std::any_of(when.begin(), when.end(), [](char c) { return (unsigned char)c < 0x20; }))
         return fail("WHEN must be one line of text, a systemd calendar time such as 'Mon..Fri 02:30'");
     // An event without a script would only fail at its time.
-    const std::string folder =
-        pluginPath.substr(0, pluginPath.rfind('/') == std::string::npos ? 0 : pluginPath.rfind('/'));
-    const std::string script = joinPath(joinPath(folder.empty() ? "." : folder, "ZUL"), id + "ZUL.zul");
+    const std::string script = joinPath(joinPath(platform::folderOf(pluginPath), "ZUL"), id + "ZUL.zul");
     struct stat st {};
     if (::stat(script.c_str(), &st) != 0 && errno == ENOENT)
         return fail("event " + id + " has no script (" + script + "): save one first", 1);
