@@ -201,8 +201,9 @@ int main(int argc, char** argv)
         registration.status({});
     if (config.refused())
         return finish({ExitStatus::RunnerError, "the settings are not safe to use: " + configError});
+    // A run on defaults could talk to the partner without the TLS, host key or pin its settings demand.
     if (!configError.empty())
-        transcript.error("cannot read the settings, using the defaults: " + configError);
+        return finish({ExitStatus::RunnerError, "cannot read the settings: " + configError});
     for (const auto& problem : settingsProblems(config))
         transcript.error((problem.line ? "VelundZUL.conf line " + std::to_string(problem.line) + ": " : std::string()) +
                          problem.message);

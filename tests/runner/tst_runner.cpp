@@ -458,6 +458,17 @@ private slots:
         QVERIFY(!env.contains(kPassword));
     }
 
+    // Settings that exist but cannot be read end the run before it reaches the partner.
+    void unreadableSettingsEndTheRun()
+    {
+        TempAppFolder app;
+        QVERIFY(QDir().mkpath(QString::fromStdString(app.file("VelundZUL.conf"))));
+        const RunnerRun r = run(app, login() + "get a.txt\r\n", "E0006");
+        QCOMPARE(r.exit, 9);
+        QVERIFY2(r.transcript.contains("cannot read the settings") && !r.transcript.contains("> USER"),
+                 r.transcript.constData());
+    }
+
     // "user NAME" without a password takes it from netrc; a netrc others can read is refused.
     void passwordFromNetrc_data()
     {
