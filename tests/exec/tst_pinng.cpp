@@ -5,9 +5,9 @@
 #include "support/TempAppFolder.h"
 
 #include <QtTest>
-#include <memory>
 
 using namespace zul;
+using Call = std::tuple<QByteArray, int, bool>;
 
 class TestPinng : public QObject {
     Q_OBJECT
@@ -26,19 +26,16 @@ private slots:
 
     void callAndResult_data()
     {
-        QTest::addColumn<QByteArray>("address");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("0 answered") << QByteArray("10.1.2.3") << 0 << true;
-        QTest::newRow("1, leading blank kept") << QByteArray(" ftp.example.test") << 1 << false;
-        QTest::newRow("-1, empty address") << QByteArray("") << -1 << false;
-        QTest::newRow("largest") << QByteArray("10.1.2.3") << 32767 << false;
+        QTest::addColumn<Call>("row"); // address, the library's answer, the result
+        QTest::newRow("0 answered") << Call{"10.1.2.3", 0, true};
+        QTest::newRow("1, leading blank kept") << Call{" ftp.example.test", 1, false};
+        QTest::newRow("-1, empty address") << Call{"", -1, false};
+        QTest::newRow("largest") << Call{"10.1.2.3", 32767, false};
     }
     void callAndResult()
     {
-        QFETCH(QByteArray, address);
-        QFETCH(int, answer);
-        QFETCH(bool, expected);
+        QFETCH(Call, row);
+        const auto& [address, answer, expected] = row;
         FakePingState* fake = installFake();
         QVERIFY(fake);
         fake->answer = static_cast<std::int16_t>(answer);
