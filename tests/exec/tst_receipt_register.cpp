@@ -1,8 +1,10 @@
 #include "exec/ModExecut.h"
+#include "exec/Pinng.h"
 
 #include "ExecTestSupport.h"
 #include "com/ModuleState.h"
 #include "platform/Text.h"
+#include "platform/Yield.h"
 #include "support/Fakes.h"
 #include "support/TempAppFolder.h"
 
@@ -35,6 +37,7 @@ std::string gets(int n)
 
 using Reg = std::tuple<QByteArray, QByteArray, int, std::string, QByteArray>;
 using Put = std::tuple<QString, bool, QString, int>;
+using Call = std::tuple<QByteArray, int, bool>;
 
 class TestReceiptRegister : public QObject {
     Q_OBJECT
@@ -61,6 +64,7 @@ private slots:
     }
     void cleanup()
     {
+        platform::setYieldHook({});
         m_app.reset();
         platform::setClock({});
         com::resetModuleState();
@@ -72,20 +76,26 @@ private slots:
         const QByteArray two = QByteArray::fromStdString("open h\n" + gets(2) + "quit\n");
         const QByteArray s = QByteArray::fromStdString(Stamp);
         QTest::newRow("created, two records in order")
-            << Reg{{}, two, RZ | RC, "E0001",
+            << Reg{{},
+                   two,
+                   RZ | RC,
+                   "E0001",
                    "E000101 " + s + " RZ    RC &/home/u/f01&\nE000102 " + s + " RZ    RC &/home/u/f02&\n"};
         QTest::newRow("replaced in place, new one appended")
             << Reg{"E000101 20200101000000 RZ RT RC &/old&\nX000101 20200101000000          &/x&\n", two, 0, "E0001",
                    "E000101 " + s + "          &/home/u/f01&\nX000101 20200101000000          &/x&\nE000102 " + s +
                        "          &/home/u/f02&\n"};
-        QTest::newRow("first match only, other lines trimmed")
-            << Reg{"  E000101 indented\n\nE000101 another program's line\nE000101 second\n  other  \n", two, RT, "E0001",
-                   "E000101 indented\n\nE000101 " + s + "    RT    &/home/u/f01&\nE000101 second\nother\nE000102 " + s +
-                       "    RT    &/home/u/f02&\n"};
+        QTest::newRow("first match only, other lines trimmed") << Reg{
+            "  E000101 indented\n\nE000101 another program's line\nE000101 second\n  other  \n", two, RT, "E0001",
+            "E000101 indented\n\nE000101 " + s + "    RT    &/home/u/f01&\nE000101 second\nother\nE000102 " + s +
+                "    RT    &/home/u/f02&\n"};
         QTest::newRow("no options, no target: ends after the stamp")
             << Reg{{}, "get a b\n**E000101\n", 0, "E0001", "E000101 " + s + "\n"};
         QTest::newRow("target cut to its 50 characters")
-            << Reg{{}, "**E000101=&/" + QByteArray(59, 'a') + "&\n", RZ | RT | RC, "E0001",
+            << Reg{{},
+                   "**E000101=&/" + QByteArray(59, 'a') + "&\n",
+                   RZ | RT | RC,
+                   "E0001",
                    "E000101 " + s + " RZ RT RC &/" + QByteArray(48, 'a') + "\n"};
         QTest::newRow("six-character id") << Reg{{}, "**E0000101=&/a&\n", 0, "E00001", ""};
         QTest::newRow("id in small letters") << Reg{{}, "**e000101=&/a&\n", 0, "e0001", ""};
@@ -147,8 +157,8 @@ private slots:
         QCOMPARE(check("open h\n" + fill(line) + "\n", sendEmpty ? SendEmpty : 0), runnerCopyPath());
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"), "open h\r\n" + fill(copied) + "\r\n\r\n");
         QCOMPARE(test::describeAll(m_messages->calls),
-                 message ? QStringList{test::describe({false, com::msg(message), "L", "E0001", "ZUL", "5", "03/07/2024",
-                                                       "14:05:09", "90"})}
+                 message ? QStringList{test::describe(
+                               {false, com::msg(message), "L", "E0001", "ZUL", "5", "03/07/2024", "14:05:09", "90"})}
                          : QStringList{});
     }
 
@@ -219,6 +229,44 @@ private slots:
         QVERIFY(!m_app->exists("ZUL/.zul-tmp-old123"));
         QVERIFY(m_app->exists("ZUL/.zul-tmp-new123"));
         QVERIFY(m_app->exists("ZUL/.zul-temp-keep"));
+    }
+
+    // The partner check through whatever libping32.so the folder holds.
+    void callAndResult_data()
+    {
+        QTest::addColumn<Call>("row"); // address, the library's answer, the result
+        QTest::newRow("0 answered") << Call{"10.1.2.3", 0, true};
+        QTest::newRow("1, leading blank kept") << Call{" ftp.example.test", 1, false};
+        QTest::newRow("-1, empty address") << Call{"", -1, false};
+        QTest::newRow("largest") << Call{"10.1.2.3", 32767, false};
+    }
+    void callAndResult()
+    {
+        QFETCH(Call, row);
+        const auto& [address, answer, expected] = row;
+        FakePingState* fake = test::installFakePing(m_app->path());
+        QVERIFY(fake);
+        fake->answer = static_cast<std::int16_t>(answer);
+        int yields = 0;
+        platform::setYieldHook([&] { ++yields; });
+        QCOMPARE(Pinng::PingPartner(address.toStdString()), expected);
+        QCOMPARE(yields, 1);
+        QCOMPARE(fake->calls, 1);
+        QCOMPARE(QByteArray(fake->address), address);
+    }
+
+    void missingLibraryIsSilentPartner()
+    {
+        QVERIFY(!Pinng::PingPartner("127.0.0.1"));
+        // Arriving later, it is loaded at the next call.
+        QVERIFY(test::installFakePing(m_app->path()));
+        QVERIFY(Pinng::PingPartner("127.0.0.1"));
+    }
+
+    void libraryWithoutFunction()
+    {
+        QVERIFY(test::installFakePing(m_app->path(), FAKE_NOPING_LIB));
+        QVERIFY(!Pinng::PingPartner("127.0.0.1"));
     }
 };
 
