@@ -72,8 +72,8 @@ private slots:
         QTest::newRow("IPv6") << Answer{"::1", 0, answered, "::1"};
         QTest::newRow("IPv4 written as IPv6") << Answer{"::ffff:127.0.0.1", 0, answered, "127.0.0.1"};
         QTest::newRow("name") << Answer{"localhost", 0, answered, {}};
-        QTest::newRow("no way left") << Answer{"127.0.0.1", PING32_NO_RAW | PING32_NO_DATAGRAM | PING32_NO_CONNECT,
-                                               PING32_NO_METHOD, {}};
+        QTest::newRow("no way left") << Answer{
+            "127.0.0.1", PING32_NO_RAW | PING32_NO_DATAGRAM | PING32_NO_CONNECT, PING32_NO_METHOD, {}};
         QTest::newRow("empty") << Answer{"", 0, bad, {}};
         QTest::newRow("blanks only") << Answer{" \t ", 0, bad, {}};
         QTest::newRow("unresolvable") << Answer{"no-such-host.invalid", 0, unknown, {}};

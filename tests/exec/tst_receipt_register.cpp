@@ -6,6 +6,7 @@
 #include "platform/Text.h"
 #include "platform/Yield.h"
 #include "support/Fakes.h"
+#include "support/Files.h"
 #include "support/TempAppFolder.h"
 
 #include <QtTest>
@@ -123,9 +124,7 @@ private slots:
         const mode_t mask = ::umask(022);
         QCOMPARE(check("\n  open h  \n\n   \n\tbinary\t\n**E000101=&/a b&  \nquit"), runnerCopyPath());
         ::umask(mask);
-        struct stat st {};
-        QCOMPARE(::stat(runnerCopyPath().c_str(), &st), 0);
-        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QCOMPARE(test::fileMode(QString::fromStdString(runnerCopyPath())), 0600);
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"),
                  std::string("open h\r\n\tbinary\t\r\n**E000101=&/a b&\r\nquit\r\n\r\n"));
     }

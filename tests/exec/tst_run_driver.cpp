@@ -60,8 +60,8 @@ private slots:
         plugin::resetSeams();
         // Run copies are written by hand here.
         plugin::seams().buildRunScript = [](std::string&) {};
-        QVERIFY(test::installRecordingRunner(QString::fromStdString(m_core.app->path())));
-        QVERIFY(test::installFile(test::builtPing32(), m_core.app->file("libping32.so")));
+        const QString app = QString::fromStdString(m_core.app->path());
+        QVERIFY(test::installRecordingRunner(app) && test::installBuilt("libping32.so", app));
         m_gamut = std::make_unique<iGamut12>();
         m_pointerResets.clear();
         platform::setDefaultPointerHook(

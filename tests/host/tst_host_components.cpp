@@ -46,12 +46,6 @@ void add(com::IZembDB& db, const Row& r)
     db.ResetVar();
 }
 
-int modeOf(const QString& path)
-{
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
-}
-
 int errorNumber(const std::function<void()>& call)
 {
     try {
@@ -191,7 +185,7 @@ private slots:
         const mode_t mask = ::umask(022);
         QVERIFY2(store.open(dir.path()), qPrintable(store.lastError()));
         ::umask(mask);
-        QCOMPARE(modeOf(dir.filePath("host.db")), 0600); // it holds the Fast Path passwords
+        QCOMPARE(zul::test::fileMode(dir.filePath("host.db")), 0600); // it holds the Fast Path passwords
         QCOMPARE(store.allocateId(), QString("E0001"));
         EventRecord r;
         r.id = "E0001", r.entity = "PAYROLL", r.runDay = 7, r.flag2 = "1";
@@ -214,7 +208,7 @@ private slots:
     void databaseFileIsTheOwnersAlone()
     {
         add(*m_db, {"US", "bob", "secret"});
-        QCOMPARE(modeOf(m_dir->filePath("host.db")), 0600);
+        QCOMPARE(zul::test::fileMode(m_dir->filePath("host.db")), 0600);
 
         // A host.db that the events store made first is tightened too.
         QTemporaryDir other;
@@ -223,7 +217,7 @@ private slots:
         QVERIFY(
             QFile::setPermissions(loose, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(ZembDB::open(other.path()));
-        QCOMPARE(modeOf(loose), 0600);
+        QCOMPARE(zul::test::fileMode(loose), 0600);
     }
 
     void seekMatchesEmptyOrOmittedKeys_data()

@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
 #include "platform/Text.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,12 +21,7 @@ class FilesTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     std::string path(const char* name) const { return m_dir.filePath(name).toStdString(); }
-    // The mode bits of a file, following links; -1 when it is not there.
-    static int modeOf(const std::string& p)
-    {
-        struct stat st {};
-        return ::stat(p.c_str(), &st) ? -1 : int(st.st_mode & 07777);
-    }
+    static int modeOf(const std::string& p) { return zul::test::fileMode(QString::fromStdString(p)); }
     static std::string appPathIn(const std::string& app, const char* logical)
     {
         const std::string before = appFolder();

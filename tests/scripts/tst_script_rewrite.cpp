@@ -2,6 +2,7 @@
 #include "com/Registry.h"
 #include "scripts/FTPCode.h"
 #include "support/CoreFixture.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -130,11 +131,8 @@ private slots:
         FTPCode::BuildEventScript(id);
         FTPCode::BuildRunScript(id);
         ::umask(mask);
-        for (const char* f : {"ZUL/ZULTMP.zul", "ZUL/E0007ZUL.zul", "ZUL/TMPE0007.zul"}) {
-            struct stat st {};
-            QCOMPARE(::stat(m_core.app->file(f).c_str(), &st), 0);
-            QCOMPARE(int(st.st_mode & 0777), 0600);
-        }
+        for (const char* f : {"ZUL/ZULTMP.zul", "ZUL/E0007ZUL.zul", "ZUL/TMPE0007.zul"})
+            QCOMPARE(test::fileMode(QString::fromStdString(m_core.app->file(f))), 0600);
         QCOMPARE(m_core.app->read("ZUL/TMPE0007.zul"), m_core.app->read("ZUL/E0007ZUL.zul"));
         QCOMPARE(lineList(m_core.app->read("ZUL/TMPE0007.zul")).size(), std::size_t(6));
         QCOMPARE(m_core.fakes->fileUtilityCreates, 2);
