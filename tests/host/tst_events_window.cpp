@@ -365,9 +365,8 @@ private slots:
             QTest::mouseRelease(history->viewport(), Qt::LeftButton, {}, at);
             QTest::mouseDClick(history->viewport(), Qt::LeftButton, {}, at);
         }
-        QTRY_VERIFY(openViewer());
-        auto* viewer = qobject_cast<TranscriptViewer*>(openViewer());
-        QVERIFY(viewer);
+        TranscriptViewer* viewer = nullptr;
+        QTRY_VERIFY((viewer = qobject_cast<TranscriptViewer*>(openViewer())));
         QVERIFY(viewer->text()->isReadOnly());
         QVERIFY(viewer->text()->toPlainText().contains("230 Logged in."));
         QVERIFY(child<QLabel>(viewer, "lblRun")->text().startsWith("success (exit status 0)\n"));

@@ -193,27 +193,25 @@ private slots:
     void mends_data()
     {
         QTest::addColumn<MendRow>("row");
-        QTest::newRow("both words, nothing to do") << MendRow{"open h\r\nquit", "open h\r\nquit", 0};
-        QTest::newRow("leading blanks kept when nothing else changes")
-            << MendRow{"   open h\r\nquit", "   open h\r\nquit", 0};
-        QTest::newRow("line breaks only") << MendRow{"\r\n\r\n", "open \r\n\r\n\r\nquit", 2};
-        QTest::newRow("three lines, no words")
-            << MendRow{"10.1.1.1\r\ncd /out\r\nput a.txt", "open 10.1.1.1\r\ncd /out\r\nput a.txt\r\nquit", 2};
-        QTest::newRow("capitals count") << MendRow{"OPEN h\r\nQUIT", "OPEN h\r\nQUIT", 0};
-        QTest::newRow("words inside other words")
-            << MendRow{"reopen h\r\nget quits.txt", "reopen h\r\nget quits.txt", 0};
-        QTest::newRow("only quit missing") << MendRow{"open h\r\nput a", "open h\r\nput a\r\nquit", 1};
-        QTest::newRow("two then five blanks")
-            << MendRow{"open h\r\nput  a     b\r\nquit", "open h\r\nput a b\r\nquit", 2};
-        QTest::newRow("blank run of three") << MendRow{"open   h\r\nquit", "open h\r\nquit", 1};
-        QTest::newRow("two blanks before a line break keep one") << MendRow{"open h  \r\nquit", "open h \r\nquit", 1};
-        QTest::newRow("leading blanks go when a run is collapsed")
-            << MendRow{"  open h\r\nput a  b\r\nquit", "open h\r\nput a b\r\nquit", 1};
-        QTest::newRow("blanks at both ends of a line")
-            << MendRow{"open h\r\n  cd x\r\nquit", "open h\r\n cd x\r\nquit", 1};
-        QTest::newRow("tabs are not blanks") << MendRow{"open\t\th\r\nquit", "open\t\th\r\nquit", 0};
-        QTest::newRow("first line becomes the open argument")
-            << MendRow{"  partner  \r\nquit", "open partner \r\nquit", 2};
+        const auto row = [](const char* tag, const char* in, const char* out, int writes) {
+            QTest::newRow(tag) << MendRow{in, out, writes};
+        };
+        row("both words, nothing to do", "open h\r\nquit", "open h\r\nquit", 0);
+        row("leading blanks kept when nothing else changes", "   open h\r\nquit", "   open h\r\nquit", 0);
+        row("line breaks only", "\r\n\r\n", "open \r\n\r\n\r\nquit", 2);
+        row("three lines, no words", "10.1.1.1\r\ncd /out\r\nput a.txt",
+            "open 10.1.1.1\r\ncd /out\r\nput a.txt\r\nquit", 2);
+        row("capitals count", "OPEN h\r\nQUIT", "OPEN h\r\nQUIT", 0);
+        row("words inside other words", "reopen h\r\nget quits.txt", "reopen h\r\nget quits.txt", 0);
+        row("only quit missing", "open h\r\nput a", "open h\r\nput a\r\nquit", 1);
+        row("two then five blanks", "open h\r\nput  a     b\r\nquit", "open h\r\nput a b\r\nquit", 2);
+        row("blank run of three", "open   h\r\nquit", "open h\r\nquit", 1);
+        row("two blanks before a line break keep one", "open h  \r\nquit", "open h \r\nquit", 1);
+        row("leading blanks go when a run is collapsed", "  open h\r\nput a  b\r\nquit", "open h\r\nput a b\r\nquit",
+            1);
+        row("blanks at both ends of a line", "open h\r\n  cd x\r\nquit", "open h\r\n cd x\r\nquit", 1);
+        row("tabs are not blanks", "open\t\th\r\nquit", "open\t\th\r\nquit", 0);
+        row("first line becomes the open argument", "  partner  \r\nquit", "open partner \r\nquit", 2);
     }
     void mends()
     {

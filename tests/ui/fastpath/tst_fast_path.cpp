@@ -57,11 +57,6 @@ public:
     }
 };
 
-QComboBox* box(QWidget& d, const char* name)
-{
-    return child<QComboBox>(d, name);
-}
-
 QStringList items(QComboBox* b)
 {
     QStringList out;
@@ -102,6 +97,7 @@ class FastPathTest : public QObject {
     frmZULINF* m_editor = nullptr;
 
     std::shared_ptr<host::ZembDB> db() { return host::ZembDB::open(m_data->path()); }
+    static QComboBox* box(QWidget& d, const char* name) { return child<QComboBox>(d, name); }
 
     // Rows as "CODE:FIRST:SECOND", as table() gives them.
     void remember(const QStringList& rows)
