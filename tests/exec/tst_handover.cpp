@@ -40,6 +40,9 @@ struct CaughtStderr {
 
 } // namespace
 
+using Pin = std::tuple<QByteArray, bool, QString>;
+using Start = std::tuple<std::string, std::string, std::string, std::string, std::string>;
+
 class TestHandover : public QObject {
     Q_OBJECT
 
@@ -123,21 +126,17 @@ private slots:
     // The runner is handed the file the run wrote, or nothing when it was replaced or is not a plain file.
     void pinnedScript_data()
     {
-        QTest::addColumn<QByteArray>("onDisk");
-        QTest::addColumn<bool>("link");
-        QTest::addColumn<QString>("refusal");
-        QTest::newRow("as written") << QByteArray("open h\r\n") << false << QString();
-        QTest::newRow("replaced") << QByteArray("open evil\r\n") << false
-                                  << "the runner copy was replaced before it was read";
-        QTest::newRow("grown") << QByteArray("open h\r\nput /etc/shadow x\r\n") << false
-                               << "the runner copy was replaced before it was read";
-        QTest::newRow("a link to it") << QByteArray("open h\r\n") << true << "Too many levels of symbolic links";
+        QTest::addColumn<Pin>("row"); // on disk, reached through a link, the refusal
+        const QString replaced = "the runner copy was replaced before it was read";
+        QTest::newRow("as written") << Pin{"open h\r\n", false, {}};
+        QTest::newRow("replaced") << Pin{"open evil\r\n", false, replaced};
+        QTest::newRow("grown") << Pin{"open h\r\nput /etc/shadow x\r\n", false, replaced};
+        QTest::newRow("a link to it") << Pin{"open h\r\n", true, "Too many levels of symbolic links"};
     }
     void pinnedScript()
     {
-        QFETCH(QByteArray, onDisk);
-        QFETCH(bool, link);
-        QFETCH(QString, refusal);
+        QFETCH(Pin, row);
+        const auto& [onDisk, link, refusal] = row;
         const std::string written = "open h\r\n";
         m_core.app->write("real.zul", onDisk.toStdString());
         const std::string path = m_core.app->file(link ? "link.zul" : "real.zul");
@@ -177,33 +176,24 @@ private slots:
     // the runner ends; a file gone by then leaves the runner without a script and with the cause.
     void startWaitsForTheScriptRead_data()
     {
-        QTest::addColumn<std::string>("body");   // empty: the runner never says a word
-        QTest::addColumn<std::string>("onDisk"); // empty: no file
-        QTest::addColumn<std::string>("written"); // what the run wrote there; empty: nothing asked
-        QTest::addColumn<std::string>("reads");
-        QTest::addColumn<std::string>("why");
+        // The runner's body (empty: it never says a word), the file (empty: none), what the run wrote there (empty:
+        // nothing asked), what the runner reads and why not.
+        QTest::addColumn<Start>("row");
         const std::string readAndClose = "if [ -n \"$ZUL_SCRIPT_FD\" ]; then eval \"cat <&$ZUL_SCRIPT_FD\"; fi > "
                                          "\"$d/script.txt\"\n"
                                          "printf '%s' \"$ZUL_CHECK_FAILURE\" > \"$d/why.txt\"\n"
                                          "touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n";
         const std::string script = "open h\r\n";
-        const auto row = [](const char* tag, const std::string& body, const std::string& onDisk,
-                            const std::string& written, const std::string& reads, const std::string& why) {
-            QTest::newRow(tag) << body << onDisk << written << reads << why;
-        };
-        row("closes the descriptor", readAndClose, script, script, script, "");
-        row("never says a word", "", script, "", script, "");
-        row("no script to hand over", readAndClose, "", "", "", "No such file");
-        row("replaced after it was written", readAndClose, "open evil\r\n", script, "",
-            "the runner copy was replaced before it was read");
+        QTest::newRow("closes the descriptor") << Start{readAndClose, script, script, script, ""};
+        QTest::newRow("never says a word") << Start{"", script, "", script, ""};
+        QTest::newRow("no script to hand over") << Start{readAndClose, "", "", "", "No such file"};
+        QTest::newRow("replaced after it was written")
+            << Start{readAndClose, "open evil\r\n", script, "", "the runner copy was replaced before it was read"};
     }
     void startWaitsForTheScriptRead()
     {
-        QFETCH(std::string, body);
-        QFETCH(std::string, onDisk);
-        QFETCH(std::string, written);
-        QFETCH(std::string, reads);
-        QFETCH(std::string, why);
+        QFETCH(Start, row);
+        const auto& [body, onDisk, written, reads, why] = row;
         const bool confirms = !body.empty();
         installStandIn(body);
         const std::string path = m_core.app->file("ZUL/tZULexe.zul");

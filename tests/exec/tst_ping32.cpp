@@ -56,6 +56,9 @@ std::int16_t callPing(const QByteArray& address, int flags = 0, int size = 32)
 
 } // namespace
 
+using Answer = std::tuple<QByteArray, int, int, QByteArray>;
+using Way = std::tuple<int, int, QByteArray>;
+
 class TestPing32 : public QObject {
     Q_OBJECT
 
@@ -63,38 +66,28 @@ private slots:
     // Address reading is held against the script language's in tst_openaddress; these rows are about the answers.
     void answers_data()
     {
-        QTest::addColumn<QByteArray>("address");
-        QTest::addColumn<int>("flags");
-        QTest::addColumn<int>("expected");
-        QTest::addColumn<QByteArray>("answeredBy"); // empty: not checked
-        const int answered = PING32_ANSWERED;
-        const int bad = PING32_BAD_ADDRESS;
-        QTest::newRow("IPv4") << QByteArray("127.0.0.1") << 0 << answered << QByteArray("127.0.0.1");
-        QTest::newRow("IPv6") << QByteArray("::1") << 0 << answered << QByteArray("::1");
-        QTest::newRow("IPv4 written as IPv6")
-            << QByteArray("::ffff:127.0.0.1") << 0 << answered << QByteArray("127.0.0.1");
-        QTest::newRow("name") << QByteArray("localhost") << 0 << answered << QByteArray();
-        QTest::newRow("no way left") << QByteArray("127.0.0.1")
-                                     << (PING32_NO_RAW | PING32_NO_DATAGRAM | PING32_NO_CONNECT)
-                                     << int(PING32_NO_METHOD) << QByteArray();
-        QTest::newRow("empty") << QByteArray("") << 0 << bad << QByteArray();
-        QTest::newRow("blanks only") << QByteArray(" \t ") << 0 << bad << QByteArray();
-        QTest::newRow("unresolvable") << QByteArray("no-such-host.invalid") << 0 << int(PING32_UNKNOWN_HOST)
-                                      << QByteArray();
-        QTest::newRow("unresolvable, root dot")
-            << QByteArray("NO-SUCH.INVALID.") << 0 << int(PING32_UNKNOWN_HOST) << QByteArray();
-        QTest::newRow("shell text") << QByteArray("127.0.0.1;reboot") << 0 << bad << QByteArray();
-        QTest::newRow("control bytes") << QByteArray("\x01\x7f\xff\xfe") << 0 << bad << QByteArray();
-        QTest::newRow("very long") << QByteArray(100000, 'a') << 0 << bad << QByteArray();
-        QTest::newRow("scheme and host") << QByteArray("sftp://127.0.0.1") << 0 << answered << QByteArray("127.0.0.1");
-        QTest::newRow("very long port") << QByteArray("127.0.0.1 ") + QByteArray(5000, '9') << 0 << bad << QByteArray();
+        QTest::addColumn<Answer>("row"); // address, flags, expected, answered by (empty: not checked)
+        const int answered = PING32_ANSWERED, bad = PING32_BAD_ADDRESS, unknown = PING32_UNKNOWN_HOST;
+        QTest::newRow("IPv4") << Answer{"127.0.0.1", 0, answered, "127.0.0.1"};
+        QTest::newRow("IPv6") << Answer{"::1", 0, answered, "::1"};
+        QTest::newRow("IPv4 written as IPv6") << Answer{"::ffff:127.0.0.1", 0, answered, "127.0.0.1"};
+        QTest::newRow("name") << Answer{"localhost", 0, answered, {}};
+        QTest::newRow("no way left") << Answer{
+            "127.0.0.1", PING32_NO_RAW | PING32_NO_DATAGRAM | PING32_NO_CONNECT, PING32_NO_METHOD, {}};
+        QTest::newRow("empty") << Answer{"", 0, bad, {}};
+        QTest::newRow("blanks only") << Answer{" \t ", 0, bad, {}};
+        QTest::newRow("unresolvable") << Answer{"no-such-host.invalid", 0, unknown, {}};
+        QTest::newRow("unresolvable, root dot") << Answer{"NO-SUCH.INVALID.", 0, unknown, {}};
+        QTest::newRow("shell text") << Answer{"127.0.0.1;reboot", 0, bad, {}};
+        QTest::newRow("control bytes") << Answer{"\x01\x7f\xff\xfe", 0, bad, {}};
+        QTest::newRow("very long") << Answer{QByteArray(100000, 'a'), 0, bad, {}};
+        QTest::newRow("scheme and host") << Answer{"sftp://127.0.0.1", 0, answered, "127.0.0.1"};
+        QTest::newRow("very long port") << Answer{"127.0.0.1 " + QByteArray(5000, '9'), 0, bad, {}};
     }
     void answers()
     {
-        QFETCH(QByteArray, address);
-        QFETCH(int, flags);
-        QFETCH(int, expected);
-        QFETCH(QByteArray, answeredBy);
+        QFETCH(Answer, row);
+        const auto& [address, flags, expected, answeredBy] = row;
         char buffer[] = "                ";
         std::int32_t reply = -7;
         QCOMPARE(int(ping(address.constData(), buffer, 32, &reply, 2000, flags)), expected);
@@ -116,19 +109,16 @@ private slots:
 
     void eachWay_data()
     {
-        QTest::addColumn<int>("family");
-        QTest::addColumn<int>("type");
-        QTest::addColumn<QByteArray>("address");
-        QTest::newRow("raw IPv4") << AF_INET << int(SOCK_RAW) << QByteArray("127.0.0.1");
-        QTest::newRow("raw IPv6") << AF_INET6 << int(SOCK_RAW) << QByteArray("::1");
-        QTest::newRow("datagram IPv4") << AF_INET << int(SOCK_DGRAM) << QByteArray("127.0.0.1");
-        QTest::newRow("datagram IPv6") << AF_INET6 << int(SOCK_DGRAM) << QByteArray("::1");
+        QTest::addColumn<Way>("row"); // family, socket type, address
+        QTest::newRow("raw IPv4") << Way{AF_INET, SOCK_RAW, "127.0.0.1"};
+        QTest::newRow("raw IPv6") << Way{AF_INET6, SOCK_RAW, "::1"};
+        QTest::newRow("datagram IPv4") << Way{AF_INET, SOCK_DGRAM, "127.0.0.1"};
+        QTest::newRow("datagram IPv6") << Way{AF_INET6, SOCK_DGRAM, "::1"};
     }
     void eachWay()
     {
-        QFETCH(int, family);
-        QFETCH(int, type);
-        QFETCH(QByteArray, address);
+        QFETCH(Way, row);
+        const auto& [family, type, address] = row;
         if (!socketPermitted(family, type))
             QSKIP("this way of asking is not permitted here");
         const int only = type == SOCK_RAW ? PING32_NO_DATAGRAM | PING32_NO_CONNECT : PING32_NO_RAW | PING32_NO_CONNECT;

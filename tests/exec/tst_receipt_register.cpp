@@ -1,13 +1,15 @@
 #include "exec/ModExecut.h"
+#include "exec/Pinng.h"
 
 #include "ExecTestSupport.h"
 #include "com/ModuleState.h"
 #include "platform/Text.h"
+#include "platform/Yield.h"
 #include "support/Fakes.h"
+#include "support/Files.h"
 #include "support/TempAppFolder.h"
 
 #include <QtTest>
-#include <memory>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,6 +36,10 @@ std::string gets(int n)
 
 } // namespace
 
+using Reg = std::tuple<QByteArray, QByteArray, int, std::string, QByteArray>;
+using Put = std::tuple<QString, bool, QString, int>;
+using Call = std::tuple<QByteArray, int, bool>;
+
 class TestReceiptRegister : public QObject {
     Q_OBJECT
 
@@ -59,6 +65,7 @@ private slots:
     }
     void cleanup()
     {
+        platform::setYieldHook({});
         m_app.reset();
         platform::setClock({});
         com::resetModuleState();
@@ -66,50 +73,43 @@ private slots:
 
     void registerLines_data()
     {
-        QTest::addColumn<QByteArray>("before"); // null: no register yet
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<int>("options");
-        QTest::addColumn<QByteArray>("id");
-        QTest::addColumn<QByteArray>("after");
-
+        QTest::addColumn<Reg>("row"); // register before (null: none yet), script, options, id, register after
         const QByteArray two = QByteArray::fromStdString("open h\n" + gets(2) + "quit\n");
         const QByteArray s = QByteArray::fromStdString(Stamp);
         QTest::newRow("created, two records in order")
-            << QByteArray() << two << (RZ | RC) << QByteArray("E0001")
-            << "E000101 " + s + " RZ    RC &/home/u/f01&\nE000102 " + s + " RZ    RC &/home/u/f02&\n";
+            << Reg{{},
+                   two,
+                   RZ | RC,
+                   "E0001",
+                   "E000101 " + s + " RZ    RC &/home/u/f01&\nE000102 " + s + " RZ    RC &/home/u/f02&\n"};
         QTest::newRow("replaced in place, new one appended")
-            << QByteArray("E000101 20200101000000 RZ RT RC &/old&\nX000101 20200101000000          &/x&\n") << two << 0
-            << QByteArray("E0001")
-            << "E000101 " + s + "          &/home/u/f01&\nX000101 20200101000000          &/x&\nE000102 " + s +
-                   "          &/home/u/f02&\n";
-        QTest::newRow("first match only, other lines trimmed")
-            << QByteArray("  E000101 indented\n\nE000101 another program's line\nE000101 second\n  other  \n") << two
-            << int(RT) << QByteArray("E0001")
-            << "E000101 indented\n\nE000101 " + s + "    RT    &/home/u/f01&\nE000101 second\nother\nE000102 " + s +
-                   "    RT    &/home/u/f02&\n";
+            << Reg{"E000101 20200101000000 RZ RT RC &/old&\nX000101 20200101000000          &/x&\n", two, 0, "E0001",
+                   "E000101 " + s + "          &/home/u/f01&\nX000101 20200101000000          &/x&\nE000102 " + s +
+                       "          &/home/u/f02&\n"};
+        QTest::newRow("first match only, other lines trimmed") << Reg{
+            "  E000101 indented\n\nE000101 another program's line\nE000101 second\n  other  \n", two, RT, "E0001",
+            "E000101 indented\n\nE000101 " + s + "    RT    &/home/u/f01&\nE000101 second\nother\nE000102 " + s +
+                "    RT    &/home/u/f02&\n"};
         QTest::newRow("no options, no target: ends after the stamp")
-            << QByteArray() << QByteArray("get a b\n**E000101\n") << 0 << QByteArray("E0001") << "E000101 " + s + "\n";
+            << Reg{{}, "get a b\n**E000101\n", 0, "E0001", "E000101 " + s + "\n"};
         QTest::newRow("target cut to its 50 characters")
-            << QByteArray() << "**E000101=&/" + QByteArray(59, 'a') + "&\n"
-            << (RZ | RT | RC) << QByteArray("E0001") << "E000101 " + s + " RZ RT RC &/" + QByteArray(48, 'a') + "\n";
-        QTest::newRow("six-character id")
-            << QByteArray() << QByteArray("**E0000101=&/a&\n") << 0 << QByteArray("E00001") << QByteArray();
-        QTest::newRow("id in small letters")
-            << QByteArray() << QByteArray("**e000101=&/a&\n") << 0 << QByteArray("e0001") << QByteArray();
-        QTest::newRow("markers of another event") << QByteArray("kept\n") << QByteArray("**E000201=&/a&\n") << 0
-                                                  << QByteArray("E0001") << QByteArray("kept\n");
+            << Reg{{},
+                   "**E000101=&/" + QByteArray(59, 'a') + "&\n",
+                   RZ | RT | RC,
+                   "E0001",
+                   "E000101 " + s + " RZ RT RC &/" + QByteArray(48, 'a') + "\n"};
+        QTest::newRow("six-character id") << Reg{{}, "**E0000101=&/a&\n", 0, "E00001", ""};
+        QTest::newRow("id in small letters") << Reg{{}, "**e000101=&/a&\n", 0, "e0001", ""};
+        QTest::newRow("markers of another event") << Reg{"kept\n", "**E000201=&/a&\n", 0, "E0001", "kept\n"};
     }
     void registerLines()
     {
-        QFETCH(QByteArray, before);
-        QFETCH(QByteArray, script);
-        QFETCH(int, options);
-        QFETCH(QByteArray, id);
-        QFETCH(QByteArray, after);
+        QFETCH(Reg, row);
+        const auto& [before, script, options, id, after] = row;
         if (!before.isNull())
             m_app->write("Rcvdchkr.txt", test::crlf(before.toStdString()));
 
-        QCOMPARE(check(script.toStdString(), options, id.toStdString()), runnerCopyPath());
+        QCOMPARE(check(script.toStdString(), options, id), runnerCopyPath());
         QCOMPARE(m_app->read("Rcvdchkr.txt"), test::crlf(after.toStdString()));
         // Marker lines reach the runner copy unchanged.
         QVERIFY(m_app->read("ZUL/tZULexe.zul").find(test::crlf(script.toStdString())) != std::string::npos);
@@ -124,34 +124,26 @@ private slots:
         const mode_t mask = ::umask(022);
         QCOMPARE(check("\n  open h  \n\n   \n\tbinary\t\n**E000101=&/a b&  \nquit"), runnerCopyPath());
         ::umask(mask);
-        struct stat st {};
-        QCOMPARE(::stat(runnerCopyPath().c_str(), &st), 0);
-        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QCOMPARE(test::fileMode(QString::fromStdString(runnerCopyPath())), 0600);
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"),
                  std::string("open h\r\n\tbinary\t\r\n**E000101=&/a b&\r\nquit\r\n\r\n"));
     }
 
     void putLines_data()
     {
-        QTest::addColumn<QString>("line"); // %E empty file, %F file with data, %M missing file
-        QTest::addColumn<bool>("sendEmpty");
-        QTest::addColumn<QString>("copied");
-        QTest::addColumn<int>("message"); // 0: none
-
-        QTest::newRow("missing") << "put %M /r/x" << true << "put %M /r/x" << 4111;
-        QTest::newRow("empty, option set") << "PUT %E /r/x" << true << "****PUT %E /r/x" << 4096;
-        QTest::newRow("empty, option clear") << "PUT %E /r/x" << false << "PUT %E /r/x" << 0;
-        QTest::newRow("with data") << "Put %F /r/x" << true << "Put %F /r/x" << 0;
-        QTest::newRow("mixed case, trailing blanks") << "pUt %E /r/x   " << true << "****pUt %E /r/x" << 4096;
-        QTest::newRow("longer command word") << "PUTS %E /r/x" << true << "PUTS %E /r/x" << 4111;
-        QTest::newRow("leading blanks shift the name") << "  PUT %E /r/x" << true << "PUT %E /r/x" << 4111;
+        QTest::addColumn<Put>("row"); // %E empty file, %F file with data, %M missing file; message 0: none
+        QTest::newRow("missing") << Put{"put %M /r/x", true, "put %M /r/x", 4111};
+        QTest::newRow("empty, option set") << Put{"PUT %E /r/x", true, "****PUT %E /r/x", 4096};
+        QTest::newRow("empty, option clear") << Put{"PUT %E /r/x", false, "PUT %E /r/x", 0};
+        QTest::newRow("with data") << Put{"Put %F /r/x", true, "Put %F /r/x", 0};
+        QTest::newRow("mixed case, trailing blanks") << Put{"pUt %E /r/x   ", true, "****pUt %E /r/x", 4096};
+        QTest::newRow("longer command word") << Put{"PUTS %E /r/x", true, "PUTS %E /r/x", 4111};
+        QTest::newRow("leading blanks shift the name") << Put{"  PUT %E /r/x", true, "PUT %E /r/x", 4111};
     }
     void putLines()
     {
-        QFETCH(QString, line);
-        QFETCH(bool, sendEmpty);
-        QFETCH(QString, copied);
-        QFETCH(int, message);
+        QFETCH(Put, row);
+        const auto& [line, sendEmpty, copied, message] = row;
         m_app->write("empty.dat", "");
         m_app->write("full.dat", "x");
         const auto fill = [&](QString s) {
@@ -163,14 +155,10 @@ private slots:
 
         QCOMPARE(check("open h\n" + fill(line) + "\n", sendEmpty ? SendEmpty : 0), runnerCopyPath());
         QCOMPARE(m_app->read("ZUL/tZULexe.zul"), "open h\r\n" + fill(copied) + "\r\n\r\n");
-        if (message == 0) {
-            QVERIFY(m_messages->calls.empty());
-        } else {
-            QCOMPARE(m_messages->calls.size(), std::size_t{1});
-            const com::Args expected{false, com::msg(message), "L",        "E0001", "ZUL",
-                                     "5",   "03/07/2024",      "14:05:09", "90"};
-            QCOMPARE(test::describe(m_messages->calls[0]), test::describe(expected));
-        }
+        QCOMPARE(test::describeAll(m_messages->calls),
+                 message ? QStringList{test::describe(
+                               {false, com::msg(message), "L", "E0001", "ZUL", "5", "03/07/2024", "14:05:09", "90"})}
+                         : QStringList{});
     }
 
     void failuresLeaveFilesAlone_data()
@@ -240,6 +228,44 @@ private slots:
         QVERIFY(!m_app->exists("ZUL/.zul-tmp-old123"));
         QVERIFY(m_app->exists("ZUL/.zul-tmp-new123"));
         QVERIFY(m_app->exists("ZUL/.zul-temp-keep"));
+    }
+
+    // The partner check through whatever libping32.so the folder holds.
+    void callAndResult_data()
+    {
+        QTest::addColumn<Call>("row"); // address, the library's answer, the result
+        QTest::newRow("0 answered") << Call{"10.1.2.3", 0, true};
+        QTest::newRow("1, leading blank kept") << Call{" ftp.example.test", 1, false};
+        QTest::newRow("-1, empty address") << Call{"", -1, false};
+        QTest::newRow("largest") << Call{"10.1.2.3", 32767, false};
+    }
+    void callAndResult()
+    {
+        QFETCH(Call, row);
+        const auto& [address, answer, expected] = row;
+        FakePingState* fake = test::installFakePing(m_app->path());
+        QVERIFY(fake);
+        fake->answer = static_cast<std::int16_t>(answer);
+        int yields = 0;
+        platform::setYieldHook([&] { ++yields; });
+        QCOMPARE(Pinng::PingPartner(address.toStdString()), expected);
+        QCOMPARE(yields, 1);
+        QCOMPARE(fake->calls, 1);
+        QCOMPARE(QByteArray(fake->address), address);
+    }
+
+    void missingLibraryIsSilentPartner()
+    {
+        QVERIFY(!Pinng::PingPartner("127.0.0.1"));
+        // Arriving later, it is loaded at the next call.
+        QVERIFY(test::installFakePing(m_app->path()));
+        QVERIFY(Pinng::PingPartner("127.0.0.1"));
+    }
+
+    void libraryWithoutFunction()
+    {
+        QVERIFY(test::installFakePing(m_app->path(), FAKE_NOPING_LIB));
+        QVERIFY(!Pinng::PingPartner("127.0.0.1"));
     }
 };
 

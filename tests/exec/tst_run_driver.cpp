@@ -18,6 +18,9 @@
 using namespace zul;
 using com::msg;
 
+using Dup = std::tuple<int, std::string, std::string, std::string>;
+using Trap = std::tuple<QByteArray, QString, bool, QString>;
+
 namespace {
 
 const std::string Stamp = "20240307140509";
@@ -57,8 +60,8 @@ private slots:
         plugin::resetSeams();
         // Run copies are written by hand here.
         plugin::seams().buildRunScript = [](std::string&) {};
-        QVERIFY(test::installRecordingRunner(QString::fromStdString(m_core.app->path())));
-        QVERIFY(test::installFile(test::builtPing32(), m_core.app->file("libping32.so")));
+        const QString app = QString::fromStdString(m_core.app->path());
+        QVERIFY(test::installRecordingRunner(app) && test::installBuilt("libping32.so", app));
         m_gamut = std::make_unique<iGamut12>();
         m_pointerResets.clear();
         platform::setDefaultPointerHook(
@@ -155,33 +158,26 @@ private slots:
 
     void duplicateRunsUnderNewId_data()
     {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("runsAs");
-        QTest::addColumn<QString>("idAfter");
-        QTest::newRow("editor run") << 0 << QString("E0001") << QString("E0002") << QString("E0001");
-        QTest::newRow("editor run, event without id") << 0 << QString() << QString("E0002") << QString("E0002");
-        QTest::newRow("scheduled run ignores the option")
-            << 1 << QString("E0001") << QString("E0001") << QString("E0001");
+        QTest::addColumn<Dup>("row"); // mode, id, runs as, id after
+        QTest::newRow("editor run") << Dup{0, "E0001", "E0002", "E0001"};
+        QTest::newRow("editor run, event without id") << Dup{0, "", "E0002", "E0002"};
+        QTest::newRow("scheduled run ignores the option") << Dup{1, "E0001", "E0001", "E0001"};
     }
     void duplicateRunsUnderNewId()
     {
-        QFETCH(int, mode);
-        QFETCH(QString, id);
-        QFETCH(QString, runsAs);
-        QFETCH(QString, idAfter);
-        const std::string runId = runsAs.toStdString();
-        m_core.app->write("ZUL/" + id.toStdString() + "ZUL.zul",
+        QFETCH(Dup, row);
+        const auto& [mode, id, runId, idAfter] = row;
+        m_core.app->write("ZUL/" + id + "ZUL.zul",
                      test::crlf("open 127.0.0.1\nget a b\n**E000101=&/one&\nget a b\n**E000201=&/two&\n"));
         com::moduleState().uEventOption = 4;
         com::moduleState().sNewId = "E0002";
-        auto event = test::makeEvent(id.toStdString());
+        auto event = test::makeEvent(id);
 
         QVERIFY(execute(event, mode));
         QCOMPARE(test::describeAll(messages()), test::describeAll({answered(runId, std::int16_t{5}, "127.0.0.1")}));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + runnerCopy() + "|" + runId);
         QCOMPARE(m_core.app->read("Rcvdchkr.txt").substr(0, 8), runId + "01 ");
-        QCOMPARE(event->text("BAEvent"), idAfter.toStdString());
+        QCOMPARE(event->text("BAEvent"), idAfter);
     }
 
     void partnerNotAnswering()
@@ -201,24 +197,19 @@ private slots:
 
     void failuresReachTheTrap_data()
     {
-        QTest::addColumn<QByteArray>("script"); // null: no script file
-        QTest::addColumn<QByteArray>("change");
-        QTest::addColumn<bool>("partnerMessage");
-        QTest::addColumn<QString>("description");
+        QTest::addColumn<Trap>("row"); // script (null: no file), change, a partner message first, the description
         const QByteArray fine("open 127.0.0.1\nuser a b\n");
-        QTest::newRow("script missing") << QByteArray() << QByteArray() << false << "No such file";
+        QTest::newRow("script missing") << Trap{{}, "", false, "No such file"};
         QTest::newRow("open on the last line")
-            << QByteArray("user a b\nopen 127.0.0.1") << QByteArray() << false << "Invalid procedure call or argument";
-        QTest::newRow("run day too big") << fine << QByteArray("run day 40000") << true << "Overflow";
-        QTest::newRow("run day not a number") << fine << QByteArray("run day Monday") << true << "Type mismatch";
-        QTest::newRow("runner missing") << fine << QByteArray("no runner") << true << "VelundZUL";
+            << Trap{"user a b\nopen 127.0.0.1", "", false, "Invalid procedure call or argument"};
+        QTest::newRow("run day too big") << Trap{fine, "run day 40000", true, "Overflow"};
+        QTest::newRow("run day not a number") << Trap{fine, "run day Monday", true, "Type mismatch"};
+        QTest::newRow("runner missing") << Trap{fine, "no runner", true, "VelundZUL"};
     }
     void failuresReachTheTrap()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QByteArray, change);
-        QFETCH(bool, partnerMessage);
-        QFETCH(QString, description);
+        QFETCH(Trap, row);
+        const auto& [script, change, partnerMessage, description] = row;
         if (!script.isNull())
             m_core.app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
         auto event = test::makeEvent("E0001");

@@ -1,18 +1,24 @@
+#include "com/Registry.h"
 #include "host/EventStore.h"
 #include "host/EventStruct.h"
 #include "host/FileUtility.h"
+#include "host/Host.h"
 #include "host/MessageService.h"
+#include "host/ZembDB.h"
+#include "support/Files.h"
 
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
 
 using namespace zul;
 using namespace zul::host;
+using host::ZembDB;
 
 namespace {
 class AnsweringPresenter : public MessagePresenter {
@@ -26,11 +32,64 @@ public:
     QStringList shown, asked;
     bool answer = true;
 };
+
+struct Row {
+    std::string code, one, two;
+};
+
+void add(com::IZembDB& db, const Row& r)
+{
+    db.setFACODE(r.code);
+    db.setFAFLDONE(r.one);
+    db.setFAFLDTWO(r.two);
+    db.AddRecord("FastZUL");
+    db.ResetVar();
+}
+
+int errorNumber(const std::function<void()>& call)
+{
+    try {
+        call();
+    } catch (const com::ComError& e) {
+        return e.number();
+    }
+    return 0;
+}
+
 } // namespace
 
+using SeekRow = std::tuple<QString, QString, QString, QString>;
+using FileRow = std::tuple<QString, QString, QString>;
+
+// The host's stand-ins; the Fast Path database's record order and deletion by search are checked through the dialog.
 class HostComponentsTest : public QObject {
     Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::shared_ptr<ZembDB> m_db;
+
+    void fill()
+    {
+        for (const Row& r : std::vector<Row>{{"US", "alice", "pw1"},
+                                             {"IP", "10.1.1.5", "0"},
+                                             {"US", "alice", "pw2"},
+                                             {"SS", "alice", "0"},
+                                             {"XX", "other", "0"}})
+            add(*m_db, r);
+    }
+
 private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_db = ZembDB::open(m_dir->path());
+        QVERIFY(m_db);
+    }
+    void cleanup()
+    {
+        m_db.reset();
+        m_dir.reset();
+    }
+
     void messageShapes()
     {
         QTemporaryDir dir;
@@ -85,26 +144,23 @@ private slots:
 
     void fileUtility_data()
     {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("ext");
-        QTest::addColumn<QString>("target");
-        QTest::newRow("absolute target") << "get a.txt /in/b.csv" << "csv" << "/in/b.csv";
-        QTest::newRow("relative target") << "GET a.txt in/b.dat" << "dat" << "/app/in/b.dat";
-        QTest::newRow("no target: remote's name") << "get /out/x/report.pdf" << "pdf" << "/app/report.pdf";
-        QTest::newRow("no extension") << "get a.txt /in/README" << "" << "/in/README";
-        QTest::newRow("quoted with blanks") << "get \"my file.txt\" \"/in/my copy.txt\"" << "txt"
-                                            << "/in/my copy.txt";
-        QTest::newRow("data set name") << "get 'PROD.PAY.DATA'" << "DATA" << "/app/PROD.PAY.DATA";
-        QTest::newRow("dot in folder only") << "get a /in.d/file" << "" << "/in.d/file";
-        QTest::newRow("hidden-style name") << "get a /in/.profile" << "" << "/in/.profile";
-        QTest::newRow("extra blanks") << "get   a.txt    /in/b.txt  " << "txt" << "/in/b.txt";
-        QTest::newRow("command only") << "get" << "" << "";
+        QTest::addColumn<FileRow>("row"); // the line, its extension and target
+        QTest::newRow("absolute target") << FileRow{"get a.txt /in/b.csv", "csv", "/in/b.csv"};
+        QTest::newRow("relative target") << FileRow{"GET a.txt in/b.dat", "dat", "/app/in/b.dat"};
+        QTest::newRow("no target: remote's name") << FileRow{"get /out/x/report.pdf", "pdf", "/app/report.pdf"};
+        QTest::newRow("no extension") << FileRow{"get a.txt /in/README", "", "/in/README"};
+        QTest::newRow("quoted with blanks")
+            << FileRow{"get \"my file.txt\" \"/in/my copy.txt\"", "txt", "/in/my copy.txt"};
+        QTest::newRow("data set name") << FileRow{"get 'PROD.PAY.DATA'", "DATA", "/app/PROD.PAY.DATA"};
+        QTest::newRow("dot in folder only") << FileRow{"get a /in.d/file", "", "/in.d/file"};
+        QTest::newRow("hidden-style name") << FileRow{"get a /in/.profile", "", "/in/.profile"};
+        QTest::newRow("extra blanks") << FileRow{"get   a.txt    /in/b.txt  ", "txt", "/in/b.txt"};
+        QTest::newRow("command only") << FileRow{"get", "", ""};
     }
     void fileUtility()
     {
-        QFETCH(QString, line);
-        QFETCH(QString, ext);
-        QFETCH(QString, target);
+        QFETCH(FileRow, row);
+        const auto& [line, ext, target] = row;
         FileUtility util("/app");
         std::string l = line.toStdString();
         QCOMPARE(QString::fromStdString(util.GetExtension(l)), ext);
@@ -129,9 +185,7 @@ private slots:
         const mode_t mask = ::umask(022);
         QVERIFY2(store.open(dir.path()), qPrintable(store.lastError()));
         ::umask(mask);
-        struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(dir.filePath("host.db")).constData(), &st), 0);
-        QCOMPARE(int(st.st_mode & 0777), 0600); // it holds the Fast Path passwords
+        QCOMPARE(zul::test::fileMode(dir.filePath("host.db")), 0600); // it holds the Fast Path passwords
         QCOMPARE(store.allocateId(), QString("E0001"));
         EventRecord r;
         r.id = "E0001", r.entity = "PAYROLL", r.runDay = 7, r.flag2 = "1";
@@ -149,6 +203,83 @@ private slots:
         QVERIFY(store.remove("E0001"));
         QVERIFY(!store.remove("E0001"));
         QVERIFY(!store.find("E0001"));
+    }
+
+    void databaseFileIsTheOwnersAlone()
+    {
+        add(*m_db, {"US", "bob", "secret"});
+        QCOMPARE(zul::test::fileMode(m_dir->filePath("host.db")), 0600);
+
+        // A host.db that the events store made first is tightened too.
+        QTemporaryDir other;
+        const QString loose = other.filePath("host.db");
+        QVERIFY(test::writeBytes(loose, QByteArray()));
+        QVERIFY(
+            QFile::setPermissions(loose, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        QVERIFY(ZembDB::open(other.path()));
+        QCOMPARE(zul::test::fileMode(loose), 0600);
+    }
+
+    void seekMatchesEmptyOrOmittedKeys_data()
+    {
+        QTest::addColumn<SeekRow>("row");
+        const auto row = [](const char* tag, QString code, QString one, QString two, QString found) {
+            QTest::newRow(tag) << SeekRow{code, one, two, found};
+        };
+        row("all three", "US", "alice", "pw2", "US:alice:pw2");
+        row("empty second: any password", "US", "alice", "", "US:alice:pw1");
+        row("omitted code: any kind", QString(), "alice", "", "US:alice:pw1");
+        row("empty code", "", "10.1.1.5", "0", "IP:10.1.1.5:0");
+        row("omitted second", "SS", "alice", QString(), "SS:alice:0");
+        row("values compared exactly", "US", "Alice", "", "");
+        row("blanks count", "IP", " 10.1.1.5", "0", "");
+        row("no such second", "US", "alice", "pw3", "");
+    }
+    void seekMatchesEmptyOrOmittedKeys()
+    {
+        QFETCH(SeekRow, row);
+        auto [code, one, two, found] = row; // code or two null: omitted
+        fill();
+        m_db->setFACODE("before");
+        const auto key = [](const QString& k) {
+            return k.isNull() ? std::nullopt : std::optional<std::string>(k.toStdString());
+        };
+        const bool hit = m_db->SeekByAllPKeys("fAsTzUl", key(code), one.toStdString(), key(two));
+        QCOMPARE(hit, !found.isEmpty());
+        if (hit)
+            QCOMPARE(QString::fromStdString(m_db->FACODE() + ":" + m_db->FAFLDONE() + ":" + m_db->FAFLDTWO()), found);
+        else
+            QCOMPARE(m_db->FACODE(), std::string("before"));
+    }
+
+    void failures()
+    {
+        add(*m_db, {"IP", "1.2.3.4", "0"});
+        std::int16_t beyond = 1;
+        QCOMPARE(errorNumber([&] { m_db->GetRecord("FastZUL", beyond); }), 3021);
+        QCOMPARE(errorNumber([&] { m_db->RecordCount("Events"); }), 3078);
+        QVERIFY(!ZembDB::open("/proc/no-such-folder"));
+
+        // A lost connection is the disconnected error, for every call.
+        QSqlDatabase::database(m_db->connectionName(), false).close();
+        QCOMPARE(errorNumber([&] { m_db->RecordCount("FastZUL"); }), static_cast<int>(0x80010108u));
+        QCOMPARE(errorNumber([&] { m_db->AddRecord("FastZUL"); }), static_cast<int>(0x80010108u));
+        QCOMPARE(errorNumber([&] { m_db->SeekByAllPKeys("FastZUL", "IP", "1.2.3.4", "0"); }),
+                 static_cast<int>(0x80010108u));
+    }
+
+    void hostRegistersTheComponent()
+    {
+        host::Host host(m_dir->path(), nullptr);
+        host.registerComponents();
+        auto db = com::CreateObjectAs<com::IZembDB>("ZembDBdll.ClsZembDB");
+        QVERIFY(db);
+        const std::string bytes = "caf\xe9 \x80\x9f\xff"; // code-page bytes come back as they went in
+        add(*db, {"US", bytes, " "});
+        QVERIFY(m_db->SeekByAllPKeys("FastZUL", "US", bytes, ""));
+        QCOMPARE(m_db->FAFLDONE(), bytes);
+        QCOMPARE(m_db->FAFLDTWO(), std::string(" "));
+        com::clearRegistry();
     }
 };
 

@@ -14,10 +14,8 @@
 
 // What qorvhost answers its arguments with: its status, its standard output, words of its standard error.
 using Answer = std::tuple<QStringList, int, QString, QString>;
-Q_DECLARE_METATYPE(Answer)
 // A program run without a display: its arguments, DISPLAY, its status, and what it says.
 using Undisplayed = std::tuple<QString, QStringList, QString, int, QString>;
-Q_DECLARE_METATYPE(Undisplayed)
 
 // The host program as an operator runs it.
 class QorvhostTest : public QObject {
@@ -188,9 +186,7 @@ private slots:
         QCOMPARE(r.code, 0);
         lines = r.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 2);
-        QJsonParseError error;
-        const QJsonObject silent = QJsonDocument::fromJson(lines[0].toUtf8(), &error).object();
-        QCOMPARE(error.error, QJsonParseError::NoError);
+        const QJsonObject silent = QJsonDocument::fromJson(lines[0].toUtf8()).object();
         QCOMPARE(silent.value("event").toString(), QString("E0001"));
         QCOMPARE(silent.value("start").toString(), QString("2026-12-05T02:00:00Z"));
         QVERIFY(silent.contains("exit") && silent.value("exit").isNull());

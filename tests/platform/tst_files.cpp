@@ -1,7 +1,10 @@
 #include "platform/AppPath.h"
+#include "platform/CodePage.h"
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
 #include "platform/Process.h"
+#include "platform/Text.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,17 +15,13 @@
 #include <sys/wait.h>
 
 using namespace zul::platform;
+using CodePageRow = std::tuple<QByteArray, QByteArray, bool>;
 
 class FilesTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
     std::string path(const char* name) const { return m_dir.filePath(name).toStdString(); }
-    // The mode bits of a file, following links; -1 when it is not there.
-    static int modeOf(const std::string& p)
-    {
-        struct stat st {};
-        return ::stat(p.c_str(), &st) ? -1 : int(st.st_mode & 07777);
-    }
+    static int modeOf(const std::string& p) { return zul::test::fileMode(QString::fromStdString(p)); }
     static std::string appPathIn(const std::string& app, const char* logical)
     {
         const std::string before = appFolder();
@@ -61,19 +60,6 @@ private slots:
         QVERIFY(!readAll(m_dir.path().toStdString())); // a folder is not a file
     }
 
-    void replaceAtomicallyLeavesNoTemporary()
-    {
-        const auto p = path("reg.txt");
-        QVERIFY(writeFile(p, "old\r\n"));
-        ::chmod(p.c_str(), 0600);
-        QVERIFY(replaceAtomically(p, "new\r\n"));
-        QCOMPARE(*readAll(p), std::string("new\r\n"));
-        QCOMPARE(modeOf(p), 0600);
-        const auto entries = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
-        QVERIFY2(!entries.join(',').contains(".zul-tmp"), qPrintable(entries.join(',')));
-        QVERIFY(!replaceAtomically(path("no/such/dir/x.txt"), "x"));
-    }
-
     void ownerOnlyFilesWhateverTheUmask_data()
     {
         QTest::addColumn<int>("writer"); // 0 write, 1 append, 2 replace atomically
@@ -105,9 +91,13 @@ private slots:
         ::umask(old);
         QVERIFY(st);
         QCOMPARE(modeOf(p), 0600);
-        // A shared replacement afterwards keeps what the file has.
+        // A shared replacement afterwards keeps what the file has, and leaves no temporary behind.
         QVERIFY(replaceAtomically(p, "next"));
+        QCOMPARE(*readAll(p), std::string("next"));
         QCOMPARE(modeOf(p), 0600);
+        const auto entries = QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden);
+        QVERIFY2(!entries.join(',').contains(".zul-tmp"), qPrintable(entries.join(',')));
+        QVERIFY(!replaceAtomically(path("no/such/dir/x.txt"), "x"));
     }
 
     // Linked files of an installed folder: writing, deleting, creating act on the target, the link stays.
@@ -141,7 +131,7 @@ private slots:
         QVERIFY(forceDelete(got));
         QVERIFY(appendFile(got, "again\r\n"));
         QCOMPARE(*readAll(inApp, Links::Follow), std::string("again\r\n"));
-        struct stat st{};
+        struct stat st {};
         QCOMPARE(::lstat(inApp.c_str(), &st), 0);
         QCOMPARE(bool(S_ISLNK(st.st_mode)), !link.isEmpty());
         QVERIFY(forceDelete(expected));
@@ -169,7 +159,8 @@ private slots:
         QVERIFY(writeFile(victim, "keep"));
         ::chmod(victim.c_str(), 0600);
         const std::string planted = app + "/ZUL/E0001ZUL.zul";
-        QCOMPARE(op == "hard" ? ::link(victim.c_str(), planted.c_str()) : ::symlink(victim.c_str(), planted.c_str()), 0);
+        QCOMPARE(op == "hard" ? ::link(victim.c_str(), planted.c_str()) : ::symlink(victim.c_str(), planted.c_str()),
+                 0);
         bool ok = false;
         if (op == "read") {
             ok = bool(readLines(planted));
@@ -258,6 +249,69 @@ private slots:
         QCOMPARE(::waitpid(*pid, nullptr, 0), *pid);
         QCOMPARE(*readAll(out), std::string("true|a b;$(x)|E01"));
         QVERIFY(!startProcess(path("missing-program"), {}));
+    }
+
+    void trimBlanksOnly_data()
+    {
+        QTest::addColumn<QByteArray>("in");
+        QTest::addColumn<QByteArray>("out");
+        const auto row = [](const char* tag, const char* in, const char* out) {
+            QTest::newRow(tag) << QByteArray(in) << QByteArray(out);
+        };
+        row("both ends", "  get a  ", "get a");
+        row("tab stays", "\tget\t", "\tget\t");
+        row("cr lf stay", " x\r\n ", "x\r\n");
+        row("inner blanks stay", "a   b", "a   b");
+        row("only blanks", "     ", "");
+        row("empty", "", "");
+    }
+    void trimBlanksOnly()
+    {
+        QFETCH(QByteArray, in);
+        QFETCH(QByteArray, out);
+        QCOMPARE(QByteArray::fromStdString(trim(in.toStdString())), out);
+    }
+
+    // Code-page letters above 127 stay; the allocation-free comparison agrees with upper(left(...)) ==.
+    void upperLeavesCodePageLetters()
+    {
+        QCOMPARE(upper("get\xe9x"), std::string("GET\xe9X"));
+        for (const std::string_view s : {"put a b", "PuT", "pu", "", "\xe9ut", "**e0001=&", "**E00"})
+            for (const std::string_view word : {"PUT", "**E0001", "**E00", ""})
+                for (const std::size_t len : {std::size_t(3), std::size_t(5), std::size_t(7)})
+                    QCOMPARE(upperLeftEquals(s, len, word), upper(left(s, len)) == word);
+    }
+
+    void codePage_data()
+    {
+        QTest::addColumn<CodePageRow>("row"); // UTF-8, the code page's bytes, whether they come back
+        QTest::newRow("ascii") << CodePageRow{"put a.txt b", "put a.txt b", true};
+        QTest::newRow("latin letters") << CodePageRow{"caf\xc3\xa9", "caf\xe9", true};
+        QTest::newRow("euro and quotes") << CodePageRow{"\xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d", "\x80 \x93x\x94",
+                                                        true};
+        QTest::newRow("no-break space") << CodePageRow{"open\xc2\xa0\xc2\xa0h", "open\xa0\xa0h", true};
+        QTest::newRow("undefined byte") << CodePageRow{"\xc2\x81", "\x81", true};
+        QTest::newRow("outside the code page") << CodePageRow{"put \xe6\x96\x87.txt b", "put ?.txt b", false};
+        QTest::newRow("outside the basic plane: one ?")
+            << CodePageRow{QByteArray("a\xf0\x9f\x98\x80") + "b", "a?b", false};
+        QTest::newRow("not utf-8") << CodePageRow{QByteArray("a\xff") + "b\xe6\x96", "a?b??", false};
+        QTest::newRow("encoded surrogate") << CodePageRow{"\xed\xa0\x80", "???", false};
+    }
+    void codePage()
+    {
+        QFETCH(CodePageRow, row);
+        const auto& [utf8, bytes, roundTrip] = row;
+        QCOMPARE(QByteArray::fromStdString(codePageFromUtf8(utf8.toStdString())), bytes);
+        if (roundTrip)
+            QCOMPARE(QByteArray::fromStdString(utf8FromCodePage(bytes.toStdString())), utf8);
+    }
+
+    void everyCodePageByteSurvivesAnEdit()
+    {
+        std::string all;
+        for (int b = 0; b < 256; ++b)
+            all += static_cast<char>(b);
+        QCOMPARE(codePageFromUtf8(utf8FromCodePage(all)), all);
     }
 };
 

@@ -2,8 +2,10 @@
 #include "com/Registry.h"
 #include "scripts/FTPCode.h"
 #include "support/CoreFixture.h"
+#include "support/Files.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTest>
 #include <sys/stat.h>
 #include <tuple>
@@ -33,9 +35,9 @@ std::vector<std::string> lineList(const std::string& s)
 
 using RoundTripRow = std::tuple<QByteArray, QByteArray, QByteArray, QByteArray>;
 using FailureRow = std::tuple<int, QString, QString, int>;
+using DeleteRow = std::tuple<QString, bool, bool, bool>;
 
-// The work copy rewritten into the event script and read back into the editor.
-
+// Event scripts: the work copy rewritten into them and read back into the editor, deleting files.
 class ScriptRewriteTest : public QObject {
     Q_OBJECT
     test::CoreFixture m_core;
@@ -129,11 +131,8 @@ private slots:
         FTPCode::BuildEventScript(id);
         FTPCode::BuildRunScript(id);
         ::umask(mask);
-        for (const char* f : {"ZUL/ZULTMP.zul", "ZUL/E0007ZUL.zul", "ZUL/TMPE0007.zul"}) {
-            struct stat st {};
-            QCOMPARE(::stat(m_core.app->file(f).c_str(), &st), 0);
-            QCOMPARE(int(st.st_mode & 0777), 0600);
-        }
+        for (const char* f : {"ZUL/ZULTMP.zul", "ZUL/E0007ZUL.zul", "ZUL/TMPE0007.zul"})
+            QCOMPARE(test::fileMode(QString::fromStdString(m_core.app->file(f))), 0600);
         QCOMPARE(m_core.app->read("ZUL/TMPE0007.zul"), m_core.app->read("ZUL/E0007ZUL.zul"));
         QCOMPARE(lineList(m_core.app->read("ZUL/TMPE0007.zul")).size(), std::size_t(6));
         QCOMPARE(m_core.fakes->fileUtilityCreates, 2);
@@ -233,6 +232,122 @@ private slots:
         }
         QVERIFY(!m_core.app->exists("ZUL/E01ZUL.zul"));
         QVERIFY(!m_core.app->exists("ZUL/TMPE01.zul"));
+        QVERIFY(m_core.fakes->messages->calls.empty());
+    }
+
+    // Event scripts as they may lie on disk, and the text the editor shows.
+    void loadFoldsPairs_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("display");
+        const auto row = [](const char* tag, const char* file, const char* display) {
+            QTest::newRow(tag) << QByteArray(file) << QByteArray(display);
+        };
+        row("pair for E01", "GET a.txt /app/Junction/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\n",
+            "GET a.txt C:\\in\\a.txt\r\n");
+        row("indented and short lines", "  user bob  \r\n\r\n x \r\n\r\n     \r\n\tput a.txt\r\n",
+            "user bob\r\n\tput a.txt\r\n");
+        row("lone LF line ends", "user a\nput b\n", "user a\r\nput b\r\n");
+        row("no line end at the end", "user a\r\nput b", "user a\r\nput b\r\n");
+        row("empty file", "", "");
+        // A GET never rewritten still takes the next line as its marker; a line without "&" is kept and glued to what
+        // follows.
+        row("unrewritten get in small letters", "get a.txt\r\nuser x\r\nput y\r\n",
+            "get a.txt ser x\r\n\r\nuser xput y\r\n");
+        row("GET as the last line", "user a\r\nGET b.txt /J/E0101.txt\r\n", "user a\r\nGET b.txt");
+        row("two GET lines in a row", "GET a.txt /J/E0101.txt\r\nGET b.txt /J/E0102.txt\r\n**E0102=&/in/b.txt&\r\n",
+            "GET a.txtGET b.txt /in/b.txt\r\n");
+        // "=&" is looked for from character 7 on: a short id misses it.
+        row("marker of a short id", "GET a.txt /J/E01.txt\r\n**E01=&/in/a.txt&\r\n", "GET a.txt *E01= /in/a.txt&\r\n");
+        row("only the first & becomes a blank", "GET a.txt /J/E0101.txt\r\n**E0101=&/in/a&b.txt&\r\n",
+            "GET a.txt /in/a b.txt&\r\n");
+    }
+    void loadFoldsPairs()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, display);
+        m_core.app->write("ZUL/E01ZUL.zul", file.toStdString());
+        std::string id = "E01";
+        QCOMPARE(QByteArray::fromStdString(FTPCode::LoadEventScript(id).value_or("<none>")), display);
+        QVERIFY(m_core.fakes->messages->calls.empty());
+    }
+
+    // Only a missing script is reported, its path one text after "D" so that the host shows it on one line; any
+    // other failure ends the load quietly.
+    void loadFailures_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("blocker"); // what stands in the way of reading the script
+        QTest::newRow("missing") << "E0001" << QString();
+        QTest::newRow("missing, blanks kept") << " E01 " << QString();
+        QTest::newRow("a folder in its place") << "E01"
+                                               << "ZUL/E01ZUL.zul/";
+        QTest::newRow("the script folder is a file") << "E01"
+                                                     << "ZUL";
+    }
+    void loadFailures()
+    {
+        QFETCH(QString, id);
+        QFETCH(QString, blocker);
+        const QString path = QString::fromStdString(m_core.app->file(blocker.toStdString()));
+        if (blocker.endsWith('/')) {
+            QVERIFY(QDir().mkpath(path));
+        } else if (!blocker.isEmpty()) {
+            QVERIFY(QDir(path).removeRecursively());
+            m_core.app->write(blocker.toStdString(), "x");
+        }
+        std::string sEventId = id.toStdString();
+        QVERIFY(!FTPCode::LoadEventScript(sEventId).has_value());
+        const std::string script = m_core.app->file("ZUL/" + sEventId + "ZUL.zul");
+        const com::Args report{false, com::msg(3281), "D", "File '" + script + "' not found."};
+        QCOMPARE(test::describeAll(m_core.fakes->messages->calls),
+                 blocker.isEmpty() ? QStringList{test::describe(report)} : QStringList());
+    }
+
+    void workCopyIsTheTextAndOneLineEnd_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("empty editor") << QByteArray();
+        QTest::newRow("lines unchanged") << QByteArray("  user bob \r\nGET a b\r\n");
+        QTest::newRow("blanks only") << QByteArray("   ");
+    }
+    void workCopyIsTheTextAndOneLineEnd()
+    {
+        QFETCH(QByteArray, text);
+        m_core.app->write("ZUL/ZULTMP.zul", std::string(1000, 'x'));
+        FTPCode::WriteWorkScript(text.toStdString());
+        QCOMPARE(QByteArray::fromStdString(m_core.app->read("ZUL/ZULTMP.zul")), text + "\r\n");
+        QVERIFY(m_core.fakes->messages->calls.empty());
+    }
+
+    void workCopyWithoutScriptFolderIsQuiet()
+    {
+        QVERIFY(QDir(QString::fromStdString(m_core.app->file("ZUL"))).removeRecursively());
+        FTPCode::WriteWorkScript("user bob");
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(m_core.fakes->messages->calls.empty());
+    }
+
+    void deleteScriptFile_data()
+    {
+        QTest::addColumn<DeleteRow>("row");
+        QTest::newRow("normal file") << DeleteRow{"ZUL/E01ZUL.zul", true, false, true};
+        QTest::newRow("read-only file") << DeleteRow{"ZUL/TMPE01.zul", true, true, true};
+        QTest::newRow("missing file") << DeleteRow{"ZUL/E02ZUL.zul", false, false, true};
+        QTest::newRow("hidden file stays") << DeleteRow{"ZUL/.E01ZUL.zul", true, false, false};
+        QTest::newRow("folder stays") << DeleteRow{"Junction", false, false, false};
+    }
+    void deleteScriptFile()
+    {
+        QFETCH(DeleteRow, row);
+        auto [name, create, readOnly, gone] = row;
+        std::string path = m_core.app->file(name.toStdString());
+        if (create)
+            m_core.app->write(name.toStdString(), "x\r\n");
+        if (readOnly)
+            QVERIFY(QFile::setPermissions(QString::fromStdString(path), QFileDevice::ReadOwner));
+        FTPCode::DeleteScriptFile(path);
+        QCOMPARE(!QFileInfo::exists(QString::fromStdString(path)), gone);
         QVERIFY(m_core.fakes->messages->calls.empty());
     }
 };

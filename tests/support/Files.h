@@ -11,6 +11,8 @@ QByteArray readBytes(const QString& path);
 bool writeBytes(const QString& path, const QByteArray& bytes);
 // Reproducible bytes that are not text.
 QByteArray someBytes(int n, quint32 seed);
+// The permission bits of a file (links followed), or -1 when it is not there.
+int fileMode(const QString& path);
 
 // Copies a file of the build (ZUL_APP_BUILD_DIR) into folder, keeping its permissions.
 bool installBuilt(const QString& name, const QString& folder);

@@ -4,6 +4,7 @@
 #include "support/Fakes.h"
 #include "support/Gui.h"
 #include "support/TempAppFolder.h"
+#include "ui/editor/ScriptCheck.h"
 #include "ui/editor/ScriptLintView.h"
 #include "ui/editor/frmZULINF.h"
 
@@ -15,6 +16,7 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolTip>
+#include <tuple>
 
 using namespace zul;
 using test::child;
@@ -32,9 +34,32 @@ QList<QTextLayout::FormatRange> wavy(const QPlainTextEdit* box, int line)
     return out;
 }
 
+// A text box in memory that counts its writes.
+class MemoryBox : public ui::ScriptBox {
+public:
+    QString value;
+    int writes = 0;
+    bool canFocus = true;
+    int focused = 0;
+    QString text() const override { return value; }
+    void setText(const QString& t) override
+    {
+        value = t;
+        ++writes;
+    }
+    void focus() override
+    {
+        if (!canFocus)
+            throw com::ComError(5, "Invalid procedure call or argument");
+        ++focused;
+    }
+};
 } // namespace
 
-// The editor's lint as the user meets it: typing into the real panel, offscreen.
+using MendRow = std::tuple<QString, QString, int>;
+using RefusalRow = std::tuple<QString, bool, bool, QStringList>;
+
+// The editor's script check, and its lint as the user meets it: typing into the real panel, offscreen.
 class ScriptLintViewTest : public QObject {
     Q_OBJECT
     test::CoreFixture m_core;
@@ -163,6 +188,68 @@ private slots:
         f.setScriptText("open h\r\nuser a b\r\nput /no/such/" + std::string(400, 'x') + "\r\n");
         QTRY_VERIFY(child<QLabel>(&f, "lblLint")->text().startsWith("1 warning"));
         QCOMPARE(f.width(), width);
+    }
+
+    void mends_data()
+    {
+        QTest::addColumn<MendRow>("row");
+        const auto row = [](const char* tag, const char* in, const char* out, int writes) {
+            QTest::newRow(tag) << MendRow{in, out, writes};
+        };
+        row("both words, nothing to do", "open h\r\nquit", "open h\r\nquit", 0);
+        row("leading blanks kept when nothing else changes", "   open h\r\nquit", "   open h\r\nquit", 0);
+        row("line breaks only", "\r\n\r\n", "open \r\n\r\n\r\nquit", 2);
+        row("three lines, no words", "10.1.1.1\r\ncd /out\r\nput a.txt",
+            "open 10.1.1.1\r\ncd /out\r\nput a.txt\r\nquit", 2);
+        row("capitals count", "OPEN h\r\nQUIT", "OPEN h\r\nQUIT", 0);
+        row("words inside other words", "reopen h\r\nget quits.txt", "reopen h\r\nget quits.txt", 0);
+        row("only quit missing", "open h\r\nput a", "open h\r\nput a\r\nquit", 1);
+        row("two then five blanks", "open h\r\nput  a     b\r\nquit", "open h\r\nput a b\r\nquit", 2);
+        row("blank run of three", "open   h\r\nquit", "open h\r\nquit", 1);
+        row("two blanks before a line break keep one", "open h  \r\nquit", "open h \r\nquit", 1);
+        row("leading blanks go when a run is collapsed", "  open h\r\nput a  b\r\nquit", "open h\r\nput a b\r\nquit",
+            1);
+        row("blanks at both ends of a line", "open h\r\n  cd x\r\nquit", "open h\r\n cd x\r\nquit", 1);
+        row("tabs are not blanks", "open\t\th\r\nquit", "open\t\th\r\nquit", 0);
+        row("first line becomes the open argument", "  partner  \r\nquit", "open partner \r\nquit", 2);
+    }
+    void mends()
+    {
+        QFETCH(MendRow, row);
+        auto [in, out, writes] = row;
+        MemoryBox box;
+        box.value = in;
+        QCOMPARE(ui::CheckScript(box), true);
+        QCOMPARE(box.value, out);
+        QCOMPARE(box.writes, writes);
+        QVERIFY(m_core.fakes->messages->calls.empty());
+    }
+
+    // An empty script is refused with the focus in the box; a box that cannot
+    // take the focus, or a text too long to count, is reported and passes.
+    void refusals_data()
+    {
+        QTest::addColumn<RefusalRow>("row");
+        const QString empty = test::describe({false, com::msg(3033), "D"});
+        QTest::newRow("empty") << RefusalRow{"", true, false, QStringList{empty}};
+        QTest::newRow("blanks only") << RefusalRow{"     ", true, false, QStringList{empty}};
+        QTest::newRow("empty in a disabled box") << RefusalRow{
+            "", false, true, QStringList{empty, "bool:False, text:\"Invalid procedure call or argument\", text:\"D\""}};
+        QTest::newRow("counter overflow") << RefusalRow{QString(40000, QLatin1Char('x')) + "  y", true, true,
+                                                        QStringList{"bool:False, text:\"Overflow\", text:\"D\""}};
+    }
+    void refusals()
+    {
+        QFETCH(RefusalRow, row);
+        auto [in, canFocus, passes, said] = row;
+        MemoryBox box;
+        box.value = in;
+        box.canFocus = canFocus;
+        QCOMPARE(ui::CheckScript(box), passes);
+        QCOMPARE(test::describeAll(m_core.fakes->messages->calls), said);
+        QCOMPARE(box.writes, 0);
+        if (!passes)
+            QCOMPARE(box.focused, 1);
     }
 };
 
