@@ -24,6 +24,7 @@ small=${BENCH_SMALL:-500}
 base=${BENCH_DIR:-/dev/shm}
 source "$here/lib/servers.sh"
 
+# bench_ssh_probe is built where libssh-dev is installed, and adds two rows.
 need_built "qorvhost, zul, VelundZUL, zul_ping32 and bench_check_transfers" "$build/bin/qorvhost" \
     "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$build/bench/bench_check_transfers"
 command -v lftp >/dev/null || { echo "lftp is missing" >&2; exit 2; }
@@ -118,6 +119,14 @@ row "SFTP download / sftp -b" "$down_before" "$down_check" "$nosync $(runner sft
     "$sftp_b $work/sftp_down.batch $bench_user@127.0.0.1"
 row "SFTP upload / sftp -b" "$up_before" "$up_check" "$(runner sftp_up)" \
     "$sftp_b $work/sftp_up.batch $bench_user@127.0.0.1"
+if [ -x "$build/bench/bench_ssh_probe" ]; then
+    probe="$build/bench/bench_ssh_probe"
+    probe_login="127.0.0.1 $ssh_port $bench_user $(q "$HOME/.ssh/id_ed25519") $(q "$HOME/.ssh/known_hosts")"
+    row "SFTP download, libssh probe / sftp -b" "$down_before" "$down_check" "$probe get $probe_login big.bin $down" \
+        "$sftp_b $work/sftp_down.batch $bench_user@127.0.0.1"
+    row "SFTP upload, libssh probe / sftp -b" "$up_before" "$up_check" "$probe put $probe_login up.bin $big" \
+        "$sftp_b $work/sftp_up.batch $bench_user@127.0.0.1"
+fi
 row "SFTP download / curl sftp://" "$down_before" "$down_check" "$nosync $(runner sftp_down)" \
     "$curl_ssh $sftp/~/big.bin -o $down"
 row "durable FTP download / curl+sync" "$down_before" "$down_check" "$(runner ftp_down)" \

@@ -125,11 +125,11 @@ delivers received files to their targets and keeps a transcript of every run.
 This package also holds qorvhost, a stand-in for the host suite with an events
 window and a command line, so that events can be defined, edited and run on
 one machine.")
-# Libraries come from the binaries. The rest are loaded at run time, which
-# dpkg-shlibdeps cannot see: the events store's SQLite driver, and the Qt
-# platform plug-ins for the events window. adduser makes the zul group and account.
+# Libraries come from the binaries. The Qt platform plug-ins for the events
+# window are loaded at run time, which dpkg-shlibdeps cannot see. adduser makes
+# the zul group and account.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser, libqt6sql6-sqlite")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "adduser")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   "${CMAKE_BINARY_DIR}/debian/postinst" "${CMAKE_BINARY_DIR}/debian/postrm" "${CMAKE_BINARY_DIR}/debian/conffiles")

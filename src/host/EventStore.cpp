@@ -2,9 +2,9 @@
 
 #include "host/CodePage.h"
 #include "host/EventStruct.h"
+#include "host/HostDb.h"
 
 #include <QDir>
-#include <QFile>
 #include <sqlite3.h>
 
 namespace zul::host {
@@ -37,41 +37,7 @@ EventRecord fromEventStruct(const com::IEventStruct& e)
 
 namespace {
 
-// As long as Qt's SQLite driver waits for another connection's lock (the
-// Fast Path's database shares the file).
-constexpr int kBusyWaitMs = 5000;
-
-// One prepared statement, finalized when it goes.
-class Statement {
-public:
-    Statement(sqlite3* db, const char* sql)
-    {
-        if (db)
-            sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr);
-    }
-    ~Statement() { sqlite3_finalize(m_stmt); }
-    Statement(const Statement&) = delete;
-    Statement& operator=(const Statement&) = delete;
-
-    bool ok() const { return m_stmt != nullptr; }
-    void bind(int at, const QString& text)
-    {
-        const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(m_stmt, at, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
-    }
-    void bind(int at, int number) { sqlite3_bind_int(m_stmt, at, number); }
-    // SQLITE_ROW, SQLITE_DONE or an error code.
-    int step() { return sqlite3_step(m_stmt); }
-    QString text(int column) const
-    {
-        const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-        return QString::fromUtf8(bytes ? bytes : "", sqlite3_column_bytes(m_stmt, column));
-    }
-    int number(int column) const { return sqlite3_column_int(m_stmt, column); }
-
-private:
-    sqlite3_stmt* m_stmt = nullptr;
-};
+using hostdb::Statement;
 
 EventRecord readRecord(const Statement& q)
 {
@@ -87,44 +53,23 @@ EventStore::~EventStore()
 
 void EventStore::failed(const QString& context) const
 {
-    const QString said =
-        m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("the events database is not open");
+    const QString said = m_db ? hostdb::lastError(m_db) : QStringLiteral("the events database is not open");
     m_error = context.isEmpty() ? said : context + QStringLiteral(": ") + said;
 }
 
 bool EventStore::open(const QString& dataFolder)
 {
-    if (!QDir().mkpath(dataFolder)) {
-        m_error = QStringLiteral("cannot create the data folder '%1'").arg(dataFolder);
-        return false;
-    }
-    // host.db also holds the Fast Path passwords: the owner's alone from its first byte.
-    const QString path = QDir(dataFolder).filePath(QStringLiteral("host.db"));
-    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if (!QFile::exists(path)) {
-        QFile create(path);
-        if (!create.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly) && !QFile::exists(path)) {
-            m_error = QStringLiteral("cannot create '%1': %2").arg(path, create.errorString());
-            return false;
-        }
-    }
-    QFile::setPermissions(path, ownerOnly);
     sqlite3_close(m_db);
-    m_db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
-        failed(QStringLiteral("cannot open '%1'").arg(path));
-        sqlite3_close(m_db);
-        m_db = nullptr;
+    m_db = hostdb::open(dataFolder, &m_error);
+    if (!m_db)
         return false;
-    }
-    sqlite3_busy_timeout(m_db, kBusyWaitMs);
     if (sqlite3_exec(m_db,
                      "CREATE TABLE IF NOT EXISTS events (id TEXT PRIMARY KEY, entity TEXT NOT NULL, "
                      "type TEXT NOT NULL, runday INTEGER NOT NULL, flag1 TEXT NOT NULL, "
                      "flag2 TEXT NOT NULL, flag4 TEXT NOT NULL)",
                      nullptr, nullptr, nullptr) != SQLITE_OK) {
-        failed(QStringLiteral("'%1' is not a usable events database").arg(path));
+        failed(QStringLiteral("'%1' is not a usable events database")
+                   .arg(QDir(dataFolder).filePath(QStringLiteral("host.db"))));
         sqlite3_close(m_db);
         m_db = nullptr;
         return false;

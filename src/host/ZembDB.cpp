@@ -1,16 +1,16 @@
 #include "host/ZembDB.h"
 
+#include "host/HostDb.h"
+
 #include <QDir>
-#include <QFile>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QUuid>
-#include <QVariant>
+#include <QStringList>
+#include <sqlite3.h>
 
 namespace zul::host {
 
 namespace {
+
+using hostdb::Statement;
 
 constexpr int kUnspecified = static_cast<int>(0x80004005u);
 
@@ -33,33 +33,30 @@ QString toDb(const std::string& s)
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-std::string fromDb(const QVariant& v)
+std::string fromDb(const QString& v)
 {
-    return v.toString().toLatin1().toStdString();
+    return v.toLatin1().toStdString();
 }
 
 // The filter of a search: an omitted or empty key matches any value.
 struct Filter {
-    QString where;
-    QVariantList values;
+    std::string where;
+    QStringList values;
 };
 
 Filter keysFilter(const std::optional<std::string>& code, const std::string& first,
                   const std::optional<std::string>& second)
 {
     Filter f;
-    QStringList terms;
     const auto add = [&](const char* column, const std::optional<std::string>& key) {
         if (!key || key->empty())
             return;
-        terms << QLatin1String(column) + QLatin1String(" = ?");
+        f.where += (f.where.empty() ? " WHERE " : " AND ") + std::string(column) + " = ?";
         f.values << toDb(*key);
     };
     add("FACODE", code);
     add("FAFLDONE", first);
     add("FAFLDTWO", second);
-    if (!terms.isEmpty())
-        f.where = QLatin1String(" WHERE ") + terms.join(QLatin1String(" AND "));
     return f;
 }
 
@@ -67,66 +64,56 @@ Filter keysFilter(const std::optional<std::string>& code, const std::string& fir
 
 std::shared_ptr<ZembDB> ZembDB::open(const QString& dataFolder, QString* error)
 {
-    const auto fail = [error](const QString& why) {
+    sqlite3* db = hostdb::open(dataFolder, error);
+    if (!db)
+        return {};
+    if (sqlite3_exec(db,
+                     "CREATE TABLE IF NOT EXISTS FastZUL (FACODE TEXT NOT NULL, FAFLDONE TEXT NOT NULL, "
+                     "FAFLDTWO TEXT NOT NULL)",
+                     nullptr, nullptr, nullptr) != SQLITE_OK) {
         if (error)
-            *error = why;
-        return std::shared_ptr<ZembDB>();
-    };
-    if (!QDir().mkpath(dataFolder))
-        return fail(QStringLiteral("cannot create the data folder '%1'").arg(dataFolder));
-
-    // The table holds passwords: the file is its owner's alone, and SQLite
-    // gives its journal the same permissions.
-    const QString path = QDir(dataFolder).filePath(QStringLiteral("host.db"));
-    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if (!QFile::exists(path)) {
-        QFile create(path);
-        if (!create.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly) && !QFile::exists(path))
-            return fail(QStringLiteral("cannot create '%1': %2").arg(path, create.errorString()));
+            *error = QStringLiteral("'%1' has no usable FastZUL table: %2")
+                         .arg(QDir(dataFolder).filePath(QStringLiteral("host.db")), hostdb::lastError(db));
+        sqlite3_close(db);
+        return {};
     }
-    QFile::setPermissions(path, ownerOnly);
-
-    const QString name = QStringLiteral("fastzul-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
-    std::shared_ptr<ZembDB> db(new ZembDB(name));
-    auto conn = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    conn.setDatabaseName(path);
-    conn.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!conn.open())
-        return fail(conn.lastError().text());
-    QSqlQuery q(conn);
-    if (!q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS FastZUL (FACODE TEXT NOT NULL, FAFLDONE TEXT NOT NULL, "
-                               "FAFLDTWO TEXT NOT NULL)")))
-        return fail(QStringLiteral("'%1' has no usable FastZUL table: %2").arg(path, q.lastError().text()));
-    return db;
+    return std::shared_ptr<ZembDB>(new ZembDB(db));
 }
 
 ZembDB::~ZembDB()
 {
-    QSqlDatabase::database(m_connection, false).close();
-    QSqlDatabase::removeDatabase(m_connection);
+    sqlite3_close(m_db);
+}
+
+void ZembDB::closeConnection()
+{
+    sqlite3_close(m_db);
+    m_db = nullptr;
 }
 
 namespace {
 
-QSqlQuery run(const QString& connection, const QString& sql, const QVariantList& values = {})
+// Runs sql with values bound in order; each row goes to onRow.
+template <typename OnRow>
+void run(sqlite3* db, const std::string& sql, const QStringList& values, OnRow onRow)
 {
-    QSqlDatabase db = QSqlDatabase::database(connection, false);
-    if (!db.isValid() || !db.isOpen())
+    if (!db)
         disconnected();
-    QSqlQuery q(db);
-    if (!q.prepare(sql)) {
-        if (q.lastError().type() == QSqlError::ConnectionError)
-            disconnected();
-        throw com::ComError(kUnspecified, q.lastError().text().toStdString());
-    }
-    for (const QVariant& v : values)
-        q.addBindValue(v);
-    if (!q.exec()) {
-        if (q.lastError().type() == QSqlError::ConnectionError)
-            disconnected();
-        throw com::ComError(kUnspecified, q.lastError().text().toStdString());
-    }
-    return q;
+    Statement q(db, sql.c_str());
+    if (!q.ok())
+        throw com::ComError(kUnspecified, hostdb::lastError(db).toStdString());
+    for (int i = 0; i < values.size(); ++i)
+        q.bind(i + 1, values[i]);
+    int rc = q.step();
+    for (; rc == SQLITE_ROW; rc = q.step())
+        onRow(q);
+    if (rc != SQLITE_DONE)
+        throw com::ComError(kUnspecified, hostdb::lastError(db).toStdString());
+}
+
+void run(sqlite3* db, const std::string& sql, const QStringList& values = {})
+{
+    run(db, sql, values, [](const Statement&) {});
 }
 
 } // namespace
@@ -134,8 +121,23 @@ QSqlQuery run(const QString& connection, const QString& sql, const QVariantList&
 std::int32_t ZembDB::RecordCount(const std::string& table)
 {
     checkTable(table);
-    QSqlQuery q = run(m_connection, QStringLiteral("SELECT COUNT(*) FROM FastZUL"));
-    return q.next() ? q.value(0).toInt() : 0;
+    std::int32_t count = 0;
+    run(m_db, "SELECT COUNT(*) FROM FastZUL", {}, [&](const Statement& q) { count = q.number(0); });
+    return count;
+}
+
+bool ZembDB::readFirst(const std::string& sql, const QStringList& values)
+{
+    bool found = false;
+    run(m_db, sql, values, [&](const Statement& q) {
+        if (found)
+            return;
+        found = true;
+        m_code = fromDb(q.text(0));
+        m_one = fromDb(q.text(1));
+        m_two = fromDb(q.text(2));
+    });
+    return found;
 }
 
 void ZembDB::GetRecord(const std::string& table, std::int16_t& index)
@@ -144,14 +146,9 @@ void ZembDB::GetRecord(const std::string& table, std::int16_t& index)
     if (index < 0)
         throw com::ComError(3021, "No current record.");
     // In the order the records were added.
-    QSqlQuery q = run(m_connection,
-                      QStringLiteral("SELECT FACODE, FAFLDONE, FAFLDTWO FROM FastZUL ORDER BY rowid LIMIT 1 OFFSET ?"),
-                      {QVariant(static_cast<int>(index))});
-    if (!q.next())
+    if (!readFirst("SELECT FACODE, FAFLDONE, FAFLDTWO FROM FastZUL ORDER BY rowid LIMIT 1 OFFSET " +
+                   std::to_string(index)))
         throw com::ComError(3021, "No current record.");
-    m_code = fromDb(q.value(0));
-    m_one = fromDb(q.value(1));
-    m_two = fromDb(q.value(2));
 }
 
 bool ZembDB::SeekByAllPKeys(const std::string& table, const std::optional<std::string>& code, const std::string& first,
@@ -159,22 +156,14 @@ bool ZembDB::SeekByAllPKeys(const std::string& table, const std::optional<std::s
 {
     checkTable(table);
     const Filter f = keysFilter(code, first, second);
-    QSqlQuery q = run(m_connection,
-                      QStringLiteral("SELECT FACODE, FAFLDONE, FAFLDTWO FROM FastZUL") + f.where +
-                          QStringLiteral(" ORDER BY rowid LIMIT 1"),
-                      f.values);
-    if (!q.next())
-        return false;
-    m_code = fromDb(q.value(0));
-    m_one = fromDb(q.value(1));
-    m_two = fromDb(q.value(2));
-    return true;
+    return readFirst("SELECT FACODE, FAFLDONE, FAFLDTWO FROM FastZUL" + f.where + " ORDER BY rowid LIMIT 1",
+                     f.values);
 }
 
 void ZembDB::AddRecord(const std::string& table)
 {
     checkTable(table);
-    run(m_connection, QStringLiteral("INSERT INTO FastZUL (FACODE, FAFLDONE, FAFLDTWO) VALUES (?, ?, ?)"),
+    run(m_db, "INSERT INTO FastZUL (FACODE, FAFLDONE, FAFLDTWO) VALUES (?, ?, ?)",
         {toDb(m_code), toDb(m_one), toDb(m_two)});
 }
 
@@ -190,7 +179,7 @@ void ZembDB::DeleteRecBySearch(const std::string& table, const std::string& code
 {
     checkTable(table);
     const Filter f = keysFilter(code, first, second);
-    run(m_connection, QStringLiteral("DELETE FROM FastZUL") + f.where, f.values);
+    run(m_db, "DELETE FROM FastZUL" + f.where, f.values);
 }
 
 } // namespace zul::host

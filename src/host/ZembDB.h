@@ -3,9 +3,12 @@
 #include "com/HostComponents.h"
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <optional>
 #include <string>
+
+struct sqlite3;
 
 namespace zul::host {
 
@@ -39,12 +42,16 @@ public:
     std::string FAFLDTWO() const override { return m_two; }
     void setFAFLDTWO(const std::string& v) override { m_two = v; }
 
-    QString connectionName() const { return m_connection; }
+    // Drops the connection, as when the database goes away: every call then
+    // raises kDisconnected.
+    void closeConnection();
 
 private:
-    explicit ZembDB(QString connection) : m_connection(std::move(connection)) {}
+    explicit ZembDB(sqlite3* db) : m_db(db) {}
+    // Reads the first row of a FACODE, FAFLDONE, FAFLDTWO query into the buffer.
+    bool readFirst(const std::string& sql, const QStringList& values = {});
 
-    QString m_connection;
+    sqlite3* m_db = nullptr;
     std::string m_code;
     std::string m_one;
     std::string m_two;

@@ -166,6 +166,28 @@ int removeOldTranscripts(const std::string& logFolder, int days, std::int64_t no
     return removed;
 }
 
+bool transcriptSweepDue(const std::string& logFolder, std::int64_t now)
+{
+    struct stat st {};
+    const std::string stamp = logFolder + "/" + kSweepStamp;
+    return ::fstatat(AT_FDCWD, stamp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+           std::int64_t(st.st_mtime) > now || now - std::int64_t(st.st_mtime) >= kSweepEverySeconds;
+}
+
+void markTranscriptSweep(const std::string& logFolder)
+{
+    // No link followed and nothing but a regular file touched; a stamp that
+    // cannot be set only means the next run sweeps again.
+    const std::string stamp = logFolder + "/" + kSweepStamp;
+    const int fd = ::open(stamp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0664);
+    if (fd < 0)
+        return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        ::futimens(fd, nullptr);
+    ::close(fd);
+}
+
 HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& settings)
 {
     HousekeepingResult r;
@@ -174,8 +196,14 @@ HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& set
     r.spooledAppended = spooled.appended;
     if (r.error.empty())
         r.error = spooled.error;
-    r.transcriptsRemoved =
-        removeOldTranscripts(logFolder, settings.transcriptDays, std::int64_t(std::time(nullptr)), &r.error);
+    // Every transcript's age is a stat of its own: with many events and a
+    // month kept, that is thousands a run. Retention counts days, so once an
+    // hour is plenty.
+    const auto now = std::int64_t(std::time(nullptr));
+    if (settings.transcriptDays > 0 && transcriptSweepDue(logFolder, now)) {
+        r.transcriptsRemoved = removeOldTranscripts(logFolder, settings.transcriptDays, now, &r.error);
+        markTranscriptSweep(logFolder);
+    }
     return r;
 }
 

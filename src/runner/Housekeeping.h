@@ -27,7 +27,7 @@ struct HousekeepingResult {
     std::string error; // the first thing that failed, for the transcript
 };
 
-// "<name>_<8 digits>-<6 digits>_<digits>.log", as the runner names its transcripts.
+// "<name>_<8 digits>-<6 digits>_<digits>[-<hex digits>].log", as the runner names its transcripts.
 bool isTranscriptName(const char* name);
 
 // The run log's lock, Log/.runs.jsonl.lock, taken exclusively: held while
@@ -44,6 +44,13 @@ bool rotateRunLog(const std::string& logFolder, std::int64_t maxBytes, int keep,
 // Removes transcripts ("<name>_<yyyymmdd-hhmmss>_<pid>.log") last written more
 // than `days` days before `now`; returns how many went.
 int removeOldTranscripts(const std::string& logFolder, int days, std::int64_t now, std::string* error);
+
+// Log/.transcripts-swept: its time is the last sweep for old transcripts,
+// which runs again once it is an hour old (or missing, or not a plain file).
+inline constexpr const char* kSweepStamp = ".transcripts-swept";
+inline constexpr std::int64_t kSweepEverySeconds = 3600;
+bool transcriptSweepDue(const std::string& logFolder, std::int64_t now);
+void markTranscriptSweep(const std::string& logFolder);
 
 // All three (with the spool's records appended), at the start of a run; the
 // second form notes what it did in the transcript.

@@ -11,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlDatabase>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -261,7 +260,7 @@ private slots:
         QVERIFY(!ZembDB::open("/proc/no-such-folder"));
 
         // A lost connection is the disconnected error, for every call.
-        QSqlDatabase::database(m_db->connectionName(), false).close();
+        m_db->closeConnection();
         QCOMPARE(errorNumber([&] { m_db->RecordCount("FastZUL"); }), static_cast<int>(0x80010108u));
         QCOMPARE(errorNumber([&] { m_db->AddRecord("FastZUL"); }), static_cast<int>(0x80010108u));
         QCOMPARE(errorNumber([&] { m_db->SeekByAllPKeys("FastZUL", "IP", "1.2.3.4", "0"); }),

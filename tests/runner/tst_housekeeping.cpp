@@ -202,6 +202,40 @@ private slots:
         QCOMPARE(QFile::exists(dir.filePath(name)), !removed);
     }
 
+    // Old transcripts are looked for once an hour; a stamp that is not a fresh plain file never stops a sweep.
+    void sweepOnceAnHour_data()
+    {
+        QTest::addColumn<QString>("stamp"); // what stands at Log/.transcripts-swept
+        QTest::addColumn<bool>("swept");
+        for (const char* s : {"none", "fresh", "an hour old", "in the future", "a link to a fresh file", "a folder"})
+            QTest::newRow(s) << QString::fromLatin1(s) << (QByteArray(s) != "fresh");
+    }
+    void sweepOnceAnHour()
+    {
+        QFETCH(QString, stamp);
+        QFETCH(bool, swept);
+        QTemporaryDir dir;
+        const QString at = dir.filePath(kSweepStamp), old = dir.filePath("E0001_20250101-020000_9.log");
+        QVERIFY(writeBytes(old, "old\n"));
+        setAge(old, 31);
+        if (stamp == "a link to a fresh file")
+            QVERIFY(writeBytes(dir.filePath("fresh"), "") && QFile::link("fresh", at));
+        else if (stamp == "a folder")
+            QVERIFY(QDir(dir.path()).mkdir(kSweepStamp));
+        else if (stamp != "none")
+            QVERIFY(writeBytes(at, ""));
+        const std::time_t shift = stamp == "an hour old" ? -kSweepEverySeconds : stamp == "in the future" ? 86400 : 0;
+        const timespec times[2] = {{std::time(nullptr) + shift, 0}, {std::time(nullptr) + shift, 0}};
+        if (shift)
+            QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(at).constData(), times, 0), 0);
+
+        const HousekeepingResult r = tidyLog(dir.path().toStdString(), Housekeeping{});
+        QCOMPARE(r.transcriptsRemoved, swept ? 1 : 0);
+        QCOMPARE(QFile::exists(old), !swept);
+        QVERIFY(!transcriptSweepDue(dir.path().toStdString(), std::time(nullptr)) || stamp.startsWith("a "));
+        QCOMPARE(QFileInfo(at).isSymLink(), stamp == "a link to a fresh file");
+    }
+
     void settingsFromFileAndEnvironment()
     {
         const ConfigFile conf = ConfigFile::parse("log_max_bytes = 2048\nLOG_KEEP=2\nTRANSCRIPT_DAYS = -1\n");

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zul::host::hostdb {
+
+// Opens (creating when needed) host.db in dataFolder, owner-only from its
+// first byte: it holds the Fast Path's passwords. Null and why when it cannot.
+sqlite3* open(const QString& dataFolder, QString* error);
+
+// What SQLite last said on db.
+QString lastError(sqlite3* db);
+
+// One prepared statement, finalized when it goes. Text goes in and comes out
+// as UTF-8.
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return m_stmt != nullptr; }
+    void bind(int at, const QString& text);
+    void bind(int at, int number);
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int step();
+    QString text(int column) const;
+    int number(int column) const;
+
+private:
+    sqlite3_stmt* m_stmt = nullptr;
+};
+
+} // namespace zul::host::hostdb
