@@ -54,6 +54,11 @@ bool tryLockDescriptor(int fd)
     return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
+bool lockedElsewhere(int fd)
+{
+    return ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+}
+
 LockOutcome FileLock::acquire(const std::string& path, const LockWait& wait, std::string& error)
 {
     release();

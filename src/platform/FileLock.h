@@ -32,6 +32,10 @@ struct LockWait {
 LockOutcome lockDescriptor(int fd, LockKind kind, const LockWait& wait, int* error = nullptr);
 // Takes an exclusive lock only when nobody holds it.
 bool tryLockDescriptor(int fd);
+// Someone holds an exclusive lock on the file: a shared one cannot be had
+// without waiting. When nobody does, the descriptor keeps the shared lock it
+// got until it is closed.
+bool lockedElsewhere(int fd);
 
 // An exclusive flock on a file, held while the object lives. Locks taken
 // through separate opens exclude each other, between processes and between

@@ -51,22 +51,6 @@ struct Fd {
     }
 };
 
-Status writeAllTo(int fd, std::string_view content, const std::string& path)
-{
-    const char* p = content.data();
-    std::size_t left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errorFromErrno(errno, path);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-    return success();
-}
 
 Status openAndWrite(const std::string& path, std::string_view content, int flags, FileAccess access)
 {
@@ -94,6 +78,24 @@ Status openAndWrite(const std::string& path, std::string_view content, int flags
 }
 
 } // namespace
+
+Status writeAllTo(int fd, std::string_view content, const std::string& path)
+{
+    const char* p = content.data();
+    std::size_t left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0)
+            errno = EIO; // errno tells callers what failed
+        if (n <= 0)
+            return errorFromErrno(errno, path);
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return success();
+}
 
 Result<std::string> readAll(const std::string& path, Links links)
 {

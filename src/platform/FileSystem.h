@@ -35,6 +35,9 @@ Result<std::string> readAll(const std::string& path, Links links = Links::NoFoll
 
 // Creates or empties the file and writes content. Not atomic: a failure can
 // leave the bytes written so far, which some callers want.
+// All of content to an open descriptor, through short writes and signals;
+// path names it in the error.
+Status writeAllTo(int fd, std::string_view content, const std::string& path);
 Status writeFile(const std::string& path, std::string_view content, FileAccess access = FileAccess::Shared);
 
 // Appends content, creating the file when it is missing.

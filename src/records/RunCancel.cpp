@@ -1,5 +1,6 @@
 #include "records/RunCancel.h"
 
+#include "platform/FileLock.h"
 #include "platform/SafeOpen.h"
 
 #include <cerrno>
@@ -7,7 +8,6 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
@@ -22,7 +22,7 @@ bool lockStillHeld(const std::string& lockPath)
     auto fd = platform::openNoFollow(lockPath, O_RDONLY);
     if (!fd)
         return false; // removed at the run's end
-    return ::flock(fd->get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    return platform::lockedElsewhere(fd->get());
 }
 
 // The signal goes through a descriptor of the process checked before, so a

@@ -2,6 +2,7 @@
 
 #include "records/KeyValueLines.h"
 
+#include "platform/FileLock.h"
 #include "platform/SafeOpen.h"
 #include "platform/Text.h"
 
@@ -11,7 +12,6 @@
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 namespace zul::records {
@@ -86,7 +86,7 @@ bool lockHeld(int folderFd, const std::string& name, const std::string& path)
     auto fd = platform::openInFolder(folderFd, name, O_RDONLY, 0, path);
     if (!fd)
         return false;
-    return ::flock(fd->get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    return platform::lockedElsewhere(fd->get());
 }
 
 } // namespace

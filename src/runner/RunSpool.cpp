@@ -32,22 +32,6 @@ platform::Result<platform::UniqueFd> openSpool(const std::string& logFolder, boo
     return platform::openFolder(folder);
 }
 
-bool writeWhole(int fd, std::string_view bytes)
-{
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            if (n == 0)
-                errno = EIO;
-            return false;
-        }
-        bytes.remove_prefix(std::size_t(n));
-    }
-    return true;
-}
-
 // A spooled file holds one record line, as the runner writes them.
 bool isRecordLine(std::string_view text)
 {
@@ -96,7 +80,7 @@ std::string spoolRunLine(const std::string& logFolder, std::string_view line, st
             *why = "cannot create " + path + ": " + f.error().description;
             return {};
         }
-        if (!writeWhole(f->get(), line) || ::fsync(f->get()) != 0) {
+        if (!platform::writeAllTo(f->get(), line, path) || ::fsync(f->get()) != 0) {
             *why = "cannot write " + path + ": " + std::strerror(errno);
             ::unlinkat(dir->get(), name, 0);
             return {};
