@@ -1,6 +1,7 @@
 // The runner against a server that misbehaves on purpose (hostileserver.py).
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 
 #include "records/RunCancel.h"
@@ -124,25 +125,17 @@ private slots:
     // Endless or over-long listings end in a clear failure; nothing grows without bound.
     void listingsAreCapped_data()
     {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("maxNames");
-        QTest::addColumn<QByteArray>("maxBytes");
-        QTest::addColumn<QByteArray>("why");
-        QTest::newRow("endless mget, default caps")
-            << QByteArray("mget endless/*") << QByteArray() << QByteArray() << QByteArray("more than 100000 names");
-        QTest::newRow("endless ls, byte cap")
-            << QByteArray("ls endless") << QByteArray() << QByteArray("65536") << QByteArray("longer than 65536 bytes");
-        QTest::newRow("endless dir to a file, name cap") << QByteArray("dir endless list.txt") << QByteArray("5000")
-                                                         << QByteArray() << QByteArray("more than 5000 names");
+        const auto row =
+            columns<QByteArray, QByteArray, QByteArray, QByteArray>("command", "maxNames", "maxBytes", "why");
+        row("endless mget, default caps", "mget endless/*", "100000", "16777216", "more than 100000 names");
+        row("endless ls, byte cap", "ls endless", "100000", "65536", "longer than 65536 bytes");
+        row("endless dir to a file, name cap", "dir endless list.txt", "5000", "16777216", "more than 5000 names");
     }
     void listingsAreCapped()
     {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, maxNames);
-        QFETCH(QByteArray, maxBytes);
-        QFETCH(QByteArray, why);
-        ScopedEnv env{{"ZUL_RUNNER_LIST_MAX_NAMES", maxNames.isEmpty() ? "100000" : maxNames},
-                      {"ZUL_RUNNER_LIST_MAX_BYTES", maxBytes.isEmpty() ? "16777216" : maxBytes}};
+        const auto [command, maxNames, maxBytes, why] =
+            fetch<QByteArray, QByteArray, QByteArray, QByteArray>("command", "maxNames", "maxBytes", "why");
+        ScopedEnv env{{"ZUL_RUNNER_LIST_MAX_NAMES", maxNames}, {"ZUL_RUNNER_LIST_MAX_BYTES", maxBytes}};
         TempAppFolder app;
         const RunnerRun r = run(app, login() + command + "\r\nquit\r\n");
         QVERIFY2(r.exit == 4, r.transcript.constData());
@@ -155,28 +148,17 @@ private slots:
     // A stalled or unconfirmed get ends as status 10 within the budget; a SIZE below the data is transient.
     void failedGetKeepsTheOldFile_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("budget");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("inTranscript");
-        QTest::addColumn<int>("maxRetr");
-        QTest::newRow("stalled data connection, budget spent")
-            << QByteArray("stall.bin") << QByteArray("3") << 10 << QByteArray("retry budget of 3 s is spent") << 2;
-        QTest::newRow("stalled, no budget: no retry")
-            << QByteArray("stall2.bin") << QByteArray("0") << 10 << QByteArray("retry budget of 0 s is spent)") << 1;
-        QTest::newRow("missing 226, retries run out")
-            << QByteArray("no226.bin") << QByteArray("600") << 10 << QByteArray("after 2 retries") << 3;
-        QTest::newRow("SIZE says less than was sent")
-            << QByteArray("grow.bin") << QByteArray("600") << 6
-            << QByteArray("announced 100 bytes (\"213 100\") but sent 5000") << 3;
+        const auto row =
+            columns<QByteArray, QByteArray, int, QByteArray, int>("file", "budget", "exit", "inTranscript", "maxRetr");
+        row("stalled data connection, budget spent", "stall.bin", "3", 10, "retry budget of 3 s is spent", 2);
+        row("stalled, no budget: no retry", "stall2.bin", "0", 10, "retry budget of 0 s is spent)", 1);
+        row("missing 226, retries run out", "no226.bin", "600", 10, "after 2 retries", 3);
+        row("SIZE says less than was sent", "grow.bin", "600", 6, "announced 100 bytes (\"213 100\") but sent 5000", 3);
     }
     void failedGetKeepsTheOldFile()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, budget);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, inTranscript);
-        QFETCH(int, maxRetr);
+        const auto [file, budget, exit, inTranscript, maxRetr] =
+            fetch<QByteArray, QByteArray, int, QByteArray, int>("file", "budget", "exit", "inTranscript", "maxRetr");
         ScopedEnv env{{"ZUL_RUNNER_STALL_TIMEOUT", "2"},
                       {"ZUL_RUNNER_REPLY_TIMEOUT", "2"},
                       {"ZUL_RUNNER_RETRIES", "2"},
@@ -231,14 +213,9 @@ private slots:
     // Control bytes from the server are escaped; a password the server echoes is masked.
     void serverTextIsEscapedAndSecretsMasked_data()
     {
-        QTest::addColumn<QByteArray>("user"); // NAME PASSWORD
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("secret");
-        QTest::addColumn<QByteArray>("welcome"); // echoes the password upper-cased and split by a NUL
-        const auto row = [](const char* tag, const QByteArray& user, const char* command, const char* secret,
-                            const char* welcome) {
-            QTest::newRow(tag) << user << QByteArray(command) << QByteArray(secret) << QByteArray(welcome);
-        };
+        // user: NAME PASSWORD; welcome: the server echoes the password upper-cased and split by a NUL
+        const auto row =
+            columns<QByteArray, QByteArray, QByteArray, QByteArray>("user", "command", "secret", "welcome");
         row("quote Pass, echoed", "zul " + kPassword, "quote Pass Echo-pw-1", "Echo-pw-1", "230 Welcome, **** ****.");
         row("literal acct, echoed", "zul " + kPassword, "literal acct Acct-pw-2", "Acct-pw-2",
             "230 Welcome, **** ****.");
@@ -246,10 +223,8 @@ private slots:
     }
     void serverTextIsEscapedAndSecretsMasked()
     {
-        QFETCH(QByteArray, user);
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, secret);
-        QFETCH(QByteArray, welcome);
+        const auto [user, command, secret, welcome] =
+            fetch<QByteArray, QByteArray, QByteArray, QByteArray>("user", "command", "secret", "welcome");
         TempAppFolder app;
         const RunnerRun r = run(app, "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser " + user +
                                          "\r\nquote NOOP\r\n" + command + "\r\nquit\r\n");
@@ -270,19 +245,16 @@ private slots:
     // A password in the open address or after the name is refused before anything is sent, and repeated nowhere.
     void passwordsInTheWrongPlace_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QByteArray>("check");
+        const auto row = columns<QByteArray, QByteArray>("script", "check");
         const QByteArray port = QByteArray::number(m_server.port());
-        QTest::newRow("in the URL") << "open ftp://zul:" + kPassword + "@127.0.0.1 " + port + "\r\nget a.txt\r\n"
-                                    << QByteArray("error: the address holds a user name or password");
-        QTest::newRow("after the name, after open")
-            << "open 127.0.0.1 " + port + "\r\nzul " + kPassword + "\r\nget a.txt\r\n"
-            << QByteArray("error: the line after 'open' would be sent as a user name");
+        row("in the URL", "open ftp://zul:" + kPassword + "@127.0.0.1 " + port + "\r\nget a.txt\r\n",
+            "error: the address holds a user name or password");
+        row("after the name, after open", "open 127.0.0.1 " + port + "\r\nzul " + kPassword + "\r\nget a.txt\r\n",
+            "error: the line after 'open' would be sent as a user name");
     }
     void passwordsInTheWrongPlace()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QByteArray, check);
+        const auto [script, check] = fetch<QByteArray, QByteArray>("script", "check");
         TempAppFolder app;
         const RunnerRun r = run(app, script + "quit\r\n");
         QVERIFY2(r.exit == 1, r.transcript.constData());
@@ -300,30 +272,22 @@ private slots:
     // A server that keeps less than it was sent, or whose hash differs, is caught; a broken temporary file goes.
     void uploadsAreChecked_data()
     {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QByteArray>("verify");
-        QTest::addColumn<QByteArray>("uploadTemp");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("inTranscript");
-        QTest::newRow("truncating, size") << QByteArray("trunc1.bin") << QByteArray("size") << QByteArray("off") << 6
-                                          << QByteArray("put trunc1.bin: the partner has 50000 bytes, 100000 were sent");
-        QTest::newRow("truncating, unchecked") << QByteArray("trunc2.bin") << QByteArray("off") << QByteArray("off")
-                                               << 0 << QByteArray("sent ");
-        QTest::newRow("truncating, temporary name")
-            << QByteArray("trunc3.bin") << QByteArray("size") << QByteArray("suffix") << 6
-            << QByteArray("removed the temporary file trunc3.bin.zulpart");
-        QTest::newRow("hash matches") << QByteArray("hashok.bin") << QByteArray("hash") << QByteArray("prefix") << 0
-                                      << QByteArray("put .zulpart.hashok.bin: CRC32 matches");
-        QTest::newRow("hash differs") << QByteArray("badhash.bin") << QByteArray("hash") << QByteArray("off") << 6
-                                      << QByteArray("put badhash.bin: CRC32 differs: the partner has 0, the local file");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, int, QByteArray>("name", "verify", "uploadTemp",
+                                                                                      "exit", "inTranscript");
+        row("truncating, size", "trunc1.bin", "size", "off", 6,
+            "put trunc1.bin: the partner has 50000 bytes, 100000 were sent");
+        row("truncating, unchecked", "trunc2.bin", "off", "off", 0, "sent ");
+        row("truncating, temporary name", "trunc3.bin", "size", "suffix", 6,
+            "removed the temporary file trunc3.bin.zulpart");
+        row("hash matches", "hashok.bin", "hash", "prefix", 0, "put .zulpart.hashok.bin: CRC32 matches");
+        row("hash differs", "badhash.bin", "hash", "off", 6,
+            "put badhash.bin: CRC32 differs: the partner has 0, the local file");
     }
     void uploadsAreChecked()
     {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, verify);
-        QFETCH(QByteArray, uploadTemp);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, inTranscript);
+        const auto [name, verify, uploadTemp, exit, inTranscript] =
+            fetch<QByteArray, QByteArray, QByteArray, int, QByteArray>("name", "verify", "uploadTemp", "exit",
+                                                                       "inTranscript");
         ScopedEnv env{{"ZUL_RUNNER_RETRIES", "1"},
                       {"ZUL_RUNNER_BACKOFF_MS", "100"},
                       {"ZUL_RUNNER_VERIFY", verify},
@@ -348,15 +312,13 @@ private slots:
     // A download cut off in the middle: the retry asks for the rest (REST) and the file is whole.
     void downloadContinuesAfterADrop_data()
     {
-        QTest::addColumn<QByteArray>("resume");
-        QTest::addColumn<qint64>("sentAgain");
-        QTest::newRow("on") << QByteArray("on") << qint64(0);
-        QTest::newRow("off") << QByteArray("off") << qint64(500000);
+        const auto row = columns<QByteArray, qint64>("resume", "sentAgain");
+        row("on", "on", 0);
+        row("off", "off", 500000);
     }
     void downloadContinuesAfterADrop()
     {
-        QFETCH(QByteArray, resume);
-        QFETCH(qint64, sentAgain);
+        const auto [resume, sentAgain] = fetch<QByteArray, qint64>("resume", "sentAgain");
         ScopedEnv env{{"ZUL_RUNNER_RETRIES", "2"}, {"ZUL_RUNNER_BACKOFF_MS", "100"}, {"ZUL_RUNNER_RESUME", resume}};
         const QByteArray name = "drop-" + resume + ".bin";
         const QByteArray content = someBytes(1000000, 7);

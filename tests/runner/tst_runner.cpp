@@ -1,5 +1,6 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 
 #include <QDateTime>
@@ -97,23 +98,17 @@ private slots:
 
     void putAndGetRoundTrip_data()
     {
-        QTest::addColumn<QByteArray>("mode");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QByteArray>("onServer");
-        QTest::addColumn<QByteArray>("back");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray>("mode", "content", "onServer", "back");
         const QByteArray bin = someBytes(300000, 7);
-        QTest::newRow("binary") << QByteArray("binary") << bin << bin << bin;
-        QTest::newRow("binary is the default") << QByteArray("") << bin << bin << bin;
+        row("binary", "binary", bin, bin, bin);
+        row("binary is the default", "", bin, bin, bin);
         // The server keeps text with LF; the wire and this side use CR LF.
-        QTest::newRow("ascii") << QByteArray("ascii") << QByteArray("one\r\ntwo\nthree\r\n")
-                               << QByteArray("one\ntwo\nthree\n") << QByteArray("one\r\ntwo\r\nthree\r\n");
+        row("ascii", "ascii", "one\r\ntwo\nthree\r\n", "one\ntwo\nthree\n", "one\r\ntwo\r\nthree\r\n");
     }
     void putAndGetRoundTrip()
     {
-        QFETCH(QByteArray, mode);
-        QFETCH(QByteArray, content);
-        QFETCH(QByteArray, onServer);
-        QFETCH(QByteArray, back);
+        const auto [mode, content, onServer, back] =
+            fetch<QByteArray, QByteArray, QByteArray, QByteArray>("mode", "content", "onServer", "back");
         TempAppFolder app;
         const QByteArray name = "rt_" + QByteArray(QTest::currentDataTag()).replace(' ', '_') + ".dat";
         QVERIFY(writeBytes(local(app, "in.dat"), content));
@@ -186,35 +181,24 @@ private slots:
 
     void junctionDelivery_data()
     {
-        QTest::addColumn<QByteArray>("record"); // register line options, columns 24 to 31
-        QTest::addColumn<QByteArray>("serverFile");
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QByteArray>("markerKey");
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<bool>("delivered");
-        const QByteArray data = someBytes(40000, 3);
-        const auto row = [](const char* tag, const char* record, const char* file, const QByteArray& content,
-                            int exitStatus, bool delivered, const char* key = "E000101") {
-            QTest::newRow(tag) << QByteArray(record) << QByteArray(file) << content << QByteArray(key) << exitStatus
-                               << delivered;
-        };
-        row("no options", "        ", "j1.bin", data, 0, true);
-        row("RZ passes a file with bytes", "RZ      ", "j2.bin", data, 0, true);
-        row("RZ refuses an empty file", "RZ      ", "j3.bin", QByteArray(), 7, false);
-        row("empty file without RZ", "      RC", "j4.bin", QByteArray(), 0, true);
-        row("RC passes a whole file", "      RC", "j5.bin", data, 0, true);
-        row("RC refuses a short file", "      RC", "short_j6.bin", data, 7, false);
-        row("RT keeps the server's time", "   RT   ", "j7.bin", data, 0, true);
-        row("marker of another GET is ignored", "        ", "j8.bin", data, 0, false, "E000102");
+        // record: the register line's options, columns 24 to 31
+        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray, int, bool>(
+            "record", "serverFile", "content", "markerKey", "exitStatus", "delivered");
+        const QByteArray data = someBytes(40000, 3), none;
+        row("no options", "        ", "j1.bin", data, "E000101", 0, true);
+        row("RZ passes a file with bytes", "RZ      ", "j2.bin", data, "E000101", 0, true);
+        row("RZ refuses an empty file", "RZ      ", "j3.bin", none, "E000101", 7, false);
+        row("empty file without RZ", "      RC", "j4.bin", none, "E000101", 0, true);
+        row("RC passes a whole file", "      RC", "j5.bin", data, "E000101", 0, true);
+        row("RC refuses a short file", "      RC", "short_j6.bin", data, "E000101", 7, false);
+        row("RT keeps the server's time", "   RT   ", "j7.bin", data, "E000101", 0, true);
+        row("marker of another GET is ignored", "        ", "j8.bin", data, "E000102", 0, false);
     }
     void junctionDelivery()
     {
-        QFETCH(QByteArray, record);
-        QFETCH(QByteArray, serverFile);
-        QFETCH(QByteArray, content);
-        QFETCH(QByteArray, markerKey);
-        QFETCH(int, exitStatus);
-        QFETCH(bool, delivered);
+        const auto [record, serverFile, content, markerKey, exitStatus, delivered] =
+            fetch<QByteArray, QByteArray, QByteArray, QByteArray, int, bool>("record", "serverFile", "content",
+                                                                             "markerKey", "exitStatus", "delivered");
         TempAppFolder app;
         QVERIFY(writeBytes(remote(serverFile), content));
         const time_t serverTime = 981173106; // 2001-02-03
@@ -245,17 +229,14 @@ private slots:
     // A file kept by an earlier run is delivered by a later run whose own GET fails; the GET's failure stands.
     void keptJunctionFileIsDeliveredLater_data()
     {
-        QTest::addColumn<QByteArray>("options");
-        QTest::addColumn<bool>("delivered");
-        QTest::newRow("no options") << QByteArray("        ") << true;
-        QTest::newRow("RZ") << QByteArray("RZ      ") << true;
-        // Nothing left to check the size against.
-        QTest::newRow("RC") << QByteArray("      RC") << false;
+        const auto row = columns<QByteArray, bool>("options", "delivered");
+        row("no options", "        ", true);
+        row("RZ", "RZ      ", true);
+        row("RC", "      RC", false); // nothing left to check the size against
     }
     void keptJunctionFileIsDeliveredLater()
     {
-        QFETCH(QByteArray, options);
-        QFETCH(bool, delivered);
+        const auto [options, delivered] = fetch<QByteArray, bool>("options", "delivered");
         TempAppFolder app;
         const QByteArray content = someBytes(5000, 4);
         const QString name = "once_" + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_') + ".bin";
@@ -305,14 +286,8 @@ private slots:
 
     void failuresEndTheScript_data()
     {
-        QTest::addColumn<QByteArray>("script"); // after the login unless it has its own
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<QByteArray>("inTranscript");
-        QTest::addColumn<bool>("restRuns");
-        const auto row = [](const char* tag, const char* script, int exitStatus, const char* inTranscript,
-                            bool restRuns) {
-            QTest::newRow(tag) << QByteArray(script) << exitStatus << QByteArray(inTranscript) << restRuns;
-        };
+        // script: after the login unless it has its own
+        const auto row = columns<QByteArray, int, QByteArray, bool>("script", "exitStatus", "inTranscript", "restRuns");
         row("530 login refused", "open 127.0.0.1 PORT\r\nuser refused pw12345\r\n", 3, "530", false);
         row("550 missing remote file", "get nothere.txt\r\n", 4, "550", false);
         row("550 permission", "put in.txt deny550_x.txt\r\n", 4, "550", false);
@@ -327,10 +302,8 @@ private slots:
     }
     void failuresEndTheScript()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(int, exitStatus);
-        QFETCH(QByteArray, inTranscript);
-        QFETCH(bool, restRuns);
+        auto [script, exitStatus, inTranscript, restRuns] =
+            fetch<QByteArray, int, QByteArray, bool>("script", "exitStatus", "inTranscript", "restRuns");
         TempAppFolder app;
         QVERIFY(writeBytes(local(app, "in.txt"), "data"));
         QVERIFY(writeBytes(local(app, "short_f.bin"), "earlier")); // a file that never comes whole replaces nothing
@@ -375,15 +348,15 @@ private slots:
 
     void passwordsNeverWritten_data()
     {
-        QTest::addColumn<QByteArray>("script");
+        const auto row = columns<QByteArray>("script");
         const QByteArray open = "open 127.0.0.1 PORT\r\n";
-        QTest::newRow("user line") << open + "user zul " + kPassword + "\r\nget nothere\r\n";
-        QTest::newRow("password on its own line") << open + "user zul\r\n" + kPassword + "\r\npwd\r\n";
-        QTest::newRow("name and password after open") << open + "zul\r\n" + kPassword + "\r\npwd\r\n";
-        QTest::newRow("refused login") << open + "user refused " + kPassword + "\r\n";
-        QTest::newRow("quote pass") << open + "user zul " + kPassword + "\r\nquote PASS " + kPassword + "\r\n";
-        QTest::newRow("quote ACCT") << open + "user zul " + kPassword + "\r\nquote ACCT " + kPassword + "\r\n";
-        QTest::newRow("user with account") << open + "USER zul " + kPassword + " " + kPassword + "\r\npwd\r\n";
+        row("user line", open + "user zul " + kPassword + "\r\nget nothere\r\n");
+        row("password on its own line", open + "user zul\r\n" + kPassword + "\r\npwd\r\n");
+        row("name and password after open", open + "zul\r\n" + kPassword + "\r\npwd\r\n");
+        row("refused login", open + "user refused " + kPassword + "\r\n");
+        row("quote pass", open + "user zul " + kPassword + "\r\nquote PASS " + kPassword + "\r\n");
+        row("quote ACCT", open + "user zul " + kPassword + "\r\nquote ACCT " + kPassword + "\r\n");
+        row("user with account", open + "USER zul " + kPassword + " " + kPassword + "\r\npwd\r\n");
     }
     void passwordsNeverWritten()
     {
@@ -403,16 +376,10 @@ private slots:
     // ON_FAILURE, global or per partner, after failed runs only; its failure or time limit is told, the status stays.
     void failureHook_data()
     {
-        QTest::addColumn<QByteArray>("config"); // {HOOK}: the hook script, {OUT}: its output file
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<bool>("hookRan");
-        QTest::addColumn<QByteArray>("inTranscript");
+        // config: {HOOK} is the hook script, {OUT} its output file
+        const auto row = columns<QByteArray, QByteArray, int, bool, QByteArray>("config", "script", "exitStatus",
+                                                                                "hookRan", "inTranscript");
         const QByteArray fail = "get nothere.txt\r\n";
-        const auto row = [](const char* tag, const char* config, const QByteArray& script, int exit, bool hookRan,
-                            const char* says) {
-            QTest::newRow(tag) << QByteArray(config) << script << exit << hookRan << QByteArray(says);
-        };
         row("environment", "ON_FAILURE = {HOOK} {OUT} 0\n", fail, 4, true, "ended with exit status 0");
         row("partner section", "ON_FAILURE = /bin/false\n[127.0.0.1]\nON_FAILURE = {HOOK} {OUT} 0\n", fail, 4, true,
             "ended with exit status 0");
@@ -426,11 +393,8 @@ private slots:
     }
     void failureHook()
     {
-        QFETCH(QByteArray, config);
-        QFETCH(QByteArray, script);
-        QFETCH(int, exitStatus);
-        QFETCH(bool, hookRan);
-        QFETCH(QByteArray, inTranscript);
+        auto [config, script, exitStatus, hookRan, inTranscript] = fetch<QByteArray, QByteArray, int, bool, QByteArray>(
+            "config", "script", "exitStatus", "hookRan", "inTranscript");
         TempAppFolder app;
         const QString hook = folder(app) + "/hook.sh";
         const QString out = folder(app) + "/hook.out";
@@ -472,16 +436,9 @@ private slots:
     // "user NAME" without a password takes it from netrc; a netrc others can read is refused.
     void passwordFromNetrc_data()
     {
-        QTest::addColumn<QByteArray>("netrc");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<QByteArray>("userLines");
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<QByteArray>("inTranscript");
+        const auto row = columns<QByteArray, int, QByteArray, int, QByteArray>("netrc", "mode", "userLines",
+                                                                               "exitStatus", "inTranscript");
         const QByteArray entry = "machine 127.0.0.1 login zul password " + kPassword + "\n";
-        const auto row = [](const char* tag, const QByteArray& netrc, int mode, const QByteArray& userLines, int exit,
-                            const char* says) {
-            QTest::newRow(tag) << netrc << mode << userLines << exit << QByteArray(says);
-        };
         row("machine entry", entry, 0600, "user zul\r\n", 0, "comes from");
         row("next line is a command, not a password", entry, 0600, "user zul\r\npwd\r\n", 0, "> PWD");
         row("name alone after open", entry, 0400, "zul\r\n", 0, "comes from");
@@ -496,11 +453,9 @@ private slots:
     }
     void passwordFromNetrc()
     {
-        QFETCH(QByteArray, netrc);
-        QFETCH(int, mode);
-        QFETCH(QByteArray, userLines);
-        QFETCH(int, exitStatus);
-        QFETCH(QByteArray, inTranscript);
+        const auto [netrc, mode, userLines, exitStatus, inTranscript] =
+            fetch<QByteArray, int, QByteArray, int, QByteArray>("netrc", "mode", "userLines", "exitStatus",
+                                                                "inTranscript");
         TempAppFolder app;
         const QString netrcPath = folder(app) + "/netrc";
         if (!netrc.isEmpty()) {
@@ -520,23 +475,18 @@ private slots:
 
     void invocation_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("exitStatus");
-        QTest::addColumn<QByteArray>("transcriptPrefix");
-        QTest::newRow("three arguments") << QStringList{"true", "SCRIPT", "E0007"} << 0 << QByteArray("E0007_");
-        QTest::newRow("no event: five blanks") << QStringList{"true|SCRIPT|     "} << 0 << QByteArray("FastPath_");
-        QTest::newRow("empty script field") << QStringList{"true||E0007"} << 1 << QByteArray("E0007_");
-        QTest::newRow("missing script file")
-            << QStringList{"true|/nonexistent/x.zul|E0007"} << 1 << QByteArray("E0007_");
-        QTest::newRow("two fields") << QStringList{"true|SCRIPT"} << 1 << QByteArray("FastPath_");
-        QTest::newRow("split at the blank of the path")
-            << QStringList{"true|SCRIPT|E0007"} << 0 << QByteArray("E0007_");
+        const auto row = columns<QStringList, int, QByteArray>("args", "exitStatus", "transcriptPrefix");
+        row("three arguments", {"true", "SCRIPT", "E0007"}, 0, "E0007_");
+        row("no event: five blanks", {"true|SCRIPT|     "}, 0, "FastPath_");
+        row("empty script field", {"true||E0007"}, 1, "E0007_");
+        row("missing script file", {"true|/nonexistent/x.zul|E0007"}, 1, "E0007_");
+        row("two fields", {"true|SCRIPT"}, 1, "FastPath_");
+        row("split at the blank of the path", {"true|SCRIPT|E0007"}, 0, "E0007_");
     }
     void invocation()
     {
-        QFETCH(QStringList, args);
-        QFETCH(int, exitStatus);
-        QFETCH(QByteArray, transcriptPrefix);
+        auto [args, exitStatus, transcriptPrefix] =
+            fetch<QStringList, int, QByteArray>("args", "exitStatus", "transcriptPrefix");
         TempAppFolder app;
         const QString script = QString::fromStdString(app.file("ZUL/with blank.zul"));
         QVERIFY(writeBytes(script, login() + "pwd\r\nquit\r\n"));
