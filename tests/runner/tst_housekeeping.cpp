@@ -6,6 +6,7 @@
 #include "runner/Transcript.h"
 
 #include "support/Files.h"
+#include "support/Rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,6 +24,8 @@
 #include <unistd.h>
 
 using namespace zul::runner;
+using zul::test::columns;
+using zul::test::fetch;
 using zul::test::readBytes;
 using zul::test::writeBytes;
 
@@ -64,17 +67,10 @@ class HousekeepingTest : public QObject {
 private slots:
     void rotation_data()
     {
-        QTest::addColumn<QStringList>("before"); // files in Log/ besides runs.jsonl
-        QTest::addColumn<int>("size");           // bytes of runs.jsonl
-        QTest::addColumn<qint64>("limit");
-        QTest::addColumn<int>("keep");
-        QTest::addColumn<bool>("rotated");
-        QTest::addColumn<QStringList>("after"); // the runs files that are left, with their former names
-
-        const auto row = [](const char* tag, const QStringList& before, int size, qint64 limit, int keep, bool rotated,
-                            const QStringList& after) {
-            QTest::newRow(tag) << before << size << limit << keep << rotated << after;
-        };
+        // before: files in Log/ besides runs.jsonl, size: bytes of runs.jsonl; after: the runs files that are left,
+        // with their former names
+        const auto row = columns<QStringList, int, qint64, int, bool, QStringList>("before", "size", "limit", "keep",
+                                                                                   "rotated", "after");
         const QStringList one{"runs.jsonl.1"}, two = one + QStringList{"runs.jsonl.2"};
         row("below the limit", {}, 99, 100, 5, false, {"runs.jsonl=runs.jsonl"});
         row("at the limit", {}, 100, 100, 5, true, {"runs.jsonl.1=runs.jsonl"});
@@ -88,12 +84,9 @@ private slots:
     }
     void rotation()
     {
-        QFETCH(QStringList, before);
-        QFETCH(int, size);
-        QFETCH(qint64, limit);
-        QFETCH(int, keep);
-        QFETCH(bool, rotated);
-        QFETCH(QStringList, after);
+        const auto [before, size, limit, keep, rotated, after] =
+            fetch<QStringList, int, qint64, int, bool, QStringList>("before", "size", "limit", "keep", "rotated",
+                                                                    "after");
         QTemporaryDir dir;
         // Each file holds its own name, so where it went can be told.
         for (const QString& name : before + QStringList{"runs.jsonl"}) {
@@ -171,27 +164,21 @@ private slots:
 
     void retention_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<int>("ageDays");
-        QTest::addColumn<int>("keepDays");
-        QTest::addColumn<bool>("removed");
-
-        QTest::newRow("old transcript") << "E0001_20250101-020000_4242.log" << 31 << 30 << true;
-        QTest::newRow("Fast Path transcript") << "FastPath_20250101-020000_17.log" << 40 << 30 << true;
-        QTest::newRow("with its random part") << "E_01_20250101-020000_4242-0a1b2c3d4e5f.log" << 31 << 30 << true;
-        QTest::newRow("random part not hex") << "E0001_20250101-020000_4242-xyz.log" << 400 << 30 << false;
-        QTest::newRow("recent transcript") << "E0001_20261201-020000_4242.log" << 29 << 30 << false;
-        QTest::newRow("retention off") << "E0001_20200101-020000_4242.log" << 900 << 0 << false;
-        QTest::newRow("not a transcript's name") << "notes.log" << 400 << 30 << false;
-        QTest::newRow("a stamp cut short") << "E0001_2025-020000_1.log" << 400 << 30 << false;
-        QTest::newRow("a rotated run log") << "runs.jsonl.3" << 400 << 30 << false;
+        const auto row = columns<QString, int, int, bool>("name", "ageDays", "keepDays", "removed");
+        row("old transcript", "E0001_20250101-020000_4242.log", 31, 30, true);
+        row("Fast Path transcript", "FastPath_20250101-020000_17.log", 40, 30, true);
+        row("with its random part", "E_01_20250101-020000_4242-0a1b2c3d4e5f.log", 31, 30, true);
+        row("random part not hex", "E0001_20250101-020000_4242-xyz.log", 400, 30, false);
+        row("recent transcript", "E0001_20261201-020000_4242.log", 29, 30, false);
+        row("retention off", "E0001_20200101-020000_4242.log", 900, 0, false);
+        row("not a transcript's name", "notes.log", 400, 30, false);
+        row("a stamp cut short", "E0001_2025-020000_1.log", 400, 30, false);
+        row("a rotated run log", "runs.jsonl.3", 400, 30, false);
     }
     void retention()
     {
-        QFETCH(QString, name);
-        QFETCH(int, ageDays);
-        QFETCH(int, keepDays);
-        QFETCH(bool, removed);
+        const auto [name, ageDays, keepDays, removed] =
+            fetch<QString, int, int, bool>("name", "ageDays", "keepDays", "removed");
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.filePath(name), "12:00:00.000 * started\n"));
         setAge(dir.filePath(name), ageDays);
@@ -214,33 +201,24 @@ private slots:
     // A record goes when it is older than RECEIPT_DAYS and its Junction file is gone.
     void receiptPruning_data()
     {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QString>("junctionFile");
-        QTest::addColumn<int>("days");
-        QTest::addColumn<bool>("pruned");
-        QTest::addColumn<bool>("linked"); // the register a link to a writable place, as in an installed folder
+        // linked: the register a link to a writable place, as in an installed folder
+        const auto row =
+            columns<QByteArray, QString, int, bool, bool>("line", "junctionFile", "days", "pruned", "linked");
         const QByteArray old = stampDaysAgo(31), recent = stampDaysAgo(29);
-        const auto row = [](const char* tag, const QByteArray& line, const char* file, int days, bool pruned,
-                            bool linked = false) {
-            QTest::newRow(tag) << line << QString::fromLatin1(file) << days << pruned << linked;
-        };
-        row("old, file gone", "E000101 " + old + " RZ    RC &/in/a&", "", 30, true);
-        row("old, no options", "E000102 " + old, "E000101.txt", 30, true);
-        row("old, file waiting", "E000101 " + old + "          &/in/a&", "E000101.txt", 30, false);
-        row("waiting without extension", "E000101 " + old, "E000101", 30, false);
-        row("recent", "E000101 " + recent + "          &/in/a&", "", 30, false);
-        row("RECEIPT_DAYS 0", "E000101 " + old, "", 0, false);
-        row("not a stamp", "E000101 2020x101000000", "", 30, false);
-        row("not a key", "E0001 1 " + old, "", 30, false);
+        row("old, file gone", "E000101 " + old + " RZ    RC &/in/a&", "", 30, true, false);
+        row("old, no options", "E000102 " + old, "E000101.txt", 30, true, false);
+        row("old, file waiting", "E000101 " + old + "          &/in/a&", "E000101.txt", 30, false, false);
+        row("waiting without extension", "E000101 " + old, "E000101", 30, false, false);
+        row("recent", "E000101 " + recent + "          &/in/a&", "", 30, false, false);
+        row("RECEIPT_DAYS 0", "E000101 " + old, "", 0, false, false);
+        row("not a stamp", "E000101 2020x101000000", "", 30, false, false);
+        row("not a key", "E0001 1 " + old, "", 30, false, false);
         row("linked register stays a link", "E000102 20200101000000", "", 30, true, true);
     }
     void receiptPruning()
     {
-        QFETCH(QByteArray, line);
-        QFETCH(QString, junctionFile);
-        QFETCH(int, days);
-        QFETCH(bool, pruned);
-        QFETCH(bool, linked);
+        const auto [line, junctionFile, days, pruned, linked] =
+            fetch<QByteArray, QString, int, bool, bool>("line", "junctionFile", "days", "pruned", "linked");
         QTemporaryDir dir;
         const QByteArray others = "other program's line\r\nE000201 " + stampDaysAgo(1) + "\n";
         const QString reg = dir.filePath(linked ? "var/Rcvdchkr.txt" : "Rcvdchkr.txt");

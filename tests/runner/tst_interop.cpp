@@ -2,6 +2,7 @@
 // the results are published as docs/interop.md, written by this test.
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 #include "support/SecureServers.h"
 #include "support/TempAppFolder.h"
 
@@ -130,24 +131,16 @@ private slots:
 
     void matrix_data()
     {
-        QTest::addColumn<QString>("server");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("scheme");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("certificate");
-        QTest::addColumn<QString>("tlsMax"); // empty: the default
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<int>("exit");
+        // tlsMax: empty for the default; base: where logins start, seen from the server's root
+        const auto row = columns<QString, QString, QString, int, QString, QString, QString, int>(
+            "server", "version", "scheme", "port", "certificate", "tlsMax", "base", "exit");
+        const auto cell = [&row](const char* tag, const QString& server, const QString& version, const char* scheme,
+                                 int port, const char* certificate, const char* tlsMax = "", const QString& base = "",
+                                 int exit = 0) {
+            row(tag, server, version, scheme, port, certificate, tlsMax, base, exit);
+        };
         const QString vs = debianVersion("vsftpd"), pro = unpackedVersion("proftpd-core"),
                       pure = unpackedVersion("pure-ftpd"), ssh = debianVersion("openssh-server");
-        // Port, certificate; TLS_MAX, where logins start seen from the server's root, and exit status where not the
-        // default.
-        const auto cell = [](const char* tag, const QString& server, const QString& version, const char* scheme,
-                             int port, const char* certificate, const char* tlsMax = "", const QString& base = "",
-                             int exit = 0) {
-            QTest::newRow(tag) << server << version << QString(scheme) << port << QString(certificate)
-                               << QString(tlsMax) << base << exit;
-        };
         cell("vsftpd ftp", "vsftpd", vs, "ftp://", m_vsPlain.port(), "-");
         cell("vsftpd ftpes RSA", "vsftpd", vs, "ftpes://", m_vsExplicitRsa.port(), "RSA");
         cell("vsftpd ftpes ECDSA", "vsftpd", vs, "ftpes://", m_vsExplicitEcdsa.port(), "ECDSA");
@@ -170,14 +163,9 @@ private slots:
     }
     void matrix()
     {
-        QFETCH(QString, server);
-        QFETCH(QString, version);
-        QFETCH(QString, scheme);
-        QFETCH(int, port);
-        QFETCH(QString, certificate);
-        QFETCH(QString, tlsMax);
-        QFETCH(QString, base);
-        QFETCH(int, exit);
+        const auto [server, version, scheme, port, certificate, tlsMax, base, exit] =
+            fetch<QString, QString, QString, int, QString, QString, QString, int>(
+                "server", "version", "scheme", "port", "certificate", "tlsMax", "base", "exit");
         const bool ssh = scheme == "sftp://";
         m_cells.append({server, version, scheme, certificate,
                         ssh || scheme == "ftp://" ? "-"

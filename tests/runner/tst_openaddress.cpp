@@ -3,6 +3,7 @@
 #include "runner/CurlSession.h"
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
+#include "support/Rows.h"
 #include "support/SecureServers.h"
 
 #include <QDir>
@@ -13,6 +14,8 @@
 
 using namespace zul::runner;
 using zul::ftpscript::Scheme;
+using zul::test::columns;
+using zul::test::fetch;
 
 Q_DECLARE_METATYPE(Scheme)
 Q_DECLARE_METATYPE(CURLoption)
@@ -24,18 +27,13 @@ class OpenAddressTest : public QObject {
 private slots:
     void parses_data()
     {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<QString>("error"); // "code: part of the message", or empty
-        QTest::addColumn<Scheme>("scheme");
-        QTest::addColumn<QString>("wantHost");
-        QTest::addColumn<int>("wantPort");
-        const auto ok = [](const char* tag, const char* host, const char* port, Scheme scheme, const char* wantHost,
-                           int wantPort) {
-            QTest::newRow(tag) << host << port << "" << scheme << wantHost << wantPort;
-        };
-        const auto bad = [](const char* tag, const char* host, const char* port, const char* error) {
-            QTest::newRow(tag) << host << port << error << Scheme::Ftp << "" << 0;
+        // error: "code: part of the message", or empty
+        const auto row = columns<QString, QString, QString, Scheme, QString, int>("host", "port", "error", "scheme",
+                                                                                  "wantHost", "wantPort");
+        const auto ok = [&row](const char* tag, const char* host, const char* port, Scheme scheme, const char* wantHost,
+                               int wantPort) { row(tag, host, port, "", scheme, wantHost, wantPort); };
+        const auto bad = [&row](const char* tag, const char* host, const char* port, const char* error) {
+            row(tag, host, port, error, Scheme::Ftp, "", 0);
         };
         ok("no scheme", "partner.example", "", Scheme::Ftp, "partner.example", 21);
         ok("no scheme, port", "10.1.1.5", "2121", Scheme::Ftp, "10.1.1.5", 2121);
@@ -66,12 +64,9 @@ private slots:
     }
     void parses()
     {
-        QFETCH(QString, host);
-        QFETCH(QString, port);
-        QFETCH(QString, error);
-        QFETCH(Scheme, scheme);
-        QFETCH(QString, wantHost);
-        QFETCH(int, wantPort);
+        const auto [host, port, error, scheme, wantHost, wantPort] =
+            fetch<QString, QString, QString, Scheme, QString, int>("host", "port", "error", "scheme", "wantHost",
+                                                                   "wantPort");
         const std::string p = port.toStdString();
         const auto r = zul::ftpscript::parseOpenAddress(host.toStdString(),
                                                         p.empty() ? std::nullopt : std::optional<std::string_view>(p));
@@ -141,38 +136,30 @@ private slots:
     // A security option that libcurl refuses ends the login before any connection, naming option and setting.
     void refusedSecurityOptionFailsClosed_data()
     {
-        QTest::addColumn<Scheme>("scheme");
-        QTest::addColumn<QByteArray>("conf");
-        QTest::addColumn<bool>("password");
-        QTest::addColumn<CURLoption>("refused");
-        QTest::addColumn<QString>("named");
-        QTest::newRow("pinned key not built in") << Scheme::Ftpes << QByteArray("PINNED_KEY = sha256//AAAA\n") << true
-                                                 << CURLOPT_PINNEDPUBLICKEY << "CURLOPT_PINNEDPUBLICKEY for PINNED_KEY";
-        QTest::newRow("CA file") << Scheme::Ftps << QByteArray("CA_FILE = /nowhere/ca.pem\n") << true << CURLOPT_CAINFO
-                                 << "CURLOPT_CAINFO for CA_FILE";
-        QTest::newRow("TLS version") << Scheme::Ftpes << QByteArray() << true << CURLOPT_SSLVERSION
-                                     << "CURLOPT_SSLVERSION for TLS_MAX";
-        QTest::newRow("certificate check") << Scheme::Ftps << QByteArray() << true << CURLOPT_SSL_VERIFYHOST
-                                           << "CURLOPT_SSL_VERIFYHOST for the certificate check";
-        QTest::newRow("known hosts") << Scheme::Sftp << QByteArray() << true << CURLOPT_SSH_KNOWNHOSTS
-                                     << "CURLOPT_SSH_KNOWNHOSTS for KNOWN_HOSTS";
-        QTest::newRow("SSH key") << Scheme::Sftp << QByteArray() << false << CURLOPT_SSH_PRIVATE_KEYFILE
-                                 << "CURLOPT_SSH_PRIVATE_KEYFILE for SSH_KEY";
+        const auto row =
+            columns<Scheme, QByteArray, bool, CURLoption, QString>("scheme", "conf", "password", "refused", "named");
+        row("pinned key not built in", Scheme::Ftpes, "PINNED_KEY = sha256//AAAA\n", true, CURLOPT_PINNEDPUBLICKEY,
+            "CURLOPT_PINNEDPUBLICKEY for PINNED_KEY");
+        row("CA file", Scheme::Ftps, "CA_FILE = /nowhere/ca.pem\n", true, CURLOPT_CAINFO, "CURLOPT_CAINFO for CA_FILE");
+        row("TLS version", Scheme::Ftpes, "", true, CURLOPT_SSLVERSION, "CURLOPT_SSLVERSION for TLS_MAX");
+        row("certificate check", Scheme::Ftps, "", true, CURLOPT_SSL_VERIFYHOST,
+            "CURLOPT_SSL_VERIFYHOST for the certificate check");
+        row("known hosts", Scheme::Sftp, "", true, CURLOPT_SSH_KNOWNHOSTS, "CURLOPT_SSH_KNOWNHOSTS for KNOWN_HOSTS");
+        row("SSH key", Scheme::Sftp, "", false, CURLOPT_SSH_PRIVATE_KEYFILE, "CURLOPT_SSH_PRIVATE_KEYFILE for SSH_KEY");
     }
     void refusedSecurityOptionFailsClosed()
     {
-        QFETCH(Scheme, scheme);
-        QFETCH(QByteArray, conf);
-        QFETCH(bool, password);
-        QFETCH(CURLoption, refused);
-        QFETCH(QString, named);
+        const auto [scheme, conf, password, refused, named] =
+            fetch<Scheme, QByteArray, bool, CURLoption, QString>("scheme", "conf", "password", "refused", "named");
         QTemporaryDir home;
         qputenv("HOME", home.path().toLocal8Bit());
         QFile key(home.filePath("id_ed25519"));
         QVERIFY(key.open(QIODevice::WriteOnly));
         const Settings settings = Settings::fromConfig(
             ConfigFile::parse(conf.toStdString() + "SSH_KEY = " + key.fileName().toStdString() + "\n"));
-        securityOptionRefusal() = [refused](CURLoption o) { return o == refused ? CURLE_NOT_BUILT_IN : CURLE_OK; };
+        securityOptionRefusal() = [refused = refused](CURLoption o) {
+            return o == refused ? CURLE_NOT_BUILT_IN : CURLE_OK;
+        };
         Transcript transcript;
         ProgressBar progress(false);
         const auto session = makeSession(scheme, transcript, progress, settings, [] { return false; });
@@ -194,18 +181,9 @@ private slots:
     // SSH_KEY: the named key, else id_ed25519, else id_rsa when only that one exists.
     void trustSettings_data()
     {
-        QTest::addColumn<QByteArray>("conf");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("caFile");
-        QTest::addColumn<QString>("knownHosts");
-        QTest::addColumn<QString>("tlsMax");
-        QTest::addColumn<QStringList>("keys"); // in ~/.ssh
-        QTest::addColumn<QString>("sshKey");
-        const auto row = [](const char* tag, const char* conf, const char* host, const char* caFile,
-                            const char* knownHosts, const char* tlsMax, const QStringList& keys, const char* sshKey) {
-            QTest::newRow(tag) << QByteArray(conf) << QString(host) << QString(caFile) << QString(knownHosts)
-                               << QString(tlsMax) << keys << QString(sshKey);
-        };
+        // keys: those in ~/.ssh
+        const auto row = columns<QByteArray, QString, QString, QString, QString, QStringList, QString>(
+            "conf", "host", "caFile", "knownHosts", "tlsMax", "keys", "sshKey");
         const char* known = "HOME/.ssh/known_hosts";
         row("defaults", "", "", "", known, "1.3", {}, "id_ed25519");
         row("global keys, home expanded", "CA_FILE = ~/ca.pem\nKNOWN_HOSTS = /etc/zul/known\nTLS_MAX = 1.2\n", "h",
@@ -219,13 +197,9 @@ private slots:
     }
     void trustSettings()
     {
-        QFETCH(QByteArray, conf);
-        QFETCH(QString, host);
-        QFETCH(QString, caFile);
-        QFETCH(QString, knownHosts);
-        QFETCH(QString, tlsMax);
-        QFETCH(QStringList, keys);
-        QFETCH(QString, sshKey);
+        const auto [conf, host, caFile, knownHosts, tlsMax, keys, sshKey] =
+            fetch<QByteArray, QString, QString, QString, QString, QStringList, QString>(
+                "conf", "host", "caFile", "knownHosts", "tlsMax", "keys", "sshKey");
         QTemporaryDir home;
         QVERIFY(QDir(home.path()).mkpath(".ssh"));
         for (const auto& key : keys)

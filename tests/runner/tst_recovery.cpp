@@ -4,6 +4,7 @@
 #include "runner/Transcript.h"
 
 #include "support/Files.h"
+#include "support/Rows.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,10 +20,10 @@
 #include <unistd.h>
 
 using namespace zul::runner;
+using zul::test::columns;
+using zul::test::fetch;
 using zul::test::readBytes;
 using zul::test::writeBytes;
-
-Q_DECLARE_METATYPE(std::vector<std::string>)
 
 class RecoveryTest : public QObject {
     Q_OBJECT
@@ -96,19 +97,16 @@ private slots:
     // A transcript is a new file: never one planted under its name.
     void transcriptFailuresAreKnown_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("plant"); // "file", "link", "limit" (no room to write) or nothing
-        QTest::addColumn<QString>("why");
-        QTest::newRow("no room") << qpath("Log/full.log") << QString("limit") << QString("File too large");
-        QTest::newRow("missing folder") << qpath("nowhere/t.log") << QString() << QString("No such file or directory");
-        QTest::newRow("name taken") << qpath("Log/taken.log") << QString("file") << QString("File exists");
-        QTest::newRow("planted link") << qpath("Log/link.log") << QString("link") << QString("File exists");
+        // plant: "file", "link", "limit" (no room to write) or nothing
+        const auto row = columns<QString, QString, QString>("file", "plant", "why");
+        row("no room", qpath("Log/full.log"), "limit", "File too large");
+        row("missing folder", qpath("nowhere/t.log"), "", "No such file or directory");
+        row("name taken", qpath("Log/taken.log"), "file", "File exists");
+        row("planted link", qpath("Log/link.log"), "link", "File exists");
     }
     void transcriptFailuresAreKnown()
     {
-        QFETCH(QString, file);
-        QFETCH(QString, plant);
-        QFETCH(QString, why);
+        const auto [file, plant, why] = fetch<QString, QString, QString>("file", "plant", "why");
         const std::string victim = path("victim.txt");
         QVERIFY(writeBytes(QString::fromStdString(victim), "keep"));
         if (plant == "file")
@@ -140,21 +138,15 @@ private slots:
 
     void holderIsParsed_data()
     {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<long>("pid");
-        QTest::addColumn<QString>("event");
-        QTest::newRow("nobody") << QByteArray() << 0L << "";
-        QTest::newRow("header only") << QByteArray("pid 12\nsince 5\nevent E1\nstart s\ntranscript /t\n") << 12L
-                                     << "E1";
-        QTest::newRow("older part lines ignored")
-            << QByteArray("pid 7\npart /a b/.x.part-1\nevent E2\ndone /a b/.x.part-1\n") << 7L << "E2";
-        QTest::newRow("a line cut short") << QByteArray("pid 8\nevent E") << 8L << "E";
+        const auto row = columns<QByteArray, long, QString>("text", "pid", "event");
+        row("nobody", "", 0, "");
+        row("header only", "pid 12\nsince 5\nevent E1\nstart s\ntranscript /t\n", 12, "E1");
+        row("older part lines ignored", "pid 7\npart /a b/.x.part-1\nevent E2\ndone /a b/.x.part-1\n", 7, "E2");
+        row("a line cut short", "pid 8\nevent E", 8, "E");
     }
     void holderIsParsed()
     {
-        QFETCH(QByteArray, text);
-        QFETCH(long, pid);
-        QFETCH(QString, event);
+        const auto [text, pid, event] = fetch<QByteArray, long, QString>("text", "pid", "event");
         const LockHolder h = parseHolder(text.toStdString());
         QCOMPARE(h.pid, pid);
         QCOMPARE(QString::fromStdString(h.event), event);
@@ -243,18 +235,15 @@ private slots:
     // A dead run ends at its last sign of life (transcript or lock file time); unknown when none came after its start.
     void deadRunEndsAtItsLastSignOfLife_data()
     {
-        QTest::addColumn<int>("transcriptAt"); // seconds after the run's start
-        QTest::addColumn<int>("lockAt");
-        QTest::addColumn<int>("endAt"); // -1: no end recorded
-        QTest::newRow("the lock file was touched during a long transfer") << 1 << 95 << 95;
-        QTest::newRow("the transcript's last line is the latest") << 30 << 5 << 30;
-        QTest::newRow("nothing after the start") << -10 << -20 << -1;
+        // seconds after the run's start; endAt -1: no end recorded
+        const auto row = columns<int, int, int>("transcriptAt", "lockAt", "endAt");
+        row("the lock file was touched during a long transfer", 1, 95, 95);
+        row("the transcript's last line is the latest", 30, 5, 30);
+        row("nothing after the start", -10, -20, -1);
     }
     void deadRunEndsAtItsLastSignOfLife()
     {
-        QFETCH(int, transcriptAt);
-        QFETCH(int, lockAt);
-        QFETCH(int, endAt);
+        const auto [transcriptAt, lockAt, endAt] = fetch<int, int, int>("transcriptAt", "lockAt", "endAt");
         qputenv("TZ", "UTC");
         ::tzset();
         const std::time_t since = 1700000000;

@@ -1,5 +1,6 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 #include "support/SecureServers.h"
 #include "support/TempAppFolder.h"
 
@@ -80,12 +81,7 @@ private slots:
 
     void certificateTrust_data()
     {
-        QTest::addColumn<QByteArray>("conf");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("says");
-        const auto row = [](const char* tag, const QByteArray& conf, int exit, const char* says) {
-            QTest::newRow(tag) << conf << exit << QByteArray(says);
-        };
+        const auto row = columns<QByteArray, int, QByteArray>("conf", "exit", "says");
         row("the system's CA store does not know the private CA", "", 11, "CA_FILE");
         row("the pinned key matches", tlsConf() + "PINNED_KEY = " + m_certs.pin.toLatin1() + "\n", 0, "");
         row("another key is pinned", tlsConf() + "PINNED_KEY = sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n",
@@ -95,9 +91,7 @@ private slots:
     }
     void certificateTrust()
     {
-        QFETCH(QByteArray, conf);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, says);
+        const auto [conf, exit, says] = fetch<QByteArray, int, QByteArray>("conf", "exit", "says");
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/t.txt", "trust\r\n"));
         const auto r =
@@ -111,15 +105,13 @@ private slots:
     // The password must not cross the network in clear when TLS was asked for.
     void serverWithoutTlsNeverSeesThePassword_data()
     {
-        QTest::addColumn<QByteArray>("scheme");
-        QTest::addColumn<QByteArray>("firstLine");
-        QTest::newRow("explicit") << QByteArray("ftpes://") << QByteArray("AUTH TLS\r\n");
-        QTest::newRow("implicit") << QByteArray("ftps://") << QByteArray("\x16\x03"); // a TLS handshake record
+        const auto row = columns<QByteArray, QByteArray>("scheme", "firstLine");
+        row("explicit", "ftpes://", "AUTH TLS\r\n");
+        row("implicit", "ftps://", "\x16\x03"); // a TLS handshake record
     }
     void serverWithoutTlsNeverSeesThePassword()
     {
-        QFETCH(QByteArray, scheme);
-        QFETCH(QByteArray, firstLine);
+        const auto [scheme, firstLine] = fetch<QByteArray, QByteArray>("scheme", "firstLine");
         const QString log = path("notls-" + QString::fromLatin1(scheme.left(4)) + ".log");
         NoTlsServer server;
         QVERIFY2(server.start(log), qPrintable(server.why()));
@@ -187,14 +179,9 @@ private slots:
 
     void hostKeyTrust_data()
     {
-        QTest::addColumn<QByteArray>("known");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("says");
+        const auto row = columns<QByteArray, int, QByteArray>("known", "exit", "says");
         const QByteArray line = m_sshd.knownHostsLine().toLatin1(),
                          at = "[127.0.0.1]:" + QByteArray::number(m_sshd.port());
-        const auto row = [](const char* tag, const QByteArray& known, int exit, const char* says) {
-            QTest::newRow(tag) << known << exit << QByteArray(says);
-        };
         row("unknown host key", "", 11, "is unknown");
         row("known for another port only", QByteArray(line).replace("]:", "]:1") + "\n", 11, "is unknown");
         row("changed host key", at + " " + m_otherKey + "\n", 11, "has CHANGED");
@@ -206,9 +193,7 @@ private slots:
     }
     void hostKeyTrust()
     {
-        QFETCH(QByteArray, known);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, says);
+        const auto [known, exit, says] = fetch<QByteArray, int, QByteArray>("known", "exit", "says");
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/k.txt", "k"));
         QString file = knownHosts(known);
@@ -236,13 +221,8 @@ private slots:
 
     void sftpRefuses_data()
     {
-        QTest::addColumn<QByteArray>("login"); // empty: the account's password
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("says");
-        const auto row = [](const char* tag, const char* login, const char* line, int exit, const char* says) {
-            QTest::newRow(tag) << QByteArray(login) << QByteArray(line) << exit << QByteArray(says);
-        };
+        // login: empty for the account's password
+        const auto row = columns<QByteArray, QByteArray, int, QByteArray>("login", "line", "exit", "says");
         row("site", "", "site umask 022", 1, "line 3: site is an FTP command");
         row("quote of an FTP verb", "", "quote SITE CHMOD 644 x", 1, "line 3: quote SITE: not an SFTP command");
         row("passive", "", "passive", 1, "line 3: passive is an FTP command");
@@ -254,10 +234,8 @@ private slots:
     }
     void sftpRefuses()
     {
-        QFETCH(QByteArray, login);
-        QFETCH(QByteArray, line);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, says);
+        const auto [login, line, exit, says] =
+            fetch<QByteArray, QByteArray, int, QByteArray>("login", "line", "exit", "says");
         TempAppFolder app;
         QByteArray conf = trustedSsh();
         if (login == "other key") {
