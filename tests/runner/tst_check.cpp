@@ -1,4 +1,5 @@
 #include "support/Files.h"
+#include "support/Rows.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -45,52 +46,42 @@ private slots:
 
     void check_data()
     {
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<int>("confMode"); // 0: no VelundZUL.conf beside the program
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QStringList>("out"); // with DIR/ for the folder; each line begins so
-        QTest::addColumn<QString>("err");
+        // confMode 0: no VelundZUL.conf beside the program; out: with DIR/ for the folder, each line begins so
+        const auto row =
+            columns<QStringList, int, int, QStringList, QString>("files", "confMode", "status", "out", "err");
         const QStringList bad{"DIR/bad.zul:1: error: bad port '99999' (1 to 65535) [bad-port]",
                               "DIR/bad.zul:3: error: unknown command 'gett' [unknown-command]",
                               "DIR/bad.zul:4: error: wrong number of arguments for 'get' (1 or 2 expected, 0 given) "
                               "[arguments]"};
-        QTest::newRow("clean") << QStringList{"good.zul"} << 0 << 0 << QStringList{} << "";
-        QTest::newRow("warnings only")
-            << QStringList{"warn.zul"} << 0 << 0
-            << QStringList{"DIR/warn.zul:3: warning: 'ascii' over SFTP: files go as they are, line ends are not "
-                           "converted [ascii-over-sftp]"}
-            << "";
-        QTest::newRow("the partner check reads an earlier line")
-            << QStringList{"reopen.zul"} << 0 << 0
-            << QStringList{"DIR/reopen.zul:1: warning: the partner check before a run will read '\\x0Aopen h' as the "
-                           "partner address, not the host 'h' of the open line on line 2: the first 'open' in small "
-                           "letters is on line 1; runs will fail with \"partner did not answer\". Write 'open' in "
-                           "small letters and let no line before the open line hold 'open' [partner-address]"}
-            << "";
-        QTest::newRow("problems, every one on its line") << QStringList{"good.zul", "bad.zul"} << 0 << 1 << bad << "";
-        QTest::newRow("unreadable file wins")
-            << QStringList{"bad.zul", "missing.zul"} << 0 << 2 << bad << "DIR/missing.zul: error: cannot read";
-        QTest::newRow("a folder is no script")
-            << QStringList{"."} << 0 << 2 << QStringList{} << "DIR/.: error: cannot read";
-        QTest::newRow("no file") << QStringList{} << 0 << 2 << QStringList{} << "usage: VelundZUL --check FILE...";
+        row("clean", {"good.zul"}, 0, 0, {}, "");
+        row("warnings only", {"warn.zul"}, 0, 0,
+            {"DIR/warn.zul:3: warning: 'ascii' over SFTP: files go as they are, line ends are not converted "
+             "[ascii-over-sftp]"},
+            "");
+        row("the partner check reads an earlier line", {"reopen.zul"}, 0, 0,
+            {"DIR/reopen.zul:1: warning: the partner check before a run will read '\\x0Aopen h' as the partner "
+             "address, "
+             "not the host 'h' of the open line on line 2: the first 'open' in small letters is on line 1; runs will "
+             "fail with \"partner did not answer\". Write 'open' in small letters and let no line before the open line "
+             "hold 'open' [partner-address]"},
+            "");
+        row("problems, every one on its line", {"good.zul", "bad.zul"}, 0, 1, bad, "");
+        row("unreadable file wins", {"bad.zul", "missing.zul"}, 0, 2, bad, "DIR/missing.zul: error: cannot read");
+        row("a folder is no script", {"."}, 0, 2, {}, "DIR/.: error: cannot read");
+        row("no file", {}, 0, 2, {}, "usage: VelundZUL --check FILE...");
         // The settings beside the program, read as a run reads them.
-        QTest::newRow("bad settings are warnings")
-            << QStringList{"good.zul"} << 0600 << 0
-            << QStringList{"DIR/VelundZUL.conf:1: warning: RETRIES = 'three' is not a whole number of 0 or more; the "
-                           "default is used [bad-setting]",
-                           "DIR/VelundZUL.conf:3: warning: [slow] TLS_MAX = '1.0' is not 1.2 or 1.3; the default is "
-                           "used [bad-setting]"}
-            << "";
-        QTest::newRow("settings a run refuses are an error")
-            << QStringList{"good.zul"} << 0666 << 1 << QStringList{"DIR/VelundZUL.conf: error: "} << "";
+        row("bad settings are warnings", {"good.zul"}, 0600, 0,
+            {"DIR/VelundZUL.conf:1: warning: RETRIES = 'three' is not a whole number of 0 or more; the default is used "
+             "[bad-setting]",
+             "DIR/VelundZUL.conf:3: warning: [slow] TLS_MAX = '1.0' is not 1.2 or 1.3; the default is used "
+             "[bad-setting]"},
+            "");
+        row("settings a run refuses are an error", {"good.zul"}, 0666, 1, {"DIR/VelundZUL.conf: error: "}, "");
     }
     void check()
     {
-        QFETCH(QStringList, files);
-        QFETCH(int, confMode);
-        QFETCH(int, status);
-        QFETCH(QStringList, out);
-        QFETCH(QString, err);
+        const auto [files, confMode, status, out, err] =
+            fetch<QStringList, int, int, QStringList, QString>("files", "confMode", "status", "out", "err");
         const QString conf = m_dir.filePath("VelundZUL.conf");
         if (confMode) {
             QVERIFY(writeBytes(conf, "RETRIES = three\n[slow]\nTLS_MAX = 1.0\n"));

@@ -1,8 +1,11 @@
 #include "runner/Script.h"
+#include "support/Rows.h"
 
 #include <QTest>
 
 using namespace zul::runner;
+using zul::test::columns;
+using zul::test::fetch;
 
 namespace {
 QStringList toList(const std::vector<std::string>& v)
@@ -20,49 +23,37 @@ class ScriptParserTest : public QObject {
 private slots:
     void words_data()
     {
-        QTest::addColumn<QString>("line");
-        QTest::addColumn<QStringList>("words");
-        QTest::newRow("blanks and tabs") << "get  a.txt\tb.txt" << QStringList{"get", "a.txt", "b.txt"};
-        QTest::newRow("double quotes group and go")
-            << "put \"my file.txt\" x" << QStringList{"put", "my file.txt", "x"};
-        QTest::newRow("data set name keeps its quotes")
-            << "get 'HLQ.DATA(MEM)' m.txt" << QStringList{"get", "'HLQ.DATA(MEM)'", "m.txt"};
-        QTest::newRow("quoted blank inside a data set name") << "get 'A B' c" << QStringList{"get", "'A B'", "c"};
-        QTest::newRow("unclosed quote runs to the end") << "put \"a b" << QStringList{"put", "a b"};
+        const auto row = columns<QString, QStringList>("line", "words");
+        row("blanks and tabs", "get  a.txt\tb.txt", {"get", "a.txt", "b.txt"});
+        row("double quotes group and go", "put \"my file.txt\" x", {"put", "my file.txt", "x"});
+        row("data set name keeps its quotes", "get 'HLQ.DATA(MEM)' m.txt", {"get", "'HLQ.DATA(MEM)'", "m.txt"});
+        row("quoted blank inside a data set name", "get 'A B' c", {"get", "'A B'", "c"});
+        row("unclosed quote runs to the end", "put \"a b", {"put", "a b"});
     }
     void words()
     {
-        QFETCH(QString, line);
-        QFETCH(QStringList, words);
+        const auto [line, words] = fetch<QString, QStringList>("line", "words");
         QCOMPARE(toList(splitWords(line.toStdString())), words);
     }
 
     // Logins written in other ways and the masking of what they hold are run end to end by tst_runner and tst_hostile.
     void commands_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QStringList>("shown");
-        QTest::addColumn<QStringList>("args"); // of the last command
-        QTest::newRow("any letter case, aliases")
-            << QByteArray("OPEN host 2121\r\nUser bob pw1234\r\nRecv a b\r\n")
-            << QStringList{"OPEN host 2121", "User bob ****", "Recv a b"} << QStringList{"a", "b"};
-        QTest::newRow("password on the next line") << QByteArray("open h\r\nuser bob\r\n\r\npw1234\r\nbye\r\n")
-                                                   << QStringList{"open h", "user bob ****", "bye"} << QStringList{};
-        QTest::newRow("marker and disabled put")
-            << QByteArray("  get x /a/Junction/E000101.txt  \r\n**E000101=&/in/x.txt&\r\n****put /e.txt e\r\n")
-            << QStringList{"get x /a/Junction/E000101.txt", "**E000101=&/in/x.txt&", "****put /e.txt e"}
-            << QStringList{"put /e.txt e"};
-        QTest::newRow("quote keeps the rest of the line")
-            << QByteArray("quote SITE  LRECL=80  RECFM=FB\r\n") << QStringList{"quote SITE  LRECL=80  RECFM=FB"}
-            << QStringList{"SITE  LRECL=80  RECFM=FB"};
-        QTest::newRow("lf line ends and blank lines")
-            << QByteArray("\n\nhash\nprompt off\n") << QStringList{"hash", "prompt off"} << QStringList{"off"};
+        const auto row = columns<QByteArray, QStringList, QStringList>("script", "shown", "args"); // args: the last's
+        row("any letter case, aliases", "OPEN host 2121\r\nUser bob pw1234\r\nRecv a b\r\n",
+            {"OPEN host 2121", "User bob ****", "Recv a b"}, {"a", "b"});
+        row("password on the next line", "open h\r\nuser bob\r\n\r\npw1234\r\nbye\r\n",
+            {"open h", "user bob ****", "bye"}, {});
+        row("marker and disabled put",
+            "  get x /a/Junction/E000101.txt  \r\n**E000101=&/in/x.txt&\r\n****put /e.txt e\r\n",
+            {"get x /a/Junction/E000101.txt", "**E000101=&/in/x.txt&", "****put /e.txt e"}, {"put /e.txt e"});
+        row("quote keeps the rest of the line", "quote SITE  LRECL=80  RECFM=FB\r\n",
+            {"quote SITE  LRECL=80  RECFM=FB"}, {"SITE  LRECL=80  RECFM=FB"});
+        row("lf line ends and blank lines", "\n\nhash\nprompt off\n", {"hash", "prompt off"}, {"off"});
     }
     void commands()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QStringList, shown);
-        QFETCH(QStringList, args);
+        const auto [script, shown, args] = fetch<QByteArray, QStringList, QStringList>("script", "shown", "args");
         const auto r = parseScript(script.toStdString());
         QVERIFY(std::holds_alternative<std::vector<Command>>(r));
         const auto& cmds = std::get<std::vector<Command>>(r);

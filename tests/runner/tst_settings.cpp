@@ -1,4 +1,5 @@
 #include "runner/Settings.h"
+#include "support/Rows.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -10,6 +11,8 @@
 #include <fstream>
 
 using namespace zul::runner;
+using zul::test::columns;
+using zul::test::fetch;
 
 namespace {
 const char* kConfig = "# global part\n"
@@ -33,25 +36,19 @@ private slots:
 
     void lookup_data()
     {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<QString>("env");
-        QTest::addColumn<QString>("expected"); // "<none>" when absent
-
-        QTest::newRow("global key, any case") << "RETRIES" << "" << "" << "5";
-        QTest::newRow("key asked in lower case") << "connect_timeout" << "" << "" << "10";
-        QTest::newRow("partner section over the global part") << "RETRIES" << "mainframe.example" << "" << "1";
-        QTest::newRow("section name matches in any case") << "RETRIES" << "MAINFRAME.EXAMPLE" << "" << "1";
-        QTest::newRow("other partner falls back to the global part") << "RETRIES" << "unix.example" << "" << "5";
-        QTest::newRow("partner-only key absent elsewhere") << "CA_FILE" << "unix.example" << "" << "<none>";
-        QTest::newRow("environment over the partner section") << "RETRIES" << "mainframe.example" << "7" << "7";
+        const auto row = columns<QString, QString, QString, QString>("key", "host", "env", "expected");
+        row("global key, any case", "RETRIES", "", "", "5");
+        row("key asked in lower case", "connect_timeout", "", "", "10");
+        row("partner section over the global part", "RETRIES", "mainframe.example", "", "1");
+        row("section name matches in any case", "RETRIES", "MAINFRAME.EXAMPLE", "", "1");
+        row("other partner falls back to the global part", "RETRIES", "unix.example", "", "5");
+        row("partner-only key absent elsewhere", "CA_FILE", "unix.example", "", "<none>");
+        row("environment over the partner section", "RETRIES", "mainframe.example", "7", "7");
     }
     void lookup()
     {
-        QFETCH(QString, key);
-        QFETCH(QString, host);
-        QFETCH(QString, env);
-        QFETCH(QString, expected);
+        const auto [key, host, env, expected] =
+            fetch<QString, QString, QString, QString>("key", "host", "env", "expected");
         if (!env.isEmpty())
             ::setenv("ZUL_RUNNER_RETRIES", env.toLatin1().constData(), 1);
         const auto config = ConfigFile::parse(kConfig);
@@ -90,31 +87,25 @@ private slots:
     // Values a run cannot use are named with their line instead of passing unnoticed.
     void badValuesAreReported_data()
     {
-        QTest::addColumn<QByteArray>("conf");
-        QTest::addColumn<QString>("env"); // ZUL_RUNNER_RETRIES
-        QTest::addColumn<QStringList>("problems");
-        QTest::newRow("good values") << QByteArray("RETRIES = 5\nTLS_MAX = 1.2\nCA_FILE = x\nSYNC =\n") << ""
-                                     << QStringList{};
-        QTest::newRow("not a number")
-            << QByteArray("# c\nBACKOFF_MS = junk\n") << ""
-            << QStringList{"2: BACKOFF_MS = 'junk' is not a whole number of 0 or more; the default is used"};
-        QTest::newRow("negative, trailing unit, too big, in a section")
-            << QByteArray("DEADLINE = -1\n[slow]\nstall_timeout = 60s\nLOG_MAX_BYTES = 99999999999999999999\n") << ""
-            << QStringList{"1: DEADLINE = '-1' is not a whole number of 0 or more; the default is used",
-                           "3: [slow] STALL_TIMEOUT = '60s' is not a whole number of 0 or more; the default is used",
-                           "4: [slow] LOG_MAX_BYTES = '99999999999999999999' is not a whole number of 0 or more; the "
-                           "default is used"};
-        QTest::newRow("unknown word") << QByteArray("TLS_MAX = 1.0\n") << ""
-                                      << QStringList{"1: TLS_MAX = '1.0' is not 1.2 or 1.3; the default is used"};
-        QTest::newRow("environment") << QByteArray() << "three"
-                                     << QStringList{"0: the environment's ZUL_RUNNER_RETRIES = 'three' is not a whole "
-                                                    "number of 0 or more; the default is used"};
+        const auto row =
+            columns<QByteArray, QString, QStringList>("conf", "env", "problems"); // env: ZUL_RUNNER_RETRIES
+        row("good values", "RETRIES = 5\nTLS_MAX = 1.2\nCA_FILE = x\nSYNC =\n", "", {});
+        row("not a number", "# c\nBACKOFF_MS = junk\n", "",
+            {"2: BACKOFF_MS = 'junk' is not a whole number of 0 or more; the default is used"});
+        row("negative, trailing unit, too big, in a section",
+            "DEADLINE = -1\n[slow]\nstall_timeout = 60s\nLOG_MAX_BYTES = 99999999999999999999\n", "",
+            {"1: DEADLINE = '-1' is not a whole number of 0 or more; the default is used",
+             "3: [slow] STALL_TIMEOUT = '60s' is not a whole number of 0 or more; the default is used",
+             "4: [slow] LOG_MAX_BYTES = '99999999999999999999' is not a whole number of 0 or more; the default is "
+             "used"});
+        row("unknown word", "TLS_MAX = 1.0\n", "", {"1: TLS_MAX = '1.0' is not 1.2 or 1.3; the default is used"});
+        row("environment", "", "three",
+            {"0: the environment's ZUL_RUNNER_RETRIES = 'three' is not a whole number of 0 or more; the default is "
+             "used"});
     }
     void badValuesAreReported()
     {
-        QFETCH(QByteArray, conf);
-        QFETCH(QString, env);
-        QFETCH(QStringList, problems);
+        const auto [conf, env, problems] = fetch<QByteArray, QString, QStringList>("conf", "env", "problems");
         if (!env.isEmpty())
             ::setenv("ZUL_RUNNER_RETRIES", env.toLatin1().constData(), 1);
         QStringList found;
@@ -126,22 +117,18 @@ private slots:
     // Settings someone else could have written are refused, naming the file and the fix; a link to /etc is followed.
     void untrustedSettingsAreRefused_data()
     {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("otherOwner");
-        QTest::addColumn<bool>("throughLink");
-        QTest::addColumn<QString>("fix"); // empty: trusted
-        QTest::newRow("owner's, read by all") << 0644 << false << false << "";
-        QTest::newRow("through the package's link") << 0644 << false << true << "";
-        QTest::newRow("group-writable") << 0664 << false << false << "chmod go-w";
-        QTest::newRow("writable by others, through a link") << 0602 << false << true << "chmod go-w";
-        QTest::newRow("another user's") << 0644 << true << false << "chown";
+        const auto row =
+            columns<int, bool, bool, QString>("mode", "otherOwner", "throughLink", "fix"); // fix "": trusted
+        row("owner's, read by all", 0644, false, false, "");
+        row("through the package's link", 0644, false, true, "");
+        row("group-writable", 0664, false, false, "chmod go-w");
+        row("writable by others, through a link", 0602, false, true, "chmod go-w");
+        row("another user's", 0644, true, false, "chown");
     }
     void untrustedSettingsAreRefused()
     {
-        QFETCH(int, mode);
-        QFETCH(bool, otherOwner);
-        QFETCH(bool, throughLink);
-        QFETCH(QString, fix);
+        const auto [mode, otherOwner, throughLink, fix] =
+            fetch<int, bool, bool, QString>("mode", "otherOwner", "throughLink", "fix");
         if (otherOwner && ::geteuid() != 0)
             QSKIP("needs root to give the file to another user");
         QTemporaryDir dir;
