@@ -1,6 +1,7 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
 #include "support/HostWorld.h"
+#include "support/Rows.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -225,16 +226,18 @@ private slots:
         }
     }
 
-    // A runner killed mid-download leaves a part file and no record; the next run removes one, writes the other.
+    // A runner killed mid-download, or stopped and then killed by the cancel, leaves no record; the next run removes
+    // its part file and writes its record.
     void killedRunnerIsCleanedUp_data()
     {
-        QTest::addColumn<QString>("next");
-        QTest::newRow("the same event again") << QString("K0001");
-        QTest::newRow("another event") << QString("K0002");
+        const auto row = columns<QString, bool>("next", "cancelled");
+        row("the same event again", "K0001", false);
+        row("another event", "K0002", false);
+        row("stopped, the cancel kills it", "K0001", true);
     }
     void killedRunnerIsCleanedUp()
     {
-        QFETCH(QString, next);
+        const auto [next, cancelled] = fetch<QString, bool>("next", "cancelled");
         FtpServer slow;
         slowEvent(slow, "K0001", "big.bin", 4 << 20);
         QVERIFY(writeBytes(path("server/small.bin"), "small"));
@@ -245,7 +248,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!partFiles().isEmpty(), 30000);
         const qint64 pid = runnerOf("K0001");
         QVERIFY(pid > 0);
-        QCOMPARE(::kill(pid_t(pid), SIGKILL), 0);
+        QCOMPARE(::kill(pid_t(pid), cancelled ? SIGSTOP : SIGKILL), 0);
+        if (cancelled) {
+            qputenv("ZUL_CANCEL_GRACE_MS", "300");
+            QByteArray out;
+            const int code = qorvhost({"cancel", "K0001"}, &out);
+            qunsetenv("ZUL_CANCEL_GRACE_MS");
+            QCOMPARE(code, 0);
+            QVERIFY2(out.contains("did not end within") && out.contains("was killed"), out.constData());
+        }
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 10000);
         QVERIFY(!partFiles().isEmpty());
         QCOMPARE(runs().size(), before);
@@ -315,33 +326,6 @@ private slots:
         QCOMPARE(QDir(path("app/Lock")).entryList({"run-*"}, QDir::Files | QDir::Hidden), QStringList());
         QCOMPARE(qorvhost({"history", "C0001"}, &out), 0);
         QVERIFY2(out.split('\n').first().contains("\tcancelled: line 4"), out.constData());
-    }
-
-    // A runner that does not end after the cancel (stopped here) is killed; the next run records it.
-    void stuckRunnerIsKilled()
-    {
-        FtpServer slow;
-        slowEvent(slow, "C0002", "stuck.dat", 8 << 20);
-        const int before = runs().size();
-        QCOMPARE(qorvhost({"run", "C0002"}), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!partFiles().isEmpty(), 30000);
-        const qint64 pid = runnerOf("C0002");
-        QVERIFY(pid > 0);
-        QCOMPARE(::kill(pid_t(pid), SIGSTOP), 0);
-        qputenv("ZUL_CANCEL_GRACE_MS", "300");
-        QByteArray out;
-        const int code = qorvhost({"cancel", "C0002"}, &out);
-        qunsetenv("ZUL_CANCEL_GRACE_MS");
-        QCOMPARE(code, 0);
-        QVERIFY2(out.contains("did not end within") && out.contains("was killed"), out.constData());
-        QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 10000);
-
-        QVERIFY(writeBytes(path("server/f.txt"), "f"));
-        defineEvent("C0002", m_server.port(), "f.txt", path("in/f.txt"));
-        QCOMPARE(qorvhost({"run", "C0002"}), 0);
-        QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 2, 60000);
-        QVERIFY(says(runs()[before], "ended without finishing"));
-        QCOMPARE(partFiles(), QStringList());
     }
 };
 

@@ -73,30 +73,22 @@ private slots:
         m_caBundle = path("ca-bundle.pem");
         QVERIFY(writeBytes(m_caBundle, readBytes(m_rsa.caPem) + readBytes(m_ecdsa.caPem)));
         const QString root = path("root");
-        struct {
-            ServerProcess* server;
-            std::function<bool()> start;
-        } servers[] = {
-            {&m_vsPlain, [&] { return m_vsPlain.startPackaged(path("vsftpd"), root, nullptr, false); }},
-            {&m_vsExplicitRsa, [&] { return m_vsExplicitRsa.startPackaged(path("vsftpd/rsa"), root, &m_rsa, false); }},
-            {&m_vsExplicitEcdsa,
-             [&] { return m_vsExplicitEcdsa.startPackaged(path("vsftpd/ecdsa"), root, &m_ecdsa, false); }},
-            {&m_vsImplicitRsa, [&] { return m_vsImplicitRsa.startPackaged(path("vsftpd/rsa"), root, &m_rsa, true); }},
-            {&m_vsImplicitEcdsa,
-             [&] { return m_vsImplicitEcdsa.startPackaged(path("vsftpd/ecdsa"), root, &m_ecdsa, true); }},
-            {&m_vsHigh,
-             [&] {
-                 return m_vsHigh.startPackaged(path("vsftpd/ecdsa"), root, &m_ecdsa, false, {{"ssl_ciphers", "HIGH"}});
-             }},
-            {&m_proftpd, [&] { return m_proftpd.start(path("proftpd"), root, m_rsa, m_ecdsa); }},
-            {&m_pureFtpd, [&] { return m_pureFtpd.start(path("pure-ftpd"), m_rsa); }},
-            {&m_sshd, [&] { return m_sshd.start(path("sshd"), root); }},
+        const auto up = [this](const ServerProcess& server, bool started) {
+            if (!started)
+                m_problem = server.why();
+            return started;
         };
-        for (auto& s : servers)
-            if (!s.start()) {
-                m_problem = s.server->why();
-                QFAIL(qPrintable(m_problem));
-            }
+        const QString rsa = path("vsftpd/rsa"), ecdsa = path("vsftpd/ecdsa");
+        QVERIFY2(up(m_vsPlain, m_vsPlain.startPackaged(path("vsftpd"), root, nullptr, false)) &&
+                     up(m_vsExplicitRsa, m_vsExplicitRsa.startPackaged(rsa, root, &m_rsa, false)) &&
+                     up(m_vsExplicitEcdsa, m_vsExplicitEcdsa.startPackaged(ecdsa, root, &m_ecdsa, false)) &&
+                     up(m_vsImplicitRsa, m_vsImplicitRsa.startPackaged(rsa, root, &m_rsa, true)) &&
+                     up(m_vsImplicitEcdsa, m_vsImplicitEcdsa.startPackaged(ecdsa, root, &m_ecdsa, true)) &&
+                     up(m_vsHigh, m_vsHigh.startPackaged(ecdsa, root, &m_ecdsa, false, {{"ssl_ciphers", "HIGH"}})) &&
+                     up(m_proftpd, m_proftpd.start(path("proftpd"), root, m_rsa, m_ecdsa)) &&
+                     up(m_pureFtpd, m_pureFtpd.start(path("pure-ftpd"), m_rsa)) &&
+                     up(m_sshd, m_sshd.start(path("sshd"), root)),
+                 qPrintable(m_problem));
         m_knownHosts = path("known_hosts");
         QVERIFY(writeBytes(m_knownHosts,
                            (m_proftpd.knownHostsLine() + "\n" + m_sshd.knownHostsLine() + "\n").toLatin1()));
@@ -106,22 +98,10 @@ private slots:
     {
         if (!m_problem.isEmpty() || m_cells.isEmpty())
             return;
-        QByteArray text =
-            "# Interoperability\n\n"
-            "Written by `tests/runner/tst_interop.cpp` (`ctest -R tst_interop`) from its last run: every cell is\n"
-            "one run of VelundZUL against the server as Debian 12 ships it, started on loopback. Its script\n"
-            "makes a folder and changes into it, sends a binary file with `put` and two with `mput`, sends\n"
-            "and receives a CR LF text in ASCII mode, renames, receives with `get` and (after `lcd`) `mget`,\n"
-            "lists, and deletes; every binary file that came back is compared with `cmp`, the files at the\n"
-            "server too. vsftpd runs with Debian's `/etc/vsftpd.conf` (no `ssl_ciphers`, `require_ssl_reuse`\n"
-            "at its default) plus a port, a root and uploads.\n\n"
-            "The row with `TLS_MAX = 1.2` is why 1.3 is the default: vsftpd's own TLS 1.2 cipher list has\n"
-            "nothing for an ECDSA key. Uploads over TLS 1.3 arrive whole because the runner closes a data\n"
-            "connection properly (its FIN, then the rest of what the server sends until the server's):\n"
-            "closed with the server's unread session tickets still queued, the connection was reset, and\n"
-            "vsftpd answered most uploads of the size used here with 426.\n\n"
-            "| Server | Version | Scheme | Certificate | TLS_MAX | TLS negotiated | Result |\n"
-            "|---|---|---|---|---|---|---|\n";
+        // The prose above the table lives beside this test.
+        QByteArray text = readBytes(QStringLiteral(ZUL_SOURCE_DIR "/tests/runner/interop-intro.md")) +
+                          "| Server | Version | Scheme | Certificate | TLS_MAX | TLS negotiated | Result |\n"
+                          "|---|---|---|---|---|---|---|\n";
         for (const Cell& c : m_cells)
             text += QStringLiteral("| %1 | %2 | `%3` | %4 | %5 | %6 | %7 |\n")
                         .arg(c.server, c.version, c.scheme, c.certificate, c.tlsMax, c.tls, c.result)
@@ -215,13 +195,14 @@ private slots:
         QVERIFY(!r.transcript.contains(TestAccount::password()));
         QVERIFY2(r.output.contains("moved.dat"), r.output); // the listing
         // Binary files, there and back, byte for byte.
-        QVERIFY(sameFiles(local + "/bin.dat", remote + "/moved.dat"));
-        QVERIFY(sameFiles(local + "/bin.dat", local + "/back.dat"));
-        QVERIFY(!QFile::exists(remote + "/bin.dat"));
-        QVERIFY(sameFiles(local + "/m2.dat", remote + "/m2.dat"));
-        QVERIFY(!QFile::exists(remote + "/m1.dat"));
-        QVERIFY(sameFiles(local + "/m1.dat", local + "/got/m1.dat"));
-        QVERIFY(sameFiles(local + "/m2.dat", local + "/got/m2.dat"));
+        const QList<std::pair<QString, QString>> copies{{"bin.dat", remote + "/moved.dat"},
+                                                        {"bin.dat", local + "/back.dat"},
+                                                        {"m2.dat", remote + "/m2.dat"},
+                                                        {"m1.dat", local + "/got/m1.dat"},
+                                                        {"m2.dat", local + "/got/m2.dat"}};
+        for (const auto& [mine, copy] : copies)
+            QVERIFY2(sameFiles(local + "/" + mine, copy), qPrintable(copy));
+        QVERIFY(!QFile::exists(remote + "/bin.dat") && !QFile::exists(remote + "/m1.dat"));
         // Text: the server keeps its own line ends (or the sent ones), this side gets CR LF back.
         const QByteArray there = readBytes(remote + "/text.txt");
         QVERIFY2(there == text || there == QByteArray(text).replace("\r\n", "\n"), there);

@@ -269,17 +269,25 @@ private slots:
         QCOMPARE(last.contains("\"kept\":\"Junction/E000101.bin\""), !delivered);
     }
 
-    // A register that is there but cannot be read leaves the checks unknown: nothing is fetched.
-    void unreadableRegisterFetchesNothing()
+    // A register or settings that are there but cannot be read (a folder in their place): nothing is fetched.
+    void unreadableFileEndsTheRun_data()
     {
+        const auto row = columns<QString, int, QByteArray>("file", "exitStatus", "says");
+        row("register", "Rcvdchkr.txt", 5, "cannot read Rcvdchkr.txt");
+        row("settings, before the partner is reached", "VelundZUL.conf", 9, "cannot read the settings");
+    }
+    void unreadableFileEndsTheRun()
+    {
+        const auto [file, exitStatus, says] = fetch<QString, int, QByteArray>("file", "exitStatus", "says");
         TempAppFolder app;
         QVERIFY(writeBytes(remote("u1.bin"), "data"));
-        QVERIFY(QDir().mkpath(QString::fromStdString(app.file("Rcvdchkr.txt"))));
+        QVERIFY(QDir().mkpath(folder(app) + "/" + file));
         const QString target = local(app, "target.bin");
         const QByteArray junction = QByteArray::fromStdString(app.path()) + "\\Junction\\E000101.bin";
         const RunnerRun r = run(app, login() + "get u1.bin " + junction + "\r\n**E000101=&" + target.toLocal8Bit() +
                                          "&\r\nquit\r\n");
-        QVERIFY2(r.exit == 5 && r.transcript.contains("cannot read Rcvdchkr.txt"), r.transcript.constData());
+        QVERIFY2(r.exit == exitStatus && r.transcript.contains(says), r.transcript.constData());
+        QCOMPARE(r.transcript.contains("> USER"), exitStatus != 9);
         QVERIFY(!app.exists("Junction/E000101.bin"));
         QVERIFY(!QFile::exists(target));
     }
@@ -420,17 +428,6 @@ private slots:
         const QByteArray transcript = env.mid(env.indexOf("ZUL_TRANSCRIPT=") + 15).split('\n').first();
         QVERIFY2(transcript.contains("/Log/E0005_") && QFile::exists(QFile::decodeName(transcript)), env.constData());
         QVERIFY(!env.contains(kPassword));
-    }
-
-    // Settings that exist but cannot be read end the run before it reaches the partner.
-    void unreadableSettingsEndTheRun()
-    {
-        TempAppFolder app;
-        QVERIFY(QDir().mkpath(QString::fromStdString(app.file("VelundZUL.conf"))));
-        const RunnerRun r = run(app, login() + "get a.txt\r\n", "E0006");
-        QCOMPARE(r.exit, 9);
-        QVERIFY2(r.transcript.contains("cannot read the settings") && !r.transcript.contains("> USER"),
-                 r.transcript.constData());
     }
 
     // "user NAME" without a password takes it from netrc; a netrc others can read is refused.
