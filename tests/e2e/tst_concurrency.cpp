@@ -130,8 +130,7 @@ private slots:
         const QString why = "cannot write the receipt register: File too large";
         // Not a run handed over: the command says so and fails.
         const QString said = QString::fromLocal8Bit(p.readAllStandardOutput());
-        QCOMPARE(p.exitCode(), 1);
-        QVERIFY2(said.contains("event F0001: the runner was started without a script") &&
+        QVERIFY2(p.exitCode() == 1 && said.contains("event F0001: the runner was started without a script") &&
                      said.contains("the transfer check before the run failed: " + why) &&
                      !said.contains("handed to the FTP runner"),
                  qPrintable(said));
@@ -163,17 +162,14 @@ private slots:
             QProcess a, b;
             a.start(m_world.hostProgram(), m_world.hostArgs({"run", ids[2 * i]}));
             b.start(m_world.hostProgram(), m_world.hostArgs({"run", ids[2 * i + 1]}));
-            QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000));
-            QCOMPARE(a.exitCode(), 0);
-            QCOMPARE(b.exitCode(), 0);
+            QVERIFY(a.waitForFinished(60000) && b.waitForFinished(60000) && a.exitCode() == 0 && b.exitCode() == 0);
         }
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 2 * Pairs, 120000);
 
         const QByteArray reg = read("app/Rcvdchkr.txt");
         QSet<QString> recorded;
         for (const QJsonObject& run : runs().mid(before)) {
-            QVERIFY2(!run.isEmpty(), read("app/Log/runs.jsonl").constData());
-            QCOMPARE(run.value("exit").toInt(-1), 0);
+            QVERIFY2(run.value("exit").toInt(-1) == 0, read("app/Log/runs.jsonl").constData());
             const QByteArray transcript = readBytes(run.value("transcript").toString());
             QVERIFY2(!transcript.contains("no receipt record") &&
                          transcript.contains("the receipt record of the delivered file was removed"),
@@ -184,8 +180,8 @@ private slots:
         for (const QString& id : ids) {
             QVERIFY(recorded.contains(id));
             QCOMPARE(read("in/" + id + ".txt"), "content of " + id.toLatin1() + "\r\n");
-            QVERIFY2(!reg.contains(id.toLatin1() + "01 "), qPrintable(id));
-            QVERIFY(!QFile::exists(path("app/Junction/" + id + "01.txt")));
+            QVERIFY2(!reg.contains(id.toLatin1() + "01 ") && !QFile::exists(path("app/Junction/" + id + "01.txt")),
+                     qPrintable(id));
         }
     }
 
@@ -211,9 +207,8 @@ private slots:
 
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 1, 60000);
         const QJsonObject run = runs().last();
-        QCOMPARE(run.value("event").toString(), QString("W0001"));
-        QCOMPARE(run.value("exit").toInt(-1), 1);
-        QVERIFY(says(run, "no turn to hand over the script within 1 s"));
+        QVERIFY(run.value("event") == "W0001" && run.value("exit").toInt(-1) == 1 &&
+                says(run, "no turn to hand over the script within 1 s"));
         QCOMPARE(read("app/Rcvdchkr.txt"), reg);
         QCOMPARE(read("app/ZUL/tZULexe.zul"), copy);
         QVERIFY(!QFile::exists(path("in/w.txt")));
@@ -274,19 +269,16 @@ private slots:
         QCOMPARE(qorvhost({"run", "K0001"}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(!partFiles().isEmpty(), 30000);
         const qint64 pid = runnerOf("K0001");
-        QVERIFY(pid > 0);
-        QCOMPARE(::kill(pid_t(pid), cancelled ? SIGSTOP : SIGKILL), 0);
+        QVERIFY(pid > 0 && ::kill(pid_t(pid), cancelled ? SIGSTOP : SIGKILL) == 0);
         if (cancelled) {
             qputenv("ZUL_CANCEL_GRACE_MS", "300");
             QByteArray out;
             const int code = qorvhost({"cancel", "K0001"}, &out);
             qunsetenv("ZUL_CANCEL_GRACE_MS");
-            QCOMPARE(code, 0);
-            QVERIFY2(out.contains("did not end within") && out.contains("was killed"), out.constData());
+            QVERIFY2(code == 0 && out.contains("did not end within") && out.contains("was killed"), out.constData());
         }
         QTRY_VERIFY_WITH_TIMEOUT(::kill(pid_t(pid), 0) != 0, 10000);
-        QVERIFY(!partFiles().isEmpty());
-        QCOMPARE(runs().size(), before);
+        QVERIFY(!partFiles().isEmpty() && runs().size() == before);
 
         if (next == "K0001")
             defineEvent("K0001", m_server.port(), "small.bin", path("in/big.bin"));
@@ -294,14 +286,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 2, 60000);
         QCOMPARE(partFiles(), QStringList());
 
-        const QList<QJsonObject> after = runs().mid(before);
-        const QJsonObject& killed = after[0];
-        QCOMPARE(killed.value("event").toString(), QString("K0001"));
-        QVERIFY(says(killed, "ended without finishing"));
-        QVERIFY(killed.value("exit").toInt(0) != 0);
-        QVERIFY(QFile::exists(killed.value("transcript").toString()));
-        QCOMPARE(after[1].value("event").toString(), next);
-        QCOMPARE(after[1].value("exit").toInt(-1), 0);
+        const QJsonObject killed = runs().at(before), then = runs().at(before + 1);
+        QVERIFY(killed.value("event") == "K0001" && says(killed, "ended without finishing") &&
+                killed.value("exit").toInt(0) != 0 && QFile::exists(killed.value("transcript").toString()));
+        QVERIFY(then.value("event") == next && then.value("exit").toInt(-1) == 0);
         QCOMPARE(read(next == "K0001" ? "in/big.bin" : "in/small.bin"), QByteArray("small"));
         QCOMPARE(QDir(path("app/Lock")).entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden), QStringList());
     }
@@ -314,8 +302,8 @@ private slots:
         const int before = runs().size();
 
         QByteArray out;
-        QCOMPARE(qorvhost({"cancel", "C0001"}, &out), 1);
-        QVERIFY2(out.contains("has no running run; nothing changed"), out.constData());
+        QVERIFY2(qorvhost({"cancel", "C0001"}, &out) == 1 && out.contains("has no running run; nothing changed"),
+                 out.constData());
 
         QCOMPARE(qorvhost({"run", "C0001"}), 0);
         auto running = [&] {
@@ -326,14 +314,12 @@ private slots:
         };
         QTRY_VERIFY_WITH_TIMEOUT(running().value("bytes_done").toInteger() > 0, 30000);
         const QJsonObject early = running();
-        QCOMPARE(early.value("command").toString(), QString("get"));
-        QCOMPARE(early.value("file").toString(), QString("payroll.dat"));
-        QCOMPARE(early.value("line").toInt(), 4);
-        QCOMPARE(early.value("bytes_expected").toInteger(), 8 << 20);
+        QVERIFY2(early.value("command") == "get" && early.value("file") == "payroll.dat" && early.value("line") == 4 &&
+                     early.value("bytes_expected") == 8 << 20,
+                 QJsonDocument(early).toJson().constData());
         QTRY_VERIFY_WITH_TIMEOUT(running().value("bytes_done").toInteger() > early.value("bytes_done").toInteger(),
                                  30000);
-        QVERIFY(running().value("rate").toInteger() > 0);
-        QVERIFY(!running().value("seconds_left").isNull());
+        QVERIFY(running().value("rate").toInteger() > 0 && !running().value("seconds_left").isNull());
 
         QCOMPARE(qorvhost({"history", "C0001"}, &out), 0);
         const QByteArray first = out.split('\n').first();
@@ -342,12 +328,10 @@ private slots:
                  first.constData());
         QVERIFY(!partFiles().isEmpty());
 
-        QCOMPARE(qorvhost({"cancel", "C0001"}, &out), 0);
-        QVERIFY2(out.contains("cancelled the run of process"), out.constData());
+        QVERIFY2(qorvhost({"cancel", "C0001"}, &out) == 0 && out.contains("cancelled the run of process"),
+                 out.constData());
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 1, 30000);
-        const QJsonObject run = runs().last();
-        QCOMPARE(run.value("exit").toInt(), 13);
-        QVERIFY(says(run, "cancelled: line 4"));
+        QVERIFY(runs().last().value("exit") == 13 && says(runs().last(), "cancelled: line 4"));
         QCOMPARE(partFiles(), QStringList());
         QVERIFY(!QFile::exists(path("in/payroll.dat")));
         QCOMPARE(QDir(path("app/Lock")).entryList({"run-*"}, QDir::Files | QDir::Hidden), QStringList());
@@ -357,19 +341,14 @@ private slots:
 
     void scheduledRunDeliversFiles_data()
     {
-        QTest::addColumn<QString>("scheme"); // empty: plain FTP
-        QTest::addColumn<QString>("event");
-        QTest::newRow("FTP") << ""
-                             << "E0001";
-        QTest::newRow("explicit FTPS") << "ftpes"
-                                       << "E0101";
-        QTest::newRow("SFTP") << "sftp"
-                              << "E0102";
+        const auto row = columns<QString, QString>("scheme", "event"); // scheme "": plain FTP
+        row("FTP", "", "E0001");
+        row("explicit FTPS", "ftpes", "E0101");
+        row("SFTP", "sftp", "E0102");
     }
     void scheduledRunDeliversFiles()
     {
-        QFETCH(QString, scheme);
-        QFETCH(QString, event);
+        const auto [scheme, event] = fetch<QString, QString>("scheme", "event");
         const bool sftp = scheme == "sftp", plain = scheme.isEmpty();
         if (!plain && !(sftp ? m_sshProblem : m_tlsProblem).isEmpty())
             QSKIP(qPrintable(sftp ? m_sshProblem : m_tlsProblem));
@@ -394,22 +373,20 @@ private slots:
         QVERIFY2(run.value("exit").toInt(-1) == 0, QJsonDocument(run).toJson().constData());
         QCOMPARE(read(server + "/send.txt"), QByteArray("to the partner\r\n"));
         QCOMPARE(read("in/fetch-" + event + ".txt"), QByteArray("from the partner\r\n"));
-        QVERIFY(!QFile::exists(path("app/Junction/" + event + "01.txt"))); // delivered, not left behind
-        // The record was there for the delivery, and went with it.
+        // Delivered, not left behind; the record was there for the delivery, and went with it.
+        QVERIFY(!QFile::exists(path("app/Junction/" + event + "01.txt")));
         QVERIFY2(!read("app/Rcvdchkr.txt").contains(event.toLatin1() + "01 "), read("app/Rcvdchkr.txt").constData());
-
-        // The password is in the script and nowhere else.
         const QByteArray said = readBytes(run.value("transcript").toString());
-        QVERIFY(!said.contains(password));
         QVERIFY2(!said.contains("no receipt record") &&
                      said.contains("receipt record of the delivered file was removed"),
                  said.constData());
-        QVERIFY(!read("app/Log/runs.jsonl").contains(password));
-        QVERIFY(!read("data/messages.jsonl").contains(password));
+        // The password is in the script and nowhere else.
+        QVERIFY(!said.contains(password) && !read("app/Log/runs.jsonl").contains(password) &&
+                !read("data/messages.jsonl").contains(password));
         // The ping library understood the open line: the partner answered.
         QByteArray log;
-        QCOMPARE(m_world.qorvhost({"log"}, &log), 0);
-        QVERIFY2(log.contains(event.toLatin1() + " [4124,4125]"), log.constData());
+        QVERIFY2(m_world.qorvhost({"log"}, &log) == 0 && log.contains(event.toLatin1() + " [4124,4125]"),
+                 log.constData());
     }
 
     // Stale records stop no run: the first runner prunes them, each removes those of its deliveries.
@@ -439,22 +416,21 @@ private slots:
     // As a service manager starts it: the host ends with the runner, and with its status.
     void waitedRunEndsWithTheRunner_data()
     {
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<int>("exitStatus");
-        QTest::newRow("success") << "Secr3t-pw" << 0;
-        QTest::newRow("refused login") << "wrong-pw" << 3;
+        const auto row = columns<QString, int>("password", "exitStatus");
+        row("success", "Secr3t-pw", 0);
+        row("refused login", "wrong-pw", 3);
     }
     void waitedRunEndsWithTheRunner()
     {
-        QFETCH(QString, password);
-        QFETCH(int, exitStatus);
+        const auto [password, exitStatus] = fetch<QString, int>("password", "exitStatus");
         const QString script =
             QString("open 127.0.0.1 %1\r\nuser ops %2\r\npwd\r\nquit\r\n").arg(m_server.port()).arg(password);
         QVERIFY(m_world.defineEvent("W0002", script.toLatin1()));
         const auto before = m_world.runs().size();
         QByteArray out;
-        QCOMPARE(m_world.qorvhost({"run", "W0002", "--wait"}, &out), exitStatus);
-        QVERIFY2(out.contains("ended with exit status " + QByteArray::number(exitStatus)), out.constData());
+        QVERIFY2(m_world.qorvhost({"run", "W0002", "--wait"}, &out) == exitStatus &&
+                     out.contains("ended with exit status " + QByteArray::number(exitStatus)),
+                 out.constData());
         QCOMPARE(m_world.runs().size(), before + 1); // its record is written before it ends
         QCOMPARE(m_world.runs().last().value("exit").toInt(-1), exitStatus);
     }
