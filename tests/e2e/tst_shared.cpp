@@ -1,6 +1,7 @@
 // Two accounts of one group share an installed folder: bob's links, script and lock turn none of alice's runs.
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -143,8 +144,8 @@ private slots:
         ::chmod(path("scripts").toLocal8Bit().constData(), 0755);
         for (const char* alices : {"secret", "keep", "in", "data-zulshareda", "home-zulshareda"})
             QVERIFY(own(alices, kAlice, 0755));
-        QVERIFY(writeBytes(path("secret/alice-only.txt"), "alice's own\n"));
-        QVERIFY(own("secret/alice-only.txt", kAlice, 0600));
+        QVERIFY(writeBytes(path("secret/alice-only.txt"), "alice's own\n") &&
+                own("secret/alice-only.txt", kAlice, 0600));
         for (const char* bobs : {"home-zulsharedb", "data-zulsharedb"})
             QVERIFY(own(bobs, kBob, 0755));
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
@@ -161,17 +162,13 @@ private slots:
     // Bob's links to alice's own file where her runner opens files: it fails or goes on, the file untouched.
     void plantedLinksAreNotFollowed_data()
     {
-        QTest::addColumn<QString>("planted");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("said");
-        QTest::newRow("event lock") << "Lock/event-E0001.lock" << 9 << QByteArray("symbolic link");
-        QTest::newRow("run log") << "Log/runs.jsonl" << 0 << QByteArray("cannot append");
+        const auto row = columns<QString, int, QByteArray>("planted", "exit", "said");
+        row("event lock", "Lock/event-E0001.lock", 9, "symbolic link");
+        row("run log", "Log/runs.jsonl", 0, "cannot append");
     }
     void plantedLinksAreNotFollowed()
     {
-        QFETCH(QString, planted);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, said);
+        const auto [planted, exit, said] = fetch<QString, int, QByteArray>("planted", "exit", "said");
         const QString link = path("state/" + planted);
         QFile::remove(link);
         QCOMPARE(shAs(kBob, "ln -s '" + path("secret/alice-only.txt") + "' '" + link + "'"), 0);
@@ -187,22 +184,18 @@ private slots:
     // Bob cannot move alice's script away; where he can (not sticky), his script is refused and nothing sent.
     void replacedScriptIsRefused_data()
     {
-        QTest::addColumn<QString>("event");
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("readable by the group") << QString("S0001") << QString("640");
-        QTest::newRow("bob's alone") << QString("S0002") << QString("600");
+        const auto row = columns<QString, QString>("event", "mode");
+        row("readable by the group", "S0001", "640");
+        row("bob's alone", "S0002", "600");
     }
     void replacedScriptIsRefused()
     {
-        QFETCH(QString, event);
-        QFETCH(QString, mode);
+        const auto [event, mode] = fetch<QString, QString>("event", "mode");
         const QString mine = userScript(kAlice, "own.zul", "");
-        QCOMPARE(hostAs(kAlice, {"event", "put", event}), 0);
-        QCOMPARE(hostAs(kAlice, {"script", "import", event, mine}), 0);
+        QVERIFY(hostAs(kAlice, {"event", "put", event}) == 0 && hostAs(kAlice, {"script", "import", event, mine}) == 0);
         const QString script = path("app/ZUL/" + event + "ZUL.zul");
         QVERIFY(QFile::exists(script));
-        QVERIFY(shAs(kBob, "mv '" + script + "' '" + path("state/ZUL/gone.zul") + "'") != 0);
-        QVERIFY(QFile::exists(script));
+        QVERIFY(shAs(kBob, "mv '" + script + "' '" + path("state/ZUL/gone.zul") + "'") != 0 && QFile::exists(script));
 
         QVERIFY(own("state/ZUL", nullptr, 02770));
         const QByteArray bobs = "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
@@ -224,7 +217,7 @@ private slots:
             // The runner only records the refusal: the host says the run failed.
             QCOMPARE(hostAs(kAlice, {"run", event}), 1);
             // Records spooled by earlier rows may come first.
-            const auto runOf = [&] {
+            const auto runOf = [&, &event = event] {
                 for (const QJsonObject& r : runs().mid(before))
                     if (r.value("event").toString() == event)
                         return r;
@@ -232,10 +225,9 @@ private slots:
             };
             QTRY_VERIFY2_WITH_TIMEOUT(!runOf().isEmpty(),
                                       readBytes(path("data-zulshareda/messages.jsonl")).right(800).constData(), 30000);
-            const QJsonObject run = runOf();
-            QCOMPARE(run.value("exit").toInt(), 1);
-            const QString outcome = run.value("outcome").toString();
-            QVERIFY2(outcome.contains("refused") && outcome.contains(script) && outcome.contains("chown"),
+            const QString outcome = runOf().value("outcome").toString();
+            QVERIFY2(runOf().value("exit") == 1 && outcome.contains("refused") && outcome.contains(script) &&
+                         outcome.contains("chown"),
                      qPrintable(outcome));
         }
         QTest::qWait(200);
@@ -250,8 +242,7 @@ private slots:
     // Bob's lock names a part file elsewhere and a run that never was: nothing removed, no run recorded.
     void forgedLockFileIsNotBelieved()
     {
-        QVERIFY(writeBytes(path("keep/.x.part-KEEP"), "keep me"));
-        QVERIFY(own("keep/.x.part-KEEP", kAlice, 0644));
+        QVERIFY(writeBytes(path("keep/.x.part-KEEP"), "keep me") && own("keep/.x.part-KEEP", kAlice, 0644));
         const QString forged = path("state/Lock/run-999999.lock");
         const QString bobsPart = path("state/Junction/.zulpart-0123456789abcdef-bobbob");
         QCOMPARE(shAs(kBob, "printf 'pid 999999\\nsince 1\\nevent FORGED\\nstart then\\ntranscript \\npart " +
@@ -262,8 +253,7 @@ private slots:
         QByteArray out;
         QCOMPARE(runAs(kAlice, path("app/VelundZUL"), {"true|" + script + "|E0003"}, &out), 0);
         QCOMPARE(readBytes(path("keep/.x.part-KEEP")), QByteArray("keep me"));
-        QVERIFY(QFile::exists(forged));
-        QVERIFY(QFile::exists(bobsPart));
+        QVERIFY(QFile::exists(forged) && QFile::exists(bobsPart));
         for (const QJsonObject& run : runs())
             QVERIFY(run.value("event").toString() != "FORGED");
         QCOMPARE(runs().last().value("event").toString(), QString("E0003"));
@@ -278,18 +268,18 @@ private slots:
         const QString event = "M0001";
         const QString mine =
             userScript(kAlice, "modes.zul", "get fetched.txt " + path("in/fetched.txt").toLocal8Bit() + "\r\n");
-        QCOMPARE(hostAs(kAlice, {"event", "put", event}, 0), 0);
-        QCOMPARE(hostAs(kAlice, {"script", "import", event, mine}, 0), 0);
+        QVERIFY(hostAs(kAlice, {"event", "put", event}, 0) == 0 &&
+                hostAs(kAlice, {"script", "import", event, mine}, 0) == 0);
         const int before = runs().size();
         QCOMPARE(hostAs(kAlice, {"run", event}, 0), 0);
         QTRY_VERIFY_WITH_TIMEOUT(runs().size() > before, 30000);
         const QJsonObject run = runs().at(before);
         QVERIFY2(run.value("exit").toInt() == 0, qPrintable(run.value("outcome").toString()));
         QCOMPARE(readBytes(path("in/fetched.txt")), QByteArray("fetched"));
-        QCOMPARE(modeOf(path("in/fetched.txt")), mode_t(0660));
-        QCOMPARE(modeOf(run.value("transcript").toString()), mode_t(0640));
-        QCOMPARE(modeOf(path("data-zulshareda/messages.jsonl")), mode_t(0600));
-        QCOMPARE(modeOf(path("state/ZUL/" + event + "ZUL.zul")), mode_t(0600));
+        QCOMPARE(
+            QList<mode_t>({modeOf(path("in/fetched.txt")), modeOf(run.value("transcript").toString()),
+                           modeOf(path("data-zulshareda/messages.jsonl")), modeOf(path("state/ZUL/M0001ZUL.zul"))}),
+            QList<mode_t>({0660, 0640, 0600, 0600}));
         const QString name = QFileInfo(run.value("transcript").toString()).fileName();
         QVERIFY2(QRegularExpression("^M0001_\\d{8}-\\d{6}_\\d+-[0-9a-f]{12}\\.log$").match(name).hasMatch(),
                  qPrintable(name));
@@ -300,8 +290,8 @@ private slots:
     {
         const QString script =
             userScript(kBob, "bob.zul", "put " + path("scripts/bob.zul").toLocal8Bit() + " bob.txt\r\n");
-        QCOMPARE(hostAs(kBob, {"event", "put", "B0001"}), 0);
-        QCOMPARE(hostAs(kBob, {"script", "import", "B0001", script}), 0);
+        QVERIFY(hostAs(kBob, {"event", "put", "B0001"}) == 0 &&
+                hostAs(kBob, {"script", "import", "B0001", script}) == 0);
         for (const char* user : {kAlice, kBob}) {
             const int before = runs().size();
             QCOMPARE(hostAs(user, {"run", user == kAlice ? "M0001" : "B0001"}), 0);
