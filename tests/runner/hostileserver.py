@@ -35,20 +35,12 @@ DROPPED = set()  # names already dropped once, so that the retry gets through
 LOCK = threading.Lock()
 
 
-class Dropped(Exception):
-    pass
-
-
 class Session(threading.Thread):
     def __init__(self, conn, args):
         super().__init__(daemon=True)
         self.conn, self.args = conn, args
         self.file = conn.makefile("rb")
-        self.user = None
-        self.logged_in = False
-        self.passive = None
-        self.rest = 0
-        self.rename_from = None
+        self.user, self.logged_in, self.passive, self.rest, self.rename_from = None, False, None, 0, None
 
     def log(self, text):
         with LOCK, open(os.path.join(self.args.root, "server.log"), "a") as f:
@@ -127,7 +119,7 @@ class Session(threading.Thread):
                 data.sendall(content[: len(content) // 2])
                 self.log("RETR %s from %d sent %d, dropped" % (base, rest, len(content) // 2))
                 data.close()
-                raise Dropped()
+                raise ConnectionAbortedError()
             data.sendall(content)
             data.close()
             self.log("RETR %s from %d sent %d" % (base, rest, len(content)))
@@ -170,7 +162,7 @@ class Session(threading.Thread):
                     f.write(received)
                 self.log("%s %s dropped after %d" % ("APPE" if append else "STOR", base, len(received)))
                 data.close()
-                raise Dropped()
+                raise ConnectionAbortedError()
         data.close()
         if base.startswith("trunc"):
             received = received[: len(received) // 2]
@@ -259,7 +251,7 @@ class Session(threading.Thread):
                     self.send(b"200 fine\x1b[2J\x1b]0;owned\x07 \x00hidden\x08\x08 done. \xc2\x9b" b"2J\xc2\x9d" b"0;t \x9b" b"1m")
                 else:
                     self.send("500 Unknown command: " + line)
-        except (OSError, Dropped):
+        except OSError:  # a dropped connection too
             pass
         finally:
             self.conn.close()

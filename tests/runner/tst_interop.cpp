@@ -162,11 +162,9 @@ private slots:
         // This size lost its end to vsftpd over TLS 1.3 until the data connection was closed properly.
         const QByteArray bin = someBytes(700000, quint32(m_cells.size()));
         const QByteArray text = "first line\r\nsecond line\r\n\r\nlast line\r\n";
-        QVERIFY(writeBytes(local + "/bin.dat", bin));
-        QVERIFY(writeBytes(local + "/m1.dat", someBytes(70000, 101)));
-        QVERIFY(writeBytes(local + "/m2.dat", someBytes(90001, 102)));
-        QVERIFY(writeBytes(local + "/text.txt", text));
-        QVERIFY(QDir().mkpath(local + "/got"));
+        QVERIFY(writeBytes(local + "/bin.dat", bin) && writeBytes(local + "/m1.dat", someBytes(70000, 101)) &&
+                writeBytes(local + "/m2.dat", someBytes(90001, 102)) && writeBytes(local + "/text.txt", text) &&
+                QDir().mkpath(local + "/got"));
         const QByteArray conf = "CA_FILE = " + m_caBundle.toLatin1() + "\nKNOWN_HOSTS = " + m_knownHosts.toLatin1() +
                                 "\n" + (tlsMax.isEmpty() ? QByteArray() : "TLS_MAX = " + tlsMax.toLatin1() + "\n");
         const QByteArray at = (base.isEmpty() ? dir : base + "/" + dir).toLatin1();
@@ -186,22 +184,19 @@ private slots:
             const auto alert = QRegularExpression("sslv3 alert [a-z ]+").match(r.output);
             out.result =
                 "refused at the handshake, as expected: " + (alert.hasMatch() ? alert.captured().trimmed() : said);
-            QVERIFY2(r.exit == exit, r.output + r.transcript);
-            QVERIFY2(r.output.contains("(TLS_MAX = 1.3 allows TLS 1.3)"), r.output);
+            QVERIFY2(r.exit == exit && r.output.contains("(TLS_MAX = 1.3 allows TLS 1.3)"), r.output + r.transcript);
             return;
         }
         out.result = "FAIL: " + said;
-        QVERIFY2(r.exit == 0, r.output + r.transcript);
-        QVERIFY(!r.transcript.contains(TestAccount::password()));
-        QVERIFY2(r.output.contains("moved.dat"), r.output); // the listing
+        // moved.dat: the listing
+        QVERIFY2(r.exit == 0 && !r.transcript.contains(TestAccount::password()) && r.output.contains("moved.dat"),
+                 r.output + r.transcript);
         // Binary files, there and back, byte for byte.
-        const QList<std::pair<QString, QString>> copies{{"bin.dat", remote + "/moved.dat"},
-                                                        {"bin.dat", local + "/back.dat"},
-                                                        {"m2.dat", remote + "/m2.dat"},
-                                                        {"m1.dat", local + "/got/m1.dat"},
-                                                        {"m2.dat", local + "/got/m2.dat"}};
-        for (const auto& [mine, copy] : copies)
-            QVERIFY2(sameFiles(local + "/" + mine, copy), qPrintable(copy));
+        const char* mine[] = {"bin.dat", "bin.dat", "m2.dat", "m1.dat", "m2.dat"};
+        const QString copies[] = {remote + "/moved.dat", local + "/back.dat", remote + "/m2.dat", local + "/got/m1.dat",
+                                  local + "/got/m2.dat"};
+        for (int i = 0; i < 5; ++i)
+            QVERIFY2(sameFiles(local + "/" + mine[i], copies[i]), qPrintable(copies[i]));
         QVERIFY(!QFile::exists(remote + "/bin.dat") && !QFile::exists(remote + "/m1.dat"));
         // Text: the server keeps its own line ends (or the sent ones), this side gets CR LF back.
         const QByteArray there = readBytes(remote + "/text.txt");

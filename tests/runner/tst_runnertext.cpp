@@ -29,8 +29,7 @@
 
 using namespace zul::runner;
 using zul::ftpscript::Scheme;
-using zul::test::columns;
-using zul::test::fetch;
+using namespace zul::test;
 
 Q_DECLARE_METATYPE(Scheme)
 Q_DECLARE_METATYPE(CURLoption)
@@ -40,17 +39,9 @@ const char* const kKey = "AAAAC3NzaC1lZDI1NTE5AAAAIGv3+Qmd5aCpM0T0gE0o7yA4l9X1JQ
 
 // A name as "ssh-keygen -H" writes it: HMAC-SHA1 under the salt "0123456789abcdefghij".
 const char* const kHashedNoPort = "|1|MDEyMzQ1Njc4OWFiY2RlZmdoaWo=|P3NuU2vwRAeUmJ41UlgmewUXwQs=";
-const char* kConfig = "# global part\n"
-                      "retries = 5\n"
-                      "Connect_Timeout=10\r\n"
-                      "retry_budget = 45\nLIST_MAX_NAMES = 10\n"
-                      "; a comment\n"
-                      "not a setting\n"
-                      "[Mainframe.Example]\n"
-                      "RETRIES = 1\n"
-                      "CA_FILE = /etc/zul/ca.pem\n"
-                      "[other]\n"
-                      "RETRIES = 9\n";
+const char* kConfig = "# global part\nretries = 5\nConnect_Timeout=10\r\nretry_budget = 45\nLIST_MAX_NAMES = 10\n"
+                      "; a comment\nnot a setting\n[Mainframe.Example]\nRETRIES = 1\nCA_FILE = /etc/zul/ca.pem\n"
+                      "[other]\nRETRIES = 9\n";
 
 QStringList toList(const std::vector<std::string>& v)
 {
