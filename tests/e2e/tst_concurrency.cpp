@@ -252,14 +252,14 @@ private slots:
     // its part file and writes its record.
     void killedRunnerIsCleanedUp_data()
     {
-        const auto row = columns<QString, bool>("next", "cancelled");
+        const auto row = columns<QString, bool>();
         row("the same event again", "K0001", false);
         row("another event", "K0002", false);
         row("stopped, the cancel kills it", "K0001", true);
     }
     void killedRunnerIsCleanedUp()
     {
-        const auto [next, cancelled] = fetch<QString, bool>("next", "cancelled");
+        const auto [next, cancelled] = fetch<QString, bool>();
         FtpServer slow;
         slowEvent(slow, "K0001", "big.bin", 4 << 20);
         QVERIFY(writeBytes(path("server/small.bin"), "small"));
@@ -341,14 +341,14 @@ private slots:
 
     void scheduledRunDeliversFiles_data()
     {
-        const auto row = columns<QString, QString>("scheme", "event"); // scheme "": plain FTP
+        const auto row = columns<QString, QString>(); // scheme "": plain FTP
         row("FTP", "", "E0001");
         row("explicit FTPS", "ftpes", "E0101");
         row("SFTP", "sftp", "E0102");
     }
     void scheduledRunDeliversFiles()
     {
-        const auto [scheme, event] = fetch<QString, QString>("scheme", "event");
+        const auto [scheme, event] = fetch<QString, QString>();
         const bool sftp = scheme == "sftp", plain = scheme.isEmpty();
         if (!plain && !(sftp ? m_sshProblem : m_tlsProblem).isEmpty())
             QSKIP(qPrintable(sftp ? m_sshProblem : m_tlsProblem));
@@ -416,13 +416,13 @@ private slots:
     // As a service manager starts it: the host ends with the runner, and with its status.
     void waitedRunEndsWithTheRunner_data()
     {
-        const auto row = columns<QString, int>("password", "exitStatus");
+        const auto row = columns<QString, int>();
         row("success", "Secr3t-pw", 0);
         row("refused login", "wrong-pw", 3);
     }
     void waitedRunEndsWithTheRunner()
     {
-        const auto [password, exitStatus] = fetch<QString, int>("password", "exitStatus");
+        const auto [password, exitStatus] = fetch<QString, int>();
         const QString script =
             QString("open 127.0.0.1 %1\r\nuser ops %2\r\npwd\r\nquit\r\n").arg(m_server.port()).arg(password);
         QVERIFY(m_world.defineEvent("W0002", script.toLatin1()));

@@ -162,13 +162,13 @@ private slots:
     // Bob's links to alice's own file where her runner opens files: it fails or goes on, the file untouched.
     void plantedLinksAreNotFollowed_data()
     {
-        const auto row = columns<QString, int, QByteArray>("planted", "exit", "said");
+        const auto row = columns<QString, int, QByteArray>();
         row("event lock", "Lock/event-E0001.lock", 9, "symbolic link");
         row("run log", "Log/runs.jsonl", 0, "cannot append");
     }
     void plantedLinksAreNotFollowed()
     {
-        const auto [planted, exit, said] = fetch<QString, int, QByteArray>("planted", "exit", "said");
+        const auto [planted, exit, said] = fetch<QString, int, QByteArray>();
         const QString link = path("state/" + planted);
         QFile::remove(link);
         QCOMPARE(shAs(kBob, "ln -s '" + path("secret/alice-only.txt") + "' '" + link + "'"), 0);
@@ -184,13 +184,13 @@ private slots:
     // Bob cannot move alice's script away; where he can (not sticky), his script is refused and nothing sent.
     void replacedScriptIsRefused_data()
     {
-        const auto row = columns<QString, QString>("event", "mode");
+        const auto row = columns<QString, QString>();
         row("readable by the group", "S0001", "640");
         row("bob's alone", "S0002", "600");
     }
     void replacedScriptIsRefused()
     {
-        const auto [event, mode] = fetch<QString, QString>("event", "mode");
+        const auto [event, mode] = fetch<QString, QString>();
         const QString mine = userScript(kAlice, "own.zul", "");
         QVERIFY(hostAs(kAlice, {"event", "put", event}) == 0 && hostAs(kAlice, {"script", "import", event, mine}) == 0);
         const QString script = path("app/ZUL/" + event + "ZUL.zul");

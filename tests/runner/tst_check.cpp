@@ -45,8 +45,7 @@ private slots:
     void check_data()
     {
         // confMode 0: no VelundZUL.conf beside the program; out: with DIR/ for the folder, each line begins so
-        const auto row =
-            columns<QStringList, int, int, QStringList, QString>("files", "confMode", "status", "out", "err");
+        const auto row = columns<QStringList, int, int, QStringList, QString>();
         const QStringList bad{"DIR/bad.zul:1: error: bad port '99999' (1 to 65535) [bad-port]",
                               "DIR/bad.zul:3: error: unknown command 'gett' [unknown-command]",
                               "DIR/bad.zul:4: error: wrong number of arguments for 'get' (1 or 2 expected, 0 given) "
@@ -78,8 +77,7 @@ private slots:
     }
     void check()
     {
-        const auto [files, confMode, status, out, err] =
-            fetch<QStringList, int, int, QStringList, QString>("files", "confMode", "status", "out", "err");
+        const auto [files, confMode, status, out, err] = fetch<QStringList, int, int, QStringList, QString>();
         const QString conf = m_dir.filePath("VelundZUL.conf");
         if (confMode)
             QVERIFY(writeBytes(conf, "RETRIES = three\n[slow]\nTLS_MAX = 1.0\n") &&

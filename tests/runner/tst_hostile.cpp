@@ -119,16 +119,14 @@ private slots:
     // Endless or over-long listings end in a clear failure; nothing grows without bound.
     void listingsAreCapped_data()
     {
-        const auto row =
-            columns<QByteArray, QByteArray, QByteArray, QByteArray>("command", "maxNames", "maxBytes", "why");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray>();
         row("endless mget, default caps", "mget endless/*", "100000", "16777216", "more than 100000 names");
         row("endless ls, byte cap", "ls endless", "100000", "65536", "longer than 65536 bytes");
         row("endless dir to a file, name cap", "dir endless list.txt", "5000", "16777216", "more than 5000 names");
     }
     void listingsAreCapped()
     {
-        const auto [command, maxNames, maxBytes, why] =
-            fetch<QByteArray, QByteArray, QByteArray, QByteArray>("command", "maxNames", "maxBytes", "why");
+        const auto [command, maxNames, maxBytes, why] = fetch<QByteArray, QByteArray, QByteArray, QByteArray>();
         ScopedEnv env{{"ZUL_RUNNER_LIST_MAX_NAMES", maxNames}, {"ZUL_RUNNER_LIST_MAX_BYTES", maxBytes}};
         TempAppFolder app;
         const RunnerRun r = run(app, login() + command + "\r\nquit\r\n");
@@ -141,8 +139,7 @@ private slots:
     // A stalled or unconfirmed get ends as status 10 within the budget; a SIZE below the data is transient.
     void failedGetKeepsTheOldFile_data()
     {
-        const auto row =
-            columns<QByteArray, QByteArray, int, QByteArray, int>("file", "budget", "exit", "inTranscript", "maxRetr");
+        const auto row = columns<QByteArray, QByteArray, int, QByteArray, int>();
         row("stalled data connection, budget spent", "stall.bin", "3", 10, "retry budget of 3 s is spent", 2);
         row("stalled, no budget: no retry", "stall2.bin", "0", 10, "retry budget of 0 s is spent)", 1);
         row("missing 226, retries run out", "no226.bin", "600", 10, "after 2 retries", 3);
@@ -150,8 +147,7 @@ private slots:
     }
     void failedGetKeepsTheOldFile()
     {
-        const auto [file, budget, exit, inTranscript, maxRetr] =
-            fetch<QByteArray, QByteArray, int, QByteArray, int>("file", "budget", "exit", "inTranscript", "maxRetr");
+        const auto [file, budget, exit, inTranscript, maxRetr] = fetch<QByteArray, QByteArray, int, QByteArray, int>();
         ScopedEnv env{{"ZUL_RUNNER_STALL_TIMEOUT", "2"},
                       {"ZUL_RUNNER_REPLY_TIMEOUT", "2"},
                       {"ZUL_RUNNER_RETRIES", "2"},
@@ -205,8 +201,7 @@ private slots:
     void serverTextIsEscapedAndSecretsMasked_data()
     {
         // user: NAME PASSWORD; welcome: the server echoes the password upper-cased and split by a NUL
-        const auto row =
-            columns<QByteArray, QByteArray, QByteArray, QByteArray>("user", "command", "secret", "welcome");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray>();
         row("quote Pass, echoed", "zul " + kPassword, "quote Pass Echo-pw-1", "Echo-pw-1", "230 Welcome, **** ****.");
         row("literal acct, echoed", "zul " + kPassword, "literal acct Acct-pw-2", "Acct-pw-2",
             "230 Welcome, **** ****.");
@@ -214,8 +209,7 @@ private slots:
     }
     void serverTextIsEscapedAndSecretsMasked()
     {
-        const auto [user, command, secret, welcome] =
-            fetch<QByteArray, QByteArray, QByteArray, QByteArray>("user", "command", "secret", "welcome");
+        const auto [user, command, secret, welcome] = fetch<QByteArray, QByteArray, QByteArray, QByteArray>();
         TempAppFolder app;
         const RunnerRun r = run(app, "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser " + user +
                                          "\r\nquote NOOP\r\n" + command + "\r\nquit\r\n");
@@ -236,7 +230,7 @@ private slots:
     // A password in the open address or after the name is refused before anything is sent, and repeated nowhere.
     void passwordsInTheWrongPlace_data()
     {
-        const auto row = columns<QByteArray, QByteArray>("script", "check");
+        const auto row = columns<QByteArray, QByteArray>();
         const QByteArray port = QByteArray::number(m_server.port());
         row("in the URL", "open ftp://zul:" + kPassword + "@127.0.0.1 " + port + "\r\nget a.txt\r\n",
             "error: the address holds a user name or password");
@@ -245,7 +239,7 @@ private slots:
     }
     void passwordsInTheWrongPlace()
     {
-        const auto [script, check] = fetch<QByteArray, QByteArray>("script", "check");
+        const auto [script, check] = fetch<QByteArray, QByteArray>();
         TempAppFolder app;
         const RunnerRun r = run(app, script + "quit\r\n");
         QVERIFY2(r.exit == 1 && r.runs.contains("\"exit\":1") && !r.transcript.contains("> USER"),
@@ -261,8 +255,7 @@ private slots:
     // A server that keeps less than it was sent, or whose hash differs, is caught; a broken temporary file goes.
     void uploadsAreChecked_data()
     {
-        const auto row = columns<QByteArray, QByteArray, QByteArray, int, QByteArray>("name", "verify", "uploadTemp",
-                                                                                      "exit", "inTranscript");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, int, QByteArray>();
         row("truncating, size", "trunc1.bin", "size", "off", 6,
             "put trunc1.bin: the partner has 50000 bytes, 100000 were sent");
         row("truncating, unchecked", "trunc2.bin", "off", "off", 0, "sent ");
@@ -275,8 +268,7 @@ private slots:
     void uploadsAreChecked()
     {
         const auto [name, verify, uploadTemp, exit, inTranscript] =
-            fetch<QByteArray, QByteArray, QByteArray, int, QByteArray>("name", "verify", "uploadTemp", "exit",
-                                                                       "inTranscript");
+            fetch<QByteArray, QByteArray, QByteArray, int, QByteArray>();
         ScopedEnv env{{"ZUL_RUNNER_RETRIES", "1"},
                       {"ZUL_RUNNER_BACKOFF_MS", "100"},
                       {"ZUL_RUNNER_VERIFY", verify},
@@ -297,13 +289,13 @@ private slots:
     // A download cut off in the middle: the retry asks for the rest (REST) and the file is whole.
     void downloadContinuesAfterADrop_data()
     {
-        const auto row = columns<QByteArray, qint64>("resume", "sentAgain");
+        const auto row = columns<QByteArray, qint64>();
         row("on", "on", 0);
         row("off", "off", 500000);
     }
     void downloadContinuesAfterADrop()
     {
-        const auto [resume, sentAgain] = fetch<QByteArray, qint64>("resume", "sentAgain");
+        const auto [resume, sentAgain] = fetch<QByteArray, qint64>();
         ScopedEnv env{{"ZUL_RUNNER_RETRIES", "2"}, {"ZUL_RUNNER_BACKOFF_MS", "100"}, {"ZUL_RUNNER_RESUME", resume}};
         const QByteArray name = "drop-" + resume + ".bin";
         const QByteArray content = someBytes(1000000, 7);

@@ -108,8 +108,7 @@ private slots:
     {
         // before: files in Log/ besides runs.jsonl, size: bytes of runs.jsonl; after: the runs files that are left,
         // with their former names
-        const auto row = columns<QStringList, int, qint64, int, bool, QStringList>("before", "size", "limit", "keep",
-                                                                                   "rotated", "after");
+        const auto row = columns<QStringList, int, qint64, int, bool, QStringList>();
         const QStringList one{"runs.jsonl.1"}, two = one + QStringList{"runs.jsonl.2"};
         row("below the limit", {}, 99, 100, 5, false, {"runs.jsonl=runs.jsonl"});
         row("at the limit", {}, 100, 100, 5, true, {"runs.jsonl.1=runs.jsonl"});
@@ -124,8 +123,7 @@ private slots:
     void rotation()
     {
         const auto [before, size, limit, keep, rotated, after] =
-            fetch<QStringList, int, qint64, int, bool, QStringList>("before", "size", "limit", "keep", "rotated",
-                                                                    "after");
+            fetch<QStringList, int, qint64, int, bool, QStringList>();
         QTemporaryDir dir;
         // Each file holds its own name, so where it went can be told.
         for (const QString& name : before + QStringList{"runs.jsonl"}) {
@@ -153,8 +151,7 @@ private slots:
     {
         QTemporaryDir dir;
         const std::string log = dir.path().toStdString();
-        constexpr int kRunners = 6;
-        constexpr int kRecords = 150;
+        constexpr int kRunners = 6, kRecords = 150;
         for (int c = 0; c < kRunners; ++c) {
             const pid_t pid = ::fork();
             QVERIFY(pid >= 0);
@@ -184,26 +181,21 @@ private slots:
             for (; running > 0 && ::waitpid(-1, &status, WNOHANG) > 0; --running)
                 QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         }
-        int total = 0;
-        QSet<QByteArray> lines;
-        for (const QString& name : QDir(dir.path()).entryList({"runs.jsonl*"}, QDir::Files)) {
-            for (const QByteArray& line : readBytes(dir.filePath(name)).split('\n')) {
-                if (line.isEmpty())
-                    continue;
-                QVERIFY2(line.startsWith("{\"event\":\"E") && line.endsWith("}"), line.constData());
-                lines.insert(line);
-                ++total;
-            }
-        }
-        QCOMPARE(total, kRunners * kRecords);
+        QList<QByteArray> lines;
+        for (const QString& name : QDir(dir.path()).entryList({"runs.jsonl*"}, QDir::Files))
+            lines += readBytes(dir.filePath(name)).split('\n');
+        lines.removeAll(QByteArray());
+        for (const QByteArray& line : lines)
+            QVERIFY2(line.startsWith("{\"event\":\"E") && line.endsWith("}"), line.constData());
         QCOMPARE(lines.size(), kRunners * kRecords);
+        QCOMPARE(QSet<QByteArray>(lines.begin(), lines.end()).size(), kRunners * kRecords);
         QVERIFY(QFile::exists(dir.filePath("runs.jsonl.2")));
         QCOMPARE(int(history.read().size()), kRunners * kRecords);
     }
 
     void retention_data()
     {
-        const auto row = columns<QString, int, int, bool>("name", "ageDays", "keepDays", "removed");
+        const auto row = columns<QString, int, int, bool>();
         row("old transcript", "E0001_20250101-020000_4242.log", 31, 30, true);
         row("Fast Path transcript", "FastPath_20250101-020000_17.log", 40, 30, true);
         row("with its random part", "E_01_20250101-020000_4242-0a1b2c3d4e5f.log", 31, 30, true);
@@ -216,8 +208,7 @@ private slots:
     }
     void retention()
     {
-        const auto [name, ageDays, keepDays, removed] =
-            fetch<QString, int, int, bool>("name", "ageDays", "keepDays", "removed");
+        const auto [name, ageDays, keepDays, removed] = fetch<QString, int, int, bool>();
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.filePath(name), "12:00:00.000 * started\n"));
         setAge(dir.filePath(name), ageDays);
@@ -239,8 +230,7 @@ private slots:
     void receiptPruning_data()
     {
         // linked: the register a link to a writable place, as in an installed folder
-        const auto row =
-            columns<QByteArray, QString, int, bool, bool>("line", "junctionFile", "days", "pruned", "linked");
+        const auto row = columns<QByteArray, QString, int, bool, bool>();
         const QByteArray old = stampDaysAgo(31), recent = stampDaysAgo(29);
         row("old, file gone", "E000101 " + old + " RZ    RC &/in/a&", "", 30, true, false);
         row("old, no options", "E000102 " + old, "E000101.txt", 30, true, false);
@@ -254,8 +244,7 @@ private slots:
     }
     void receiptPruning()
     {
-        const auto [line, junctionFile, days, pruned, linked] =
-            fetch<QByteArray, QString, int, bool, bool>("line", "junctionFile", "days", "pruned", "linked");
+        const auto [line, junctionFile, days, pruned, linked] = fetch<QByteArray, QString, int, bool, bool>();
         QTemporaryDir dir;
         const QByteArray others = "other program's line\r\nE000201 " + stampDaysAgo(1) + "\n";
         const QString reg = dir.filePath(linked ? "var/Rcvdchkr.txt" : "Rcvdchkr.txt");
@@ -276,10 +265,9 @@ private slots:
     {
         QTemporaryDir dir;
         QDir app(dir.path());
-        QVERIFY(app.mkpath("Log"));
-        QVERIFY(zul::test::installBuilt("VelundZUL", dir.path()));
-        QVERIFY(writeBytes(app.filePath("VelundZUL.conf"), "LOG_MAX_BYTES = 1000\nTRANSCRIPT_DAYS = 10\n"));
-        QVERIFY(writeBytes(app.filePath("Log/runs.jsonl"), QByteArray(1500, 'x') + '\n'));
+        QVERIFY(installBuilt("VelundZUL", dir.path()) &&
+                writeBytes(app.filePath("VelundZUL.conf"), "LOG_MAX_BYTES = 1000\nTRANSCRIPT_DAYS = 10\n") &&
+                writeBytes(app.filePath("Log/runs.jsonl"), QByteArray(1500, 'x') + '\n'));
         const QString old = app.filePath("Log/E0001_20250101-020000_99.log");
         QVERIFY(writeBytes(old, "old\n"));
         setAge(old, 11);
@@ -287,18 +275,18 @@ private slots:
         QByteArray reg = kept;
         for (int i = 0; i < 32766; ++i)
             reg += "S" + QByteArray::number(i).rightJustified(6, '0') + " 20200101000000\r\n";
-        QVERIFY(writeBytes(app.filePath("Rcvdchkr.txt"), reg));
-        QVERIFY(writeBytes(app.filePath("Junction/W000101.txt"), "waiting"));
+        QVERIFY(writeBytes(app.filePath("Rcvdchkr.txt"), reg) &&
+                writeBytes(app.filePath("Junction/W000101.txt"), "waiting"));
 
         QCOMPARE(QProcess::execute(app.filePath("VelundZUL"), {}), 1); // no invocation: a script error, recorded
-        QVERIFY(!QFile::exists(old));
-        QCOMPARE(readBytes(app.filePath("Log/runs.jsonl")).count('\n'), 1);
-        QVERIFY(readBytes(app.filePath("Log/runs.jsonl.1")).startsWith("xxx"));
+        QVERIFY(!QFile::exists(old) && readBytes(app.filePath("Log/runs.jsonl")).count('\n') == 1 &&
+                readBytes(app.filePath("Log/runs.jsonl.1")).startsWith("xxx"));
         const QStringList transcripts = QDir(app.filePath("Log")).entryList({"FastPath_*.log"});
         QCOMPARE(transcripts.size(), 1);
         const QByteArray text = readBytes(app.filePath("Log/" + transcripts.first()));
-        QVERIFY2(text.contains("rotated") && text.contains("removed 1 transcript past"), text.constData());
-        QVERIFY2(text.contains("removed 32766 receipt records older than 30 days"), text.constData());
+        QVERIFY2(text.contains("rotated") && text.contains("removed 1 transcript past") &&
+                     text.contains("removed 32766 receipt records older than 30 days"),
+                 text.constData());
         QCOMPARE(readBytes(app.filePath("Rcvdchkr.txt")), kept);
     }
 
@@ -307,8 +295,8 @@ private slots:
     {
         QTemporaryDir dir;
         QDir app(dir.path());
-        QVERIFY(app.mkpath("Log/runs.jsonl")); // a folder where the file belongs
-        QVERIFY(zul::test::installBuilt("VelundZUL", dir.path()));
+        // A folder where the file belongs.
+        QVERIFY(app.mkpath("Log/runs.jsonl") && installBuilt("VelundZUL", dir.path()));
         const QByteArray said = runnerStderr(dir.path());
         QVERIFY2(said.contains("cannot append the run record to " + app.filePath("Log/runs.jsonl").toLocal8Bit() +
                                 ": Is a directory") &&
@@ -317,17 +305,14 @@ private slots:
         const QStringList spooled = QDir(app.filePath("Log/spool")).entryList(QDir::Files);
         QCOMPARE(spooled.size(), 1);
         struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(app.filePath("Log/spool/" + spooled.first())).constData(), &st), 0);
-        QCOMPARE(st.st_mode & 0777, mode_t(0660));
+        QVERIFY(::stat(QFile::encodeName(app.filePath("Log/spool/" + spooled.first())).constData(), &st) == 0 &&
+                (st.st_mode & 0777) == 0660);
         const QByteArray record = readBytes(app.filePath("Log/spool/" + spooled.first()));
 
-        QVERIFY(app.rmdir("Log/runs.jsonl"));
-        QVERIFY(!runnerStderr(dir.path()).contains("cannot append"));
+        QVERIFY(app.rmdir("Log/runs.jsonl") && !runnerStderr(dir.path()).contains("cannot append"));
         const QList<QByteArray> lines = readBytes(app.filePath("Log/runs.jsonl")).split('\n');
-        QCOMPARE(lines.size(), 3);
-        QCOMPARE(lines[0] + '\n', record);
-        QVERIFY(lines[1].startsWith("{\"event\":"));
-        QVERIFY(QDir(app.filePath("Log/spool")).isEmpty());
+        QVERIFY(lines.size() == 3 && lines[0] + '\n' == record && lines[1].startsWith("{\"event\":") &&
+                QDir(app.filePath("Log/spool")).isEmpty());
     }
 
     void init()
@@ -363,7 +348,7 @@ private slots:
     void transcriptFailuresAreKnown_data()
     {
         // plant: "file", "link", "limit" (no room to write) or nothing
-        const auto row = columns<QString, QString, QString>("file", "plant", "why");
+        const auto row = columns<QString, QString, QString>();
         row("no room", qpath("Log/full.log"), "limit", "File too large");
         row("missing folder", qpath("nowhere/t.log"), "", "No such file or directory");
         row("name taken", qpath("Log/taken.log"), "file", "File exists");
@@ -371,7 +356,7 @@ private slots:
     }
     void transcriptFailuresAreKnown()
     {
-        const auto [file, plant, why] = fetch<QString, QString, QString>("file", "plant", "why");
+        const auto [file, plant, why] = fetch<QString, QString, QString>();
         const std::string victim = path("victim.txt");
         QVERIFY(writeBytes(QString::fromStdString(victim), "keep"));
         if (plant == "file")
@@ -403,7 +388,7 @@ private slots:
 
     void holderIsParsed_data()
     {
-        const auto row = columns<QByteArray, long, QString>("text", "pid", "event");
+        const auto row = columns<QByteArray, long, QString>();
         row("nobody", "", 0, "");
         row("header only", "pid 12\nsince 5\nevent E1\nstart s\ntranscript /t\n", 12, "E1");
         row("older part lines ignored", "pid 7\npart /a b/.x.part-1\nevent E2\ndone /a b/.x.part-1\n", 7, "E2");
@@ -411,7 +396,7 @@ private slots:
     }
     void holderIsParsed()
     {
-        const auto [text, pid, event] = fetch<QByteArray, long, QString>("text", "pid", "event");
+        const auto [text, pid, event] = fetch<QByteArray, long, QString>();
         const LockHolder h = parseHolder(text.toStdString());
         QCOMPARE(h.pid, pid);
         QCOMPARE(QString::fromStdString(h.event), event);
@@ -494,14 +479,14 @@ private slots:
     void deadRunEndsAtItsLastSignOfLife_data()
     {
         // seconds after the run's start; endAt -1: no end recorded
-        const auto row = columns<int, int, int>("transcriptAt", "lockAt", "endAt");
+        const auto row = columns<int, int, int>();
         row("the lock file was touched during a long transfer", 1, 95, 95);
         row("the transcript's last line is the latest", 30, 5, 30);
         row("nothing after the start", -10, -20, -1);
     }
     void deadRunEndsAtItsLastSignOfLife()
     {
-        const auto [transcriptAt, lockAt, endAt] = fetch<int, int, int>("transcriptAt", "lockAt", "endAt");
+        const auto [transcriptAt, lockAt, endAt] = fetch<int, int, int>();
         qputenv("TZ", "UTC");
         ::tzset();
         const std::time_t since = 1700000000;

@@ -112,8 +112,7 @@ private slots:
     void matrix_data()
     {
         // tlsMax: empty for the default; base: where logins start, seen from the server's root
-        const auto row = columns<QString, QString, QString, int, QString, QString, QString, int>(
-            "server", "version", "scheme", "port", "certificate", "tlsMax", "base", "exit");
+        const auto row = columns<QString, QString, QString, int, QString, QString, QString, int>();
         const auto cell = [&row](const char* tag, const QString& server, const QString& version, const char* scheme,
                                  int port, const char* certificate, const char* tlsMax = "", const QString& base = "",
                                  int exit = 0) {
@@ -144,8 +143,7 @@ private slots:
     void matrix()
     {
         const auto [server, version, scheme, port, certificate, tlsMax, base, exit] =
-            fetch<QString, QString, QString, int, QString, QString, QString, int>(
-                "server", "version", "scheme", "port", "certificate", "tlsMax", "base", "exit");
+            fetch<QString, QString, QString, int, QString, QString, QString, int>();
         const bool ssh = scheme == "sftp://";
         m_cells.append({server, version, scheme, certificate,
                         ssh || scheme == "ftp://" ? "-"

@@ -98,7 +98,7 @@ private slots:
 
     void putAndGetRoundTrip_data()
     {
-        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray>("mode", "content", "onServer", "back");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray>();
         const QByteArray bin = someBytes(300000, 7);
         row("binary", "binary", bin, bin, bin);
         row("binary is the default", "", bin, bin, bin);
@@ -107,8 +107,7 @@ private slots:
     }
     void putAndGetRoundTrip()
     {
-        const auto [mode, content, onServer, back] =
-            fetch<QByteArray, QByteArray, QByteArray, QByteArray>("mode", "content", "onServer", "back");
+        const auto [mode, content, onServer, back] = fetch<QByteArray, QByteArray, QByteArray, QByteArray>();
         TempAppFolder app;
         const QByteArray name = "rt_" + QByteArray(QTest::currentDataTag()).replace(' ', '_') + ".dat";
         QVERIFY(writeBytes(local(app, "in.dat"), content));
@@ -139,8 +138,9 @@ private slots:
              {QByteArray("\"event\":\"E0001\""), QByteArray("\"exit\":0"), QByteArray("\"files_up\":1"),
               QByteArray("\"files_down\":1"), "\"bytes_down\":" + QByteArray::number(back.size())})
             QVERIFY2(r.runs.contains(field), field.constData());
-        QVERIFY(r.transcript.contains("> QUIT"));
-        QVERIFY2(r.transcript.contains("sent 1 file (") && r.transcript.contains("), received 1 file ("), r.transcript);
+        QVERIFY2(r.transcript.contains("> QUIT") && r.transcript.contains("sent 1 file (") &&
+                     r.transcript.contains("), received 1 file ("),
+                 r.transcript);
     }
 
     void manyFilesShareOneLogin()
@@ -153,9 +153,8 @@ private slots:
         }
         script += "lcd ..\r\nmget m1*.txt\r\nmdelete m1*.txt\r\nrename m2.txt two.txt\r\nbye\r\n";
         const RunnerRun r = run(app, script);
-        QVERIFY2(r.exit == 0, r.transcript.constData());
-        QCOMPARE(r.transcript.count("> USER "), 1);
-        QVERIFY2(r.transcript.contains("sent 20 files ("), r.transcript);
+        QVERIFY2(r.exit == 0 && r.transcript.count("> USER ") == 1 && r.transcript.contains("sent 20 files ("),
+                 r.transcript.constData());
         QCOMPARE(readBytes(remote("many/two.txt")), QByteArray("2"));
         QVERIFY(!QFile::exists(remote("many/m10.txt")));
         // mget wrote into the folder that lcd chose
@@ -170,11 +169,9 @@ private slots:
             QVERIFY(writeBytes(remote("le/" + QString::fromLatin1(name)), name));
         TempAppFolder app;
         const RunnerRun r = run(app, login() + "mget le/*.txt\r\nbye\r\n");
-        QVERIFY2(r.exit == 4, r.transcript.constData());
-        QCOMPARE(readBytes(local(app, "a.txt")), QByteArray("a.txt"));
-        QCOMPARE(readBytes(local(app, "z.txt")), QByteArray("z.txt"));
-        QCOMPARE(r.transcript.count("skipped the remote name"), 3);
-        QVERIFY(!r.transcript.contains("retry 1"));
+        QVERIFY2(r.exit == 4 && r.transcript.count("skipped the remote name") == 3 && !r.transcript.contains("retry 1"),
+                 r.transcript.constData());
+        QCOMPARE(readBytes(local(app, "a.txt")) + readBytes(local(app, "z.txt")), QByteArray("a.txtz.txt"));
         QVERIFY2(r.runs.contains("3 remote names were skipped, refused by the server"), r.runs.constData());
         QVERIFY(partFiles(folder(app) + "/local").isEmpty());
     }
@@ -182,8 +179,7 @@ private slots:
     void junctionDelivery_data()
     {
         // record: the register line's options, columns 24 to 31
-        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray, int, bool>(
-            "record", "serverFile", "content", "markerKey", "exitStatus", "delivered");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray, int, bool>();
         const QByteArray data = someBytes(40000, 3), none;
         row("no options", "        ", "j1.bin", data, "E000101", 0, true);
         row("RZ passes a file with bytes", "RZ      ", "j2.bin", data, "E000101", 0, true);
@@ -197,8 +193,7 @@ private slots:
     void junctionDelivery()
     {
         const auto [record, serverFile, content, markerKey, exitStatus, delivered] =
-            fetch<QByteArray, QByteArray, QByteArray, QByteArray, int, bool>("record", "serverFile", "content",
-                                                                             "markerKey", "exitStatus", "delivered");
+            fetch<QByteArray, QByteArray, QByteArray, QByteArray, int, bool>();
         TempAppFolder app;
         QVERIFY(writeBytes(remote(serverFile), content));
         const time_t serverTime = 981173106; // 2001-02-03
@@ -229,14 +224,14 @@ private slots:
     // A file kept by an earlier run is delivered by a later run whose own GET fails; the GET's failure stands.
     void keptJunctionFileIsDeliveredLater_data()
     {
-        const auto row = columns<QByteArray, bool>("options", "delivered");
+        const auto row = columns<QByteArray, bool>();
         row("no options", "        ", true);
         row("RZ", "RZ      ", true);
         row("RC", "      RC", false); // nothing left to check the size against
     }
     void keptJunctionFileIsDeliveredLater()
     {
-        const auto [options, delivered] = fetch<QByteArray, bool>("options", "delivered");
+        const auto [options, delivered] = fetch<QByteArray, bool>();
         TempAppFolder app;
         const QByteArray content = someBytes(5000, 4);
         const QString name = "once_" + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_') + ".bin";
@@ -249,16 +244,14 @@ private slots:
                                   QByteArray::fromStdString(app.path()) + "/Junction/E000101.bin\r\n**E000101=&" +
                                   target.toLocal8Bit() + "&\r\nquit\r\n";
         RunnerRun r = run(app, script); // the target's folder is missing
-        QVERIFY2(r.exit == 7, r.transcript.constData());
-        QVERIFY(r.transcript.contains("received, not delivered: kept as Junction/E000101.bin"));
-        QVERIFY(app.exists("Junction/E000101.bin"));
-
-        QVERIFY(QDir().mkpath(folder(app) + "/later"));
-        QVERIFY(QFile::remove(remote(name))); // handed over once
+        QVERIFY2(r.exit == 7 && r.transcript.contains("received, not delivered: kept as Junction/E000101.bin") &&
+                     app.exists("Junction/E000101.bin"),
+                 r.transcript.constData());
+        // The server handed it over once.
+        QVERIFY(QDir().mkpath(folder(app) + "/later") && QFile::remove(remote(name)));
         r = run(app, script);
-        QVERIFY2(r.exit == 4, r.transcript.constData());
-        QVERIFY2(r.transcript.contains("Junction/E000101.bin was received by an earlier run and not delivered: "
-                                       "delivering it now"),
+        QVERIFY2(r.exit == 4 && r.transcript.contains("Junction/E000101.bin was received by an earlier run and not "
+                                                      "delivered: delivering it now"),
                  r.transcript.constData());
         QCOMPARE(readBytes(target), delivered ? content : QByteArray("<missing>"));
         QCOMPARE(app.exists("Junction/E000101.bin"), !delivered);
@@ -272,13 +265,13 @@ private slots:
     // A register or settings that are there but cannot be read (a folder in their place): nothing is fetched.
     void unreadableFileEndsTheRun_data()
     {
-        const auto row = columns<QString, int, QByteArray>("file", "exitStatus", "says");
+        const auto row = columns<QString, int, QByteArray>();
         row("register", "Rcvdchkr.txt", 5, "cannot read Rcvdchkr.txt");
         row("settings, before the partner is reached", "VelundZUL.conf", 9, "cannot read the settings");
     }
     void unreadableFileEndsTheRun()
     {
-        const auto [file, exitStatus, says] = fetch<QString, int, QByteArray>("file", "exitStatus", "says");
+        const auto [file, exitStatus, says] = fetch<QString, int, QByteArray>();
         TempAppFolder app;
         QVERIFY(writeBytes(remote("u1.bin"), "data"));
         QVERIFY(QDir().mkpath(folder(app) + "/" + file));
@@ -295,7 +288,7 @@ private slots:
     void failuresEndTheScript_data()
     {
         // script: after the login unless it has its own
-        const auto row = columns<QByteArray, int, QByteArray, bool>("script", "exitStatus", "inTranscript", "restRuns");
+        const auto row = columns<QByteArray, int, QByteArray, bool>();
         row("530 login refused", "open 127.0.0.1 PORT\r\nuser refused pw12345\r\n", 3, "530", false);
         row("550 missing remote file", "get nothere.txt\r\n", 4, "550", false);
         row("550 permission", "put in.txt deny550_x.txt\r\n", 4, "550", false);
@@ -310,8 +303,7 @@ private slots:
     }
     void failuresEndTheScript()
     {
-        auto [script, exitStatus, inTranscript, restRuns] =
-            fetch<QByteArray, int, QByteArray, bool>("script", "exitStatus", "inTranscript", "restRuns");
+        auto [script, exitStatus, inTranscript, restRuns] = fetch<QByteArray, int, QByteArray, bool>();
         TempAppFolder app;
         QVERIFY(writeBytes(local(app, "in.txt"), "data"));
         QVERIFY(writeBytes(local(app, "short_f.bin"), "earlier")); // a file that never comes whole replaces nothing
@@ -351,7 +343,7 @@ private slots:
 
     void passwordsNeverWritten_data()
     {
-        const auto row = columns<QByteArray>("script");
+        const auto row = columns<QByteArray>();
         const QByteArray open = "open 127.0.0.1 PORT\r\n";
         row("user line", open + "user zul " + kPassword + "\r\nget nothere\r\n");
         row("password on its own line", open + "user zul\r\n" + kPassword + "\r\npwd\r\n");
@@ -363,7 +355,7 @@ private slots:
     }
     void passwordsNeverWritten()
     {
-        QFETCH(QByteArray, script);
+        auto [script] = fetch<QByteArray>();
         TempAppFolder app;
         script.replace("PORT", QByteArray::number(m_server.port()));
         const RunnerRun r = run(app, script);
@@ -378,8 +370,7 @@ private slots:
     void failureHook_data()
     {
         // config: {HOOK} is the hook script, {OUT} its output file
-        const auto row = columns<QByteArray, QByteArray, int, bool, QByteArray>("config", "script", "exitStatus",
-                                                                                "hookRan", "inTranscript");
+        const auto row = columns<QByteArray, QByteArray, int, bool, QByteArray>();
         const QByteArray fail = "get nothere.txt\r\n";
         row("environment", "ON_FAILURE = {HOOK} {OUT} 0\n", fail, 4, true, "ended with exit status 0");
         row("partner section", "ON_FAILURE = /bin/false\n[127.0.0.1]\nON_FAILURE = {HOOK} {OUT} 0\n", fail, 4, true,
@@ -394,8 +385,8 @@ private slots:
     }
     void failureHook()
     {
-        auto [config, script, exitStatus, hookRan, inTranscript] = fetch<QByteArray, QByteArray, int, bool, QByteArray>(
-            "config", "script", "exitStatus", "hookRan", "inTranscript");
+        auto [config, script, exitStatus, hookRan, inTranscript] =
+            fetch<QByteArray, QByteArray, int, bool, QByteArray>();
         TempAppFolder app;
         const QString hook = folder(app) + "/hook.sh";
         const QString out = folder(app) + "/hook.out";
@@ -426,8 +417,7 @@ private slots:
     // "user NAME" without a password takes it from netrc; a netrc others can read is refused.
     void passwordFromNetrc_data()
     {
-        const auto row = columns<QByteArray, int, QByteArray, int, QByteArray>("netrc", "mode", "userLines",
-                                                                               "exitStatus", "inTranscript");
+        const auto row = columns<QByteArray, int, QByteArray, int, QByteArray>();
         const QByteArray entry = "machine 127.0.0.1 login zul password " + kPassword + "\n";
         row("machine entry", entry, 0600, "user zul\r\n", 0, "comes from");
         row("next line is a command, not a password", entry, 0600, "user zul\r\npwd\r\n", 0, "> PWD");
@@ -444,8 +434,7 @@ private slots:
     void passwordFromNetrc()
     {
         const auto [netrc, mode, userLines, exitStatus, inTranscript] =
-            fetch<QByteArray, int, QByteArray, int, QByteArray>("netrc", "mode", "userLines", "exitStatus",
-                                                                "inTranscript");
+            fetch<QByteArray, int, QByteArray, int, QByteArray>();
         TempAppFolder app;
         const QString netrcPath = folder(app) + "/netrc";
         if (!netrc.isEmpty()) {
@@ -465,7 +454,7 @@ private slots:
 
     void invocation_data()
     {
-        const auto row = columns<QStringList, int, QByteArray>("args", "exitStatus", "transcriptPrefix");
+        const auto row = columns<QStringList, int, QByteArray>();
         row("three arguments", {"true", "SCRIPT", "E0007"}, 0, "E0007_");
         row("no event: five blanks", {"true|SCRIPT|     "}, 0, "FastPath_");
         row("empty script field", {"true||E0007"}, 1, "E0007_");
@@ -475,8 +464,7 @@ private slots:
     }
     void invocation()
     {
-        auto [args, exitStatus, transcriptPrefix] =
-            fetch<QStringList, int, QByteArray>("args", "exitStatus", "transcriptPrefix");
+        auto [args, exitStatus, transcriptPrefix] = fetch<QStringList, int, QByteArray>();
         TempAppFolder app;
         const QString script = QString::fromStdString(app.file("ZUL/with blank.zul"));
         QVERIFY(writeBytes(script, login() + "pwd\r\nquit\r\n"));
@@ -487,8 +475,7 @@ private slots:
         const RunnerRun r = runWith(app, args);
         QVERIFY2(r.exit == exitStatus, r.transcript.constData());
         const auto logs = QDir(QString::fromStdString(app.file("Log"))).entryList({"*.log"});
-        QCOMPARE(logs.size(), 1);
-        QVERIFY2(logs[0].startsWith(transcriptPrefix), qPrintable(logs[0]));
+        QVERIFY2(logs.size() == 1 && logs[0].startsWith(transcriptPrefix), qPrintable(logs.join(' ')));
     }
 
     void secondRunnerOfAnEventWaits()
@@ -497,19 +484,16 @@ private slots:
         QVERIFY(writeBytes(remote("wait.txt"), "waited"));
         QVERIFY(QDir().mkpath(QString::fromStdString(app.file("Lock"))));
         const int fd = ::open(app.file("Lock/event-E0009.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        QVERIFY(fd >= 0);
-        QCOMPARE(::flock(fd, LOCK_EX), 0);
+        QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX) == 0);
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        QVERIFY(writeBytes(path, login() + "get wait.txt\r\nquit\r\n"));
-        QVERIFY(installBuilt("VelundZUL", folder(app)));
+        QVERIFY(writeBytes(path, login() + "get wait.txt\r\nquit\r\n") && installBuilt("VelundZUL", folder(app)));
         QProcess proc;
         startRunner(proc, folder(app), {"true|" + path + "|E0009"});
         QVERIFY(proc.waitForStarted());
         QTRY_VERIFY_WITH_TIMEOUT(transcripts(folder(app)).contains("waiting for another runner"), 20000);
         QVERIFY(!QFile::exists(local(app, "wait.txt")));
         ::close(fd); // as when the other runner ends or dies
-        QVERIFY(proc.waitForFinished(60000));
-        QCOMPARE(proc.exitCode(), 0);
+        QVERIFY(proc.waitForFinished(60000) && proc.exitCode() == 0);
         QCOMPARE(readBytes(local(app, "wait.txt")), QByteArray("waited"));
     }
 };

@@ -81,7 +81,7 @@ private slots:
 
     void certificateTrust_data()
     {
-        const auto row = columns<QByteArray, int, QByteArray>("conf", "exit", "says");
+        const auto row = columns<QByteArray, int, QByteArray>();
         row("the system's CA store does not know the private CA", "", 11, "CA_FILE");
         row("the pinned key matches", tlsConf() + "PINNED_KEY = " + m_certs.pin.toLatin1() + "\n", 0, "");
         row("another key is pinned", tlsConf() + "PINNED_KEY = sha256//AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=\n",
@@ -91,7 +91,7 @@ private slots:
     }
     void certificateTrust()
     {
-        const auto [conf, exit, says] = fetch<QByteArray, int, QByteArray>("conf", "exit", "says");
+        const auto [conf, exit, says] = fetch<QByteArray, int, QByteArray>();
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/t.txt", "trust\r\n"));
         const auto r =
@@ -103,13 +103,13 @@ private slots:
     // The password must not cross the network in clear when TLS was asked for.
     void serverWithoutTlsNeverSeesThePassword_data()
     {
-        const auto row = columns<QByteArray, QByteArray>("scheme", "firstLine");
+        const auto row = columns<QByteArray, QByteArray>();
         row("explicit", "ftpes://", "AUTH TLS\r\n");
         row("implicit", "ftps://", "\x16\x03"); // a TLS handshake record
     }
     void serverWithoutTlsNeverSeesThePassword()
     {
-        const auto [scheme, firstLine] = fetch<QByteArray, QByteArray>("scheme", "firstLine");
+        const auto [scheme, firstLine] = fetch<QByteArray, QByteArray>();
         const QString log = path("notls-" + QString::fromLatin1(scheme.left(4)) + ".log");
         NoTlsServer server;
         QVERIFY2(server.start(log), qPrintable(server.why()));
@@ -176,7 +176,7 @@ private slots:
 
     void hostKeyTrust_data()
     {
-        const auto row = columns<QByteArray, int, QByteArray>("known", "exit", "says");
+        const auto row = columns<QByteArray, int, QByteArray>();
         const QByteArray line = m_sshd.knownHostsLine().toLatin1(),
                          at = "[127.0.0.1]:" + QByteArray::number(m_sshd.port());
         row("unknown host key", "", 11, "is unknown");
@@ -190,7 +190,7 @@ private slots:
     }
     void hostKeyTrust()
     {
-        const auto [known, exit, says] = fetch<QByteArray, int, QByteArray>("known", "exit", "says");
+        const auto [known, exit, says] = fetch<QByteArray, int, QByteArray>();
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/k.txt", "k"));
         QString file = knownHosts(known);
@@ -218,7 +218,7 @@ private slots:
     void sftpRefuses_data()
     {
         // login: empty for the account's password
-        const auto row = columns<QByteArray, QByteArray, int, QByteArray>("login", "line", "exit", "says");
+        const auto row = columns<QByteArray, QByteArray, int, QByteArray>();
         row("site", "", "site umask 022", 1, "line 3: site is an FTP command");
         row("quote of an FTP verb", "", "quote SITE CHMOD 644 x", 1, "line 3: quote SITE: not an SFTP command");
         row("passive", "", "passive", 1, "line 3: passive is an FTP command");
@@ -230,8 +230,7 @@ private slots:
     }
     void sftpRefuses()
     {
-        const auto [login, line, exit, says] =
-            fetch<QByteArray, QByteArray, int, QByteArray>("login", "line", "exit", "says");
+        const auto [login, line, exit, says] = fetch<QByteArray, QByteArray, int, QByteArray>();
         TempAppFolder app;
         QByteArray conf = trustedSsh();
         if (login == "other key") {
