@@ -21,8 +21,7 @@ class SecureTest : public QObject {
     TestCertificates m_certs;
     VsftpdServer m_explicit;
     SshdServer m_sshd;
-    QString m_tlsProblem; // why the FTPS tests cannot run
-    QString m_sshProblem; // why the SFTP tests cannot run
+    QString m_tlsProblem, m_sshProblem; // why the FTPS or the SFTP tests cannot run
     QByteArray m_otherKey; // "TYPE BASE64" of a key the server does not have
 
     QString path(const QString& rel) const { return m_dir.filePath(rel); }
@@ -154,12 +153,11 @@ private slots:
     void sftpUploadUnderATemporaryName()
     {
         TempAppFolder app;
-        QVERIFY(writeBytes(folder(app) + "/local/old.bin", "the old file"));
         const QByteArray data = someBytes(300000, 7);
         const QString local = folder(app) + "/local/a.bin";
-        QVERIFY(writeBytes(local, data));
         const utimbuf when{1600000000, 1600000000};
-        QCOMPARE(::utime(QFile::encodeName(local).constData(), &when), 0);
+        QVERIFY(writeBytes(folder(app) + "/local/old.bin", "the old file") && writeBytes(local, data) &&
+                ::utime(QFile::encodeName(local).constData(), &when) == 0);
         const auto r = run(app, trustedSsh() + "UPLOAD_TEMP = prefix\nKEEP_TIME = on\nVERIFY = hash\n",
                            sftpLogin(TestAccount::password()) +
                                "mkdir tmpup\r\ncd tmpup\r\nput old.bin a.bin\r\nput a.bin\r\nquit\r\n");
