@@ -16,6 +16,7 @@ Prints its port (one line), then serves until killed. Takes ftpserver.py's --roo
 import argparse
 import calendar
 import hashlib
+import itertools
 import os
 import socket
 import sys
@@ -51,10 +52,9 @@ class Session(threading.Thread):
 
     def drop_once(self, base):
         with LOCK:
-            if base in DROPPED:
-                return False
+            first = base not in DROPPED
             DROPPED.add(base)
-            return True
+            return first
 
     def send(self, text):
         data = text if isinstance(text, bytes) else text.encode("latin-1")
@@ -63,9 +63,7 @@ class Session(threading.Thread):
     def open_passive(self):
         if self.passive:
             self.passive.close()
-        self.passive = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.passive.bind(("127.0.0.1", 0))
-        self.passive.listen(1)
+        self.passive = socket.create_server(("127.0.0.1", 0), backlog=1)
         self.passive.settimeout(20)
         return self.passive.getsockname()[1]
 
@@ -90,12 +88,8 @@ class Session(threading.Thread):
             return
         self.send("150 Here it comes.")
         try:
-            if name == "endless":
-                n = 0
-                while True:
-                    chunk = b"".join(b"name%09d.txt\r\n" % (n + i) for i in range(1000))
-                    n += 1000
-                    data.sendall(chunk)
+            for n in itertools.count(0, 1000) if name == "endless" else []:
+                data.sendall(b"".join(b"name%09d.txt\r\n" % (n + i) for i in range(1000)))
             path = os.path.join(self.args.root, name + ".names")
             lines = open(path, "rb").read().split(b"\n") if os.path.exists(path) else []
             data.sendall(b"".join(l.rstrip(b"\r") + b"\r\n" for l in lines if l.rstrip(b"\r")))
@@ -263,10 +257,7 @@ def main():
     ap.add_argument("--user", default="zul")
     ap.add_argument("--password", default="secret")
     args = ap.parse_args()
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 0))
-    server.listen(16)
+    server = socket.create_server(("127.0.0.1", 0), backlog=16)
     print(server.getsockname()[1], flush=True)
     while True:
         conn, _ = server.accept()

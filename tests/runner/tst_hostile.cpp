@@ -132,8 +132,7 @@ private slots:
         const RunnerRun r = run(app, login() + command + "\r\nquit\r\n");
         // No retry: the same listing would come again.
         QVERIFY2(r.exit == 4 && r.runs.contains(why) && !r.transcript.contains("retry 1"), r.transcript.constData());
-        QVERIFY(!QFile::exists(folder(app) + "/local/list.txt"));
-        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty()); // no list.txt either
     }
 
     // A stalled or unconfirmed get ends as status 10 within the budget; a SIZE below the data is transient.
@@ -157,9 +156,8 @@ private slots:
         QVERIFY(writeBytes(folder(app) + "/local/" + file, "earlier"));
         const RunnerRun r = run(app, login() + "get " + file + "\r\nquit\r\n");
         QVERIFY2(r.exit == exit && r.transcript.contains(inTranscript), r.transcript.constData());
-        QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exit)));
-        QCOMPARE(r.runs.contains("timed out"), exit == 10);
-        QVERIFY(r.transcript.count("> RETR") <= maxRetr);
+        QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exit)) &&
+                r.runs.contains("timed out") == (exit == 10) && r.transcript.count("> RETR") <= maxRetr);
         QCOMPARE(readBytes(folder(app) + "/local/" + file), QByteArray("earlier"));
         QCOMPARE(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden), QStringList{QString(file)});
     }
@@ -168,10 +166,9 @@ private slots:
     void stalledRunShowsAndIsCancelled()
     {
         TempAppFolder app;
-        QVERIFY(writeBytes(folder(app) + "/local/stall3.bin", "earlier"));
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        QVERIFY(writeBytes(path, login() + "get stall3.bin\r\nquit\r\n"));
-        QVERIFY(installBuilt("VelundZUL", folder(app)));
+        QVERIFY(writeBytes(folder(app) + "/local/stall3.bin", "earlier") &&
+                writeBytes(path, login() + "get stall3.bin\r\nquit\r\n") && installBuilt("VelundZUL", folder(app)));
         QProcess p;
         startRunner(p, folder(app), {"true|" + path + "|E0001"});
         const std::string lockFolder = app.file("Lock");
@@ -181,14 +178,13 @@ private slots:
         };
         QTRY_COMPARE_WITH_TIMEOUT(status().status.done, 100, 30000);
         const auto stalled = status();
-        QCOMPARE(stalled.status.pid, long(p.processId()));
         const std::string shown = zul::records::progressText(stalled.status);
-        QVERIFY2(shown.starts_with("line 3, get stall3.bin, 0.1 of 1.0 kB"), shown.c_str());
+        QVERIFY2(stalled.status.pid == p.processId() && shown.starts_with("line 3, get stall3.bin, 0.1 of 1.0 kB"),
+                 shown.c_str());
 
         const auto result = zul::records::cancelRun(stalled, std::chrono::seconds(20));
         QVERIFY2(result.kind == zul::records::CancelResult::Kind::Ended, result.message.c_str());
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitCode(), 13);
+        QVERIFY(p.waitForFinished(30000) && p.exitCode() == 13);
         const QByteArray runs = readBytes(folder(app) + "/Log/runs.jsonl");
         QVERIFY2(runs.contains("\"exit\":13") && runs.contains("\"outcome\":\"cancelled: line 3"), runs.constData());
         QCOMPARE(readBytes(folder(app) + "/local/stall3.bin"), QByteArray("earlier"));

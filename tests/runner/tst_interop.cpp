@@ -17,9 +17,7 @@ using namespace zul::test;
 
 namespace {
 struct Cell {
-    QString server, version, scheme, certificate, tlsMax;
-    QString tls; // as negotiated, from the transcript
-    QString result;
+    QString server, version, scheme, certificate, tlsMax, tls /* as negotiated */, result;
 };
 
 QString debianVersion(const QString& package)
@@ -66,8 +64,7 @@ private slots:
             QSKIP(qPrintable(why));
         if (unpackedServers().isEmpty() || !QFile::exists(unpackedServers() + "/usr/sbin/proftpd"))
             QSKIP("ProFTPD and Pure-FTPd are not unpacked in ZUL_SERVERS_DIR (tools/setup.sh does it)");
-        QVERIFY(QDir(m_dir.path()).mkpath("root"));
-        QVERIFY(TestAccount::own(path("root")));
+        QVERIFY(QDir(m_dir.path()).mkpath("root") && TestAccount::own(path("root")));
         QVERIFY2(m_rsa.make(path("rsa"), "IP:127.0.0.1", &why, TestCertificates::Key::Rsa), qPrintable(why));
         QVERIFY2(m_ecdsa.make(path("ecdsa"), "IP:127.0.0.1", &why, TestCertificates::Key::Ecdsa), qPrintable(why));
         m_caBundle = path("ca-bundle.pem");
