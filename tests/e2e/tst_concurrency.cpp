@@ -80,8 +80,11 @@ class ConcurrencyTest : public QObject {
         return 0;
     }
 
-    void startSecureServers()
+private slots:
+    void initTestCase()
     {
+        QVERIFY(m_world.make({"server", "out", "in", "ftp", "sftp"}));
+        QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
         QString why;
         if (!TestAccount::ensure(&why)) {
             m_tlsProblem = m_sshProblem = why;
@@ -97,14 +100,6 @@ class ConcurrencyTest : public QObject {
         // The partner's trust lives in the application folder's settings, per partner.
         write("app/VelundZUL.conf", "# partners\r\nKNOWN_HOSTS = " + path("known_hosts").toLatin1() +
                                         "\r\n[127.0.0.1]\r\nCA_FILE = " + m_certs.caPem.toLatin1() + "\r\n");
-    }
-
-private slots:
-    void initTestCase()
-    {
-        QVERIFY(m_world.make({"server", "out", "in", "ftp", "sftp"}));
-        QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
-        startSecureServers();
     }
 
     // An unwritable register (a file size limit for a full disk): the outcome and the host's log say why.

@@ -119,8 +119,7 @@ private slots:
         // Users of one installed folder share the run log and the event locks, whatever their umask.
         for (const char* file : {"Log/runs.jsonl", "Lock/event-E0001.lock"}) {
             struct stat st {};
-            QCOMPARE(::stat(app.file(file).c_str(), &st), 0);
-            QVERIFY2((st.st_mode & 0062) == 0060, file);
+            QVERIFY2(::stat(app.file(file).c_str(), &st) == 0 && (st.st_mode & 0062) == 0060, file);
         }
         // One journal line a run, with what an operator looks for.
         const auto journal = syslogLines();
@@ -195,12 +194,11 @@ private slots:
         const auto [record, serverFile, content, markerKey, exitStatus, delivered] =
             fetch<QByteArray, QByteArray, QByteArray, QByteArray, int, bool>();
         TempAppFolder app;
-        QVERIFY(writeBytes(remote(serverFile), content));
         const time_t serverTime = 981173106; // 2001-02-03
         const utimbuf times{serverTime, serverTime};
-        QCOMPARE(::utime(remote(serverFile).toLocal8Bit().constData(), &times), 0);
         const QString target = local(app, "target.bin");
-        QVERIFY(writeBytes(target, "earlier"));
+        QVERIFY(writeBytes(remote(serverFile), content) &&
+                ::utime(remote(serverFile).toLocal8Bit().constData(), &times) == 0 && writeBytes(target, "earlier"));
         // The record goes once its file is delivered; the other lines stay as they are.
         const std::string line = "E000101 " + stampNow() + " " + std::string(record.constData()) + " &" +
                                  target.toStdString() + "&\r\n";
@@ -390,18 +388,17 @@ private slots:
         TempAppFolder app;
         const QString hook = folder(app) + "/hook.sh";
         const QString out = folder(app) + "/hook.out";
-        QVERIFY(writeBytes(hook, "#!/bin/sh\nenv | grep '^ZUL_' | sort > \"$1\"\nexit \"$2\"\n"));
-        QVERIFY(QFile::setPermissions(hook, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        QVERIFY(writeBytes(hook, "#!/bin/sh\nenv | grep '^ZUL_' | sort > \"$1\"\nexit \"$2\"\n") &&
+                QFile::setPermissions(hook, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         config.replace("{HOOK}", QFile::encodeName(hook)).replace("{OUT}", QFile::encodeName(out));
         QVERIFY(writeBytes(QString::fromStdString(app.file("VelundZUL.conf")), config));
         const RunnerRun r = run(app, login() + script, "E0005");
         QVERIFY2(r.exit == exitStatus && r.transcript.contains(inTranscript), r.transcript.constData());
         QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exitStatus)));
         QCOMPARE(QFile::exists(out), hookRan);
-        const QByteArray journal = syslogLines().join('\n');
-        const bool hookFailed = inTranscript.contains("status stays") || inTranscript.contains("cannot start") ||
-                                inTranscript.contains("time limit");
-        QCOMPARE(journal.contains("<12>"), hookFailed); // warning priority
+        // A hook that fails, cannot start or runs out of time is a warning.
+        QCOMPARE(syslogLines().join('\n').contains("<12>"),
+                 inTranscript.contains("status stays") || (!hookRan && exitStatus));
         if (!hookRan)
             return;
         const QByteArray env = readBytes(out);
