@@ -185,8 +185,7 @@ private slots:
     {
         QVERIFY(writeBytes(path("server/w.txt"), "w"));
         defineEvent("W0001", m_server.port(), "w.txt", path("in/w.txt"));
-        const QByteArray reg = read("app/Rcvdchkr.txt");
-        const QByteArray copy = read("app/ZUL/tZULexe.zul");
+        const QByteArray reg = read("app/Rcvdchkr.txt"), copy = read("app/ZUL/tZULexe.zul");
         QVERIFY(QDir().mkpath(path("app/Lock")));
         QProcess holder;
         holder.start("flock", {path("app/Lock/handover.lock"), "-c", "echo held; read x"});
@@ -204,9 +203,8 @@ private slots:
         const QJsonObject run = runs().last();
         QVERIFY(run.value("event") == "W0001" && run.value("exit").toInt(-1) == 1 &&
                 says(run, "no turn to hand over the script within 1 s"));
-        QCOMPARE(read("app/Rcvdchkr.txt"), reg);
-        QCOMPARE(read("app/ZUL/tZULexe.zul"), copy);
-        QVERIFY(!QFile::exists(path("in/w.txt")));
+        QVERIFY(read("app/Rcvdchkr.txt") == reg && read("app/ZUL/tZULexe.zul") == copy &&
+                !QFile::exists(path("in/w.txt")));
     }
 
     // Runners that start after later runs replaced the runner copy still run their own scripts.
@@ -220,8 +218,8 @@ private slots:
         });
         QVERIFY(writeBytes(path("app/VelundZUL"), "#!/bin/sh\nd=$(dirname \"$0\")\n"
                                                   "while [ ! -e \"$d/go\" ]; do sleep 0.05; done\n"
-                                                  "exec \"$d/VelundZUL.real\" \"$@\"\n"));
-        QVERIFY(QFile::setPermissions(path("app/VelundZUL"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+                                                  "exec \"$d/VelundZUL.real\" \"$@\"\n") &&
+                QFile::setPermissions(path("app/VelundZUL"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         const QStringList ids{"L0001", "L0002", "L0003"};
         for (const QString& id : ids) {
             QVERIFY(writeBytes(path("server/" + id + ".txt"), "late " + id.toLatin1()));
@@ -232,8 +230,7 @@ private slots:
         for (const QString& id : ids)
             QCOMPARE(qorvhost({"run", id}), 0);
         qunsetenv("ZUL_HANDOVER_WAIT");
-        QVERIFY(read("app/ZUL/tZULexe.zul").contains("L0003.txt"));
-        QVERIFY(writeBytes(path("app/go"), ""));
+        QVERIFY(read("app/ZUL/tZULexe.zul").contains("L0003.txt") && writeBytes(path("app/go"), ""));
 
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + ids.size(), 60000);
         for (const QJsonObject& run : runs().mid(before)) {
