@@ -110,10 +110,9 @@ private slots:
     {
         if (::geteuid() != 0)
             QSKIP("needs root: it makes two local accounts in one group and runs as each");
-        if (!::getgrnam(kGroup)) {
+        m_madeGroup = !::getgrnam(kGroup);
+        if (m_madeGroup)
             QCOMPARE(QProcess::execute("groupadd", {kGroup}), 0);
-            m_madeGroup = true;
-        }
         m_gid = ::getgrnam(kGroup)->gr_gid;
         for (const char* user : {kAlice, kBob}) {
             if (::getpwnam(user))
@@ -274,8 +273,8 @@ private slots:
         QCOMPARE(hostAs(kAlice, {"run", event}, 0), 0);
         QTRY_VERIFY_WITH_TIMEOUT(runs().size() > before, 30000);
         const QJsonObject run = runs().at(before);
-        QVERIFY2(run.value("exit").toInt() == 0, qPrintable(run.value("outcome").toString()));
-        QCOMPARE(readBytes(path("in/fetched.txt")), QByteArray("fetched"));
+        QVERIFY2(run.value("exit") == 0 && readBytes(path("in/fetched.txt")) == "fetched",
+                 qPrintable(run.value("outcome").toString()));
         QCOMPARE(
             QList<mode_t>({modeOf(path("in/fetched.txt")), modeOf(run.value("transcript").toString()),
                            modeOf(path("data-zulshareda/messages.jsonl")), modeOf(path("state/ZUL/M0001ZUL.zul"))}),
