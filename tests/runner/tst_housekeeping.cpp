@@ -135,7 +135,6 @@ private slots:
         std::string error;
         QCOMPARE(rotateRunLog(dir.path().toStdString(), limit, keep, &error), rotated);
         QVERIFY2(error.empty(), error.c_str());
-        QStringList left = QDir(dir.path()).entryList({"runs.jsonl*"}, QDir::Files, QDir::Name);
         QStringList expected;
         for (const QString& pair : after) {
             const QString name = pair.section('=', 0, 0);
@@ -143,7 +142,7 @@ private slots:
             QVERIFY2(readBytes(dir.filePath(name)).startsWith(pair.section('=', 1).toLatin1() + '\n'),
                      qPrintable(pair));
         }
-        QCOMPARE(left, expected);
+        QCOMPARE(QDir(dir.path()).entryList({"runs.jsonl*"}, QDir::Files, QDir::Name), expected);
     }
 
     // Concurrent appends and rotations lose no record; the history read meanwhile shows each run once, none missed.
@@ -214,9 +213,8 @@ private slots:
         setAge(dir.filePath(name), ageDays);
         std::string error;
         const int n = removeOldTranscripts(dir.path().toStdString(), keepDays, std::time(nullptr), &error);
-        QVERIFY2(error.empty(), error.c_str());
-        QCOMPARE(n, removed ? 1 : 0);
-        QCOMPARE(QFile::exists(dir.filePath(name)), !removed);
+        QVERIFY2(error.empty() && n == (removed ? 1 : 0) && QFile::exists(dir.filePath(name)) != removed,
+                 error.c_str());
     }
 
     // Keys in any letter case; a negative number is ignored.
@@ -248,14 +246,12 @@ private slots:
         QTemporaryDir dir;
         const QByteArray others = "other program's line\r\nE000201 " + stampDaysAgo(1) + "\n";
         const QString reg = dir.filePath(linked ? "var/Rcvdchkr.txt" : "Rcvdchkr.txt");
-        QVERIFY(writeBytes(reg, line + "\r\n" + others));
-        if (linked)
-            QCOMPARE(::symlink("var/Rcvdchkr.txt", QFile::encodeName(dir.filePath("Rcvdchkr.txt")).constData()), 0);
-        if (!junctionFile.isEmpty())
-            QVERIFY(writeBytes(dir.filePath("Junction/" + junctionFile), "waiting"));
+        QVERIFY(writeBytes(reg, line + "\r\n" + others) &&
+                (!linked ||
+                 ::symlink("var/Rcvdchkr.txt", QFile::encodeName(dir.filePath("Rcvdchkr.txt")).constData()) == 0) &&
+                (junctionFile.isEmpty() || writeBytes(dir.filePath("Junction/" + junctionFile), "waiting")));
         const PruneResult r = pruneOldRecords(dir.path().toStdString(), days, std::time(nullptr));
-        QVERIFY2(r.error.empty(), r.error.c_str());
-        QCOMPARE(int(r.removed), pruned ? 1 : 0);
+        QVERIFY2(r.error.empty() && int(r.removed) == (pruned ? 1 : 0), r.error.c_str());
         QCOMPARE(readBytes(reg), pruned ? others : line + "\r\n" + others);
         QCOMPARE(QFileInfo(dir.filePath("Rcvdchkr.txt")).isSymLink(), linked);
     }
@@ -397,9 +393,7 @@ private slots:
     {
         const auto [text, pid, event] = fetch<QByteArray, long, QString>();
         const LockHolder h = parseHolder(text.toStdString());
-        QCOMPARE(h.pid, pid);
-        QCOMPARE(QString::fromStdString(h.event), event);
-        QCOMPARE(parseHolder(holderHeader(h)).pid, pid);
+        QVERIFY(h.pid == pid && QString::fromStdString(h.event) == event && parseHolder(holderHeader(h)).pid == pid);
     }
 
     // Dead runs (unheld lock files only this user could have written) get a record; part files in Junction/ go once
