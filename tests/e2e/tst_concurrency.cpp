@@ -145,14 +145,13 @@ private slots:
         constexpr int Pairs = 20;
         const int before = runs().size();
         QStringList ids;
-        for (int i = 1; i <= Pairs; ++i) {
+        for (int i = 1; i <= Pairs; ++i)
             for (const char* side : {"A", "B"}) {
                 const QString id = QString("%1%2").arg(side).arg(i, 4, 10, QChar('0'));
                 ids << id;
                 QVERIFY(writeBytes(path("server/" + id + ".txt"), "content of " + id.toLatin1() + "\r\n"));
                 defineEvent(id, m_server.port(), id + ".txt", path("in/" + id + ".txt"));
             }
-        }
         for (int i = 0; i < Pairs; ++i) {
             QProcess a, b;
             a.start(m_world.hostProgram(), m_world.hostArgs({"run", ids[2 * i]}));

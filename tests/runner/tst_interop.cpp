@@ -142,10 +142,8 @@ private slots:
         const auto [server, version, scheme, port, certificate, tlsMax, base, exit] =
             fetch<QString, QString, QString, int, QString, QString, QString, int>();
         const bool ssh = scheme == "sftp://";
-        m_cells.append({server, version, scheme, certificate,
-                        ssh || scheme == "ftp://" ? "-"
-                        : tlsMax.isEmpty()        ? "1.3 (default)"
-                                                  : tlsMax,
+        const QString shownMax = tlsMax.isEmpty() ? "1.3 (default)" : tlsMax;
+        m_cells.append({server, version, scheme, certificate, ssh || scheme == "ftp://" ? "-" : shownMax,
                         ssh ? "(SSH)" : "-", "FAIL"});
         Cell& out = m_cells.last();
 
