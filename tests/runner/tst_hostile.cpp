@@ -333,8 +333,8 @@ private slots:
         QVERIFY(log.contains("STOR /dropup.bin.zulpart") && log.contains("APPE /dropup.bin.zulpart"));
         // The rename is the last thing before the time: nothing wrote the final name before it.
         const auto renamed = log.indexOf("RNTO /dropup.bin");
-        QVERIFY(renamed > log.indexOf("APPE /dropup.bin.zulpart"));
-        QVERIFY(log.at(renamed + 1).startsWith("MFMT 20231114221320 /dropup.bin"));
+        QVERIFY(renamed > log.indexOf("APPE /dropup.bin.zulpart") &&
+                log.at(renamed + 1).startsWith("MFMT 20231114221320 /dropup.bin"));
         QVERIFY2(r.transcript.contains("put dropup.bin.zulpart: continuing at byte "), r.transcript.constData());
     }
 };

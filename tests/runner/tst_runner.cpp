@@ -269,16 +269,14 @@ private slots:
     {
         const auto [file, exitStatus, says] = fetch<QString, int, QByteArray>();
         TempAppFolder app;
-        QVERIFY(writeBytes(remote("u1.bin"), "data"));
-        QVERIFY(QDir().mkpath(folder(app) + "/" + file));
+        QVERIFY(writeBytes(remote("u1.bin"), "data") && QDir().mkpath(folder(app) + "/" + file));
         const QString target = local(app, "target.bin");
         const QByteArray junction = QByteArray::fromStdString(app.path()) + "\\Junction\\E000101.bin";
         const RunnerRun r = run(app, login() + "get u1.bin " + junction + "\r\n**E000101=&" + target.toLocal8Bit() +
                                          "&\r\nquit\r\n");
         QVERIFY2(r.exit == exitStatus && r.transcript.contains(says), r.transcript.constData());
         QCOMPARE(r.transcript.contains("> USER"), exitStatus != 9);
-        QVERIFY(!app.exists("Junction/E000101.bin"));
-        QVERIFY(!QFile::exists(target));
+        QVERIFY(!app.exists("Junction/E000101.bin") && !QFile::exists(target));
     }
 
     void failuresEndTheScript_data()
@@ -301,10 +299,9 @@ private slots:
     {
         auto [script, exitStatus, inTranscript, restRuns] = fetch<QByteArray, int, QByteArray, bool>();
         TempAppFolder app;
-        QVERIFY(writeBytes(local(app, "in.txt"), "data"));
-        QVERIFY(writeBytes(local(app, "short_f.bin"), "earlier")); // a file that never comes whole replaces nothing
-        QVERIFY(writeBytes(remote("short_f.bin"), someBytes(10000, 1)));
-        QVERIFY(writeBytes(remote("busy1_f.txt"), "busy"));
+        // A file that never comes whole replaces nothing (short_f.bin).
+        QVERIFY(writeBytes(local(app, "in.txt"), "data") && writeBytes(local(app, "short_f.bin"), "earlier") &&
+                writeBytes(remote("short_f.bin"), someBytes(10000, 1)) && writeBytes(remote("busy1_f.txt"), "busy"));
         script.replace("PORT", QByteArray::number(m_server.port()));
         const QByteArray full =
             (script.startsWith("open") ? QByteArray() : login()) + script + "put in.txt after.txt\r\n";
@@ -476,8 +473,7 @@ private slots:
     void secondRunnerOfAnEventWaits()
     {
         TempAppFolder app;
-        QVERIFY(writeBytes(remote("wait.txt"), "waited"));
-        QVERIFY(QDir().mkpath(QString::fromStdString(app.file("Lock"))));
+        QVERIFY(writeBytes(remote("wait.txt"), "waited") && QDir().mkpath(QString::fromStdString(app.file("Lock"))));
         const int fd = ::open(app.file("Lock/event-E0009.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
         QVERIFY(fd >= 0 && ::flock(fd, LOCK_EX) == 0);
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));

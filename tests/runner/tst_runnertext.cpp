@@ -80,10 +80,11 @@ private slots:
     void initTestCase()
     {
         QVERIFY(installBuilt("VelundZUL", m_dir.path()));
-        QVERIFY(writeBytes(m_dir.filePath("good.zul"), "open 127.0.0.1\r\nuser zul pw\r\nget a.txt b.txt\r\nquit\r\n"));
-        QVERIFY(writeBytes(m_dir.filePath("bad.zul"), "open h 99999\r\nuser a b\r\ngett x\r\nget\r\n"));
-        QVERIFY(writeBytes(m_dir.filePath("warn.zul"), "open sftp://h\r\nuser a b\r\nascii\r\n"));
-        QVERIFY(writeBytes(m_dir.filePath("reopen.zul"), "lcd /data/reopen\r\nopen h\r\nuser a b\r\nquit\r\n"));
+        QVERIFY(
+            writeBytes(m_dir.filePath("good.zul"), "open 127.0.0.1\r\nuser zul pw\r\nget a.txt b.txt\r\nquit\r\n") &&
+            writeBytes(m_dir.filePath("bad.zul"), "open h 99999\r\nuser a b\r\ngett x\r\nget\r\n") &&
+            writeBytes(m_dir.filePath("warn.zul"), "open sftp://h\r\nuser a b\r\nascii\r\n") &&
+            writeBytes(m_dir.filePath("reopen.zul"), "lcd /data/reopen\r\nopen h\r\nuser a b\r\nquit\r\n"));
     }
 
     void check_data()

@@ -128,8 +128,8 @@ private slots:
     {
         TempAppFolder app;
         const QByteArray data = someBytes(500000, 5);
-        QVERIFY(writeBytes(folder(app) + "/local/a.bin", data));
-        QVERIFY(writeBytes(folder(app) + "/local/text.txt", "one\r\ntwo\r\n"));
+        QVERIFY(writeBytes(folder(app) + "/local/a.bin", data) &&
+                writeBytes(folder(app) + "/local/text.txt", "one\r\ntwo\r\n"));
         const auto r = run(app, trustedSsh(),
                            sftpLogin("\"\"") +
                                "mkdir key\r\ncd key\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
