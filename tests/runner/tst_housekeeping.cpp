@@ -73,25 +73,19 @@ class HousekeepingTest : public QObject {
 
     static RunRecord someRecord()
     {
-        RunRecord r;
-        r.event = "E0001";
-        r.start = "2024-03-07T14:05:09.000+0000";
-        r.end = "2024-03-07T14:05:10.000+0000";
-        r.outcome = "success";
-        r.transcript = "/x/Log/E0001.log";
-        return r;
+        return {.event = "E0001",
+                .start = "2024-03-07T14:05:09.000+0000",
+                .end = "2024-03-07T14:05:10.000+0000",
+                .outcome = "success",
+                .transcript = "/x/Log/E0001.log",
+                .kept = {}};
     }
     // A lock file's header of a run that died.
     static QByteArray deadHolder(const std::string& event, const std::string& transcript, std::time_t since = 1,
                                  const std::string& start = "2024-03-07T14:05:09.000+0000")
     {
-        LockHolder h;
-        h.pid = 999999;
-        h.since = since;
-        h.event = event;
-        h.start = start;
-        h.transcript = transcript;
-        return QByteArray::fromStdString(holderHeader(h));
+        return QByteArray::fromStdString(
+            holderHeader({.pid = 999999, .since = since, .event = event, .start = start, .transcript = transcript}));
     }
 
     // A later run's start, which settles the runs that died.
