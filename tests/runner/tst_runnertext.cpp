@@ -295,7 +295,8 @@ private slots:
     // Masking in the transcript itself is checked by tst_runner and tst_hostile; here the edges.
     void masking_data()
     {
-        // kind: 0 command sent, 1 text that may echo one, 2 script line
+        // kind: 0 command sent, 1 text that may echo one, 2 script line, 3 the passwords as echoed: before escaping,
+        // in any letter case, split by control bytes, whatever their length
         const auto row = columns<int, QByteArray, QByteArray>();
         row("acct", 0, "acct a b", "acct ****");
         row("quote's ignore-failure star", 0, "*PASS pw", "*PASS ****");
@@ -306,15 +307,20 @@ private slots:
                                  "bypass x"}) // masked already, password as a word, bypass is no PASS
             row(same, 1, same, same);
         row("quote other", 2, "quote SITE x", "quote SITE x");
+        row("as given", 3, "530 bad Pw-Secret1", "530 bad ****");
+        row("upper-cased", 3, "530 bad PW-SECRET1!", "530 bad ****!");
+        row("split by NUL and ESC", 3, QByteArray("530 Pw-S\0ecr\x1b", 13) + "et1", "530 ****");
+        row("split by a C1 control", 3, QByteArray("pw-se\xc2\x9b") + "cret1", "****");
+        row("short one", 3, "echo: Q7, q7", "echo: ****, ****");
+        row("nothing to mask", 3, "230 Welcome", "230 Welcome");
     }
     void masking()
     {
         const auto [kind, text, written] = fetch<int, QByteArray, QByteArray>();
         const std::string t = text.toStdString();
-        QCOMPARE(QByteArray::fromStdString(kind == 0   ? maskCommand(t)
-                                           : kind == 1 ? maskEchoedCommands(t)
-                                                       : maskLine(t)),
-                 written);
+        const std::string masked[] = {maskCommand(t), maskEchoedCommands(t), maskLine(t),
+                                      maskSecrets(t, {"Pw-Secret1", "q7"})};
+        QCOMPARE(QByteArray::fromStdString(masked[kind]), written);
     }
 
     void controlBytesAreEscaped_data()
@@ -336,23 +342,6 @@ private slots:
         const auto [text, kept, escaped] = fetch<QByteArray, QByteArray, QByteArray>();
         QCOMPARE(QByteArray::fromStdString(zul::platform::escapeControls(text.toStdString(), kept.toStdString())),
                  escaped);
-    }
-
-    // Before escaping, in any letter case, split by control bytes, whatever the length.
-    void secretsAreMaskedAsEchoed_data()
-    {
-        const auto row = columns<QByteArray, QByteArray>();
-        row("as given", "530 bad Pw-Secret1", "530 bad ****");
-        row("upper-cased", "530 bad PW-SECRET1!", "530 bad ****!");
-        row("split by NUL and ESC", QByteArray("530 Pw-S\0ecr\x1b", 13) + "et1", "530 ****");
-        row("split by a C1 control", QByteArray("pw-se\xc2\x9b") + "cret1", "****");
-        row("short one", "echo: Q7, q7", "echo: ****, ****");
-        row("nothing to mask", "230 Welcome", "230 Welcome");
-    }
-    void secretsAreMaskedAsEchoed()
-    {
-        const auto [text, masked] = fetch<QByteArray, QByteArray>();
-        QCOMPARE(QByteArray::fromStdString(maskSecrets(text.toStdString(), {"Pw-Secret1", "q7"})), masked);
     }
 
     // Local hashes as the partners' commands give them, compared as servers really write them.
