@@ -171,9 +171,8 @@ private slots:
         }
         QCOMPARE(recorded.size(), 2 * Pairs);
         for (const QString& id : ids) {
-            QVERIFY(recorded.contains(id));
-            QCOMPARE(read("in/" + id + ".txt"), "content of " + id.toLatin1() + "\r\n");
-            QVERIFY2(!reg.contains(id.toLatin1() + "01 ") && !QFile::exists(path("app/Junction/" + id + "01.txt")),
+            QVERIFY2(recorded.contains(id) && read("in/" + id + ".txt") == "content of " + id.toLatin1() + "\r\n" &&
+                         !reg.contains(id.toLatin1() + "01 ") && !QFile::exists(path("app/Junction/" + id + "01.txt")),
                      qPrintable(id));
         }
     }
@@ -279,8 +278,8 @@ private slots:
         QVERIFY(killed.value("event") == "K0001" && says(killed, "ended without finishing") &&
                 killed.value("exit").toInt(0) != 0 && QFile::exists(killed.value("transcript").toString()));
         QVERIFY(then.value("event") == next && then.value("exit").toInt(-1) == 0);
-        QCOMPARE(read(next == "K0001" ? "in/big.bin" : "in/small.bin"), QByteArray("small"));
-        QCOMPARE(QDir(path("app/Lock")).entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden), QStringList());
+        QVERIFY(read(next == "K0001" ? "in/big.bin" : "in/small.bin") == "small" &&
+                QDir(path("app/Lock")).entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden).isEmpty());
     }
 
     // A running download shows its bytes moving; cancel records it and leaves nothing; idle, cancel changes nothing.
@@ -322,10 +321,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(runs().size(), before + 1, 30000);
         QVERIFY(runs().last().value("exit") == 13 && says(runs().last(), "cancelled: line 4"));
         QCOMPARE(partFiles(), QStringList());
-        QVERIFY(!QFile::exists(path("in/payroll.dat")));
-        QCOMPARE(QDir(path("app/Lock")).entryList({"run-*"}, QDir::Files | QDir::Hidden), QStringList());
-        QCOMPARE(qorvhost({"history", "C0001"}, &out), 0);
-        QVERIFY2(out.split('\n').first().contains("\tcancelled: line 4"), out.constData());
+        QVERIFY(!QFile::exists(path("in/payroll.dat")) &&
+                QDir(path("app/Lock")).entryList({"run-*"}, QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY2(qorvhost({"history", "C0001"}, &out) == 0 && out.split('\n').first().contains("\tcancelled: line 4"),
+                 out.constData());
     }
 
     void scheduledRunDeliversFiles_data()
@@ -360,8 +359,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!m_world.runOf(event).isEmpty(), 60000);
         const QJsonObject run = m_world.runOf(event);
         QVERIFY2(run.value("exit").toInt(-1) == 0, QJsonDocument(run).toJson().constData());
-        QCOMPARE(read(server + "/send.txt"), QByteArray("to the partner\r\n"));
-        QCOMPARE(read("in/fetch-" + event + ".txt"), QByteArray("from the partner\r\n"));
+        QVERIFY(read(server + "/send.txt") == "to the partner\r\n" &&
+                read("in/fetch-" + event + ".txt") == "from the partner\r\n");
         // Delivered, not left behind; the record was there for the delivery, and went with it.
         QVERIFY(!QFile::exists(path("app/Junction/" + event + "01.txt")));
         QVERIFY2(!read("app/Rcvdchkr.txt").contains(event.toLatin1() + "01 "), read("app/Rcvdchkr.txt").constData());
@@ -398,8 +397,7 @@ private slots:
             const QJsonObject last = m_world.runs().last();
             QVERIFY2(last.value("exit").toInt(-1) == 0, qPrintable(last.value("outcome").toString()));
         }
-        QCOMPARE(read("in/two.txt"), QByteArray("two"));
-        QCOMPARE(read("app/Rcvdchkr.txt"), QByteArray());
+        QVERIFY(read("in/two.txt") == "two" && read("app/Rcvdchkr.txt").isEmpty());
     }
 
     // As a service manager starts it: the host ends with the runner, and with its status.
@@ -420,8 +418,8 @@ private slots:
         QVERIFY2(m_world.qorvhost({"run", "W0002", "--wait"}, &out) == exitStatus &&
                      out.contains("ended with exit status " + QByteArray::number(exitStatus)),
                  out.constData());
-        QCOMPARE(m_world.runs().size(), before + 1); // its record is written before it ends
-        QCOMPARE(m_world.runs().last().value("exit").toInt(-1), exitStatus);
+        // Its record is written before it ends.
+        QVERIFY(m_world.runs().size() == before + 1 && m_world.runs().last().value("exit") == exitStatus);
     }
 };
 

@@ -231,8 +231,7 @@ private slots:
                      qPrintable(outcome));
         }
         QTest::qWait(200);
-        QCOMPARE(ofEvent().size(), mode == "600" ? 0 : 1);
-        QVERIFY(!QFile::exists(path("server/stolen.txt")));
+        QVERIFY(ofEvent().size() == (mode == "600" ? 0 : 1) && !QFile::exists(path("server/stolen.txt")));
         victimIsUntouched();
     }
 
@@ -248,11 +247,10 @@ private slots:
                  0);
         const QString script = userScript(kAlice, "forged.zul", "");
         QCOMPARE(runAs(kAlice, path("app/VelundZUL"), {"true|" + script + "|E0003"}), 0);
-        QCOMPARE(readBytes(path("keep/.x.part-KEEP")), QByteArray("keep me"));
-        QVERIFY(QFile::exists(forged) && QFile::exists(bobsPart));
+        QVERIFY(readBytes(path("keep/.x.part-KEEP")) == "keep me" && QFile::exists(forged) && QFile::exists(bobsPart) &&
+                runs().last().value("event") == "E0003");
         for (const QJsonObject& run : runs())
-            QVERIFY(run.value("event").toString() != "FORGED");
-        QCOMPARE(runs().last().value("event").toString(), QString("E0003"));
+            QVERIFY(run.value("event") != "FORGED");
         // Bob's own runs may settle his locks (he can write the run log anyway): not part of what follows.
         QVERIFY(QFile::remove(forged));
     }

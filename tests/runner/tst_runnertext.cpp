@@ -653,10 +653,11 @@ private slots:
         qputenv("HOME", home.path().toLocal8Bit());
         const Settings global = Settings::fromConfig(ConfigFile::parse(conf.toStdString()));
         const Settings s = global.forPartner(host.toStdString());
-        QCOMPARE(QString::fromStdString(s.caFile), QString(caFile).replace("HOME", home.path()));
-        QCOMPARE(QString::fromStdString(s.knownHosts), QString(knownHosts).replace("HOME", home.path()));
-        QCOMPARE(QString::fromStdString(s.tlsMax), tlsMax);
-        QCOMPARE(QString::fromStdString(s.sshKey), home.path() + "/.ssh/" + sshKey);
+        QCOMPARE(
+            QStringList({QString::fromStdString(s.caFile), QString::fromStdString(s.knownHosts),
+                         QString::fromStdString(s.tlsMax), QString::fromStdString(s.sshKey)}),
+            QStringList({QString(caFile).replace("HOME", home.path()), QString(knownHosts).replace("HOME", home.path()),
+                         tlsMax, home.path() + "/.ssh/" + sshKey}));
     }
 };
 
