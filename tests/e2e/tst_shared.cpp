@@ -114,17 +114,17 @@ private slots:
         if (m_madeGroup)
             QCOMPARE(QProcess::execute("groupadd", {kGroup}), 0);
         m_gid = ::getgrnam(kGroup)->gr_gid;
-        for (const char* user : {kAlice, kBob}) {
-            if (::getpwnam(user))
-                continue;
-            QCOMPARE(QProcess::execute(
-                         "useradd", {"-M", "-N", "-g", kGroup, "-d", "/nonexistent", "-s", "/usr/sbin/nologin", user}),
-                     0);
-            m_madeUsers << user;
-        }
+        for (const char* user : {kAlice, kBob})
+            if (!::getpwnam(user)) {
+                m_madeUsers << user;
+                QCOMPARE(QProcess::execute("useradd", {"-M", "-N", "-g", kGroup, "-d", "/nonexistent", "-s",
+                                                       "/usr/sbin/nologin", user}),
+                         0);
+            }
 
         // As packaged: a read-only folder, its writable parts linked into root's sticky, setgid state folder.
-        QVERIFY(::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0);
+        QVERIFY(::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0 &&
+                writeBytes(path("state/Common/Rcvdchkr.txt"), ""));
         QDir d(m_dir.path());
         for (const char* sub :
              {"app", "state/ZUL", "state/Junction", "state/Log", "state/Lock", "state/Common", "scripts", "server",
@@ -132,7 +132,6 @@ private slots:
             QVERIFY(d.mkpath(sub));
         for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
             QVERIFY(installBuilt(file, path("app")));
-        QVERIFY(writeBytes(path("state/Common/Rcvdchkr.txt"), ""));
         for (const char* shared : {"state", "state/ZUL", "state/Junction", "state/Log", "state/Lock"})
             QVERIFY(own(shared, nullptr, 03770));
         // Replaced whole by every member: not sticky.
