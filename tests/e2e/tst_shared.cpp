@@ -238,8 +238,8 @@ private slots:
     void forgedLockFileIsNotBelieved()
     {
         QVERIFY(writeBytes(path("keep/.x.part-KEEP"), "keep me") && own("keep/.x.part-KEEP", kAlice, 0644));
-        const QString forged = path("state/Lock/run-999999.lock");
-        const QString bobsPart = path("state/Junction/.zulpart-0123456789abcdef-bobbob");
+        const QString forged = path("state/Lock/run-999999.lock"),
+                      bobsPart = path("state/Junction/.zulpart-0123456789abcdef-bobbob");
         QCOMPARE(shAs(kBob, "printf 'pid 999999\\nsince 1\\nevent FORGED\\nstart then\\ntranscript \\npart " +
                                 path("keep/.x.part-KEEP") + "\\n' > '" + forged + "' && : > '" + bobsPart +
                                 "' && touch -d 2001-01-01 '" + bobsPart + "'"),

@@ -188,7 +188,6 @@ private slots:
         const QByteArray runs = readBytes(folder(app) + "/Log/runs.jsonl");
         QVERIFY2(runs.contains("\"exit\":13") && runs.contains("\"outcome\":\"cancelled: line 3"), runs.constData());
         QCOMPARE(readBytes(folder(app) + "/local/stall3.bin"), QByteArray("earlier"));
-        // No part file, no run lock, nothing to cancel.
         QVERIFY(QDir(folder(app) + "/Junction").entryList(QDir::Files | QDir::Hidden).isEmpty() &&
                 QDir(folder(app) + "/Lock").entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden).isEmpty() &&
                 zul::records::runningRuns(lockFolder).empty());
@@ -294,8 +293,7 @@ private slots:
     {
         const auto [resume, sentAgain] = fetch<QByteArray, qint64>();
         ScopedEnv env{{"ZUL_RUNNER_RETRIES", "2"}, {"ZUL_RUNNER_BACKOFF_MS", "100"}, {"ZUL_RUNNER_RESUME", resume}};
-        const QByteArray name = "drop-" + resume + ".bin";
-        const QByteArray content = someBytes(1000000, 7);
+        const QByteArray name = "drop-" + resume + ".bin", content = someBytes(1000000, 7);
         QVERIFY(writeBytes(m_root.filePath(name), content));
         TempAppFolder app;
         const RunnerRun r = run(app, login() + "get " + name + "\r\nquit\r\n");

@@ -148,10 +148,8 @@ private slots:
         Cell& out = m_cells.last();
 
         TempAppFolder app;
-        const QString folder = QString::fromStdString(app.path());
-        const QString local = folder + "/local";
-        const QString dir = "c" + QString::number(m_cells.size());
-        const QString remote = path("root/" + dir);
+        const QString folder = QString::fromStdString(app.path()), local = folder + "/local";
+        const QString dir = "c" + QString::number(m_cells.size()), remote = path("root/" + dir);
         // This size lost its end to vsftpd over TLS 1.3 until the data connection was closed properly.
         const QByteArray bin = someBytes(700000, quint32(m_cells.size()));
         const QByteArray text = "first line\r\nsecond line\r\n\r\nlast line\r\n";

@@ -379,8 +379,7 @@ private slots:
         auto [config, script, exitStatus, hookRan, inTranscript] =
             fetch<QByteArray, QByteArray, int, bool, QByteArray>();
         TempAppFolder app;
-        const QString hook = folder(app) + "/hook.sh";
-        const QString out = folder(app) + "/hook.out";
+        const QString hook = folder(app) + "/hook.sh", out = folder(app) + "/hook.out";
         QVERIFY(writeBytes(hook, "#!/bin/sh\nenv | grep '^ZUL_' | sort > \"$1\"\nexit \"$2\"\n") &&
                 QFile::setPermissions(hook, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         config.replace("{HOOK}", QFile::encodeName(hook)).replace("{OUT}", QFile::encodeName(out));

@@ -27,7 +27,6 @@ class SecureTest : public QObject {
     QString path(const QString& rel) const { return m_dir.filePath(rel); }
     static QString folder(const TempAppFolder& app) { return QString::fromStdString(app.path()); }
 
-    // One run of script from an application folder whose VelundZUL.conf is conf.
     static RunnerRun run(const TempAppFolder& app, const QByteArray& conf, const QByteArray& script)
     {
         return runScript(folder(app), script, conf);
