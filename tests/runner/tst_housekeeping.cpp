@@ -213,7 +213,8 @@ private slots:
     // Keys in any letter case; a negative number is ignored.
     void settingsFromFile()
     {
-        const auto h = Housekeeping::fromConfig(ConfigFile::parse("log_max_bytes = 2048\nLOG_KEEP=2\nTRANSCRIPT_DAYS = -1\n"));
+        const auto h =
+            Housekeeping::fromConfig(ConfigFile::parse("log_max_bytes = 2048\nLOG_KEEP=2\nTRANSCRIPT_DAYS = -1\n"));
         QVERIFY(h.logMaxBytes == 2048 && h.logKeep == 2 && h.transcriptDays == 30);
     }
 
