@@ -9,6 +9,7 @@
 #include "runner/Transcript.h"
 
 #include "support/Files.h"
+#include "support/FtpServer.h"
 #include "support/Rows.h"
 
 #include <QDateTime>
@@ -51,15 +52,6 @@ QByteArray stampDaysAgo(int days)
     char buf[16];
     std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
     return buf;
-}
-
-QByteArray runnerStderr(const QString& app)
-{
-    QProcess runner;
-    runner.start(app + "/VelundZUL", {});
-    if (!runner.waitForFinished(30000))
-        return "<still running>";
-    return runner.readAllStandardError();
 }
 
 } // namespace
@@ -287,7 +279,7 @@ private slots:
         QDir app(dir.path());
         // A folder where the file belongs.
         QVERIFY(app.mkpath("Log/runs.jsonl") && installBuilt("VelundZUL", dir.path()));
-        const QByteArray said = runnerStderr(dir.path());
+        const QByteArray said = runRunner(dir.path(), {}).output;
         QVERIFY2(said.contains("cannot append the run record to " + app.filePath("Log/runs.jsonl").toLocal8Bit() +
                                 ": Is a directory") &&
                      said.contains("it waits in " + app.filePath("Log/spool/").toLocal8Bit()),
@@ -299,7 +291,7 @@ private slots:
                 (st.st_mode & 0777) == 0660);
         const QByteArray record = readBytes(app.filePath("Log/spool/" + spooled.first()));
 
-        QVERIFY(app.rmdir("Log/runs.jsonl") && !runnerStderr(dir.path()).contains("cannot append"));
+        QVERIFY(app.rmdir("Log/runs.jsonl") && !runRunner(dir.path(), {}).output.contains("cannot append"));
         const QList<QByteArray> lines = readBytes(app.filePath("Log/runs.jsonl")).split('\n');
         QVERIFY(lines.size() == 3 && lines[0] + '\n' == record && lines[1].startsWith("{\"event\":") &&
                 QDir(app.filePath("Log/spool")).isEmpty());
