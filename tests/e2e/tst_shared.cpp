@@ -1,6 +1,7 @@
 // Two accounts of one group share an installed folder: bob's links, script and lock turn none of alice's runs.
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -109,22 +110,21 @@ private slots:
     {
         if (::geteuid() != 0)
             QSKIP("needs root: it makes two local accounts in one group and runs as each");
-        if (!::getgrnam(kGroup)) {
+        m_madeGroup = !::getgrnam(kGroup);
+        if (m_madeGroup)
             QCOMPARE(QProcess::execute("groupadd", {kGroup}), 0);
-            m_madeGroup = true;
-        }
         m_gid = ::getgrnam(kGroup)->gr_gid;
-        for (const char* user : {kAlice, kBob}) {
-            if (::getpwnam(user))
-                continue;
-            QCOMPARE(QProcess::execute(
-                         "useradd", {"-M", "-N", "-g", kGroup, "-d", "/nonexistent", "-s", "/usr/sbin/nologin", user}),
-                     0);
-            m_madeUsers << user;
-        }
+        for (const char* user : {kAlice, kBob})
+            if (!::getpwnam(user)) {
+                m_madeUsers << user;
+                QCOMPARE(QProcess::execute("useradd", {"-M", "-N", "-g", kGroup, "-d", "/nonexistent", "-s",
+                                                       "/usr/sbin/nologin", user}),
+                         0);
+            }
 
         // As packaged: a read-only folder, its writable parts linked into root's sticky, setgid state folder.
-        QVERIFY(::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0);
+        QVERIFY(::chmod(m_dir.path().toLocal8Bit().constData(), 0755) == 0 &&
+                writeBytes(path("state/Common/Rcvdchkr.txt"), ""));
         QDir d(m_dir.path());
         for (const char* sub :
              {"app", "state/ZUL", "state/Junction", "state/Log", "state/Lock", "state/Common", "scripts", "server",
@@ -132,7 +132,6 @@ private slots:
             QVERIFY(d.mkpath(sub));
         for (const char* file : {"libzul.so", "VelundZUL", "libping32.so"})
             QVERIFY(installBuilt(file, path("app")));
-        QVERIFY(writeBytes(path("state/Common/Rcvdchkr.txt"), ""));
         for (const char* shared : {"state", "state/ZUL", "state/Junction", "state/Log", "state/Lock"})
             QVERIFY(own(shared, nullptr, 03770));
         // Replaced whole by every member: not sticky.
@@ -143,8 +142,8 @@ private slots:
         ::chmod(path("scripts").toLocal8Bit().constData(), 0755);
         for (const char* alices : {"secret", "keep", "in", "data-zulshareda", "home-zulshareda"})
             QVERIFY(own(alices, kAlice, 0755));
-        QVERIFY(writeBytes(path("secret/alice-only.txt"), "alice's own\n"));
-        QVERIFY(own("secret/alice-only.txt", kAlice, 0600));
+        QVERIFY(writeBytes(path("secret/alice-only.txt"), "alice's own\n") &&
+                own("secret/alice-only.txt", kAlice, 0600));
         for (const char* bobs : {"home-zulsharedb", "data-zulsharedb"})
             QVERIFY(own(bobs, kBob, 0755));
         QVERIFY2(m_server.start(path("server"), "ops", "Secr3t-pw"), qPrintable(m_server.why()));
@@ -161,17 +160,13 @@ private slots:
     // Bob's links to alice's own file where her runner opens files: it fails or goes on, the file untouched.
     void plantedLinksAreNotFollowed_data()
     {
-        QTest::addColumn<QString>("planted");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("said");
-        QTest::newRow("event lock") << "Lock/event-E0001.lock" << 9 << QByteArray("symbolic link");
-        QTest::newRow("run log") << "Log/runs.jsonl" << 0 << QByteArray("cannot append");
+        const auto row = columns<QString, int, QByteArray>();
+        row("event lock", "Lock/event-E0001.lock", 9, "symbolic link");
+        row("run log", "Log/runs.jsonl", 0, "cannot append");
     }
     void plantedLinksAreNotFollowed()
     {
-        QFETCH(QString, planted);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, said);
+        const auto [planted, exit, said] = fetch<QString, int, QByteArray>();
         const QString link = path("state/" + planted);
         QFile::remove(link);
         QCOMPARE(shAs(kBob, "ln -s '" + path("secret/alice-only.txt") + "' '" + link + "'"), 0);
@@ -187,22 +182,18 @@ private slots:
     // Bob cannot move alice's script away; where he can (not sticky), his script is refused and nothing sent.
     void replacedScriptIsRefused_data()
     {
-        QTest::addColumn<QString>("event");
-        QTest::addColumn<QString>("mode");
-        QTest::newRow("readable by the group") << QString("S0001") << QString("640");
-        QTest::newRow("bob's alone") << QString("S0002") << QString("600");
+        const auto row = columns<QString, QString>();
+        row("readable by the group", "S0001", "640");
+        row("bob's alone", "S0002", "600");
     }
     void replacedScriptIsRefused()
     {
-        QFETCH(QString, event);
-        QFETCH(QString, mode);
+        const auto [event, mode] = fetch<QString, QString>();
         const QString mine = userScript(kAlice, "own.zul", "");
-        QCOMPARE(hostAs(kAlice, {"event", "put", event}), 0);
-        QCOMPARE(hostAs(kAlice, {"script", "import", event, mine}), 0);
+        QVERIFY(hostAs(kAlice, {"event", "put", event}) == 0 && hostAs(kAlice, {"script", "import", event, mine}) == 0);
         const QString script = path("app/ZUL/" + event + "ZUL.zul");
-        QVERIFY(QFile::exists(script));
-        QVERIFY(shAs(kBob, "mv '" + script + "' '" + path("state/ZUL/gone.zul") + "'") != 0);
-        QVERIFY(QFile::exists(script));
+        QVERIFY(QFile::exists(script) && shAs(kBob, "mv '" + script + "' '" + path("state/ZUL/gone.zul") + "'") != 0 &&
+                QFile::exists(script));
 
         QVERIFY(own("state/ZUL", nullptr, 02770));
         const QByteArray bobs = "open 127.0.0.1 " + QByteArray::number(m_server.port()) +
@@ -215,6 +206,14 @@ private slots:
         QVERIFY(own("state/ZUL", nullptr, 03770));
 
         const int before = runs().size();
+        // Records spooled by earlier rows may come first.
+        const auto ofEvent = [&, &event = event] {
+            QList<QJsonObject> out;
+            for (const QJsonObject& r : runs().mid(before))
+                if (r.value("event") == event)
+                    out << r;
+            return out;
+        };
         if (mode == "600") {
             // Unreadable to alice: the run ends before the runner, in the host's log.
             QVERIFY(hostAs(kAlice, {"run", event}) != 0);
@@ -223,50 +222,34 @@ private slots:
         } else {
             // The runner only records the refusal: the host says the run failed.
             QCOMPARE(hostAs(kAlice, {"run", event}), 1);
-            // Records spooled by earlier rows may come first.
-            const auto runOf = [&] {
-                for (const QJsonObject& r : runs().mid(before))
-                    if (r.value("event").toString() == event)
-                        return r;
-                return QJsonObject();
-            };
-            QTRY_VERIFY2_WITH_TIMEOUT(!runOf().isEmpty(),
+            QTRY_VERIFY2_WITH_TIMEOUT(!ofEvent().isEmpty(),
                                       readBytes(path("data-zulshareda/messages.jsonl")).right(800).constData(), 30000);
-            const QJsonObject run = runOf();
-            QCOMPARE(run.value("exit").toInt(), 1);
-            const QString outcome = run.value("outcome").toString();
-            QVERIFY2(outcome.contains("refused") && outcome.contains(script) && outcome.contains("chown"),
+            const QString outcome = ofEvent().first().value("outcome").toString();
+            QVERIFY2(ofEvent().first().value("exit") == 1 && outcome.contains("refused") && outcome.contains(script) &&
+                         outcome.contains("chown"),
                      qPrintable(outcome));
         }
         QTest::qWait(200);
-        int ofEvent = 0;
-        for (const QJsonObject& r : runs().mid(before))
-            ofEvent += r.value("event").toString() == event ? 1 : 0;
-        QCOMPARE(ofEvent, mode == "600" ? 0 : 1);
-        QVERIFY(!QFile::exists(path("server/stolen.txt")));
+        QVERIFY(ofEvent().size() == (mode == "600" ? 0 : 1) && !QFile::exists(path("server/stolen.txt")));
         victimIsUntouched();
     }
 
     // Bob's lock names a part file elsewhere and a run that never was: nothing removed, no run recorded.
     void forgedLockFileIsNotBelieved()
     {
-        QVERIFY(writeBytes(path("keep/.x.part-KEEP"), "keep me"));
-        QVERIFY(own("keep/.x.part-KEEP", kAlice, 0644));
-        const QString forged = path("state/Lock/run-999999.lock");
-        const QString bobsPart = path("state/Junction/.zulpart-0123456789abcdef-bobbob");
+        QVERIFY(writeBytes(path("keep/.x.part-KEEP"), "keep me") && own("keep/.x.part-KEEP", kAlice, 0644));
+        const QString forged = path("state/Lock/run-999999.lock"),
+                      bobsPart = path("state/Junction/.zulpart-0123456789abcdef-bobbob");
         QCOMPARE(shAs(kBob, "printf 'pid 999999\\nsince 1\\nevent FORGED\\nstart then\\ntranscript \\npart " +
                                 path("keep/.x.part-KEEP") + "\\n' > '" + forged + "' && : > '" + bobsPart +
                                 "' && touch -d 2001-01-01 '" + bobsPart + "'"),
                  0);
         const QString script = userScript(kAlice, "forged.zul", "");
-        QByteArray out;
-        QCOMPARE(runAs(kAlice, path("app/VelundZUL"), {"true|" + script + "|E0003"}, &out), 0);
-        QCOMPARE(readBytes(path("keep/.x.part-KEEP")), QByteArray("keep me"));
-        QVERIFY(QFile::exists(forged));
-        QVERIFY(QFile::exists(bobsPart));
+        QCOMPARE(runAs(kAlice, path("app/VelundZUL"), {"true|" + script + "|E0003"}), 0);
+        QVERIFY(readBytes(path("keep/.x.part-KEEP")) == "keep me" && QFile::exists(forged) && QFile::exists(bobsPart) &&
+                runs().last().value("event") == "E0003");
         for (const QJsonObject& run : runs())
-            QVERIFY(run.value("event").toString() != "FORGED");
-        QCOMPARE(runs().last().value("event").toString(), QString("E0003"));
+            QVERIFY(run.value("event") != "FORGED");
         // Bob's own runs may settle his locks (he can write the run log anyway): not part of what follows.
         QVERIFY(QFile::remove(forged));
     }
@@ -278,18 +261,18 @@ private slots:
         const QString event = "M0001";
         const QString mine =
             userScript(kAlice, "modes.zul", "get fetched.txt " + path("in/fetched.txt").toLocal8Bit() + "\r\n");
-        QCOMPARE(hostAs(kAlice, {"event", "put", event}, 0), 0);
-        QCOMPARE(hostAs(kAlice, {"script", "import", event, mine}, 0), 0);
+        QVERIFY(hostAs(kAlice, {"event", "put", event}, 0) == 0 &&
+                hostAs(kAlice, {"script", "import", event, mine}, 0) == 0);
         const int before = runs().size();
         QCOMPARE(hostAs(kAlice, {"run", event}, 0), 0);
         QTRY_VERIFY_WITH_TIMEOUT(runs().size() > before, 30000);
         const QJsonObject run = runs().at(before);
-        QVERIFY2(run.value("exit").toInt() == 0, qPrintable(run.value("outcome").toString()));
-        QCOMPARE(readBytes(path("in/fetched.txt")), QByteArray("fetched"));
-        QCOMPARE(modeOf(path("in/fetched.txt")), mode_t(0660));
-        QCOMPARE(modeOf(run.value("transcript").toString()), mode_t(0640));
-        QCOMPARE(modeOf(path("data-zulshareda/messages.jsonl")), mode_t(0600));
-        QCOMPARE(modeOf(path("state/ZUL/" + event + "ZUL.zul")), mode_t(0600));
+        QVERIFY2(run.value("exit") == 0 && readBytes(path("in/fetched.txt")) == "fetched",
+                 qPrintable(run.value("outcome").toString()));
+        QCOMPARE(
+            QList<mode_t>({modeOf(path("in/fetched.txt")), modeOf(run.value("transcript").toString()),
+                           modeOf(path("data-zulshareda/messages.jsonl")), modeOf(path("state/ZUL/M0001ZUL.zul"))}),
+            QList<mode_t>({0660, 0640, 0600, 0600}));
         const QString name = QFileInfo(run.value("transcript").toString()).fileName();
         QVERIFY2(QRegularExpression("^M0001_\\d{8}-\\d{6}_\\d+-[0-9a-f]{12}\\.log$").match(name).hasMatch(),
                  qPrintable(name));
@@ -300,8 +283,8 @@ private slots:
     {
         const QString script =
             userScript(kBob, "bob.zul", "put " + path("scripts/bob.zul").toLocal8Bit() + " bob.txt\r\n");
-        QCOMPARE(hostAs(kBob, {"event", "put", "B0001"}), 0);
-        QCOMPARE(hostAs(kBob, {"script", "import", "B0001", script}), 0);
+        QVERIFY(hostAs(kBob, {"event", "put", "B0001"}) == 0 &&
+                hostAs(kBob, {"script", "import", "B0001", script}) == 0);
         for (const char* user : {kAlice, kBob}) {
             const int before = runs().size();
             QCOMPARE(hostAs(user, {"run", user == kAlice ? "M0001" : "B0001"}), 0);

@@ -16,6 +16,7 @@ Prints its port (one line), then serves until killed. Takes ftpserver.py's --roo
 import argparse
 import calendar
 import hashlib
+import itertools
 import os
 import socket
 import sys
@@ -35,20 +36,12 @@ DROPPED = set()  # names already dropped once, so that the retry gets through
 LOCK = threading.Lock()
 
 
-class Dropped(Exception):
-    pass
-
-
 class Session(threading.Thread):
     def __init__(self, conn, args):
         super().__init__(daemon=True)
         self.conn, self.args = conn, args
         self.file = conn.makefile("rb")
-        self.user = None
-        self.logged_in = False
-        self.passive = None
-        self.rest = 0
-        self.rename_from = None
+        self.user, self.logged_in, self.passive, self.rest, self.rename_from = None, False, None, 0, None
 
     def log(self, text):
         with LOCK, open(os.path.join(self.args.root, "server.log"), "a") as f:
@@ -59,10 +52,9 @@ class Session(threading.Thread):
 
     def drop_once(self, base):
         with LOCK:
-            if base in DROPPED:
-                return False
+            first = base not in DROPPED
             DROPPED.add(base)
-            return True
+            return first
 
     def send(self, text):
         data = text if isinstance(text, bytes) else text.encode("latin-1")
@@ -71,9 +63,7 @@ class Session(threading.Thread):
     def open_passive(self):
         if self.passive:
             self.passive.close()
-        self.passive = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.passive.bind(("127.0.0.1", 0))
-        self.passive.listen(1)
+        self.passive = socket.create_server(("127.0.0.1", 0), backlog=1)
         self.passive.settimeout(20)
         return self.passive.getsockname()[1]
 
@@ -98,12 +88,8 @@ class Session(threading.Thread):
             return
         self.send("150 Here it comes.")
         try:
-            if name == "endless":
-                n = 0
-                while True:
-                    chunk = b"".join(b"name%09d.txt\r\n" % (n + i) for i in range(1000))
-                    n += 1000
-                    data.sendall(chunk)
+            for n in itertools.count(0, 1000) if name == "endless" else []:
+                data.sendall(b"".join(b"name%09d.txt\r\n" % (n + i) for i in range(1000)))
             path = os.path.join(self.args.root, name + ".names")
             lines = open(path, "rb").read().split(b"\n") if os.path.exists(path) else []
             data.sendall(b"".join(l.rstrip(b"\r") + b"\r\n" for l in lines if l.rstrip(b"\r")))
@@ -127,7 +113,7 @@ class Session(threading.Thread):
                 data.sendall(content[: len(content) // 2])
                 self.log("RETR %s from %d sent %d, dropped" % (base, rest, len(content) // 2))
                 data.close()
-                raise Dropped()
+                raise ConnectionAbortedError()
             data.sendall(content)
             data.close()
             self.log("RETR %s from %d sent %d" % (base, rest, len(content)))
@@ -170,7 +156,7 @@ class Session(threading.Thread):
                     f.write(received)
                 self.log("%s %s dropped after %d" % ("APPE" if append else "STOR", base, len(received)))
                 data.close()
-                raise Dropped()
+                raise ConnectionAbortedError()
         data.close()
         if base.startswith("trunc"):
             received = received[: len(received) // 2]
@@ -259,7 +245,7 @@ class Session(threading.Thread):
                     self.send(b"200 fine\x1b[2J\x1b]0;owned\x07 \x00hidden\x08\x08 done. \xc2\x9b" b"2J\xc2\x9d" b"0;t \x9b" b"1m")
                 else:
                     self.send("500 Unknown command: " + line)
-        except (OSError, Dropped):
+        except OSError:  # a dropped connection too
             pass
         finally:
             self.conn.close()
@@ -271,10 +257,7 @@ def main():
     ap.add_argument("--user", default="zul")
     ap.add_argument("--password", default="secret")
     args = ap.parse_args()
-    server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    server.bind(("127.0.0.1", 0))
-    server.listen(16)
+    server = socket.create_server(("127.0.0.1", 0), backlog=16)
     print(server.getsockname()[1], flush=True)
     while True:
         conn, _ = server.accept()

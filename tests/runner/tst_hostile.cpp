@@ -1,6 +1,7 @@
 // The runner against a server that misbehaves on purpose (hostileserver.py).
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 
 #include "records/RunCancel.h"
@@ -20,23 +21,18 @@ namespace {
 const QByteArray kPassword = "H0stile-pw!";
 
 // Sets environment variables for the runners started while it lives.
-class ScopedEnv {
-public:
-    ScopedEnv(std::initializer_list<std::pair<const char*, QByteArray>> vars)
+struct ScopedEnv {
+    std::vector<std::pair<const char*, QByteArray>> vars;
+    ScopedEnv(std::initializer_list<std::pair<const char*, QByteArray>> v) : vars(v)
     {
-        for (const auto& [k, v] : vars) {
-            m_keys << k;
-            qputenv(k, v);
-        }
+        for (const auto& [key, value] : vars)
+            qputenv(key, value);
     }
     ~ScopedEnv()
     {
-        for (const auto& k : m_keys)
-            qunsetenv(k.constData());
+        for (const auto& var : vars)
+            qunsetenv(var.first);
     }
-
-private:
-    QList<QByteArray> m_keys;
 };
 } // namespace
 
@@ -96,7 +92,8 @@ private slots:
                                "c1\xc2\x9bname.txt\ngone.txt\nraw\x9d"
                                "c1.txt\n"));
         const RunnerRun r = run(app, login() + "lcd a/b/c/d\r\nget ..\\..\\up.txt\r\nmget trav/*\r\nquit\r\n");
-        QVERIFY2(r.exit == 4, r.transcript.constData()); // the skipped names fail the run, after the rest
+        // The skipped names fail the run, after the rest.
+        QVERIFY2(r.exit == 4 && r.transcript.count("skipped the remote name") == 8, r.transcript.constData());
         QStringList got = QDir(deep).entryList(QDir::Files | QDir::Hidden);
         got.sort();
         QStringList want{"abs.txt", "drive.txt", "evil3.txt", "evil4.txt", "ok.txt", "pwned.txt", "up.txt"};
@@ -104,79 +101,52 @@ private slots:
             want << QString(n - 4, 'L') + ".txt";
         want.sort();
         QCOMPARE(got, want);
-        QCOMPARE(readBytes(deep + "/pwned.txt"), QByteArray("data:/trav/..\\..\\..\\..\\pwned.txt"));
-        QCOMPARE(readBytes(deep + "/up.txt"), QByteArray("data:/..\\..\\up.txt"));
+        QVERIFY(readBytes(deep + "/pwned.txt") == "data:/trav/..\\..\\..\\..\\pwned.txt" &&
+                readBytes(deep + "/up.txt") == "data:/..\\..\\up.txt");
         // Nothing above it, and nothing at the absolute name.
         for (const QString& up : {folder(app), folder(app) + "/local", folder(app) + "/local/a/b/c"})
             for (const QString& name : got)
                 QVERIFY2(!QFile::exists(up + "/" + name), qPrintable(up + "/" + name));
-        QCOMPARE(r.transcript.count("skipped the remote name"), 8);
-        QVERIFY(r.transcript.contains("skipped the remote name \"trav/gone.txt\": get trav/gone.txt: 550"));
-        QVERIFY(r.transcript.contains("bad\\x1B[2Jname.txt"));
-        QVERIFY(r.transcript.contains("c1\\u009Bname.txt"));
-        QVERIFY(r.transcript.contains("raw\\x9Dc1.txt"));
-        QVERIFY(r.runs.contains("\"files_down\":10"));
-        QVERIFY2(r.runs.contains("7 remote names were skipped, not usable as local file names; 1 remote name was "
-                                 "skipped, refused by the server"),
+        for (const char* said : {"skipped the remote name \"trav/gone.txt\": get trav/gone.txt: 550",
+                                 "bad\\x1B[2Jname.txt", "c1\\u009Bname.txt", "raw\\x9Dc1.txt"})
+            QVERIFY2(r.transcript.contains(said), said);
+        QVERIFY2(r.runs.contains("\"files_down\":10") &&
+                     r.runs.contains("7 remote names were skipped, not usable as local file names; 1 remote name was "
+                                     "skipped, refused by the server"),
                  r.runs.constData());
     }
 
     // Endless or over-long listings end in a clear failure; nothing grows without bound.
     void listingsAreCapped_data()
     {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("maxNames");
-        QTest::addColumn<QByteArray>("maxBytes");
-        QTest::addColumn<QByteArray>("why");
-        QTest::newRow("endless mget, default caps")
-            << QByteArray("mget endless/*") << QByteArray() << QByteArray() << QByteArray("more than 100000 names");
-        QTest::newRow("endless ls, byte cap")
-            << QByteArray("ls endless") << QByteArray() << QByteArray("65536") << QByteArray("longer than 65536 bytes");
-        QTest::newRow("endless dir to a file, name cap") << QByteArray("dir endless list.txt") << QByteArray("5000")
-                                                         << QByteArray() << QByteArray("more than 5000 names");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray>();
+        row("endless mget, default caps", "mget endless/*", "100000", "16777216", "more than 100000 names");
+        row("endless ls, byte cap", "ls endless", "100000", "65536", "longer than 65536 bytes");
+        row("endless dir to a file, name cap", "dir endless list.txt", "5000", "16777216", "more than 5000 names");
     }
     void listingsAreCapped()
     {
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, maxNames);
-        QFETCH(QByteArray, maxBytes);
-        QFETCH(QByteArray, why);
-        ScopedEnv env{{"ZUL_RUNNER_LIST_MAX_NAMES", maxNames.isEmpty() ? "100000" : maxNames},
-                      {"ZUL_RUNNER_LIST_MAX_BYTES", maxBytes.isEmpty() ? "16777216" : maxBytes}};
+        const auto [command, maxNames, maxBytes, why] = fetch<QByteArray, QByteArray, QByteArray, QByteArray>();
+        ScopedEnv env{{"ZUL_RUNNER_LIST_MAX_NAMES", maxNames}, {"ZUL_RUNNER_LIST_MAX_BYTES", maxBytes}};
         TempAppFolder app;
         const RunnerRun r = run(app, login() + command + "\r\nquit\r\n");
-        QVERIFY2(r.exit == 4, r.transcript.constData());
-        QVERIFY2(r.runs.contains(why), r.runs.constData());
-        QVERIFY(!r.transcript.contains("retry 1")); // the same listing would come again
-        QVERIFY(!QFile::exists(folder(app) + "/local/list.txt"));
-        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty());
+        // No retry: the same listing would come again.
+        QVERIFY2(r.exit == 4 && r.runs.contains(why) && !r.transcript.contains("retry 1"), r.transcript.constData());
+        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty()); // no list.txt either
     }
 
     // A stalled or unconfirmed get ends as status 10 within the budget; a SIZE below the data is transient.
     void failedGetKeepsTheOldFile_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("budget");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("inTranscript");
-        QTest::addColumn<int>("maxRetr");
-        QTest::newRow("stalled data connection, budget spent")
-            << QByteArray("stall.bin") << QByteArray("3") << 10 << QByteArray("retry budget of 3 s is spent") << 2;
-        QTest::newRow("stalled, no budget: no retry")
-            << QByteArray("stall2.bin") << QByteArray("0") << 10 << QByteArray("retry budget of 0 s is spent)") << 1;
-        QTest::newRow("missing 226, retries run out")
-            << QByteArray("no226.bin") << QByteArray("600") << 10 << QByteArray("after 2 retries") << 3;
-        QTest::newRow("SIZE says less than was sent")
-            << QByteArray("grow.bin") << QByteArray("600") << 6
-            << QByteArray("announced 100 bytes (\"213 100\") but sent 5000") << 3;
+        const auto row = columns<QByteArray, QByteArray, int, QByteArray, int>();
+        row("stalled data connection, budget spent", "stall.bin", "3", 10, "retry budget of 3 s is spent", 2);
+        row("stalled, no budget: no retry", "stall2.bin", "0", 10, "retry budget of 0 s is spent)", 1);
+        row("missing 226, retries run out", "no226.bin", "600", 10, "after 2 retries", 3);
+        row("SIZE says less than was sent", "grow.bin", "600", 6, "announced 100 bytes (\"213 100\") but sent 5000", 3);
     }
     void failedGetKeepsTheOldFile()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, budget);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, inTranscript);
-        QFETCH(int, maxRetr);
+        const auto [file, budget, exit, inTranscript, maxRetr] = fetch<QByteArray, QByteArray, int, QByteArray, int>();
         ScopedEnv env{{"ZUL_RUNNER_STALL_TIMEOUT", "2"},
                       {"ZUL_RUNNER_REPLY_TIMEOUT", "2"},
                       {"ZUL_RUNNER_RETRIES", "2"},
@@ -185,11 +155,9 @@ private slots:
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/" + file, "earlier"));
         const RunnerRun r = run(app, login() + "get " + file + "\r\nquit\r\n");
-        QVERIFY2(r.exit == exit, r.transcript.constData());
-        QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
-        QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exit)));
-        QCOMPARE(r.runs.contains("timed out"), exit == 10);
-        QVERIFY(r.transcript.count("> RETR") <= maxRetr);
+        QVERIFY2(r.exit == exit && r.transcript.contains(inTranscript), r.transcript.constData());
+        QVERIFY(r.runs.contains("\"exit\":" + QByteArray::number(exit)) &&
+                r.runs.contains("timed out") == (exit == 10) && r.transcript.count("> RETR") <= maxRetr);
         QCOMPARE(readBytes(folder(app) + "/local/" + file), QByteArray("earlier"));
         QCOMPARE(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden), QStringList{QString(file)});
     }
@@ -198,10 +166,9 @@ private slots:
     void stalledRunShowsAndIsCancelled()
     {
         TempAppFolder app;
-        QVERIFY(writeBytes(folder(app) + "/local/stall3.bin", "earlier"));
         const QString path = QString::fromStdString(app.file("ZUL/tZULexe.zul"));
-        QVERIFY(writeBytes(path, login() + "get stall3.bin\r\nquit\r\n"));
-        QVERIFY(installBuilt("VelundZUL", folder(app)));
+        QVERIFY(writeBytes(folder(app) + "/local/stall3.bin", "earlier") &&
+                writeBytes(path, login() + "get stall3.bin\r\nquit\r\n") && installBuilt("VelundZUL", folder(app)));
         QProcess p;
         startRunner(p, folder(app), {"true|" + path + "|E0001"});
         const std::string lockFolder = app.file("Lock");
@@ -211,34 +178,26 @@ private slots:
         };
         QTRY_COMPARE_WITH_TIMEOUT(status().status.done, 100, 30000);
         const auto stalled = status();
-        QCOMPARE(stalled.status.pid, long(p.processId()));
         const std::string shown = zul::records::progressText(stalled.status);
-        QVERIFY2(shown.starts_with("line 3, get stall3.bin, 0.1 of 1.0 kB"), shown.c_str());
+        QVERIFY2(stalled.status.pid == p.processId() && shown.starts_with("line 3, get stall3.bin, 0.1 of 1.0 kB"),
+                 shown.c_str());
 
         const auto result = zul::records::cancelRun(stalled, std::chrono::seconds(20));
         QVERIFY2(result.kind == zul::records::CancelResult::Kind::Ended, result.message.c_str());
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitCode(), 13);
+        QVERIFY(p.waitForFinished(30000) && p.exitCode() == 13);
         const QByteArray runs = readBytes(folder(app) + "/Log/runs.jsonl");
         QVERIFY2(runs.contains("\"exit\":13") && runs.contains("\"outcome\":\"cancelled: line 3"), runs.constData());
         QCOMPARE(readBytes(folder(app) + "/local/stall3.bin"), QByteArray("earlier"));
-        QCOMPARE(QDir(folder(app) + "/Junction").entryList(QDir::Files | QDir::Hidden), QStringList());
-        QCOMPARE(QDir(folder(app) + "/Lock").entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden), QStringList());
-        // Nothing runs any more: nothing to cancel.
-        QVERIFY(zul::records::runningRuns(lockFolder).empty());
+        QVERIFY(QDir(folder(app) + "/Junction").entryList(QDir::Files | QDir::Hidden).isEmpty() &&
+                QDir(folder(app) + "/Lock").entryList({"run-*", ".run-*"}, QDir::Files | QDir::Hidden).isEmpty() &&
+                zul::records::runningRuns(lockFolder).empty());
     }
 
     // Control bytes from the server are escaped; a password the server echoes is masked.
     void serverTextIsEscapedAndSecretsMasked_data()
     {
-        QTest::addColumn<QByteArray>("user"); // NAME PASSWORD
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<QByteArray>("secret");
-        QTest::addColumn<QByteArray>("welcome"); // echoes the password upper-cased and split by a NUL
-        const auto row = [](const char* tag, const QByteArray& user, const char* command, const char* secret,
-                            const char* welcome) {
-            QTest::newRow(tag) << user << QByteArray(command) << QByteArray(secret) << QByteArray(welcome);
-        };
+        // user: NAME PASSWORD; welcome: the server echoes the password upper-cased and split by a NUL
+        const auto row = columns<QByteArray, QByteArray, QByteArray, QByteArray>();
         row("quote Pass, echoed", "zul " + kPassword, "quote Pass Echo-pw-1", "Echo-pw-1", "230 Welcome, **** ****.");
         row("literal acct, echoed", "zul " + kPassword, "literal acct Acct-pw-2", "Acct-pw-2",
             "230 Welcome, **** ****.");
@@ -246,84 +205,66 @@ private slots:
     }
     void serverTextIsEscapedAndSecretsMasked()
     {
-        QFETCH(QByteArray, user);
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, secret);
-        QFETCH(QByteArray, welcome);
+        const auto [user, command, secret, welcome] = fetch<QByteArray, QByteArray, QByteArray, QByteArray>();
         TempAppFolder app;
         const RunnerRun r = run(app, "open 127.0.0.1 " + QByteArray::number(m_server.port()) + "\r\nuser " + user +
                                          "\r\nquote NOOP\r\n" + command + "\r\nquit\r\n");
-        QVERIFY2(r.exit == 4, r.transcript.constData()); // the 500 reply ends the run
+        // The 500 reply ends the run.
+        QVERIFY2(r.exit == 4 && r.transcript.contains(welcome), r.transcript.constData());
         for (char c : {'\x1b', '\x07', '\x00', '\x08'})
             QVERIFY2(!r.transcript.contains(c), r.transcript.toPercentEncoding().constData());
         QVERIFY(r.transcript.contains("200 fine\\x1B[2J\\x1B]0;owned\\x07 \\x00hidden\\x08\\x08 done. "
-                                      "\\u009B2J\\u009D0;t \\x9B1m"));
-        QVERIFY(r.transcript.contains("hostile\\x1B[31m server\\x07 ready."));
-        for (const QByteArray& c1 : {QByteArray("\xc2\x9b"), QByteArray("\xc2\x9d"), QByteArray("\x9b")})
-            QVERIFY(!r.transcript.contains(c1));
+                                      "\\u009B2J\\u009D0;t \\x9B1m") &&
+                r.transcript.contains("hostile\\x1B[31m server\\x07 ready."));
+        QVERIFY(!r.transcript.contains("\xc2\x9b") && !r.transcript.contains("\xc2\x9d") &&
+                !r.transcript.contains("\x9b"));
         const QByteArray password = user.mid(user.indexOf(' ') + 1);
         for (const QByteArray& s : {secret, password, password.toUpper(), password.left(2)})
             noSecret(r, s);
-        QVERIFY2(r.transcript.contains(welcome), r.transcript.constData());
     }
 
     // A password in the open address or after the name is refused before anything is sent, and repeated nowhere.
     void passwordsInTheWrongPlace_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QByteArray>("check");
+        const auto row = columns<QByteArray, QByteArray>();
         const QByteArray port = QByteArray::number(m_server.port());
-        QTest::newRow("in the URL") << "open ftp://zul:" + kPassword + "@127.0.0.1 " + port + "\r\nget a.txt\r\n"
-                                    << QByteArray("error: the address holds a user name or password");
-        QTest::newRow("after the name, after open")
-            << "open 127.0.0.1 " + port + "\r\nzul " + kPassword + "\r\nget a.txt\r\n"
-            << QByteArray("error: the line after 'open' would be sent as a user name");
+        row("in the URL", "open ftp://zul:" + kPassword + "@127.0.0.1 " + port + "\r\nget a.txt\r\n",
+            "error: the address holds a user name or password");
+        row("after the name, after open", "open 127.0.0.1 " + port + "\r\nzul " + kPassword + "\r\nget a.txt\r\n",
+            "error: the line after 'open' would be sent as a user name");
     }
     void passwordsInTheWrongPlace()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QByteArray, check);
+        const auto [script, check] = fetch<QByteArray, QByteArray>();
         TempAppFolder app;
         const RunnerRun r = run(app, script + "quit\r\n");
-        QVERIFY2(r.exit == 1, r.transcript.constData());
-        QVERIFY(r.runs.contains("\"exit\":1"));
-        QVERIFY(!r.transcript.contains("> USER"));
+        QVERIFY2(r.exit == 1 && r.runs.contains("\"exit\":1") && !r.transcript.contains("> USER"),
+                 r.transcript.constData());
         noSecret(r, kPassword);
         noSecret(r, kPassword.toUpper());
         const RunnerRun checked =
             runRunner(folder(app), {"--check", QString::fromStdString(app.file("ZUL/tZULexe.zul"))});
-        QCOMPARE(checked.exit, 1);
-        QVERIFY2(checked.output.contains(check), checked.output.constData());
-        QVERIFY(!checked.output.contains(kPassword));
+        QVERIFY2(checked.exit == 1 && checked.output.contains(check) && !checked.output.contains(kPassword),
+                 checked.output.constData());
     }
 
     // A server that keeps less than it was sent, or whose hash differs, is caught; a broken temporary file goes.
     void uploadsAreChecked_data()
     {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QByteArray>("verify");
-        QTest::addColumn<QByteArray>("uploadTemp");
-        QTest::addColumn<int>("exit");
-        QTest::addColumn<QByteArray>("inTranscript");
-        QTest::newRow("truncating, size") << QByteArray("trunc1.bin") << QByteArray("size") << QByteArray("off") << 6
-                                          << QByteArray("put trunc1.bin: the partner has 50000 bytes, 100000 were sent");
-        QTest::newRow("truncating, unchecked") << QByteArray("trunc2.bin") << QByteArray("off") << QByteArray("off")
-                                               << 0 << QByteArray("sent ");
-        QTest::newRow("truncating, temporary name")
-            << QByteArray("trunc3.bin") << QByteArray("size") << QByteArray("suffix") << 6
-            << QByteArray("removed the temporary file trunc3.bin.zulpart");
-        QTest::newRow("hash matches") << QByteArray("hashok.bin") << QByteArray("hash") << QByteArray("prefix") << 0
-                                      << QByteArray("put .zulpart.hashok.bin: CRC32 matches");
-        QTest::newRow("hash differs") << QByteArray("badhash.bin") << QByteArray("hash") << QByteArray("off") << 6
-                                      << QByteArray("put badhash.bin: CRC32 differs: the partner has 0, the local file");
+        const auto row = columns<QByteArray, QByteArray, QByteArray, int, QByteArray>();
+        row("truncating, size", "trunc1.bin", "size", "off", 6,
+            "put trunc1.bin: the partner has 50000 bytes, 100000 were sent");
+        row("truncating, unchecked", "trunc2.bin", "off", "off", 0, "sent ");
+        row("truncating, temporary name", "trunc3.bin", "size", "suffix", 6,
+            "removed the temporary file trunc3.bin.zulpart");
+        row("hash matches", "hashok.bin", "hash", "prefix", 0, "put .zulpart.hashok.bin: CRC32 matches");
+        row("hash differs", "badhash.bin", "hash", "off", 6,
+            "put badhash.bin: CRC32 differs: the partner has 0, the local file");
     }
     void uploadsAreChecked()
     {
-        QFETCH(QByteArray, name);
-        QFETCH(QByteArray, verify);
-        QFETCH(QByteArray, uploadTemp);
-        QFETCH(int, exit);
-        QFETCH(QByteArray, inTranscript);
+        const auto [name, verify, uploadTemp, exit, inTranscript] =
+            fetch<QByteArray, QByteArray, QByteArray, int, QByteArray>();
         ScopedEnv env{{"ZUL_RUNNER_RETRIES", "1"},
                       {"ZUL_RUNNER_BACKOFF_MS", "100"},
                       {"ZUL_RUNNER_VERIFY", verify},
@@ -331,15 +272,11 @@ private slots:
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/" + name, someBytes(100000, 7)));
         const RunnerRun r = run(app, login() + "put " + name + "\r\nquit\r\n");
-        QVERIFY2(r.exit == exit, r.transcript.right(3000).constData());
-        QVERIFY2(r.transcript.contains(inTranscript), r.transcript.constData());
-        // The size is read from the upload's own exchange, not asked for on its own.
-        QVERIFY2(!r.transcript.contains("> REST 0"), r.transcript.constData());
-        if (exit == 6) {
-            const QList<QByteArray> log = serverLog(name);
-            QCOMPARE(std::count_if(log.begin(), log.end(), [](const QByteArray& l) { return l.startsWith("STOR /"); }),
-                     2); // retried once
-        }
+        // The size is read from the upload's own exchange, not asked for on its own (REST 0).
+        QVERIFY2(r.exit == exit && r.transcript.contains(inTranscript) && !r.transcript.contains("> REST 0"),
+                 r.transcript.right(3000).constData());
+        if (exit == 6) // retried once
+            QCOMPARE(serverLog(name).join('\n').count("STOR /"), 2);
         if (uploadTemp != "off")
             QCOMPARE(QFile::exists(m_root.filePath(name)), exit == 0);
         QVERIFY(QDir(m_root.path()).entryList({"*zulpart*"}, QDir::Files | QDir::Hidden).isEmpty());
@@ -348,33 +285,30 @@ private slots:
     // A download cut off in the middle: the retry asks for the rest (REST) and the file is whole.
     void downloadContinuesAfterADrop_data()
     {
-        QTest::addColumn<QByteArray>("resume");
-        QTest::addColumn<qint64>("sentAgain");
-        QTest::newRow("on") << QByteArray("on") << qint64(0);
-        QTest::newRow("off") << QByteArray("off") << qint64(500000);
+        const auto row = columns<QByteArray, qint64>();
+        row("on", "on", 0);
+        row("off", "off", 500000);
     }
     void downloadContinuesAfterADrop()
     {
-        QFETCH(QByteArray, resume);
-        QFETCH(qint64, sentAgain);
+        const auto [resume, sentAgain] = fetch<QByteArray, qint64>();
         ScopedEnv env{{"ZUL_RUNNER_RETRIES", "2"}, {"ZUL_RUNNER_BACKOFF_MS", "100"}, {"ZUL_RUNNER_RESUME", resume}};
-        const QByteArray name = "drop-" + resume + ".bin";
-        const QByteArray content = someBytes(1000000, 7);
+        const QByteArray name = "drop-" + resume + ".bin", content = someBytes(1000000, 7);
         QVERIFY(writeBytes(m_root.filePath(name), content));
         TempAppFolder app;
         const RunnerRun r = run(app, login() + "get " + name + "\r\nquit\r\n");
-        QVERIFY2(r.exit == 0, r.transcript.constData());
+        // Resumed: the server started its second RETR where REST told it to.
+        const bool on = resume == "on";
+        QVERIFY2(r.exit == 0 && r.transcript.contains("> REST 500000") == on &&
+                     r.transcript.contains("get " + name + ": continuing at byte 500000 of 1000000") == on,
+                 r.transcript.constData());
         QCOMPARE(readBytes(folder(app) + "/local/" + name), content);
         qint64 sent = 0;
         const QList<QByteArray> log = serverLog(name, &sent);
         QVERIFY2(log.contains("RETR " + name + " from 0 sent 500000, dropped"), log.join('\n').constData());
-        // The server started its second RETR where REST told it to.
-        QCOMPARE(log.contains("RETR " + name + " from 500000 sent 500000"), resume == "on");
-        QCOMPARE(r.transcript.contains("> REST 500000"), resume == "on");
-        QCOMPARE(sent - content.size(), sentAgain);
-        if (resume == "on")
-            QVERIFY(r.transcript.contains("get " + name + ": continuing at byte 500000 of 1000000"));
-        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden) == QStringList{QString(name)});
+        QCOMPARE(log.contains("RETR " + name + " from 500000 sent 500000"), on);
+        QVERIFY(sent - content.size() == sentAgain &&
+                QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden) == QStringList{QString(name)});
     }
 
     // A dropped upload under a temporary name continues it (APPE); the final name comes only by the rename.
@@ -387,22 +321,19 @@ private slots:
         TempAppFolder app;
         const QString local = folder(app) + "/local/dropup.bin";
         const QByteArray content = someBytes(1000000, 7);
-        QVERIFY(writeBytes(local, content));
         const utimbuf when{1700000000, 1700000000};
-        QCOMPARE(::utime(QFile::encodeName(local).constData(), &when), 0);
+        QVERIFY(writeBytes(local, content) && ::utime(QFile::encodeName(local).constData(), &when) == 0);
         const RunnerRun r = run(app, login() + "put dropup.bin\r\nquit\r\n");
-        QVERIFY2(r.exit == 0, r.transcript.constData());
+        QVERIFY2(r.exit == 0 && !QFile::exists(m_root.filePath("dropup.bin.zulpart")), r.transcript.constData());
         QCOMPARE(readBytes(m_root.filePath("dropup.bin")), content);
-        QVERIFY(!QFile::exists(m_root.filePath("dropup.bin.zulpart")));
         QCOMPARE(QFileInfo(m_root.filePath("dropup.bin")).lastModified().toSecsSinceEpoch(), qint64(when.modtime));
         const QList<QByteArray> log = serverLog("dropup.bin");
         QVERIFY2(!log.contains("STOR /dropup.bin") && !log.contains("APPE /dropup.bin"), log.join('\n').constData());
-        QVERIFY(log.contains("STOR /dropup.bin.zulpart"));
-        QVERIFY(log.contains("APPE /dropup.bin.zulpart"));
+        QVERIFY(log.contains("STOR /dropup.bin.zulpart") && log.contains("APPE /dropup.bin.zulpart"));
         // The rename is the last thing before the time: nothing wrote the final name before it.
         const auto renamed = log.indexOf("RNTO /dropup.bin");
-        QVERIFY(renamed > log.indexOf("APPE /dropup.bin.zulpart"));
-        QVERIFY(log.at(renamed + 1).startsWith("MFMT 20231114221320 /dropup.bin"));
+        QVERIFY(renamed > log.indexOf("APPE /dropup.bin.zulpart") &&
+                log.at(renamed + 1).startsWith("MFMT 20231114221320 /dropup.bin"));
         QVERIFY2(r.transcript.contains("put dropup.bin.zulpart: continuing at byte "), r.transcript.constData());
     }
 };

@@ -2,6 +2,7 @@
 // the results are published as docs/interop.md, written by this test.
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 #include "support/SecureServers.h"
 #include "support/TempAppFolder.h"
 
@@ -16,9 +17,7 @@ using namespace zul::test;
 
 namespace {
 struct Cell {
-    QString server, version, scheme, certificate, tlsMax;
-    QString tls; // as negotiated, from the transcript
-    QString result;
+    QString server, version, scheme, certificate, tlsMax, tls /* as negotiated */, result;
 };
 
 QString debianVersion(const QString& package)
@@ -65,37 +64,28 @@ private slots:
             QSKIP(qPrintable(why));
         if (unpackedServers().isEmpty() || !QFile::exists(unpackedServers() + "/usr/sbin/proftpd"))
             QSKIP("ProFTPD and Pure-FTPd are not unpacked in ZUL_SERVERS_DIR (tools/setup.sh does it)");
-        QVERIFY(QDir(m_dir.path()).mkpath("root"));
-        QVERIFY(TestAccount::own(path("root")));
+        QVERIFY(QDir(m_dir.path()).mkpath("root") && TestAccount::own(path("root")));
         QVERIFY2(m_rsa.make(path("rsa"), "IP:127.0.0.1", &why, TestCertificates::Key::Rsa), qPrintable(why));
         QVERIFY2(m_ecdsa.make(path("ecdsa"), "IP:127.0.0.1", &why, TestCertificates::Key::Ecdsa), qPrintable(why));
         m_caBundle = path("ca-bundle.pem");
         QVERIFY(writeBytes(m_caBundle, readBytes(m_rsa.caPem) + readBytes(m_ecdsa.caPem)));
         const QString root = path("root");
-        struct {
-            ServerProcess* server;
-            std::function<bool()> start;
-        } servers[] = {
-            {&m_vsPlain, [&] { return m_vsPlain.startPackaged(path("vsftpd"), root, nullptr, false); }},
-            {&m_vsExplicitRsa, [&] { return m_vsExplicitRsa.startPackaged(path("vsftpd/rsa"), root, &m_rsa, false); }},
-            {&m_vsExplicitEcdsa,
-             [&] { return m_vsExplicitEcdsa.startPackaged(path("vsftpd/ecdsa"), root, &m_ecdsa, false); }},
-            {&m_vsImplicitRsa, [&] { return m_vsImplicitRsa.startPackaged(path("vsftpd/rsa"), root, &m_rsa, true); }},
-            {&m_vsImplicitEcdsa,
-             [&] { return m_vsImplicitEcdsa.startPackaged(path("vsftpd/ecdsa"), root, &m_ecdsa, true); }},
-            {&m_vsHigh,
-             [&] {
-                 return m_vsHigh.startPackaged(path("vsftpd/ecdsa"), root, &m_ecdsa, false, {{"ssl_ciphers", "HIGH"}});
-             }},
-            {&m_proftpd, [&] { return m_proftpd.start(path("proftpd"), root, m_rsa, m_ecdsa); }},
-            {&m_pureFtpd, [&] { return m_pureFtpd.start(path("pure-ftpd"), m_rsa); }},
-            {&m_sshd, [&] { return m_sshd.start(path("sshd"), root); }},
+        const auto up = [this](const ServerProcess& server, bool started) {
+            if (!started)
+                m_problem = server.why();
+            return started;
         };
-        for (auto& s : servers)
-            if (!s.start()) {
-                m_problem = s.server->why();
-                QFAIL(qPrintable(m_problem));
-            }
+        const QString rsa = path("vsftpd/rsa"), ecdsa = path("vsftpd/ecdsa");
+        QVERIFY2(up(m_vsPlain, m_vsPlain.startPackaged(path("vsftpd"), root, nullptr, false)) &&
+                     up(m_vsExplicitRsa, m_vsExplicitRsa.startPackaged(rsa, root, &m_rsa, false)) &&
+                     up(m_vsExplicitEcdsa, m_vsExplicitEcdsa.startPackaged(ecdsa, root, &m_ecdsa, false)) &&
+                     up(m_vsImplicitRsa, m_vsImplicitRsa.startPackaged(rsa, root, &m_rsa, true)) &&
+                     up(m_vsImplicitEcdsa, m_vsImplicitEcdsa.startPackaged(ecdsa, root, &m_ecdsa, true)) &&
+                     up(m_vsHigh, m_vsHigh.startPackaged(ecdsa, root, &m_ecdsa, false, {{"ssl_ciphers", "HIGH"}})) &&
+                     up(m_proftpd, m_proftpd.start(path("proftpd"), root, m_rsa, m_ecdsa)) &&
+                     up(m_pureFtpd, m_pureFtpd.start(path("pure-ftpd"), m_rsa)) &&
+                     up(m_sshd, m_sshd.start(path("sshd"), root)),
+                 qPrintable(m_problem));
         m_knownHosts = path("known_hosts");
         QVERIFY(writeBytes(m_knownHosts,
                            (m_proftpd.knownHostsLine() + "\n" + m_sshd.knownHostsLine() + "\n").toLatin1()));
@@ -105,22 +95,10 @@ private slots:
     {
         if (!m_problem.isEmpty() || m_cells.isEmpty())
             return;
-        QByteArray text =
-            "# Interoperability\n\n"
-            "Written by `tests/runner/tst_interop.cpp` (`ctest -R tst_interop`) from its last run: every cell is\n"
-            "one run of VelundZUL against the server as Debian 12 ships it, started on loopback. Its script\n"
-            "makes a folder and changes into it, sends a binary file with `put` and two with `mput`, sends\n"
-            "and receives a CR LF text in ASCII mode, renames, receives with `get` and (after `lcd`) `mget`,\n"
-            "lists, and deletes; every binary file that came back is compared with `cmp`, the files at the\n"
-            "server too. vsftpd runs with Debian's `/etc/vsftpd.conf` (no `ssl_ciphers`, `require_ssl_reuse`\n"
-            "at its default) plus a port, a root and uploads.\n\n"
-            "The row with `TLS_MAX = 1.2` is why 1.3 is the default: vsftpd's own TLS 1.2 cipher list has\n"
-            "nothing for an ECDSA key. Uploads over TLS 1.3 arrive whole because the runner closes a data\n"
-            "connection properly (its FIN, then the rest of what the server sends until the server's):\n"
-            "closed with the server's unread session tickets still queued, the connection was reset, and\n"
-            "vsftpd answered most uploads of the size used here with 426.\n\n"
-            "| Server | Version | Scheme | Certificate | TLS_MAX | TLS negotiated | Result |\n"
-            "|---|---|---|---|---|---|---|\n";
+        // The prose above the table lives beside this test.
+        QByteArray text = readBytes(QStringLiteral(ZUL_SOURCE_DIR "/tests/runner/interop-intro.md")) +
+                          "| Server | Version | Scheme | Certificate | TLS_MAX | TLS negotiated | Result |\n"
+                          "|---|---|---|---|---|---|---|\n";
         for (const Cell& c : m_cells)
             text += QStringLiteral("| %1 | %2 | `%3` | %4 | %5 | %6 | %7 |\n")
                         .arg(c.server, c.version, c.scheme, c.certificate, c.tlsMax, c.tls, c.result)
@@ -130,24 +108,15 @@ private slots:
 
     void matrix_data()
     {
-        QTest::addColumn<QString>("server");
-        QTest::addColumn<QString>("version");
-        QTest::addColumn<QString>("scheme");
-        QTest::addColumn<int>("port");
-        QTest::addColumn<QString>("certificate");
-        QTest::addColumn<QString>("tlsMax"); // empty: the default
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<int>("exit");
+        // tlsMax: empty for the default; base: where logins start, seen from the server's root
+        const auto row = columns<QString, QString, QString, int, QString, QString, QString, int>();
+        const auto cell = [&row](const char* tag, const QString& server, const QString& version, const char* scheme,
+                                 int port, const char* certificate, const char* tlsMax = "", const QString& base = "",
+                                 int exit = 0) {
+            row(tag, server, version, scheme, port, certificate, tlsMax, base, exit);
+        };
         const QString vs = debianVersion("vsftpd"), pro = unpackedVersion("proftpd-core"),
                       pure = unpackedVersion("pure-ftpd"), ssh = debianVersion("openssh-server");
-        // Port, certificate; TLS_MAX, where logins start seen from the server's root, and exit status where not the
-        // default.
-        const auto cell = [](const char* tag, const QString& server, const QString& version, const char* scheme,
-                             int port, const char* certificate, const char* tlsMax = "", const QString& base = "",
-                             int exit = 0) {
-            QTest::newRow(tag) << server << version << QString(scheme) << port << QString(certificate)
-                               << QString(tlsMax) << base << exit;
-        };
         cell("vsftpd ftp", "vsftpd", vs, "ftp://", m_vsPlain.port(), "-");
         cell("vsftpd ftpes RSA", "vsftpd", vs, "ftpes://", m_vsExplicitRsa.port(), "RSA");
         cell("vsftpd ftpes ECDSA", "vsftpd", vs, "ftpes://", m_vsExplicitEcdsa.port(), "ECDSA");
@@ -170,35 +139,23 @@ private slots:
     }
     void matrix()
     {
-        QFETCH(QString, server);
-        QFETCH(QString, version);
-        QFETCH(QString, scheme);
-        QFETCH(int, port);
-        QFETCH(QString, certificate);
-        QFETCH(QString, tlsMax);
-        QFETCH(QString, base);
-        QFETCH(int, exit);
+        const auto [server, version, scheme, port, certificate, tlsMax, base, exit] =
+            fetch<QString, QString, QString, int, QString, QString, QString, int>();
         const bool ssh = scheme == "sftp://";
-        m_cells.append({server, version, scheme, certificate,
-                        ssh || scheme == "ftp://" ? "-"
-                        : tlsMax.isEmpty()        ? "1.3 (default)"
-                                                  : tlsMax,
+        const QString shownMax = tlsMax.isEmpty() ? "1.3 (default)" : tlsMax;
+        m_cells.append({server, version, scheme, certificate, ssh || scheme == "ftp://" ? "-" : shownMax,
                         ssh ? "(SSH)" : "-", "FAIL"});
         Cell& out = m_cells.last();
 
         TempAppFolder app;
-        const QString folder = QString::fromStdString(app.path());
-        const QString local = folder + "/local";
-        const QString dir = "c" + QString::number(m_cells.size());
-        const QString remote = path("root/" + dir);
+        const QString folder = QString::fromStdString(app.path()), local = folder + "/local";
+        const QString dir = "c" + QString::number(m_cells.size()), remote = path("root/" + dir);
         // This size lost its end to vsftpd over TLS 1.3 until the data connection was closed properly.
         const QByteArray bin = someBytes(700000, quint32(m_cells.size()));
         const QByteArray text = "first line\r\nsecond line\r\n\r\nlast line\r\n";
-        QVERIFY(writeBytes(local + "/bin.dat", bin));
-        QVERIFY(writeBytes(local + "/m1.dat", someBytes(70000, 101)));
-        QVERIFY(writeBytes(local + "/m2.dat", someBytes(90001, 102)));
-        QVERIFY(writeBytes(local + "/text.txt", text));
-        QVERIFY(QDir().mkpath(local + "/got"));
+        QVERIFY(writeBytes(local + "/bin.dat", bin) && writeBytes(local + "/m1.dat", someBytes(70000, 101)) &&
+                writeBytes(local + "/m2.dat", someBytes(90001, 102)) && writeBytes(local + "/text.txt", text) &&
+                QDir().mkpath(local + "/got"));
         const QByteArray conf = "CA_FILE = " + m_caBundle.toLatin1() + "\nKNOWN_HOSTS = " + m_knownHosts.toLatin1() +
                                 "\n" + (tlsMax.isEmpty() ? QByteArray() : "TLS_MAX = " + tlsMax.toLatin1() + "\n");
         const QByteArray at = (base.isEmpty() ? dir : base + "/" + dir).toLatin1();
@@ -218,22 +175,20 @@ private slots:
             const auto alert = QRegularExpression("sslv3 alert [a-z ]+").match(r.output);
             out.result =
                 "refused at the handshake, as expected: " + (alert.hasMatch() ? alert.captured().trimmed() : said);
-            QVERIFY2(r.exit == exit, r.output + r.transcript);
-            QVERIFY2(r.output.contains("(TLS_MAX = 1.3 allows TLS 1.3)"), r.output);
+            QVERIFY2(r.exit == exit && r.output.contains("(TLS_MAX = 1.3 allows TLS 1.3)"), r.output + r.transcript);
             return;
         }
         out.result = "FAIL: " + said;
-        QVERIFY2(r.exit == 0, r.output + r.transcript);
-        QVERIFY(!r.transcript.contains(TestAccount::password()));
-        QVERIFY2(r.output.contains("moved.dat"), r.output); // the listing
+        // moved.dat: the listing
+        QVERIFY2(r.exit == 0 && !r.transcript.contains(TestAccount::password()) && r.output.contains("moved.dat"),
+                 r.output + r.transcript);
         // Binary files, there and back, byte for byte.
-        QVERIFY(sameFiles(local + "/bin.dat", remote + "/moved.dat"));
-        QVERIFY(sameFiles(local + "/bin.dat", local + "/back.dat"));
-        QVERIFY(!QFile::exists(remote + "/bin.dat"));
-        QVERIFY(sameFiles(local + "/m2.dat", remote + "/m2.dat"));
-        QVERIFY(!QFile::exists(remote + "/m1.dat"));
-        QVERIFY(sameFiles(local + "/m1.dat", local + "/got/m1.dat"));
-        QVERIFY(sameFiles(local + "/m2.dat", local + "/got/m2.dat"));
+        const char* mine[] = {"bin.dat", "bin.dat", "m2.dat", "m1.dat", "m2.dat"};
+        const QString copies[] = {remote + "/moved.dat", local + "/back.dat", remote + "/m2.dat", local + "/got/m1.dat",
+                                  local + "/got/m2.dat"};
+        for (int i = 0; i < 5; ++i)
+            QVERIFY2(sameFiles(local + "/" + mine[i], copies[i]), qPrintable(copies[i]));
+        QVERIFY(!QFile::exists(remote + "/bin.dat") && !QFile::exists(remote + "/m1.dat"));
         // Text: the server keeps its own line ends (or the sent ones), this side gets CR LF back.
         const QByteArray there = readBytes(remote + "/text.txt");
         QVERIFY2(there == text || there == QByteArray(text).replace("\r\n", "\n"), there);
