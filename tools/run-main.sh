@@ -19,7 +19,7 @@ trap cleanup EXIT
 
 # A partner on loopback only.
 PASSWORD="pw-$RANDOM$RANDOM"
-/usr/bin/python3 "$ROOT/tests/runner/ftpserver.py" --root "$WORK/server" --user demo --password "$PASSWORD" \
+FTP_SERVER_PASSWORD="$PASSWORD" /usr/bin/python3 "$ROOT/tests/runner/ftpserver.py" --root "$WORK/server" --user demo \
     > "$WORK/port" 2> "$WORK/server.log" &
 SERVER_PID=$!
 for _ in $(seq 100); do [ -s "$WORK/port" ] && break; sleep 0.1; done

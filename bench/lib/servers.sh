@@ -43,7 +43,7 @@ need_root_servers() {
 start_pyftpd() {
     local user=$1 pass=$2
     shift 2
-    /usr/bin/python3 "$source_dir/tests/runner/ftpserver.py" --root "$work/root" --user "$user" --password "$pass" \
+    FTP_SERVER_PASSWORD="$pass" /usr/bin/python3 "$source_dir/tests/runner/ftpserver.py" --root "$work/root" --user "$user" \
         "$@" >"$work/port" 2>"$work/server.log" &
     server_pids+=($!)
     for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done

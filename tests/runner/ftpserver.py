@@ -92,18 +92,23 @@ class FaultyHandler(FTPHandler):
         return super().ftp_STOR(file, mode)
 
 
+def password():
+    """The login's password comes in the environment, never in the arguments
+    (anyone may read those)."""
+    return os.environ.get("FTP_SERVER_PASSWORD", "secret")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--root", required=True)
     ap.add_argument("--user", default="zul")
-    ap.add_argument("--password", default="secret")
     ap.add_argument("--buffer", type=int, default=65536)
     ap.add_argument("--port", type=int, default=0)
     ap.add_argument("--max-cons", type=int, default=64)
     args = ap.parse_args()
 
     authorizer = DummyAuthorizer()
-    authorizer.add_user(args.user, args.password, args.root, perm="elradfmwMT")
+    authorizer.add_user(args.user, password(), args.root, perm="elradfmwMT")
     FaultyHandler.authorizer = authorizer
     FaultyHandler.passive_ports = None
     FaultyHandler.banner = "zul test server ready."

@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """A misbehaving FTP server for the runner's tests: loopback only, ephemeral port.
 
-Prints its port (one line), then serves until killed. Takes ftpserver.py's --root, --user and
---password, and the user "short" with the password "q7". What goes wrong depends on the name:
+Prints its port (one line), then serves until killed. Takes ftpserver.py's --root and --user
+and its password (FTP_SERVER_PASSWORD), and the user "short" with the password "q7". What goes wrong depends on the name:
   NLST/LIST "endless": names without end; of DIR: the lines of ROOT/DIR.names, as they are
   RETR stall*: 100 of the announced 1000 bytes, then nothing; no226*: no 226; gone*: 550 though
     listed; grow*: 5000 bytes where SIZE said 100; drop* (in ROOT): half, then both connections
@@ -195,7 +195,7 @@ class Session(threading.Thread):
                     self.user = arg
                     self.send("331 Password please.")
                 elif verb == "PASS" and not self.logged_in:
-                    if (self.user, arg) in ((self.args.user, self.args.password), ("short", "q7")):
+                    if (self.user, arg) in ((self.args.user, os.environ.get("FTP_SERVER_PASSWORD", "secret")), ("short", "q7")):
                         self.logged_in = True
                         echo = arg.upper() + " " + arg[:2] + "\x00" + arg[2:]
                         self.send(("230 Welcome, " + echo + ".").encode("latin-1"))
@@ -255,7 +255,6 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--root", required=True)
     ap.add_argument("--user", default="zul")
-    ap.add_argument("--password", default="secret")
     args = ap.parse_args()
     server = socket.create_server(("127.0.0.1", 0), backlog=16)
     print(server.getsockname()[1], flush=True)

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QProcessEnvironment>
 
 namespace zul::test {
 
@@ -26,8 +27,11 @@ bool FtpServer::start(const QString& root, const QString& user, const QString& p
         m_why = QStringLiteral("no /usr/bin/python3");
         return false;
     }
-    m_process.start(QStringLiteral("/usr/bin/python3"),
-                    QStringList{script, "--root", root, "--user", user, "--password", password} + more);
+    // The password goes in the environment: the arguments are anyone's to read.
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("FTP_SERVER_PASSWORD"), password);
+    m_process.setProcessEnvironment(env);
+    m_process.start(QStringLiteral("/usr/bin/python3"), QStringList{script, "--root", root, "--user", user} + more);
     const QDeadlineTimer deadline(20000);
     while (!m_process.canReadLine() && m_process.state() != QProcess::NotRunning && !deadline.hasExpired())
         m_process.waitForReadyRead(100);
