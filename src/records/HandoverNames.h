@@ -12,5 +12,10 @@ inline constexpr const char* kScriptFdVariable = "ZUL_SCRIPT_FD";
 inline constexpr const char* kCheckFailureVariable = "ZUL_CHECK_FAILURE";
 // A pipe to a waiting "qorvhost run --wait", to which the runner writes its exit status.
 inline constexpr const char* kStatusFdVariable = "ZUL_STATUS_FD";
+// Set to 1 for the runner alone: libcurl loads GnuTLS through librtmp, a
+// protocol the runner never allows, and GnuTLS's set-up at load costs every
+// run about half a millisecond. The runner drops it at once, so that the
+// programs it starts (the failure hook) get GnuTLS as usual.
+inline constexpr const char* kNoTlsSetUpVariable = "GNUTLS_NO_IMPLICIT_INIT";
 
 } // namespace zul::records

@@ -176,14 +176,15 @@ bool transcriptSweepDue(const std::string& logFolder, std::int64_t now)
 
 void markTranscriptSweep(const std::string& logFolder)
 {
-    // No link followed and nothing but a regular file touched; a stamp that
-    // cannot be set only means the next run sweeps again.
+    // No link followed, and only a plain file with no other name touched (a
+    // hard link planted in the shared folder could name anybody's file); a
+    // stamp that cannot be set only means the next run sweeps again.
     const std::string stamp = logFolder + "/" + kSweepStamp;
-    const int fd = ::open(stamp.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0664);
+    const int fd = ::open(stamp.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0664);
     if (fd < 0)
         return;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
         ::futimens(fd, nullptr);
     ::close(fd);
 }

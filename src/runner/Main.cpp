@@ -5,6 +5,7 @@
 #include "platform/SafeOpen.h"
 #include "platform/Text.h"
 #include "records/ExitStatus.h"
+#include "records/HandoverNames.h"
 #include "records/RunCancel.h"
 #include "runner/Check.h"
 #include "runner/EventLock.h"
@@ -24,6 +25,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <curl/curl.h>
@@ -127,6 +129,7 @@ int main(int argc, char** argv)
     }
     if (argc >= 2 && std::string_view(argv[1]) == "--check")
         return checkScripts({argv + 2, argv + argc}, stdout, stderr, ownFolder() + "/VelundZUL.conf");
+    ::unsetenv(zul::records::kNoTlsSetUpVariable);
     installSignals();
     const std::string appFolder = ownFolder();
     std::string configError;

@@ -206,7 +206,8 @@ private slots:
     void sweepOnceAnHour_data()
     {
         const auto row = columns<QString, bool>(); // what stands at Log/.transcripts-swept; swept
-        for (const char* s : {"none", "fresh", "an hour old", "in the future", "a link to a fresh file", "a folder"})
+        for (const char* s :
+             {"none", "fresh", "an hour old", "in the future", "a link to a fresh file", "a folder", "a hard link"})
             row(s, QString::fromLatin1(s), QByteArray(s) != "fresh");
     }
     void sweepOnceAnHour()
@@ -220,9 +221,14 @@ private slots:
             QVERIFY(writeBytes(dir.filePath("fresh"), "") && QFile::link("fresh", at));
         else if (stamp == "a folder")
             QVERIFY(QDir(dir.path()).mkdir(kSweepStamp));
+        else if (stamp == "a hard link") // to an hour-old file that is not the stamp's to touch
+            QVERIFY(writeBytes(dir.filePath("other"), "") &&
+                    ::link(QFile::encodeName(dir.filePath("other")).constData(), QFile::encodeName(at).constData()) == 0);
         else if (stamp != "none")
             QVERIFY(writeBytes(at, ""));
-        const std::time_t shift = stamp == "an hour old" ? -kSweepEverySeconds : stamp == "in the future" ? 86400 : 0;
+        const std::time_t shift = stamp == "an hour old" || stamp == "a hard link" ? -kSweepEverySeconds
+                                  : stamp == "in the future"                      ? 86400
+                                                                                  : 0;
         const timespec times[2] = {{std::time(nullptr) + shift, 0}, {std::time(nullptr) + shift, 0}};
         if (shift)
             QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(at).constData(), times, 0), 0);
