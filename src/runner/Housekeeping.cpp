@@ -1,6 +1,7 @@
 #include "runner/Housekeeping.h"
 
 #include "platform/FileLock.h"
+#include "platform/SafeOpen.h"
 #include "platform/Text.h"
 
 #include "runner/LocalFiles.h"
@@ -179,14 +180,11 @@ void markTranscriptSweep(const std::string& logFolder)
     // No link followed, and only a plain file with no other name touched (a
     // hard link planted in the shared folder could name anybody's file); a
     // stamp that cannot be set only means the next run sweeps again.
-    const std::string stamp = logFolder + "/" + kSweepStamp;
-    const int fd = ::open(stamp.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0664);
-    if (fd < 0)
-        return;
+    // A new stamp is the group's to touch, whatever the umask.
+    auto fd = platform::openNoFollow(logFolder + "/" + kSweepStamp, O_RDONLY | O_CREAT, 0664);
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
-        ::futimens(fd, nullptr);
-    ::close(fd);
+    if (fd && ::fstat(fd->get(), &st) == 0 && st.st_nlink == 1)
+        ::futimens(fd->get(), nullptr);
 }
 
 HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& settings)
