@@ -200,8 +200,13 @@ HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& set
     // hour is plenty.
     const auto now = std::int64_t(std::time(nullptr));
     if (settings.transcriptDays > 0 && transcriptSweepDue(logFolder, now)) {
-        r.transcriptsRemoved = removeOldTranscripts(logFolder, settings.transcriptDays, now, &r.error);
-        markTranscriptSweep(logFolder);
+        // A sweep that failed is not stamped: the next run tries again.
+        std::string swept;
+        r.transcriptsRemoved = removeOldTranscripts(logFolder, settings.transcriptDays, now, &swept);
+        if (swept.empty())
+            markTranscriptSweep(logFolder);
+        else if (r.error.empty())
+            r.error = swept;
     }
     return r;
 }
