@@ -129,8 +129,6 @@ bool ZembDB::readFirst(const std::string& sql, const QStringList& values)
 {
     bool found = false;
     run(m_db, sql, values, [&](const Statement& q) {
-        if (found)
-            return;
         found = true;
         m_code = fromDb(q.text(0));
         m_one = fromDb(q.text(1));
