@@ -169,10 +169,15 @@ int removeOldTranscripts(const std::string& logFolder, int days, std::int64_t no
 
 bool transcriptSweepDue(const std::string& logFolder, std::int64_t now)
 {
+    // A stamp far in the future came from a wrong clock and must not put the
+    // sweep off; one a second ahead is only the file system's finer clock,
+    // which runs ahead of time()'s.
+    constexpr std::int64_t kClockSlackSeconds = 60;
     struct stat st {};
     const std::string stamp = logFolder + "/" + kSweepStamp;
     return ::fstatat(AT_FDCWD, stamp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-           std::int64_t(st.st_mtime) > now || now - std::int64_t(st.st_mtime) >= kSweepEverySeconds;
+           std::int64_t(st.st_mtime) > now + kClockSlackSeconds ||
+           now - std::int64_t(st.st_mtime) >= kSweepEverySeconds;
 }
 
 void markTranscriptSweep(const std::string& logFolder)
