@@ -4,7 +4,6 @@
 #include "host/EventStruct.h"
 #include "host/HostDb.h"
 
-#include <QDir>
 #include <sqlite3.h>
 
 namespace zul::host {
@@ -68,8 +67,7 @@ bool EventStore::open(const QString& dataFolder)
                      "type TEXT NOT NULL, runday INTEGER NOT NULL, flag1 TEXT NOT NULL, "
                      "flag2 TEXT NOT NULL, flag4 TEXT NOT NULL)",
                      nullptr, nullptr, nullptr) != SQLITE_OK) {
-        failed(QStringLiteral("'%1' is not a usable events database")
-                   .arg(QDir(dataFolder).filePath(QStringLiteral("host.db"))));
+        failed(QStringLiteral("'%1' is not a usable events database").arg(hostdb::path(dataFolder)));
         sqlite3_close(m_db);
         m_db = nullptr;
         return false;

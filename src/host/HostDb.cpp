@@ -14,6 +14,11 @@ constexpr int kBusyWaitMs = 5000;
 
 } // namespace
 
+QString path(const QString& dataFolder)
+{
+    return QDir(dataFolder).filePath(QStringLiteral("host.db"));
+}
+
 sqlite3* open(const QString& dataFolder, QString* error)
 {
     const auto fail = [error](const QString& why) {
@@ -23,7 +28,7 @@ sqlite3* open(const QString& dataFolder, QString* error)
     };
     if (!QDir().mkpath(dataFolder))
         return fail(QStringLiteral("cannot create the data folder '%1'").arg(dataFolder));
-    const QString path = QDir(dataFolder).filePath(QStringLiteral("host.db"));
+    const QString path = hostdb::path(dataFolder);
     const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     if (!QFile::exists(path)) {
         QFile create(path);

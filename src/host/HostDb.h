@@ -7,6 +7,9 @@ struct sqlite3_stmt;
 
 namespace zul::host::hostdb {
 
+// dataFolder's host.db.
+QString path(const QString& dataFolder);
+
 // Opens (creating when needed) host.db in dataFolder, owner-only from its
 // first byte: it holds the Fast Path's passwords. Null and why when it cannot.
 sqlite3* open(const QString& dataFolder, QString* error);

@@ -2,7 +2,6 @@
 
 #include "host/HostDb.h"
 
-#include <QDir>
 #include <QStringList>
 #include <sqlite3.h>
 
@@ -73,7 +72,7 @@ std::shared_ptr<ZembDB> ZembDB::open(const QString& dataFolder, QString* error)
                      nullptr, nullptr, nullptr) != SQLITE_OK) {
         if (error)
             *error = QStringLiteral("'%1' has no usable FastZUL table: %2")
-                         .arg(QDir(dataFolder).filePath(QStringLiteral("host.db")), hostdb::lastError(db));
+                         .arg(hostdb::path(dataFolder), hostdb::lastError(db));
         sqlite3_close(db);
         return {};
     }
@@ -130,8 +129,6 @@ bool ZembDB::readFirst(const std::string& sql, const QStringList& values)
 {
     bool found = false;
     run(m_db, sql, values, [&](const Statement& q) {
-        if (found)
-            return;
         found = true;
         m_code = fromDb(q.text(0));
         m_one = fromDb(q.text(1));

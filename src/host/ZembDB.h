@@ -48,7 +48,7 @@ public:
 
 private:
     explicit ZembDB(sqlite3* db) : m_db(db) {}
-    // Reads the first row of a FACODE, FAFLDONE, FAFLDTWO query into the buffer.
+    // Reads the row of a FACODE, FAFLDONE, FAFLDTWO query with LIMIT 1 into the buffer.
     bool readFirst(const std::string& sql, const QStringList& values = {});
 
     sqlite3* m_db = nullptr;

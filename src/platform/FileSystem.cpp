@@ -51,7 +51,6 @@ struct Fd {
     }
 };
 
-
 Status openAndWrite(const std::string& path, std::string_view content, int flags, FileAccess access)
 {
     const bool ownerOnly = access == FileAccess::OwnerOnly;

@@ -30,14 +30,15 @@ std::vector<std::string_view> splitLines(std::string_view text);
 // The whole file, bytes as they are.
 Result<std::string> readAll(const std::string& path, Links links = Links::NoFollow);
 
+// All of content to an open descriptor, through short writes and signals;
+// path names it in the error.
+Status writeAllTo(int fd, std::string_view content, const std::string& path);
+
 // Writing never follows a link in the last part. A new file gets 0644, or
 // 0600 for OwnerOnly, whatever the umask.
 
 // Creates or empties the file and writes content. Not atomic: a failure can
 // leave the bytes written so far, which some callers want.
-// All of content to an open descriptor, through short writes and signals;
-// path names it in the error.
-Status writeAllTo(int fd, std::string_view content, const std::string& path);
 Status writeFile(const std::string& path, std::string_view content, FileAccess access = FileAccess::Shared);
 
 // Appends content, creating the file when it is missing.

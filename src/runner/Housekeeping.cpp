@@ -1,6 +1,7 @@
 #include "runner/Housekeeping.h"
 
 #include "platform/FileLock.h"
+#include "platform/SafeOpen.h"
 #include "platform/Text.h"
 
 #include "runner/LocalFiles.h"
@@ -168,10 +169,15 @@ int removeOldTranscripts(const std::string& logFolder, int days, std::int64_t no
 
 bool transcriptSweepDue(const std::string& logFolder, std::int64_t now)
 {
+    // A stamp far in the future came from a wrong clock and must not put the
+    // sweep off; one a second ahead is only the file system's finer clock,
+    // which runs ahead of time()'s.
+    constexpr std::int64_t kClockSlackSeconds = 60;
     struct stat st {};
     const std::string stamp = logFolder + "/" + kSweepStamp;
     return ::fstatat(AT_FDCWD, stamp.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-           std::int64_t(st.st_mtime) > now || now - std::int64_t(st.st_mtime) >= kSweepEverySeconds;
+           std::int64_t(st.st_mtime) > now + kClockSlackSeconds ||
+           now - std::int64_t(st.st_mtime) >= kSweepEverySeconds;
 }
 
 void markTranscriptSweep(const std::string& logFolder)
@@ -179,14 +185,11 @@ void markTranscriptSweep(const std::string& logFolder)
     // No link followed, and only a plain file with no other name touched (a
     // hard link planted in the shared folder could name anybody's file); a
     // stamp that cannot be set only means the next run sweeps again.
-    const std::string stamp = logFolder + "/" + kSweepStamp;
-    const int fd = ::open(stamp.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0664);
-    if (fd < 0)
-        return;
+    // A new stamp is the group's to touch, whatever the umask.
+    auto fd = platform::openNoFollow(logFolder + "/" + kSweepStamp, O_RDONLY | O_CREAT, 0664);
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1)
-        ::futimens(fd, nullptr);
-    ::close(fd);
+    if (fd && ::fstat(fd->get(), &st) == 0 && st.st_nlink == 1)
+        ::futimens(fd->get(), nullptr);
 }
 
 HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& settings)
@@ -202,8 +205,13 @@ HousekeepingResult tidyLog(const std::string& logFolder, const Housekeeping& set
     // hour is plenty.
     const auto now = std::int64_t(std::time(nullptr));
     if (settings.transcriptDays > 0 && transcriptSweepDue(logFolder, now)) {
-        r.transcriptsRemoved = removeOldTranscripts(logFolder, settings.transcriptDays, now, &r.error);
-        markTranscriptSweep(logFolder);
+        // A sweep that failed is not stamped: the next run tries again.
+        std::string swept;
+        r.transcriptsRemoved = removeOldTranscripts(logFolder, settings.transcriptDays, now, &swept);
+        if (swept.empty())
+            markTranscriptSweep(logFolder);
+        else if (r.error.empty())
+            r.error = swept;
     }
     return r;
 }
