@@ -26,8 +26,9 @@ bool RunnerWait::prepare(std::string* error)
     }
     m_read = fds[0];
     m_write = fds[1];
-    // Only the write end crosses to the runner.
-    ::fcntl(m_write, F_SETFD, 0);
+    // Only the write end crosses to the runner: the run driver hands the
+    // descriptor named here to the runner alone; it stays close-on-exec for
+    // anything else this process starts.
     ::setenv(records::kStatusFdVariable, std::to_string(m_write).c_str(), 1);
     return true;
 }
