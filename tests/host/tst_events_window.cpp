@@ -11,6 +11,7 @@
 #include "support/Files.h"
 #include "support/Gui.h"
 #include "support/Records.h"
+#include "support/Rows.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -33,6 +34,8 @@
 using namespace zul::host;
 using zul::history::Run;
 using zul::test::child;
+using zul::test::columns;
+using zul::test::fetch;
 using zul::test::readBytes;
 
 namespace {
@@ -185,18 +188,16 @@ private slots:
 
     void filterBox_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QStringList>("shown");
-        QTest::newRow("nothing") << "" << QStringList{"E0001", "E0002"};
-        QTest::newRow("an entity, any case") << "invoices" << QStringList{"E0002"};
-        QTest::newRow("an option") << "RC" << QStringList{"E0002"};
-        QTest::newRow("the last run") << " ok" << QStringList{"E0001"};
-        QTest::newRow("no match") << "payroll2" << QStringList{};
+        const auto row = columns<QString, QStringList>();
+        row("nothing", "", {"E0001", "E0002"});
+        row("an entity, any case", "invoices", {"E0002"});
+        row("an option", "RC", {"E0002"});
+        row("the last run", " ok", {"E0001"});
+        row("no match", "payroll2", {});
     }
     void filterBox()
     {
-        QFETCH(QString, typed);
-        QFETCH(QStringList, shown);
+        const auto [typed, shown] = fetch<QString, QStringList>();
         EventsWindow window(*m_host);
         window.show();
         QTest::keyClicks(child<QLineEdit>(window, "txtFilter"), typed);
@@ -334,13 +335,13 @@ private slots:
 
     void transcriptViewerOpensFromARun_data()
     {
-        QTest::addColumn<bool>("byKey");
-        QTest::newRow("Enter") << true;
-        QTest::newRow("double-click") << false;
+        const auto row = columns<bool>();
+        row("Enter", true);
+        row("double-click", false);
     }
     void transcriptViewerOpensFromARun()
     {
-        QFETCH(bool, byKey);
+        const auto [byKey] = fetch<bool>();
         EventsWindow window(*m_host);
         window.resize(1000, 620);
         window.show();
@@ -378,17 +379,15 @@ private slots:
 
     void viewerSaysWhenThereIsNoTranscript_data()
     {
-        QTest::addColumn<int>("source");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("never reached a runner") << int(Run::Source::Host) << "never reached the FTP runner";
-        QTest::newRow("past the retention period") << int(Run::Source::Runner) << "retention period";
+        const auto row = columns<Run::Source, QString>();
+        row("never reached a runner", Run::Source::Host, "never reached the FTP runner");
+        row("past the retention period", Run::Source::Runner, "retention period");
     }
     void viewerSaysWhenThereIsNoTranscript()
     {
-        QFETCH(int, source);
-        QFETCH(QString, says);
+        const auto [source, says] = fetch<Run::Source, QString>();
         Run run;
-        run.event = "E0001", run.start = "2026-12-01T02:00:00", run.source = Run::Source(source);
+        run.event = "E0001", run.start = "2026-12-01T02:00:00", run.source = source;
         run.transcript = "/gone/E0001_20261201-020000_1.log";
         TranscriptViewer viewer(run, QString());
         QVERIFY(viewer.text()->toPlainText().contains(says));

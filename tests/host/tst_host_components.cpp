@@ -6,6 +6,7 @@
 #include "host/MessageService.h"
 #include "host/ZembDB.h"
 #include "support/Files.h"
+#include "support/Rows.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -18,6 +19,8 @@
 using namespace zul;
 using namespace zul::host;
 using host::ZembDB;
+using test::columns;
+using test::fetch;
 
 namespace {
 class AnsweringPresenter : public MessagePresenter {
@@ -56,9 +59,6 @@ int errorNumber(const std::function<void()>& call)
 }
 
 } // namespace
-
-using SeekRow = std::tuple<QString, QString, QString, QString>;
-using FileRow = std::tuple<QString, QString, QString>;
 
 // The host's stand-ins; the Fast Path database's record order and deletion by search are checked through the dialog.
 class HostComponentsTest : public QObject {
@@ -143,23 +143,21 @@ private slots:
 
     void fileUtility_data()
     {
-        QTest::addColumn<FileRow>("row"); // the line, its extension and target
-        QTest::newRow("absolute target") << FileRow{"get a.txt /in/b.csv", "csv", "/in/b.csv"};
-        QTest::newRow("relative target") << FileRow{"GET a.txt in/b.dat", "dat", "/app/in/b.dat"};
-        QTest::newRow("no target: remote's name") << FileRow{"get /out/x/report.pdf", "pdf", "/app/report.pdf"};
-        QTest::newRow("no extension") << FileRow{"get a.txt /in/README", "", "/in/README"};
-        QTest::newRow("quoted with blanks")
-            << FileRow{"get \"my file.txt\" \"/in/my copy.txt\"", "txt", "/in/my copy.txt"};
-        QTest::newRow("data set name") << FileRow{"get 'PROD.PAY.DATA'", "DATA", "/app/PROD.PAY.DATA"};
-        QTest::newRow("dot in folder only") << FileRow{"get a /in.d/file", "", "/in.d/file"};
-        QTest::newRow("hidden-style name") << FileRow{"get a /in/.profile", "", "/in/.profile"};
-        QTest::newRow("extra blanks") << FileRow{"get   a.txt    /in/b.txt  ", "txt", "/in/b.txt"};
-        QTest::newRow("command only") << FileRow{"get", "", ""};
+        const auto row = columns<QString, QString, QString>(); // the line, its extension and target
+        row("absolute target", "get a.txt /in/b.csv", "csv", "/in/b.csv");
+        row("relative target", "GET a.txt in/b.dat", "dat", "/app/in/b.dat");
+        row("no target: remote's name", "get /out/x/report.pdf", "pdf", "/app/report.pdf");
+        row("no extension", "get a.txt /in/README", "", "/in/README");
+        row("quoted with blanks", "get \"my file.txt\" \"/in/my copy.txt\"", "txt", "/in/my copy.txt");
+        row("data set name", "get 'PROD.PAY.DATA'", "DATA", "/app/PROD.PAY.DATA");
+        row("dot in folder only", "get a /in.d/file", "", "/in.d/file");
+        row("hidden-style name", "get a /in/.profile", "", "/in/.profile");
+        row("extra blanks", "get   a.txt    /in/b.txt  ", "txt", "/in/b.txt");
+        row("command only", "get", "", "");
     }
     void fileUtility()
     {
-        QFETCH(FileRow, row);
-        const auto& [line, ext, target] = row;
+        const auto [line, ext, target] = fetch<QString, QString, QString>();
         FileUtility util("/app");
         std::string l = line.toStdString();
         QCOMPARE(QString::fromStdString(util.GetExtension(l)), ext);
@@ -221,10 +219,7 @@ private slots:
 
     void seekMatchesEmptyOrOmittedKeys_data()
     {
-        QTest::addColumn<SeekRow>("row");
-        const auto row = [](const char* tag, QString code, QString one, QString two, QString found) {
-            QTest::newRow(tag) << SeekRow{code, one, two, found};
-        };
+        const auto row = columns<QString, QString, QString, QString>(); // code or two null: omitted
         row("all three", "US", "alice", "pw2", "US:alice:pw2");
         row("empty second: any password", "US", "alice", "", "US:alice:pw1");
         row("omitted code: any kind", QString(), "alice", "", "US:alice:pw1");
@@ -236,8 +231,7 @@ private slots:
     }
     void seekMatchesEmptyOrOmittedKeys()
     {
-        QFETCH(SeekRow, row);
-        auto [code, one, two, found] = row; // code or two null: omitted
+        const auto [code, one, two, found] = fetch<QString, QString, QString, QString>();
         fill();
         m_db->setFACODE("before");
         const auto key = [](const QString& k) {

@@ -3,6 +3,7 @@
 #include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/Gui.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 #include "ui/editor/ScriptCheck.h"
 #include "ui/editor/ScriptLintView.h"
@@ -20,6 +21,8 @@
 
 using namespace zul;
 using test::child;
+using test::columns;
+using test::fetch;
 
 namespace {
 
@@ -55,9 +58,6 @@ public:
     }
 };
 } // namespace
-
-using MendRow = std::tuple<QString, QString, int>;
-using RefusalRow = std::tuple<QString, bool, bool, QStringList>;
 
 // The editor's script check, and its lint as the user meets it: typing into the real panel, offscreen.
 class ScriptLintViewTest : public QObject {
@@ -192,10 +192,7 @@ private slots:
 
     void mends_data()
     {
-        QTest::addColumn<MendRow>("row");
-        const auto row = [](const char* tag, const char* in, const char* out, int writes) {
-            QTest::newRow(tag) << MendRow{in, out, writes};
-        };
+        const auto row = columns<QString, QString, int>();
         row("both words, nothing to do", "open h\r\nquit", "open h\r\nquit", 0);
         row("leading blanks kept when nothing else changes", "   open h\r\nquit", "   open h\r\nquit", 0);
         row("line breaks only", "\r\n\r\n", "open \r\n\r\n\r\nquit", 2);
@@ -215,8 +212,7 @@ private slots:
     }
     void mends()
     {
-        QFETCH(MendRow, row);
-        auto [in, out, writes] = row;
+        const auto [in, out, writes] = fetch<QString, QString, int>();
         MemoryBox box;
         box.value = in;
         QCOMPARE(ui::CheckScript(box), true);
@@ -229,19 +225,18 @@ private slots:
     // take the focus, or a text too long to count, is reported and passes.
     void refusals_data()
     {
-        QTest::addColumn<RefusalRow>("row");
+        const auto row = columns<QString, bool, bool, QStringList>();
         const QString empty = test::describe({false, com::msg(3033), "D"});
-        QTest::newRow("empty") << RefusalRow{"", true, false, QStringList{empty}};
-        QTest::newRow("blanks only") << RefusalRow{"     ", true, false, QStringList{empty}};
-        QTest::newRow("empty in a disabled box") << RefusalRow{
-            "", false, true, QStringList{empty, "bool:False, text:\"Invalid procedure call or argument\", text:\"D\""}};
-        QTest::newRow("counter overflow") << RefusalRow{QString(40000, QLatin1Char('x')) + "  y", true, true,
-                                                        QStringList{"bool:False, text:\"Overflow\", text:\"D\""}};
+        row("empty", "", true, false, {empty});
+        row("blanks only", "     ", true, false, {empty});
+        row("empty in a disabled box", "", false, true,
+            {empty, "bool:False, text:\"Invalid procedure call or argument\", text:\"D\""});
+        row("counter overflow", QString(40000, QLatin1Char('x')) + "  y", true, true,
+            {"bool:False, text:\"Overflow\", text:\"D\""});
     }
     void refusals()
     {
-        QFETCH(RefusalRow, row);
-        auto [in, canFocus, passes, said] = row;
+        const auto [in, canFocus, passes, said] = fetch<QString, bool, bool, QStringList>();
         MemoryBox box;
         box.value = in;
         box.canFocus = canFocus;
