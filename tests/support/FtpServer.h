@@ -7,8 +7,7 @@
 
 namespace zul::test {
 
-// A loopback FTP server (tests/runner/ftpserver.py, or a script built on it)
-// under Debian's python3, for the life of the object.
+// A loopback FTP server (tests/runner/ftpserver.py or a script built on it) for the life of the object.
 class FtpServer {
 public:
     ~FtpServer();
@@ -25,8 +24,7 @@ private:
     QString m_why;
 };
 
-// One run of the runner copy in an application folder, started from its
-// "local" folder with few retries and short time-outs.
+// One run of the runner copy, started from the folder's "local" with few retries and short time-outs.
 struct RunnerRun {
     int exit = -1;         // -2: crashed or hung
     QByteArray transcript; // every transcript of the folder, joined
@@ -34,8 +32,7 @@ struct RunnerRun {
     QByteArray output;     // stdout and stderr
 };
 RunnerRun runRunner(const QString& appFolder, const QStringList& args);
-// Writes script as the folder's runner copy (conf, unless null, as its VelundZUL.conf),
-// installs the built runner and runs the copy for event.
+// Runs script as the folder's runner copy with the built runner (conf, unless null, as its VelundZUL.conf).
 RunnerRun runScript(const QString& appFolder, const QByteArray& script, const QByteArray& conf = {},
                     const QString& event = QStringLiteral("E0001"));
 // Starts the runner the same way without waiting for it.

@@ -26,7 +26,6 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
-#include <tuple>
 
 using namespace zul;
 using test::child;
@@ -193,8 +192,7 @@ private slots:
         QCOMPARE(m_panel->shown, 1);
     }
 
-    // The host panel's Go Back keeps the editor and its work copy, its Cancel closes both. After that, only the
-    // title bar closes the editor like Cancel; Escape does nothing, so the script is not lost.
+    // Go Back keeps the editor and its work copy, Cancel closes both; after Go Back, Escape does not lose the script.
     void hostPanelGoBackAndCancel_data()
     {
         const auto row = columns<int, QString, bool>();
@@ -319,8 +317,7 @@ private slots:
         QCOMPARE(event->text("BAEvent"), id.toStdString());
     }
 
-    // What the box holds reaches the saved script byte for byte: a no-break space is no blank, and what the code page
-    // cannot hold becomes "?". A blank script is refused and the editor stays.
+    // Saved byte for byte: a no-break space is no blank, what the code page cannot hold is "?", blanks are refused.
     void savedScriptBytes_data()
     {
         const auto row = columns<QByteArray, QString, QByteArray>(); // typed null: saved as loaded

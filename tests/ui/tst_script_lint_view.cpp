@@ -17,7 +17,6 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolTip>
-#include <tuple>
 
 using namespace zul;
 using test::child;
@@ -128,8 +127,7 @@ private slots:
         }
     }
 
-    // A line's meaning follows the lines before it: the password line of a login is never coloured or checked as a
-    // command, and the partner check's reading of an earlier line holding "open" is a finding like any other.
+    // A login's password line is no command; an earlier line holding "open" is a finding of the partner check.
     void lineMeaningFollowsEarlierLines()
     {
         frmZULINF& f = shownForm();
@@ -149,8 +147,7 @@ private slots:
         QVERIFY(wavy(box, 2).isEmpty());
     }
 
-    // In a long script the lint stays off the key strokes: it runs once,
-    // after typing pauses, and its redrawing of the marks starts no other run.
+    // In a long script the lint runs once a pause, never per key stroke nor for its own redrawing.
     void longScriptLintsOncePerPause()
     {
         frmZULINF& f = shownForm();
@@ -221,8 +218,7 @@ private slots:
         QVERIFY(m_core.fakes->messages->calls.empty());
     }
 
-    // An empty script is refused with the focus in the box; a box that cannot
-    // take the focus, or a text too long to count, is reported and passes.
+    // An empty script is refused; a box that cannot take the focus, or a text too long to count, is reported.
     void refusals_data()
     {
         const auto row = columns<QString, bool, bool, QStringList>();

@@ -29,7 +29,6 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <tuple>
 
 using namespace zul;
 using test::child;
@@ -221,8 +220,7 @@ private slots:
 
     void generateScript_data()
     {
-        // Entries: address, user, password, first, second. Refused: the message and the box given the focus;
-        // passed (message 0): the script and one record the save leaves.
+        // Entries (address, user, password, first, second); the message and focused box, or 0, the script and a record.
         const auto row = columns<bool, QStringList, int, QString, QString>();
         row("no address", false, {"", "u", "p", "a", "b"}, 3229, "cmbPtnIPAdr", {});
         row("blank user", false, {"1.2.3.4", "   ", "p", "a", "b"}, 3230, "cmbUsrID", {});
@@ -282,6 +280,8 @@ private slots:
             QCOMPARE(items(box(d, "cmbUsrID")), (QStringList{"old", "newuser"}));
             QCOMPARE(items(box(d, "cmbSndPath")), QStringList{"a.txt"});
             QCOMPARE(items(box(d, "cmbRcvPath")), QStringList{"b.txt"});
+            if (const QString shots = qEnvironmentVariable("ZUL_SCREENSHOT_DIR"); !shots.isEmpty())
+                QVERIFY(d.grab().save(shots + "/fastpath.png"));
             child<QCheckBox>(d, "chkIPSav")->setChecked(false);
             fill(d, "10.9.9.9", "newuser", "pw2", "a.txt", "c.txt");
             QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
@@ -564,8 +564,7 @@ private slots:
     }
     void runNowWithoutTransfer()
     {
-        // The address pasted; the second path empty when the entry check fails; the answer to the confirmation
-        // (-1: the service disconnects); per message, 1 while the wait cursor shows.
+        // Answer -1: the service disconnects; hourglass: per message, 1 while the wait cursor shows.
         const auto [address, second, receive, answer, messages, hourglass, reset] =
             fetch<QString, QString, bool, int, QStringList, QString, bool>();
         installRunners(true);
@@ -600,8 +599,7 @@ private slots:
         QCOMPARE(int(table().size()), passes ? 4 : 0); // remembered before the question
     }
 
-    // Another Run Now (another host process) replaces tempZUL.zul while this
-    // one asks for confirmation: the runner still gets this run's script.
+    // Another host process's Run Now replaces tempZUL.zul during the question: the runner still gets this run's.
     void runNowHandsOverItsOwnScript()
     {
         installRunners(true);
@@ -631,19 +629,6 @@ private slots:
         QCOMPARE(test::describeAll(m_messages->calls),
                  QStringList{describe({false, "Cannot create the component ZembDBdll.ClsZembDB", "D"})});
         QCOMPARE(m_editor->scriptText(), std::string("open 1.2.3.4\r\nuser usr pw\r\nput a b\r\nquit"));
-    }
-
-    // Writes docs/fastpath.png when ZUL_FASTPATH_SCREENSHOT names the file.
-    void screenshot()
-    {
-        const QString target = qEnvironmentVariable("ZUL_FASTPATH_SCREENSHOT");
-        if (target.isEmpty())
-            QSKIP("set ZUL_FASTPATH_SCREENSHOT to a PNG path to write the screenshot");
-        remember({"IP:192.168.10.20:0", "US:operator:x"});
-        withDialog([&](frmFast_Path& d) {
-            fill(d, "192.168.10.20", "operator", "secret", "/srv/reports/daily.csv", "DAILY.CSV");
-            QVERIFY(d.grab().save(target));
-        });
     }
 };
 

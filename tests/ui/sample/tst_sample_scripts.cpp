@@ -9,12 +9,10 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <tuple>
 
 using namespace zul::test;
 
-// Runs every sample script, with the loopback server's address, account and folders filled in, through the real runner,
-// so that no sample teaches a command that does not work.
+// Every sample runs through the real runner against a loopback server: none teaches a command that does not work.
 
 using Files = QMap<QString, QByteArray>; // path: content
 
