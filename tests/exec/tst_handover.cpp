@@ -79,8 +79,7 @@ private slots:
         plugin::resetSeams();
     }
 
-    // Another thread waits for the lock, and past the wait gives up, is told why and goes on with nothing; a run
-    // re-entered on the holding thread does not wait (it would wait for itself).
+    // Another thread waits for the lock, then gives up and is told why; the holding thread re-entering does not wait.
     void lockTakesTurns()
     {
         std::atomic<bool> taken{false};
@@ -169,8 +168,7 @@ private slots:
         QVERIFY(reg.find("E000101") != std::string::npos && reg.find("E000201") != std::string::npos);
     }
 
-    // StartRunner hands over the script as a descriptor and returns once it was read (or the wait is over), not when
-    // the runner ends; a file gone by then leaves the runner without a script and with the cause.
+    // StartRunner returns once the handed-over script was read (or the wait is over), not when the runner ends.
     void startWaitsForTheScriptRead_data()
     {
         // The runner's body (empty: it never says a word), the file (empty: none), what the run wrote there (empty:

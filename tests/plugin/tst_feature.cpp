@@ -238,8 +238,7 @@ private slots:
         QVERIFY(m_fakes->messages->calls.empty());
     }
 
-    // Without an event a run ends quietly; a failed run is reported (its arguments are checked in tst_run_driver)
-    // and leaves before the clean-up step.
+    // Without an event a run ends quietly; a failed run is reported and leaves before the clean-up step.
     void executionFailures()
     {
         test::TempAppFolder app;

@@ -79,8 +79,7 @@ private slots:
             manyScript += "GET f" + n + ".txt @J/E01" + ord + ".txt\r\n**E01" + ord + "=&t" + n + ".txt&\r\n";
             manyDisplay += "GET f" + n + ".txt t" + n + ".txt\r\n";
         }
-        // The editor text ends with a line end, so the work copy ends with an
-        // empty line that stays in the event script and is dropped on load.
+        // The work copy's empty last line stays in the event script and is dropped on load.
         row("ordinal 100 after 99", many, "E01", manyScript + "\r\n", manyDisplay);
     }
     void roundTrip()
@@ -149,8 +148,7 @@ private slots:
         QCOMPARE(com::moduleState().oFileUtil, std::static_pointer_cast<com::IFileUtility>(m_core.fakes->fileUtility));
     }
 
-    // A failure stops the rewrite with a "D" report; the output keeps the
-    // lines written before it and the file utility stays.
+    // A failure stops the rewrite with a "D" report, keeping the lines written before it and the file utility.
     void failureKeepsLinesWrittenBefore_data()
     {
         const auto row = test::columns<int, QString, QString, int>();
@@ -255,8 +253,7 @@ private slots:
         QVERIFY(m_core.fakes->messages->calls.empty());
     }
 
-    // Only a missing script is reported, its path one text after "D" so that the host shows it on one line; any
-    // other failure ends the load quietly.
+    // Only a missing script is reported, its path one text after "D"; any other failure ends the load quietly.
     void loadFailures_data()
     {
         const auto row = test::columns<QString, QString>(); // blocker: what stands in the way of reading the script

@@ -16,8 +16,7 @@ int fileMode(const QString& path);
 
 // Copies a file of the build (ZUL_APP_BUILD_DIR) into folder, keeping its permissions.
 bool installBuilt(const QString& name, const QString& folder);
-// A runner stand-in that appends its argument to runner-args.txt and copies the
-// script it was handed to runner-script.txt, next to itself.
+// A runner stand-in that leaves its argument in runner-args.txt and its script in runner-script.txt.
 bool installRecordingRunner(const QString& folder);
 
 } // namespace zul::test

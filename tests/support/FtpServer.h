@@ -1,27 +1,15 @@
 #pragma once
 
-#include <QByteArray>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include "support/SecureServers.h"
 
 namespace zul::test {
 
 // A loopback FTP server (tests/runner/ftpserver.py or a script built on it) for the life of the object.
-class FtpServer {
+class FtpServer : public ServerProcess {
 public:
-    ~FtpServer();
     // Starts it on 127.0.0.1 and reads the port it prints; false, with why() set, when it does not come up.
     bool start(const QString& root, const QString& user, const QString& password, const QStringList& more = {},
                const QString& script = QStringLiteral(ZUL_SOURCE_DIR "/tests/runner/ftpserver.py"));
-    int port() const { return m_port; }
-    QString why() const { return m_why; }
-    QProcess& process() { return m_process; }
-
-private:
-    QProcess m_process;
-    int m_port = 0;
-    QString m_why;
 };
 
 // One run of the runner copy, started from the folder's "local" with few retries and short time-outs.

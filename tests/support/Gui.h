@@ -37,8 +37,7 @@ template <typename T> Answer modal(std::function<void(T*)> act)
 }
 Answer popupMenu(std::function<void(QMenu*)> act);
 
-// Runs trigger and answers the windows it opens, in order, each maybe inside the one before; false, with a
-// warning, when one never came or one came unasked (it is closed).
+// Runs trigger and answers the windows it opens in order; false, with a warning, when one never came or came unasked.
 bool whenModal(const QList<Answer>& answers, const std::function<void()>& trigger);
 
 // True when no top-level window is visible; warns with their names otherwise.

@@ -11,8 +11,7 @@
 
 namespace zul::test {
 
-// Histories written by the system's own writers, so a fixture cannot drift from the format.
-// A run record as the runner writes it: one line, newline included.
+// Histories written by the system's own writers, so a fixture cannot drift from the format: one line each.
 QByteArray runRecordLine(const runner::RunRecord& record);
 inline QByteArray runRecordLine(const std::string& event, const std::string& start, const std::string& end,
                                 int exitStatus, const std::string& outcome, const std::string& transcript = {})

@@ -40,6 +40,7 @@ public:
     ~ServerProcess();
     int port() const { return m_port; }
     QString why() const { return m_why; }
+    QProcess& process() { return m_process; }
 
 protected:
     // Starts program with argsFor(port) (empty: no configuration could be written) until the port answers.
@@ -56,8 +57,7 @@ class VsftpdServer : public ServerProcess {
 public:
     // As packaged, with explicit TLS (AUTH TLS) and the cipher list HIGH.
     bool start(const QString& folder, const QString& root, const TestCertificates& certs);
-    // /etc/vsftpd.conf as Debian packages it, plus loopback, a port, uploads, a root and extra settings;
-    // without certificates TLS is off, as packaged.
+    // /etc/vsftpd.conf as packaged (no certificates: TLS off) plus loopback, a port, uploads, a root and extra.
     bool startPackaged(const QString& folder, const QString& root, const TestCertificates* certs, bool implicit,
                        const QMap<QByteArray, QByteArray>& extra = {});
 
