@@ -140,13 +140,6 @@ class EditorTest : public QObject {
         return test::whenModal(steps, [b] { QTest::mouseClick(b, Qt::LeftButton); });
     }
 
-    bool viewFile(const QByteArray& content, const QList<test::Answer>& steps)
-    {
-        m_core.app->write("ZUL/E0001ZUL.zul", content.toStdString());
-        m_chooser->answer = QString::fromStdString(m_core.app->file("ZUL/E0001ZUL.zul"));
-        return click("cmdViewSCP", steps);
-    }
-
     const std::vector<com::Args>& calls() const { return m_core.fakes->messages->calls; }
 
 private slots:
@@ -517,7 +510,9 @@ private slots:
     void fetchAppendsToWhatAFailedViewLeft()
     {
         m_core.app->write("ZUL/Unixsmpl.smp", "quit\r\n");
-        QVERIFY(viewFile("cd /a\r\nget x /j/y", {}));
+        m_core.app->write("ZUL/E0001ZUL.zul", "cd /a\r\nget x /j/y");
+        m_chooser->answer = QString::fromStdString(m_core.app->file("ZUL/E0001ZUL.zul"));
+        QVERIFY(click("cmdViewSCP", {}));
         Seen seen;
         QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnuunsmpl"), test::modal<frmZULsample>([&](frmZULsample* v) {
                                           seen = look(v);
