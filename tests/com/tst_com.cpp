@@ -3,7 +3,6 @@
 #include "support/Rows.h"
 
 #include <QTest>
-#include <tuple>
 
 using namespace zul::com;
 
@@ -24,10 +23,8 @@ private slots:
     {
         QCOMPARE(Variant(msg(3281)).kind(), Variant::Kind::Int16);
         QCOMPARE(Variant(std::int32_t{3281}).kind(), Variant::Kind::Int32);
-        QVERIFY(!(Variant(msg(3281)) == Variant(std::int32_t{3281})));
-        QVERIFY(!(Variant(true) == Variant(std::int16_t{-1})));
-        QVERIFY(!(Variant("1") == Variant(std::int16_t{1})));
-        QVERIFY(Variant("D") == Variant(std::string("D")));
+        QVERIFY(!(Variant(msg(3281)) == Variant(std::int32_t{3281})) && !(Variant(true) == Variant(std::int16_t{-1})));
+        QVERIFY(!(Variant("1") == Variant(std::int16_t{1})) && Variant("D") == Variant(std::string("D")));
         QCOMPARE(Variant(false).toText(), std::string("False"));
         QCOMPARE(Variant(std::int32_t{-7}).toText(), std::string("-7"));
         QCOMPARE(Variant().toText(), std::string());
@@ -77,8 +74,7 @@ private slots:
         QVERIFY(!CreateObject("Throws.Class"));
         registerClass(kErrorMessagesProgId, [] { return std::make_shared<Dummy>(); });
         // Registered, but not the interface asked for.
-        QVERIFY(CreateObject(kErrorMessagesProgId));
-        QVERIFY(!CreateObjectAs<IErrorMessages>(kErrorMessagesProgId));
+        QVERIFY(CreateObject(kErrorMessagesProgId) && !CreateObjectAs<IErrorMessages>(kErrorMessagesProgId));
         unregisterClass(kErrorMessagesProgId);
         QVERIFY(!isRegistered(kErrorMessagesProgId));
     }

@@ -88,8 +88,7 @@ private slots:
         bool late = true;
         {
             ModExecut::HandoverLock first;
-            QVERIFY(first.held());
-            QVERIFY(QFile::exists(QString::fromStdString(ModExecut::HandoverLockPath())));
+            QVERIFY(first.held() && QFile::exists(QString::fromStdString(ModExecut::HandoverLockPath())));
             {
                 ModExecut::HandoverLock nested;
                 QVERIFY(nested.held()); // under the outer run's lock
@@ -115,8 +114,7 @@ private slots:
             QVERIFY(!taken);
         }
         other.join();
-        QVERIFY(taken);
-        QVERIFY(!late);
+        QVERIFY(taken && !late);
         QVERIFY2(failure.find("no turn to hand over the script within 0 s") == 0, failure.c_str());
     }
 

@@ -215,10 +215,8 @@ private slots:
         plant("ZUL/.zul-tmp-new123", 10);
         plant("ZUL/.zul-temp-keep", 7200);
         QCOMPARE(check(gets(1)), runnerCopyPath());
-        QVERIFY(!m_app->exists(".zul-tmp-Ab12Cd"));
-        QVERIFY(!m_app->exists("ZUL/.zul-tmp-old123"));
-        QVERIFY(m_app->exists("ZUL/.zul-tmp-new123"));
-        QVERIFY(m_app->exists("ZUL/.zul-temp-keep"));
+        QVERIFY(!m_app->exists(".zul-tmp-Ab12Cd") && !m_app->exists("ZUL/.zul-tmp-old123"));
+        QVERIFY(m_app->exists("ZUL/.zul-tmp-new123") && m_app->exists("ZUL/.zul-temp-keep"));
     }
 
     // The partner check through whatever libping32.so the folder holds.
@@ -248,14 +246,12 @@ private slots:
     {
         QVERIFY(!Pinng::PingPartner("127.0.0.1"));
         // Arriving later, it is loaded at the next call.
-        QVERIFY(test::installFakePing(m_app->path()));
-        QVERIFY(Pinng::PingPartner("127.0.0.1"));
+        QVERIFY(test::installFakePing(m_app->path()) && Pinng::PingPartner("127.0.0.1"));
     }
 
     void libraryWithoutFunction()
     {
-        QVERIFY(test::installFakePing(m_app->path(), FAKE_NOPING_LIB));
-        QVERIFY(!Pinng::PingPartner("127.0.0.1"));
+        QVERIFY(test::installFakePing(m_app->path(), FAKE_NOPING_LIB) && !Pinng::PingPartner("127.0.0.1"));
     }
 };
 

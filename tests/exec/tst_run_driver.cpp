@@ -116,8 +116,7 @@ private slots:
         QCOMPARE(com::moduleState().sRunScript, m_core.app->file("ZUL/TMPE0001.zul"));
         QCOMPARE(m_core.app->read("runner-script.txt"),
                  test::crlf("open 127.0.0.1\nuser edited\nget x y\n**E000101=&/t&\n\n"));
-        QVERIFY(!m_core.app->exists("ZUL/TMPE0001.zul"));
-        QVERIFY(m_core.app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/TMPE0001.zul") && m_core.app->exists("ZUL/ZULTMP.zul"));
         QVERIFY(m_core.app->exists("ZUL/E0001ZUL.zul"));
     }
 
@@ -139,8 +138,7 @@ private slots:
         QCOMPARE(m_core.app->read("runner-args.txt"), "true|" + scriptPath + "|     \n");
         QCOMPARE(m_pointerResets.size(), 1);
         QCOMPARE(m_core.app->read("runner-script.txt"), script);
-        QVERIFY(!m_core.app->exists("Rcvdchkr.txt"));
-        QVERIFY(!m_core.app->exists("ZUL/tZULexe.zul"));
+        QVERIFY(!m_core.app->exists("Rcvdchkr.txt") && !m_core.app->exists("ZUL/tZULexe.zul"));
     }
 
     void failedCheckStillStartsRunner()
@@ -150,8 +148,7 @@ private slots:
         QCOMPARE(test::describeAll(messages()), test::describeAll({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + "|E0001");
         QCOMPARE(m_core.app->read("runner-args.txt"), std::string("true||E0001\n"));
-        QVERIFY(!m_core.app->exists("runner-script.txt"));
-        QVERIFY(!m_core.app->exists("ZUL/tZULexe.zul"));
+        QVERIFY(!m_core.app->exists("runner-script.txt") && !m_core.app->exists("ZUL/tZULexe.zul"));
     }
 
     void duplicateRunsUnderNewId_data()
@@ -228,8 +225,7 @@ private slots:
         const com::Args expected{false,        msg(3281),  "L", "E0001", "ZUL", event->Field("BARUNDAY"),
                                  "03/07/2024", "14:05:09", "90"};
         QCOMPARE(test::describe(report), test::describe(expected));
-        QVERIFY(!m_core.app->exists("runner-args.txt"));
-        QVERIFY(m_pointerResets.isEmpty());
+        QVERIFY(!m_core.app->exists("runner-args.txt") && m_pointerResets.isEmpty());
     }
 
     void partnerAddress_data()

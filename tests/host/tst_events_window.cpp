@@ -357,8 +357,7 @@ private slots:
         }
         TranscriptViewer* viewer = nullptr;
         QTRY_VERIFY((viewer = qobject_cast<TranscriptViewer*>(openViewer())));
-        QVERIFY(viewer->text()->isReadOnly());
-        QVERIFY(viewer->text()->toPlainText().contains("230 Logged in."));
+        QVERIFY(viewer->text()->isReadOnly() && viewer->text()->toPlainText().contains("230 Logged in."));
         QVERIFY(child<QLabel>(viewer, "lblRun")->text().startsWith("success (exit status 0)\n"));
         if (byKey)
             screenshot(viewer, "transcript-viewer.png");

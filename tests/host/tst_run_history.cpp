@@ -185,8 +185,7 @@ private slots:
         current += runLine("E0002", 20, 1, 0, "success");
         current += runLine("E0001", 30, 1500, 0, "success"); // started before, ended after the next
         current += runLine("E0001", 10, 1, 4, "remote file or permission error");
-        QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest));
-        QVERIFY(writeBytes(dir.filePath("runs.jsonl.1"), older));
+        QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest) && writeBytes(dir.filePath("runs.jsonl.1"), older));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), current));
         // A fifo planted as the lock file holds no reader up.
         QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(".runs.jsonl.lock")).constData(), 0660), 0);

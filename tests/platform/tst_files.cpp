@@ -120,15 +120,13 @@ private slots:
         QCOMPARE(QDir::cleanPath(QString::fromStdString(got)), QString::fromStdString(expected));
         QCOMPARE(appPathIn(app + "/", "\\ZUL\\tZULexe.zul"), app + "/ZUL/tZULexe.zul");
 
-        QVERIFY(replaceAtomically(got, "new\r\n"));
-        QVERIFY(forceDelete(got));
+        QVERIFY(replaceAtomically(got, "new\r\n") && forceDelete(got));
         QVERIFY(appendFile(got, "again\r\n"));
         QCOMPARE(*readAll(inApp, Links::Follow), std::string("again\r\n"));
         struct stat st {};
         QCOMPARE(::lstat(inApp.c_str(), &st), 0);
         QCOMPARE(bool(S_ISLNK(st.st_mode)), !link.isEmpty());
-        QVERIFY(forceDelete(expected));
-        QVERIFY(forceDelete(inApp));
+        QVERIFY(forceDelete(expected) && forceDelete(inApp));
     }
 
     // A name in a group-writable folder may link to a file only this user may write: nothing follows it.
@@ -146,8 +144,7 @@ private slots:
     {
         const auto [op, succeeds] = zul::test::fetch<QString, bool>();
         const std::string app = path("shared"), victim = path("victim.txt");
-        QVERIFY(makeDirectories(app + "/ZUL"));
-        QVERIFY(writeFile(victim, "keep"));
+        QVERIFY(makeDirectories(app + "/ZUL") && writeFile(victim, "keep"));
         ::chmod(victim.c_str(), 0600);
         const std::string planted = app + "/ZUL/E0001ZUL.zul";
         QCOMPARE(op == "hard" ? ::link(victim.c_str(), planted.c_str()) : ::symlink(victim.c_str(), planted.c_str()),

@@ -10,7 +10,6 @@
 #include "support/TempAppFolder.h"
 
 #include <QTest>
-#include <tuple>
 
 using namespace zul;
 
@@ -177,15 +176,13 @@ private slots:
     {
         {
             iGamut12 feature;
-            QVERIFY(com::moduleState().oMsgService == m_fakes->messages);
-            QVERIFY(com::moduleState().oFileUtil);
+            QVERIFY(com::moduleState().oMsgService == m_fakes->messages && com::moduleState().oFileUtil);
             QVERIFY(com::moduleState().oCurEvent);
             com::moduleState().sRunScript = "kept";
             com::moduleState().bNeedRefresh = true;
             QVERIFY(feature.NeedGridRefresh());
         }
-        QVERIFY(!com::moduleState().oMsgService);
-        QVERIFY(!com::moduleState().oFileUtil);
+        QVERIFY(!com::moduleState().oMsgService && !com::moduleState().oFileUtil);
         QVERIFY(!com::moduleState().oCurEvent);
         QCOMPARE(com::moduleState().sRunScript, std::string("kept"));
     }
@@ -198,8 +195,7 @@ private slots:
         ModFTP1::CreateMessageService();
         ModFTP1::CreateFileUtility();
         ModFTP1::CreateEventStruct();
-        QVERIFY(com::moduleState().oMsgService == earlier);
-        QVERIFY(!com::moduleState().oFileUtil);
+        QVERIFY(com::moduleState().oMsgService == earlier && !com::moduleState().oFileUtil);
     }
 
     void executionChoosesScript_data()

@@ -9,7 +9,6 @@
 #include <QFile>
 #include <QTest>
 #include <sys/stat.h>
-#include <tuple>
 
 using namespace zul;
 
@@ -216,8 +215,7 @@ private slots:
         } catch (const com::ComError& e) {
             QCOMPARE(e.number(), 91);
         }
-        QVERIFY(!m_core.app->exists("ZUL/E01ZUL.zul"));
-        QVERIFY(!m_core.app->exists("ZUL/TMPE01.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/E01ZUL.zul") && !m_core.app->exists("ZUL/TMPE01.zul"));
         QVERIFY(m_core.fakes->messages->calls.empty());
     }
 
@@ -300,8 +298,7 @@ private slots:
     {
         QVERIFY(QDir(QString::fromStdString(m_core.app->file("ZUL"))).removeRecursively());
         FTPCode::WriteWorkScript("user bob");
-        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
-        QVERIFY(m_core.fakes->messages->calls.empty());
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul") && m_core.fakes->messages->calls.empty());
     }
 
     void deleteScriptFile_data()

@@ -408,8 +408,7 @@ private slots:
     {
         m_chooser->answer = QString();
         frmZULsample::instance().setText("left from before\r\n");
-        QVERIFY(click("cmdViewSCP", {}));
-        QVERIFY(frmZULsample::isLoaded());
+        QVERIFY(click("cmdViewSCP", {}) && frmZULsample::isLoaded());
         QVERIFY(frmZULsample::instance().isHidden());
         QCOMPARE(frmZULsample::instance().text(), QString());
         QVERIFY(calls().empty());
@@ -499,8 +498,7 @@ private slots:
                                       test::modal<frmZULsample>([](frmZULsample* v) { v->cmdCancel_Click(); })}));
         QVERIFY(click("cmdFETCHscp", {chooseFromMenu("")})); // the choice of the last fetch does not linger
         QVERIFY(!frmZULsample::isLoaded());
-        QVERIFY(calls().empty());
-        QVERIFY(click("cmdFETCHscp", {chooseFromMenu("mnumainsmpl")}));
+        QVERIFY(calls().empty() && click("cmdFETCHscp", {chooseFromMenu("mnumainsmpl")}));
         const std::string expected = platform::readLines(m_core.app->file("ZUL/mainsmpl.smp")).error().description;
         QVERIFY(expected.find("mainsmpl.smp") != std::string::npos);
         QCOMPARE(test::describeAll(calls()), QStringList{test::describe({false, expected, "D"})});

@@ -143,8 +143,7 @@ private slots:
         f.setScriptText("lcd /data/reopen\r\nopen 10.1.1.5\r\nuser ops pw\r\nquit\r\n");
         QTRY_VERIFY2(status->text().startsWith("1 warning: line 1: the partner check before a run will read"),
                      qPrintable(status->text()));
-        QVERIFY(!wavy(box, 1).isEmpty());
-        QVERIFY(wavy(box, 2).isEmpty());
+        QVERIFY(!wavy(box, 1).isEmpty() && wavy(box, 2).isEmpty());
     }
 
     // In a long script the lint runs once a pause, never per key stroke nor for its own redrawing.

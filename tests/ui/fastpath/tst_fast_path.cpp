@@ -211,8 +211,7 @@ private slots:
                 QTest::keyClick(box(d, "cmbPtnIPAdr"), Qt::Key_Escape);
             else
                 d.close();
-            QVERIFY(!d.isVisible());
-            QVERIFY(m_dbs[0].expired());
+            QVERIFY(!d.isVisible() && m_dbs[0].expired());
         });
         QCOMPARE(table(), QStringList{"IP:10.1.1.5:0"});
         QVERIFY(m_messages->calls.empty());
@@ -262,8 +261,7 @@ private slots:
         }
         QCOMPARE(QString::fromStdString(m_editor->scriptText()), script);
         QVERIFY2(table().contains(remembered), qPrintable(table().join(',')));
-        QVERIFY(m_messages->calls.empty());
-        QVERIFY(!m_core.app->exists("tempZUL.zul"));
+        QVERIFY(m_messages->calls.empty() && !m_core.app->exists("tempZUL.zul"));
     }
 
     void rememberedEntries()

@@ -93,8 +93,7 @@ private slots:
         QFile::remove(siteLog());
 
         const QString path = QString::fromStdString(app.file("ZUL/sample.zul"));
-        QVERIFY(writeBytes(path, script.toLatin1()));
-        QVERIFY(installBuilt("VelundZUL", QString::fromStdString(app.path())));
+        QVERIFY(writeBytes(path, script.toLatin1()) && installBuilt("VelundZUL", QString::fromStdString(app.path())));
         const RunnerRun r = runRunner(QString::fromStdString(app.path()), {"true|" + path + "|E0001"});
         QVERIFY2(r.exit == 0, (r.output + "\n" + r.transcript).constData());
 
