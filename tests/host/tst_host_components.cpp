@@ -10,7 +10,6 @@
 
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
@@ -116,11 +115,9 @@ private slots:
                             "14:00:00", "90", "127.0.0.1"});
         QCOMPARE(presenter->shown.size(), 2);
 
-        QFile f(log);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = f.readAll().split('\n');
-        QCOMPARE(lines.size(), 5); // four entries and the final line end
-        const QJsonObject l = QJsonDocument::fromJson(lines[3]).object();
+        const QList<QJsonObject> lines = zul::test::jsonLines(log);
+        QVERIFY(lines.size() == 4 && zul::test::readBytes(log).endsWith('\n'));
+        const QJsonObject& l = lines[3];
         QCOMPARE(l["kind"].toString(), QString("L"));
         QCOMPARE(l["numbers"].toArray(), QJsonArray({4124, 4125}));
         const QJsonArray args = l["args"].toArray();
@@ -128,7 +125,7 @@ private slots:
         QCOMPARE(args[1].toObject()["type"].toString(), QString("int16"));
         QCOMPARE(args[6].toObject()["type"].toString(), QString("int16"));
         QCOMPARE(args[10].toObject()["value"].toString(), QString("127.0.0.1"));
-        const QJsonObject c = QJsonDocument::fromJson(lines[0]).object();
+        const QJsonObject& c = lines[0];
         QCOMPARE(c["args"].toArray()[3].toObject()["type"].toString(), QString("int32"));
         QCOMPARE(c["reply"].toObject()["value"].toBool(), true);
     }

@@ -120,8 +120,7 @@ private slots:
         QCOMPARE(QDir::cleanPath(QString::fromStdString(got)), QString::fromStdString(expected));
         QCOMPARE(appPathIn(app + "/", "\\ZUL\\tZULexe.zul"), app + "/ZUL/tZULexe.zul");
 
-        QVERIFY(replaceAtomically(got, "new\r\n") && forceDelete(got));
-        QVERIFY(appendFile(got, "again\r\n"));
+        QVERIFY(replaceAtomically(got, "new\r\n") && forceDelete(got) && appendFile(got, "again\r\n"));
         QCOMPARE(*readAll(inApp, Links::Follow), std::string("again\r\n"));
         struct stat st {};
         QCOMPARE(::lstat(inApp.c_str(), &st), 0);

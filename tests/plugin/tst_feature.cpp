@@ -182,8 +182,7 @@ private slots:
             com::moduleState().bNeedRefresh = true;
             QVERIFY(feature.NeedGridRefresh());
         }
-        QVERIFY(!com::moduleState().oMsgService && !com::moduleState().oFileUtil);
-        QVERIFY(!com::moduleState().oCurEvent);
+        QVERIFY(!com::moduleState().oMsgService && !com::moduleState().oFileUtil && !com::moduleState().oCurEvent);
         QCOMPARE(com::moduleState().sRunScript, std::string("kept"));
     }
 

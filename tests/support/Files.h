@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
+#include <QList>
 #include <QString>
 
 namespace zul::test {
@@ -11,6 +13,8 @@ QByteArray readBytes(const QString& path);
 bool writeBytes(const QString& path, const QByteArray& bytes);
 // Reproducible bytes that are not text.
 QByteArray someBytes(int n, quint32 seed);
+// The objects of a file's JSON lines (an empty one for a line that is none); none when the file is missing.
+QList<QJsonObject> jsonLines(const QString& path);
 // The permission bits of a file (links followed), or -1 when it is not there.
 int fileMode(const QString& path);
 

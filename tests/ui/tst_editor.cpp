@@ -408,8 +408,7 @@ private slots:
     {
         m_chooser->answer = QString();
         frmZULsample::instance().setText("left from before\r\n");
-        QVERIFY(click("cmdViewSCP", {}) && frmZULsample::isLoaded());
-        QVERIFY(frmZULsample::instance().isHidden());
+        QVERIFY(click("cmdViewSCP", {}) && frmZULsample::isLoaded() && frmZULsample::instance().isHidden());
         QCOMPARE(frmZULsample::instance().text(), QString());
         QVERIFY(calls().empty());
     }
