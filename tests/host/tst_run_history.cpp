@@ -365,22 +365,19 @@ private slots:
     void runRecordRead_data()
     {
         const QByteArray head = "{\"event\":\"E0001\",\"start\":\"2026-12-05T02:00:00Z\",";
-        const auto add = columns<QByteArray, QString, int, QString, qint64>(); // line, event (null: none), exit, ...
-        const auto row = [add](const char* tag, const QByteArray& line, const char* event, int exit = -1,
-                               const QString& outcome = "",
-                               qint64 bytesUp = 0) { add(tag, line, event, exit, outcome, bytesUp); };
+        const auto row = columns<QByteArray, QString, int, QString, qint64>(); // event null: not read
         row("as written", head + "\"exit\":4,\"outcome\":\"550 caf\\u00e9\",\"bytes_up\":12}", "E0001", 4,
             QString::fromUtf8("550 caf\xc3\xa9"), 12);
-        row("types that do not fit", head + "\"exit\":\"4\",\"outcome\":5,\"bytes_up\":\"12\"}", "E0001");
+        row("types that do not fit", head + "\"exit\":\"4\",\"outcome\":5,\"bytes_up\":\"12\"}", "E0001", -1, "", 0);
         row("whole numbers as doubles", head + "\"exit\":3.0,\"bytes_up\":1e3}", "E0001", 3, "", 1000);
         row("beyond 32 bits", head + "\"exit\":0,\"bytes_up\":12345678901}", "E0001", 0, "", 12345678901);
-        row("the last of two", head + "\"exit\":1,\"exit\":2}", "E0001", 2);
+        row("the last of two", head + "\"exit\":1,\"exit\":2}", "E0001", 2, "", 0);
         row("cut short, the next glued on", "{\"event\":\"E0001\",\"start\":\"2026{\"event\":\"E0002\",\"exit\":0}",
-            "E0002", 0);
-        row("cut short", head + "\"exit\":0,\"outc", nullptr);
-        row("no event", "{\"start\":\"2026-12-05T02:00:00Z\",\"exit\":0}", nullptr);
-        row("not UTF-8", head + "\"exit\":0,\"outcome\":\"\xc3\x28\"}", nullptr);
-        row("an array", "[{\"event\":\"E0001\"}]", nullptr);
+            "E0002", 0, "", 0);
+        row("cut short", head + "\"exit\":0,\"outc", {}, 0, "", 0);
+        row("no event", "{\"start\":\"2026-12-05T02:00:00Z\",\"exit\":0}", {}, 0, "", 0);
+        row("not UTF-8", head + "\"exit\":0,\"outcome\":\"\xc3\x28\"}", {}, 0, "", 0);
+        row("an array", "[{\"event\":\"E0001\"}]", {}, 0, "", 0);
     }
     void runRecordRead()
     {

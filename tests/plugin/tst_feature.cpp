@@ -199,14 +199,12 @@ private slots:
 
     void executionChoosesScript_data()
     {
-        const auto add = test::columns<bool, QString, QString, bool, int, bool>();
-        const auto row = [add](const char* tag, bool workCopy, QString id, QString runScript, bool builds, int mode = 1,
-                               bool result = true) { add(tag, workCopy, id, runScript, builds, mode, result); };
-        row("no work copy", false, "E0001", "/ZUL/E0001ZUL.zul", false);
-        row("work copy", true, "E0001", "/ZUL/TMPE0001.zul", true);
-        row("work copy, blank id", true, "   ", "/ZUL/   ZUL.zul", false);
-        row("work copy, id with blanks", true, " E01 ", "/ZUL/TMP E01 .zul", true);
-        row("hidden work copy is not found", false, "E0001", "/ZUL/E0001ZUL.zul", false);
+        const auto row = test::columns<bool, QString, QString, bool, int, bool>();
+        row("no work copy", false, "E0001", "/ZUL/E0001ZUL.zul", false, 1, true);
+        row("work copy", true, "E0001", "/ZUL/TMPE0001.zul", true, 1, true);
+        row("work copy, blank id", true, "   ", "/ZUL/   ZUL.zul", false, 1, true);
+        row("work copy, id with blanks", true, " E01 ", "/ZUL/TMP E01 .zul", true, 1, true);
+        row("hidden work copy is not found", false, "E0001", "/ZUL/E0001ZUL.zul", false, 1, true);
         row("not answered, direct", false, "E0001", "/ZUL/E0001ZUL.zul", false, 0, false);
     }
     void executionChoosesScript()

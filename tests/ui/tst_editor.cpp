@@ -485,8 +485,7 @@ private slots:
         for (const auto& call : calls())
             QCOMPARE(test::describe(call), test::describe(expectedAbout));
 
-        QVERIFY(closed.isNull()); // unloaded, not just hidden
-        QVERIFY(!frmZULsample::isLoaded());
+        QVERIFY(closed.isNull() && !frmZULsample::isLoaded()); // unloaded, not just hidden
         QVERIFY(editor().isVisible());
     }
 
