@@ -40,7 +40,6 @@ using zul::test::readBytes;
 
 namespace {
 
-// Saves a picture of the widget when ZUL_SCREENSHOT_DIR is set.
 void screenshot(QWidget* w, const QString& name)
 {
     const QString dir = qEnvironmentVariable("ZUL_SCREENSHOT_DIR");
@@ -137,8 +136,6 @@ private slots:
         QTest::mouseClick(window.findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
         QTRY_VERIFY(QFile::exists(app + "/runner-args.txt"));
         QVERIFY(!QApplication::overrideCursor());
-        while (QApplication::overrideCursor())
-            QApplication::restoreOverrideCursor();
     }
 
     void addThroughEditorAndHostPanel()

@@ -133,7 +133,6 @@ class EditorTest : public QObject {
         return f;
     }
 
-    // Clicks a button of the editor and answers what it opens.
     bool click(const char* button, const QList<test::Answer>& steps)
     {
         auto* b = test::child<QPushButton>(editor(), button);

@@ -36,7 +36,6 @@ QList<QTextLayout::FormatRange> wavy(const QPlainTextEdit* box, int line)
     return out;
 }
 
-// A text box in memory that counts its writes.
 class MemoryBox : public ui::ScriptBox {
 public:
     QString value;
