@@ -161,10 +161,7 @@ private slots:
 
         QVERIFY(editorCleared);
         const auto saved = m_host->store().find("E0002");
-        QVERIFY(saved);
-        QCOMPARE(saved->entity, QString("INVOICES"));
-        QCOMPARE(saved->flag4, QString("1"));
-        QCOMPARE(saved->type, QString("ZUL"));
+        QVERIFY(saved && saved->entity == "INVOICES" && saved->flag4 == "1" && saved->type == "ZUL");
         QVERIFY(QFile::exists(m_dir.filePath("app/ZUL/E0002ZUL.zul")));
         QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
         QCOMPARE(window.grid()->model()->rowCount(), 2); // refreshed on the plug-in's word

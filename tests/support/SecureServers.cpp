@@ -25,8 +25,7 @@ bool run(const QString& program, const QStringList& args, QString* why, const QB
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForStarted(10000)) {
-        if (why)
-            *why = program + " cannot be started";
+        *why = program + " cannot be started";
         return false;
     }
     if (!input.isEmpty())
@@ -34,8 +33,7 @@ bool run(const QString& program, const QStringList& args, QString* why, const QB
     p.closeWriteChannel();
     p.waitForFinished(60000);
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (why)
-            *why = program + " " + args.join(' ') + ": " + QString::fromLocal8Bit(p.readAll());
+        *why = program + " " + args.join(' ') + ": " + QString::fromLocal8Bit(p.readAll());
         return false;
     }
     return true;

@@ -18,7 +18,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
-#include <QFile>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -70,8 +69,7 @@ test::Answer chooseFromMenu(const char* item, QPoint* shownAt = nullptr)
 
 // What a shown viewer held, read before it is closed.
 struct Seen {
-    QString text;
-    QString title;
+    QString text, title;
     bool aboutVisible = false;
     QString aboutCaption;
     QPoint pos;
@@ -80,12 +78,6 @@ struct Seen {
 Seen look(frmZULsample* v)
 {
     return {v->text(), v->windowTitle(), v->cmdabout->isVisible(), v->cmdabout->text(), v->pos()};
-}
-
-QByteArray sourceSample(const QString& name)
-{
-    QFile f(QStringLiteral(ZUL_SOURCE_DIR "/samples/") + name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -421,11 +413,13 @@ private slots:
             add(tag, item, file, content, "ZUL Sample Script - " + QString(tag).section(',', 0, 0), about, first, last,
                 close);
         };
-        row("Windows", "mnuwinsmpl", "Winsmpl.smp", sourceSample("Winsmpl.smp"), "&About Windows ZUL", 1076, 1086,
-            "Escape");
-        row("AS/400", "mnuassmpl", "ASsmpl.smp", sourceSample("ASsmpl.smp"), "&About AS/400 ZUL", 1087, 1092, "&Close");
-        row("Unix", "mnuunsmpl", "Unixsmpl.smp", sourceSample("Unixsmpl.smp"), "", 0, 0, "title bar");
-        row("Mainframe", "mnumainsmpl", "mainsmpl.smp", sourceSample("mainsmpl.smp"), "", 0, 0, "Escape");
+        const auto sample = [](const char* name) {
+            return test::readBytes(ZUL_SOURCE_DIR "/samples/" + QString(name));
+        };
+        row("Windows", "mnuwinsmpl", "Winsmpl.smp", sample("Winsmpl.smp"), "&About Windows ZUL", 1076, 1086, "Escape");
+        row("AS/400", "mnuassmpl", "ASsmpl.smp", sample("ASsmpl.smp"), "&About AS/400 ZUL", 1087, 1092, "&Close");
+        row("Unix", "mnuunsmpl", "Unixsmpl.smp", sample("Unixsmpl.smp"), "", 0, 0, "title bar");
+        row("Mainframe", "mnumainsmpl", "mainsmpl.smp", sample("mainsmpl.smp"), "", 0, 0, "Escape");
         // Lines as read: blanks and tabs kept, a line end after the last line too.
         row("Unix, lines as read", "mnuunsmpl", "Unixsmpl.smp", "  open  h  \r\n\r\n\tcd x\r\nquit", "", 0, 0,
             "&Close");
@@ -434,7 +428,6 @@ private slots:
     {
         const auto [item, file, content, title, about, firstAbout, lastAbout, close] =
             fetch<QString, QString, QByteArray, QString, QString, int, int, QString>(); // about "": hidden
-        QVERIFY2(!content.isEmpty(), "the sample is missing from the source tree");
         m_core.app->write("ZUL/" + file.toStdString(), content.toStdString());
         const QByteArray itemName = item.toLatin1();
         Seen seen;

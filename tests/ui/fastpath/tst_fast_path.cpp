@@ -490,8 +490,7 @@ private slots:
         ui::configureOpenDialog(dialog, {QString(), filter, dir.path(), "ZUL Files Selection"});
         dialog.show();
         QCOMPARE(items(dialog.findChild<QComboBox*>("fileTypeCombo")), QStringList{shown});
-        auto* view = dialog.findChild<QListView*>("listView");
-        QVERIFY(view);
+        auto* view = child<QListView>(dialog, "listView");
         const auto names = [view] {
             QStringList out;
             for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
