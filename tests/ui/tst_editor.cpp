@@ -397,7 +397,6 @@ private slots:
 
     void cancelledChooserShowsNothing()
     {
-        m_chooser->answer = QString();
         frmZULsample::instance().setText("left from before\r\n");
         QVERIFY(click("cmdViewSCP", {}) && frmZULsample::isLoaded() && frmZULsample::instance().isHidden());
         QCOMPARE(frmZULsample::instance().text(), QString());

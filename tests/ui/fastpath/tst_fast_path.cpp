@@ -194,7 +194,7 @@ private slots:
     {
         const auto [how] = fetch<QString>();
         remember({"IP:10.1.1.5:0"});
-        withDialog([&](frmFast_Path& d) {
+        withDialog([&, &how = how](frmFast_Path& d) {
             // Centred over the editor, the entries empty, the focus in the address box with its remembered list.
             const QRect e = m_editor->frameGeometry();
             const QRect f = d.frameGeometry();
