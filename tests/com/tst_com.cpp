@@ -1,8 +1,8 @@
 #include "com/HostComponents.h"
 #include "com/Registry.h"
+#include "support/Rows.h"
 
 #include <QTest>
-#include <tuple>
 
 using namespace zul::com;
 
@@ -14,8 +14,6 @@ public:
 };
 } // namespace
 
-using ToInt16Row = std::tuple<Variant, bool, int>;
-
 class ComTest : public QObject {
     Q_OBJECT
 private slots:
@@ -25,10 +23,8 @@ private slots:
     {
         QCOMPARE(Variant(msg(3281)).kind(), Variant::Kind::Int16);
         QCOMPARE(Variant(std::int32_t{3281}).kind(), Variant::Kind::Int32);
-        QVERIFY(!(Variant(msg(3281)) == Variant(std::int32_t{3281})));
-        QVERIFY(!(Variant(true) == Variant(std::int16_t{-1})));
-        QVERIFY(!(Variant("1") == Variant(std::int16_t{1})));
-        QVERIFY(Variant("D") == Variant(std::string("D")));
+        QVERIFY(!(Variant(msg(3281)) == Variant(std::int32_t{3281})) && !(Variant(true) == Variant(std::int16_t{-1})));
+        QVERIFY(!(Variant("1") == Variant(std::int16_t{1})) && Variant("D") == Variant(std::string("D")));
         QCOMPARE(Variant(false).toText(), std::string("False"));
         QCOMPARE(Variant(std::int32_t{-7}).toText(), std::string("-7"));
         QCOMPARE(Variant().toText(), std::string());
@@ -36,25 +32,24 @@ private slots:
 
     void toInt16_data()
     {
-        QTest::addColumn<ToInt16Row>("row");
-        QTest::newRow("text") << ToInt16Row{Variant("12"), true, 12};
-        QTest::newRow("blanks around") << ToInt16Row{Variant("  7 "), true, 7};
-        QTest::newRow("half to even down") << ToInt16Row{Variant("2.5"), true, 2};
-        QTest::newRow("half to even up") << ToInt16Row{Variant("3.5"), true, 4};
-        QTest::newRow("max") << ToInt16Row{Variant("32767"), true, 32767};
-        QTest::newRow("overflow") << ToInt16Row{Variant("32768"), false, 0};
-        QTest::newRow("min") << ToInt16Row{Variant(std::int32_t{-32768}), true, -32768};
-        QTest::newRow("int32 overflow") << ToInt16Row{Variant(std::int32_t{40000}), false, 0};
-        QTest::newRow("not a number") << ToInt16Row{Variant("Mon"), false, 0};
-        QTest::newRow("blank text") << ToInt16Row{Variant("  "), false, 0};
-        QTest::newRow("hex is not a number") << ToInt16Row{Variant("0x10"), false, 0};
-        QTest::newRow("true is -1") << ToInt16Row{Variant(true), true, -1};
-        QTest::newRow("empty is 0") << ToInt16Row{Variant(), true, 0};
+        const auto row = zul::test::columns<Variant, bool, int>();
+        row("text", Variant("12"), true, 12);
+        row("blanks around", Variant("  7 "), true, 7);
+        row("half to even down", Variant("2.5"), true, 2);
+        row("half to even up", Variant("3.5"), true, 4);
+        row("max", Variant("32767"), true, 32767);
+        row("overflow", Variant("32768"), false, 0);
+        row("min", Variant(std::int32_t{-32768}), true, -32768);
+        row("int32 overflow", Variant(std::int32_t{40000}), false, 0);
+        row("not a number", Variant("Mon"), false, 0);
+        row("blank text", Variant("  "), false, 0);
+        row("hex is not a number", Variant("0x10"), false, 0);
+        row("true is -1", Variant(true), true, -1);
+        row("empty is 0", Variant(), true, 0);
     }
     void toInt16()
     {
-        QFETCH(ToInt16Row, row);
-        auto [value, ok, result] = row;
+        auto [value, ok, result] = zul::test::fetch<Variant, bool, int>();
         const auto r = value.toInt16();
         QCOMPARE(r.has_value(), ok);
         if (ok)
@@ -79,8 +74,7 @@ private slots:
         QVERIFY(!CreateObject("Throws.Class"));
         registerClass(kErrorMessagesProgId, [] { return std::make_shared<Dummy>(); });
         // Registered, but not the interface asked for.
-        QVERIFY(CreateObject(kErrorMessagesProgId));
-        QVERIFY(!CreateObjectAs<IErrorMessages>(kErrorMessagesProgId));
+        QVERIFY(CreateObject(kErrorMessagesProgId) && !CreateObjectAs<IErrorMessages>(kErrorMessagesProgId));
         unregisterClass(kErrorMessagesProgId);
         QVERIFY(!isRegistered(kErrorMessagesProgId));
     }

@@ -19,8 +19,7 @@
 
 using namespace zul::test;
 
-// Command line to delivered file, and runs that overlap or die: the real plug-in, ping and runner over FTP, FTPS
-// (vsftpd) and SFTP (sshd) on loopback.
+// Command line to delivered file, runs that overlap or die: the real plug-in, ping and runner over FTP, FTPS, SFTP.
 class ConcurrencyTest : public QObject {
     Q_OBJECT
     HostWorld m_world;
@@ -236,8 +235,7 @@ private slots:
                      qPrintable(run.value("outcome").toString()));
     }
 
-    // A runner killed mid-download, or stopped and then killed by the cancel, leaves no record; the next run removes
-    // its part file and writes its record.
+    // A runner killed mid-download, or by a cancel after a stop, leaves no record; the next run tidies and records it.
     void killedRunnerIsCleanedUp_data()
     {
         const auto row = columns<QString, bool>();

@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
@@ -82,17 +81,7 @@ class SharedFoldersTest : public QObject {
         own("scripts/" + name, user, 0600);
         return path("scripts/" + name);
     }
-    QList<QJsonObject> runs() const
-    {
-        QList<QJsonObject> out;
-        const QByteArray all = readBytes(path("state/Log/runs.jsonl"));
-        if (all == "<missing>")
-            return out;
-        for (const QByteArray& line : all.split('\n'))
-            if (!line.isEmpty())
-                out << QJsonDocument::fromJson(line).object();
-        return out;
-    }
+    QList<QJsonObject> runs() const { return jsonLines(path("state/Log/runs.jsonl")); }
     static mode_t modeOf(const QString& file)
     {
         struct stat st {};

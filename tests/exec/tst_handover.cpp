@@ -9,6 +9,7 @@
 #include "plugin/Seams.h"
 #include "support/CoreFixture.h"
 #include "support/Fakes.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 
 #include <QtTest>
@@ -39,9 +40,6 @@ struct CaughtStderr {
 };
 
 } // namespace
-
-using Pin = std::tuple<QByteArray, bool, QString>;
-using Start = std::tuple<std::string, std::string, std::string, std::string, std::string>;
 
 class TestHandover : public QObject {
     Q_OBJECT
@@ -81,8 +79,7 @@ private slots:
         plugin::resetSeams();
     }
 
-    // Another thread waits for the lock, and past the wait gives up, is told why and goes on with nothing; a run
-    // re-entered on the holding thread does not wait (it would wait for itself).
+    // Another thread waits for the lock, then gives up and is told why; the holding thread re-entering does not wait.
     void lockTakesTurns()
     {
         std::atomic<bool> taken{false};
@@ -91,8 +88,7 @@ private slots:
         bool late = true;
         {
             ModExecut::HandoverLock first;
-            QVERIFY(first.held());
-            QVERIFY(QFile::exists(QString::fromStdString(ModExecut::HandoverLockPath())));
+            QVERIFY(first.held() && QFile::exists(QString::fromStdString(ModExecut::HandoverLockPath())));
             {
                 ModExecut::HandoverLock nested;
                 QVERIFY(nested.held()); // under the outer run's lock
@@ -118,25 +114,22 @@ private slots:
             QVERIFY(!taken);
         }
         other.join();
-        QVERIFY(taken);
-        QVERIFY(!late);
-        QVERIFY2(failure.find("no turn to hand over the script within 0 s") == 0, failure.c_str());
+        QVERIFY2(taken && !late && failure.find("no turn to hand over the script within 0 s") == 0, failure.c_str());
     }
 
     // The runner is handed the file the run wrote, or nothing when it was replaced or is not a plain file.
     void pinnedScript_data()
     {
-        QTest::addColumn<Pin>("row"); // on disk, reached through a link, the refusal
+        const auto row = test::columns<QByteArray, bool, QString>(); // on disk, reached through a link, the refusal
         const QString replaced = "the runner copy was replaced before it was read";
-        QTest::newRow("as written") << Pin{"open h\r\n", false, {}};
-        QTest::newRow("replaced") << Pin{"open evil\r\n", false, replaced};
-        QTest::newRow("grown") << Pin{"open h\r\nput /etc/shadow x\r\n", false, replaced};
-        QTest::newRow("a link to it") << Pin{"open h\r\n", true, "Too many levels of symbolic links"};
+        row("as written", "open h\r\n", false, {});
+        row("replaced", "open evil\r\n", false, replaced);
+        row("grown", "open h\r\nput /etc/shadow x\r\n", false, replaced);
+        row("a link to it", "open h\r\n", true, "Too many levels of symbolic links");
     }
     void pinnedScript()
     {
-        QFETCH(Pin, row);
-        const auto& [onDisk, link, refusal] = row;
+        const auto [onDisk, link, refusal] = test::fetch<QByteArray, bool, QString>();
         const std::string written = "open h\r\n";
         m_core.app->write("real.zul", onDisk.toStdString());
         const std::string path = m_core.app->file(link ? "link.zul" : "real.zul");
@@ -172,28 +165,27 @@ private slots:
         QVERIFY(reg.find("E000101") != std::string::npos && reg.find("E000201") != std::string::npos);
     }
 
-    // StartRunner hands over the script as a descriptor and returns once it was read (or the wait is over), not when
-    // the runner ends; a file gone by then leaves the runner without a script and with the cause.
+    // StartRunner returns once the handed-over script was read (or the wait is over), not when the runner ends.
     void startWaitsForTheScriptRead_data()
     {
         // The runner's body (empty: it never says a word), the file (empty: none), what the run wrote there (empty:
         // nothing asked), what the runner reads and why not.
-        QTest::addColumn<Start>("row");
+        const auto row = test::columns<std::string, std::string, std::string, std::string, std::string>();
         const std::string readAndClose = "if [ -n \"$ZUL_SCRIPT_FD\" ]; then eval \"cat <&$ZUL_SCRIPT_FD\"; fi > "
                                          "\"$d/script.txt\"\n"
                                          "printf '%s' \"$ZUL_CHECK_FAILURE\" > \"$d/why.txt\"\n"
                                          "touch \"$d/read\"\neval \"exec $ZUL_HANDOVER_FD>&-\"\n";
         const std::string script = "open h\r\n";
-        QTest::newRow("closes the descriptor") << Start{readAndClose, script, script, script, ""};
-        QTest::newRow("never says a word") << Start{"", script, "", script, ""};
-        QTest::newRow("no script to hand over") << Start{readAndClose, "", "", "", "No such file"};
-        QTest::newRow("replaced after it was written")
-            << Start{readAndClose, "open evil\r\n", script, "", "the runner copy was replaced before it was read"};
+        row("closes the descriptor", readAndClose, script, script, script, "");
+        row("never says a word", "", script, "", script, "");
+        row("no script to hand over", readAndClose, "", "", "", "No such file");
+        row("replaced after it was written", readAndClose, "open evil\r\n", script, "",
+            "the runner copy was replaced before it was read");
     }
     void startWaitsForTheScriptRead()
     {
-        QFETCH(Start, row);
-        const auto& [body, onDisk, written, reads, why] = row;
+        const auto [body, onDisk, written, reads, why] =
+            test::fetch<std::string, std::string, std::string, std::string, std::string>();
         const bool confirms = !body.empty();
         installStandIn(body);
         const std::string path = m_core.app->file("ZUL/tZULexe.zul");

@@ -1,4 +1,5 @@
 #include "ping32.h"
+#include "support/Rows.h"
 
 #include <QtTest>
 #include <arpa/inet.h>
@@ -56,9 +57,6 @@ std::int16_t callPing(const QByteArray& address, int flags = 0, int size = 32)
 
 } // namespace
 
-using Answer = std::tuple<QByteArray, int, int, QByteArray>;
-using Way = std::tuple<int, int, QByteArray>;
-
 class TestPing32 : public QObject {
     Q_OBJECT
 
@@ -66,28 +64,27 @@ private slots:
     // Address reading is held against the script language's in tst_openaddress; these rows are about the answers.
     void answers_data()
     {
-        QTest::addColumn<Answer>("row"); // address, flags, expected, answered by (empty: not checked)
+        // address, flags, expected, answered by (empty: not checked)
+        const auto row = zul::test::columns<QByteArray, int, int, QByteArray>();
         const int answered = PING32_ANSWERED, bad = PING32_BAD_ADDRESS, unknown = PING32_UNKNOWN_HOST;
-        QTest::newRow("IPv4") << Answer{"127.0.0.1", 0, answered, "127.0.0.1"};
-        QTest::newRow("IPv6") << Answer{"::1", 0, answered, "::1"};
-        QTest::newRow("IPv4 written as IPv6") << Answer{"::ffff:127.0.0.1", 0, answered, "127.0.0.1"};
-        QTest::newRow("name") << Answer{"localhost", 0, answered, {}};
-        QTest::newRow("no way left") << Answer{
-            "127.0.0.1", PING32_NO_RAW | PING32_NO_DATAGRAM | PING32_NO_CONNECT, PING32_NO_METHOD, {}};
-        QTest::newRow("empty") << Answer{"", 0, bad, {}};
-        QTest::newRow("blanks only") << Answer{" \t ", 0, bad, {}};
-        QTest::newRow("unresolvable") << Answer{"no-such-host.invalid", 0, unknown, {}};
-        QTest::newRow("unresolvable, root dot") << Answer{"NO-SUCH.INVALID.", 0, unknown, {}};
-        QTest::newRow("shell text") << Answer{"127.0.0.1;reboot", 0, bad, {}};
-        QTest::newRow("control bytes") << Answer{"\x01\x7f\xff\xfe", 0, bad, {}};
-        QTest::newRow("very long") << Answer{QByteArray(100000, 'a'), 0, bad, {}};
-        QTest::newRow("scheme and host") << Answer{"sftp://127.0.0.1", 0, answered, "127.0.0.1"};
-        QTest::newRow("very long port") << Answer{"127.0.0.1 " + QByteArray(5000, '9'), 0, bad, {}};
+        row("IPv4", "127.0.0.1", 0, answered, "127.0.0.1");
+        row("IPv6", "::1", 0, answered, "::1");
+        row("IPv4 written as IPv6", "::ffff:127.0.0.1", 0, answered, "127.0.0.1");
+        row("name", "localhost", 0, answered, {});
+        row("no way left", "127.0.0.1", PING32_NO_RAW | PING32_NO_DATAGRAM | PING32_NO_CONNECT, PING32_NO_METHOD, {});
+        row("empty", "", 0, bad, {});
+        row("blanks only", " \t ", 0, bad, {});
+        row("unresolvable", "no-such-host.invalid", 0, unknown, {});
+        row("unresolvable, root dot", "NO-SUCH.INVALID.", 0, unknown, {});
+        row("shell text", "127.0.0.1;reboot", 0, bad, {});
+        row("control bytes", "\x01\x7f\xff\xfe", 0, bad, {});
+        row("very long", QByteArray(100000, 'a'), 0, bad, {});
+        row("scheme and host", "sftp://127.0.0.1", 0, answered, "127.0.0.1");
+        row("very long port", "127.0.0.1 " + QByteArray(5000, '9'), 0, bad, {});
     }
     void answers()
     {
-        QFETCH(Answer, row);
-        const auto& [address, flags, expected, answeredBy] = row;
+        const auto [address, flags, expected, answeredBy] = zul::test::fetch<QByteArray, int, int, QByteArray>();
         char buffer[] = "                ";
         std::int32_t reply = -7;
         QCOMPARE(int(ping(address.constData(), buffer, 32, &reply, 2000, flags)), expected);
@@ -109,16 +106,15 @@ private slots:
 
     void eachWay_data()
     {
-        QTest::addColumn<Way>("row"); // family, socket type, address
-        QTest::newRow("raw IPv4") << Way{AF_INET, SOCK_RAW, "127.0.0.1"};
-        QTest::newRow("raw IPv6") << Way{AF_INET6, SOCK_RAW, "::1"};
-        QTest::newRow("datagram IPv4") << Way{AF_INET, SOCK_DGRAM, "127.0.0.1"};
-        QTest::newRow("datagram IPv6") << Way{AF_INET6, SOCK_DGRAM, "::1"};
+        const auto row = zul::test::columns<int, int, QByteArray>(); // family, socket type, address
+        row("raw IPv4", AF_INET, SOCK_RAW, "127.0.0.1");
+        row("raw IPv6", AF_INET6, SOCK_RAW, "::1");
+        row("datagram IPv4", AF_INET, SOCK_DGRAM, "127.0.0.1");
+        row("datagram IPv6", AF_INET6, SOCK_DGRAM, "::1");
     }
     void eachWay()
     {
-        QFETCH(Way, row);
-        const auto& [family, type, address] = row;
+        const auto [family, type, address] = zul::test::fetch<int, int, QByteArray>();
         if (!socketPermitted(family, type))
             QSKIP("this way of asking is not permitted here");
         const int only = type == SOCK_RAW ? PING32_NO_DATAGRAM | PING32_NO_CONNECT : PING32_NO_RAW | PING32_NO_CONNECT;
@@ -128,17 +124,15 @@ private slots:
     // The address as an open line gives it; %1 is the host, %2 the port of the listener.
     void connectionCountsAsAnswer_data()
     {
-        QTest::addColumn<QByteArray>("host");
-        QTest::addColumn<QString>("form");
-        QTest::newRow("IPv4") << QByteArray("127.0.0.1") << "%1 %2";
-        QTest::newRow("IPv6") << QByteArray("::1") << "%1 %2";
-        QTest::newRow("explicit TLS, port word") << QByteArray("127.0.0.1") << "ftpes://%1 %2";
-        QTest::newRow("SFTP, IPv6 with port") << QByteArray("::1") << "sftp://[%1]:%2";
+        const auto row = zul::test::columns<QByteArray, QString>();
+        row("IPv4", QByteArray("127.0.0.1"), "%1 %2");
+        row("IPv6", QByteArray("::1"), "%1 %2");
+        row("explicit TLS, port word", QByteArray("127.0.0.1"), "ftpes://%1 %2");
+        row("SFTP, IPv6 with port", QByteArray("::1"), "sftp://[%1]:%2");
     }
     void connectionCountsAsAnswer()
     {
-        QFETCH(QByteArray, host);
-        QFETCH(QString, form);
+        const auto [host, form] = zul::test::fetch<QByteArray, QString>();
         const int tcpOnly = PING32_NO_RAW | PING32_NO_DATAGRAM;
         for (bool listening : {true, false}) { // bound, not listening: refused
             Listener server(host.constData(), listening);

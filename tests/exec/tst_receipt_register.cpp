@@ -7,6 +7,7 @@
 #include "platform/Yield.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 
 #include <QtTest>
@@ -36,9 +37,7 @@ std::string gets(int n)
 
 } // namespace
 
-using Reg = std::tuple<QByteArray, QByteArray, int, std::string, QByteArray>;
 using Put = std::tuple<QString, bool, QString, int>;
-using Call = std::tuple<QByteArray, int, bool>;
 
 class TestReceiptRegister : public QObject {
     Q_OBJECT
@@ -73,39 +72,33 @@ private slots:
 
     void registerLines_data()
     {
-        QTest::addColumn<Reg>("row"); // register before (null: none yet), script, options, id, register after
+        const auto row =
+            test::columns<QByteArray, QByteArray, int, std::string,
+                          QByteArray>(); // register before (null: none yet), script, options, id, register after
         const QByteArray two = QByteArray::fromStdString("open h\n" + gets(2) + "quit\n");
         const QByteArray s = QByteArray::fromStdString(Stamp);
-        QTest::newRow("created, two records in order")
-            << Reg{{},
-                   two,
-                   RZ | RC,
-                   "E0001",
-                   "E000101 " + s + " RZ    RC &/home/u/f01&\nE000102 " + s + " RZ    RC &/home/u/f02&\n"};
-        QTest::newRow("replaced in place, new one appended")
-            << Reg{"E000101 20200101000000 RZ RT RC &/old&\nX000101 20200101000000          &/x&\n", two, 0, "E0001",
-                   "E000101 " + s + "          &/home/u/f01&\nX000101 20200101000000          &/x&\nE000102 " + s +
-                       "          &/home/u/f02&\n"};
-        QTest::newRow("first match only, other lines trimmed") << Reg{
+        row("created, two records in order", {}, two, RZ | RC, "E0001",
+            "E000101 " + s + " RZ    RC &/home/u/f01&\nE000102 " + s + " RZ    RC &/home/u/f02&\n");
+        row("replaced in place, new one appended",
+            "E000101 20200101000000 RZ RT RC &/old&\nX000101 20200101000000          &/x&\n", two, 0, "E0001",
+            "E000101 " + s + "          &/home/u/f01&\nX000101 20200101000000          &/x&\nE000102 " + s +
+                "          &/home/u/f02&\n");
+        row("first match only, other lines trimmed",
             "  E000101 indented\n\nE000101 another program's line\nE000101 second\n  other  \n", two, RT, "E0001",
             "E000101 indented\n\nE000101 " + s + "    RT    &/home/u/f01&\nE000101 second\nother\nE000102 " + s +
-                "    RT    &/home/u/f02&\n"};
-        QTest::newRow("no options, no target: ends after the stamp")
-            << Reg{{}, "get a b\n**E000101\n", 0, "E0001", "E000101 " + s + "\n"};
-        QTest::newRow("target cut to its 50 characters")
-            << Reg{{},
-                   "**E000101=&/" + QByteArray(59, 'a') + "&\n",
-                   RZ | RT | RC,
-                   "E0001",
-                   "E000101 " + s + " RZ RT RC &/" + QByteArray(48, 'a') + "\n"};
-        QTest::newRow("six-character id") << Reg{{}, "**E0000101=&/a&\n", 0, "E00001", ""};
-        QTest::newRow("id in small letters") << Reg{{}, "**e000101=&/a&\n", 0, "e0001", ""};
-        QTest::newRow("markers of another event") << Reg{"kept\n", "**E000201=&/a&\n", 0, "E0001", "kept\n"};
+                "    RT    &/home/u/f02&\n");
+        row("no options, no target: ends after the stamp", {}, "get a b\n**E000101\n", 0, "E0001",
+            "E000101 " + s + "\n");
+        row("target cut to its 50 characters", {}, "**E000101=&/" + QByteArray(59, 'a') + "&\n", RZ | RT | RC, "E0001",
+            "E000101 " + s + " RZ RT RC &/" + QByteArray(48, 'a') + "\n");
+        row("six-character id", {}, "**E0000101=&/a&\n", 0, "E00001", "");
+        row("id in small letters", {}, "**e000101=&/a&\n", 0, "e0001", "");
+        row("markers of another event", "kept\n", "**E000201=&/a&\n", 0, "E0001", "kept\n");
     }
     void registerLines()
     {
-        QFETCH(Reg, row);
-        const auto& [before, script, options, id, after] = row;
+        const auto [before, script, options, id, after] =
+            test::fetch<QByteArray, QByteArray, int, std::string, QByteArray>();
         if (!before.isNull())
             m_app->write("Rcvdchkr.txt", test::crlf(before.toStdString()));
 
@@ -131,19 +124,19 @@ private slots:
 
     void putLines_data()
     {
-        QTest::addColumn<Put>("row"); // %E empty file, %F file with data, %M missing file; message 0: none
-        QTest::newRow("missing") << Put{"put %M /r/x", true, "put %M /r/x", 4111};
-        QTest::newRow("empty, option set") << Put{"PUT %E /r/x", true, "****PUT %E /r/x", 4096};
-        QTest::newRow("empty, option clear") << Put{"PUT %E /r/x", false, "PUT %E /r/x", 0};
-        QTest::newRow("with data") << Put{"Put %F /r/x", true, "Put %F /r/x", 0};
-        QTest::newRow("mixed case, trailing blanks") << Put{"pUt %E /r/x   ", true, "****pUt %E /r/x", 4096};
-        QTest::newRow("longer command word") << Put{"PUTS %E /r/x", true, "PUTS %E /r/x", 4111};
-        QTest::newRow("leading blanks shift the name") << Put{"  PUT %E /r/x", true, "PUT %E /r/x", 4111};
+        // %E empty file, %F file with data, %M missing file; message 0: none
+        const auto row = test::columns<QString, bool, QString, int>();
+        row("missing", "put %M /r/x", true, "put %M /r/x", 4111);
+        row("empty, option set", "PUT %E /r/x", true, "****PUT %E /r/x", 4096);
+        row("empty, option clear", "PUT %E /r/x", false, "PUT %E /r/x", 0);
+        row("with data", "Put %F /r/x", true, "Put %F /r/x", 0);
+        row("mixed case, trailing blanks", "pUt %E /r/x   ", true, "****pUt %E /r/x", 4096);
+        row("longer command word", "PUTS %E /r/x", true, "PUTS %E /r/x", 4111);
+        row("leading blanks shift the name", "  PUT %E /r/x", true, "PUT %E /r/x", 4111);
     }
     void putLines()
     {
-        QFETCH(Put, row);
-        const auto& [line, sendEmpty, copied, message] = row;
+        const auto [line, sendEmpty, copied, message] = test::fetch<QString, bool, QString, int>();
         m_app->write("empty.dat", "");
         m_app->write("full.dat", "x");
         const auto fill = [&](QString s) {
@@ -163,21 +156,19 @@ private slots:
 
     void failuresLeaveFilesAlone_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QByteArray>("setup");
-        QTest::newRow("blank lines only") << QByteArray("  \n\n   \n") << QByteArray();
-        QTest::newRow("PUT with one name") << QByteArray("open h\nput onlyname\n") << QByteArray();
-        QTest::newRow("51 markers") << QByteArray::fromStdString(gets(51)) << QByteArray();
-        QTest::newRow("script of 32768 lines") << QByteArray("cd x\n").repeated(32768) << QByteArray();
-        QTest::newRow("register of 32768 lines") << QByteArray::fromStdString(gets(1)) << QByteArray("long register");
-        QTest::newRow("script missing") << QByteArray("open h\n") << QByteArray("no script");
-        QTest::newRow("message service missing") << QByteArray("put /no/such/file /r\n") << QByteArray("no service");
-        QTest::newRow("runner copy not writable") << QByteArray::fromStdString(gets(1)) << QByteArray("no ZUL folder");
+        const auto row = test::columns<QByteArray, QByteArray>();
+        row("blank lines only", QByteArray("  \n\n   \n"), QByteArray());
+        row("PUT with one name", QByteArray("open h\nput onlyname\n"), QByteArray());
+        row("51 markers", QByteArray::fromStdString(gets(51)), QByteArray());
+        row("script of 32768 lines", QByteArray("cd x\n").repeated(32768), QByteArray());
+        row("register of 32768 lines", QByteArray::fromStdString(gets(1)), QByteArray("long register"));
+        row("script missing", QByteArray("open h\n"), QByteArray("no script"));
+        row("message service missing", QByteArray("put /no/such/file /r\n"), QByteArray("no service"));
+        row("runner copy not writable", QByteArray::fromStdString(gets(1)), QByteArray("no ZUL folder"));
     }
     void failuresLeaveFilesAlone()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QByteArray, setup);
+        const auto [script, setup] = test::fetch<QByteArray, QByteArray>();
         const std::string registerBefore =
             setup == "long register" ? QByteArray("E000101 x\n").repeated(32768).toStdString() : "KEEP 1\n  KEEP 2  \n";
         m_app->write("Rcvdchkr.txt", test::crlf(registerBefore));
@@ -224,25 +215,22 @@ private slots:
         plant("ZUL/.zul-tmp-new123", 10);
         plant("ZUL/.zul-temp-keep", 7200);
         QCOMPARE(check(gets(1)), runnerCopyPath());
-        QVERIFY(!m_app->exists(".zul-tmp-Ab12Cd"));
-        QVERIFY(!m_app->exists("ZUL/.zul-tmp-old123"));
-        QVERIFY(m_app->exists("ZUL/.zul-tmp-new123"));
-        QVERIFY(m_app->exists("ZUL/.zul-temp-keep"));
+        QVERIFY(!m_app->exists(".zul-tmp-Ab12Cd") && !m_app->exists("ZUL/.zul-tmp-old123"));
+        QVERIFY(m_app->exists("ZUL/.zul-tmp-new123") && m_app->exists("ZUL/.zul-temp-keep"));
     }
 
     // The partner check through whatever libping32.so the folder holds.
     void callAndResult_data()
     {
-        QTest::addColumn<Call>("row"); // address, the library's answer, the result
-        QTest::newRow("0 answered") << Call{"10.1.2.3", 0, true};
-        QTest::newRow("1, leading blank kept") << Call{" ftp.example.test", 1, false};
-        QTest::newRow("-1, empty address") << Call{"", -1, false};
-        QTest::newRow("largest") << Call{"10.1.2.3", 32767, false};
+        const auto row = test::columns<QByteArray, int, bool>(); // address, the library's answer, the result
+        row("0 answered", "10.1.2.3", 0, true);
+        row("1, leading blank kept", " ftp.example.test", 1, false);
+        row("-1, empty address", "", -1, false);
+        row("largest", "10.1.2.3", 32767, false);
     }
     void callAndResult()
     {
-        QFETCH(Call, row);
-        const auto& [address, answer, expected] = row;
+        const auto [address, answer, expected] = test::fetch<QByteArray, int, bool>();
         FakePingState* fake = test::installFakePing(m_app->path());
         QVERIFY(fake);
         fake->answer = static_cast<std::int16_t>(answer);
@@ -258,14 +246,12 @@ private slots:
     {
         QVERIFY(!Pinng::PingPartner("127.0.0.1"));
         // Arriving later, it is loaded at the next call.
-        QVERIFY(test::installFakePing(m_app->path()));
-        QVERIFY(Pinng::PingPartner("127.0.0.1"));
+        QVERIFY(test::installFakePing(m_app->path()) && Pinng::PingPartner("127.0.0.1"));
     }
 
     void libraryWithoutFunction()
     {
-        QVERIFY(test::installFakePing(m_app->path(), FAKE_NOPING_LIB));
-        QVERIFY(!Pinng::PingPartner("127.0.0.1"));
+        QVERIFY(test::installFakePing(m_app->path(), FAKE_NOPING_LIB) && !Pinng::PingPartner("127.0.0.1"));
     }
 };
 

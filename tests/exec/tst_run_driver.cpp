@@ -10,6 +10,7 @@
 #include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/Files.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 
 #include <QtTest>
@@ -17,9 +18,6 @@
 
 using namespace zul;
 using com::msg;
-
-using Dup = std::tuple<int, std::string, std::string, std::string>;
-using Trap = std::tuple<QByteArray, QString, bool, QString>;
 
 namespace {
 
@@ -118,8 +116,7 @@ private slots:
         QCOMPARE(com::moduleState().sRunScript, m_core.app->file("ZUL/TMPE0001.zul"));
         QCOMPARE(m_core.app->read("runner-script.txt"),
                  test::crlf("open 127.0.0.1\nuser edited\nget x y\n**E000101=&/t&\n\n"));
-        QVERIFY(!m_core.app->exists("ZUL/TMPE0001.zul"));
-        QVERIFY(m_core.app->exists("ZUL/ZULTMP.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/TMPE0001.zul") && m_core.app->exists("ZUL/ZULTMP.zul"));
         QVERIFY(m_core.app->exists("ZUL/E0001ZUL.zul"));
     }
 
@@ -141,8 +138,7 @@ private slots:
         QCOMPARE(m_core.app->read("runner-args.txt"), "true|" + scriptPath + "|     \n");
         QCOMPARE(m_pointerResets.size(), 1);
         QCOMPARE(m_core.app->read("runner-script.txt"), script);
-        QVERIFY(!m_core.app->exists("Rcvdchkr.txt"));
-        QVERIFY(!m_core.app->exists("ZUL/tZULexe.zul"));
+        QVERIFY(!m_core.app->exists("Rcvdchkr.txt") && !m_core.app->exists("ZUL/tZULexe.zul"));
     }
 
     void failedCheckStillStartsRunner()
@@ -152,21 +148,19 @@ private slots:
         QCOMPARE(test::describeAll(messages()), test::describeAll({answered("E0001", std::int16_t{5}, "127.0.0.1")}));
         QCOMPARE(ModExecut::LastCommandLine(), runner() + "|E0001");
         QCOMPARE(m_core.app->read("runner-args.txt"), std::string("true||E0001\n"));
-        QVERIFY(!m_core.app->exists("runner-script.txt"));
-        QVERIFY(!m_core.app->exists("ZUL/tZULexe.zul"));
+        QVERIFY(!m_core.app->exists("runner-script.txt") && !m_core.app->exists("ZUL/tZULexe.zul"));
     }
 
     void duplicateRunsUnderNewId_data()
     {
-        QTest::addColumn<Dup>("row"); // mode, id, runs as, id after
-        QTest::newRow("editor run") << Dup{0, "E0001", "E0002", "E0001"};
-        QTest::newRow("editor run, event without id") << Dup{0, "", "E0002", "E0002"};
-        QTest::newRow("scheduled run ignores the option") << Dup{1, "E0001", "E0001", "E0001"};
+        const auto row = test::columns<int, std::string, std::string, std::string>(); // mode, id, runs as, id after
+        row("editor run", 0, "E0001", "E0002", "E0001");
+        row("editor run, event without id", 0, "", "E0002", "E0002");
+        row("scheduled run ignores the option", 1, "E0001", "E0001", "E0001");
     }
     void duplicateRunsUnderNewId()
     {
-        QFETCH(Dup, row);
-        const auto& [mode, id, runId, idAfter] = row;
+        const auto [mode, id, runId, idAfter] = test::fetch<int, std::string, std::string, std::string>();
         m_core.app->write("ZUL/" + id + "ZUL.zul",
                      test::crlf("open 127.0.0.1\nget a b\n**E000101=&/one&\nget a b\n**E000201=&/two&\n"));
         com::moduleState().uEventOption = 4;
@@ -197,19 +191,18 @@ private slots:
 
     void failuresReachTheTrap_data()
     {
-        QTest::addColumn<Trap>("row"); // script (null: no file), change, a partner message first, the description
+        // script (null: no file), change, a partner message first, the description
+        const auto row = test::columns<QByteArray, QString, bool, QString>();
         const QByteArray fine("open 127.0.0.1\nuser a b\n");
-        QTest::newRow("script missing") << Trap{{}, "", false, "No such file"};
-        QTest::newRow("open on the last line")
-            << Trap{"user a b\nopen 127.0.0.1", "", false, "Invalid procedure call or argument"};
-        QTest::newRow("run day too big") << Trap{fine, "run day 40000", true, "Overflow"};
-        QTest::newRow("run day not a number") << Trap{fine, "run day Monday", true, "Type mismatch"};
-        QTest::newRow("runner missing") << Trap{fine, "no runner", true, "VelundZUL"};
+        row("script missing", {}, "", false, "No such file");
+        row("open on the last line", "user a b\nopen 127.0.0.1", "", false, "Invalid procedure call or argument");
+        row("run day too big", fine, "run day 40000", true, "Overflow");
+        row("run day not a number", fine, "run day Monday", true, "Type mismatch");
+        row("runner missing", fine, "no runner", true, "VelundZUL");
     }
     void failuresReachTheTrap()
     {
-        QFETCH(Trap, row);
-        const auto& [script, change, partnerMessage, description] = row;
+        const auto [script, change, partnerMessage, description] = test::fetch<QByteArray, QString, bool, QString>();
         if (!script.isNull())
             m_core.app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
         auto event = test::makeEvent("E0001");
@@ -232,17 +225,12 @@ private slots:
         const com::Args expected{false,        msg(3281),  "L", "E0001", "ZUL", event->Field("BARUNDAY"),
                                  "03/07/2024", "14:05:09", "90"};
         QCOMPARE(test::describe(report), test::describe(expected));
-        QVERIFY(!m_core.app->exists("runner-args.txt"));
-        QVERIFY(m_pointerResets.isEmpty());
+        QVERIFY(!m_core.app->exists("runner-args.txt") && m_pointerResets.isEmpty());
     }
 
     void partnerAddress_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QByteArray>("address");
-        const auto row = [](const char* tag, const char* script, const char* address) {
-            QTest::newRow(tag) << QByteArray(script) << QByteArray(address);
-        };
+        const auto row = test::columns<QByteArray, QByteArray>();
         row("first line", "open 192.168.1.20\nuser a b\n", "192.168.1.20");
         row("second blank kept", "open  ftp.example.test\nuser a b\n", " ftp.example.test");
         row("trailing blanks dropped", "open ftp.example.test   \nuser a b\n", "ftp.example.test");
@@ -255,8 +243,7 @@ private slots:
     }
     void partnerAddress()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QByteArray, address);
+        const auto [script, address] = test::fetch<QByteArray, QByteArray>();
         FakePingState* fake = useFakePing();
         QVERIFY(fake);
         m_core.app->write("ZUL/E0001ZUL.zul", test::crlf(script.toStdString()));
@@ -269,17 +256,15 @@ private slots:
 
     void emptySendFlag_data()
     {
-        QTest::addColumn<QString>("flag");
-        QTest::addColumn<bool>("set");
+        const auto row = test::columns<QString, bool>();
         for (const char* on : {"1", "1  ", "  1"})
-            QTest::newRow(on) << on << true;
+            row(on, on, true);
         for (const char* off : {"01", "Y", "-1", ""})
-            QTest::newRow(off) << off << false;
+            row(off, off, false);
     }
     void emptySendFlag()
     {
-        QFETCH(QString, flag);
-        QFETCH(bool, set);
+        const auto [flag, set] = test::fetch<QString, bool>();
         QVERIFY(useFakePing());
         m_core.app->write("empty.dat", "");
         const std::string put = "put " + m_core.app->file("empty.dat") + " /r";

@@ -1,6 +1,7 @@
 #include "ftpscript/Grammar.h"
 #include "ftpscript/Lint.h"
 #include "ftpscript/ScriptParser.h"
+#include "support/Rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -33,12 +34,7 @@ class LintTest : public QObject {
 private slots:
     void problems_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QStringList>("found");
-
-        const auto row = [](const char* tag, const QByteArray& script, const QStringList& found) {
-            QTest::newRow(tag) << script << found;
-        };
+        const auto row = zul::test::columns<QByteArray, QStringList>();
         row("unknown command after a login", kLogin + "gett a.txt\nquit\n", {"3 error unknown-command"});
         row("every unknown command, not just the first",
             kLogin + "gett a\n\n\nfetch b\n", {"3 error unknown-command", "6 error unknown-command"});
@@ -90,8 +86,7 @@ private slots:
     }
     void problems()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QStringList, found);
+        auto [script, found] = zul::test::fetch<QByteArray, QStringList>();
         QCOMPARE(shortForm(lint(script.toStdString())), found);
         if (!script.contains('\r'))
             QCOMPARE(shortForm(lint(script.replace("\n", "\r\n").toStdString())), found);
@@ -100,22 +95,21 @@ private slots:
     // Warnings where a partner's upload settings cannot apply; only hosts "mvs" and "h" have them.
     void uploadSettings_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<QStringList>("found");
-        QTest::newRow("temporary name and a data set") << QByteArray("open mvs\nuser a b\nput /dev/null 'HLQ.DATA(A)'\n"
-                                                         "put /dev/null plain.txt\nappend /dev/null x\n")
-                                                      << QStringList{"3 warning upload-temp", "5 warning upload-temp"};
-        QTest::newRow("another partner has none")
-            << QByteArray("open other\nuser a b\nput /dev/null 'HLQ.DATA'\nascii\nput /dev/null x\n") << QStringList{};
-        QTest::newRow("hash over sftp and in ascii")
-            << QByteArray("open h\nuser a b\nascii\nput /dev/null x\nbinary\nput /dev/null y\n"
-                          "open sftp://h\nuser a b\nput /dev/null z\n")
-            << QStringList{"4 warning verify-hash", "9 warning verify-hash"};
+        const auto row = zul::test::columns<QByteArray, QStringList>();
+        row("temporary name and a data set",
+            QByteArray("open mvs\nuser a b\nput /dev/null 'HLQ.DATA(A)'\n"
+                       "put /dev/null plain.txt\nappend /dev/null x\n"),
+            QStringList{"3 warning upload-temp", "5 warning upload-temp"});
+        row("another partner has none",
+            QByteArray("open other\nuser a b\nput /dev/null 'HLQ.DATA'\nascii\nput /dev/null x\n"), QStringList{});
+        row("hash over sftp and in ascii",
+            QByteArray("open h\nuser a b\nascii\nput /dev/null x\nbinary\nput /dev/null y\n"
+                       "open sftp://h\nuser a b\nput /dev/null z\n"),
+            QStringList{"4 warning verify-hash", "9 warning verify-hash"});
     }
     void uploadSettings()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QStringList, found);
+        const auto [script, found] = zul::test::fetch<QByteArray, QStringList>();
         LintOptions options;
         options.uploads = [](const std::string& host) {
             return LintOptions::Uploads{host == "mvs", host == "h"};
@@ -126,17 +120,17 @@ private slots:
     // Findings end up in CI logs: none repeats a password, wherever it stands.
     void passwordsNeverShown_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::newRow("name and password on the line after open") << QByteArray("open h\nbob Secret-pw1\nx\n");
-        QTest::newRow("login with too many words") << QByteArray("open h\nuser bob Secret-pw1 a b\n");
-        QTest::newRow("login before open") << QByteArray("user bob Secret-pw1\nopen h\n");
-        QTest::newRow("quote pass before open") << QByteArray("quote PASS Secret-pw1\n");
-        QTest::newRow("password holding open before the open line") << QByteArray("user bob open-Secret-pw1\nopen h\n");
-        QTest::newRow("password line that is a command word") << QByteArray("open h\nuser bob\nSecret-pw1 x y\n");
+        const auto row = zul::test::columns<QByteArray>();
+        row("name and password on the line after open", QByteArray("open h\nbob Secret-pw1\nx\n"));
+        row("login with too many words", QByteArray("open h\nuser bob Secret-pw1 a b\n"));
+        row("login before open", QByteArray("user bob Secret-pw1\nopen h\n"));
+        row("quote pass before open", QByteArray("quote PASS Secret-pw1\n"));
+        row("password holding open before the open line", QByteArray("user bob open-Secret-pw1\nopen h\n"));
+        row("password line that is a command word", QByteArray("open h\nuser bob\nSecret-pw1 x y\n"));
     }
     void passwordsNeverShown()
     {
-        QFETCH(QByteArray, script);
+        const auto [script] = zul::test::fetch<QByteArray>();
         const auto found = lint(script.toStdString());
         for (const auto& d : found)
             QVERIFY2(d.message.find("Secret-pw1") == std::string::npos, d.message.c_str());
@@ -170,36 +164,36 @@ private slots:
     // Scripts that run (samples, other tests' scripts) report nothing; their local files are not looked for.
     void cleanScripts_data()
     {
-        QTest::addColumn<QByteArray>("script");
+        const auto row = zul::test::columns<QByteArray>();
         for (const char* sample : {"ASsmpl.smp", "Unixsmpl.smp", "Winsmpl.smp", "mainsmpl.smp"}) {
             QFile f(QStringLiteral(ZUL_SOURCE_DIR "/samples/") + QLatin1String(sample));
             QVERIFY(f.open(QIODevice::ReadOnly));
-            QTest::newRow(sample) << f.readAll();
+            row(sample, f.readAll());
         }
-        QTest::newRow("runner modes") << kLogin + "ascii\nPUT in.dat x.dat\ncd sub\ncdup\nget x.dat y.dat\ntype a\n";
-        QTest::newRow("runner many") << kLogin + "mkdir many\ncd many\nmput *.txt\nmget m1*.txt\nmdelete m*\nls\n"
-                                                 "dir . list.txt\npwd\nrmdir x\nrename a b\ndelete c\n";
-        QTest::newRow("runner disabled put") << kLogin + "****put empty.txt disabled.txt\nquit\n";
-        QTest::newRow("runner receipt") << kLogin + "get f.txt /app/Junction/E000101.txt\n**E000101=&/in/f.txt&\n";
-        QTest::newRow("runner quote and site")
-            << kLogin + "cd sub\nsite HELP\nquote PASS x\nliteral SITE A=B\npassive\nprompt off\nhash\nbye\n";
-        QTest::newRow("run driver event script")
-            << QByteArray("open 127.0.0.1\nuser anon secret\n\nget /r/a.txt /j/E000101.txt\n**E000101=&/in/a.txt&\n");
-        QTest::newRow("run driver copy") << QByteArray("open 127.0.0.1\nuser edited\npw\nget x y\n**y=&/t&\n");
-        QTest::newRow("fast path") << QByteArray(
-            "open 1.2\r\nuser u p\r\nput a.txt b.txt\r\nput \"/my files/a b.txt\" \"c d.txt\"\r\n"
-            "get remote.dat /tmp/local.dat\r\nclose\r\nopen 10.1.1.5\r\nuser usr pw\r\nquit");
-        QTest::newRow("e2e") << QByteArray("open 127.0.0.1 2121\r\nuser ops Secr3t-pw\r\nbinary\r\nput /dev/null "
-                                           "send.txt\r\nget recv.txt /app/Junction/E000101.txt\r\n"
-                                           "**E000101=&/tmp/recv.txt&\r\nquit\r\n");
-        QTest::newRow("schemes") << QByteArray("open ftpes://h\nuser a b\nclose\nopen SFTP://h 2222\nuser a b\n"
-                                               "binary\nclose\nopen ftps://[::1]\nuser a b\n");
-        QTest::newRow("tabs and blanks") << QByteArray("  open\th \t\n\tuser a b\n  ls  \n");
-        QTest::newRow("empty") << QByteArray();
+        row("runner modes", kLogin + "ascii\nPUT in.dat x.dat\ncd sub\ncdup\nget x.dat y.dat\ntype a\n");
+        row("runner many", kLogin + "mkdir many\ncd many\nmput *.txt\nmget m1*.txt\nmdelete m*\nls\n"
+                                    "dir . list.txt\npwd\nrmdir x\nrename a b\ndelete c\n");
+        row("runner disabled put", kLogin + "****put empty.txt disabled.txt\nquit\n");
+        row("runner receipt", kLogin + "get f.txt /app/Junction/E000101.txt\n**E000101=&/in/f.txt&\n");
+        row("runner quote and site",
+            kLogin + "cd sub\nsite HELP\nquote PASS x\nliteral SITE A=B\npassive\nprompt off\nhash\nbye\n");
+        row("run driver event script",
+            QByteArray("open 127.0.0.1\nuser anon secret\n\nget /r/a.txt /j/E000101.txt\n**E000101=&/in/a.txt&\n"));
+        row("run driver copy", QByteArray("open 127.0.0.1\nuser edited\npw\nget x y\n**y=&/t&\n"));
+        row("fast path",
+            QByteArray("open 1.2\r\nuser u p\r\nput a.txt b.txt\r\nput \"/my files/a b.txt\" \"c d.txt\"\r\n"
+                       "get remote.dat /tmp/local.dat\r\nclose\r\nopen 10.1.1.5\r\nuser usr pw\r\nquit"));
+        row("e2e", QByteArray("open 127.0.0.1 2121\r\nuser ops Secr3t-pw\r\nbinary\r\nput /dev/null "
+                              "send.txt\r\nget recv.txt /app/Junction/E000101.txt\r\n"
+                              "**E000101=&/tmp/recv.txt&\r\nquit\r\n"));
+        row("schemes", QByteArray("open ftpes://h\nuser a b\nclose\nopen SFTP://h 2222\nuser a b\n"
+                                  "binary\nclose\nopen ftps://[::1]\nuser a b\n"));
+        row("tabs and blanks", QByteArray("  open\th \t\n\tuser a b\n  ls  \n"));
+        row("empty", QByteArray());
     }
     void cleanScripts()
     {
-        QFETCH(QByteArray, script);
+        const auto [script] = zul::test::fetch<QByteArray>();
         LintOptions o;
         o.checkLocalFiles = false;
         QCOMPARE(shortForm(lint(script.toStdString(), o)), QStringList{});
@@ -208,20 +202,16 @@ private slots:
     // Whatever the runner's parser refuses, with its line and why, the lint reports on the same line.
     void agreesWithTheRunner_data()
     {
-        QTest::addColumn<QByteArray>("script");
-        QTest::addColumn<int>("line");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("unknown") << QByteArray("open h\r\nuser a b\r\n\r\nfetch x\r\n") << 4 << "unknown";
-        QTest::newRow("get without a name") << QByteArray("get\n") << 1 << "wrong number";
-        QTest::newRow("port") << QByteArray("open h 65536\n") << 1 << "bad port";
-        QTest::newRow("type") << QByteArray("type ebcdic\n") << 1 << "unknown transfer type";
-        QTest::newRow("quoted command word") << QByteArray("open h\nuser a b\n\"frob\" x\n") << 3 << "unknown";
+        const auto row = zul::test::columns<QByteArray, int, QString>();
+        row("unknown", QByteArray("open h\r\nuser a b\r\n\r\nfetch x\r\n"), 4, "unknown");
+        row("get without a name", QByteArray("get\n"), 1, "wrong number");
+        row("port", QByteArray("open h 65536\n"), 1, "bad port");
+        row("type", QByteArray("type ebcdic\n"), 1, "unknown transfer type");
+        row("quoted command word", QByteArray("open h\nuser a b\n\"frob\" x\n"), 3, "unknown");
     }
     void agreesWithTheRunner()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(int, line);
-        QFETCH(QString, message);
+        const auto [script, line, message] = zul::test::fetch<QByteArray, int, QString>();
         const auto parsed = parseScript(script.toStdString());
         QVERIFY(std::holds_alternative<ParseError>(parsed));
         const ParseError& e = std::get<ParseError>(parsed);

@@ -11,6 +11,7 @@
 #include "support/Files.h"
 #include "support/Gui.h"
 #include "support/Records.h"
+#include "support/Rows.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -33,11 +34,12 @@
 using namespace zul::host;
 using zul::history::Run;
 using zul::test::child;
+using zul::test::columns;
+using zul::test::fetch;
 using zul::test::readBytes;
 
 namespace {
 
-// Saves a picture of the widget when ZUL_SCREENSHOT_DIR is set.
 void screenshot(QWidget* w, const QString& name)
 {
     const QString dir = qEnvironmentVariable("ZUL_SCREENSHOT_DIR");
@@ -121,19 +123,6 @@ private slots:
 
     void cleanup() { QVERIFY(zul::test::noWindowLeftOpen()); }
 
-    void gridShowsEventsAndLastRun()
-    {
-        EventsWindow window(*m_host);
-        window.show();
-        QTableView* grid = window.grid();
-        QCOMPARE(grid->model()->rowCount(), 1);
-        QCOMPARE(cell(grid, 0, 0), QString("E0001"));
-        QCOMPARE(cell(grid, 0, 4), QString("RZ"));
-        QVERIFY2(cell(grid, 0, 5).endsWith("ok"), qPrintable(cell(grid, 0, 5)));
-        QCOMPARE(background(grid, 0, 5), resultColour(Run::Result::Success));
-        QVERIFY(!background(grid, 0, 4).isValid());
-    }
-
     // Once the runner is started, the pointer is back to its default, whatever was set before.
     void runSetsThePointerBack()
     {
@@ -147,8 +136,6 @@ private slots:
         QTest::mouseClick(window.findChild<QPushButton*>("cmdRun"), Qt::LeftButton);
         QTRY_VERIFY(QFile::exists(app + "/runner-args.txt"));
         QVERIFY(!QApplication::overrideCursor());
-        while (QApplication::overrideCursor())
-            QApplication::restoreOverrideCursor();
     }
 
     void addThroughEditorAndHostPanel()
@@ -174,10 +161,7 @@ private slots:
 
         QVERIFY(editorCleared);
         const auto saved = m_host->store().find("E0002");
-        QVERIFY(saved);
-        QCOMPARE(saved->entity, QString("INVOICES"));
-        QCOMPARE(saved->flag4, QString("1"));
-        QCOMPARE(saved->type, QString("ZUL"));
+        QVERIFY(saved && saved->entity == "INVOICES" && saved->flag4 == "1" && saved->type == "ZUL");
         QVERIFY(QFile::exists(m_dir.filePath("app/ZUL/E0002ZUL.zul")));
         QVERIFY(!QFile::exists(m_dir.filePath("app/ZUL/ZULTMP.zul")));
         QCOMPARE(window.grid()->model()->rowCount(), 2); // refreshed on the plug-in's word
@@ -185,18 +169,16 @@ private slots:
 
     void filterBox_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QStringList>("shown");
-        QTest::newRow("nothing") << "" << QStringList{"E0001", "E0002"};
-        QTest::newRow("an entity, any case") << "invoices" << QStringList{"E0002"};
-        QTest::newRow("an option") << "RC" << QStringList{"E0002"};
-        QTest::newRow("the last run") << " ok" << QStringList{"E0001"};
-        QTest::newRow("no match") << "payroll2" << QStringList{};
+        const auto row = columns<QString, QStringList>();
+        row("nothing", "", {"E0001", "E0002"});
+        row("an entity, any case", "invoices", {"E0002"});
+        row("an option", "RC", {"E0002"});
+        row("the last run", " ok", {"E0001"});
+        row("no match", "payroll2", {});
     }
     void filterBox()
     {
-        QFETCH(QString, typed);
-        QFETCH(QStringList, shown);
+        const auto [typed, shown] = fetch<QString, QStringList>();
         EventsWindow window(*m_host);
         window.show();
         QTest::keyClicks(child<QLineEdit>(window, "txtFilter"), typed);
@@ -264,6 +246,8 @@ private slots:
                                            log + "/E0001_20261205-030000_2400.log"));
         QTRY_COMPARE(model->rowCount(), 7);
         QTRY_VERIFY(cell(window.grid(), 0, 5).endsWith(" ok"));
+        QCOMPARE(background(window.grid(), 0, 5), resultColour(Run::Result::Success));
+        QVERIFY(cell(window.grid(), 0, 4) == "RZ" && !background(window.grid(), 0, 4).isValid());
         append(log + "/runs.jsonl", record("2026-12-05T04:00:00.000+0000", "2026-12-05T04:00:01.000+0000", 0, "success",
                                            log + "/E0001_20261205-040000_2401.log"));
         QTRY_COMPARE(model->rowCount(), 8);
@@ -334,13 +318,13 @@ private slots:
 
     void transcriptViewerOpensFromARun_data()
     {
-        QTest::addColumn<bool>("byKey");
-        QTest::newRow("Enter") << true;
-        QTest::newRow("double-click") << false;
+        const auto row = columns<bool>();
+        row("Enter", true);
+        row("double-click", false);
     }
     void transcriptViewerOpensFromARun()
     {
-        QFETCH(bool, byKey);
+        const auto [byKey] = fetch<bool>();
         EventsWindow window(*m_host);
         window.resize(1000, 620);
         window.show();
@@ -367,8 +351,7 @@ private slots:
         }
         TranscriptViewer* viewer = nullptr;
         QTRY_VERIFY((viewer = qobject_cast<TranscriptViewer*>(openViewer())));
-        QVERIFY(viewer->text()->isReadOnly());
-        QVERIFY(viewer->text()->toPlainText().contains("230 Logged in."));
+        QVERIFY(viewer->text()->isReadOnly() && viewer->text()->toPlainText().contains("230 Logged in."));
         QVERIFY(child<QLabel>(viewer, "lblRun")->text().startsWith("success (exit status 0)\n"));
         if (byKey)
             screenshot(viewer, "transcript-viewer.png");
@@ -378,17 +361,15 @@ private slots:
 
     void viewerSaysWhenThereIsNoTranscript_data()
     {
-        QTest::addColumn<int>("source");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("never reached a runner") << int(Run::Source::Host) << "never reached the FTP runner";
-        QTest::newRow("past the retention period") << int(Run::Source::Runner) << "retention period";
+        const auto row = columns<Run::Source, QString>();
+        row("never reached a runner", Run::Source::Host, "never reached the FTP runner");
+        row("past the retention period", Run::Source::Runner, "retention period");
     }
     void viewerSaysWhenThereIsNoTranscript()
     {
-        QFETCH(int, source);
-        QFETCH(QString, says);
+        const auto [source, says] = fetch<Run::Source, QString>();
         Run run;
-        run.event = "E0001", run.start = "2026-12-01T02:00:00", run.source = Run::Source(source);
+        run.event = "E0001", run.start = "2026-12-01T02:00:00", run.source = source;
         run.transcript = "/gone/E0001_20261201-020000_1.log";
         TranscriptViewer viewer(run, QString());
         QVERIFY(viewer.text()->toPlainText().contains(says));

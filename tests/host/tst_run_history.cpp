@@ -8,6 +8,7 @@
 
 #include "support/Files.h"
 #include "support/Records.h"
+#include "support/Rows.h"
 
 #include <QAbstractItemModelTester>
 #include <QDateTime>
@@ -30,15 +31,10 @@
 using namespace zul::host;
 using zul::com::msg;
 using namespace zul::history;
+using zul::test::columns;
+using zul::test::fetch;
 using zul::test::writeBytes;
 namespace field = zul::records::runfield;
-
-using Merged = std::tuple<QString, int, QString, int, qint64>; // event, result, outcome, exit (-1: none), duration
-using Update = std::tuple<QString, QString, bool>; // runs by start minute before and after, newest first; a reset
-using Progress = std::tuple<QString, qint64, qint64, qint64, QString>; // file, done, total, rate, shown
-using Status = std::tuple<bool, int, long, bool>; // lock held, file mode, pid shift, counts as running
-using Read = std::tuple<QByteArray, QString, int, QString, qint64>; // line, event (null: none), exit, outcome, bytes up
-using Cron = std::tuple<QString, QString, QString>; // calendar time, crontab fields (empty: refused), why
 
 namespace {
 
@@ -77,8 +73,7 @@ QByteArray runLine(const QString& event, int startAgo, int seconds, int exit, co
 
 } // namespace
 
-// Runner records and the host's failures before any runner, newest first, over rotated and large files; the texts
-// that the quick commands print must be what the window's Qt side makes of the same record.
+// Runner records and the host's failures before any runner, newest first, over rotated and large files.
 class RunHistoryTest : public QObject {
     Q_OBJECT
     QTemporaryDir m_dir;
@@ -125,11 +120,8 @@ private slots:
 
     void merge_data()
     {
-        QTest::addColumn<Merged>("merged");
         using R = Run::Result;
-        const auto row = [](const char* tag, const char* event, R result, const char* outcome, int exit, qint64 ms) {
-            QTest::newRow(tag) << Merged{event, int(result), outcome, exit, ms};
-        };
+        const auto row = columns<QString, R, QString, int, qint64>(); // event, result, outcome, exit (-1: none), ms
         row("success", "E0001", R::Success, "success", 0, 3000);
         row("login refused", "E0002", R::Failed, "login refused: 530 Login incorrect.", 3, 1000);
         row("partner silent", "E0003", R::NotStarted, "partner did not answer: 192.0.2.7", -1, -1);
@@ -146,17 +138,15 @@ private slots:
     }
     void merge()
     {
-        QFETCH(Merged, merged);
-        const auto& [event, result, outcome, exit, duration] = merged;
+        const auto [event, result, outcome, exit, duration] = fetch<QString, Run::Result, QString, int, qint64>();
         const auto runs = history().read(event.toStdString());
         QCOMPARE(runs.size(), std::size_t(1));
         const Run& r = runs.front();
-        QCOMPARE(QString::fromStdString(r.event), event);
-        QCOMPARE(int(r.result), result);
+        QCOMPARE(r.result, result);
         QCOMPARE(QString::fromStdString(r.outcome), outcome);
         QCOMPARE(r.exitStatus.value_or(-1), exit);
         QCOMPARE(r.durationMs(), duration);
-        QCOMPARE(r.source == Run::Source::Host, result == int(Run::Result::NotStarted));
+        QCOMPARE(r.source == Run::Source::Host, result == Run::Result::NotStarted);
     }
 
     void newestFirstAcrossBothLogsAndLatest()
@@ -171,9 +161,7 @@ private slots:
         for (std::size_t i = 1; i < all.size(); ++i)
             QVERIFY(all[i - 1].startMs >= all[i].startMs);
         const auto two = history().read({}, 2);
-        QCOMPARE(two.size(), std::size_t(2));
-        QCOMPARE(two[0].event, std::string("E0003"));
-        QCOMPARE(two[1].event, std::string("E0004"));
+        QVERIFY(two.size() == 2 && two[0].event == "E0003" && two[1].event == "E0004");
 
         const auto latest = history().latest({"E0001", "E0003", "E0007", "E0099"});
         QCOMPARE(latest.size(), std::size_t(3));
@@ -195,8 +183,7 @@ private slots:
         current += runLine("E0002", 20, 1, 0, "success");
         current += runLine("E0001", 30, 1500, 0, "success"); // started before, ended after the next
         current += runLine("E0001", 10, 1, 4, "remote file or permission error");
-        QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest));
-        QVERIFY(writeBytes(dir.filePath("runs.jsonl.1"), older));
+        QVERIFY(writeBytes(dir.filePath("runs.jsonl.2"), oldest) && writeBytes(dir.filePath("runs.jsonl.1"), older));
         QVERIFY(writeBytes(dir.filePath("runs.jsonl"), current));
         // A fifo planted as the lock file holds no reader up.
         QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(".runs.jsonl.lock")).constData(), 0660), 0);
@@ -239,20 +226,19 @@ private slots:
     // New runs on top are inserted rows (the selection stays); anything else resets the model.
     void modelUpdates_data()
     {
-        QTest::addColumn<Update>("update");
-        QTest::newRow("new runs on top") << Update{"5 4 3", "7 6 5 4 3", false};
-        QTest::newRow("on top, the oldest past the limit") << Update{"5 4 3", "6 5 4", false};
-        QTest::newRow("older runs come into reach") << Update{"5 4", "6 5 4 3 2", false};
-        QTest::newRow("nothing new") << Update{"5 4 3", "5 4 3", false};
-        QTest::newRow("one in the middle") << Update{"5 4 3", "5 4 3.5 3", true};
-        QTest::newRow("another event") << Update{"5 4 3", "9 8", true};
-        QTest::newRow("from nothing") << Update{"", "2 1", true};
-        QTest::newRow("to nothing") << Update{"2 1", "", true};
+        const auto row = columns<QString, QString, bool>(); // start minutes before and after, newest first; a reset
+        row("new runs on top", "5 4 3", "7 6 5 4 3", false);
+        row("on top, the oldest past the limit", "5 4 3", "6 5 4", false);
+        row("older runs come into reach", "5 4", "6 5 4 3 2", false);
+        row("nothing new", "5 4 3", "5 4 3", false);
+        row("one in the middle", "5 4 3", "5 4 3.5 3", true);
+        row("another event", "5 4 3", "9 8", true);
+        row("from nothing", "", "2 1", true);
+        row("to nothing", "2 1", "", true);
     }
     void modelUpdates()
     {
-        QFETCH(Update, update);
-        const auto& [before, after, reset] = update;
+        const auto [before, after, reset] = fetch<QString, QString, bool>();
         auto runs = [](const QString& list) {
             std::vector<Run> out;
             for (const QString& m : list.split(' ', Qt::SkipEmptyParts)) {
@@ -278,22 +264,18 @@ private slots:
 
     void reverseLines_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QList<QByteArray>>("lines"); // newest first
-
-        QTest::newRow("plain") << QByteArray("a\nbb\nccc\n") << QList<QByteArray>{"ccc", "bb", "a"};
-        QTest::newRow("a writer still at work") << QByteArray("a\nbb\n{\"event\":") << QList<QByteArray>{"bb", "a"};
-        QTest::newRow("CR LF and blank lines") << QByteArray("a\r\n\r\n\nb\r\n") << QList<QByteArray>{"b", "a"};
-        QTest::newRow("only a fragment") << QByteArray("abc") << QList<QByteArray>{};
-        QTest::newRow("empty") << QByteArray() << QList<QByteArray>{};
+        const auto row = columns<QByteArray, QList<QByteArray>>(); // lines newest first
+        row("plain", "a\nbb\nccc\n", {"ccc", "bb", "a"});
+        row("a writer still at work", "a\nbb\n{\"event\":", {"bb", "a"});
+        row("CR LF and blank lines", "a\r\n\r\n\nb\r\n", {"b", "a"});
+        row("only a fragment", "abc", {});
+        row("empty", {}, {});
         const QByteArray longLine(200 * 1024, 'x');
-        QTest::newRow("lines longer than a chunk")
-            << QByteArray("first\n" + longLine + "\nlast\n") << QList<QByteArray>{"last", longLine, "first"};
+        row("lines longer than a chunk", "first\n" + longLine + "\nlast\n", {"last", longLine, "first"});
     }
     void reverseLines()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QList<QByteArray>, lines);
+        const auto [bytes, lines] = fetch<QByteArray, QList<QByteArray>>();
         QTemporaryDir dir;
         QVERIFY(writeBytes(dir.filePath("f"), bytes));
         zul::history::ReverseLines r(dir.filePath("f").toStdString());
@@ -308,42 +290,35 @@ private slots:
 
     void stamps_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("ms"); // -1: not a stamp
-
+        const auto row = columns<QString, qint64>(); // ms -1: not a stamp
         const qint64 base = QDateTime(QDate(2026, 12, 5), QTime(2, 0), QTimeZone::utc()).toMSecsSinceEpoch();
-        QTest::newRow("runner's stamp") << "2026-12-05T03:00:00.250+0100" << base + 250;
-        QTest::newRow("offset with a colon") << "2026-12-04T21:30:00-04:30" << base;
-        QTest::newRow("UTC") << "2026-12-05T02:00:00Z" << base;
-        QTest::newRow("local time, as the host logs")
-            << "2026-12-05T02:00:00" << QDateTime(QDate(2026, 12, 5), QTime(2, 0)).toMSecsSinceEpoch();
-        QTest::newRow("a date only") << "2026-12-05" << qint64(-1);
-        QTest::newRow("letters in the time") << "2026-12-05T0x:00:00" << qint64(-1);
+        row("runner's stamp", "2026-12-05T03:00:00.250+0100", base + 250);
+        row("offset with a colon", "2026-12-04T21:30:00-04:30", base);
+        row("UTC", "2026-12-05T02:00:00Z", base);
+        row("local time, as the host logs", "2026-12-05T02:00:00",
+            QDateTime(QDate(2026, 12, 5), QTime(2, 0)).toMSecsSinceEpoch());
+        row("a date only", "2026-12-05", -1);
+        row("letters in the time", "2026-12-05T0x:00:00", -1);
     }
     void stamps()
     {
-        QFETCH(QString, text);
-        QFETCH(qint64, ms);
+        const auto [text, ms] = fetch<QString, qint64>();
         QCOMPARE(zul::history::parseStamp(text.toStdString()).value_or(-1), ms);
     }
 
     // A running run's line, as the history and the events window show it.
     void progressTexts_data()
     {
-        QTest::addColumn<Progress>("progress");
-        QTest::newRow("size known") << Progress{"payroll.dat", 1'200'000'000, 4'000'000'000, 38'000'000,
-                                                "line 4, get payroll.dat, 1.2 of 4.0 GB, 38 MB/s, about 1 min left"};
-        QTest::newRow("size not known") << Progress{"a.txt", 52'000, -1, 1'500'000,
-                                                    "line 4, get a.txt, 52.0 kB, 1.5 MB/s"};
-        QTest::newRow("stalled") << Progress{"s.bin", 100, 1000, 0, "line 4, get s.bin, 0.1 of 1.0 kB"};
-        QTest::newRow("hours left") << Progress{"big", 0, 40'000'000'000, 5'000'000,
-                                                "line 4, get big, 0.0 of 40.0 GB, 5.0 MB/s, about 2 h 13 min left"};
-        QTest::newRow("between transfers") << Progress{"", 0, -1, 0, "line 4, get"};
+        const auto row = columns<QString, qint64, qint64, qint64, QString>(); // file, done, total, rate, shown
+        row("size not known", "a.txt", 52'000, -1, 1'500'000, "line 4, get a.txt, 52.0 kB, 1.5 MB/s");
+        row("stalled", "s.bin", 100, 1000, 0, "line 4, get s.bin, 0.1 of 1.0 kB");
+        row("hours left", "big", 0, 40'000'000'000, 5'000'000,
+            "line 4, get big, 0.0 of 40.0 GB, 5.0 MB/s, about 2 h 13 min left");
+        row("between transfers", "", 0, -1, 0, "line 4, get");
     }
     void progressTexts()
     {
-        QFETCH(Progress, progress);
-        const auto& [file, done, total, rate, shown] = progress;
+        const auto [file, done, total, rate, shown] = fetch<QString, qint64, qint64, qint64, QString>();
         zul::records::RunStatus s;
         s.pid = 4242, s.line = 4, s.command = "get", s.file = file.toStdString();
         s.done = done, s.total = total, s.rate = rate;
@@ -355,17 +330,16 @@ private slots:
     // A status counts beside a lock its run holds, in a file no one else could write, naming its own pid.
     void runningNeedsAHeldLockAndATrustedFile_data()
     {
-        QTest::addColumn<Status>("status");
-        QTest::newRow("held, 0640") << Status{true, 0640, 0L, true};
-        QTest::newRow("lock let go") << Status{false, 0640, 0L, false};
-        QTest::newRow("group may write") << Status{true, 0660, 0L, false};
-        QTest::newRow("others may write") << Status{true, 0602, 0L, false};
-        QTest::newRow("another pid inside") << Status{true, 0640, 1L, false};
+        const auto row = columns<bool, int, long, bool>(); // lock held, file mode, pid shift, counts as running
+        row("held, 0640", true, 0640, 0, true);
+        row("lock let go", false, 0640, 0, false);
+        row("group may write", true, 0660, 0, false);
+        row("others may write", true, 0602, 0, false);
+        row("another pid inside", true, 0640, 1, false);
     }
     void runningNeedsAHeldLockAndATrustedFile()
     {
-        QFETCH(Status, status);
-        const auto& [held, mode, pidShift, running] = status;
+        const auto [held, mode, pidShift, running] = fetch<bool, int, long, bool>();
         QTemporaryDir dir;
         const std::string folder = dir.path().toStdString();
         const std::string stem = folder + "/run-" + std::to_string(::getpid());
@@ -388,29 +362,24 @@ private slots:
     // A field of another type reads as missing; a record cut short gives way to the one glued to it.
     void runRecordRead_data()
     {
-        QTest::addColumn<Read>("read");
         const QByteArray head = "{\"event\":\"E0001\",\"start\":\"2026-12-05T02:00:00Z\",";
-        const auto row = [](const char* tag, const QByteArray& line, const char* event, int exit = -1,
-                            const QString& outcome = "", qint64 bytesUp = 0) {
-            QTest::newRow(tag) << Read{line, event, exit, outcome, bytesUp};
-        };
+        const auto row = columns<QByteArray, QString, int, QString, qint64>(); // event null: not read
         row("as written", head + "\"exit\":4,\"outcome\":\"550 caf\\u00e9\",\"bytes_up\":12}", "E0001", 4,
             QString::fromUtf8("550 caf\xc3\xa9"), 12);
-        row("types that do not fit", head + "\"exit\":\"4\",\"outcome\":5,\"bytes_up\":\"12\"}", "E0001");
+        row("types that do not fit", head + "\"exit\":\"4\",\"outcome\":5,\"bytes_up\":\"12\"}", "E0001", -1, "", 0);
         row("whole numbers as doubles", head + "\"exit\":3.0,\"bytes_up\":1e3}", "E0001", 3, "", 1000);
         row("beyond 32 bits", head + "\"exit\":0,\"bytes_up\":12345678901}", "E0001", 0, "", 12345678901);
-        row("the last of two", head + "\"exit\":1,\"exit\":2}", "E0001", 2);
+        row("the last of two", head + "\"exit\":1,\"exit\":2}", "E0001", 2, "", 0);
         row("cut short, the next glued on", "{\"event\":\"E0001\",\"start\":\"2026{\"event\":\"E0002\",\"exit\":0}",
-            "E0002", 0);
-        row("cut short", head + "\"exit\":0,\"outc", nullptr);
-        row("no event", "{\"start\":\"2026-12-05T02:00:00Z\",\"exit\":0}", nullptr);
-        row("not UTF-8", head + "\"exit\":0,\"outcome\":\"\xc3\x28\"}", nullptr);
-        row("an array", "[{\"event\":\"E0001\"}]", nullptr);
+            "E0002", 0, "", 0);
+        row("cut short", head + "\"exit\":0,\"outc", {}, 0, "", 0);
+        row("no event", "{\"start\":\"2026-12-05T02:00:00Z\",\"exit\":0}", {}, 0, "", 0);
+        row("not UTF-8", head + "\"exit\":0,\"outcome\":\"\xc3\x28\"}", {}, 0, "", 0);
+        row("an array", "[{\"event\":\"E0001\"}]", {}, 0, "", 0);
     }
     void runRecordRead()
     {
-        QFETCH(Read, read);
-        const auto& [line, event, exit, outcome, bytesUp] = read;
+        const auto [line, event, exit, outcome, bytesUp] = fetch<QByteArray, QString, int, QString, qint64>();
         const auto got = zul::records::readRunRecord(line.toStdString());
         QCOMPARE(bool(got), !event.isNull());
         if (!got)
@@ -441,26 +410,25 @@ private slots:
     // A systemd calendar time as a crontab line says it, or why it cannot.
     void cronFields_data()
     {
-        QTest::addColumn<Cron>("cron");
-        QTest::newRow("daily") << Cron{"daily", "0 0 * * *", ""};
-        QTest::newRow("weekly") << Cron{"weekly", "0 0 * * 1", ""};
-        QTest::newRow("quarterly") << Cron{"quarterly", "0 0 1 1,4,7,10 *", ""};
-        QTest::newRow("working days") << Cron{"Mon..Fri 02:30", "30 2 * * 1-5", ""};
-        QTest::newRow("weekend wraps to Sunday 0") << Cron{"Sat,Sun *-*-* 06:00:00", "0 6 * * 0,6", ""};
-        QTest::newRow("list and step") << Cron{"*-*-* 8..17:0/15", "0-59/15 8-17 * * *", ""};
-        QTest::newRow("month and day") << Cron{"*-12-24 18:05", "5 18 24 12 *", ""};
-        QTest::newRow("date without year") << Cron{"06-01 00:00", "0 0 1 6 *", ""};
-        QTest::newRow("a year") << Cron{"2027-01-01 00:00", "", "no years"};
-        QTest::newRow("seconds") << Cron{"*-*-* 02:30:15", "", "seconds"};
-        QTest::newRow("weekday and day") << Cron{"Mon *-*-01 00:00", "", "either a weekday or a day"};
-        QTest::newRow("time zone") << Cron{"*-*-* 02:00 Europe/Berlin", "", "time zone"};
-        QTest::newRow("hour out of range") << Cron{"*-*-* 25:00", "", "cannot say"};
-        QTest::newRow("descending weekdays") << Cron{"Fri..Mon 02:00", "", ""};
+        const auto row = columns<QString, QString, QString>(); // calendar time, crontab fields (empty: refused), why
+        row("daily", "daily", "0 0 * * *", "");
+        row("weekly", "weekly", "0 0 * * 1", "");
+        row("quarterly", "quarterly", "0 0 1 1,4,7,10 *", "");
+        row("working days", "Mon..Fri 02:30", "30 2 * * 1-5", "");
+        row("weekend wraps to Sunday 0", "Sat,Sun *-*-* 06:00:00", "0 6 * * 0,6", "");
+        row("list and step", "*-*-* 8..17:0/15", "0-59/15 8-17 * * *", "");
+        row("month and day", "*-12-24 18:05", "5 18 24 12 *", "");
+        row("date without year", "06-01 00:00", "0 0 1 6 *", "");
+        row("a year", "2027-01-01 00:00", "", "no years");
+        row("seconds", "*-*-* 02:30:15", "", "seconds");
+        row("weekday and day", "Mon *-*-01 00:00", "", "either a weekday or a day");
+        row("time zone", "*-*-* 02:00 Europe/Berlin", "", "time zone");
+        row("hour out of range", "*-*-* 25:00", "", "cannot say");
+        row("descending weekdays", "Fri..Mon 02:00", "", "");
     }
     void cronFields()
     {
-        QFETCH(Cron, cron);
-        const auto& [when, fields, why] = cron;
+        const auto [when, fields, why] = fetch<QString, QString, QString>();
         std::string reason;
         const auto got = zul::history::cronFields(when.toStdString(), &reason);
         QCOMPARE(got ? QString::fromStdString(*got) : QString(), fields);
@@ -519,15 +487,13 @@ private slots:
     // A dead runner ran as long as its record tells; "unknown" without a sign of life after its start.
     void deadRunDuration_data()
     {
-        QTest::addColumn<QByteArray>("end");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("last sign of life 95 s in") << QByteArray("2026-12-05T02:01:35.000+0000") << "1 min 35 s";
-        QTest::newRow("no end known") << QByteArray() << "unknown";
+        const auto row = columns<QByteArray, QString>();
+        row("last sign of life 95 s in", "2026-12-05T02:01:35.000+0000", "1 min 35 s");
+        row("no end known", {}, "unknown");
     }
     void deadRunDuration()
     {
-        QFETCH(QByteArray, end);
-        QFETCH(QString, shown);
+        const auto [end, shown] = fetch<QByteArray, QString>();
         zul::records::RunRecord r;
         r.event = "E0001", r.start = "2026-12-05T02:00:00.000+0000", r.end = end.toStdString();
         r.exitStatus = int(zul::records::ExitStatus::Interrupted);

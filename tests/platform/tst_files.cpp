@@ -5,6 +5,7 @@
 #include "platform/Process.h"
 #include "platform/Text.h"
 #include "support/Files.h"
+#include "support/Rows.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,7 +16,6 @@
 #include <sys/wait.h>
 
 using namespace zul::platform;
-using CodePageRow = std::tuple<QByteArray, QByteArray, bool>;
 
 class FilesTest : public QObject {
     Q_OBJECT
@@ -34,19 +34,17 @@ class FilesTest : public QObject {
 private slots:
     void readLinesSplitsCrLfAndLf_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("crlf") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
-        QTest::newRow("lone lf at end") << QByteArray("a\r\nb\n") << QStringList{"a", "b"};
-        QTest::newRow("no end on last line") << QByteArray("a\r\nb") << QStringList{"a", "b"};
-        QTest::newRow("empty lines kept") << QByteArray("\r\n\r\nx\r\n") << QStringList{"", "", "x"};
-        QTest::newRow("lone cr inside stays") << QByteArray("a\rb\r\n") << QStringList{"a\rb"};
-        QTest::newRow("empty file") << QByteArray() << QStringList{};
+        const auto row = zul::test::columns<QByteArray, QStringList>();
+        row("crlf", QByteArray("a\r\nb\r\n"), QStringList{"a", "b"});
+        row("lone lf at end", QByteArray("a\r\nb\n"), QStringList{"a", "b"});
+        row("no end on last line", QByteArray("a\r\nb"), QStringList{"a", "b"});
+        row("empty lines kept", QByteArray("\r\n\r\nx\r\n"), QStringList{"", "", "x"});
+        row("lone cr inside stays", QByteArray("a\rb\r\n"), QStringList{"a\rb"});
+        row("empty file", QByteArray(), QStringList{});
     }
     void readLinesSplitsCrLfAndLf()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(QStringList, lines);
+        const auto [bytes, lines] = zul::test::fetch<QByteArray, QStringList>();
         QVERIFY(writeFile(path("r.txt"), bytes.toStdString()));
         auto r = readLines(path("r.txt"));
         QVERIFY(r);
@@ -62,22 +60,19 @@ private slots:
 
     void ownerOnlyFilesWhateverTheUmask_data()
     {
-        QTest::addColumn<int>("writer"); // 0 write, 1 append, 2 replace atomically
-        QTest::addColumn<int>("umask");
-        QTest::addColumn<int>("before"); // mode of a file already there; 0: none
+        // writer: 0 write, 1 append, 2 replace atomically; before: mode of a file already there; 0: none
+        const auto row = zul::test::columns<int, int, int>();
         for (int w = 0; w < 3; ++w) {
             const char* name = w == 0 ? "write" : w == 1 ? "append" : "replace";
-            QTest::addRow("%s new, umask 022", name) << w << 022 << 0;
-            QTest::addRow("%s new, umask 000", name) << w << 0 << 0;
-            QTest::addRow("%s over 0644, umask 077", name) << w << 077 << 0644;
-            QTest::addRow("%s over 0666, umask 022", name) << w << 022 << 0666;
+            row(qPrintable(QString("%1 new, umask 022").arg(name)), w, 022, 0);
+            row(qPrintable(QString("%1 new, umask 000").arg(name)), w, 0, 0);
+            row(qPrintable(QString("%1 over 0644, umask 077").arg(name)), w, 077, 0644);
+            row(qPrintable(QString("%1 over 0666, umask 022").arg(name)), w, 022, 0666);
         }
     }
     void ownerOnlyFilesWhateverTheUmask()
     {
-        QFETCH(int, writer);
-        QFETCH(int, umask);
-        QFETCH(int, before);
+        const auto [writer, umask, before] = zul::test::fetch<int, int, int>();
         const auto p = path("secret.zul");
         QFile::remove(QString::fromStdString(p));
         if (before) {
@@ -103,18 +98,16 @@ private slots:
     // Linked files of an installed folder: writing, deleting, creating act on the target, the link stays.
     void appPathFollowsLinkedFiles_data()
     {
-        QTest::addColumn<QString>("link"); // empty: an ordinary file
-        QTest::addColumn<bool>("targetExists");
-        QTest::newRow("ordinary file") << QString() << true;
-        QTest::newRow("absolute link") << QStringLiteral("ABS") << true;
-        QTest::newRow("relative link") << QStringLiteral("../var/Rcvdchkr.txt") << true;
-        QTest::newRow("dangling link") << QStringLiteral("ABS") << false;
+        const auto row = zul::test::columns<QString, bool>(); // link: empty: an ordinary file
+        row("ordinary file", QString(), true);
+        row("absolute link", QStringLiteral("ABS"), true);
+        row("relative link", QStringLiteral("../var/Rcvdchkr.txt"), true);
+        row("dangling link", QStringLiteral("ABS"), false);
     }
 
     void appPathFollowsLinkedFiles()
     {
-        QFETCH(QString, link);
-        QFETCH(bool, targetExists);
+        const auto [link, targetExists] = zul::test::fetch<QString, bool>();
         const std::string app = path("app"), var = path("var");
         QVERIFY(makeDirectories(app) && makeDirectories(var));
         const std::string inApp = app + "/Rcvdchkr.txt", target = var + "/Rcvdchkr.txt";
@@ -127,36 +120,30 @@ private slots:
         QCOMPARE(QDir::cleanPath(QString::fromStdString(got)), QString::fromStdString(expected));
         QCOMPARE(appPathIn(app + "/", "\\ZUL\\tZULexe.zul"), app + "/ZUL/tZULexe.zul");
 
-        QVERIFY(replaceAtomically(got, "new\r\n"));
-        QVERIFY(forceDelete(got));
-        QVERIFY(appendFile(got, "again\r\n"));
+        QVERIFY(replaceAtomically(got, "new\r\n") && forceDelete(got) && appendFile(got, "again\r\n"));
         QCOMPARE(*readAll(inApp, Links::Follow), std::string("again\r\n"));
         struct stat st {};
         QCOMPARE(::lstat(inApp.c_str(), &st), 0);
         QCOMPARE(bool(S_ISLNK(st.st_mode)), !link.isEmpty());
-        QVERIFY(forceDelete(expected));
-        QVERIFY(forceDelete(inApp));
+        QVERIFY(forceDelete(expected) && forceDelete(inApp));
     }
 
     // A name in a group-writable folder may link to a file only this user may write: nothing follows it.
     void linksInSharedFoldersAreNotFollowed_data()
     {
-        QTest::addColumn<QString>("op");
-        QTest::addColumn<bool>("succeeds"); // the operation itself
-        QTest::newRow("read") << "read" << false;
-        QTest::newRow("write") << "write" << false;
-        QTest::newRow("append") << "append" << false;
-        QTest::newRow("replace") << "replace" << true; // the link is replaced, not its target
-        QTest::newRow("app path") << "appPath" << true;
-        QTest::newRow("write through a hard link") << "hard" << false;
+        const auto row = zul::test::columns<QString, bool>(); // succeeds: the operation itself
+        row("read", "read", false);
+        row("write", "write", false);
+        row("append", "append", false);
+        row("replace", "replace", true); // the link is replaced, not its target
+        row("app path", "appPath", true);
+        row("write through a hard link", "hard", false);
     }
     void linksInSharedFoldersAreNotFollowed()
     {
-        QFETCH(QString, op);
-        QFETCH(bool, succeeds);
+        const auto [op, succeeds] = zul::test::fetch<QString, bool>();
         const std::string app = path("shared"), victim = path("victim.txt");
-        QVERIFY(makeDirectories(app + "/ZUL"));
-        QVERIFY(writeFile(victim, "keep"));
+        QVERIFY(makeDirectories(app + "/ZUL") && writeFile(victim, "keep"));
         ::chmod(victim.c_str(), 0600);
         const std::string planted = app + "/ZUL/E0001ZUL.zul";
         QCOMPARE(op == "hard" ? ::link(victim.c_str(), planted.c_str()) : ::symlink(victim.c_str(), planted.c_str()),
@@ -233,8 +220,7 @@ private slots:
     void existingFileLengthAsFileExistsSays()
     {
         const auto p = path("len.zul");
-        QVERIFY(!existingFileLength(p));
-        QVERIFY(!existingFileLength(m_dir.path().toStdString())); // a folder is no file
+        QVERIFY(!existingFileLength(p) && !existingFileLength(m_dir.path().toStdString())); // a folder is no file
         QVERIFY(writeFile(p, "abc"));
         QCOMPARE(existingFileLength(p), std::optional<std::int64_t>(3));
     }
@@ -253,11 +239,7 @@ private slots:
 
     void trimBlanksOnly_data()
     {
-        QTest::addColumn<QByteArray>("in");
-        QTest::addColumn<QByteArray>("out");
-        const auto row = [](const char* tag, const char* in, const char* out) {
-            QTest::newRow(tag) << QByteArray(in) << QByteArray(out);
-        };
+        const auto row = zul::test::columns<QByteArray, QByteArray>();
         row("both ends", "  get a  ", "get a");
         row("tab stays", "\tget\t", "\tget\t");
         row("cr lf stay", " x\r\n ", "x\r\n");
@@ -267,8 +249,7 @@ private slots:
     }
     void trimBlanksOnly()
     {
-        QFETCH(QByteArray, in);
-        QFETCH(QByteArray, out);
+        const auto [in, out] = zul::test::fetch<QByteArray, QByteArray>();
         QCOMPARE(QByteArray::fromStdString(trim(in.toStdString())), out);
     }
 
@@ -284,23 +265,21 @@ private slots:
 
     void codePage_data()
     {
-        QTest::addColumn<CodePageRow>("row"); // UTF-8, the code page's bytes, whether they come back
-        QTest::newRow("ascii") << CodePageRow{"put a.txt b", "put a.txt b", true};
-        QTest::newRow("latin letters") << CodePageRow{"caf\xc3\xa9", "caf\xe9", true};
-        QTest::newRow("euro and quotes") << CodePageRow{"\xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d", "\x80 \x93x\x94",
-                                                        true};
-        QTest::newRow("no-break space") << CodePageRow{"open\xc2\xa0\xc2\xa0h", "open\xa0\xa0h", true};
-        QTest::newRow("undefined byte") << CodePageRow{"\xc2\x81", "\x81", true};
-        QTest::newRow("outside the code page") << CodePageRow{"put \xe6\x96\x87.txt b", "put ?.txt b", false};
-        QTest::newRow("outside the basic plane: one ?")
-            << CodePageRow{QByteArray("a\xf0\x9f\x98\x80") + "b", "a?b", false};
-        QTest::newRow("not utf-8") << CodePageRow{QByteArray("a\xff") + "b\xe6\x96", "a?b??", false};
-        QTest::newRow("encoded surrogate") << CodePageRow{"\xed\xa0\x80", "???", false};
+        const auto row =
+            zul::test::columns<QByteArray, QByteArray, bool>(); // UTF-8, the code page's bytes, whether they come back
+        row("ascii", "put a.txt b", "put a.txt b", true);
+        row("latin letters", "caf\xc3\xa9", "caf\xe9", true);
+        row("euro and quotes", "\xe2\x82\xac \xe2\x80\x9cx\xe2\x80\x9d", "\x80 \x93x\x94", true);
+        row("no-break space", "open\xc2\xa0\xc2\xa0h", "open\xa0\xa0h", true);
+        row("undefined byte", "\xc2\x81", "\x81", true);
+        row("outside the code page", "put \xe6\x96\x87.txt b", "put ?.txt b", false);
+        row("outside the basic plane: one ?", QByteArray("a\xf0\x9f\x98\x80") + "b", "a?b", false);
+        row("not utf-8", QByteArray("a\xff") + "b\xe6\x96", "a?b??", false);
+        row("encoded surrogate", "\xed\xa0\x80", "???", false);
     }
     void codePage()
     {
-        QFETCH(CodePageRow, row);
-        const auto& [utf8, bytes, roundTrip] = row;
+        const auto [utf8, bytes, roundTrip] = zul::test::fetch<QByteArray, QByteArray, bool>();
         QCOMPARE(QByteArray::fromStdString(codePageFromUtf8(utf8.toStdString())), bytes);
         if (roundTrip)
             QCOMPARE(QByteArray::fromStdString(utf8FromCodePage(bytes.toStdString())), utf8);

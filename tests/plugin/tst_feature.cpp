@@ -6,10 +6,10 @@
 #include "plugin/Seams.h"
 #include "plugin/iGamut12.h"
 #include "support/Fakes.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 
 #include <QTest>
-#include <tuple>
 
 using namespace zul;
 
@@ -43,9 +43,6 @@ private:
 };
 
 } // namespace
-
-using ExecutionRow = std::tuple<bool, QString, QString, bool, int, bool>;
-using CaptionRow = std::tuple<int, QString, bool, QString, QString, bool, bool>;
 
 class FeatureTest : public QObject {
     Q_OBJECT
@@ -93,23 +90,22 @@ private slots:
 
     void captionRules_data()
     {
-        QTest::addColumn<CaptionRow>("row");
+        const auto row = test::columns<int, QString, bool, QString, QString, bool, bool>();
         const QString design = QString::fromStdString(plugin::kEditorDesignCaption);
         const QString e01 = "E01";
-        QTest::newRow("add") << CaptionRow{1, e01, true, "", design + " - Add Script ", false, false};
-        QTest::newRow("update") << CaptionRow{2, e01, true, "", design + " - Update Script E01", true, false};
-        QTest::newRow("update, id untrimmed")
-            << CaptionRow{2, " E01 ", true, "", design + " - Update Script  E01 ", true, false};
-        QTest::newRow("delete") << CaptionRow{3, e01, true, "", design + " - Update Script E01", true, true};
-        QTest::newRow("duplicate") << CaptionRow{4, e01, true, "E02", design + " - Duplicate Script E01", true, false};
-        QTest::newRow("duplicate, empty new id") << CaptionRow{4, e01, true, "", design, true, false};
-        QTest::newRow("duplicate, new id omitted") << CaptionRow{4, e01, false, "", design, true, false};
-        QTest::newRow("unknown option") << CaptionRow{9, e01, true, "E02", design, true, false};
+        row("add", 1, e01, true, "", design + " - Add Script ", false, false);
+        row("update", 2, e01, true, "", design + " - Update Script E01", true, false);
+        row("update, id untrimmed", 2, " E01 ", true, "", design + " - Update Script  E01 ", true, false);
+        row("delete", 3, e01, true, "", design + " - Update Script E01", true, true);
+        row("duplicate", 4, e01, true, "E02", design + " - Duplicate Script E01", true, false);
+        row("duplicate, empty new id", 4, e01, true, "", design, true, false);
+        row("duplicate, new id omitted", 4, e01, false, "", design, true, false);
+        row("unknown option", 9, e01, true, "E02", design, true, false);
     }
     void captionRules()
     {
-        QFETCH(CaptionRow, row);
-        auto [option, id, hasNewId, newId, caption, loads, locked] = row;
+        auto [option, id, hasNewId, newId, caption, loads, locked] =
+            test::fetch<int, QString, bool, QString, QString, bool, bool>();
 
         iGamut12 feature;
         auto event = std::static_pointer_cast<com::IEventStruct>(test::makeEvent(id.toStdString()));
@@ -180,16 +176,13 @@ private slots:
     {
         {
             iGamut12 feature;
-            QVERIFY(com::moduleState().oMsgService == m_fakes->messages);
-            QVERIFY(com::moduleState().oFileUtil);
+            QVERIFY(com::moduleState().oMsgService == m_fakes->messages && com::moduleState().oFileUtil);
             QVERIFY(com::moduleState().oCurEvent);
             com::moduleState().sRunScript = "kept";
             com::moduleState().bNeedRefresh = true;
             QVERIFY(feature.NeedGridRefresh());
         }
-        QVERIFY(!com::moduleState().oMsgService);
-        QVERIFY(!com::moduleState().oFileUtil);
-        QVERIFY(!com::moduleState().oCurEvent);
+        QVERIFY(!com::moduleState().oMsgService && !com::moduleState().oFileUtil && !com::moduleState().oCurEvent);
         QCOMPARE(com::moduleState().sRunScript, std::string("kept"));
     }
 
@@ -201,28 +194,23 @@ private slots:
         ModFTP1::CreateMessageService();
         ModFTP1::CreateFileUtility();
         ModFTP1::CreateEventStruct();
-        QVERIFY(com::moduleState().oMsgService == earlier);
-        QVERIFY(!com::moduleState().oFileUtil);
+        QVERIFY(com::moduleState().oMsgService == earlier && !com::moduleState().oFileUtil);
     }
 
     void executionChoosesScript_data()
     {
-        QTest::addColumn<ExecutionRow>("row");
-        const auto row = [](const char* tag, bool workCopy, QString id, QString runScript, bool builds, int mode = 1,
-                            bool result = true) {
-            QTest::newRow(tag) << ExecutionRow{workCopy, id, runScript, builds, mode, result};
-        };
-        row("no work copy", false, "E0001", "/ZUL/E0001ZUL.zul", false);
-        row("work copy", true, "E0001", "/ZUL/TMPE0001.zul", true);
-        row("work copy, blank id", true, "   ", "/ZUL/   ZUL.zul", false);
-        row("work copy, id with blanks", true, " E01 ", "/ZUL/TMP E01 .zul", true);
-        row("hidden work copy is not found", false, "E0001", "/ZUL/E0001ZUL.zul", false);
+        const auto row = test::columns<bool, QString, QString, bool, int, bool>();
+        row("no work copy", false, "E0001", "/ZUL/E0001ZUL.zul", false, 1, true);
+        row("work copy", true, "E0001", "/ZUL/TMPE0001.zul", true, 1, true);
+        row("work copy, blank id", true, "   ", "/ZUL/   ZUL.zul", false, 1, true);
+        row("work copy, id with blanks", true, " E01 ", "/ZUL/TMP E01 .zul", true, 1, true);
+        row("hidden work copy is not found", false, "E0001", "/ZUL/E0001ZUL.zul", false, 1, true);
         row("not answered, direct", false, "E0001", "/ZUL/E0001ZUL.zul", false, 0, false);
     }
     void executionChoosesScript()
     {
-        QFETCH(ExecutionRow, row);
-        auto [workCopy, id, runScript, builds, mode, result] = row; // result: the driver's, passed on
+        auto [workCopy, id, runScript, builds, mode, result] =
+            test::fetch<bool, QString, QString, bool, int, bool>(); // result: the driver's, passed on
         test::TempAppFolder app;
         if (workCopy)
             app.write("ZUL/ZULTMP.zul", "open 127.0.0.1\r\n");
@@ -243,8 +231,7 @@ private slots:
         QVERIFY(m_fakes->messages->calls.empty());
     }
 
-    // Without an event a run ends quietly; a failed run is reported (its arguments are checked in tst_run_driver)
-    // and leaves before the clean-up step.
+    // Without an event a run ends quietly; a failed run is reported and leaves before the clean-up step.
     void executionFailures()
     {
         test::TempAppFolder app;

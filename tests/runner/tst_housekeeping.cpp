@@ -1,5 +1,4 @@
-// Records, transcripts and receipts over time: rotation, retention, pruning, the spool, and what runs that died or
-// hit a full disk leave.
+// Records, transcripts and receipts over time: rotation, retention, pruning, the spool, dead runs, full disks.
 #include "host/history/RunLog.h"
 #include "runner/Housekeeping.h"
 #include "runner/ReceiptRegister.h"
@@ -92,8 +91,7 @@ class HousekeepingTest : public QObject {
 private slots:
     void rotation_data()
     {
-        // before: files in Log/ besides runs.jsonl, size: bytes of runs.jsonl; after: the runs files that are left,
-        // with their former names
+        // before: other files in Log/; size: of runs.jsonl; after: the runs files left, with their former names
         const auto row = columns<QStringList, int, qint64, int, bool, QStringList>();
         const QStringList one{"runs.jsonl.1"}, two = one + QStringList{"runs.jsonl.2"};
         row("below the limit", {}, 99, 100, 5, false, {"runs.jsonl=runs.jsonl"});
@@ -419,8 +417,7 @@ private slots:
         QVERIFY(h.pid == pid && QString::fromStdString(h.event) == event && parseHolder(holderHeader(h)).pid == pid);
     }
 
-    // Dead runs (unheld lock files only this user could have written) get a record; part files in Junction/ go once
-    // older than every live run; what a lock file names is never touched.
+    // Dead runs (unheld, trusted lock files) get a record; old part files go; what a lock file names stays.
     void deadRunsAreSettled()
     {
         const std::string app = m_dir.path().toStdString();

@@ -1,5 +1,4 @@
-// The runner against vsftpd, ProFTPD, Pure-FTPd and OpenSSH as Debian ships them, every scheme each one speaks;
-// the results are published as docs/interop.md, written by this test.
+// The runner against vsftpd, ProFTPD, Pure-FTPd and OpenSSH in every scheme they speak; writes docs/interop.md.
 #include "support/Files.h"
 #include "support/FtpServer.h"
 #include "support/Rows.h"

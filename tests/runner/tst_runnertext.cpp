@@ -1,5 +1,4 @@
-// Text that reaches the runner from outside: scripts, open addresses, server names, commands, replies, netrc files,
-// settings and the trust they give a partner; VelundZUL --check as CI runs it, a real process over real files.
+// Text that reaches the runner from outside (scripts, addresses, replies, netrc, settings); VelundZUL --check.
 #include "address.h"
 #include "ftpscript/OpenAddress.h"
 #include "platform/Text.h"
@@ -295,9 +294,8 @@ private slots:
     // What a transcript writes of a text; masking in the transcript itself is checked by tst_runner and tst_hostile.
     void masking_data()
     {
-        // kind: 0 command sent, 1 text that may echo one, 2 script line, 3 the passwords as echoed: before escaping,
-        // in any letter case, split by control bytes, whatever their length; 4, 5, 6 control bytes escaped, keeping
-        // tab, nothing, or tab and newline
+        // kind: 0 command sent, 1 text that may echo one, 2 script line, 3 the passwords as echoed (any case, split,
+        // any length); 4, 5, 6 control bytes escaped, keeping tab, nothing, or tab and newline
         const auto row = columns<int, QByteArray, QByteArray>();
         row("acct", 0, "acct a b", "acct ****");
         row("quote's ignore-failure star", 0, "*PASS pw", "*PASS ****");

@@ -3,12 +3,12 @@
 #include "scripts/FTPCode.h"
 #include "support/CoreFixture.h"
 #include "support/Files.h"
+#include "support/Rows.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTest>
 #include <sys/stat.h>
-#include <tuple>
 
 using namespace zul;
 
@@ -33,10 +33,6 @@ std::vector<std::string> lineList(const std::string& s)
 
 } // namespace
 
-using RoundTripRow = std::tuple<QByteArray, QByteArray, QByteArray, QByteArray>;
-using FailureRow = std::tuple<int, QString, QString, int>;
-using DeleteRow = std::tuple<QString, bool, bool, bool>;
-
 // Event scripts: the work copy rewritten into them and read back into the editor, deleting files.
 class ScriptRewriteTest : public QObject {
     Q_OBJECT
@@ -50,13 +46,7 @@ private slots:
 
     void roundTrip_data()
     {
-        QTest::addColumn<RoundTripRow>("row");
-
-        const auto row = [](const char* tag, const char* editor, const char* id, const char* script,
-                            const char* display) {
-            QTest::newRow(tag) << RoundTripRow{QByteArray(editor), QByteArray(id), QByteArray(script),
-                                               QByteArray(display)};
-        };
+        const auto row = test::columns<QByteArray, QByteArray, QByteArray, QByteArray>();
         row("user, get, put", "user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt", "E01",
             "user bob\r\nGET a.txt @J/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\nput b.txt\r\n",
             "user bob\r\nGET a.txt C:\\in\\a.txt\r\nput b.txt\r\n");
@@ -88,15 +78,12 @@ private slots:
             manyScript += "GET f" + n + ".txt @J/E01" + ord + ".txt\r\n**E01" + ord + "=&t" + n + ".txt&\r\n";
             manyDisplay += "GET f" + n + ".txt t" + n + ".txt\r\n";
         }
-        // The editor text ends with a line end, so the work copy ends with an
-        // empty line that stays in the event script and is dropped on load.
-        QTest::newRow("ordinal 100 after 99")
-            << RoundTripRow{many, QByteArray("E01"), manyScript + "\r\n", manyDisplay};
+        // The work copy's empty last line stays in the event script and is dropped on load.
+        row("ordinal 100 after 99", many, "E01", manyScript + "\r\n", manyDisplay);
     }
     void roundTrip()
     {
-        QFETCH(RoundTripRow, row);
-        auto [editorText, id, eventScript, display] = row;
+        auto [editorText, id, eventScript, display] = test::fetch<QByteArray, QByteArray, QByteArray, QByteArray>();
 
         FTPCode::WriteWorkScript(editorText.toStdString());
         QCOMPARE(m_core.app->read("ZUL/ZULTMP.zul"), editorText.toStdString() + "\r\n");
@@ -140,13 +127,13 @@ private slots:
 
     void noWorkCopyWritesAndDeletesNothing_data()
     {
-        QTest::addColumn<bool>("runCopy");
-        QTest::newRow("event script") << false;
-        QTest::newRow("run copy") << true;
+        const auto row = test::columns<bool>();
+        row("event script", false);
+        row("run copy", true);
     }
     void noWorkCopyWritesAndDeletesNothing()
     {
-        QFETCH(bool, runCopy);
+        const auto [runCopy] = test::fetch<bool>();
         m_core.app->write("ZUL/E01ZUL.zul", "old\r\n");
         m_core.app->write("ZUL/TMPE01.zul", "old run\r\n");
         std::string id = "E01";
@@ -160,21 +147,19 @@ private slots:
         QCOMPARE(com::moduleState().oFileUtil, std::static_pointer_cast<com::IFileUtility>(m_core.fakes->fileUtility));
     }
 
-    // A failure stops the rewrite with a "D" report; the output keeps the
-    // lines written before it and the file utility stays.
+    // A failure stops the rewrite with a "D" report, keeping the lines written before it and the file utility.
     void failureKeepsLinesWrittenBefore_data()
     {
-        QTest::addColumn<FailureRow>("row");
+        const auto row = test::columns<int, QString, QString, int>();
         // The ordinal is a 16-bit counter: GET number 32768 cannot be counted.
-        QTest::newRow("ordinal passes 32767") << FailureRow{32768, QString(), "Overflow", 1 + 2 * 32767};
-        QTest::newRow("extension fails") << FailureRow{3, "GetExtension", "no extension", 1 + 2 * 2};
+        row("ordinal passes 32767", 32768, QString(), "Overflow", 1 + 2 * 32767);
+        row("extension fails", 3, "GetExtension", "no extension", 1 + 2 * 2);
         // The redirected line is out before the target is asked for.
-        QTest::newRow("target fails") << FailureRow{3, "GetTargetFNP", "no target", 1 + 2 * 2 + 1};
+        row("target fails", 3, "GetTargetFNP", "no target", 1 + 2 * 2 + 1);
     }
     void failureKeepsLinesWrittenBefore()
     {
-        QFETCH(FailureRow, row);
-        auto [getLines, failIn, description, linesKept] = row;
+        auto [getLines, failIn, description, linesKept] = test::fetch<int, QString, QString, int>();
 
         auto& util = *m_core.fakes->fileUtility;
         auto failOnThird = [description = description](const std::string& line) -> std::string {
@@ -220,7 +205,7 @@ private slots:
     void missingFileUtilityReachesTheCaller_data() { noWorkCopyWritesAndDeletesNothing_data(); }
     void missingFileUtilityReachesTheCaller()
     {
-        QFETCH(bool, runCopy);
+        const auto [runCopy] = test::fetch<bool>();
         com::unregisterClass(com::kFileUtilityProgId);
         FTPCode::WriteWorkScript("GET a.txt b.txt");
         std::string id = "E01";
@@ -230,19 +215,14 @@ private slots:
         } catch (const com::ComError& e) {
             QCOMPARE(e.number(), 91);
         }
-        QVERIFY(!m_core.app->exists("ZUL/E01ZUL.zul"));
-        QVERIFY(!m_core.app->exists("ZUL/TMPE01.zul"));
+        QVERIFY(!m_core.app->exists("ZUL/E01ZUL.zul") && !m_core.app->exists("ZUL/TMPE01.zul"));
         QVERIFY(m_core.fakes->messages->calls.empty());
     }
 
     // Event scripts as they may lie on disk, and the text the editor shows.
     void loadFoldsPairs_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QByteArray>("display");
-        const auto row = [](const char* tag, const char* file, const char* display) {
-            QTest::newRow(tag) << QByteArray(file) << QByteArray(display);
-        };
+        const auto row = test::columns<QByteArray, QByteArray>();
         row("pair for E01", "GET a.txt /app/Junction/E0101.txt\r\n**E0101=&C:\\in\\a.txt&\r\n",
             "GET a.txt C:\\in\\a.txt\r\n");
         row("indented and short lines", "  user bob  \r\n\r\n x \r\n\r\n     \r\n\tput a.txt\r\n",
@@ -264,31 +244,25 @@ private slots:
     }
     void loadFoldsPairs()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(QByteArray, display);
+        const auto [file, display] = test::fetch<QByteArray, QByteArray>();
         m_core.app->write("ZUL/E01ZUL.zul", file.toStdString());
         std::string id = "E01";
         QCOMPARE(QByteArray::fromStdString(FTPCode::LoadEventScript(id).value_or("<none>")), display);
         QVERIFY(m_core.fakes->messages->calls.empty());
     }
 
-    // Only a missing script is reported, its path one text after "D" so that the host shows it on one line; any
-    // other failure ends the load quietly.
+    // Only a missing script is reported, its path one text after "D"; any other failure ends the load quietly.
     void loadFailures_data()
     {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("blocker"); // what stands in the way of reading the script
-        QTest::newRow("missing") << "E0001" << QString();
-        QTest::newRow("missing, blanks kept") << " E01 " << QString();
-        QTest::newRow("a folder in its place") << "E01"
-                                               << "ZUL/E01ZUL.zul/";
-        QTest::newRow("the script folder is a file") << "E01"
-                                                     << "ZUL";
+        const auto row = test::columns<QString, QString>(); // blocker: what stands in the way of reading the script
+        row("missing", "E0001", QString());
+        row("missing, blanks kept", " E01 ", QString());
+        row("a folder in its place", "E01", "ZUL/E01ZUL.zul/");
+        row("the script folder is a file", "E01", "ZUL");
     }
     void loadFailures()
     {
-        QFETCH(QString, id);
-        QFETCH(QString, blocker);
+        const auto [id, blocker] = test::fetch<QString, QString>();
         const QString path = QString::fromStdString(m_core.app->file(blocker.toStdString()));
         if (blocker.endsWith('/')) {
             QVERIFY(QDir().mkpath(path));
@@ -306,14 +280,14 @@ private slots:
 
     void workCopyIsTheTextAndOneLineEnd_data()
     {
-        QTest::addColumn<QByteArray>("text");
-        QTest::newRow("empty editor") << QByteArray();
-        QTest::newRow("lines unchanged") << QByteArray("  user bob \r\nGET a b\r\n");
-        QTest::newRow("blanks only") << QByteArray("   ");
+        const auto row = test::columns<QByteArray>();
+        row("empty editor", QByteArray());
+        row("lines unchanged", QByteArray("  user bob \r\nGET a b\r\n"));
+        row("blanks only", QByteArray("   "));
     }
     void workCopyIsTheTextAndOneLineEnd()
     {
-        QFETCH(QByteArray, text);
+        const auto [text] = test::fetch<QByteArray>();
         m_core.app->write("ZUL/ZULTMP.zul", std::string(1000, 'x'));
         FTPCode::WriteWorkScript(text.toStdString());
         QCOMPARE(QByteArray::fromStdString(m_core.app->read("ZUL/ZULTMP.zul")), text + "\r\n");
@@ -324,23 +298,21 @@ private slots:
     {
         QVERIFY(QDir(QString::fromStdString(m_core.app->file("ZUL"))).removeRecursively());
         FTPCode::WriteWorkScript("user bob");
-        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul"));
-        QVERIFY(m_core.fakes->messages->calls.empty());
+        QVERIFY(!m_core.app->exists("ZUL/ZULTMP.zul") && m_core.fakes->messages->calls.empty());
     }
 
     void deleteScriptFile_data()
     {
-        QTest::addColumn<DeleteRow>("row");
-        QTest::newRow("normal file") << DeleteRow{"ZUL/E01ZUL.zul", true, false, true};
-        QTest::newRow("read-only file") << DeleteRow{"ZUL/TMPE01.zul", true, true, true};
-        QTest::newRow("missing file") << DeleteRow{"ZUL/E02ZUL.zul", false, false, true};
-        QTest::newRow("hidden file stays") << DeleteRow{"ZUL/.E01ZUL.zul", true, false, false};
-        QTest::newRow("folder stays") << DeleteRow{"Junction", false, false, false};
+        const auto row = test::columns<QString, bool, bool, bool>();
+        row("normal file", "ZUL/E01ZUL.zul", true, false, true);
+        row("read-only file", "ZUL/TMPE01.zul", true, true, true);
+        row("missing file", "ZUL/E02ZUL.zul", false, false, true);
+        row("hidden file stays", "ZUL/.E01ZUL.zul", true, false, false);
+        row("folder stays", "Junction", false, false, false);
     }
     void deleteScriptFile()
     {
-        QFETCH(DeleteRow, row);
-        auto [name, create, readOnly, gone] = row;
+        auto [name, create, readOnly, gone] = test::fetch<QString, bool, bool, bool>();
         std::string path = m_core.app->file(name.toStdString());
         if (create)
             m_core.app->write(name.toStdString(), "x\r\n");

@@ -16,20 +16,12 @@ com::Variant RecordingMessages::HandleMessages(const com::Args& args)
 }
 
 namespace {
+// The third word, else the second, else nothing.
 std::string thirdWord(const std::string& line)
 {
-    std::vector<std::string> words;
-    std::string w;
-    for (char c : line + " ") {
-        if (c == ' ') {
-            if (!w.empty())
-                words.push_back(w);
-            w.clear();
-        } else {
-            w += c;
-        }
-    }
-    return words.size() >= 3 ? words[2] : (words.size() == 2 ? words[1] : std::string());
+    QList<QByteArray> words = QByteArray::fromStdString(line).split(' ');
+    words.removeAll(QByteArray());
+    return words.value(words.size() >= 3 ? 2 : 1).toStdString();
 }
 } // namespace
 

@@ -12,8 +12,7 @@
 
 namespace zul::test {
 
-// A message service that records every call with its typed arguments and
-// answers confirmations with a preset value.
+// A message service that records every call and answers confirmations with answer.
 class RecordingMessages : public com::IErrorMessages {
 public:
     com::Variant HandleMessages(const com::Args& args) override;
@@ -22,8 +21,7 @@ public:
     bool answer = false;
 };
 
-// A file utility whose answers are computed by functions the test sets;
-// by default the extension and target of the third word of the line.
+// A file utility answering through the test's functions, else with the third word's extension and itself.
 class ScriptedFileUtility : public com::IFileUtility {
 public:
     std::string GetExtension(std::string& line) override;
@@ -47,8 +45,7 @@ public:
 std::shared_ptr<FakeEvent> makeEvent(const std::string& id, const std::string& entity = "ENT",
                                      std::int16_t runDay = 5);
 
-// Registers the fakes under the host's ProgIDs and returns the message
-// service that every create hands out, so a test sees all calls in one place.
+// Registers the fakes under the host's ProgIDs; every create hands out the same objects.
 struct Fakes {
     std::shared_ptr<RecordingMessages> messages = std::make_shared<RecordingMessages>();
     std::shared_ptr<ScriptedFileUtility> fileUtility = std::make_shared<ScriptedFileUtility>();
@@ -56,8 +53,7 @@ struct Fakes {
 };
 std::shared_ptr<Fakes> registerFakes();
 
-// A readable form of a call for failure output and comparisons:
-// bool:False, int16:3281, text:"D".
+// A call as text for comparisons: bool:False, int16:3281, text:"D".
 QString describe(const com::Args& args);
 QStringList describeAll(const std::vector<com::Args>& calls);
 

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <sys/stat.h>
 
 namespace zul::test {
@@ -11,6 +12,17 @@ QByteArray readBytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+QList<QJsonObject> jsonLines(const QString& path)
+{
+    QList<QJsonObject> out;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly))
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (!line.isEmpty())
+                out << QJsonDocument::fromJson(line).object();
+    return out;
 }
 
 int fileMode(const QString& path)

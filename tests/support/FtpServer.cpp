@@ -9,17 +9,6 @@
 
 namespace zul::test {
 
-FtpServer::~FtpServer()
-{
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-}
-
 bool FtpServer::start(const QString& root, const QString& user, const QString& password, const QStringList& more,
                       const QString& script)
 {

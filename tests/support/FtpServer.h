@@ -1,32 +1,18 @@
 #pragma once
 
-#include <QByteArray>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
+#include "support/SecureServers.h"
 
 namespace zul::test {
 
-// A loopback FTP server (tests/runner/ftpserver.py, or a script built on it)
-// under Debian's python3, for the life of the object.
-class FtpServer {
+// A loopback FTP server (tests/runner/ftpserver.py or a script built on it) for the life of the object.
+class FtpServer : public ServerProcess {
 public:
-    ~FtpServer();
     // Starts it on 127.0.0.1 and reads the port it prints; false, with why() set, when it does not come up.
     bool start(const QString& root, const QString& user, const QString& password, const QStringList& more = {},
                const QString& script = QStringLiteral(ZUL_SOURCE_DIR "/tests/runner/ftpserver.py"));
-    int port() const { return m_port; }
-    QString why() const { return m_why; }
-    QProcess& process() { return m_process; }
-
-private:
-    QProcess m_process;
-    int m_port = 0;
-    QString m_why;
 };
 
-// One run of the runner copy in an application folder, started from its
-// "local" folder with few retries and short time-outs.
+// One run of the runner copy, started from the folder's "local" with few retries and short time-outs.
 struct RunnerRun {
     int exit = -1;         // -2: crashed or hung
     QByteArray transcript; // every transcript of the folder, joined
@@ -34,8 +20,7 @@ struct RunnerRun {
     QByteArray output;     // stdout and stderr
 };
 RunnerRun runRunner(const QString& appFolder, const QStringList& args);
-// Writes script as the folder's runner copy (conf, unless null, as its VelundZUL.conf),
-// installs the built runner and runs the copy for event.
+// Runs script as the folder's runner copy with the built runner (conf, unless null, as its VelundZUL.conf).
 RunnerRun runScript(const QString& appFolder, const QByteArray& script, const QByteArray& conf = {},
                     const QString& event = QStringLiteral("E0001"));
 // Starts the runner the same way without waiting for it.

@@ -39,9 +39,7 @@ void closeOpenWindows()
 
 bool whenModal(const QList<Answer>& answers, const std::function<void()>& trigger)
 {
-    // A timer does not fire again while its own call runs, so every poll is a
-    // fresh single shot, set before acting: it keeps polling inside the
-    // event loop that the answer's clicks open.
+    // Each poll is a fresh single shot set before acting, so polling goes on inside the loops the answers open.
     struct State {
         QList<Answer> answers;
         qsizetype next = 0;

@@ -37,11 +37,7 @@ template <typename T> Answer modal(std::function<void(T*)> act)
 }
 Answer popupMenu(std::function<void(QMenu*)> act);
 
-// Runs trigger and answers the windows it opens, in order (each may open
-// inside the one before), from a timer that keeps running inside their event
-// loops. A modal window or menu that shows when no answer is running and none
-// is left is closed. False, with a warning, when a window never came or one
-// came unasked.
+// Runs trigger and answers the windows it opens in order; false, with a warning, when one never came or came unasked.
 bool whenModal(const QList<Answer>& answers, const std::function<void()>& trigger);
 
 // True when no top-level window is visible; warns with their names otherwise.

@@ -3,7 +3,6 @@
 #include "support/Files.h"
 
 #include <QDir>
-#include <QJsonDocument>
 #include <QProcess>
 
 namespace zul::test {
@@ -54,18 +53,7 @@ bool HostWorld::defineEvent(const QString& id, const QByteArray& script, const Q
 
 QList<QJsonObject> HostWorld::runs() const
 {
-    QList<QJsonObject> out;
-    const QByteArray all = read("app/Log/runs.jsonl");
-    if (all == "<missing>")
-        return out;
-    for (const QByteArray& line : all.split('\n')) {
-        if (line.isEmpty())
-            continue;
-        QJsonParseError error{};
-        const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        out << (error.error == QJsonParseError::NoError && doc.isObject() ? doc.object() : QJsonObject());
-    }
-    return out;
+    return jsonLines(path("app/Log/runs.jsonl"));
 }
 
 QJsonObject HostWorld::runOf(const QString& event) const

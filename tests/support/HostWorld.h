@@ -9,9 +9,7 @@
 
 namespace zul::test {
 
-// A temporary installation driven through the host's command line: app/ holds
-// the built plug-in, runner and ping library with their ZUL, Junction and Log
-// folders; data/ is the host's data folder.
+// A temporary installation driven through qorvhost: app/ holds the built files, data/ the host's data.
 class HostWorld {
 public:
     // Makes the folders (app's own and the extra ones) and installs the built files.

@@ -11,10 +11,7 @@
 
 namespace zul::test {
 
-// Histories for tests, written by the writers the system itself uses, so a
-// fixture cannot drift from the format.
-
-// A run record as the runner writes it: one line, newline included.
+// Histories written by the system's own writers, so a fixture cannot drift from the format: one line each.
 QByteArray runRecordLine(const runner::RunRecord& record);
 inline QByteArray runRecordLine(const std::string& event, const std::string& start, const std::string& end,
                                 int exitStatus, const std::string& outcome, const std::string& transcript = {})
@@ -25,12 +22,10 @@ inline QByteArray runRecordLine(const std::string& event, const std::string& sta
     return zul::test::runRecordLine(r);
 }
 
-// The same line without the named fields, as a runner that died or an older
-// one left it; the fields come from the record's schema.
+// The same line without the named fields, as a runner that died or an older one left it.
 QByteArray runRecordLineWithout(const runner::RunRecord& record, std::initializer_list<std::string_view> fields);
 
-// Appends a host message to messagesPath as the host's message service logs
-// it, dated at (its "at"). False when the service wrote nothing.
+// Appends a host message as the host's message service logs it, dated at; false when it wrote nothing.
 bool appendHostMessage(const QString& messagesPath, const com::Args& args, const QDateTime& at);
 
 // The run-log messages of the plug-in: the partner did not answer, and did.

@@ -25,8 +25,7 @@ bool run(const QString& program, const QStringList& args, QString* why, const QB
     p.setProcessChannelMode(QProcess::MergedChannels);
     p.start(program, args);
     if (!p.waitForStarted(10000)) {
-        if (why)
-            *why = program + " cannot be started";
+        *why = program + " cannot be started";
         return false;
     }
     if (!input.isEmpty())
@@ -34,47 +33,36 @@ bool run(const QString& program, const QStringList& args, QString* why, const QB
     p.closeWriteChannel();
     p.waitForFinished(60000);
     if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        if (why)
-            *why = program + " " + args.join(' ') + ": " + QString::fromLocal8Bit(p.readAll());
+        *why = program + " " + args.join(' ') + ": " + QString::fromLocal8Bit(p.readAll());
         return false;
     }
     return true;
 }
 
-QByteArray output(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    p.waitForFinished(30000);
-    return p.readAllStandardOutput();
-}
-
-bool answers(int port)
+// Connects to the loopback port, or (port 0) binds a free one; the port, or 0.
+int onLoopback(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(quint16(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    socklen_t len = sizeof a;
+    const bool ok = port ? ::connect(fd, reinterpret_cast<sockaddr*>(&a), len) == 0
+                         : ::bind(fd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+                               ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0;
     ::close(fd);
-    return ok;
+    return ok ? ntohs(a.sin_port) : 0;
+}
+bool answers(int port)
+{
+    return onLoopback(port) != 0;
 }
 } // namespace
 
 int freePort()
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    ::close(fd);
-    return port;
+    return onLoopback(0);
 }
 
 bool TestAccount::ensure(QString* why)
@@ -270,7 +258,10 @@ bool SshdServer::start(const QString& folder, const QString& root)
     QFile::setPermissions(authorized, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
     TestAccount::own(root);
     const QList<QByteArray> pub = readBytes(hostKey + ".pub").split(' ');
-    m_fingerprint = QString::fromLatin1(output("ssh-keygen", {"-l", "-E", "sha256", "-f", hostKey + ".pub"}).split(' ').value(1));
+    QProcess keygen;
+    keygen.start("ssh-keygen", {"-l", "-E", "sha256", "-f", hostKey + ".pub"});
+    keygen.waitForFinished(30000);
+    m_fingerprint = QString::fromLatin1(keygen.readAllStandardOutput().split(' ').value(1));
     return launch("/usr/sbin/sshd", [&](int port) {
         m_known = QStringLiteral("[127.0.0.1]:%1 %2 %3").arg(port).arg(QString::fromLatin1(pub.value(0)),
                                                                          QString::fromLatin1(pub.value(1)));

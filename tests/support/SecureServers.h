@@ -13,9 +13,7 @@ namespace zul::test {
 // A loopback port nobody listens on right now; a server that loses the race is started again.
 int freePort();
 
-// The one system account that vsftpd and sshd log in during the tests. It is
-// created (as root) on first use, with a shell from /etc/shells so that PAM
-// lets it log in to FTP, and "/" as its home.
+// The system account vsftpd and sshd log in, made by root on first use with a shell PAM accepts and "/" as home.
 struct TestAccount {
     static QString name() { return QStringLiteral("zulsec"); }
     static QByteArray password() { return QByteArrayLiteral("Zul-Test-Pw1"); }
@@ -33,8 +31,7 @@ struct TestCertificates {
     bool make(const QString& folder, const QString& subjectAltName, QString* why, Key key = Key::Ecdsa);
 };
 
-// Where tools/setup.sh unpacked the servers Debian ships as conflicting packages
-// (ProFTPD, Pure-FTPd): ZUL_SERVERS_DIR, with usr/sbin and usr/lib/proftpd below it.
+// ZUL_SERVERS_DIR, where tools/setup.sh unpacked the conflicting packages ProFTPD and Pure-FTPd.
 QString unpackedServers();
 
 // A server process on 127.0.0.1 with a port chosen for it, killed with the object.
@@ -43,10 +40,10 @@ public:
     ~ServerProcess();
     int port() const { return m_port; }
     QString why() const { return m_why; }
+    QProcess& process() { return m_process; }
 
 protected:
-    // Starts program with the arguments argsFor(port) gives (after writing any configuration
-    // for that port; empty when it cannot), until the port answers.
+    // Starts program with argsFor(port) (empty: no configuration could be written) until the port answers.
     bool launch(const QString& program, const std::function<QStringList(int)>& argsFor);
     // Waits until the further ports of a server that listens on several answer.
     bool alsoAnswers(const QList<int>& ports);
@@ -60,22 +57,16 @@ class VsftpdServer : public ServerProcess {
 public:
     // As packaged, with explicit TLS (AUTH TLS) and the cipher list HIGH.
     bool start(const QString& folder, const QString& root, const TestCertificates& certs);
-    // As Debian packages it (/etc/vsftpd.conf's settings; its own cipher list,
-    // require_ssl_reuse and forced TLS once TLS is on), plus what a test needs:
-    // loopback, a port, uploads, a root. No certificates: TLS off, as packaged.
-    // extra: settings an operator often adds ("ssl_ciphers" "HIGH").
+    // /etc/vsftpd.conf as packaged (no certificates: TLS off) plus loopback, a port, uploads, a root and extra.
     bool startPackaged(const QString& folder, const QString& root, const TestCertificates* certs, bool implicit,
                        const QMap<QByteArray, QByteArray>& extra = {});
-    QString logFile() const { return m_log; }
 
 private:
     bool launchWith(const QString& conf, const std::function<QByteArray(int)>& settingsFor);
     QString m_log;
 };
 
-// ProFTPD from the unpacked package, in the foreground (-n): plain FTP and
-// explicit TLS (mod_tls, RSA and ECDSA certificates) on port(), implicit TLS on
-// implicitPort(), SFTP (mod_sftp) on sftpPort(); every login starts in root.
+// ProFTPD: plain FTP and explicit TLS (RSA and ECDSA) on port(), implicit TLS and SFTP on their own; logins in root.
 class ProftpdServer : public ServerProcess {
 public:
     bool start(const QString& folder, const QString& root, const TestCertificates& rsa, const TestCertificates& ecdsa);
@@ -88,8 +79,7 @@ private:
     QString m_known;
 };
 
-// Pure-FTPd from the unpacked package, in the foreground: plain FTP and explicit
-// TLS on one port (it has no implicit TLS). Logins start in the account's home, "/".
+// Pure-FTPd: plain FTP and explicit TLS on one port (it has no implicit TLS); logins start in "/".
 class PureFtpdServer : public ServerProcess {
 public:
     bool start(const QString& folder, const TestCertificates& certs);

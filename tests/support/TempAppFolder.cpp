@@ -12,10 +12,8 @@ TempAppFolder::TempAppFolder() : m_previous(platform::appFolder())
 {
     if (!m_dir.isValid())
         throw std::runtime_error("cannot create a temporary folder");
-    QDir d(m_dir.path());
-    d.mkpath("ZUL");
-    d.mkpath("Junction");
-    d.mkpath("Log");
+    for (const char* folder : {"ZUL", "Junction", "Log"})
+        QDir(m_dir.path()).mkpath(folder);
     platform::setAppFolder(path());
 }
 

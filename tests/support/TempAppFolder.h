@@ -5,8 +5,7 @@
 
 namespace zul::test {
 
-// A fresh application folder with its ZUL, Junction and Log folders; the
-// process's application folder points at it while it lives.
+// A fresh application folder with its ZUL, Junction and Log folders, the process's while it lives.
 class TempAppFolder {
 public:
     TempAppFolder();

@@ -3,6 +3,7 @@
 #include "support/CoreFixture.h"
 #include "support/Fakes.h"
 #include "support/Gui.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 #include "ui/editor/ScriptCheck.h"
 #include "ui/editor/ScriptLintView.h"
@@ -16,10 +17,11 @@
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QToolTip>
-#include <tuple>
 
 using namespace zul;
 using test::child;
+using test::columns;
+using test::fetch;
 
 namespace {
 
@@ -34,7 +36,6 @@ QList<QTextLayout::FormatRange> wavy(const QPlainTextEdit* box, int line)
     return out;
 }
 
-// A text box in memory that counts its writes.
 class MemoryBox : public ui::ScriptBox {
 public:
     QString value;
@@ -55,9 +56,6 @@ public:
     }
 };
 } // namespace
-
-using MendRow = std::tuple<QString, QString, int>;
-using RefusalRow = std::tuple<QString, bool, bool, QStringList>;
 
 // The editor's script check, and its lint as the user meets it: typing into the real panel, offscreen.
 class ScriptLintViewTest : public QObject {
@@ -128,8 +126,7 @@ private slots:
         }
     }
 
-    // A line's meaning follows the lines before it: the password line of a login is never coloured or checked as a
-    // command, and the partner check's reading of an earlier line holding "open" is a finding like any other.
+    // A login's password line is no command; an earlier line holding "open" is a finding of the partner check.
     void lineMeaningFollowsEarlierLines()
     {
         frmZULINF& f = shownForm();
@@ -145,18 +142,15 @@ private slots:
         f.setScriptText("lcd /data/reopen\r\nopen 10.1.1.5\r\nuser ops pw\r\nquit\r\n");
         QTRY_VERIFY2(status->text().startsWith("1 warning: line 1: the partner check before a run will read"),
                      qPrintable(status->text()));
-        QVERIFY(!wavy(box, 1).isEmpty());
-        QVERIFY(wavy(box, 2).isEmpty());
+        QVERIFY(!wavy(box, 1).isEmpty() && wavy(box, 2).isEmpty());
     }
 
-    // In a long script the lint stays off the key strokes: it runs once,
-    // after typing pauses, and its redrawing of the marks starts no other run.
+    // In a long script the lint runs once a pause, never per key stroke nor for its own redrawing.
     void longScriptLintsOncePerPause()
     {
         frmZULINF& f = shownForm();
         auto* box = child<QPlainTextEdit>(&f, "txtZUL");
-        auto* view = f.findChild<ui::ScriptLintView*>("lintView");
-        QVERIFY(view);
+        auto* view = child<ui::ScriptLintView>(&f, "lintView");
         QString script = "open h\nuser a b\n";
         for (int i = 0; i < 30000; ++i)
             script += QStringLiteral("get f%1.txt /in/f%1.txt\n").arg(i);
@@ -181,7 +175,6 @@ private slots:
     {
         frmZULINF& f = shownForm();
         auto* box = child<QPlainTextEdit>(&f, "txtZUL");
-        QCOMPARE(box->parentWidget(), static_cast<QWidget*>(&f));
         QVERIFY(box->viewport()->x() >= child<QWidget>(&f, "lintGutter")->width());
         // A long finding does not widen the panel.
         const int width = f.width();
@@ -192,10 +185,7 @@ private slots:
 
     void mends_data()
     {
-        QTest::addColumn<MendRow>("row");
-        const auto row = [](const char* tag, const char* in, const char* out, int writes) {
-            QTest::newRow(tag) << MendRow{in, out, writes};
-        };
+        const auto row = columns<QString, QString, int>();
         row("both words, nothing to do", "open h\r\nquit", "open h\r\nquit", 0);
         row("leading blanks kept when nothing else changes", "   open h\r\nquit", "   open h\r\nquit", 0);
         row("line breaks only", "\r\n\r\n", "open \r\n\r\n\r\nquit", 2);
@@ -215,8 +205,7 @@ private slots:
     }
     void mends()
     {
-        QFETCH(MendRow, row);
-        auto [in, out, writes] = row;
+        const auto [in, out, writes] = fetch<QString, QString, int>();
         MemoryBox box;
         box.value = in;
         QCOMPARE(ui::CheckScript(box), true);
@@ -225,23 +214,21 @@ private slots:
         QVERIFY(m_core.fakes->messages->calls.empty());
     }
 
-    // An empty script is refused with the focus in the box; a box that cannot
-    // take the focus, or a text too long to count, is reported and passes.
+    // An empty script is refused; a box that cannot take the focus, or a text too long to count, is reported.
     void refusals_data()
     {
-        QTest::addColumn<RefusalRow>("row");
+        const auto row = columns<QString, bool, bool, QStringList>();
         const QString empty = test::describe({false, com::msg(3033), "D"});
-        QTest::newRow("empty") << RefusalRow{"", true, false, QStringList{empty}};
-        QTest::newRow("blanks only") << RefusalRow{"     ", true, false, QStringList{empty}};
-        QTest::newRow("empty in a disabled box") << RefusalRow{
-            "", false, true, QStringList{empty, "bool:False, text:\"Invalid procedure call or argument\", text:\"D\""}};
-        QTest::newRow("counter overflow") << RefusalRow{QString(40000, QLatin1Char('x')) + "  y", true, true,
-                                                        QStringList{"bool:False, text:\"Overflow\", text:\"D\""}};
+        row("empty", "", true, false, {empty});
+        row("blanks only", "     ", true, false, {empty});
+        row("empty in a disabled box", "", false, true,
+            {empty, "bool:False, text:\"Invalid procedure call or argument\", text:\"D\""});
+        row("counter overflow", QString(40000, QLatin1Char('x')) + "  y", true, true,
+            {"bool:False, text:\"Overflow\", text:\"D\""});
     }
     void refusals()
     {
-        QFETCH(RefusalRow, row);
-        auto [in, canFocus, passes, said] = row;
+        const auto [in, canFocus, passes, said] = fetch<QString, bool, bool, QStringList>();
         MemoryBox box;
         box.value = in;
         box.canFocus = canFocus;

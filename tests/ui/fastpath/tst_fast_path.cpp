@@ -11,6 +11,7 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
 #include "support/Gui.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 #include "ui/common/FileChooser.h"
 #include "ui/editor/frmZULINF.h"
@@ -28,11 +29,12 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
-#include <tuple>
 
 using namespace zul;
 using test::child;
+using test::columns;
 using test::describe;
+using test::fetch;
 
 namespace {
 
@@ -72,14 +74,6 @@ void choose(QComboBox* b, int k)
     for (int i = 0; i <= k; ++i)
         QTest::keyClick(b, Qt::Key_Down);
 }
-
-// One tuple a row, its fields named where the test takes it apart.
-using Generated = std::tuple<bool, QStringList, int, QString, QString>;
-using Deleted = std::tuple<QString, bool, int, QStringList, QStringList>;
-using Address = std::tuple<QString, QString, QString, QString>;
-using Browse = Address;
-using Filter = std::tuple<QString, QString, QStringList>;
-using RunNow = std::tuple<QString, QString, bool, int, QStringList, QString, bool>;
 
 // The remembered entries that the Delete key works on.
 const QStringList kRemembered{"IP:10.0.0.1:0", "IP:10.0.0.2:0", "US:ann:a1", "US:bob:b1", "US:ann:a2",
@@ -192,16 +186,15 @@ private slots:
 
     void closingReleasesTheDatabase_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("Cancel") << "cancel";
-        QTest::newRow("Escape") << "escape";
-        QTest::newRow("window closed") << "close";
+        const auto row = columns<QString>();
+        for (const char* how : {"cancel", "escape", "close"})
+            row(how, how);
     }
     void closingReleasesTheDatabase()
     {
-        QFETCH(QString, how);
+        const auto [how] = fetch<QString>();
         remember({"IP:10.1.1.5:0"});
-        withDialog([&](frmFast_Path& d) {
+        withDialog([&, &how = how](frmFast_Path& d) {
             // Centred over the editor, the entries empty, the focus in the address box with its remembered list.
             const QRect e = m_editor->frameGeometry();
             const QRect f = d.frameGeometry();
@@ -218,8 +211,7 @@ private slots:
                 QTest::keyClick(box(d, "cmbPtnIPAdr"), Qt::Key_Escape);
             else
                 d.close();
-            QVERIFY(!d.isVisible());
-            QVERIFY(m_dbs[0].expired());
+            QVERIFY(!d.isVisible() && m_dbs[0].expired());
         });
         QCOMPARE(table(), QStringList{"IP:10.1.1.5:0"});
         QVERIFY(m_messages->calls.empty());
@@ -227,35 +219,27 @@ private slots:
 
     void generateScript_data()
     {
-        QTest::addColumn<Generated>("g");
-        const auto refused = [](const char* tag, QStringList entries, int message, QString focus) {
-            QTest::newRow(tag) << Generated{false, entries, message, focus, QString()};
-        };
-        refused("no address", {"", "u", "p", "a", "b"}, 3229, "cmbPtnIPAdr");
-        refused("blank user", {"1.2.3.4", "   ", "p", "a", "b"}, 3230, "cmbUsrID");
-        refused("both paths empty", {"1.2.3.4", "u", "p", "", ""}, 3231, "cmbSndPath");
-        refused("second path empty", {"1.2.3.4", "u", "p", "a", " "}, 3231, "cmbRcvPath");
-        const auto passed = [](const char* tag, bool receive, QStringList entries, QString script, QString kept) {
-            QTest::newRow(tag) << Generated{receive, entries, 0, script, kept};
-        };
-        passed("send", false, {"10.1.1.5", "u", "p", "a.txt", "b.txt"},
-               "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit", "SS:a.txt:0");
-        passed("blank password", false, {"10.1.1.5", "usr", "  ", "a", "b"},
-               "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit", "US:usr: ");
-        passed("blanks trimmed, inner blanks kept", false,
-               {"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"},
-               "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit", "SS:/my files/a b.txt:0");
-        passed("receive", true, {"1.2", "u", "p", "remote.dat", "/tmp/local.dat"},
-               "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit", "RS:remote.dat:0");
-        passed("outside the code page", false, {"1.2", "u", "p", QString::fromUtf8("\u6587.txt"), "b"},
-               "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit", "SS:?.txt:0");
+        // Entries (address, user, password, first, second); the message and focused box, or 0, the script and a record.
+        const auto row = columns<bool, QStringList, int, QString, QString>();
+        row("no address", false, {"", "u", "p", "a", "b"}, 3229, "cmbPtnIPAdr", {});
+        row("blank user", false, {"1.2.3.4", "   ", "p", "a", "b"}, 3230, "cmbUsrID", {});
+        row("both paths empty", false, {"1.2.3.4", "u", "p", "", ""}, 3231, "cmbSndPath", {});
+        row("second path empty", false, {"1.2.3.4", "u", "p", "a", " "}, 3231, "cmbRcvPath", {});
+        row("send", false, {"10.1.1.5", "u", "p", "a.txt", "b.txt"}, 0,
+            "open 10.1.1.5\r\nuser u p\r\nput a.txt b.txt\r\nquit", "SS:a.txt:0");
+        row("blank password", false, {"10.1.1.5", "usr", "  ", "a", "b"}, 0,
+            "open 10.1.1.5\r\nuser usr \r\nput a b\r\nquit", "US:usr: ");
+        row("blanks trimmed, inner blanks kept", false,
+            {"10.1.1.5", "  usr ", " pw  ", "  /my files/a b.txt ", " c d.txt"}, 0,
+            "open 10.1.1.5\r\nuser usr pw\r\nput /my files/a b.txt c d.txt\r\nquit", "SS:/my files/a b.txt:0");
+        row("receive", true, {"1.2", "u", "p", "remote.dat", "/tmp/local.dat"}, 0,
+            "open 1.2\r\nuser u p\r\nget remote.dat /tmp/local.dat\r\nquit", "RS:remote.dat:0");
+        row("outside the code page", false, {"1.2", "u", "p", QString::fromUtf8("\u6587.txt"), "b"}, 0,
+            "open 1.2\r\nuser u p\r\nput ?.txt b\r\nquit", "SS:?.txt:0");
     }
     void generateScript()
     {
-        QFETCH(Generated, g);
-        // Entries: address, user, password, first, second. Refused: the message and the box given the focus;
-        // passed: the script and one record the save leaves.
-        const auto& [receive, entries, message, script, remembered] = g;
+        const auto [receive, entries, message, script, remembered] = fetch<bool, QStringList, int, QString, QString>();
         m_editor->setScriptText("open old\r\nquit");
         withDialog([&, &receive = receive, &entries = entries, &message = message, &script = script](frmFast_Path& d) {
             if (receive)
@@ -277,8 +261,7 @@ private slots:
         }
         QCOMPARE(QString::fromStdString(m_editor->scriptText()), script);
         QVERIFY2(table().contains(remembered), qPrintable(table().join(',')));
-        QVERIFY(m_messages->calls.empty());
-        QVERIFY(!m_core.app->exists("tempZUL.zul"));
+        QVERIFY(m_messages->calls.empty() && !m_core.app->exists("tempZUL.zul"));
     }
 
     void rememberedEntries()
@@ -295,6 +278,8 @@ private slots:
             QCOMPARE(items(box(d, "cmbUsrID")), (QStringList{"old", "newuser"}));
             QCOMPARE(items(box(d, "cmbSndPath")), QStringList{"a.txt"});
             QCOMPARE(items(box(d, "cmbRcvPath")), QStringList{"b.txt"});
+            if (const QString shots = qEnvironmentVariable("ZUL_SCREENSHOT_DIR"); !shots.isEmpty())
+                QVERIFY(d.grab().save(shots + "/fastpath.png"));
             child<QCheckBox>(d, "chkIPSav")->setChecked(false);
             fill(d, "10.9.9.9", "newuser", "pw2", "a.txt", "c.txt");
             QTest::mouseClick(child<QPushButton>(d, "cmdGenScpt"), Qt::LeftButton);
@@ -343,7 +328,6 @@ private slots:
 
     void deleteKey_data()
     {
-        QTest::addColumn<Deleted>("r");
         const auto without = [](QStringList gone) {
             QStringList out;
             for (const auto& r : kRemembered)
@@ -351,20 +335,19 @@ private slots:
                     out << r;
             return out;
         };
-        QTest::newRow("address") << Deleted{"cmbPtnIPAdr", false, 0, {"10.0.0.2"}, without({"IP:10.0.0.1:0"})};
-        QTest::newRow("user: every password")
-            << Deleted{"cmbUsrID", false, 0, {"bob", "ann"}, without({"US:ann:a1", "US:ann:a2"})};
-        QTest::newRow("send path") << Deleted{"cmbSndPath", false, 0, {}, without({"SS:s1:0"})};
-        QTest::newRow("partner name") << Deleted{"cmbRcvPath", false, 0, {}, without({"SR:r1:0"})};
-        QTest::newRow("file to collect") << Deleted{"cmbSndPath", true, 0, {}, without({"RS:rs1:0"})};
-        QTest::newRow("local name") << Deleted{"cmbRcvPath", true, 0, {}, without({"RR:rr1:0"})};
-        QTest::newRow("typed text: nothing")
-            << Deleted{"cmbPtnIPAdr", false, -1, {"10.0.0.1", "10.0.0.2"}, kRemembered};
+        const auto row = columns<QString, bool, int, QStringList, QStringList>();
+        row("address", "cmbPtnIPAdr", false, 0, {"10.0.0.2"}, without({"IP:10.0.0.1:0"}));
+        row("user: every password", "cmbUsrID", false, 0, {"bob", "ann"}, without({"US:ann:a1", "US:ann:a2"}));
+        row("send path", "cmbSndPath", false, 0, {}, without({"SS:s1:0"}));
+        row("partner name", "cmbRcvPath", false, 0, {}, without({"SR:r1:0"}));
+        row("file to collect", "cmbSndPath", true, 0, {}, without({"RS:rs1:0"}));
+        row("local name", "cmbRcvPath", true, 0, {}, without({"RR:rr1:0"}));
+        row("typed text: nothing", "cmbPtnIPAdr", false, -1, {"10.0.0.1", "10.0.0.2"}, kRemembered);
     }
     void deleteKey()
     {
-        QFETCH(Deleted, r);
-        const auto& [boxName, receive, entry, listAfter, tableAfter] = r;
+        const auto [boxName, receive, entry, listAfter, tableAfter] =
+            fetch<QString, bool, int, QStringList, QStringList>();
         remember(kRemembered);
         withDialog(
             [&, &boxName = boxName, &receive = receive, &entry = entry, &listAfter = listAfter](frmFast_Path& d) {
@@ -425,10 +408,7 @@ private slots:
 
     void addressRules_data()
     {
-        QTest::addColumn<Address>("a");
-        const auto row = [](const char* tag, QString typed, QString committed, QString pasted, QString result) {
-            QTest::newRow(tag) << Address{typed, committed, pasted, result};
-        };
+        const auto row = columns<QString, QString, QString, QString>(); // typed, committed by an input method, ...
         row("typed address", "192.168.0.10", "", "", "192.168.0.10");
         row("letters, blank, comma, slash dropped", "1a 2,3/4", "", "", "1234");
         row("any digits and points", "999..1", "", "", "999..1");
@@ -445,8 +425,7 @@ private slots:
     }
     void addressRules()
     {
-        QFETCH(Address, a);
-        const auto& [typed, committed, pasted, result] = a; // committed by an input method
+        const auto [typed, committed, pasted, result] = fetch<QString, QString, QString, QString>();
         withDialog([&, &typed = typed, &committed = committed, &pasted = pasted, &result = result](frmFast_Path& d) {
             auto* b = box(d, "cmbPtnIPAdr");
             b->setFocus();
@@ -475,15 +454,14 @@ private slots:
 
     void browse_data()
     {
-        QTest::addColumn<Browse>("b");
-        QTest::newRow("first path chosen") << Browse{"cmdBrowseSnd", "cmbSndPath", "/data/x y.txt", {}};
-        QTest::newRow("second path chosen") << Browse{"cmdBrowseRcv", "cmbRcvPath", "/z.txt", {}};
-        QTest::newRow("cancelled") << Browse{"cmdBrowseRcv", "cmbRcvPath", {}, "kept"};
+        const auto row = columns<QString, QString, QString, QString>(); // result null: the answer
+        row("first path chosen", "cmdBrowseSnd", "cmbSndPath", "/data/x y.txt", {});
+        row("second path chosen", "cmdBrowseRcv", "cmbRcvPath", "/z.txt", {});
+        row("cancelled", "cmdBrowseRcv", "cmbRcvPath", {}, "kept");
     }
     void browse()
     {
-        QFETCH(Browse, b);
-        const auto& [button, boxName, answer, result] = b; // result null: the answer
+        const auto [button, boxName, answer, result] = fetch<QString, QString, QString, QString>();
         m_chooser->answer = answer;
         withDialog([&, &button = button, &boxName = boxName, &answer = answer, &result = result](frmFast_Path& d) {
             box(d, boxName.toLatin1().constData())->setEditText("kept");
@@ -498,15 +476,13 @@ private slots:
     // The standard dialog names each filter as the form gives it; "*.*" lists every file, names without a dot too.
     void standardDialog_data()
     {
-        QTest::addColumn<Filter>("f");
-        QTest::newRow("all files") << Filter{
-            "All files(*.*)|*.*", "All files(*.*)", {"E01ZUL.zul", "README", "a.txt", "noext"}};
-        QTest::newRow("script files") << Filter{"Script Files(*.zul)|*.zul", "Script Files(*.zul)", {"E01ZUL.zul"}};
+        const auto row = columns<QString, QString, QStringList>();
+        row("all files", "All files(*.*)|*.*", "All files(*.*)", {"E01ZUL.zul", "README", "a.txt", "noext"});
+        row("script files", "Script Files(*.zul)|*.zul", "Script Files(*.zul)", {"E01ZUL.zul"});
     }
     void standardDialog()
     {
-        QFETCH(Filter, f);
-        const auto& [filter, shown, listed] = f;
+        const auto [filter, shown, listed] = fetch<QString, QString, QStringList>();
         QTemporaryDir dir;
         for (const char* name : {"README", "noext", "a.txt", "E01ZUL.zul"})
             QVERIFY(test::writeBytes(dir.filePath(name), QByteArray()));
@@ -514,8 +490,7 @@ private slots:
         ui::configureOpenDialog(dialog, {QString(), filter, dir.path(), "ZUL Files Selection"});
         dialog.show();
         QCOMPARE(items(dialog.findChild<QComboBox*>("fileTypeCombo")), QStringList{shown});
-        auto* view = dialog.findChild<QListView*>("listView");
-        QVERIFY(view);
+        auto* view = child<QListView>(dialog, "listView");
         const auto names = [view] {
             QStringList out;
             for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
@@ -569,13 +544,9 @@ private slots:
     // The user is "usr", the password "pw", the paths "a" and "b".
     void runNowWithoutTransfer_data()
     {
-        QTest::addColumn<RunNow>("r");
+        const auto row = columns<QString, QString, bool, int, QStringList, QString, bool>();
         const QString confirm = describe({true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm",
                                           std::string("E0007 "), std::string("Nightly ")});
-        const auto row = [](const char* tag, QString address, QString second, bool receive, int answer,
-                            QStringList messages, QString hourglass, bool reset) {
-            QTest::newRow(tag) << RunNow{address, second, receive, answer, messages, hourglass, reset};
-        };
         row("declined: entries and file kept", "127.0.0.1", "b", false, 0, {confirm}, "0", false);
         row("partner not answering: logged, no runner, reset", "no-such-host.invalid.", "b", true, 1,
             {confirm, describe({false, com::msg(4107), com::msg(4121), com::msg(4122), "L", "", "ZUL", "", "03/07/2024",
@@ -590,10 +561,9 @@ private slots:
     }
     void runNowWithoutTransfer()
     {
-        QFETCH(RunNow, r);
-        // The address pasted; the second path empty when the entry check fails; the answer to the confirmation
-        // (-1: the service disconnects); per message, 1 while the wait cursor shows.
-        const auto& [address, second, receive, answer, messages, hourglass, reset] = r;
+        // Answer -1: the service disconnects; hourglass: per message, 1 while the wait cursor shows.
+        const auto [address, second, receive, answer, messages, hourglass, reset] =
+            fetch<QString, QString, bool, int, QStringList, QString, bool>();
         installRunners(true);
         m_messages->answer = answer == 1;
         m_messages->disconnectOnCall = answer < 0 ? 0 : -1;
@@ -626,8 +596,7 @@ private slots:
         QCOMPARE(int(table().size()), passes ? 4 : 0); // remembered before the question
     }
 
-    // Another Run Now (another host process) replaces tempZUL.zul while this
-    // one asks for confirmation: the runner still gets this run's script.
+    // Another host process's Run Now replaces tempZUL.zul during the question: the runner still gets this run's.
     void runNowHandsOverItsOwnScript()
     {
         installRunners(true);
@@ -657,19 +626,6 @@ private slots:
         QCOMPARE(test::describeAll(m_messages->calls),
                  QStringList{describe({false, "Cannot create the component ZembDBdll.ClsZembDB", "D"})});
         QCOMPARE(m_editor->scriptText(), std::string("open 1.2.3.4\r\nuser usr pw\r\nput a b\r\nquit"));
-    }
-
-    // Writes docs/fastpath.png when ZUL_FASTPATH_SCREENSHOT names the file.
-    void screenshot()
-    {
-        const QString target = qEnvironmentVariable("ZUL_FASTPATH_SCREENSHOT");
-        if (target.isEmpty())
-            QSKIP("set ZUL_FASTPATH_SCREENSHOT to a PNG path to write the screenshot");
-        remember({"IP:192.168.10.20:0", "US:operator:x"});
-        withDialog([&](frmFast_Path& d) {
-            fill(d, "192.168.10.20", "operator", "secret", "/srv/reports/daily.csv", "DAILY.CSV");
-            QVERIFY(d.grab().save(target));
-        });
     }
 };
 

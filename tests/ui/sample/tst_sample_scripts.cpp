@@ -1,5 +1,6 @@
 #include "support/Files.h"
 #include "support/FtpServer.h"
+#include "support/Rows.h"
 #include "support/TempAppFolder.h"
 
 #include <QDir>
@@ -8,16 +9,12 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <tuple>
 
 using namespace zul::test;
 
-// Runs every sample script, with the loopback server's address, account and folders filled in, through the real runner,
-// so that no sample teaches a command that does not work.
+// Every sample runs through the real runner against a loopback server: none teaches a command that does not work.
 
 using Files = QMap<QString, QByteArray>; // path: content
-
-using SampleRow = std::tuple<QString, Files, Files, Files, Files, QByteArray>;
 
 class SampleScriptsTest : public QObject {
     Q_OBJECT
@@ -38,15 +35,10 @@ private slots:
 
     void sampleRuns_data()
     {
-        QTest::addColumn<SampleRow>("row");
-
+        const auto row = columns<QString, Files, Files, Files, Files, QByteArray>();
         const QByteArray prices = "A100 12.50\r\nB200  7.25\r\n";
         const QByteArray pricesOnServer = "A100 12.50\nB200  7.25\n"; // text sent in ASCII mode
         const QByteArray archive = someBytes(70000, 11);
-        const auto row = [](const char* tag, const char* sample, Files remoteBefore, Files localBefore,
-                            Files remoteAfter, Files localAfter, QByteArray site) {
-            QTest::newRow(tag) << SampleRow{sample, remoteBefore, localBefore, remoteAfter, localAfter, site};
-        };
         row("Windows", "Winsmpl.smp", Files{{"outbound/sales.zip", archive}, {"inbound/", QByteArray()}},
             Files{{"out/prices.txt", prices}}, Files{{"inbound/prices.txt", pricesOnServer}},
             Files{{"in/sales.zip", archive}}, QByteArray());
@@ -67,8 +59,8 @@ private slots:
     }
     void sampleRuns()
     {
-        QFETCH(SampleRow, row);
-        auto [sample, remoteBefore, localBefore, remoteAfter, localAfter, site] = row;
+        const auto [sample, remoteBefore, localBefore, remoteAfter, localAfter, site] =
+            fetch<QString, Files, Files, Files, Files, QByteArray>();
 
         const QByteArray text = readBytes(ZUL_SOURCE_DIR "/samples/" + sample);
         QVERIFY2(text.endsWith("\r\n") && !text.contains("\r\n\r\n") &&
@@ -101,8 +93,7 @@ private slots:
         QFile::remove(siteLog());
 
         const QString path = QString::fromStdString(app.file("ZUL/sample.zul"));
-        QVERIFY(writeBytes(path, script.toLatin1()));
-        QVERIFY(installBuilt("VelundZUL", QString::fromStdString(app.path())));
+        QVERIFY(writeBytes(path, script.toLatin1()) && installBuilt("VelundZUL", QString::fromStdString(app.path())));
         const RunnerRun r = runRunner(QString::fromStdString(app.path()), {"true|" + path + "|E0001"});
         QVERIFY2(r.exit == 0, (r.output + "\n" + r.transcript).constData());
 
