@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -207,24 +206,19 @@ int removeReplaceLeftovers(const std::string& folder, std::int64_t minAgeSeconds
     auto opened = openFolder(folder);
     if (!opened)
         return 0;
-    DIR* d = ::fdopendir(opened->get());
-    if (!d)
-        return 0;
-    const int dir = opened->release(); // closedir closes it
+    const int dir = opened->get();
     const std::time_t now = std::time(nullptr);
     int removed = 0;
-    while (const dirent* e = ::readdir(d)) {
-        const std::string_view name = e->d_name;
-        if (name.substr(0, ReplacePrefix.size()) != ReplacePrefix)
+    for (const std::string& name : namesIn(dir)) {
+        if (!name.starts_with(ReplacePrefix))
             continue;
         struct stat st{};
-        if (::fstatat(dir, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
             st.st_uid != ::geteuid() || now - st.st_mtime < minAgeSeconds)
             continue;
-        if (::unlinkat(dir, e->d_name, 0) == 0)
+        if (::unlinkat(dir, name.c_str(), 0) == 0)
             ++removed;
     }
-    ::closedir(d);
     return removed;
 }
 

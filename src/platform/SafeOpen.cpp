@@ -3,6 +3,7 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -169,6 +170,28 @@ std::string randomHex(std::size_t n)
     }
     out.resize(n);
     return out;
+}
+
+std::vector<std::string> namesIn(int folderFd)
+{
+    std::vector<std::string> names;
+    const int fd = ::dup(folderFd);
+    if (fd < 0)
+        return names;
+    DIR* d = ::fdopendir(fd);
+    if (!d) {
+        ::close(fd);
+        return names;
+    }
+    // A copy shares its position with the folder's descriptor: from the start.
+    ::rewinddir(d);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(d);
+    return names;
 }
 
 } // namespace zul::platform

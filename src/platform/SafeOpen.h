@@ -44,6 +44,10 @@ private:
 // the package links the application folder's folders to /var/lib, and those
 // links sit in folders only root can change.
 Result<UniqueFd> openFolder(const std::string& path);
+// The names in an opened folder but "." and "..", read from its start through
+// a copy of the descriptor (the folder's own stays as it was); empty when the
+// folder cannot be read.
+std::vector<std::string> namesIn(int folderFd);
 
 // flags as for open(2). With O_CREAT the file is created exclusively when it
 // is missing and then gets mode exactly, whatever the umask; an existing file

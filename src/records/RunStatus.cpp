@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -160,17 +159,7 @@ std::vector<RunningRun> runningRuns(const std::string& lockFolder, std::string_v
     auto dir = platform::openFolder(lockFolder);
     if (!dir)
         return out;
-    std::vector<std::string> names;
-    if (const int fd = ::dup(dir->get()); fd >= 0) {
-        if (DIR* d = ::fdopendir(fd)) {
-            while (const dirent* e = ::readdir(d))
-                names.emplace_back(e->d_name);
-            ::closedir(d);
-        } else {
-            ::close(fd);
-        }
-    }
-    for (const std::string& name : names) {
+    for (const std::string& name : platform::namesIn(dir->get())) {
         const std::string lock = lockNameFor(name);
         if (lock.empty())
             continue;

@@ -16,7 +16,6 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,23 +47,6 @@ bool hasSuffix(std::string_view s, std::string_view p)
     return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
 }
 
-std::vector<std::string> namesIn(int folderFd)
-{
-    std::vector<std::string> names;
-    const int fd = ::dup(folderFd);
-    if (fd < 0)
-        return names;
-    if (DIR* d = ::fdopendir(fd)) {
-        // A dup shares its position with the folder's descriptor: from the start.
-        ::rewinddir(d);
-        while (const dirent* e = ::readdir(d))
-            names.emplace_back(e->d_name);
-        ::closedir(d);
-    } else {
-        ::close(fd);
-    }
-    return names;
-}
 
 } // namespace
 
@@ -294,7 +276,7 @@ void RunRegistration::recoverOthers(Transcript& transcript)
     bool liveUnknown = false;
     struct stat mine {};
     const bool haveMine = m_fd >= 0 && ::fstat(m_fd, &mine) == 0;
-    const std::vector<std::string> names = namesIn(dir->get());
+    const std::vector<std::string> names = zul::platform::namesIn(dir->get());
     for (const auto& name : names) {
         const bool runLock = hasPrefix(name, "run-");
         if (!(runLock || hasPrefix(name, "event-")) || !hasSuffix(name, ".lock"))
@@ -354,7 +336,7 @@ void RunRegistration::recoverOthers(Transcript& transcript)
     if (!jdir)
         return;
     int removed = 0;
-    for (const auto& name : namesIn(jdir->get())) {
+    for (const auto& name : zul::platform::namesIn(jdir->get())) {
         if (!isPartFileName(name))
             continue;
         struct stat st {};

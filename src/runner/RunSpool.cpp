@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,16 +103,12 @@ SpoolResult appendSpooled(const std::string& logFolder)
         return r;
     }
     std::vector<std::string> names;
-    if (DIR* d = ::fdopendir(::dup(dir->get()))) {
-        while (const dirent* e = ::readdir(d)) {
-            const std::string_view name(e->d_name);
-            struct stat st {};
-            if (name.size() > kSuffix.size() && name.ends_with(kSuffix) && name.front() != '.' &&
-                ::fstatat(dir->get(), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-                st.st_uid == ::geteuid())
-                names.emplace_back(name);
-        }
-        ::closedir(d);
+    for (std::string& name : platform::namesIn(dir->get())) {
+        struct stat st {};
+        if (name.size() > kSuffix.size() && name.ends_with(kSuffix) && name.front() != '.' &&
+            ::fstatat(dir->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_uid == ::geteuid())
+            names.push_back(std::move(name));
     }
     if (names.empty())
         return r;
