@@ -7,6 +7,7 @@
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,7 +38,7 @@ int get(sftp_session sftp, ssh_session s, const char* remote, const char* local)
     if (out < 0)
         return fail("open local", nullptr);
     std::deque<int> asked;
-    bool end = false;
+    bool end = false, shortSeen = false;
     std::vector<char> buf(kChunk);
     while (!end || !asked.empty()) {
         while (!end && asked.size() < kInFlight) {
@@ -55,10 +56,13 @@ int get(sftp_session sftp, ssh_session s, const char* remote, const char* local)
             end = true;
             continue;
         }
+        // Replies come at fixed offsets: data after a short one would leave a gap.
+        if (shortSeen)
+            return fail("a short read before the end of the file", nullptr);
         if (::write(out, buf.data(), std::size_t(n)) != n)
             return fail("write local", nullptr);
         if (std::uint32_t(n) < kChunk)
-            end = true; // a short read: the end of the file is near
+            end = shortSeen = true; // the end of the file is near
     }
     ::close(out);
     sftp_close(f);
@@ -98,6 +102,10 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string mode = argv[1];
+    if (mode != "get" && mode != "put") {
+        std::fputs("bench_ssh_probe: get or put\n", stderr);
+        return 2;
+    }
     ssh_session s = ssh_new();
     const int port = std::atoi(argv[3]);
     ssh_options_set(s, SSH_OPTIONS_HOST, argv[2]);
