@@ -553,8 +553,6 @@ RunResult Runner::onType(Step& s)
 RunResult Runner::onQuote(Step& s)
 {
     const auto& a = s.command().args;
-    if (auto e = requireSession())
-        return *e;
     const auto words = splitWords(a[0]);
     if (carriesPassword(a[0]) && words.size() > 1) {
         // A server may echo it in a reply.
