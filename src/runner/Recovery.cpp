@@ -47,7 +47,6 @@ bool hasSuffix(std::string_view s, std::string_view p)
     return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
 }
 
-
 } // namespace
 
 bool trustedLockFile(const struct stat& st)

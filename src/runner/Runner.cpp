@@ -416,20 +416,22 @@ RunResult Runner::onGet(Step& s)
     return get(s.script, s.index, a[0], *name);
 }
 
-RunResult Runner::onPut(Step& s)
+RunResult Runner::putCommand(Step& s, bool append)
 {
     const auto& a = s.command().args;
     if (auto e = requireSession())
         return *e;
-    return put(a[0], a.size() > 1 ? a[1] : baseName(toLocalPath(a[0])), false);
+    return put(a[0], a.size() > 1 ? a[1] : baseName(toLocalPath(a[0])), append);
+}
+
+RunResult Runner::onPut(Step& s)
+{
+    return putCommand(s, false);
 }
 
 RunResult Runner::onAppend(Step& s)
 {
-    const auto& a = s.command().args;
-    if (auto e = requireSession())
-        return *e;
-    return put(a[0], a.size() > 1 ? a[1] : baseName(toLocalPath(a[0])), true);
+    return putCommand(s, true);
 }
 
 RunResult Runner::onMget(Step& s)
@@ -551,8 +553,6 @@ RunResult Runner::onType(Step& s)
 RunResult Runner::onQuote(Step& s)
 {
     const auto& a = s.command().args;
-    if (auto e = requireSession())
-        return *e;
     const auto words = splitWords(a[0]);
     if (carriesPassword(a[0]) && words.size() > 1) {
         // A server may echo it in a reply.
@@ -566,9 +566,7 @@ RunResult Runner::onQuote(Step& s)
 RunResult Runner::onSite(Step& s)
 {
     const auto& a = s.command().args;
-    if (auto e = requireSession())
-        return *e;
-    return fromOutcome(retrying([&] { return m_session->site(a[0]); }));
+    return onSession([&] { return m_session->site(a[0]); });
 }
 
 RunResult Runner::onPassive(Step&)

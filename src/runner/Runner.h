@@ -91,6 +91,8 @@ private:
     // A request to the partner that needs a session, retried as the settings say.
     RunResult onSession(const std::function<Outcome()>& request);
     RunResult changeFolder(const std::function<Outcome()>& change);
+    // put and append: the remote name defaults to the local file's own.
+    RunResult putCommand(Step& s, bool append);
     RunResult fromOutcome(const Outcome& o);
     Outcome retrying(const std::function<Outcome()>& attempt);
     bool stopRequested() const;
