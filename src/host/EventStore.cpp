@@ -50,29 +50,20 @@ EventStore::~EventStore()
     sqlite3_close(m_db);
 }
 
-void EventStore::failed(const QString& context) const
+void EventStore::failed() const
 {
-    const QString said = m_db ? hostdb::lastError(m_db) : QStringLiteral("the events database is not open");
-    m_error = context.isEmpty() ? said : context + QStringLiteral(": ") + said;
+    m_error = m_db ? hostdb::lastError(m_db) : QStringLiteral("the events database is not open");
 }
 
 bool EventStore::open(const QString& dataFolder)
 {
     sqlite3_close(m_db);
-    m_db = hostdb::open(dataFolder, &m_error);
-    if (!m_db)
-        return false;
-    if (sqlite3_exec(m_db,
-                     "CREATE TABLE IF NOT EXISTS events (id TEXT PRIMARY KEY, entity TEXT NOT NULL, "
-                     "type TEXT NOT NULL, runday INTEGER NOT NULL, flag1 TEXT NOT NULL, "
-                     "flag2 TEXT NOT NULL, flag4 TEXT NOT NULL)",
-                     nullptr, nullptr, nullptr) != SQLITE_OK) {
-        failed(QStringLiteral("'%1' is not a usable events database").arg(hostdb::path(dataFolder)));
-        sqlite3_close(m_db);
-        m_db = nullptr;
-        return false;
-    }
-    return true;
+    m_db = hostdb::open(dataFolder,
+                        "CREATE TABLE IF NOT EXISTS events (id TEXT PRIMARY KEY, entity TEXT NOT NULL, "
+                        "type TEXT NOT NULL, runday INTEGER NOT NULL, flag1 TEXT NOT NULL, "
+                        "flag2 TEXT NOT NULL, flag4 TEXT NOT NULL)",
+                        "is not a usable events database", &m_error);
+    return m_db != nullptr;
 }
 
 std::vector<EventRecord> EventStore::list() const
@@ -83,7 +74,7 @@ std::vector<EventRecord> EventStore::list() const
     for (; rc == SQLITE_ROW; rc = q.step())
         out.push_back(readRecord(q));
     if (rc != SQLITE_DONE)
-        failed({});
+        failed();
     return out;
 }
 
@@ -91,7 +82,7 @@ std::optional<EventRecord> EventStore::find(const QString& id) const
 {
     Statement q(m_db, "SELECT id, entity, type, runday, flag1, flag2, flag4 FROM events WHERE id = ?");
     if (!q.ok()) {
-        failed({});
+        failed();
         return std::nullopt;
     }
     q.bind(1, id);
@@ -99,7 +90,7 @@ std::optional<EventRecord> EventStore::find(const QString& id) const
     if (rc == SQLITE_ROW)
         return readRecord(q);
     if (rc != SQLITE_DONE)
-        failed({});
+        failed();
     return std::nullopt;
 }
 
@@ -115,7 +106,7 @@ bool EventStore::put(const EventRecord& r)
     Statement q(m_db, "INSERT OR REPLACE INTO events (id, entity, type, runday, flag1, flag2, flag4) "
                       "VALUES (?, ?, ?, ?, ?, ?, ?)");
     if (!q.ok()) {
-        failed({});
+        failed();
         return false;
     }
     // A null QString binds as an empty text: the columns hold no NULL.
@@ -127,7 +118,7 @@ bool EventStore::put(const EventRecord& r)
     q.bind(6, r.flag2);
     q.bind(7, r.flag4);
     if (q.step() != SQLITE_DONE) {
-        failed({});
+        failed();
         return false;
     }
     return true;
@@ -137,12 +128,12 @@ bool EventStore::remove(const QString& id)
 {
     Statement q(m_db, "DELETE FROM events WHERE id = ?");
     if (!q.ok()) {
-        failed({});
+        failed();
         return false;
     }
     q.bind(1, id);
     if (q.step() != SQLITE_DONE) {
-        failed({});
+        failed();
         return false;
     }
     return sqlite3_changes(m_db) > 0;

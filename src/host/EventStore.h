@@ -46,8 +46,8 @@ public:
     QString allocateId() const;
 
 private:
-    // Sets lastError() to what SQLite said, with context before it.
-    void failed(const QString& context) const;
+    // Sets lastError() to what SQLite said.
+    void failed() const;
 
     sqlite3* m_db = nullptr;
     mutable QString m_error;

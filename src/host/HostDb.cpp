@@ -19,7 +19,7 @@ QString path(const QString& dataFolder)
     return QDir(dataFolder).filePath(QStringLiteral("host.db"));
 }
 
-sqlite3* open(const QString& dataFolder, QString* error)
+sqlite3* open(const QString& dataFolder, const char* schema, const char* unusable, QString* error)
 {
     const auto fail = [error](const QString& why) {
         if (error)
@@ -44,6 +44,11 @@ sqlite3* open(const QString& dataFolder, QString* error)
         return fail(why);
     }
     sqlite3_busy_timeout(db, kBusyWaitMs);
+    if (sqlite3_exec(db, schema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const QString why = QStringLiteral("'%1' %2: %3").arg(path, QLatin1String(unusable), lastError(db));
+        sqlite3_close(db);
+        return fail(why);
+    }
     return db;
 }
 

@@ -11,8 +11,10 @@ namespace zul::host::hostdb {
 QString path(const QString& dataFolder);
 
 // Opens (creating when needed) host.db in dataFolder, owner-only from its
-// first byte: it holds the Fast Path's passwords. Null and why when it cannot.
-sqlite3* open(const QString& dataFolder, QString* error);
+// first byte: it holds the Fast Path's passwords, and makes sure of a table
+// with schema (a CREATE TABLE IF NOT EXISTS). Null and why when it cannot;
+// unusable says what a file without the table is ("is not a usable ...").
+sqlite3* open(const QString& dataFolder, const char* schema, const char* unusable, QString* error);
 
 // What SQLite last said on db.
 QString lastError(sqlite3* db);

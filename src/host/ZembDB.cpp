@@ -63,19 +63,12 @@ Filter keysFilter(const std::optional<std::string>& code, const std::string& fir
 
 std::shared_ptr<ZembDB> ZembDB::open(const QString& dataFolder, QString* error)
 {
-    sqlite3* db = hostdb::open(dataFolder, error);
+    sqlite3* db = hostdb::open(dataFolder,
+                               "CREATE TABLE IF NOT EXISTS FastZUL (FACODE TEXT NOT NULL, FAFLDONE TEXT NOT NULL, "
+                               "FAFLDTWO TEXT NOT NULL)",
+                               "has no usable FastZUL table", error);
     if (!db)
         return {};
-    if (sqlite3_exec(db,
-                     "CREATE TABLE IF NOT EXISTS FastZUL (FACODE TEXT NOT NULL, FAFLDONE TEXT NOT NULL, "
-                     "FAFLDTWO TEXT NOT NULL)",
-                     nullptr, nullptr, nullptr) != SQLITE_OK) {
-        if (error)
-            *error = QStringLiteral("'%1' has no usable FastZUL table: %2")
-                         .arg(hostdb::path(dataFolder), hostdb::lastError(db));
-        sqlite3_close(db);
-        return {};
-    }
     return std::shared_ptr<ZembDB>(new ZembDB(db));
 }
 

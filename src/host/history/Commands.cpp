@@ -3,6 +3,7 @@
 #include "host/history/Metrics.h"
 #include "host/history/RunLog.h"
 #include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 #include "platform/Text.h"
 #include "records/RunCancel.h"
 #include "records/RunRecord.h"
@@ -340,9 +341,11 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
                         " is gone (older than the retention period?): " +
                         (run.transcript.empty() ? std::string("none recorded") : run.transcript),
                     1);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0)
-        return fail("cannot read '" + path + "': " + std::strerror(errno));
+    // Log/ is shared: in the folder, never through a link, a normal file.
+    const auto file = platform::openNoFollow(path, O_RDONLY);
+    if (!file)
+        return fail("cannot read the transcript: " + file.error().description);
+    const int fd = (*file).get();
     // Escaped line by line, so that a character split between two reads stays whole.
     std::string buf(1 << 16, '\0');
     std::string pending;
@@ -350,7 +353,10 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
         const ssize_t got = ::read(fd, buf.data(), buf.size());
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
+        // What was shown is not the whole transcript: say so.
+        if (got < 0)
+            return fail("cannot read '" + path + "': " + std::strerror(errno));
+        if (got == 0)
             break;
         pending.append(buf.data(), std::size_t(got));
         const auto nl = pending.rfind('\n');
@@ -361,7 +367,6 @@ int transcriptCommand(const std::string& dataFolder, const std::string& pluginPa
         pending.erase(0, upTo);
     }
     put(platform::escapeControls(pending, "\t\n"));
-    ::close(fd);
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "host/history/RunLog.h"
 
 #include "platform/FileLock.h"
+#include "platform/SafeOpen.h"
 #include "records/ExitStatus.h"
 #include "records/RunRecord.h"
 
@@ -63,6 +64,9 @@ int localOffset(const std::tm& local)
     }
     return cachedOffset;
 }
+
+// The runners' record of finished runs in the Log folder; rotation adds ".1", ".2", ...
+constexpr const char* kRunsFile = "runs.jsonl";
 
 // How a written record's event and end begin, for a look before parsing.
 const std::string kEventText = records::fieldStart(records::runfield::kEvent) + '"';
@@ -376,7 +380,7 @@ RunLog::RunLog(std::string logFolder, std::string messageLog)
 
 std::string RunLog::runsPath() const
 {
-    return joinPath(m_logFolder, "runs.jsonl");
+    return joinPath(m_logFolder, kRunsFile);
 }
 
 std::vector<std::string> RunLog::runFiles() const
@@ -400,14 +404,16 @@ std::vector<std::unique_ptr<ReverseLines>> RunLog::openRunFiles() const
     if (lock)
         zul::platform::lockDescriptor(lock->get(), zul::platform::LockKind::Shared, {std::chrono::seconds(10), {}});
     std::vector<std::unique_ptr<ReverseLines>> files;
-    const std::string runs = runsPath();
+    // Log/ is shared: each file is opened in the folder, never through a
+    // planted link, never stuck on a FIFO.
+    const auto folder = zul::platform::openFolder(m_logFolder);
     for (int k = 0;; ++k) {
-        const std::string name = k == 0 ? runs : runs + '.' + std::to_string(k);
-        // Log/ is shared: never through a planted link, never stuck on a FIFO.
-        const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0 && k > 0)
+        const std::string name = k == 0 ? kRunsFile : kRunsFile + ("." + std::to_string(k));
+        auto fd = folder ? zul::platform::openInFolder((*folder).get(), name, O_RDONLY, 0, joinPath(m_logFolder, name))
+                         : zul::platform::Result<zul::platform::UniqueFd>(folder.error());
+        if (!fd && k > 0)
             break;
-        files.push_back(std::make_unique<ReverseLines>(fd));
+        files.push_back(std::make_unique<ReverseLines>(fd ? fd->release() : -1));
     }
     return files;
 }
