@@ -15,7 +15,6 @@
 #include "platform/Yield.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
@@ -221,12 +220,9 @@ void StartRunner(const RunnerCommand& command, HandoverLock* handover)
     platform::StartOptions options;
     options.environment = command.environment;
     // A "qorvhost run --wait" hears the runner's exit status on this descriptor.
-    if (const char* named = std::getenv(zul::records::kStatusFdVariable); named && *named) {
-        char* end = nullptr;
-        const long fd = std::strtol(named, &end, 10);
-        if (*end == '\0' && fd > 2 && fd < INT_MAX && ::fcntl(int(fd), F_GETFD) >= 0)
-            options.inheritFds.push_back(int(fd));
-    }
+    if (const int fd = zul::records::descriptorNamed(std::getenv(zul::records::kStatusFdVariable));
+        fd >= 0 && ::fcntl(fd, F_GETFD) >= 0)
+        options.inheritFds.push_back(fd);
     // A libcurl that speaks TLS through GnuTLS initialises it itself.
     options.environment.push_back(std::string(zul::records::kNoTlsSetUpVariable) + "=1");
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdlib>
+
 // The environment through which a run hands its runner over: the run driver
 // and qorvhost set these, the runner reads them.
 namespace zul::records {
@@ -17,5 +19,16 @@ inline constexpr const char* kStatusFdVariable = "ZUL_STATUS_FD";
 // run about half a millisecond. The runner drops it at once, so that the
 // programs it starts (the failure hook) get GnuTLS as usual.
 inline constexpr const char* kNoTlsSetUpVariable = "GNUTLS_NO_IMPLICIT_INIT";
+
+// The descriptor a variable above names: a plain number past standard error
+// and below 65536, or -1 (unset, empty or anything else).
+inline int descriptorNamed(const char* value)
+{
+    if (!value || !*value)
+        return -1;
+    char* end = nullptr;
+    const long fd = std::strtol(value, &end, 10);
+    return *end == '\0' && fd > 2 && fd < 65536 ? int(fd) : -1;
+}
 
 } // namespace zul::records

@@ -14,22 +14,12 @@ namespace zul::runner {
 namespace {
 
 // A descriptor number from the environment, or -1.
-int descriptorFrom(const char* value)
-{
-    if (!value || !*value)
-        return -1;
-    char* end = nullptr;
-    const long fd = std::strtol(value, &end, 10);
-    if (*end != '\0' || fd <= STDERR_FILENO || fd >= 65536)
-        return -1;
-    return int(fd);
-}
 
 } // namespace
 
 void confirmScriptRead()
 {
-    const int fd = descriptorFrom(std::getenv(records::kHandshakeFdVariable));
+    const int fd = records::descriptorNamed(std::getenv(records::kHandshakeFdVariable));
     // Only a pipe is closed: a stale variable must not close a descriptor we use.
     struct stat st {};
     if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
@@ -44,7 +34,7 @@ zul::platform::Result<std::string> readHandedScript(const std::string& path)
     const char* value = std::getenv(records::kScriptFdVariable);
     if (!value)
         return zul::platform::readTrusted(path);
-    const int fd = descriptorFrom(value);
+    const int fd = records::descriptorNamed(value);
     ::unsetenv(records::kScriptFdVariable);
     const std::string why = checkFailureFromHost();
     if (fd < 0)

@@ -84,16 +84,15 @@ void tellWaiter(int status)
     const char* named = std::getenv(records::kStatusFdVariable);
     if (!named)
         return;
-    char* end = nullptr;
-    const long fd = std::strtol(named, &end, 10);
+    const int fd = records::descriptorNamed(named);
     ::unsetenv(records::kStatusFdVariable);
     struct stat st {};
-    if (!end || *end != '\0' || fd < 3 || fd > 65535 || ::fstat(int(fd), &st) != 0 || !S_ISFIFO(st.st_mode))
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode))
         return;
     const std::string line = std::to_string(status) + "\n";
-    while (::write(int(fd), line.data(), line.size()) < 0 && errno == EINTR) {
+    while (::write(fd, line.data(), line.size()) < 0 && errno == EINTR) {
     }
-    ::close(int(fd));
+    ::close(fd);
 }
 
 } // namespace
