@@ -11,7 +11,8 @@
 # Needs root (the servers log in the test account). BENCH_SIZE_MB (256; the
 # issue measures 1024), BENCH_REPS (5), BENCH_EVENTS (50), BENCH_SMALL (500) and
 # BENCH_DIR (/dev/shm, a tmpfs, so that the disk does not set the pace) change
-# the load. Everything, the large files included, is removed at the end.
+# the load; BENCH_ONLY (a grep pattern) runs only the rows whose names match.
+# Everything, the large files included, is removed at the end.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,7 +25,6 @@ small=${BENCH_SMALL:-500}
 base=${BENCH_DIR:-/dev/shm}
 source "$here/lib/servers.sh"
 
-# bench_ssh_probe is built where libssh-dev is installed, and adds two rows.
 need_built "qorvhost, zul, VelundZUL, zul_ping32 and bench_check_transfers" "$build/bin/qorvhost" \
     "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$build/bench/bench_check_transfers"
 command -v lftp >/dev/null || { echo "lftp is missing" >&2; exit 2; }
@@ -104,6 +104,7 @@ rows=()
 # row NAME BEFORE CHECK RUNNER PEER [FANOUT]
 row() {
     local name=$1 before=$2 check=$3 out
+    [[ -z "${BENCH_ONLY:-}" ]] || grep -q -- "$BENCH_ONLY" <<<"$name" || return 0
     echo "$name..." >&2
     out=$(/usr/bin/python3 "$here/lib/race.py" --reps "$reps" --fanout "${6:-1}" --before "$before" \
         --check "$check" "$4" "$5") || { echo "the row \"$name\" failed" >&2; exit 1; }
@@ -119,14 +120,6 @@ row "SFTP download / sftp -b" "$down_before" "$down_check" "$nosync $(runner sft
     "$sftp_b $work/sftp_down.batch $bench_user@127.0.0.1"
 row "SFTP upload / sftp -b" "$up_before" "$up_check" "$(runner sftp_up)" \
     "$sftp_b $work/sftp_up.batch $bench_user@127.0.0.1"
-if [ -x "$build/bench/bench_ssh_probe" ]; then
-    probe="$build/bench/bench_ssh_probe"
-    probe_login="127.0.0.1 $ssh_port $bench_user $(q "$HOME/.ssh/id_ed25519") $(q "$HOME/.ssh/known_hosts")"
-    row "SFTP download, libssh probe / sftp -b" "$down_before" "$down_check" "$probe get $probe_login big.bin $down" \
-        "$sftp_b $work/sftp_down.batch $bench_user@127.0.0.1"
-    row "SFTP upload, libssh probe / sftp -b" "$up_before" "$up_check" "$probe put $probe_login up.bin $big" \
-        "$sftp_b $work/sftp_up.batch $bench_user@127.0.0.1"
-fi
 row "SFTP download / curl sftp://" "$down_before" "$down_check" "$nosync $(runner sftp_down)" \
     "$curl_ssh $sftp/~/big.bin -o $down"
 row "durable FTP download / curl+sync" "$down_before" "$down_check" "$(runner ftp_down)" \
