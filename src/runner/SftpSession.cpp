@@ -236,6 +236,8 @@ Outcome SftpSession::connect(const std::string& what)
     if (!set)
         return {Failure::Untrusted, what + ": libssh refused a setting (" + m_transcript.scrub(ssh_get_error(m_ssh)) +
                                         "); nothing was sent to the partner"};
+    // Unwatched (libssh's own time-out holds the connect), and nothing that fired before counts here.
+    m_watch->arm(-1, capped(m_settings.connectTimeout));
     if (ssh_connect(m_ssh) != SSH_OK) {
         Outcome o = failed(what);
         if (!m_loggedIn && o.failure == Failure::Transient)
@@ -551,8 +553,6 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
     stats.bytes = sink.size();
     stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     stats.broken = o.failure == Failure::Transient || o.failure == Failure::TimedOut;
-    if (o.failure == Failure::Transient && !stats.broken)
-        m_transcript.error(o.message);
     return o;
 }
 
@@ -581,6 +581,7 @@ Outcome SftpSession::receive(const std::string& remote, const std::string& path,
     if (at > 0 && sftp_seek64(file.get(), std::uint64_t(at)) < 0)
         return failed(what);
     std::vector<char> buffer(kReadChunk);
+    std::uint32_t chunk = kReadChunk; // smaller for a server that sends less at once
     std::deque<std::uint32_t> asked;
     // Answers that are no longer wanted are still taken off the line.
     const auto dropAsked = [&] {
@@ -591,13 +592,13 @@ Outcome SftpSession::receive(const std::string& remote, const std::string& path,
     for (;;) {
         // Up to the known end and one read past it, which finds the end (or growth).
         while (asked.size() < kReadsInFlight && (total < 0 || askedTo <= total)) {
-            const int id = sftp_async_read_begin(file.get(), kReadChunk);
+            const int id = sftp_async_read_begin(file.get(), chunk);
             if (id < 0) {
                 dropAsked();
                 return failed(what);
             }
             asked.push_back(std::uint32_t(id));
-            askedTo += kReadChunk;
+            askedTo += chunk;
         }
         if (asked.empty())
             break;
@@ -619,7 +620,7 @@ Outcome SftpSession::receive(const std::string& remote, const std::string& path,
         at += n;
         m_watch->progress();
         m_progress.update(at, total);
-        if (std::uint32_t(n) < kReadChunk) {
+        if (std::uint32_t(n) < chunk) {
             // Short: the end, or a server that sends less at once. Every read
             // asked after this one starts at the wrong byte.
             dropAsked();
@@ -628,6 +629,7 @@ Outcome SftpSession::receive(const std::string& remote, const std::string& path,
             if (sftp_seek64(file.get(), std::uint64_t(at)) < 0)
                 return failed(what);
             askedTo = at;
+            chunk = std::uint32_t(n);
         }
     }
     dropAsked();
