@@ -101,10 +101,11 @@ down_before="rm -f $down" down_check="cmp -s $big $down"
 nosync="ZUL_RUNNER_SYNC=0"
 
 rows=()
+wanted() { [[ -z "${BENCH_ONLY:-}" ]] || grep -q -- "$BENCH_ONLY" <<<"$1"; }
 # row NAME BEFORE CHECK RUNNER PEER [FANOUT]
 row() {
     local name=$1 before=$2 check=$3 out
-    [[ -z "${BENCH_ONLY:-}" ]] || grep -q -- "$BENCH_ONLY" <<<"$name" || return 0
+    wanted "$name" || return 0
     echo "$name..." >&2
     out=$(/usr/bin/python3 "$here/lib/race.py" --reps "$reps" --fanout "${6:-1}" --before "$before" \
         --check "$check" "$4" "$5") || { echo "the row \"$name\" failed" >&2; exit 1; }
@@ -138,10 +139,13 @@ row "$events events at once / $events curl" "rm -f $work/down/C*.txt" \
 bad=$(grep -vc '"exit":0,' "$app/Log/runs.jsonl" || true)
 [ "$bad" = 0 ] || { echo "$bad runs did not succeed" >&2; grep -v '"exit":0,' "$app/Log/runs.jsonl" >&2; exit 1; }
 
-echo "run preparation / cp..." >&2
-prep=$("$build/bench/bench_check_transfers")
-prep_ms=$(sed -n 's/^CheckTransfers: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
-cp_ms=$(sed -n 's/^cp of the same bytes: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
+prep_ms="" rss=""
+if wanted "run preparation"; then
+    echo "run preparation / cp..." >&2
+    prep=$("$build/bench/bench_check_transfers")
+    prep_ms=$(sed -n 's/^CheckTransfers: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
+    cp_ms=$(sed -n 's/^cp of the same bytes: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
+fi
 
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 echo
@@ -152,8 +156,9 @@ for r in "${rows[@]}"; do
     read -r rw rc rr pw pc pr <<<"$vals"
     printf '%-36s %9.3f %9.3f %6s %8.3f %8.3f %6s\n' "$name" "$rw" "$pw" "$(ratio "$rw" "$pw")" "$rc" "$pc" \
         "$(ratio "$rc" "$pc")"
-    case $name in FTP\ download*) rss=$rr ;; esac
+    case $name in *download*|*upload*) if ((rr > ${rss:-0})); then rss=$rr; fi ;; esac
 done
-printf '%-36s %9.3f %9.3f %6s\n' "run preparation / cp (ms)" "$prep_ms" "$cp_ms" "$(ratio "$prep_ms" "$cp_ms")"
-echo "runner peak RSS on the ${size_mb} MiB FTP download: $((rss / 1024)) MiB"
+[ -z "$prep_ms" ] ||
+    printf '%-36s %9.3f %9.3f %6s\n' "run preparation / cp (ms)" "$prep_ms" "$cp_ms" "$(ratio "$prep_ms" "$cp_ms")"
+[ -z "$rss" ] || echo "runner peak RSS, the largest of the ${size_mb} MiB transfers: $((rss / 1024)) MiB"
 echo "(seconds; CPU is user + system of every process a command started. Below 1: the runner was faster.)"
