@@ -11,7 +11,8 @@
 # Needs root (the servers log in the test account). BENCH_SIZE_MB (256; the
 # issue measures 1024), BENCH_REPS (5), BENCH_EVENTS (50), BENCH_SMALL (500) and
 # BENCH_DIR (/dev/shm, a tmpfs, so that the disk does not set the pace) change
-# the load. Everything, the large files included, is removed at the end.
+# the load; BENCH_ONLY (a grep pattern) runs only the rows whose names match.
+# Everything, the large files included, is removed at the end.
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -24,7 +25,6 @@ small=${BENCH_SMALL:-500}
 base=${BENCH_DIR:-/dev/shm}
 source "$here/lib/servers.sh"
 
-# bench_ssh_probe is built where libssh-dev is installed, and adds two rows.
 need_built "qorvhost, zul, VelundZUL, zul_ping32 and bench_check_transfers" "$build/bin/qorvhost" \
     "$build/zul/libzul.so" "$build/zul/VelundZUL" "$build/zul/libping32.so" "$build/bench/bench_check_transfers"
 command -v lftp >/dev/null || { echo "lftp is missing" >&2; exit 2; }
@@ -101,9 +101,11 @@ down_before="rm -f $down" down_check="cmp -s $big $down"
 nosync="ZUL_RUNNER_SYNC=0"
 
 rows=()
+wanted() { [[ -z "${BENCH_ONLY:-}" ]] || grep -q -- "$BENCH_ONLY" <<<"$1"; }
 # row NAME BEFORE CHECK RUNNER PEER [FANOUT]
 row() {
     local name=$1 before=$2 check=$3 out
+    wanted "$name" || return 0
     echo "$name..." >&2
     out=$(/usr/bin/python3 "$here/lib/race.py" --reps "$reps" --fanout "${6:-1}" --before "$before" \
         --check "$check" "$4" "$5") || { echo "the row \"$name\" failed" >&2; exit 1; }
@@ -119,14 +121,6 @@ row "SFTP download / sftp -b" "$down_before" "$down_check" "$nosync $(runner sft
     "$sftp_b $work/sftp_down.batch $bench_user@127.0.0.1"
 row "SFTP upload / sftp -b" "$up_before" "$up_check" "$(runner sftp_up)" \
     "$sftp_b $work/sftp_up.batch $bench_user@127.0.0.1"
-if [ -x "$build/bench/bench_ssh_probe" ]; then
-    probe="$build/bench/bench_ssh_probe"
-    probe_login="127.0.0.1 $ssh_port $bench_user $(q "$HOME/.ssh/id_ed25519") $(q "$HOME/.ssh/known_hosts")"
-    row "SFTP download, libssh probe / sftp -b" "$down_before" "$down_check" "$probe get $probe_login big.bin $down" \
-        "$sftp_b $work/sftp_down.batch $bench_user@127.0.0.1"
-    row "SFTP upload, libssh probe / sftp -b" "$up_before" "$up_check" "$probe put $probe_login up.bin $big" \
-        "$sftp_b $work/sftp_up.batch $bench_user@127.0.0.1"
-fi
 row "SFTP download / curl sftp://" "$down_before" "$down_check" "$nosync $(runner sftp_down)" \
     "$curl_ssh $sftp/~/big.bin -o $down"
 row "durable FTP download / curl+sync" "$down_before" "$down_check" "$(runner ftp_down)" \
@@ -145,10 +139,13 @@ row "$events events at once / $events curl" "rm -f $work/down/C*.txt" \
 bad=$(grep -vc '"exit":0,' "$app/Log/runs.jsonl" || true)
 [ "$bad" = 0 ] || { echo "$bad runs did not succeed" >&2; grep -v '"exit":0,' "$app/Log/runs.jsonl" >&2; exit 1; }
 
-echo "run preparation / cp..." >&2
-prep=$("$build/bench/bench_check_transfers")
-prep_ms=$(sed -n 's/^CheckTransfers: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
-cp_ms=$(sed -n 's/^cp of the same bytes: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
+prep_ms="" rss=""
+if wanted "run preparation"; then
+    echo "run preparation / cp..." >&2
+    prep=$("$build/bench/bench_check_transfers")
+    prep_ms=$(sed -n 's/^CheckTransfers: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
+    cp_ms=$(sed -n 's/^cp of the same bytes: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
+fi
 
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
 echo
@@ -159,8 +156,9 @@ for r in "${rows[@]}"; do
     read -r rw rc rr pw pc pr <<<"$vals"
     printf '%-36s %9.3f %9.3f %6s %8.3f %8.3f %6s\n' "$name" "$rw" "$pw" "$(ratio "$rw" "$pw")" "$rc" "$pc" \
         "$(ratio "$rc" "$pc")"
-    case $name in FTP\ download*) rss=$rr ;; esac
+    case $name in *download*|*upload*) if ((rr > ${rss:-0})); then rss=$rr; fi ;; esac
 done
-printf '%-36s %9.3f %9.3f %6s\n' "run preparation / cp (ms)" "$prep_ms" "$cp_ms" "$(ratio "$prep_ms" "$cp_ms")"
-echo "runner peak RSS on the ${size_mb} MiB FTP download: $((rss / 1024)) MiB"
+[ -z "$prep_ms" ] ||
+    printf '%-36s %9.3f %9.3f %6s\n' "run preparation / cp (ms)" "$prep_ms" "$cp_ms" "$(ratio "$prep_ms" "$cp_ms")"
+[ -z "$rss" ] || echo "runner peak RSS, the largest of the ${size_mb} MiB transfers: $((rss / 1024)) MiB"
 echo "(seconds; CPU is user + system of every process a command started. Below 1: the runner was faster.)"

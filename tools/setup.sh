@@ -2,7 +2,7 @@
 # builds the given preset (or some of its targets) incrementally.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-PACKAGES=(cmake ninja-build g++ qt6-base-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev nlohmann-json3-dev python3-pyftpdlib lftp curl
+PACKAGES=(cmake ninja-build g++ qt6-base-dev libsqlite3-dev libcurl4-openssl-dev libssh-dev pkg-config libssl-dev nlohmann-json3-dev python3-pyftpdlib lftp curl
           fonts-dejavu-core scdoc vsftpd openssh-server openssh-client openssl python3-prometheus-client
           libhiredis0.14 libmemcached11 libmemcachedutil2 libpcre2-posix3 libsodium23 clang-tidy)
 # ProFTPD and Pure-FTPd conflict with vsftpd as packages: the interoperability

@@ -19,6 +19,8 @@ std::string base64(const unsigned char* data, std::size_t size)
     out.resize(std::size_t(n < 0 ? 0 : n));
     return out;
 }
+} // namespace
+
 std::optional<std::string> unbase64(std::string_view text)
 {
     if (text.empty() || text.size() % 4 != 0)
@@ -34,6 +36,8 @@ std::optional<std::string> unbase64(std::string_view text)
     out.resize(std::size_t(n) - pad);
     return out;
 }
+
+namespace {
 
 // OpenSSH's patterns: '*' any run of characters, '?' one, letter case ignored.
 bool wildcardMatch(std::string_view pattern, std::string_view name)

@@ -1,32 +1,58 @@
 #include "runner/SftpSession.h"
 
-#include <algorithm>
 #include "platform/CommandWords.h"
 #include "platform/FileSystem.h"
 
+#include <curl/curl.h>
+
+#include <algorithm>
 #include <cerrno>
-#include <ctime>
+#include <deque>
+#include <fcntl.h>
 #include <fnmatch.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
+#include <vector>
 
 namespace zul::runner {
 
 namespace {
-constexpr long kBuffer = 512 * 1024;
+// Reads of 32 KiB, 64 of them asked at once, as OpenSSH's client keeps them.
+constexpr std::uint32_t kReadChunk = 32 * 1024;
+constexpr std::size_t kReadsInFlight = 64;
+// Each write waits for its answer: as much as one SFTP packet of OpenSSH's server takes.
+constexpr std::size_t kWriteChunk = 255 * 1024;
 
 const char* const kSftpQuoteVerbs[] = {"chgrp", "chmod", "chown", "atime", "mtime", "ln",
                                        "symlink", "mkdir", "rename", "rmdir", "rm", "statvfs"};
 
-// A path as libcurl's SFTP command parser reads it: quoted, with " and \ escaped.
-std::string quoted(const std::string& path)
+struct CloseFile {
+    void operator()(sftp_file f) const { sftp_close(f); }
+};
+using RemoteFile = std::unique_ptr<sftp_file_struct, CloseFile>;
+
+bool isFolder(const sftp_attributes_struct& a)
 {
-    std::string out = "\"";
-    for (char ch : path) {
-        if (ch == '"' || ch == '\\')
-            out += '\\';
-        out += ch;
-    }
-    return out + "\"";
+    if (a.flags & SSH_FILEXFER_ATTR_PERMISSIONS)
+        return S_ISDIR(a.permissions);
+    return a.type == SSH_FILEXFER_TYPE_DIRECTORY;
+}
+
+// "drwxr-xr-x" and the like, for a listing line the server did not write itself.
+std::string longLine(const sftp_attributes_struct& a)
+{
+    std::string mode = isFolder(a) ? "d" : a.type == SSH_FILEXFER_TYPE_SYMLINK ? "l" : "-";
+    const char* letters = "rwxrwxrwx";
+    for (int bit = 0; bit < 9; ++bit)
+        mode += (a.permissions & (0400u >> bit)) ? letters[bit] : '-';
+    return mode + " " + std::to_string(a.uid) + " " + std::to_string(a.gid) + " " + std::to_string(a.size) + " " +
+           (a.name ? a.name : "");
+}
+
+std::string secondsText(std::chrono::seconds s)
+{
+    return std::to_string(s.count()) + " s";
 }
 
 // "/a/./b/../c//" becomes "/a/c".
@@ -83,18 +109,26 @@ std::string withoutDotEntries(const std::string& text, bool namesOnly, const std
 
 SftpSession::SftpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
                          std::function<bool()> shouldStop)
-    : CurlSession(transcript, progress, settings, std::move(shouldStop), 22)
+    : m_transcript(transcript), m_progress(progress), m_settings(settings), m_shouldStop(std::move(shouldStop)),
+      m_watch(std::make_unique<SocketWatch>(m_shouldStop))
 {
 }
 
 SftpSession::~SftpSession()
 {
-    dropHandle();
+    dropConnection();
+}
+
+void SftpSession::open(std::string host, int port)
+{
+    close();
+    m_host = std::move(host);
+    m_port = port;
 }
 
 void SftpSession::setLogin(std::string user, std::string password)
 {
-    dropHandle(); // a new user needs a new SSH connection
+    dropConnection(); // a new user needs a new SSH connection
     m_user = std::move(user);
     m_password = std::move(password);
     m_loggedIn = false;
@@ -109,7 +143,7 @@ void SftpSession::setAscii(bool ascii)
 
 void SftpSession::close()
 {
-    dropHandle();
+    dropConnection();
     m_host.clear();
     m_loggedIn = false;
     m_home.clear();
@@ -118,61 +152,217 @@ void SftpSession::close()
 
 void SftpSession::reconnect()
 {
-    dropHandle();
+    dropConnection();
 }
 
-void SftpSession::dropHandle()
+std::chrono::seconds SftpSession::capped(std::chrono::seconds limit) const
 {
-    if (m_curl) {
-        curl_easy_cleanup(m_curl); // ends the SSH session politely when it is alive
-        m_curl = nullptr;
-    }
-    curl_slist_free_all(m_quote);
-    m_quote = nullptr;
+    return m_waitLimit.count() > 0 ? std::min(limit, m_waitLimit) : limit;
 }
 
-void SftpSession::ensureHandle()
+void SftpSession::dropConnection()
 {
-    if (m_curl)
+    if (!m_ssh)
         return;
-    m_curl = curl_easy_init();
-    setHandleOptions();
-    CURL* c = m_curl;
-    setopt(c, CURLOPT_BUFFERSIZE, kBuffer);
-    setopt(c, CURLOPT_UPLOAD_BUFFERSIZE, kBuffer);
-    securityOption(CURLOPT_PROTOCOLS_STR, "sftp", "the sftp scheme");
-    // Without a known_hosts file libcurl would accept any key: one is always given.
-    securityOption(CURLOPT_SSH_KNOWNHOSTS, m_settings.knownHosts.c_str(), "KNOWN_HOSTS");
-    securityOption(CURLOPT_SSH_KEYFUNCTION, &SftpSession::onKey, "the host key check");
-    setopt(c, CURLOPT_SSH_KEYDATA, this);
-    setopt(c, CURLOPT_USERNAME, m_user.c_str());
-    if (m_password.empty()) {
-        securityOption(CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PUBLICKEY), "SSH_KEY");
-        securityOption(CURLOPT_SSH_PRIVATE_KEYFILE, m_settings.sshKey.c_str(), "SSH_KEY");
-    } else {
-        securityOption(CURLOPT_SSH_AUTH_TYPES, long(CURLSSH_AUTH_PASSWORD | CURLSSH_AUTH_KEYBOARD), "the login");
-        setopt(c, CURLOPT_PASSWORD, m_password.c_str());
+    {
+        // Good-byes to a partner that went quiet must not hold the run.
+        WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.replyTimeout));
+        if (m_sftp)
+            sftp_free(m_sftp);
+        ssh_disconnect(m_ssh);
     }
+    m_sftp = nullptr;
+    ssh_free(m_ssh);
+    m_ssh = nullptr;
+    m_broken = false;
 }
 
-std::string SftpSession::url(const std::string& path) const
+Outcome SftpSession::failed(const std::string& what)
 {
-    std::string u = "sftp://" + urlHost() + ":" + std::to_string(m_port);
-    std::size_t start = 0;
-    while (start < path.size()) {
-        auto slash = path.find('/', start);
-        if (slash == std::string::npos)
-            slash = path.size();
-        if (slash > start) {
-            char* e = curl_easy_escape(m_curl, path.data() + start, int(slash - start));
-            u += e;
-            curl_free(e);
-        }
-        if (slash < path.size())
-            u += '/';
-        start = slash + 1;
+    const SocketWatch::Fired fired = m_watch->fired();
+    const int status = m_sftp ? sftp_get_error(m_sftp) : SSH_FX_OK;
+    const bool alive =
+        m_ssh && ssh_is_connected(m_ssh) && (ssh_get_status(m_ssh) & (SSH_CLOSED | SSH_CLOSED_ERROR)) == 0;
+    const char* said = m_ssh ? ssh_get_error(m_ssh) : "";
+    Outcome o{Failure::Transient, what + ": " + m_transcript.scrub(said && *said ? said : "the SSH connection failed")};
+    if (fired == SocketWatch::Fired::Stopped) {
+        o = {Failure::Stopped, what + ": stopped"};
+    } else if (fired == SocketWatch::Fired::Stalled) {
+        o = {Failure::TimedOut, what + ": nothing came from the partner for " + secondsText(m_watch->limit())};
+    } else if (alive && status != SSH_FX_OK && status != SSH_FX_EOF && status != SSH_FX_NO_CONNECTION &&
+               status != SSH_FX_CONNECTION_LOST) {
+        // The server answered with an SFTP status (failure, no such file, ...):
+        // the connection stands and a retry would get the same answer.
+        o.failure = Failure::Remote;
     }
-    return u;
+    // Dropped before the next request: handles still open are closed first.
+    if (o.failure != Failure::Remote)
+        m_broken = true;
+    return o;
+}
+
+Outcome SftpSession::ready(const std::string& what)
+{
+    if (m_broken)
+        dropConnection();
+    if (m_sftp) {
+        m_sftp->errnum = SSH_FX_OK; // a status is read as this request's own
+        return {};
+    }
+    if (m_password.empty() && ::access(m_settings.sshKey.c_str(), R_OK) != 0)
+        return {Failure::Login, "login as " + m_user + ": no password and no readable SSH key " + m_settings.sshKey +
+                                    " (" + errnoText(errno) + "; SSH_KEY names another one)"};
+    Outcome o = connect(what);
+    if (!o.ok())
+        dropConnection();
+    return o;
+}
+
+Outcome SftpSession::connect(const std::string& what)
+{
+    m_ssh = ssh_new();
+    if (!m_ssh)
+        return {Failure::Local, what + ": cannot start an SSH session"};
+    const long connectLimit = long(capped(m_settings.connectTimeout).count());
+    const bool configFiles = false; // only what the runner's settings say
+    const int noDelay = 1;
+    const bool set = ssh_options_set(m_ssh, SSH_OPTIONS_HOST, m_host.c_str()) == 0 &&
+                     ssh_options_set(m_ssh, SSH_OPTIONS_PORT, &m_port) == 0 &&
+                     ssh_options_set(m_ssh, SSH_OPTIONS_USER, m_user.c_str()) == 0 &&
+                     ssh_options_set(m_ssh, SSH_OPTIONS_PROCESS_CONFIG, &configFiles) == 0 &&
+                     ssh_options_set(m_ssh, SSH_OPTIONS_KNOWNHOSTS, m_settings.knownHosts.c_str()) == 0 &&
+                     ssh_options_set(m_ssh, SSH_OPTIONS_TIMEOUT, &connectLimit) == 0 &&
+                     ssh_options_set(m_ssh, SSH_OPTIONS_NODELAY, &noDelay) == 0;
+    if (!set)
+        return {Failure::Untrusted, what + ": libssh refused a setting (" + m_transcript.scrub(ssh_get_error(m_ssh)) +
+                                        "); nothing was sent to the partner"};
+    // Unwatched (libssh's own time-out holds the connect), and nothing that fired before counts here.
+    m_watch->arm(-1, capped(m_settings.connectTimeout));
+    if (ssh_connect(m_ssh) != SSH_OK) {
+        Outcome o = failed(what);
+        if (!m_loggedIn && o.failure == Failure::Transient)
+            o.failure = Failure::Unreachable;
+        return o;
+    }
+    if (Outcome o = checkHostKey(what); !o.ok())
+        return o;
+    const long replyLimit = long(capped(m_settings.replyTimeout).count());
+    ssh_options_set(m_ssh, SSH_OPTIONS_TIMEOUT, &replyLimit);
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.replyTimeout));
+    if (Outcome o = authenticate(what); !o.ok())
+        return o;
+    m_sftp = sftp_new(m_ssh);
+    if (!m_sftp || sftp_init(m_sftp) != SSH_OK)
+        return failed(what);
+    return {};
+}
+
+Outcome SftpSession::checkHostKey(const std::string& what)
+{
+    ssh_key found = nullptr;
+    char* shown = nullptr;
+    if (ssh_get_server_publickey(m_ssh, &found) != SSH_OK || ssh_pki_export_pubkey_base64(found, &shown) != SSH_OK) {
+        ssh_key_free(found);
+        return {Failure::Untrusted, what + ": the partner showed no usable host key"};
+    }
+    ssh_key_free(found);
+    const auto blob = unbase64(shown);
+    ssh_string_free_char(shown);
+    if (!blob)
+        return {Failure::Untrusted, what + ": the partner showed no usable host key"};
+    const std::string& bytes = *blob;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto key = describeHostKey(m_host, m_port, data, bytes.size());
+    const std::string& file = m_settings.knownHosts;
+    const std::string partner = m_port == 22 ? m_host : "[" + m_host + "]:" + std::to_string(m_port);
+    // Read as OpenSSH reads it: a revoked key is refused, and a port-22 entry does not stand for every port.
+    const auto text = platform::readAll(file);
+    const KnownHost verdict = text ? lookUpKnownHost(*text, m_host, m_port, data, bytes.size()) : KnownHost::Unknown;
+    std::string problem;
+    switch (verdict) {
+    case KnownHost::Known:
+        m_transcript.note("host key of " + partner + " is known: " + key.type + " " + key.fingerprint);
+        return {};
+    case KnownHost::Revoked:
+        problem = "the host key of " + partner + " is REVOKED in " + file + ": " + key.type + " " + key.fingerprint +
+                  ". Nothing was sent. The partner's administrator must replace the key";
+        break;
+    case KnownHost::Changed:
+        problem = "the host key of " + partner + " has CHANGED: " + file +
+                  " holds another key for it; the partner now shows " + key.type + " " + key.fingerprint +
+                  ". Nothing was sent. If the partner's administrator confirms this fingerprint, "
+                  "remove the old key with: ssh-keygen -R '" + partner + "' -f " + file +
+                  " and trust the new one with: echo '" + key.knownHostsLine + "' >> " + file;
+        break;
+    case KnownHost::Unknown:
+        problem = "the host key of " + partner + " is unknown (not in " + file + "): " + key.type + " " +
+                  key.fingerprint + ". Nothing was sent. If the partner's administrator confirms this "
+                  "fingerprint, trust it with: echo '" + key.knownHostsLine + "' >> " + file;
+        break;
+    }
+    return {Failure::Untrusted, what + ": " + problem};
+}
+
+Outcome SftpSession::authenticate(const std::string& what)
+{
+    int rc = ssh_userauth_none(m_ssh, nullptr);
+    if (rc == SSH_AUTH_SUCCESS)
+        return {};
+    if (rc == SSH_AUTH_ERROR)
+        return failed(what);
+    const int methods = ssh_userauth_list(m_ssh, nullptr);
+    if (m_password.empty()) {
+        ssh_key key = nullptr;
+        if (ssh_pki_import_privkey_file(m_settings.sshKey.c_str(), nullptr, nullptr, nullptr, &key) != SSH_OK)
+            return {Failure::Login, what + ": cannot read the SSH key " + m_settings.sshKey +
+                                        " (a key with a passphrase cannot be used; SSH_KEY names another one)"};
+        rc = (methods & SSH_AUTH_METHOD_PUBLICKEY) ? ssh_userauth_publickey(m_ssh, nullptr, key) : SSH_AUTH_DENIED;
+        ssh_key_free(key);
+        if (rc == SSH_AUTH_ERROR)
+            return failed(what);
+        if (rc != SSH_AUTH_SUCCESS)
+            return {Failure::Login, what + ": the partner refused the key (key " + m_settings.sshKey +
+                                        ", set by SSH_KEY)"};
+        return {};
+    }
+    rc = SSH_AUTH_DENIED;
+    if (methods & SSH_AUTH_METHOD_PASSWORD)
+        rc = ssh_userauth_password(m_ssh, nullptr, m_password.c_str());
+    if (rc == SSH_AUTH_DENIED && (methods & SSH_AUTH_METHOD_INTERACTIVE)) {
+        // The password answers every prompt that hides what is typed.
+        rc = ssh_userauth_kbdint(m_ssh, nullptr, nullptr);
+        for (int round = 0; rc == SSH_AUTH_INFO && round < 8; ++round) {
+            const int prompts = ssh_userauth_kbdint_getnprompts(m_ssh);
+            for (int i = 0; i < prompts; ++i) {
+                char echo = 0;
+                ssh_userauth_kbdint_getprompt(m_ssh, unsigned(i), &echo);
+                ssh_userauth_kbdint_setanswer(m_ssh, unsigned(i), echo ? "" : m_password.c_str());
+            }
+            rc = ssh_userauth_kbdint(m_ssh, nullptr, nullptr);
+        }
+    }
+    if (rc == SSH_AUTH_ERROR)
+        return failed(what);
+    if (rc != SSH_AUTH_SUCCESS)
+        return {Failure::Login, what + ": the partner refused the password"};
+    return {};
+}
+
+Outcome SftpSession::request(const std::string& what, const std::function<bool()>& call)
+{
+    if (Outcome o = ready(what); !o.ok())
+        return o;
+    m_transcript.sent("sftp " + what);
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.replyTimeout));
+    return call() ? Outcome{} : failed(what);
+}
+
+Outcome SftpSession::stat(const std::string& path, const std::string& what, Attributes& out)
+{
+    return request(what, [&] {
+        out.reset(sftp_stat(m_sftp, path.c_str()));
+        return out != nullptr;
+    });
 }
 
 std::string SftpSession::remotePath(const std::string& name) const
@@ -184,105 +374,39 @@ std::string SftpSession::remotePath(const std::string& name) const
     return normalised(m_cwd + "/" + name);
 }
 
-void SftpSession::prepare(const std::string& path, const std::vector<std::string>& quote)
-{
-    ensureHandle();
-    CURL* c = m_curl;
-    setopt(c, CURLOPT_URL, url(path.empty() ? std::string("/") : path).c_str());
-    resetRequestOptions();
-    curl_slist_free_all(m_quote);
-    m_quote = nullptr;
-    for (const auto& q : quote)
-        m_quote = curl_slist_append(m_quote, q.c_str());
-    setopt(c, CURLOPT_QUOTE, m_quote);
-    m_trustProblem.clear();
-}
-
-Outcome SftpSession::perform(const std::string& what)
-{
-    if (Outcome refused = refusedOption(what); !refused.ok())
-        return refused;
-    m_transcript.sent("sftp " + what);
-    const CURLcode rc = curl_easy_perform(m_curl);
-    m_progress.end();
-    return classify(rc, what);
-}
-
-Outcome SftpSession::classify(CURLcode rc, const std::string& what)
-{
-    if (rc == CURLE_OK)
-        return {};
-    return classifyResult(rc, what, m_transcript.scrub(m_errorBuffer[0] ? m_errorBuffer : curl_easy_strerror(rc)), 0);
-}
-
-bool SftpSession::classifyProtocol(CURLcode rc, const std::string& what, Outcome& o)
-{
-    switch (rc) {
-    case CURLE_PEER_FAILED_VERIFICATION:
-        o.failure = Failure::Untrusted;
-        if (!m_trustProblem.empty())
-            o.message = what + ": " + m_trustProblem;
-        return true;
-    case CURLE_LOGIN_DENIED:
-        o.failure = Failure::Login;
-        if (m_password.empty())
-            o.message += " (key " + m_settings.sshKey + ", set by SSH_KEY)";
-        return true;
-    case CURLE_SSH:
-        // "(4/-31)": the server answered with an SFTP status (failure, no such
-        // file, ...), so the connection stands and a retry would get the same
-        // answer, as a 5xx reply over FTP. Anything else may be a lost connection.
-        o.failure = std::string_view(m_errorBuffer).find("/-31)") != std::string_view::npos ? Failure::Remote
-                                                                                            : Failure::Transient;
-        return true;
-    default:
-        return false;
-    }
-}
-
 Outcome SftpSession::login()
 {
     m_loggedIn = false;
-    if (m_password.empty() && ::access(m_settings.sshKey.c_str(), R_OK) != 0)
-        return {Failure::Login, "login as " + m_user + ": no password and no readable SSH key " + m_settings.sshKey +
-                                    " (" + errnoText(errno) + "; SSH_KEY names another one)"};
-    prepare("/");
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    Outcome o = perform("login as " + m_user);
-    if (!o.ok())
+    const std::string what = "login as " + m_user;
+    m_transcript.sent("sftp " + what);
+    if (Outcome o = ready(what); !o.ok())
         return o;
     m_loggedIn = true;
-    const char* entry = nullptr;
-    curl_easy_getinfo(m_curl, CURLINFO_FTP_ENTRY_PATH, &entry);
+    char* entry = nullptr;
+    {
+        WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.replyTimeout));
+        entry = sftp_canonicalize_path(m_sftp, ".");
+    }
     m_home = entry && *entry ? normalised(entry) : std::string("/");
+    ssh_string_free_char(entry);
     if (m_cwd.empty())
         m_cwd = m_home;
     m_transcript.note("logged in; remote folder is " + m_cwd);
-    return o;
-}
-
-// A folder is known by its time stamp: the stat of "path/" fails for files and missing names.
-Outcome SftpSession::folderExists(const std::string& path)
-{
-    prepare(path == "/" ? path : path + "/");
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    setopt(m_curl, CURLOPT_FILETIME, 1L);
-    Outcome o = perform("stat " + path);
-    if (!o.ok())
-        return o;
-    curl_off_t time = -1;
-    curl_easy_getinfo(m_curl, CURLINFO_FILETIME_T, &time);
-    if (time < 0)
-        return {Failure::Remote, "cd " + path + ": no such folder"};
-    return o;
+    return {};
 }
 
 Outcome SftpSession::changeFolder(const std::string& name)
 {
     const std::string target = remotePath(name);
-    Outcome o = folderExists(target);
-    if (o.ok())
-        m_cwd = target;
+    Attributes a;
+    Outcome o = stat(target, "stat " + target, a);
+    if (o.failure == Failure::Remote && sftp_get_error(m_sftp) == SSH_FX_NO_SUCH_FILE)
+        return {Failure::Remote, "cd " + target + ": no such folder"};
+    if (!o.ok())
+        return o;
+    if (!isFolder(*a))
+        return {Failure::Remote, "cd " + target + ": no such folder"};
+    m_cwd = target;
     return o;
 }
 
@@ -300,39 +424,43 @@ Outcome SftpSession::printFolder(std::string& shown)
 Outcome SftpSession::remove(const std::string& name)
 {
     const std::string p = remotePath(name);
-    prepare("/", {"rm " + quoted(p)});
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    return perform("rm " + p);
+    return request("rm " + p, [&] { return sftp_unlink(m_sftp, p.c_str()) == 0; });
 }
 
 Outcome SftpSession::makeFolder(const std::string& name)
 {
     const std::string p = remotePath(name);
-    prepare("/", {"mkdir " + quoted(p)});
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    return perform("mkdir " + p);
+    return request("mkdir " + p, [&] { return sftp_mkdir(m_sftp, p.c_str(), 0755) == 0; });
 }
 
 Outcome SftpSession::removeFolder(const std::string& name)
 {
     const std::string p = remotePath(name);
-    prepare("/", {"rmdir " + quoted(p)});
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    return perform("rmdir " + p);
+    return request("rmdir " + p, [&] { return sftp_rmdir(m_sftp, p.c_str()) == 0; });
 }
 
 Outcome SftpSession::rename(const std::string& from, const std::string& to)
 {
     const std::string a = remotePath(from);
     const std::string b = remotePath(to);
-    prepare("/", {"rename " + quoted(a) + " " + quoted(b)});
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    return perform("rename " + a + " " + b);
+    return request("rename " + a + " " + b, [&] { return sftp_rename(m_sftp, a.c_str(), b.c_str()) == 0; });
 }
 
 Outcome SftpSession::site(const std::string&)
 {
     return {Failure::Unsupported, "site is an FTP command; this partner speaks SFTP (sftp://)"};
+}
+
+Outcome SftpSession::setTimes(const std::string& path, const std::string& what, std::optional<std::int64_t> atime,
+                              std::optional<std::int64_t> mtime)
+{
+    Attributes a;
+    if (Outcome o = stat(path, what, a); !o.ok())
+        return o;
+    timeval times[2] = {};
+    times[0].tv_sec = time_t(atime.value_or(a->atime));
+    times[1].tv_sec = time_t(mtime.value_or(a->mtime));
+    return request(what, [&] { return sftp_utimes(m_sftp, path.c_str(), times) == 0; });
 }
 
 Outcome SftpSession::quote(const std::string& text)
@@ -342,18 +470,54 @@ Outcome SftpSession::quote(const std::string& text)
         return {Failure::Unsupported, "quote " + text.substr(0, text.find(' ')) +
                                           ": not an SFTP command; over sftp:// quote takes chmod, chown, chgrp, "
                                           "atime, mtime, ln, symlink, mkdir, rename, rmdir, rm or statvfs"};
+    const auto words = platform::splitWords(text);
+    const bool withValue = verb == "chgrp" || verb == "chmod" || verb == "chown" || verb == "atime" || verb == "mtime";
+    const bool twoPaths = verb == "ln" || verb == "symlink" || verb == "rename";
+    const std::size_t wanted = 2 + (withValue || twoPaths ? 1 : 0);
+    if (words.size() != wanted)
+        return {Failure::Remote, "quote " + text + ": " + verb + " takes " +
+                                     (withValue ? "a value and a path" : twoPaths ? "two paths" : "one path")};
     // Names are taken from the working folder, as every other command takes them.
-    auto words = platform::splitWords(text);
-    const std::size_t firstPath = (verb == "chgrp" || verb == "chmod" || verb == "chown" || verb == "atime" ||
-                                   verb == "mtime")
-                                      ? 2
-                                      : 1;
-    std::string sent = words[0];
-    for (std::size_t i = 1; i < words.size(); ++i)
-        sent += " " + (i >= firstPath ? quoted(remotePath(words[i])) : words[i]);
-    prepare("/", {sent});
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    return perform(sent);
+    const std::string path = remotePath(words.back());
+    const std::string what = verb + (withValue ? " " + words[1] : twoPaths ? " " + remotePath(words[1]) : "") + " " + path;
+    if (verb == "chmod" || verb == "chown" || verb == "chgrp") {
+        char* end = nullptr;
+        const unsigned long value = std::strtoul(words[1].c_str(), &end, verb == "chmod" ? 8 : 10);
+        if (words[1].empty() || *end != '\0' || value > (verb == "chmod" ? 07777ul : 0xfffffffful))
+            return {Failure::Remote, "quote " + text + ": " + words[1] + " is not " +
+                                         (verb == "chmod" ? "an octal mode" : "a number")};
+        if (verb == "chmod")
+            return request(what, [&] { return sftp_chmod(m_sftp, path.c_str(), mode_t(value)) == 0; });
+        Attributes a;
+        if (Outcome o = stat(path, what, a); !o.ok())
+            return o;
+        const uid_t owner = verb == "chown" ? uid_t(value) : uid_t(a->uid);
+        const gid_t group = verb == "chgrp" ? gid_t(value) : gid_t(a->gid);
+        return request(what, [&] { return sftp_chown(m_sftp, path.c_str(), owner, group) == 0; });
+    }
+    if (verb == "atime" || verb == "mtime") {
+        const time_t when = curl_getdate(words[1].c_str(), nullptr);
+        if (when < 0)
+            return {Failure::Remote, "quote " + text + ": " + words[1] + " is not a date"};
+        return verb == "atime" ? setTimes(path, what, when, std::nullopt) : setTimes(path, what, std::nullopt, when);
+    }
+    if (twoPaths) {
+        const std::string first = remotePath(words[1]);
+        if (verb == "rename")
+            return request(what, [&] { return sftp_rename(m_sftp, first.c_str(), path.c_str()) == 0; });
+        return request(what, [&] { return sftp_symlink(m_sftp, first.c_str(), path.c_str()) == 0; });
+    }
+    if (verb == "statvfs")
+        return request(what, [&] {
+            sftp_statvfs_t fs = sftp_statvfs(m_sftp, path.c_str());
+            sftp_statvfs_free(fs);
+            return fs != nullptr;
+        });
+    if (verb == "mkdir")
+        return request(what, [&] { return sftp_mkdir(m_sftp, path.c_str(), 0755) == 0; });
+    if (verb == "rmdir")
+        return request(what, [&] { return sftp_rmdir(m_sftp, path.c_str()) == 0; });
+    return request(what, [&] { return sftp_unlink(m_sftp, path.c_str()) == 0; });
 }
 
 Outcome SftpSession::passive()
@@ -364,70 +528,187 @@ Outcome SftpSession::passive()
 Outcome SftpSession::facts(const std::string& remote, ServerFacts& out, Facts)
 {
     const std::string p = remotePath(remote);
-    prepare(p);
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    setopt(m_curl, CURLOPT_FILETIME, 1L);
-    Outcome o = perform("stat " + p);
+    Attributes a;
+    Outcome o = stat(p, "stat " + p, a);
     if (!o.ok())
         return o;
-    curl_off_t size = -1, time = -1;
-    curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
-    curl_easy_getinfo(m_curl, CURLINFO_FILETIME_T, &time);
-    // An empty file reports no size: libcurl then has nothing to download.
-    out.size = size >= 0 ? std::optional<std::int64_t>(size) : (time >= 0 ? std::optional<std::int64_t>(0) : std::nullopt);
-    out.mtime = time >= 0 ? std::optional<std::int64_t>(time) : std::nullopt;
+    out.size = (a->flags & SSH_FILEXFER_ATTR_SIZE) ? std::optional<std::int64_t>(std::int64_t(a->size)) : std::nullopt;
+    out.mtime = (a->flags & SSH_FILEXFER_ATTR_ACMODTIME) ? std::optional<std::int64_t>(a->mtime) : std::nullopt;
     return o;
 }
 
 Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, TransferStats& stats)
 {
     const std::string p = remotePath(remote);
-    prepare(p);
-    if (resumeDownload(sink))
-        m_transcript.note("continuing " + p + " from byte " + std::to_string(sink.size()));
-    m_sink = &sink;
-    m_progress.begin(remote, -1);
-    Outcome o = perform("get " + p);
-    m_sink = nullptr;
-    curl_off_t size = -1;
-    curl_easy_getinfo(m_curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
-    stats.seen = {};
-    if (size >= 0)
-        stats.seen.size = size + m_startedAt;
-    o = downloaded(remote, sink, stats, std::move(o));
-    // A folder cannot be read as a file, and never will be: no retry for it.
-    if (o.failure == Failure::Transient && folderExists(p).ok())
-        return {Failure::Remote, "get " + p + ": it is a folder, not a file"};
-    if (!o.ok())
+    const std::string what = "get " + p;
+    stats = {};
+    if (Outcome o = ready(what); !o.ok())
         return o;
-    // libcurl reads no more than the size the server gave when the file was
-    // opened; one that grew since would be cut without a word. Asked again:
-    ServerFacts now;
-    if (Outcome s = facts(remote, now); !s.ok())
-        return s;
-    if (now.size && *now.size != sink.size()) {
-        const std::string what = "get " + p + ": the file is now " + std::to_string(*now.size) + " bytes but " +
-                                 std::to_string(sink.size()) + " were received; the file is not taken";
-        m_transcript.error(what);
-        return {Failure::Transient, what};
-    }
+    if (sink.size() > 0)
+        m_transcript.note("continuing " + p + " from byte " + std::to_string(sink.size()));
+    m_transcript.sent("sftp " + what);
+    const auto started = std::chrono::steady_clock::now();
+    Outcome o = receive(remote, p, what, sink, stats);
+    m_progress.end();
+    stats.bytes = sink.size();
+    stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    stats.broken = o.failure == Failure::Transient || o.failure == Failure::TimedOut;
     return o;
+}
+
+Outcome SftpSession::receive(const std::string& remote, const std::string& path, const std::string& what,
+                             PartFile& sink, TransferStats& stats)
+{
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout));
+    RemoteFile file(sftp_open(m_sftp, path.c_str(), O_RDONLY, 0));
+    if (!file)
+        return failed(what);
+    Attributes opened(sftp_fstat(file.get()));
+    if (!opened)
+        return failed(what);
+    // A folder cannot be read as a file, and never will be: no retry for it.
+    if (isFolder(*opened))
+        return {Failure::Remote, what + ": it is a folder, not a file"};
+    if (opened->flags & SSH_FILEXFER_ATTR_SIZE)
+        stats.seen.size = std::int64_t(opened->size);
+    if (opened->flags & SSH_FILEXFER_ATTR_ACMODTIME)
+        stats.seen.mtime = opened->mtime;
+    const std::int64_t total = stats.seen.size.value_or(-1);
+    m_progress.begin(remote, total);
+
+    std::int64_t at = sink.size(); // the next byte the local file takes
+    std::int64_t askedTo = at;     // where the next read request starts
+    if (at > 0 && sftp_seek64(file.get(), std::uint64_t(at)) < 0)
+        return failed(what);
+    std::vector<char> buffer(kReadChunk);
+    std::uint32_t chunk = kReadChunk; // smaller for a server that sends less at once
+    std::deque<std::uint32_t> asked;
+    // Answers that are no longer wanted are still taken off the line.
+    const auto dropAsked = [&] {
+        for (const std::uint32_t id : asked)
+            sftp_async_read(file.get(), buffer.data(), kReadChunk, id);
+        asked.clear();
+    };
+    for (;;) {
+        // Up to the known end and one read past it, which finds the end (or growth).
+        while (asked.size() < kReadsInFlight && (total < 0 || askedTo <= total)) {
+            const int id = sftp_async_read_begin(file.get(), chunk);
+            if (id < 0) {
+                dropAsked();
+                return failed(what);
+            }
+            asked.push_back(std::uint32_t(id));
+            askedTo += chunk;
+        }
+        if (asked.empty())
+            break;
+        const std::uint32_t id = asked.front();
+        asked.pop_front();
+        const int n = sftp_async_read(file.get(), buffer.data(), kReadChunk, id);
+        if (n < 0) {
+            Outcome o = failed(what);
+            if (o.failure == Failure::Remote)
+                dropAsked();
+            return o;
+        }
+        if (n == 0)
+            break;
+        if (!sink.write(buffer.data(), std::size_t(n))) {
+            dropAsked();
+            return {Failure::Local, what + ": cannot write the local file: " + errnoText(sink.error())};
+        }
+        at += n;
+        m_watch->progress();
+        m_progress.update(at, total);
+        if (std::uint32_t(n) < chunk) {
+            // Short: the end, or a server that sends less at once. Every read
+            // asked after this one starts at the wrong byte.
+            dropAsked();
+            if (total >= 0 && at >= total)
+                break;
+            if (sftp_seek64(file.get(), std::uint64_t(at)) < 0)
+                return failed(what);
+            askedTo = at;
+            chunk = std::uint32_t(n);
+        }
+    }
+    dropAsked();
+    // The reads went to the end of the file as it was then; one that grew since is fetched again.
+    Attributes now(sftp_fstat(file.get()));
+    if (!now)
+        return failed(what);
+    if ((now->flags & SSH_FILEXFER_ATTR_SIZE) && std::int64_t(now->size) != at) {
+        const std::string text = what + ": the file is now " + std::to_string(now->size) + " bytes but " +
+                                 std::to_string(at) + " were received; the file is not taken";
+        m_transcript.error(text);
+        return {Failure::Transient, text};
+    }
+    if (sftp_close(file.release()) != SSH_OK)
+        return failed(what);
+    return {};
 }
 
 Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool append, TransferStats& stats,
                             std::int64_t from)
 {
     const std::string p = remotePath(remote);
-    prepare(p);
-    startUpload(source, from);
-    if (append)
-        setopt(m_curl, CURLOPT_APPEND, 1L);
-    setopt(m_curl, CURLOPT_INFILESIZE_LARGE, curl_off_t(source.size() - from));
-    m_source = &source;
+    const bool continuing = append || from > 0;
+    const std::string what = (continuing ? "append " : "put ") + p;
+    stats = {};
+    if (Outcome o = ready(what); !o.ok())
+        return o;
+    m_transcript.sent("sftp " + what);
+    const auto started = std::chrono::steady_clock::now();
+    Outcome o = send(remote, p, what, source, continuing, from, stats);
+    m_progress.end();
+    stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (o.ok() && stats.bytes != source.size() - from)
+        return {Failure::Transient, "put " + remote + ": sent " + std::to_string(stats.bytes) + " of " +
+                                        std::to_string(source.size() - from) + " bytes"};
+    return o;
+}
+
+Outcome SftpSession::send(const std::string& remote, const std::string& path, const std::string& what,
+                          SourceFile& source, bool continuing, std::int64_t from, TransferStats& stats)
+{
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout));
+    RemoteFile file(sftp_open(m_sftp, path.c_str(), O_WRONLY | O_CREAT | (continuing ? O_APPEND : O_TRUNC), 0644));
+    if (!file)
+        return failed(what);
+    if (continuing) {
+        // Servers that ignore the append flag still write at the offset given.
+        Attributes there(sftp_fstat(file.get()));
+        if (!there || sftp_seek64(file.get(), there->size) < 0)
+            return failed(what);
+    }
     m_progress.begin(remote, source.size());
-    Outcome o = perform((append || from > 0 ? "append " : "put ") + p);
-    m_source = nullptr;
-    return uploaded(remote, source, true, stats, std::move(o));
+    std::vector<char> buffer(kWriteChunk);
+    for (std::int64_t at = from; at < source.size();) {
+        const std::size_t room = std::size_t(std::min<std::int64_t>(std::int64_t(buffer.size()), source.size() - at));
+        const ssize_t n = ::pread(source.fd(), buffer.data(), room, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return {Failure::Local, what + ": cannot read the local file: " + errnoText(errno)};
+        if (n == 0)
+            break;
+        if (sftp_write(file.get(), buffer.data(), std::size_t(n)) != n)
+            return failed(what);
+        at += n;
+        stats.bytes += n;
+        m_watch->progress();
+        m_progress.update(at, source.size());
+    }
+    // The size as the partner has it now, for the upload's check without another request.
+    Attributes stored(sftp_fstat(file.get()));
+    if (!stored)
+        return failed(what);
+    if (stored->flags & SSH_FILEXFER_ATTR_SIZE)
+        stats.seen.size = std::int64_t(stored->size);
+    // The partner may report only now that it could not store everything.
+    if (sftp_close(file.release()) != SSH_OK)
+        return failed(what);
+    return {};
 }
 
 Outcome SftpSession::remoteHash(const std::string&, RemoteHash&)
@@ -438,14 +719,7 @@ Outcome SftpSession::remoteHash(const std::string&, RemoteHash&)
 Outcome SftpSession::setTime(const std::string& remote, std::int64_t mtime)
 {
     const std::string p = remotePath(remote);
-    const std::time_t t = std::time_t(mtime);
-    std::tm utc{};
-    ::gmtime_r(&t, &utc);
-    char stamp[64];
-    std::strftime(stamp, sizeof stamp, "%a, %d %b %Y %H:%M:%S GMT", &utc);
-    prepare("/", {"mtime \"" + std::string(stamp) + "\" " + quoted(p)});
-    setopt(m_curl, CURLOPT_NOBODY, 1L);
-    return perform("mtime " + p);
+    return setTimes(p, "mtime " + p, std::nullopt, mtime);
 }
 
 Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string& out)
@@ -460,56 +734,39 @@ Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string
     }
     if (p.back() != '/')
         p += '/';
-    prepare(p);
-    setopt(m_curl, CURLOPT_DIRLISTONLY, namesOnly ? 1L : 0L);
+    const std::string what = std::string(namesOnly ? "ls " : "dir ") + p;
+    if (Outcome o = ready(what); !o.ok())
+        return o;
+    m_transcript.sent("sftp " + what);
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout));
+    sftp_dir dir = sftp_opendir(m_sftp, p.c_str());
+    if (!dir)
+        return failed(what);
     std::string raw;
-    m_listing.start(&raw);
-    Outcome o = perform(std::string(namesOnly ? "ls " : "dir ") + p);
-    m_listing.stop();
+    ListingBuffer listing;
+    listing.start(&raw);
+    bool whole = true;
+    while (sftp_attributes a = sftp_readdir(m_sftp, dir)) {
+        std::string line = namesOnly || !a->longname ? std::string(a->name ? a->name : "") : a->longname;
+        if (!namesOnly && !a->longname)
+            line = longLine(*a);
+        sftp_attributes_free(a);
+        line += '\n';
+        m_watch->progress();
+        if (!listing.append(line.data(), line.size(), m_settings)) {
+            whole = false;
+            break;
+        }
+    }
+    const bool read = !whole || sftp_dir_eof(dir);
+    Outcome o = read ? Outcome{} : failed(what);
+    sftp_closedir(dir);
+    listing.stop();
+    if (!whole)
+        return {Failure::Remote, what + ": " + listing.refused()};
     if (o.ok())
         out += withoutDotEntries(raw, namesOnly, pattern);
     return o;
-}
-
-int SftpSession::onKey(CURL*, const curl_khkey*, const curl_khkey* found, curl_khmatch, void* self)
-{
-    auto* s = static_cast<SftpSession*>(self);
-    if (!found || found->len == 0) {
-        s->m_trustProblem = "the partner showed no usable host key";
-        return CURLKHSTAT_REJECT;
-    }
-    const auto key = describeHostKey(s->m_host, s->m_port, reinterpret_cast<const unsigned char*>(found->key),
-                                     found->len);
-    const std::string& file = s->m_settings.knownHosts;
-    const std::string partner = s->m_port == 22 ? s->m_host : "[" + s->m_host + "]:" + std::to_string(s->m_port);
-    // libcurl's own answer (match) lets a revoked key through and a port-22
-    // entry stand for every port: the file is read here as OpenSSH reads it.
-    const auto text = platform::readAll(file);
-    const KnownHost verdict = text ? lookUpKnownHost(*text, s->m_host, s->m_port,
-                                                     reinterpret_cast<const unsigned char*>(found->key), found->len)
-                                   : KnownHost::Unknown;
-    switch (verdict) {
-    case KnownHost::Known:
-        s->m_transcript.note("host key of " + partner + " is known: " + key.type + " " + key.fingerprint);
-        return CURLKHSTAT_FINE;
-    case KnownHost::Revoked:
-        s->m_trustProblem = "the host key of " + partner + " is REVOKED in " + file + ": " + key.type + " " +
-                            key.fingerprint + ". Nothing was sent. The partner's administrator must replace the key";
-        break;
-    case KnownHost::Changed:
-        s->m_trustProblem = "the host key of " + partner + " has CHANGED: " + file +
-                            " holds another key for it; the partner now shows " + key.type + " " + key.fingerprint +
-                            ". Nothing was sent. If the partner's administrator confirms this fingerprint, "
-                            "remove the old key with: ssh-keygen -R '" + partner + "' -f " + file +
-                            " and trust the new one with: echo '" + key.knownHostsLine + "' >> " + file;
-        break;
-    case KnownHost::Unknown:
-        s->m_trustProblem = "the host key of " + partner + " is unknown (not in " + file + "): " + key.type + " " +
-                            key.fingerprint + ". Nothing was sent. If the partner's administrator confirms this "
-                            "fingerprint, trust it with: echo '" + key.knownHostsLine + "' >> " + file;
-        break;
-    }
-    return CURLKHSTAT_REJECT;
 }
 
 } // namespace zul::runner

@@ -1,29 +1,40 @@
 #pragma once
 
-#include "runner/CurlSession.h"
+#include "runner/Session.h"
+#include "runner/SocketWatch.h"
 
-#include <curl/curl.h>
+#include <libssh/libssh.h>
+#include <libssh/sftp.h>
 
+#include <memory>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace zul::runner {
 
-// One SFTP session over a libcurl easy handle (libssh2 underneath), which
-// keeps its SSH connection between requests. SFTP has no working folder on the
-// server: this side keeps one, absolute from the login folder, and sends full
-// paths. The partner's host key must be in KNOWN_HOSTS; an unknown or changed
-// key ends the run with its fingerprint and the line that would trust it.
-// "user NAME PASSWORD" logs in with the password, "user NAME" with SSH_KEY.
-class SftpSession : public CurlSession {
+// One SFTP session over libssh, which keeps its SSH connection between
+// requests and keeps many reads in flight, as OpenSSH's own client does. SFTP
+// has no working folder on the server: this side keeps one, absolute from the
+// login folder, and sends full paths. The partner's host key must be in
+// KNOWN_HOSTS; an unknown or changed key ends the run with its fingerprint and
+// the line that would trust it, before anything secret is sent. "user NAME
+// PASSWORD" logs in with the password, "user NAME" with SSH_KEY.
+class SftpSession : public Session {
 public:
     SftpSession(Transcript& transcript, ProgressBar& progress, const Settings& settings,
                 std::function<bool()> shouldStop);
     ~SftpSession() override;
+    SftpSession(const SftpSession&) = delete;
+    SftpSession& operator=(const SftpSession&) = delete;
 
+    void open(std::string host, int port) override;
     void setLogin(std::string user, std::string password) override;
+    bool hasHost() const override { return !m_host.empty(); }
+    const std::string& host() const override { return m_host; }
+    bool loggedIn() const override { return m_loggedIn; }
     void setAscii(bool ascii) override;
     bool ascii() const override { return false; }
+    void setWaitLimit(std::chrono::seconds limit) override { m_waitLimit = limit; }
 
     void close() override;
     void reconnect() override;
@@ -51,22 +62,47 @@ public:
     const std::string& workingFolder() const override { return m_cwd; }
 
 private:
-    void ensureHandle();
-    void dropHandle();
-    // Sets the URL for path and resets the per-request options.
-    void prepare(const std::string& path, const std::vector<std::string>& quote = {});
-    Outcome perform(const std::string& what);
-    Outcome classify(CURLcode rc, const std::string& what);
-    bool classifyProtocol(CURLcode rc, const std::string& what, Outcome& o) override;
-    Outcome folderExists(const std::string& path);
-    std::string url(const std::string& path) const;
+    std::chrono::seconds capped(std::chrono::seconds limit) const;
+    // Connected, the host key trusted and logged in, for what; a new connection when there is none.
+    Outcome ready(const std::string& what);
+    Outcome connect(const std::string& what);
+    Outcome checkHostKey(const std::string& what);
+    Outcome authenticate(const std::string& what);
+    void dropConnection();
+    // The failure of the last libssh call made for what; the connection is dropped unless the server refused.
+    Outcome failed(const std::string& what);
+    // One request that waits for one answer: sent to the transcript, guarded by the reply time-out.
+    Outcome request(const std::string& what, const std::function<bool()>& call);
+    struct FreeAttributes {
+        void operator()(sftp_attributes a) const { sftp_attributes_free(a); }
+    };
+    using Attributes = std::unique_ptr<sftp_attributes_struct, FreeAttributes>;
+    Outcome stat(const std::string& path, const std::string& what, Attributes& out);
+    // Sets the times of path that are given, keeping the other one.
+    Outcome setTimes(const std::string& path, const std::string& what, std::optional<std::int64_t> atime,
+                     std::optional<std::int64_t> mtime);
+    Outcome receive(const std::string& remote, const std::string& path, const std::string& what, PartFile& sink,
+                    TransferStats& stats);
+    Outcome send(const std::string& remote, const std::string& path, const std::string& what, SourceFile& source,
+                 bool continuing, std::int64_t from, TransferStats& stats);
 
-    static int onKey(CURL*, const curl_khkey* known, const curl_khkey* found, curl_khmatch match, void* self);
+    Transcript& m_transcript;
+    ProgressBar& m_progress;
+    Settings m_settings;
+    std::function<bool()> m_shouldStop;
+    std::unique_ptr<SocketWatch> m_watch;
 
-    curl_slist* m_quote = nullptr;
-    std::string m_trustProblem; // why the host key was refused, for the outcome
-    std::string m_home;         // where the login put us
-    std::string m_cwd;          // always absolute
+    ssh_session m_ssh = nullptr;
+    sftp_session m_sftp = nullptr;
+    std::string m_host;
+    int m_port = 22;
+    std::string m_user;
+    std::string m_password;
+    bool m_loggedIn = false;
+    bool m_broken = false;     // the connection failed: a new one for the next request
+    std::chrono::seconds m_waitLimit{0};
+    std::string m_home; // where the login put us
+    std::string m_cwd;  // always absolute
 };
 
 // The operator's view of an SSH host key: "SHA256:..." as OpenSSH prints it,
@@ -76,6 +112,9 @@ struct HostKeyView {
     std::string fingerprint;
     std::string knownHostsLine;
 };
+// Base64 as in known_hosts lines; nullopt for text that is not.
+std::optional<std::string> unbase64(std::string_view text);
+
 HostKeyView describeHostKey(const std::string& host, int port, const unsigned char* blob, std::size_t size);
 
 // What an OpenSSH known_hosts file says of a host's key. A host pattern without

@@ -587,8 +587,6 @@ private slots:
         row("TLS version", Scheme::Ftpes, "", true, CURLOPT_SSLVERSION, "CURLOPT_SSLVERSION for TLS_MAX");
         row("certificate check", Scheme::Ftps, "", true, CURLOPT_SSL_VERIFYHOST,
             "CURLOPT_SSL_VERIFYHOST for the certificate check");
-        row("known hosts", Scheme::Sftp, "", true, CURLOPT_SSH_KNOWNHOSTS, "CURLOPT_SSH_KNOWNHOSTS for KNOWN_HOSTS");
-        row("SSH key", Scheme::Sftp, "", false, CURLOPT_SSH_PRIVATE_KEYFILE, "CURLOPT_SSH_PRIVATE_KEYFILE for SSH_KEY");
     }
     void refusedSecurityOptionFailsClosed()
     {

@@ -242,6 +242,35 @@ private slots:
         QVERIFY2(r.exit == exit && r.output.contains(says), r.output + r.transcript);
     }
 
+    // A partner that stops answering, at the start or in the middle of a file, ends the run as timed out; nothing half-received stays.
+    void sftpPartnerGoesQuiet_data()
+    {
+        const auto row = columns<QString, QByteArray>();
+        row("no answer to the SFTP start", "exec sleep 30", "ZUL_RUNNER_REPLY_TIMEOUT");
+        // dd passes each piece on at once, where head would keep it in its buffer.
+        row("quiet in the middle of a file",
+            "/usr/lib/openssh/sftp-server -d " + path("sftp") +
+                " | dd bs=32k count=300000 iflag=count_bytes status=none; exec sleep 30",
+            "ZUL_RUNNER_STALL_TIMEOUT");
+    }
+    void sftpPartnerGoesQuiet()
+    {
+        const auto [command, limit] = fetch<QString, QByteArray>();
+        QVERIFY(writeBytes(path("sftp/quiet.bin"), someBytes(2000000, 9)) && TestAccount::own(path("sftp/quiet.bin")));
+        SshdServer quiet;
+        QVERIFY2(quiet.start(path("quiet-" + QString::number(command.size())), path("sftp"), command),
+                 qPrintable(quiet.why()));
+        TempAppFolder app;
+        qputenv(limit.constData(), "1");
+        qputenv("ZUL_RUNNER_RETRIES", "0");
+        const auto r = run(app, sshConf(knownHosts(quiet.knownHostsLine().toLatin1() + "\n")),
+                           opening("sftp://", quiet.port(), TestAccount::password()) + "get quiet.bin\r\nquit\r\n");
+        qunsetenv(limit.constData());
+        qunsetenv("ZUL_RUNNER_RETRIES");
+        QVERIFY2(r.exit == 10 && r.output.contains("nothing came from the partner for 1 s"), r.output + r.transcript);
+        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
     // Over SFTP mget skips a name listed in pieces and a folder, each with a line, fetches the rest and ends with 4.
     void sftpMgetSkipsWhatItCannotFetch()
     {

@@ -238,7 +238,7 @@ bool VsftpdServer::start(const QString& folder, const QString& root, const TestC
                          {{"force_local_logins_ssl", "YES"}, {"force_local_data_ssl", "YES"}, {"ssl_ciphers", "HIGH"}});
 }
 
-bool SshdServer::start(const QString& folder, const QString& root)
+bool SshdServer::start(const QString& folder, const QString& root, const QString& command)
 {
     QDir().mkpath("/run/sshd"); // sshd's privilege separation folder
     QDir().mkpath(folder);
@@ -269,9 +269,10 @@ bool SshdServer::start(const QString& folder, const QString& root)
                                                "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
                                                "PubkeyAuthentication yes\nAuthorizedKeysFile %3\nStrictModes no\n"
                                                "AllowUsers %4\nSubsystem sftp internal-sftp\n"
-                                               "ForceCommand internal-sftp -d %5\n")
+                                               "ForceCommand %5\n")
                                     .arg(port)
-                                    .arg(hostKey, authorized, TestAccount::name(), root)
+                                    .arg(hostKey, authorized, TestAccount::name(),
+                                         command.isEmpty() ? "internal-sftp -d " + root : command)
                                     .toLatin1())
                    ? QStringList{"-D", "-e", "-f", conf}
                    : QStringList{};

@@ -88,7 +88,8 @@ public:
 // OpenSSH's sshd with its own host key, internal-sftp starting in root, password and key logins.
 class SshdServer : public ServerProcess {
 public:
-    bool start(const QString& folder, const QString& root);
+    // command: what every session runs in place of the SFTP server (a partner that misbehaves).
+    bool start(const QString& folder, const QString& root, const QString& command = {});
     QString userKey() const { return m_userKey; }        // private key whose public half is authorised
     QString knownHostsLine() const { return m_known; }    // "[127.0.0.1]:PORT TYPE BASE64"
     QString fingerprint() const { return m_fingerprint; } // "SHA256:..." as ssh-keygen -l prints it

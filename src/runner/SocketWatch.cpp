@@ -1,0 +1,82 @@
+#include "runner/SocketWatch.h"
+
+#include <sys/socket.h>
+
+namespace zul::runner {
+
+namespace {
+// How often an armed watch asks whether the run is to stop.
+constexpr std::chrono::milliseconds kTick{200};
+} // namespace
+
+SocketWatch::SocketWatch(std::function<bool()> shouldStop) : m_shouldStop(std::move(shouldStop)) {}
+
+SocketWatch::~SocketWatch()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+std::int64_t SocketWatch::now()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void SocketWatch::arm(int fd, std::chrono::seconds limit)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_fd = fd;
+        m_limitMs = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
+        m_fired = Fired::No;
+        progress();
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { watch(); });
+    }
+    m_wake.notify_all();
+}
+
+void SocketWatch::disarm()
+{
+    std::lock_guard lock(m_mutex);
+    m_fd = -1;
+}
+
+SocketWatch::Fired SocketWatch::fired() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_fired;
+}
+
+void SocketWatch::watch()
+{
+    std::unique_lock lock(m_mutex);
+    while (!m_quit) {
+        if (m_fd < 0) {
+            m_wake.wait(lock);
+            continue;
+        }
+        m_wake.wait_for(lock, kTick);
+        if (m_fd < 0 || m_quit)
+            continue;
+        Fired why = Fired::No;
+        if (m_shouldStop && m_shouldStop())
+            why = Fired::Stopped;
+        else if (now() - m_last.load(std::memory_order_relaxed) > m_limitMs)
+            why = Fired::Stalled;
+        if (why != Fired::No) {
+            m_fired = why;
+            // The descriptor stays open, so no other file can take its number.
+            ::shutdown(m_fd, SHUT_RDWR);
+            m_fd = -1;
+        }
+    }
+}
+
+} // namespace zul::runner
