@@ -67,6 +67,8 @@ std::string maskEchoedCommands(std::string text)
 }
 
 namespace {
+constexpr std::size_t kShortSecret = 4;
+
 char folded(char c)
 {
     return char(std::tolower(static_cast<unsigned char>(c)));
@@ -107,13 +109,20 @@ std::size_t matchEnd(std::string_view text, std::size_t i, std::string_view secr
 
 std::string maskSecrets(std::string text, const std::vector<std::string>& secrets)
 {
+    const auto letterOrDigit = [&text](std::size_t i) { return std::isalnum(static_cast<unsigned char>(text[i])) != 0; };
     for (const auto& s : secrets) {
         if (s.empty())
             continue;
+        // A secret of one to three characters is found inside every other word;
+        // masked there, it would leave nothing of the transcript to read.
+        const bool wholeWordsOnly = s.size() < kShortSecret;
         std::string out;
         std::size_t i = 0;
         while (i < text.size()) {
-            const std::size_t end = matchEnd(text, i, s);
+            std::size_t end = matchEnd(text, i, s);
+            if (end != std::string_view::npos && wholeWordsOnly &&
+                ((i > 0 && letterOrDigit(i - 1)) || (end < text.size() && letterOrDigit(end))))
+                end = std::string_view::npos;
             if (end == std::string_view::npos) {
                 out += text[i++];
             } else {

@@ -19,7 +19,9 @@ std::string maskEchoedCommands(std::string text);
 
 // Every appearance of a secret in text as "****": in any letter case, and with
 // control bytes a server slipped between its characters, so that an echo cannot
-// get past by changing case or by splitting it. Runs before any escaping.
+// get past by changing case or by splitting it. A secret shorter than four
+// characters is masked where it stands as a word of its own. Runs before any
+// escaping.
 std::string maskSecrets(std::string text, const std::vector<std::string>& secrets);
 
 } // namespace zul::runner

@@ -311,6 +311,7 @@ private slots:
         row("split by NUL and ESC", 3, QByteArray("530 Pw-S\0ecr\x1b", 13) + "et1", "530 ****");
         row("split by a C1 control", 3, QByteArray("pw-se\xc2\x9b") + "cret1", "****");
         row("short one", 3, "echo: Q7, q7", "echo: ****, ****");
+        row("short one inside words", 3, "226 Sq7x q7b", "226 Sq7x q7b");
         row("nothing to mask", 3, "230 Welcome", "230 Welcome");
         row("C0, DEL, NUL; tab kept", 4, QByteArray("a\x1b[31mb\x07\tc\x7f\0", 12), "a\\x1B[31mb\\x07\tc\\x7F\\x00");
         row("tab and newline escaped too", 5, "a\tb\nc\r", "a\\x09b\\x0Ac\\x0D");
