@@ -6,7 +6,6 @@
 #include "platform/FileSystem.h"
 #include "platform/SafeOpen.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -94,31 +93,27 @@ PinnedScript::~PinnedScript()
 
 zul::platform::Status PinnedScript::pin(const std::string& path, const std::string* expected)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return zul::platform::errorFromErrno(errno, path);
-    const auto refuse = [&](const std::string& why) {
-        ::close(fd);
-        return zul::platform::Error{zul::platform::ErrorCode::Other, why};
-    };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-        return refuse(path + " is not a plain file");
+    // Only a plain file, never through a link.
+    auto opened = zul::platform::openNoFollow(path, O_RDONLY | O_NOCTTY);
+    if (!opened)
+        return opened.error();
     if (expected) {
         // Written by this run a moment ago: the same bytes or someone else's
         // file. Read without moving the offset the runner starts from.
         const auto replaced = [&] {
-            if (static_cast<std::size_t>(st.st_size) != expected->size())
+            struct stat st {};
+            if (::fstat(opened->get(), &st) != 0 || static_cast<std::size_t>(st.st_size) != expected->size())
                 return true;
-            const auto got = zul::platform::readFrom(fd, path);
+            const auto got = zul::platform::readFrom(opened->get(), path);
             return !got || *got != *expected;
         };
         if (replaced())
-            return refuse("the runner copy was replaced before it was read");
+            return zul::platform::Error{zul::platform::ErrorCode::Other,
+                                        "the runner copy was replaced before it was read"};
     }
     if (m_fd >= 0)
         ::close(m_fd);
-    m_fd = fd;
+    m_fd = opened->release();
     return zul::platform::success();
 }
 

@@ -207,9 +207,13 @@ int removeReplaceLeftovers(const std::string& folder, std::int64_t minAgeSeconds
     if (!opened)
         return 0;
     const int dir = opened->get();
+    // Unlisted, nothing is removed: the leftovers wait for the next time.
+    const auto names = namesIn(dir, folder);
+    if (!names)
+        return 0;
     const std::time_t now = std::time(nullptr);
     int removed = 0;
-    for (const std::string& name : namesIn(dir)) {
+    for (const std::string& name : *names) {
         if (!name.starts_with(ReplacePrefix))
             continue;
         struct stat st{};

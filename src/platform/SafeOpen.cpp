@@ -172,25 +172,33 @@ std::string randomHex(std::size_t n)
     return out;
 }
 
-std::vector<std::string> namesIn(int folderFd)
+Result<std::vector<std::string>> namesIn(int folderFd, const std::string& shownPath)
 {
+    // Opened again, not copied: a copy would share the folder's position, and
+    // this open asks for the right to list, which a place-only descriptor lacks.
+    UniqueFd fd(::openat(folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0)
+        return errorFromErrno(errno, shownPath);
+    DIR* d = ::fdopendir(fd.get());
+    if (!d)
+        return errorFromErrno(errno, shownPath);
+    fd.release();
     std::vector<std::string> names;
-    const int fd = ::dup(folderFd);
-    if (fd < 0)
-        return names;
-    DIR* d = ::fdopendir(fd);
-    if (!d) {
-        ::close(fd);
-        return names;
-    }
-    // A copy shares its position with the folder's descriptor: from the start.
-    ::rewinddir(d);
-    while (const dirent* e = ::readdir(d)) {
+    int err = 0;
+    for (;;) {
+        errno = 0;
+        const dirent* e = ::readdir(d);
+        if (!e) {
+            err = errno; // 0 at the end, else a listing cut short
+            break;
+        }
         const std::string_view name = e->d_name;
         if (name != "." && name != "..")
             names.emplace_back(name);
     }
     ::closedir(d);
+    if (err != 0)
+        return errorFromErrno(err, shownPath);
     return names;
 }
 

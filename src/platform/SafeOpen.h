@@ -45,9 +45,10 @@ private:
 // links sit in folders only root can change.
 Result<UniqueFd> openFolder(const std::string& path);
 // The names in an opened folder but "." and "..", read from its start through
-// a copy of the descriptor (the folder's own stays as it was); empty when the
-// folder cannot be read.
-std::vector<std::string> namesIn(int folderFd);
+// a descriptor of its own (the folder's stays as it was). A folder that cannot
+// be listed is an error, never an empty folder: that includes one openFolder
+// could open only as a place to open files in.
+Result<std::vector<std::string>> namesIn(int folderFd, const std::string& shownPath);
 
 // flags as for open(2). With O_CREAT the file is created exclusively when it
 // is missing and then gets mode exactly, whatever the umask; an existing file

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -61,20 +60,20 @@ bool isRunProcess(long pid, const std::string& lockPath)
     if (::lstat(lockPath.c_str(), &lock) != 0 || !S_ISREG(lock.st_mode))
         return false;
     const std::string fds = proc + "/fd";
-    DIR* d = ::opendir(fds.c_str());
-    if (!d)
+    auto dir = platform::openFolder(fds);
+    if (!dir)
         return false;
-    bool found = false;
-    while (const dirent* e = ::readdir(d)) {
+    // Not listed, not known to hold the lock: nothing is signalled.
+    const auto names = platform::namesIn(dir->get(), fds);
+    if (!names)
+        return false;
+    for (const std::string& name : *names) {
         struct stat st {};
-        if (e->d_name[0] != '.' && ::stat((fds + "/" + e->d_name).c_str(), &st) == 0 && st.st_dev == lock.st_dev &&
-            st.st_ino == lock.st_ino) {
-            found = true;
-            break;
-        }
+        // Followed on purpose: each name stands for a descriptor the process holds.
+        if (::fstatat(dir->get(), name.c_str(), &st, 0) == 0 && st.st_dev == lock.st_dev && st.st_ino == lock.st_ino)
+            return true;
     }
-    ::closedir(d);
-    return found;
+    return false;
 }
 
 CancelResult cancelRun(const RunningRun& run, std::chrono::milliseconds grace)

@@ -159,7 +159,11 @@ std::vector<RunningRun> runningRuns(const std::string& lockFolder, std::string_v
     auto dir = platform::openFolder(lockFolder);
     if (!dir)
         return out;
-    for (const std::string& name : platform::namesIn(dir->get())) {
+    // Unlisted, as unopened: no run is shown, so none is offered for cancelling.
+    const auto names = platform::namesIn(dir->get(), lockFolder);
+    if (!names)
+        return out;
+    for (const std::string& name : *names) {
         const std::string lock = lockNameFor(name);
         if (lock.empty())
             continue;

@@ -15,7 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -143,27 +142,34 @@ int removeOldTranscripts(const std::string& logFolder, int days, std::int64_t no
 {
     if (days <= 0)
         return 0;
-    DIR* dir = ::opendir(logFolder.c_str());
+    auto dir = platform::openFolder(logFolder);
     if (!dir) {
-        if (error && errno != ENOENT)
-            *error = sysError("cannot read " + logFolder);
+        if (error && dir.error().code != platform::ErrorCode::FileNotFound)
+            *error = "cannot read " + logFolder + ": " + dir.error().description;
+        return 0;
+    }
+    // A folder that cannot be listed (one open only to write in) is a sweep
+    // that failed, not one that found nothing: it is not stamped.
+    const auto names = platform::namesIn(dir->get(), logFolder);
+    if (!names) {
+        if (error)
+            *error = "cannot read " + logFolder + ": " + names.error().description;
         return 0;
     }
     const std::int64_t before = now - std::int64_t(days) * 86400;
     int removed = 0;
-    while (const dirent* e = ::readdir(dir)) {
-        if (!isTranscriptName(e->d_name))
+    for (const std::string& name : *names) {
+        if (!isTranscriptName(name.c_str()))
             continue;
         struct stat st {};
-        if (::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+        if (::fstatat(dir->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
             std::int64_t(st.st_mtime) >= before)
             continue;
-        if (::unlinkat(::dirfd(dir), e->d_name, 0) == 0)
+        if (::unlinkat(dir->get(), name.c_str(), 0) == 0)
             ++removed;
         else if (errno != ENOENT && error && error->empty())
-            *error = sysError("cannot remove " + logFolder + "/" + e->d_name);
+            *error = sysError("cannot remove " + logFolder + "/" + name);
     }
-    ::closedir(dir);
     return removed;
 }
 

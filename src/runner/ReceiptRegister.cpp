@@ -4,13 +4,12 @@
 #include "platform/DropLines.h"
 #include "platform/FileLock.h"
 #include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 #include "records/ReceiptLayout.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
-#include <dirent.h>
 #include <functional>
 #include <map>
 #include <set>
@@ -70,18 +69,22 @@ std::int64_t stampTime(std::string_view line)
 std::set<std::string, std::less<>> waitingKeys(const std::string& appFolder, std::string* error)
 {
     std::set<std::string, std::less<>> keys;
-    DIR* dir = ::opendir((appFolder + "/Junction").c_str());
+    const std::string junction = appFolder + "/Junction";
+    auto dir = platform::openFolder(junction);
     if (!dir) {
-        if (errno != ENOENT)
-            *error = "cannot read " + appFolder + "/Junction";
+        if (dir.error().code != platform::ErrorCode::FileNotFound)
+            *error = "cannot read " + junction;
         return keys;
     }
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string_view name(e->d_name);
+    // A folder that cannot be listed is not an empty one: its records would go.
+    const auto names = platform::namesIn(dir->get(), junction);
+    if (!names) {
+        *error = "cannot read " + junction;
+        return keys;
+    }
+    for (const std::string_view name : *names)
         if (name.size() >= kKeyWidth && (name.size() == kKeyWidth || name[kKeyWidth] == '.'))
             keys.emplace(name.substr(0, kKeyWidth));
-    }
-    ::closedir(dir);
     return keys;
 }
 

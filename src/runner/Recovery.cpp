@@ -275,7 +275,13 @@ void RunRegistration::recoverOthers(Transcript& transcript)
     bool liveUnknown = false;
     struct stat mine {};
     const bool haveMine = m_fd >= 0 && ::fstat(m_fd, &mine) == 0;
-    const std::vector<std::string> names = zul::platform::namesIn(dir->get());
+    // Unlisted, the live runs are unknown, and so is whose part files are whose.
+    const auto listed = zul::platform::namesIn(dir->get(), lockFolder);
+    if (!listed) {
+        transcript.error("cannot look for runs that ended without finishing: " + listed.error().description);
+        return;
+    }
+    const std::vector<std::string>& names = *listed;
     for (const auto& name : names) {
         const bool runLock = hasPrefix(name, "run-");
         if (!(runLock || hasPrefix(name, "event-")) || !hasSuffix(name, ".lock"))
@@ -334,8 +340,12 @@ void RunRegistration::recoverOthers(Transcript& transcript)
     auto jdir = zul::platform::openFolder(junction);
     if (!jdir)
         return;
+    // Unlisted, nothing is removed: the next run tries again.
+    const auto parts = zul::platform::namesIn(jdir->get(), junction);
+    if (!parts)
+        return;
     int removed = 0;
-    for (const auto& name : zul::platform::namesIn(jdir->get())) {
+    for (const auto& name : *parts) {
         if (!isPartFileName(name))
             continue;
         struct stat st {};

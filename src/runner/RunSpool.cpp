@@ -102,8 +102,13 @@ SpoolResult appendSpooled(const std::string& logFolder)
         r.error = "cannot open " + folder + ": " + dir.error().description;
         return r;
     }
+    auto listed = platform::namesIn(dir->get(), folder);
+    if (!listed) {
+        r.error = "cannot read " + folder + ": " + listed.error().description;
+        return r;
+    }
     std::vector<std::string> names;
-    for (std::string& name : platform::namesIn(dir->get())) {
+    for (std::string& name : *listed) {
         struct stat st {};
         if (name.size() > kSuffix.size() && name.ends_with(kSuffix) && name.front() != '.' &&
             ::fstatat(dir->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&

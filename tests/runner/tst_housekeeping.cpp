@@ -23,10 +23,13 @@
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
+#include <linux/capability.h>
 #include <map>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,6 +54,21 @@ QByteArray stampDaysAgo(int days)
     char buf[16];
     std::strftime(buf, sizeof buf, "%Y%m%d%H%M%S", &tm);
     return buf;
+}
+
+// The exit status of what, run in a child without the capabilities that let
+// root read any folder, so that mode bits hold for it as for everyone; -1 when
+// it did not end on its own.
+int withoutOverridingModes(const std::function<int()>& what)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct none[2]{};
+        ::_exit(::syscall(SYS_capset, &header, none) == 0 ? what() : 99);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 } // namespace
@@ -275,6 +293,36 @@ private slots:
         QVERIFY2(r.error.empty() && int(r.removed) == (pruned ? 1 : 0), r.error.c_str());
         QCOMPARE(readBytes(reg), pruned ? others : line + "\r\n" + others);
         QCOMPARE(QFileInfo(dir.filePath("Rcvdchkr.txt")).isSymLink(), linked);
+    }
+
+    // A folder one may write in but not list (a drop box) is no empty folder: the sweep is not
+    // stamped as done, and no record goes as if its Junction file were gone.
+    void unlistableFolderIsNoEmptyOne_data()
+    {
+        const auto row = columns<QString>();
+        row("Log", "Log");
+        row("Junction", "Junction");
+    }
+    void unlistableFolderIsNoEmptyOne()
+    {
+        const auto [folder] = fetch<QString>();
+        QTemporaryDir dir;
+        const std::string app = dir.path().toStdString(), locked = app + "/" + folder.toStdString();
+        const QString old = dir.filePath("Log/E0001_20250101-020000_9.log");
+        const QByteArray reg = "E000101 " + stampDaysAgo(31) + "          &/in/a&\r\n";
+        QVERIFY(writeBytes(old, "old\n") && writeBytes(dir.filePath("Rcvdchkr.txt"), reg) &&
+                writeBytes(dir.filePath("Junction/E000101.txt"), "waiting"));
+        setAge(old, 31);
+        QVERIFY(::chmod(locked.c_str(), 0300) == 0);
+        const int exit = withoutOverridingModes([&] {
+            const std::string said = folder == "Log" ? tidyLog(locked, Housekeeping{}).error
+                                                     : pruneOldRecords(app, 30, std::time(nullptr)).error;
+            return said.starts_with("cannot read " + locked) ? 0 : 1;
+        });
+        QVERIFY(::chmod(locked.c_str(), 0700) == 0);
+        QCOMPARE(exit, 0);
+        QVERIFY(QFile::exists(old) && !QFile::exists(dir.filePath("Log/") + kSweepStamp));
+        QCOMPARE(readBytes(dir.filePath("Rcvdchkr.txt")), reg);
     }
 
     // The runner tidies before it runs, even a run that fails at once, and prunes stale receipt records.

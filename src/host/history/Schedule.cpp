@@ -3,13 +3,13 @@
 #include "host/history/Commands.h"
 #include "host/history/RunLog.h"
 #include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -220,12 +220,17 @@ std::string cronCommand(const std::vector<std::string>& hostOptions, const std::
 
 int listTimers()
 {
-    DIR* dir = ::opendir(kUnitFolder);
+    // Only a missing folder holds no timers; an unreadable one is no empty schedule.
+    auto dir = platform::openFolder(kUnitFolder);
     if (!dir)
-        return 0;
+        return dir.error().code == platform::ErrorCode::FileNotFound
+                   ? 0
+                   : fail("cannot list the timers: " + dir.error().description);
+    const auto names = platform::namesIn(dir->get(), kUnitFolder);
+    if (!names)
+        return fail("cannot list the timers: " + names.error().description);
     std::vector<std::pair<std::string, std::string>> timers;
-    while (const dirent* e = ::readdir(dir)) {
-        const std::string name = e->d_name;
+    for (const std::string& name : *names) {
         if (!name.starts_with("zul-run@") || !name.ends_with(".timer") || name.size() <= 14)
             continue;
         std::string when;
@@ -240,7 +245,6 @@ int listTimers()
         }
         timers.emplace_back(name.substr(8, name.size() - 14), when);
     }
-    ::closedir(dir);
     std::sort(timers.begin(), timers.end());
     for (const auto& [id, when] : timers)
         std::printf("%s\t%s\n", id.c_str(), when.c_str());
