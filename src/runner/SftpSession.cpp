@@ -583,10 +583,15 @@ Outcome SftpSession::receive(const std::string& remote, const std::string& path,
     std::vector<char> buffer(kReadChunk);
     std::uint32_t chunk = kReadChunk; // smaller for a server that sends less at once
     std::deque<std::uint32_t> asked;
-    // Answers that are no longer wanted are still taken off the line.
+    // Answers that are no longer wanted are still taken off the line. libssh
+    // answers every read after an end of file with 0 without taking its reply,
+    // which would then stay queued for the rest of the session: the seek, which
+    // moves nothing here, clears that mark before each one.
     const auto dropAsked = [&] {
-        for (const std::uint32_t id : asked)
-            sftp_async_read(file.get(), buffer.data(), kReadChunk, id);
+        for (const std::uint32_t id : asked) {
+            sftp_seek64(file.get(), sftp_tell64(file.get()));
+            sftp_async_read(file.get(), buffer.data(), chunk, id);
+        }
         asked.clear();
     };
     for (;;) {
@@ -604,7 +609,9 @@ Outcome SftpSession::receive(const std::string& remote, const std::string& path,
             break;
         const std::uint32_t id = asked.front();
         asked.pop_front();
-        const int n = sftp_async_read(file.get(), buffer.data(), kReadChunk, id);
+        // The length asked, not the buffer's: libssh moves the next read's offset
+        // back by what a reply falls short of the length it is given.
+        const int n = sftp_async_read(file.get(), buffer.data(), chunk, id);
         if (n < 0) {
             Outcome o = failed(what);
             if (o.failure == Failure::Remote)
