@@ -552,7 +552,8 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
     m_progress.end();
     stats.bytes = sink.size();
     stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    stats.broken = o.failure == Failure::Transient || o.failure == Failure::TimedOut;
+    // Only a lost connection leaves a part worth continuing; a file that changed while it came is fetched anew.
+    stats.broken = (o.failure == Failure::Transient || o.failure == Failure::TimedOut) && m_broken;
     return o;
 }
 
