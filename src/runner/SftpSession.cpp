@@ -381,13 +381,16 @@ Outcome SftpSession::login()
     m_transcript.sent("sftp " + what);
     if (Outcome o = ready(what); !o.ok())
         return o;
-    m_loggedIn = true;
     char* entry = nullptr;
     {
         WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.replyTimeout));
         entry = sftp_canonicalize_path(m_sftp, ".");
+        // Without its login folder every relative name would point elsewhere.
+        if (!entry)
+            return failed(what);
     }
-    m_home = entry && *entry ? normalised(entry) : std::string("/");
+    m_loggedIn = true;
+    m_home = *entry ? normalised(entry) : std::string("/");
     ssh_string_free_char(entry);
     if (m_cwd.empty())
         m_cwd = m_home;
