@@ -203,7 +203,8 @@ Outcome SftpSession::failed(const std::string& what)
 
 Outcome SftpSession::ready(const std::string& what)
 {
-    if (m_broken)
+    // A socket the watch shut down (even in a good-bye to a file after another failure) serves no further request.
+    if (m_broken || m_watch->fired() != SocketWatch::Fired::No)
         dropConnection();
     if (m_sftp) {
         m_sftp->errnum = SSH_FX_OK; // a status is read as this request's own
