@@ -241,7 +241,8 @@ Outcome SftpSession::connect(const std::string& what)
     m_watch->arm(-1, capped(m_settings.connectTimeout));
     if (ssh_connect(m_ssh) != SSH_OK) {
         Outcome o = failed(what);
-        if (!m_loggedIn && o.failure == Failure::Transient)
+        // A partner that sent its SSH banner was reached: the handshake failed after that.
+        if (!m_loggedIn && o.failure == Failure::Transient && !ssh_get_serverbanner(m_ssh))
             o.failure = Failure::Unreachable;
         return o;
     }
