@@ -271,6 +271,47 @@ private slots:
         QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty());
     }
 
+    // A connection that drops in the middle of a file: the retry continues from what arrived (the download's part
+    // file, the upload's temporary name) and the file ends up whole. The partner's first session is cut after a
+    // number of bytes; the later ones serve whole (a counter file tells them apart).
+    void sftpContinuesAfterADroppedConnection_data()
+    {
+        const QString server = "/usr/lib/openssh/sftp-server -d " + path("sftp");
+        const auto row = columns<QString, QByteArray, QByteArray, QByteArray>();
+        row("download", server + " | dd bs=32k count=300000 iflag=count_bytes status=none", "", "get cut.bin",
+            "continuing " + path("sftp/cut.bin").toLatin1() + " from byte ");
+        row("upload to a temporary name", "dd bs=32k count=600000 iflag=count_bytes status=none | " + server,
+            "UPLOAD_TEMP = prefix\n", "put cut.bin cutup.bin",
+            "put .zulpart.cutup.bin: continuing at byte ");
+    }
+    void sftpContinuesAfterADroppedConnection()
+    {
+        const auto [first, conf, line, says] = fetch<QString, QByteArray, QByteArray, QByteArray>();
+        const bool get = line.startsWith("get");
+        const QByteArray data = someBytes(2000000, 11);
+        const QString cut = path("cut-" + QString::number(qHash(line)));
+        QVERIFY(QDir().mkpath(cut) && TestAccount::own(cut));
+        QFile::remove(cut + "/sessions");
+        QVERIFY(writeBytes(cut + "/first.sh", "n=$(cat " + cut.toLatin1() + "/sessions 2>/dev/null || echo 0)\n"
+                                              "echo $((n + 1)) > " + cut.toLatin1() + "/sessions\n"
+                                              "if [ \"$n\" -eq 0 ]; then " + first.toLatin1() + "; exit 0; fi\n"
+                                              "exec /usr/lib/openssh/sftp-server -d " + path("sftp").toLatin1() + "\n"));
+        SshdServer partner;
+        QVERIFY2(partner.start(cut + "/ssh", path("sftp"), "sh " + cut + "/first.sh"), qPrintable(partner.why()));
+        TempAppFolder app;
+        const QString local = folder(app) + "/local/cut.bin", remote = path(get ? "sftp/cut.bin" : "sftp/cutup.bin");
+        QVERIFY(writeBytes(get ? remote : local, data) && (!get || TestAccount::own(remote)));
+        const auto r = run(app, sshConf(knownHosts(partner.knownHostsLine().toLatin1() + "\n")) + "BACKOFF_MS = 100\n" + conf,
+                           opening("sftp://", partner.port(), TestAccount::password()) + line + "\r\nquit\r\n");
+        QVERIFY2(r.exit == 0 && readBytes(get ? local : remote) == data, r.output + r.transcript);
+        QVERIFY2(r.transcript.contains(says) && r.transcript.contains("retry 1") &&
+                     !r.transcript.contains("starting again from byte 0") && readBytes(cut + "/sessions") == "2\n",
+                 r.transcript);
+        // Nothing of the attempts is left on either side.
+        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).size() == 1 &&
+                !QFile::exists(path("sftp/.zulpart.cutup.bin")));
+    }
+
     // Over SFTP mget skips a name listed in pieces and a folder, each with a line, fetches the rest and ends with 4.
     void sftpMgetSkipsWhatItCannotFetch()
     {
