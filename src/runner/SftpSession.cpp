@@ -10,6 +10,7 @@
 #include <deque>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <netdb.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -48,6 +49,22 @@ std::string longLine(const sftp_attributes_struct& a)
         mode += (a.permissions & (0400u >> bit)) ? letters[bit] : '-';
     return mode + " " + std::to_string(a.uid) + " " + std::to_string(a.gid) + " " + std::to_string(a.size) + " " +
            (a.name ? a.name : "");
+}
+
+// The first address of host in numeric form; empty when it has none.
+std::string numericAddress(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return {};
+    char text[NI_MAXHOST] = {};
+    const bool named =
+        ::getnameinfo(found->ai_addr, found->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0;
+    ::freeaddrinfo(found);
+    return named ? text : std::string();
 }
 
 std::string secondsText(std::chrono::seconds s)
@@ -227,7 +244,16 @@ Outcome SftpSession::connect(const std::string& what)
     const long connectLimit = long(capped(m_settings.connectTimeout).count());
     const bool configFiles = false; // only what the runner's settings say
     const int noDelay = 1;
-    const bool set = ssh_options_set(m_ssh, SSH_OPTIONS_HOST, m_host.c_str()) == 0 &&
+    // libssh refuses some names that resolvers take (an underscore, as in many Windows host names), which
+    // libcurl reached: such a name is looked up here and libssh is given its address. The host key is
+    // still looked up under the name.
+    std::string address = m_host;
+    if (ssh_options_set(m_ssh, SSH_OPTIONS_HOST, address.c_str()) != 0) {
+        address = numericAddress(m_host);
+        if (address.empty())
+            return {m_loggedIn ? Failure::Transient : Failure::Unreachable, what + ": cannot resolve " + m_host};
+    }
+    const bool set = ssh_options_set(m_ssh, SSH_OPTIONS_HOST, address.c_str()) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_PORT, &m_port) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_USER, m_user.c_str()) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_PROCESS_CONFIG, &configFiles) == 0 &&
