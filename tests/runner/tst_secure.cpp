@@ -37,6 +37,7 @@ class SecureTest : public QObject {
         return "KNOWN_HOSTS = " + knownHosts.toLatin1() + "\nSSH_KEY = " + m_sshd.userKey().toLatin1() + "\n";
     }
     QByteArray trustedSsh() const { return sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")); }
+    QString sftpServer() const { return "/usr/lib/openssh/sftp-server -d " + path("sftp"); }
     QByteArray sftpLogin(const QByteArray& password) const { return opening("sftp://", m_sshd.port(), password); }
     QString knownHosts(const QByteArray& lines) const
     {
@@ -276,13 +277,12 @@ private slots:
     // number of bytes; the later ones serve whole (a counter file tells them apart).
     void sftpContinuesAfterADroppedConnection_data()
     {
-        const QString server = "/usr/lib/openssh/sftp-server -d " + path("sftp");
+        const QString server = sftpServer();
         const auto row = columns<QString, QByteArray, QByteArray, QByteArray>();
         row("download", server + " | dd bs=32k count=300000 iflag=count_bytes status=none", "", "get cut.bin",
             "continuing " + path("sftp/cut.bin").toLatin1() + " from byte ");
         row("upload to a temporary name", "dd bs=32k count=600000 iflag=count_bytes status=none | " + server,
-            "UPLOAD_TEMP = prefix\n", "put cut.bin cutup.bin",
-            "put .zulpart.cutup.bin: continuing at byte ");
+            "UPLOAD_TEMP = prefix\n", "put cut.bin cutup.bin", "put .zulpart.cutup.bin: continuing at byte ");
     }
     void sftpContinuesAfterADroppedConnection()
     {
@@ -292,17 +292,18 @@ private slots:
         const QString cut = path("cut-" + QString::number(qHash(line)));
         QVERIFY(QDir().mkpath(cut) && TestAccount::own(cut));
         QFile::remove(cut + "/sessions");
-        QVERIFY(writeBytes(cut + "/first.sh", "n=$(cat " + cut.toLatin1() + "/sessions 2>/dev/null || echo 0)\n"
-                                              "echo $((n + 1)) > " + cut.toLatin1() + "/sessions\n"
-                                              "if [ \"$n\" -eq 0 ]; then " + first.toLatin1() + "; exit 0; fi\n"
-                                              "exec /usr/lib/openssh/sftp-server -d " + path("sftp").toLatin1() + "\n"));
+        const QString script = QStringLiteral("n=$(cat %1 2>/dev/null || echo 0)\necho $((n + 1)) > %1\n"
+                                              "if [ \"$n\" -eq 0 ]; then %2; exit 0; fi\nexec %3\n")
+                                   .arg(cut + "/sessions", first, sftpServer());
+        QVERIFY(writeBytes(cut + "/first.sh", script.toLatin1()));
         SshdServer partner;
         QVERIFY2(partner.start(cut + "/ssh", path("sftp"), "sh " + cut + "/first.sh"), qPrintable(partner.why()));
         TempAppFolder app;
         const QString local = folder(app) + "/local/cut.bin", remote = path(get ? "sftp/cut.bin" : "sftp/cutup.bin");
         QVERIFY(writeBytes(get ? remote : local, data) && (!get || TestAccount::own(remote)));
-        const auto r = run(app, sshConf(knownHosts(partner.knownHostsLine().toLatin1() + "\n")) + "BACKOFF_MS = 100\n" + conf,
-                           opening("sftp://", partner.port(), TestAccount::password()) + line + "\r\nquit\r\n");
+        const auto r =
+            run(app, sshConf(knownHosts(partner.knownHostsLine().toLatin1() + "\n")) + "BACKOFF_MS = 100\n" + conf,
+                opening("sftp://", partner.port(), TestAccount::password()) + line + "\r\nquit\r\n");
         QVERIFY2(r.exit == 0 && readBytes(get ? local : remote) == data, r.output + r.transcript);
         QVERIFY2(r.transcript.contains(says) && r.transcript.contains("retry 1") &&
                      !r.transcript.contains("starting again from byte 0") && readBytes(cut + "/sessions") == "2\n",
