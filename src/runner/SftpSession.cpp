@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -65,6 +67,14 @@ std::string numericAddress(const std::string& host)
         ::getnameinfo(found->ai_addr, found->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0;
     ::freeaddrinfo(found);
     return named ? text : std::string();
+}
+
+// Whether the socket's connection to its peer stands.
+bool connected(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0;
 }
 
 std::string secondsText(std::chrono::seconds s)
@@ -241,7 +251,6 @@ Outcome SftpSession::connect(const std::string& what)
     m_ssh = ssh_new();
     if (!m_ssh)
         return {Failure::Local, what + ": cannot start an SSH session"};
-    const long connectLimit = long(capped(m_settings.connectTimeout).count());
     const bool configFiles = false; // only what the runner's settings say
     const int noDelay = 1;
     // libssh refuses some names that resolvers take (an underscore, as in many Windows host names), which
@@ -258,20 +267,14 @@ Outcome SftpSession::connect(const std::string& what)
                      ssh_options_set(m_ssh, SSH_OPTIONS_USER, m_user.c_str()) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_PROCESS_CONFIG, &configFiles) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_KNOWNHOSTS, m_settings.knownHosts.c_str()) == 0 &&
-                     ssh_options_set(m_ssh, SSH_OPTIONS_TIMEOUT, &connectLimit) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_NODELAY, &noDelay) == 0;
     if (!set)
         return {Failure::Untrusted, what + ": libssh refused a setting (" + m_transcript.scrub(ssh_get_error(m_ssh)) +
                                         "); nothing was sent to the partner"};
-    // Unwatched (libssh's own time-out holds the connect), and nothing that fired before counts here.
+    // Nothing that fired before counts here.
     m_watch->arm(-1, capped(m_settings.connectTimeout));
-    if (ssh_connect(m_ssh) != SSH_OK) {
-        Outcome o = failed(what);
-        // A partner that sent its SSH banner was reached: the handshake failed after that.
-        if (!m_loggedIn && o.failure == Failure::Transient && !ssh_get_serverbanner(m_ssh))
-            o.failure = Failure::Unreachable;
+    if (Outcome o = handshake(what); !o.ok())
         return o;
-    }
     if (Outcome o = checkHostKey(what); !o.ok())
         return o;
     const long replyLimit = long(capped(m_settings.replyTimeout).count());
@@ -283,6 +286,41 @@ Outcome SftpSession::connect(const std::string& what)
     if (!m_sftp || sftp_init(m_sftp) != SSH_OK)
         return failed(what);
     return {};
+}
+
+// The connection and the SSH handshake, step by step without blocking: a stop
+// is heard at once, and a partner that took the connection but went quiet is
+// told from one that could not be reached.
+Outcome SftpSession::handshake(const std::string& what)
+{
+    const auto limit = capped(m_settings.connectTimeout);
+    const auto until = std::chrono::steady_clock::now() + limit;
+    ssh_set_blocking(m_ssh, 0);
+    int rc = ssh_connect(m_ssh);
+    while (rc == SSH_AGAIN) {
+        if (m_shouldStop && m_shouldStop())
+            return {Failure::Stopped, what + ": stopped"};
+        const int fd = ssh_get_fd(m_ssh);
+        if (std::chrono::steady_clock::now() >= until) {
+            if (fd >= 0 && connected(fd))
+                return {Failure::TimedOut, what + ": nothing came from the partner for " + secondsText(limit)};
+            return {m_loggedIn ? Failure::Transient : Failure::Unreachable, what + ": no connection to " + m_host +
+                                                                                " port " + std::to_string(m_port) +
+                                                                                " within " + secondsText(limit)};
+        }
+        // Until the connection stands, its completion is what libssh waits for.
+        pollfd wait{fd, short(POLLIN | (fd >= 0 && !connected(fd) ? POLLOUT : 0)), 0};
+        ::poll(&wait, fd >= 0 ? 1 : 0, 50);
+        rc = ssh_connect(m_ssh);
+    }
+    ssh_set_blocking(m_ssh, 1);
+    if (rc == SSH_OK)
+        return {};
+    Outcome o = failed(what);
+    // A partner that sent its SSH banner was reached: the handshake failed after that.
+    if (!m_loggedIn && o.failure == Failure::Transient && !ssh_get_serverbanner(m_ssh))
+        o.failure = Failure::Unreachable;
+    return o;
 }
 
 Outcome SftpSession::checkHostKey(const std::string& what)
