@@ -7,9 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utime.h>
 
 using namespace zul::test;
@@ -263,9 +268,11 @@ private slots:
         const int version = versionReplySize();
         QVERIFY(version > 4);
         const auto row = columns<QString, QByteArray>();
+        // No command: a listener that takes the connection and never says a word (no SSH banner).
+        row("no answer to the connection", "", "ZUL_RUNNER_CONNECT_TIMEOUT");
         row("no answer to the SFTP start", "exec sleep 30", "ZUL_RUNNER_REPLY_TIMEOUT");
-        // dd passes each piece on at once, where head would keep it in its buffer.
         // The login asks for its folder right after the SFTP start: a silence there fails the login.
+        // dd passes each piece on at once, where head would keep it in its buffer.
         row("no answer to the login folder",
             sftpServer() + " | dd bs=32k count=" + QString::number(version) +
                 " iflag=count_bytes status=none; exec sleep 30",
@@ -280,13 +287,27 @@ private slots:
         const auto [command, limit] = fetch<QString, QByteArray>();
         QVERIFY(writeBytes(path("sftp/quiet.bin"), someBytes(2000000, 9)) && TestAccount::own(path("sftp/quiet.bin")));
         SshdServer quiet;
-        QVERIFY2(quiet.start(path("quiet-" + QString::number(command.size())), path("sftp"), command),
-                 qPrintable(quiet.why()));
+        // The kernel completes the connection to a listening socket that nobody serves.
+        const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in loopback{};
+        loopback.sin_family = AF_INET;
+        loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof loopback;
+        const auto* address = reinterpret_cast<sockaddr*>(&loopback);
+        const bool listening = ::bind(silent, address, size) == 0 && ::listen(silent, 4) == 0 &&
+                               ::getsockname(silent, reinterpret_cast<sockaddr*>(&loopback), &size) == 0;
+        const auto closeSilent = qScopeGuard([silent] { ::close(silent); });
+        if (command.isEmpty())
+            QVERIFY(listening);
+        else
+            QVERIFY2(quiet.start(path("quiet-" + QString::number(command.size())), path("sftp"), command),
+                     qPrintable(quiet.why()));
+        const int port = command.isEmpty() ? ntohs(loopback.sin_port) : quiet.port();
         TempAppFolder app;
         qputenv(limit.constData(), "1");
         qputenv("ZUL_RUNNER_RETRIES", "0");
         const auto r = run(app, sshConf(knownHosts(quiet.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", quiet.port(), TestAccount::password()) + "get quiet.bin\r\nquit\r\n");
+                           opening("sftp://", port, TestAccount::password()) + "get quiet.bin\r\nquit\r\n");
         qunsetenv(limit.constData());
         qunsetenv("ZUL_RUNNER_RETRIES");
         QVERIFY2(r.exit == 10 && r.output.contains("nothing came from the partner for 1 s") &&
