@@ -253,6 +253,9 @@ Outcome SftpSession::connect(const std::string& what)
         return {Failure::Local, what + ": cannot start an SSH session"};
     const bool configFiles = false; // only what the runner's settings say
     const int noDelay = 1;
+    // libssh's own log goes to stderr, which the caller may keep, and at its finer levels it shows what is
+    // sent: none, whatever a newer libssh reads from the environment.
+    const int quiet = SSH_LOG_NOLOG;
     // libssh refuses some names that resolvers take (an underscore, as in many Windows host names), which
     // libcurl reached: such a name is looked up here and libssh is given its address. The host key is
     // still looked up under the name.
@@ -262,7 +265,8 @@ Outcome SftpSession::connect(const std::string& what)
         if (address.empty())
             return {m_loggedIn ? Failure::Transient : Failure::Unreachable, what + ": cannot resolve " + m_host};
     }
-    const bool set = ssh_options_set(m_ssh, SSH_OPTIONS_HOST, address.c_str()) == 0 &&
+    const bool set = ssh_options_set(m_ssh, SSH_OPTIONS_LOG_VERBOSITY, &quiet) == 0 &&
+                     ssh_options_set(m_ssh, SSH_OPTIONS_HOST, address.c_str()) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_PORT, &m_port) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_USER, m_user.c_str()) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_PROCESS_CONFIG, &configFiles) == 0 &&
