@@ -357,6 +357,26 @@ private slots:
                 !QFile::exists(path("sftp/.zulpart.cutup.bin")));
     }
 
+    // A partner that sends less than each read asks for (here 20000 of 32768 bytes): the file still arrives byte for
+    // byte, however many reads are in flight.
+    void sftpPartnerSendsLessThanAsked()
+    {
+        const QString dir = path("capped");
+        QVERIFY(QDir().mkpath(dir) && TestAccount::own(dir));
+        QFile::remove(dir + "/sftpreadcap.py");
+        QVERIFY(QFile::copy(ZUL_SOURCE_DIR "/tests/runner/sftpreadcap.py", dir + "/sftpreadcap.py"));
+        SshdServer capped;
+        QVERIFY2(capped.start(dir + "/ssh", path("sftp"),
+                              "/usr/bin/python3 " + dir + "/sftpreadcap.py --cap 20000 " + sftpServer()),
+                 qPrintable(capped.why()));
+        const QByteArray data = someBytes(3000000, 13);
+        QVERIFY(writeBytes(path("sftp/capped.bin"), data) && TestAccount::own(path("sftp/capped.bin")));
+        TempAppFolder app;
+        const auto r = run(app, sshConf(knownHosts(capped.knownHostsLine().toLatin1() + "\n")),
+                           opening("sftp://", capped.port(), TestAccount::password()) + "get capped.bin\r\nquit\r\n");
+        QVERIFY2(r.exit == 0 && readBytes(folder(app) + "/local/capped.bin") == data, r.output + r.transcript);
+    }
+
     // Over SFTP mget skips a name listed in pieces and a folder, each with a line, fetches the rest and ends with 4.
     void sftpMgetSkipsWhatItCannotFetch()
     {
