@@ -22,6 +22,7 @@
 #include "runner/Settings.h"
 #include "runner/Transcript.h"
 
+#include <atomic>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -35,8 +36,10 @@ using namespace zul::runner;
 
 namespace {
 
-volatile std::sig_atomic_t g_signal = 0;
-volatile std::sig_atomic_t g_cancelled = 0;
+// Lock-free atomics: set in a signal handler, read by the SFTP socket watch's thread too.
+std::atomic<int> g_signal{0};
+std::atomic<int> g_cancelled{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void onSignal(int sig, siginfo_t* info, void*)
 {

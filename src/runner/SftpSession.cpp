@@ -10,6 +10,9 @@
 #include <deque>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -48,6 +51,30 @@ std::string longLine(const sftp_attributes_struct& a)
         mode += (a.permissions & (0400u >> bit)) ? letters[bit] : '-';
     return mode + " " + std::to_string(a.uid) + " " + std::to_string(a.gid) + " " + std::to_string(a.size) + " " +
            (a.name ? a.name : "");
+}
+
+// The first address of host in numeric form; empty when it has none.
+std::string numericAddress(const std::string& host)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        return {};
+    char text[NI_MAXHOST] = {};
+    const bool named =
+        ::getnameinfo(found->ai_addr, found->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0;
+    ::freeaddrinfo(found);
+    return named ? text : std::string();
+}
+
+// Whether the socket's connection to its peer stands.
+bool connected(int fd)
+{
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    return ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0;
 }
 
 std::string secondsText(std::chrono::seconds s)
@@ -203,7 +230,8 @@ Outcome SftpSession::failed(const std::string& what)
 
 Outcome SftpSession::ready(const std::string& what)
 {
-    if (m_broken)
+    // A socket the watch shut down (even in a good-bye to a file after another failure) serves no further request.
+    if (m_broken || m_watch->fired() != SocketWatch::Fired::No)
         dropConnection();
     if (m_sftp) {
         m_sftp->errnum = SSH_FX_OK; // a status is read as this request's own
@@ -223,27 +251,34 @@ Outcome SftpSession::connect(const std::string& what)
     m_ssh = ssh_new();
     if (!m_ssh)
         return {Failure::Local, what + ": cannot start an SSH session"};
-    const long connectLimit = long(capped(m_settings.connectTimeout).count());
     const bool configFiles = false; // only what the runner's settings say
     const int noDelay = 1;
-    const bool set = ssh_options_set(m_ssh, SSH_OPTIONS_HOST, m_host.c_str()) == 0 &&
+    // libssh's own log goes to stderr, which the caller may keep, and at its finer levels it shows what is
+    // sent: none, whatever a newer libssh reads from the environment.
+    const int quiet = SSH_LOG_NOLOG;
+    // libssh refuses some names that resolvers take (an underscore, as in many Windows host names), which
+    // libcurl reached: such a name is looked up here and libssh is given its address. The host key is
+    // still looked up under the name.
+    std::string address = m_host;
+    if (ssh_options_set(m_ssh, SSH_OPTIONS_HOST, address.c_str()) != 0) {
+        address = numericAddress(m_host);
+        if (address.empty())
+            return {m_loggedIn ? Failure::Transient : Failure::Unreachable, what + ": cannot resolve " + m_host};
+    }
+    const bool set = ssh_options_set(m_ssh, SSH_OPTIONS_LOG_VERBOSITY, &quiet) == 0 &&
+                     ssh_options_set(m_ssh, SSH_OPTIONS_HOST, address.c_str()) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_PORT, &m_port) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_USER, m_user.c_str()) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_PROCESS_CONFIG, &configFiles) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_KNOWNHOSTS, m_settings.knownHosts.c_str()) == 0 &&
-                     ssh_options_set(m_ssh, SSH_OPTIONS_TIMEOUT, &connectLimit) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_NODELAY, &noDelay) == 0;
     if (!set)
         return {Failure::Untrusted, what + ": libssh refused a setting (" + m_transcript.scrub(ssh_get_error(m_ssh)) +
                                         "); nothing was sent to the partner"};
-    // Unwatched (libssh's own time-out holds the connect), and nothing that fired before counts here.
+    // Nothing that fired before counts here.
     m_watch->arm(-1, capped(m_settings.connectTimeout));
-    if (ssh_connect(m_ssh) != SSH_OK) {
-        Outcome o = failed(what);
-        if (!m_loggedIn && o.failure == Failure::Transient)
-            o.failure = Failure::Unreachable;
+    if (Outcome o = handshake(what); !o.ok())
         return o;
-    }
     if (Outcome o = checkHostKey(what); !o.ok())
         return o;
     const long replyLimit = long(capped(m_settings.replyTimeout).count());
@@ -255,6 +290,41 @@ Outcome SftpSession::connect(const std::string& what)
     if (!m_sftp || sftp_init(m_sftp) != SSH_OK)
         return failed(what);
     return {};
+}
+
+// The connection and the SSH handshake, step by step without blocking: a stop
+// is heard at once, and a partner that took the connection but went quiet is
+// told from one that could not be reached.
+Outcome SftpSession::handshake(const std::string& what)
+{
+    const auto limit = capped(m_settings.connectTimeout);
+    const auto until = std::chrono::steady_clock::now() + limit;
+    ssh_set_blocking(m_ssh, 0);
+    int rc = ssh_connect(m_ssh);
+    while (rc == SSH_AGAIN) {
+        if (m_shouldStop && m_shouldStop())
+            return {Failure::Stopped, what + ": stopped"};
+        const int fd = ssh_get_fd(m_ssh);
+        if (std::chrono::steady_clock::now() >= until) {
+            if (fd >= 0 && connected(fd))
+                return {Failure::TimedOut, what + ": nothing came from the partner for " + secondsText(limit)};
+            return {m_loggedIn ? Failure::Transient : Failure::Unreachable, what + ": no connection to " + m_host +
+                                                                                " port " + std::to_string(m_port) +
+                                                                                " within " + secondsText(limit)};
+        }
+        // Until the connection stands, its completion is what libssh waits for.
+        pollfd wait{fd, short(POLLIN | (fd >= 0 && !connected(fd) ? POLLOUT : 0)), 0};
+        ::poll(&wait, fd >= 0 ? 1 : 0, 50);
+        rc = ssh_connect(m_ssh);
+    }
+    ssh_set_blocking(m_ssh, 1);
+    if (rc == SSH_OK)
+        return {};
+    Outcome o = failed(what);
+    // A partner that sent its SSH banner was reached: the handshake failed after that.
+    if (!m_loggedIn && o.failure == Failure::Transient && !ssh_get_serverbanner(m_ssh))
+        o.failure = Failure::Unreachable;
+    return o;
 }
 
 Outcome SftpSession::checkHostKey(const std::string& what)
@@ -381,13 +451,16 @@ Outcome SftpSession::login()
     m_transcript.sent("sftp " + what);
     if (Outcome o = ready(what); !o.ok())
         return o;
-    m_loggedIn = true;
     char* entry = nullptr;
     {
         WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.replyTimeout));
         entry = sftp_canonicalize_path(m_sftp, ".");
+        // Without its login folder every relative name would point elsewhere.
+        if (!entry)
+            return failed(what);
     }
-    m_home = entry && *entry ? normalised(entry) : std::string("/");
+    m_loggedIn = true;
+    m_home = *entry ? normalised(entry) : std::string("/");
     ssh_string_free_char(entry);
     if (m_cwd.empty())
         m_cwd = m_home;
@@ -552,7 +625,8 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
     m_progress.end();
     stats.bytes = sink.size();
     stats.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    stats.broken = o.failure == Failure::Transient || o.failure == Failure::TimedOut;
+    // Only a lost connection leaves a part worth continuing; a file that changed while it came is fetched anew.
+    stats.broken = (o.failure == Failure::Transient || o.failure == Failure::TimedOut) && m_broken;
     return o;
 }
 
@@ -583,10 +657,15 @@ Outcome SftpSession::receive(const std::string& remote, const std::string& path,
     std::vector<char> buffer(kReadChunk);
     std::uint32_t chunk = kReadChunk; // smaller for a server that sends less at once
     std::deque<std::uint32_t> asked;
-    // Answers that are no longer wanted are still taken off the line.
+    // Answers that are no longer wanted are still taken off the line. libssh
+    // answers every read after an end of file with 0 without taking its reply,
+    // which would then stay queued for the rest of the session: the seek, which
+    // moves nothing here, clears that mark before each one.
     const auto dropAsked = [&] {
-        for (const std::uint32_t id : asked)
-            sftp_async_read(file.get(), buffer.data(), kReadChunk, id);
+        for (const std::uint32_t id : asked) {
+            sftp_seek64(file.get(), sftp_tell64(file.get()));
+            sftp_async_read(file.get(), buffer.data(), chunk, id);
+        }
         asked.clear();
     };
     for (;;) {
@@ -604,7 +683,9 @@ Outcome SftpSession::receive(const std::string& remote, const std::string& path,
             break;
         const std::uint32_t id = asked.front();
         asked.pop_front();
-        const int n = sftp_async_read(file.get(), buffer.data(), kReadChunk, id);
+        // The length asked, not the buffer's: libssh moves the next read's offset
+        // back by what a reply falls short of the length it is given.
+        const int n = sftp_async_read(file.get(), buffer.data(), chunk, id);
         if (n < 0) {
             Outcome o = failed(what);
             if (o.failure == Failure::Remote)

@@ -66,6 +66,7 @@ private:
     // Connected, the host key trusted and logged in, for what; a new connection when there is none.
     Outcome ready(const std::string& what);
     Outcome connect(const std::string& what);
+    Outcome handshake(const std::string& what);
     Outcome checkHostKey(const std::string& what);
     Outcome authenticate(const std::string& what);
     void dropConnection();

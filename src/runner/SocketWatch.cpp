@@ -1,6 +1,8 @@
 #include "runner/SocketWatch.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace zul::runner {
 
@@ -20,6 +22,7 @@ SocketWatch::~SocketWatch()
     m_wake.notify_all();
     if (m_thread.joinable())
         m_thread.join();
+    closeCopy();
 }
 
 std::int64_t SocketWatch::now()
@@ -30,9 +33,14 @@ std::int64_t SocketWatch::now()
 
 void SocketWatch::arm(int fd, std::chrono::seconds limit)
 {
+    // A copy of the descriptor: the library may close its own while the watch
+    // is armed (a good-bye closes the socket), and its number could then be
+    // given to another file that a shutdown must never reach.
+    const int copy = fd >= 0 ? ::fcntl(fd, F_DUPFD_CLOEXEC, 0) : -1;
     {
         std::lock_guard lock(m_mutex);
-        m_fd = fd;
+        closeCopy();
+        m_fd = copy;
         m_limitMs = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
         m_fired = Fired::No;
         progress();
@@ -45,6 +53,13 @@ void SocketWatch::arm(int fd, std::chrono::seconds limit)
 void SocketWatch::disarm()
 {
     std::lock_guard lock(m_mutex);
+    closeCopy();
+}
+
+void SocketWatch::closeCopy()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
     m_fd = -1;
 }
 
@@ -72,9 +87,9 @@ void SocketWatch::watch()
             why = Fired::Stalled;
         if (why != Fired::No) {
             m_fired = why;
-            // The descriptor stays open, so no other file can take its number.
+            // Through the copy: the socket itself, whatever became of the library's descriptor.
             ::shutdown(m_fd, SHUT_RDWR);
-            m_fd = -1;
+            closeCopy();
         }
     }
 }

@@ -35,11 +35,12 @@ public:
 private:
     static std::int64_t now();
     void watch();
+    void closeCopy(); // with m_mutex held
 
     std::function<bool()> m_shouldStop;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    int m_fd = -1;
+    int m_fd = -1; // our own copy of the watched descriptor
     std::int64_t m_limitMs = 0;
     std::atomic<std::int64_t> m_last{0};
     Fired m_fired = Fired::No;

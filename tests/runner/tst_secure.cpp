@@ -7,8 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utime.h>
 
 using namespace zul::test;
@@ -37,6 +43,20 @@ class SecureTest : public QObject {
         return "KNOWN_HOSTS = " + knownHosts.toLatin1() + "\nSSH_KEY = " + m_sshd.userKey().toLatin1() + "\n";
     }
     QByteArray trustedSsh() const { return sshConf(knownHosts(m_sshd.knownHostsLine().toLatin1() + "\n")); }
+    // The bytes of OpenSSH's answer to the SFTP start, its length field and the packet.
+    static int versionReplySize()
+    {
+        QProcess server;
+        server.start("/usr/lib/openssh/sftp-server", {});
+        server.write(QByteArray("\0\0\0\5\1\0\0\0\3", 9)); // SSH_FXP_INIT, version 3
+        QByteArray reply;
+        while (reply.size() < 4 && server.waitForReadyRead(10000))
+            reply += server.readAll();
+        server.closeWriteChannel();
+        server.waitForFinished(10000);
+        return reply.size() < 4 ? 0 : 4 + int(qFromBigEndian<quint32>(reply.constData()));
+    }
+    QString sftpServer() const { return "/usr/lib/openssh/sftp-server -d " + path("sftp"); }
     QByteArray sftpLogin(const QByteArray& password) const { return opening("sftp://", m_sshd.port(), password); }
     QString knownHosts(const QByteArray& lines) const
     {
@@ -245,9 +265,18 @@ private slots:
     // A partner that stops answering, at the start or in the middle of a file, ends the run as timed out; nothing half-received stays.
     void sftpPartnerGoesQuiet_data()
     {
+        const int version = versionReplySize();
+        QVERIFY(version > 4);
         const auto row = columns<QString, QByteArray>();
+        // No command: a listener that takes the connection and never says a word (no SSH banner).
+        row("no answer to the connection", "", "ZUL_RUNNER_CONNECT_TIMEOUT");
         row("no answer to the SFTP start", "exec sleep 30", "ZUL_RUNNER_REPLY_TIMEOUT");
+        // The login asks for its folder right after the SFTP start: a silence there fails the login.
         // dd passes each piece on at once, where head would keep it in its buffer.
+        row("no answer to the login folder",
+            sftpServer() + " | dd bs=32k count=" + QString::number(version) +
+                " iflag=count_bytes status=none; exec sleep 30",
+            "ZUL_RUNNER_REPLY_TIMEOUT");
         row("quiet in the middle of a file",
             "/usr/lib/openssh/sftp-server -d " + path("sftp") +
                 " | dd bs=32k count=300000 iflag=count_bytes status=none; exec sleep 30",
@@ -258,17 +287,94 @@ private slots:
         const auto [command, limit] = fetch<QString, QByteArray>();
         QVERIFY(writeBytes(path("sftp/quiet.bin"), someBytes(2000000, 9)) && TestAccount::own(path("sftp/quiet.bin")));
         SshdServer quiet;
-        QVERIFY2(quiet.start(path("quiet-" + QString::number(command.size())), path("sftp"), command),
-                 qPrintable(quiet.why()));
+        // The kernel completes the connection to a listening socket that nobody serves.
+        const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in loopback{};
+        loopback.sin_family = AF_INET;
+        loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof loopback;
+        const auto* address = reinterpret_cast<sockaddr*>(&loopback);
+        const bool listening = ::bind(silent, address, size) == 0 && ::listen(silent, 4) == 0 &&
+                               ::getsockname(silent, reinterpret_cast<sockaddr*>(&loopback), &size) == 0;
+        const auto closeSilent = qScopeGuard([silent] { ::close(silent); });
+        if (command.isEmpty())
+            QVERIFY(listening);
+        else
+            QVERIFY2(quiet.start(path("quiet-" + QString::number(command.size())), path("sftp"), command),
+                     qPrintable(quiet.why()));
+        const int port = command.isEmpty() ? ntohs(loopback.sin_port) : quiet.port();
         TempAppFolder app;
         qputenv(limit.constData(), "1");
         qputenv("ZUL_RUNNER_RETRIES", "0");
         const auto r = run(app, sshConf(knownHosts(quiet.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", quiet.port(), TestAccount::password()) + "get quiet.bin\r\nquit\r\n");
+                           opening("sftp://", port, TestAccount::password()) + "get quiet.bin\r\nquit\r\n");
         qunsetenv(limit.constData());
         qunsetenv("ZUL_RUNNER_RETRIES");
-        QVERIFY2(r.exit == 10 && r.output.contains("nothing came from the partner for 1 s"), r.output + r.transcript);
+        QVERIFY2(r.exit == 10 && r.output.contains("nothing came from the partner for 1 s") &&
+                     !r.transcript.contains("remote folder is /\n"),
+                 r.output + r.transcript);
         QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty());
+    }
+
+    // A connection that drops in the middle of a file: the retry continues from what arrived (the download's part
+    // file, the upload's temporary name) and the file ends up whole. The partner's first session is cut after a
+    // number of bytes; the later ones serve whole (a counter file tells them apart).
+    void sftpContinuesAfterADroppedConnection_data()
+    {
+        const QString server = sftpServer();
+        const auto row = columns<QString, QByteArray, QByteArray, QByteArray>();
+        row("download", server + " | dd bs=32k count=300000 iflag=count_bytes status=none", "", "get cut.bin",
+            "continuing " + path("sftp/cut.bin").toLatin1() + " from byte ");
+        row("upload to a temporary name", "dd bs=32k count=600000 iflag=count_bytes status=none | " + server,
+            "UPLOAD_TEMP = prefix\n", "put cut.bin cutup.bin", "put .zulpart.cutup.bin: continuing at byte ");
+    }
+    void sftpContinuesAfterADroppedConnection()
+    {
+        const auto [first, conf, line, says] = fetch<QString, QByteArray, QByteArray, QByteArray>();
+        const bool get = line.startsWith("get");
+        const QByteArray data = someBytes(2000000, 11);
+        const QString cut = path("cut-" + QString::number(qHash(line)));
+        QVERIFY(QDir().mkpath(cut) && TestAccount::own(cut));
+        QFile::remove(cut + "/sessions");
+        const QString script = QStringLiteral("n=$(cat %1 2>/dev/null || echo 0)\necho $((n + 1)) > %1\n"
+                                              "if [ \"$n\" -eq 0 ]; then %2; exit 0; fi\nexec %3\n")
+                                   .arg(cut + "/sessions", first, sftpServer());
+        QVERIFY(writeBytes(cut + "/first.sh", script.toLatin1()));
+        SshdServer partner;
+        QVERIFY2(partner.start(cut + "/ssh", path("sftp"), "sh " + cut + "/first.sh"), qPrintable(partner.why()));
+        TempAppFolder app;
+        const QString local = folder(app) + "/local/cut.bin", remote = path(get ? "sftp/cut.bin" : "sftp/cutup.bin");
+        QVERIFY(writeBytes(get ? remote : local, data) && (!get || TestAccount::own(remote)));
+        const auto r =
+            run(app, sshConf(knownHosts(partner.knownHostsLine().toLatin1() + "\n")) + "BACKOFF_MS = 100\n" + conf,
+                opening("sftp://", partner.port(), TestAccount::password()) + line + "\r\nquit\r\n");
+        QVERIFY2(r.exit == 0 && readBytes(get ? local : remote) == data, r.output + r.transcript);
+        QVERIFY2(r.transcript.contains(says) && r.transcript.contains("retry 1") &&
+                     !r.transcript.contains("starting again from byte 0") && readBytes(cut + "/sessions") == "2\n",
+                 r.transcript);
+        // Nothing of the attempts is left on either side.
+        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).size() == 1 &&
+                !QFile::exists(path("sftp/.zulpart.cutup.bin")));
+    }
+
+    // A partner that sends less than each read asks for (here 20000 of 32768 bytes): the file still arrives byte for
+    // byte, however many reads are in flight.
+    void sftpPartnerSendsLessThanAsked()
+    {
+        const QString dir = path("capped");
+        QVERIFY(QDir().mkpath(dir) && TestAccount::own(dir));
+        QFile::remove(dir + "/sftpreadcap.py");
+        QVERIFY(QFile::copy(ZUL_SOURCE_DIR "/tests/runner/sftpreadcap.py", dir + "/sftpreadcap.py"));
+        SshdServer capped;
+        QVERIFY2(capped.start(dir + "/ssh", path("sftp"),
+                              "/usr/bin/python3 " + dir + "/sftpreadcap.py --cap 20000 " + sftpServer()),
+                 qPrintable(capped.why()));
+        const QByteArray data = someBytes(3000000, 13);
+        QVERIFY(writeBytes(path("sftp/capped.bin"), data) && TestAccount::own(path("sftp/capped.bin")));
+        TempAppFolder app;
+        const auto r = run(app, sshConf(knownHosts(capped.knownHostsLine().toLatin1() + "\n")),
+                           opening("sftp://", capped.port(), TestAccount::password()) + "get capped.bin\r\nquit\r\n");
+        QVERIFY2(r.exit == 0 && readBytes(folder(app) + "/local/capped.bin") == data, r.output + r.transcript);
     }
 
     // Over SFTP mget skips a name listed in pieces and a folder, each with a line, fetches the rest and ends with 4.
