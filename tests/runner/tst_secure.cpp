@@ -377,6 +377,28 @@ private slots:
         QVERIFY2(r.exit == 0 && readBytes(folder(app) + "/local/capped.bin") == data, r.output + r.transcript);
     }
 
+    // A partner that takes passwords by keyboard-interactive alone (PAM) gets the password there.
+    void sftpPasswordByKeyboardInteractive_data()
+    {
+        const auto row = columns<QByteArray, int>();
+        row("right password", TestAccount::password(), 0);
+        row("wrong password", "not-it", 3);
+    }
+    void sftpPasswordByKeyboardInteractive()
+    {
+        const auto [password, exit] = fetch<QByteArray, int>();
+        SshdServer pam;
+        QVERIFY2(pam.start(path("pam" + QString::number(exit)), path("sftp"), {},
+                           "UsePAM yes\nPasswordAuthentication no\nKbdInteractiveAuthentication yes\n"),
+                 qPrintable(pam.why()));
+        TempAppFolder app;
+        const QByteArray name = "kbd" + QByteArray::number(exit) + ".txt";
+        QVERIFY(writeBytes(folder(app) + "/local/" + name, "k"));
+        const auto r = run(app, sshConf(knownHosts(pam.knownHostsLine().toLatin1() + "\n")),
+                           opening("sftp://", pam.port(), password) + "put " + name + "\r\nquit\r\n");
+        QVERIFY2(r.exit == exit && QFile::exists(path("sftp/" + name)) == (exit == 0), r.output + r.transcript);
+    }
+
     // Over SFTP mget skips a name listed in pieces and a folder, each with a line, fetches the rest and ends with 4.
     void sftpMgetSkipsWhatItCannotFetch()
     {

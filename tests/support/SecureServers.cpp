@@ -238,7 +238,7 @@ bool VsftpdServer::start(const QString& folder, const QString& root, const TestC
                          {{"force_local_logins_ssl", "YES"}, {"force_local_data_ssl", "YES"}, {"ssl_ciphers", "HIGH"}});
 }
 
-bool SshdServer::start(const QString& folder, const QString& root, const QString& command)
+bool SshdServer::start(const QString& folder, const QString& root, const QString& command, const QString& options)
 {
     QDir().mkpath("/run/sshd"); // sshd's privilege separation folder
     QDir().mkpath(folder);
@@ -265,7 +265,7 @@ bool SshdServer::start(const QString& folder, const QString& root, const QString
     return launch("/usr/sbin/sshd", [&](int port) {
         m_known = QStringLiteral("[127.0.0.1]:%1 %2 %3").arg(port).arg(QString::fromLatin1(pub.value(0)),
                                                                          QString::fromLatin1(pub.value(1)));
-        return writeBytes(conf, QStringLiteral("ListenAddress 127.0.0.1:%1\nHostKey %2\nPidFile none\nUsePAM no\n"
+        return writeBytes(conf, options.toLatin1() + QStringLiteral("ListenAddress 127.0.0.1:%1\nHostKey %2\nPidFile none\nUsePAM no\n"
                                                "PasswordAuthentication yes\nKbdInteractiveAuthentication no\n"
                                                "PubkeyAuthentication yes\nAuthorizedKeysFile %3\nStrictModes no\n"
                                                "AllowUsers %4\nSubsystem sftp internal-sftp\n"

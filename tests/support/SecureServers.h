@@ -88,8 +88,9 @@ public:
 // OpenSSH's sshd with its own host key, internal-sftp starting in root, password and key logins.
 class SshdServer : public ServerProcess {
 public:
-    // command: what every session runs in place of the SFTP server (a partner that misbehaves).
-    bool start(const QString& folder, const QString& root, const QString& command = {});
+    // command: what every session runs in place of the SFTP server (a partner that misbehaves);
+    // options: sshd_config lines that take the place of the defaults (sshd keeps a keyword's first value).
+    bool start(const QString& folder, const QString& root, const QString& command = {}, const QString& options = {});
     QString userKey() const { return m_userKey; }        // private key whose public half is authorised
     QString knownHostsLine() const { return m_known; }    // "[127.0.0.1]:PORT TYPE BASE64"
     QString fingerprint() const { return m_fingerprint; } // "SHA256:..." as ssh-keygen -l prints it
