@@ -26,6 +26,8 @@ constexpr std::uint32_t kReadChunk = 32 * 1024;
 constexpr std::size_t kReadsInFlight = 64;
 // Each write waits for its answer: as much as one SFTP packet of OpenSSH's server takes.
 constexpr std::size_t kWriteChunk = 255 * 1024;
+// What every server must take in one packet, for partners that refuse the large writes.
+constexpr std::size_t kSmallWriteChunk = 32 * 1024;
 
 const char* const kSftpQuoteVerbs[] = {"chgrp", "chmod", "chown", "atime", "mtime", "ln",
                                        "symlink", "mkdir", "rename", "rmdir", "rm", "statvfs"};
@@ -149,6 +151,7 @@ SftpSession::~SftpSession()
 void SftpSession::open(std::string host, int port)
 {
     close();
+    m_smallWrites = false;
     m_host = std::move(host);
     m_port = port;
 }
@@ -763,7 +766,7 @@ Outcome SftpSession::send(const std::string& remote, const std::string& path, co
             return failed(what);
     }
     m_progress.begin(remote, source.size());
-    std::vector<char> buffer(kWriteChunk);
+    std::vector<char> buffer(m_smallWrites ? kSmallWriteChunk : kWriteChunk);
     for (std::int64_t at = from; at < source.size();) {
         const std::size_t room = std::size_t(std::min<std::int64_t>(std::int64_t(buffer.size()), source.size() - at));
         const ssize_t n = ::pread(source.fd(), buffer.data(), room, at);
@@ -773,8 +776,21 @@ Outcome SftpSession::send(const std::string& remote, const std::string& path, co
             return {Failure::Local, what + ": cannot read the local file: " + errnoText(errno)};
         if (n == 0)
             break;
-        if (sftp_write(file.get(), buffer.data(), std::size_t(n)) != n)
-            return failed(what);
+        if (sftp_write(file.get(), buffer.data(), std::size_t(n)) != n) {
+            Outcome o = failed(what);
+            // The protocol promises packets of about 34,000 bytes only: a partner
+            // that refuses a large write, or drops the connection on it, gets
+            // small ones from the retry on. A slow line moves them in time too.
+            if (!m_smallWrites && o.failure != Failure::Stopped) {
+                m_smallWrites = true;
+                m_transcript.note(what + ": a write of " + std::to_string(kWriteChunk / 1024) +
+                                  " KiB failed; from now on this partner gets " +
+                                  std::to_string(kSmallWriteChunk / 1024) + " KiB at a time");
+                if (o.failure == Failure::Remote)
+                    o.failure = Failure::Transient;
+            }
+            return o;
+        }
         at += n;
         stats.bytes += n;
         m_watch->progress();

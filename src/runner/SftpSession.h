@@ -101,6 +101,7 @@ private:
     std::string m_password;
     bool m_loggedIn = false;
     bool m_broken = false;     // the connection failed: a new one for the next request
+    bool m_smallWrites = false; // the partner failed a large write
     std::chrono::seconds m_waitLimit{0};
     std::string m_home; // where the login put us
     std::string m_cwd;  // always absolute

@@ -357,24 +357,33 @@ private slots:
                 !QFile::exists(path("sftp/.zulpart.cutup.bin")));
     }
 
-    // A partner that sends less than each read asks for (here 20000 of 32768 bytes): the file still arrives byte for
-    // byte, however many reads are in flight.
-    void sftpPartnerSendsLessThanAsked()
+    // A partner that sends less than each read asks for (here 20000 of 32768 bytes), and one that ends the session on
+    // a packet longer than 40000 bytes: the file still arrives byte for byte.
+    void sftpPartnerWithLimits_data()
     {
-        const QString dir = path("capped");
+        const auto row = columns<QString, bool>();
+        row("reads cut short", "--cap 20000", false);
+        row("small packets only", "--max-packet 40000", true);
+    }
+    void sftpPartnerWithLimits()
+    {
+        const auto [limits, upload] = fetch<QString, bool>();
+        const QString dir = path("limits" + QString::number(upload));
         QVERIFY(QDir().mkpath(dir) && TestAccount::own(dir));
-        QFile::remove(dir + "/sftpreadcap.py");
-        QVERIFY(QFile::copy(ZUL_SOURCE_DIR "/tests/runner/sftpreadcap.py", dir + "/sftpreadcap.py"));
-        SshdServer capped;
-        QVERIFY2(capped.start(dir + "/ssh", path("sftp"),
-                              "/usr/bin/python3 " + dir + "/sftpreadcap.py --cap 20000 " + sftpServer()),
-                 qPrintable(capped.why()));
+        QVERIFY(QFile::copy(ZUL_SOURCE_DIR "/tests/runner/sftplimits.py", dir + "/sftplimits.py"));
+        SshdServer limited;
+        QVERIFY2(limited.start(dir + "/ssh", path("sftp"),
+                               "/usr/bin/python3 " + dir + "/sftplimits.py " + limits + " " + sftpServer()),
+                 qPrintable(limited.why()));
         const QByteArray data = someBytes(3000000, 13);
-        QVERIFY(writeBytes(path("sftp/capped.bin"), data) && TestAccount::own(path("sftp/capped.bin")));
         TempAppFolder app;
-        const auto r = run(app, sshConf(knownHosts(capped.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", capped.port(), TestAccount::password()) + "get capped.bin\r\nquit\r\n");
-        QVERIFY2(r.exit == 0 && readBytes(folder(app) + "/local/capped.bin") == data, r.output + r.transcript);
+        const QString there = path("sftp/limited.bin"), here = folder(app) + "/local/limited.bin";
+        QVERIFY(writeBytes(upload ? here : there, data) && TestAccount::own(there));
+        const auto r = run(app, sshConf(knownHosts(limited.knownHostsLine().toLatin1() + "\n")),
+                           opening("sftp://", limited.port(), TestAccount::password()) +
+                               (upload ? "put" : "get") + " limited.bin\r\nquit\r\n");
+        QVERIFY2(r.exit == 0 && readBytes(upload ? there : here) == data, r.output + r.transcript);
+        QVERIFY(!upload || r.transcript.contains("from now on this partner gets 32 KiB at a time"));
     }
 
     // A partner that takes passwords by keyboard-interactive alone (PAM) gets the password there.

@@ -1,10 +1,11 @@
 #!/usr/bin/python3
-"""An SFTP server that sends less than a read asks for, as some servers do.
+"""An SFTP server with the limits some servers have.
 
 Run in place of the SFTP server (sshd's ForceCommand): it starts OpenSSH's
 sftp-server with the arguments it was given and passes the client's packets
-on, with the length of every read request cut to --cap bytes. The answers go
-to the client unchanged.
+on, with the length of every read request cut to --cap bytes, and ends the
+session on a packet longer than --max-packet bytes, as a server with a smaller
+packet limit does. The answers go to the client unchanged.
 """
 import argparse
 import struct
@@ -26,7 +27,8 @@ def read_exactly(stream, size):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--cap", type=int, required=True)
+    parser.add_argument("--cap", type=int, default=1 << 32)
+    parser.add_argument("--max-packet", type=int, default=1 << 32)
     parser.add_argument("server", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     server = subprocess.Popen(args.server, stdin=subprocess.PIPE, stdout=sys.stdout.buffer)
@@ -35,7 +37,10 @@ def main():
         head = read_exactly(source, 4)
         if head is None:
             break
-        body = read_exactly(source, struct.unpack(">I", head)[0])
+        length = struct.unpack(">I", head)[0]
+        if length > args.max_packet:
+            break
+        body = read_exactly(source, length)
         if body is None:
             break
         if body[0] == SSH_FXP_READ:
