@@ -847,6 +847,14 @@ Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string
         std::string line = namesOnly || !a->longname ? std::string(a->name ? a->name : "") : a->longname;
         if (!namesOnly && !a->longname)
             line = longLine(*a);
+        // A long listing says where a link points, as "ls -l" does.
+        if (!namesOnly && a->name && a->type == SSH_FILEXFER_TYPE_SYMLINK) {
+            if (char* target = sftp_readlink(m_sftp, (p + a->name).c_str())) {
+                line += std::string(" -> ") + target;
+                ssh_string_free_char(target);
+            }
+            m_sftp->errnum = SSH_FX_OK; // a link that cannot be read is no failure of the listing
+        }
         sftp_attributes_free(a);
         line += '\n';
         m_watch->progress();
