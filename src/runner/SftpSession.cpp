@@ -555,7 +555,8 @@ Outcome SftpSession::quote(const std::string& text)
                                      (withValue ? "a value and a path" : twoPaths ? "two paths" : "one path")};
     // Names are taken from the working folder, as every other command takes them.
     const std::string path = remotePath(words.back());
-    const std::string what = verb + (withValue ? " " + words[1] : twoPaths ? " " + remotePath(words[1]) : "") + " " + path;
+    const std::string first = twoPaths ? remotePath(words[1]) : std::string();
+    const std::string what = verb + (withValue ? " " + words[1] : twoPaths ? " " + first : "") + " " + path;
     if (verb == "chmod" || verb == "chown" || verb == "chgrp") {
         char* end = nullptr;
         const unsigned long value = std::strtoul(words[1].c_str(), &end, verb == "chmod" ? 8 : 10);
@@ -578,7 +579,6 @@ Outcome SftpSession::quote(const std::string& text)
         return verb == "atime" ? setTimes(path, what, when, std::nullopt) : setTimes(path, what, std::nullopt, when);
     }
     if (twoPaths) {
-        const std::string first = remotePath(words[1]);
         if (verb == "rename")
             return request(what, [&] { return sftp_rename(m_sftp, first.c_str(), path.c_str()) == 0; });
         return request(what, [&] { return sftp_symlink(m_sftp, first.c_str(), path.c_str()) == 0; });
@@ -586,8 +586,9 @@ Outcome SftpSession::quote(const std::string& text)
     if (verb == "statvfs")
         return request(what, [&] {
             sftp_statvfs_t fs = sftp_statvfs(m_sftp, path.c_str());
+            const bool answered = fs != nullptr;
             sftp_statvfs_free(fs);
-            return fs != nullptr;
+            return answered;
         });
     if (verb == "mkdir")
         return request(what, [&] { return sftp_mkdir(m_sftp, path.c_str(), 0755) == 0; });
@@ -839,29 +840,32 @@ Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string
     sftp_dir dir = sftp_opendir(m_sftp, p.c_str());
     if (!dir)
         return failed(what);
-    std::string raw;
+    // Every name the server sends counts against the listing's limits, the
+    // ones the pattern leaves out too: a server cannot list without end.
+    std::string received, kept;
     ListingBuffer listing;
-    listing.start(&raw);
+    listing.start(&received);
     bool whole = true;
     while (sftp_attributes a = sftp_readdir(m_sftp, dir)) {
-        std::string line = namesOnly || !a->longname ? std::string(a->name ? a->name : "") : a->longname;
-        if (!namesOnly && !a->longname)
-            line = longLine(*a);
-        // A long listing says where a link points, as "ls -l" does.
-        if (!namesOnly && a->name && a->type == SSH_FILEXFER_TYPE_SYMLINK) {
-            if (char* target = sftp_readlink(m_sftp, (p + a->name).c_str())) {
-                line += std::string(" -> ") + target;
-                ssh_string_free_char(target);
-            }
-            m_sftp->errnum = SSH_FX_OK; // a link that cannot be read is no failure of the listing
-        }
+        const std::string name = a->name ? a->name : "";
+        std::string line = (namesOnly ? name : a->longname ? std::string(a->longname) : longLine(*a)) + '\n';
+        const bool link = a->type == SSH_FILEXFER_TYPE_SYMLINK;
         sftp_attributes_free(a);
-        line += '\n';
         m_watch->progress();
         if (!listing.append(line.data(), line.size(), m_settings)) {
             whole = false;
             break;
         }
+        std::string shown = withoutDotEntries(line, namesOnly, pattern);
+        // A long listing says where a link points, as "ls -l" does; matched by its own name, not the target's.
+        if (!shown.empty() && !namesOnly && link) {
+            if (char* target = sftp_readlink(m_sftp, (p + name).c_str())) {
+                shown.insert(shown.size() - 1, std::string(" -> ") + target);
+                ssh_string_free_char(target);
+            }
+            m_sftp->errnum = SSH_FX_OK; // a link that cannot be read is no failure of the listing
+        }
+        kept += shown;
     }
     const bool read = !whole || sftp_dir_eof(dir);
     Outcome o = read ? Outcome{} : failed(what);
@@ -870,7 +874,7 @@ Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string
     if (!whole)
         return {Failure::Remote, what + ": " + listing.refused()};
     if (o.ok())
-        out += withoutDotEntries(raw, namesOnly, pattern);
+        out += kept;
     return o;
 }
 

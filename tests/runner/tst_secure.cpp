@@ -154,7 +154,7 @@ private slots:
                                "mkdir key\r\ncd key\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
                                "rename a.bin b.bin\r\nquote chmod 600 b.bin\r\nquote symlink b.bin b.lnk\r\ncd inner\r\n"
                                "cdup\r\npwd\r\nls *.bin\r\n"
-                               "mget *.bin\r\nget text.txt\r\ndir\r\n"
+                               "mget *.bin\r\nget text.txt\r\ndir b.*\r\n"
                                "delete text.txt\r\nrmdir inner\r\nquit\r\n");
         // pwd: the folder in quotes
         QVERIFY2(r.exit == 0 && r.output.contains("\"" + path("sftp/key").toLatin1() + "\""), r.output + r.transcript);
@@ -162,7 +162,8 @@ private slots:
         // ASCII changes nothing.
         QVERIFY(readBytes(folder(app) + "/local/text.txt") == "one\r\ntwo\r\n" &&
                 !QFile::exists(path("sftp/key/text.txt")) && !QFile::exists(path("sftp/key/inner")));
-        // A wildcard is matched here (SFTP servers do not), and quote takes names from the working folder.
+        // A wildcard is matched here (SFTP servers do not), a link by its own name, and quote takes names from the
+        // working folder.
         QVERIFY2(r.output.contains("\nb.bin\n") && !r.output.contains("\ntext.txt\n"), r.output);
         QVERIFY2(r.output.contains(" b.lnk -> " + path("sftp/key/b.bin").toLatin1() + "\n"), r.output);
         QVERIFY(!(QFileInfo(path("sftp/key/b.bin")).permissions() & (QFile::ReadGroup | QFile::ReadOther)));
