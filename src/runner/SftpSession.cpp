@@ -284,8 +284,11 @@ Outcome SftpSession::connect(const std::string& what)
         return o;
     if (Outcome o = checkHostKey(what); !o.ok())
         return o;
-    const long replyLimit = long(capped(m_settings.replyTimeout).count());
-    ssh_options_set(m_ssh, SSH_OPTIONS_TIMEOUT, &replyLimit);
+    // libssh gives up on the login's answers after its own limit and then reports
+    // no error at all: that limit only backs up the watch, which ends the wait
+    // first and says why.
+    const long backstop = long(capped(m_settings.replyTimeout).count()) + 2;
+    ssh_options_set(m_ssh, SSH_OPTIONS_TIMEOUT, &backstop);
     WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.replyTimeout));
     if (Outcome o = authenticate(what); !o.ok())
         return o;
@@ -378,10 +381,12 @@ Outcome SftpSession::checkHostKey(const std::string& what)
 
 Outcome SftpSession::authenticate(const std::string& what)
 {
+    // No answer in time (libssh's "again", even when blocking) is no refusal of the login.
+    const auto unanswered = [](int rc) { return rc == SSH_AUTH_ERROR || rc == SSH_AUTH_AGAIN; };
     int rc = ssh_userauth_none(m_ssh, nullptr);
     if (rc == SSH_AUTH_SUCCESS)
         return {};
-    if (rc == SSH_AUTH_ERROR)
+    if (unanswered(rc))
         return failed(what);
     const int methods = ssh_userauth_list(m_ssh, nullptr);
     if (m_password.empty()) {
@@ -391,7 +396,7 @@ Outcome SftpSession::authenticate(const std::string& what)
                                         " (a key with a passphrase cannot be used; SSH_KEY names another one)"};
         rc = (methods & SSH_AUTH_METHOD_PUBLICKEY) ? ssh_userauth_publickey(m_ssh, nullptr, key) : SSH_AUTH_DENIED;
         ssh_key_free(key);
-        if (rc == SSH_AUTH_ERROR)
+        if (unanswered(rc))
             return failed(what);
         if (rc != SSH_AUTH_SUCCESS)
             return {Failure::Login, what + ": the partner refused the key (key " + m_settings.sshKey +
@@ -414,7 +419,7 @@ Outcome SftpSession::authenticate(const std::string& what)
             rc = ssh_userauth_kbdint(m_ssh, nullptr, nullptr);
         }
     }
-    if (rc == SSH_AUTH_ERROR)
+    if (unanswered(rc))
         return failed(what);
     if (rc != SSH_AUTH_SUCCESS)
         return {Failure::Login, what + ": the partner refused the password"};
