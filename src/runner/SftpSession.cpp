@@ -1,7 +1,7 @@
 #include "runner/SftpSession.h"
 
 #include "platform/CommandWords.h"
-#include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 
 #include <curl/curl.h>
 
@@ -351,8 +351,13 @@ Outcome SftpSession::checkHostKey(const std::string& what)
     const auto key = describeHostKey(m_host, m_port, data, bytes.size());
     const std::string& file = m_settings.knownHosts;
     const std::string partner = m_port == 22 ? m_host : "[" + m_host + "]:" + std::to_string(m_port);
+    // Trust comes from this file: one that another user could have written is
+    // refused; a missing one trusts nothing.
+    const auto text = platform::readTrustedThroughLink(file);
+    if (!text && text.error().code != platform::ErrorCode::FileNotFound)
+        return {Failure::Untrusted, what + ": the host key of " + partner + " (" + key.type + " " + key.fingerprint +
+                                        ") cannot be checked: " + text.error().description + ". Nothing was sent"};
     // Read as OpenSSH reads it: a revoked key is refused, and a port-22 entry does not stand for every port.
-    const auto text = platform::readAll(file);
     const KnownHost verdict = text ? lookUpKnownHost(*text, m_host, m_port, data, bytes.size()) : KnownHost::Unknown;
     std::string problem;
     switch (verdict) {

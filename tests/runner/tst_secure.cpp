@@ -206,6 +206,8 @@ private slots:
         row("known for port 22 only", QByteArray(line).replace(at, "127.0.0.1") + "\n", 11, "is unknown");
         row("revoked", line + "\n@revoked " + line + "\n", 11, "is REVOKED");
         row("hashed entry", "hash " + line + "\n", 0, "");
+        // Trust comes from the file: one that others may write is refused, right key or not.
+        row("writable by the group", "group-writable " + line + "\n# a file of its own\n", 11, "chmod go-w");
     }
     void hostKeyTrust()
     {
@@ -213,6 +215,10 @@ private slots:
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/k.txt", "k"));
         QString file = knownHosts(known);
+        if (known.startsWith("group-writable ")) {
+            file = knownHosts(known.mid(15));
+            QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFile::WriteGroup));
+        }
         if (known.startsWith("hash ")) {
             file = knownHosts(known.mid(5));
             QVERIFY(QProcess::execute("ssh-keygen", {"-q", "-H", "-f", file}) == 0 && QFile::remove(file + ".old") &&
@@ -227,10 +233,12 @@ private slots:
             return;
         // The operator learns the fingerprint and the one line that trusts the key.
         QVERIFY2(r.output.contains(says) && r.output.contains(m_sshd.fingerprint().toLatin1()), r.output);
-        if (says != "is REVOKED") // a revoked key is not to be trusted again
+        // A revoked key is not to be trusted again; a file others may write is mended, not added to.
+        const bool groupWritable = known.startsWith("group-writable ");
+        if (says != "is REVOKED" && !groupWritable)
             QVERIFY2(r.output.contains("echo '" + m_sshd.knownHostsLine().toLatin1() + "' >> " + file.toLatin1()),
                      r.output);
-        QCOMPARE(readBytes(file), known); // nothing trusted silently
+        QCOMPARE(readBytes(file), groupWritable ? known.mid(15) : known); // nothing trusted silently
     }
 
     void sftpRefuses_data()
