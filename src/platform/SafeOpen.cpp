@@ -142,6 +142,21 @@ Result<std::string> readTrusted(const std::string& path)
     return readFrom(fd->get(), path);
 }
 
+Result<std::string> readTrustedThroughLink(const std::string& path)
+{
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0)
+        return errorFromErrno(errno, path);
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        return errorFromErrno(errno, path);
+    if (!S_ISREG(st.st_mode))
+        return Error{ErrorCode::Other, "not a normal file: '" + path + "'"};
+    if (auto trusted = checkTrusted(fd.get(), path); !trusted)
+        return trusted.error();
+    return readFrom(fd.get(), path);
+}
+
 Result<std::vector<std::string>> readTrustedLines(const std::string& path)
 {
     auto text = readTrusted(path);

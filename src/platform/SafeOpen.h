@@ -69,6 +69,9 @@ Result<std::string> readFrom(int fd, const std::string& path);
 // A file opened without following a link in its last part and checked as
 // above, read whole.
 Result<std::string> readTrusted(const std::string& path);
+// The same through a link the operator or the package set up: the file it
+// reaches is checked, and must be a normal file.
+Result<std::string> readTrustedThroughLink(const std::string& path);
 Result<std::vector<std::string>> readTrustedLines(const std::string& path);
 
 // n lower-case hex digits from the kernel's random source, for names no one

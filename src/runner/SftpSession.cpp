@@ -1,7 +1,7 @@
 #include "runner/SftpSession.h"
 
 #include "platform/CommandWords.h"
-#include "platform/FileSystem.h"
+#include "platform/SafeOpen.h"
 
 #include <curl/curl.h>
 
@@ -284,8 +284,11 @@ Outcome SftpSession::connect(const std::string& what)
         return o;
     if (Outcome o = checkHostKey(what); !o.ok())
         return o;
-    const long replyLimit = long(capped(m_settings.replyTimeout).count());
-    ssh_options_set(m_ssh, SSH_OPTIONS_TIMEOUT, &replyLimit);
+    // libssh gives up on the login's answers after its own limit and then reports
+    // no error at all: that limit only backs up the watch, which ends the wait
+    // first and says why.
+    const long backstop = long(capped(m_settings.replyTimeout).count()) + 2;
+    ssh_options_set(m_ssh, SSH_OPTIONS_TIMEOUT, &backstop);
     WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.replyTimeout));
     if (Outcome o = authenticate(what); !o.ok())
         return o;
@@ -348,8 +351,13 @@ Outcome SftpSession::checkHostKey(const std::string& what)
     const auto key = describeHostKey(m_host, m_port, data, bytes.size());
     const std::string& file = m_settings.knownHosts;
     const std::string partner = m_port == 22 ? m_host : "[" + m_host + "]:" + std::to_string(m_port);
+    // Trust comes from this file: one that another user could have written is
+    // refused; a missing one trusts nothing.
+    const auto text = platform::readTrustedThroughLink(file);
+    if (!text && text.error().code != platform::ErrorCode::FileNotFound)
+        return {Failure::Untrusted, what + ": the host key of " + partner + " (" + key.type + " " + key.fingerprint +
+                                        ") cannot be checked: " + text.error().description + ". Nothing was sent"};
     // Read as OpenSSH reads it: a revoked key is refused, and a port-22 entry does not stand for every port.
-    const auto text = platform::readAll(file);
     const KnownHost verdict = text ? lookUpKnownHost(*text, m_host, m_port, data, bytes.size()) : KnownHost::Unknown;
     std::string problem;
     switch (verdict) {
@@ -378,10 +386,12 @@ Outcome SftpSession::checkHostKey(const std::string& what)
 
 Outcome SftpSession::authenticate(const std::string& what)
 {
+    // No answer in time (libssh's "again", even when blocking) is no refusal of the login.
+    const auto unanswered = [](int rc) { return rc == SSH_AUTH_ERROR || rc == SSH_AUTH_AGAIN; };
     int rc = ssh_userauth_none(m_ssh, nullptr);
     if (rc == SSH_AUTH_SUCCESS)
         return {};
-    if (rc == SSH_AUTH_ERROR)
+    if (unanswered(rc))
         return failed(what);
     const int methods = ssh_userauth_list(m_ssh, nullptr);
     if (m_password.empty()) {
@@ -391,7 +401,7 @@ Outcome SftpSession::authenticate(const std::string& what)
                                         " (a key with a passphrase cannot be used; SSH_KEY names another one)"};
         rc = (methods & SSH_AUTH_METHOD_PUBLICKEY) ? ssh_userauth_publickey(m_ssh, nullptr, key) : SSH_AUTH_DENIED;
         ssh_key_free(key);
-        if (rc == SSH_AUTH_ERROR)
+        if (unanswered(rc))
             return failed(what);
         if (rc != SSH_AUTH_SUCCESS)
             return {Failure::Login, what + ": the partner refused the key (key " + m_settings.sshKey +
@@ -414,7 +424,7 @@ Outcome SftpSession::authenticate(const std::string& what)
             rc = ssh_userauth_kbdint(m_ssh, nullptr, nullptr);
         }
     }
-    if (rc == SSH_AUTH_ERROR)
+    if (unanswered(rc))
         return failed(what);
     if (rc != SSH_AUTH_SUCCESS)
         return {Failure::Login, what + ": the partner refused the password"};
@@ -555,7 +565,8 @@ Outcome SftpSession::quote(const std::string& text)
                                      (withValue ? "a value and a path" : twoPaths ? "two paths" : "one path")};
     // Names are taken from the working folder, as every other command takes them.
     const std::string path = remotePath(words.back());
-    const std::string what = verb + (withValue ? " " + words[1] : twoPaths ? " " + remotePath(words[1]) : "") + " " + path;
+    const std::string first = twoPaths ? remotePath(words[1]) : std::string();
+    const std::string what = verb + (withValue ? " " + words[1] : twoPaths ? " " + first : "") + " " + path;
     if (verb == "chmod" || verb == "chown" || verb == "chgrp") {
         char* end = nullptr;
         const unsigned long value = std::strtoul(words[1].c_str(), &end, verb == "chmod" ? 8 : 10);
@@ -578,7 +589,6 @@ Outcome SftpSession::quote(const std::string& text)
         return verb == "atime" ? setTimes(path, what, when, std::nullopt) : setTimes(path, what, std::nullopt, when);
     }
     if (twoPaths) {
-        const std::string first = remotePath(words[1]);
         if (verb == "rename")
             return request(what, [&] { return sftp_rename(m_sftp, first.c_str(), path.c_str()) == 0; });
         return request(what, [&] { return sftp_symlink(m_sftp, first.c_str(), path.c_str()) == 0; });
@@ -586,8 +596,9 @@ Outcome SftpSession::quote(const std::string& text)
     if (verb == "statvfs")
         return request(what, [&] {
             sftp_statvfs_t fs = sftp_statvfs(m_sftp, path.c_str());
+            const bool answered = fs != nullptr;
             sftp_statvfs_free(fs);
-            return fs != nullptr;
+            return answered;
         });
     if (verb == "mkdir")
         return request(what, [&] { return sftp_mkdir(m_sftp, path.c_str(), 0755) == 0; });
@@ -839,29 +850,32 @@ Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string
     sftp_dir dir = sftp_opendir(m_sftp, p.c_str());
     if (!dir)
         return failed(what);
-    std::string raw;
+    // Every name the server sends counts against the listing's limits, the
+    // ones the pattern leaves out too: a server cannot list without end.
+    std::string received, kept;
     ListingBuffer listing;
-    listing.start(&raw);
+    listing.start(&received);
     bool whole = true;
     while (sftp_attributes a = sftp_readdir(m_sftp, dir)) {
-        std::string line = namesOnly || !a->longname ? std::string(a->name ? a->name : "") : a->longname;
-        if (!namesOnly && !a->longname)
-            line = longLine(*a);
-        // A long listing says where a link points, as "ls -l" does.
-        if (!namesOnly && a->name && a->type == SSH_FILEXFER_TYPE_SYMLINK) {
-            if (char* target = sftp_readlink(m_sftp, (p + a->name).c_str())) {
-                line += std::string(" -> ") + target;
-                ssh_string_free_char(target);
-            }
-            m_sftp->errnum = SSH_FX_OK; // a link that cannot be read is no failure of the listing
-        }
+        const std::string name = a->name ? a->name : "";
+        std::string line = (namesOnly ? name : a->longname ? std::string(a->longname) : longLine(*a)) + '\n';
+        const bool link = a->type == SSH_FILEXFER_TYPE_SYMLINK;
         sftp_attributes_free(a);
-        line += '\n';
         m_watch->progress();
         if (!listing.append(line.data(), line.size(), m_settings)) {
             whole = false;
             break;
         }
+        std::string shown = withoutDotEntries(line, namesOnly, pattern);
+        // A long listing says where a link points, as "ls -l" does; matched by its own name, not the target's.
+        if (!shown.empty() && !namesOnly && link) {
+            if (char* target = sftp_readlink(m_sftp, (p + name).c_str())) {
+                shown.insert(shown.size() - 1, std::string(" -> ") + target);
+                ssh_string_free_char(target);
+            }
+            m_sftp->errnum = SSH_FX_OK; // a link that cannot be read is no failure of the listing
+        }
+        kept += shown;
     }
     const bool read = !whole || sftp_dir_eof(dir);
     Outcome o = read ? Outcome{} : failed(what);
@@ -870,7 +884,7 @@ Outcome SftpSession::list(const std::string& remote, bool namesOnly, std::string
     if (!whole)
         return {Failure::Remote, what + ": " + listing.refused()};
     if (o.ok())
-        out += withoutDotEntries(raw, namesOnly, pattern);
+        out += kept;
     return o;
 }
 

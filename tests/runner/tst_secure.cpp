@@ -154,7 +154,7 @@ private slots:
                                "mkdir key\r\ncd key\r\nmkdir inner\r\nput a.bin\r\nascii\r\nput text.txt\r\nbinary\r\n"
                                "rename a.bin b.bin\r\nquote chmod 600 b.bin\r\nquote symlink b.bin b.lnk\r\ncd inner\r\n"
                                "cdup\r\npwd\r\nls *.bin\r\n"
-                               "mget *.bin\r\nget text.txt\r\ndir\r\n"
+                               "mget *.bin\r\nget text.txt\r\ndir b.*\r\n"
                                "delete text.txt\r\nrmdir inner\r\nquit\r\n");
         // pwd: the folder in quotes
         QVERIFY2(r.exit == 0 && r.output.contains("\"" + path("sftp/key").toLatin1() + "\""), r.output + r.transcript);
@@ -162,7 +162,8 @@ private slots:
         // ASCII changes nothing.
         QVERIFY(readBytes(folder(app) + "/local/text.txt") == "one\r\ntwo\r\n" &&
                 !QFile::exists(path("sftp/key/text.txt")) && !QFile::exists(path("sftp/key/inner")));
-        // A wildcard is matched here (SFTP servers do not), and quote takes names from the working folder.
+        // A wildcard is matched here (SFTP servers do not), a link by its own name, and quote takes names from the
+        // working folder.
         QVERIFY2(r.output.contains("\nb.bin\n") && !r.output.contains("\ntext.txt\n"), r.output);
         QVERIFY2(r.output.contains(" b.lnk -> " + path("sftp/key/b.bin").toLatin1() + "\n"), r.output);
         QVERIFY(!(QFileInfo(path("sftp/key/b.bin")).permissions() & (QFile::ReadGroup | QFile::ReadOther)));
@@ -205,6 +206,8 @@ private slots:
         row("known for port 22 only", QByteArray(line).replace(at, "127.0.0.1") + "\n", 11, "is unknown");
         row("revoked", line + "\n@revoked " + line + "\n", 11, "is REVOKED");
         row("hashed entry", "hash " + line + "\n", 0, "");
+        // Trust comes from the file: one that others may write is refused, right key or not.
+        row("writable by the group", "group-writable " + line + "\n# a file of its own\n", 11, "chmod go-w");
     }
     void hostKeyTrust()
     {
@@ -212,6 +215,10 @@ private slots:
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/k.txt", "k"));
         QString file = knownHosts(known);
+        if (known.startsWith("group-writable ")) {
+            file = knownHosts(known.mid(15));
+            QVERIFY(QFile::setPermissions(file, QFile::permissions(file) | QFile::WriteGroup));
+        }
         if (known.startsWith("hash ")) {
             file = knownHosts(known.mid(5));
             QVERIFY(QProcess::execute("ssh-keygen", {"-q", "-H", "-f", file}) == 0 && QFile::remove(file + ".old") &&
@@ -226,10 +233,12 @@ private slots:
             return;
         // The operator learns the fingerprint and the one line that trusts the key.
         QVERIFY2(r.output.contains(says) && r.output.contains(m_sshd.fingerprint().toLatin1()), r.output);
-        if (says != "is REVOKED") // a revoked key is not to be trusted again
+        // A revoked key is not to be trusted again; a file others may write is mended, not added to.
+        const bool groupWritable = known.startsWith("group-writable ");
+        if (says != "is REVOKED" && !groupWritable)
             QVERIFY2(r.output.contains("echo '" + m_sshd.knownHostsLine().toLatin1() + "' >> " + file.toLatin1()),
                      r.output);
-        QCOMPARE(readBytes(file), known); // nothing trusted silently
+        QCOMPARE(readBytes(file), groupWritable ? known.mid(15) : known); // nothing trusted silently
     }
 
     void sftpRefuses_data()
