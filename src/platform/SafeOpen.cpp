@@ -30,6 +30,19 @@ Result<UniqueFd> openFolder(const std::string& path)
     return dir;
 }
 
+namespace {
+// What an open file is, in st; an error unless it is a normal file (not a
+// fifo, device or folder planted under the name).
+Status normalFile(int fd, const std::string& shownPath, struct stat& st)
+{
+    if (::fstat(fd, &st) != 0)
+        return errorFromErrno(errno, shownPath);
+    if (!S_ISREG(st.st_mode))
+        return Error{ErrorCode::BadFileName, "not a normal file: '" + shownPath + "'"};
+    return success();
+}
+} // namespace
+
 Result<UniqueFd> openInFolder(int folderFd, const std::string& name, int flags, mode_t mode,
                               const std::string& shownPath)
 {
@@ -60,10 +73,8 @@ Result<UniqueFd> openInFolder(int folderFd, const std::string& name, int flags, 
     if (fd.get() < 0)
         return errorFromErrno(errno, shownPath);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        return errorFromErrno(errno, shownPath);
-    if (!S_ISREG(st.st_mode))
-        return Error{ErrorCode::BadFileName, "not a normal file: '" + shownPath + "'"};
+    if (auto normal = normalFile(fd.get(), shownPath, st); !normal)
+        return normal.error();
     if ((flags & O_ACCMODE) != O_RDONLY && st.st_nlink > 1)
         return Error{ErrorCode::PermissionDenied, "the file has other hard links: '" + shownPath + "'"};
     if (created && ::fchmod(fd.get(), mode) != 0)
@@ -148,10 +159,8 @@ Result<std::string> readTrustedThroughLink(const std::string& path)
     if (fd.get() < 0)
         return errorFromErrno(errno, path);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        return errorFromErrno(errno, path);
-    if (!S_ISREG(st.st_mode))
-        return Error{ErrorCode::Other, "not a normal file: '" + path + "'"};
+    if (auto normal = normalFile(fd.get(), path, st); !normal)
+        return normal.error();
     if (auto trusted = checkTrusted(fd.get(), path); !trusted)
         return trusted.error();
     return readFrom(fd.get(), path);
