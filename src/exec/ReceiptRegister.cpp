@@ -150,6 +150,9 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     runnerCopy.reserve(scriptBytes + script.size() * 4 + 2);
 
     std::string localFile; // one buffer for every PUT line's file name
+    // A file sent to several places is looked at once: this runs under the
+    // hand-over lock, and a second stat of the same name now says the same.
+    std::unordered_map<std::string_view, std::optional<std::int64_t>> lengths;
     for (auto& v : script) {
         const std::string_view tv = trimmed(v);
         if (platform::upperLeftEquals(tv, 3, "PUT")) {
@@ -157,9 +160,13 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
             const std::size_t blank = platform::instr(5, v, " ");
             if (blank == 0)
                 return fail("a put line names one file only: " + std::string(tv));
-            localFile.assign(v.substr(4, blank - 5));
-            // One stat a line: this runs under the hand-over lock.
-            const auto length = platform::existingFileLength(localFile);
+            const std::string_view name = v.substr(4, blank - 5);
+            auto [seen, first] = lengths.try_emplace(name);
+            if (first) {
+                localFile.assign(name);
+                seen->second = platform::existingFileLength(localFile);
+            }
+            const auto length = seen->second;
             if (!length) {
                 platform::yield();
                 report(4111, sEventId, iRunDay);
