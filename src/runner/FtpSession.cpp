@@ -235,7 +235,7 @@ CURLcode FtpSession::transfer()
     if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
         return CURLE_FAILED_INIT;
     CURLcode result = CURLE_OK;
-    int idleMs = 1;
+    int idleMs = 0;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
@@ -251,7 +251,7 @@ CURLcode FtpSession::transfer()
             wait = int(timeout);
         int fds = 0;
         curl_multi_poll(m_multi, nullptr, 0, wait, &fds);
-        idleMs = fds > 0 ? 1 : std::min(idleMs * 2, 100);
+        idleMs = fds > 0 ? 0 : std::clamp(idleMs * 2, 1, 100);
     }
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(m_multi, &left))
