@@ -229,7 +229,9 @@ Outcome FtpSession::perform(const std::string& what)
 
 // The multi interface with short, growing waits: libcurl can hold a reply it
 // has already read while it waits for the socket to speak again, which
-// would otherwise cost up to a second per file.
+// would otherwise cost up to a second per file. After progress it is asked
+// again at once: it can leave a step (the data connection after EPSV) for
+// the next call with no socket yet to wake it.
 CURLcode FtpSession::transfer()
 {
     if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
