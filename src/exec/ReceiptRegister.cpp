@@ -9,6 +9,9 @@
 #include "platform/Text.h"
 #include "platform/Yield.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <optional>
 #include <string_view>
@@ -43,37 +46,77 @@ void report(int number, const std::string& sEventId, std::int16_t iRunDay)
 
 // The first register line whose first seven characters match each key that
 // the script's marker lines will ask for, found in one pass over the register.
+// The register can hold tens of thousands of lines and is scanned under the
+// hand-over lock: each line's key is read as one word and looked up in a small
+// open-addressed table of the script's few keys.
 class RegisterIndex {
 public:
-    RegisterIndex(const std::vector<std::string_view>& lines, std::vector<std::string> keys) : m_keys(std::move(keys))
+    RegisterIndex(const std::vector<std::string_view>& lines, const std::vector<std::string>& keys)
     {
-        if (m_keys.empty())
+        if (keys.empty())
             return;
-        // Views into m_keys, which no longer changes.
-        for (const auto& key : m_keys)
-            m_first.emplace(key, Absent);
-        for (std::size_t j = 0; j < lines.size(); ++j) {
-            if (lines[j].size() < ReceiptRecord::KeyWidth)
+        std::size_t size = 16;
+        while (size < keys.size() * 4)
+            size *= 2;
+        m_slots.resize(size);
+        m_shift = 64 - static_cast<unsigned>(std::countr_zero(size));
+        for (const auto& key : keys) {
+            if (key.size() < KeyWidth)
                 continue;
-            const auto it = m_first.find(lines[j].substr(0, ReceiptRecord::KeyWidth));
-            if (it != m_first.end() && it->second == Absent)
-                it->second = j;
+            Slot& slot = m_slots[position(packed(key))];
+            slot.key = packed(key);
+            slot.used = true;
+        }
+        for (std::size_t j = 0; j < lines.size(); ++j) {
+            if (lines[j].size() < KeyWidth)
+                continue;
+            Slot& slot = m_slots[position(packed(lines[j]))];
+            if (slot.used && slot.first == Absent)
+                slot.first = j;
         }
     }
 
     std::optional<std::size_t> find(std::string_view record) const
     {
-        const auto it = m_first.find(record.substr(0, ReceiptRecord::KeyWidth));
-        if (it == m_first.end() || it->second == Absent)
+        if (m_slots.empty() || record.size() < KeyWidth)
             return std::nullopt;
-        return it->second;
+        const Slot& slot = m_slots[position(packed(record))];
+        if (!slot.used || slot.first == Absent)
+            return std::nullopt;
+        return slot.first;
     }
 
 private:
+    static constexpr std::size_t KeyWidth = ReceiptRecord::KeyWidth;
+    static_assert(KeyWidth < sizeof(std::uint64_t));
     // A replaced line keeps its first seven characters, so the index stays right.
     static constexpr std::size_t Absent = std::size_t(-1);
-    std::vector<std::string> m_keys;
-    std::unordered_map<std::string_view, std::size_t> m_first;
+    struct Slot {
+        std::uint64_t key = 0;
+        std::size_t first = Absent;
+        bool used = false;
+    };
+
+    static std::uint64_t packed(std::string_view s)
+    {
+        std::uint64_t v = 0;
+        std::memcpy(&v, s.data(), KeyWidth);
+        return v;
+    }
+
+    // The key's slot, or the free one where it would go: the table is at
+    // least four times the number of keys, so a free slot is always near.
+    std::size_t position(std::uint64_t key) const
+    {
+        const std::size_t mask = m_slots.size() - 1;
+        std::size_t i = (key * 0x9E3779B97F4A7C15ULL) >> m_shift;
+        while (m_slots[i].used && m_slots[i].key != key)
+            i = (i + 1) & mask;
+        return i;
+    }
+
+    std::vector<Slot> m_slots;
+    unsigned m_shift = 0;
 };
 
 std::optional<std::string> checkTransfers(const std::string& sEventId, const std::string& sScriptPath, bool bSendEmpty,
@@ -145,7 +188,7 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     for (const auto& v : script)
         if (const std::string_view tv = trimmed(v); isMarker(tv))
             keys.push_back(keyOf(tv));
-    const RegisterIndex index(lines, std::move(keys));
+    const RegisterIndex index(lines, keys);
     std::string runnerCopy;
     runnerCopy.reserve(scriptBytes + script.size() * 4 + 2);
 
