@@ -166,9 +166,11 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     auto scriptText = platform::readTrusted(platform::trim(sScriptPath));
     if (!scriptText)
         return fail("cannot read the script: " + scriptText.error().description);
+    const std::vector<std::string_view> scriptLines = platform::splitLines(*scriptText);
     std::vector<std::string_view> script;
+    script.reserve(scriptLines.size());
     std::size_t scriptBytes = 0;
-    for (const auto line : platform::splitLines(*scriptText)) {
+    for (const auto line : scriptLines) {
         if (trimmed(line).empty())
             continue;
         scriptBytes += line.size() + 2;
