@@ -256,13 +256,6 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     runnerCopy.erase(0, lead == std::string::npos ? runnerCopy.size() : lead);
     runnerCopy.erase(runnerCopy.find_last_not_of(' ') + 1);
     runnerCopy += platform::CRLF;
-    const std::string runnerCopyPath = platform::appPath("\\ZUL\\tZULexe.zul");
-    // Read by the runner at once and rewritten by the next run: no flush, which
-    // keeps the hand-over lock short.
-    if (auto written = platform::replaceAtomically(runnerCopyPath, runnerCopy, platform::FileAccess::OwnerOnly,
-                                                   platform::Durability::Scratch);
-        !written)
-        return fail("cannot write the runner copy: " + written.error().description);
 
     std::string content;
     std::size_t bytes = 0;
@@ -280,7 +273,20 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         content += entry;
         content += platform::CRLF;
     }
-    if (auto written = platform::replaceAtomically(registerPath, content); !written)
+    // The register goes to the disk while the runner copy is written, and
+    // takes its place only when both are there: a failure of either leaves
+    // the register as it was.
+    auto staged = platform::StagedReplacement::write(registerPath, content);
+    if (!staged)
+        return fail("cannot write the receipt register: " + staged.error().description);
+    const std::string runnerCopyPath = platform::appPath("\\ZUL\\tZULexe.zul");
+    // Read by the runner at once and rewritten by the next run: no flush, which
+    // keeps the hand-over lock short.
+    if (auto written = platform::replaceAtomically(runnerCopyPath, runnerCopy, platform::FileAccess::OwnerOnly,
+                                                   platform::Durability::Scratch);
+        !written)
+        return fail("cannot write the runner copy: " + written.error().description);
+    if (auto written = staged->commit(); !written)
         return fail("cannot write the receipt register: " + written.error().description);
     // Kept until the runner is handed the file: it must get these bytes.
     ExpectScript(runnerCopyPath, std::move(runnerCopy));

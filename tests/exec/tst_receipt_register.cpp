@@ -189,6 +189,9 @@ private slots:
         QCOMPARE(m_app->read("Rcvdchkr.txt"), test::crlf(registerBefore));
         if (setup != "no ZUL folder")
             QCOMPARE(m_app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));
+        // Nor a new register left half-way beside the old one.
+        QCOMPARE(QDir(QString::fromStdString(m_app->file(""))).entryList({".zul-tmp-*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
     }
 
     void fiftyMarkersPerCheck()
