@@ -9,6 +9,9 @@
 #include "platform/Text.h"
 #include "platform/Yield.h"
 
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <optional>
 #include <string_view>
@@ -43,37 +46,77 @@ void report(int number, const std::string& sEventId, std::int16_t iRunDay)
 
 // The first register line whose first seven characters match each key that
 // the script's marker lines will ask for, found in one pass over the register.
+// The register can hold tens of thousands of lines and is scanned under the
+// hand-over lock: each line's key is read as one word and looked up in a small
+// open-addressed table of the script's few keys.
 class RegisterIndex {
 public:
-    RegisterIndex(const std::vector<std::string_view>& lines, std::vector<std::string> keys) : m_keys(std::move(keys))
+    RegisterIndex(const std::vector<std::string_view>& lines, const std::vector<std::string>& keys)
     {
-        if (m_keys.empty())
+        if (keys.empty())
             return;
-        // Views into m_keys, which no longer changes.
-        for (const auto& key : m_keys)
-            m_first.emplace(key, Absent);
-        for (std::size_t j = 0; j < lines.size(); ++j) {
-            if (lines[j].size() < ReceiptRecord::KeyWidth)
+        std::size_t size = 16;
+        while (size < keys.size() * 4)
+            size *= 2;
+        m_slots.resize(size);
+        m_shift = 64 - static_cast<unsigned>(std::countr_zero(size));
+        for (const auto& key : keys) {
+            if (key.size() < KeyWidth)
                 continue;
-            const auto it = m_first.find(lines[j].substr(0, ReceiptRecord::KeyWidth));
-            if (it != m_first.end() && it->second == Absent)
-                it->second = j;
+            Slot& slot = m_slots[position(packed(key))];
+            slot.key = packed(key);
+            slot.used = true;
+        }
+        for (std::size_t j = 0; j < lines.size(); ++j) {
+            if (lines[j].size() < KeyWidth)
+                continue;
+            Slot& slot = m_slots[position(packed(lines[j]))];
+            if (slot.used && slot.first == Absent)
+                slot.first = j;
         }
     }
 
     std::optional<std::size_t> find(std::string_view record) const
     {
-        const auto it = m_first.find(record.substr(0, ReceiptRecord::KeyWidth));
-        if (it == m_first.end() || it->second == Absent)
+        if (m_slots.empty() || record.size() < KeyWidth)
             return std::nullopt;
-        return it->second;
+        const Slot& slot = m_slots[position(packed(record))];
+        if (!slot.used || slot.first == Absent)
+            return std::nullopt;
+        return slot.first;
     }
 
 private:
+    static constexpr std::size_t KeyWidth = ReceiptRecord::KeyWidth;
+    static_assert(KeyWidth < sizeof(std::uint64_t));
     // A replaced line keeps its first seven characters, so the index stays right.
     static constexpr std::size_t Absent = std::size_t(-1);
-    std::vector<std::string> m_keys;
-    std::unordered_map<std::string_view, std::size_t> m_first;
+    struct Slot {
+        std::uint64_t key = 0;
+        std::size_t first = Absent;
+        bool used = false;
+    };
+
+    static std::uint64_t packed(std::string_view s)
+    {
+        std::uint64_t v = 0;
+        std::memcpy(&v, s.data(), KeyWidth);
+        return v;
+    }
+
+    // The key's slot, or the free one where it would go: the table is at
+    // least four times the number of keys, so a free slot is always near.
+    std::size_t position(std::uint64_t key) const
+    {
+        const std::size_t mask = m_slots.size() - 1;
+        std::size_t i = (key * 0x9E3779B97F4A7C15ULL) >> m_shift;
+        while (m_slots[i].used && m_slots[i].key != key)
+            i = (i + 1) & mask;
+        return i;
+    }
+
+    std::vector<Slot> m_slots;
+    unsigned m_shift = 0;
 };
 
 std::optional<std::string> checkTransfers(const std::string& sEventId, const std::string& sScriptPath, bool bSendEmpty,
@@ -123,9 +166,11 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     auto scriptText = platform::readTrusted(platform::trim(sScriptPath));
     if (!scriptText)
         return fail("cannot read the script: " + scriptText.error().description);
+    const std::vector<std::string_view> scriptLines = platform::splitLines(*scriptText);
     std::vector<std::string_view> script;
+    script.reserve(scriptLines.size());
     std::size_t scriptBytes = 0;
-    for (const auto line : platform::splitLines(*scriptText)) {
+    for (const auto line : scriptLines) {
         if (trimmed(line).empty())
             continue;
         scriptBytes += line.size() + 2;
@@ -145,11 +190,14 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     for (const auto& v : script)
         if (const std::string_view tv = trimmed(v); isMarker(tv))
             keys.push_back(keyOf(tv));
-    const RegisterIndex index(lines, std::move(keys));
+    const RegisterIndex index(lines, keys);
     std::string runnerCopy;
     runnerCopy.reserve(scriptBytes + script.size() * 4 + 2);
 
     std::string localFile; // one buffer for every PUT line's file name
+    // A file sent to several places is looked at once: this runs under the
+    // hand-over lock, and a second stat of the same name now says the same.
+    std::unordered_map<std::string_view, std::optional<std::int64_t>> lengths;
     for (auto& v : script) {
         const std::string_view tv = trimmed(v);
         if (platform::upperLeftEquals(tv, 3, "PUT")) {
@@ -157,9 +205,13 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
             const std::size_t blank = platform::instr(5, v, " ");
             if (blank == 0)
                 return fail("a put line names one file only: " + std::string(tv));
-            localFile.assign(v.substr(4, blank - 5));
-            // One stat a line: this runs under the hand-over lock.
-            const auto length = platform::existingFileLength(localFile);
+            const std::string_view name = v.substr(4, blank - 5);
+            auto [seen, first] = lengths.try_emplace(name);
+            if (first) {
+                localFile.assign(name);
+                seen->second = platform::existingFileLength(localFile);
+            }
+            const auto length = seen->second;
             if (!length) {
                 platform::yield();
                 report(4111, sEventId, iRunDay);
@@ -204,13 +256,6 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     runnerCopy.erase(0, lead == std::string::npos ? runnerCopy.size() : lead);
     runnerCopy.erase(runnerCopy.find_last_not_of(' ') + 1);
     runnerCopy += platform::CRLF;
-    const std::string runnerCopyPath = platform::appPath("\\ZUL\\tZULexe.zul");
-    // Read by the runner at once and rewritten by the next run: no flush, which
-    // keeps the hand-over lock short.
-    if (auto written = platform::replaceAtomically(runnerCopyPath, runnerCopy, platform::FileAccess::OwnerOnly,
-                                                   platform::Durability::Scratch);
-        !written)
-        return fail("cannot write the runner copy: " + written.error().description);
 
     std::string content;
     std::size_t bytes = 0;
@@ -228,7 +273,20 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
         content += entry;
         content += platform::CRLF;
     }
-    if (auto written = platform::replaceAtomically(registerPath, content); !written)
+    // The register goes to the disk while the runner copy is written, and
+    // takes its place only when both are there: a failure of either leaves
+    // the register as it was.
+    auto staged = platform::StagedReplacement::write(registerPath, content);
+    if (!staged)
+        return fail("cannot write the receipt register: " + staged.error().description);
+    const std::string runnerCopyPath = platform::appPath("\\ZUL\\tZULexe.zul");
+    // Read by the runner at once and rewritten by the next run: no flush, which
+    // keeps the hand-over lock short.
+    if (auto written = platform::replaceAtomically(runnerCopyPath, runnerCopy, platform::FileAccess::OwnerOnly,
+                                                   platform::Durability::Scratch);
+        !written)
+        return fail("cannot write the runner copy: " + written.error().description);
+    if (auto written = staged->commit(); !written)
         return fail("cannot write the receipt register: " + written.error().description);
     // Kept until the runner is handed the file: it must get these bytes.
     ExpectScript(runnerCopyPath, std::move(runnerCopy));

@@ -151,8 +151,8 @@ Status appendFile(const std::string& path, std::string_view content, FileAccess 
     return openAndWrite(path, content, O_APPEND, access);
 }
 
-Status replaceAtomically(const std::string& path, std::string_view content, FileAccess access,
-                         Durability durability)
+Result<StagedReplacement> StagedReplacement::write(const std::string& path, std::string_view content,
+                                                   FileAccess access, Durability durability)
 {
     // Everything relative to the one opened folder: the temporary file is
     // created exclusively under a name no one can guess, and the rename
@@ -160,39 +160,87 @@ Status replaceAtomically(const std::string& path, std::string_view content, File
     auto dir = openFolder(folderOf(path));
     if (!dir)
         return dir.error();
+    StagedReplacement staged;
+    staged.m_path = path;
+    staged.m_flushed = durability == Durability::Flushed;
     const auto slash = path.find_last_of('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string tmp;
-    Fd f;
-    for (int attempt = 0; attempt < 16 && f.fd < 0; ++attempt) {
-        tmp = ".zul-tmp-" + randomHex(6); // the length mkstemp gave
-        f.fd = ::openat(dir->get(), tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (f.fd < 0 && errno != EEXIST)
+    staged.m_name = slash == std::string::npos ? path : path.substr(slash + 1);
+    staged.m_dir = dir->release();
+    for (int attempt = 0; attempt < 16 && staged.m_fd < 0; ++attempt) {
+        staged.m_temporary = ".zul-tmp-" + randomHex(6); // the length mkstemp gave
+        staged.m_fd = ::openat(staged.m_dir, staged.m_temporary.c_str(),
+                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (staged.m_fd < 0 && errno != EEXIST)
             return errorFromErrno(errno, path);
     }
-    if (f.fd < 0)
+    if (staged.m_fd < 0)
         return errorFromErrno(EEXIST, path);
     // Keep the mode of the normal file being replaced; new files get the usual
     // 0644. Owner-only files are 0600 whatever was there.
     struct stat old{};
     if (access == FileAccess::OwnerOnly)
-        ::fchmod(f.fd, 0600);
+        ::fchmod(staged.m_fd, 0600);
     else
-        ::fchmod(f.fd, ::fstatat(dir->get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)
-                           ? (old.st_mode & 07777)
-                           : 0644);
-    auto st = writeAllTo(f.fd, content, path);
-    if (st && durability == Durability::Flushed && ::fsync(f.fd) != 0)
-        st = errorFromErrno(errno, path);
-    const int fd = f.fd;
-    f.fd = -1;
+        ::fchmod(staged.m_fd,
+                 ::fstatat(staged.m_dir, staged.m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)
+                     ? (old.st_mode & 07777)
+                     : 0644);
+    if (auto st = writeAllTo(staged.m_fd, content, path); !st)
+        return st.error();
+    // Only a start: commit's fsync waits for whatever is still under way.
+    if (staged.m_flushed)
+        ::sync_file_range(staged.m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    return staged;
+}
+
+Status StagedReplacement::commit()
+{
+    if (m_fd < 0)
+        return errorFromErrno(EBADF, m_path);
+    Status st = success();
+    if (m_flushed && ::fsync(m_fd) != 0)
+        st = errorFromErrno(errno, m_path);
+    const int fd = std::exchange(m_fd, -1);
     if (::close(fd) != 0 && st)
-        st = errorFromErrno(errno, path);
-    if (st && ::renameat(dir->get(), tmp.c_str(), dir->get(), name.c_str()) != 0)
-        st = errorFromErrno(errno, path);
-    if (!st)
-        ::unlinkat(dir->get(), tmp.c_str(), 0);
+        st = errorFromErrno(errno, m_path);
+    if (st && ::renameat(m_dir, m_temporary.c_str(), m_dir, m_name.c_str()) != 0)
+        st = errorFromErrno(errno, m_path);
+    if (st)
+        m_temporary.clear();
+    drop();
     return st;
+}
+
+StagedReplacement::StagedReplacement(StagedReplacement&& o) noexcept
+    : m_path(std::move(o.m_path)), m_name(std::move(o.m_name)), m_temporary(std::move(o.m_temporary)),
+      m_dir(std::exchange(o.m_dir, -1)), m_fd(std::exchange(o.m_fd, -1)), m_flushed(o.m_flushed)
+{
+    o.m_temporary.clear();
+}
+
+StagedReplacement::~StagedReplacement()
+{
+    drop();
+}
+
+void StagedReplacement::drop()
+{
+    if (m_fd >= 0)
+        ::close(std::exchange(m_fd, -1));
+    if (m_dir >= 0 && !m_temporary.empty())
+        ::unlinkat(m_dir, m_temporary.c_str(), 0);
+    m_temporary.clear();
+    if (m_dir >= 0)
+        ::close(std::exchange(m_dir, -1));
+}
+
+Status replaceAtomically(const std::string& path, std::string_view content, FileAccess access,
+                         Durability durability)
+{
+    auto staged = StagedReplacement::write(path, content, access, durability);
+    if (!staged)
+        return staged.error();
+    return staged->commit();
 }
 
 namespace {

@@ -53,6 +53,35 @@ enum class Durability { Flushed, Scratch };
 Status replaceAtomically(const std::string& path, std::string_view content,
                          FileAccess access = FileAccess::Shared, Durability durability = Durability::Flushed);
 
+// The same in two steps: the new content is written beside the file (a
+// flushed one starts its way to the disk at once, so that the caller's other
+// work runs while the disk writes), and commit renames it over the file. A
+// replacement dropped without a commit leaves the file as it was.
+class StagedReplacement {
+public:
+    static Result<StagedReplacement> write(const std::string& path, std::string_view content,
+                                           FileAccess access = FileAccess::Shared,
+                                           Durability durability = Durability::Flushed);
+    Status commit();
+
+    StagedReplacement(StagedReplacement&& o) noexcept;
+    StagedReplacement& operator=(StagedReplacement&&) = delete;
+    StagedReplacement(const StagedReplacement&) = delete;
+    StagedReplacement& operator=(const StagedReplacement&) = delete;
+    ~StagedReplacement();
+
+private:
+    StagedReplacement() = default;
+    void drop();
+
+    std::string m_path; // for messages
+    std::string m_name; // in m_dir
+    std::string m_temporary;
+    int m_dir = -1;
+    int m_fd = -1;
+    bool m_flushed = true;
+};
+
 // Removes the temporary files that replaceAtomically leaves behind when its
 // process is killed: those in folder owned by this user and last written at
 // least minAge ago. Only safe where no replacement of ours can be under way

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -117,15 +118,21 @@ Status checkTrusted(int fd, const std::string& path)
 
 Result<std::string> readFrom(int fd, const std::string& path)
 {
+    // Straight into the string while the size holds (one read for a normal
+    // file, one more to see its end); a pipe or a file that grows reads on.
     std::string out;
     struct stat st {};
+    std::size_t chunk = 65536;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
-        out.reserve(static_cast<std::size_t>(st.st_size));
-    char buf[65536];
+        chunk = static_cast<std::size_t>(st.st_size) + 1;
+    std::size_t have = 0;
     off_t at = 0;
     bool seekable = true;
     for (;;) {
-        const ssize_t n = seekable ? ::pread(fd, buf, sizeof buf, at) : ::read(fd, buf, sizeof buf);
+        if (out.size() - have < 1)
+            out.resize(have + chunk);
+        const std::size_t room = out.size() - have;
+        const ssize_t n = seekable ? ::pread(fd, out.data() + have, room, at) : ::read(fd, out.data() + have, room);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -137,9 +144,11 @@ Result<std::string> readFrom(int fd, const std::string& path)
         }
         if (n == 0)
             break;
-        out.append(buf, static_cast<std::size_t>(n));
+        have += static_cast<std::size_t>(n);
         at += n;
+        chunk = std::max<std::size_t>(chunk, 65536);
     }
+    out.resize(have);
     return out;
 }
 

@@ -229,13 +229,15 @@ Outcome FtpSession::perform(const std::string& what)
 
 // The multi interface with short, growing waits: libcurl can hold a reply it
 // has already read while it waits for the socket to speak again, which
-// would otherwise cost up to a second per file.
+// would otherwise cost up to a second per file. After progress it is asked
+// again at once: it can leave a step (the data connection after EPSV) for
+// the next call with no socket yet to wake it.
 CURLcode FtpSession::transfer()
 {
     if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
         return CURLE_FAILED_INIT;
     CURLcode result = CURLE_OK;
-    int idleMs = 1;
+    int idleMs = 0;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
@@ -251,7 +253,7 @@ CURLcode FtpSession::transfer()
             wait = int(timeout);
         int fds = 0;
         curl_multi_poll(m_multi, nullptr, 0, wait, &fds);
-        idleMs = fds > 0 ? 1 : std::min(idleMs * 2, 100);
+        idleMs = fds > 0 ? 0 : std::clamp(idleMs * 2, 1, 100);
     }
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(m_multi, &left))

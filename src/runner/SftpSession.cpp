@@ -647,7 +647,7 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
 Outcome SftpSession::receive(const std::string& remote, const std::string& path, const std::string& what,
                              PartFile& sink, TransferStats& stats)
 {
-    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout));
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout), SocketWatch::Counts::Bytes);
     RemoteFile file(sftp_open(m_sftp, path.c_str(), O_RDONLY, 0));
     if (!file)
         return failed(what);
@@ -766,7 +766,7 @@ Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool 
 Outcome SftpSession::send(const std::string& remote, const std::string& path, const std::string& what,
                           SourceFile& source, bool continuing, std::int64_t from, TransferStats& stats)
 {
-    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout));
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout), SocketWatch::Counts::Bytes);
     RemoteFile file(sftp_open(m_sftp, path.c_str(), O_WRONLY | O_CREAT | (continuing ? O_APPEND : O_TRUNC), 0644));
     if (!file)
         return failed(what);
@@ -791,7 +791,7 @@ Outcome SftpSession::send(const std::string& remote, const std::string& path, co
             Outcome o = failed(what);
             // The protocol promises packets of about 34,000 bytes only: a partner
             // that refuses a large write, or drops the connection on it, gets
-            // small ones from the retry on. A slow line moves them in time too.
+            // small ones from the retry on.
             if (!m_smallWrites && o.failure != Failure::Stopped) {
                 m_smallWrites = true;
                 m_transcript.note(what + ": a write of " + std::to_string(kWriteChunk / 1024) +

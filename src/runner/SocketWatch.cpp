@@ -1,6 +1,9 @@
 #include "runner/SocketWatch.h"
 
+#include <cstddef>
 #include <fcntl.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -9,6 +12,17 @@ namespace zul::runner {
 namespace {
 // How often an armed watch asks whether the run is to stop.
 constexpr std::chrono::milliseconds kTick{200};
+
+// What the connection has moved so far: 0 where the kernel does not say.
+std::uint64_t bytesMoved(int fd)
+{
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        length < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
+        return 0;
+    return info.tcpi_bytes_acked + info.tcpi_bytes_received;
+}
 } // namespace
 
 SocketWatch::SocketWatch(std::function<bool()> shouldStop) : m_shouldStop(std::move(shouldStop)) {}
@@ -31,7 +45,7 @@ std::int64_t SocketWatch::now()
         .count();
 }
 
-void SocketWatch::arm(int fd, std::chrono::seconds limit)
+void SocketWatch::arm(int fd, std::chrono::seconds limit, Counts counts)
 {
     // A copy of the descriptor: the library may close its own while the watch
     // is armed (a good-bye closes the socket), and its number could then be
@@ -42,6 +56,8 @@ void SocketWatch::arm(int fd, std::chrono::seconds limit)
         closeCopy();
         m_fd = copy;
         m_limitMs = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
+        m_counts = counts;
+        m_moved = counts == Counts::Bytes && copy >= 0 ? bytesMoved(copy) : 0;
         m_fired = Fired::No;
         progress();
         if (!m_thread.joinable())
@@ -80,6 +96,11 @@ void SocketWatch::watch()
         m_wake.wait_for(lock, kTick);
         if (m_fd < 0 || m_quit)
             continue;
+        if (m_counts == Counts::Bytes)
+            if (const std::uint64_t moved = bytesMoved(m_fd); moved != m_moved) {
+                m_moved = moved;
+                progress();
+            }
         Fired why = Fired::No;
         if (m_shouldStop && m_shouldStop())
             why = Fired::Stopped;

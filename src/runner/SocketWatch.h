@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -16,6 +17,10 @@ namespace zul::runner {
 class SocketWatch {
 public:
     enum class Fired { No, Stalled, Stopped };
+    // What counts as progress: only progress() (a request must have its
+    // answer), or also any byte the connection moves either way, as the
+    // kernel counts them (one long write on a slow line is no stall).
+    enum class Counts { Calls, Bytes };
 
     explicit SocketWatch(std::function<bool()> shouldStop);
     ~SocketWatch();
@@ -23,7 +28,7 @@ public:
     SocketWatch& operator=(const SocketWatch&) = delete;
 
     // Guards fd until disarm(); what fired before is forgotten.
-    void arm(int fd, std::chrono::seconds limit);
+    void arm(int fd, std::chrono::seconds limit, Counts counts = Counts::Calls);
     // Something moved: the limit counts from now.
     void progress() { m_last.store(now(), std::memory_order_relaxed); }
     void disarm();
@@ -42,6 +47,8 @@ private:
     std::condition_variable m_wake;
     int m_fd = -1; // our own copy of the watched descriptor
     std::int64_t m_limitMs = 0;
+    Counts m_counts = Counts::Calls;
+    std::uint64_t m_moved = 0; // bytes acknowledged and received at the last look
     std::atomic<std::int64_t> m_last{0};
     Fired m_fired = Fired::No;
     bool m_quit = false;
@@ -51,7 +58,12 @@ private:
 // Arms a watch for one scope.
 class WatchedCall {
 public:
-    WatchedCall(SocketWatch& watch, int fd, std::chrono::seconds limit) : m_watch(watch) { watch.arm(fd, limit); }
+    WatchedCall(SocketWatch& watch, int fd, std::chrono::seconds limit,
+                SocketWatch::Counts counts = SocketWatch::Counts::Calls)
+        : m_watch(watch)
+    {
+        watch.arm(fd, limit, counts);
+    }
     ~WatchedCall() { m_watch.disarm(); }
     WatchedCall(const WatchedCall&) = delete;
     WatchedCall& operator=(const WatchedCall&) = delete;

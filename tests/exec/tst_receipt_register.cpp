@@ -133,6 +133,9 @@ private slots:
         row("mixed case, trailing blanks", "pUt %E /r/x   ", true, "****pUt %E /r/x", 4096);
         row("longer command word", "PUTS %E /r/x", true, "PUTS %E /r/x", 4111);
         row("leading blanks shift the name", "  PUT %E /r/x", true, "PUT %E /r/x", 4111);
+        // One file sent to two places is looked at once, and each line still says so.
+        row("missing, sent twice", "put %M /r/x\nput %M /r/y", true, "put %M /r/x\nput %M /r/y", 4111);
+        row("empty, sent twice", "put %E /r/x\nput %E /r/y", true, "****put %E /r/x\n****put %E /r/y", 4096);
     }
     void putLines()
     {
@@ -147,11 +150,12 @@ private slots:
         };
 
         QCOMPARE(check("open h\n" + fill(line) + "\n", sendEmpty ? SendEmpty : 0), runnerCopyPath());
-        QCOMPARE(m_app->read("ZUL/tZULexe.zul"), "open h\r\n" + fill(copied) + "\r\n\r\n");
-        QCOMPARE(test::describeAll(m_messages->calls),
-                 message ? QStringList{test::describe(
-                               {false, com::msg(message), "L", "E0001", "ZUL", "5", "03/07/2024", "14:05:09", "90"})}
-                         : QStringList{});
+        QCOMPARE(m_app->read("ZUL/tZULexe.zul"), test::crlf("open h\n" + fill(copied) + "\n\n"));
+        QStringList expected;
+        for (int i = 0; message && i <= line.count('\n'); ++i)
+            expected << test::describe(
+                {false, com::msg(message), "L", "E0001", "ZUL", "5", "03/07/2024", "14:05:09", "90"});
+        QCOMPARE(test::describeAll(m_messages->calls), expected);
     }
 
     void failuresLeaveFilesAlone_data()
@@ -185,6 +189,9 @@ private slots:
         QCOMPARE(m_app->read("Rcvdchkr.txt"), test::crlf(registerBefore));
         if (setup != "no ZUL folder")
             QCOMPARE(m_app->read("ZUL/tZULexe.zul"), std::string("PREVIOUS\r\n"));
+        // Nor a new register left half-way beside the old one.
+        QCOMPARE(QDir(QString::fromStdString(m_app->file(""))).entryList({".zul-tmp-*"}, QDir::Files | QDir::Hidden),
+                 QStringList());
     }
 
     void fiftyMarkersPerCheck()

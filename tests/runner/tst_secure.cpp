@@ -399,6 +399,26 @@ private slots:
         QVERIFY(!upload || r.transcript.contains("from now on this partner gets 32 KiB at a time"));
     }
 
+    // A line so slow that one 255 KiB write of an upload takes longer than STALL_TIMEOUT: the bytes it moves all
+    // along are progress, so the first attempt goes through with large writes.
+    void sftpUploadOverASlowLine()
+    {
+        SlowLine line;
+        QVERIFY2(line.start(m_sshd.port(), 150000), qPrintable(line.why()));
+        const QByteArray data = someBytes(600000, 17);
+        TempAppFolder app;
+        QVERIFY(writeBytes(folder(app) + "/local/slow.bin", data));
+        const QString known = m_sshd.knownHostsLine().replace(
+            QStringLiteral("]:%1 ").arg(m_sshd.port()), QStringLiteral("]:%1 ").arg(line.port()));
+        qputenv("ZUL_RUNNER_STALL_TIMEOUT", "1");
+        qputenv("ZUL_RUNNER_RETRIES", "0");
+        const auto r = run(app, sshConf(knownHosts(known.toLatin1() + "\n")),
+                           opening("sftp://", line.port(), TestAccount::password()) + "put slow.bin\r\nquit\r\n");
+        qunsetenv("ZUL_RUNNER_STALL_TIMEOUT");
+        qunsetenv("ZUL_RUNNER_RETRIES");
+        QVERIFY2(r.exit == 0 && readBytes(path("sftp/slow.bin")) == data, r.output + r.transcript);
+    }
+
     // A partner that takes passwords by keyboard-interactive alone (PAM) gets the password there.
     void sftpPasswordByKeyboardInteractive_data()
     {

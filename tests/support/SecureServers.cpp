@@ -344,6 +344,15 @@ bool PureFtpdServer::start(const QString& folder, const TestCertificates& certs)
     });
 }
 
+bool SlowLine::start(int serverPort, int rate)
+{
+    const QString script = QStringLiteral(ZUL_SOURCE_DIR "/tests/runner/slowline.py");
+    return launch("/usr/bin/python3", [&](int port) {
+        return QStringList{script, "--port", QString::number(port), "--to", QString::number(serverPort), "--rate",
+                           QString::number(rate)};
+    });
+}
+
 bool NoTlsServer::start(const QString& logFile)
 {
     const QString script = QStringLiteral(ZUL_SOURCE_DIR "/tests/runner/notlsserver.py");

@@ -99,6 +99,12 @@ private:
     QString m_userKey, m_known, m_fingerprint;
 };
 
+// A slow line to a server on 127.0.0.1: the client's bytes reach it at rate bytes a second.
+class SlowLine : public ServerProcess {
+public:
+    bool start(int serverPort, int rate);
+};
+
 // A plain FTP server that never offers TLS and records every line it receives.
 class NoTlsServer : public ServerProcess {
 public:
