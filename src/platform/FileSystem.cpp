@@ -167,10 +167,12 @@ Result<StagedReplacement> StagedReplacement::write(const std::string& path, std:
     staged.m_name = slash == std::string::npos ? path : path.substr(slash + 1);
     staged.m_dir = dir->release();
     for (int attempt = 0; attempt < 16 && staged.m_fd < 0; ++attempt) {
-        staged.m_temporary = ".zul-tmp-" + randomHex(6); // the length mkstemp gave
-        staged.m_fd = ::openat(staged.m_dir, staged.m_temporary.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (staged.m_fd < 0 && errno != EEXIST)
+        // Named ours only once created: a name that was taken is someone else's to remove.
+        const std::string name = ".zul-tmp-" + randomHex(6); // the length mkstemp gave
+        staged.m_fd = ::openat(staged.m_dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (staged.m_fd >= 0)
+            staged.m_temporary = name;
+        else if (errno != EEXIST)
             return errorFromErrno(errno, path);
     }
     if (staged.m_fd < 0)
