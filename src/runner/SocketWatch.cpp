@@ -109,12 +109,12 @@ void SocketWatch::watch()
         if (m_fd < 0 || m_quit)
             continue;
         if (m_counts == Counts::Sent) {
-            // Only bytes that were already waiting at the last look: the
-            // answer to a partner's keep-alive goes out and is taken between
-            // two looks, and a partner that talks while it takes nothing of
+            // Only a backlog of ours that the partner takes while more of it
+            // waits: the answer to a partner's keep-alive is one small piece,
+            // taken whole, and a partner that talks while it takes nothing of
             // ours is still stalled.
             const Sending sent = sending(m_fd);
-            if (m_waiting && sent.acked != m_acked)
+            if (m_waiting && sent.waiting && sent.acked != m_acked)
                 progress();
             m_acked = sent.acked;
             m_waiting = sent.waiting;
