@@ -273,8 +273,9 @@ private slots:
         QVERIFY2(r.exit == exit && r.output.contains(says), r.output + r.transcript);
     }
 
-    // A partner that stops answering, at the start or in the middle of a file, ends the run as timed out; nothing half-received stays.
-    // sshd's keep-alives (one a second) and their answers are no progress of a file that stands still.
+    // A partner that stops answering, at the start or in the middle of a file, ends the run as timed out; nothing
+    // half-received stays. sshd's keep-alives (one a second) and their answers are no progress of a file that stands
+    // still.
     void sftpPartnerGoesQuiet_data()
     {
         const int version = versionReplySize();
@@ -317,9 +318,9 @@ private slots:
         if (command.isEmpty())
             QVERIFY(listening);
         else
-            QVERIFY2(quiet.start(path("quiet-" + QString::number(qHash(command + options))), path("sftp"), command,
-                                 options),
-                     qPrintable(quiet.why()));
+            QVERIFY2(
+                quiet.start(path("quiet-" + QString::number(qHash(command + options))), path("sftp"), command, options),
+                qPrintable(quiet.why()));
         const int port = command.isEmpty() ? ntohs(loopback.sin_port) : quiet.port();
         TempAppFolder app;
         const bool put = line.startsWith("put");
