@@ -647,7 +647,9 @@ Outcome SftpSession::download(const std::string& remote, PartFile& sink, bool, T
 Outcome SftpSession::receive(const std::string& remote, const std::string& path, const std::string& what,
                              PartFile& sink, TransferStats& stats)
 {
-    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout), SocketWatch::Counts::Bytes);
+    // Each 32 KiB answer must come within the limit: bytes that come in are
+    // no sign of one, a partner's keep-alives come in too.
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout));
     RemoteFile file(sftp_open(m_sftp, path.c_str(), O_RDONLY, 0));
     if (!file)
         return failed(what);
@@ -766,7 +768,7 @@ Outcome SftpSession::upload(const std::string& remote, SourceFile& source, bool 
 Outcome SftpSession::send(const std::string& remote, const std::string& path, const std::string& what,
                           SourceFile& source, bool continuing, std::int64_t from, TransferStats& stats)
 {
-    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout), SocketWatch::Counts::Bytes);
+    WatchedCall watch(*m_watch, ssh_get_fd(m_ssh), capped(m_settings.stallTimeout), SocketWatch::Counts::Sent);
     RemoteFile file(sftp_open(m_sftp, path.c_str(), O_WRONLY | O_CREAT | (continuing ? O_APPEND : O_TRUNC), 0644));
     if (!file)
         return failed(what);

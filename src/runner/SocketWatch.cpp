@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,15 +15,23 @@ namespace {
 // How often an armed watch asks whether the run is to stop.
 constexpr std::chrono::milliseconds kTick{200};
 
-// What the connection has moved so far: 0 where the kernel does not say.
-std::uint64_t bytesMoved(int fd)
+// What the partner has taken of our bytes so far, and whether more of them
+// wait to be taken: nothing where the kernel does not say.
+struct Sending {
+    std::uint64_t acked = 0;
+    bool waiting = false;
+};
+
+Sending sending(int fd)
 {
     tcp_info info{};
     socklen_t length = sizeof info;
+    int queued = 0;
     if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
-        length < offsetof(tcp_info, tcpi_bytes_received) + sizeof info.tcpi_bytes_received)
-        return 0;
-    return info.tcpi_bytes_acked + info.tcpi_bytes_received;
+        length < offsetof(tcp_info, tcpi_bytes_acked) + sizeof info.tcpi_bytes_acked ||
+        ::ioctl(fd, SIOCOUTQ, &queued) != 0)
+        return {};
+    return {info.tcpi_bytes_acked, queued > 0};
 }
 } // namespace
 
@@ -57,7 +67,9 @@ void SocketWatch::arm(int fd, std::chrono::seconds limit, Counts counts)
         m_fd = copy;
         m_limitMs = std::chrono::duration_cast<std::chrono::milliseconds>(limit).count();
         m_counts = counts;
-        m_moved = counts == Counts::Bytes && copy >= 0 ? bytesMoved(copy) : 0;
+        const Sending sent = counts == Counts::Sent && copy >= 0 ? sending(copy) : Sending{};
+        m_acked = sent.acked;
+        m_waiting = sent.waiting;
         m_fired = Fired::No;
         progress();
         if (!m_thread.joinable())
@@ -96,11 +108,17 @@ void SocketWatch::watch()
         m_wake.wait_for(lock, kTick);
         if (m_fd < 0 || m_quit)
             continue;
-        if (m_counts == Counts::Bytes)
-            if (const std::uint64_t moved = bytesMoved(m_fd); moved != m_moved) {
-                m_moved = moved;
+        if (m_counts == Counts::Sent) {
+            // Only a backlog of ours that the partner takes while more of it
+            // waits: the answer to a partner's keep-alive is one small piece,
+            // taken whole, and a partner that talks while it takes nothing of
+            // ours is still stalled.
+            const Sending sent = sending(m_fd);
+            if (m_waiting && sent.waiting && sent.acked != m_acked)
                 progress();
-            }
+            m_acked = sent.acked;
+            m_waiting = sent.waiting;
+        }
         Fired why = Fired::No;
         if (m_shouldStop && m_shouldStop())
             why = Fired::Stopped;

@@ -18,9 +18,10 @@ class SocketWatch {
 public:
     enum class Fired { No, Stalled, Stopped };
     // What counts as progress: only progress() (a request must have its
-    // answer), or also any byte the connection moves either way, as the
-    // kernel counts them (one long write on a slow line is no stall).
-    enum class Counts { Calls, Bytes };
+    // answer), or also our bytes that the partner takes, as the kernel counts
+    // them (one long write on a slow line is no stall). Bytes that come in do
+    // not count: keep-alives and other chatter are no part of a transfer.
+    enum class Counts { Calls, Sent };
 
     explicit SocketWatch(std::function<bool()> shouldStop);
     ~SocketWatch();
@@ -48,7 +49,8 @@ private:
     int m_fd = -1; // our own copy of the watched descriptor
     std::int64_t m_limitMs = 0;
     Counts m_counts = Counts::Calls;
-    std::uint64_t m_moved = 0; // bytes acknowledged and received at the last look
+    std::uint64_t m_acked = 0; // our bytes the partner had taken at the last look
+    bool m_waiting = false;    // and more of ours waited then
     std::atomic<std::int64_t> m_last{0};
     Fired m_fired = Fired::No;
     bool m_quit = false;

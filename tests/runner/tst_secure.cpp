@@ -273,29 +273,36 @@ private slots:
         QVERIFY2(r.exit == exit && r.output.contains(says), r.output + r.transcript);
     }
 
-    // A partner that stops answering, at the start or in the middle of a file, ends the run as timed out; nothing half-received stays.
+    // A partner that stops answering, at the start or in the middle of a file, ends the run as timed out; nothing
+    // half-received stays. sshd's keep-alives (one a second) and their answers are no progress of a file that stands
+    // still.
     void sftpPartnerGoesQuiet_data()
     {
         const int version = versionReplySize();
         QVERIFY(version > 4);
-        const auto row = columns<QString, QByteArray>();
+        const auto row = columns<QString, QByteArray, QString, QByteArray>();
         // No command: a listener that takes the connection and never says a word (no SSH banner).
-        row("no answer to the connection", "", "ZUL_RUNNER_CONNECT_TIMEOUT");
-        row("no answer to the SFTP start", "exec sleep 30", "ZUL_RUNNER_REPLY_TIMEOUT");
+        row("no answer to the connection", "", "ZUL_RUNNER_CONNECT_TIMEOUT", "", "get quiet.bin");
+        row("no answer to the SFTP start", "exec sleep 30", "ZUL_RUNNER_REPLY_TIMEOUT", "", "get quiet.bin");
         // The login asks for its folder right after the SFTP start: a silence there fails the login.
         // dd passes each piece on at once, where head would keep it in its buffer.
         row("no answer to the login folder",
             sftpServer() + " | dd bs=32k count=" + QString::number(version) +
                 " iflag=count_bytes status=none; exec sleep 30",
-            "ZUL_RUNNER_REPLY_TIMEOUT");
-        row("quiet in the middle of a file",
-            "/usr/lib/openssh/sftp-server -d " + path("sftp") +
-                " | dd bs=32k count=300000 iflag=count_bytes status=none; exec sleep 30",
-            "ZUL_RUNNER_STALL_TIMEOUT");
+            "ZUL_RUNNER_REPLY_TIMEOUT", "", "get quiet.bin");
+        const QString quietDownload =
+            sftpServer() + " | dd bs=32k count=300000 iflag=count_bytes status=none; exec sleep 30";
+        row("quiet in the middle of a file", quietDownload, "ZUL_RUNNER_STALL_TIMEOUT", "", "get quiet.bin");
+        const QString keepAlive = "ClientAliveInterval 1\n";
+        row("quiet in the middle of a file, keep-alives go on", quietDownload, "ZUL_RUNNER_STALL_TIMEOUT", keepAlive,
+            "get quiet.bin");
+        row("quiet in the middle of an upload, keep-alives go on",
+            "(dd bs=32k count=600000 iflag=count_bytes status=none; exec sleep 30) | " + sftpServer(),
+            "ZUL_RUNNER_STALL_TIMEOUT", keepAlive, "put quiet.bin quietup.bin");
     }
     void sftpPartnerGoesQuiet()
     {
-        const auto [command, limit] = fetch<QString, QByteArray>();
+        const auto [command, limit, options, line] = fetch<QString, QByteArray, QString, QByteArray>();
         QVERIFY(writeBytes(path("sftp/quiet.bin"), someBytes(2000000, 9)) && TestAccount::own(path("sftp/quiet.bin")));
         SshdServer quiet;
         // The kernel completes the connection to a listening socket that nobody serves.
@@ -311,20 +318,25 @@ private slots:
         if (command.isEmpty())
             QVERIFY(listening);
         else
-            QVERIFY2(quiet.start(path("quiet-" + QString::number(command.size())), path("sftp"), command),
-                     qPrintable(quiet.why()));
+            QVERIFY2(
+                quiet.start(path("quiet-" + QString::number(qHash(command + options))), path("sftp"), command, options),
+                qPrintable(quiet.why()));
         const int port = command.isEmpty() ? ntohs(loopback.sin_port) : quiet.port();
         TempAppFolder app;
-        qputenv(limit.constData(), "1");
+        const bool put = line.startsWith("put");
+        QVERIFY(!put || writeBytes(folder(app) + "/local/quiet.bin", someBytes(2000000, 9)));
+        // Keep-alives a second apart fit well inside the limit.
+        const QByteArray seconds = options.isEmpty() ? "1" : "3";
+        qputenv(limit.constData(), seconds);
         qputenv("ZUL_RUNNER_RETRIES", "0");
         const auto r = run(app, sshConf(knownHosts(quiet.knownHostsLine().toLatin1() + "\n")),
-                           opening("sftp://", port, TestAccount::password()) + "get quiet.bin\r\nquit\r\n");
+                           opening("sftp://", port, TestAccount::password()) + line + "\r\nquit\r\n");
         qunsetenv(limit.constData());
         qunsetenv("ZUL_RUNNER_RETRIES");
-        QVERIFY2(r.exit == 10 && r.output.contains("nothing came from the partner for 1 s") &&
+        QVERIFY2(r.exit == 10 && r.output.contains("nothing came from the partner for " + seconds + " s") &&
                      !r.transcript.contains("remote folder is /\n"),
                  r.output + r.transcript);
-        QVERIFY(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).isEmpty());
+        QCOMPARE(QDir(folder(app) + "/local").entryList(QDir::Files | QDir::Hidden).size(), put ? 1 : 0);
     }
 
     // A connection that drops in the middle of a file: the retry continues from what arrived (the download's part
