@@ -7,14 +7,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <deque>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -55,12 +59,14 @@ std::string longLine(const sftp_attributes_struct& a)
            (a.name ? a.name : "");
 }
 
-// The first address of host in numeric form; empty when it has none.
-std::string numericAddress(const std::string& host)
+// The first address of host in numeric form; empty when it has none. With
+// numericOnly no resolver is asked: only an address written as one counts.
+std::string numericAddress(const std::string& host, bool numericOnly = false)
 {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = numericOnly ? AI_NUMERICHOST : 0;
     addrinfo* found = nullptr;
     if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
         return {};
@@ -70,6 +76,15 @@ std::string numericAddress(const std::string& host)
     ::freeaddrinfo(found);
     return named ? text : std::string();
 }
+
+// A name's lookup on a thread of its own, shared with the caller, who may stop
+// waiting: the resolver's own waits are out of the run's reach.
+struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::string address;
+};
 
 // Whether the socket's connection to its peer stands.
 bool connected(int fd)
@@ -259,15 +274,11 @@ Outcome SftpSession::connect(const std::string& what)
     // libssh's own log goes to stderr, which the caller may keep, and at its finer levels it shows what is
     // sent: none, whatever a newer libssh reads from the environment.
     const int quiet = SSH_LOG_NOLOG;
-    // libssh refuses some names that resolvers take (an underscore, as in many Windows host names), which
-    // libcurl reached: such a name is looked up here and libssh is given its address. The host key is
-    // still looked up under the name.
-    std::string address = m_host;
-    if (ssh_options_set(m_ssh, SSH_OPTIONS_HOST, address.c_str()) != 0) {
-        address = numericAddress(m_host);
-        if (address.empty())
-            return {m_loggedIn ? Failure::Transient : Failure::Unreachable, what + ": cannot resolve " + m_host};
-    }
+    // The connection's limit holds from here: the name's lookup, the connection and the handshake.
+    const auto until = std::chrono::steady_clock::now() + capped(m_settings.connectTimeout);
+    std::string address;
+    if (Outcome o = lookUp(what, until, address); !o.ok())
+        return o;
     const bool set = ssh_options_set(m_ssh, SSH_OPTIONS_LOG_VERBOSITY, &quiet) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_HOST, address.c_str()) == 0 &&
                      ssh_options_set(m_ssh, SSH_OPTIONS_PORT, &m_port) == 0 &&
@@ -280,7 +291,7 @@ Outcome SftpSession::connect(const std::string& what)
                                         "); nothing was sent to the partner"};
     // Nothing that fired before counts here.
     m_watch->arm(-1, capped(m_settings.connectTimeout));
-    if (Outcome o = handshake(what); !o.ok())
+    if (Outcome o = handshake(what, until); !o.ok())
         return o;
     if (Outcome o = checkHostKey(what); !o.ok())
         return o;
@@ -298,13 +309,47 @@ Outcome SftpSession::connect(const std::string& what)
     return {};
 }
 
+// libssh is given the partner's address, never its name: the resolver inside
+// it would wait as long as the system's settings say, out of the run's reach
+// (libcurl's lookups for FTP end with CONNECT_TIMEOUT too), and it refuses
+// some names that resolvers take (an underscore, as in many Windows host
+// names). The host key is still looked up under the name.
+Outcome SftpSession::lookUp(const std::string& what, std::chrono::steady_clock::time_point until,
+                            std::string& address)
+{
+    address = numericAddress(m_host, true);
+    if (!address.empty())
+        return {};
+    const auto lookup = std::make_shared<Lookup>();
+    // Left to finish on its own when the run stops waiting; it holds nothing of the session.
+    std::thread([lookup, host = m_host] {
+        std::string found = numericAddress(host);
+        std::lock_guard lock(lookup->mutex);
+        lookup->address = std::move(found);
+        lookup->finished = true;
+        lookup->done.notify_all();
+    }).detach();
+    std::unique_lock lock(lookup->mutex);
+    while (!lookup->finished) {
+        if (m_shouldStop && m_shouldStop())
+            return {Failure::Stopped, what + ": stopped"};
+        if (std::chrono::steady_clock::now() >= until)
+            return {Failure::TimedOut, what + ": the name " + m_host + " was not resolved within " +
+                                           secondsText(capped(m_settings.connectTimeout))};
+        lookup->done.wait_until(lock, std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(200)));
+    }
+    address = lookup->address;
+    if (address.empty())
+        return {m_loggedIn ? Failure::Transient : Failure::Unreachable, what + ": cannot resolve " + m_host};
+    return {};
+}
+
 // The connection and the SSH handshake, step by step without blocking: a stop
 // is heard at once, and a partner that took the connection but went quiet is
 // told from one that could not be reached.
-Outcome SftpSession::handshake(const std::string& what)
+Outcome SftpSession::handshake(const std::string& what, std::chrono::steady_clock::time_point until)
 {
     const auto limit = capped(m_settings.connectTimeout);
-    const auto until = std::chrono::steady_clock::now() + limit;
     ssh_set_blocking(m_ssh, 0);
     int rc = ssh_connect(m_ssh);
     while (rc == SSH_AGAIN) {

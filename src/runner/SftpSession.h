@@ -66,7 +66,8 @@ private:
     // Connected, the host key trusted and logged in, for what; a new connection when there is none.
     Outcome ready(const std::string& what);
     Outcome connect(const std::string& what);
-    Outcome handshake(const std::string& what);
+    Outcome lookUp(const std::string& what, std::chrono::steady_clock::time_point until, std::string& address);
+    Outcome handshake(const std::string& what, std::chrono::steady_clock::time_point until);
     Outcome checkHostKey(const std::string& what);
     Outcome authenticate(const std::string& what);
     void dropConnection();

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -429,6 +430,38 @@ private slots:
         qunsetenv("ZUL_RUNNER_STALL_TIMEOUT");
         qunsetenv("ZUL_RUNNER_RETRIES");
         QVERIFY2(r.exit == 0 && readBytes(path("sftp/slow.bin")) == data, r.output + r.transcript);
+    }
+
+    // A name whose lookup gets no answer ends with CONNECT_TIMEOUT, as over FTP. The runner gets a resolv.conf of
+    // its own in a mount namespace, naming a listener on 127.0.0.1 that never answers.
+    void sftpNameNeverResolved()
+    {
+        const int dns = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const auto closeDns = qScopeGuard([dns] { ::close(dns); });
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_port = htons(53);
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(dns, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0)
+            QSKIP("port 53 of 127.0.0.1 is taken");
+        if (QStandardPaths::findExecutable("unshare").isEmpty())
+            QSKIP("no unshare command");
+        TempAppFolder app;
+        const QString dir = folder(app);
+        QVERIFY(writeBytes(dir + "/resolv.conf", "nameserver 127.0.0.1\n") &&
+                writeBytes(dir + "/ZUL/tZULexe.zul", "open sftp://partner.zul.test 22\r\nuser zul not-used\r\nquit\r\n") &&
+                installBuilt("VelundZUL", dir) && QFile::rename(dir + "/VelundZUL", dir + "/VelundZUL.bin") &&
+                writeBytes(dir + "/VelundZUL",
+                           "#!/bin/sh\nexec unshare -m sh -c 'mount --bind \"$0/resolv.conf\" /etc/resolv.conf && "
+                           "exec \"$0/VelundZUL.bin\" \"$@\"' \"$(dirname \"$0\")\" \"$@\"\n") &&
+                QFile::setPermissions(dir + "/VelundZUL", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        qputenv("ZUL_RUNNER_CONNECT_TIMEOUT", "1");
+        qputenv("ZUL_RUNNER_RETRIES", "0");
+        const auto r = runRunner(dir, {"true|" + dir + "/ZUL/tZULexe.zul|E0001"});
+        qunsetenv("ZUL_RUNNER_CONNECT_TIMEOUT");
+        qunsetenv("ZUL_RUNNER_RETRIES");
+        QVERIFY2(r.exit == 10 && r.output.contains("the name partner.zul.test was not resolved within 1 s"),
+                 r.output + r.transcript);
     }
 
     // A partner that takes passwords by keyboard-interactive alone (PAM) gets the password there.
