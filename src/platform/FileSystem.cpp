@@ -41,36 +41,24 @@ Error errorFromErrno(int err, const std::string& path)
 
 namespace {
 
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 Status openAndWrite(const std::string& path, std::string_view content, int flags, FileAccess access)
 {
     const bool ownerOnly = access == FileAccess::OwnerOnly;
     auto opened = openNoFollow(path, flags | O_WRONLY | O_CREAT, ownerOnly ? 0600 : 0644);
     if (!opened)
         return opened.error();
-    Fd f;
-    f.fd = opened->release();
+    const int fd = opened->get();
     // A file that can hold a password is never written into another user's file.
     struct stat info{};
-    if (ownerOnly && (::fstat(f.fd, &info) != 0 || info.st_uid != ::geteuid()))
+    if (ownerOnly && (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid()))
         return Error{ErrorCode::PermissionDenied, "belongs to another user: '" + path + "'"};
     // The file may have been there with a wider mode.
-    if (ownerOnly && ::fchmod(f.fd, 0600) != 0)
+    if (ownerOnly && ::fchmod(fd, 0600) != 0)
         return errorFromErrno(errno, path);
-    auto st = writeAllTo(f.fd, content, path);
+    auto st = writeAllTo(fd, content, path);
     if (!st)
         return st;
-    const int fd = f.fd;
-    f.fd = -1;
-    if (::close(fd) != 0)
+    if (::close(opened->release()) != 0)
         return errorFromErrno(errno, path);
     return success();
 }
@@ -103,14 +91,13 @@ Result<std::string> readAll(const std::string& path, Links links)
             return fd.error();
         return readFrom(fd->get(), path);
     }
-    Fd f;
-    f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (f.fd < 0)
+    const UniqueFd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (f.get() < 0)
         return errorFromErrno(errno, path);
     struct stat st{};
-    if (::fstat(f.fd, &st) == 0 && S_ISDIR(st.st_mode))
+    if (::fstat(f.get(), &st) == 0 && S_ISDIR(st.st_mode))
         return errorFromErrno(EISDIR, path);
-    return readFrom(f.fd, path);
+    return readFrom(f.get(), path);
 }
 
 std::vector<std::string_view> splitLines(std::string_view s)
