@@ -194,7 +194,6 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
     std::string runnerCopy;
     runnerCopy.reserve(scriptBytes + script.size() * 4 + 2);
 
-    std::string localFile; // one buffer for every PUT line's file name
     // A file sent to several places is looked at once: this runs under the
     // hand-over lock, and a second stat of the same name now says the same.
     std::unordered_map<std::string_view, std::optional<std::int64_t>> lengths;
@@ -207,10 +206,8 @@ std::optional<std::string> checkTransfers(const std::string& sEventId, const std
                 return fail("a put line names one file only: " + std::string(tv));
             const std::string_view name = v.substr(4, blank - 5);
             auto [seen, first] = lengths.try_emplace(name);
-            if (first) {
-                localFile.assign(name);
-                seen->second = platform::existingFileLength(localFile);
-            }
+            if (first)
+                seen->second = platform::existingFileLength(std::string(name));
             const auto length = seen->second;
             if (!length) {
                 platform::yield();

@@ -41,36 +41,24 @@ Error errorFromErrno(int err, const std::string& path)
 
 namespace {
 
-struct Fd {
-    int fd = -1;
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
 Status openAndWrite(const std::string& path, std::string_view content, int flags, FileAccess access)
 {
     const bool ownerOnly = access == FileAccess::OwnerOnly;
     auto opened = openNoFollow(path, flags | O_WRONLY | O_CREAT, ownerOnly ? 0600 : 0644);
     if (!opened)
         return opened.error();
-    Fd f;
-    f.fd = opened->release();
+    const int fd = opened->get();
     // A file that can hold a password is never written into another user's file.
     struct stat info{};
-    if (ownerOnly && (::fstat(f.fd, &info) != 0 || info.st_uid != ::geteuid()))
+    if (ownerOnly && (::fstat(fd, &info) != 0 || info.st_uid != ::geteuid()))
         return Error{ErrorCode::PermissionDenied, "belongs to another user: '" + path + "'"};
     // The file may have been there with a wider mode.
-    if (ownerOnly && ::fchmod(f.fd, 0600) != 0)
+    if (ownerOnly && ::fchmod(fd, 0600) != 0)
         return errorFromErrno(errno, path);
-    auto st = writeAllTo(f.fd, content, path);
+    auto st = writeAllTo(fd, content, path);
     if (!st)
         return st;
-    const int fd = f.fd;
-    f.fd = -1;
-    if (::close(fd) != 0)
+    if (::close(opened->release()) != 0)
         return errorFromErrno(errno, path);
     return success();
 }
@@ -103,14 +91,13 @@ Result<std::string> readAll(const std::string& path, Links links)
             return fd.error();
         return readFrom(fd->get(), path);
     }
-    Fd f;
-    f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (f.fd < 0)
+    const UniqueFd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (f.get() < 0)
         return errorFromErrno(errno, path);
     struct stat st{};
-    if (::fstat(f.fd, &st) == 0 && S_ISDIR(st.st_mode))
+    if (::fstat(f.get(), &st) == 0 && S_ISDIR(st.st_mode))
         return errorFromErrno(EISDIR, path);
-    return readFrom(f.fd, path);
+    return readFrom(f.get(), path);
 }
 
 std::vector<std::string_view> splitLines(std::string_view s)
@@ -165,59 +152,52 @@ Result<StagedReplacement> StagedReplacement::write(const std::string& path, std:
     staged.m_flushed = durability == Durability::Flushed;
     const auto slash = path.find_last_of('/');
     staged.m_name = slash == std::string::npos ? path : path.substr(slash + 1);
-    staged.m_dir = dir->release();
-    for (int attempt = 0; attempt < 16 && staged.m_fd < 0; ++attempt) {
+    staged.m_dir = std::move(*dir);
+    const int folder = staged.m_dir.get();
+    for (int attempt = 0; attempt < 16 && staged.m_fd.get() < 0; ++attempt) {
         // Named ours only once created: a name that was taken is someone else's to remove.
         const std::string name = ".zul-tmp-" + randomHex(6); // the length mkstemp gave
-        staged.m_fd = ::openat(staged.m_dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (staged.m_fd >= 0)
+        staged.m_fd.reset(::openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (staged.m_fd.get() >= 0)
             staged.m_temporary = name;
         else if (errno != EEXIST)
             return errorFromErrno(errno, path);
     }
-    if (staged.m_fd < 0)
+    const int fd = staged.m_fd.get();
+    if (fd < 0)
         return errorFromErrno(EEXIST, path);
     // Keep the mode of the normal file being replaced; new files get the usual
     // 0644. Owner-only files are 0600 whatever was there.
     struct stat old{};
     if (access == FileAccess::OwnerOnly)
-        ::fchmod(staged.m_fd, 0600);
+        ::fchmod(fd, 0600);
     else
-        ::fchmod(staged.m_fd,
-                 ::fstatat(staged.m_dir, staged.m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)
-                     ? (old.st_mode & 07777)
-                     : 0644);
-    if (auto st = writeAllTo(staged.m_fd, content, path); !st)
+        ::fchmod(fd, ::fstatat(folder, staged.m_name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)
+                         ? (old.st_mode & 07777)
+                         : 0644);
+    if (auto st = writeAllTo(fd, content, path); !st)
         return st.error();
     // Only a start: commit's fsync waits for whatever is still under way.
     if (staged.m_flushed)
-        ::sync_file_range(staged.m_fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
     return staged;
 }
 
 Status StagedReplacement::commit()
 {
-    if (m_fd < 0)
+    if (m_fd.get() < 0)
         return errorFromErrno(EBADF, m_path);
     Status st = success();
-    if (m_flushed && ::fsync(m_fd) != 0)
+    if (m_flushed && ::fsync(m_fd.get()) != 0)
         st = errorFromErrno(errno, m_path);
-    const int fd = std::exchange(m_fd, -1);
-    if (::close(fd) != 0 && st)
+    if (::close(m_fd.release()) != 0 && st)
         st = errorFromErrno(errno, m_path);
-    if (st && ::renameat(m_dir, m_temporary.c_str(), m_dir, m_name.c_str()) != 0)
+    if (st && ::renameat(m_dir.get(), m_temporary.c_str(), m_dir.get(), m_name.c_str()) != 0)
         st = errorFromErrno(errno, m_path);
     if (st)
         m_temporary.clear();
     drop();
     return st;
-}
-
-StagedReplacement::StagedReplacement(StagedReplacement&& o) noexcept
-    : m_path(std::move(o.m_path)), m_name(std::move(o.m_name)), m_temporary(std::move(o.m_temporary)),
-      m_dir(std::exchange(o.m_dir, -1)), m_fd(std::exchange(o.m_fd, -1)), m_flushed(o.m_flushed)
-{
-    o.m_temporary.clear();
 }
 
 StagedReplacement::~StagedReplacement()
@@ -227,13 +207,12 @@ StagedReplacement::~StagedReplacement()
 
 void StagedReplacement::drop()
 {
-    if (m_fd >= 0)
-        ::close(std::exchange(m_fd, -1));
-    if (m_dir >= 0 && !m_temporary.empty())
-        ::unlinkat(m_dir, m_temporary.c_str(), 0);
+    m_fd.reset();
+    // A moved-from replacement has no folder left, and so nothing to remove.
+    if (m_dir.get() >= 0 && !m_temporary.empty())
+        ::unlinkat(m_dir.get(), m_temporary.c_str(), 0);
     m_temporary.clear();
-    if (m_dir >= 0)
-        ::close(std::exchange(m_dir, -1));
+    m_dir.reset();
 }
 
 Status replaceAtomically(const std::string& path, std::string_view content, FileAccess access,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/Result.h"
+#include "platform/SafeOpen.h"
 
 #include <cstdint>
 #include <optional>
@@ -64,10 +65,8 @@ public:
                                            Durability durability = Durability::Flushed);
     Status commit();
 
-    StagedReplacement(StagedReplacement&& o) noexcept;
+    StagedReplacement(StagedReplacement&&) noexcept = default;
     StagedReplacement& operator=(StagedReplacement&&) = delete;
-    StagedReplacement(const StagedReplacement&) = delete;
-    StagedReplacement& operator=(const StagedReplacement&) = delete;
     ~StagedReplacement();
 
 private:
@@ -76,9 +75,9 @@ private:
 
     std::string m_path; // for messages
     std::string m_name; // in m_dir
-    std::string m_temporary;
-    int m_dir = -1;
-    int m_fd = -1;
+    std::string m_temporary; // ours to remove while m_dir is open
+    UniqueFd m_dir;
+    UniqueFd m_fd;
     bool m_flushed = true;
 };
 

@@ -129,7 +129,7 @@ Result<std::string> readFrom(int fd, const std::string& path)
     off_t at = 0;
     bool seekable = true;
     for (;;) {
-        if (out.size() - have < 1)
+        if (have == out.size())
             out.resize(have + chunk);
         const std::size_t room = out.size() - have;
         const ssize_t n = seekable ? ::pread(fd, out.data() + have, room, at) : ::read(fd, out.data() + have, room);
