@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 """A slow line: a TCP proxy on 127.0.0.1 --port to 127.0.0.1 --to that passes
 the client's bytes on at --rate bytes a second, a few at a time, and the
-server's at once."""
+server's at once. Its receive buffer is small, so that the client's bytes
+wait on the client's side, as they do before a slow link."""
 import argparse
 import socket
 import threading
@@ -32,7 +33,12 @@ def main():
     parser.add_argument("--to", type=int, required=True)
     parser.add_argument("--rate", type=int, required=True)
     args = parser.parse_args()
-    listener = socket.create_server(("127.0.0.1", args.port))
+    listener = socket.socket()
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    # Set before listening, so that accepted connections take it with their window.
+    listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+    listener.bind(("127.0.0.1", args.port))
+    listener.listen()
     while True:
         client, _ = listener.accept()
         server = socket.create_connection(("127.0.0.1", args.to))

@@ -417,13 +417,13 @@ private slots:
     void sftpUploadOverASlowLine()
     {
         SlowLine line;
-        QVERIFY2(line.start(m_sshd.port(), 150000), qPrintable(line.why()));
-        const QByteArray data = someBytes(600000, 17);
+        QVERIFY2(line.start(m_sshd.port(), 80000), qPrintable(line.why()));
+        const QByteArray data = someBytes(400000, 17);
         TempAppFolder app;
         QVERIFY(writeBytes(folder(app) + "/local/slow.bin", data));
         const QString known = m_sshd.knownHostsLine().replace(
             QStringLiteral("]:%1 ").arg(m_sshd.port()), QStringLiteral("]:%1 ").arg(line.port()));
-        qputenv("ZUL_RUNNER_STALL_TIMEOUT", "1");
+        qputenv("ZUL_RUNNER_STALL_TIMEOUT", "2");
         qputenv("ZUL_RUNNER_RETRIES", "0");
         const auto r = run(app, sshConf(knownHosts(known.toLatin1() + "\n")),
                            opening("sftp://", line.port(), TestAccount::password()) + "put slow.bin\r\nquit\r\n");
