@@ -181,6 +181,11 @@ private slots:
         const std::string shown = zul::records::progressText(stalled.status);
         QVERIFY2(stalled.status.pid == p.processId() && shown.starts_with("line 3, get stall3.bin, 0.1 of 1.0 kB"),
                  shown.c_str());
+        // What an operator reads of a stalled run: everything said so far is in its transcript while it waits.
+        const QStringList transcripts = QDir(folder(app) + "/Log").entryList({"*.log"}, QDir::Files);
+        QCOMPARE(transcripts.size(), 1);
+        const QByteArray sofar = readBytes(folder(app) + "/Log/" + transcripts.first());
+        QVERIFY2(sofar.contains("> RETR ") && sofar.contains("< 150 Opening data connection."), sofar.constData());
 
         const auto result = zul::records::cancelRun(stalled, std::chrono::seconds(20));
         QVERIFY2(result.kind == zul::records::CancelResult::Kind::Ended, result.message.c_str());
