@@ -232,8 +232,8 @@ Outcome FtpSession::perform(const std::string& what)
 // would otherwise cost up to a second per file. After progress it is asked
 // again at once: it can leave a step (the data connection after EPSV) for
 // the next call with no socket yet to wake it. The transcript's lines are
-// written before each wait, while the server works, and all are in the file
-// whenever the run waits.
+// written before each wait, while the server works, and by the progress
+// callback during libcurl's own waits: all are in the file whenever the run waits.
 CURLcode FtpSession::transfer()
 {
     if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
