@@ -9,7 +9,7 @@
 #   bench/compare.sh [build folder]    (a RelWithDebInfo tree: build/ci)
 #
 # Needs root (the servers log in the test account). BENCH_SIZE_MB (256; the
-# issue measures 1024), BENCH_REPS (5), BENCH_EVENTS (50), BENCH_SMALL (500) and
+# issue measures 1024), BENCH_REPS (11), BENCH_EVENTS (50), BENCH_SMALL (500) and
 # BENCH_DIR (/dev/shm, a tmpfs, so that the disk does not set the pace) change
 # the load; BENCH_ONLY (a grep pattern) runs only the rows whose names match.
 # BENCH_BASELINE (another build's VelundZUL) adds a row that races this runner
@@ -22,7 +22,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
 build=${1:-$source_dir/build/ci}
 size_mb=${BENCH_SIZE_MB:-256}
-reps=${BENCH_REPS:-5}
+reps=${BENCH_REPS:-11}
 events=${BENCH_EVENTS:-50}
 small=${BENCH_SMALL:-500}
 base=${BENCH_DIR:-/dev/shm}
