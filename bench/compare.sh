@@ -9,9 +9,12 @@
 #   bench/compare.sh [build folder]    (a RelWithDebInfo tree: build/ci)
 #
 # Needs root (the servers log in the test account). BENCH_SIZE_MB (256; the
-# issue measures 1024), BENCH_REPS (5), BENCH_EVENTS (50), BENCH_SMALL (500) and
+# issue measures 1024), BENCH_REPS (11), BENCH_EVENTS (50), BENCH_SMALL (500) and
 # BENCH_DIR (/dev/shm, a tmpfs, so that the disk does not set the pace) change
 # the load; BENCH_ONLY (a grep pattern) runs only the rows whose names match.
+# BENCH_BASELINE (another build's VelundZUL) adds a row that races this runner
+# against it on the small files: a change too small to show against lftp's
+# spread shows there.
 # Everything, the large files included, is removed at the end.
 set -euo pipefail
 
@@ -19,7 +22,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
 build=${1:-$source_dir/build/ci}
 size_mb=${BENCH_SIZE_MB:-256}
-reps=${BENCH_REPS:-5}
+reps=${BENCH_REPS:-11}
 events=${BENCH_EVENTS:-50}
 small=${BENCH_SMALL:-500}
 base=${BENCH_DIR:-/dev/shm}
@@ -37,6 +40,7 @@ srv=$work/srv
 app=$work/app
 mkdir -p "$srv/s" "$work/local/small" "$work/down" "$work/data" "$work/scripts"
 make_app_folder "$app"
+[ -z "${BENCH_BASELINE:-}" ] || cp "$BENCH_BASELINE" "$app/VelundZUL.baseline"
 
 make_certificates
 start_vsftpd ftp "$srv" NO
@@ -127,6 +131,8 @@ row "durable FTP download / curl+sync" "$down_before" "$down_check" "$(runner ft
     "sh -c '$curl $ftp/big.bin -o $down && sync $down'"
 row "$small small files / lftp mput" "rm -rf $srv/s; mkdir $srv/s; chown $bench_user $srv/s" \
     "[ \$(ls $srv/s | wc -l) = $small ]" "$(runner small)" "$lftp 'set cmd:fail-exit yes; cd s; mput $work/local/small/*.dat; quit' 127.0.0.1"
+[ -z "${BENCH_BASELINE:-}" ] || row "$small small files / baseline runner" "rm -rf $srv/s; mkdir $srv/s; chown $bench_user $srv/s" \
+    "[ \$(ls $srv/s | wc -l) = $small ]" "$(runner small)" "$(runner small | sed "s|/VelundZUL |/VelundZUL.baseline |")"
 # The same without the size check, which costs one round trip a file that lftp does not make.
 row "$small small files, VERIFY off / lftp" "rm -rf $srv/s; mkdir $srv/s; chown $bench_user $srv/s" \
     "[ \$(ls $srv/s | wc -l) = $small ]" "ZUL_RUNNER_VERIFY=off $(runner small)" \

@@ -10,7 +10,8 @@ times at once, "{i}" replaced by 1..N ("{i4}": 0001..). The race waits for every
 (a child subreaper), so a runner that the host leaves behind is timed and
 counted. --before and --check run through bash before and after each timing.
 Prints one line per CMD: median wall seconds, median CPU seconds (user +
-system of it and all its descendants), the largest peak RSS in KiB.
+system of it and all its descendants), the largest peak RSS in KiB. With
+RACE_SAMPLES=FILE every round's wall time is appended to FILE as well.
 """
 import argparse, ctypes, os, shlex, statistics, subprocess, sys, time
 
@@ -73,6 +74,10 @@ def main():
             wall[k].append(w)
             cpu[k].append(c)
             rss[k] = max(rss[k], r)
+    if os.environ.get("RACE_SAMPLES"):
+        with open(os.environ["RACE_SAMPLES"], "a") as f:
+            for k in range(n):
+                f.write(" ".join(f"{w:.3f}" for w in wall[k]) + " | " + a.cmds[k][:60] + "\n")
     for k in range(n):
         print(f"{statistics.median(wall[k]):.4f} {statistics.median(cpu[k]):.4f} {rss[k]}")
 

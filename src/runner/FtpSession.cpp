@@ -231,11 +231,14 @@ Outcome FtpSession::perform(const std::string& what)
 // has already read while it waits for the socket to speak again, which
 // would otherwise cost up to a second per file. After progress it is asked
 // again at once: it can leave a step (the data connection after EPSV) for
-// the next call with no socket yet to wake it.
+// the next call with no socket yet to wake it. The transcript's lines are
+// written before each wait, while the server works, and by the progress
+// callback during libcurl's own waits: all are in the file whenever the run waits.
 CURLcode FtpSession::transfer()
 {
     if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
         return CURLE_FAILED_INIT;
+    const Transcript::Held held(m_transcript);
     CURLcode result = CURLE_OK;
     int idleMs = 0;
     for (;;) {
@@ -252,6 +255,7 @@ CURLcode FtpSession::transfer()
         if (timeout >= 0 && timeout < wait)
             wait = int(timeout);
         int fds = 0;
+        m_transcript.flush();
         curl_multi_poll(m_multi, nullptr, 0, wait, &fds);
         idleMs = fds > 0 ? 0 : std::clamp(idleMs * 2, 1, 100);
     }

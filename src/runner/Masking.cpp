@@ -1,5 +1,7 @@
 #include "runner/Masking.h"
 
+#include "platform/Text.h"
+
 #include <cctype>
 
 namespace zul::runner {
@@ -15,22 +17,12 @@ std::string_view wordOf(std::string_view command)
     command.remove_prefix(b);
     return command.substr(0, command.find_first_of(" \t"));
 }
-
-bool equalsUpper(std::string_view word, std::string_view upper)
-{
-    if (word.size() != upper.size())
-        return false;
-    for (std::size_t i = 0; i < word.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(word[i])) != upper[i])
-            return false;
-    return true;
-}
 } // namespace
 
 bool carriesPassword(std::string_view command)
 {
     const auto word = wordOf(command);
-    return equalsUpper(word, "PASS") || equalsUpper(word, "ACCT");
+    return platform::upperLeftEquals(word, word.size(), "PASS") || platform::upperLeftEquals(word, word.size(), "ACCT");
 }
 
 std::string maskCommand(std::string_view command)
@@ -47,7 +39,7 @@ std::string maskEchoedCommands(std::string text)
     const auto isWordByte = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; };
     for (std::size_t i = 0; i + 5 <= text.size(); ++i) {
         const std::string_view at(text.data() + i, 5);
-        if (!(equalsUpper(at.substr(0, 4), "PASS") || equalsUpper(at.substr(0, 4), "ACCT")) || at[4] != ' ')
+        if (!(platform::upperLeftEquals(at, 4, "PASS") || platform::upperLeftEquals(at, 4, "ACCT")) || at[4] != ' ')
             continue;
         if (i > 0 && isWordByte(text[i - 1]))
             continue;
@@ -69,9 +61,10 @@ std::string maskEchoedCommands(std::string text)
 namespace {
 constexpr std::size_t kShortSecret = 4;
 
+// ASCII only: the same in every locale, and no call per byte.
 char folded(char c)
 {
-    return char(std::tolower(static_cast<unsigned char>(c)));
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 
 // The bytes a server may put inside an echo without changing what is read:

@@ -136,7 +136,7 @@ NetrcLookup netrcPassword(const std::string& host, const std::string& login)
     out.path = netrcPath();
     if (out.path.empty())
         return out;
-    const int fd = ::open(out.path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(out.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); // a fifo never holds the run
     if (fd < 0) {
         if (errno != ENOENT)
             out.error = "cannot read " + out.path + ": " + std::strerror(errno);

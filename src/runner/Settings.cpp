@@ -3,6 +3,7 @@
 #include "platform/SafeOpen.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -119,10 +120,17 @@ ConfigFile ConfigFile::parse(const std::string& text)
 ConfigFile ConfigFile::read(const std::string& path, std::string* error)
 {
     // The package links it to /etc: the link is followed, the file it reaches is checked.
-    const zul::platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Not blocking: a fifo in its place would otherwise hold the run before it began.
+    const zul::platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0) {
         if (errno != ENOENT && error)
             *error = path + ": " + std::strerror(errno);
+        return {};
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error)
+            *error = path + ": not a normal file";
         return {};
     }
     auto text = zul::platform::readFrom(fd.get(), path);

@@ -33,6 +33,7 @@ std::string clockText()
 
 Transcript::~Transcript()
 {
+    flush();
     if (m_file)
         std::fclose(m_file);
 }
@@ -81,16 +82,32 @@ void Transcript::write(char tag, std::string_view text)
         text.remove_suffix(1);
     // Server text is escaped: one transcript line per event, and nothing for a terminal to obey.
     std::string line = clockText() + ' ' + tag + ' ' + platform::escapeControls(scrub(text)) + '\n';
+    if (m_held > 0)
+        m_pending += line;
+    else
+        output(line);
+}
+
+void Transcript::flush()
+{
+    if (m_pending.empty())
+        return;
+    output(m_pending);
+    m_pending.clear();
+}
+
+void Transcript::output(std::string_view lines)
+{
     if (m_file && m_errno == 0) {
         errno = 0;
-        if (std::fwrite(line.data(), 1, line.size(), m_file) != line.size() || std::fflush(m_file) != 0) {
+        if (std::fwrite(lines.data(), 1, lines.size(), m_file) != lines.size() || std::fflush(m_file) != 0) {
             m_errno = errno ? errno : EIO;
             m_failedPath = m_path;
         }
     }
     if (m_echo) {
         std::fputs("\r\033[K", stderr); // over a progress bar, if one is drawn
-        std::fwrite(line.data(), 1, line.size(), stderr);
+        std::fwrite(lines.data(), 1, lines.size(), stderr);
     }
 }
 

@@ -37,12 +37,32 @@ public:
 
     std::string scrub(std::string_view text) const;
 
+    // While a Held lives, lines gather in memory and go out with flush(): an
+    // exchange's lines are written while the server works on the command just
+    // sent, not between its answer and the next command.
+    class Held {
+    public:
+        explicit Held(Transcript& t) : m_t(t) { ++m_t.m_held; }
+        ~Held()
+        {
+            if (--m_t.m_held == 0)
+                m_t.flush();
+        }
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+
+    private:
+        Transcript& m_t;
+    };
+    void flush();
+
     // Why the file could not be opened or written, once either happened;
     // empty while it is whole.
     std::string failure() const;
 
 private:
     void write(char tag, std::string_view text);
+    void output(std::string_view lines);
 
     std::FILE* m_file = nullptr;
     int m_errno = 0;
@@ -51,6 +71,8 @@ private:
     std::string m_path;
     bool m_echo = false;
     std::vector<std::string> m_secrets;
+    int m_held = 0;
+    std::string m_pending;
 };
 
 // A one-line progress bar on standard error, drawn only on a terminal.

@@ -254,18 +254,23 @@ private slots:
                  last.constData());
     }
 
-    // A register or settings that are there but cannot be read (a folder in their place): nothing is fetched.
+    // A register or settings that are there but cannot be read (a folder or a fifo in their place): nothing is
+    // fetched, and nothing waits for a writer that never comes.
     void unreadableFileEndsTheRun_data()
     {
-        const auto row = columns<QString, int, QByteArray>();
-        row("register", "Rcvdchkr.txt", 5, "cannot read Rcvdchkr.txt");
-        row("settings, before the partner is reached", "VelundZUL.conf", 9, "cannot read the settings");
+        const auto row = columns<QString, bool, int, QByteArray>();
+        row("register", "Rcvdchkr.txt", false, 5, "cannot read Rcvdchkr.txt");
+        row("register, a fifo", "Rcvdchkr.txt", true, 5, "cannot read Rcvdchkr.txt");
+        row("settings, before the partner is reached", "VelundZUL.conf", false, 9, "cannot read the settings");
+        row("settings, a fifo", "VelundZUL.conf", true, 9, "cannot read the settings");
     }
     void unreadableFileEndsTheRun()
     {
-        const auto [file, exitStatus, says] = fetch<QString, int, QByteArray>();
+        const auto [file, fifo, exitStatus, says] = fetch<QString, bool, int, QByteArray>();
         TempAppFolder app;
-        QVERIFY(writeBytes(remote("u1.bin"), "data") && QDir().mkpath(folder(app) + "/" + file));
+        const QString path = folder(app) + "/" + file;
+        QVERIFY(writeBytes(remote("u1.bin"), "data") &&
+                (fifo ? ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0 : QDir().mkpath(path)));
         const QString target = local(app, "target.bin");
         const QByteArray junction = QByteArray::fromStdString(app.path()) + "\\Junction\\E000101.bin";
         const RunnerRun r = run(app, login() + "get u1.bin " + junction + "\r\n**E000101=&" + target.toLocal8Bit() +
@@ -408,6 +413,7 @@ private slots:
         row("readable by the group: refused", entry, 0640, "user zul\r\n", 1, "mode 0640");
         row("writable by the group: refused before it is read", entry, 0620, "user zul\r\n", 1, "chmod go-w");
         row("no netrc file", QByteArray(), 0, "user zul\r\n", 3, "without one");
+        row("a fifo in its place: refused, not waited on", "<fifo>", 0600, "user zul\r\n", 1, "is not a file");
         row("readable by others, no entry for this partner: not used", "machine other.example login zul password x\n",
             0644, "user zul\r\n", 3, "without one");
         row("script password wins", "default login zul password wrong\n", 0600, "user zul " + kPassword + "\r\n", 0,
@@ -419,7 +425,9 @@ private slots:
             fetch<QByteArray, int, QByteArray, int, QByteArray>();
         TempAppFolder app;
         const QString netrcPath = folder(app) + "/netrc";
-        if (!netrc.isEmpty()) {
+        if (netrc == "<fifo>") {
+            QCOMPARE(::mkfifo(QFile::encodeName(netrcPath).constData(), mode_t(mode)), 0);
+        } else if (!netrc.isEmpty()) {
             QVERIFY(writeBytes(netrcPath, netrc));
             QCOMPARE(::chmod(QFile::encodeName(netrcPath).constData(), mode_t(mode)), 0);
         }
