@@ -158,7 +158,8 @@ SourceFile::~SourceFile()
 
 std::string SourceFile::open(const std::string& path)
 {
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a fifo under the name would hold the run; it is refused below like any other non-file.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (m_fd < 0)
         return "cannot open " + path + ": " + errnoText(errno);
     struct stat st {};

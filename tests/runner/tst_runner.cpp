@@ -288,6 +288,8 @@ private slots:
         row("550 missing remote file", "get nothere.txt\r\n", 4, "550", false);
         row("550 permission", "put in.txt deny550_x.txt\r\n", 4, "550", false);
         row("missing local file", "put nothere.txt\r\n", 5, "nothere", false);
+        row("a fifo as the local file is not waited on", "put fifo.in never.txt\r\n", 5, "fifo.in is not a normal file",
+            false);
         row("unreachable partner", "open 127.0.0.1 1\r\nuser zul x\r\n", 2, "unreachable", false);
         row("unknown command", "put in.txt never.txt\r\nfrobnicate\r\n", 1, "line 4: unknown command", false);
         row("quit ends the script", "quit\r\nopen 127.0.0.1 PORT\r\nget a\r\n", 0, "> QUIT", false);
@@ -305,7 +307,8 @@ private slots:
         // A file that never comes whole replaces nothing (short_f.bin).
         QVERIFY(writeBytes(local(app, "in.txt"), "data") && writeBytes(local(app, "short_f.bin"), "earlier") &&
                 writeBytes(remote("short_f.bin"), someBytes(10000, 1)) && writeBytes(remote("busy1_f.txt"), "busy") &&
-                writeBytes(remote("sub/drop1_big.bin"), someBytes(400000, 9)));
+                writeBytes(remote("sub/drop1_big.bin"), someBytes(400000, 9)) &&
+                ::mkfifo(QFile::encodeName(local(app, "fifo.in")).constData(), 0600) == 0);
         script.replace("PORT", QByteArray::number(m_server.port()));
         const QByteArray full =
             (script.startsWith("open") ? QByteArray() : login()) + script + "put in.txt after.txt\r\n";
