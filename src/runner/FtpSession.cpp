@@ -17,6 +17,7 @@ namespace {
 // beyond 64 KiB fall out of the CPU cache and slow a large upload down.
 constexpr long kDownloadBuffer = 512 * 1024;
 constexpr long kUploadBuffer = 64 * 1024;
+constexpr int kIdleLimitMs = 100; // the longest wait: a stop is heard within it
 
 long replyCodeOf(const std::string& line)
 {
@@ -231,9 +232,12 @@ Outcome FtpSession::perform(const std::string& what)
 // has already read while it waits for the socket to speak again, which
 // would otherwise cost up to a second per file. After progress it is asked
 // again at once: it can leave a step (the data connection after EPSV) for
-// the next call with no socket yet to wake it. The transcript's lines are
-// written before each wait, while the server works, and by the progress
-// callback during libcurl's own waits: all are in the file whenever the run waits.
+// the next call with no socket yet to wake it. While the file's bytes move,
+// the data socket wakes the loop: it waits for the socket then, so that each
+// call moves as much as the socket takes, not the little it freed meanwhile.
+// The transcript's lines are written before each wait, while the server
+// works, and by the progress callback during libcurl's own waits: all are in
+// the file whenever the run waits.
 CURLcode FtpSession::transfer()
 {
     if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
@@ -241,6 +245,7 @@ CURLcode FtpSession::transfer()
     const Transcript::Held held(m_transcript);
     CURLcode result = CURLE_OK;
     int idleMs = 0;
+    curl_off_t moved = 0;
     for (;;) {
         int running = 0;
         if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
@@ -249,15 +254,20 @@ CURLcode FtpSession::transfer()
         }
         if (running == 0)
             break;
+        curl_off_t up = 0, down = 0;
+        curl_easy_getinfo(m_curl, CURLINFO_SIZE_UPLOAD_T, &up);
+        curl_easy_getinfo(m_curl, CURLINFO_SIZE_DOWNLOAD_T, &down);
+        const bool flowing = up + down != moved;
+        moved = up + down;
         long timeout = -1;
         curl_multi_timeout(m_multi, &timeout);
-        int wait = idleMs;
+        int wait = flowing ? kIdleLimitMs : idleMs;
         if (timeout >= 0 && timeout < wait)
             wait = int(timeout);
         int fds = 0;
         m_transcript.flush();
         curl_multi_poll(m_multi, nullptr, 0, wait, &fds);
-        idleMs = fds > 0 ? 0 : std::clamp(idleMs * 2, 1, 100);
+        idleMs = fds > 0 ? 0 : std::clamp(idleMs * 2, 1, kIdleLimitMs);
     }
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(m_multi, &left))
