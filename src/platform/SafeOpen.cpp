@@ -162,17 +162,26 @@ Result<std::string> readTrusted(const std::string& path)
     return readFrom(fd->get(), path);
 }
 
-Result<std::string> readTrustedThroughLink(const std::string& path)
+Result<UniqueFd> openNormalThroughLink(const std::string& path, struct stat* st)
 {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    // Not blocking: a fifo under the name would otherwise hold the caller.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (fd.get() < 0)
         return errorFromErrno(errno, path);
-    struct stat st {};
-    if (auto normal = normalFile(fd.get(), path, st); !normal)
+    struct stat own {};
+    if (auto normal = normalFile(fd.get(), path, st ? *st : own); !normal)
         return normal.error();
-    if (auto trusted = checkTrusted(fd.get(), path); !trusted)
+    return fd;
+}
+
+Result<std::string> readTrustedThroughLink(const std::string& path)
+{
+    auto fd = openNormalThroughLink(path);
+    if (!fd)
+        return fd.error();
+    if (auto trusted = checkTrusted(fd->get(), path); !trusted)
         return trusted.error();
-    return readFrom(fd.get(), path);
+    return readFrom(fd->get(), path);
 }
 
 Result<std::vector<std::string>> readTrustedLines(const std::string& path)

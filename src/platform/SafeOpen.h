@@ -3,6 +3,7 @@
 #include "platform/Result.h"
 
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -72,6 +73,10 @@ Result<std::string> readTrusted(const std::string& path);
 // The same through a link the operator or the package set up: the file it
 // reaches is checked, and must be a normal file.
 Result<std::string> readTrustedThroughLink(const std::string& path);
+// Opens for reading through a link without waiting on a fifo; an error
+// (ErrorCode::BadFileName) unless what it reaches is a normal file, whose
+// status goes to st when given.
+Result<UniqueFd> openNormalThroughLink(const std::string& path, struct stat* st = nullptr);
 Result<std::vector<std::string>> readTrustedLines(const std::string& path);
 
 // n lower-case hex digits from the kernel's random source, for names no one

@@ -4,11 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,30 +133,23 @@ NetrcLookup netrcPassword(const std::string& host, const std::string& login)
     out.path = netrcPath();
     if (out.path.empty())
         return out;
-    const int fd = ::open(out.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK); // a fifo never holds the run
-    if (fd < 0) {
-        if (errno != ENOENT)
-            out.error = "cannot read " + out.path + ": " + std::strerror(errno);
+    struct stat st {};
+    auto fd = zul::platform::openNormalThroughLink(out.path, &st);
+    if (!fd) {
+        if (fd.error().code == zul::platform::ErrorCode::BadFileName)
+            out.error = out.path + " is not a file";
+        else if (fd.error().code != zul::platform::ErrorCode::FileNotFound)
+            out.error = "cannot read " + out.path + ": " + fd.error().description;
         return out;
     }
-    struct stat st {};
     std::string text;
-    if (::fstat(fd, &st) != 0) {
-        out.error = "cannot read " + out.path + ": " + std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        out.error = out.path + " is not a file";
-    } else if (auto trusted = zul::platform::checkTrusted(fd, out.path); !trusted) {
+    if (auto trusted = zul::platform::checkTrusted(fd->get(), out.path); !trusted) {
         out.error = trusted.error().description;
+    } else if (auto read = zul::platform::readFrom(fd->get(), out.path); !read) {
+        out.error = "cannot read " + out.path + ": " + read.error().description;
     } else {
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-            if (n > 0)
-                text.append(buf, std::size_t(n));
-        if (n < 0)
-            out.error = "cannot read " + out.path + ": " + std::strerror(errno);
+        text = std::move(*read);
     }
-    ::close(fd);
     if (out.error.empty())
         out.password = netrcFind(text, host, login);
     // A password taken from a file others may read is refused too, as the classic client does.

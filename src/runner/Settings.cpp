@@ -2,12 +2,8 @@
 
 #include "platform/SafeOpen.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <initializer_list>
 #include <sstream>
@@ -120,21 +116,14 @@ ConfigFile ConfigFile::parse(const std::string& text)
 ConfigFile ConfigFile::read(const std::string& path, std::string* error)
 {
     // The package links it to /etc: the link is followed, the file it reaches is checked.
-    // Not blocking: a fifo in its place would otherwise hold the run before it began.
-    const zul::platform::UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) {
-        if (errno != ENOENT && error)
-            *error = path + ": " + std::strerror(errno);
+    auto fd = zul::platform::openNormalThroughLink(path);
+    if (!fd) {
+        if (fd.error().code != zul::platform::ErrorCode::FileNotFound && error)
+            *error = fd.error().description;
         return {};
     }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        if (error)
-            *error = path + ": not a normal file";
-        return {};
-    }
-    auto text = zul::platform::readFrom(fd.get(), path);
-    if (auto trusted = zul::platform::checkTrusted(fd.get(), path); !trusted) {
+    auto text = zul::platform::readFrom(fd->get(), path);
+    if (auto trusted = zul::platform::checkTrusted(fd->get(), path); !trusted) {
         if (error)
             *error = trusted.error().description;
         ConfigFile refused;
