@@ -225,9 +225,6 @@ size_t CurlSession::onRead(char* buffer, size_t size, size_t n, void* self)
 int CurlSession::onProgress(void* self, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal, curl_off_t ulNow)
 {
     auto* s = static_cast<CurlSession*>(self);
-    // libcurl also waits inside a call (for the reply after a transfer's data,
-    // for instance) and calls this while it waits: held lines go out here too.
-    s->m_transcript.flush();
     if (s->m_sink)
         s->m_progress.update(dlNow, dlTotal);
     else if (s->m_source)

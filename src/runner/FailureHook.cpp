@@ -150,6 +150,7 @@ void runFailureHook(const Settings& settings, const RunRecord& record, Transcrip
     };
 
     pid_t pid = 0;
+    transcript.flush(); // the hook may read it
     if (const int rc = startHook(words, hookEnvironment(record), &pid); rc != 0)
         return failed(std::string("cannot start: ") + std::strerror(rc));
     transcript.note("failure hook " + shown + " started, process " + std::to_string(pid) + ", time limit " +

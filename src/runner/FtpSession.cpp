@@ -235,14 +235,10 @@ Outcome FtpSession::perform(const std::string& what)
 // the next call with no socket yet to wake it. While the file's bytes move,
 // the data socket wakes the loop: it waits for the socket then, so that each
 // call moves as much as the socket takes, not the little it freed meanwhile.
-// The transcript's lines are written before each wait, while the server
-// works, and by the progress callback during libcurl's own waits: all are in
-// the file whenever the run waits.
 CURLcode FtpSession::transfer()
 {
     if (curl_multi_add_handle(m_multi, m_curl) != CURLM_OK)
         return CURLE_FAILED_INIT;
-    const Transcript::Held held(m_transcript);
     CURLcode result = CURLE_OK;
     int idleMs = 0;
     curl_off_t moved = 0;
@@ -265,7 +261,6 @@ CURLcode FtpSession::transfer()
         if (timeout >= 0 && timeout < wait)
             wait = int(timeout);
         int fds = 0;
-        m_transcript.flush();
         curl_multi_poll(m_multi, nullptr, 0, wait, &fds);
         idleMs = fds > 0 ? 0 : std::clamp(idleMs * 2, 1, kIdleLimitMs);
     }

@@ -9,9 +9,12 @@
 #include "runner/Masking.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
+#include <system_error>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -19,20 +22,36 @@
 namespace zul::runner {
 
 namespace {
+// "HH:MM:SS.mmm", the time of day to the millisecond: the part up to the
+// second is formatted once a second, not once a line.
 std::string clockText()
 {
     timeval tv{};
     ::gettimeofday(&tv, nullptr);
-    tm t{};
-    ::localtime_r(&tv.tv_sec, &t);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", t.tm_hour, t.tm_min, t.tm_sec, int(tv.tv_usec / 1000));
-    return buf;
+    thread_local time_t second = -1;
+    thread_local char hms[9] = {};
+    if (tv.tv_sec != second) {
+        tm t{};
+        ::localtime_r(&tv.tv_sec, &t);
+        std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", t.tm_hour, t.tm_min, t.tm_sec);
+        second = tv.tv_sec;
+    }
+    const int ms = int(tv.tv_usec / 1000);
+    const char text[] = {hms[0], hms[1], hms[2], hms[3], hms[4], hms[5], hms[6], hms[7], '.',
+                         char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10)};
+    return std::string(text, sizeof text);
 }
 } // namespace
 
 Transcript::~Transcript()
 {
+    {
+        const std::lock_guard lock(m_pendingMutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    if (m_writer.joinable())
+        m_writer.join();
     flush();
     if (m_file)
         std::fclose(m_file);
@@ -42,6 +61,7 @@ bool Transcript::open(const std::string& path)
 {
     // A new file, never one someone put there: readable by the group's history.
     auto fd = zul::platform::openNoFollow(path, O_WRONLY | O_CREAT | O_EXCL, 0640);
+    const std::lock_guard file(m_fileMutex);
     m_file = fd ? ::fdopen(fd->get(), "w") : nullptr;
     if (!m_file) {
         m_errno = fd ? errno : EIO;
@@ -55,8 +75,10 @@ bool Transcript::open(const std::string& path)
     return true;
 }
 
-std::string Transcript::failure() const
+std::string Transcript::failure()
 {
+    flush();
+    const std::lock_guard file(m_fileMutex);
     if (m_errno == 0)
         return {};
     if (!m_openFailure.empty())
@@ -82,18 +104,72 @@ void Transcript::write(char tag, std::string_view text)
         text.remove_suffix(1);
     // Server text is escaped: one transcript line per event, and nothing for a terminal to obey.
     std::string line = clockText() + ' ' + tag + ' ' + platform::escapeControls(scrub(text)) + '\n';
-    if (m_held > 0)
-        m_pending += line;
-    else
+    if (m_echo) {
+        flush();
+        const std::lock_guard file(m_fileMutex);
         output(line);
+    } else {
+        writeLater(std::move(line));
+    }
+}
+
+void Transcript::writeLater(std::string&& line)
+{
+    std::unique_lock lock(m_pendingMutex);
+    const bool first = m_pending.empty();
+    m_pending += line;
+    if (!m_writer.joinable() && !m_writeNow) {
+        // Signals stay with the run's own thread: a cancel must wake its waits.
+        sigset_t all, old;
+        ::sigfillset(&all);
+        ::pthread_sigmask(SIG_SETMASK, &all, &old);
+        try {
+            m_writer = std::thread(&Transcript::writer, this);
+        } catch (const std::system_error&) {
+            m_writeNow = true; // no thread to be had: every line is written at once
+        }
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    }
+    if (m_writeNow) {
+        writeTaken(lock);
+        return;
+    }
+    lock.unlock();
+    if (first)
+        m_wake.notify_one();
+}
+
+void Transcript::writer()
+{
+    std::unique_lock lock(m_pendingMutex);
+    while (!m_stopping) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_pending.empty(); });
+        // The lines that follow within writeDelay go out in the same write.
+        m_wake.wait_for(lock, writeDelay, [this] { return m_stopping; });
+        writeTaken(lock);
+    }
+}
+
+// Writes what is pending. The file lock, taken before the pending lock is let
+// go, keeps the writes in the order the lines were taken.
+void Transcript::writeTaken(std::unique_lock<std::mutex>& pending)
+{
+    if (m_pending.empty())
+        return;
+    std::string lines;
+    lines.swap(m_pending);
+    {
+        const std::lock_guard file(m_fileMutex);
+        pending.unlock();
+        output(lines);
+    }
+    pending.lock();
 }
 
 void Transcript::flush()
 {
-    if (m_pending.empty())
-        return;
-    output(m_pending);
-    m_pending.clear();
+    std::unique_lock lock(m_pendingMutex);
+    writeTaken(lock);
 }
 
 void Transcript::output(std::string_view lines)

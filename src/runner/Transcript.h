@@ -4,11 +4,14 @@
 #include "records/RunStatus.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace zul::runner {
@@ -37,32 +40,25 @@ public:
 
     std::string scrub(std::string_view text) const;
 
-    // While a Held lives, lines gather in memory and go out with flush(): an
-    // exchange's lines are written while the server works on the command just
-    // sent, not between its answer and the next command.
-    class Held {
-    public:
-        explicit Held(Transcript& t) : m_t(t) { ++m_t.m_held; }
-        ~Held()
-        {
-            if (--m_t.m_held == 0)
-                m_t.flush();
-        }
-        Held(const Held&) = delete;
-        Held& operator=(const Held&) = delete;
-
-    private:
-        Transcript& m_t;
-    };
+    // Lines reach the file from a thread of the transcript's own, at most
+    // writeDelay after they were made, so the run never stops for the file
+    // between a server's answer and its next command. flush() writes what is
+    // pending at once: before another process reads the file, and at the end.
+    // On a terminal (echo) every line is written at once, in order with the
+    // progress bar. A run killed outright loses at most writeDelay of lines.
+    static constexpr std::chrono::milliseconds writeDelay{50};
     void flush();
 
     // Why the file could not be opened or written, once either happened;
-    // empty while it is whole.
-    std::string failure() const;
+    // empty while it is whole. Writes what is pending first.
+    std::string failure();
 
 private:
     void write(char tag, std::string_view text);
     void output(std::string_view lines);
+    void writeLater(std::string&& line);
+    void writeTaken(std::unique_lock<std::mutex>& pending);
+    void writer();
 
     std::FILE* m_file = nullptr;
     int m_errno = 0;
@@ -71,8 +67,13 @@ private:
     std::string m_path;
     bool m_echo = false;
     std::vector<std::string> m_secrets;
-    int m_held = 0;
+    std::mutex m_pendingMutex; // the three below it; taken before m_fileMutex
+    std::mutex m_fileMutex;    // the file and its error, so that lines go out in order
     std::string m_pending;
+    bool m_stopping = false;
+    bool m_writeNow = false;
+    std::condition_variable m_wake;
+    std::thread m_writer;
 };
 
 // A one-line progress bar on standard error, drawn only on a terminal.

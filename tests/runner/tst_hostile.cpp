@@ -191,8 +191,10 @@ private slots:
         // What an operator reads of a stalled run: everything said so far is in its transcript while it waits.
         const QStringList transcripts = QDir(folder(app) + "/Log").entryList({"*.log"}, QDir::Files);
         QCOMPARE(transcripts.size(), 1);
-        const QByteArray sofar = readBytes(folder(app) + "/Log/" + transcripts.first());
-        QVERIFY2(sofar.contains("> RETR ") && sofar.contains("< 150 Opening data connection."), sofar.constData());
+        const QString log = folder(app) + "/Log/" + transcripts.first();
+        const auto sofar = [&] { return readBytes(log); };
+        QTRY_VERIFY2_WITH_TIMEOUT(sofar().contains("> RETR ") && sofar().contains("< 150 Opening data connection."),
+                                  sofar().constData(), 30000);
 
         const auto result = zul::records::cancelRun(stalled, std::chrono::seconds(20));
         QVERIFY2(result.kind == zul::records::CancelResult::Kind::Ended, result.message.c_str());

@@ -436,6 +436,7 @@ private slots:
         if (plant == "limit")
             ::setrlimit(RLIMIT_FSIZE, &none);
         t.note("a line");
+        t.flush();
         ::setrlimit(RLIMIT_FSIZE, &saved);
         const QString failure = QString::fromStdString(t.failure());
         QVERIFY2(failure.contains(file) && failure.contains(why), qPrintable(failure));
@@ -500,6 +501,7 @@ private slots:
             registration.end();
             QVERIFY(!QFile::exists(own));
         }
+        transcript.flush();
         const QByteArray runs = readBytes(qpath("Log/runs.jsonl"));
         QVERIFY2(runs.count('\n') == 1 && runs.contains("\"event\":\"E0001\"") &&
                      runs.contains("ended without finishing"),
