@@ -151,6 +151,7 @@ if wanted "run preparation"; then
     prep=$("$build/bench/bench_check_transfers")
     prep_ms=$(sed -n 's/^CheckTransfers: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
     cp_ms=$(sed -n 's/^cp of the same bytes: \([0-9.]*\) ms.*/\1/p' <<<"$prep")
+    cp_sync_ms=$(sed -n "s/^cp and fsync of the register's copy: \\([0-9.]*\\) ms.*/\\1/p" <<<"$prep")
 fi
 
 ratio() { printf '%.2f' "$(echo "$1 / $2" | bc -l)"; }
@@ -165,6 +166,10 @@ for r in "${rows[@]}"; do
     case $name in *download*|*upload*) if ((rr > ${rss:-0})); then rss=$rr; fi ;; esac
 done
 [ -z "$prep_ms" ] ||
+{
     printf '%-36s %9.3f %9.3f %6s\n' "run preparation / cp (ms)" "$prep_ms" "$cp_ms" "$(ratio "$prep_ms" "$cp_ms")"
+    printf '%-36s %9.3f %9.3f %6s\n' "run preparation / cp + fsync (ms)" "$prep_ms" "$cp_sync_ms" \
+        "$(ratio "$prep_ms" "$cp_sync_ms")"
+}
 [ -z "$rss" ] || echo "runner peak RSS, the largest of the ${size_mb} MiB transfers: $((rss / 1024)) MiB"
 echo "(seconds; CPU is user + system of every process a command started. Below 1: the runner was faster.)"
