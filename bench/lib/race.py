@@ -2,13 +2,16 @@
 """Races commands against each other, taking turns (the first to go swaps each
 round) so that a change in the machine's load reaches them alike.
 
-    race.py --reps N [--fanout N] [--before SH] [--check SH] CMD [CMD ...]
+    race.py --reps N [--warmup N] [--fanout N] [--before SH] [--check SH] CMD [CMD ...]
 
 A CMD is split like a shell line (leading NAME=value words go to its
 environment) and started without a shell; with --fanout N it is started N
 times at once, "{i}" replaced by 1..N ("{i4}": 0001..). The race waits for every descendant too
 (a child subreaper), so a runner that the host leaves behind is timed and
 counted. --before and --check run through bash before and after each timing.
+Each CMD first runs --warmup times (1) untimed: the first run after the
+files are made pays for the page cache and the scheduler settling, whoever
+it is.
 Prints one line per CMD: median wall seconds, median CPU seconds (user +
 system of it and all its descendants), the largest peak RSS in KiB. With
 RACE_SAMPLES=FILE every round's wall time is appended to FILE as well.
@@ -52,6 +55,7 @@ def shell(line):
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--reps", type=int, default=5)
+    p.add_argument("--warmup", type=int, default=1)
     p.add_argument("--fanout", type=int, default=1)
     p.add_argument("--before", default="")
     p.add_argument("--check", default="")
@@ -62,7 +66,7 @@ def main():
     open(ERR, "w").close()  # only this race's errors are shown
     n = len(a.cmds)
     wall, cpu, rss = [[] for _ in range(n)], [[] for _ in range(n)], [0] * n
-    for rep in range(a.reps):
+    for rep in range(-a.warmup, a.reps):
         order = list(range(n)) if rep % 2 == 0 else list(reversed(range(n)))
         for k in order:
             shell(a.before)
@@ -71,6 +75,8 @@ def main():
                 sys.stderr.write(open(ERR, errors="replace").read())
                 sys.exit(f"race.py: {failed} process(es) failed: {a.cmds[k]}")
             shell(a.check)
+            if rep < 0:
+                continue
             wall[k].append(w)
             cpu[k].append(c)
             rss[k] = max(rss[k], r)
