@@ -133,6 +133,7 @@ void reportRunEnd(const RunRecord& record, Transcript& transcript)
     std::string why;
     if (!sendToSyslog(priority, platform::escapeControls(transcript.scrub(journalLine(record))), &why))
         transcript.note("the run's line reached no journal or syslog: " + why);
+    transcript.flush(); // the waiter, told the run ended, may read it
     tellWaiter(record.exitStatus);
 }
 

@@ -151,17 +151,17 @@ void Transcript::writer()
 }
 
 // Writes what is pending. The file lock, taken before the pending lock is let
-// go, keeps the writes in the order the lines were taken.
+// go, keeps the writes in the order the lines were taken; taken with nothing
+// pending too, it waits for lines the writer took and is writing still.
 void Transcript::writeTaken(std::unique_lock<std::mutex>& pending)
 {
-    if (m_pending.empty())
-        return;
     std::string lines;
     lines.swap(m_pending);
     {
         const std::lock_guard file(m_fileMutex);
         pending.unlock();
-        output(lines);
+        if (!lines.empty())
+            output(lines);
     }
     pending.lock();
 }
