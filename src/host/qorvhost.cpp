@@ -9,7 +9,6 @@
 #include "com/Diagnostics.h"
 #include "platform/Library.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -252,8 +251,9 @@ extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
         pluginPath = defaultPluginPath();
     if (args.isEmpty())
         return runWindow(argc, argv, dataFolder, pluginPath);
-    const QCoreApplication app(argc, argv);
-
+    // No application object: the commands have no window to keep alive and
+    // read no Qt setting, and its set-up would cost every scheduled run. The
+    // C library keeps the C locale, as in the runner.
     const QString command = args.takeFirst();
     if (command == QLatin1String("history") || command == QLatin1String("transcript")) {
         const std::string data = QFile::encodeName(dataFolder).toStdString();
