@@ -91,30 +91,31 @@ void EventPanelDialog::cmdContinue_Click()
 {
     QString id = fromCodePage(m_event.text("BAEvent")).trimmed();
     if (m_option == 1 || (m_option == 4 && fromCodePage(m_newId).trimmed().isEmpty()))
-        id = m_store.allocateId();
+        id = QString::fromStdString(m_store.allocateId());
     else if (m_option == 4)
         id = fromCodePage(m_newId).trimmed();
 
     EventRecord r = fromEventStruct(m_event);
-    r.id = id;
-    r.entity = txtEntity->text();
+    r.id = id.toStdString();
+    r.entity = txtEntity->text().toStdString();
     r.runDay = spnRunDay->value();
-    r.flag1 = chkFlag1->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
-    r.flag2 = chkFlag2->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
-    r.flag4 = chkFlag4->isChecked() ? QStringLiteral("1") : QStringLiteral("0");
-    if (r.type.trimmed().isEmpty())
-        r.type = QStringLiteral("ZUL");
+    r.flag1 = chkFlag1->isChecked() ? "1" : "0";
+    r.flag2 = chkFlag2->isChecked() ? "1" : "0";
+    r.flag4 = chkFlag4->isChecked() ? "1" : "0";
+    if (QString::fromStdString(r.type).trimmed().isEmpty())
+        r.type = "ZUL";
     if (!m_store.put(r)) {
-        QMessageBox::warning(this, windowTitle(),
-                             QStringLiteral("The event could not be saved: %1").arg(m_store.lastError()));
+        QMessageBox::warning(
+            this, windowTitle(),
+            QStringLiteral("The event could not be saved: %1").arg(QString::fromStdString(m_store.lastError())));
         return;
     }
-    m_event.SetField("BAEvent", toCodePage(r.id));
-    m_event.SetField("BAEntName", toCodePage(r.entity));
+    m_event.SetField("BAEvent", platform::codePageFromUtf8(r.id));
+    m_event.SetField("BAEntName", platform::codePageFromUtf8(r.entity));
     m_event.SetField("BARUNDAY", static_cast<std::int16_t>(r.runDay));
-    m_event.SetField("BAFLAG1", toCodePage(r.flag1));
-    m_event.SetField("BAFLAG2", toCodePage(r.flag2));
-    m_event.SetField("BAFLAG4", toCodePage(r.flag4));
+    m_event.SetField("BAFLAG1", r.flag1);
+    m_event.SetField("BAFLAG2", r.flag2);
+    m_event.SetField("BAFLAG4", r.flag4);
     m_result = 1;
     done(QDialog::Accepted);
 }
@@ -124,15 +125,14 @@ std::int32_t EventPanel::ShowPanel(std::int32_t& OEventOption, com::EventStructP
 {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         throw com::ComError(429, "The event panel needs the host's windows");
-    EventPanelDialog dialog(m_store, OEventOption, com::use(EventStruct), sNewEventId,
-                            QApplication::activeWindow());
+    EventPanelDialog dialog(m_store, OEventOption, com::use(EventStruct), sNewEventId, QApplication::activeWindow());
     dialog.exec();
     return dialog.result();
 }
 
 bool EventPanel::Delete_Event_From_Schedule(std::string eventId)
 {
-    return m_store.remove(fromCodePage(eventId).trimmed());
+    return m_store.remove(fromCodePage(eventId).trimmed().toStdString());
 }
 
 } // namespace zul::host

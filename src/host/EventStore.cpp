@@ -1,12 +1,33 @@
 #include "host/EventStore.h"
 
-#include "host/CodePage.h"
 #include "host/EventStruct.h"
 #include "host/HostDb.h"
+#include "platform/CodePage.h"
 
+#include <cstdio>
 #include <sqlite3.h>
 
 namespace zul::host {
+
+namespace {
+std::string toCodePage(const std::string& utf8)
+{
+    return platform::codePageFromUtf8(utf8);
+}
+
+std::string fromCodePage(const std::string& bytes)
+{
+    return platform::utf8FromCodePage(bytes);
+}
+
+// An id field may come padded with blanks.
+std::string trimmed(const std::string& s)
+{
+    const char* blanks = " \t\n\v\f\r";
+    const auto from = s.find_first_not_of(blanks);
+    return from == std::string::npos ? std::string() : s.substr(from, s.find_last_not_of(blanks) - from + 1);
+}
+} // namespace
 
 com::EventStructPtr toEventStruct(const EventRecord& r)
 {
@@ -24,7 +45,7 @@ com::EventStructPtr toEventStruct(const EventRecord& r)
 EventRecord fromEventStruct(const com::IEventStruct& e)
 {
     EventRecord r;
-    r.id = fromCodePage(e.text("BAEvent")).trimmed();
+    r.id = trimmed(fromCodePage(e.text("BAEvent")));
     r.entity = fromCodePage(e.text("BAEntName"));
     r.type = fromCodePage(e.text("BAEvTYPE"));
     r.runDay = e.Field("BARUNDAY").toInt16().value_or(0);
@@ -52,10 +73,10 @@ EventStore::~EventStore()
 
 void EventStore::failed() const
 {
-    m_error = m_db ? hostdb::lastError(m_db) : QStringLiteral("the events database is not open");
+    m_error = m_db ? hostdb::lastError(m_db) : std::string("the events database is not open");
 }
 
-bool EventStore::open(const QString& dataFolder)
+bool EventStore::open(const std::string& dataFolder)
 {
     sqlite3_close(m_db);
     m_db = hostdb::open(dataFolder,
@@ -78,7 +99,7 @@ std::vector<EventRecord> EventStore::list() const
     return out;
 }
 
-std::optional<EventRecord> EventStore::find(const QString& id) const
+std::optional<EventRecord> EventStore::find(const std::string& id) const
 {
     Statement q(m_db, "SELECT id, entity, type, runday, flag1, flag2, flag4 FROM events WHERE id = ?");
     if (!q.ok()) {
@@ -99,8 +120,7 @@ bool EventStore::put(const EventRecord& r)
     // Ids name the event's script files in the 8-bit code page: two ids that
     // came out the same there would share one script.
     if (fromCodePage(toCodePage(r.id)) != r.id) {
-        m_error =
-            QStringLiteral("the event id '%1' has characters the 8-bit code page (Windows-1252) cannot hold").arg(r.id);
+        m_error = "the event id '" + r.id + "' has characters the 8-bit code page (Windows-1252) cannot hold";
         return false;
     }
     Statement q(m_db, "INSERT OR REPLACE INTO events (id, entity, type, runday, flag1, flag2, flag4) "
@@ -109,7 +129,6 @@ bool EventStore::put(const EventRecord& r)
         failed();
         return false;
     }
-    // A null QString binds as an empty text: the columns hold no NULL.
     q.bind(1, r.id);
     q.bind(2, r.entity);
     q.bind(3, r.type);
@@ -124,7 +143,7 @@ bool EventStore::put(const EventRecord& r)
     return true;
 }
 
-bool EventStore::remove(const QString& id)
+bool EventStore::remove(const std::string& id)
 {
     Statement q(m_db, "DELETE FROM events WHERE id = ?");
     if (!q.ok()) {
@@ -139,18 +158,24 @@ bool EventStore::remove(const QString& id)
     return sqlite3_changes(m_db) > 0;
 }
 
-QString EventStore::allocateId() const
+std::string EventStore::allocateId() const
 {
     int highest = 0;
     for (const auto& r : list()) {
-        bool ok = false;
-        if (r.id.size() == 5 && r.id.startsWith(QLatin1Char('E'))) {
-            const int n = r.id.mid(1).toInt(&ok);
-            if (ok && n > highest)
-                highest = n;
+        if (r.id.size() != 5 || r.id[0] != 'E')
+            continue;
+        int n = 0;
+        bool digits = true;
+        for (std::size_t k = 1; k < r.id.size(); ++k) {
+            digits = digits && r.id[k] >= '0' && r.id[k] <= '9';
+            n = n * 10 + (r.id[k] - '0');
         }
+        if (digits && n > highest)
+            highest = n;
     }
-    return QStringLiteral("E%1").arg(highest + 1, 4, 10, QLatin1Char('0'));
+    char id[16];
+    std::snprintf(id, sizeof id, "E%04d", highest + 1);
+    return id;
 }
 
 } // namespace zul::host

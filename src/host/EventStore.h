@@ -2,22 +2,23 @@
 
 #include "com/HostComponents.h"
 
-#include <QString>
 #include <optional>
+#include <string>
 #include <vector>
 
 struct sqlite3;
 
 namespace zul::host {
 
+// Text in UTF-8; the event structure carries it in the 8-bit code page.
 struct EventRecord {
-    QString id;
-    QString entity;
-    QString type = QStringLiteral("ZUL");
+    std::string id;
+    std::string entity;
+    std::string type = "ZUL";
     int runDay = 0;
-    QString flag1 = QStringLiteral("0");
-    QString flag2 = QStringLiteral("0");
-    QString flag4 = QStringLiteral("0");
+    std::string flag1 = "0";
+    std::string flag2 = "0";
+    std::string flag4 = "0";
 };
 
 // Copies a record into an event structure and back.
@@ -35,22 +36,22 @@ public:
     EventStore& operator=(const EventStore&) = delete;
 
     // Opens or creates the database; false with lastError() on failure.
-    bool open(const QString& dataFolder);
-    QString lastError() const { return m_error; }
+    bool open(const std::string& dataFolder);
+    std::string lastError() const { return m_error; }
 
     std::vector<EventRecord> list() const;
-    std::optional<EventRecord> find(const QString& id) const;
+    std::optional<EventRecord> find(const std::string& id) const;
     bool put(const EventRecord& record);
-    bool remove(const QString& id);
+    bool remove(const std::string& id);
     // The next free id: "E" and four digits.
-    QString allocateId() const;
+    std::string allocateId() const;
 
 private:
     // Sets lastError() to what SQLite said.
     void failed() const;
 
     sqlite3* m_db = nullptr;
-    mutable QString m_error;
+    mutable std::string m_error;
 };
 
 } // namespace zul::host

@@ -6,6 +6,7 @@
 #include "host/Host.h"
 #include "host/TranscriptViewer.h"
 #include "host/history/Commands.h"
+#include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "records/RunCancel.h"
 
@@ -64,9 +65,9 @@ QTableView* makeTable(const char* name, QAbstractItemModel* model, QWidget* pare
 
 EventsWindow::EventsWindow(Host& host, QWidget* parent)
     : QMainWindow(parent), m_host(host),
-      m_runs(encoded(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Log"))),
-             encoded(host.messageLogPath())),
-      m_lockFolder(QDir(host.pluginApplicationFolder()).filePath(QStringLiteral("Lock")))
+      m_runs(encoded(QDir(decoded(host.pluginApplicationFolder())).filePath(QStringLiteral("Log"))),
+             host.messageLogPath()),
+      m_lockFolder(QDir(decoded(host.pluginApplicationFolder())).filePath(QStringLiteral("Lock")))
 {
     setObjectName("EventsWindow");
     setWindowTitle(QStringLiteral("Scheduled Events"));
@@ -161,10 +162,9 @@ EventsWindow::EventsWindow(Host& host, QWidget* parent)
     m_settleRunning = settleTimer(&EventsWindow::refreshRunning);
     m_watcher = new QFileSystemWatcher(this);
     connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
-        (path == m_lockFolder ? m_settleRunning : m_settle)->start();
-    });
-    if (!m_host.pluginApplicationFolder().isEmpty())
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this,
+            [this](const QString& path) { (path == m_lockFolder ? m_settleRunning : m_settle)->start(); });
+    if (!m_host.pluginApplicationFolder().empty())
         zul::platform::makeSharedFolder(m_runs.logFolder());
     refresh();
 }
@@ -175,11 +175,12 @@ void EventsWindow::watchLogs()
     // store writes its journal there.
     const QString messageLog = decoded(m_runs.messageLog());
     const bool hostLog = QFileInfo::exists(messageLog);
-    QStringList wanted{decoded(m_runs.logFolder()), decoded(m_runs.runsPath()),
-                       hostLog ? messageLog : m_host.dataFolder(), m_lockFolder};
+    const QString dataFolder = decoded(m_host.dataFolder());
+    QStringList wanted{decoded(m_runs.logFolder()), decoded(m_runs.runsPath()), hostLog ? messageLog : dataFolder,
+                       m_lockFolder};
     const QStringList watched = m_watcher->files() + m_watcher->directories();
-    if (hostLog && watched.contains(m_host.dataFolder()))
-        m_watcher->removePath(m_host.dataFolder());
+    if (hostLog && watched.contains(dataFolder))
+        m_watcher->removePath(dataFolder);
     for (const QString& path : wanted)
         if (!watched.contains(path) && QFileInfo::exists(path))
             m_watcher->addPath(path);
@@ -193,7 +194,7 @@ void EventsWindow::refresh()
     std::vector<std::string> ids;
     ids.reserve(events.size());
     for (const auto& r : events)
-        ids.push_back(r.id.toStdString());
+        ids.push_back(r.id);
     m_eventsModel->setEvents(std::move(events), m_runs.latest(ids), readRunning());
     if (selectedId() != keep)
         select(keep);
@@ -202,8 +203,8 @@ void EventsWindow::refresh()
 
 std::set<QString> EventsWindow::readRunning()
 {
-    m_running = m_host.pluginApplicationFolder().isEmpty() ? std::vector<records::RunningRun>()
-                                                           : records::runningRuns(encoded(m_lockFolder));
+    m_running = m_host.pluginApplicationFolder().empty() ? std::vector<records::RunningRun>()
+                                                         : records::runningRuns(encoded(m_lockFolder));
     std::set<QString> events;
     for (const auto& r : m_running)
         events.insert(QString::fromStdString(r.status.event));
@@ -239,7 +240,8 @@ void EventsWindow::refreshHistory()
     lblHistory->setText(QStringLiteral("History of %1: %2 (double-click a run or press Enter for its transcript)")
                             .arg(id, runs.size() >= std::size_t(kHistoryRows)
                                          ? QStringLiteral("the latest %1 runs").arg(kHistoryRows)
-                                         : runs.size() == 1 ? QStringLiteral("1 run") : QStringLiteral("%1 runs").arg(runs.size())));
+                                     : runs.size() == 1 ? QStringLiteral("1 run")
+                                                        : QStringLiteral("%1 runs").arg(runs.size())));
     m_historyModel->setEntries(std::move(runs));
     placeCancelButtons();
 }
@@ -340,25 +342,25 @@ void EventsWindow::cmdAdd_Click()
 
 void EventsWindow::cmdUpdate_Click()
 {
-    if (const auto r = m_host.store().find(selectedId()))
+    if (const auto r = m_host.store().find(selectedId().toStdString()))
         showPanel(2, toEventStruct(*r));
 }
 
 void EventsWindow::cmdDelete_Click()
 {
-    if (const auto r = m_host.store().find(selectedId()))
+    if (const auto r = m_host.store().find(selectedId().toStdString()))
         showPanel(3, toEventStruct(*r));
 }
 
 void EventsWindow::cmdDuplicate_Click()
 {
-    if (const auto r = m_host.store().find(selectedId()))
-        showPanel(4, toEventStruct(*r), toCodePage(m_host.store().allocateId()));
+    if (const auto r = m_host.store().find(selectedId().toStdString()))
+        showPanel(4, toEventStruct(*r), platform::codePageFromUtf8(m_host.store().allocateId()));
 }
 
 void EventsWindow::cmdRun_Click()
 {
-    const auto r = m_host.store().find(selectedId());
+    const auto r = m_host.store().find(selectedId().toStdString());
     if (!r || !m_feature)
         return;
     auto event = toEventStruct(*r);
@@ -370,8 +372,9 @@ void EventsWindow::cmdRun_Click()
     if (const auto without = com::runsWithoutScript(); started && without.count != before)
         statusBar()->showMessage(fromCodePage(without.last));
     else
-        statusBar()->showMessage(started ? QStringLiteral("Event %1 handed to the FTP runner.").arg(r->id)
-                                         : QStringLiteral("Event %1 was not started; see the run log.").arg(r->id));
+        statusBar()->showMessage(
+            started ? QStringLiteral("Event %1 handed to the FTP runner.").arg(QString::fromStdString(r->id))
+                    : QStringLiteral("Event %1 was not started; see the run log.").arg(QString::fromStdString(r->id)));
     refresh();
 }
 

@@ -262,35 +262,39 @@ QVariant EventsModel::data(const QModelIndex& index, int role) const
     if (!index.isValid() || index.row() >= int(m_events.size()))
         return {};
     const EventRecord& r = m_events[std::size_t(index.row())];
-    const auto run = m_latest.find(r.id.toStdString());
+    const auto run = m_latest.find(r.id);
     const bool hasRun = run != m_latest.end();
+    const QString id = QString::fromStdString(r.id);
+    const auto isSet = [](const std::string& flag) {
+        return QString::fromStdString(flag).trimmed() == QLatin1String("1");
+    };
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         switch (index.column()) {
         case Event:
-            return r.id;
+            return id;
         case Entity:
-            return r.entity;
+            return QString::fromStdString(r.entity);
         case Type:
-            return r.type;
+            return QString::fromStdString(r.type);
         case RunDay:
             return QString::number(r.runDay);
         case Options: {
             QStringList options;
-            if (r.flag1.trimmed() == QLatin1String("1"))
+            if (isSet(r.flag1))
                 options << QStringLiteral("no empty sends");
-            if (r.flag2.trimmed() == QLatin1String("1"))
+            if (isSet(r.flag2))
                 options << QStringLiteral("RZ");
-            if (r.flag4.trimmed() == QLatin1String("1"))
+            if (isSet(r.flag4))
                 options << QStringLiteral("RC");
             return options.join(QStringLiteral(", "));
         }
         case LastRun:
-            if (m_running.contains(r.id))
+            if (m_running.contains(id))
                 return QStringLiteral("running");
             return hasRun ? lastRunText(run->second) : QString();
         }
     }
-    if (index.column() == LastRun && m_running.contains(r.id))
+    if (index.column() == LastRun && m_running.contains(id))
         return {};
     if (index.column() == LastRun && hasRun) {
         if (role == Qt::BackgroundRole)

@@ -4,41 +4,43 @@
 #include "com/Registry.h"
 #include "host/EventStruct.h"
 #include "host/FileUtility.h"
+#include "host/HostDb.h"
 #include "host/ZembDB.h"
 #include "host/history/Commands.h"
+#include "platform/CodePage.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QPluginLoader>
+#include <dlfcn.h>
+#include <filesystem>
+#include <sys/stat.h>
 
 namespace zul::host {
 
-// One rule for the places, shared with the commands that run without Qt.
-QString defaultPluginPath()
+// One rule for the places, shared with the commands the launcher answers itself.
+std::string defaultPluginPath()
 {
-    return QFile::decodeName(QByteArray::fromStdString(history::defaultPluginPath()));
+    return history::defaultPluginPath();
 }
 
-QString defaultDataFolder()
+std::string defaultDataFolder()
 {
-    return QFile::decodeName(QByteArray::fromStdString(history::defaultDataFolder()));
+    return history::defaultDataFolder();
 }
 
-Host::Host(QString dataFolder, std::shared_ptr<MessagePresenter> presenter)
+Host::Host(std::string dataFolder, std::shared_ptr<MessagePresenter> presenter)
     : m_dataFolder(std::move(dataFolder)), m_presenter(std::move(presenter))
 {
-    QDir().mkpath(m_dataFolder);
+    std::error_code ignored; // opening the store says why a folder is missing
+    std::filesystem::create_directories(m_dataFolder, ignored);
 }
 
 Host::~Host() = default;
 
-QString Host::messageLogPath() const
+std::string Host::messageLogPath() const
 {
-    return QDir(m_dataFolder).filePath(QStringLiteral("messages.jsonl"));
+    return inFolder(m_dataFolder, "messages.jsonl");
 }
 
-bool Host::openStore(QString* error)
+bool Host::openStore(std::string* error)
 {
     if (m_store.open(m_dataFolder))
         return true;
@@ -49,50 +51,48 @@ bool Host::openStore(QString* error)
 
 void Host::registerComponents()
 {
-    const QString log = messageLogPath();
+    const std::string log = messageLogPath();
     auto presenter = m_presenter;
     com::registerClass(com::kErrorMessagesProgId,
                        [log, presenter] { return std::make_shared<MessageService>(log, presenter); });
-    com::setDiagnosticSink([log](const std::string& text) { appendNote(log, fromCodePage(text)); });
+    com::setDiagnosticSink([log](const std::string& text) { appendNote(log, platform::utf8FromCodePage(text)); });
     com::registerClass(com::kEventStructProgId, [] { return std::make_shared<EventStruct>(); });
-    const std::string app = m_appFolder.toStdString();
+    const std::string app = m_appFolder;
     com::registerClass(com::kFileUtilityProgId, [app] { return std::make_shared<FileUtility>(app); });
     if (m_panelMaker) {
         EventStore* store = &m_store;
         com::registerClass(com::kEventPanelProgId, [store, maker = m_panelMaker] { return maker(*store); });
     }
-    const QString data = m_dataFolder;
+    const std::string data = m_dataFolder;
     com::registerClass(com::kDatabaseProgId, [data] { return ZembDB::open(data); });
 }
 
-bool Host::loadPlugin(const QString& path, QString* error)
+bool Host::loadPlugin(const std::string& path, std::string* error)
 {
-    const QFileInfo info(path);
-    if (!info.exists()) {
+    const auto fail = [&](const std::string& why) {
         if (error)
-            *error = QStringLiteral("plug-in '%1' not found").arg(path);
+            *error = why;
         return false;
-    }
-    m_loader = std::make_unique<QPluginLoader>(info.absoluteFilePath());
-    QObject* root = m_loader->instance();
-    if (!root) {
-        if (error)
-            *error = QStringLiteral("cannot load plug-in '%1': %2").arg(path, m_loader->errorString());
-        return false;
-    }
-    m_appFolder = root->property("applicationFolder").toString();
+    };
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return fail("plug-in '" + path + "' not found");
+    // A name without a slash would send dlopen searching the library path.
+    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    // Bound at once, so that a plug-in built against another host fails here
+    // and not in the middle of a run. It stays loaded for the process's life.
+    void* library = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!library)
+        return fail("cannot load plug-in '" + path + "': " + ::dlerror());
+    const auto entry = reinterpret_cast<com::PluginEntryFunction>(::dlsym(library, com::kPluginEntrySymbol));
+    if (!entry)
+        return fail("cannot load plug-in '" + path + "': it has no entry point " + com::kPluginEntrySymbol);
+    m_plugin = entry(&m_hooks);
+    m_appFolder = m_plugin->applicationFolder;
     registerComponents();
-    if (!com::isRegistered(com::kGamutProgId)) {
-        if (error)
-            *error = QStringLiteral("plug-in '%1' does not provide %2").arg(path, QLatin1String(com::kGamutProgId));
-        return false;
-    }
+    if (!com::isRegistered(com::kGamutProgId))
+        return fail("plug-in '" + path + "' does not provide " + com::kGamutProgId);
     return true;
-}
-
-QObject* Host::pluginRoot() const
-{
-    return m_loader && m_loader->isLoaded() ? m_loader->instance() : nullptr;
 }
 
 std::shared_ptr<com::IGamut12> Host::createFeature() const

@@ -1,8 +1,24 @@
 #include "host/HostDb.h"
 
-#include <QDir>
-#include <QFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace zul::host {
+
+std::string inFolder(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+} // namespace zul::host
 
 namespace zul::host::hostdb {
 
@@ -14,47 +30,47 @@ constexpr int kBusyWaitMs = 5000;
 
 } // namespace
 
-QString path(const QString& dataFolder)
+std::string path(const std::string& dataFolder)
 {
-    return QDir(dataFolder).filePath(QStringLiteral("host.db"));
+    return inFolder(dataFolder, "host.db");
 }
 
-sqlite3* open(const QString& dataFolder, const char* schema, const char* unusable, QString* error)
+sqlite3* open(const std::string& dataFolder, const char* schema, const char* unusable, std::string* error)
 {
-    const auto fail = [error](const QString& why) {
+    const auto fail = [error](const std::string& why) {
         if (error)
             *error = why;
         return nullptr;
     };
-    if (!QDir().mkpath(dataFolder))
-        return fail(QStringLiteral("cannot create the data folder '%1'").arg(dataFolder));
-    const QString path = hostdb::path(dataFolder);
-    const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    if (!QFile::exists(path)) {
-        QFile create(path);
-        if (!create.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly) && !QFile::exists(path))
-            return fail(QStringLiteral("cannot create '%1': %2").arg(path, create.errorString()));
-    }
-    QFile::setPermissions(path, ownerOnly); // SQLite gives its journal the same
+    std::error_code ec;
+    std::filesystem::create_directories(dataFolder, ec);
+    if (ec || !std::filesystem::is_directory(dataFolder, ec))
+        return fail("cannot create the data folder '" + dataFolder + "'");
+    const std::string path = hostdb::path(dataFolder);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    else if (errno != EEXIST)
+        return fail("cannot create '" + path + "': " + std::strerror(errno));
+    ::chmod(path.c_str(), 0600); // SQLite gives its journal the same
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
-        const QString why = QStringLiteral("cannot open '%1': %2").arg(path, lastError(db));
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        const std::string why = "cannot open '" + path + "': " + lastError(db);
         sqlite3_close(db);
         return fail(why);
     }
     sqlite3_busy_timeout(db, kBusyWaitMs);
     if (sqlite3_exec(db, schema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-        const QString why = QStringLiteral("'%1' %2: %3").arg(path, QLatin1String(unusable), lastError(db));
+        const std::string why = "'" + path + "' " + unusable + ": " + lastError(db);
         sqlite3_close(db);
         return fail(why);
     }
     return db;
 }
 
-QString lastError(sqlite3* db)
+std::string lastError(sqlite3* db)
 {
-    return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("the database is not open");
+    return db ? std::string(sqlite3_errmsg(db)) : std::string("the database is not open");
 }
 
 Statement::Statement(sqlite3* db, const char* sql)
@@ -68,10 +84,9 @@ Statement::~Statement()
     sqlite3_finalize(m_stmt);
 }
 
-void Statement::bind(int at, const QString& text)
+void Statement::bind(int at, const std::string& text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    sqlite3_bind_text(m_stmt, at, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(m_stmt, at, text.data(), int(text.size()), SQLITE_TRANSIENT);
 }
 
 void Statement::bind(int at, int number)
@@ -84,10 +99,10 @@ int Statement::step()
     return sqlite3_step(m_stmt);
 }
 
-QString Statement::text(int column) const
+std::string Statement::text(int column) const
 {
     const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, column));
-    return QString::fromUtf8(bytes ? bytes : "", sqlite3_column_bytes(m_stmt, column));
+    return bytes ? std::string(bytes, std::size_t(sqlite3_column_bytes(m_stmt, column))) : std::string();
 }
 
 int Statement::number(int column) const

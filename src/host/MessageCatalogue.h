@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QString>
+#include <string>
 
 namespace zul::host {
 
 // The host's text for a message number; empty for a number it does not know.
-QString messageText(int number);
+std::string messageText(int number);
 
 } // namespace zul::host

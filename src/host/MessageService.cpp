@@ -1,31 +1,30 @@
 #include "host/MessageService.h"
 
 #include "host/MessageCatalogue.h"
+#include "platform/CodePage.h"
 #include "platform/SafeOpen.h"
 
-#include <QDateTime>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <cstdio>
+#include <ctime>
 #include <fcntl.h>
+#include <nlohmann/json.hpp>
+#include <unistd.h>
 
 namespace zul::host {
 
 using com::Variant;
+using Json = nlohmann::json;
 
 MessagePresenter::~MessagePresenter() = default;
 
-void HeadlessPresenter::display(const QString& text)
+void HeadlessPresenter::display(const std::string& text)
 {
-    std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s\n", text.c_str());
 }
 
-bool HeadlessPresenter::confirm(const QString& title, const QString& text)
+bool HeadlessPresenter::confirm(const std::string& title, const std::string& text)
 {
-    std::fprintf(stderr, "%s: %s [%s]\n", title.toLocal8Bit().constData(), text.toLocal8Bit().constData(),
-                 m_answerYes ? "yes" : "no");
+    std::fprintf(stderr, "%s: %s [%s]\n", title.c_str(), text.c_str(), m_answerYes ? "yes" : "no");
     return m_answerYes;
 }
 
@@ -58,22 +57,22 @@ MessageCall parseMessageCall(const com::Args& args)
 namespace {
 
 // The arguments that fill the placeholders of the texts, by kind.
-std::vector<QString> placeholderArgs(const MessageCall& call)
+std::vector<std::string> placeholderArgs(const MessageCall& call)
 {
-    std::vector<QString> out;
+    std::vector<std::string> out;
     std::size_t from = call.kind == "C" ? 2 : 0; // "C": buttons and title come first
     for (std::size_t i = from; i < call.rest.size(); ++i)
-        out.push_back(fromCodePage(call.rest[i].toText()));
+        out.push_back(platform::utf8FromCodePage(call.rest[i].toText()));
     return out;
 }
 
-QJsonValue typed(const Variant& v)
+Json typed(const Variant& v)
 {
-    QJsonObject o;
-    o["type"] = QString::fromLatin1(Variant::kindName(v.kind()));
+    Json o = Json::object();
+    o["type"] = Variant::kindName(v.kind());
     switch (v.kind()) {
     case Variant::Kind::Empty:
-        o["value"] = QJsonValue();
+        o["value"] = nullptr;
         break;
     case Variant::Kind::Boolean:
         o["value"] = v.asBool();
@@ -85,7 +84,7 @@ QJsonValue typed(const Variant& v)
         o["value"] = v.asInt32();
         break;
     case Variant::Kind::Text:
-        o["value"] = fromCodePage(v.asText());
+        o["value"] = platform::utf8FromCodePage(v.asText());
         break;
     }
     return o;
@@ -93,58 +92,77 @@ QJsonValue typed(const Variant& v)
 
 } // namespace
 
-QString composeMessage(const MessageCall& call)
-{
-    QStringList lines;
-    const auto args = placeholderArgs(call);
-    if (call.text) {
-        lines << fromCodePage(*call.text);
-    } else {
-        for (int n : call.numbers) {
-            QString t = messageText(n);
-            if (t.isEmpty())
-                t = QStringLiteral("Message %1").arg(n);
-            for (std::size_t k = 0; k < args.size() && t.contains(QLatin1Char('%')); ++k)
-                t.replace(QStringLiteral("%%1").arg(k + 1), args[k]);
-            lines << t;
-        }
-    }
-    if (call.kind == "D") {
-        for (const auto& a : args)
-            lines << a;
-    } else if (call.kind == "L" && call.rest.size() > 6) {
-        lines << args.back();
-    }
-    return lines.join(QLatin1Char('\n'));
-}
-
 namespace {
-// The message log: never through a link, owner-only whatever the umask.
-bool openLog(QFile& f, const QString& logPath)
+// Every occurrence of what in text, left to right; what is put in is not searched again.
+void replaceAll(std::string& text, const std::string& what, const std::string& with)
 {
-    auto fd = platform::openNoFollow(QFile::encodeName(logPath).toStdString(), O_WRONLY | O_APPEND | O_CREAT, 0600);
-    if (!fd)
-        return false;
-    if (!f.open(fd->get(), QIODevice::Append | QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-        return false;
-    fd->release();
-    return true;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+        text.replace(at, what.size(), with);
 }
 } // namespace
 
-void appendNote(const QString& logPath, const QString& text)
+std::string composeMessage(const MessageCall& call)
 {
-    std::fprintf(stderr, "qorvhost: %s\n", text.toLocal8Bit().constData());
-    QJsonObject entry;
-    entry["at"] = QDateTime::currentDateTime().toString(Qt::ISODate);
-    entry["kind"] = QStringLiteral("N");
-    entry["message"] = text;
-    QFile f;
-    if (openLog(f, logPath))
-        f.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
+    std::vector<std::string> lines;
+    const auto args = placeholderArgs(call);
+    if (call.text) {
+        lines.push_back(platform::utf8FromCodePage(*call.text));
+    } else {
+        for (int n : call.numbers) {
+            std::string t = messageText(n);
+            if (t.empty())
+                t = "Message " + std::to_string(n);
+            for (std::size_t k = 0; k < args.size() && t.find('%') != std::string::npos; ++k)
+                replaceAll(t, "%" + std::to_string(k + 1), args[k]);
+            lines.push_back(t);
+        }
+    }
+    if (call.kind == "D") {
+        lines.insert(lines.end(), args.begin(), args.end());
+    } else if (call.kind == "L" && call.rest.size() > 6) {
+        lines.push_back(args.back());
+    }
+    std::string joined;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        joined += (i ? "\n" : "") + lines[i];
+    return joined;
 }
 
-MessageService::MessageService(QString logPath, std::shared_ptr<MessagePresenter> presenter)
+namespace {
+// The local time in seconds, as the log has always written it.
+std::string now()
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&t, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+// One entry, one line, one write: the log is opened for appending, so lines
+// of several processes never mix. Never through a link, owner-only whatever
+// the umask.
+void appendEntry(const std::string& logPath, const Json& entry)
+{
+    const std::string line = entry.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
+    auto fd = platform::openNoFollow(logPath, O_WRONLY | O_APPEND | O_CREAT, 0600);
+    if (fd) [[maybe_unused]]
+        const auto written = ::write(fd->get(), line.data(), line.size());
+}
+} // namespace
+
+void appendNote(const std::string& logPath, const std::string& text)
+{
+    std::fprintf(stderr, "qorvhost: %s\n", text.c_str());
+    Json entry = Json::object();
+    entry["at"] = now();
+    entry["kind"] = "N";
+    entry["message"] = text;
+    appendEntry(logPath, entry);
+}
+
+MessageService::MessageService(std::string logPath, std::shared_ptr<MessagePresenter> presenter)
     : m_logPath(std::move(logPath)), m_presenter(std::move(presenter))
 {
 }
@@ -152,10 +170,11 @@ MessageService::MessageService(QString logPath, std::shared_ptr<MessagePresenter
 Variant MessageService::HandleMessages(const com::Args& args)
 {
     const MessageCall call = parseMessageCall(args);
-    const QString message = composeMessage(call);
+    const std::string message = composeMessage(call);
     Variant reply;
     if (call.kind == "C") {
-        const QString title = call.rest.size() > 1 ? fromCodePage(call.rest[1].toText()) : QString();
+        const std::string title =
+            call.rest.size() > 1 ? platform::utf8FromCodePage(call.rest[1].toText()) : std::string();
         reply = m_presenter ? m_presenter->confirm(title, message) : false;
     } else if (call.kind == "D") {
         if (m_presenter)
@@ -165,26 +184,21 @@ Variant MessageService::HandleMessages(const com::Args& args)
     return reply;
 }
 
-void MessageService::append(const com::Args& args, const MessageCall& call, const QString& message,
+void MessageService::append(const com::Args& args, const MessageCall& call, const std::string& message,
                             const Variant& reply)
 {
-    QJsonObject entry;
-    entry["at"] = QDateTime::currentDateTime().toString(Qt::ISODate);
-    entry["kind"] = QString::fromStdString(call.kind);
-    QJsonArray numbers;
-    for (int n : call.numbers)
-        numbers.append(n);
-    entry["numbers"] = numbers;
-    QJsonArray all;
+    Json entry = Json::object();
+    entry["at"] = now();
+    entry["kind"] = call.kind;
+    entry["numbers"] = call.numbers;
+    Json all = Json::array();
     for (const auto& a : args)
-        all.append(typed(a));
+        all.push_back(typed(a));
     entry["args"] = all;
     entry["message"] = message;
     if (!reply.isEmpty())
         entry["reply"] = typed(reply);
-    QFile f;
-    if (openLog(f, m_logPath))
-        f.write(QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n');
+    appendEntry(m_logPath, entry);
 }
 
 } // namespace zul::host

@@ -1,29 +1,27 @@
 #pragma once
 
 #include "com/HostComponents.h"
-#include "host/CodePage.h"
-
-#include <QString>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace zul::host {
 
 // How the host shows a message and asks a question: a message box in the
-// GUI, standard error and a fixed answer headless.
+// GUI, standard error and a fixed answer headless. Texts are UTF-8.
 class MessagePresenter {
 public:
     virtual ~MessagePresenter();
-    virtual void display(const QString& text) = 0;
-    virtual bool confirm(const QString& title, const QString& text) = 0;
+    virtual void display(const std::string& text) = 0;
+    virtual bool confirm(const std::string& title, const std::string& text) = 0;
 };
 
 class HeadlessPresenter : public MessagePresenter {
 public:
     explicit HeadlessPresenter(bool answerYes) : m_answerYes(answerYes) {}
-    void display(const QString& text) override;
-    bool confirm(const QString& title, const QString& text) override;
+    void display(const std::string& text) override;
+    bool confirm(const std::string& title, const std::string& text) override;
 
 private:
     bool m_answerYes;
@@ -43,24 +41,25 @@ struct MessageCall {
 MessageCall parseMessageCall(const com::Args& args);
 
 // The text a person reads for a call: the numbers' texts (with %1, %2 ... taken
-// from the further arguments) or the passed text, then any further text.
-QString composeMessage(const MessageCall& call);
+// from the further arguments) or the passed text, then any further text; in
+// UTF-8.
+std::string composeMessage(const MessageCall& call);
 
 // Appends a note of the plug-in's own (not a message of the service) to the
 // log, kind "N", and shows it on standard error.
-void appendNote(const QString& logPath, const QString& text);
+void appendNote(const std::string& logPath, const std::string& text);
 
 // QorvUtil.ErrorMessages: shows, asks and logs. Every call is appended to
 // messages.jsonl with its kind, numbers and typed arguments.
 class MessageService : public com::IErrorMessages {
 public:
-    MessageService(QString logPath, std::shared_ptr<MessagePresenter> presenter);
+    MessageService(std::string logPath, std::shared_ptr<MessagePresenter> presenter);
     com::Variant HandleMessages(const com::Args& args) override;
 
 private:
-    void append(const com::Args& args, const MessageCall& call, const QString& message, const com::Variant& reply);
+    void append(const com::Args& args, const MessageCall& call, const std::string& message, const com::Variant& reply);
 
-    QString m_logPath;
+    std::string m_logPath;
     std::shared_ptr<MessagePresenter> m_presenter;
 };
 

@@ -65,11 +65,12 @@ extern "C" Q_DECL_EXPORT int qorvhost_window_main(int* argc, char** argv, const 
     // it gets the program's name alone (qorvhost has read the rest).
     *argc = 1;
     const auto app = makeGuiApplication(*argc, argv);
-    Host host(QFile::decodeName(dataFolder), std::make_shared<GuiPresenter>());
+    Host host(dataFolder, std::make_shared<GuiPresenter>());
     host.setPanelMaker([](EventStore& store) { return std::make_shared<EventPanel>(store); });
-    QString error;
-    if (!host.openStore(&error) || !host.loadPlugin(QFile::decodeName(pluginPath), &error)) {
-        std::fprintf(stderr, "qorvhost: %s\n", error.toLocal8Bit().constData());
+    host.setHooks(guiHooks());
+    std::string error;
+    if (!host.openStore(&error) || !host.loadPlugin(pluginPath, &error)) {
+        std::fprintf(stderr, "qorvhost: %s\n", error.c_str());
         return 2;
     }
     EventsWindow window(host);

@@ -2,8 +2,8 @@
 
 #include "host/HostDb.h"
 
-#include <QStringList>
 #include <sqlite3.h>
+#include <strings.h>
 
 namespace zul::host {
 
@@ -20,27 +20,54 @@ constexpr int kUnspecified = static_cast<int>(0x80004005u);
 
 void checkTable(const std::string& table)
 {
-    if (QString::fromLatin1(table.data(), static_cast<qsizetype>(table.size()))
-            .compare(QLatin1String("FastZUL"), Qt::CaseInsensitive) != 0)
+    if (table.find('\0') != std::string::npos || ::strcasecmp(table.c_str(), "FastZUL") != 0)
         throw com::ComError(3078, "The table '" + table + "' is not in the database.");
 }
 
 // The values are code-page bytes; Latin-1 keeps every byte as one character,
 // so what is stored compares and comes back byte for byte.
-QString toDb(const std::string& s)
+std::string toDb(const std::string& s)
 {
-    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+    std::string utf8;
+    utf8.reserve(s.size());
+    for (const unsigned char c : s) {
+        if (c < 0x80) {
+            utf8 += char(c);
+        } else {
+            utf8 += char(0xC0 | (c >> 6));
+            utf8 += char(0x80 | (c & 0x3F));
+        }
+    }
+    return utf8;
 }
 
-std::string fromDb(const QString& v)
+// A character beyond Latin-1 (a row written by something else) becomes "?".
+std::string fromDb(const std::string& utf8)
 {
-    return v.toLatin1().toStdString();
+    const auto continues = [&](std::size_t i) {
+        return i < utf8.size() && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80;
+    };
+    std::string bytes;
+    bytes.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i++]);
+        if (c < 0x80) {
+            bytes += char(c);
+        } else if ((c == 0xC2 || c == 0xC3) && continues(i)) {
+            bytes += char(((c & 0x03) << 6) | (static_cast<unsigned char>(utf8[i++]) & 0x3F));
+        } else {
+            bytes += '?';
+            while (continues(i))
+                ++i;
+        }
+    }
+    return bytes;
 }
 
 // The filter of a search: an omitted or empty key matches any value.
 struct Filter {
     std::string where;
-    QStringList values;
+    std::vector<std::string> values;
 };
 
 Filter keysFilter(const std::optional<std::string>& code, const std::string& first,
@@ -51,7 +78,7 @@ Filter keysFilter(const std::optional<std::string>& code, const std::string& fir
         if (!key || key->empty())
             return;
         f.where += (f.where.empty() ? " WHERE " : " AND ") + std::string(column) + " = ?";
-        f.values << toDb(*key);
+        f.values.push_back(toDb(*key));
     };
     add("FACODE", code);
     add("FAFLDONE", first);
@@ -61,7 +88,7 @@ Filter keysFilter(const std::optional<std::string>& code, const std::string& fir
 
 } // namespace
 
-std::shared_ptr<ZembDB> ZembDB::open(const QString& dataFolder, QString* error)
+std::shared_ptr<ZembDB> ZembDB::open(const std::string& dataFolder, std::string* error)
 {
     sqlite3* db = hostdb::open(dataFolder,
                                "CREATE TABLE IF NOT EXISTS FastZUL (FACODE TEXT NOT NULL, FAFLDONE TEXT NOT NULL, "
@@ -87,23 +114,23 @@ namespace {
 
 // Runs sql with values bound in order; each row goes to onRow.
 template <typename OnRow>
-void run(sqlite3* db, const std::string& sql, const QStringList& values, OnRow onRow)
+void run(sqlite3* db, const std::string& sql, const std::vector<std::string>& values, OnRow onRow)
 {
     if (!db)
         disconnected();
     Statement q(db, sql.c_str());
     if (!q.ok())
-        throw com::ComError(kUnspecified, hostdb::lastError(db).toStdString());
-    for (int i = 0; i < values.size(); ++i)
-        q.bind(i + 1, values[i]);
+        throw com::ComError(kUnspecified, hostdb::lastError(db));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        q.bind(int(i) + 1, values[i]);
     int rc = q.step();
     for (; rc == SQLITE_ROW; rc = q.step())
         onRow(q);
     if (rc != SQLITE_DONE)
-        throw com::ComError(kUnspecified, hostdb::lastError(db).toStdString());
+        throw com::ComError(kUnspecified, hostdb::lastError(db));
 }
 
-void run(sqlite3* db, const std::string& sql, const QStringList& values = {})
+void run(sqlite3* db, const std::string& sql, const std::vector<std::string>& values = {})
 {
     run(db, sql, values, [](const Statement&) {});
 }
@@ -118,7 +145,7 @@ std::int32_t ZembDB::RecordCount(const std::string& table)
     return count;
 }
 
-bool ZembDB::readFirst(const std::string& sql, const QStringList& values)
+bool ZembDB::readFirst(const std::string& sql, const std::vector<std::string>& values)
 {
     bool found = false;
     run(m_db, sql, values, [&](const Statement& q) {
@@ -146,8 +173,7 @@ bool ZembDB::SeekByAllPKeys(const std::string& table, const std::optional<std::s
 {
     checkTable(table);
     const Filter f = keysFilter(code, first, second);
-    return readFirst("SELECT FACODE, FAFLDONE, FAFLDTWO FROM FastZUL" + f.where + " ORDER BY rowid LIMIT 1",
-                     f.values);
+    return readFirst("SELECT FACODE, FAFLDONE, FAFLDTWO FROM FastZUL" + f.where + " ORDER BY rowid LIMIT 1", f.values);
 }
 
 void ZembDB::AddRecord(const std::string& table)

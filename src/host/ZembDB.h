@@ -2,11 +2,10 @@
 
 #include "com/HostComponents.h"
 
-#include <QString>
-#include <QStringList>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 
@@ -21,7 +20,7 @@ public:
 
     // Opens (creating when needed) host.db in dataFolder; nothing when the
     // database cannot be opened or holds no usable FastZUL table.
-    static std::shared_ptr<ZembDB> open(const QString& dataFolder, QString* error = nullptr);
+    static std::shared_ptr<ZembDB> open(const std::string& dataFolder, std::string* error = nullptr);
     ~ZembDB() override;
     ZembDB(const ZembDB&) = delete;
     ZembDB& operator=(const ZembDB&) = delete;
@@ -49,7 +48,7 @@ public:
 private:
     explicit ZembDB(sqlite3* db) : m_db(db) {}
     // Reads the row of a FACODE, FAFLDONE, FAFLDTWO query with LIMIT 1 into the buffer.
-    bool readFirst(const std::string& sql, const QStringList& values = {});
+    bool readFirst(const std::string& sql, const std::vector<std::string>& values = {});
 
     sqlite3* m_db = nullptr;
     std::string m_code;

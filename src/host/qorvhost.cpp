@@ -1,347 +1,422 @@
 // The host suite's stand-in: loads the plug-in, keeps the events and runs
 // them; a command line for operators and tests. The qorvhost program loads
-// this library for everything it does not answer itself.
-#include "host/CodePage.h"
+// this library for everything it does not answer itself. It links no Qt, so
+// that a scheduled run loads no more than it needs; the events window comes
+// from its own library.
 #include "host/Host.h"
 #include "host/RunWait.h"
 #include "host/history/Commands.h"
 
 #include "com/Diagnostics.h"
+#include "platform/CodePage.h"
 #include "platform/Library.h"
 
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QMetaObject>
-#include <QStringList>
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace zul::host;
 
 namespace {
 
+using Args = std::vector<std::string>;
+
 const char* const kUsage = zul::history::usageText();
 
-int fail(const QString& message, int code = 2)
+int fail(const std::string& message, int code = 2)
 {
-    std::fprintf(stderr, "qorvhost: %s\n", message.toLocal8Bit().constData());
+    std::fprintf(stderr, "qorvhost: %s\n", message.c_str());
     return code;
 }
 
-void out(const QString& line)
+void out(const std::string& line)
 {
-    std::printf("%s\n", line.toLocal8Bit().constData());
+    std::printf("%s\n", line.c_str());
 }
 
-QString describe(const EventRecord& r)
+bool has(const Args& args, const char* word)
 {
-    return QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\t%7")
-        .arg(r.id, r.entity, r.type, QString::number(r.runDay), r.flag1, r.flag2, r.flag4);
+    return std::find(args.begin(), args.end(), word) != args.end();
+}
+
+std::string at(const Args& args, std::size_t i)
+{
+    return i < args.size() ? args[i] : std::string();
+}
+
+std::string describe(const EventRecord& r)
+{
+    return r.id + '\t' + r.entity + '\t' + r.type + '\t' + std::to_string(r.runDay) + '\t' + r.flag1 + '\t' + r.flag2 +
+           '\t' + r.flag4;
 }
 
 // Options of "event put": pairs of --name value.
-std::optional<QString> option(const QStringList& args, const QString& name, QString* error)
+std::optional<std::string> option(const Args& args, const std::string& name, std::string* error)
 {
-    const int i = args.indexOf(name);
-    if (i < 0)
+    const auto i = std::find(args.begin(), args.end(), name);
+    if (i == args.end())
         return std::nullopt;
-    if (i + 1 >= args.size()) {
-        *error = name + QStringLiteral(" needs a value");
+    if (i + 1 == args.end()) {
+        *error = name + " needs a value";
         return std::nullopt;
     }
-    return args[i + 1];
+    return *(i + 1);
 }
 
-int eventPut(Host& host, const QStringList& args)
+// A whole decimal number, with an optional sign.
+std::optional<long> wholeNumber(const std::string& text)
 {
-    QString id = args.value(0);
-    const QStringList known = {"--entity", "--runday", "--flag1", "--flag2", "--flag4"};
-    for (int i = 1; i < args.size(); i += 2)
-        if (!known.contains(args[i]))
-            return fail(QStringLiteral("unknown option '%1'").arg(args[i]));
-    if (id == QLatin1String("new"))
+    const char* first = text.data() + (text.starts_with('+') ? 1 : 0);
+    const char* last = text.data() + text.size();
+    long value = 0;
+    const auto [end, ec] = std::from_chars(first, last, value);
+    if (ec != std::errc() || end != last || first == last)
+        return std::nullopt;
+    return value;
+}
+
+int eventPut(Host& host, const Args& args)
+{
+    std::string id = at(args, 0);
+    for (std::size_t i = 1; i < args.size(); i += 2)
+        if (args[i] != "--entity" && args[i] != "--runday" && args[i] != "--flag1" && args[i] != "--flag2" &&
+            args[i] != "--flag4")
+            return fail("unknown option '" + args[i] + "'");
+    if (id == "new")
         id = host.store().allocateId();
     EventRecord r = host.store().find(id).value_or(EventRecord{});
     r.id = id;
-    QString error;
+    std::string error;
     if (auto v = option(args, "--entity", &error))
         r.entity = *v;
     if (auto v = option(args, "--runday", &error)) {
-        bool ok = false;
-        r.runDay = v->toInt(&ok);
-        if (!ok || r.runDay < -32768 || r.runDay > 32767)
-            return fail(QStringLiteral("--runday must be a 16-bit number, not '%1'").arg(*v));
+        const auto day = wholeNumber(*v);
+        if (!day || *day < -32768 || *day > 32767)
+            return fail("--runday must be a 16-bit number, not '" + *v + "'");
+        r.runDay = int(*day);
     }
     for (auto [name, field] : {std::pair{"--flag1", &r.flag1}, {"--flag2", &r.flag2}, {"--flag4", &r.flag4}}) {
-        if (auto v = option(args, QString::fromLatin1(name), &error)) {
-            if (*v != QLatin1String("0") && *v != QLatin1String("1"))
-                return fail(QStringLiteral("%1 must be 0 or 1").arg(QLatin1String(name)));
+        if (auto v = option(args, name, &error)) {
+            if (*v != "0" && *v != "1")
+                return fail(std::string(name) + " must be 0 or 1");
             *field = *v;
         }
     }
-    if (!error.isEmpty())
+    if (!error.empty())
         return fail(error);
-    if (id.isEmpty())
-        return fail(QStringLiteral("event put needs an id"));
+    if (id.empty())
+        return fail("event put needs an id");
     if (!host.store().put(r))
-        return fail(QStringLiteral("cannot save event %1: %2").arg(id, host.store().lastError()));
+        return fail("cannot save event " + id + ": " + host.store().lastError());
     out(describe(r));
     return 0;
 }
 
+// A logged argument's value as text: numbers in digits, texts as they are.
+std::string valueText(const nlohmann::json& v)
+{
+    if (v.is_string())
+        return v.get<std::string>();
+    if (v.is_boolean())
+        return v.get<bool>() ? "true" : "false";
+    if (v.is_number_integer())
+        return std::to_string(v.get<std::int64_t>());
+    if (v.is_number()) {
+        char text[64];
+        const auto r = std::to_chars(text, text + sizeof text, v.get<double>());
+        return std::string(text, r.ptr);
+    }
+    return {};
+}
+
+std::string textField(const nlohmann::json& o, const char* name)
+{
+    const auto v = o.find(name);
+    return v != o.end() && v->is_string() ? v->get<std::string>() : std::string();
+}
+
 int printLog(const Host& host)
 {
-    QFile f(host.messageLogPath());
-    if (!f.exists())
+    const std::string path = host.messageLogPath();
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT)
         return 0;
-    if (!f.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read '%1'").arg(f.fileName()));
-    while (!f.atEnd()) {
-        const QJsonObject e = QJsonDocument::fromJson(f.readLine()).object();
-        if (e.value("kind").toString() == QLatin1String("N")) {
-            out(QStringLiteral("%1 note: %2").arg(e.value("at").toString(), e.value("message").toString()));
+    std::ifstream f(path, std::ios::binary);
+    if (!f)
+        return fail("cannot read '" + path + "'");
+    for (std::string line; std::getline(f, line);) {
+        const auto e = nlohmann::json::parse(line, nullptr, false);
+        if (!e.is_object())
+            continue;
+        const std::string kind = textField(e, "kind");
+        if (kind == "N") {
+            out(textField(e, "at") + " note: " + textField(e, "message"));
             continue;
         }
-        if (e.value("kind").toString() != QLatin1String("L"))
+        if (kind != "L")
             continue;
-        QStringList fields;
-        const QJsonArray args = e.value("args").toArray();
-        QStringList numbers;
-        for (const auto& n : e.value("numbers").toArray())
-            numbers << QString::number(n.toInt());
+        std::string numbers;
+        std::size_t count = 0;
+        if (const auto n = e.find("numbers"); n != e.end() && n->is_array()) {
+            for (const auto& number : *n) {
+                numbers += (count++ ? "," : "") +
+                           std::to_string(number.is_number() ? long(std::trunc(number.get<double>())) : 0L);
+            }
+        }
         // args: False, numbers..., "L", id, type, run day, date, time, "90"[, text]
-        const int from = 1 + static_cast<int>(numbers.size()) + 1;
-        auto arg = [&](int k) { return args.at(from + k).toObject().value("value").toVariant().toString(); };
-        out(QStringLiteral("%1 %2 %3 [%4] %5").arg(arg(3), arg(4), arg(0), numbers.join(','),
-                                                  e.value("message").toString().replace('\n', QStringLiteral(" | "))));
+        const auto args = e.find("args");
+        const std::size_t from = 1 + count + 1;
+        auto arg = [&](std::size_t k) -> std::string {
+            if (args == e.end() || !args->is_array() || from + k >= args->size() || !(*args)[from + k].is_object())
+                return {};
+            const auto& a = (*args)[from + k];
+            const auto value = a.find("value");
+            return value == a.end() ? std::string() : valueText(*value);
+        };
+        std::string message = textField(e, "message");
+        for (auto n = message.find('\n'); n != std::string::npos; n = message.find('\n', n + 3))
+            message.replace(n, 1, " | ");
+        out(arg(3) + " " + arg(4) + " " + arg(0) + " [" + numbers + "] " + message);
     }
     return 0;
 }
 
-// The script commands go through the plug-in's root object: the host does not
-// link the plug-in's modules.
-int script(Host& host, const QString& pluginPath, const QStringList& args)
+// The whole of a file the operator names.
+bool readFile(const std::string& path, std::string* text, std::string* error)
 {
-    const QString sub = args.value(0);
-    const QString id = args.value(1);
-    if (sub != QLatin1String("import") && sub != QLatin1String("show"))
-        return fail(QStringLiteral("unknown script command '%1'").arg(sub));
-    if (id.isEmpty() || (sub == QLatin1String("import") && args.size() < 3))
-        return fail(QStringLiteral("script %1 needs %2").arg(sub, sub == QLatin1String("import") ? "ID FILE" : "ID"));
-    if (id.contains(QLatin1Char('/')) || id.contains(QLatin1Char('\\')))
-        return fail(QStringLiteral("an event id cannot hold a path separator: '%1'").arg(id));
-    QString error;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) {
+        *error = std::strerror(errno);
+        return false;
+    }
+    char buffer[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
+        text->append(buffer, n);
+    const bool ok = !std::ferror(f);
+    if (!ok)
+        *error = std::strerror(errno);
+    std::fclose(f);
+    return ok;
+}
+
+// The script commands go through the plug-in's entry: the host does not link
+// the plug-in's modules.
+int script(Host& host, const std::string& pluginPath, const Args& args)
+{
+    const std::string sub = at(args, 0);
+    const std::string id = at(args, 1);
+    if (sub != "import" && sub != "show")
+        return fail("unknown script command '" + sub + "'");
+    if (id.empty() || (sub == "import" && args.size() < 3))
+        return fail("script " + sub + " needs " + (sub == "import" ? "ID FILE" : "ID"));
+    if (id.find_first_of("/\\") != std::string::npos)
+        return fail("an event id cannot hold a path separator: '" + id + "'");
+    std::string error;
     if (!host.loadPlugin(pluginPath, &error))
         return fail(error);
-    QObject* root = host.pluginRoot();
+    const zul::com::PluginEntry& plugin = *host.plugin();
 
-    if (sub == QLatin1String("show")) {
-        QVariant text;
-        if (!QMetaObject::invokeMethod(root, "showScript", Qt::DirectConnection, Q_RETURN_ARG(QVariant, text),
-                                       Q_ARG(QString, id)))
-            return fail(QStringLiteral("the plug-in cannot show scripts"));
-        if (text.typeId() == QMetaType::QString)
-            return fail(text.toString(), 1);
-        if (!text.isValid())
-            return 1; // the message service has said why
-        const QByteArray bytes = text.toByteArray();
-        std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stdout);
+    if (sub == "show") {
+        std::string why;
+        const auto text = plugin.showScript(id, &why);
+        if (!text)
+            return why.empty() ? 1 : fail(why, 1); // an empty why: the message service has said it
+        std::fwrite(text->data(), 1, text->size(), stdout);
         return 0;
     }
 
     if (!host.store().find(id))
-        return fail(QStringLiteral("unknown event '%1'").arg(id));
-    QFile file(args[2]);
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot read '%1': %2").arg(args[2], file.errorString()));
-    const QByteArray text = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(QStringLiteral("cannot read '%1': %2").arg(args[2], file.errorString()));
-    if (!QMetaObject::invokeMethod(root, "importScript", Qt::DirectConnection, Q_RETURN_ARG(QString, error),
-                                   Q_ARG(QString, id), Q_ARG(QByteArray, text)))
-        return fail(QStringLiteral("the plug-in cannot import scripts"));
-    if (!error.isEmpty())
-        return fail(QStringLiteral("script of event %1 not saved: %2").arg(id, error), 1);
-    out(QStringLiteral("script of event %1 saved").arg(id));
+        return fail("unknown event '" + id + "'");
+    std::string text;
+    if (!readFile(args[2], &text, &error))
+        return fail("cannot read '" + args[2] + "': " + error);
+    error = plugin.importScript(id, text);
+    if (!error.empty())
+        return fail("script of event " + id + " not saved: " + error, 1);
+    out("script of event " + id + " saved");
     return 0;
+}
+
+bool unset(const char* name)
+{
+    const char* value = std::getenv(name);
+    return !value || !*value;
 }
 
 // The platform the window would use has nothing to show it on.
 bool noDisplay()
 {
-    return qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    return unset("QT_QPA_PLATFORM") && unset("DISPLAY") && unset("WAYLAND_DISPLAY");
 }
 
 // The events window lives in its own library beside this one, so that the
-// commands never load the widgets.
-int runWindow(int& argc, char** argv, const QString& dataFolder, const QString& pluginPath)
+// commands never load Qt.
+int runWindow(int& argc, char** argv, const std::string& dataFolder, const std::string& pluginPath)
 {
     static const char anchor = 0;
     const std::string path = zul::platform::folderOfAddress(&anchor) + "/libqorvhost_window.so";
     using Main = int (*)(int*, char**, const char*, const char*);
     const auto main = reinterpret_cast<Main>(zul::platform::loadSymbol(path, "qorvhost_window_main"));
     if (!main)
-        return fail(QStringLiteral("cannot load the events window's library '%1'").arg(QString::fromStdString(path)));
-    return main(&argc, argv, QFile::encodeName(dataFolder).constData(), QFile::encodeName(pluginPath).constData());
-}
-
-std::vector<std::string> toStd(const QStringList& list)
-{
-    std::vector<std::string> out;
-    for (const QString& s : list)
-        out.push_back(s.toLocal8Bit().toStdString());
-    return out;
+        return fail("cannot load the events window's library '" + path + "'");
+    return main(&argc, argv, dataFolder.c_str(), pluginPath.c_str());
 }
 
 // The runner's own exit status; one that ended without telling it failed.
-int waitForRunner(RunnerWait& waiter, const QString& id)
+int waitForRunner(RunnerWait& waiter, const std::string& id)
 {
     std::fflush(stdout);
     const auto status = waiter.wait();
     if (!status)
-        return fail(QStringLiteral("the runner of event %1 ended without an exit status (killed?); see "
-                                   "'qorvhost history %1'")
-                        .arg(id),
+        return fail("the runner of event " + id + " ended without an exit status (killed?); see 'qorvhost history " +
+                        id + "'",
                     9);
-    out(QStringLiteral("event %1: the FTP runner ended with exit status %2").arg(id).arg(*status));
+    out("event " + id + ": the FTP runner ended with exit status " + std::to_string(*status));
     return *status;
+}
+
+int run(Host& host, const std::string& pluginPath, const Args& args)
+{
+    const std::string id = at(args, 0);
+    const bool direct = has(args, "--direct");
+    const auto r = host.store().find(id);
+    if (!r)
+        return fail("unknown event '" + id + "'");
+    std::string error;
+    if (!host.loadPlugin(pluginPath, &error))
+        return fail(error);
+    auto feature = host.createFeature();
+    if (!feature)
+        return fail("the plug-in's public class cannot be created");
+    auto event = toEventStruct(*r);
+    std::int32_t mode =
+        static_cast<std::int32_t>(direct ? zul::com::RunMode::DirectExecution : zul::com::RunMode::ViaSchedule);
+    const bool wait = has(args, "--wait");
+    RunnerWait waiter;
+    if (std::string why; wait && !waiter.prepare(&why))
+        return fail(why);
+    const auto before = zul::com::runsWithoutScript().count;
+    const bool started = feature->Execution(mode, event);
+    waiter.handedOver();
+    if (const auto after = zul::com::runsWithoutScript(); started && after.count != before) {
+        // The runner only records the failure: nothing was handed to it.
+        out(zul::platform::utf8FromCodePage(after.last));
+        return wait ? waitForRunner(waiter, id) : 1;
+    }
+    out(started ? "event " + id + " handed to the FTP runner" : "event " + id + " not started; see 'qorvhost log'");
+    if (wait && started)
+        return waitForRunner(waiter, id);
+    return started ? 0 : 1;
+}
+
+int event(Host& host, const Args& args)
+{
+    const std::string sub = at(args, 0);
+    const std::string id = at(args, 1);
+    if (sub == "list") {
+        for (const auto& r : host.store().list())
+            out(describe(r));
+        return 0;
+    }
+    if (sub == "show") {
+        const auto r = host.store().find(id);
+        if (!r)
+            return fail("unknown event '" + id + "'");
+        out(describe(*r));
+        return 0;
+    }
+    if (sub == "put")
+        return eventPut(host, Args(args.begin() + 1, args.end()));
+    if (sub == "delete") {
+        if (!host.store().remove(id))
+            return fail("unknown event '" + id + "'");
+        return 0;
+    }
+    return fail("unknown event command '" + sub + "'");
 }
 
 } // namespace
 
-extern "C" Q_DECL_EXPORT int qorvhost_app_main(int argc, char** argv)
+extern "C" __attribute__((visibility("default"))) int qorvhost_app_main(int argc, char** argv)
 {
-    // The command line is read before any application object: --help and
-    // --version need no display, and the window without one ends cleanly.
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    QString dataFolder;
-    QString pluginPath;
+    // The command line is read before anything else: --help and --version
+    // need no display, and the window without one ends cleanly.
+    Args args(argv + 1, argv + argc);
+    std::size_t next = 0;
+    std::optional<std::string> dataFolder;
+    std::optional<std::string> pluginPath;
     bool yes = false;
-    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
-        const QString opt = args.takeFirst();
-        if (opt == QLatin1String("--yes")) {
+    while (next < args.size() && args[next].starts_with("--")) {
+        const std::string opt = args[next++];
+        if (opt == "--yes") {
             yes = true;
-        } else if ((opt == QLatin1String("--data") || opt == QLatin1String("--plugin")) && !args.isEmpty()) {
-            (opt == QLatin1String("--data") ? dataFolder : pluginPath) = args.takeFirst();
-        } else if (opt == QLatin1String("--help")) {
+        } else if ((opt == "--data" || opt == "--plugin") && next < args.size()) {
+            (opt == "--data" ? dataFolder : pluginPath) = args[next++];
+        } else if (opt == "--help") {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (opt == QLatin1String("--version")) {
+        } else if (opt == "--version") {
             std::printf("qorvhost %s\n", ZUL_VERSION);
             return 0;
         } else {
             std::fputs(kUsage, stderr);
-            return fail(QStringLiteral("unknown option '%1'").arg(opt));
+            return fail("unknown option '" + opt + "'");
         }
     }
+    args.erase(args.begin(), args.begin() + std::ptrdiff_t(next));
 
-    if (args.isEmpty() && noDisplay())
-        return fail(QStringLiteral("no display for the events window: set DISPLAY (or "
-                                   "QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)"));
-    if (dataFolder.isNull())
+    if (args.empty() && noDisplay())
+        return fail("no display for the events window: set DISPLAY (or "
+                    "QT_QPA_PLATFORM=offscreen), or give a command (qorvhost --help)");
+    if (!dataFolder)
         dataFolder = defaultDataFolder();
-    if (pluginPath.isNull())
+    if (!pluginPath)
         pluginPath = defaultPluginPath();
-    if (args.isEmpty())
-        return runWindow(argc, argv, dataFolder, pluginPath);
-    // No application object: the commands have no window to keep alive and
-    // read no Qt setting, and its set-up would cost every scheduled run. The
-    // C library keeps the C locale, as in the runner.
-    const QString command = args.takeFirst();
-    if (command == QLatin1String("history") || command == QLatin1String("transcript")) {
-        const std::string data = QFile::encodeName(dataFolder).toStdString();
-        const std::string plugin = QFile::encodeName(pluginPath).toStdString();
-        return command == QLatin1String("history") ? zul::history::historyCommand(data, plugin, toStd(args))
-                                                   : zul::history::transcriptCommand(data, plugin, toStd(args));
+    if (args.empty())
+        return runWindow(argc, argv, *dataFolder, *pluginPath);
+    // The C library keeps the C locale, as in the runner.
+    const std::string command = args.front();
+    args.erase(args.begin());
+    if (command == "history" || command == "transcript") {
+        return command == "history" ? zul::history::historyCommand(*dataFolder, *pluginPath, args)
+                                    : zul::history::transcriptCommand(*dataFolder, *pluginPath, args);
     }
-    Host host(dataFolder, std::make_shared<HeadlessPresenter>(yes));
-    QString error;
+    Host host(*dataFolder, std::make_shared<HeadlessPresenter>(yes));
+    std::string error;
 
-    if (command == QLatin1String("info")) {
-        if (!host.loadPlugin(pluginPath, &error))
+    if (command == "info") {
+        if (!host.loadPlugin(*pluginPath, &error))
             return fail(error);
         auto feature = host.createFeature();
         if (!feature)
-            return fail(QStringLiteral("the plug-in's public class cannot be created"));
-        out(QStringLiteral("FeatureType: ") + QString::fromStdString(feature->FeatureType()));
-        out(QStringLiteral("FeatureSummary: ") + QString::fromStdString(feature->FeatureSummary()));
-        out(QStringLiteral("ApplicationFolder: ") + host.pluginApplicationFolder());
+            return fail("the plug-in's public class cannot be created");
+        out("FeatureType: " + feature->FeatureType());
+        out("FeatureSummary: " + feature->FeatureSummary());
+        out("ApplicationFolder: " + host.pluginApplicationFolder());
         return 0;
     }
-    if (command == QLatin1String("log"))
+    if (command == "log")
         return printLog(host);
 
     if (!host.openStore(&error))
         return fail(error);
-
-    if (command == QLatin1String("event")) {
-        const QString sub = args.value(0);
-        const QString id = args.value(1);
-        if (sub == QLatin1String("list")) {
-            for (const auto& r : host.store().list())
-                out(describe(r));
-            return 0;
-        }
-        if (sub == QLatin1String("show")) {
-            const auto r = host.store().find(id);
-            if (!r)
-                return fail(QStringLiteral("unknown event '%1'").arg(id));
-            out(describe(*r));
-            return 0;
-        }
-        if (sub == QLatin1String("put"))
-            return eventPut(host, args.mid(1));
-        if (sub == QLatin1String("delete")) {
-            if (!host.store().remove(id))
-                return fail(QStringLiteral("unknown event '%1'").arg(id));
-            return 0;
-        }
-        return fail(QStringLiteral("unknown event command '%1'").arg(sub));
-    }
-
-    if (command == QLatin1String("script"))
-        return script(host, pluginPath, args);
-
-    if (command == QLatin1String("run")) {
-        const QString id = args.value(0);
-        const bool direct = args.contains(QLatin1String("--direct"));
-        const auto r = host.store().find(id);
-        if (!r)
-            return fail(QStringLiteral("unknown event '%1'").arg(id));
-        if (!host.loadPlugin(pluginPath, &error))
-            return fail(error);
-        auto feature = host.createFeature();
-        if (!feature)
-            return fail(QStringLiteral("the plug-in's public class cannot be created"));
-        auto event = toEventStruct(*r);
-        std::int32_t mode = static_cast<std::int32_t>(direct ? zul::com::RunMode::DirectExecution
-                                                              : zul::com::RunMode::ViaSchedule);
-        const bool wait = args.contains(QLatin1String("--wait"));
-        RunnerWait waiter;
-        if (std::string why; wait && !waiter.prepare(&why))
-            return fail(QString::fromStdString(why));
-        const auto before = zul::com::runsWithoutScript().count;
-        const bool started = feature->Execution(mode, event);
-        waiter.handedOver();
-        if (const auto after = zul::com::runsWithoutScript(); started && after.count != before) {
-            // The runner only records the failure: nothing was handed to it.
-            out(fromCodePage(after.last));
-            return wait ? waitForRunner(waiter, id) : 1;
-        }
-        out(started ? QStringLiteral("event %1 handed to the FTP runner").arg(id)
-                    : QStringLiteral("event %1 not started; see 'qorvhost log'").arg(id));
-        if (wait && started)
-            return waitForRunner(waiter, id);
-        return started ? 0 : 1;
-    }
+    if (command == "event")
+        return event(host, args);
+    if (command == "script")
+        return script(host, *pluginPath, args);
+    if (command == "run")
+        return run(host, *pluginPath, args);
 
     std::fputs(kUsage, stderr);
-    return fail(QStringLiteral("unknown command '%1'").arg(command));
+    return fail("unknown command '" + command + "'");
 }

@@ -8,12 +8,15 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 
-extern "C" Q_DECL_EXPORT void zul_forms_default_pointer()
+namespace {
+// Drops every override cursor of a GUI application.
+void defaultPointer()
 {
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         while (QGuiApplication::overrideCursor())
             QGuiApplication::restoreOverrideCursor();
 }
+} // namespace
 
 extern "C" Q_DECL_EXPORT zul::plugin::Editor* zul_forms_editor(const char* applicationFolder)
 {
@@ -24,6 +27,6 @@ extern "C" Q_DECL_EXPORT zul::plugin::Editor* zul_forms_editor(const char* appli
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
     });
-    zul::platform::setDefaultPointerHook(zul_forms_default_pointer);
+    zul::platform::setDefaultPointerHook(defaultPointer);
     return zul::plugin::makeFormEditor().release();
 }

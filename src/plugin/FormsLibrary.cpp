@@ -30,11 +30,4 @@ std::unique_ptr<Editor> makeFormEditor()
     return std::unique_ptr<Editor>(make(platform::appFolder().c_str()));
 }
 
-void restoreDefaultPointer()
-{
-    using Restore = void (*)();
-    if (const auto restore = reinterpret_cast<Restore>(platform::loadSymbol(formsPath(), kFormsPointerSymbol)))
-        restore();
-}
-
 } // namespace zul::plugin

@@ -9,11 +9,5 @@ inline constexpr const char* kFormsLibrary = "libzul_forms.so";
 // carries its own copy of the core, so each call hands it the plug-in's
 // application folder and installs the same hooks on the calling thread.
 inline constexpr const char* kFormsEditorSymbol = "zul_forms_editor";
-// void (): drops every override cursor of a GUI application.
-inline constexpr const char* kFormsPointerSymbol = "zul_forms_default_pointer";
-
-// The default pointer of a GUI application, through the forms library; a GUI
-// has the widgets loaded already, so loading it costs little there.
-void restoreDefaultPointer();
 
 } // namespace zul::plugin

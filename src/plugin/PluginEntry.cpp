@@ -1,7 +1,7 @@
-#include "plugin/PluginEntry.h"
-
-#include <QCoreApplication>
-
+// The entry point the host looks up after loading the plug-in. On load it
+// finds the application folder and registers the public class under its
+// ProgID, so the host creates instances through the component registry.
+#include "com/PluginEntry.h"
 #include "com/ModFTP1.h"
 #include "com/ModuleState.h"
 #include "com/Registry.h"
@@ -11,7 +11,6 @@
 #include "platform/Library.h"
 #include "platform/Pointer.h"
 #include "platform/Yield.h"
-#include "plugin/FormsLibrary.h"
 #include "plugin/iGamut12.h"
 #include "scripts/FTPCode.h"
 
@@ -62,80 +61,58 @@ private:
     std::shared_ptr<ReportWatch> m_watch;
 };
 
-// Ids and script text are bytes in the 8-bit code page.
-std::string codePage(const QString& s)
-{
-    return platform::codePageFromUtf8(s.toStdString());
-}
-
-QString fromCodePage(const std::string& bytes)
-{
-    return QString::fromStdString(platform::utf8FromCodePage(bytes));
-}
-} // namespace
-
-ZulPluginEntry::ZulPluginEntry()
-{
-    platform::setAppFolder(platform::folderOfAddress(reinterpret_cast<const void*>(&anchor)));
-    com::registerClass(com::kGamutProgId, [] { return std::make_shared<iGamut12>(); });
-    // Runs yield to the host's event loop so that its windows stay alive.
-    platform::setYieldHook([] {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
-    });
-    // The default pointer is the one without any override cursor left.
-    // Only a GUI application has override cursors.
-    platform::setDefaultPointerHook([] {
-        if (QCoreApplication::instance() && QCoreApplication::instance()->inherits("QGuiApplication"))
-            zul::plugin::restoreDefaultPointer();
-    });
-}
-
-QString ZulPluginEntry::applicationFolder() const
-{
-    return QString::fromStdString(platform::appFolder());
-}
-
-QString ZulPluginEntry::progId() const
-{
-    return QString::fromLatin1(com::kGamutProgId);
-}
-
-QString ZulPluginEntry::importScript(const QString& id, const QByteArray& text)
+std::string importScript(const std::string& id, const std::string& text)
 {
     std::string workCopy = platform::appPath("\\ZUL\\ZULTMP.zul");
     // A work copy on disk is an editor's unsaved text; it is not ours to replace.
     if (platform::fileExists(workCopy))
-        return QStringLiteral("a work copy is on disk ('%1'): an editor has unsaved text")
-            .arg(QString::fromStdString(workCopy));
+        return "a work copy is on disk ('" + workCopy + "'): an editor has unsaved text";
 
     CommandMessages messages;
-    std::string sEventId = codePage(id);
-    QString error;
+    std::string sEventId = platform::codePageFromUtf8(id);
+    std::string error;
     try {
-        FTPCode::WriteWorkScript(std::string(text.constData(), static_cast<std::size_t>(text.size())));
+        FTPCode::WriteWorkScript(text);
         if (!platform::findNormalFile(workCopy)) {
-            error = QStringLiteral("cannot write the work copy '%1'").arg(QString::fromStdString(workCopy));
+            error = "cannot write the work copy '" + workCopy + "'";
         } else {
             FTPCode::BuildEventScript(sEventId);
             if (!messages.firstReport().empty())
-                error = fromCodePage(messages.firstReport());
+                error = platform::utf8FromCodePage(messages.firstReport());
         }
     } catch (const std::exception& e) {
-        error = fromCodePage(e.what());
+        error = platform::utf8FromCodePage(e.what());
     }
     FTPCode::DeleteScriptFile(workCopy);
     return error;
 }
 
-QVariant ZulPluginEntry::showScript(const QString& id)
+std::optional<std::string> showScript(const std::string& id, std::string* why)
 {
     CommandMessages messages;
-    std::string sEventId = codePage(id);
+    std::string sEventId = platform::codePageFromUtf8(id);
     if (auto text = FTPCode::LoadEventScript(sEventId))
-        return QByteArray(text->data(), static_cast<qsizetype>(text->size()));
+        return text;
     if (messages.firstReport().empty()) // the load ends quietly on anything but a missing file
-        return QStringLiteral("cannot read '%1'")
-            .arg(fromCodePage(platform::appPath("\\ZUL\\" + sEventId + "ZUL.zul")));
-    return {};
+        *why = "cannot read '" + platform::utf8FromCodePage(platform::appPath("\\ZUL\\" + sEventId + "ZUL.zul")) + "'";
+    return std::nullopt;
+}
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) const com::PluginEntry* zul_plugin_entry(const com::HostHooks* hooks)
+{
+    static com::PluginEntry entry;
+    platform::setAppFolder(platform::folderOfAddress(reinterpret_cast<const void*>(&anchor)));
+    entry.applicationFolder = platform::appFolder();
+    entry.importScript = importScript;
+    entry.showScript = showScript;
+    com::registerClass(com::kGamutProgId, [] { return std::make_shared<iGamut12>(); });
+    // Runs yield to the host's event loop so that its windows stay alive, and
+    // the default pointer is the one without any override cursor left; a
+    // host without windows lends neither.
+    const auto yield = hooks ? hooks->yield : nullptr;
+    const auto pointer = hooks ? hooks->defaultPointer : nullptr;
+    platform::setYieldHook(yield ? std::function<void()>(yield) : std::function<void()>());
+    platform::setDefaultPointerHook(pointer ? std::function<void()>(pointer) : std::function<void()>());
+    return &entry;
 }

@@ -1,5 +1,6 @@
 #include "host/EventPanel.h"
 #include "host/EventsWindow.h"
+#include "host/GuiPresenter.h"
 #include "host/HistoryModel.h"
 #include "host/Host.h"
 #include "host/TranscriptViewer.h"
@@ -105,11 +106,12 @@ private slots:
         QVERIFY(d.mkpath("app/ZUL") && d.mkpath("app/Junction") && d.mkpath("app/Log"));
         QVERIFY(zul::test::installBuilt("libzul.so", d.filePath("app")) &&
                 zul::test::installBuilt("libzul_forms.so", d.filePath("app")));
-        m_host = std::make_unique<Host>(d.filePath("data"), std::make_shared<HeadlessPresenter>(false));
+        m_host = std::make_unique<Host>(d.filePath("data").toStdString(), std::make_shared<HeadlessPresenter>(false));
         m_host->setPanelMaker([](EventStore& store) { return std::make_shared<EventPanel>(store); });
-        QString error;
-        QVERIFY2(m_host->openStore(&error), qPrintable(error));
-        QVERIFY2(m_host->loadPlugin(d.filePath("app/libzul.so"), &error), qPrintable(error));
+        m_host->setHooks(zul::host::guiHooks());
+        std::string error;
+        QVERIFY2(m_host->openStore(&error), error.c_str());
+        QVERIFY2(m_host->loadPlugin(d.filePath("app/libzul.so").toStdString(), &error), error.c_str());
 
         EventRecord r;
         r.id = "E0001", r.entity = "PAYROLL", r.runDay = 1, r.flag2 = "1";
@@ -204,7 +206,8 @@ private slots:
         QVERIFY(zul::test::writeBytes(log + "/E0001_20261204-050000_2301.log",
                                       "05:00:00.311 > PASS ****\n05:00:00.330 < 230 Logged in.\n"));
         // The host's own log line for a partner that did not answer, as its message service writes it.
-        QVERIFY(zul::test::appendHostMessage(m_host->messageLogPath(), zul::test::partnerSilentMessage("E0001"),
+        QVERIFY(zul::test::appendHostMessage(QString::fromStdString(m_host->messageLogPath()),
+                                             zul::test::partnerSilentMessage("E0001"),
                                              QDateTime(QDate(2026, 12, 4), QTime(6, 0), Qt::UTC)));
 
         EventsWindow window(*m_host);
@@ -254,11 +257,11 @@ private slots:
 
         // Another host process finds the partner silent: its log line shows too.
         QByteArray silent;
-        for (const QByteArray& line : readBytes(m_host->messageLogPath()).split('\n'))
+        for (const QByteArray& line : readBytes(QString::fromStdString(m_host->messageLogPath())).split('\n'))
             if (line.contains("\"numbers\":[4107"))
                 silent = line + '\n';
         silent.replace("2026-12-04T06:00:00Z", "2026-12-05T05:00:00Z");
-        append(m_host->messageLogPath(), silent);
+        append(QString::fromStdString(m_host->messageLogPath()), silent);
         QTRY_COMPARE(model->rowCount(), 9);
         QCOMPARE(cell(history, 0, HistoryModel::Start), QString("2026-12-05 05:00:00"));
         QTRY_VERIFY(cell(window.grid(), 0, 5).contains("not started: partner did not answer"));

@@ -24,10 +24,10 @@ using test::fetch;
 namespace {
 class AnsweringPresenter : public MessagePresenter {
 public:
-    void display(const QString& text) override { shown << text; }
-    bool confirm(const QString& title, const QString& text) override
+    void display(const std::string& text) override { shown << QString::fromStdString(text); }
+    bool confirm(const std::string& title, const std::string& text) override
     {
-        asked << title + "|" + text;
+        asked << QString::fromStdString(title + "|" + text);
         return answer;
     }
     QStringList shown, asked;
@@ -79,7 +79,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_db = ZembDB::open(m_dir->path());
+        m_db = ZembDB::open(m_dir->path().toStdString());
         QVERIFY(m_db);
     }
     void cleanup()
@@ -93,7 +93,7 @@ private slots:
         QTemporaryDir dir;
         const QString log = dir.filePath("messages.jsonl");
         auto presenter = std::make_shared<AnsweringPresenter>();
-        MessageService svc(log, presenter);
+        MessageService svc(log.toStdString(), presenter);
 
         // Confirmation: the title and the event's fields fill the question.
         auto reply = svc.HandleMessages({true, com::msg(5001), "C", std::int32_t{4}, "Please Confirm", "E0007", "PAY"});
@@ -177,7 +177,7 @@ private slots:
         QTemporaryDir dir;
         EventStore store;
         const mode_t mask = ::umask(022);
-        QVERIFY2(store.open(dir.path()), qPrintable(store.lastError()));
+        QVERIFY2(store.open(dir.path().toStdString()), store.lastError().c_str());
         ::umask(mask);
         QCOMPARE(zul::test::fileMode(dir.filePath("host.db")), 0600); // it holds the Fast Path passwords
         // Ids, fields and deletion through qorvhost are checked in tst_qorvhost and tst_events_window.
@@ -201,7 +201,7 @@ private slots:
         QVERIFY(test::writeBytes(loose, QByteArray()));
         QVERIFY(
             QFile::setPermissions(loose, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
-        QVERIFY(ZembDB::open(other.path()));
+        QVERIFY(ZembDB::open(other.path().toStdString()));
         QCOMPARE(zul::test::fileMode(loose), 0600);
     }
 
@@ -251,7 +251,7 @@ private slots:
 
     void hostRegistersTheComponent()
     {
-        host::Host host(m_dir->path(), nullptr);
+        host::Host host(m_dir->path().toStdString(), nullptr);
         host.registerComponents();
         auto db = com::CreateObjectAs<com::IZembDB>("ZembDBdll.ClsZembDB");
         QVERIFY(db);

@@ -345,26 +345,26 @@ private slots:
         QVERIFY(!QFile::exists(unit));
     }
 
-    // What qorvhost answers itself loads no Qt (the "info" row shows the loader's report is there).
+    // What qorvhost answers itself loads no Qt, nor does the host library's "info", which loads the plug-in.
     void quickCommandsLoadNoQt_data()
     {
-        const auto row = columns<QStringList, bool>();
-        row("help", {"--help"}, false);
-        row("history --json", {"history", "E0001", "--json", "--limit", "2"}, false);
-        row("transcript", {"transcript", "E0001", "2"}, false);
-        row("metrics", {"metrics"}, false);
-        row("info", {"info"}, true);
+        const auto row = columns<QStringList>();
+        row("help", {"--help"});
+        row("history --json", {"history", "E0001", "--json", "--limit", "2"});
+        row("transcript", {"transcript", "E0001", "2"});
+        row("metrics", {"metrics"});
+        row("info", {"info"});
     }
     void quickCommandsLoadNoQt()
     {
-        const auto [args, qt] = fetch<QStringList, bool>();
+        const auto [args] = fetch<QStringList>();
         writeHistory();
         QProcessEnvironment env = sys();
         env.insert("LD_DEBUG", "libs");
         const auto r = history(args, env);
         QCOMPARE(r.code, 0);
         QVERIFY2(!r.out.isEmpty() && r.err.contains("libstdc++"), "no answer, or no report of the libraries");
-        QCOMPARE(r.err.contains("libQt6Core"), qt);
+        QVERIFY(!r.err.contains("libQt6Core"));
     }
 
     // Copied away from its folder, qorvhost still answers the history, and says what it misses for the rest.

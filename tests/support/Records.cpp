@@ -29,7 +29,7 @@ bool appendHostMessage(const QString& messagesPath, const com::Args& args, const
     // The service stamps the present; the entry is written aside and dated back.
     QTemporaryDir scratch;
     const QString path = scratch.filePath("messages.jsonl");
-    host::MessageService(path, nullptr).HandleMessages(args);
+    host::MessageService(path.toStdString(), nullptr).HandleMessages(args);
     QJsonObject entry = QJsonDocument::fromJson(readBytes(path)).object();
     if (entry.isEmpty())
         return false;

@@ -90,7 +90,7 @@ class FastPathTest : public QObject {
     std::vector<std::weak_ptr<host::ZembDB>> m_dbs;
     frmZULINF* m_editor = nullptr;
 
-    std::shared_ptr<host::ZembDB> db() { return host::ZembDB::open(m_data->path()); }
+    std::shared_ptr<host::ZembDB> db() { return host::ZembDB::open(m_data->path().toStdString()); }
     static QComboBox* box(QWidget& d, const char* name) { return child<QComboBox>(d, name); }
 
     // Rows as "CODE:FIRST:SECOND", as table() gives them.
@@ -158,7 +158,7 @@ private slots:
         m_data = std::make_unique<QTemporaryDir>();
         m_dbs.clear();
         com::registerClass(com::kDatabaseProgId, [this]() -> com::ObjectPtr {
-            auto d = host::ZembDB::open(m_data->path());
+            auto d = host::ZembDB::open(m_data->path().toStdString());
             m_dbs.push_back(d);
             return d;
         });
