@@ -198,7 +198,15 @@ std::string Runner::localPath(const std::string& name) const
 
 bool Runner::inJunction(const std::string& path) const
 {
-    return realFolder(folderPart(path)) == realFolder(m_appFolder + "/Junction");
+    // The same folder however each path reaches it: two stat calls, where
+    // resolving both paths would read every link on the way.
+    const std::string folder = folderPart(path);
+    const std::string junction = m_appFolder + "/Junction";
+    struct stat a {};
+    struct stat b {};
+    if (::stat(folder.c_str(), &a) == 0 && ::stat(junction.c_str(), &b) == 0)
+        return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return realFolder(folder) == realFolder(junction);
 }
 
 std::optional<std::string> Runner::markerKeyFor(const std::vector<Command>& script, std::size_t i,
