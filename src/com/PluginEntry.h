@@ -9,6 +9,9 @@
 namespace zul::com {
 
 inline constexpr const char* kPluginEntrySymbol = "zul_plugin_entry";
+// Changes whenever PluginEntry or HostHooks change, so that a plug-in built
+// for another host is refused rather than called.
+inline constexpr int kPluginInterfaceVersion = 1;
 
 // What a host with an event loop lends the plug-in; either may be null.
 struct HostHooks {
@@ -19,6 +22,8 @@ struct HostHooks {
 };
 
 struct PluginEntry {
+    // First, so that any plug-in's can be read.
+    int interfaceVersion = kPluginInterfaceVersion;
     // The plug-in's application folder: the folder its library lies in.
     std::string applicationFolder;
     // The editor's save after the host's panel confirmed, for the host's

@@ -85,9 +85,17 @@ bool Host::loadPlugin(const std::string& path, std::string* error)
     if (!library)
         return fail("cannot load plug-in '" + path + "': " + ::dlerror());
     const auto entry = reinterpret_cast<com::PluginEntryFunction>(::dlsym(library, com::kPluginEntrySymbol));
-    if (!entry)
+    if (!entry) {
+        ::dlclose(library);
         return fail("cannot load plug-in '" + path + "': it has no entry point " + com::kPluginEntrySymbol);
-    m_plugin = entry(&m_hooks);
+    }
+    const com::PluginEntry* plugin = entry(&m_hooks);
+    if (!plugin || plugin->interfaceVersion != com::kPluginInterfaceVersion || !plugin->importScript ||
+        !plugin->showScript)
+        return fail("cannot load plug-in '" + path + "': it was built for another host (interface version " +
+                    (plugin ? std::to_string(plugin->interfaceVersion) : std::string("none")) + ", this host's " +
+                    std::to_string(com::kPluginInterfaceVersion) + ")");
+    m_plugin = plugin;
     m_appFolder = m_plugin->applicationFolder;
     registerComponents();
     if (!com::isRegistered(com::kGamutProgId))

@@ -47,14 +47,24 @@ sqlite3* open(const std::string& dataFolder, const char* schema, const char* unu
     if (ec || !std::filesystem::is_directory(dataFolder, ec))
         return fail("cannot create the data folder '" + dataFolder + "'");
     const std::string path = hostdb::path(dataFolder);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        ::close(fd);
-    else if (errno != EEXIST)
-        return fail("cannot create '" + path + "': " + std::strerror(errno));
-    ::chmod(path.c_str(), 0600); // SQLite gives its journal the same
+    // Never through a link: one could make SQLite create the file elsewhere,
+    // with its own mode for new files, readable by all.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail("cannot open or create '" + path + "': " +
+                    (errno == ELOOP ? std::string("it is a symbolic link") : std::string(std::strerror(errno))));
+    struct stat st {};
+    const bool normal = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const bool ownerOnly = normal && ::fchmod(fd, 0600) == 0; // SQLite gives its journal the same
+    const int chmodError = errno;
+    ::close(fd);
+    if (!normal)
+        return fail("cannot open '" + path + "': it is not a normal file");
+    if (!ownerOnly)
+        return fail("cannot make '" + path + "' the owner's alone: " + std::strerror(chmodError));
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
         const std::string why = "cannot open '" + path + "': " + lastError(db);
         sqlite3_close(db);
         return fail(why);

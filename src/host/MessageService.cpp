@@ -2,13 +2,13 @@
 
 #include "host/MessageCatalogue.h"
 #include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 #include "platform/SafeOpen.h"
 
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 namespace zul::host {
 
@@ -140,8 +140,8 @@ std::string now()
     return text;
 }
 
-// One entry, one line, one write: the log is opened for appending, so lines
-// of several processes never mix. Never through a link, owner-only whatever
+// One entry, one line, written whole: the log is opened for appending, so
+// lines of several processes do not mix. Never through a link, owner-only whatever
 // the umask.
 void appendEntry(const std::string& logPath, const Json& entry)
 {

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -75,6 +76,8 @@ std::optional<std::string> option(const Args& args, const std::string& name, std
 // A whole decimal number, with an optional sign.
 std::optional<long> wholeNumber(const std::string& text)
 {
+    if (text.starts_with("+-"))
+        return std::nullopt;
     const char* first = text.data() + (text.starts_with('+') ? 1 : 0);
     const char* last = text.data() + text.size();
     long value = 0;
@@ -138,6 +141,15 @@ std::string valueText(const nlohmann::json& v)
     return {};
 }
 
+// A message number as logged; 0 for anything that is not a whole int.
+int messageNumber(const nlohmann::json& v)
+{
+    if (!v.is_number())
+        return 0;
+    const double d = v.get<double>();
+    return d == std::trunc(d) && d >= INT_MIN && d <= INT_MAX ? int(d) : 0;
+}
+
 std::string textField(const nlohmann::json& o, const char* name)
 {
     const auto v = o.find(name);
@@ -167,10 +179,8 @@ int printLog(const Host& host)
         std::string numbers;
         std::size_t count = 0;
         if (const auto n = e.find("numbers"); n != e.end() && n->is_array()) {
-            for (const auto& number : *n) {
-                numbers += (count++ ? "," : "") +
-                           std::to_string(number.is_number() ? long(std::trunc(number.get<double>())) : 0L);
-            }
+            for (const auto& number : *n)
+                numbers += (count++ ? "," : "") + std::to_string(messageNumber(number));
         }
         // args: False, numbers..., "L", id, type, run day, date, time, "90"[, text]
         const auto args = e.find("args");

@@ -203,6 +203,14 @@ private slots:
             QFile::setPermissions(loose, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
         QVERIFY(ZembDB::open(other.path().toStdString()));
         QCOMPARE(zul::test::fileMode(loose), 0600);
+
+        // Never through a link: SQLite would create the file where it points, readable by all.
+        QTemporaryDir linked;
+        QVERIFY(QFile::link(linked.filePath("elsewhere.db"), linked.filePath("host.db")));
+        std::string why;
+        QVERIFY(!ZembDB::open(linked.path().toStdString(), &why));
+        QVERIFY2(why.find("symbolic link") != std::string::npos, why.c_str());
+        QVERIFY(!QFile::exists(linked.filePath("elsewhere.db")));
     }
 
     void seekMatchesEmptyOrOmittedKeys_data()

@@ -133,6 +133,9 @@ private slots:
         row("unknown event", {"run", "E9999"}, 2, "", "unknown event 'E9999'");
         row("missing plug-in", {"--plugin", "/nonexistent/libzul.so", "info"}, 2, "", "not found");
         row("not a plug-in", {"--plugin", "/bin/true", "info"}, 2, "", "cannot load plug-in");
+        row("a library without the entry",
+            {"--plugin", qEnvironmentVariable("ZUL_APP_BUILD_DIR") + "/libzul_com.so", "info"}, 2, "",
+            "no entry point");
         row("bad run day", {"event", "put", "E0002", "--runday", "40000"}, 2, "", "16-bit");
         row("bad flag", {"event", "put", "E0002", "--flag1", "2"}, 2, "", "must be 0 or 1");
         row("unknown command", {"fly"}, 2, "", "unknown command");
