@@ -6,6 +6,7 @@
 #include "host/Host.h"
 #include "host/RunWait.h"
 #include "host/history/Commands.h"
+#include "host/history/RunLog.h"
 
 #include "com/Diagnostics.h"
 #include "platform/CodePage.h"
@@ -14,13 +15,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
-#include <climits>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <sys/stat.h>
 #include <vector>
@@ -124,38 +122,6 @@ int eventPut(Host& host, const Args& args)
     return 0;
 }
 
-// A logged argument's value as text: numbers in digits, texts as they are.
-std::string valueText(const nlohmann::json& v)
-{
-    if (v.is_string())
-        return v.get<std::string>();
-    if (v.is_boolean())
-        return v.get<bool>() ? "true" : "false";
-    if (v.is_number_integer())
-        return std::to_string(v.get<std::int64_t>());
-    if (v.is_number()) {
-        char text[64];
-        const auto r = std::to_chars(text, text + sizeof text, v.get<double>());
-        return std::string(text, r.ptr);
-    }
-    return {};
-}
-
-// A message number as logged; 0 for anything that is not a whole int.
-int messageNumber(const nlohmann::json& v)
-{
-    if (!v.is_number())
-        return 0;
-    const double d = v.get<double>();
-    return d == std::trunc(d) && d >= INT_MIN && d <= INT_MAX ? int(d) : 0;
-}
-
-std::string textField(const nlohmann::json& o, const char* name)
-{
-    const auto v = o.find(name);
-    return v != o.end() && v->is_string() ? v->get<std::string>() : std::string();
-}
-
 int printLog(const Host& host)
 {
     const std::string path = host.messageLogPath();
@@ -166,36 +132,21 @@ int printLog(const Host& host)
     if (!f)
         return fail("cannot read '" + path + "'");
     for (std::string line; std::getline(f, line);) {
-        const auto e = nlohmann::json::parse(line, nullptr, false);
-        if (!e.is_object())
-            continue;
-        const std::string kind = textField(e, "kind");
-        if (kind == "N") {
-            out(textField(e, "at") + " note: " + textField(e, "message"));
+        const auto e = zul::history::parseHostMessage(line);
+        if (e && e->kind == "N") {
+            out(e->at + " note: " + e->message);
             continue;
         }
-        if (kind != "L")
+        if (!e || e->kind != "L")
             continue;
         std::string numbers;
-        std::size_t count = 0;
-        if (const auto n = e.find("numbers"); n != e.end() && n->is_array()) {
-            for (const auto& number : *n)
-                numbers += (count++ ? "," : "") + std::to_string(messageNumber(number));
-        }
-        // args: False, numbers..., "L", id, type, run day, date, time, "90"[, text]
-        const auto args = e.find("args");
-        const std::size_t from = 1 + count + 1;
-        auto arg = [&](std::size_t k) -> std::string {
-            if (args == e.end() || !args->is_array() || from + k >= args->size() || !(*args)[from + k].is_object())
-                return {};
-            const auto& a = (*args)[from + k];
-            const auto value = a.find("value");
-            return value == a.end() ? std::string() : valueText(*value);
-        };
-        std::string message = textField(e, "message");
+        for (std::size_t k = 0; k < e->numbers.size(); ++k)
+            numbers += (k ? "," : "") + std::to_string(e->numbers[k]);
+        // the rest: id, type, run day, date, time, "90"[, text]
+        std::string message = e->message;
         for (auto n = message.find('\n'); n != std::string::npos; n = message.find('\n', n + 3))
             message.replace(n, 1, " | ");
-        out(arg(3) + " " + arg(4) + " " + arg(0) + " [" + numbers + "] " + message);
+        out(e->arg(3) + " " + e->arg(4) + " " + e->arg(0) + " [" + numbers + "] " + message);
     }
     return 0;
 }

@@ -105,8 +105,8 @@ std::string trimmedEvent(std::string_view s)
 // The length of the white space (ASCII or Unicode) that begins or ends s.
 std::size_t spaceAt(std::string_view s, bool atEnd)
 {
-    static const std::string_view wide[] = {"\xc2\x85", "\xc2\xa0", "\xe1\x9a\x80", "\xe2\x80\xa8", "\xe2\x80\xa9",
-                                            "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
+    static const std::string_view wide[] = {"\xc2\x85",     "\xc2\xa0",     "\xe1\x9a\x80", "\xe2\x80\xa8",
+                                            "\xe2\x80\xa9", "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
     if (s.empty())
         return 0;
     const char c = atEnd ? s.back() : s.front();
@@ -500,42 +500,54 @@ int messageNumber(const nlohmann::json& v)
 
 } // namespace
 
+std::optional<HostMessage> parseHostMessage(std::string_view line)
+{
+    const auto o = nlohmann::json::parse(line.begin(), line.end(), nullptr, false);
+    if (!o.is_object())
+        return std::nullopt;
+    const auto text = [&](const char* name) {
+        const auto v = o.find(name);
+        return v != o.end() && v->is_string() ? v->get<std::string>() : std::string();
+    };
+    HostMessage m;
+    m.at = text("at");
+    m.kind = text("kind");
+    m.message = text("message");
+    if (const auto numbers = o.find("numbers"); numbers != o.end() && numbers->is_array())
+        for (const auto& n : *numbers)
+            m.numbers.push_back(messageNumber(n));
+    // args: False, the numbers (or the one text), the kind letter, the rest
+    const auto args = o.find("args");
+    const std::size_t from = 1 + std::max<std::size_t>(m.numbers.size(), 1) + 1;
+    if (args != o.end() && args->is_array())
+        for (std::size_t k = from; k < args->size(); ++k) {
+            const auto& a = (*args)[k];
+            const auto value = a.is_object() ? a.find("value") : a.end();
+            m.rest.push_back(a.is_object() && value != a.end() ? plainText(*value) : std::string());
+        }
+    return m;
+}
+
 std::optional<Run> RunLog::fromHostMessage(std::string_view line)
 {
     // Run-log entries ("L") that say no runner was started: the partner did
     // not answer, or the run failed before the start.
-    const auto o = nlohmann::json::parse(line.begin(), line.end(), nullptr, false);
-    if (!o.is_object())
+    const auto m = parseHostMessage(line);
+    if (!m || m->kind != "L")
         return std::nullopt;
-    const auto kind = o.find("kind");
-    if (kind == o.end() || !kind->is_string() || kind->get_ref<const std::string&>() != "L")
-        return std::nullopt;
-    const auto numbers = o.find("numbers");
-    const std::size_t count = numbers != o.end() && numbers->is_array() ? numbers->size() : 0;
-    const int first = count == 0 ? 0 : messageNumber((*numbers)[0]);
+    const int first = m->numbers.empty() ? 0 : m->numbers[0];
     if (first != 4107 && first != 3281)
         return std::nullopt;
-    // args: False, the numbers, "L", id, type, run day, date, time, "90", text
-    const auto args = o.find("args");
-    const std::size_t from = 1 + count + 1;
-    auto arg = [&](std::size_t k) -> std::string {
-        if (args == o.end() || !args->is_array() || from + k >= args->size())
-            return {};
-        const auto& a = (*args)[from + k];
-        const auto value = a.is_object() ? a.find("value") : a.end();
-        return a.is_object() && value != a.end() ? plainText(*value) : std::string();
-    };
     Run e;
     e.source = Run::Source::Host;
     e.result = Run::Result::NotStarted;
-    e.event = trimmedEvent(arg(0));
-    const auto at = o.find("at");
-    e.start = at != o.end() && at->is_string() ? at->get<std::string>() : std::string();
+    e.event = trimmedEvent(m->arg(0));
+    e.start = m->at;
     const auto stamp = parseStamp(e.start);
     if (!stamp)
         return std::nullopt;
     e.startMs = *stamp;
-    const std::string text = trimmedText(arg(6));
+    const std::string text = trimmedText(m->arg(6));
     e.outcome = std::string(first == 4107 ? "partner did not answer" : "failed before the start") +
                 (text.empty() ? std::string() : ": " + text);
     return e;

@@ -78,10 +78,24 @@ private:
     bool readMore();
 
     int m_fd = -1;
-    std::int64_t m_pos = 0; // file offset of m_buf's first byte
+    std::int64_t m_pos = 0;        // file offset of m_buf's first byte
     std::unique_ptr<char[]> m_buf; // from m_pos: unread lines up to m_end, the first one perhaps cut at m_pos
     std::size_t m_end = 0;
 };
+
+// One entry of the host's messages.jsonl, as its readers need it.
+struct HostMessage {
+    std::string at;   // the local time stamp, "2026-12-04T02:00:00"
+    std::string kind; // the call's kind letter, or "N" for a note of the host's own
+    std::string message;
+    std::vector<int> numbers; // the message numbers; 0 for one that is no whole int
+    // The call's arguments after the kind letter as plain text ("L": id,
+    // type, run day, date, time, "90"[, text]); empty for a missing one.
+    std::string arg(std::size_t k) const { return k < rest.size() ? rest[k] : std::string(); }
+    std::vector<std::string> rest;
+};
+// Nothing for a line that is no JSON object.
+std::optional<HostMessage> parseHostMessage(std::string_view line);
 
 // The history of runs: Log/runs.jsonl and its rotated files (runs.jsonl.1 is
 // the newest of them) merged with the host's messages.jsonl, where the runs
