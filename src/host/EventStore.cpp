@@ -10,16 +10,6 @@
 namespace zul::host {
 
 namespace {
-std::string toCodePage(const std::string& utf8)
-{
-    return platform::codePageFromUtf8(utf8);
-}
-
-std::string fromCodePage(const std::string& bytes)
-{
-    return platform::utf8FromCodePage(bytes);
-}
-
 // An id field may come padded with blanks.
 std::string trimmed(const std::string& s)
 {
@@ -32,26 +22,26 @@ std::string trimmed(const std::string& s)
 com::EventStructPtr toEventStruct(const EventRecord& r)
 {
     auto e = std::make_shared<EventStruct>();
-    e->SetField("BAEvent", toCodePage(r.id));
-    e->SetField("BAEntName", toCodePage(r.entity));
-    e->SetField("BAEvTYPE", toCodePage(r.type));
+    e->SetField("BAEvent", platform::codePageFromUtf8(r.id));
+    e->SetField("BAEntName", platform::codePageFromUtf8(r.entity));
+    e->SetField("BAEvTYPE", platform::codePageFromUtf8(r.type));
     e->SetField("BARUNDAY", static_cast<std::int16_t>(r.runDay));
-    e->SetField("BAFLAG1", toCodePage(r.flag1));
-    e->SetField("BAFLAG2", toCodePage(r.flag2));
-    e->SetField("BAFLAG4", toCodePage(r.flag4));
+    e->SetField("BAFLAG1", platform::codePageFromUtf8(r.flag1));
+    e->SetField("BAFLAG2", platform::codePageFromUtf8(r.flag2));
+    e->SetField("BAFLAG4", platform::codePageFromUtf8(r.flag4));
     return e;
 }
 
 EventRecord fromEventStruct(const com::IEventStruct& e)
 {
     EventRecord r;
-    r.id = trimmed(fromCodePage(e.text("BAEvent")));
-    r.entity = fromCodePage(e.text("BAEntName"));
-    r.type = fromCodePage(e.text("BAEvTYPE"));
+    r.id = trimmed(platform::utf8FromCodePage(e.text("BAEvent")));
+    r.entity = platform::utf8FromCodePage(e.text("BAEntName"));
+    r.type = platform::utf8FromCodePage(e.text("BAEvTYPE"));
     r.runDay = e.Field("BARUNDAY").toInt16().value_or(0);
-    r.flag1 = fromCodePage(e.text("BAFLAG1"));
-    r.flag2 = fromCodePage(e.text("BAFLAG2"));
-    r.flag4 = fromCodePage(e.text("BAFLAG4"));
+    r.flag1 = platform::utf8FromCodePage(e.text("BAFLAG1"));
+    r.flag2 = platform::utf8FromCodePage(e.text("BAFLAG2"));
+    r.flag4 = platform::utf8FromCodePage(e.text("BAFLAG4"));
     return r;
 }
 
@@ -119,7 +109,7 @@ bool EventStore::put(const EventRecord& r)
 {
     // Ids name the event's script files in the 8-bit code page: two ids that
     // came out the same there would share one script.
-    if (fromCodePage(toCodePage(r.id)) != r.id) {
+    if (platform::utf8FromCodePage(platform::codePageFromUtf8(r.id)) != r.id) {
         m_error = "the event id '" + r.id + "' has characters the 8-bit code page (Windows-1252) cannot hold";
         return false;
     }

@@ -141,14 +141,13 @@ std::string now()
 }
 
 // One entry, one line, written whole: the log is opened for appending, so
-// lines of several processes do not mix. Never through a link, owner-only whatever
-// the umask.
+// lines of several processes do not mix. Never through a link, owner-only
+// whatever the umask.
 void appendEntry(const std::string& logPath, const Json& entry)
 {
     const std::string line = entry.dump(-1, ' ', false, Json::error_handler_t::replace) + '\n';
-    auto fd = platform::openNoFollow(logPath, O_WRONLY | O_APPEND | O_CREAT, 0600);
-    if (fd) [[maybe_unused]]
-        const auto written = ::write(fd->get(), line.data(), line.size());
+    if (auto fd = platform::openNoFollow(logPath, O_WRONLY | O_APPEND | O_CREAT, 0600))
+        platform::writeAllTo(fd->get(), line, logPath); // a log that cannot be written does not stop the run
 }
 } // namespace
 

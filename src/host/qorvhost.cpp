@@ -10,6 +10,7 @@
 
 #include "com/Diagnostics.h"
 #include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 #include "platform/Library.h"
 
 #include <algorithm>
@@ -17,7 +18,6 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <sys/stat.h>
@@ -151,25 +151,6 @@ int printLog(const Host& host)
     return 0;
 }
 
-// The whole of a file the operator names.
-bool readFile(const std::string& path, std::string* text, std::string* error)
-{
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
-        *error = std::strerror(errno);
-        return false;
-    }
-    char buffer[65536];
-    std::size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
-        text->append(buffer, n);
-    const bool ok = !std::ferror(f);
-    if (!ok)
-        *error = std::strerror(errno);
-    std::fclose(f);
-    return ok;
-}
-
 // The script commands go through the plug-in's entry: the host does not link
 // the plug-in's modules.
 int script(Host& host, const std::string& pluginPath, const Args& args)
@@ -198,10 +179,10 @@ int script(Host& host, const std::string& pluginPath, const Args& args)
 
     if (!host.store().find(id))
         return fail("unknown event '" + id + "'");
-    std::string text;
-    if (!readFile(args[2], &text, &error))
-        return fail("cannot read '" + args[2] + "': " + error);
-    error = plugin.importScript(id, text);
+    const auto text = zul::platform::readAll(args[2], zul::platform::Links::Follow);
+    if (!text)
+        return fail("cannot read the script file: " + text.error().description);
+    error = plugin.importScript(id, *text);
     if (!error.empty())
         return fail("script of event " + id + " not saved: " + error, 1);
     out("script of event " + id + " saved");
