@@ -384,17 +384,20 @@ private slots:
     }
 
     // A partner that sends less than each read asks for (here 20000 of 32768 bytes), and one that ends the session on
-    // a packet longer than 40000 bytes: the file still arrives byte for byte.
+    // a packet longer than 40000 bytes: the file still arrives byte for byte. One that refuses the writes from a
+    // point on, answering them ahead of the writes before: the run fails with its words, once with small writes too.
     void sftpPartnerWithLimits_data()
     {
-        const auto row = columns<QString, bool>();
-        row("reads cut short", "--cap 20000", false);
-        row("small packets only", "--max-packet 40000", true);
+        const auto row = columns<QString, bool, QString>();
+        row("reads cut short", "--cap 20000", false, QString());
+        row("small packets only", "--max-packet 40000", true, QString());
+        row("writes refused", "--refuse-writes-from 1000000", true,
+            "/sftp/limited.bin: SFTP server: No space left on device");
     }
     void sftpPartnerWithLimits()
     {
-        const auto [limits, upload] = fetch<QString, bool>();
-        const QString dir = path("limits" + QString::number(upload));
+        const auto [limits, upload, refused] = fetch<QString, bool, QString>();
+        const QString dir = path("limits-" + QString::fromLatin1(QTest::currentDataTag()).replace(' ', '-'));
         QVERIFY(QDir().mkpath(dir) && TestAccount::own(dir));
         QVERIFY(QFile::copy(ZUL_SOURCE_DIR "/tests/runner/sftplimits.py", dir + "/sftplimits.py"));
         SshdServer limited;
@@ -405,14 +408,20 @@ private slots:
         TempAppFolder app;
         const QString there = path("sftp/limited.bin"), here = folder(app) + "/local/limited.bin";
         QVERIFY(writeBytes(upload ? here : there, data) && TestAccount::own(there));
-        const auto r = run(app, sshConf(knownHosts(limited.knownHostsLine().toLatin1() + "\n")),
+        const auto r = run(app, sshConf(knownHosts(limited.knownHostsLine().toLatin1() + "\n")) + "BACKOFF_MS = 10\n",
                            opening("sftp://", limited.port(), TestAccount::password()) +
                                (upload ? "put" : "get") + " limited.bin\r\nquit\r\n");
+        if (!refused.isEmpty()) {
+            QVERIFY2(r.exit == 4 && r.transcript.count(refused.toLatin1()) == 2 &&
+                         r.transcript.contains("from now on this partner gets 32 KiB at a time"),
+                     r.output + r.transcript);
+            return;
+        }
         QVERIFY2(r.exit == 0 && readBytes(upload ? there : here) == data, r.output + r.transcript);
         QVERIFY(!upload || r.transcript.contains("from now on this partner gets 32 KiB at a time"));
     }
 
-    // A line so slow that one 255 KiB write of an upload takes longer than STALL_TIMEOUT: the bytes it moves all
+    // A line so slow that one 128 KiB write of an upload takes longer than STALL_TIMEOUT: the bytes it moves all
     // along are progress, so the first attempt goes through with large writes.
     void sftpUploadOverASlowLine()
     {
@@ -423,7 +432,7 @@ private slots:
         QVERIFY(writeBytes(folder(app) + "/local/slow.bin", data));
         const QString known = m_sshd.knownHostsLine().replace(
             QStringLiteral("]:%1 ").arg(m_sshd.port()), QStringLiteral("]:%1 ").arg(line.port()));
-        qputenv("ZUL_RUNNER_STALL_TIMEOUT", "2");
+        qputenv("ZUL_RUNNER_STALL_TIMEOUT", "1");
         qputenv("ZUL_RUNNER_RETRIES", "0");
         const auto r = run(app, sshConf(knownHosts(known.toLatin1() + "\n")),
                            opening("sftp://", line.port(), TestAccount::password()) + "put slow.bin\r\nquit\r\n");
