@@ -440,7 +440,8 @@ Outcome SftpSession::connect(const std::string& what)
 // (libcurl's lookups for FTP end with CONNECT_TIMEOUT too), and it refuses
 // some names that resolvers take (an underscore, as in many Windows host
 // names). The host key is still looked up under the name.
-Outcome SftpSession::lookUp(const std::string& what, std::chrono::steady_clock::time_point until, std::string& address)
+Outcome SftpSession::lookUp(const std::string& what, std::chrono::steady_clock::time_point until,
+                            std::string& address)
 {
     address = numericAddress(m_host, true);
     if (!address.empty())
@@ -461,8 +462,7 @@ Outcome SftpSession::lookUp(const std::string& what, std::chrono::steady_clock::
         if (std::chrono::steady_clock::now() >= until)
             return {Failure::TimedOut, what + ": the name " + m_host + " was not resolved within " +
                                            secondsText(capped(m_settings.connectTimeout))};
-        lookup->done.wait_until(lock,
-                                std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(200)));
+        lookup->done.wait_until(lock, std::min(until, std::chrono::steady_clock::now() + std::chrono::milliseconds(200)));
     }
     address = lookup->address;
     if (address.empty())
@@ -543,16 +543,13 @@ Outcome SftpSession::checkHostKey(const std::string& what)
         problem = "the host key of " + partner + " has CHANGED: " + file +
                   " holds another key for it; the partner now shows " + key.type + " " + key.fingerprint +
                   ". Nothing was sent. If the partner's administrator confirms this fingerprint, "
-                  "remove the old key with: ssh-keygen -R '" +
-                  partner + "' -f " + file + " and trust the new one with: echo '" + key.knownHostsLine + "' >> " +
-                  file;
+                  "remove the old key with: ssh-keygen -R '" + partner + "' -f " + file +
+                  " and trust the new one with: echo '" + key.knownHostsLine + "' >> " + file;
         break;
     case KnownHost::Unknown:
         problem = "the host key of " + partner + " is unknown (not in " + file + "): " + key.type + " " +
-                  key.fingerprint +
-                  ". Nothing was sent. If the partner's administrator confirms this "
-                  "fingerprint, trust it with: echo '" +
-                  key.knownHostsLine + "' >> " + file;
+                  key.fingerprint + ". Nothing was sent. If the partner's administrator confirms this "
+                  "fingerprint, trust it with: echo '" + key.knownHostsLine + "' >> " + file;
         break;
     }
     return {Failure::Untrusted, what + ": " + problem};
@@ -578,8 +575,8 @@ Outcome SftpSession::authenticate(const std::string& what)
         if (unanswered(rc))
             return failed(what);
         if (rc != SSH_AUTH_SUCCESS)
-            return {Failure::Login,
-                    what + ": the partner refused the key (key " + m_settings.sshKey + ", set by SSH_KEY)"};
+            return {Failure::Login, what + ": the partner refused the key (key " + m_settings.sshKey +
+                                        ", set by SSH_KEY)"};
         return {};
     }
     rc = SSH_AUTH_DENIED;
@@ -736,9 +733,7 @@ Outcome SftpSession::quote(const std::string& text)
     const std::size_t wanted = 2 + (withValue || twoPaths ? 1 : 0);
     if (words.size() != wanted)
         return {Failure::Remote, "quote " + text + ": " + verb + " takes " +
-                                     (withValue  ? "a value and a path"
-                                      : twoPaths ? "two paths"
-                                                 : "one path")};
+                                     (withValue ? "a value and a path" : twoPaths ? "two paths" : "one path")};
     // Names are taken from the working folder, as every other command takes them.
     const std::string path = remotePath(words.back());
     const std::string first = twoPaths ? remotePath(words[1]) : std::string();
@@ -747,8 +742,8 @@ Outcome SftpSession::quote(const std::string& text)
         char* end = nullptr;
         const unsigned long value = std::strtoul(words[1].c_str(), &end, verb == "chmod" ? 8 : 10);
         if (words[1].empty() || *end != '\0' || value > (verb == "chmod" ? 07777ul : 0xfffffffful))
-            return {Failure::Remote,
-                    "quote " + text + ": " + words[1] + " is not " + (verb == "chmod" ? "an octal mode" : "a number")};
+            return {Failure::Remote, "quote " + text + ": " + words[1] + " is not " +
+                                         (verb == "chmod" ? "an octal mode" : "a number")};
         if (verb == "chmod")
             return request(what, [&] { return sftp_chmod(m_sftp, path.c_str(), mode_t(value)) == 0; });
         Attributes a;
