@@ -77,9 +77,11 @@ public:
         put32(std::uint32_t(offset));
         put32(std::uint32_t(n));
         const std::size_t total = headerSize() + n;
-        if (ssh_channel_write(m_sftp->channel, packet.data(), std::uint32_t(total)) != int(total))
+        if (ssh_channel_write(m_sftp->channel, packet.data(), std::uint32_t(total)) != int(total)) {
+            unsure(offset);
             return false;
-        m_asked.push_back({id, n});
+        }
+        m_asked.push_back({id, n, offset});
         return true;
     }
 
@@ -101,10 +103,12 @@ public:
         if (head[4] != SSH_FXP_STATUS || asked == m_asked.end() || body.size() < 4)
             return lost("the partner answered a write with something else");
         bytes = asked->bytes;
+        const std::uint64_t offset = asked->offset;
         m_asked.erase(asked);
         const std::uint32_t status = get32(reinterpret_cast<const unsigned char*>(body.data()));
         if (status == SSH_FX_OK)
             return Answer::Ok;
+        unsure(offset);
         if (body.size() >= 8) {
             const std::uint32_t size = get32(reinterpret_cast<const unsigned char*>(body.data()) + 4);
             message = body.substr(8, std::min<std::size_t>(size, body.size() - 8));
@@ -126,11 +130,29 @@ public:
 
     const std::string& why() const { return m_why; }
 
+    // Where the partner's file stops being what was sent, when a write failed
+    // or went unanswered: it may hold later writes past a gap.
+    std::optional<std::uint64_t> firstUnsure() const
+    {
+        std::optional<std::uint64_t> at = m_unsure;
+        for (const Asked& a : m_asked)
+            if (!at || a.offset < *at)
+                at = a.offset;
+        return at;
+    }
+
 private:
     struct Asked {
         std::uint32_t id;
         std::size_t bytes;
+        std::uint64_t offset;
     };
+
+    void unsure(std::uint64_t offset)
+    {
+        if (!m_unsure || offset < *m_unsure)
+            m_unsure = offset;
+    }
 
     static std::uint32_t get32(const unsigned char* b)
     {
@@ -159,6 +181,7 @@ private:
     sftp_file m_file;
     sftp_session m_sftp;
     std::deque<Asked> m_asked;
+    std::optional<std::uint64_t> m_unsure;
     std::string m_why;
 };
 
@@ -786,6 +809,18 @@ Outcome SftpSession::passive()
 Outcome SftpSession::facts(const std::string& remote, ServerFacts& out, Facts)
 {
     const std::string p = remotePath(remote);
+    // An upload that failed with writes in flight may have left later bytes past
+    // a gap: the file is cut back to its whole part before its size is believed.
+    if (const auto whole = m_wholeUpTo.find(p); whole != m_wholeUpTo.end()) {
+        sftp_attributes_struct cut{};
+        cut.flags = SSH_FILEXFER_ATTR_SIZE;
+        cut.size = whole->second;
+        Outcome r = request("truncate " + p + " to " + std::to_string(whole->second) + " bytes",
+                            [&] { return sftp_setstat(m_sftp, p.c_str(), &cut) == SSH_OK; });
+        if (!r.ok())
+            return r;
+        m_wholeUpTo.erase(whole);
+    }
     Attributes a;
     Outcome o = stat(p, "stat " + p, a);
     if (!o.ok())
@@ -949,6 +984,8 @@ Outcome SftpSession::send(const std::string& remote, const std::string& path, co
         if (!there || sftp_seek64(file.get(), there->size) < 0)
             return failed(what);
     }
+    if (!continuing)
+        m_wholeUpTo.erase(path);
     m_progress.begin(remote, source.size());
     const std::size_t chunk = m_smallWrites ? kSmallWriteChunk : kWriteChunk;
     const std::size_t depth = kWriteBytesInFlight / chunk;
@@ -956,10 +993,16 @@ Outcome SftpSession::send(const std::string& remote, const std::string& path, co
     std::vector<char> packet(pipeline.headerSize() + chunk);
     std::uint64_t remoteAt = sftp_tell64(file.get());
     std::int64_t done = from;
-    // A failed write: the answers still owed are taken first, or the connection is given up.
+    // A failed write: the answers still owed are taken first, or the connection
+    // is given up and its socket shut, so that the file's close fails at once.
+    // A resume starts where the file is known to be whole.
     const auto fail = [&](Outcome o) {
-        if (m_broken || !pipeline.drain())
+        if (m_broken || !pipeline.drain()) {
             m_broken = true;
+            ::shutdown(ssh_get_fd(m_ssh), SHUT_RDWR);
+        }
+        if (const auto end = pipeline.firstUnsure())
+            m_wholeUpTo[path] = *end;
         // The protocol promises packets of about 34,000 bytes only: a partner
         // that refuses a large write, or drops the connection on it, gets
         // small ones from the retry on.
@@ -1004,11 +1047,8 @@ Outcome SftpSession::send(const std::string& remote, const std::string& path, co
             return fail({Failure::Remote, what + ": " + m_transcript.scrub(platform::escapeControls(message))});
         case WritePipeline::Answer::Lost:
             m_broken = true;
-            if (!pipeline.why().empty() && m_watch->fired() == SocketWatch::Fired::No) {
-                // Nothing more is read from a partner out of step: the file's close fails at once.
-                ::shutdown(ssh_get_fd(m_ssh), SHUT_RDWR);
+            if (!pipeline.why().empty() && m_watch->fired() == SocketWatch::Fired::No)
                 return fail({Failure::Transient, what + ": " + pipeline.why()});
-            }
             return fail(failed(what));
         }
         done += std::int64_t(bytes);

@@ -6,6 +6,7 @@
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -101,8 +102,10 @@ private:
     std::string m_user;
     std::string m_password;
     bool m_loggedIn = false;
-    bool m_broken = false;     // the connection failed: a new one for the next request
+    bool m_broken = false;      // the connection failed: a new one for the next request
     bool m_smallWrites = false; // the partner failed a large write
+    // Uploads that failed with writes in flight: where each file is whole, until it is cut back there.
+    std::map<std::string, std::uint64_t> m_wholeUpTo;
     std::chrono::seconds m_waitLimit{0};
     std::string m_home; // where the login put us
     std::string m_cwd;  // always absolute

@@ -7,10 +7,12 @@ on, with the length of every read request cut to --cap bytes, and ends the
 session on a packet longer than --max-packet bytes, as a server with a smaller
 packet limit does. With --refuse-writes-from, a write at that offset or later
 never reaches the server: the client gets a failure at once, as from a full
-disk, ahead of the server's answers to the writes before it. The server's
-answers go to the client unchanged.
+disk, ahead of the server's answers to the writes before it; --refuse-once-at
+refuses the first write at exactly that offset and lets the later ones through.
+The server's answers go to the client unchanged.
 """
 import argparse
+import os
 import struct
 import subprocess
 import sys
@@ -37,24 +39,33 @@ def main():
     parser.add_argument("--cap", type=int, default=1 << 32)
     parser.add_argument("--max-packet", type=int, default=1 << 32)
     parser.add_argument("--refuse-writes-from", type=int, default=1 << 64)
+    parser.add_argument("--refuse-once-at", type=int, default=-1)
     parser.add_argument("server", nargs=argparse.REMAINDER)
     args = parser.parse_args()
     server = subprocess.Popen(args.server, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     source, client = sys.stdin.buffer, sys.stdout.buffer
     # Whole packets only, from either side: the server's answers and our own.
     lock = threading.Lock()
+    closed = []
 
     def answer(packet):
         with lock:
-            client.write(packet)
-            client.flush()
+            if closed:
+                return
+            try:
+                client.write(packet)
+                client.flush()
+            except (BrokenPipeError, ValueError):
+                closed.append(True)
 
     def relay():
         while True:
             head = read_exactly(server.stdout, 4)
             body = head and read_exactly(server.stdout, struct.unpack(">I", head)[0])
             if body is None:
-                client.close()
+                with lock:
+                    closed.append(True)
+                    client.close()
                 return
             answer(head + body)
 
@@ -79,7 +90,11 @@ def main():
         if body[0] == SSH_FXP_WRITE:
             handle = struct.unpack(">I", body[5:9])[0]
             offset = struct.unpack(">Q", body[9 + handle:17 + handle])[0]
-            if offset >= args.refuse_writes_from:
+            # Once in the whole test, across the sessions of the runner's retries.
+            once = os.path.join(os.path.dirname(os.path.abspath(__file__)), "refused-once")
+            if offset >= args.refuse_writes_from or (offset == args.refuse_once_at and not os.path.exists(once)):
+                if offset == args.refuse_once_at:
+                    open(once, "w").close()
                 said = b"No space left on device"
                 status = struct.pack(">BIII", SSH_FXP_STATUS, struct.unpack(">I", body[1:5])[0], SSH_FX_FAILURE,
                                      len(said)) + said + struct.pack(">I", 0)
