@@ -992,7 +992,6 @@ Outcome SftpSession::send(const std::string& remote, const std::string& path, co
     WritePipeline pipeline(file.get());
     std::vector<char> packet(pipeline.headerSize() + chunk);
     std::uint64_t remoteAt = sftp_tell64(file.get());
-    std::int64_t done = from;
     // A failed write: the answers still owed are taken first, or the connection
     // is given up and its socket shut, so that the file's close fails at once.
     // A resume starts where the file is known to be whole.
@@ -1051,10 +1050,9 @@ Outcome SftpSession::send(const std::string& remote, const std::string& path, co
                 return fail({Failure::Transient, what + ": " + pipeline.why()});
             return fail(failed(what));
         }
-        done += std::int64_t(bytes);
         stats.bytes += std::int64_t(bytes);
         m_watch->progress();
-        m_progress.update(done, source.size());
+        m_progress.update(from + stats.bytes, source.size());
     }
     // The size as the partner has it now, for the upload's check without another request.
     Attributes stored(sftp_fstat(file.get()));

@@ -42,6 +42,8 @@ def main():
     parser.add_argument("--refuse-once-at", type=int, default=-1)
     parser.add_argument("server", nargs=argparse.REMAINDER)
     args = parser.parse_args()
+    # Once in the whole test, across the sessions of the runner's retries.
+    once = os.path.join(os.path.dirname(os.path.abspath(__file__)), "refused-once")
     server = subprocess.Popen(args.server, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     source, client = sys.stdin.buffer, sys.stdout.buffer
     # Whole packets only, from either side: the server's answers and our own.
@@ -90,8 +92,6 @@ def main():
         if body[0] == SSH_FXP_WRITE:
             handle = struct.unpack(">I", body[5:9])[0]
             offset = struct.unpack(">Q", body[9 + handle:17 + handle])[0]
-            # Once in the whole test, across the sessions of the runner's retries.
-            once = os.path.join(os.path.dirname(os.path.abspath(__file__)), "refused-once")
             if offset >= args.refuse_writes_from or (offset == args.refuse_once_at and not os.path.exists(once)):
                 if offset == args.refuse_once_at:
                     open(once, "w").close()
